@@ -1,0 +1,46 @@
+#include "common/Clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+
+namespace vextal {
+namespace {
+// A fixed clock is an offset from the real one (running) or a frozen value.
+std::atomic<bool> g_fixed{false};
+std::atomic<bool> g_running{false};
+std::atomic<double> g_value{0.0};        // frozen value
+std::atomic<long long> g_offsetMs{0};    // running: fixed start minus real start
+
+long long RealMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+OleDate Clock::Now()
+{
+    if (g_fixed.load()) {
+        if (!g_running.load()) return OleDate(g_value.load());
+        long long ms = RealMs() + g_offsetMs.load();
+        OleDate base = OleDate::FromTimeT(static_cast<std::time_t>(ms / 1000));
+        return base;
+    }
+    return OleDate::FromTimeT(std::time(nullptr));
+}
+
+void Clock::Fix(const OleDate& at, bool running)
+{
+    g_value.store(at.dt);
+    g_offsetMs.store(static_cast<long long>(at.ToTimeT()) * 1000 - RealMs());
+    g_running.store(running);
+    g_fixed.store(true);
+}
+
+void Clock::Release() { g_fixed.store(false); }
+
+bool Clock::IsFixed() { return g_fixed.load(); }
+
+}  // namespace vextal

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "common/OleDate.h"
+#include "common/StringTable.h"
+
+using namespace vextal;
+
+TEST(OleDate, CalendarRoundTripAndKnownSerials)
+{
+    // Well-known serials: 0 is 1899-12-30, 1 is 1899-12-31, 2.25 is 1900-01-01 06:00.
+    EXPECT_EQ(OleDate(0).Format(0), "1899-12-30 00:00:00");
+    EXPECT_EQ(OleDate(2.25).Format(0), "1900-01-01 06:00:00");
+    OleDate d = OleDate::FromParts(2007, 3, 5, 14, 7, 42);
+    EXPECT_DOUBLE_EQ(std::floor(d.dt), 39146.0);
+    DateParts p = d.Parts();
+    EXPECT_EQ(p.year, 2007);
+    EXPECT_EQ(p.month, 3);
+    EXPECT_EQ(p.day, 5);
+    EXPECT_EQ(p.hour, 14);
+    EXPECT_EQ(p.minute, 7);
+    EXPECT_EQ(p.second, 42);
+    EXPECT_EQ(p.dayOfWeek, 1);  // a Monday
+    // Negative serials keep the time as a positive fraction: -1.25 is 1899-12-29 06:00.
+    EXPECT_EQ(OleDate(-1.25).Format(0), "1899-12-29 06:00:00");
+    EXPECT_EQ(OleDate::FromParts(1899, 12, 29, 6).dt, -1.25);
+    // Leap days and invalid parts.
+    EXPECT_TRUE(OleDate::FromParts(2024, 2, 29).IsValid());
+    EXPECT_FALSE(OleDate::FromParts(2023, 2, 29).IsValid());
+    EXPECT_FALSE(OleDate::FromParts(2023, 13, 1).IsValid());
+    // A time just short of midnight rounds into the next day, not to "24:00:00".
+    EXPECT_EQ(OleDate(39146.9999999).Format(0), "2007-03-06 00:00:00");
+}
+
+TEST(OleDate, FormatStylesParseAndDayArithmetic)
+{
+    OleDate d = OleDate::FromParts(2026, 12, 6, 9, 5, 3);
+    EXPECT_EQ(d.Format(1), "2026-12-06");
+    EXPECT_EQ(d.Format(3), "2026-12-06");
+    EXPECT_EQ(d.Format(2), "20261206");
+    EXPECT_EQ(d.Format(5), "09:05:03");
+    EXPECT_EQ(d.Format(6), "2026-12-06 09:05");
+    EXPECT_EQ(d.Format(4), "2026-12-06 09:05:03");
+    EXPECT_EQ(d.DayOfWeek(), 0);  // Sunday
+    EXPECT_TRUE(d.IsWeekend());
+
+    OleDate out(7);
+    ASSERT_TRUE(OleDate::Parse("2026-12-06 09:05:03", out));
+    EXPECT_EQ(out, d);
+    ASSERT_TRUE(OleDate::Parse("2007-3-5", out));
+    EXPECT_EQ(out.Format(0), "2007-03-05 00:00:00");
+    ASSERT_TRUE(OleDate::Parse("20070305", out));
+    EXPECT_EQ(out.Format(1), "2007-03-05");
+    ASSERT_TRUE(OleDate::Parse("2007/03/05 14:07", out));
+    EXPECT_EQ(out.Format(0), "2007-03-05 14:07:00");
+    OleDate keep(5);
+    EXPECT_FALSE(OleDate::Parse("2007-02-30", keep));
+    EXPECT_FALSE(OleDate::Parse("abc", keep));
+    EXPECT_FALSE(OleDate::Parse("2007-03-05x", keep));
+    EXPECT_EQ(keep.dt, 5);
+
+    EXPECT_EQ(WholeDaysBetween(OleDate::FromParts(2026, 12, 4, 23, 59), OleDate::FromParts(2026, 12, 7, 0, 1)), 3);
+    EXPECT_EQ(d.AddDays(-2).Format(1), "2026-12-04");
+    EXPECT_EQ(d.DateOnly().Format(0), "2026-12-06 00:00:00");
+}
+
+TEST(OleDate, LocalTimeConversion)
+{
+    // Tests run with TZ=Asia/Shanghai: the epoch is 08:00 local time.
+    OleDate e = OleDate::FromTimeT(0);
+    EXPECT_EQ(e.Format(0), "1970-01-01 08:00:00");
+    EXPECT_EQ(e.ToTimeT(), 0);
+}
+
+TEST(Format, PrintfAndRound2)
+{
+    EXPECT_EQ(StrFormat("%s-%d-%0.4f", "a", -3, 1.5), "a--3-1.5000");
+    std::string longText(1000, 'x');
+    EXPECT_EQ(StrFormat("%s!", longText.c_str()).size(), 1001u);
+    EXPECT_FLOAT_EQ(Round2(821.0181f), 821.02f);
+    EXPECT_DOUBLE_EQ(Round2(985.2217), 985.22);
+    EXPECT_DOUBLE_EQ(Round2(-0.004), -0.0);
+    EXPECT_EQ(SplitText("a||b", '|'), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(TrimText("  x y \r\n"), "x y");
+    EXPECT_TRUE(EqualsNoCase("FundID", "fundid"));
+}
+
+TEST(Clock, FixedAndRunning)
+{
+    OleDate at = OleDate::FromParts(2026, 1, 6, 16, 59, 0);
+    Clock::Fix(at);
+    EXPECT_EQ(Clock::Now(), at);
+    Clock::Fix(at, true);
+    OleDate now = Clock::Now();
+    EXPECT_GE(now.dt, at.dt);
+    EXPECT_LT(now.dt - at.dt, 5.0 / 86400);
+    Clock::Release();
+    EXPECT_FALSE(Clock::IsFixed());
+    EXPECT_GT(Clock::Now().Year(), 2020);
+}
+
+TEST(StringTable, NumberedTexts)
+{
+    EXPECT_EQ(LoadResString(str::OfflineNotYet), "此功能在脱机模式下暂时不可用，晚些时候会支持");
+    EXPECT_EQ(LoadResString(57344), "Vextal");
+    EXPECT_EQ(LoadResString(1), "");
+    // Column catalogues are title|width|id triples.
+    EXPECT_EQ(SplitText(LoadResString(str::NewValueColumns), '|').size() % 3, 0u);
+    EXPECT_EQ(SplitText(LoadResString(str::AccountColumns), '|').size(), 45u);
+}
