@@ -72,9 +72,16 @@ std::string ToLowerAscii(std::string text)
     return text;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b)
+bool EqualsNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && ToLowerAscii(a) == ToLowerAscii(b);
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
 }
 
 }  // namespace vextal

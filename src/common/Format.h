@@ -3,6 +3,7 @@
 // every computed amount and share count goes through.
 #include <cstdarg>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vextal {
@@ -20,6 +21,6 @@ std::vector<std::string> SplitText(const std::string& text, char sep);
 std::string TrimText(const std::string& text);
 // ASCII-only case folding; Chinese text passes through unchanged.
 std::string ToLowerAscii(std::string text);
-bool EqualsNoCase(const std::string& a, const std::string& b);
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace vextal

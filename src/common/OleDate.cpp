@@ -154,24 +154,36 @@ std::string OleDate::FormatWith(const char* pattern) const
 {
     DateParts p = Parts();
     std::string r;
-    char buf[16];
+    r.reserve(20);
+    auto digits = [&r](int value, int width) {
+        char buf[8];
+        int n = 0;
+        unsigned v = static_cast<unsigned>(value < 0 ? 0 : value);
+        do {
+            buf[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v && n < 8);
+        while (n < width) buf[n++] = '0';
+        while (n) r += buf[--n];
+    };
     for (const char* c = pattern; *c; ++c) {
         if (*c != '%' || c[1] == '\0') {
             r += *c;
             continue;
         }
-        ++c;
-        switch (*c) {
-        case 'Y': std::snprintf(buf, sizeof buf, "%04d", p.year); break;
-        case 'm': std::snprintf(buf, sizeof buf, "%02d", p.month); break;
-        case 'd': std::snprintf(buf, sizeof buf, "%02d", p.day); break;
-        case 'H': std::snprintf(buf, sizeof buf, "%02d", p.hour); break;
-        case 'M': std::snprintf(buf, sizeof buf, "%02d", p.minute); break;
-        case 'S': std::snprintf(buf, sizeof buf, "%02d", p.second); break;
-        case '%': std::snprintf(buf, sizeof buf, "%%"); break;
-        default: std::snprintf(buf, sizeof buf, "%%%c", *c); break;
+        switch (*++c) {
+        case 'Y': digits(p.year, 4); break;
+        case 'm': digits(p.month, 2); break;
+        case 'd': digits(p.day, 2); break;
+        case 'H': digits(p.hour, 2); break;
+        case 'M': digits(p.minute, 2); break;
+        case 'S': digits(p.second, 2); break;
+        case '%': r += '%'; break;
+        default:
+            r += '%';
+            r += *c;
+            break;
         }
-        r += buf;
     }
     return r;
 }

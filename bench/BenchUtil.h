@@ -1,0 +1,54 @@
+#pragma once
+// Shared bits of the benchmarks: timing, a scratch folder, and the one
+// output line form every benchmark prints.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace vextal::bench {
+
+// Best of `runs` wall-clock timings of f(), in milliseconds.
+template <class F>
+double BestMs(int runs, F&& f)
+{
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        f(i);
+        auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    return best;
+}
+
+inline void Report(const char* name, double value, const char* unit, double limit, double target)
+{
+    std::printf("BENCH %s: %.2f %s, limit %.2f %s, ratio %.2f, target <= %g\n", name, value, unit, limit, unit,
+                value / limit, target);
+    std::fflush(stdout);
+}
+
+inline void Report(const char* name, double value, const char* unit)
+{
+    std::printf("BENCH %s: %.2f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        char tmpl[] = "/tmp/vextal-bench-XXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path_); }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace vextal::bench

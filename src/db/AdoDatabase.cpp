@@ -1,0 +1,732 @@
+#include "db/AdoDatabase.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unordered_map>
+
+#include "common/Format.h"
+#include "common/ProgramDir.h"
+#include "db/JetSql.h"
+
+namespace vextal {
+
+namespace fs = std::filesystem;
+
+// Statements of one shape (literals lifted out) share one prepared form, so
+// the thousands of look-ups and inserts of a download are not each compiled.
+struct CAdoDatabase::Connection {
+    sqlite3* db = nullptr;
+    int transDepth = 0;
+    std::unordered_map<std::string, sqlite3_stmt*> prepared;
+
+    void FinalizeAll()
+    {
+        for (auto& [sql, st] : prepared) sqlite3_finalize(st);
+        prepared.clear();
+    }
+    ~Connection()
+    {
+        FinalizeAll();
+        if (db) sqlite3_close_v2(db);
+    }
+};
+
+// ---- CAdoRecordset ---------------------------------------------------------
+
+bool CAdoRecordset::MoveNext()
+{
+    if (!m_open) return false;
+    if (m_row < RowCount()) ++m_row;
+    return true;
+}
+
+void CAdoRecordset::Close()
+{
+    m_open = false;
+    m_names.clear();
+    m_cells.clear();
+    m_row = 0;
+}
+
+int CAdoRecordset::FindColumn(const std::string& name) const
+{
+    for (size_t i = 0; i < m_names.size(); ++i)
+        if (EqualsNoCase(m_names[i], name)) return static_cast<int>(i);
+    return -1;
+}
+
+const DbValue* CAdoRecordset::Cell(size_t column) const
+{
+    if (IsEOF() || column >= m_names.size()) return nullptr;
+    return &m_cells[m_row * m_names.size() + column];
+}
+
+// ---- helpers ---------------------------------------------------------------
+
+std::string SqlEscape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out;
+}
+
+std::string SqlQuote(const std::string& text) { return "'" + SqlEscape(text) + "'"; }
+
+namespace {
+
+enum class ColumnKind { ByValue, Integer, Real, Text, Date };
+
+ColumnKind KindOfDecl(const char* decl)
+{
+    if (!decl || !*decl) return ColumnKind::ByValue;
+    std::string d = ToLowerAscii(decl);
+    if (d.find("int") != std::string::npos) return ColumnKind::Integer;
+    if (d.find("date") != std::string::npos || d.find("time") != std::string::npos) return ColumnKind::Date;
+    if (d.find("char") != std::string::npos || d.find("text") != std::string::npos ||
+        d.find("clob") != std::string::npos || d.find("memo") != std::string::npos)
+        return ColumnKind::Text;
+    if (d.find("float") != std::string::npos || d.find("real") != std::string::npos ||
+        d.find("doub") != std::string::npos || d.find("num") != std::string::npos ||
+        d.find("dec") != std::string::npos || d.find("single") != std::string::npos ||
+        d.find("currency") != std::string::npos)
+        return ColumnKind::Real;
+    return ColumnKind::ByValue;
+}
+
+bool IsStoredDateText(const unsigned char* text, int len)
+{
+    // Exactly "YYYY-MM-DD HH:MM:SS".
+    static const char shape[] = "dddd-dd-dd dd:dd:dd";
+    if (len != 19) return false;
+    for (int i = 0; i < 19; ++i) {
+        if (shape[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != static_cast<unsigned char>(shape[i]))
+            return false;
+    }
+    return true;
+}
+
+DbValue ReadCell(sqlite3_stmt* st, int col, ColumnKind kind)
+{
+    DbValue v;
+    int type = sqlite3_column_type(st, col);
+    if (type == SQLITE_NULL) return v;
+    auto asText = [&] {
+        const unsigned char* p = sqlite3_column_text(st, col);
+        int n = sqlite3_column_bytes(st, col);
+        return std::string(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const unsigned char*>("")), static_cast<size_t>(n));
+    };
+    auto textOrDate = [&](bool dateColumn) {
+        const unsigned char* p = sqlite3_column_text(st, col);
+        int n = sqlite3_column_bytes(st, col);
+        v.s = asText();
+        OleDate d;
+        if ((dateColumn || IsStoredDateText(p, n)) && OleDate::Parse(v.s, d)) {
+            v.kind = DbValue::Date;
+            v.d = d.dt;
+        } else {
+            v.kind = DbValue::Text;
+        }
+    };
+    switch (kind) {
+    case ColumnKind::Text:
+        v.kind = DbValue::Text;
+        v.s = asText();
+        return v;
+    case ColumnKind::Date:
+        if (type == SQLITE_TEXT) {
+            textOrDate(true);
+        } else if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+            v.kind = DbValue::Date;
+            v.d = sqlite3_column_double(st, col);
+        } else {
+            v.kind = DbValue::Other;
+        }
+        return v;
+    case ColumnKind::Integer:
+    case ColumnKind::Real:
+    case ColumnKind::ByValue:
+        break;
+    }
+    switch (type) {
+    case SQLITE_INTEGER:
+        if (kind == ColumnKind::Real) {
+            v.kind = DbValue::Real;
+            v.d = sqlite3_column_double(st, col);
+        } else {
+            v.kind = DbValue::Integer;
+            v.i = sqlite3_column_int64(st, col);
+        }
+        break;
+    case SQLITE_FLOAT:
+        v.kind = DbValue::Real;
+        v.d = sqlite3_column_double(st, col);
+        break;
+    case SQLITE_TEXT:
+        if (kind == ColumnKind::ByValue) {
+            textOrDate(false);
+        } else {
+            v.kind = DbValue::Text;
+            v.s = asText();
+        }
+        break;
+    default:
+        v.kind = DbValue::Other;
+        break;
+    }
+    return v;
+}
+
+// Only white space and semicolons may follow the one statement.
+bool OnlyTrailingNoise(const char* tail)
+{
+    for (; tail && *tail; ++tail)
+        if (*tail != ';' && *tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n') return false;
+    return true;
+}
+
+std::string ConnectionPart(const std::string& conn, const std::string& key)
+{
+    std::string lower = ToLowerAscii(conn);
+    std::string k = ToLowerAscii(key) + "=";
+    size_t p = 0;
+    while ((p = lower.find(k, p)) != std::string::npos) {
+        if (p == 0 || conn[p - 1] == ';') {
+            size_t start = p + k.size();
+            size_t end = conn.find(';', start);
+            return conn.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        }
+        p += k.size();
+    }
+    return std::string();
+}
+
+}  // namespace
+
+// ---- CAdoDatabase ----------------------------------------------------------
+
+CAdoDatabase::CAdoDatabase()
+    : m_password(kDefaultPassword),
+      m_conn(std::make_shared<Connection>()),
+      m_rs(std::make_shared<RecordsetPtr>(std::make_shared<CAdoRecordset>()))
+{
+}
+
+CAdoDatabase::~CAdoDatabase() = default;
+
+sqlite3* CAdoDatabase::Handle() const { return m_conn ? m_conn->db : nullptr; }
+
+void CAdoDatabase::SetLogin(const std::string& userId, const std::string& password)
+{
+    m_userId = userId;
+    m_password = password;
+}
+
+void CAdoDatabase::SetDatabase(const std::string& fileName, int dateStyle)
+{
+    m_filePath = ProgramPath(fileName);
+    std::error_code ec;
+    auto st = fs::status(m_filePath, ec);
+    if (!ec && fs::exists(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        fs::permissions(m_filePath, fs::perms::owner_write, fs::perm_options::add, ec);
+    m_connectString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_filePath;
+    if (!m_password.empty())
+        m_connectString += ";Persist Security Info=True;Jet OLEDB:Database Password=" + m_password;
+    m_dateStyle = dateStyle;
+}
+
+bool CAdoDatabase::Open()
+{
+    if (m_openFlag) return true;
+    if (m_conn->db) {  // opened through a copy
+        m_openFlag = 1;
+        return true;
+    }
+    std::string path, password;
+    if (!m_connectString.empty()) {
+        path = ConnectionPart(m_connectString, "Data Source");
+        password = ConnectionPart(m_connectString, "Jet OLEDB:Database Password");
+    } else {
+        // Data-link form: the link file holds a connection string naming the database.
+        std::ifstream link(ProgramPath(m_linkFile));
+        std::string line, all;
+        while (std::getline(link, line)) all += TrimText(line) + ";";
+        path = ConnectionPart(all, "Data Source");
+        password = m_password;
+        if (path.empty()) {
+            m_lastError = "Open Database Error:Cannot read the data link file '" + m_linkFile + "'.";
+            return false;
+        }
+    }
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec)) {
+        m_lastError = "Open Database Error:Could not find file '" + path + "'.";
+        return false;
+    }
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    auto fail = [&](const std::string& why) {
+        m_lastError = "Open Database Error:" + why;
+        if (db) sqlite3_close_v2(db);
+        return false;
+    };
+    if (rc != SQLITE_OK) return fail(db ? sqlite3_errmsg(db) : "out of memory");
+    if (!password.empty() && sqlite3_key(db, password.data(), static_cast<int>(password.size())) != SQLITE_OK)
+        return fail(sqlite3_errmsg(db));
+    sqlite3_busy_timeout(db, 5000);
+    // A wrong or missing key only shows at the first read.
+    if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(sqlite3_errmsg(db));
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(sqlite3_errmsg(db));
+    std::string check;
+    auto collect = [](void* p, int n, char** values, char**) {
+        auto* s = static_cast<std::string*>(p);
+        if (n > 0 && values[0]) {
+            if (!s->empty()) *s += "; ";
+            *s += values[0];
+        }
+        return 0;
+    };
+    if (sqlite3_exec(db, "PRAGMA quick_check", collect, &check, nullptr) != SQLITE_OK)
+        return fail(sqlite3_errmsg(db));
+    if (check != "ok") return fail("database disk image is malformed: " + check);
+    m_conn->db = db;
+    m_conn->transDepth = 0;
+    m_openFlag = 1;
+    return true;
+}
+
+bool CAdoDatabase::Close()
+{
+    if (*m_rs) (*m_rs)->Close();
+    m_openFlag = 0;
+    if (!m_conn->db) {
+        m_lastError = "Close Database Error:Operation is not allowed when the object is closed.";
+        return false;
+    }
+    m_conn->FinalizeAll();
+    if (sqlite3_close_v2(m_conn->db) != SQLITE_OK) {
+        m_lastError = std::string("Close Database Error:") + sqlite3_errmsg(m_conn->db);
+        return false;
+    }
+    m_conn->db = nullptr;
+    m_conn->transDepth = 0;
+    return true;
+}
+
+bool CAdoDatabase::IsOpen()
+{
+    m_openFlag = m_conn->db ? 1 : 0;
+    return m_openFlag != 0;
+}
+
+RecordsetPtr CAdoDatabase::Query(const std::string& sql, std::string& error, bool keepRows, size_t* rowCount)
+{
+    if (!m_conn->db) {
+        error = "Operation is not allowed when the object is closed.";
+        return nullptr;
+    }
+    std::vector<SqlParam> params;
+    std::string translated = TranslateJetSql(sql, params);
+    sqlite3_stmt* st = nullptr;
+    bool cached = false;
+    if (auto it = m_conn->prepared.find(translated); it != m_conn->prepared.end()) {
+        st = it->second;
+        cached = true;
+    } else {
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(m_conn->db, translated.c_str(), static_cast<int>(translated.size()), &st, &tail) !=
+            SQLITE_OK) {
+            error = sqlite3_errmsg(m_conn->db);
+            return nullptr;
+        }
+        if (!st) {
+            error = "Invalid SQL statement; the statement is empty.";
+            return nullptr;
+        }
+        if (!OnlyTrailingNoise(tail)) {
+            sqlite3_finalize(st);
+            error = "Characters found after end of SQL statement.";
+            return nullptr;
+        }
+        if (!params.empty() || sqlite3_stmt_readonly(st)) {
+            if (m_conn->prepared.size() >= 256) m_conn->FinalizeAll();
+            m_conn->prepared.emplace(translated, st);
+            cached = true;
+        }
+    }
+    // Hands the statement back for its next use (or frees a one-off).
+    auto release = [&] {
+        if (cached) {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        } else {
+            sqlite3_finalize(st);
+        }
+    };
+    for (size_t p = 0; p < params.size(); ++p) {
+        int idx = static_cast<int>(p + 1);
+        const SqlParam& v = params[p];
+        int rc = v.kind == SqlParam::Integer ? sqlite3_bind_int64(st, idx, v.i)
+                 : v.kind == SqlParam::Real  ? sqlite3_bind_double(st, idx, v.d)
+                                             : sqlite3_bind_text(st, idx, v.s.data(), static_cast<int>(v.s.size()),
+                                                                 SQLITE_TRANSIENT);
+        if (rc != SQLITE_OK) {
+            error = sqlite3_errmsg(m_conn->db);
+            release();
+            return nullptr;
+        }
+    }
+    auto rs = std::make_shared<CAdoRecordset>();
+    int cols = sqlite3_column_count(st);
+    std::vector<ColumnKind> kinds(static_cast<size_t>(cols));
+    for (int c = 0; c < cols; ++c) {
+        const char* name = sqlite3_column_name(st, c);
+        rs->m_names.emplace_back(name ? name : "");
+        kinds[static_cast<size_t>(c)] = KindOfDecl(sqlite3_column_decltype(st, c));
+    }
+    size_t rows = 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        ++rows;
+        if (!keepRows) continue;
+        for (int c = 0; c < cols; ++c) rs->m_cells.push_back(ReadCell(st, c, kinds[static_cast<size_t>(c)]));
+    }
+    if (rc != SQLITE_DONE) {
+        error = sqlite3_errmsg(m_conn->db);
+        release();
+        return nullptr;
+    }
+    release();
+    if (rowCount) *rowCount = rows;
+    rs->m_open = true;
+    return rs;
+}
+
+bool CAdoDatabase::Execute(const std::string& sql)
+{
+    std::string error;
+    if (!Query(sql, error, false)) {
+        m_lastError = error;
+        return false;
+    }
+    return true;
+}
+
+bool CAdoDatabase::OpenRecordset(const std::string& sql)
+{
+    if (*m_rs) (*m_rs)->Close();
+    std::string error;
+    RecordsetPtr rs = Query(sql, error);
+    if (!rs) {
+        m_lastError = error;
+        return false;
+    }
+    // Copies hold the same current result set object: fill it in place.
+    CAdoRecordset& cur = **m_rs;
+    cur.m_names = std::move(rs->m_names);
+    cur.m_cells = std::move(rs->m_cells);
+    cur.m_row = 0;
+    cur.m_open = true;
+    return true;
+}
+
+RecordsetPtr CAdoDatabase::OpenRecordsetEx(const std::string& sql)
+{
+    std::string error;
+    RecordsetPtr rs = Query(sql, error);
+    if (!rs) m_lastError = error;
+    return rs;
+}
+
+bool CAdoDatabase::CloseRecordset()
+{
+    if (*m_rs && (*m_rs)->IsOpen()) (*m_rs)->Close();
+    return true;
+}
+
+bool CAdoDatabase::IsRecordsetOpen(const RecordsetPtr& rs) { return rs && rs->IsOpen(); }
+
+bool CAdoDatabase::MoveNext()
+{
+    RecordsetPtr rs = CurrentRecordset();
+    if (!rs || !rs->IsOpen()) return false;
+    return rs->MoveNext();
+}
+
+bool CAdoDatabase::IsEOF(const RecordsetPtr& rs)
+{
+    RecordsetPtr r = Pick(rs);
+    return !r || r->IsEOF();
+}
+
+int CAdoDatabase::GetRecordCount(const std::string& sql)
+{
+    std::string error;
+    size_t rows = 0;
+    if (!Query(sql, error, false, &rows)) {
+        m_lastError = "Get Record Count Error:" + error;
+        return 0;
+    }
+    return static_cast<int>(rows);
+}
+
+const DbValue* CAdoDatabase::CurrentCell(const RecordsetPtr& rs, const std::string& column)
+{
+    RecordsetPtr r = Pick(rs);
+    if (!r || !r->IsOpen()) {
+        m_lastError = "GetFieldValue Error:Operation is not allowed when the object is closed.";
+        return nullptr;
+    }
+    int c = r->FindColumn(column);
+    if (c < 0) {
+        m_lastError = "GetFieldValue Error:Item '" + column + "' cannot be found in the result set.";
+        return nullptr;
+    }
+    const DbValue* v = r->Cell(static_cast<size_t>(c));
+    if (!v) m_lastError = "GetFieldValue Error:Either BOF or EOF is True; the operation requires a current record.";
+    return v;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, std::string& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v || v->kind != DbValue::Text) return false;
+    out = v->s;
+    return true;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, int& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v || v->kind != DbValue::Integer) return false;
+    out = static_cast<int>(v->i);
+    return true;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, unsigned& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v || v->kind != DbValue::Integer) return false;
+    out = static_cast<unsigned>(v->i);
+    return true;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, float& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v) return false;
+    if (v->kind == DbValue::Integer) out = static_cast<float>(v->i);
+    else if (v->kind == DbValue::Real) out = static_cast<float>(v->d);
+    else return false;
+    return true;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, double& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v) return false;
+    if (v->kind == DbValue::Integer) out = static_cast<double>(v->i);
+    else if (v->kind == DbValue::Real) out = v->d;
+    else return false;
+    return true;
+}
+
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, OleDate& out)
+{
+    const DbValue* v = CurrentCell(rs, column);
+    if (!v || v->kind != DbValue::Date) return false;
+    out = OleDate(v->d);
+    return true;
+}
+
+bool CAdoDatabase::QueryInt(const std::string& sql, int& out)
+{
+    out = 0;
+    if (!OpenRecordset(sql)) return false;
+    const DbValue* v = (*m_rs)->Cell(0);
+    if (!v) return false;
+    if (v->kind == DbValue::Integer) out = static_cast<int>(v->i);
+    else if (v->kind == DbValue::Real) out = static_cast<int>(v->d);
+    else return false;
+    return true;
+}
+
+bool CAdoDatabase::QueryFloat(const std::string& sql, float& out)
+{
+    out = 0;
+    if (!OpenRecordset(sql)) return false;
+    const DbValue* v = (*m_rs)->Cell(0);
+    if (!v) return false;
+    if (v->kind == DbValue::Integer) out = static_cast<float>(v->i);
+    else if (v->kind == DbValue::Real) out = static_cast<float>(v->d);
+    else return false;
+    return true;
+}
+
+bool CAdoDatabase::QueryDate(const std::string& sql, OleDate& out)
+{
+    if (!OpenRecordset(sql)) return false;
+    const DbValue* v = (*m_rs)->Cell(0);
+    if (!v || v->kind != DbValue::Date) return false;
+    out = OleDate(v->d);
+    return true;
+}
+
+bool CAdoDatabase::GetNextID(const std::string& column, const std::string& table, int& out)
+{
+    m_lastError.clear();
+    QueryInt(StrFormat("SELECT MAX(%s) FROM %s", column.c_str(), table.c_str()), out);
+    out += 1;
+    CloseRecordset();
+    // An empty table (MAX is NULL) is not a failure; an engine error is.
+    return m_lastError.empty();
+}
+
+std::string CAdoDatabase::LiteralOf(const FieldValue& field) const
+{
+    return std::visit(
+        [this](const auto& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, int>) {
+                return StrFormat("%d", v);
+            } else if constexpr (std::is_same_v<T, float>) {
+                return StrFormat("%0.4f", static_cast<double>(v));
+            } else if constexpr (std::is_same_v<T, OleDate>) {
+                DateParts p = v.Parts();
+                std::string d = StrFormat("%04d-%02d-%02d %02d:%02d:00", p.year, p.month, p.day, p.hour, p.minute);
+                return m_dateStyle == 0 ? "#" + d + "#" : "'" + d + "'";
+            } else {
+                return SqlQuote(v);
+            }
+        },
+        field.value);
+}
+
+std::string CAdoDatabase::BuildInsert(const std::string& table, const FieldValueList& fields) const
+{
+    std::string cols, values;
+    for (const FieldValue& f : fields) {
+        if (!cols.empty()) {
+            cols += ',';
+            values += ',';
+        }
+        cols += f.name;
+        values += LiteralOf(f);
+    }
+    return "INSERT INTO " + table + "(" + cols + ") VALUES(" + values + ")";
+}
+
+std::string CAdoDatabase::BuildUpdate(const std::string& table, const FieldValueList& fields,
+                                      const std::string& condition) const
+{
+    std::string sql = "UPDATE " + table + " SET ";
+    bool first = true;
+    for (const FieldValue& f : fields) {
+        if (!first) sql += ',';
+        first = false;
+        sql += f.name + "=" + LiteralOf(f);
+    }
+    return sql + condition;
+}
+
+bool CAdoDatabase::InsertRecord(const std::string& table, const FieldValueList& fields)
+{
+    return Execute(BuildInsert(table, fields));
+}
+
+bool CAdoDatabase::UpdateRecord(const std::string& table, const FieldValueList& fields, const std::string& condition)
+{
+    return Execute(BuildUpdate(table, fields, condition));
+}
+
+std::string CAdoDatabase::RecordsetToText(bool allRows, const RecordsetPtr& rs)
+{
+    RecordsetPtr r = Pick(rs);
+    std::string text;
+    if (!r) return text;
+    while (!r->IsEOF()) {
+        if (!text.empty()) text += '|';
+        for (size_t c = 0; c < r->ColumnCount(); ++c) {
+            if (c) text += '|';
+            const DbValue* v = r->Cell(c);
+            std::string s;
+            switch (v->kind) {
+            case DbValue::Integer: s = StrFormat("%lld", v->i); break;
+            case DbValue::Real: s = StrFormat("%f", v->d); break;
+            case DbValue::Date: s = OleDate(v->d).Format(0); break;
+            case DbValue::Text: s = v->s; break;
+            default: break;
+            }
+            for (char& ch : s)
+                if (ch == '|') ch = ';';
+            text += s;
+        }
+        if (!allRows) break;
+        r->MoveNext();
+    }
+    r->Close();
+    return text;
+}
+
+bool CAdoDatabase::RunTransStatement(const std::string& sql)
+{
+    if (!m_conn->db) {
+        m_lastError = "Operation is not allowed when the object is closed.";
+        return false;
+    }
+    char* err = nullptr;
+    if (sqlite3_exec(m_conn->db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        m_lastError = err ? err : sqlite3_errmsg(m_conn->db);
+        sqlite3_free(err);
+        return false;
+    }
+    return true;
+}
+
+bool CAdoDatabase::BeginTrans()
+{
+    if (!RunTransStatement(StrFormat("SAVEPOINT vx_%d", m_conn->transDepth))) return false;
+    ++m_conn->transDepth;
+    return true;
+}
+
+bool CAdoDatabase::CommitTrans()
+{
+    if (m_conn->transDepth == 0) {
+        m_lastError = "No transaction is active.";
+        return false;
+    }
+    --m_conn->transDepth;
+    bool ok = RunTransStatement(StrFormat("RELEASE vx_%d", m_conn->transDepth));
+    if (!ok && m_conn->db && sqlite3_get_autocommit(m_conn->db)) m_conn->transDepth = 0;
+    return ok;
+}
+
+bool CAdoDatabase::RollbackTrans()
+{
+    if (m_conn->transDepth == 0) {
+        m_lastError = "No transaction is active.";
+        return false;
+    }
+    --m_conn->transDepth;
+    int d = m_conn->transDepth;
+    // The engine may already have rolled the whole transaction back (disk
+    // full, I/O error); then there is no savepoint left to return to.
+    if (m_conn->db && sqlite3_get_autocommit(m_conn->db)) {
+        m_conn->transDepth = 0;
+        return true;
+    }
+    return RunTransStatement(StrFormat("ROLLBACK TO vx_%d; RELEASE vx_%d", d, d));
+}
+
+int CAdoDatabase::TransDepth() const { return m_conn->transDepth; }
+
+}  // namespace vextal

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "DbTestUtil.h"
+#include "common/OleDate.h"
+
+using namespace vextal;
+
+class AdoDatabaseTest : public test::TempDirTest {};
+
+TEST_F(AdoDatabaseTest, ConnectionStringAndPassword)
+{
+    CAdoDatabase db;
+    db.SetDatabase(Path("a.mdb"), 0);
+    EXPECT_EQ(db.GetConnectionString(), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + Path("a.mdb") +
+                                            ";Persist Security Info=True;Jet OLEDB:Database Password=m3Rk9pWz2Tq8Vd");
+    EXPECT_EQ(db.GetDateStyle(), 0);
+    CAdoDatabase plain;
+    plain.SetLogin("", "");
+    plain.SetDatabase(Path("a.mdb"), 1);
+    EXPECT_EQ(plain.GetConnectionString(), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + Path("a.mdb"));
+
+    // Missing file: no silent creation of an empty database.
+    EXPECT_FALSE(db.Open());
+    EXPECT_EQ(db.GetLastError().rfind("Open Database Error:", 0), 0u) << db.GetLastError();
+    EXPECT_FALSE(std::filesystem::exists(Path("a.mdb")));
+}
+
+TEST_F(AdoDatabaseTest, OpenNeedsTheRightKeyAndMakesReadOnlyFilesWritable)
+{
+    {
+        CAdoDatabase db;
+        MakeDatabase(db);
+        EXPECT_TRUE(db.Open());  // already open: true at once
+        EXPECT_TRUE(db.IsOpen());
+        EXPECT_TRUE(db.Close());
+        EXPECT_FALSE(db.IsOpen());
+    }
+    CAdoDatabase nokey;
+    nokey.SetLogin("", "");
+    nokey.SetDatabase(Path("Vextal.mdb"), 1);
+    EXPECT_FALSE(nokey.Open());
+    EXPECT_EQ(nokey.GetLastError(), "Open Database Error:file is encrypted or is not a database");
+
+    CAdoDatabase wrong;
+    wrong.SetLogin("", "not-the-password");
+    wrong.SetDatabase(Path("Vextal.mdb"), 1);
+    EXPECT_FALSE(wrong.Open());
+    EXPECT_EQ(wrong.GetLastError().rfind("Open Database Error:", 0), 0u);
+
+    chmod(Path("Vextal.mdb").c_str(), 0444);
+    CAdoDatabase db;
+    db.SetDatabase(Path("Vextal.mdb"), 1);
+    struct stat st {};
+    stat(Path("Vextal.mdb").c_str(), &st);
+    EXPECT_TRUE(st.st_mode & S_IWUSR);
+    ASSERT_TRUE(db.Open()) << db.GetLastError();
+    EXPECT_TRUE(db.Execute("INSERT INTO T_MyFund_Focus(FundID) VALUES('000001')")) << db.GetLastError();
+}
+
+TEST_F(AdoDatabaseTest, DamagedFileIsReportedAtOpen)
+{
+    {
+        CAdoDatabase db;
+        MakeDatabase(db);
+        CAdoTransaction t(db);
+        for (int i = 0; i < 400; ++i)
+            db.Execute(StrFormat("INSERT INTO T_Fund_Value(FundID,TodayValue,VarPercent,TotalValue,VarValue,ValueDate) "
+                                 "VALUES('%06d',1,0,1,0,'2020-01-01 00:00:00')", i));
+        t.Commit();
+        db.Close();
+    }
+    // Overwrite a page in the middle of the file.
+    std::fstream f(Path("Vextal.mdb"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(3 * 1024 + 100);
+    std::string junk(600, '\x5a');
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    f.close();
+    CAdoDatabase db;
+    db.SetDatabase(Path("Vextal.mdb"), 1);
+    EXPECT_FALSE(db.Open());
+    EXPECT_EQ(db.GetLastError().rfind("Open Database Error:", 0), 0u) << db.GetLastError();
+}
+
+TEST_F(AdoDatabaseTest, LiteralsAndBuilders)
+{
+    CAdoDatabase db;
+    db.SetDatabase(Path("x.mdb"), 0);
+    OleDate when = OleDate::FromParts(2007, 3, 5, 14, 7, 42);
+    EXPECT_EQ(db.LiteralOf({"d", when}), "#2007-03-05 14:07:00#");
+    EXPECT_EQ(db.LiteralOf({"f", 1.5f}), "1.5000");
+    EXPECT_EQ(db.LiteralOf({"i", -3}), "-3");
+    EXPECT_EQ(db.LiteralOf({"s", "it's"}), "'it''s'");
+    EXPECT_EQ(db.BuildInsert("T_Account_Info", {{"UserID", 12}, {"AccountName", "abc"}}),
+              "INSERT INTO T_Account_Info(UserID,AccountName) VALUES(12,'abc')");
+    EXPECT_EQ(db.BuildUpdate("T", {{"a", 1}, {"b", 2.25f}}, " WHERE c=3"), "UPDATE T SET a=1,b=2.2500 WHERE c=3");
+    CAdoDatabase quoted;
+    quoted.SetDatabase(Path("x.mdb"), 1);
+    EXPECT_EQ(quoted.LiteralOf({"d", when}), "'2007-03-05 14:07:00'");
+}
+
+TEST_F(AdoDatabaseTest, StatementsCountsAndScalarReads)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    int id = -1;
+    EXPECT_TRUE(db.GetNextID("AccountID", "T_Account_Info", id));
+    EXPECT_EQ(id, 1);
+    OleDate created = OleDate::FromParts(2020, 5, 6, 7, 8, 9);
+    for (int acc : {7, 41, 3}) {
+        ASSERT_TRUE(db.InsertRecord("T_Account_Info", {{"AccountID", acc},
+                                                       {"UserID", 12},
+                                                       {"AccountName", StrFormat("acc%d", acc)},
+                                                       {"TotalMoney", 100.25f},
+                                                       {"CreateDate", created}}))
+            << db.GetLastError();
+    }
+    EXPECT_TRUE(db.GetNextID("AccountID", "T_Account_Info", id));
+    EXPECT_EQ(id, 42);
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info WHERE UserID=99"), 0);
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info"), 3);
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM NoSuchTable"), 0);
+    EXPECT_EQ(db.GetLastError().rfind("Get Record Count Error:", 0), 0u);
+
+    int n = -1;
+    EXPECT_TRUE(db.QueryInt("SELECT COUNT(*) FROM T_Account_Info", n));
+    EXPECT_EQ(n, 3);
+    EXPECT_FALSE(db.QueryInt("SELECT MAX(AccountID) FROM T_Account_Info WHERE UserID=99", n));
+    EXPECT_EQ(n, 0);
+    float sum = 0;
+    EXPECT_TRUE(db.QueryFloat("SELECT SUM(TotalMoney) FROM T_Account_Info", sum));
+    EXPECT_FLOAT_EQ(sum, 300.75f);
+    OleDate d;
+    EXPECT_TRUE(db.QueryDate("SELECT MIN(CreateDate) FROM T_Account_Info", d));
+    EXPECT_EQ(d.Format(0), "2020-05-06 07:08:00");  // seconds are not written
+    EXPECT_FALSE(db.QueryInt("SELECT nonsense FROM", n));
+    EXPECT_FALSE(db.GetLastError().empty());
+
+    // Only one statement runs; anything after it is refused, not executed.
+    EXPECT_FALSE(db.Execute("DELETE FROM T_Account_Info; DROP TABLE T_Account_Info"));
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info"), 3);
+    // Ordinals still order by column, also when the statement shape is reused.
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(db.OpenRecordset("SELECT AccountID, AccountName FROM T_Account_Info WHERE UserID=12 ORDER BY 2 DESC"));
+        EXPECT_EQ(db.RecordsetToText(true), "7|acc7|41|acc41|3|acc3");
+    }
+    EXPECT_TRUE(db.Execute("DELETE * FROM T_Account_Info WHERE AccountID=3;"));
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info"), 2);
+}
+
+TEST_F(AdoDatabaseTest, QuotesInTextsNeitherBreakNorChangeStatements)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    const std::string hostile = "O'Brien'); DELETE FROM T_Account_Info; --";
+    ASSERT_TRUE(db.InsertRecord("T_Account_Info", {{"AccountID", 1},
+                                                   {"UserID", 1},
+                                                   {"AccountName", hostile},
+                                                   {"CreateDate", OleDate::FromParts(2020, 1, 1)}}))
+        << db.GetLastError();
+    ASSERT_TRUE(db.UpdateRecord("T_Account_Info", {{"AccountName", hostile + "x"}},
+                                " WHERE AccountName=" + SqlQuote(hostile)));
+    ASSERT_TRUE(db.OpenRecordset("SELECT AccountName FROM T_Account_Info"));
+    std::string name;
+    ASSERT_TRUE(db.GetFieldValue("AccountName", name));
+    EXPECT_EQ(name, hostile + "x");
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info"), 1);
+}
+
+TEST_F(AdoDatabaseTest, TypedReadsFollowTheColumnKind)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Fund_Trade(AccountID,FundID,BuyType,TotalCount,LastTrade) "
+                           "VALUES(5,'000001',1,123.5,#2021-02-03 04:05:06#)"));
+    ASSERT_TRUE(db.OpenRecordset("SELECT * FROM T_Fund_Trade"));
+    std::string text = "unchanged";
+    EXPECT_FALSE(db.GetFieldValue("TotalCount", text));  // numeric column
+    EXPECT_FALSE(db.GetFieldValue("LastTrade", text));   // date column
+    EXPECT_EQ(text, "unchanged");
+    int i = -7;
+    EXPECT_FALSE(db.GetFieldValue("TotalCount", i));  // float column
+    EXPECT_FALSE(db.GetFieldValue("LastBonus", i));   // NULL
+    EXPECT_EQ(i, -7);
+    EXPECT_TRUE(db.GetFieldValue("accountid", i));  // names without regard to case
+    EXPECT_EQ(i, 5);
+    float f = 0;
+    EXPECT_TRUE(db.GetFieldValue("BuyType", f));  // integers read as floats
+    EXPECT_FLOAT_EQ(f, 1.0f);
+    double dbl = 0;
+    EXPECT_TRUE(db.GetFieldValue("TotalCount", dbl));
+    EXPECT_DOUBLE_EQ(dbl, 123.5);
+    OleDate d(9);
+    EXPECT_FALSE(db.GetFieldValue("FundID", d));
+    EXPECT_EQ(d.dt, 9);
+    EXPECT_TRUE(db.GetFieldValue("LastTrade", d));
+    EXPECT_EQ(d.Format(0), "2021-02-03 04:05:06");
+    EXPECT_TRUE(db.GetFieldValue("FundID", text));
+    EXPECT_EQ(text, "000001");
+    EXPECT_FALSE(db.GetFieldValue("NoSuchColumn", text));
+    EXPECT_EQ(db.GetLastError().rfind("GetFieldValue Error:", 0), 0u);
+    db.MoveNext();
+    EXPECT_TRUE(db.IsEOF());
+    EXPECT_FALSE(db.GetFieldValue("FundID", text));
+    EXPECT_EQ(db.GetLastError().rfind("GetFieldValue Error:", 0), 0u);
+
+    // Expression columns take the kind of their value.
+    ASSERT_TRUE(db.OpenRecordset("SELECT MIN(LastTrade) AS D, SUM(TotalCount) AS S, COUNT(*) AS C, 'x' AS T "
+                                 "FROM T_Fund_Trade"));
+    EXPECT_TRUE(db.GetFieldValue("D", d));
+    EXPECT_TRUE(db.GetFieldValue("S", dbl));
+    EXPECT_FALSE(db.GetFieldValue("S", i));
+    EXPECT_TRUE(db.GetFieldValue("C", i));
+    EXPECT_EQ(i, 1);
+    EXPECT_TRUE(db.GetFieldValue("T", text));
+    EXPECT_EQ(text, "x");
+}
+
+TEST_F(AdoDatabaseTest, RecordsetToTextAndIndependentResultSets)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    ASSERT_TRUE(db.Execute("CREATE TABLE R(n int, s TEXT(10), f float, d DateTime)"));
+    ASSERT_TRUE(db.Execute("INSERT INTO R VALUES(1,'a|b',1.5,'2020-01-02 03:04:05')"));
+    ASSERT_TRUE(db.Execute("INSERT INTO R(n,s) VALUES(2,'c')"));
+    ASSERT_TRUE(db.OpenRecordset("SELECT n,s FROM R ORDER BY n"));
+    EXPECT_EQ(db.RecordsetToText(true), "1|a;b|2|c");
+    EXPECT_FALSE(db.CurrentRecordset()->IsOpen());  // released
+    ASSERT_TRUE(db.OpenRecordset("SELECT * FROM R ORDER BY n"));
+    EXPECT_EQ(db.RecordsetToText(false), "1|a;b|1.500000|2020-01-02 03:04:05");
+    ASSERT_TRUE(db.OpenRecordset("SELECT * FROM R ORDER BY n"));
+    EXPECT_EQ(db.RecordsetToText(true), "1|a;b|1.500000|2020-01-02 03:04:05|2|c||");
+
+    // An independent result set survives queries on the current one, and a
+    // copy of the object shares the connection and the current result set.
+    RecordsetPtr outer = db.OpenRecordsetEx("SELECT n FROM R ORDER BY n");
+    ASSERT_TRUE(outer);
+    CAdoDatabase copy = db;
+    int seen = 0;
+    while (!db.IsEOF(outer)) {
+        int n = 0;
+        ASSERT_TRUE(db.GetFieldValue(outer, "n", n));
+        ASSERT_TRUE(copy.OpenRecordset(StrFormat("SELECT s FROM R WHERE n=%d", n)));
+        std::string s;
+        EXPECT_TRUE(db.GetFieldValue("s", s));  // the copy's query is the original's current set
+        seen += n;
+        outer->MoveNext();
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_TRUE(db.IsRecordsetOpen(outer));
+    EXPECT_FALSE(db.IsRecordsetOpen(nullptr));
+    EXPECT_EQ(db.OpenRecordsetEx("SELECT * FROM Nowhere"), nullptr);
+}
+
+TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    auto count = [&] { return db.GetRecordCount("SELECT * FROM T_MyFund_Focus"); };
+    {
+        CAdoTransaction outer(db);
+        db.Execute("INSERT INTO T_MyFund_Focus VALUES('000001')");
+        {
+            CAdoTransaction inner(db);
+            db.Execute("INSERT INTO T_MyFund_Focus VALUES('000002')");
+            EXPECT_TRUE(inner.Commit());
+        }
+        EXPECT_EQ(count(), 2);
+        // outer not committed
+    }
+    EXPECT_EQ(count(), 0);
+    EXPECT_EQ(db.TransDepth(), 0);
+    {
+        CAdoTransaction outer(db);
+        db.Execute("INSERT INTO T_MyFund_Focus VALUES('000003')");
+        {
+            CAdoTransaction inner(db);
+            db.Execute("INSERT INTO T_MyFund_Focus VALUES('000004')");
+        }  // inner rolled back alone
+        EXPECT_TRUE(outer.Commit());
+    }
+    EXPECT_EQ(count(), 1);
+
+    // A process that dies in the middle of an operation leaves nothing of it.
+    db.Close();
+    pid_t pid = fork();
+    if (pid == 0) {
+        CAdoDatabase child;
+        child.SetDatabase(Path("Vextal.mdb"), 1);
+        if (!child.Open()) _exit(2);
+        child.BeginTrans();
+        for (int i = 0; i < 50; ++i) child.Execute(StrFormat("INSERT INTO T_MyFund_Focus VALUES('%06d')", i));
+        _exit(0);  // no commit, no close
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    CAdoDatabase again;
+    again.SetDatabase(Path("Vextal.mdb"), 1);
+    ASSERT_TRUE(again.Open()) << again.GetLastError();
+    EXPECT_EQ(again.GetRecordCount("SELECT * FROM T_MyFund_Focus"), 1);
+}
