@@ -1,0 +1,1 @@
+DELETE * FROM T WHERE d=#2007-03-05 14:07:00# AND n='it''s'

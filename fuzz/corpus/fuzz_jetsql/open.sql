@@ -1,0 +1,1 @@
+SELECT 'unterminated #2007-01-01# TOP

@@ -1,0 +1,1 @@
+ALTER TABLE T_Index_Value ADD PRIMARY KEY([IndexID], [ValueDate])

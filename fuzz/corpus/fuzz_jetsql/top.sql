@@ -1,0 +1,1 @@
+SELECT TOP 1 ValueDate FROM T_Fund_Value WHERE FundID='000001' ORDER BY ValueDate DESC
