@@ -1,0 +1,259 @@
+#include "app/Settings.h"
+
+#include "common/Format.h"
+#include "net/Cipher.h"
+
+#ifndef VEXTAL_SERVICE_HOST
+#define VEXTAL_SERVICE_HOST "127.0.0.1:8610"
+#endif
+#ifndef VEXTAL_WEBSITE_HOST
+#define VEXTAL_WEBSITE_HOST "plindo.example"
+#endif
+
+namespace vextal {
+namespace {
+
+std::string WithSlash(std::string url)
+{
+    if (url.empty() || url.back() != '/') url += '/';
+    return url;
+}
+
+// Leading hexadecimal digits of a piece; none gives 0.
+unsigned HexPrefix(std::string_view s)
+{
+    unsigned v = 0;
+    for (char c : s) {
+        unsigned d;
+        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+        else break;
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+std::string JoinInts(const std::vector<int>& values)
+{
+    std::string out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i) out += '|';
+        out += StrFormat("%d", values[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string DefaultServerUrl()
+{
+    return "http://" VEXTAL_SERVICE_HOST "/";
+}
+
+std::string DefaultWebSiteUrl()
+{
+    return "http://www." VEXTAL_WEBSITE_HOST "/";
+}
+
+uint32_t ParseHighLight(const std::string& text, uint32_t current)
+{
+    // Characters 2-3, 4-5 and 6-7 of a 7-character text; a text of any other
+    // length (with or without "#") keeps the colour.
+    if (text.size() != 7) return current;
+    std::string_view s(text);
+    uint32_t r = HexPrefix(s.substr(1, 2));
+    uint32_t g = HexPrefix(s.substr(3, 2));
+    uint32_t b = HexPrefix(s.substr(5, 2));
+    return r | (g << 8) | (b << 16);
+}
+
+std::string FormatHighLight(uint32_t colour)
+{
+    return StrFormat("#%02X%02X%02X", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu);
+}
+
+std::vector<std::string> ParseFundIdList(const std::string& text)
+{
+    std::vector<std::string> list;
+    for (std::string& piece : SplitText(text, '|'))
+        if (!piece.empty()) list.push_back(std::move(piece));
+    if (list.empty()) {
+        list.push_back(ini::kDefaultFundList1);
+        list.push_back(ini::kDefaultFundList2);
+    }
+    return list;
+}
+
+void LoadSettings(CSettings& s, const CProfileText& f)
+{
+    using namespace ini;
+    // 1. The Show integers and HighLight.
+    s.fundShowType = f.GetInt(kShow, "FundShowType", 0, kIntBuffer);
+    s.listItemSize = f.GetInt(kShow, "ListItemSize", 1, kIntBuffer);
+    s.showThousand = f.GetInt(kShow, "ShowThousand", 0, kIntBuffer);
+    s.fundView = f.GetInt(kShow, "FundView", 0, kIntBuffer);
+    s.showNew = f.GetInt(kShow, "ShowNew", 1, kIntBuffer);
+    s.highLight = ParseHighLight(f.GetString(kShow, "HighLight", kDefaultHighLight, kHighLightBuffer), s.highLight);
+    s.fundZeroHide = f.GetInt(kShow, "FundZeroHide", 0, kIntBuffer);
+    s.showRealtimeFlag = f.GetInt(kShow, "ShowRealtimeFlag", 0, kIntBuffer);
+    // 2. FundIDList, cut to 55 characters by its buffer before it is split.
+    s.fundIdList = ParseFundIdList(f.GetString(kShow, "FundIDList", "", kFundIdListBuffer));
+    // 3. FundID.
+    s.fundId = f.GetString(kShow, "FundID", "", kFundIdBuffer);
+    if (s.fundId.empty()) s.fundId = kDefaultFundId;
+    // 4. (Row images and the list font: the document's UI side.)
+    // 5. Proxy; the password deciphered.
+    s.proxy.enable = f.GetInt(kProxy, "Enable", 0, kFlagBuffer);
+    s.proxy.ip = f.GetString(kProxy, "IP", "", kProxyIpBuffer);
+    s.proxy.port = f.GetInt(kProxy, "Port", kDefaultProxyPort, kIntBuffer);
+    s.proxy.userName = f.GetString(kProxy, "UserName", "", kProxyUserBuffer);
+    s.proxy.password = DecryptText(f.GetString(kProxy, "Password", "", kPasswordBuffer), kCipherKey);
+    // 6. ServerURL.
+    std::string server = f.GetString(kLogin, "ServerURL", "", kUrlBuffer);
+    if (!server.empty()) {
+        s.serverUrl = WithSlash(server);
+        s.clientServiceUrl = s.serverUrl + kClientServicePath;
+        s.commandUrl = s.serverUrl + kCommandPath;
+    }
+    // 7. DataServerURL.
+    std::string data = f.GetString(kLogin, "DataServerURL", "", kUrlBuffer);
+    s.dataServerUrl = data.empty() ? s.serverUrl : WithSlash(data);
+    // 8. A web-site address is never kept as the server URL (the command URLs
+    //    and the data server URL built above stay as they are).
+    if (s.serverUrl.find("http://www.") != std::string::npos) s.serverUrl = s.defaultServerUrl;
+    // 9. The server list.
+    s.serverList = {s.serverUrl, s.webSiteUrl};
+}
+
+void LoadSettings(CSettings& settings, const std::string& iniPath)
+{
+    CProfileText f;
+    ReadProfileFile(iniPath, f);  // unreadable: every key takes its default
+    LoadSettings(settings, f);
+}
+
+bool SaveShowSettings(const CSettings& s, const std::string& iniPath)
+{
+    using namespace ini;
+    return WriteIniEntries({{kShow, "FundShowType", StrFormat("%d", s.fundShowType)},
+                            {kShow, "ListItemSize", StrFormat("%d", s.listItemSize)},
+                            {kShow, "FundView", StrFormat("%d", s.fundView)},
+                            {kShow, "HighLight", FormatHighLight(s.highLight)},
+                            {kShow, "FundZeroHide", StrFormat("%d", s.fundZeroHide)},
+                            {kShow, "ShowNew", StrFormat("%d", s.showNew)},
+                            {kShow, "ShowThousand", StrFormat("%d", s.showThousand)}},
+                           iniPath);
+}
+
+bool SaveProxySettings(const CProxySettings& p, const std::string& iniPath)
+{
+    using namespace ini;
+    return WriteIniEntries({{kProxy, "Enable", StrFormat("%d", p.enable)},
+                            {kProxy, "IP", p.ip},
+                            {kProxy, "Port", StrFormat("%d", p.port)},
+                            {kProxy, "UserName", p.userName},
+                            {kProxy, "Password", EncryptText(p.password, kCipherKey)}},
+                           iniPath);
+}
+
+CLoginSettings ReadLoginSettings(const std::string& iniPath)
+{
+    using namespace ini;
+    CProfileText f;
+    ReadProfileFile(iniPath, f);
+    CLoginSettings l;
+    l.name = f.GetString(kLogin, "Name", "", kNameBuffer);
+    l.password = DecryptText(f.GetString(kLogin, "Password", "", kPasswordBuffer), kCipherKey);
+    l.loginFlag = f.GetInt(kLogin, "LoginFlag", 0, kFlagBuffer);
+    return l;
+}
+
+bool SaveLoginSettings(const std::string& name, const std::string& serverUrl, const std::string& password,
+                       bool rememberPassword, int offlineFlag, const std::string& iniPath)
+{
+    using namespace ini;
+    return WriteIniEntries({{kLogin, "Name", name},
+                            {kLogin, "ServerURL", serverUrl},
+                            {kLogin, "Password", rememberPassword ? EncryptText(password, kCipherKey) : ""},
+                            {kLogin, "LoginFlag", StrFormat("%d", offlineFlag)}},
+                           iniPath);
+}
+
+int ReadAccountPanel(const std::string& iniPath)
+{
+    return ReadIniInt(ini::kShow, "AccountPanel", 1, ini::kIntBuffer, iniPath);
+}
+
+bool WriteAccountPanel(int shown, const std::string& iniPath)
+{
+    return WriteIniInt(ini::kShow, "AccountPanel", shown, iniPath);
+}
+
+bool WriteFundIdList(const std::vector<std::string>& codes, const std::string& iniPath)
+{
+    std::string joined;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (i) joined += '|';
+        joined += codes[i];
+    }
+    return WriteShowString("FundIDList", joined, iniPath);
+}
+
+std::string ReadVisibleColumns(const std::string& key, const std::string& def, const std::string& iniPath)
+{
+    std::string value = ReadShowString(key, "", kIniNoLimit, iniPath);
+    if (value.empty()) {
+        value = def;
+        WriteShowString(key, value, iniPath);
+    }
+    return value;
+}
+
+bool WriteVisibleColumns(const std::string& key, const std::vector<int>& ids, const std::string& iniPath)
+{
+    return WriteShowString(key, JoinInts(ids), iniPath);
+}
+
+std::vector<int> ReadColumnWidths(const std::string& listName, const std::string& iniPath)
+{
+    std::vector<int> widths;
+    std::string value = ReadIniString(ini::kColumnWidth, listName, "", kIniNoLimit, iniPath);
+    if (value.empty()) return widths;
+    for (const std::string& piece : SplitText(value, '|')) widths.push_back(ProfileAtoi(piece));
+    return widths;
+}
+
+bool WriteColumnWidths(const std::string& listName, const std::vector<int>& widths, const std::string& iniPath)
+{
+    return WriteIniString(ini::kColumnWidth, listName, JoinInts(widths), iniPath);
+}
+
+CSortSettings ReadSortSettings(const std::string& iniPath)
+{
+    using namespace ini;
+    CProfileText f;
+    ReadProfileFile(iniPath, f);
+    CSortSettings s;
+    const char* items[3] = {"SortItemA", "SortItemB", "SortItemC"};
+    const char* orders[3] = {"SortA", "SortB", "SortC"};
+    for (int i = 0; i < 3; ++i) {
+        s.item[i] = f.GetInt(kSort, items[i], 0, kFlagBuffer);
+        s.descending[i] = f.GetInt(kSort, orders[i], 0, kFlagBuffer);
+    }
+    return s;
+}
+
+bool WriteSortSettings(const CSortSettings& s, const std::string& iniPath)
+{
+    using namespace ini;
+    return WriteIniEntries({{kSort, "SortItemA", StrFormat("%d", s.item[0])},
+                            {kSort, "SortItemB", StrFormat("%d", s.item[1])},
+                            {kSort, "SortItemC", StrFormat("%d", s.item[2])},
+                            {kSort, "SortA", StrFormat("%d", s.descending[0])},
+                            {kSort, "SortB", StrFormat("%d", s.descending[1])},
+                            {kSort, "SortC", StrFormat("%d", s.descending[2])}},
+                           iniPath);
+}
+
+}  // namespace vextal

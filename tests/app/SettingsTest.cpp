@@ -1,0 +1,440 @@
+// The profile-file reader/writer and the settings of Vextal.ini.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "net/Cipher.h"
+
+using namespace vextal;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempHome : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "vextal_ini_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+        ini = (dir / "Vextal.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void Put(const std::string& content) const { std::ofstream(ini, std::ios::binary) << content; }
+    std::string Get() const
+    {
+        std::ifstream in(ini, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    CSettings Load() const
+    {
+        CSettings s;
+        s.defaultServerUrl = "http://127.0.0.1:8610/";
+        s.webSiteUrl = "http://www.plindo.example/";
+        s.serverUrl = s.defaultServerUrl;
+        s.clientServiceUrl = s.defaultServerUrl + "plindo/client/clientservice.asmx/";
+        s.commandUrl = s.defaultServerUrl + kCommandPath;
+        LoadSettings(s, ini);
+        return s;
+    }
+
+    fs::path dir;
+    std::string ini;
+};
+
+using IniFileTest = TempHome;
+using SettingsTest = TempHome;
+
+}  // namespace
+
+TEST_F(IniFileTest, ReadsAsTheWindowsProfileFunctions)
+{
+    Put("\xEF\xBB\xBF[show]\r\n"
+        "  fundview = 2  \r\n"
+        "; FundShowType=3\r\n"
+        "FundShowType=123456789\r\n"
+        "Empty=\r\n"
+        "Quoted=\"  two blanks  \"\r\n"
+        "Password=QUJD==\r\n"
+        "NoEqualsSign\r\n"
+        "Name=\xE5\xBC\xA0\xE4\xB8\x89\xE5\xBC\xA0\xE4\xB8\x89\r\n"
+        "[Other]\r\n"
+        "FundView=7\r\n"
+        "[SHOW]\r\n"
+        "FundView=9\r\n"
+        "Later=1\r\n");
+    // Sections and keys without regard to case; blanks and a BOM ignored.
+    EXPECT_EQ(ReadIniInt("Show", "FundView", 0, 8, ini), 2);
+    EXPECT_EQ(ReadShowString("FUNDVIEW", "x", 8, ini), "2");
+    // Only the first section of a name counts.
+    EXPECT_EQ(ReadIniString("Show", "Later", "none", 8, ini), "none");
+    // Comments are no keys; the value is cut to N - 1 before atoi.
+    EXPECT_EQ(ReadIniString("Show", "FundShowType", "", 8, ini), "1234567");
+    EXPECT_EQ(ReadIniInt("Show", "FundShowType", 0, 8, ini), 1234567);
+    EXPECT_EQ(ReadIniInt("Show", "FundShowType", 0, 4, ini), 123);
+    // A present but empty key is empty, not the default (atoi gives 0).
+    EXPECT_EQ(ReadIniString("Show", "Empty", "dflt", 8, ini), "");
+    EXPECT_EQ(ReadIniInt("Show", "Empty", 1, 8, ini), 0);
+    EXPECT_EQ(ReadIniString("Show", "Quoted", "", 64, ini), "  two blanks  ");
+    EXPECT_EQ(ReadIniString("Show", "Password", "", 48, ini), "QUJD==");  // "=" in the value
+    EXPECT_EQ(ReadIniString("Show", "NoEqualsSign", "d", 8, ini), "d");
+    // The cut never leaves half a UTF-8 character: 12 bytes cut to 7 keep 2 characters.
+    EXPECT_EQ(ReadIniString("Show", "Name", "", 8, ini), "\xE5\xBC\xA0\xE4\xB8\x89");
+    EXPECT_EQ(ReadIniString("Show", "Name", "", 7, ini), "\xE5\xBC\xA0\xE4\xB8\x89");
+    EXPECT_EQ(ReadIniString("Show", "Name", "", 6, ini), "\xE5\xBC\xA0");
+    // Missing keys, sections and files give the default, cut the same way.
+    EXPECT_EQ(ReadIniString("Show", "Missing", "0123456789", 8, ini), "0123456");
+    EXPECT_EQ(ReadIniInt("Nowhere", "FundView", 42, 8, ini), 42);
+    EXPECT_EQ(ReadIniInt("Show", "FundView", 5, 8, (dir / "none.ini").string()), 5);
+    EXPECT_EQ(ReadIniString("Show", "FundView", "abc", 0, ini), "");
+}
+
+TEST_F(IniFileTest, AtoiAsTheRuntimeReadsIt)
+{
+    EXPECT_EQ(ProfileAtoi("12abc"), 12);
+    EXPECT_EQ(ProfileAtoi("abc"), 0);
+    EXPECT_EQ(ProfileAtoi("  -3"), -3);
+    EXPECT_EQ(ProfileAtoi("+4"), 4);
+    EXPECT_EQ(ProfileAtoi("- 4"), 0);
+    EXPECT_EQ(ProfileAtoi(""), 0);
+    EXPECT_EQ(ProfileAtoi("0x1F"), 0);
+    EXPECT_EQ(ProfileAtoi("99999999999999999999"), 2147483647);
+    EXPECT_EQ(ProfileAtoi("-99999999999999999999"), -2147483647 - 1);
+}
+
+TEST_F(IniFileTest, WritingOneKeyLeavesEveryOtherLineAsItWas)
+{
+    const std::string original =
+        "\xEF\xBB\xBF; Vextal settings\r\n"
+        "[Show]\r\n"
+        "FundShowType = 2\r\n"
+        "  ; keep me\r\n"
+        "HighLight=#112233\r\n"
+        "\r\n"
+        "[Login]\r\n"
+        "Name=\xE5\xBC\xA0\xE4\xB8\x89\r\n"
+        "ServerURL=http://x/\r\n"
+        "[ColumnWidth]\r\n"
+        "AccountList=100|60|60";  // no line break at the end
+    Put(original);
+
+    ASSERT_TRUE(WriteIniInt("SHOW", "fundshowtype", 3, ini));  // the key keeps its spelling
+    ASSERT_TRUE(WriteIniInt("Show", "FundView", 1, ini));      // after the last line of the section
+    ASSERT_TRUE(WriteIniString("Proxy", "IP", "10.0.0.1", ini));  // a new section at the end
+    EXPECT_EQ(Get(),
+              "\xEF\xBB\xBF; Vextal settings\r\n"
+              "[Show]\r\n"
+              "FundShowType=3\r\n"
+              "  ; keep me\r\n"
+              "HighLight=#112233\r\n"
+              "FundView=1\r\n"
+              "\r\n"
+              "[Login]\r\n"
+              "Name=\xE5\xBC\xA0\xE4\xB8\x89\r\n"
+              "ServerURL=http://x/\r\n"
+              "[ColumnWidth]\r\n"
+              "AccountList=100|60|60\r\n"
+              "[Proxy]\r\n"
+              "IP=10.0.0.1\r\n");
+
+    // Writing the value a key already has changes nothing.
+    std::string before = Get();
+    ASSERT_TRUE(WriteIniString("Login", "ServerURL", "http://x/", ini));
+    EXPECT_EQ(Get(), before);
+
+    // A last line ending in a lone CR keeps its value and gets a whole line break.
+    Put("[Proxy]\nPassword=abc\r");
+    EXPECT_EQ(ReadIniString("Proxy", "Password", "", 48, ini), "abc");
+    ASSERT_TRUE(WriteIniString("Show", "A", "1", ini));
+    EXPECT_EQ(Get(), "[Proxy]\nPassword=abc\r\n[Show]\nA=1\n");
+
+    // A missing file is created with LF line ends.
+    std::string fresh = (dir / "fresh.ini").string();
+    ASSERT_TRUE(WriteIniString("Login", "Name", "demo", fresh));
+    ASSERT_TRUE(WriteIniString("Login", "LoginFlag", "1", fresh));
+    std::ifstream in(fresh, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+              "[Login]\nName=demo\nLoginFlag=1\n");
+}
+
+TEST_F(IniFileTest, ValuesRoundTripAndBadNamesAreRefused)
+{
+    Put("[Show]\nA=1\nB=2\n");
+    // Values that would not read back as written are quoted; line breaks
+    // cannot break the file.
+    for (const std::string value : {"  lead and trail  ", "\"quoted\"", "'x'", "", "a=b=c", "#FF0000", "中文 值"}) {
+        ASSERT_TRUE(WriteShowString("A", value, ini));
+        EXPECT_EQ(ReadShowString("A", "?", kIniNoLimit, ini), value);
+    }
+    ASSERT_TRUE(WriteShowString("A", "one\r\n[Evil]\nB=9", ini));
+    EXPECT_EQ(ReadShowString("A", "?", kIniNoLimit, ini), "one  [Evil] B=9");
+    EXPECT_EQ(ReadShowString("B", "?", kIniNoLimit, ini), "2");
+    EXPECT_EQ(ReadIniString("Evil", "B", "none", 8, ini), "none");
+
+    const std::string before = Get();
+    EXPECT_FALSE(WriteIniString("Show", "a=b", "1", ini));
+    EXPECT_FALSE(WriteIniString("Show", "", "1", ini));
+    EXPECT_FALSE(WriteIniString("Show", "[x", "1", ini));
+    EXPECT_FALSE(WriteIniString("Sh]ow", "A", "1", ini));
+    EXPECT_FALSE(WriteIniString("Show", "A\nB", "1", ini));
+    EXPECT_EQ(Get(), before);
+}
+
+TEST_F(IniFileTest, WritesReplaceTheFileAtomically)
+{
+    Put("[Show]\nFundView=0\n");
+    ::chmod(ini.c_str(), 0600);
+    // A reader holding the old file keeps seeing the old content whole: the
+    // new text went to a temporary file that was renamed over the original.
+    std::ifstream old(ini, std::ios::binary);
+    ASSERT_TRUE(WriteIniInt("Show", "FundView", 2, ini));
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(old)), std::istreambuf_iterator<char>()),
+              "[Show]\nFundView=0\n");
+    EXPECT_EQ(Get(), "[Show]\nFundView=2\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the permissions stay
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);  // no temporary file left behind
+
+    // Through a symbolic link the link stays and its target is replaced.
+    fs::create_directory(dir / "real");
+    std::string target = (dir / "real" / "Vextal.ini").string();
+    std::ofstream(target) << "[Show]\nA=1\n";
+    std::string link = (dir / "link.ini").string();
+    fs::create_symlink(fs::path("real") / "Vextal.ini", link);
+    ASSERT_TRUE(WriteShowString("A", "2", link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadShowString("A", "", 8, target), "2");
+
+    // What cannot be read is never overwritten.
+    std::string blocked = (dir / "blocked.ini").string();
+    fs::create_directory(blocked);
+    EXPECT_FALSE(WriteShowString("A", "1", blocked));
+    EXPECT_TRUE(fs::is_directory(blocked));
+}
+
+TEST_F(SettingsTest, DefaultsOfAMissingFile)
+{
+    CSettings before;  // the document's values before loading
+    EXPECT_EQ(before.showNew, 0);
+    EXPECT_EQ(before.proxy.port, 0);
+    EXPECT_EQ(before.fundId, "000001");
+    EXPECT_EQ(before.serverUrl, DefaultServerUrl());
+    EXPECT_EQ(DefaultServerUrl().back(), '/');
+
+    CSettings s = Load();
+    EXPECT_EQ(s.fundShowType, 0);
+    EXPECT_EQ(s.listItemSize, 1);
+    EXPECT_EQ(s.showThousand, 0);
+    EXPECT_EQ(s.fundView, 0);
+    EXPECT_EQ(s.showNew, 1);
+    EXPECT_EQ(s.highLight, 0xDCDCDCu);
+    EXPECT_EQ(s.fundZeroHide, 0);
+    EXPECT_EQ(s.showRealtimeFlag, 0);
+    EXPECT_EQ(s.fundIdList, (std::vector<std::string>{"000001", "000011"}));
+    EXPECT_EQ(s.fundId, "000001");
+    EXPECT_EQ(s.proxy.enable, 0);
+    EXPECT_EQ(s.proxy.port, 8080);
+    EXPECT_EQ(s.proxy.ip, "");
+    EXPECT_EQ(s.proxy.password, "");
+    EXPECT_EQ(s.serverUrl, "http://127.0.0.1:8610/");
+    EXPECT_EQ(s.commandUrl, "http://127.0.0.1:8610/plindo/client/ClientService.asmx/SendCommand");
+    EXPECT_EQ(s.clientServiceUrl, "http://127.0.0.1:8610/plindo/client/clientservice.asmx/");
+    EXPECT_EQ(s.dataServerUrl, "http://127.0.0.1:8610/");
+    EXPECT_EQ(s.serverList, (std::vector<std::string>{"http://127.0.0.1:8610/", "http://www.plindo.example/"}));
+    EXPECT_EQ(ReadAccountPanel(ini), 1);
+    EXPECT_FALSE(fs::exists(ini));  // reading writes nothing
+}
+
+TEST_F(SettingsTest, ServerAddresses)
+{
+    // A ServerURL without a trailing slash gets one; the URLs are rebuilt from it.
+    Put("[Login]\nServerURL=http://10.1.2.3:8610\n");
+    CSettings s = Load();
+    EXPECT_EQ(s.serverUrl, "http://10.1.2.3:8610/");
+    EXPECT_EQ(s.commandUrl, "http://10.1.2.3:8610/plindo/client/ClientService.asmx/SendCommand");
+    EXPECT_EQ(s.clientServiceUrl, "http://10.1.2.3:8610/plindo/client/ClientService.asmx/");
+    EXPECT_EQ(s.dataServerUrl, "http://10.1.2.3:8610/");  // empty DataServerURL: the server URL
+    EXPECT_EQ(s.serverList, (std::vector<std::string>{"http://10.1.2.3:8610/", "http://www.plindo.example/"}));
+
+    Put("[Login]\nServerURL=http://10.1.2.3/\nDataServerURL=http://data.example:81\n");
+    s = Load();
+    EXPECT_EQ(s.serverUrl, "http://10.1.2.3/");
+    EXPECT_EQ(s.dataServerUrl, "http://data.example:81/");
+
+    // "http://www." anywhere: the server URL becomes the built-in one. The
+    // command URLs and the data server URL, taken from the configured value
+    // before that replacement, stay as they were.
+    Put("[Login]\nServerURL=http://www.plindo.example\n");
+    s = Load();
+    EXPECT_EQ(s.serverUrl, "http://127.0.0.1:8610/");
+    EXPECT_EQ(s.commandUrl, "http://www.plindo.example/plindo/client/ClientService.asmx/SendCommand");
+    EXPECT_EQ(s.dataServerUrl, "http://www.plindo.example/");
+    EXPECT_EQ(s.serverList[0], "http://127.0.0.1:8610/");
+    Put("[Login]\nServerURL=proxy?to=http://www.x.cn/\n");
+    EXPECT_EQ(Load().serverUrl, "http://127.0.0.1:8610/");
+
+    // The 128-character buffer: 127 characters are kept.
+    std::string longUrl = "http://h/" + std::string(200, 'p');
+    Put("[Login]\nServerURL=" + longUrl + "\n");
+    EXPECT_EQ(Load().serverUrl, longUrl.substr(0, 127) + "/");
+}
+
+TEST_F(SettingsTest, FundListFundIdAndHighLight)
+{
+    auto load = [&](const std::string& show) {
+        Put("[Show]\n" + show + "\n");
+        return Load();
+    };
+    using List = std::vector<std::string>;
+    EXPECT_EQ(load("FundIDList=").fundIdList, (List{"000001", "000011"}));
+    EXPECT_EQ(load("FundIDList=|||").fundIdList, (List{"000001", "000011"}));
+    EXPECT_EQ(load("FundIDList=000003|").fundIdList, (List{"000003"}));
+    EXPECT_EQ(load("FundIDList=110022|000003|519674").fundIdList, (List{"110022", "000003", "519674"}));
+    // Cut to 55 characters before the split: a leading "|" pushes the eighth
+    // code past the cut, so it arrives as "00000".
+    std::string nine = "|000001|000002|000003|000004|000005|000006|000007|000008|000009";
+    EXPECT_EQ(load("FundIDList=" + nine).fundIdList,
+              (List{"000001", "000002", "000003", "000004", "000005", "000006", "000007", "00000"}));
+
+    EXPECT_EQ(load("FundID=").fundId, "000001");
+    EXPECT_EQ(load("FundID=519674").fundId, "519674");
+    EXPECT_EQ(load("FundID=123456789").fundId, "1234567");
+
+    EXPECT_EQ(load("HighLight=#FF0000").highLight, 0x0000FFu);  // pure red as 0x00BBGGRR
+    EXPECT_EQ(load("HighLight=#00ff80").highLight, 0x80FF00u);
+    EXPECT_EQ(load("HighLight=#FFF").highLight, 0xDCDCDCu);     // other length: light grey stays
+    EXPECT_EQ(load("HighLight=#").highLight, 0xDCDCDCu);
+    EXPECT_EQ(load("HighLight=FF0000").highLight, 0xDCDCDCu);   // 6 characters without "#"
+    EXPECT_EQ(load("HighLight=#FF00001").highLight, 0x0000FFu); // cut to 7 by the buffer
+    EXPECT_EQ(load("HighLight=#GG00FF").highLight, 0xFF0000u);  // no hex digit gives 0
+    EXPECT_EQ(FormatHighLight(0x0000FF), "#FF0000");
+    EXPECT_EQ(ParseHighLight(FormatHighLight(0x123456), 0), 0x123456u);
+
+    CSettings s = load("FundShowType=3\nListItemSize=0\nShowThousand=1\nFundView=2\nShowNew=0\n"
+                       "FundZeroHide=1\nShowRealtimeFlag=1");
+    EXPECT_EQ(s.fundShowType, 3);
+    EXPECT_EQ(s.listItemSize, 0);
+    EXPECT_EQ(s.showThousand, 1);
+    EXPECT_EQ(s.fundView, 2);
+    EXPECT_EQ(s.showNew, 0);
+    EXPECT_EQ(s.fundZeroHide, 1);
+    EXPECT_EQ(s.showRealtimeFlag, 1);
+}
+
+TEST_F(SettingsTest, PasswordsAreNeverStoredInPlainText)
+{
+    Put("; the user's own comment\n[Show]\nFundView=1\n");
+    CProxySettings p;
+    p.enable = 1;
+    p.ip = "10.0.0.1";
+    p.port = 3128;
+    p.userName = "proxyuser";
+    p.password = "s3cret pw";
+    ASSERT_TRUE(SaveProxySettings(p, ini));
+    std::string file = Get();
+    EXPECT_EQ(file.find("s3cret"), std::string::npos);
+    EXPECT_NE(file.find("Password=" + EncryptText("s3cret pw") + "\n"), std::string::npos);
+    EXPECT_EQ(file.rfind("; the user's own comment\n[Show]\nFundView=1\n[Proxy]\n", 0), 0u);
+
+    CSettings s = Load();
+    EXPECT_EQ(s.proxy.enable, 1);
+    EXPECT_EQ(s.proxy.ip, "10.0.0.1");
+    EXPECT_EQ(s.proxy.port, 3128);
+    EXPECT_EQ(s.proxy.userName, "proxyuser");
+    EXPECT_EQ(s.proxy.password, "s3cret pw");
+    EXPECT_EQ(s.fundView, 1);
+
+    // A password written by hand that does not decode comes back as stored.
+    ASSERT_TRUE(WriteIniString("Proxy", "Password", "!!!", ini));
+    EXPECT_EQ(Load().proxy.password, "!!!");
+    // The 48-character buffer holds the 44 Base64 characters of a 32-byte
+    // password; a longer one loses its tail (a limit of the buffer sizes).
+    p.password = std::string(32, 'k');
+    ASSERT_TRUE(SaveProxySettings(p, ini));
+    EXPECT_EQ(Load().proxy.password, p.password);
+    p.password = std::string(33, 'k');
+    ASSERT_TRUE(SaveProxySettings(p, ini));
+    EXPECT_NE(Load().proxy.password, p.password);
+
+    // Login keys after a successful login.
+    ASSERT_TRUE(SaveLoginSettings("张三", "http://10.1.2.3/", "pa55word", true, 0, ini));
+    file = Get();
+    EXPECT_EQ(file.find("pa55word"), std::string::npos);
+    CLoginSettings login = ReadLoginSettings(ini);
+    EXPECT_EQ(login.name, "张三");
+    EXPECT_EQ(login.password, "pa55word");
+    EXPECT_EQ(login.loginFlag, 0);
+    EXPECT_EQ(ReadIniString("Login", "ServerURL", "", 128, ini), "http://10.1.2.3/");
+    // Not remembered: the stored password becomes empty.
+    ASSERT_TRUE(SaveLoginSettings("张三", "http://10.1.2.3/", "pa55word", false, 1, ini));
+    EXPECT_EQ(ReadIniString("Login", "Password", "x", 48, ini), "");
+    EXPECT_EQ(ReadLoginSettings(ini).password, "");
+    EXPECT_EQ(ReadLoginSettings(ini).loginFlag, 1);
+}
+
+TEST_F(SettingsTest, WriteBacksOfTheOtherKeys)
+{
+    CSettings s = Load();
+    s.fundShowType = 2;
+    s.listItemSize = 0;
+    s.fundView = 1;
+    s.highLight = 0x0000FF;
+    s.fundZeroHide = 1;
+    s.showNew = 0;
+    s.showThousand = 1;
+    ASSERT_TRUE(SaveShowSettings(s, ini));
+    EXPECT_EQ(Get(), "[Show]\nFundShowType=2\nListItemSize=0\nFundView=1\nHighLight=#FF0000\nFundZeroHide=1\n"
+                     "ShowNew=0\nShowThousand=1\n");
+    CSettings r = Load();
+    EXPECT_EQ(r.highLight, 0x0000FFu);
+    EXPECT_EQ(r.listItemSize, 0);
+    EXPECT_EQ(r.showNew, 0);
+
+    ASSERT_TRUE(WriteAccountPanel(0, ini));
+    EXPECT_EQ(ReadAccountPanel(ini), 0);
+    ASSERT_TRUE(WriteFundIdList({"110022", "000003"}, ini));
+    EXPECT_EQ(Load().fundIdList, (std::vector<std::string>{"110022", "000003"}));
+
+    // An empty visible-columns key is replaced by its default, written at once.
+    EXPECT_EQ(ReadVisibleColumns("AccountItem", ini::kDefaultAccountItem, ini), ini::kDefaultAccountItem);
+    EXPECT_EQ(ReadShowString("AccountItem", "", kIniNoLimit, ini), ini::kDefaultAccountItem);
+    ASSERT_TRUE(WriteVisibleColumns("AccountItem", {10, 99, 12}, ini));
+    EXPECT_EQ(ReadVisibleColumns("AccountItem", ini::kDefaultAccountItem, ini), "10|99|12");
+
+    ASSERT_TRUE(WriteColumnWidths("AccountList", {100, 0, 2000}, ini));
+    EXPECT_EQ(ReadIniString("ColumnWidth", "AccountList", "", kIniNoLimit, ini), "100|0|2000");
+    EXPECT_EQ(ReadColumnWidths("AccountList", ini), (std::vector<int>{100, 0, 2000}));
+    EXPECT_TRUE(ReadColumnWidths("TradeList", ini).empty());
+
+    CSortSettings sort;
+    sort.item[0] = 1;
+    sort.descending[0] = 1;
+    sort.item[1] = 3;
+    ASSERT_TRUE(WriteSortSettings(sort, ini));
+    CSortSettings back = ReadSortSettings(ini);
+    EXPECT_EQ(back.item[0], 1);
+    EXPECT_EQ(back.item[1], 3);
+    EXPECT_EQ(back.item[2], 0);
+    EXPECT_EQ(back.descending[0], 1);
+    EXPECT_EQ(back.descending[1], 0);
+
+    // Everything written above still reads back after all the other writes.
+    EXPECT_EQ(Load().fundShowType, 2);
+    EXPECT_EQ(ReadAccountPanel(ini), 0);
+}
