@@ -85,12 +85,14 @@ std::string BuildCommand(int cmdtype, int cmdid, const std::string& data, const 
 
 namespace {
 
-// Reads the next element named by the tags behind the scanner's position.
-bool NextElement(CTagScanner& scan, const std::string& answer, const char* start, const char* end,
-                 std::string& value)
+// The namespace marker, then Ret; ret stays -1 without the marker.
+bool ReadRet(CTagScanner& scan, const std::string& answer, int& ret)
 {
-    scan.SetTags(start, end);
-    return scan.Next(answer, value);
+    ret = -1;
+    if (!scan.SkipPast(answer, CommandNamespaceMarker())) return false;
+    std::string value;
+    if (scan.Next(answer, "<Ret>", "</Ret>", value)) ret = ReadLeadingInt(value);
+    return true;
 }
 
 // White space at both ends, then the 0xA1 bytes of leading full-width spaces.
@@ -106,26 +108,20 @@ std::string TrimMessage(const std::string& text)
 
 bool ParseCommandAnswer(const std::string& answer, int& ret, std::string& msg)
 {
-    ret = -1;
     msg.clear();
     CTagScanner scan;
-    if (!scan.SkipPast(answer, CommandNamespaceMarker())) return false;
-    std::string value;
-    if (NextElement(scan, answer, "<Ret>", "</Ret>", value)) ret = ReadLeadingInt(value);
-    return NextElement(scan, answer, "<Msg>", "</Msg>", msg);
+    return ReadRet(scan, answer, ret) && scan.Next(answer, "<Msg>", "</Msg>", msg);
 }
 
 bool ParseCommandAnswerEx(const std::string& answer, int& ret, std::string& msg, std::string& msg2)
 {
+    msg.clear();
     msg2.clear();
     CTagScanner scan;
-    ret = -1;
-    msg.clear();
-    if (!scan.SkipPast(answer, CommandNamespaceMarker())) return false;
+    if (!ReadRet(scan, answer, ret)) return false;
     std::string value;
-    if (NextElement(scan, answer, "<Ret>", "</Ret>", value)) ret = ReadLeadingInt(value);
-    if (NextElement(scan, answer, "<Msg>", "</Msg>", value)) msg = TrimMessage(value);
-    if (!NextElement(scan, answer, "<Msg2>", "</Msg2>", value)) return false;
+    if (scan.Next(answer, "<Msg>", "</Msg>", value)) msg = TrimMessage(value);
+    if (!scan.Next(answer, "<Msg2>", "</Msg2>", value)) return false;
     msg2 = TrimMessage(value);
     return true;
 }
@@ -137,19 +133,15 @@ bool ParseResultAnswer(const std::string& answer, int& code, std::string& msg)
     CTagScanner scan;
     if (!scan.SkipPast(answer, "<result>")) return false;
     std::string value;
-    if (NextElement(scan, answer, "<code>", "</code>", value)) code = ReadLeadingInt(value);
-    return NextElement(scan, answer, "<msg>", "</msg>", msg);
+    if (scan.Next(answer, "<code>", "</code>", value)) code = ReadLeadingInt(value);
+    return scan.Next(answer, "<msg>", "</msg>", msg);
 }
 
 bool ParseServerIdAnswer(const std::string& answer, int& ret, std::string& serverId)
 {
-    ret = -1;
     serverId.clear();
     CTagScanner scan;
-    if (!scan.SkipPast(answer, CommandNamespaceMarker())) return false;
-    std::string value;
-    if (NextElement(scan, answer, "<Ret>", "</Ret>", value)) ret = ReadLeadingInt(value);
-    return NextElement(scan, answer, "<ServerID>", "</ServerID>", serverId);
+    return ReadRet(scan, answer, ret) && scan.Next(answer, "<ServerID>", "</ServerID>", serverId);
 }
 
 }  // namespace vextal

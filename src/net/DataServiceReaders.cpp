@@ -9,13 +9,6 @@ namespace vextal {
 
 namespace {
 
-bool NextElement(CTagScanner& scan, const std::string& answer, const char* start, const char* end,
-                 std::string& value)
-{
-    scan.SetTags(start, end);
-    return scan.Next(answer, value);
-}
-
 float ReadFloat(const std::string& text)
 {
     double v;
@@ -35,9 +28,9 @@ void ReadFundInvestInfo(const std::string& answer, std::vector<CFundInvestItem>&
     while (scan.SkipPast(answer, "<FundInvestInfo>")) {
         long round = scan.Position;
         CFundInvestItem item;
-        if (NextElement(scan, answer, "<StockID>", "</StockID>", value)) item.StockID = value;
-        if (NextElement(scan, answer, "<StockName>", "</StockName>", value)) item.StockName = GbkToUtf8(value);
-        if (NextElement(scan, answer, "<InvestPercent>", "</InvestPercent>", value)) item.InvestPercent = ReadFloat(value);
+        if (scan.Next(answer, "<StockID>", "</StockID>", value)) item.StockID = value;
+        if (scan.Next(answer, "<StockName>", "</StockName>", value)) item.StockName = GbkToUtf8(value);
+        if (scan.Next(answer, "<InvestPercent>", "</InvestPercent>", value)) item.InvestPercent = ReadFloat(value);
         items.push_back(std::move(item));
         if (scan.Position < round) scan.Position = round;
     }
@@ -49,9 +42,9 @@ void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& i
     std::string id, date, scale;
     for (;;) {
         long before = scan.Position;
-        if (!NextElement(scan, answer, "<FundID>", "</FundID>", id)) break;
-        if (!NextElement(scan, answer, "<SplitDate>", "</SplitDate>", date)) break;
-        if (!NextElement(scan, answer, "<SplitScale>", "</SplitScale>", scale)) break;
+        if (!scan.Next(answer, "<FundID>", "</FundID>", id)) break;
+        if (!scan.Next(answer, "<SplitDate>", "</SplitDate>", date)) break;
+        if (!scan.Next(answer, "<SplitScale>", "</SplitScale>", scale)) break;
         items.push_back({id, GbkToUtf8(date), ReadFloat(scale)});
         if (scan.Position <= before) break;
     }

@@ -66,4 +66,11 @@ bool CTagScanner::Next(const std::string& answer, std::string& value)
     return ReadValue(answer, value);
 }
 
+bool CTagScanner::Next(const std::string& answer, const std::string& startTag, const std::string& endTag,
+                       std::string& value)
+{
+    SetTags(startTag, endTag);
+    return Next(answer, value);
+}
+
 }  // namespace vextal

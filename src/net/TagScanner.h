@@ -31,6 +31,9 @@ public:
     bool ReadValue(const std::string& answer, std::string& value);
     // FindStart, then ReadValue.
     bool Next(const std::string& answer, std::string& value);
+    // SetTags, then Next.
+    bool Next(const std::string& answer, const std::string& startTag, const std::string& endTag,
+              std::string& value);
 
 private:
     size_t SearchFrom() const;
