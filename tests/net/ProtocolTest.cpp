@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "net/CommandProtocol.h"
+#include "net/TagScanner.h"
+
+using namespace vextal;
+
+namespace {
+
+std::string Answer(const std::string& inner)
+{
+    return "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<CommandResult xmlns:xsi=\"x\" xmlns=\"" +
+           std::string(kCommandNamespace) + "\">" + inner + "</CommandResult>";
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& sep)
+{
+    std::vector<std::string> out{"stale"};
+    EXPECT_TRUE(SplitFields(text, sep, out));
+    return out;
+}
+
+}  // namespace
+
+TEST(CommandProtocol, BuildsBodiesAndFieldLists)
+{
+    EXPECT_EQ(BuildCommand(2, 22, "000001", "u1"), "cmdtype=2&cmdid=22&data=000001&loginid=u1");
+    EXPECT_EQ(BuildCommand(1, 1, JoinFields({}), "u1"), "cmdtype=1&cmdid=1&data=&loginid=u1");
+    EXPECT_EQ(JoinFields({"000001", "2024-01-02", "", "3"}), "000001|2024-01-02||3");
+    EXPECT_EQ(CommandNamespaceMarker(), "xmlns=\"http://www.plindo.example/plindo/client/clientservice\">");
+    EXPECT_EQ(FormatErrorText("GetFundNewValueFormServer"), "GetFundNewValueFormServer():数据格式错误");
+
+    EXPECT_EQ(Split("1.0|2.0|", "|"), (std::vector<std::string>{"1.0", "2.0", ""}));
+    EXPECT_EQ(Split("1.0,2.0,", ","), (std::vector<std::string>{"1.0", "2.0"}));
+    EXPECT_EQ(Split("a|b|c", "|"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(Split("||", "|"), (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(Split("a", "|"), (std::vector<std::string>{"a"}));
+    EXPECT_TRUE(Split("", "|").empty());
+    EXPECT_EQ(Split("a::b", "::"), (std::vector<std::string>{"a", "b"}));
+    // An empty separator must not loop forever.
+    EXPECT_EQ(Split("abc", ""), (std::vector<std::string>{"abc"}));
+}
+
+TEST(CommandProtocol, ReadsNumbersLikeAtoiWithoutOverflow)
+{
+    EXPECT_EQ(ReadLeadingInt("0"), 0);
+    EXPECT_EQ(ReadLeadingInt(" -2</Ret>"), -2);
+    EXPECT_EQ(ReadLeadingInt("12abc"), 12);
+    EXPECT_EQ(ReadLeadingInt("abc"), 0);
+    EXPECT_EQ(ReadLeadingInt("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(ReadLeadingInt("-99999999999999999999"), INT_MIN);
+
+    double v = 9;
+    EXPECT_TRUE(ReadLeadingDecimal(" 1.25xyz", v));
+    EXPECT_DOUBLE_EQ(v, 1.25);
+    EXPECT_TRUE(ReadLeadingDecimal("-2.5", v));
+    EXPECT_DOUBLE_EQ(v, -2.5);
+    EXPECT_TRUE(ReadLeadingDecimal("+3", v));
+    EXPECT_DOUBLE_EQ(v, 3);
+    EXPECT_FALSE(ReadLeadingDecimal("abc", v));
+    EXPECT_EQ(v, 0);
+    EXPECT_FALSE(ReadLeadingDecimal("+-1", v));
+    EXPECT_FALSE(ReadLeadingDecimal("nan", v));
+    EXPECT_FALSE(ReadLeadingDecimal("-inf", v));
+    EXPECT_FALSE(ReadLeadingDecimal("1e999", v));
+    EXPECT_FALSE(ReadLeadingDecimal("", v));
+}
+
+TEST(CommandProtocol, ParsesRetAndMessagesInOrder)
+{
+    int ret = 7;
+    std::string msg = "x", msg2 = "y";
+    EXPECT_TRUE(ParseCommandAnswer(Answer("<Ret>0</Ret><Msg>1.05|2.10</Msg>"), ret, msg));
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(msg, "1.05|2.10");
+
+    EXPECT_TRUE(ParseCommandAnswer(Answer("<Ret>-2</Ret><Msg>\xd3\xc3\xbb\xa7</Msg>"), ret, msg));
+    EXPECT_EQ(ret, -2);
+    EXPECT_EQ(msg, "\xd3\xc3\xbb\xa7");
+
+    // Ret after Msg: the return code is read, the message is not, because
+    // the Msg search continues behind Ret.
+    EXPECT_FALSE(ParseCommandAnswer(Answer("<Msg>hello</Msg><Ret>0</Ret>"), ret, msg));
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(msg, "");
+
+    // A missing Ret leaves -1 but the Msg is still found (search restarts).
+    EXPECT_TRUE(ParseCommandAnswer(Answer("<Msg>oops</Msg>"), ret, msg));
+    EXPECT_EQ(ret, -1);
+    EXPECT_EQ(msg, "oops");
+
+    // Without the exact namespace attribute nothing counts.
+    std::string foreign = "<CommandResult xmlns=\"http://other.example/plindo/client/clientservice\">"
+                          "<Ret>0</Ret><Msg>a</Msg></CommandResult>";
+    EXPECT_FALSE(ParseCommandAnswer(foreign, ret, msg));
+    EXPECT_EQ(ret, -1);
+    std::string spaced = "<CommandResult xmlns=\"" + std::string(kCommandNamespace) + "\" ><Ret>0</Ret><Msg>a</Msg>";
+    EXPECT_FALSE(ParseCommandAnswer(spaced, ret, msg));
+    EXPECT_FALSE(ParseCommandAnswer("", ret, msg));
+
+    // Cut answers: no closing tag means no value.
+    EXPECT_FALSE(ParseCommandAnswer(Answer("<Ret>0</Ret><Msg>1.05|2.").substr(0, 150), ret, msg));
+
+    // Msg2 with two GBK full-width spaces and white space: both removed; the
+    // Msg is trimmed too.
+    EXPECT_TRUE(ParseCommandAnswerEx(Answer("<Ret>0</Ret><Msg> 20240105 </Msg><Msg2>\r\n\xa1\xa1\xa1\xa1\xd6\xd0 x</Msg2>"),
+                                     ret, msg, msg2));
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(msg, "20240105");
+    EXPECT_EQ(msg2, "\xd6\xd0 x");
+    EXPECT_FALSE(ParseCommandAnswerEx(Answer("<Ret>0</Ret><Msg>m</Msg>"), ret, msg, msg2));
+    EXPECT_EQ(msg, "m");
+    EXPECT_EQ(msg2, "");
+}
+
+TEST(CommandProtocol, ParsesResultAndServerIdAnswers)
+{
+    int code = 5;
+    std::string msg;
+    EXPECT_TRUE(ParseResultAnswer("<?xml?><result><code>0</code><msg>ok</msg></result>", code, msg));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(msg, "ok");
+    EXPECT_FALSE(ParseResultAnswer("<code>0</code><msg>ok</msg>", code, msg));
+    EXPECT_EQ(code, -1);
+    EXPECT_TRUE(ParseResultAnswer("<result><code>-3</code><msg>no</msg>", code, msg));
+    EXPECT_EQ(code, -3);
+
+    int ret;
+    std::string id;
+    std::string login = Answer("<Ret>0</Ret><Msg>12|nick</Msg><ServerID>3f9ac21e-1</ServerID>");
+    EXPECT_TRUE(ParseServerIdAnswer(login, ret, id));
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(id, "3f9ac21e-1");
+    EXPECT_FALSE(ParseServerIdAnswer(Answer("<Ret>0</Ret><Msg>x</Msg>"), ret, id));
+    EXPECT_EQ(id, "");
+}
+
+TEST(TagScanner, RestartsAfterAMissAndHonoursTheLimit)
+{
+    const std::string text = "<a>1</a><b>2</b><a>3</a>";
+    CTagScanner scan("<a>", "</a>");
+    std::string v;
+    ASSERT_TRUE(scan.Next(text, v));
+    EXPECT_EQ(v, "1");
+    EXPECT_EQ(scan.Position, 8);
+    // Tags are emptied by a successful read.
+    EXPECT_EQ(scan.StartTag, "");
+    scan.SetTags("<a>", "</a>");
+    ASSERT_TRUE(scan.Next(text, v));
+    EXPECT_EQ(v, "3");
+    // Nothing behind: the miss sets -1 ...
+    scan.SetTags("<b>", "</b>");
+    EXPECT_FALSE(scan.Next(text, v));
+    EXPECT_EQ(scan.Position, -1);
+    // ... and the next search starts at the beginning again.
+    scan.SetTags("<b>", "</b>");
+    ASSERT_TRUE(scan.Next(text, v));
+    EXPECT_EQ(v, "2");
+
+    CTagScanner skip;
+    EXPECT_TRUE(skip.SkipPast(text, "</b>"));
+    EXPECT_EQ(skip.Position, 16);
+    EXPECT_FALSE(skip.SkipPast(text, "<c>"));
+    EXPECT_EQ(skip.Position, -1);
+
+    // A start tag ending at or beyond the limit counts as not found.
+    CTagScanner limited("<a>", "</a>");
+    limited.Position = 5;
+    limited.Limit = 19;
+    EXPECT_FALSE(limited.FindStart(text));
+    EXPECT_EQ(limited.Position, -1);
+    limited.Limit = 20;
+    limited.Position = 5;
+    EXPECT_TRUE(limited.FindStart(text));
+
+    // An end tag without its start gives no value.
+    CTagScanner lonely("<x>", "</a>");
+    EXPECT_FALSE(lonely.Next(text, v));
+    EXPECT_EQ(v, "");
+    // Positions beyond the text are harmless.
+    CTagScanner far("<a>", "</a>");
+    far.Position = 1000;
+    EXPECT_FALSE(far.Next(text, v));
+}

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "LoopbackServer.h"
+#include "net/HttpTransport.h"
+
+using namespace vextal;
+using vextal::test::LoopbackServer;
+using vextal::test::NetTest;
+
+TEST(HttpUrl, SplitsServerPortAndObject)
+{
+    HttpUrlParts p;
+    ASSERT_TRUE(SplitHttpUrl("http://www.plindo.example/plindo/x.asmx?fundid=000001", p));
+    EXPECT_EQ(p.server, "www.plindo.example");
+    EXPECT_EQ(p.port, 80);
+    EXPECT_EQ(p.object, "/plindo/x.asmx?fundid=000001");
+    ASSERT_TRUE(SplitHttpUrl("HTTP://host:8080/x", p));
+    EXPECT_EQ(p.scheme, "http");
+    EXPECT_EQ(p.server, "host");
+    EXPECT_EQ(p.port, 8080);
+    EXPECT_EQ(p.object, "/x");
+    ASSERT_TRUE(SplitHttpUrl("http://host?a=1#frag", p));
+    EXPECT_EQ(p.object, "/?a=1");
+    ASSERT_TRUE(SplitHttpUrl("https://[::1]/", p));
+    EXPECT_EQ(p.server, "[::1]");
+    EXPECT_EQ(p.port, 443);
+
+    for (const char* bad : {"host/x", "ftp://host/", "http:///x", "http://:80/x", "http://host:/x",
+                            "http://host:99999/", "http://host:8a/", "http://a b/", "http://u@host/", ""})
+        EXPECT_FALSE(SplitHttpUrl(bad, p)) << bad;
+}
+
+TEST_F(NetTest, RequestsReachTheServerWithTheFixedHeaders)
+{
+    LoopbackServer srv;
+    srv.Get("/x", [](const httplib::Request&, httplib::Response& res) { res.set_content("page", "text/html"); });
+    srv.Post("/cmd", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/xml"); });
+    srv.Start();
+
+    std::string text;
+    EXPECT_EQ(HttpGetText(srv.Base() + "x", text, "", ""), 4);
+    EXPECT_EQ(text, "page");
+    auto get = srv.Last();
+    EXPECT_EQ(get.method, "GET");
+    EXPECT_EQ(get.target, "/x");
+    EXPECT_EQ(get.body, "");
+    auto header = [](const vextal::test::SeenRequest& r, const char* name) {
+        auto it = r.headers.find(name);
+        return it == r.headers.end() ? std::string("<none>") : it->second;
+    };
+    EXPECT_EQ(header(get, "User-Agent"), "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; .NET CLR 1.1.4322)");
+    EXPECT_EQ(header(get, "Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(header(get, "Referer"), "<none>");
+
+    // An empty body goes out without the anti-cache suffix ...
+    EXPECT_TRUE(HttpPostCommand(srv.Base() + "cmd", text, "", ""));
+    EXPECT_EQ(srv.Last().body, "");
+    // ... a non-empty one always ends with it.
+    std::regex suffix("cmdtype=2&cmdid=22&data=000001&loginid=u1&FundSN=[0-9]{1,5}");
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(HttpPostCommand(srv.Base() + "cmd", text, "cmdtype=2&cmdid=22&data=000001&loginid=u1", "r"));
+        auto post = srv.Last();
+        EXPECT_TRUE(std::regex_match(post.body, suffix)) << post.body;
+        int sn = std::stoi(post.body.substr(post.body.rfind('=') + 1));
+        EXPECT_LE(sn, 32767);
+        EXPECT_EQ(header(post, "Referer"), "r");
+        EXPECT_EQ(header(post, "Content-Type"), "application/x-www-form-urlencoded");
+        EXPECT_EQ(header(post, "Expect"), "<none>");
+    }
+}
+
+TEST_F(NetTest, ErrorStatusFailsButKeepsThePage)
+{
+    LoopbackServer srv;
+    srv.server.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("no such page", "text/html");
+    });
+    srv.server.Post("/empty", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/xml"); });
+    srv.Start();
+
+    std::string answer = "old";
+    EXPECT_EQ(HttpRequest(srv.Base() + "missing", "GET", answer, "", ""), -1);
+    EXPECT_EQ(answer, "no such page");
+    EXPECT_NE(GetLastHttpError().find("404"), std::string::npos);
+    std::string text;
+    EXPECT_FALSE(HttpPostCommand(srv.Base() + "missing", text, "a=1", ""));
+    EXPECT_EQ(HttpGetText(srv.Base() + "missing", text, "", ""), -1);
+    EXPECT_EQ(text, "no such page");
+    // An empty answer is a failed command as well.
+    EXPECT_FALSE(HttpPostCommand(srv.Base() + "empty", text, "a=1", ""));
+    // Nobody listening, and URLs that cannot be split.
+    EXPECT_EQ(HttpGetText("http://127.0.0.1:1/x", text, "", ""), -1);
+    EXPECT_EQ(HttpGetText("not a url", text, "", ""), -1);
+    EXPECT_EQ(HttpGetText("file:///etc/passwd", text, "", ""), -1);
+}
+
+TEST_F(NetTest, AnswersAreReadWholeUpToTheCeiling)
+{
+    std::string big(600000, 'a');
+    for (size_t i = 0; i < big.size(); i += 1000) big[i] = static_cast<char>('0' + (i / 1000) % 10);
+    std::string binary("ab\0cd", 5);
+    LoopbackServer srv;
+    srv.server.Get("/big", [&](const httplib::Request&, httplib::Response& res) { res.set_content(big, "text/plain"); });
+    srv.server.Get("/bin", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(binary, "application/octet-stream");
+    });
+    srv.Start();
+
+    std::string text;
+    ASSERT_EQ(HttpGetText(srv.Base() + "big", text, "", ""), 600000);
+    EXPECT_EQ(text, big);
+    std::string buffer;
+    EXPECT_EQ(HttpGetLargeBuffer(srv.Base() + "big", buffer, "", ""), 600000);
+    // Buffers keep zero bytes; text stops at the first one.
+    EXPECT_EQ(HttpGetBuffer(srv.Base() + "bin", buffer, "", ""), 5);
+    EXPECT_EQ(buffer, binary);
+    EXPECT_EQ(HttpGetText(srv.Base() + "bin", text, "", ""), 5);
+    EXPECT_EQ(text, "ab");
+
+    HttpConfig c = GetHttpConfig();
+    c.maxAnswerBytes = 600000;
+    SetHttpConfig(c);
+    EXPECT_EQ(HttpGetBuffer(srv.Base() + "big", buffer, "", ""), 600000);
+    c.maxAnswerBytes = 599999;
+    SetHttpConfig(c);
+    EXPECT_EQ(HttpGetBuffer(srv.Base() + "big", buffer, "", ""), -1);
+    EXPECT_TRUE(buffer.empty());  // never a silently cut answer
+    EXPECT_NE(GetLastHttpError().find("larger than"), std::string::npos);
+}
+
+TEST_F(NetTest, Utf8PagesAreConvertedOthersPassUnchanged)
+{
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xe4\xb8\xad</a>";   // 中
+    const std::string gbk = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xd6\xd0</a>";
+    const std::string html = "<meta content=\"text/html; Charset=Utf-8\">\xe4\xb8\xad";
+    const std::string plain = "<a>\xe4\xb8\xad</a>";
+    LoopbackServer srv;
+    srv.server.Get("/xml", [&](const httplib::Request&, httplib::Response& res) { res.set_content(utf8, "text/xml"); });
+    srv.server.Get("/html", [&](const httplib::Request&, httplib::Response& res) { res.set_content(html, "text/html"); });
+    srv.server.Get("/plain", [&](const httplib::Request&, httplib::Response& res) { res.set_content(plain, "text/html"); });
+    srv.Start();
+
+    std::string text;
+    EXPECT_EQ(HttpGetText(srv.Base() + "xml", text, "", ""), static_cast<int>(utf8.size()));
+    EXPECT_EQ(text, gbk);
+    HttpGetText(srv.Base() + "html", text, "", "");
+    EXPECT_EQ(text, "<meta content=\"text/html; Charset=Utf-8\">\xd6\xd0");
+    HttpGetText(srv.Base() + "plain", text, "", "");
+    EXPECT_EQ(text, plain);
+}
+
+TEST_F(NetTest, NamedProxyCarriesTheCredentials)
+{
+    LoopbackServer proxy;
+    proxy.Get(".*", [](const httplib::Request&, httplib::Response& res) { res.set_content("via proxy", "text/plain"); });
+    proxy.Start();
+
+    SetProxySettings({1, "127.0.0.1", proxy.Port(), "alice", "s3cret"});
+    std::string text;
+    // The target host does not exist: only the proxy can answer.
+    ASSERT_EQ(HttpGetText("http://quote.invalid:81/htmdata/html/600000.htm", text, "", ""), 9);
+    EXPECT_EQ(text, "via proxy");
+    auto seen = proxy.Last();
+    EXPECT_NE(seen.target.find("quote.invalid:81/htmdata/html/600000.htm"), std::string::npos) << seen.target;
+    auto auth = seen.headers.find("Proxy-Authorization");
+    ASSERT_NE(auth, seen.headers.end());
+    EXPECT_EQ(auth->second, "Basic YWxpY2U6czNjcmV0");  // alice:s3cret
+
+    SetProxySettings({1, "127.0.0.1", proxy.Port(), "", ""});
+    ASSERT_EQ(HttpGetText("http://quote.invalid/x", text, "", ""), 9);
+    EXPECT_EQ(proxy.Last().headers.count("Proxy-Authorization"), 0u);
+
+    // Disabled: the proxy is not used.
+    SetProxySettings({0, "127.0.0.1", proxy.Port(), "alice", "s3cret"});
+    size_t before = proxy.Seen().size();
+    EXPECT_EQ(HttpGetText("http://127.0.0.1:1/x", text, "", ""), -1);
+    EXPECT_EQ(proxy.Seen().size(), before);
+}
+
+TEST_F(NetTest, SilentServerTimesOut)
+{
+    // Accepts connections (the kernel's backlog) but never answers.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x";
+
+    HttpConfig c = GetHttpConfig();
+    c.requestTimeoutSeconds = 1;
+    SetHttpConfig(c);
+    auto start = std::chrono::steady_clock::now();
+    std::string text;
+    EXPECT_FALSE(HttpPostCommand(url, text, "a=1", ""));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+    EXPECT_GE(elapsed, std::chrono::milliseconds(900));
+    close(fd);
+}
+
+TEST(HttpTransport, SavesBuffersToFiles)
+{
+    auto path = std::filesystem::temp_directory_path() / ("vextal_save_" + std::to_string(getpid()));
+    std::string bytes("\x01\x00\x02zz", 5);
+    {
+        std::ofstream old(path);
+        old << "a much longer old content";
+    }
+    ASSERT_TRUE(SaveBufferToFile(path.string(), bytes));
+    std::ifstream in(path, std::ios::binary);
+    std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(back, bytes);
+    EXPECT_FALSE(SaveBufferToFile(path.string(), nullptr, 3));
+    EXPECT_FALSE(SaveBufferToFile(path.string(), "abc", 0));
+    EXPECT_FALSE(SaveBufferToFile((path / "no" / "dir").string(), bytes));
+    std::filesystem::remove(path);
+}
