@@ -1,0 +1,128 @@
+#pragma once
+// The bookkeeping engine: the logged-in user's accounts, holdings and
+// trades, booking, dividends. The document owns one and hands it the
+// database, the user, the offline flag and the outside services.
+//
+// Every operation that writes more than one statement runs in one database
+// transaction: a failure or a crash midway leaves the database as it was
+// before the operation. Dividends that a booking applies before or after
+// itself are their own steps.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "book/BookServices.h"
+#include "book/BookTypes.h"
+#include "db/AdoDatabase.h"
+
+namespace vextal {
+
+class CAccountManager {
+public:
+    CAccountManager();
+    ~CAccountManager();
+
+    // What the document hands over after login.
+    void Init(const CAdoDatabase& db, int userId, bool offline, IBookServices* services, IFundDirectory* funds);
+    void SetOffline(bool offline) { m_offline = offline; }
+    void SetFundZeroHide(bool hide) { m_fundZeroHide = hide; }
+    // Called after the automatic dividends of all holdings (fixed-investment plans).
+    void SetAfterDividendsAll(std::function<void(int userId)> f) { m_afterDividendsAll = std::move(f); }
+    // Test hook: called between the statements of a booking with a label.
+    void SetPausePoint(std::function<void(const char*)> f) { m_pausePoint = std::move(f); }
+
+    int GetUserID() const { return m_userId; }
+    const std::string& GetLastErrorText() const;
+    const std::map<int, std::unique_ptr<AccountInfo>>& Accounts() const { return m_accounts; }
+    AccountInfo* FindAccount(int accountId);
+    FundTradeInfo* FindHolding(const HoldingKey& key);
+
+    // Accounts
+    bool LoadAccounts(int userId);
+    bool CreateAccount(AccountInfo& account);
+    bool RenameAccount(const AccountInfo& account);
+    bool DeleteAccount(const AccountInfo& account);
+    bool RefreshAccount(int accountId);
+    bool RefreshAccount(const AccountInfo& account) { return RefreshAccount(account.AccountID); }
+
+    // Holdings. EnsureHolding: 1 existed, 0 created, -1 failed.
+    int EnsureHolding(const TradeInfo& trade);
+    bool AddShares(const TradeInfo& trade);
+    bool RemoveShares(const TradeInfo& trade, bool all);
+    bool SetShares(const TradeInfo& trade);
+    bool RecomputeHolding(const TradeInfo& trade, bool cancelling);
+    bool RecomputeCostValues();
+    bool MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType);
+    bool DeleteFundBookkeeping(const HoldingKey& key);
+    bool SetBonusType(const HoldingKey& key, int bonusType);
+    bool SetSaleFee(const FundTradeInfo& holding);
+    // accountId 0: every account of the user.
+    bool LoadHoldings(int accountId);
+    // Once per start: remainders below one share count as an empty holding.
+    bool ClearShareRemainders();
+
+    // Trades. BookTrade: 0 booked and confirmed, -1 failed.
+    int BookTrade(TradeInfo& trade);
+    static float GetTradeFee(TradeInfo& trade);
+    bool GetFundTradeValueFormServer(TradeInfo& trade);
+    bool DeleteTrade(const TradeInfo& trade);
+    bool EditTrade(const TradeInfo& trade);
+    bool CancelTrade(const TradeInfo& trade);
+    // Reads a T_Trade_Info row of the current or given result set.
+    bool ReadTrade(const RecordsetPtr& rs, TradeInfo& trade);
+
+    // Dividends
+    bool LoadUserBonus(const std::string& where);
+    const std::vector<UserBonusInfo>& UserBonus() const { return m_userBonus; }
+    bool SaveUserBonus(UserBonusInfo& record);
+    bool DeleteUserBonus(int bonusId);
+    bool GetBonusTypeForDate(const HoldingKey& key, const OleDate& date, int& bonusType) const;
+    bool IsRangeOverlapping(const UserBonusInfo& record) const;
+    // holding: key, BonusType, share count in TradeCount, start in TradeTime.
+    bool ApplyDividends(TradeInfo holding, bool newSharesOnly, bool moneyMarket);
+    bool ApplyDividendsAll(int userId);
+    int BookDividend(TradeInfo& trade);
+    int ManualDividend(TradeInfo& trade);
+
+private:
+    bool Fail(const std::string& text);
+    bool FailDb(const std::string& prefix = std::string());
+    void Pause(const char* label);
+    bool IsMoneyMarket(const std::string& fundId) const;
+    bool Exec(const std::string& sql);
+
+    // Booking steps (inside the booking's transaction).
+    bool ValidateTrade(TradeInfo& trade);
+    bool InsertTrade(TradeInfo& trade);
+    bool FinalUpdate(const TradeInfo& trade);
+    bool WriteRemark(const TradeInfo& trade);
+    bool BookPurchase(TradeInfo& trade);
+    bool BookRedemption(TradeInfo& trade);
+    bool BookQuick(TradeInfo& trade);
+    bool BookSplit(TradeInfo& trade);
+    bool AddSubscriptionInterest(TradeInfo& trade);
+    bool ApplyExistingHoldingDividends(const TradeInfo& trade);
+    bool ApplyNewShareDividends(const TradeInfo& trade);
+    bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, float shares, bool newSharesOnly,
+                         bool moneyMarket, float& addedShares);
+    bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
+    void RecomputeAccountSums(AccountInfo& account);
+    bool RefreshAccountSums(AccountInfo& account);
+
+    CAdoDatabase m_db;
+    int m_userId = 0;
+    bool m_offline = false;
+    bool m_fundZeroHide = false;
+    IBookServices* m_services = nullptr;
+    IFundDirectory* m_funds = nullptr;
+    std::map<int, std::unique_ptr<AccountInfo>> m_accounts;
+    std::vector<UserBonusInfo> m_userBonus;
+    mutable std::string m_lastError;
+    int m_fundBonusApplied = 0;
+    std::function<void(int)> m_afterDividendsAll;
+    std::function<void(const char*)> m_pausePoint;
+};
+
+}  // namespace vextal

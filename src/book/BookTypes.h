@@ -1,0 +1,161 @@
+#pragma once
+// Records of the bookkeeping: accounts, holdings, trades, mixed dividend
+// ranges, and the codes they carry.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/OleDate.h"
+
+namespace vextal {
+
+// Trade types (TradeType).
+enum TradeTypeCode {
+    kTradeBuy = 0,
+    kTradeRedeem = 1,
+    kTradeCancelled = 2,
+    kTradeConvert = 3,
+    kTradeConvertOut = 4,
+    kTradeConvertIn = 5,
+    kTradeBonusReinvest = 6,
+    kTradeCashBonus = 7,
+    kTradePlan = 8,
+    kTradePlanBuy = 9,
+    kTradeSubscribe = 10,
+    kTradeSubscribeInterest = 11,
+    kTradeQuick = 12,
+    kTradeFundBonus = 13,
+    kTradeSplit = 14,
+};
+
+// Trade states (TradeState).
+enum TradeStateCode { kStateWritten = 0, kStateConfirmed = 1, kStateExcluded = 2 };
+
+// Charging type (BuyType) and dividend mode (BonusType).
+enum { kFrontEnd = 0, kBackEnd = 1 };
+enum { kBonusCash = 0, kBonusReinvest = 1, kBonusMixed = -1 };
+
+const char* TradeTypeName(int tradeType);  // "未知" for unknown codes
+const char* BonusTypeName(int bonusType);
+// The fund name as lists show it: a back-end holding is followed by "后端".
+std::string HoldingDisplayName(const std::string& fundName, int buyType);
+
+struct TradeInfo {
+    int TradeID = 0;
+    int AccountID = 0;
+    int UserID = 0;
+    int TradeState = 0;
+    std::string FundID;
+    std::string TargetFundID;
+    float TradeCount = 0;
+    float TargetCount = 0;
+    float TradeMoney = 0;
+    float TradeFee = 0;    // >= 0 a rate in percent; < 0 minus an amount in yuan
+    float SecondRate = 0;  // conversion: incoming fee; subscription: interbank rate (<= 0: minus the interest)
+    int InnerDeduction = 0;
+    float TradeValue = 0;
+    double CostValue = 0;
+    int TradeType = 0;
+    int BonusType = 0;
+    int TargetBonusType = 0;
+    int BuyType = 0;
+    int TargetBuyType = 0;
+    std::string MarkInfo;
+    OleDate TradeTime;
+    OleDate DealTime;
+    int NoAutoBonus = 0;
+};
+
+// The income figures of a holding, filled by the income computation.
+struct HoldingFigures {
+    float LatestValue = 0;
+    float VarPercent = 0;
+    float VarValue = 0;
+    float TotalIncome = 0;
+    float TotalIncomeRate = 0;
+    float NewIncome = 0;
+    float NewIncomeRate = 0;
+    float TodayIncome = 0;
+    float MarketValue = 0;
+    float RedeemMoney = 0;
+    float TotalPrincipal = 0;
+    float NewPrincipal = 0;
+    float SaleFeeEstimate = 0;
+    OleDate ValueDate;
+};
+
+struct FundTradeInfo {
+    int AccountID = 0;
+    std::string FundID;
+    int BuyType = 0;
+    float TotalCount = 0;
+    float FreeCount = 0;
+    double TradeValue = 0;  // average cost per share
+    int BonusType = 0;
+    float CashBonus = 0;
+    float TotalBonus = 0;
+    float CashBonusNew = 0;
+    OleDate LastBonus;
+    OleDate LastTrade;
+    float SaleFee = 0;
+    float SaleFeeMoney = 0;
+    HoldingFigures figures;
+};
+
+struct AccountInfo {
+    int AccountID = 0;
+    std::string AccountName;
+    float TotalIncome = 0;
+    float TotalIncomeRate = 0;
+    float NewIncome = 0;
+    float NewIncomeRate = 0;
+    float TodayIncome = 0;
+    float TodayIncomeRate = 0;
+    float MarketValue = 0;
+    float TotalPrincipal = 0;
+    float NewPrincipal = 0;
+    float RedeemMoney = 0;
+    float CashBonus = 0;
+    float CashBonusNew = 0;
+    float TotalBonus = 0;
+    float SaleFeeEstimate = 0;
+    int FundCount = 0;
+    OleDate CreateDate;
+    std::vector<FundTradeInfo> holdings;
+    std::map<int, TradeInfo> trades;  // confirmed trades by TradeID
+};
+
+struct UserBonusInfo {
+    int BonusID = 0;
+    int UserID = 0;
+    int AccountID = 0;
+    std::string FundID;
+    int BuyType = 0;
+    OleDate StartDate;
+    OleDate EndDate;
+    int DateState = 0;  // 0 both bounds, 1 no start, 2 no end, 3 neither
+    int BonusType = 0;
+};
+
+// One dividend reported by the service: amount per share and three dates;
+// the third is the date it is booked at.
+struct DividendItem {
+    float PerShare = 0;
+    OleDate Date1;
+    OleDate Date2;
+    OleDate BookDate;
+};
+
+// (AccountID, FundID, BuyType): identifies a holding.
+struct HoldingKey {
+    int AccountID = 0;
+    std::string FundID;
+    int BuyType = 0;
+
+    // " AccountID=%d AND FundID='%s' AND BuyType=%d " (blanks at both ends).
+    std::string Where() const;
+    static HoldingKey Of(const TradeInfo& t) { return {t.AccountID, t.FundID, t.BuyType}; }
+    static HoldingKey Of(const FundTradeInfo& h) { return {h.AccountID, h.FundID, h.BuyType}; }
+};
+
+}  // namespace vextal
