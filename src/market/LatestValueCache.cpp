@@ -91,8 +91,10 @@ OleDate ExpectedValueDate(const OleDate& now, int fundClass, const OleDate& newe
         while (day.IsWeekend()) day = day.AddDays(-1);
     }
     if (fundClass == 3) {
+        // The Friday within the week that ends on the expected day.
         day = day.AddDays(-7);
-        while (day.DayOfWeek() != kFriday) day = day.AddDays(1);
+        do day = day.AddDays(1);
+        while (day.DayOfWeek() != kFriday);
     }
     return day;
 }

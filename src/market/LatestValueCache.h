@@ -18,7 +18,7 @@ namespace vextal {
 
 // The NAV date a current value must have at `now`: today from 17:00 on a
 // weekday, else the weekday before; `newestNavDay` (when valid) replaces
-// that. Class 3 (weekly NAVs) then goes back 7 days and forward to a Friday.
+// that. Class 3 (weekly NAVs): the last Friday on or before that day.
 OleDate ExpectedValueDate(const OleDate& now, int fundClass, const OleDate& newestNavDay);
 // Same year and month as the expected date and not before its day.
 bool IsValueCurrent(const OleDate& valueDate, int fundClass, const OleDate& now, const OleDate& newestNavDay);
