@@ -7,6 +7,7 @@
 #include "common/Format.h"
 #include "common/StringTable.h"
 #include "db/Schema.h"
+#include "market/NavHistory.h"
 #include "market/ReturnStatistics.h"
 #include "net/Cipher.h"
 #include "net/CommandProtocol.h"
@@ -146,6 +147,7 @@ bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, floa
 struct CLatestValueCache::Batch {
     std::map<std::string, OleDate> storedDates;
     std::set<std::string> incomeRows;
+    std::set<std::string> withHistory;  // funds with any row in T_Fund_Value
     std::vector<CNewFundValue> written;
     std::vector<CFundValue> historyRows;
 
@@ -162,8 +164,20 @@ struct CLatestValueCache::Batch {
             std::string id;
             if (db.GetFieldValue(rs, "FundID", id)) incomeRows.insert(id);
         }
+        // Only the funds someone looked at have history: most have none.
+        rs = db.OpenRecordsetEx("SELECT DISTINCT FundID FROM T_Fund_Value");
+        for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+            std::string id;
+            if (db.GetFieldValue(rs, "FundID", id)) withHistory.insert(id);
+        }
     }
 };
+
+CLatestValueCache::CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue)
+    : m_db(std::move(db)), m_catalogue(catalogue)
+{
+    EnsureFundValueIndex(m_db);
+}
 
 int CLatestValueCache::Fail(int code, const std::string& error)
 {
@@ -210,6 +224,7 @@ bool CLatestValueCache::LoadNewFundValues()
 
 void CLatestValueCache::ExtendHistory(const CNewFundValue& v, Batch* batch)
 {
+    if (batch && !batch->withHistory.count(v.FundID)) return;
     std::string id = SqlEscape(v.FundID), date = DateLiteral(v.ValueDate);
     OleDate prev;
     if (!m_db.QueryDate(StrFormat("SELECT TOP 1 ValueDate FROM T_Fund_Value WHERE FundID='%s' AND ValueDate<%s "

@@ -32,7 +32,7 @@ bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, float& nav, f
 
 class CLatestValueCache {
 public:
-    CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue) : m_db(std::move(db)), m_catalogue(catalogue) {}
+    CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue);
 
     void SetSession(const CommandContext& ctx, bool offline)
     {

@@ -36,6 +36,11 @@ bool IsEmptyAnswer(const CommandReply& reply)
 
 }  // namespace
 
+void EnsureFundValueIndex(CAdoDatabase& db)
+{
+    db.Execute("CREATE INDEX IF NOT EXISTS IX_Fund_Value_Fund ON T_Fund_Value(FundID,ValueDate)");
+}
+
 std::string GetIndexCode(int indexNumber)
 {
     switch (indexNumber) {
@@ -47,8 +52,7 @@ std::string GetIndexCode(int indexNumber)
 
 CNavHistory::CNavHistory(CAdoDatabase db, CLatestValueCache* latest) : m_db(std::move(db)), m_latest(latest)
 {
-    // The table's key leads with the date; reads by fund need their own index.
-    m_db.Execute("CREATE INDEX IF NOT EXISTS IX_Fund_Value_Fund ON T_Fund_Value(FundID,ValueDate)");
+    EnsureFundValueIndex(m_db);
     if (m_latest) m_latest->SetHistoryListener([this](const CFundValue& v) { UpdateCache(v); });
 }
 
