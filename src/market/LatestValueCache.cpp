@@ -179,6 +179,13 @@ CLatestValueCache::CLatestValueCache(CAdoDatabase db, const CFundCatalogue& cata
     EnsureFundValueIndex(m_db);
 }
 
+// Offline the service functions send nothing.
+bool CLatestValueCache::RefuseOffline(std::string& error) const
+{
+    if (m_offline) error = LoadResString(str::OfflineUnavailable);
+    return m_offline;
+}
+
 int CLatestValueCache::Fail(int code, const std::string& error)
 {
     m_lastError = error;
@@ -424,10 +431,7 @@ bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFu
         if (m_newestNavDay.IsValid() && value.ValueDate.DateOnly() >= m_newestNavDay) return true;
         if (m_offline) return true;
     }
-    if (m_offline) {
-        error = LoadResString(str::OfflineUnavailable);
-        return false;
-    }
+    if (RefuseOffline(error)) return false;
     CommandReply reply = SendLatestValue(m_ctx.For("GetFundNewValueFormServer"), fundId);
     CFundValue v;
     v.FundID = fundId;
@@ -443,10 +447,7 @@ bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFu
 
 bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)
 {
-    if (m_offline) {
-        error = LoadResString(str::OfflineUnavailable);
-        return false;
-    }
+    if (RefuseOffline(error)) return false;
     CommandReply reply = SendRealtimeValue(m_ctx.For("GetRealtimeValueFormServer"), fundId);
     CFundValue v;
     v.FundID = fundId;
@@ -461,10 +462,7 @@ bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CF
 bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
                                                     OleDate& navDate, std::string& error)
 {
-    if (m_offline) {
-        error = LoadResString(str::OfflineUnavailable);
-        return false;
-    }
+    if (RefuseOffline(error)) return false;
     CommandReply reply = SendTradeValue(m_ctx.For("GetFundTradeValueFormServer"), fundId, tradeTime);
     float v = 0;
     OleDate d;
@@ -479,10 +477,7 @@ bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, c
 
 bool CLatestValueCache::InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error)
 {
-    if (m_offline) {
-        error = LoadResString(str::OfflineUnavailable);
-        return false;
-    }
+    if (RefuseOffline(error)) return false;
     if (fundIds.empty()) return true;
     CommandReply reply = SendValueCache(m_ctx.For("InitFundValueCacheFromServer"), fundIds);
     if (!reply.ok()) {

@@ -100,6 +100,7 @@ private:
     int StoreNewFundValue(const CNewFundValue& v, Batch* batch);
     void ExtendHistory(const CNewFundValue& v, Batch* batch);
     int Fail(int code, const std::string& error);
+    bool RefuseOffline(std::string& error) const;
     std::string DateLiteral(const OleDate& d) const { return m_db.LiteralOf(FieldValue("", d)); }
 
     CAdoDatabase m_db;
