@@ -5,6 +5,7 @@
 #include "app/IniFile.h"
 #include "app/PageFiles.h"
 #include "app/ProgramState.h"
+#include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
@@ -42,6 +43,7 @@ private:
 
 CVextalDoc::CVextalDoc()
     : m_fundDirectory(std::make_unique<CDocFundDirectory>(m_market)),
+      m_bookServices(std::make_unique<CBookServiceClient>([this] { return MakeCommandContext(); })),
       m_accounts(std::make_unique<CAccountManager>())
 {
     m_endDate = Clock::Now();
@@ -144,7 +146,7 @@ bool CVextalDoc::InitAfterLogin()
     SyncCatalogueList("FundInfoVersion", m_user.FundInfoVersion, m_market.loadFundInfos, m_market.downloadFundInfos,
                       true);
 
-    if (m_dbOpen) m_db.Execute(kClearShareRemainders);
+    if (m_dbOpen) m_accounts->ClearShareRemainders();
     if (m_market.sendClosingRequest && m_user.OfflineFlag == 0) m_market.sendClosingRequest();
     return true;
 }

@@ -22,8 +22,6 @@ namespace vextal {
 
 inline constexpr const char* kClientVersion = "3.25";
 inline constexpr const char* kClearEmptyFundValues = "delete from t_fund_value where fundid=''";
-inline constexpr const char* kClearShareRemainders =
-    "UPDATE T_Fund_Trade SET TotalCount=0,FreeCount=0 WHERE FreeCount < 1";
 
 // What the fund market data contributes to the post-login start and to the
 // fund directory of the bookkeeping. The market code fills these; a step
@@ -93,7 +91,7 @@ public:
     CAccountManager& Accounts() { return *m_accounts; }
     CMarketHooks& Market() { return m_market; }
     IFundDirectory& FundDirectory() { return *m_fundDirectory; }
-    // The service answers of the bookkeeping (set before InitAfterLogin).
+    // The service answers of the bookkeeping (the command client unless replaced before InitAfterLogin).
     void SetBookServices(std::unique_ptr<IBookServices> services) { m_bookServices = std::move(services); }
     IUserPrompt* Prompt() const { return m_prompt; }
     void SetPrompt(IUserPrompt* prompt) { m_prompt = prompt; }
