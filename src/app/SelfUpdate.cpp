@@ -97,11 +97,14 @@ SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::st
     if (!dir.empty() && dir.back() != '/') dir += '/';
     const std::string installed = dir + kInstalledProgramName;
 
+    // Without the new file there is nothing to install: the old one stays.
+    std::error_code ec;
+    if (!fs::is_regular_file(dir + programFileName, ec)) return result;
+
     // Only the instance of this installation, and only the user's own.
     auto pids = FindUserProcessesOf(installed);
     if (!pids.empty() && EndProcess(pids.front())) result.endedProcesses = 1;
 
-    std::error_code ec;
     bool deleted = fs::remove(installed, ec) || !fs::exists(installed, ec);
     if (!deleted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs));

@@ -32,8 +32,9 @@ struct SelfUpdateResult {
 // When `programFileName` is not "Vextal": ends the current user's first
 // process running programDir/Vextal, deletes that file (once more after
 // `retryDelayMs` if the first delete fails) and renames
-// programDir/programFileName to programDir/Vextal. A failed rename is
-// silent: the program goes on under its own name.
+// programDir/programFileName to programDir/Vextal. Nothing happens when
+// programDir/programFileName is not there. A failed rename is silent: the
+// program goes on under its own name.
 SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::string& programFileName,
                                     int retryDelayMs = 2000);
 

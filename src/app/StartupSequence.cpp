@@ -44,7 +44,12 @@ StartupResult CStartupSequence::Start(const CStartupOptions& options)
 
     // A new program started by the updater first ends the old instance, so
     // it may wait for that instance's lock; any other start may not.
-    const bool updating = !IsInstalledProgramName(programName);
+    // The update path only for a program file inside the program directory:
+    // a build or copy started elsewhere with --home must not replace the
+    // installed program.
+    std::error_code ec;
+    const bool updating = !IsInstalledProgramName(programName) &&
+                          fs::equivalent(fs::path(programFile).parent_path(), fs::path(dir), ec);
     if (updating) m_selfUpdate = CompleteSelfUpdate(dir, programName, options.deleteRetryMs);
     if (!m_lock.Acquire(ProgramPath(kInstanceLockFile), updating ? options.lockWaitMs : 0)) {
         m_prompt.ShowMessage(kAlreadyRunningText, PromptIcon::Warning);

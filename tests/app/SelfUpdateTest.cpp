@@ -53,6 +53,12 @@ TEST_F(SelfUpdateTest, OldInstanceEndedAndNewFileTakesTheInstalledName)
     EXPECT_FALSE(CompleteSelfUpdate(home, "vextal").ran);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
 
+    // The new file is not in the program directory: the installed one stays.
+    r = CompleteSelfUpdate(home, "Vextal.elsewhere", 10);
+    EXPECT_TRUE(r.ran);
+    EXPECT_FALSE(r.replaced);
+    EXPECT_EQ(ReadWholeFile(installed), "new program");
+
     // Nothing to end: the file is still replaced.
     WriteWholeFile(home + "Vextal.new", "newer");
     r = CompleteSelfUpdate(home, "Vextal.new", 10);

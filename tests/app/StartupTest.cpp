@@ -2,12 +2,17 @@
 // page files, login online and offline, settings written back, logout at
 // shutdown, one instance per program directory.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+
+extern char** environ;
 
 using namespace vextal;
 using namespace vextal::test;
@@ -19,7 +24,7 @@ protected:
     // One run of the program: the login dialog opens and confirms `form`
     // once (a refused login cancels the dialog).
     StartupResult Run(const CLoginForm& form, RecordingPrompt& prompt, CStartupSequence*& seqOut,
-                      std::unique_ptr<CStartupSequence>& holder)
+                      std::unique_ptr<CStartupSequence>& holder, const std::string& programFile = std::string())
     {
         CStartupCallbacks cb;
         cb.runLoginDialog = [&](CVextalDoc& doc) {
@@ -30,7 +35,8 @@ protected:
         holder = std::make_unique<CStartupSequence>(prompt, cb);
         seqOut = holder.get();
         CStartupOptions options;
-        options.programFile = home + "Vextal";
+        options.programFile = programFile.empty() ? home + "Vextal" : programFile;
+        options.deleteRetryMs = 10;
         return holder->Start(options);
     }
 
@@ -202,6 +208,39 @@ TEST_F(StartupTest, OneInstancePerProgramDirectory)
 
     first->Shutdown();
     EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::Running);
+}
+
+TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+    const std::string installed = home + "Vextal";
+    fs::copy_file("/bin/sleep", installed);
+    pid_t old = 0;
+    char* argv[] = {const_cast<char*>(installed.c_str()), const_cast<char*>("60"), nullptr};
+    ASSERT_EQ(posix_spawn(&old, installed.c_str(), nullptr, nullptr, argv, environ), 0);
+    for (int i = 0; i < 200 && FindUserProcessesOf(installed).empty(); ++i) usleep(10000);
+    WriteWholeFile(home + "Vextal.update", "new program");
+
+    // A build started elsewhere with this home is not an update.
+    fs::path elsewhere = fs::path(home).parent_path().parent_path() / "vextal-elsewhere-build";
+    RecordingPrompt prompt;
+    CStartupSequence* seq = nullptr;
+    std::unique_ptr<CStartupSequence> holder;
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, elsewhere.string()), StartupResult::Running);
+    EXPECT_FALSE(seq->GetSelfUpdateResult().ran);
+    EXPECT_EQ(FindUserProcessesOf(installed), std::vector<pid_t>{old});
+    seq->Shutdown();
+
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
+              StartupResult::Running);
+    if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
+    EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
+    EXPECT_EQ(ReadWholeFile(installed), "new program");
+    EXPECT_FALSE(fs::exists(home + "Vextal.update"));
+    seq->Shutdown();
 }
 
 TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
