@@ -137,16 +137,21 @@ bool CVextalDoc::InitAfterLogin()
 {
     SyncCatalogueList("FundCorVersion", m_user.FundCorVersion, m_market.loadFundCompanies,
                       m_market.downloadFundCompanies, false);
+    // The fund list and the latest values come before the accounts: the
+    // first account load applies dividends, which must know the
+    // money-market funds, and values the holdings at the latest NAVs.
+    SyncCatalogueList("FundInfoVersion", m_user.FundInfoVersion, m_market.loadFundInfos, m_market.downloadFundInfos,
+                      true);
+    if (m_market.loadLatestValues) m_market.loadLatestValues();
 
     if (m_market.setFundView) m_market.setFundView(m_settings.fundView);
     m_accounts->Init(m_db, m_user.UserID, m_user.OfflineFlag != 0, m_bookServices.get(), m_fundDirectory.get());
     m_accounts->SetFundZeroHide(m_settings.fundZeroHide != 0);
-    m_accounts->LoadAccounts(m_user.UserID);
-
-    SyncCatalogueList("FundInfoVersion", m_user.FundInfoVersion, m_market.loadFundInfos, m_market.downloadFundInfos,
-                      true);
-
+    // Remainders below one share are cleared before the accounts show them.
     if (m_dbOpen) m_accounts->ClearShareRemainders();
+    m_accounts->LoadAccounts(m_user.UserID);
+    m_accounts->LoadHoldings(0);
+
     if (m_market.sendClosingRequest && m_user.OfflineFlag == 0) m_market.sendClosingRequest();
     return true;
 }

@@ -32,6 +32,7 @@ struct CMarketHooks {
     std::function<bool()> loadFundInfos;          // from T_Fund_Info
     std::function<bool()> downloadFundInfos;      // command 1/11, stored
     std::function<void()> sendClosingRequest;     // command 1/13 at the end of the start
+    std::function<void()> loadLatestValues;       // the stored latest values, before the accounts
     std::function<void(int fundView)> setFundView;
     // Shutdown: offers to store unsaved latest values.
     std::function<void(IUserPrompt&)> askStoreUnsavedValues;

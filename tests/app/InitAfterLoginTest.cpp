@@ -51,7 +51,7 @@ TEST_F(InitAfterLoginTest, VersionsDecideBetweenLoadAndDownload)
 
     // The service's versions are newer: both lists are downloaded and the versions stored.
     doc.InitAfterLogin();
-    EXPECT_EQ(calls, (std::vector<std::string>{"downloadCompanies", "fundView", "downloadFunds", "closing"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"downloadCompanies", "downloadFunds", "fundView", "closing"}));
     EXPECT_EQ(Stored("FundCorVersion"), "20240101");
     EXPECT_EQ(Stored("FundInfoVersion"), "20240102");
     EXPECT_TRUE(prompt.messages.empty());
@@ -59,14 +59,14 @@ TEST_F(InitAfterLoginTest, VersionsDecideBetweenLoadAndDownload)
     // Equal versions: loaded locally.
     calls.clear();
     doc.InitAfterLogin();
-    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "fundView", "loadFunds", "closing"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "loadFunds", "fundView", "closing"}));
 
     // Local loads fail: downloaded, and only the fund list's failure is reported.
     calls.clear();
     loadOk = false;
     doc.InitAfterLogin();
-    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "downloadCompanies", "fundView", "loadFunds",
-                                               "downloadFunds", "closing"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "downloadCompanies", "loadFunds", "downloadFunds",
+                                               "fundView", "closing"}));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0], "无法操作本地Access数据库，暂时无法使用记帐功能");
 
@@ -85,7 +85,7 @@ TEST_F(InitAfterLoginTest, OfflineLoadsLocallyAndAsksTheServiceNothing)
     loadOk = false;
     const size_t commands = svc.commands.size();
     doc.InitAfterLogin();
-    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "fundView", "loadFunds"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "loadFunds", "fundView"}));
     EXPECT_EQ(svc.commands.size(), commands);
 }
 
