@@ -1,5 +1,7 @@
 #include "app/PageFiles.h"
 
+#include "net/Encoding.h"
+
 #include <filesystem>
 #include <fstream>
 
@@ -63,7 +65,8 @@ std::map<std::string, std::string> LoadFundKeyTable(const std::string& path)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         auto pieces = SplitText(line, '\t');
-        if (pieces.size() == 2) table[pieces[0]] = pieces[1];
+        // The service writes its page files in GBK; the program keeps UTF-8.
+        if (pieces.size() == 2) table[pieces[0]] = ServiceTextToUtf8(pieces[1]);
     }
     return table;
 }

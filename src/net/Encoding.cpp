@@ -132,4 +132,20 @@ std::string ConvertUtf8Answer(const std::string& text, int fromCodePage, int toC
     return text;
 }
 
+bool IsValidUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        if (len == 2 && c < 0xC2) return false;  // overlong
+        for (size_t k = 1; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
 }  // namespace vextal

@@ -2,39 +2,33 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-#include "common/ProgramDir.h"
-#include "ui/MainFrame.h"
-#include "ui/MessagePrompt.h"
-#include "ui/Screenshots.h"
+#include "ui/VextalApp.h"
 
 int main(int argc, char** argv)
 {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vextal"));
     QCommandLineParser parser;
     parser.addHelpOption();
     QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (Vextal.mdb, Vextal.ini)."),
                             QStringLiteral("DIR"));
-    parser.addOption(home);
     QCommandLineOption shots(QStringLiteral("screenshots"),
-                             QStringLiteral("Visit every page, save one PNG per page into DIR, then exit."),
-                             QStringLiteral("DIR"));
-    parser.addOption(shots);
+                             QStringLiteral("Log in, save one PNG per page into DIR, then exit."), QStringLiteral("DIR"));
+    QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Login name for --screenshots."),
+                            QStringLiteral("NAME"), QStringLiteral("demo"));
+    QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password for --screenshots."),
+                                QStringLiteral("PASSWORD"), QStringLiteral("demo123"));
+    QCommandLineOption offline(QStringLiteral("offline"), QStringLiteral("Log in offline (--screenshots)."));
+    parser.addOptions({home, shots, user, password, offline});
     parser.process(app);
-    if (parser.isSet(home)) vextal::SetProgramDirectory(parser.value(home).toStdString());
-    else if (const char* env = std::getenv("VEXTAL_HOME")) vextal::SetProgramDirectory(env);
 
-    vextal::CMessagePrompt prompt;
-    vextal::FrameContext context;
-    context.iniPath = vextal::ProgramPath("Vextal.ini");
-    context.prompt = &prompt;
-    vextal::CMainFrame frame(context);
-    prompt.SetParent(&frame);
-    if (parser.isSet(shots)) {
-        frame.resize(1280, 800);
-        frame.show();
-        return vextal::SaveScreenshots(frame, parser.value(shots)) ? 0 : 1;
-    }
-    frame.showMaximized();
-    return app.exec();
+    vextal::AppOptions options;
+    if (parser.isSet(home)) options.args = {"--home", parser.value(home).toStdString()};
+    options.screenshotDir = parser.value(shots);
+    options.user = parser.value(user).toStdString();
+    options.password = parser.value(password).toStdString();
+    options.offline = parser.isSet(offline);
+    vextal::CVextalApp vextal(options);
+    return vextal.Run();
 }

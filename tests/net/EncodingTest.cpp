@@ -100,3 +100,14 @@ TEST(ConvertUtf8Answer, OnlyDeclaredUtf8IsConverted)
         EXPECT_EQ(ConvertUtf8Answer(answer, 65001, 936), answer);
     }
 }
+
+TEST(Encoding, ServiceFilesInGbkBecomeUtf8)
+{
+    const std::string gbk = "\xbb\xf9\xbd\xf0";  // 基金
+    EXPECT_FALSE(vextal::IsValidUtf8(gbk));
+    EXPECT_EQ(vextal::ServiceTextToUtf8(gbk), "基金");
+    EXPECT_EQ(vextal::ServiceTextToUtf8("基金 abc"), "基金 abc");
+    EXPECT_FALSE(vextal::IsValidUtf8("\xe5\x9f"));      // cut
+    EXPECT_FALSE(vextal::IsValidUtf8("\xc0\xaf"));      // overlong
+    EXPECT_TRUE(vextal::IsValidUtf8(""));
+}

@@ -1,0 +1,182 @@
+#include "ui/VextalApp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QTreeWidget>
+
+#include "app/MarketData.h"
+#include "app/ProgramState.h"
+#include "app/StartupSequence.h"
+#include "common/ProgramDir.h"
+#include "ui/FundValueNewView.h"
+#include "ui/LoginDialogs.h"
+#include "ui/MainFrame.h"
+#include "ui/Screenshots.h"
+#include "ui/SortDialog.h"
+
+namespace vextal {
+
+namespace {
+
+int FundClassOfPage(int page)
+{
+    switch (page) {
+    case 102: return 2;
+    case 109: return 3;
+    case 110: return 4;
+    case 115: return 5;
+    default: return 1;
+    }
+}
+
+}  // namespace
+
+CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options)) {}
+
+CVextalApp::~CVextalApp() { Shutdown(); }
+
+int CVextalApp::Run()
+{
+    CStartupCallbacks cb;
+    cb.documentCreated = [this](CVextalDoc& doc) {
+        m_doc = &doc;
+        doc.SetPrompt(&m_prompt);
+        m_market = std::make_unique<CMarketData>(doc);
+        m_market->Attach();
+    };
+    cb.showMainFrame = [this](CVextalDoc& doc) { ShowMainFrame(doc); };
+    cb.saveHomeColumnWidths = [this](CVextalDoc&) {
+        if (m_values) m_values->SaveColumnWidths();
+    };
+    cb.runLoginDialog = [this](CVextalDoc& doc) { return RunLoginDialog(doc); };
+    cb.refillPanels = [this](CVextalDoc& doc) { RefillPanels(doc); };
+    cb.waitCursor = [](bool busy) {
+        if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+        else QApplication::restoreOverrideCursor();
+    };
+    m_sequence = std::make_unique<CStartupSequence>(m_prompt, cb);
+    CStartupOptions start;
+    start.args = m_options.args;
+    if (m_sequence->Start(start) != StartupResult::Running) {
+        Shutdown();
+        return 1;
+    }
+    if (!m_options.screenshotDir.isEmpty()) {
+        bool ok = SaveScreenshots(*m_frame, m_options.screenshotDir);
+        Shutdown();
+        return ok ? 0 : 1;
+    }
+    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
+    int code = QApplication::exec();
+    Shutdown();
+    return code;
+}
+
+void CVextalApp::ShowMainFrame(CVextalDoc& doc)
+{
+    FrameContext context;
+    context.iniPath = ProgramPath("Vextal.ini");
+    context.serverUrl = doc.Settings().serverUrl;
+    context.clientVersion = doc.GetClientVersion();
+    context.prompt = &m_prompt;
+    m_frame = std::make_unique<CMainFrame>(context);
+    m_prompt.SetParent(m_frame.get());
+
+    m_values = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, false, m_frame.get());
+    m_money = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, true, m_frame.get());
+    CHomeView* home = m_frame->HomeView();
+    for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
+    home->SetPage(102, m_money);
+    if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
+    else {
+        m_frame->resize(1280, 800);
+        m_frame->show();
+    }
+    QApplication::processEvents();
+}
+
+bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
+{
+    CLoginDialog dialog(doc, m_prompt, m_frame.get());
+    if (!dialog.Prepare()) return false;
+    if (m_options.screenshotDir.isEmpty()) return dialog.exec() == QDialog::Accepted;
+
+    // Screenshot mode: the dialog as the user sees it, then a login with the given credentials.
+    CLoginForm form = dialog.Form();
+    form.name = m_options.user;
+    form.password = m_options.password;
+    form.offline = m_options.offline;
+    dialog.SetForm(form);
+    dialog.resize(520, 420);
+    dialog.show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    QDir().mkpath(m_options.screenshotDir);
+    dialog.grab().save(QDir(m_options.screenshotDir).filePath("login.png"));
+    bool ok = dialog.Logic().OnLogin(form);
+    dialog.hide();
+    return ok;
+}
+
+void CVextalApp::RefillPanels(CVextalDoc& doc)
+{
+    FrameContext context;
+    context.iniPath = ProgramPath("Vextal.ini");
+    context.serverUrl = doc.Settings().serverUrl;
+    context.clientVersion = doc.GetClientVersion();
+    context.prompt = &m_prompt;
+    context.offline = doc.User().OfflineFlag != 0;
+    context.vip = doc.IsVip();
+    m_frame->SetContext(context);
+    m_values->SetOffline(context.offline);
+    m_money->SetOffline(context.offline);
+
+    QTreeWidget* tree = m_frame->AccountTree();
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    qDeleteAll(root->takeChildren());
+    for (const auto& [id, account] : doc.Accounts().Accounts()) {
+        auto* item = new QTreeWidgetItem(root, QStringList(QString::fromStdString(account->AccountName)));
+        item->setData(0, Qt::UserRole, id);
+    }
+    root->setExpanded(true);
+
+    m_frame->SetFundClassHandler([this](int page, int fundClass) {
+        (page == 102 ? m_money : m_values)->SetFundClass(fundClass);
+        (void)FundClassOfPage;
+    });
+    QObject::connect(m_frame.get(), &CMainFrame::refreshRequested, m_frame.get(), [this](int page) {
+        if (page == 102) m_money->Refresh();
+        else if (page == 100 || page == 109 || page == 110 || page == 115) m_values->Refresh();
+    });
+    m_frame->SetHandler(cmd::UserInfo, [this] {
+        CUserInfoDialog dialog(*m_doc, m_prompt, m_frame.get());
+        dialog.exec();
+    });
+    m_frame->SetHandler(cmd::Password, [this] {
+        CPasswordDialog dialog(*m_doc, m_prompt, m_frame.get());
+        dialog.exec();
+    });
+    m_frame->SetHandler(cmd::SortValues, [this] {
+        CSortDialog dialog(ProgramPath("Vextal.ini"), m_frame.get());
+        if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
+    });
+    m_frame->UpdateCommandStates();
+}
+
+void CVextalApp::Shutdown()
+{
+    if (!m_sequence) return;
+    if (m_frame) {
+        if (m_values) m_values->SaveColumnWidths();
+        m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanel()->isVisible());
+        m_frame->hide();
+    } else {
+        m_sequence->Shutdown();
+    }
+    m_sequence.reset();
+    m_values = m_money = nullptr;
+    m_frame.reset();
+    m_market.reset();
+}
+
+}  // namespace vextal

@@ -1,0 +1,54 @@
+#pragma once
+// The application object: runs the start-up order (document, database,
+// main window, login, post-login initialisation), builds the pages over the
+// document's data, and shuts down in order.
+#include <QString>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/MessagePrompt.h"
+
+namespace vextal {
+
+class CStartupSequence;
+class CMarketData;
+class CMainFrame;
+class CFundValueNewView;
+class CVextalDoc;
+
+struct AppOptions {
+    std::vector<std::string> args;  // without the program path
+    QString screenshotDir;          // non-empty: picture every page and exit
+    std::string user;               // screenshot mode logs in with these
+    std::string password;
+    bool offline = false;
+};
+
+class CVextalApp {
+public:
+    explicit CVextalApp(AppOptions options);
+    ~CVextalApp();
+    // The program's exit code: 0 after a normal run, 1 when start-up ended it.
+    int Run();
+
+    CMainFrame* Frame() const { return m_frame.get(); }
+    CFundValueNewView* ValuesView() const { return m_values; }
+
+private:
+    bool RunLoginDialog(CVextalDoc& doc);
+    void ShowMainFrame(CVextalDoc& doc);
+    void RefillPanels(CVextalDoc& doc);
+    void Shutdown();
+
+    AppOptions m_options;
+    CMessagePrompt m_prompt;
+    std::unique_ptr<CStartupSequence> m_sequence;
+    std::unique_ptr<CMarketData> m_market;
+    std::unique_ptr<CMainFrame> m_frame;
+    CFundValueNewView* m_values = nullptr;
+    CFundValueNewView* m_money = nullptr;
+    CVextalDoc* m_doc = nullptr;
+};
+
+}  // namespace vextal
