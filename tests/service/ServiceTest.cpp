@@ -20,12 +20,11 @@
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
-#include "service/ServiceProcess.h"
+#include "ServiceProcess.h"
 
 namespace vextal {
 namespace {
 
-using test::ServiceProcess;
 
 int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 OleDate T(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
@@ -50,7 +49,7 @@ protected:
         HttpConfig config = GetHttpConfig();
         config.noProxy = "*";
         SetHttpConfig(config);
-        s_service = new ServiceProcess({"--seed", "7", "--funds", "400", "--now", "2024-10-09 21:00:00", "--quiet"});
+        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "400", "--now", "2024-10-09 21:00:00", "--quiet"});
         s_market = new CMarketSimulator(MarketOptions{7, 400});
     }
     static void TearDownTestSuite()
@@ -81,10 +80,10 @@ protected:
         return answer;
     }
 
-    static ServiceProcess* s_service;
+    static CServiceProcess* s_service;
     static CMarketSimulator* s_market;
 };
-ServiceProcess* PlindoServe::s_service = nullptr;
+CServiceProcess* PlindoServe::s_service = nullptr;
 CMarketSimulator* PlindoServe::s_market = nullptr;
 
 TEST_F(PlindoServe, LoginRegistrationAndUserUpdate)
@@ -473,7 +472,7 @@ TEST_F(PlindoServe, BadRequestsAreAnsweredNotFatal)
 
 TEST(PlindoServeProcess, TradingHoursEstimatesAndCleanStop)
 {
-    ServiceProcess service({"--seed", "7", "--funds", "400", "--now", "2024-10-09 10:32:00", "--client-version",
+    CServiceProcess service(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "400", "--now", "2024-10-09 10:32:00", "--client-version",
                             "3.26", "--quiet"});
     ASSERT_GT(service.Port(), 0);
     CMarketSimulator market(MarketOptions{7, 400});

@@ -1,8 +1,8 @@
 #pragma once
-// Starts the real plindo-serve on an ephemeral loopback port and ends it
-// when the object goes away, on every path out of a test. The child also
-// dies with the test process (PR_SET_PDEATHSIG), so no server outlives a
-// crashed test.
+// Starts a plindo-serve process on an ephemeral loopback port and ends it
+// when the object goes away, on every path out of the caller (tests,
+// benchmarks). The child also dies with its parent (PR_SET_PDEATHSIG), so no
+// server outlives a crashed test.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,16 +16,16 @@
 #include <thread>
 #include <vector>
 
-namespace vextal::test {
+namespace vextal {
 
-class ServiceProcess {
+class CServiceProcess {
 public:
-    // Extra arguments after --port 0 --data <scratch>.
-    explicit ServiceProcess(std::vector<std::string> args)
+    // Runs `binary` --port 0 --data <scratch folder> followed by `args`.
+    CServiceProcess(const std::string& binary, std::vector<std::string> args)
     {
-        char tmpl[] = "/tmp/plindo-test-XXXXXX";
+        char tmpl[] = "/tmp/plindo-serve-XXXXXX";
         m_dir = mkdtemp(tmpl);
-        std::vector<std::string> argv = {PLINDO_SERVE_PATH, "--port", "0", "--data", m_dir};
+        std::vector<std::string> argv = {binary, "--port", "0", "--data", m_dir};
         argv.insert(argv.end(), args.begin(), args.end());
         int out[2];
         if (pipe(out) != 0) return;
@@ -55,19 +55,20 @@ public:
         if (line.rfind(prefix, 0) == 0) m_port = std::atoi(line.c_str() + prefix.size());
     }
 
-    ~ServiceProcess()
+    ~CServiceProcess()
     {
         Stop();
         std::error_code ec;
         std::filesystem::remove_all(m_dir, ec);
     }
 
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
+    CServiceProcess(const CServiceProcess&) = delete;
+    CServiceProcess& operator=(const CServiceProcess&) = delete;
 
     int Port() const { return m_port; }
     std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
     const std::string& DataDir() const { return m_dir; }
+    pid_t Pid() const { return m_pid; }
 
     bool IsRunning()
     {
@@ -108,4 +109,4 @@ private:
     int m_exitStatus = -1;
 };
 
-}  // namespace vextal::test
+}  // namespace vextal
