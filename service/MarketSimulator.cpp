@@ -422,26 +422,13 @@ std::vector<Holding> CMarketSimulator::Holdings(const SimFund& fund, int day) co
 
 namespace {
 
-double HoldingsReturn(const CMarketSimulator& sim, const std::vector<Holding>& holdings, int index, double& weight)
-{
-    double r = 0;
-    weight = 0;
-    for (const Holding& h : holdings) {
-        r += h.weight * sim.StockReturn(h.stock, index);
-        weight += h.weight;
-    }
-    return r;
-}
-
-double ReturnWith(const CMarketSimulator& sim, uint64_t seed, const SimFund& fund, const std::vector<Holding>& holdings,
-                  int index)
+// A fund's day: the stock part (already weighted), the rest of its assets in
+// bonds, a small tracking error and the fee.
+double CombineReturn(const CMarketSimulator& sim, uint64_t seed, const SimFund& fund, double stockPart,
+                     double stockWeight, int index)
 {
     double noise = Normal(Hash(seed, kTagTrack, fund.ordinal, index));
-    if (fund.HoldsStocks()) {
-        double weight = 0;
-        double r = HoldingsReturn(sim, holdings, index, weight);
-        return r + (1.0 - weight) * sim.BondReturn(index) + 0.0006 * noise - 0.00005;
-    }
+    if (fund.HoldsStocks()) return stockPart + (1.0 - stockWeight) * sim.BondReturn(index) + 0.0006 * noise - 0.00005;
     return 1.3 * sim.BondReturn(index) + 0.0004 * noise;
 }
 
@@ -466,7 +453,12 @@ double MoneyIncomePer10k(uint64_t seed, const SimFund& fund, int fromExclusive, 
 double CMarketSimulator::FundReturn(const SimFund& fund, int index) const
 {
     if (index < 0 || index >= m_calendar.Count()) return 0;
-    return ReturnWith(*this, m_options.seed, fund, Holdings(fund, m_calendar.DayAt(index)), index);
+    double part = 0, weight = 0;
+    for (const Holding& h : Holdings(fund, m_calendar.DayAt(index))) {
+        part += h.weight * StockReturn(h.stock, index);
+        weight += h.weight;
+    }
+    return CombineReturn(*this, m_options.seed, fund, part, weight, index);
 }
 
 std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int lastIndex) const
@@ -507,15 +499,24 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
     double nav = 1, growth = 1, dividends = 0, splitOffset = 0;
     int lastDividend = -100000;
     int quarter = -1;
-    std::vector<Holding> holdings;
+    // The stock return series of the holdings in force, looked up once a quarter.
+    std::vector<std::pair<const std::vector<float>*, double>> legs;
+    double stockWeight = 0;
     push(1, 1, 0, 0, 1);
     for (int i = s->firstIndex + 1; i <= end; ++i) {
         int day = m_calendar.DayAt(i);
         if (fund.HoldsStocks() && HoldingsDate(day) != quarter) {
             quarter = HoldingsDate(day);
-            holdings = Holdings(fund, day);
+            legs.clear();
+            stockWeight = 0;
+            for (const Holding& h : Holdings(fund, day)) {
+                legs.emplace_back(&StockReturns(h.stock), h.weight);
+                stockWeight += h.weight;
+            }
         }
-        double r = std::max(-0.2, ReturnWith(*this, seed, fund, holdings, i));
+        double part = 0;
+        for (const auto& [returns, weight] : legs) part += weight * (*returns)[static_cast<size_t>(i)];
+        double r = std::max(-0.2, CombineReturn(*this, seed, fund, part, stockWeight, i));
         double prev = nav;
         double x = prev * (1.0 + r);
         growth *= 1.0 + r;
