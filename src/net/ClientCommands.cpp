@@ -221,6 +221,14 @@ CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fun
                                    std::to_string(bonusType)}));
 }
 
+CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
+                                  const OleDate& to, float shareCount)
+{
+    CommandDef def{"SendMoneyIncomeQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 2, 2};
+    return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
+                                   StrFormat("%0.2f", static_cast<double>(shareCount)), "1"}));
+}
+
 CommandReply SendTradeValue(const CommandContext& ctx, const std::string& fundId, const OleDate& tradeTime)
 {
     CommandDef def{"SendTradeValue", 2, 21, AnswerKind::Msg, true, false, false, false, 2, 2};

@@ -1,0 +1,533 @@
+#include "book/AccountManager.h"
+
+#include <cstdlib>
+
+#include "book/BookSql.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+
+namespace vextal {
+
+using namespace booksql;
+
+CAccountManager::CAccountManager() = default;
+CAccountManager::~CAccountManager() = default;
+
+void CAccountManager::Init(const CAdoDatabase& db, int userId, bool offline, IBookServices* services,
+                           IFundDirectory* funds)
+{
+    m_db = db;
+    m_userId = userId;
+    m_offline = offline;
+    m_services = services;
+    m_funds = funds;
+}
+
+const std::string& CAccountManager::GetLastErrorText() const
+{
+    static const std::string unknown = "未知错误";
+    return m_lastError.empty() ? unknown : m_lastError;
+}
+
+bool CAccountManager::Fail(const std::string& text)
+{
+    m_lastError = text;
+    return false;
+}
+
+bool CAccountManager::FailDb(const std::string& prefix)
+{
+    m_lastError = prefix + m_db.GetLastError();
+    return false;
+}
+
+void CAccountManager::Pause(const char* label)
+{
+    if (m_pausePoint) m_pausePoint(label);
+}
+
+bool CAccountManager::IsMoneyMarket(const std::string& fundId) const
+{
+    return !m_funds || m_funds->IsMoneyMarketFund(fundId);
+}
+
+bool CAccountManager::Exec(const std::string& sql)
+{
+    if (m_db.Execute(sql)) return true;
+    return FailDb();
+}
+
+AccountInfo* CAccountManager::FindAccount(int accountId)
+{
+    auto it = m_accounts.find(accountId);
+    return it == m_accounts.end() ? nullptr : it->second.get();
+}
+
+FundTradeInfo* CAccountManager::FindHolding(const HoldingKey& key)
+{
+    AccountInfo* a = FindAccount(key.AccountID);
+    if (!a) return nullptr;
+    for (FundTradeInfo& h : a->holdings)
+        if (h.FundID == key.FundID && h.BuyType == key.BuyType) return &h;
+    return nullptr;
+}
+
+// ---- accounts ---------------------------------------------------------------
+
+bool CAccountManager::LoadAccounts(int userId)
+{
+    m_accounts.clear();
+    m_userId = userId;
+    RecordsetPtr rs = m_db.OpenRecordsetEx(StrFormat("SELECT * FROM T_Account_Info WHERE UserID=%d ORDER BY AccountName", userId));
+    if (!rs) return Fail("查询帐户信息列表错误:" + m_db.GetLastError());
+    std::vector<int> ids;
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        auto a = std::make_unique<AccountInfo>();
+        a->CreateDate = Clock::Now();
+        m_db.GetFieldValue(rs, "AccountID", a->AccountID);
+        m_db.GetFieldValue(rs, "AccountName", a->AccountName);
+        m_db.GetFieldValue(rs, "FundCount", a->FundCount);
+        m_db.GetFieldValue(rs, "CreateDate", a->CreateDate);
+        ids.push_back(a->AccountID);
+        m_accounts[a->AccountID] = std::move(a);
+    }
+    for (int id : ids) RefreshAccount(id);
+    if (!m_fundBonusApplied) {
+        ApplyDividendsAll(userId);
+        m_fundBonusApplied = 1;
+    }
+    return true;
+}
+
+bool CAccountManager::CreateAccount(AccountInfo& account)
+{
+    for (const auto& [id, a] : m_accounts)
+        if (a->AccountName == account.AccountName) return Fail("已经存在相同名称的帐户");
+    int newId = 0;
+    if (!m_db.GetNextID("AccountID", "T_Account_Info", newId)) return FailDb();
+    if (!m_db.InsertRecord("T_Account_Info", {{"UserID", m_userId},
+                                              {"AccountID", newId},
+                                              {"AccountType", 0},
+                                              {"TotalMoney", 0.0f},
+                                              {"FreeMoney", 0.0f},
+                                              {"FundCount", 0},
+                                              {"CreateDate", account.CreateDate},
+                                              {"AccountName", account.AccountName}}))
+        return FailDb();
+    account.AccountID = newId;
+    auto copy = std::make_unique<AccountInfo>();
+    copy->AccountID = newId;
+    copy->AccountName = account.AccountName;
+    copy->CreateDate = account.CreateDate;
+    m_accounts[newId] = std::move(copy);
+    return true;
+}
+
+bool CAccountManager::RenameAccount(const AccountInfo& account)
+{
+    for (const auto& [id, a] : m_accounts)
+        if (id != account.AccountID && a->AccountName == account.AccountName)
+            return Fail("已经存在相同名称的帐户");
+    if (!Exec(StrFormat("UPDATE T_Account_Info SET AccountName='%s' WHERE AccountID=%d",
+                        SqlEscape(account.AccountName).c_str(), account.AccountID)))
+        return false;
+    if (AccountInfo* a = FindAccount(account.AccountID)) a->AccountName = account.AccountName;
+    return true;
+}
+
+bool CAccountManager::DeleteAccount(const AccountInfo& account)
+{
+    const int id = account.AccountID;
+    CAdoTransaction trans(m_db);
+    m_db.Execute(StrFormat("DELETE FROM T_User_Bonus WHERE AccountID=%d", id));
+    if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE AccountID=%d", id))) return false;
+    if (!Exec(StrFormat("DELETE FROM T_Fund_Trade WHERE AccountID=%d", id))) return false;
+    if (!Exec(StrFormat("DELETE FROM T_Account_Info WHERE AccountID=%d", id))) return false;
+    if (!trans.Commit()) return FailDb();
+    m_accounts.erase(id);
+    return true;
+}
+
+bool CAccountManager::RefreshAccount(int accountId)
+{
+    AccountInfo* a = FindAccount(accountId);
+    if (!a) return Fail("非法的基金帐户");
+    return RefreshAccountSums(*a);
+}
+
+bool CAccountManager::RefreshAccountSums(AccountInfo& a)
+{
+    const int id = a.AccountID;
+    a.trades.clear();
+    RecordsetPtr rs = m_db.OpenRecordsetEx(
+        StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d AND TradeState=1 ORDER BY TradeID", id));
+    if (!rs) return FailDb();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        TradeInfo t;
+        ReadTrade(rs, t);
+        a.trades[t.TradeID] = std::move(t);
+    }
+
+    // Principal of the held funds, one grouped query instead of one per fund.
+    std::map<std::pair<std::string, int>, double> principal;
+    rs = m_db.OpenRecordsetEx(StrFormat(
+        "SELECT FundID,BuyType,SUM(TradeMoney) AS P FROM T_Trade_Info WHERE AccountID=%d AND TradeCount>0 AND "
+        "TradeState<>2 AND (TradeType=0 OR TradeType=9 OR TradeType=10 OR TradeType=12) GROUP BY FundID,BuyType",
+        id));
+    if (!rs) return FailDb();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        std::string fund;
+        int buyType = 0;
+        double p = 0;
+        m_db.GetFieldValue(rs, "FundID", fund);
+        m_db.GetFieldValue(rs, "BuyType", buyType);
+        m_db.GetFieldValue(rs, "P", p);
+        principal[{fund, buyType}] = p;
+    }
+    a.MarketValue = 0;
+    a.TotalPrincipal = 0;
+    rs = m_db.OpenRecordsetEx(
+        StrFormat("SELECT FundID,TotalCount,BuyType FROM T_Fund_Trade WHERE AccountID=%d AND TotalCount<>0", id));
+    if (!rs) return FailDb();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        std::string fund;
+        float count = 0;
+        int buyType = 0;
+        m_db.GetFieldValue(rs, "FundID", fund);
+        m_db.GetFieldValue(rs, "TotalCount", count);
+        m_db.GetFieldValue(rs, "BuyType", buyType);
+        LatestNav nav;
+        if (m_funds && m_funds->GetLatestNav(fund, nav)) a.MarketValue += count * nav.TodayValue;
+        auto p = principal.find({fund, buyType});
+        if (p != principal.end()) a.TotalPrincipal += static_cast<float>(p->second);
+    }
+
+    std::string redeem = StrFormat(
+        "SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE AccountID=%d AND TradeCount>=0 AND TradeState<>2 AND "
+        "(TradeType=1)",
+        id);
+    if (m_fundZeroHide)
+        redeem += StrFormat(" AND 0 < (SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND "
+                            "T_Fund_Trade.FundID=T_Trade_Info.FundID AND T_Fund_Trade.BuyType=T_Trade_Info.BuyType)",
+                            id);
+    m_db.QueryFloat(redeem, a.RedeemMoney);
+    const char* held = m_fundZeroHide ? " AND TotalCount<>0" : "";
+    m_db.QueryFloat(StrFormat("SELECT SUM(TotalBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.TotalBonus);
+    m_db.QueryFloat(StrFormat("SELECT SUM(CashBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.CashBonus);
+    m_db.QueryFloat(StrFormat("SELECT SUM(CashBonusNew) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held),
+                    a.CashBonusNew);
+    int count = 0;
+    m_db.QueryInt(StrFormat("SELECT COUNT(FundID) FROM T_Fund_Trade WHERE AccountID=%d", id), count);
+    a.FundCount = count;
+    m_db.CloseRecordset();
+    return Exec(StrFormat("UPDATE T_Account_Info SET FundCount=%d WHERE AccountID=%d", count, id));
+}
+
+// ---- holdings ---------------------------------------------------------------
+
+int CAccountManager::EnsureHolding(const TradeInfo& trade)
+{
+    const HoldingKey key = HoldingKey::Of(trade);
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT FundID FROM T_Fund_Trade WHERE" + key.Where());
+    if (!rs) return FailDb(), -1;
+    if (!rs->IsEOF()) return 1;
+
+    float cashBonus = 0;
+    OleDate lastBonus = trade.TradeTime;
+    if (IsMoneyMarket(trade.FundID) && m_services && !m_offline) {
+        float amount = 0;
+        OleDate date;
+        std::string error;
+        if (m_services->QueryMoneyIncome(trade.FundID, trade.TradeTime, Clock::Now(), trade.TradeCount, amount, date,
+                                         error) == kDividendOk) {
+            cashBonus = amount;
+            lastBonus = date;
+        }
+    }
+    if (!m_db.InsertRecord("T_Fund_Trade", {{"AccountID", trade.AccountID},
+                                            {"FundID", trade.FundID},
+                                            {"BuyType", trade.BuyType},
+                                            {"TotalCount", 0.0f},
+                                            {"FreeCount", 0.0f},
+                                            {"TradeValue", 0.0f},
+                                            {"BonusType", trade.BonusType},
+                                            {"CashBonus", cashBonus},
+                                            {"TotalBonus", 0.0f},
+                                            {"LastBonus", lastBonus},
+                                            {"LastTrade", trade.TradeTime},
+                                            {"SaleFee", 0.0f},
+                                            {"SaleFeeMoney", 0.0f},
+                                            {"CashBonusNew", 0.0f}}))
+        return FailDb(), -1;
+    return 0;
+}
+
+bool CAccountManager::AddShares(const TradeInfo& trade)
+{
+    std::string n = Money(trade.TradeCount);
+    return Exec("UPDATE T_Fund_Trade SET TotalCount=TotalCount+" + n + ", FreeCount=FreeCount+" + n +
+                ", LastTrade=" + Date(m_db, trade.TradeTime) + " WHERE" + HoldingKey::Of(trade).Where());
+}
+
+bool CAccountManager::RemoveShares(const TradeInfo& trade, bool all)
+{
+    std::string n = Money(trade.TradeCount);
+    std::string counts = all ? " TotalCount=0, FreeCount=0" : " TotalCount=TotalCount-" + n + ", FreeCount=FreeCount-" + n;
+    return Exec("UPDATE T_Fund_Trade SET" + counts + ", LastTrade=" + Date(m_db, trade.TradeTime) + " WHERE" +
+                HoldingKey::Of(trade).Where());
+}
+
+bool CAccountManager::SetShares(const TradeInfo& trade)
+{
+    std::string n = Money(trade.TradeCount);
+    return Exec("UPDATE T_Fund_Trade SET TotalCount=" + n + ", FreeCount=" + n + ", LastTrade=" +
+                Date(m_db, trade.TradeTime) + " WHERE" + HoldingKey::Of(trade).Where());
+}
+
+bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
+{
+    const std::string key = HoldingKey::Of(trade).Where();
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_Fund_Trade WHERE" + key);
+    if (!rs) return FailDb();
+    if (rs->IsEOF()) return Fail("非法的基金帐户");
+
+    float cash = 0, total = 0, redeemed = 0;
+    m_db.QueryFloat("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key + "AND TradeState=1 AND TradeType=7", cash);
+    m_db.QueryFloat("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key +
+                        "AND TradeState=1 AND (TradeType=6 OR TradeType=7)",
+                    total);
+    rs = m_db.OpenRecordsetEx("SELECT TradeType,TradeCount FROM T_Trade_Info WHERE" + key +
+                              "AND TradeState=1 ORDER BY TradeTime");
+    if (!rs) return FailDb();
+    double count = 0;
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        int type = 0;
+        float n = 0;
+        m_db.GetFieldValue(rs, "TradeType", type);
+        m_db.GetFieldValue(rs, "TradeCount", n);
+        switch (type) {
+        case kTradeBuy:
+        case kTradeConvertIn:
+        case kTradeBonusReinvest:
+        case kTradePlanBuy:
+        case kTradeSubscribe:
+        case kTradeQuick: count += n; break;
+        case kTradeSplit: count = n; break;
+        default: break;
+        }
+    }
+    m_db.QueryFloat("SELECT SUM(TradeCount) FROM T_Trade_Info WHERE" + key +
+                        "AND TradeState=1 AND (TradeType=1 OR TradeType=4)",
+                    redeemed);
+    count -= redeemed;
+    std::string c = Money(count);
+    std::string sql = "UPDATE T_Fund_Trade SET TotalCount=" + c + ",FreeCount=" + c + ",TotalBonus=" + Money(total) +
+                      ",CashBonus=" + Money(cash);
+    if (cancelling && trade.TradeType == kTradeCashBonus) sql += ",CashBonusNew=CashBonusNew-" + Money(trade.TradeMoney);
+    m_db.CloseRecordset();
+    return Exec(sql + " WHERE" + key);
+}
+
+bool CAccountManager::RecomputeCostValues()
+{
+    CAdoTransaction trans(m_db);
+    for (auto& [accountId, account] : m_accounts) {
+        // The account's trades grouped by holding once, in TradeID order.
+        std::map<std::pair<std::string, int>, std::vector<TradeInfo*>> byHolding;
+        for (auto& [id, t] : account->trades) byHolding[{t.FundID, t.BuyType}].push_back(&t);
+        for (FundTradeInfo& h : account->holdings) {
+            const std::string key = HoldingKey::Of(h).Where();
+            if (h.TotalCount == 0) {
+                if (!Exec("UPDATE T_Fund_Trade SET CashBonusNew=0 WHERE" + key)) return false;
+                h.CashBonusNew = 0;
+            }
+            double cost = 0, count = 0, avg = 0;
+            auto group = byHolding.find({h.FundID, h.BuyType});
+            if (group != byHolding.end()) {
+                for (TradeInfo* t : group->second) {
+                    bool assign = true;
+                    switch (t->TradeType) {
+                    case kTradeBuy:
+                    case kTradeConvertIn:
+                    case kTradePlanBuy:
+                    case kTradeSubscribe:
+                    case kTradeQuick:
+                        cost += t->TradeMoney;
+                        count += t->TradeCount;
+                        break;
+                    case kTradeBonusReinvest: count += t->TradeCount; break;
+                    case kTradeSplit: count = t->TradeCount; break;
+                    case kTradeRedeem:
+                    case kTradeConvertOut:
+                        cost -= t->TradeCount * t->CostValue;
+                        count -= t->TradeCount;
+                        break;
+                    case kTradeCashBonus: break;
+                    default: assign = false; break;
+                    }
+                    if (!assign) continue;
+                    bool buysOrSplits = t->TradeType != kTradeRedeem && t->TradeType != kTradeConvertOut &&
+                                        t->TradeType != kTradeCashBonus;
+                    if (buysOrSplits) {
+                        if (count == 0) continue;  // the trade keeps its cost value
+                        avg = cost / count;
+                    }
+                    // Only changed values are written: a refresh of thousands of
+                    // trades then costs a handful of statements.
+                    if (Cost(avg) != Cost(t->CostValue)) {
+                        if (!Exec(StrFormat("UPDATE T_Trade_Info SET CostValue=%0.8f WHERE TradeID=%d", avg, t->TradeID)))
+                            return false;
+                        t->CostValue = avg;
+                    }
+                }
+            }
+            if (Cost(avg) != Cost(h.TradeValue)) {
+                if (!Exec(StrFormat("UPDATE T_Fund_Trade SET TradeValue=%0.8f WHERE%s", avg, key.c_str()))) return false;
+            }
+            h.TradeValue = avg;
+        }
+    }
+    return trans.Commit() || FailDb();
+}
+
+bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType)
+{
+    if (toAccount == fromAccount) return Fail("移出帐户和移入帐户相同");
+    const HoldingKey source{fromAccount, fundId, buyType};
+    const HoldingKey target{toAccount, fundId, buyType};
+    CAdoTransaction trans(m_db);
+    auto readSums = [&](const HoldingKey& k, float sums[4]) {
+        RecordsetPtr rs =
+            m_db.OpenRecordsetEx("SELECT TotalCount,TotalBonus,CashBonus FROM T_Fund_Trade WHERE" + k.Where());
+        if (!rs || rs->IsEOF()) return false;
+        m_db.GetFieldValue(rs, "TotalCount", sums[0]);
+        m_db.GetFieldValue(rs, "TotalBonus", sums[1]);
+        m_db.GetFieldValue(rs, "CashBonus", sums[2]);
+        return true;
+    };
+    float src[4] = {0, 0, 0, 0}, dst[4] = {0, 0, 0, 0};
+    if (!readSums(source, src)) return Fail("无可用的基金");
+    if (!readSums(target, dst)) {
+        if (!Exec(StrFormat("UPDATE T_Fund_Trade SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
+            return false;
+        if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", toAccount)))
+            return false;
+    } else {
+        if (!Exec("DELETE * FROM T_Fund_Trade WHERE" + source.Where())) return false;
+        if (!Exec(StrFormat("UPDATE T_Fund_Trade SET TotalCount=%0.2f,FreeCount=%0.2f,TotalBonus=%0.2f,CashBonus=%0.2f "
+                            "WHERE%s",
+                            src[0] + dst[0], src[0] + dst[0], src[1] + dst[1], src[2] + dst[2],
+                            target.Where().c_str())))
+            return false;
+    }
+    if (!Exec(StrFormat("UPDATE T_Trade_Info SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
+        return false;
+    if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount-1 WHERE AccountID=%d AND FundCount>0",
+                        fromAccount)))
+        return false;
+    if (!trans.Commit()) return FailDb();
+    LoadHoldings(fromAccount);
+    LoadHoldings(toAccount);
+    RefreshAccount(fromAccount);
+    RefreshAccount(toAccount);
+    return true;
+}
+
+bool CAccountManager::DeleteFundBookkeeping(const HoldingKey& key)
+{
+    CAdoTransaction trans(m_db);
+    if (!Exec("DELETE FROM T_Trade_Info WHERE" + key.Where())) return false;
+    if (!Exec("DELETE FROM T_Fund_Trade WHERE" + key.Where())) return false;
+    if (!trans.Commit()) return FailDb();
+    LoadHoldings(key.AccountID);
+    RefreshAccount(key.AccountID);
+    return true;
+}
+
+bool CAccountManager::SetBonusType(const HoldingKey& key, int bonusType)
+{
+    if (!Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE%s", bonusType, key.Where().c_str()))) return false;
+    if (FundTradeInfo* h = FindHolding(key)) h->BonusType = bonusType;
+    return true;
+}
+
+bool CAccountManager::SetSaleFee(const FundTradeInfo& holding)
+{
+    if (!Exec(StrFormat("UPDATE T_Fund_Trade SET SaleFee=%0.2f,SaleFeeMoney=%0.2f WHERE %s", holding.SaleFee,
+                        holding.SaleFeeMoney, HoldingKey::Of(holding).Where().c_str())))
+        return false;
+    if (FundTradeInfo* h = FindHolding(HoldingKey::Of(holding))) {
+        h->SaleFee = holding.SaleFee;
+        h->SaleFeeMoney = holding.SaleFeeMoney;
+    }
+    return true;
+}
+
+bool CAccountManager::ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h)
+{
+    m_db.GetFieldValue(rs, "AccountID", h.AccountID);
+    m_db.GetFieldValue(rs, "FundID", h.FundID);
+    m_db.GetFieldValue(rs, "BuyType", h.BuyType);
+    m_db.GetFieldValue(rs, "TotalCount", h.TotalCount);
+    m_db.GetFieldValue(rs, "FreeCount", h.FreeCount);
+    m_db.GetFieldValue(rs, "BonusType", h.BonusType);
+    m_db.GetFieldValue(rs, "TotalBonus", h.TotalBonus);
+    m_db.GetFieldValue(rs, "CashBonus", h.CashBonus);
+    m_db.GetFieldValue(rs, "CashBonusNew", h.CashBonusNew);
+    m_db.GetFieldValue(rs, "LastBonus", h.LastBonus);
+    m_db.GetFieldValue(rs, "LastTrade", h.LastTrade);
+    m_db.GetFieldValue(rs, "SaleFee", h.SaleFee);
+    m_db.GetFieldValue(rs, "SaleFeeMoney", h.SaleFeeMoney);
+    m_db.GetFieldValue(rs, "TradeValue", h.TradeValue);
+    return true;
+}
+
+void CAccountManager::RecomputeAccountSums(AccountInfo& account)
+{
+    account.CashBonus = 0;
+    account.CashBonusNew = 0;
+    for (const FundTradeInfo& h : account.holdings) {
+        if (m_fundZeroHide && h.TotalCount == 0) continue;
+        account.CashBonus += h.CashBonus;
+        account.CashBonusNew += h.CashBonusNew;
+    }
+}
+
+bool CAccountManager::LoadHoldings(int accountId)
+{
+    std::string sql = accountId != 0
+                          ? StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID=%d", accountId)
+                          : StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID IN(SELECT AccountID FROM "
+                                      "T_Account_Info WHERE UserID=%d)",
+                                      m_userId);
+    RecordsetPtr rs = m_db.OpenRecordsetEx(sql);
+    if (!rs) return Fail("查询帐户持有基金信息列表错误，" + m_db.GetLastError());
+    for (auto& [id, a] : m_accounts)
+        if (accountId == 0 || id == accountId) a->holdings.clear();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        FundTradeInfo h;
+        ReadHoldingRow(rs, h);
+        if (IsMoneyMarket(h.FundID) && m_services && !m_offline) {
+            float amount = 0;
+            OleDate date;
+            std::string error;
+            if (m_services->QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(), h.TotalCount, amount, date, error) ==
+                kDividendOk) {
+                h.CashBonus = h.CashBonusNew = Round2(amount);
+                Exec(StrFormat("UPDATE T_Fund_Trade SET CashBonus=%0.2f,CashBonusNew=%0.2f WHERE%s", h.CashBonus,
+                               h.CashBonusNew, HoldingKey::Of(h).Where().c_str()));
+            }
+        }
+        if (AccountInfo* a = FindAccount(h.AccountID)) a->holdings.push_back(std::move(h));
+    }
+    for (auto& [id, a] : m_accounts)
+        if (accountId == 0 || id == accountId) RecomputeAccountSums(*a);
+    return true;
+}
+
+bool CAccountManager::ClearShareRemainders()
+{
+    return Exec("UPDATE T_Fund_Trade SET TotalCount=0,FreeCount=0 WHERE FreeCount < 1");
+}
+
+}  // namespace vextal

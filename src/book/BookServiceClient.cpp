@@ -1,0 +1,115 @@
+#include "book/BookServiceClient.h"
+
+#include "net/CommandProtocol.h"
+
+namespace vextal {
+
+namespace {
+
+bool ReadFloat(const std::string& text, float& out)
+{
+    double d = 0;
+    if (!ReadLeadingDecimal(text, d)) return false;
+    out = static_cast<float>(d);
+    return true;
+}
+
+int DividendResult(const CommandReply& reply)
+{
+    switch (reply.status) {
+    case CommandStatus::Ok: return kDividendOk;
+    case CommandStatus::SendFailed: return kDividendRequestFailed;
+    case CommandStatus::Refused: return kDividendOffline;
+    case CommandStatus::BadFormat: return kDividendMalformed;
+    }
+    return kDividendMalformed;
+}
+
+// A fund without dividends in the range answers with an empty list.
+bool EmptyList(const CommandReply& reply) { return reply.status == CommandStatus::BadFormat && reply.msg.empty(); }
+
+}  // namespace
+
+bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value,
+                                           OleDate& dealTime, std::string& error)
+{
+    const std::string op = "GetFundTradeValueFormServer";
+    CommandReply reply = SendTradeValue(m_context().For(op), fundId, tradeTime);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[1], dealTime)) {
+        error = op + "():数据格式错误";
+        return false;
+    }
+    return true;
+}
+
+int CBookServiceClient::QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end,
+                                       float shares, int bonusType, std::vector<DividendItem>& items,
+                                       std::string& error)
+{
+    CommandReply reply = SendDividendQuery(m_context(), fundId, start, end, shares, bonusType);
+    if (EmptyList(reply)) return kDividendOk;
+    if (!reply.ok()) {
+        error = reply.error;
+        return DividendResult(reply);
+    }
+    for (size_t i = 0; i + 3 < reply.fields.size(); i += 4) {
+        DividendItem d;
+        if (!ReadFloat(reply.fields[i], d.PerShare) || !OleDate::Parse(reply.fields[i + 1], d.Date1) ||
+            !OleDate::Parse(reply.fields[i + 2], d.Date2) || !OleDate::Parse(reply.fields[i + 3], d.BookDate)) {
+            error = "SendDividendQuery():数据格式错误";
+            items.clear();
+            return kDividendMalformed;
+        }
+        items.push_back(d);
+    }
+    return kDividendOk;
+}
+
+int CBookServiceClient::QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end,
+                                         float shares, float& amount, OleDate& date, std::string& error)
+{
+    CommandReply reply = SendMoneyIncomeQuery(m_context(), fundId, start, end, shares);
+    if (!reply.ok()) {
+        error = reply.error;
+        return DividendResult(reply);
+    }
+    // The last pair is the newest accumulated figure.
+    const size_t n = reply.fields.size();
+    if (!ReadFloat(reply.fields[n - 2], amount) || !OleDate::Parse(reply.fields[n - 1], date)) {
+        error = "SendMoneyIncomeQuery():数据格式错误";
+        return kDividendMalformed;
+    }
+    return kDividendOk;
+}
+
+bool CBookServiceClient::GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate,
+                                        std::string& error)
+{
+    const std::string op = "GetFundNewValueFormServer";
+    CommandReply reply = SendLatestValue(m_context().For(op), fundId);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[4], valueDate)) {
+        error = op + "():数据格式错误";
+        return false;
+    }
+    return true;
+}
+
+bool CBookServiceClient::CancelTrade(int tradeId, std::string& error)
+{
+    CommandReply reply = SendTradeCancel(m_context(), tradeId);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vextal

@@ -1,0 +1,446 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "book/AccountManager.h"
+#include "book/BookSql.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+
+namespace vextal {
+
+using namespace booksql;
+
+namespace {
+
+const char* const kOffline = "此功能在脱机模式下不可用";
+const char* const kPriceFormatError = "GetFundTradeValueFormServer():数据格式错误";
+
+bool IsPurchaseType(int t) { return t == kTradeBuy || t == kTradePlanBuy || t == kTradeSubscribe; }
+
+// Bookings whose dialogs let the user choose the dividend mode; the others
+// (redemption, split) must not overwrite the holding's mode.
+bool TradeCarriesBonusType(int t) { return IsPurchaseType(t) || t == kTradeConvert || t == kTradeQuick; }
+
+// Net amount that buys shares: the fee is taken out of the money (inner
+// deduction) or added on top (outer deduction); a negative fee is an amount.
+float NetPurchaseAmount(const TradeInfo& t)
+{
+    const float m = t.TradeMoney, f = t.TradeFee;
+    if (f < 0) return m + f;
+    if (t.BuyType == kBackEnd) return m;
+    if (t.InnerDeduction == 0) return m * 100 / (f + 100);
+    return (100 - f) * m * 0.01f;
+}
+
+std::string RemarkOf(const TradeInfo& t)
+{
+    if (t.TradeType == kTradeSubscribe) return StrFormat("%0.2f|%d", t.SecondRate, t.InnerDeduction);
+    if (t.InnerDeduction == 1) return StrFormat("%d", t.InnerDeduction);
+    return std::string();
+}
+
+}  // namespace
+
+float CAccountManager::GetTradeFee(TradeInfo& t)
+{
+    t.TradeFee = Round2(t.TradeFee);
+    const float m = t.TradeMoney, f = t.TradeFee;
+    if (f < 0) return -f;
+    switch (t.TradeType) {
+    case kTradeBuy:
+    case kTradeConvertIn:
+    case kTradePlanBuy:
+    case kTradeSubscribe:
+        return t.InnerDeduction == 0 ? m - m * 100 / (f + 100) : f * m * 0.01f;
+    case kTradeRedeem:
+    case kTradeConvertOut: return t.TradeValue * t.TradeCount * f * 0.01f;
+    default: return 0;
+    }
+}
+
+bool CAccountManager::GetFundTradeValueFormServer(TradeInfo& trade)
+{
+    if (m_offline) return Fail(kOffline);
+    if (!m_services) return Fail("发送请求错误，请检查网络是否可用");
+    float value = 0;
+    OleDate deal;
+    std::string error;
+    if (!m_services->GetFundTradeValue(trade.FundID, trade.TradeTime, value, deal, error)) return Fail(error);
+    trade.TradeValue = value;
+    trade.DealTime = deal;
+    return true;
+}
+
+bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
+{
+    m_db.GetFieldValue(rs, "TradeID", t.TradeID);
+    m_db.GetFieldValue(rs, "AccountID", t.AccountID);
+    m_db.GetFieldValue(rs, "FundID", t.FundID);
+    m_db.GetFieldValue(rs, "TradeMoney", t.TradeMoney);
+    m_db.GetFieldValue(rs, "TradeCount", t.TradeCount);
+    m_db.GetFieldValue(rs, "TradeFee", t.TradeFee);
+    m_db.GetFieldValue(rs, "TradeType", t.TradeType);
+    m_db.GetFieldValue(rs, "TradeTime", t.TradeTime);
+    m_db.GetFieldValue(rs, "DealTime", t.DealTime);
+    m_db.GetFieldValue(rs, "TradeState", t.TradeState);
+    m_db.GetFieldValue(rs, "BuyType", t.BuyType);
+    m_db.GetFieldValue(rs, "TradeValue", t.TradeValue);
+    m_db.GetFieldValue(rs, "MarkInfo", t.MarkInfo);
+    m_db.GetFieldValue(rs, "CostValue", t.CostValue);
+    std::string remark;
+    if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
+        if (t.TradeType == kTradeSubscribe) {
+            size_t bar = remark.find('|');
+            t.SecondRate = static_cast<float>(std::atof(remark.c_str()));
+            if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
+        } else {
+            t.InnerDeduction = std::atoi(remark.c_str());
+        }
+    }
+    return true;
+}
+
+bool CAccountManager::WriteRemark(const TradeInfo& t)
+{
+    return Exec(StrFormat("UPDATE T_Trade_Info SET Remark='%s' WHERE TradeID=%d", SqlEscape(RemarkOf(t)).c_str(),
+                          t.TradeID));
+}
+
+bool CAccountManager::InsertTrade(TradeInfo& t)
+{
+    int id = 0;
+    if (!m_db.GetNextID("TradeID", "T_Trade_Info", id)) return FailDb();
+    t.TradeID = id;
+    std::string sql = "INSERT INTO T_Trade_Info(FundID,AccountID,TradeID,TradeMoney,TradeCount,TradeFee,TradeType,"
+                      "TradeTime,DealTime,TradeState,BuyType,TradeValue,CostValue,MarkInfo) VALUES('" +
+                      SqlEscape(t.FundID) + "'," + StrFormat("%d,%d,", t.AccountID, t.TradeID) + Money(t.TradeMoney) +
+                      "," + Money(t.TradeCount) + "," + Money(t.TradeFee) + StrFormat(",%d,", t.TradeType) +
+                      Date(m_db, t.TradeTime) + "," + Date(m_db, t.DealTime) +
+                      StrFormat(",%d,%d,", t.TradeState, t.BuyType) + Price(t.TradeValue) + "," + Cost(t.CostValue) +
+                      "," + SqlQuote(t.MarkInfo) + ")";
+    if (!Exec(sql)) return false;
+    Pause("inserted");
+    return WriteRemark(t);
+}
+
+bool CAccountManager::FinalUpdate(const TradeInfo& t)
+{
+    return Exec("UPDATE T_Trade_Info SET DealTime=" + Date(m_db, t.DealTime) + ",TradeMoney=" + Money(t.TradeMoney) +
+                ",TradeCount=" + Money(t.TradeCount) + ",TradeValue=" + Price(t.TradeValue) +
+                StrFormat(",TradeState=%d WHERE TradeID=%d", t.TradeState, t.TradeID));
+}
+
+bool CAccountManager::ValidateTrade(TradeInfo& t)
+{
+    if (m_db.GetRecordCount(StrFormat("SELECT AccountID FROM T_Account_Info WHERE AccountID=%d AND UserID=%d",
+                                      t.AccountID, t.UserID)) == 0)
+        return Fail("非法的基金帐户");
+    if (t.TradeTime > Clock::Now()) return Fail("交易时间不能大于当前时间");
+    switch (t.TradeType) {
+    case kTradeBuy:
+    case kTradePlanBuy:
+    case kTradeSubscribe:
+        if (t.TradeMoney <= 0) return Fail("非法的交易金额");
+        break;
+    case kTradeRedeem:
+        if (t.TradeCount <= 0) return Fail("非法的交易份数");
+        break;
+    case kTradeQuick:
+        if (t.TradeCount <= 0) return Fail("记帐份额不能小于0");
+        break;
+    case kTradeSplit:
+        if (t.TradeCount <= 0) return Fail("基金拆分后份额不能小于0");
+        break;
+    case kTradeConvert:
+    case kTradeBonusReinvest:
+    case kTradeCashBonus:
+    case kTradePlan: break;
+    default: return Fail("非法的交易类型");
+    }
+    return true;
+}
+
+bool CAccountManager::AddSubscriptionInterest(TradeInfo& t)
+{
+    float interest = 0;
+    if (t.SecondRate <= 0) {
+        interest = -t.SecondRate;
+    } else {
+        OleDate established;
+        int days = 0;
+        if (m_funds && m_funds->GetEstablishDate(t.FundID, established)) {
+            days = WholeDaysBetween(t.TradeTime, established) - 1;
+            DateParts p = t.TradeTime.Parts();
+            if (p.hour >= 15 && p.minute > 0) --days;
+            if (days < 0) days = 0;
+        }
+        const float perDay = 2.739726e-05f;  // 0.01 / 365
+        interest = t.TradeMoney * t.SecondRate * perDay * static_cast<float>(days);
+    }
+    // The interest is booked to the cent, and the subscription adds exactly that.
+    interest = Round2(interest);
+    if (interest > 0) {
+        TradeInfo it = t;
+        it.TradeType = kTradeSubscribeInterest;
+        it.TradeState = kStateConfirmed;
+        it.TradeValue = 1.0f;
+        it.TradeFee = 0;
+        it.TradeCount = it.TradeMoney = interest;
+        it.DealTime = t.TradeTime;
+        it.InnerDeduction = 0;
+        it.MarkInfo.clear();
+        if (!InsertTrade(it)) return false;
+    }
+    t.SecondRate = interest;
+    return true;
+}
+
+// Purchase, fixed-investment purchase, subscription, incoming conversion
+// leg and reinvested dividend: price, insert, shares, holding.
+bool CAccountManager::BookPurchase(TradeInfo& t)
+{
+    if (t.TradeType == kTradeSubscribe) {
+        if (!AddSubscriptionInterest(t)) return false;
+        t.TradeValue = 1.0f;
+        t.DealTime = t.TradeTime;
+    } else {
+        if (!GetFundTradeValueFormServer(t)) return false;
+        if (t.TradeValue == 0) return Fail(kPriceFormatError);
+    }
+    t.TradeState = kStateWritten;
+    if (!InsertTrade(t)) return false;
+    if (t.TradeCount <= 0) {
+        float net = NetPurchaseAmount(t);
+        if (t.TradeType == kTradeSubscribe) {
+            t.TradeCount = t.SecondRate + net;
+            t.TradeValue = 1.0f;
+        } else {
+            t.TradeCount = Round2(net / t.TradeValue);
+        }
+    }
+    int ensured = EnsureHolding(t);
+    if (ensured < 0) return false;
+    if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
+        return false;
+    Pause("holding");
+    if (!AddShares(t)) return false;
+    Pause("shares");
+    t.TradeState = kStateConfirmed;
+    return FinalUpdate(t);
+}
+
+bool CAccountManager::BookRedemption(TradeInfo& t)
+{
+    float held = 0;
+    RecordsetPtr rs =
+        m_db.OpenRecordsetEx("SELECT TotalCount,TradeValue FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF() || !m_db.GetFieldValue(rs, "TotalCount", held) || held <= 0) return Fail("非法的交易份数");
+    // The average cost at the time of the redemption is the cost of the shares it takes away.
+    m_db.GetFieldValue(rs, "TradeValue", t.CostValue);
+    bool all = held <= t.TradeCount;
+    if (all) t.TradeCount = held;
+    if (!GetFundTradeValueFormServer(t)) return false;
+    if (t.TradeValue == 0) return Fail(kPriceFormatError);
+    t.TradeState = kStateWritten;
+    if (!InsertTrade(t)) return false;
+    if (t.TradeMoney <= 0) {
+        float gross = t.TradeCount * t.TradeValue;
+        float m = t.TradeFee < 0 ? gross + t.TradeFee : (100 - t.TradeFee) * gross * 0.01f;
+        t.TradeMoney = Round2(m);
+    }
+    if (!RemoveShares(t, all)) return false;
+    t.TradeState = kStateConfirmed;
+    return FinalUpdate(t);
+}
+
+bool CAccountManager::BookQuick(TradeInfo& t)
+{
+    if (t.TradeMoney <= 0) t.TradeMoney = Round2(t.TradeValue * t.TradeCount);
+    t.TradeState = kStateWritten;
+    if (!InsertTrade(t)) return false;
+    int ensured = EnsureHolding(t);
+    if (ensured < 0) return false;
+    if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
+        return false;
+    if (!AddShares(t)) return false;
+    t.TradeState = kStateConfirmed;
+    return FinalUpdate(t);
+}
+
+bool CAccountManager::BookSplit(TradeInfo& t)
+{
+    const float ratio = t.TradeValue;
+    if (!GetFundTradeValueFormServer(t)) return false;
+    if (t.TradeValue == 0) return Fail(kPriceFormatError);
+    t.TradeValue = ratio;
+    t.TradeState = kStateWritten;
+    if (!InsertTrade(t)) return false;
+    if (!SetShares(t)) return false;
+    t.TradeState = kStateConfirmed;
+    return FinalUpdate(t);
+}
+
+bool CAccountManager::ApplyExistingHoldingDividends(const TradeInfo& t)
+{
+    TradeInfo holding = t;
+    // Trades whose dialogs choose no dividend mode keep the holding's own.
+    if (!TradeCarriesBonusType(t.TradeType)) {
+        RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT BonusType FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
+        if (!rs || rs->IsEOF()) return true;
+        m_db.GetFieldValue(rs, "BonusType", holding.BonusType);
+    }
+    return ApplyDividends(holding, false, IsMoneyMarket(t.FundID));
+}
+
+bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t)
+{
+    TradeInfo shares = t;  // count and time of the shares just booked
+    return ApplyDividends(shares, true, IsMoneyMarket(t.FundID));
+}
+
+int CAccountManager::BookTrade(TradeInfo& trade)
+{
+    m_lastError.clear();
+    if (m_offline) return Fail(kOffline), -1;
+    trade.UserID = m_userId;
+    if (!ValidateTrade(trade)) return -1;
+
+    const int type = trade.TradeType;
+    const float splitRatio = trade.TradeValue;
+    if (IsPurchaseType(type)) {
+        if (trade.BuyType == kBackEnd) trade.TradeFee = 0;
+    } else if (type == kTradeQuick) {
+        if (!GetFundTradeValueFormServer(trade)) {
+            std::string error;
+            float value = 0;
+            OleDate date;
+            if (!m_services || !m_services->GetLatestValue(trade.FundID, value, date, error) || value == 0)
+                return -1;
+            m_lastError.clear();
+            trade.TradeValue = value;
+            trade.DealTime = date;
+        }
+    } else if (type != kTradeRedeem && type != kTradeConvert && type != kTradePlan && type != kTradeSplit) {
+        return Fail("非法的交易类型"), -1;
+    }
+    if (IsMoneyMarket(trade.FundID)) {
+        trade.TradeFee = 0;
+        trade.TradeValue = type == kTradeSplit ? splitRatio : 1.0f;
+    }
+    if (type == kTradeConvert && IsMoneyMarket(trade.TargetFundID)) trade.SecondRate = 0;
+    if (type == kTradePlan) return Fail("未知的记帐类型"), -1;
+
+    // Dividends the holding earned before this trade are their own step.
+    if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) ApplyExistingHoldingDividends(trade);
+    if (type == kTradeConvert) {
+        ApplyExistingHoldingDividends(trade);
+        TradeInfo target = trade;
+        target.FundID = trade.TargetFundID;
+        target.BuyType = trade.TargetBuyType;
+        target.BonusType = trade.TargetBonusType;
+        ApplyExistingHoldingDividends(target);
+    }
+
+    const OleDate placed = trade.TradeTime;
+    TradeInfo incoming;
+    {
+        CAdoTransaction trans(m_db);
+        if (!trans.IsActive()) return FailDb(), -1;
+        if (TradeCarriesBonusType(type) &&
+            !Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE", trade.BonusType) + HoldingKey::Of(trade).Where()))
+            return -1;
+        bool ok = false;
+        if (IsPurchaseType(type)) {
+            ok = BookPurchase(trade);
+        } else if (type == kTradeRedeem) {
+            ok = BookRedemption(trade);
+        } else if (type == kTradeQuick) {
+            ok = BookQuick(trade);
+        } else if (type == kTradeSplit) {
+            ok = BookSplit(trade);
+        } else if (type == kTradeConvert) {
+            // Both legs or neither: shares never leave one fund without arriving in the other.
+            TradeInfo outgoing = trade;
+            outgoing.TradeType = kTradeConvertOut;
+            ok = BookRedemption(outgoing);
+            if (ok) {
+                incoming = trade;
+                incoming.TradeType = kTradeConvertIn;
+                incoming.FundID = trade.TargetFundID;
+                incoming.TradeFee = trade.SecondRate;
+                incoming.BuyType = trade.TargetBuyType;
+                incoming.BonusType = trade.TargetBonusType;
+                incoming.TradeCount = trade.TargetCount;
+                incoming.TradeMoney = outgoing.TradeMoney;
+                incoming.TradeTime = placed;
+                incoming.CostValue = 0;
+                if (IsMoneyMarket(incoming.FundID)) incoming.TradeFee = 0;
+                ok = Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE", incoming.BonusType) +
+                          HoldingKey::Of(incoming).Where()) &&
+                     BookPurchase(incoming);
+            }
+            if (ok) {
+                trade.TradeID = outgoing.TradeID;
+                trade.TradeMoney = outgoing.TradeMoney;
+                trade.TradeCount = outgoing.TradeCount;
+            }
+        }
+        if (!ok) return -1;
+        if (!trans.Commit()) return FailDb(), -1;
+    }
+
+    // Dividends that fell after the trade, on the shares it brought.
+    if (trade.NoAutoBonus != 1 || type == kTradeQuick) {
+        if (IsPurchaseType(type) || type == kTradeQuick) ApplyNewShareDividends(trade);
+        if (type == kTradeConvert) ApplyNewShareDividends(incoming);
+    }
+    LoadHoldings(trade.AccountID);
+    RefreshAccount(trade.AccountID);
+    RecomputeCostValues();
+    m_lastError.clear();
+    return 0;
+}
+
+bool CAccountManager::DeleteTrade(const TradeInfo& trade)
+{
+    {
+        CAdoTransaction trans(m_db);
+        if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
+        if (!RecomputeHolding(trade, true)) return false;
+        if (!trans.Commit()) return FailDb();
+    }
+    RefreshAccount(trade.AccountID);
+    LoadHoldings(trade.AccountID);
+    RecomputeCostValues();
+    return true;
+}
+
+bool CAccountManager::EditTrade(const TradeInfo& trade)
+{
+    {
+        CAdoTransaction trans(m_db);
+        if (!Exec("UPDATE T_Trade_Info SET TradeCount=" + Money(trade.TradeCount) + ",TradeMoney=" +
+                  Money(trade.TradeMoney) + ",TradeFee=" + Money(trade.TradeFee) + ",TradeValue=" +
+                  Price(trade.TradeValue) + StrFormat(" WHERE TradeID=%d", trade.TradeID)))
+            return false;
+        if (!WriteRemark(trade)) return false;
+        if (!RecomputeHolding(trade, false)) return false;
+        if (!trans.Commit()) return FailDb();
+    }
+    RefreshAccount(trade.AccountID);
+    LoadHoldings(trade.AccountID);
+    RecomputeCostValues();
+    return true;
+}
+
+bool CAccountManager::CancelTrade(const TradeInfo& trade)
+{
+    if (m_offline) return Fail(kOffline);
+    std::string error;
+    if (!m_services || !m_services->CancelTrade(trade.TradeID, error)) return Fail(error);
+    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(trade.TradeID);
+    return true;
+}
+
+}  // namespace vextal

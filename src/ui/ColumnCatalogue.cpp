@@ -1,0 +1,85 @@
+#include "ui/ColumnCatalogue.h"
+
+#include <cstdlib>
+
+#include "app/Settings.h"
+#include "common/Format.h"
+#include "common/StringTable.h"
+
+namespace vextal {
+
+std::vector<ColumnSpec> ParseCatalogue(int catalogueId)
+{
+    std::vector<std::string> parts = SplitText(LoadResString(catalogueId), '|');
+    std::vector<ColumnSpec> specs;
+    for (size_t i = 0; i + 2 < parts.size(); i += 3)
+        specs.push_back({parts[i], std::atoi(parts[i + 1].c_str()), std::atoi(parts[i + 2].c_str())});
+    return specs;
+}
+
+bool FindColumnSpec(int catalogueId, int columnId, ColumnSpec& spec)
+{
+    for (const ColumnSpec& s : ParseCatalogue(catalogueId))
+        if (s.id == columnId) {
+            spec = s;
+            return true;
+        }
+    return false;
+}
+
+std::vector<ColumnSpec> VisibleColumnSpecs(int catalogueId, const std::string& visible)
+{
+    std::vector<ColumnSpec> out;
+    for (const std::string& piece : SplitText(visible, '|')) {
+        ColumnSpec spec;
+        if (!piece.empty() && FindColumnSpec(catalogueId, std::atoi(piece.c_str()), spec)) out.push_back(spec);
+    }
+    return out;
+}
+
+bool IsSignedColumn(int catalogueId, int columnId)
+{
+    switch (catalogueId) {
+    case 59175:
+        return columnId == 11 || columnId == 12 || columnId == 13 || columnId == 14 || columnId == 15 ||
+               columnId == 16 || columnId == 21 || columnId == 22;
+    case 59176:
+        return columnId == 13 || columnId == 14 || columnId == 15 || columnId == 16 || columnId == 18 ||
+               columnId == 20 || columnId == 21 || columnId == 27 || columnId == 28;
+    case 59177: return columnId >= 18 && columnId <= 28;
+    default: return false;
+    }
+}
+
+SignColour SignColourOf(const std::string& text)
+{
+    // Read as a number the way the cells are written: thousands separators
+    // and a trailing "%" do not count.
+    std::string digits;
+    for (char c : text)
+        if (c != ',') digits += c;
+    double v = std::atof(digits.c_str());
+    if (v > 0) return SignColour::Red;
+    if (v < 0) return SignColour::Green;
+    return SignColour::Black;
+}
+
+const ConfigurableList& AccountListConfig()
+{
+    static const ConfigurableList c{59175, "AccountItem", "AccountList", ini::kDefaultAccountItem};
+    return c;
+}
+
+const ConfigurableList& HoldingListConfig()
+{
+    static const ConfigurableList c{59176, "FundItem", "TradeList", ini::kDefaultFundItem};
+    return c;
+}
+
+const ConfigurableList& NewValueListConfig()
+{
+    static const ConfigurableList c{59177, "NewValueItem", "NewFundValueList1", ini::kDefaultNewValueItem};
+    return c;
+}
+
+}  // namespace vextal

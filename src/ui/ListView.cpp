@@ -1,0 +1,149 @@
+#include "ui/ListView.h"
+
+#include <QHeaderView>
+
+#include "app/Settings.h"
+
+namespace vextal {
+
+void CListModel::SetColumns(int catalogueId, std::vector<ColumnSpec> columns)
+{
+    beginResetModel();
+    m_catalogue = catalogueId;
+    m_columns = std::move(columns);
+    endResetModel();
+}
+
+void CListModel::SetSource(int rowCount, std::function<ListCell(int, int)> cell)
+{
+    beginResetModel();
+    m_rows = rowCount;
+    m_cell = std::move(cell);
+    endResetModel();
+}
+
+int CListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
+
+int CListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QColor SignQColor(SignColour c)
+{
+    switch (c) {
+    case SignColour::Red: return QColor(255, 0, 0);
+    case SignColour::Green: return QColor(0, 124, 0);
+    case SignColour::Black: break;
+    }
+    return QColor(0, 0, 0);
+}
+
+QVariant CListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows || index.column() >= columnCount() || !m_cell) return {};
+    const int columnId = m_columns[static_cast<size_t>(index.column())].id;
+    switch (role) {
+    case Qt::DisplayRole: return m_cell(index.row(), columnId).text;
+    case SortRole: {
+        ListCell c = m_cell(index.row(), columnId);
+        return c.sortKey.isValid() ? c.sortKey : QVariant(c.text);
+    }
+    case ColumnIdRole: return columnId;
+    case Qt::ForegroundRole:
+        if (m_catalogue == 59177 && columnId == 12) return kFundNameBlue;
+        if (IsSignedColumn(m_catalogue, columnId))
+            return SignQColor(SignColourOf(m_cell(index.row(), columnId).text.toStdString()));
+        return QColor(0, 0, 0);
+    case Qt::BackgroundRole:
+        if (m_background) {
+            QColor c = m_background(index.row());
+            if (c.isValid()) return c;
+        }
+        return {};
+    case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
+    default: return {};
+    }
+}
+
+QVariant CListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+    if (role == Qt::DisplayRole) return QString::fromStdString(m_columns[static_cast<size_t>(section)].title);
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    return {};
+}
+
+CListView::CListView(QWidget* parent) : QTableView(parent), m_model(new CListModel(this)), m_proxy(new QSortFilterProxyModel(this))
+{
+    m_proxy->setSourceModel(m_model);
+    m_proxy->setSortRole(CListModel::SortRole);
+    setModel(m_proxy);
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    verticalHeader()->hide();
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    horizontalHeader()->setSortIndicatorShown(false);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CListView::OnHeaderClicked);
+}
+
+void CListView::BuildColumns(const ConfigurableList& list, bool loadWidths, int listItemSize,
+                             const std::string& iniPath)
+{
+    std::string visible = ReadVisibleColumns(list.key, list.defaultColumns, iniPath);
+    std::vector<ColumnSpec> specs = VisibleColumnSpecs(list.catalogueId, visible);
+    m_model->SetColumns(list.catalogueId, specs);
+    for (size_t i = 0; i < specs.size(); ++i) setColumnWidth(static_cast<int>(i), specs[i].width);
+    if (loadWidths) LoadColumnWidths(list.listName, iniPath);
+    ApplyListStyle(listItemSize);
+}
+
+void CListView::BuildFixedColumns(const std::vector<ColumnSpec>& columns, int listItemSize)
+{
+    m_model->SetColumns(0, columns);
+    for (size_t i = 0; i < columns.size(); ++i) setColumnWidth(static_cast<int>(i), columns[i].width);
+    ApplyListStyle(listItemSize);
+}
+
+void CListView::LoadColumnWidths(const std::string& listName, const std::string& iniPath)
+{
+    std::vector<int> widths = ReadColumnWidths(listName, iniPath);
+    const int n = std::min(static_cast<int>(widths.size()), m_model->columnCount());
+    for (int i = 0; i < n; ++i)
+        if (widths[static_cast<size_t>(i)] >= 1 && widths[static_cast<size_t>(i)] <= 1024)
+            setColumnWidth(i, widths[static_cast<size_t>(i)]);
+}
+
+std::vector<int> CListView::ColumnWidths() const
+{
+    std::vector<int> widths;
+    for (int i = 0; i < m_model->columnCount(); ++i) widths.push_back(columnWidth(i));
+    return widths;
+}
+
+void CListView::SaveColumnWidths(const std::string& listName, const std::string& iniPath) const
+{
+    WriteColumnWidths(listName, ColumnWidths(), iniPath);
+}
+
+void CListView::ApplyListStyle(int listItemSize)
+{
+    QFont f = font();
+    if (listItemSize == 0) f.setPointSize(10);
+    else f = QFont();
+    setFont(f);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(listItemSize == 0 ? 24 : 20);
+}
+
+void CListView::OnHeaderClicked(int section)
+{
+    m_sortSection = section;
+    m_descending = !m_descending;
+    m_proxy->sort(section, m_descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+}  // namespace vextal

@@ -1,0 +1,297 @@
+#include "ui/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "app/Settings.h"
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "common/StringTable.h"
+
+namespace vextal {
+
+// ---- home view ---------------------------------------------------------------
+
+CHomeView::CHomeView(QWidget* parent) : QStackedWidget(parent) {}
+
+void CHomeView::SetPage(int pageId, QWidget* page)
+{
+    if (indexOf(page) < 0) addWidget(page);
+    m_pages[pageId] = page;
+}
+
+bool CHomeView::ShowPage(int pageId)
+{
+    QWidget* page = m_pages.value(pageId, nullptr);
+    if (!page) return false;
+    if (currentWidget() != page) {
+        setCurrentWidget(page);
+        page->setFocus();
+    }
+    return true;
+}
+
+// ---- frame -------------------------------------------------------------------
+
+namespace {
+
+QWidget* Placeholder(int page)
+{
+    auto* label = new QLabel(QString::fromStdString(PageCaption(page)) + QStringLiteral("\n\n（此页面尚未提供）"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setObjectName(QStringLiteral("placeholder%1").arg(page));
+    return label;
+}
+
+QStyle::StandardPixmap ToolIcon(int id)
+{
+    switch (id) {
+    case cmd::Estimate: return QStyle::SP_ComputerIcon;
+    case cmd::MyFunds: return QStyle::SP_DirHomeIcon;
+    case cmd::FundFilter: return QStyle::SP_FileDialogContentsView;
+    case cmd::GroupAccounts: return QStyle::SP_DirIcon;
+    case cmd::GroupData: return QStyle::SP_FileDialogDetailedView;
+    case cmd::Delete: return QStyle::SP_TrashIcon;
+    case cmd::Refresh: return QStyle::SP_BrowserReload;
+    case cmd::Properties: return QStyle::SP_FileDialogInfoView;
+    case cmd::Back: return QStyle::SP_ArrowBack;
+    default: return QStyle::SP_FileIcon;
+    }
+}
+
+QString ShortText(const CommandDef& c)
+{
+    std::string prompt = CommandPrompt(c.id);
+    size_t nl = prompt.find('\n');
+    if (nl != std::string::npos) return QString::fromStdString(prompt.substr(nl + 1));
+    return QString::fromUtf8(c.text);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
+    : QMainWindow(parent), m_context(context), m_home(new CHomeView(this))
+{
+    setCentralWidget(m_home);
+    for (int page : {100, 102, 103, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116})
+        m_home->SetPage(page, Placeholder(page));
+    BuildMenus();
+    BuildToolBar();
+    BuildAccountPanel();
+    BuildTrayIcon();
+    statusBar()->showMessage(QStringLiteral("就绪"));
+    if (ReadAccountPanel(m_context.iniPath) == 0) m_accountDock->hide();
+    ShowCurrentPage();
+    resize(1200, 760);
+}
+
+void CMainFrame::BuildMenus()
+{
+    std::map<std::string, QMenu*> menus;
+    for (const char* title : MenuTitles()) menus[title] = menuBar()->addMenu(QString::fromUtf8(title));
+    for (const CommandDef& c : CommandTable()) {
+        auto* action = new QAction(QString::fromUtf8(c.text), this);
+        action->setData(c.id);
+        std::string prompt = CommandPrompt(c.id);
+        if (!prompt.empty()) action->setStatusTip(QString::fromStdString(prompt.substr(0, prompt.find('\n'))));
+        if (c.page != 0 || c.id == cmd::GroupAccounts || c.id == cmd::AccountPanel) action->setCheckable(true);
+        connect(action, &QAction::triggered, this, [this, id = c.id] { RunCommand(id); });
+        m_actions[c.id] = action;
+        // The portfolio income item is not offered in the tools menu.
+        if (c.menu && c.id != cmd::PortfolioIncome) {
+            QMenu* menu = menus[c.menu];
+            if (c.id == cmd::Exit || c.id == cmd::DownloadHistory || c.id == cmd::History ||
+                c.id == cmd::IndexQuotes || c.id == cmd::NewAccount || c.id == cmd::TradeDetails ||
+                c.id == cmd::AccountPanel || c.id == cmd::About || c.id == cmd::DividendBooking ||
+                c.id == cmd::MovingAverage || c.id == cmd::NDayReturn || c.id == cmd::SortValues)
+                menu->addSeparator();
+            menu->addAction(action);
+        }
+        addAction(action);  // accelerators work wherever the focus is
+    }
+    const std::pair<int, QKeySequence> keys[] = {
+        {cmd::Estimate, QKeySequence(Qt::CTRL | Qt::Key_1)},     {cmd::MyFunds, QKeySequence(Qt::CTRL | Qt::Key_2)},
+        {cmd::FundFilter, QKeySequence(Qt::CTRL | Qt::Key_3)},   {cmd::GroupAccounts, QKeySequence(Qt::CTRL | Qt::Key_4)},
+        {cmd::GroupData, QKeySequence(Qt::CTRL | Qt::Key_5)},    {cmd::Delete, QKeySequence(Qt::Key_Delete)},
+        {cmd::Refresh, QKeySequence(Qt::Key_F5)},                {cmd::Properties, QKeySequence(Qt::Key_Return)},
+    };
+    for (const auto& [id, key] : keys) m_actions[id]->setShortcut(key);
+}
+
+void CMainFrame::BuildToolBar()
+{
+    QToolBar* bar = addToolBar(QStringLiteral("工具栏"));
+    bar->setObjectName(QStringLiteral("toolbar"));
+    bar->setIconSize(QSize(16, 16));
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    const int order[] = {cmd::Estimate, cmd::MyFunds, cmd::FundFilter, 0,          cmd::GroupAccounts, 0,
+                         cmd::GroupData, 0,           cmd::Delete,     cmd::Refresh, cmd::Properties,   cmd::Back};
+    for (int id : order) {
+        if (id == 0) {
+            bar->addSeparator();
+            continue;
+        }
+        QAction* a = m_actions[id];
+        a->setIcon(style()->standardIcon(ToolIcon(id)));
+        a->setToolTip(ShortText(*FindCommand(id)));
+        bar->addAction(a);
+    }
+}
+
+void CMainFrame::BuildAccountPanel()
+{
+    m_accountDock = new QDockWidget(QStringLiteral("帐户面板"), this);
+    m_accountDock->setObjectName(QStringLiteral("accountPanel"));
+    m_accountDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    m_accountTree = new QTreeWidget(m_accountDock);
+    m_accountTree->setHeaderHidden(true);
+    auto* root = new QTreeWidgetItem(m_accountTree, QStringList(QStringLiteral("基金帐户")));
+    root->setExpanded(true);
+    m_accountDock->setWidget(m_accountTree);
+    addDockWidget(Qt::LeftDockWidgetArea, m_accountDock);
+    connect(m_accountTree, &QTreeWidget::currentItemChanged, this, [this] { UpdateCommandStates(); });
+    connect(m_accountDock, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+}
+
+void CMainFrame::BuildTrayIcon()
+{
+    // Some desktops (and headless runs) have no tray: the program works without one.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    m_tray = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+    m_tray->setToolTip(QStringLiteral("Vextal"));
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("退出(&X)"), this, [this] { RunCommand(cmd::Exit); });
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger) return;
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    m_tray->show();
+}
+
+void CMainFrame::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
+
+void CMainFrame::ShowCurrentPage()
+{
+    m_home->ShowPage(m_nav.page);
+    std::string caption = PageCaption(m_nav.page);
+    setWindowTitle(QString::fromStdString(LoadResString(str::AppTitle) + " -- " + caption));
+    UpdateCommandStates();
+    emit pageShown(m_nav.page);
+}
+
+void CMainFrame::ToggleAccountPanel()
+{
+    bool show = !m_accountDock->isVisible();
+    m_accountDock->setVisible(show);
+    WriteAccountPanel(show ? 1 : 0, m_context.iniPath);
+}
+
+bool CMainFrame::RunCommand(int id)
+{
+    const CommandDef* c = FindCommand(id);
+    if (!c) return false;
+    if (int refusal = RefusalFor(*c, m_context.offline, m_context.vip, Clock::Now())) {
+        if (m_context.prompt) m_context.prompt->ShowMessage(LoadResString(refusal), PromptIcon::Information);
+        return false;
+    }
+    switch (id) {
+    case cmd::Exit: close(); return true;
+    case cmd::Back:
+        m_nav.Back();
+        ShowCurrentPage();
+        if (m_nav.group == 3) m_accountDock->show();
+        return true;
+    case cmd::GroupAccounts:
+        m_nav.GoAccounts();
+        m_accountDock->show();
+        ShowCurrentPage();
+        return true;
+    case cmd::AccountPanel: ToggleAccountPanel(); return true;
+    case cmd::Refresh: emit refreshRequested(m_nav.page); break;
+    case cmd::Website: OpenUrl(m_context.serverUrl); return true;
+    case cmd::VipList: OpenUrl(m_context.serverUrl + "plindo/User/VIPFunction.htm"); return true;
+    case cmd::Suggestion: OpenUrl(m_context.serverUrl + "plindo/SuggestView.aspx"); return true;
+    case cmd::Help: OpenUrl("file://" + GetProgramDirectory() + "Vextal.chm"); return true;
+    case cmd::UpgradeVip:
+        if (m_context.prompt &&
+            m_context.prompt->AskYesNo("升级操作需要到网站中会员中心进行，确定要关闭程序登录到会员中心吗?")) {
+            OpenUrl(m_context.serverUrl + "plindo/Login.aspx?code=102");
+            close();
+        }
+        return true;
+    case cmd::About:
+        if (m_context.prompt)
+            m_context.prompt->ShowMessage("Vextal:" + m_context.clientVersion, PromptIcon::Information);
+        return true;
+    default: break;
+    }
+    if (c->page != 0) {
+        m_nav.Go(id, c->page, c->group);
+        if (c->group != 3 && c->group != 0) m_accountDock->hide();
+        if (c->fundClass != 0 && m_fundClass) m_fundClass(c->page, c->fundClass);
+        ShowCurrentPage();
+    }
+    auto handler = m_handlers.find(id);
+    if (handler != m_handlers.end()) handler->second();
+    else if (c->page == 0 && id != cmd::Refresh)
+        statusBar()->showMessage(QStringLiteral("%1：此功能尚未提供").arg(QString::fromUtf8(c->text)), 5000);
+    return true;
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
+        const CommandDef* c = FindCommand(it.key());
+        QAction* a = it.value();
+        if (c->page != 0) a->setChecked(m_nav.command == c->id);
+    }
+    auto group = [&](int id, int g) {
+        if (QAction* a = m_actions.value(id)) a->setChecked(m_nav.group == g);
+    };
+    group(cmd::GroupData, 1);
+    group(cmd::GroupCurves, 2);
+    group(cmd::GroupAccounts, 3);
+    group(cmd::GroupUsers, 4);
+    m_actions[cmd::AccountPanel]->setEnabled(m_nav.group == 3);
+    m_actions[cmd::AccountPanel]->setChecked(m_accountDock && m_accountDock->isVisible());
+    m_actions[cmd::DividendMode]->setEnabled(m_nav.group == 3);
+    const int p = m_nav.page;
+    m_actions[cmd::SortValues]->setEnabled(p == 100 || p == 109 || p == 110);
+    bool accountSelected = m_accountTree && m_accountTree->currentItem() && m_accountTree->currentItem()->parent();
+    m_actions[cmd::EditBooking]->setEnabled(m_nav.group == 3 && m_accountTree && m_accountTree->topLevelItem(0) &&
+                                            m_accountTree->topLevelItem(0)->childCount() > 0);
+    for (const CommandDef& c : CommandTable())
+        if ((c.checks & kCheckAccountPanel) && c.id != cmd::NewAccount)
+            m_actions[c.id]->setEnabled(accountSelected);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (m_nav.group == 3) WriteAccountPanel(m_accountDock->isVisible() ? 1 : 0, m_context.iniPath);
+    if (m_tray) m_tray->hide();
+    event->accept();
+}
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimised, only the tray icon remains (when there is one to come back by).
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && m_tray)
+        QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
+}
+
+}  // namespace vextal

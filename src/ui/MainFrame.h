@@ -1,0 +1,94 @@
+#pragma once
+// The program's one top-level window: menus, toolbar and accelerators from
+// the command table, the status bar, the account panel, the tray icon and
+// the home view with one page shown at a time. Every command passes one
+// router that applies the offline, VIP and time-of-day checks first.
+#include <QMainWindow>
+#include <QMap>
+#include <QStackedWidget>
+#include <functional>
+#include <map>
+
+#include "common/UserPrompt.h"
+#include "ui/CommandTable.h"
+
+class QAction;
+class QDockWidget;
+class QSystemTrayIcon;
+class QTreeWidget;
+
+namespace vextal {
+
+struct FrameContext {
+    bool offline = false;
+    bool vip = false;
+    std::string iniPath;
+    std::string serverUrl;  // ends with "/"
+    std::string clientVersion = "3.25";
+    IUserPrompt* prompt = nullptr;
+};
+
+// The home view: one child per page id; several ids may share a child.
+class CHomeView : public QStackedWidget {
+    Q_OBJECT
+
+public:
+    explicit CHomeView(QWidget* parent = nullptr);
+    void SetPage(int pageId, QWidget* page);
+    QWidget* Page(int pageId) const { return m_pages.value(pageId, nullptr); }
+    // False when no view exists for the id (nothing new is shown).
+    bool ShowPage(int pageId);
+
+private:
+    QMap<int, QWidget*> m_pages;
+};
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(const FrameContext& context, QWidget* parent = nullptr);
+
+    void SetContext(const FrameContext& context) { m_context = context; }
+    // The one entry of every command; returns false when it was refused.
+    bool RunCommand(int id);
+    const CNavigation& Navigation() const { return m_nav; }
+    CHomeView* HomeView() const { return m_home; }
+    QTreeWidget* AccountTree() const { return m_accountTree; }
+    QDockWidget* AccountPanel() const { return m_accountDock; }
+    QAction* Action(int id) const { return m_actions.value(id, nullptr); }
+    // Handlers that later parts of the program register for their commands.
+    void SetHandler(int id, std::function<void()> handler) { m_handlers[id] = std::move(handler); }
+    // Called when a latest-value page is shown with its fund class.
+    void SetFundClassHandler(std::function<void(int page, int fundClass)> f) { m_fundClass = std::move(f); }
+    void UpdateCommandStates();
+
+signals:
+    void pageShown(int page);
+    void refreshRequested(int page);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildAccountPanel();
+    void BuildTrayIcon();
+    void ShowCurrentPage();
+    void ToggleAccountPanel();
+    void OpenUrl(const std::string& url);
+
+    FrameContext m_context;
+    CNavigation m_nav;
+    CHomeView* m_home;
+    QDockWidget* m_accountDock = nullptr;
+    QTreeWidget* m_accountTree = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMap<int, QAction*> m_actions;
+    std::map<int, std::function<void()>> m_handlers;
+    std::function<void(int, int)> m_fundClass;
+};
+
+}  // namespace vextal

@@ -1,0 +1,20 @@
+#pragma once
+// Messages and questions of the core shown as message boxes.
+#include <QWidget>
+
+#include "common/UserPrompt.h"
+
+namespace vextal {
+
+class CMessagePrompt : public IUserPrompt {
+public:
+    explicit CMessagePrompt(QWidget* parent = nullptr) : m_parent(parent) {}
+    void SetParent(QWidget* parent) { m_parent = parent; }
+    void ShowMessage(const std::string& text, PromptIcon icon) override;
+    bool AskYesNo(const std::string& text) override;
+
+private:
+    QWidget* m_parent;
+};
+
+}  // namespace vextal

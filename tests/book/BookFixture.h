@@ -1,0 +1,151 @@
+#pragma once
+// A fresh database, a fixed clock and scripted service answers for the
+// bookkeeping engine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "book/AccountManager.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "db/Schema.h"
+
+namespace vextal::test {
+
+struct FakeServices : IBookServices {
+    std::map<std::string, float> nav;  // price by fund (any date)
+    std::map<std::string, std::vector<DividendItem>> dividends;
+    std::set<std::string> failingFunds;
+    int tradeValueCalls = 0;
+    int dividendCalls = 0;
+
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
+                           std::string& error) override
+    {
+        ++tradeValueCalls;
+        if (failingFunds.count(fundId) || !nav.count(fundId)) {
+            error = "GetFundTradeValueFormServer():数据格式错误";
+            return false;
+        }
+        value = nav[fundId];
+        dealTime = tradeTime.DateOnly();
+        return true;
+    }
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float, int,
+                       std::vector<DividendItem>& items, std::string&) override
+    {
+        ++dividendCalls;
+        for (const DividendItem& d : dividends[fundId])
+            if (d.BookDate >= start.DateOnly() && d.BookDate <= end) items.push_back(d);
+        return kDividendOk;
+    }
+    int QueryMoneyIncome(const std::string&, const OleDate&, const OleDate&, float, float& amount, OleDate& date,
+                         std::string&) override
+    {
+        amount = 0;
+        date = Clock::Now().DateOnly();
+        return kDividendOk;
+    }
+    bool GetLatestValue(const std::string& fundId, float& value, OleDate& date, std::string& error) override
+    {
+        if (!nav.count(fundId)) return false;
+        value = nav[fundId];
+        date = Clock::Now().DateOnly();
+        return true;
+    }
+    bool CancelTrade(int, std::string&) override { return true; }
+};
+
+struct FakeFunds : IFundDirectory {
+    std::set<std::string> known;        // in the catalogue; others count as money-market
+    std::set<std::string> moneyMarket;  // investment type 4
+    std::map<std::string, OleDate> established;
+    std::map<std::string, float> latest;
+
+    bool IsMoneyMarketFund(const std::string& id) const override { return !known.count(id) || moneyMarket.count(id); }
+    bool GetEstablishDate(const std::string& id, OleDate& d) const override
+    {
+        auto it = established.find(id);
+        if (it == established.end()) return false;
+        d = it->second;
+        return true;
+    }
+    bool GetLatestNav(const std::string& id, LatestNav& n) const override
+    {
+        auto it = latest.find(id);
+        if (it == latest.end()) return false;
+        n.TodayValue = it->second;
+        n.ValueDate = Clock::Now().DateOnly();
+        return true;
+    }
+};
+
+class BookTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vextal-book-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        Clock::Fix(OleDate::FromParts(2024, 6, 14, 20, 0, 0));
+        std::string error;
+        ASSERT_TRUE(CreateDatabaseFile(DbPath(), CAdoDatabase::kDefaultPassword, error)) << error;
+        db.SetDatabase(DbPath(), 0);
+        ASSERT_TRUE(db.Open()) << db.GetLastError();
+        for (const char* f : {"000001", "000002", "000003"}) {
+            funds.known.insert(f);
+            services.nav[f] = 1.2f;
+        }
+        funds.known.insert("000009");
+        funds.moneyMarket.insert("000009");
+        manager.Init(db, kUser, false, &services, &funds);
+        ASSERT_TRUE(manager.LoadAccounts(kUser));
+    }
+    void TearDown() override
+    {
+        Clock::Release();
+        db.Close();
+        std::filesystem::remove_all(dir_);
+    }
+    std::string DbPath() const { return dir_ + "/Vextal.mdb"; }
+
+    int NewAccount(const std::string& name)
+    {
+        AccountInfo a;
+        a.AccountName = name;
+        a.CreateDate = Clock::Now();
+        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
+        return a.AccountID;
+    }
+    TradeInfo Purchase(int account, const std::string& fund, float money, float fee, const OleDate& when)
+    {
+        TradeInfo t;
+        t.AccountID = account;
+        t.FundID = fund;
+        t.TradeType = kTradeBuy;
+        t.TradeMoney = money;
+        t.TradeFee = fee;
+        t.TradeTime = when;
+        t.NoAutoBonus = 1;
+        return t;
+    }
+    float Held(int account, const std::string& fund, int buyType = 0)
+    {
+        float n = -1;
+        db.QueryFloat(StrFormat("SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND FundID='%s' AND BuyType=%d",
+                                account, fund.c_str(), buyType),
+                      n);
+        return n;
+    }
+    int Count(const std::string& sql) { return db.GetRecordCount(sql); }
+
+    static constexpr int kUser = 7;
+    std::string dir_;
+    CAdoDatabase db;
+    FakeServices services;
+    FakeFunds funds;
+    CAccountManager manager;
+};
+
+}  // namespace vextal::test

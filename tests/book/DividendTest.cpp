@@ -1,0 +1,92 @@
+#include "BookFixture.h"
+
+using namespace vextal;
+using vextal::test::BookTest;
+
+namespace {
+DividendItem Dividend(float perShare, const OleDate& date) { return {perShare, date, date, date}; }
+}  // namespace
+
+TEST_F(BookTest, DividendsAfterAPurchaseAreBookedOnceInTheHoldingsMode)
+{
+    int acc = NewAccount("A");
+    services.nav["000001"] = 1.0f;
+    services.dividends["000001"] = {Dividend(0.05f, OleDate::FromParts(2024, 5, 20)),
+                                    Dividend(0.10f, OleDate::FromParts(2024, 6, 10))};
+    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    buy.NoAutoBonus = 0;
+    ASSERT_EQ(manager.BookTrade(buy), 0);
+    // Only the dividend after the purchase, in cash, without moving LastBonus.
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 1);
+    float cash = 0, cashNew = 0;
+    db.QueryFloat("SELECT CashBonus FROM T_Fund_Trade", cash);
+    db.QueryFloat("SELECT CashBonusNew FROM T_Fund_Trade", cashNew);
+    EXPECT_FLOAT_EQ(cash, 100.0f);
+    EXPECT_FLOAT_EQ(cashNew, 100.0f);
+    OleDate lastBonus;
+    db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-03");
+
+    // Applying the holding's dividends from LastBonus books that one again
+    // only because LastBonus did not move: with it moved, nothing repeats.
+    ASSERT_TRUE(db.Execute("UPDATE T_Fund_Trade SET LastBonus=#2024-06-10#"));
+    TradeInfo h;
+    h.AccountID = acc;
+    h.FundID = "000001";
+    h.BonusType = kBonusReinvest;
+    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 OR TradeType=7"), 1);
+
+    // A reinvested dividend buys shares at the NAV of its date.
+    services.dividends["000001"].push_back(Dividend(0.2f, OleDate::FromParts(2024, 6, 12)));
+    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
+    EXPECT_FLOAT_EQ(Held(acc, "000001"), 1200.0f);
+    db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-12");
+}
+
+TEST_F(BookTest, MixedModeRangesDecideEachDividend)
+{
+    Clock::Fix(OleDate::FromParts(2007, 6, 1, 20, 0));
+    int acc = NewAccount("A");
+    services.nav["000001"] = 1.0f;
+    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2006, 1, 5, 10));
+    buy.BonusType = kBonusMixed;
+    ASSERT_EQ(manager.BookTrade(buy), 0);
+
+    UserBonusInfo cash;
+    cash.AccountID = acc;
+    cash.FundID = "000001";
+    cash.DateState = 1;  // no start
+    cash.EndDate = OleDate::FromParts(2006, 12, 31);
+    cash.BonusType = kBonusCash;
+    UserBonusInfo reinvest = cash;
+    reinvest.DateState = 2;  // no end
+    reinvest.StartDate = OleDate::FromParts(2007, 1, 1);
+    reinvest.BonusType = kBonusReinvest;
+    ASSERT_TRUE(manager.LoadUserBonus("1=1"));
+    ASSERT_TRUE(manager.SaveUserBonus(cash));
+    EXPECT_FALSE(manager.IsRangeOverlapping(reinvest));
+    ASSERT_TRUE(manager.SaveUserBonus(reinvest));
+    UserBonusInfo touching = reinvest;
+    touching.BonusID = 0;
+    touching.DateState = 0;
+    touching.StartDate = OleDate::FromParts(2006, 6, 1);
+    touching.EndDate = OleDate::FromParts(2007, 1, 1);  // shares 2007-01-01 with the second range
+    EXPECT_TRUE(manager.IsRangeOverlapping(touching));
+
+    int mode = 99;
+    EXPECT_TRUE(manager.GetBonusTypeForDate({acc, "000001", 0}, OleDate::FromParts(2006, 6, 30, 14), mode));
+    EXPECT_EQ(mode, kBonusCash);
+
+    services.dividends["000001"] = {Dividend(0.1f, OleDate::FromParts(2006, 6, 30)),
+                                    Dividend(0.1f, OleDate::FromParts(2007, 3, 1))};
+    TradeInfo h;
+    h.AccountID = acc;
+    h.FundID = "000001";
+    h.BonusType = kBonusMixed;
+    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7 AND TradeTime=#2006-06-30#"), 1);
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 AND TradeTime=#2007-03-01#"), 1);
+    EXPECT_FLOAT_EQ(Held(acc, "000001"), 1100.0f);  // 100 cash, then 0.1 x 1000 reinvested at 1.0
+}

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QDockWidget>
+#include <QTemporaryDir>
+
+#include "common/Clock.h"
+#include "common/StringTable.h"
+#include "ui/MainFrame.h"
+
+using namespace vextal;
+
+namespace {
+
+struct RecordingPrompt : IUserPrompt {
+    std::vector<std::string> messages;
+    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
+    bool AskYesNo(const std::string&) override { return false; }
+};
+
+struct FrameFixture : ::testing::Test {
+    QTemporaryDir dir;
+    RecordingPrompt prompt;
+    FrameContext Context(bool offline, bool vip)
+    {
+        FrameContext c;
+        c.offline = offline;
+        c.vip = vip;
+        c.iniPath = QDir(dir.path()).filePath("Vextal.ini").toStdString();
+        c.prompt = &prompt;
+        return c;
+    }
+    void TearDown() override { Clock::Release(); }
+};
+
+}  // namespace
+
+TEST_F(FrameFixture, OfflineCommandsAreRefusedAndThePageStays)
+{
+    CMainFrame frame(Context(true, true));
+    EXPECT_FALSE(frame.RunCommand(cmd::History));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], LoadResString(59154));
+    EXPECT_EQ(frame.Navigation().page, 105);
+    EXPECT_TRUE(frame.RunCommand(cmd::ValuesOpen));
+    EXPECT_EQ(frame.Navigation().page, 100);
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal -- 开放式基金最新净值"));
+    EXPECT_TRUE(frame.Action(cmd::ValuesOpen)->isChecked());
+    EXPECT_TRUE(frame.Action(cmd::GroupData)->isChecked());
+    EXPECT_TRUE(frame.Action(cmd::SortValues)->isEnabled());
+    // VIP-only commands refuse a free member with 59163.
+    CMainFrame free(Context(false, false));
+    EXPECT_FALSE(free.RunCommand(cmd::RangeOverlay));
+    EXPECT_EQ(prompt.messages.back(), LoadResString(59163));
+}
+
+TEST_F(FrameFixture, FreeMembersGetTheEstimateCurveOnlyOutsideTradingHours)
+{
+    CMainFrame frame(Context(false, false));
+    Clock::Fix(OleDate::FromParts(2026, 12, 2, 10, 30));  // a Wednesday
+    EXPECT_FALSE(frame.RunCommand(cmd::RealtimeCurve));
+    EXPECT_EQ(prompt.messages.back(), LoadResString(59174));
+    Clock::Fix(OleDate::FromParts(2026, 12, 2, 16, 0));
+    EXPECT_TRUE(frame.RunCommand(cmd::RealtimeCurve));
+    EXPECT_EQ(frame.Navigation().page, 103);
+    Clock::Fix(OleDate::FromParts(2026, 12, 2, 19, 0));
+    EXPECT_FALSE(frame.RunCommand(cmd::RealtimeCurve));
+    Clock::Fix(OleDate::FromParts(2026, 12, 6, 10, 30));  // a Sunday
+    EXPECT_TRUE(frame.RunCommand(cmd::RealtimeCurve));
+    CMainFrame vip(Context(false, true));
+    Clock::Fix(OleDate::FromParts(2026, 12, 2, 10, 30));
+    EXPECT_TRUE(vip.RunCommand(cmd::RealtimeCurve));
+}
+
+TEST_F(FrameFixture, BackReturnsOnceToTheAccountsPage)
+{
+    CMainFrame frame(Context(false, true));
+    ASSERT_EQ(frame.Navigation().group, 3);
+    frame.RunCommand(cmd::ValuesOpen);
+    EXPECT_EQ(frame.Navigation().page, 100);
+    EXPECT_FALSE(frame.AccountPanel()->isVisibleTo(&frame));
+    frame.RunCommand(cmd::Back);
+    EXPECT_EQ(frame.Navigation().page, 105);
+    EXPECT_EQ(frame.Navigation().group, 3);
+    EXPECT_TRUE(frame.AccountPanel()->isVisibleTo(&frame));
+    frame.RunCommand(cmd::Back);
+    EXPECT_EQ(frame.Navigation().page, 105);
+    EXPECT_EQ(frame.Navigation().lastCommand, -1);
+
+    // From a data page to a curve page, back goes to the accounts group.
+    frame.RunCommand(cmd::ValuesMoney);
+    frame.RunCommand(cmd::DailyTrend);
+    frame.RunCommand(cmd::Back);
+    EXPECT_EQ(frame.Navigation().group, 3);
+    // The tools group page for user management has no view: the state changes, the page does not.
+    frame.RunCommand(cmd::GroupUsers);
+    EXPECT_EQ(frame.Navigation().page, 104);
+    EXPECT_EQ(frame.Navigation().group, 4);
+}
+
+TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
+{
+    {
+        CMainFrame frame(Context(false, true));
+        frame.show();
+        EXPECT_TRUE(frame.AccountPanel()->isVisible());
+        frame.RunCommand(cmd::AccountPanel);
+        EXPECT_FALSE(frame.AccountPanel()->isVisible());
+        frame.close();
+    }
+    CMainFrame again(Context(false, true));
+    again.show();
+    EXPECT_FALSE(again.AccountPanel()->isVisible());
+}
