@@ -61,6 +61,8 @@ private:
     CommandAnswer RealtimeValue(const Fields& f);
     CommandAnswer ValueCache(const Fields& f);
 
+    // Msg: the values' version; Msg2: the records of the funds whose value is newer than sinceDay.
+    CommandAnswer LatestValues(const std::vector<const SimFund*>& funds, int sinceDay) const;
     // The 20-field latest-value record (its code field enciphered), or empty.
     std::string LatestRecord(const SimFund& fund, const OleDate& now, int sinceDay) const;
     std::string FundNotFound(const std::string& code) const;

@@ -183,21 +183,15 @@ std::string CCommandService::LatestRecord(const SimFund& fund, const OleDate& no
     return JoinFields(rec);
 }
 
-CommandAnswer CCommandService::ClassValues(int cmdid, const std::string& version)
+CommandAnswer CCommandService::LatestValues(const std::vector<const SimFund*>& funds, int sinceDay) const
 {
     const OleDate now = Clock::Now();
-    // The version is the day of the newest values the client holds
-    // ("%Y%m%d"); anything else asks for the whole class.
-    int since = 0;
-    std::string v = TrimText(version);
-    if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) ParseDay(v, since);
     std::vector<std::string> records;
-    for (const SimFund& f : m_market.Funds()) {
-        int cls = CMarketSimulator::FundClass(f);
-        if (cmdid == 1 ? (cls != 1 && cls != 5) : cls != cmdid) continue;
-        std::string rec = LatestRecord(f, now, since);
+    for (const SimFund* f : funds) {
+        std::string rec = LatestRecord(*f, now, sinceDay);
         if (!rec.empty()) records.push_back(std::move(rec));
     }
+    // Msg carries the version of these values: the newest NAV day.
     int newest = m_market.LatestNavDay(now);
     CommandAnswer a = CommandAnswer::Ok(newest ? DateOfDay(newest).Format(2) : "0");
     a.msg2 = JoinFields(records);
@@ -205,22 +199,28 @@ CommandAnswer CCommandService::ClassValues(int cmdid, const std::string& version
     return a;
 }
 
+CommandAnswer CCommandService::ClassValues(int cmdid, const std::string& version)
+{
+    // The version is the day of the newest values the client holds
+    // ("%Y%m%d"); anything else asks for the whole class.
+    int since = 0;
+    std::string v = TrimText(version);
+    if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) ParseDay(v, since);
+    std::vector<const SimFund*> funds;
+    for (const SimFund& f : m_market.Funds()) {
+        int cls = CMarketSimulator::FundClass(f);
+        if (cmdid == 1 ? (cls == 1 || cls == 5) : cls == cmdid) funds.push_back(&f);
+    }
+    return LatestValues(funds, since);
+}
+
 CommandAnswer CCommandService::SelectedValues(const Fields& f)
 {
     if (f.size() > kMaxCodes) return CommandAnswer::Fail(kDataFormatError);
-    const OleDate now = Clock::Now();
-    std::vector<std::string> records;
-    for (const std::string& code : f) {
-        const SimFund* fund = m_market.FindFund(TrimText(code));
-        if (!fund) continue;
-        std::string rec = LatestRecord(*fund, now, 0);
-        if (!rec.empty()) records.push_back(std::move(rec));
-    }
-    int newest = m_market.LatestNavDay(now);
-    CommandAnswer a = CommandAnswer::Ok(newest ? DateOfDay(newest).Format(2) : "0");
-    a.msg2 = JoinFields(records);
-    a.hasMsg2 = a.msg2Ciphered = true;
-    return a;
+    std::vector<const SimFund*> funds;
+    for (const std::string& code : f)
+        if (const SimFund* fund = m_market.FindFund(TrimText(code))) funds.push_back(fund);
+    return LatestValues(funds, 0);
 }
 
 CommandAnswer CCommandService::FundHistory(const Fields& f)
