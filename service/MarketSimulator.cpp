@@ -621,16 +621,18 @@ std::vector<NavRecord> CMarketSimulator::Published(const SimFund& fund, const Ol
 
 bool CMarketSimulator::Latest(const SimFund& fund, const OleDate& now, LatestValue& out) const
 {
-    int latestDay = LatestNavDay(now);
+    // What is published changes with the day and at 20:00 (a closed-end
+    // fund's Friday NAV appears even when the Friday is a holiday).
+    const int stamp = DayNumber(now) * 2 + (now.Hour() >= 20 ? 1 : 0);
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_latest.find({fund.ordinal, latestDay});
+        auto it = m_latest.find({fund.ordinal, stamp});
         if (it != m_latest.end()) {
             out = it->second;
             return true;
         }
     }
-    std::vector<NavRecord> recs = Published(fund, now, 0, latestDay);
+    std::vector<NavRecord> recs = Published(fund, now, 0, DayNumber(now));
     if (recs.empty()) return false;
     LatestValue v;
     v.rec = recs.back();
@@ -661,7 +663,7 @@ bool CMarketSimulator::Latest(const SimFund& fund, const OleDate& now, LatestVal
     v.adjusted = fund.IsMoneyMarket() ? 1.0 : v.rec.growth;
     std::lock_guard lock(m_mutex);
     if (m_latest.size() > 200000) m_latest.clear();
-    m_latest[{fund.ordinal, latestDay}] = v;
+    m_latest[{fund.ordinal, stamp}] = v;
     out = v;
     return true;
 }

@@ -236,6 +236,11 @@ TEST(MarketSimulator, ClosedEndFundsPublishOnFridaysAndLatestStatistics)
         }
     }
     EXPECT_EQ(recs.back().day, D(2024, 10, 4));  // a Friday inside the holiday still publishes
+    LatestValue friday;
+    ASSERT_TRUE(Market().Latest(*closed, T(2024, 10, 4, 19, 0), friday));
+    EXPECT_EQ(friday.rec.day, D(2024, 9, 27));
+    ASSERT_TRUE(Market().Latest(*closed, T(2024, 10, 5, 10, 0), friday));
+    EXPECT_EQ(friday.rec.day, D(2024, 10, 4));
 
     const SimFund* f = Pick([](const SimFund& x) { return x.investType == 2 && x.fundType == 1; });
     ASSERT_NE(f, nullptr);
