@@ -29,18 +29,6 @@ std::string_view Trim(std::string_view s)
     return s.substr(a, b - a + 1);
 }
 
-bool SameNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 std::string_view Unquote(std::string_view v)
@@ -165,7 +153,7 @@ size_t CProfileText::FindSection(std::string_view section) const
 {
     for (size_t i = 0; i < m_lines.size(); ++i) {
         Parsed p = ParseLine(i);
-        if (p.kind == Kind::Section && SameNoCase(p.name, section)) return i;
+        if (p.kind == Kind::Section && EqualsNoCase(p.name, section)) return i;
     }
     return std::string::npos;
 }
@@ -192,7 +180,7 @@ std::optional<std::string> CProfileText::Find(std::string_view section, std::str
     for (size_t i = s + 1; i < m_lines.size(); ++i) {
         Parsed p = ParseLine(i);
         if (p.kind == Kind::Section) break;
-        if (p.kind == Kind::Key && SameNoCase(p.name, key)) return std::string(Unquote(p.value));
+        if (p.kind == Kind::Key && EqualsNoCase(p.name, key)) return std::string(Unquote(p.value));
     }
     return std::nullopt;
 }
@@ -230,7 +218,7 @@ bool CProfileText::SetString(std::string_view section, std::string_view key, std
     for (size_t i = s + 1; i < m_lines.size(); ++i) {
         Parsed p = ParseLine(i);
         if (p.kind == Kind::Section) break;
-        if (p.kind == Kind::Key && SameNoCase(p.name, key)) {
+        if (p.kind == Kind::Key && EqualsNoCase(p.name, key)) {
             std::string written(p.name);  // the key keeps its spelling in the file
             m_lines[i].text = written + "=" + encoded;
             return true;

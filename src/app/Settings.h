@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/IniFile.h"
+#include "net/CommandProtocol.h"
 
 namespace vextal {
 
@@ -15,7 +16,6 @@ namespace vextal {
 // the web site host likewise (VEXTAL_WEBSITE_HOST, default "plindo.example").
 std::string DefaultServerUrl();      // "http://" + service host + "/"
 std::string DefaultWebSiteUrl();     // "http://www." + web site host + "/"
-inline constexpr const char* kCommandPath = "plindo/client/ClientService.asmx/SendCommand";
 inline constexpr const char* kClientServicePath = "plindo/client/ClientService.asmx/";
 
 // Keys, defaults and buffer sizes.

@@ -1,0 +1,70 @@
+#include "app/MarketData.h"
+
+#include "app/ProgramState.h"
+#include "app/VextalDoc.h"
+
+namespace vextal {
+
+CMarketData::CMarketData(CVextalDoc& doc)
+    : m_doc(doc), m_catalogue(doc.GetDatabase()), m_latest(doc.GetDatabase(), m_catalogue),
+      m_history(doc.GetDatabase(), &m_latest)
+{
+}
+
+CMarketData::~CMarketData() = default;
+
+void CMarketData::SyncSession()
+{
+    CommandContext ctx = m_doc.MakeCommandContext();
+    bool offline = m_doc.User().OfflineFlag != 0 || IsProgramOffline();
+    m_catalogue.SetSession(ctx, offline);
+    m_latest.SetSession(ctx, offline);
+    m_latest.SetNewestNavDate(m_doc.User().NewValueDate);
+}
+
+void CMarketData::Attach()
+{
+    CMarketHooks& h = m_doc.Market();
+    h.loadFundCompanies = [this] {
+        SyncSession();
+        return m_catalogue.LoadFundCompanies();
+    };
+    h.downloadFundCompanies = [this] {
+        SyncSession();
+        return m_catalogue.DownloadFundCompanies();
+    };
+    h.loadFundInfos = [this] {
+        SyncSession();
+        return m_catalogue.LoadFundInfos();
+    };
+    h.downloadFundInfos = [this] {
+        SyncSession();
+        return m_catalogue.DownloadFundInfos();
+    };
+    h.sendClosingRequest = [this] {
+        SyncSession();
+        m_catalogue.LoadFundGroups();
+    };
+    h.loadLatestValues = [this] {
+        SyncSession();
+        m_latest.LoadNewFundValues();
+    };
+    h.isMoneyMarketFund = [this](const std::string& id) { return m_catalogue.IsMoneyMarketFund(id); };
+    h.getEstablishDate = [this](const std::string& id, OleDate& date) {
+        const CFundInfo* info = m_catalogue.FindFund(id);
+        if (!info) return false;
+        date = info->CreateDate;
+        return true;
+    };
+    h.getLatestNav = [this](const std::string& id, LatestNav& nav) {
+        CFundValue v;
+        if (!m_latest.GetLatestNav(id, v)) return false;
+        nav.TodayValue = v.TodayValue;
+        nav.VarPercent = v.VarPercent;
+        nav.VarValue = v.VarValue;
+        nav.ValueDate = v.ValueDate;
+        return true;
+    };
+}
+
+}  // namespace vextal

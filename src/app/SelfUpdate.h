@@ -1,0 +1,41 @@
+#pragma once
+// Completion of a self-update: the updater starts the new program under
+// another file name; it ends the old instance, removes the old program file
+// and takes over the installed name.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vextal {
+
+inline constexpr const char* kInstalledProgramName = "Vextal";
+
+// The running program is the installed one when its file name is "Vextal"
+// (without regard to case).
+bool IsInstalledProgramName(const std::string& fileName);
+
+// Processes of the current user whose executable is the file `exePath`
+// (also when that file has been deleted or replaced since they started).
+std::vector<pid_t> FindUserProcessesOf(const std::string& exePath);
+
+// Asks the process to end, then kills it if it is still there after
+// `graceMs`. True when it is gone (a zombie counts as gone).
+bool EndProcess(pid_t pid, int graceMs = 2000);
+
+struct SelfUpdateResult {
+    bool ran = false;        // the program was not the installed one
+    int endedProcesses = 0;  // old instance ended
+    bool replaced = false;   // the new file now carries the installed name
+};
+
+// When `programFileName` is not "Vextal": ends the current user's first
+// process running programDir/Vextal, deletes that file (once more after
+// `retryDelayMs` if the first delete fails) and renames
+// programDir/programFileName to programDir/Vextal. Nothing happens when
+// programDir/programFileName is not there. A failed rename is silent: the
+// program goes on under its own name.
+SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::string& programFileName,
+                                    int retryDelayMs = 2000);
+
+}  // namespace vextal

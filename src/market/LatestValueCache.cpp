@@ -1,0 +1,561 @@
+#include "market/LatestValueCache.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "common/StringTable.h"
+#include "db/Schema.h"
+#include "market/NavHistory.h"
+#include "market/ReturnStatistics.h"
+#include "net/Cipher.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+#include "net/HttpTransport.h"
+
+namespace vextal {
+
+namespace {
+
+constexpr int kFriday = 5;
+constexpr int kMonday = 1;
+constexpr size_t kMaxSelected = 32;
+constexpr int kStoreWritten = 1, kStoreSkipped = 0, kStoreFailed = -1;
+
+FieldValueList NewValueFields(const CNewFundValue& v)
+{
+    return {{"FundID", v.FundID},
+            {"ValueDate", v.ValueDate},
+            {"TodayValue", v.TodayValue},
+            {"TotalValue", v.TotalValue},
+            {"TotalValue1", v.TotalValue1},
+            {"VarPercent", v.VarPercent},
+            {"VarValue", v.VarValue},
+            {"WeekVarPercent", v.WeekVarPercent},
+            {"MonthVarPercent", v.MonthVarPercent},
+            {"OneMonthVar", v.OneMonthVar},
+            {"TwoMonthVar", v.TwoMonthVar},
+            {"ThreeMonthVar", v.ThreeMonthVar}};
+}
+
+// A 2/22 or 2/24 record: TodayValue, TotalValue, VarPercent, VarValue, ValueDate.
+bool ReadFiveFields(const std::vector<std::string>& f, size_t i, CFundValue& v)
+{
+    return i + 5 <= f.size() && ReadWireFloat(f[i], v.TodayValue) && ReadWireFloat(f[i + 1], v.TotalValue) &&
+           ReadWireFloat(f[i + 2], v.VarPercent) && ReadWireFloat(f[i + 3], v.VarValue) &&
+           ReadWireDate(f[i + 4], v.ValueDate);
+}
+
+bool IsFundCode(const std::string& id)
+{
+    if (id.empty() || id.size() > 6) return false;
+    for (char c : id)
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// A 20-field latest-value record; the code field is enciphered on its own.
+bool ReadValueRecord(const std::vector<std::string>& f, size_t i, CNewFundValue& v)
+{
+    v.FundID = TrimText(DecryptText(f[i + 1], kCipherKey));
+    if (!IsFundCode(v.FundID)) return false;
+    float* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
+                        &v.WeekVarPercent, &v.MonthVarPercent, &v.WeekIncome,     &v.MonthIncome,
+                        &v.TwoMonthIncome, &v.ThreeMonthIncome, &v.SixMonthIncome, &v.OneYearIncome,
+                        &v.ThisYearIncome, &v.YearAvgIncome,   &v.TotalIncome};
+    for (size_t k = 0; k < 15; ++k)
+        if (!ReadWireFloat(f[i + 2 + k], *figures[k])) return false;
+    float sum22 = 0, sum44 = 0;
+    if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 17], sum22) || !ReadWireFloat(f[i + 18], sum44) ||
+        !ReadWireFloat(f[i + 19], v.TotalValue1))
+        return false;
+    v.IncomeSum22 = ReadLeadingInt(f[i + 17]);
+    v.IncomeSum44 = ReadLeadingInt(f[i + 18]);
+    v.OneMonthVar = v.MonthIncome;
+    v.TwoMonthVar = v.TwoMonthIncome;
+    v.ThreeMonthVar = v.ThreeMonthIncome;
+    return true;
+}
+
+}  // namespace
+
+OleDate ExpectedValueDate(const OleDate& now, int fundClass, const OleDate& newestNavDay)
+{
+    OleDate day = now.DateOnly();
+    if (newestNavDay.IsValid()) {
+        day = newestNavDay.DateOnly();
+    } else if (now.IsWeekend() || now.Hour() < 17) {
+        // Before the evening publication the newest NAV is the previous
+        // trading day's: weekends (and a Monday morning) give Friday.
+        day = day.AddDays(-1);
+        while (day.IsWeekend()) day = day.AddDays(-1);
+    }
+    if (fundClass == 3) {
+        // The Friday within the week that ends on the expected day.
+        day = day.AddDays(-7);
+        do day = day.AddDays(1);
+        while (day.DayOfWeek() != kFriday);
+    }
+    return day;
+}
+
+bool IsValueCurrent(const OleDate& valueDate, int fundClass, const OleDate& now, const OleDate& newestNavDay)
+{
+    DateParts e = ExpectedValueDate(now, fundClass, newestNavDay).Parts();
+    DateParts v = valueDate.Parts();
+    return v.year == e.year && v.month == e.month && v.day >= e.day;
+}
+
+bool NeedsClassDownload(int current, int notCurrent, const OleDate& now)
+{
+    if (notCurrent >= current) return true;
+    if (notCurrent < 80) return false;
+    return now.Hour() <= 17;
+}
+
+bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, float& total)
+{
+    const std::string cellOpen = "<td align=\"center\" height=\"20\">";
+    const std::string marker = cellOpen + Utf8ToGbk("累计净值") + "</td>";
+    size_t pos = page.find(marker);
+    if (pos == std::string::npos) return false;
+    pos += marker.size();
+    std::string cells[3];
+    for (std::string& cell : cells) {
+        size_t open = page.find(cellOpen, pos);
+        if (open == std::string::npos) return false;
+        open += cellOpen.size();
+        size_t close = page.find("</td>", open);
+        if (close == std::string::npos) return false;
+        cell = TrimText(page.substr(open, close - open));
+        pos = close + 5;
+    }
+    OleDate d;
+    float n = 0, t = 0;
+    if (cells[1].empty() || cells[2].empty() || !ReadWireDate(cells[0], d) || !ReadWireFloat(cells[1], n) ||
+        !ReadWireFloat(cells[2], t))
+        return false;
+    date = d;
+    nav = n;
+    total = t;
+    return true;
+}
+
+// Stored dates of T_New_Fund_Value and the funds with statistics, read once
+// per download; rows written during the download are added as they go.
+struct CLatestValueCache::Batch {
+    std::map<std::string, OleDate> storedDates;
+    std::set<std::string> incomeRows;
+    std::set<std::string> withHistory;  // funds with any row in T_Fund_Value
+    std::vector<CNewFundValue> written;
+    std::vector<CFundValue> historyRows;
+
+    void Load(CAdoDatabase& db)
+    {
+        RecordsetPtr rs = db.OpenRecordsetEx("SELECT FundID,ValueDate FROM T_New_Fund_Value");
+        for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+            std::string id;
+            OleDate d;
+            if (db.GetFieldValue(rs, "FundID", id) && db.GetFieldValue(rs, "ValueDate", d)) storedDates[id] = d;
+        }
+        rs = db.OpenRecordsetEx("SELECT FundID FROM T_New_Income");
+        for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+            std::string id;
+            if (db.GetFieldValue(rs, "FundID", id)) incomeRows.insert(id);
+        }
+        // Only the funds someone looked at have history: most have none.
+        rs = db.OpenRecordsetEx("SELECT DISTINCT FundID FROM T_Fund_Value");
+        for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+            std::string id;
+            if (db.GetFieldValue(rs, "FundID", id)) withHistory.insert(id);
+        }
+    }
+};
+
+CLatestValueCache::CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue)
+    : m_db(std::move(db)), m_catalogue(catalogue)
+{
+    EnsureFundValueIndex(m_db);
+}
+
+// Offline the service functions send nothing.
+bool CLatestValueCache::RefuseOffline(std::string& error) const
+{
+    if (m_offline) error = LoadResString(str::OfflineUnavailable);
+    return m_offline;
+}
+
+int CLatestValueCache::Fail(int code, const std::string& error)
+{
+    m_lastError = error;
+    return code;
+}
+
+void CLatestValueCache::SetNewestNavDate(const std::string& text)
+{
+    OleDate d;
+    m_newestNavDay = ReadWireDate(text, d) ? d.DateOnly() : OleDate::FromParts(0, 0, 0);
+}
+
+bool CLatestValueCache::LoadNewFundValues()
+{
+    CleanUpLatestValues(m_db);
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_New_Fund_Value ORDER BY FundID");
+    if (!rs) {
+        m_lastError = m_db.GetLastError();
+        return false;
+    }
+    m_values.clear();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        CNewFundValue v;
+        m_db.GetFieldValue(rs, "FundID", v.FundID);
+        m_db.GetFieldValue(rs, "ValueDate", v.ValueDate);
+        m_db.GetFieldValue(rs, "TodayValue", v.TodayValue);
+        m_db.GetFieldValue(rs, "TotalValue", v.TotalValue);
+        m_db.GetFieldValue(rs, "TotalValue1", v.TotalValue1);
+        m_db.GetFieldValue(rs, "VarPercent", v.VarPercent);
+        m_db.GetFieldValue(rs, "VarValue", v.VarValue);
+        m_db.GetFieldValue(rs, "WeekVarPercent", v.WeekVarPercent);
+        m_db.GetFieldValue(rs, "MonthVarPercent", v.MonthVarPercent);
+        m_db.GetFieldValue(rs, "OneMonthVar", v.OneMonthVar);
+        m_db.GetFieldValue(rs, "TwoMonthVar", v.TwoMonthVar);
+        m_db.GetFieldValue(rs, "ThreeMonthVar", v.ThreeMonthVar);
+        std::string id = v.FundID;
+        m_values[id] = std::move(v);
+    }
+    LoadReturnStatistics(m_db, m_values);
+    m_loaded = true;
+    return true;
+}
+
+void CLatestValueCache::ExtendHistory(const CNewFundValue& v, Batch* batch)
+{
+    if (batch && !batch->withHistory.count(v.FundID)) return;
+    std::string id = SqlEscape(v.FundID), date = DateLiteral(v.ValueDate);
+    OleDate prev;
+    if (!m_db.QueryDate(StrFormat("SELECT TOP 1 ValueDate FROM T_Fund_Value WHERE FundID='%s' AND ValueDate<%s "
+                                  "ORDER BY ValueDate DESC",
+                                  id.c_str(), date.c_str()),
+                        prev))
+        return;
+    int gap = WholeDaysBetween(prev, v.ValueDate);
+    bool follows = m_catalogue.GetFundClass(v.FundID) == 3
+                       ? gap == 7
+                       : gap == 1 || (gap == 3 && v.ValueDate.DayOfWeek() == kMonday);
+    if (!follows) return;  // the next incremental download fills the gap
+    FieldValueList fields = {{"FundID", v.FundID},         {"ValueDate", v.ValueDate},
+                             {"TodayValue", v.TodayValue}, {"TotalValue", v.TotalValue},
+                             {"TotalValue1", v.TotalValue1}, {"VarPercent", v.VarPercent},
+                             {"VarValue", v.VarValue}};
+    std::string key = " WHERE FundID='" + id + "' AND ValueDate=" + date;
+    bool exists = m_db.GetRecordCount("SELECT FundID FROM T_Fund_Value" + key) > 0;
+    if (!(exists ? m_db.UpdateRecord("T_Fund_Value", fields, key) : m_db.InsertRecord("T_Fund_Value", fields))) return;
+    // The history cache hears of the row once the transaction is committed.
+    if (batch)
+        batch->historyRows.push_back(v);
+    else if (m_historyListener)
+        m_historyListener(v);
+}
+
+int CLatestValueCache::StoreNewFundValue(const CNewFundValue& v, Batch* batch)
+{
+    std::string id = SqlEscape(v.FundID);
+    std::optional<OleDate> stored;
+    if (batch) {
+        auto it = batch->storedDates.find(v.FundID);
+        if (it != batch->storedDates.end()) stored = it->second;
+    } else {
+        RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_New_Fund_Value WHERE FundID='" + id + "'");
+        OleDate d;
+        if (rs && !rs->IsEOF() && m_db.GetFieldValue(rs, "ValueDate", d)) stored = d;
+    }
+
+    bool newer = !stored || *stored <= v.ValueDate;
+    if (newer) {
+        // The update's condition repeats the date rule: an older value never
+        // replaces a newer row.
+        bool ok = !stored ? m_db.InsertRecord("T_New_Fund_Value", NewValueFields(v))
+                          : m_db.UpdateRecord("T_New_Fund_Value", NewValueFields(v),
+                                              " WHERE FundID='" + id + "' AND ValueDate<=" + DateLiteral(v.ValueDate));
+        if (!ok) {
+            m_lastError = m_db.GetLastError();
+            return kStoreFailed;
+        }
+    }
+    ExtendHistory(v, batch);
+    if (!newer) return kStoreSkipped;
+
+    std::optional<bool> incomeRow;
+    if (batch) incomeRow = batch->incomeRows.count(v.FundID) > 0;
+    if (!SaveReturnStatistics(m_db, v, incomeRow)) {
+        m_lastError = m_db.GetLastError();
+        return kStoreFailed;
+    }
+    if (batch) {
+        batch->storedDates[v.FundID] = v.ValueDate;
+        batch->incomeRows.insert(v.FundID);
+        batch->written.push_back(v);
+    }
+    return kStoreWritten;
+}
+
+bool CLatestValueCache::SaveNewFundValue(const CNewFundValue& value)
+{
+    CAdoTransaction trans(m_db);
+    int rc = StoreNewFundValue(value, nullptr);
+    if (rc == kStoreFailed || !trans.Commit()) return false;
+    if (rc == kStoreWritten) m_values[value.FundID] = value;
+    return rc == kStoreWritten;
+}
+
+bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
+{
+    CNewFundValue v;
+    auto it = m_values.find(value.FundID);
+    if (it != m_values.end()) {
+        if (it->second.ValueDate >= value.ValueDate) return false;
+        v = it->second;
+    }
+    static_cast<CFundValue&>(v) = value;
+    return SaveNewFundValue(v);
+}
+
+int CLatestValueCache::StoreAnswer(const CommandReply& reply, const std::string& operation,
+                                   const ProgressFn& progress, const std::function<bool()>& beforeCommit)
+{
+    if (reply.status == CommandStatus::SendFailed) return Fail(kMarketNotSent, reply.error);
+    if (reply.status == CommandStatus::Refused) return Fail(kMarketRefused, reply.error);
+    bool empty = reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0 &&
+                 reply.msg2.empty();
+    if (!reply.ok() && !empty) return Fail(kMarketBadFormat, FormatErrorText(operation));
+
+    std::vector<CNewFundValue> records(reply.fields.size() / 20);
+    for (size_t r = 0; r < records.size(); ++r)
+        if (!ReadValueRecord(reply.fields, r * 20, records[r])) return Fail(kMarketBadFormat, FormatErrorText(operation));
+
+    CAdoTransaction trans(m_db);
+    Batch batch;
+    batch.Load(m_db);
+    for (size_t r = 0; r < records.size(); ++r) {
+        if (progress && r % 256 == 0 && !progress(r, records.size())) return Fail(kMarketCancelled, std::string());
+        if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return Fail(kMarketStoreFailed, m_lastError);
+    }
+    if (beforeCommit && !beforeCommit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
+    if (!trans.Commit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
+    if (progress) progress(records.size(), records.size());
+    for (CNewFundValue& v : batch.written) {
+        std::string id = v.FundID;
+        m_values[id] = std::move(v);
+    }
+    if (m_historyListener)
+        for (const CFundValue& h : batch.historyRows) m_historyListener(h);
+    return kMarketOk;
+}
+
+bool CLatestValueCache::IsValueCurrent(const OleDate& valueDate, int fundClass) const
+{
+    return vextal::IsValueCurrent(valueDate, fundClass, Clock::Now(), m_newestNavDay);
+}
+
+bool CLatestValueCache::NeedsClassDownload(int fundClass) const
+{
+    OleDate now = Clock::Now();
+    int current = 0, stale = 0;
+    for (const auto& [id, v] : m_values) {
+        if (m_catalogue.GetFundClass(id) != fundClass) continue;
+        if (vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+            ++current;
+        else
+            ++stale;
+    }
+    return vextal::NeedsClassDownload(current, stale, now);
+}
+
+int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress)
+{
+    if (!m_loaded) {
+        LoadNewFundValues();
+        refresh = true;
+    }
+    if (m_offline) return kMarketOk;
+    if (!refresh)
+        for (const auto& [id, v] : m_values)
+            if (m_catalogue.GetFundClass(id) == fundClass) return kMarketOk;
+
+    std::vector<std::string> stale;
+    if (!NeedsClassDownload(fundClass)) {
+        OleDate now = Clock::Now();
+        for (const auto& [id, v] : m_values) {
+            if (m_catalogue.GetFundClass(id) != fundClass ||
+                vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+                continue;
+            stale.push_back(id);
+            if (stale.size() == kMaxSelected) break;
+        }
+        if (stale.empty()) return kMarketOk;
+    }
+
+    if (!stale.empty())
+        return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadClassValues"), stale), "DownloadClassValues",
+                           progress, nullptr);
+
+    std::string version;
+    if (!GetSystemInfo(m_db, "NewFundValueNO", version)) version.clear();
+    CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
+    // Only the whole open-end class moves the version on, together with the
+    // values it came with.
+    std::function<bool()> advance;
+    if (fundClass == 1 && !reply.msg.empty())
+        advance = [this, &reply] { return SetSystemInfo(m_db, "NewFundValueNO", reply.msg); };
+    return StoreAnswer(reply, "DownloadClassValues", progress, advance);
+}
+
+int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress)
+{
+    if (m_offline) return Fail(kMarketNotSent, LoadResString(str::OfflineUnavailable));
+    if (fundIds.empty()) return kMarketOk;
+    std::vector<std::string> ids(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
+    return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadSelectedValues"), ids), "DownloadSelectedValues",
+                       progress, nullptr);
+}
+
+bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)
+{
+    OleDate now = Clock::Now();
+    auto it = m_valueCache.find(fundId);
+    if (it != m_valueCache.end()) {
+        value = it->second.value;
+        double age = std::round((now.dt - it->second.fetched.dt) * 86400.0);
+        if (age <= 60) return true;
+        if (m_newestNavDay.IsValid() && value.ValueDate.DateOnly() >= m_newestNavDay) return true;
+        if (m_offline) return true;
+    }
+    if (RefuseOffline(error)) return false;
+    CommandReply reply = SendLatestValue(m_ctx.For("GetFundNewValueFormServer"), fundId);
+    CFundValue v;
+    v.FundID = fundId;
+    if (reply.ok() && !ReadFiveFields(reply.fields, 0, v)) reply.error = FormatErrorText("GetFundNewValueFormServer");
+    else if (reply.ok()) {
+        m_valueCache[fundId] = {v, now};
+        value = v;
+        return true;
+    }
+    error = reply.error;
+    return false;
+}
+
+bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)
+{
+    if (RefuseOffline(error)) return false;
+    CommandReply reply = SendRealtimeValue(m_ctx.For("GetRealtimeValueFormServer"), fundId);
+    CFundValue v;
+    v.FundID = fundId;
+    if (!reply.ok() || !ReadFiveFields(reply.fields, 0, v)) {
+        error = reply.ok() ? FormatErrorText("GetRealtimeValueFormServer") : reply.error;
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
+                                                    OleDate& navDate, std::string& error)
+{
+    if (RefuseOffline(error)) return false;
+    CommandReply reply = SendTradeValue(m_ctx.For("GetFundTradeValueFormServer"), fundId, tradeTime);
+    float v = 0;
+    OleDate d;
+    if (!reply.ok() || !ReadWireFloat(reply.fields[0], v) || !ReadWireDate(reply.fields[1], d)) {
+        error = reply.ok() ? FormatErrorText("GetFundTradeValueFormServer") : reply.error;
+        return false;
+    }
+    nav = v;
+    navDate = d;
+    return true;
+}
+
+bool CLatestValueCache::InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error)
+{
+    if (RefuseOffline(error)) return false;
+    if (fundIds.empty()) return true;
+    CommandReply reply = SendValueCache(m_ctx.For("InitFundValueCacheFromServer"), fundIds);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    std::vector<CFundValue> records;
+    for (size_t i = 0; i + 6 <= reply.fields.size(); i += 6) {
+        CFundValue v;
+        v.FundID = TrimText(reply.fields[i + 5]);
+        if (!ReadFiveFields(reply.fields, i, v) || v.FundID.empty()) {
+            error = FormatErrorText("InitFundValueCacheFromServer");
+            return false;
+        }
+        records.push_back(v);
+    }
+    OleDate now = Clock::Now();
+    for (const CFundValue& v : records) m_valueCache[v.FundID] = {v, now};
+    return true;
+}
+
+bool CLatestValueCache::FetchDisclosureValue(const std::string& fundId)
+{
+    m_lastError.clear();
+    if (!IsFundCode(fundId)) {
+        m_lastError = FormatErrorText("FetchDisclosureValue");
+        return false;
+    }
+    std::string page;
+    if (HttpGetText(m_disclosureBase + "jjzx/jjjz.jsp?fundCode=" + fundId, page, std::string(), std::string()) <= 0) {
+        m_lastError = kSendRequestError;
+        return false;
+    }
+    OleDate date;
+    float nav = 0, total = 0;
+    if (!ReadDisclosurePage(page, date, nav, total)) return false;
+
+    CNewFundValue v;
+    auto it = m_values.find(fundId);
+    if (it != m_values.end()) {
+        v = it->second;
+        // The page has no day change: it follows from the NAV held before.
+        if (date > v.ValueDate && v.TodayValue != 0) {
+            v.VarValue = nav - v.TodayValue;
+            v.VarPercent = v.VarValue / v.TodayValue * 100.0f;
+        }
+    }
+    v.FundID = fundId;
+    v.ValueDate = date;
+    v.TodayValue = nav;
+    v.TotalValue = total;
+    return SaveNewFundValue(v);
+}
+
+const CNewFundValue* CLatestValueCache::FindValue(const std::string& fundId) const
+{
+    auto it = m_values.find(fundId);
+    return it == m_values.end() ? nullptr : &it->second;
+}
+
+std::vector<const CNewFundValue*> CLatestValueCache::ClassValues(int fundClass) const
+{
+    std::vector<const CNewFundValue*> list;
+    for (const auto& [id, v] : m_values)
+        if (m_catalogue.GetFundClass(id) == fundClass) list.push_back(&v);
+    return list;
+}
+
+bool CLatestValueCache::GetLatestNav(const std::string& fundId, CFundValue& value) const
+{
+    const CNewFundValue* stored = FindValue(fundId);
+    auto cached = m_valueCache.find(fundId);
+    if (!stored && cached == m_valueCache.end()) return false;
+    if (stored && (cached == m_valueCache.end() || stored->ValueDate >= cached->second.value.ValueDate))
+        value = *stored;
+    else
+        value = cached->second.value;
+    return true;
+}
+
+}  // namespace vextal

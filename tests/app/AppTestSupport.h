@@ -1,0 +1,222 @@
+#pragma once
+// A small stand-in of the client service inside the test (login, logout,
+// registration, user update, the version query and the files it serves),
+// a prompt recorder and a fresh program directory per test.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/ProgramState.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "common/ProgramDir.h"
+#include "common/UserPrompt.h"
+#include "db/Schema.h"
+#include "net/Cipher.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+#include "net/LoopbackServer.h"
+
+namespace vextal::test {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteWholeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+struct RecordingPrompt : IUserPrompt {
+    std::vector<std::string> messages;
+    std::vector<PromptIcon> icons;
+    std::vector<std::string> questions;
+    bool answer = false;
+    void ShowMessage(const std::string& text, PromptIcon icon) override
+    {
+        messages.push_back(text);
+        icons.push_back(icon);
+    }
+    bool AskYesNo(const std::string& text) override
+    {
+        questions.push_back(text);
+        return answer;
+    }
+};
+
+class FakeService {
+public:
+    struct Member {
+        int id;
+        std::string password, email, nickname;
+        int level;
+    };
+
+    std::mutex mutex;
+    std::map<std::string, Member> members;
+    std::string version = "3.25";
+    int versionRet = 0;
+    std::string mdb;  // Update/Vextal.mdb; empty: 404
+    std::map<std::string, std::string> files;  // path → body
+    std::vector<std::string> commands;         // "cmdtype/cmdid"
+    std::string loginMsgOverride;              // replaces the 9 fields when set
+    LoopbackServer srv;
+
+    FakeService()
+    {
+        members["demo"] = {7, "demo123", "demo@plindo.example", "演示", 1};
+        members["free"] = {8, "free123", "free@plindo.example", "免费", 0};
+        files["/stylemain.css"] = "body{}";
+        files["/vextalnew.htm"] = "<html>new</html>";
+        files["/vextal.htm"] = "<html>login</html>";
+        files["/stockindex.htm"] = "<html>index</html>";
+        files["/fundkey.txt"] = "000001\t华夏成长\r\n000011\t华夏大盘\r\nbad\tline\tthree\r\n";
+        files["/image/logoweb.gif"] = "GIF89a";
+        files["/Update/UpdatePlindo"] = "#!/bin/sh\nexit 0\n";
+        files["/Update/Vextal.chm"] = "help";
+
+        auto command = [this](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(Command(req), "text/xml");
+        };
+        srv.Post("/plindo/client/ClientService.asmx/SendCommand", command);
+        auto versionQuery = [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(mutex);
+            res.set_content(Answer(versionRet, version), "text/xml");
+        };
+        srv.Post("/plindo/client/ClientService.asmx/GetClientVersion", versionQuery);
+        srv.Post("/plindo/client/clientservice.asmx/GetClientVersion", versionQuery);
+        srv.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (req.path == "/Update/Vextal.mdb" && !mdb.empty()) return res.set_content(mdb, "application/octet-stream");
+            auto it = files.find(req.path);
+            if (it == files.end()) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(it->second, "application/octet-stream");
+        });
+        srv.Start();
+    }
+
+    std::string Base() { return srv.Base(); }
+    int Count(const std::string& what)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        int n = 0;
+        for (const auto& c : commands) n += c == what;
+        return n;
+    }
+    int Requests(const std::string& path)
+    {
+        int n = 0;
+        for (const auto& r : srv.Seen()) n += r.target.rfind(path, 0) == 0;
+        return n;
+    }
+
+    static std::string Answer(int ret, const std::string& msgUtf8, const std::string& extra = std::string())
+    {
+        return "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<CommandResult xmlns=\"" + std::string(kCommandNamespace) +
+               "\"><Ret>" + std::to_string(ret) + "</Ret><Msg>" + Utf8ToGbk(msgUtf8) + "</Msg>" + extra +
+               "</CommandResult>";
+    }
+
+private:
+    // The fields of `data` in UTF-8 (the form decoding already undid the escapes).
+    static std::vector<std::string> Fields(const httplib::Request& req)
+    {
+        std::vector<std::string> out;
+        SplitFields(GbkToUtf8(req.get_param_value("data")), "|", out);
+        return out;
+    }
+    static std::string Password(const std::string& wire) { return GbkToUtf8(DecryptText(wire)); }
+
+    std::string Command(const httplib::Request& req)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string kind = req.get_param_value("cmdtype") + "/" + req.get_param_value("cmdid");
+        commands.push_back(kind);
+        std::vector<std::string> f = Fields(req);
+        if (kind == "3/1" && f.size() >= 3) {
+            auto it = members.find(f[0]);
+            if (it == members.end() || it->second.password != Password(f[1])) return Answer(-1, "用户名或密码错误");
+            const Member& m = it->second;
+            std::string msg = loginMsgOverride.empty()
+                                  ? StrFormat("%d|%s|%s|2020-01-01|2030-12-31|20240101|20240102|2024-06-28|a=1;b;c=x=y;d=4",
+                                              m.id, m.nickname.c_str(), m.email.c_str())
+                                  : loginMsgOverride;
+            return Answer(0, msg, StrFormat("<ServerID>3f9ac21e0123456789abcdef0123c21e-%d</ServerID>", m.level));
+        }
+        if (kind == "3/2") return Answer(0, "ok");
+        if (kind == "3/3" && f.size() >= 4) {
+            if (members.count(f[0])) return Answer(-1, "用户名已经存在");
+            members[f[0]] = {100 + static_cast<int>(members.size()), Password(f[3]), f[1], f[2], 0};
+            return Answer(0, "ok");
+        }
+        if (kind == "3/4" && f.size() >= 4) {
+            for (auto& [name, m] : members)
+                if (m.id == std::atoi(f[0].c_str())) {
+                    m.email = f[1];
+                    m.nickname = f[2];
+                    m.password = Password(f[3]);
+                    return Answer(0, "ok");
+                }
+            return Answer(-1, "用户不存在");
+        }
+        return Answer(-9, "不支持的命令");
+    }
+};
+
+// A fresh program directory, a fixed clock (a Friday morning) and direct
+// loopback connections.
+class AppHomeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "vextal_app_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        home = tmpl + "/";
+        SetProgramDirectory(home);
+        Clock::Fix(OleDate::FromParts(2024, 6, 28, 10, 0, 0));
+        HttpConfig c;
+        c.noProxy = "*";
+        c.connectTimeoutSeconds = 5;
+        c.requestTimeoutSeconds = 10;
+        SetHttpConfig(c);
+        SetProgramOffline(false);
+        SetUpdatePending(false);
+    }
+    void TearDown() override
+    {
+        Clock::Release();
+        SetHttpConfig({});
+        SetProxySettings({});
+        fs::remove_all(home);
+    }
+    // Points the program at `base` as a user would, in Vextal.ini.
+    void UseServer(const std::string& base) { WriteWholeFile(home + "Vextal.ini", "[Login]\r\nServerURL=" + base + "\r\n"); }
+    static std::string MakeDatabaseBytes(const std::string& dir)
+    {
+        std::string error, path = dir + "template.mdb";
+        EXPECT_TRUE(CreateDatabaseFile(path, CAdoDatabase::kDefaultPassword, error)) << error;
+        std::string bytes = ReadWholeFile(path);
+        fs::remove(path);
+        return bytes;
+    }
+
+    std::string home;
+};
+
+}  // namespace vextal::test

@@ -1,0 +1,115 @@
+// The post-login initialisation: catalogue versions decide load or download,
+// the accounts are loaded, share remainders are cleared.
+#include <gtest/gtest.h>
+
+#include "app/AppTestSupport.h"
+#include "app/LoginDialogLogic.h"
+#include "app/VextalDoc.h"
+
+using namespace vextal;
+using namespace vextal::test;
+
+namespace {
+
+class InitAfterLoginTest : public AppHomeTest {
+protected:
+    void SetUp() override
+    {
+        AppHomeTest::SetUp();
+        svc.mdb = MakeDatabaseBytes(home);
+        UseServer(svc.Base());
+        doc.OnNewDocument(prompt);
+        ASSERT_TRUE(doc.IsDatabaseOpen());
+        CMarketHooks& m = doc.Market();
+        m.loadFundCompanies = [this] { return calls.push_back("loadCompanies"), loadOk; };
+        m.downloadFundCompanies = [this] { return calls.push_back("downloadCompanies"), downloadOk; };
+        m.loadFundInfos = [this] { return calls.push_back("loadFunds"), loadOk; };
+        m.downloadFundInfos = [this] { return calls.push_back("downloadFunds"), downloadOk; };
+        m.sendClosingRequest = [this] { calls.push_back("closing"); };
+        m.setFundView = [this](int) { calls.push_back("fundView"); };
+    }
+    std::string Stored(const char* item)
+    {
+        std::string v;
+        GetSystemInfo(doc.GetDatabase(), item, v);
+        return v;
+    }
+
+    FakeService svc;
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    std::vector<std::string> calls;
+    bool loadOk = true;
+    bool downloadOk = true;
+};
+
+TEST_F(InitAfterLoginTest, VersionsDecideBetweenLoadAndDownload)
+{
+    CLoginDialogLogic dialog(doc, prompt);
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, false}));
+    ASSERT_EQ(Stored("FundCorVersion"), "20070101");
+
+    // The service's versions are newer: both lists are downloaded and the versions stored.
+    doc.InitAfterLogin();
+    EXPECT_EQ(calls, (std::vector<std::string>{"downloadCompanies", "downloadFunds", "fundView", "closing"}));
+    EXPECT_EQ(Stored("FundCorVersion"), "20240101");
+    EXPECT_EQ(Stored("FundInfoVersion"), "20240102");
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // Equal versions: loaded locally.
+    calls.clear();
+    doc.InitAfterLogin();
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "loadFunds", "fundView", "closing"}));
+
+    // Local loads fail: downloaded, and only the fund list's failure is reported.
+    calls.clear();
+    loadOk = false;
+    doc.InitAfterLogin();
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "downloadCompanies", "loadFunds", "downloadFunds",
+                                               "fundView", "closing"}));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], "无法操作本地Access数据库，暂时无法使用记帐功能");
+
+    // A failed download leaves the stored version, so the next start tries again.
+    SetSystemInfo(doc.GetDatabase(), "FundInfoVersion", "20070101");
+    downloadOk = false;
+    doc.InitAfterLogin();
+    EXPECT_EQ(Stored("FundInfoVersion"), "20070101");
+}
+
+TEST_F(InitAfterLoginTest, OfflineLoadsLocallyAndAsksTheServiceNothing)
+{
+    CLoginDialogLogic dialog(doc, prompt);
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, false}));
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, true}));
+    loadOk = false;
+    const size_t commands = svc.commands.size();
+    doc.InitAfterLogin();
+    EXPECT_EQ(calls, (std::vector<std::string>{"loadCompanies", "loadFunds", "fundView"}));
+    EXPECT_EQ(svc.commands.size(), commands);
+}
+
+TEST_F(InitAfterLoginTest, HoldingsBelowOneShareAreZeroAfterLogin)
+{
+    CAdoDatabase& db = doc.GetDatabase();
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Account_Info(UserID,AccountID,AccountType,TotalMoney,FreeMoney,FundCount,"
+                           "CreateDate,AccountName) VALUES(7,1,0,0,0,2,#2024-01-02 00:00:00#,'主帐户')"));
+    for (const char* row : {"1,'000001',0,0.5,0.5", "1,'000011',0,100,100"})
+        ASSERT_TRUE(db.Execute(std::string("INSERT INTO T_Fund_Trade(AccountID,FundID,BuyType,TotalCount,FreeCount) "
+                                           "VALUES(") + row + ")"));
+    CLoginDialogLogic dialog(doc, prompt);
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, false}));
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, true}));
+    doc.InitAfterLogin();
+    float total = -1, free = -1, kept = -1;
+    EXPECT_TRUE(db.QueryFloat("SELECT TotalCount FROM T_Fund_Trade WHERE FundID='000001'", total));
+    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000001'", free));
+    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000011'", kept));
+    EXPECT_EQ(total, 0.0f);
+    EXPECT_EQ(free, 0.0f);
+    EXPECT_EQ(kept, 100.0f);
+    ASSERT_EQ(doc.Accounts().Accounts().size(), 1u);
+    EXPECT_EQ(doc.Accounts().GetUserID(), 7);
+}
+
+}  // namespace

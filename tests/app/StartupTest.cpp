@@ -1,0 +1,254 @@
+// The whole start of the program without windows: database fetched or made,
+// page files, login online and offline, settings written back, logout at
+// shutdown, one instance per program directory.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "app/AppTestSupport.h"
+#include "app/IniFile.h"
+#include "app/LoginDialogLogic.h"
+#include "app/Settings.h"
+#include "app/StartupSequence.h"
+
+extern char** environ;
+
+using namespace vextal;
+using namespace vextal::test;
+
+namespace {
+
+class StartupTest : public AppHomeTest {
+protected:
+    // One run of the program: the login dialog opens and confirms `form`
+    // once (a refused login cancels the dialog).
+    StartupResult Run(const CLoginForm& form, RecordingPrompt& prompt, CStartupSequence*& seqOut,
+                      std::unique_ptr<CStartupSequence>& holder, const std::string& programFile = std::string())
+    {
+        CStartupCallbacks cb;
+        cb.runLoginDialog = [&](CVextalDoc& doc) {
+            CLoginDialogLogic dialog(doc, prompt);
+            opened = dialog.OnOpen();
+            return dialog.OnLogin(form);
+        };
+        holder = std::make_unique<CStartupSequence>(prompt, cb);
+        seqOut = holder.get();
+        CStartupOptions options;
+        options.programFile = programFile.empty() ? home + "Vextal" : programFile;
+        options.deleteRetryMs = 10;
+        return holder->Start(options);
+    }
+
+    CLoginDialogLogic::OpenState opened;
+};
+
+TEST_F(StartupTest, FirstStartOnlineThenOfflineStarts)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+
+    // First start from an empty home: database and page files fetched, demo online.
+    {
+        RecordingPrompt prompt;
+        CStartupSequence* seq = nullptr;
+        std::unique_ptr<CStartupSequence> holder;
+        ASSERT_EQ(Run({"  demo ", " demo123 ", true, false}, prompt, seq, holder), StartupResult::Running);
+        EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+        EXPECT_TRUE(prompt.questions.empty());
+        EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 1);
+        EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm"), "<html>login</html>");
+        EXPECT_EQ(ReadWholeFile(home + "Html/image/logoweb.gif"), "GIF89a");
+        EXPECT_EQ(opened.pagePath, home + "Html/vextal.htm");
+
+        CVextalDoc& doc = *seq->GetDocument();
+        EXPECT_TRUE(doc.IsDatabaseOpen());
+        EXPECT_EQ(doc.GetServerVersion(), "3.25");
+        const CUserInfo& u = doc.User();
+        EXPECT_EQ(u.UserID, 7);
+        EXPECT_EQ(u.LoginName, "demo");
+        EXPECT_EQ(u.Password, "demo123");
+        EXPECT_EQ(u.NickName, "演示");
+        EXPECT_EQ(u.FundInfoVersion, "20240102");
+        EXPECT_EQ(u.LoginID, "3f9ac21e0123456789abcdef0123c21e-1");
+        EXPECT_EQ(u.Attributes, (std::map<std::string, std::string>{{"a", "1"}, {"d", "4"}}));
+        EXPECT_TRUE(doc.IsVip());
+        EXPECT_EQ(GetNewestValueDate().day, 28);
+        EXPECT_EQ(doc.GetUserQuery(), "loginid=3f9ac21e0123456789abcdef0123c21e-1&userid=7");
+        EXPECT_EQ(doc.FundKeys().size(), 2u);
+        EXPECT_EQ(doc.FundKeys().at("000011"), "华夏大盘");
+
+        int userId = 0;
+        EXPECT_TRUE(doc.GetDatabase().QueryInt("SELECT UserID FROM T_User_Info WHERE LoginName='demo'", userId));
+        EXPECT_EQ(userId, 7);
+        CLoginSettings saved = ReadLoginSettings();
+        EXPECT_EQ(saved.name, "demo");
+        EXPECT_EQ(saved.password, "demo123");
+        EXPECT_EQ(saved.loginFlag, 0);
+        EXPECT_EQ(ReadIniString("Login", "ServerURL", "", 128), svc.Base());
+        EXPECT_EQ(ReadIniString("Login", "Password", "", 48).find("demo123"), std::string::npos);
+
+        EXPECT_EQ(svc.Count("3/2"), 0);
+        seq->Shutdown();
+        EXPECT_EQ(svc.Count("3/2"), 1);
+    }
+
+    // Second start, offline with the same credentials: no command, no logout
+    // (the dialog opened in online mode, so only the version was asked).
+    const size_t commandsBefore = svc.commands.size();
+    {
+        RecordingPrompt prompt;
+        CStartupSequence* seq = nullptr;
+        std::unique_ptr<CStartupSequence> holder;
+        ASSERT_EQ(Run({"demo", "demo123", false, true}, prompt, seq, holder), StartupResult::Running);
+        EXPECT_EQ(seq->GetDocument()->User().UserID, 7);
+        EXPECT_TRUE(IsProgramOffline());
+        seq->Shutdown();
+        EXPECT_EQ(ReadLoginSettings().loginFlag, 1);
+        EXPECT_EQ(ReadLoginSettings().password, "");  // not remembered this time
+    }
+    EXPECT_EQ(svc.commands.size(), commandsBefore);
+    const size_t before = svc.srv.Seen().size();
+
+    // Offline with a wrong password is refused; the dialog is cancelled.
+    {
+        RecordingPrompt prompt;
+        CStartupSequence* seq = nullptr;
+        std::unique_ptr<CStartupSequence> holder;
+        EXPECT_EQ(Run({"demo", "wrong", false, true}, prompt, seq, holder), StartupResult::LoginCancelled);
+        ASSERT_EQ(prompt.messages.size(), 1u);
+        EXPECT_EQ(prompt.messages[0], "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统");
+        // The dialog opened in offline mode (LoginFlag 1): the version was not asked.
+        EXPECT_TRUE(opened.form.offline);
+    }
+    EXPECT_EQ(svc.srv.Seen().size(), before);
+}
+
+TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
+{
+    FakeService svc;
+    UseServer(svc.Base());
+    // 404 first, then an answer that is not a database.
+    for (std::string body : {std::string(), std::string("<html>maintenance</html>")}) {
+        svc.mdb = body;
+        RecordingPrompt prompt;
+        CVextalDoc doc;
+        doc.OnNewDocument(prompt);
+        EXPECT_TRUE(doc.IsDatabaseOpen()) << doc.GetDatabase().GetLastError();
+        EXPECT_TRUE(prompt.messages.empty());
+        std::string version;
+        EXPECT_TRUE(GetSystemInfo(doc.GetDatabase(), "DBVersion", version));
+        EXPECT_EQ(version, kCurrentDBVersion);
+        doc.CloseDatabase();
+        fs::remove(home + "Vextal.mdb");
+    }
+    EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 2);
+    EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
+}
+
+TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
+{
+    FakeService svc;
+    UseServer(svc.Base());
+    {
+        RecordingPrompt prompt;
+        CVextalDoc doc;
+        doc.OnNewDocument(prompt);
+        ASSERT_TRUE(doc.IsDatabaseOpen());
+        ASSERT_TRUE(doc.GetDatabase().Execute(
+            "INSERT INTO T_Fund_Value(FundID,TodayValue,VarPercent,TotalValue,VarValue,ValueDate) "
+            "VALUES('',1,0,1,0,#2024-06-27 00:00:00#)"));
+        ASSERT_TRUE(doc.GetDatabase().Execute(
+            "INSERT INTO T_Fund_Value(FundID,TodayValue,VarPercent,TotalValue,VarValue,ValueDate) "
+            "VALUES('000001',1,0,1,0,#2024-06-27 00:00:00#)"));
+    }
+    {
+        RecordingPrompt prompt;
+        CVextalDoc doc;
+        doc.OnNewDocument(prompt);
+        int n = -1;
+        EXPECT_TRUE(doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Fund_Value", n));
+        EXPECT_EQ(n, 1);
+    }
+    // A file that is not a database: its error is shown, the program goes on.
+    fs::remove(home + "Vextal.mdb-wal");
+    fs::remove(home + "Vextal.mdb-shm");
+    WriteWholeFile(home + "Vextal.mdb", std::string(4096, 'x'));
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument(prompt));
+    EXPECT_FALSE(doc.IsDatabaseOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], doc.GetDatabase().GetLastError());
+    EXPECT_EQ(prompt.icons[0], PromptIcon::Error);
+    // Offline login against no database fails with the database's text.
+    CLoginDialogLogic dialog(doc, prompt);
+    EXPECT_FALSE(dialog.OnLogin({"demo", "demo123", false, true}));
+    EXPECT_EQ(prompt.messages.back().rfind("登录失败:", 0), 0u);
+}
+
+TEST_F(StartupTest, OneInstancePerProgramDirectory)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+    RecordingPrompt prompt;
+    CStartupSequence* first = nullptr;
+    std::unique_ptr<CStartupSequence> holder1;
+    ASSERT_EQ(Run({"demo", "demo123", false, false}, prompt, first, holder1), StartupResult::Running);
+
+    RecordingPrompt prompt2;
+    CStartupSequence* second = nullptr;
+    std::unique_ptr<CStartupSequence> holder2;
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::AlreadyRunning);
+    ASSERT_EQ(prompt2.messages.size(), 1u);
+    EXPECT_EQ(prompt2.messages[0], kAlreadyRunningText);
+    EXPECT_EQ(second->GetDocument(), nullptr);
+
+    first->Shutdown();
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::Running);
+}
+
+TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+    const std::string installed = home + "Vextal";
+    fs::copy_file("/bin/sleep", installed);
+    pid_t old = 0;
+    char* argv[] = {const_cast<char*>(installed.c_str()), const_cast<char*>("60"), nullptr};
+    ASSERT_EQ(posix_spawn(&old, installed.c_str(), nullptr, nullptr, argv, environ), 0);
+    for (int i = 0; i < 200 && FindUserProcessesOf(installed).empty(); ++i) usleep(10000);
+    WriteWholeFile(home + "Vextal.update", "new program");
+
+    // A build started elsewhere with this home is not an update.
+    fs::path elsewhere = fs::path(home).parent_path().parent_path() / "vextal-elsewhere-build";
+    RecordingPrompt prompt;
+    CStartupSequence* seq = nullptr;
+    std::unique_ptr<CStartupSequence> holder;
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, elsewhere.string()), StartupResult::Running);
+    EXPECT_FALSE(seq->GetSelfUpdateResult().ran);
+    EXPECT_EQ(FindUserProcessesOf(installed), std::vector<pid_t>{old});
+    seq->Shutdown();
+
+    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
+              StartupResult::Running);
+    if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
+    EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
+    EXPECT_EQ(ReadWholeFile(installed), "new program");
+    EXPECT_FALSE(fs::exists(home + "Vextal.update"));
+    seq->Shutdown();
+}
+
+TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
+{
+    EXPECT_EQ(HomeFromArguments({"--home", "/a/b"}, "/env"), "/a/b");
+    EXPECT_EQ(HomeFromArguments({"--home=/c"}, nullptr), "/c");
+    EXPECT_EQ(HomeFromArguments({"--other"}, "/env"), "/env");
+    EXPECT_EQ(HomeFromArguments({"--home"}, nullptr), "");
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// Version check, the upgrade offer with the updaters, the help file and the
+// page files.
+#include <gtest/gtest.h>
+
+#include "app/AppTestSupport.h"
+#include "app/LoginDialogLogic.h"
+#include "app/PageFiles.h"
+#include "app/Settings.h"
+#include "app/VersionCheck.h"
+#include "app/VextalDoc.h"
+
+using namespace vextal;
+using namespace vextal::test;
+
+namespace {
+
+class VersionTest : public AppHomeTest {
+protected:
+    void Open(FakeService& svc)
+    {
+        svc.mdb = MakeDatabaseBytes(home);
+        UseServer(svc.Base());
+        doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+    }
+    RecordingPrompt prompt;
+    std::unique_ptr<CVextalDoc> doc;
+};
+
+TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
+{
+    FakeService svc;
+    Open(svc);
+    struct Case {
+        std::string version;
+        bool asks;
+    };
+    for (const Case& c : {Case{"3.26", true}, Case{"3.3", true}, Case{"3.25", false}, Case{"", false},
+                          Case{"3.249", false}, Case{"3.25a", true}}) {
+        svc.version = c.version;
+        RecordingPrompt p;
+        CLoginDialogLogic dialog(*doc, p);
+        int launches = 0;
+        dialog.VersionCheck().SetLauncher([&](const std::string&, const std::string&) { return ++launches, true; });
+        auto state = dialog.OnOpen();
+        EXPECT_EQ(doc->GetServerVersion(), c.version);
+        EXPECT_EQ(p.questions.size(), c.asks ? 1u : 0u) << c.version;
+        EXPECT_FALSE(state.endProgram);  // the recorder answers No
+        EXPECT_EQ(launches, 0);
+    }
+    EXPECT_TRUE(IsNewerVersion("3.26", "3.25"));
+    EXPECT_FALSE(IsNewerVersion("3.25", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("3.3", "3.25"));
+    EXPECT_FALSE(IsNewerVersion("", "3.25"));
+    EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
+
+    // A refused query leaves the server version empty and asks nothing.
+    svc.version = "3.99";
+    svc.versionRet = -1;
+    RecordingPrompt p;
+    CLoginDialogLogic dialog(*doc, p);
+    dialog.OnOpen();
+    EXPECT_EQ(doc->GetServerVersion(), "");
+    EXPECT_TRUE(p.questions.empty());
+    EXPECT_EQ(dialog.VersionCheck().GetLastError(), "3.99");
+}
+
+TEST_F(VersionTest, OfflineNeverAsksTheService)
+{
+    FakeService svc;
+    svc.version = "9.99";
+    Open(svc);
+    WriteIniString("Login", "LoginFlag", "1");
+    const size_t before = svc.srv.Seen().size();
+    CLoginDialogLogic dialog(*doc, prompt);
+    auto state = dialog.OnOpen();
+    EXPECT_TRUE(state.form.offline);
+    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_EQ(svc.Requests("/plindo/client/"), 0);
+    EXPECT_EQ(svc.srv.Seen().size(), before + 6);  // the six page files only
+}
+
+TEST_F(VersionTest, AcceptedUpgradeStartsBothUpdatersAndRefreshesFiles)
+{
+    FakeService svc;
+    svc.version = "3.26";
+    Open(svc);
+    WriteWholeFile(home + "Vextal.chm", "old help");
+    WriteWholeFile(home + "UpdateVextal", "#!/bin/sh\n");
+    svc.files["/vextal.htm"] = "<html>v3.26</html>";  // refreshed even though present
+
+    prompt.answer = true;
+    CLoginDialogLogic dialog(*doc, prompt);
+    std::vector<std::string> started;
+    std::vector<bool> existedAtStart;
+    dialog.VersionCheck().SetUpdaterDelayMs(1);
+    dialog.VersionCheck().SetLauncher([&](const std::string& path, const std::string& dir) {
+        started.push_back(path);
+        existedAtStart.push_back(fs::exists(path));
+        EXPECT_EQ(dir, home);
+        return true;
+    });
+    auto state = dialog.OnOpen();
+    EXPECT_TRUE(state.endProgram);
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_EQ(prompt.questions[0], kUpgradeQuestion);
+    EXPECT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
+    EXPECT_EQ(existedAtStart, (std::vector<bool>{true, true}));
+    EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
+    EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm"), "<html>v3.26</html>");
+    EXPECT_FALSE(fs::exists(home + "Vextal.chm"));
+    EXPECT_TRUE(IsUpdatePending());
+
+    // The help file comes back on the first help request, then stays.
+    WriteWholeFile(home + "Vextal.chm", "old help");
+    CVersionCheck check(*doc, prompt);
+    EXPECT_TRUE(check.EnsureHelpFile());
+    EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "help");
+    EXPECT_FALSE(IsUpdatePending());
+    const int helpFetches = svc.Requests("/Update/Vextal.chm");
+    EXPECT_TRUE(check.EnsureHelpFile());
+    EXPECT_EQ(svc.Requests("/Update/Vextal.chm"), helpFetches);
+
+    // The second updater missing: the login goes on.
+    prompt.answer = true;
+    CVersionCheck real(*doc, prompt);
+    real.SetUpdaterDelayMs(1);
+    fs::remove(home + "UpdateVextal");
+    svc.files.erase("/Update/UpdatePlindo");
+    doc->SetServerVersion("3.26");
+    EXPECT_FALSE(real.CheckNewVersion());
+}
+
+TEST_F(VersionTest, TheEveningQueryGoesToTheWebSite)
+{
+    CSettings s;
+    s.clientServiceUrl = "http://127.0.0.1:8610/plindo/client/ClientService.asmx/";
+    s.webSiteUrl = "http://www.plindo.example/";
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 18, 59, 59)),
+              "http://127.0.0.1:8610/plindo/client/ClientService.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 19, 0, 0)),
+              "http://www.plindo.example/plindo/client/clientservice.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 23, 59, 0)).find("www."), 7u);
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 0, 0, 0)).find("www."), std::string::npos);
+}
+
+TEST_F(VersionTest, PageFilesOnlyMissingAndFundKeys)
+{
+    FakeService svc;
+    PrepareHtmlFiles(svc.Base(), true);
+    const size_t first = svc.srv.Seen().size();
+    EXPECT_EQ(first, 6u);
+    PrepareHtmlFiles(svc.Base(), true);
+    EXPECT_EQ(svc.srv.Seen().size(), first);
+
+    // A failed fetch keeps the old file; an empty answer too.
+    svc.files.erase("/stockindex.htm");
+    svc.files["/stylemain.css"] = "";
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(ReadWholeFile(home + "Html/stockindex.htm"), "<html>index</html>");
+    EXPECT_EQ(ReadWholeFile(home + "Html/stylemain.css"), "body{}");
+
+    auto keys = LoadFundKeyTable(home + "Html/fundkey.txt");
+    EXPECT_EQ(keys, (std::map<std::string, std::string>{{"000001", "华夏成长"}, {"000011", "华夏大盘"}}));
+    EXPECT_TRUE(LoadFundKeyTable(home + "missing.txt").empty());
+
+    // Html cannot be made (a file is in its way): nothing is requested.
+    fs::remove_all(home + "Html");
+    WriteWholeFile(home + "Html", "");
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(svc.srv.Seen().size(), first + 6);
+}
+
+}  // namespace

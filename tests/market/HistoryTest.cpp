@@ -1,0 +1,113 @@
+#include "MarketTestUtil.h"
+#include "market/FundCatalogue.h"
+#include "market/LatestValueCache.h"
+#include "market/NavHistory.h"
+
+using namespace vextal;
+
+namespace {
+
+class HistoryTest : public test::MarketTest {
+protected:
+    void SetUp() override
+    {
+        MarketTest::SetUp();
+        history.SetSession(ctx, false);
+        latest.SetSession(ctx, false);
+        Clock::Fix(OleDate::FromParts(2024, 1, 9, 20));
+    }
+    int Rows(const std::string& fund) { return Count("SELECT * FROM T_Fund_Value WHERE FundID='" + fund + "'"); }
+
+    CFundCatalogue cat{db};
+    CLatestValueCache latest{db, cat};
+    CNavHistory history{db, &latest};
+};
+
+}  // namespace
+
+TEST_F(HistoryTest, IncrementalDownloadSendsStoredRangeAndUpserts)
+{
+    // Nothing stored: from 1990-01-01 to today, flag 0.
+    AnswerMsg("2/11", "2006-01-04|1.0000|1.0000|0|0|2007-03-30|1.5000|1.6000|0.5|0.0075");
+    ASSERT_TRUE(history.IncrementalDownloadFund("110011")) << history.GetLastError();
+    EXPECT_EQ(Sent("2/11").back(), "cmdtype=2&cmdid=11&data=110011|1990-01-01|2024-01-09|0&loginid=u1");
+    EXPECT_EQ(Rows("110011"), 2);
+    // The newest record became the latest value.
+    ASSERT_NE(latest.FindValue("110011"), nullptr);
+    EXPECT_FLOAT_EQ(latest.FindValue("110011")->TodayValue, 1.5f);
+
+    // Stored 2006-01-04 .. 2007-03-30: those dates go out with flag 1; a
+    // date already stored is updated, not added.
+    AnswerMsg("2/11", "2007-03-30|1.5100|1.6100|0.6|0.0085|2007-04-02|1.5200|1.6200|0.7|0.01");
+    ASSERT_TRUE(history.IncrementalDownloadFund("110011"));
+    EXPECT_EQ(Sent("2/11").back(), "cmdtype=2&cmdid=11&data=110011|2006-01-04|2007-03-30|1&loginid=u1");
+    EXPECT_EQ(Rows("110011"), 3);
+    std::vector<CFundValue> list;
+    ASSERT_EQ(history.GetFundValueHistory("110011", OleDate::FromParts(2007, 3, 1), OleDate::FromParts(2007, 12, 31),
+                                          true, false, list),
+              kMarketOk);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_FLOAT_EQ(list[0].TodayValue, 1.51f);
+    EXPECT_EQ(list[1].ValueDate.Format(1), "2007-04-02");
+    EXPECT_FLOAT_EQ(latest.FindValue("110011")->TodayValue, 1.52f);
+
+    // 11 fields: nothing stored, a negative result.
+    AnswerMsg("2/11", "2007-04-03|1|1|0|0|2007-04-04|1|1|0|0|x");
+    EXPECT_FALSE(history.IncrementalDownloadFund("110011"));
+    EXPECT_EQ(Rows("110011"), 3);
+    // No new records: nothing to do, not a failure.
+    AnswerMsg("2/11", "");
+    EXPECT_TRUE(history.IncrementalDownloadFund("110011"));
+
+    // A fund the service does not know stays missing.
+    AnswerMsg("2/11", "没有数据", -1);
+    EXPECT_EQ(history.GetFundValueHistory("999999", OleDate(0), OleDate::FromParts(2024, 1, 9), false, true, list),
+              kMarketRefused);
+    history.SetSession(ctx, true);
+    EXPECT_EQ(history.GetFundValueHistory("999999", OleDate(0), OleDate::FromParts(2024, 1, 9), false, true, list),
+              kMarketMissing);
+
+    // Deleting the NAVs leaves the dividends alone.
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Fund_Bonus(FundID,RecordDate,BonusDate,BonusValue) "
+                           "VALUES('110011','2007-01-05 00:00:00','2007-01-08 00:00:00',0.05)"));
+    ASSERT_TRUE(history.DeleteFundValues("110011"));
+    EXPECT_EQ(Rows("110011"), 0);
+    auto bonus = history.LoadFundBonus("110011", OleDate(0), OleDate::FromParts(2024, 1, 1));
+    ASSERT_EQ(bonus.size(), 1u);
+    EXPECT_FLOAT_EQ(bonus[0].BonusValue, 0.05f);
+    EXPECT_FALSE(bonus[0].SubtractDate.IsValid());
+}
+
+TEST_F(HistoryTest, LatestValueRowsReachTheCachedHistory)
+{
+    AnswerMsg("1/11", "110011|0001|甲|甲|1|1|4|u|2008-06-19|0|0");
+    cat.SetSession(ctx, false);
+    ASSERT_TRUE(cat.DownloadFundInfos());
+    AnswerMsg("2/11", "2024-01-04|1.0|1.0|0|0|2024-01-05|1.1|1.1|0|0");
+    ASSERT_TRUE(history.IncrementalDownloadFund("110011"));
+    ASSERT_EQ(history.CachedHistory("110011")->size(), 2u);
+    AnswerValues("2/5", "", test::ValueRecord("2024-01-08", "110011", 1.2f));
+    ASSERT_EQ(latest.DownloadSelectedValues({"110011"}), kMarketOk);
+    ASSERT_EQ(history.CachedHistory("110011")->size(), 3u);
+    EXPECT_FLOAT_EQ(history.CachedHistory("110011")->back().TodayValue, 1.2f);
+}
+
+TEST_F(HistoryTest, IndexHistory)
+{
+    EXPECT_EQ(GetIndexCode(0), "1A0001");
+    EXPECT_EQ(GetIndexCode(2), "399001");
+    EXPECT_EQ(GetIndexCode(3), "399300");
+    EXPECT_EQ(GetIndexCode(4), "1A0001");
+    AnswerMsg("1/21", "399300|2024-01-08|0|3300.50|-12.5|399300|2024-01-09|0|3310.25|9.75");
+    ASSERT_TRUE(history.IncrementalDownloadIndex(3)) << history.GetLastError();
+    EXPECT_EQ(Sent("1/21").back(),
+              "cmdtype=1&cmdid=21&data=1990-01-01 01:01:01|2024-01-09 20:00:00|3|399300&loginid=u1");
+    auto values = history.LoadIndexValues("399300", OleDate(0), OleDate::FromParts(2024, 2, 1));
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_FLOAT_EQ(values[1].IndexValue, 3310.25f);
+    EXPECT_FLOAT_EQ(values[0].VarValue, -12.5f);
+    ASSERT_TRUE(history.IncrementalDownloadIndex(3));
+    EXPECT_EQ(Count("SELECT * FROM T_Index_Value"), 2);
+    EXPECT_EQ(Sent("1/21").back(),
+              "cmdtype=1&cmdid=21&data=2024-01-08 00:00:00|2024-01-09 00:00:00|3|399300&loginid=u1");
+}
