@@ -1,0 +1,73 @@
+// plindo-serve with 10,000 funds: time from exec to "listening", and its
+// resident memory right after start-up and after a whole-class answer.
+// Targets: under 2 s and under 500 MB.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "../service/ServiceProcess.h"
+#include "BenchUtil.h"
+#include "net/ClientCommands.h"
+#include "net/HttpTransport.h"
+
+using namespace vextal;
+
+namespace {
+
+std::string ServeBinary()
+{
+    char self[4096] = {};
+    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+    return dir.substr(0, dir.rfind('/')) + "/../service/plindo-serve";
+}
+
+double RssMegabytes(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    return -1;
+}
+
+}  // namespace
+
+int main()
+{
+    HttpConfig config = GetHttpConfig();
+    config.noProxy = "*";
+    SetHttpConfig(config);
+    const std::string binary = ServeBinary();
+    const std::vector<std::string> args = {"--funds", "10000", "--now", "2025-06-18 21:00:00", "--quiet"};
+
+    double startMs = bench::BestMs(3, [&](int) {
+        CServiceProcess p(binary, args);
+        if (p.Port() <= 0) {
+            std::fprintf(stderr, "service_startup: %s did not start\n", binary.c_str());
+            std::exit(1);
+        }
+    });
+    CServiceProcess p(binary, args);
+    double rssStart = RssMegabytes(p.Pid());
+
+    CommandContext ctx;
+    ctx.commandUrl = MakeCommandUrl(p.Base());
+    CommandReply login = SendLogin(ctx, "demo", "demo123", "3.25");
+    ctx.loginId = login.serverId;
+    auto t0 = std::chrono::steady_clock::now();
+    CommandReply all = SendClassValues(ctx, 1, "");
+    double classMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    double rssAfter = RssMegabytes(p.Pid());
+
+    bench::Report("plindo_serve_startup_10000_funds", startMs, "ms");
+    bench::Report("plindo_serve_rss_after_startup_10000_funds", rssStart, "MB");
+    bench::Report("plindo_serve_class_list_10000_funds", classMs, "ms");
+    bench::Report("plindo_serve_rss_after_class_list_10000_funds", rssAfter, "MB");
+    std::printf("targets: start-up under 2000 ms, memory under 500 MB (class list: %zu records)\n",
+                all.fields.size() / 20);
+    return 0;
+}

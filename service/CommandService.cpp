@@ -1,0 +1,226 @@
+#include "CommandService.h"
+
+#include <cstdlib>
+
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "net/Cipher.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+
+namespace vextal {
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Strict decimal integer: optional sign and digits only, within int range.
+bool ParseInt(const std::string& text, int& value)
+{
+    if (text.empty() || text.size() > 11) return false;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || v < -2147483647L || v > 2147483647L) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+size_t CharCount(const std::string& utf8)
+{
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+}  // namespace
+
+std::string FormDecode(const std::string& value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 && HexValue(value[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
+            i += 2;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
+bool ParseCommandBody(const std::string& body, CommandRequest& request)
+{
+    request = CommandRequest{};
+    bool hasType = false, hasId = false;
+    for (const std::string& pair : SplitText(body, '&')) {
+        size_t eq = pair.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = pair.substr(0, eq);
+        std::string value = FormDecode(pair.substr(eq + 1));
+        if (key == "cmdtype")
+            hasType = ParseInt(value, request.cmdtype);
+        else if (key == "cmdid")
+            hasId = ParseInt(value, request.cmdid);
+        else if (key == "data")
+            request.data = value;
+        else if (key == "loginid")
+            request.loginId = value;
+    }
+    return hasType && hasId;
+}
+
+CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
+    : m_market(market), m_users(users), m_clientVersion(std::move(clientVersion))
+{
+}
+
+std::string CCommandService::HandleBody(const std::string& body)
+{
+    CommandRequest req;
+    if (!ParseCommandBody(body, req)) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
+    // The one place where request text leaves the wire code page.
+    return BuildAnswerXml(Handle(req.cmdtype, req.cmdid, GbkToUtf8(req.data), req.loginId));
+}
+
+std::string CCommandService::ClientVersionAnswer() const
+{
+    return BuildAnswerXml(CommandAnswer::Ok(m_clientVersion));
+}
+
+CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId)
+{
+    Fields f;
+    SplitFields(data, "|", f);
+    if (cmdtype == 3) {
+        switch (cmdid) {
+        case 1: return Login(f);
+        case 2: return Logout(f);
+        case 3: return Register(f);
+        default: break;
+        }
+    }
+    const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 21)) ||
+                       (cmdtype == 2 && ((cmdid >= 1 && cmdid <= 5) || (cmdid >= 11 && cmdid <= 13) ||
+                                         (cmdid >= 21 && cmdid <= 25))) ||
+                       (cmdtype == 3 && cmdid == 4);
+    if (!known) return CommandAnswer::Fail(kUnknownCommand);
+    int user = 0;
+    if (!m_users.FindSession(loginId, user)) return CommandAnswer::Fail(kLoginFirst);
+
+    if (cmdtype == 3) return UpdateUser(f, user);
+    if (cmdtype == 1) {
+        if (cmdid == 1) return CompanyList();
+        if (cmdid == 11) return FundList();
+        return IndexHistory(f);
+    }
+    switch (cmdid) {
+    case 1: case 2: case 3: case 4: return ClassValues(cmdid, data);
+    case 5: return SelectedValues(f);
+    case 11: return FundHistory(f);
+    case 12: return PeriodRecords(f);
+    case 13: return DividendQuery(f);
+    case 21: return TradeValue(f);
+    case 22: return LatestNav(f);
+    case 23: return IntervalFigures(f);
+    case 24: return RealtimeValue(f);
+    default: return ValueCache(f);
+    }
+}
+
+CommandAnswer CCommandService::Login(const Fields& f)
+{
+    if (f.size() < 2) return CommandAnswer::Fail(kDataFormatError);
+    ServiceUser user;
+    std::string password = GbkToUtf8(DecryptText(f[1], kCipherKey));
+    if (!m_users.FindByName(TrimText(f[0]), user) || user.password != password)
+        return CommandAnswer::Fail("用户名或密码错误");
+    const OleDate now = Clock::Now();
+    // A lapsed membership logs in as a free member.
+    if (user.level > 0 && user.endDate.dt + 1 <= now.dt) user.level = 0;
+    std::string loginId = m_users.CreateSession(user, now);
+    if (loginId.empty()) return CommandAnswer::Fail("系统错误，请联系管理员");
+    int newest = m_market.LatestNavDay(now);
+    CommandAnswer a = CommandAnswer::Ok(JoinFields({
+        std::to_string(user.userId), user.nickname, user.email, user.regDate.Format(3), user.endDate.Format(3),
+        m_market.CompanyListVersion(now), m_market.FundListVersion(now), DateOfDay(newest).Format(3),
+        StrFormat("vip=%d;level=%d", user.level > 0 ? 1 : 0, user.level)}));
+    a.serverId = loginId;
+    return a;
+}
+
+CommandAnswer CCommandService::Logout(const Fields& f)
+{
+    int userId = 0, sessionUser = 0;
+    if (f.size() < 2 || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
+    if (!m_users.FindSession(f[1], sessionUser) || sessionUser != userId) return CommandAnswer::Fail(kLoginFirst);
+    m_users.EndSession(f[1]);
+    return CommandAnswer::Ok("注销成功");
+}
+
+namespace {
+
+// The checks shared by registration and update, in the order of the form.
+std::string CheckUserFields(const std::string& email, const std::string& nickname, const std::string& password)
+{
+    if (email.empty()) return "Email不能为空";
+    if (nickname.empty()) return "昵称不能为空";
+    if (password.empty()) return "密码不能为空";
+    if (HasMarkupOrSeparator(email) || HasMarkupOrSeparator(nickname)) return "Email和昵称不能包含< > & |字符";
+    size_t at = email.find('@');
+    if (at == std::string::npos || at == 0 || email.find('.', at) == std::string::npos || email.size() > 64)
+        return "Email格式不正确";
+    if (CharCount(nickname) > 32) return "昵称不能超过32个字符";
+    if (password.size() > 32) return "密码不能超过32个字符";
+    return {};
+}
+
+}  // namespace
+
+CommandAnswer CCommandService::Register(const Fields& f)
+{
+    if (f.size() != 4) return CommandAnswer::Fail(kDataFormatError);
+    ServiceUser user;
+    user.loginName = TrimText(f[0]);
+    user.email = TrimText(f[1]);
+    user.nickname = TrimText(f[2]);
+    user.password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    if (user.loginName.empty()) return CommandAnswer::Fail("用户名不能为空");
+    std::string problem = CheckUserFields(user.email, user.nickname, user.password);
+    if (!problem.empty()) return CommandAnswer::Fail(problem);
+    if (CharCount(user.loginName) > 16) return CommandAnswer::Fail("用户名不能超过16个字符");
+    if (HasMarkupOrSeparator(user.loginName) || user.loginName.find_first_of(" '\"\t") != std::string::npos)
+        return CommandAnswer::Fail("用户名包含非法字符");
+    user.level = 0;
+    user.regDate = Clock::Now();
+    user.endDate = user.regDate;
+    switch (m_users.AddUser(user)) {
+    case CUserStore::AddResult::Added: return CommandAnswer::Ok("注册成功");
+    case CUserStore::AddResult::NameTaken: return CommandAnswer::Fail("该用户名已经被注册");
+    default: return CommandAnswer::Fail("系统错误，请联系管理员");
+    }
+}
+
+CommandAnswer CCommandService::UpdateUser(const Fields& f, int sessionUser)
+{
+    int userId = 0;
+    if (f.size() != 4 || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
+    if (userId != sessionUser) return CommandAnswer::Fail("不能修改其他用户的信息");
+    ServiceUser user;
+    if (!m_users.FindById(userId, user)) return CommandAnswer::Fail(kLoginFirst);
+    user.email = TrimText(f[1]);
+    user.nickname = TrimText(f[2]);
+    user.password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    std::string problem = CheckUserFields(user.email, user.nickname, user.password);
+    if (!problem.empty()) return CommandAnswer::Fail(problem);
+    if (!m_users.UpdateUser(user)) return CommandAnswer::Fail("系统错误，请联系管理员");
+    return CommandAnswer::Ok("修改成功");
+}
+
+}  // namespace vextal

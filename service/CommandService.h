@@ -1,0 +1,75 @@
+#pragma once
+// The command service: takes the body of a SendCommand request, checks it,
+// runs the command against the market simulator and the user store, and
+// gives back the XML answer. No HTTP here, so tests drive it in-process.
+#include <string>
+#include <vector>
+
+#include "AnswerBuilder.h"
+#include "MarketSimulator.h"
+#include "UserStore.h"
+
+namespace vextal {
+
+struct CommandRequest {
+    int cmdtype = 0;
+    int cmdid = 0;
+    std::string data;     // wire form: GBK
+    std::string loginId;
+};
+
+// Percent-decoding of one form value; "+" stays "+" (the client escapes a
+// plus of its own), broken escapes stay as they are.
+std::string FormDecode(const std::string& value);
+// The form fields of a command body. False when cmdtype or cmdid is missing
+// or not a number.
+bool ParseCommandBody(const std::string& body, CommandRequest& request);
+
+inline constexpr const char* kDataFormatError = "数据格式错误";
+inline constexpr const char* kLoginFirst = "请先登录";
+inline constexpr const char* kUnknownCommand = "不支持的命令";
+
+class CCommandService {
+public:
+    CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion);
+
+    // The whole answer (GBK XML) to a SendCommand body.
+    std::string HandleBody(const std::string& body);
+    // One command; `data` already converted to UTF-8.
+    CommandAnswer Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId);
+    // The answer of GetClientVersion.
+    std::string ClientVersionAnswer() const;
+
+private:
+    using Fields = std::vector<std::string>;
+    CommandAnswer Login(const Fields& f);
+    CommandAnswer Logout(const Fields& f);
+    CommandAnswer Register(const Fields& f);
+    CommandAnswer UpdateUser(const Fields& f, int sessionUser);
+
+    CommandAnswer CompanyList();
+    CommandAnswer FundList();
+    CommandAnswer IndexHistory(const Fields& f);
+    CommandAnswer ClassValues(int cmdid, const std::string& version);
+    CommandAnswer SelectedValues(const Fields& f);
+    CommandAnswer FundHistory(const Fields& f);
+    CommandAnswer PeriodRecords(const Fields& f);
+    CommandAnswer DividendQuery(const Fields& f);
+    CommandAnswer TradeValue(const Fields& f);
+    CommandAnswer LatestNav(const Fields& f);
+    CommandAnswer IntervalFigures(const Fields& f);
+    CommandAnswer RealtimeValue(const Fields& f);
+    CommandAnswer ValueCache(const Fields& f);
+
+    // Msg: the values' version; Msg2: the records of the funds whose value is newer than sinceDay.
+    CommandAnswer LatestValues(const std::vector<const SimFund*>& funds, int sinceDay) const;
+    // The 20-field latest-value record (its code field enciphered), or empty.
+    std::string LatestRecord(const SimFund& fund, const OleDate& now, int sinceDay) const;
+    std::string FundNotFound(const std::string& code) const;
+
+    const CMarketSimulator& m_market;
+    CUserStore& m_users;
+    std::string m_clientVersion;
+};
+
+}  // namespace vextal

@@ -1,0 +1,33 @@
+#pragma once
+// The files the service hands out by plain GET: the page files of the
+// program's Html folder at the root of the site, and the Update folder
+// (the template database, the help file and the updaters).
+#include <string>
+
+#include "MarketSimulator.h"
+
+namespace vextal {
+
+class CPageFiles {
+public:
+    CPageFiles(const CMarketSimulator& market, std::string dataDir);
+
+    // Makes <dataDir>/Update/Vextal.mdb when it is missing.
+    bool Prepare(std::string& error);
+    // `path` without the leading "/". False when there is no such file.
+    bool Get(const std::string& path, std::string& body, std::string& contentType) const;
+
+    // One line per listed fund: code, TAB, name (GBK).
+    std::string FundKeyText(const OleDate& now) const;
+
+private:
+    std::string Page(const std::string& name, const OleDate& now) const;
+
+    const CMarketSimulator& m_market;
+    std::string m_dataDir;
+};
+
+// A small GIF image: the site logo.
+std::string MakeLogoGif();
+
+}  // namespace vextal

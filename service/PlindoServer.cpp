@@ -1,0 +1,104 @@
+#include "PlindoServer.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "common/Clock.h"
+
+namespace vextal {
+
+CPlindoServer::CPlindoServer(const ServerOptions& options)
+    : m_options(options),
+      m_market(MarketOptions{options.seed, options.funds}),
+      m_pages(m_market, options.dataDir),
+      m_commands(m_market, m_users, options.clientVersion),
+      m_server(std::make_unique<httplib::Server>())
+{
+}
+
+CPlindoServer::~CPlindoServer() { Stop(); }
+
+bool CPlindoServer::Start(std::string& error)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(m_options.dataDir, ec);
+    if (!m_users.Open(m_options.dataDir + "/plindo.db", error)) return false;
+    if (!m_pages.Prepare(error)) return false;
+    Route();
+    m_server->set_payload_max_length(kMaxRequestBytes);
+    m_server->set_read_timeout(5, 0);
+    m_server->set_write_timeout(10, 0);
+    m_server->set_keep_alive_timeout(5);
+    m_port = m_options.port == 0 ? m_server->bind_to_any_port("127.0.0.1")
+                                 : (m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1);
+    if (m_port <= 0) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port);
+        return false;
+    }
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+void CPlindoServer::Stop()
+{
+    if (m_server) m_server->stop();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CPlindoServer::Route()
+{
+    using httplib::Request;
+    using httplib::Response;
+    const int latency = m_options.latencyMs;
+    // Every handler: the optional delay, and no exception ever reaches the
+    // server thread.
+    auto guarded = [latency](auto fn) {
+        return [latency, fn](const Request& req, Response& res) {
+            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+            try {
+                fn(req, res);
+            } catch (...) {
+                res.status = 500;
+                res.set_content("internal error", "text/plain");
+            }
+        };
+    };
+    auto xml = [](Response& res, const std::string& body) { res.set_content(body, "text/xml; charset=gbk"); };
+
+    auto command = guarded([this, xml](const Request& req, Response& res) { xml(res, m_commands.HandleBody(req.body)); });
+    auto version = guarded([this, xml](const Request&, Response& res) { xml(res, m_commands.ClientVersionAnswer()); });
+    for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
+        std::string base = std::string("/plindo/client/") + service + "/";
+        m_server->Post(base + "SendCommand", command);
+        m_server->Post(base + "GetClientVersion", version);
+        m_server->Get(base + "GetClientVersion", version);
+    }
+    auto file = guarded([this](const Request& req, Response& res) {
+        std::string body, type;
+        if (!m_pages.Get(req.path.substr(1), body, type)) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(std::move(body), type.c_str());
+    });
+    m_server->Get(R"(/(stylemain\.css|vextalnew\.htm|vextal\.htm|stockindex\.htm|fundkey\.txt|image/logoweb\.gif))", file);
+    m_server->Get(R"(/Update/[A-Za-z.]+)", file);
+
+    if (m_options.log) {
+        m_server->set_logger([](const Request& req, const Response& res) {
+            std::string what;
+            if (req.path.find("SendCommand") != std::string::npos) {
+                CommandRequest cmd;
+                if (ParseCommandBody(req.body, cmd)) what = " " + std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
+            }
+            std::fprintf(stderr, "%s %s %s%s %d %zu\n", Clock::Now().Format(0).c_str(), req.method.c_str(),
+                         req.path.c_str(), what.c_str(), res.status, res.body.size());
+        });
+    }
+}
+
+}  // namespace vextal

@@ -1,0 +1,55 @@
+#pragma once
+// The plindo-serve process core: the HTTP endpoints on 127.0.0.1 over the
+// command service, the page files and the update folder.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "CommandService.h"
+#include "MarketSimulator.h"
+#include "PageFiles.h"
+#include "UserStore.h"
+
+namespace httplib { class Server; }
+
+namespace vextal {
+
+struct ServerOptions {
+    int port = 8610;  // 0 picks a free port
+    std::string dataDir;
+    uint64_t seed = 1;
+    int funds = 1000;
+    int latencyMs = 0;
+    std::string clientVersion = "3.25";
+    bool log = true;  // one line per request on stderr
+};
+
+inline constexpr size_t kMaxRequestBytes = size_t(1) << 20;
+
+class CPlindoServer {
+public:
+    explicit CPlindoServer(const ServerOptions& options);
+    ~CPlindoServer();
+
+    // Opens the store, prepares the files and starts listening on a thread.
+    bool Start(std::string& error);
+    int Port() const { return m_port; }
+    void Stop();
+
+    const CMarketSimulator& Market() const { return m_market; }
+
+private:
+    void Route();
+
+    ServerOptions m_options;
+    CMarketSimulator m_market;
+    CUserStore m_users;
+    CPageFiles m_pages;
+    CCommandService m_commands;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+}  // namespace vextal

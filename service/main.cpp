@@ -1,0 +1,102 @@
+// plindo-serve: the local stand-in of the Plindo services.
+//   plindo-serve --port N --data DIR [--seed S] [--funds N]
+//                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
+// Prints "listening on 127.0.0.1:PORT" as its first line and runs until
+// SIGTERM or SIGINT.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <pthread.h>
+
+#include "PlindoServer.h"
+#include "common/Clock.h"
+
+using namespace vextal;
+
+namespace {
+
+int Usage(const char* why)
+{
+    std::fprintf(stderr,
+                 "plindo-serve: %s\nusage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
+                 "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--quiet]\n",
+                 why);
+    return 2;
+}
+
+bool ToNumber(const char* text, long long lo, long long hi, long long& out)
+{
+    char* end = nullptr;
+    out = std::strtoll(text, &end, 10);
+    return *text && *end == '\0' && out >= lo && out <= hi;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ServerOptions options;
+    bool hasData = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--quiet") {
+            options.log = false;
+            continue;
+        }
+        if (i + 1 >= argc) return Usage(("missing value of " + arg).c_str());
+        const char* value = argv[++i];
+        long long n = 0;
+        if (arg == "--port") {
+            if (!ToNumber(value, 0, 65535, n)) return Usage("bad --port");
+            options.port = static_cast<int>(n);
+        } else if (arg == "--data") {
+            options.dataDir = value;
+            hasData = true;
+        } else if (arg == "--seed") {
+            if (!ToNumber(value, 0, 0x7FFFFFFFFFFFFFFFll, n)) return Usage("bad --seed");
+            options.seed = static_cast<uint64_t>(n);
+        } else if (arg == "--funds") {
+            if (!ToNumber(value, 1, 20000, n)) return Usage("--funds must be 1 to 20000");
+            options.funds = static_cast<int>(n);
+        } else if (arg == "--now") {
+            OleDate at;
+            if (!OleDate::Parse(value, at) || !at.IsValid()) return Usage("bad --now");
+            Clock::Fix(at);
+        } else if (arg == "--latency-ms") {
+            if (!ToNumber(value, 0, 60000, n)) return Usage("bad --latency-ms");
+            options.latencyMs = static_cast<int>(n);
+        } else if (arg == "--client-version") {
+            options.clientVersion = value;
+        } else {
+            return Usage(("unknown option " + arg).c_str());
+        }
+    }
+    if (!hasData) return Usage("--data DIR is required");
+
+    // Signals are taken by sigwait below, never by an asynchronous handler,
+    // so the server threads (which inherit this mask) are never interrupted.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CPlindoServer server(options);
+    std::string error;
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "plindo-serve: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("listening on 127.0.0.1:%d\n", server.Port());
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    server.Stop();
+    std::fprintf(stderr, "plindo-serve: stopped (%s)\n", strsignal(sig));
+    return 0;
+}

@@ -1,0 +1,522 @@
+// The real plindo-serve process, asked through the program's own command
+// functions: record layouts, the trade NAV cut-off, repeatable histories,
+// dividends, users, files, and hostile request bodies.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+
+#include "MarketSimulator.h"
+#include "PlindoServer.h"
+#include "common/Format.h"
+#include "db/AdoDatabase.h"
+#include "db/Schema.h"
+#include "net/Cipher.h"
+#include "net/ClientCommands.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+#include "net/HttpTransport.h"
+#include "ServiceProcess.h"
+
+namespace vextal {
+namespace {
+
+
+int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
+OleDate T(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
+double Num(const std::string& s) { return std::atof(s.c_str()); }
+
+CommandContext Ctx(const std::string& url, const std::string& loginId)
+{
+    CommandContext c;
+    c.commandUrl = url;
+    c.loginId = loginId;
+    return c;
+}
+
+// Seed 7 with 400 funds, evening of Wednesday 2024-10-09 (after the
+// National Day week): that day's NAVs are out.
+const OleDate kNow = T(2024, 10, 9, 21, 0);
+
+class PlindoServe : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        HttpConfig config = GetHttpConfig();
+        config.noProxy = "*";
+        SetHttpConfig(config);
+        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "400", "--now", "2024-10-09 21:00:00", "--quiet"});
+        s_market = new CMarketSimulator(MarketOptions{7, 400});
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        delete s_market;
+    }
+
+    void SetUp() override { ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start"; }
+
+    static CommandContext Anonymous() { return Ctx(MakeCommandUrl(s_service->Base()), ""); }
+    static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123")
+    {
+        CommandReply r = SendLogin(Anonymous(), name, password, "3.25");
+        EXPECT_TRUE(r.ok()) << r.error;
+        return Ctx(MakeCommandUrl(s_service->Base()), r.serverId);
+    }
+    static const SimFund& Pick(const std::function<bool(const SimFund&)>& pred)
+    {
+        for (const SimFund& f : s_market->Funds())
+            if (f.createDay < D(2015, 1, 1) && !f.withdrawDay && pred(f)) return f;
+        throw std::runtime_error("no such fund");
+    }
+    static std::string Post(const std::string& body)
+    {
+        std::string answer;
+        HttpRequest(MakeCommandUrl(s_service->Base()), "POST", answer, body, "");
+        return answer;
+    }
+
+    static CServiceProcess* s_service;
+    static CMarketSimulator* s_market;
+};
+CServiceProcess* PlindoServe::s_service = nullptr;
+CMarketSimulator* PlindoServe::s_market = nullptr;
+
+TEST_F(PlindoServe, LoginRegistrationAndUserUpdate)
+{
+    CommandReply r = SendLogin(Anonymous(), "demo", "demo123", "3.25");
+    ASSERT_TRUE(r.ok()) << r.error;
+    ASSERT_EQ(r.fields.size(), 9u);
+    EXPECT_EQ(r.fields[1], "演示用户");
+    EXPECT_EQ(r.fields[7], "2024-10-09");  // newest published NAV day
+    EXPECT_EQ(r.fields[6], s_market->FundListVersion(kNow));
+    EXPECT_GT(r.fields[6], std::string("20070101"));
+    EXPECT_NE(r.fields[8].find("vip=1"), std::string::npos);
+    EXPECT_TRUE(std::regex_match(r.serverId, std::regex("[0-9a-f]{32}-1"))) << r.serverId;
+    CommandReply free = SendLogin(Anonymous(), "free", "free123", "3.25");
+    ASSERT_TRUE(free.ok());
+    EXPECT_TRUE(std::regex_match(free.serverId, std::regex("[0-9a-f]{32}-0"))) << free.serverId;
+    EXPECT_EQ(SendLogin(Anonymous(), "demo", "wrong", "3.25").error, "用户名或密码错误");
+
+    // Registration: checks in order, then a refusal of the taken name.
+    EXPECT_EQ(SendRegister(Anonymous(), "", "a@b.cn", "n", "p").error, "用户名不能为空");
+    EXPECT_EQ(SendRegister(Anonymous(), "zhang", "", "n", "p").error, "Email不能为空");
+    EXPECT_EQ(SendRegister(Anonymous(), "zhang", "a@b.cn", "", "p").error, "昵称不能为空");
+    EXPECT_EQ(SendRegister(Anonymous(), "zhang", "a@b.cn", "n", "").error, "密码不能为空");
+    EXPECT_EQ(SendRegister(Anonymous(), "zhang", "nomail", "n", "p").error, "Email格式不正确");
+    EXPECT_EQ(SendRegister(Anonymous(), "zhang", "a@b.cn", "a<b>", "p").error, "Email和昵称不能包含< > & |字符");
+    CommandReply reg = SendRegister(Anonymous(), "张三", "zhang@plindo.example", "小张&+%", "p+w&d%20");
+    EXPECT_EQ(reg.error, "Email和昵称不能包含< > & |字符");
+    reg = SendRegister(Anonymous(), "张三", "zhang@plindo.example", "小张+%", "p+w&d%20中");
+    ASSERT_TRUE(reg.ok()) << reg.error;
+    EXPECT_EQ(SendRegister(Anonymous(), "张三", "x@y.cn", "n", "p").error, "该用户名已经被注册");
+
+    CommandReply login = SendLogin(Anonymous(), "张三", "p+w&d%20中", "3.25");
+    ASSERT_TRUE(login.ok()) << login.error;
+    EXPECT_EQ(login.fields[1], "小张+%");
+    EXPECT_EQ(login.serverId.substr(33), "0");
+    CommandContext ctx = Ctx(MakeCommandUrl(s_service->Base()), login.serverId);
+    int userId = std::atoi(login.fields[0].c_str());
+    EXPECT_EQ(SendUserUpdate(ctx, userId + 1, "a@b.cn", "n", "p").error, "不能修改其他用户的信息");
+    ASSERT_TRUE(SendUserUpdate(ctx, userId, "new@plindo.example", "老张", "secret").ok());
+    EXPECT_FALSE(SendLogin(Anonymous(), "张三", "p+w&d%20中", "3.25").ok());
+    CommandReply again = SendLogin(Anonymous(), "张三", "secret", "3.25");
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again.fields[1], "老张");
+    EXPECT_EQ(again.fields[2], "new@plindo.example");
+
+    // Logout ends the session: the next command asks for a login.
+    ASSERT_TRUE(SendLatestValue(ctx, Pick([](const SimFund&) { return true; }).code).ok());
+    ASSERT_TRUE(SendLogout(Anonymous(), userId, ctx.loginId).ok());
+    EXPECT_EQ(SendLatestValue(ctx, "000001").error, "请先登录");
+    EXPECT_EQ(SendCompanyList(Anonymous()).error, "请先登录");
+}
+
+TEST_F(PlindoServe, CatalogueAndIndexHistory)
+{
+    CommandContext ctx = Login();
+    CommandReply co = SendCompanyList(ctx);
+    ASSERT_TRUE(co.ok()) << co.error;
+    ASSERT_EQ(co.fields.size() % 4, 0u);
+    EXPECT_EQ(co.fields[0].size(), 4u);
+    EXPECT_NE(co.fields[1].find("基金管理有限公司"), std::string::npos);
+
+    CommandReply funds = SendFundList(ctx);
+    ASSERT_TRUE(funds.ok()) << funds.error;
+    ASSERT_EQ(funds.fields.size() % 11, 0u);
+    size_t listed = 0, withdrawn = 0;
+    std::set<std::string> types;
+    for (size_t i = 0; i < funds.fields.size(); i += 11) {
+        const SimFund* f = s_market->FindFund(funds.fields[i]);
+        ASSERT_NE(f, nullptr) << funds.fields[i];
+        EXPECT_EQ(funds.fields[i + 2], f->name);
+        EXPECT_EQ(funds.fields[i + 8], DateOfDay(f->createDay).Format(3));
+        types.insert(funds.fields[i + 4] + "/" + funds.fields[i + 5]);
+        if (funds.fields[i + 1].empty()) {
+            ++withdrawn;
+            EXPECT_TRUE(f->withdrawDay && f->withdrawDay < D(2024, 10, 9));
+        }
+        ++listed;
+    }
+    EXPECT_GT(listed, 300u);
+    EXPECT_GT(withdrawn, 0u);
+    for (const char* t : {"1/1", "1/2", "1/3", "1/4", "2/1", "3/1", "4/2", "5/3"}) EXPECT_TRUE(types.count(t)) << t;
+
+    CommandReply idx = SendIndexHistory(ctx, T(2024, 9, 23), T(2024, 10, 9), 3, "399300");
+    ASSERT_TRUE(idx.ok()) << idx.error;
+    ASSERT_EQ(idx.fields.size(), 5u * 8);  // 23-27 Sep, 30 Sep, 8-9 Oct
+    EXPECT_EQ(idx.fields[0], "399300");
+    EXPECT_EQ(idx.fields[5 * 5 + 1], "2024-09-30");
+    EXPECT_EQ(idx.fields[6 * 5 + 1], "2024-10-08");
+    auto sim = s_market->IndexHistory(2, kNow, D(2024, 10, 8), D(2024, 10, 8));
+    EXPECT_EQ(idx.fields[6 * 5 + 3], StrFormat("%0.2f", sim[0].value));
+    // An unknown code falls back to the number.
+    CommandReply sh = SendIndexHistory(ctx, T(2024, 10, 8), T(2024, 10, 9), 1, "XXXXXX");
+    ASSERT_EQ(sh.fields.size(), 10u);
+    EXPECT_EQ(sh.fields[0], "1A0001");
+}
+
+TEST_F(PlindoServe, LatestValuesByClassAndVersion)
+{
+    CommandContext ctx = Login();
+    for (int cls = 1; cls <= 4; ++cls) {
+        CommandReply r = SendClassValues(ctx, cls, "");
+        ASSERT_TRUE(r.ok()) << cls << r.error;
+        EXPECT_EQ(r.msg, "20241009");
+        for (size_t i = 0; i < r.fields.size(); i += 20) {
+            std::string code = DecryptText(r.fields[i + 1], kCipherKey);
+            const SimFund* f = s_market->FindFund(code);
+            ASSERT_NE(f, nullptr) << code;
+            int c = CMarketSimulator::FundClass(*f);
+            EXPECT_TRUE(c == cls || (cls == 1 && c == 5)) << code;
+            if (cls == 3) {
+                EXPECT_EQ(r.fields[i], "2024-10-04");
+            }
+        }
+    }
+    // With a version only what changed since: closed-end funds last
+    // published on Friday the 4th.
+    EXPECT_EQ(SendClassValues(ctx, 3, "20241008").fields.size(), 0u);
+    EXPECT_GT(SendClassValues(ctx, 3, "20240930").fields.size(), 0u);
+    EXPECT_EQ(SendClassValues(ctx, 1, "20241009").fields.size(), 0u);
+
+    const SimFund& f = Pick([](const SimFund& x) { return x.investType == 2 && x.fundType == 1; });
+    const SimFund& money = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
+    CommandReply sel = SendSelectedValues(ctx, {f.code, "999999", money.code});
+    ASSERT_TRUE(sel.ok()) << sel.error;
+    ASSERT_EQ(sel.fields.size(), 40u);
+    LatestValue v;
+    ASSERT_TRUE(s_market->Latest(f, kNow, v));
+    EXPECT_EQ(DecryptText(sel.fields[1], kCipherKey), f.code);
+    EXPECT_EQ(sel.fields[0], "2024-10-09");
+    EXPECT_EQ(sel.fields[2], StrFormat("%0.4f", v.rec.nav));
+    EXPECT_EQ(sel.fields[3], StrFormat("%0.4f", v.rec.acc));
+    EXPECT_EQ(sel.fields[8], StrFormat("%0.2f", v.week));
+    EXPECT_EQ(sel.fields[13], StrFormat("%0.2f", v.oneYear));
+    EXPECT_EQ(sel.fields[16], StrFormat("%0.2f", v.total));
+    EXPECT_EQ(sel.fields[19], StrFormat("%0.4f", v.adjusted));
+    EXPECT_EQ(sel.fields[23], "1.0000");  // money market: accumulated NAV
+
+    CommandReply one = SendLatestValue(ctx, f.code);
+    ASSERT_TRUE(one.ok()) << one.error;
+    ASSERT_EQ(one.fields.size(), 5u);
+    EXPECT_EQ(one.fields[0], sel.fields[2]);
+    EXPECT_EQ(one.fields[4], "2024-10-09");
+    EXPECT_EQ(SendLatestValue(ctx, "999999").error, "没有找到基金999999");
+
+    CommandReply cache = SendValueCache(ctx, {f.code, money.code});
+    ASSERT_TRUE(cache.ok());
+    ASSERT_EQ(cache.fields.size(), 12u);
+    EXPECT_EQ(cache.fields[5], f.code);
+    EXPECT_EQ(cache.fields[11], money.code);
+
+    // After hours the real-time value is the published NAV.
+    CommandReply rt = SendRealtimeValue(ctx, f.code);
+    ASSERT_TRUE(rt.ok()) << rt.error;
+    EXPECT_EQ(rt.fields, one.fields);
+}
+
+TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
+{
+    CommandContext ctx = Login();
+    // A fund that paid dividends and never split.
+    const SimFund* chosen = nullptr;
+    for (const SimFund& f : s_market->Funds())
+        if (!f.IsMoneyMarket() && f.fundType != 2 && !f.withdrawDay && s_market->Splits(f, kNow).empty() &&
+            s_market->Dividends(f, kNow, 0, D(2024, 10, 9)).size() >= 2) {
+            chosen = &f;
+            break;
+        }
+    ASSERT_NE(chosen, nullptr);
+    const OleDate from = DateOfDay(chosen->createDay), to = T(2024, 10, 9);
+    CommandReply h1 = SendFundHistory(ctx, chosen->code, from, to, 0);
+    CommandReply h2 = SendFundHistory(ctx, chosen->code, from, to, 1);
+    ASSERT_TRUE(h1.ok()) << h1.error;
+    EXPECT_EQ(h1.msg, h2.msg);
+    ASSERT_EQ(h1.fields.size() % 5, 0u);
+    EXPECT_EQ(h1.fields[0], from.Format(3));
+    EXPECT_EQ(h1.fields[1], "1.0000");
+
+    CommandReply div = SendDividendQuery(ctx, chosen->code, from, to, 1000, 0);
+    ASSERT_TRUE(div.ok()) << div.error;
+    ASSERT_EQ(div.fields.size() % 4, 0u);
+    std::map<std::string, double> perUnit;
+    for (size_t i = 0; i < div.fields.size(); i += 4) {
+        perUnit[div.fields[i + 3]] = Num(div.fields[i]);
+        EXPECT_LE(div.fields[i + 1], div.fields[i + 3]);  // record day, pay day, ex-day
+        EXPECT_LT(div.fields[i + 1], div.fields[i + 2]);
+    }
+    EXPECT_EQ(div.msg2.size(), perUnit.size() * 11 - 1);  // the ex-days
+    double paid = 0, prevGap = 0;
+    for (size_t i = 0; i < h1.fields.size(); i += 5) {
+        double gap = Num(h1.fields[i + 2]) - Num(h1.fields[i + 1]);
+        auto it = perUnit.find(h1.fields[i]);
+        double jump = it == perUnit.end() ? 0 : it->second;
+        paid += jump;
+        EXPECT_NEAR(gap - prevGap, jump, 0.00021) << h1.fields[i];
+        EXPECT_NEAR(gap, paid, 0.00021) << h1.fields[i];
+        prevGap = gap;
+    }
+    EXPECT_GT(paid, 0.01);
+    // Only dividends after the start date.
+    auto divs = s_market->Dividends(*chosen, kNow, 0, D(2024, 10, 9));
+    CommandReply later = SendDividendQuery(ctx, chosen->code, DateOfDay(divs[0].exDay), to, 10, 1);
+    EXPECT_EQ(later.fields.size(), (divs.size() - 1) * 4);
+}
+
+TEST_F(PlindoServe, PeriodRecordsAndIntervals)
+{
+    CommandContext ctx = Login();
+    const SimFund& f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
+    auto daily = s_market->Published(f, kNow, D(2024, 9, 2), D(2024, 9, 30));
+    // Weekly maximum NAV: one record per week, dated on the week's last NAV.
+    CommandReply wk = SendPeriodRecords(ctx, f.code, T(2024, 9, 2), T(2024, 9, 30), 3, 2);
+    ASSERT_TRUE(wk.ok()) << wk.error;
+    ASSERT_EQ(wk.fields.size(), 5u * 5);  // weeks of 2, 9, 16 (Mid-Autumn holiday), 23 and 30 Sep
+    EXPECT_EQ(wk.fields[0], "2024-09-06");
+    double maxNav = 0;
+    for (const NavRecord& r : daily)
+        if (r.day <= D(2024, 9, 6)) maxNav = std::max(maxNav, r.nav);
+    EXPECT_EQ(wk.fields[1], StrFormat("%0.4f", maxNav));
+    EXPECT_EQ(wk.fields[2], "0");
+    // Statistic 0 and the companion are the week's change.
+    CommandReply chg = SendPeriodRecords(ctx, f.code, T(2024, 9, 2), T(2024, 9, 30), 3, 0);
+    ASSERT_EQ(chg.fields.size(), 25u);
+    EXPECT_NEAR(Num(chg.fields[1]), Num(chg.fields[3]), 0.006);
+    CommandReply month = SendPeriodRecords(ctx, f.code, T(2024, 1, 1), T(2024, 9, 30), 4, 15);
+    ASSERT_EQ(month.fields.size(), 5u * 9);
+    EXPECT_EQ(month.fields[8 * 5], "2024-09-30");
+    EXPECT_EQ(month.fields[8 * 5 + 1], StrFormat("%0.4f", daily.back().nav));
+
+    // Turning points: alternate in direction, each move at least the band.
+    for (int kind : {10, 11}) {
+        CommandReply zz = SendPeriodRecords(ctx, f.code, T(2020, 1, 1), T(2024, 10, 9), kind, 0);
+        ASSERT_TRUE(zz.ok()) << zz.error;
+        ASSERT_GE(zz.fields.size(), 15u);
+        double band = kind == 10 ? 3.0 : 8.0;
+        for (size_t i = 10; i + 5 < zz.fields.size(); i += 5) {
+            double prevMove = Num(zz.fields[i - 5 + 3]), move = Num(zz.fields[i + 3]);
+            EXPECT_GE(std::fabs(move), band - 0.01) << zz.fields[i];
+            EXPECT_LT(prevMove * move, 0) << zz.fields[i];
+        }
+    }
+    EXPECT_EQ(SendPeriodRecords(ctx, f.code, T(2024, 1, 1), T(2024, 9, 30), 3, 18).error, "数据格式错误");
+    // In the evening: the whole day's estimates, 9:30-11:30 and 13:05-15:00.
+    CommandReply day = SendPeriodRecords(ctx, f.code, T(2024, 10, 9), T(2024, 10, 9), 31, 0);
+    ASSERT_EQ(day.fields.size(), 49u * 5);
+    EXPECT_EQ(day.fields[24 * 5], "2024-10-09 11:30:00");
+    EXPECT_EQ(day.fields[25 * 5], "2024-10-09 13:05:00");
+    EXPECT_EQ(day.fields[48 * 5], "2024-10-09 15:00:00");
+
+    CommandReply iv = SendIntervalFigures(ctx, f.code, T(2024, 9, 2), T(2024, 9, 30));
+    ASSERT_TRUE(iv.ok()) << iv.error;
+    ASSERT_EQ(iv.fields.size(), 2u);
+    double g0 = 0, g1 = 0;
+    for (const NavRecord& r : s_market->Published(f, kNow, D(2024, 8, 20), D(2024, 9, 30))) {
+        if (r.day <= D(2024, 9, 2)) g0 = r.growth;
+        g1 = r.growth;
+    }
+    EXPECT_EQ(iv.fields[0], StrFormat("%0.2f", (g1 / g0 - 1) * 100));
+    auto csi = s_market->IndexHistory(2, kNow, D(2024, 9, 2), D(2024, 9, 30));
+    EXPECT_EQ(iv.fields[1], StrFormat("%0.2f", (csi.back().value / csi.front().value - 1) * 100));
+}
+
+TEST_F(PlindoServe, TradeNavCutOffWeekendAndHoliday)
+{
+    CommandContext ctx = Login();
+    const SimFund& f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
+    auto navOn = [&](int day) { return StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav); };
+    struct Case { OleDate trade; const char* date; int day; };
+    const Case cases[] = {
+        {T(2024, 9, 27, 14, 59), "2024-09-27", D(2024, 9, 27)},
+        {T(2024, 9, 27, 15, 0), "2024-09-30", D(2024, 9, 30)},
+        {T(2024, 9, 29, 9, 0), "2024-09-30", D(2024, 9, 30)},
+        {T(2024, 9, 30, 15, 1), "2024-10-08", D(2024, 10, 8)},
+        {T(2024, 10, 9, 14, 0), "2024-10-09", D(2024, 10, 9)},
+    };
+    for (const Case& c : cases) {
+        CommandReply r = SendTradeValue(ctx, f.code, c.trade);
+        ASSERT_TRUE(r.ok()) << c.trade.Format(0) << r.error;
+        ASSERT_EQ(r.fields.size(), 2u);
+        EXPECT_EQ(r.fields[1], c.date);
+        EXPECT_EQ(r.fields[0], navOn(c.day));
+    }
+    CommandReply late = SendTradeValue(ctx, f.code, T(2024, 10, 9, 15, 0));
+    EXPECT_EQ(late.status, CommandStatus::Refused);
+    EXPECT_NE(late.error.find("2024-10-10的基金净值尚未公布"), std::string::npos) << late.error;
+    const SimFund& money = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
+    CommandReply m = SendTradeValue(ctx, money.code, T(2024, 9, 30, 16, 0));
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.msg, "1.0000|2024-10-08");
+    // Money-market income: the holding's income and the day it runs to.
+    CommandReply income = SendDividendQuery(ctx, money.code, T(2024, 9, 1), T(2024, 9, 30), 10000, 1);
+    ASSERT_EQ(income.fields.size(), 2u) << income.msg;
+    int last = 0;
+    EXPECT_EQ(income.fields[0], StrFormat("%0.2f", s_market->MoneyIncome(money, kNow, D(2024, 9, 1), D(2024, 9, 30),
+                                                                         10000, last)));
+    EXPECT_EQ(income.fields[1], "2024-09-30");
+}
+
+TEST_F(PlindoServe, FilesAndVersion)
+{
+    std::string text;
+    ASSERT_TRUE(HttpPostCommand(s_service->Base() + "plindo/client/ClientService.asmx/GetClientVersion", text, "", ""));
+    int ret = -1;
+    std::string msg;
+    ASSERT_TRUE(ParseCommandAnswer(text, ret, msg));
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(msg, "3.25");
+
+    std::string mdb;
+    ASSERT_GT(HttpGetLargeBuffer(s_service->Base() + "Update/Vextal.mdb", mdb, "", ""), 0);
+    std::string path = s_service->DataDir() + "/downloaded.mdb";
+    ASSERT_TRUE(SaveBufferToFile(path, mdb));
+    CAdoDatabase db;
+    db.SetLogin("", CAdoDatabase::kDefaultPassword);
+    db.SetDatabase(path, 1);
+    ASSERT_TRUE(db.Open()) << db.GetLastError();
+    std::string version;
+    ASSERT_TRUE(GetSystemInfo(db, "DBVersion", version));
+    EXPECT_EQ(version, kCurrentDBVersion);
+    EXPECT_TRUE(db.OpenRecordset("SELECT * FROM T_Trade_Info"));
+    db.Close();
+
+    std::string gif, key, page;
+    ASSERT_GT(HttpGetBuffer(s_service->Base() + "image/logoweb.gif", gif, "", ""), 0);
+    EXPECT_EQ(gif.substr(0, 6), "GIF89a");
+    EXPECT_EQ(gif.back(), ';');
+    for (const char* name : {"stylemain.css", "vextalnew.htm", "vextal.htm", "stockindex.htm"})
+        EXPECT_GT(HttpGetBuffer(s_service->Base() + name, page, "", ""), 0) << name;
+    EXPECT_NE(GbkToUtf8(page).find("沪深300"), std::string::npos);
+    ASSERT_GT(HttpGetBuffer(s_service->Base() + "fundkey.txt", key, "", ""), 0);
+    std::vector<std::string> lines;
+    SplitFields(GbkToUtf8(key), "\r\n", lines);
+    ASSERT_GT(lines.size(), 300u);
+    std::vector<std::string> parts;
+    SplitFields(lines[0], "\t", parts);
+    ASSERT_EQ(parts.size(), 2u);
+    ASSERT_NE(s_market->FindFund(parts[0]), nullptr);
+    EXPECT_EQ(parts[1], s_market->FindFund(parts[0])->name);
+    EXPECT_EQ(HttpGetBuffer(s_service->Base() + "Update/../plindo.db", page, "", ""), -1);
+}
+
+TEST_F(PlindoServe, BadRequestsAreAnsweredNotFatal)
+{
+    CommandContext ctx = Login();
+    int ret = 0;
+    std::string msg;
+    ParseCommandAnswer(Post(BuildCommand(9, 9, "", ctx.loginId)), ret, msg);
+    EXPECT_EQ(ret, -1);
+    EXPECT_EQ(GbkToUtf8(msg), "不支持的命令");
+    ParseCommandAnswer(Post(BuildCommand(2, 11, "000001|notadate|2024-01-01|0", ctx.loginId)), ret, msg);
+    EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
+    ParseCommandAnswer(Post("cmdtype=x&cmdid=1"), ret, msg);
+    EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
+    ParseCommandAnswer(Post(BuildCommand(2, 22, "000001", "")), ret, msg);
+    EXPECT_EQ(GbkToUtf8(msg), "请先登录");
+
+    // A thousand random and truncated bodies, then the service still answers.
+    std::mt19937 rng(5);
+    const std::vector<std::string> valid = {
+        BuildCommand(2, 11, "000001|2024-01-01|2024-10-01|0", ctx.loginId),
+        BuildCommand(2, 12, "000001|2020-01-01|2024-10-01|10|1", ctx.loginId),
+        BuildCommand(2, 5, "000001|000002|000003", ctx.loginId),
+        BuildCommand(3, 3, "a|b@c.d|n|" + UrlEncode(EncryptText("pw")), ""),
+        BuildCommand(2, 13, "000001|2000-01-01|2024-10-01|100.00|0", ctx.loginId),
+    };
+    int answered = 0;
+    for (int i = 0; i < 1000; ++i) {
+        std::string body;
+        if (i % 2 == 0) {
+            const std::string& v = valid[static_cast<size_t>(i / 2) % valid.size()];
+            body = v.substr(0, rng() % (v.size() + 1));
+            if (i % 4 == 0 && !body.empty()) body[rng() % body.size()] = static_cast<char>(rng());
+        } else {
+            body.resize(rng() % 400);
+            for (char& c : body) c = static_cast<char>(rng() % 3 == 0 ? "|&=%"[rng() % 4] : rng());
+        }
+        std::string answer;
+        if (HttpRequest(MakeCommandUrl(s_service->Base()), "POST", answer, body, "", 5) > 0) ++answered;
+    }
+    EXPECT_EQ(answered, 1000);
+    std::string big(kMaxRequestBytes + 1, 'a');
+    std::string answer;
+    EXPECT_EQ(HttpRequest(MakeCommandUrl(s_service->Base()), "POST", answer, big, "", 5), -1);
+    EXPECT_TRUE(s_service->IsRunning());
+    EXPECT_TRUE(SendLatestValue(ctx, Pick([](const SimFund&) { return true; }).code).ok());
+}
+
+TEST(PlindoServeProcess, TradingHoursEstimatesAndCleanStop)
+{
+    CServiceProcess service(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "400", "--now", "2024-10-09 10:32:00", "--client-version",
+                            "3.26", "--quiet"});
+    ASSERT_GT(service.Port(), 0);
+    CMarketSimulator market(MarketOptions{7, 400});
+    const SimFund* f = nullptr;
+    for (const SimFund& x : market.Funds())
+        if (x.investType == 1 && x.createDay < D(2015, 1, 1) && !x.withdrawDay) {
+            f = &x;
+            break;
+        }
+    ASSERT_NE(f, nullptr);
+    CommandContext anon = Ctx(MakeCommandUrl(service.Base()), "");
+    CommandReply login = SendLogin(anon, "demo", "demo123", "3.25");
+    ASSERT_TRUE(login.ok());
+    EXPECT_EQ(login.fields[7], "2024-10-08");  // today's NAV comes at 20:00
+    CommandContext ctx = Ctx(anon.commandUrl, login.serverId);
+
+    // Every five minutes from 9:30 to now.
+    CommandReply est = SendPeriodRecords(ctx, f->code, T(2024, 10, 9), T(2024, 10, 9), 31, 0);
+    ASSERT_TRUE(est.ok()) << est.error;
+    ASSERT_EQ(est.fields.size(), 13u * 5);
+    EXPECT_EQ(est.fields[0], "2024-10-09 09:30:00");
+    EXPECT_EQ(est.fields[12 * 5], "2024-10-09 10:30:00");
+    double nav = 0, pct = 0;
+    ASSERT_TRUE(market.EstimateAt(*f, T(2024, 10, 9, 10, 30), nav, pct));
+    EXPECT_EQ(est.fields[12 * 5 + 1], StrFormat("%0.4f", nav));
+    EXPECT_EQ(est.fields[12 * 5 + 3], StrFormat("%0.2f", pct));
+
+    CommandReply rt = SendRealtimeValue(ctx, f->code);
+    ASSERT_TRUE(rt.ok()) << rt.error;
+    EXPECT_EQ(rt.fields[4], "2024-10-09 10:32:00");
+    CommandReply early = SendTradeValue(ctx, f->code, T(2024, 10, 9, 10, 0));
+    EXPECT_EQ(early.status, CommandStatus::Refused);
+
+    std::string text;
+    ASSERT_TRUE(HttpPostCommand(service.Base() + "plindo/client/clientservice.asmx/GetClientVersion", text, "", ""));
+    int ret = -1;
+    std::string msg;
+    ASSERT_TRUE(ParseCommandAnswer(text, ret, msg));
+    EXPECT_EQ(msg, "3.26");
+
+    int status = service.Stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace vextal

@@ -1,0 +1,287 @@
+// The market simulator in-process: calendar, determinism, the trade NAV
+// cut-off, dividends in the accumulated NAV, holdings and money markets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "MarketSimulator.h"
+
+namespace vextal {
+namespace {
+
+int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
+OleDate T(int y, int m, int d, int h, int mi) { return OleDate::FromParts(y, m, d, h, mi, 0); }
+
+const CMarketSimulator& Market()
+{
+    static CMarketSimulator market(MarketOptions{7, 400});
+    return market;
+}
+
+// The first fund matching `pred`, created before 2015 and still listed.
+const SimFund* Pick(const std::function<bool(const SimFund&)>& pred)
+{
+    for (const SimFund& f : Market().Funds())
+        if (f.createDay < D(2015, 1, 1) && !f.withdrawDay && pred(f)) return &f;
+    return nullptr;
+}
+
+TEST(TradingCalendar, WeekendsAndHolidays)
+{
+    CTradingCalendar cal;
+    EXPECT_TRUE(cal.IsTradingDay(D(2024, 9, 30)));   // Monday
+    EXPECT_FALSE(cal.IsTradingDay(D(2024, 9, 28)));  // Saturday
+    for (int d = 1; d <= 7; ++d) EXPECT_FALSE(cal.IsTradingDay(D(2024, 10, d))) << d;  // National Day week
+    EXPECT_EQ(cal.NextTradingDay(D(2024, 9, 30)), D(2024, 10, 8));
+    EXPECT_EQ(cal.PrevTradingDay(D(2024, 10, 8)), D(2024, 9, 30));
+    EXPECT_FALSE(cal.IsTradingDay(D(2024, 1, 1)));
+    EXPECT_FALSE(cal.IsTradingDay(D(2024, 2, 12)));  // Spring Festival week (from 2024-02-09)
+    EXPECT_TRUE(cal.IsTradingDay(D(2024, 2, 19)));
+    EXPECT_FALSE(cal.IsTradingDay(D(2024, 5, 2)));  // Labour Day
+    EXPECT_EQ(cal.DayAt(cal.IndexOnOrBefore(D(2024, 10, 6))), D(2024, 9, 30));
+    EXPECT_EQ(cal.DayAt(cal.IndexOnOrAfter(D(2024, 10, 6))), D(2024, 10, 8));
+    // About 242 trading days a year.
+    int n = cal.IndexOnOrBefore(D(2023, 12, 31)) - cal.IndexOnOrBefore(D(2022, 12, 31));
+    EXPECT_GT(n, 235);
+    EXPECT_LT(n, 250);
+}
+
+TEST(MarketSimulator, SameSeedSameMarket)
+{
+    CMarketSimulator a(MarketOptions{7, 400}), b(MarketOptions{7, 400}), other(MarketOptions{8, 400});
+    ASSERT_EQ(a.Funds().size(), 400u);
+    const OleDate now = T(2024, 10, 9, 21, 0);
+    int differentNames = 0;
+    for (size_t i = 0; i < a.Funds().size(); i += 37) {
+        const SimFund& fa = a.Funds()[i];
+        const SimFund& fb = b.Funds()[i];
+        EXPECT_EQ(fa.code, fb.code);
+        EXPECT_EQ(fa.name, fb.name);
+        EXPECT_EQ(fa.createDay, fb.createDay);
+        auto ha = a.Published(fa, now, 0, DayNumber(now));
+        auto hb = b.Published(fb, now, 0, DayNumber(now));
+        ASSERT_EQ(ha.size(), hb.size());
+        for (size_t k = 0; k < ha.size(); ++k) {
+            ASSERT_EQ(ha[k].day, hb[k].day);
+            ASSERT_EQ(ha[k].nav, hb[k].nav);
+            ASSERT_EQ(ha[k].acc, hb[k].acc);
+        }
+        differentNames += fa.name != other.Funds()[i].name;
+    }
+    EXPECT_GT(differentNames, 3);
+    // A series computed to a later day starts with the shorter one.
+    const SimFund& f = a.Funds()[1];
+    auto early = CMarketSimulator(MarketOptions{7, 400}).Published(f, T(2020, 6, 1, 21, 0), 0, D(2020, 6, 1));
+    auto late = a.Published(f, now, 0, D(2020, 6, 1));
+    ASSERT_EQ(early.size(), late.size());
+    for (size_t k = 0; k < early.size(); ++k) EXPECT_EQ(early[k].nav, late[k].nav);
+}
+
+TEST(MarketSimulator, CatalogueCoversTheClassTable)
+{
+    CMarketSimulator big(MarketOptions{3, 2000});
+    int byClass[6] = {};
+    std::set<std::string> codes;
+    for (const SimFund& f : big.Funds()) {
+        ++byClass[CMarketSimulator::FundClass(f)];
+        EXPECT_EQ(f.code.size(), 6u);
+        EXPECT_TRUE(codes.insert(f.code).second) << f.code;
+        EXPECT_GE(f.bankId, 1);
+        EXPECT_LE(f.bankId, 13);
+        EXPECT_GE(DateOfDay(f.createDay).Year(), 1998);
+        EXPECT_LE(DateOfDay(f.createDay).Year(), 2026);
+        EXPECT_TRUE(big.Calendar().IsTradingDay(f.createDay));
+    }
+    for (int c = 1; c <= 5; ++c) EXPECT_GT(byClass[c], 40) << c;
+    EXPECT_EQ(big.Companies().size(), 60u);
+    // Versions move with the catalogue.
+    EXPECT_LT(big.FundListVersion(T(2010, 1, 1, 12, 0)), big.FundListVersion(T(2024, 1, 1, 12, 0)));
+}
+
+TEST(MarketSimulator, TradeNavCutOffAtThreeOClock)
+{
+    const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
+    ASSERT_NE(f, nullptr);
+    const OleDate now = T(2024, 10, 9, 21, 0);
+    auto navOn = [&](int day) {
+        auto recs = Market().Published(*f, now, day, day);
+        return recs.empty() ? -1.0 : std::round(recs[0].nav * 10000) / 10000;
+    };
+    struct Case { OleDate trade; int expect; };
+    const Case cases[] = {
+        {T(2024, 9, 27, 14, 59), D(2024, 9, 27)},  // Friday before 15:00
+        {T(2024, 9, 27, 15, 0), D(2024, 9, 30)},   // Friday at 15:00: across the weekend
+        {T(2024, 9, 28, 10, 0), D(2024, 9, 30)},   // Saturday
+        {T(2024, 9, 30, 14, 30), D(2024, 9, 30)},
+        {T(2024, 9, 30, 15, 30), D(2024, 10, 8)},  // across the National Day week
+        {T(2024, 10, 3, 11, 0), D(2024, 10, 8)},   // inside the holiday
+    };
+    for (const Case& c : cases) {
+        double nav = 0;
+        int day = 0;
+        std::string refusal;
+        ASSERT_TRUE(Market().TradeNav(*f, c.trade, now, nav, day, refusal)) << c.trade.Format(0) << refusal;
+        EXPECT_EQ(day, c.expect) << c.trade.Format(0);
+        EXPECT_DOUBLE_EQ(nav, navOn(c.expect)) << c.trade.Format(0);
+    }
+    // Today's NAV is only there from 20:00.
+    double nav = 0;
+    int day = 0;
+    std::string refusal;
+    EXPECT_FALSE(Market().TradeNav(*f, T(2024, 10, 9, 10, 0), T(2024, 10, 9, 19, 59), nav, day, refusal));
+    EXPECT_NE(refusal.find("尚未公布"), std::string::npos);
+    EXPECT_TRUE(Market().TradeNav(*f, T(2024, 10, 9, 10, 0), T(2024, 10, 9, 20, 0), nav, day, refusal));
+    EXPECT_FALSE(Market().TradeNav(*f, T(2024, 10, 9, 15, 0), T(2024, 10, 9, 23, 0), nav, day, refusal));
+}
+
+TEST(MarketSimulator, AccumulatedNavGrowsByTheDividends)
+{
+    const OleDate now = T(2024, 10, 9, 21, 0);
+    int checked = 0;
+    for (const SimFund& f : Market().Funds()) {
+        if (f.IsMoneyMarket() || f.fundType == 2) continue;
+        auto divs = Market().Dividends(f, now, 0, DayNumber(now));
+        if (divs.empty() || !Market().Splits(f, now).empty()) continue;
+        auto recs = Market().Published(f, now, 0, DayNumber(now));
+        double paid = 0;
+        for (const SimDividend& d : divs) {
+            paid += d.perUnit;
+            auto it = std::find_if(recs.begin(), recs.end(), [&](const NavRecord& r) { return r.day == d.exDay; });
+            ASSERT_NE(it, recs.end());
+            ASSERT_NE(it, recs.begin());
+            double before = std::prev(it)->acc - std::prev(it)->nav;
+            EXPECT_NEAR(it->acc - it->nav - before, d.perUnit, 1e-4) << f.code;
+            EXPECT_LT(d.recordDay, d.payDay);
+        }
+        EXPECT_NEAR(recs.back().acc - recs.back().nav, paid, 1e-4) << f.code;
+        ++checked;
+    }
+    EXPECT_GT(checked, 5);
+}
+
+TEST(MarketSimulator, FundReturnFollowsItsHoldings)
+{
+    const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1; });
+    ASSERT_NE(f, nullptr);
+    const auto& cal = Market().Calendar();
+    double sumDiff = 0, sumAbs = 0;
+    int n = 0;
+    for (int i = cal.IndexOnOrBefore(D(2024, 3, 1)); i < cal.IndexOnOrBefore(D(2024, 6, 28)); ++i) {
+        int day = cal.DayAt(i);
+        auto holdings = Market().Holdings(*f, day);
+        ASSERT_EQ(holdings.size(), 10u);
+        double w = 0, r = 0;
+        for (const Holding& h : holdings) {
+            w += h.weight;
+            r += h.weight * Market().StockReturn(h.stock, i);
+        }
+        EXPECT_GE(w, 0.79);
+        EXPECT_LE(w, 0.94);
+        auto rec = Market().Published(*f, T(2024, 10, 9, 21, 0), day, day);
+        ASSERT_EQ(rec.size(), 1u);
+        double fund = rec[0].pct / 100.0;
+        EXPECT_NEAR(fund, r, 0.004) << DateOfDay(day).Format(3);
+        sumDiff += std::fabs(fund - r);
+        sumAbs += std::fabs(fund);
+        ++n;
+    }
+    // The tracking error is small against the daily moves themselves.
+    EXPECT_LT(sumDiff / n, 0.25 * sumAbs / n);
+    // The holdings change with the quarter, not within it.
+    EXPECT_EQ(Market().Holdings(*f, D(2024, 4, 1))[0].stock, Market().Holdings(*f, D(2024, 6, 28))[0].stock);
+}
+
+TEST(MarketSimulator, MoneyMarketIncomeAndYield)
+{
+    const SimFund* f = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
+    ASSERT_NE(f, nullptr);
+    const OleDate now = T(2024, 10, 9, 21, 0);
+    auto recs = Market().Published(*f, now, D(2024, 1, 1), D(2024, 10, 9));
+    ASSERT_GT(recs.size(), 150u);
+    double sum = 0;
+    for (size_t k = 1; k < recs.size(); ++k) {
+        const NavRecord& r = recs[k];
+        int days = r.day - recs[k - 1].day;
+        // Income per 10,000 units of the days since the last NAV at 0.4-5 % a year.
+        EXPECT_GT(r.nav, days * 10000 * 0.004 / 365 - 1e-9);
+        EXPECT_LT(r.nav, days * 10000 * 0.05 / 365);
+        EXPECT_GT(r.pct, 0.3);
+        EXPECT_LT(r.pct, 5.0);
+        EXPECT_EQ(r.acc, 1.0);
+        sum += r.nav;
+    }
+    int last = 0;
+    double income = Market().MoneyIncome(*f, now, recs[0].day, D(2024, 10, 9), 20000, last);
+    EXPECT_NEAR(income, sum * 2, 1e-3);
+    EXPECT_EQ(last, recs.back().day);
+    double nav = 0;
+    int day = 0;
+    std::string refusal;
+    ASSERT_TRUE(Market().TradeNav(*f, T(2024, 9, 27, 16, 0), now, nav, day, refusal));
+    EXPECT_EQ(nav, 1.0);
+    EXPECT_EQ(day, D(2024, 9, 30));
+}
+
+TEST(MarketSimulator, ClosedEndFundsPublishOnFridaysAndLatestStatistics)
+{
+    const SimFund* closed = Pick([](const SimFund& x) { return x.fundType == 2; });
+    ASSERT_NE(closed, nullptr);
+    const OleDate now = T(2024, 10, 9, 21, 0);
+    auto recs = Market().Published(*closed, now, D(2024, 1, 1), D(2024, 10, 9));
+    ASSERT_GT(recs.size(), 30u);
+    for (size_t k = 0; k < recs.size(); ++k) {
+        EXPECT_EQ(DateOfDay(recs[k].day).DayOfWeek(), 5);
+        if (k) {
+            EXPECT_EQ(recs[k].day - recs[k - 1].day, 7);
+        }
+    }
+    EXPECT_EQ(recs.back().day, D(2024, 10, 4));  // a Friday inside the holiday still publishes
+    LatestValue friday;
+    ASSERT_TRUE(Market().Latest(*closed, T(2024, 10, 4, 19, 0), friday));
+    EXPECT_EQ(friday.rec.day, D(2024, 9, 27));
+    ASSERT_TRUE(Market().Latest(*closed, T(2024, 10, 5, 10, 0), friday));
+    EXPECT_EQ(friday.rec.day, D(2024, 10, 4));
+
+    const SimFund* f = Pick([](const SimFund& x) { return x.investType == 2 && x.fundType == 1; });
+    ASSERT_NE(f, nullptr);
+    LatestValue v;
+    ASSERT_TRUE(Market().Latest(*f, now, v));
+    EXPECT_EQ(v.rec.day, D(2024, 10, 9));
+    auto all = Market().Published(*f, now, 0, D(2024, 10, 9));
+    auto growthOn = [&](int day) {
+        double g = 1;
+        for (const NavRecord& r : all)
+            if (r.day <= day) g = r.growth;
+        return g;
+    };
+    EXPECT_NEAR(v.week, (v.rec.growth / growthOn(D(2024, 10, 2)) - 1) * 100, 1e-9);
+    EXPECT_NEAR(v.oneYear, (v.rec.growth / growthOn(D(2023, 10, 9)) - 1) * 100, 1e-9);
+    EXPECT_NEAR(v.thisYear, (v.rec.growth / growthOn(D(2023, 12, 31)) - 1) * 100, 1e-9);
+    EXPECT_LE(v.sum22, 22);
+    EXPECT_LE(v.sum22, v.sum44);
+}
+
+TEST(MarketSimulator, IntradayPathEndsAtTheClose)
+{
+    const auto& cal = Market().Calendar();
+    int i = cal.IndexOnOrBefore(D(2024, 10, 9));
+    for (int s : {0, 700, 1499}) {
+        double prevClose = Market().StockClose(s, i - 1), close = Market().StockClose(s, i);
+        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 9, 0)), prevClose, 1e-9);
+        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 15, 0)), close, 1e-9);
+        double noon = Market().StockPriceAt(s, T(2024, 10, 9, 11, 30));
+        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 12, 40)), noon, 1e-12);  // lunch break
+        EXPECT_GT(noon, prevClose * 0.85);
+        EXPECT_LT(noon, prevClose * 1.15);
+    }
+    const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1; });
+    double nav = 0, pct = 0;
+    ASSERT_TRUE(Market().EstimateAt(*f, T(2024, 10, 9, 15, 0), nav, pct));
+    auto rec = Market().Published(*f, T(2024, 10, 9, 21, 0), D(2024, 10, 9), D(2024, 10, 9));
+    ASSERT_EQ(rec.size(), 1u);
+    EXPECT_NEAR(pct, rec[0].pct, 0.4);  // the close estimate misses only the tracking error
+    EXPECT_FALSE(Market().EstimateAt(*f, T(2024, 10, 5, 10, 0), nav, pct));  // holiday
+}
+
+}  // namespace
+}  // namespace vextal
