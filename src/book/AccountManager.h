@@ -104,7 +104,7 @@ private:
     bool BookSplit(TradeInfo& trade);
     bool AddSubscriptionInterest(TradeInfo& trade);
     bool ApplyExistingHoldingDividends(const TradeInfo& trade);
-    bool ApplyNewShareDividends(const TradeInfo& trade);
+    bool ApplyNewShareDividends(const TradeInfo& trade, bool oldSharesCovered);
     bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, float shares, bool newSharesOnly,
                          bool moneyMarket, float& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
@@ -121,6 +121,7 @@ private:
     std::vector<UserBonusInfo> m_userBonus;
     mutable std::string m_lastError;
     int m_fundBonusApplied = 0;
+    OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
     std::function<void(int)> m_afterDividendsAll;
     std::function<void(const char*)> m_pausePoint;
 };

@@ -117,6 +117,7 @@ bool CAccountManager::IsRangeOverlapping(const UserBonusInfo& record) const
 
 bool CAccountManager::ApplyDividends(TradeInfo holding, bool newSharesOnly, bool moneyMarket)
 {
+    m_lastDividendBooked = OleDate();
     const HoldingKey key = HoldingKey::Of(holding);
     if (!newSharesOnly) {
         RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount,LastBonus,LastTrade FROM T_Fund_Trade WHERE" + key.Where());
@@ -152,7 +153,10 @@ bool CAccountManager::ApplyDividends(TradeInfo holding, bool newSharesOnly, bool
         int mode = holding.BonusType;
         if (mode == kBonusMixed && !FindBonusType(ranges, key, item.BookDate, mode)) mode = kBonusCash;
         float added = 0;
-        if (BookOneDividend(holding, item, mode, shares, newSharesOnly, moneyMarket, added)) shares += added;
+        if (BookOneDividend(holding, item, mode, shares, newSharesOnly, moneyMarket, added)) {
+            shares += added;
+            if (item.BookDate > m_lastDividendBooked) m_lastDividendBooked = item.BookDate;
+        }
     }
     return true;
 }

@@ -284,19 +284,26 @@ bool CAccountManager::BookSplit(TradeInfo& t)
 bool CAccountManager::ApplyExistingHoldingDividends(const TradeInfo& t)
 {
     TradeInfo holding = t;
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT BonusType FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF()) return true;  // a new holding has nothing due yet
     // Trades whose dialogs choose no dividend mode keep the holding's own.
-    if (!TradeCarriesBonusType(t.TradeType)) {
-        RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT BonusType FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
-        if (!rs || rs->IsEOF()) return true;
-        m_db.GetFieldValue(rs, "BonusType", holding.BonusType);
-    }
+    if (!TradeCarriesBonusType(t.TradeType)) m_db.GetFieldValue(rs, "BonusType", holding.BonusType);
     return ApplyDividends(holding, false, IsMoneyMarket(t.FundID));
 }
 
-bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t)
+bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t, bool oldSharesCovered)
 {
     TradeInfo shares = t;  // count and time of the shares just booked
-    return ApplyDividends(shares, true, IsMoneyMarket(t.FundID));
+    if (!ApplyDividends(shares, true, IsMoneyMarket(t.FundID))) return false;
+    // Old and new shares have now received everything up to the last
+    // dividend booked: LastBonus moves there, or the next automatic run
+    // would pay the new shares' dividends a second time.
+    if (oldSharesCovered && m_lastDividendBooked.dt != 0)
+        return Exec("UPDATE T_Fund_Trade SET LastBonus=" + Date(m_db, m_lastDividendBooked) + " WHERE" +
+                    HoldingKey::Of(t).Where() + "AND (LastBonus IS NULL OR LastBonus<" +
+                    Date(m_db, m_lastDividendBooked) + ")");
+    return true;
 }
 
 int CAccountManager::BookTrade(TradeInfo& trade)
@@ -332,14 +339,15 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     if (type == kTradePlan) return Fail("未知的记帐类型"), -1;
 
     // Dividends the holding earned before this trade are their own step.
-    if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) ApplyExistingHoldingDividends(trade);
+    bool covered = true;  // the holding that receives shares had its due dividends applied
+    if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) covered = ApplyExistingHoldingDividends(trade);
     if (type == kTradeConvert) {
         ApplyExistingHoldingDividends(trade);
         TradeInfo target = trade;
         target.FundID = trade.TargetFundID;
         target.BuyType = trade.TargetBuyType;
         target.BonusType = trade.TargetBonusType;
-        ApplyExistingHoldingDividends(target);
+        covered = ApplyExistingHoldingDividends(target);
     }
 
     const OleDate placed = trade.TradeTime;
@@ -392,8 +400,8 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
     // Dividends that fell after the trade, on the shares it brought.
     if (trade.NoAutoBonus != 1 || type == kTradeQuick) {
-        if (IsPurchaseType(type) || type == kTradeQuick) ApplyNewShareDividends(trade);
-        if (type == kTradeConvert) ApplyNewShareDividends(incoming);
+        if (IsPurchaseType(type) || type == kTradeQuick) ApplyNewShareDividends(trade, covered);
+        if (type == kTradeConvert) ApplyNewShareDividends(incoming, covered);
     }
     LoadHoldings(trade.AccountID);
     RefreshAccount(trade.AccountID);

@@ -1,0 +1,221 @@
+// Bookings against the real plindo-serve: the confirming NAV on both sides
+// of 15:00, and the dividends that fell after a purchase, in cash and
+// reinvested, with the LastBonus rule.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "MarketSimulator.h"
+#include "ServiceProcess.h"
+#include "book/AccountManager.h"
+#include "book/BookServiceClient.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "db/Schema.h"
+#include "market/FundCatalogue.h"
+#include "net/HttpTransport.h"
+
+namespace vextal {
+namespace {
+
+int Day(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
+OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
+
+// Wednesday evening after the National Day week: that day's NAVs are out.
+const OleDate kNow = At(2024, 10, 9, 21, 0);
+
+struct CatalogueDirectory : IFundDirectory {
+    const CFundCatalogue& catalogue;
+    explicit CatalogueDirectory(const CFundCatalogue& c) : catalogue(c) {}
+    bool IsMoneyMarketFund(const std::string& id) const override { return catalogue.IsMoneyMarketFund(id); }
+    bool GetEstablishDate(const std::string& id, OleDate& d) const override
+    {
+        const CFundInfo* f = catalogue.FindFund(id);
+        if (!f) return false;
+        d = f->CreateDate;
+        return true;
+    }
+    bool GetLatestNav(const std::string&, LatestNav&) const override { return false; }
+};
+
+class ServiceBooking : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        HttpConfig config = GetHttpConfig();
+        config.noProxy = "*";
+        SetHttpConfig(config);
+        s_service = new CServiceProcess(PLINDO_SERVE_PATH,
+                                        {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
+        s_market = new CMarketSimulator(MarketOptions{11, 300});
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        delete s_market;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        Clock::Fix(kNow);
+        char tmpl[] = "/tmp/vextal-svcbook-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        std::string error;
+        ASSERT_TRUE(CreateDatabaseFile(dir_ + "/Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+        db_.SetDatabase(dir_ + "/Vextal.mdb", 0);
+        ASSERT_TRUE(db_.Open());
+
+        CommandContext anonymous;
+        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
+        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+        ASSERT_TRUE(login.ok()) << login.error;
+        ctx_ = anonymous;
+        ctx_.loginId = login.serverId;
+        catalogue_ = std::make_unique<CFundCatalogue>(db_);
+        catalogue_->SetSession(ctx_, false);
+        ASSERT_TRUE(catalogue_->DownloadFundCompanies()) << catalogue_->GetLastError();
+        ASSERT_TRUE(catalogue_->DownloadFundInfos()) << catalogue_->GetLastError();
+        directory_ = std::make_unique<CatalogueDirectory>(*catalogue_);
+        services_ = std::make_unique<CBookServiceClient>([this] { return ctx_; });
+        manager_.Init(db_, 1, false, services_.get(), directory_.get());
+        ASSERT_TRUE(manager_.LoadAccounts(1));
+        AccountInfo a;
+        a.AccountName = "测试帐户";
+        a.CreateDate = kNow;
+        ASSERT_TRUE(manager_.CreateAccount(a));
+        account_ = a.AccountID;
+    }
+    void TearDown() override
+    {
+        Clock::Release();
+        db_.Close();
+        std::filesystem::remove_all(dir_);
+    }
+
+    // A listed equity fund with at least two dividends between the two days and no split.
+    static const SimFund& FundWithDividends(int from, int to)
+    {
+        for (const SimFund& f : s_market->Funds())
+            if (f.HoldsStocks() && !f.withdrawDay && f.createDay < from && s_market->Splits(f, kNow).empty() &&
+                s_market->Dividends(f, kNow, from, to).size() >= 2)
+                return f;
+        throw std::runtime_error("no fund with dividends");
+    }
+    // The NAV as the wire carries it (four decimals).
+    static float NavOn(const SimFund& f, int day)
+    {
+        return static_cast<float>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
+    }
+
+    TradeInfo Purchase(const std::string& fund, float money, const OleDate& when, int bonusType)
+    {
+        TradeInfo t;
+        t.AccountID = account_;
+        t.FundID = fund;
+        t.TradeType = kTradeBuy;
+        t.TradeMoney = money;
+        t.TradeFee = 1.5f;
+        t.BonusType = bonusType;
+        t.TradeTime = when;
+        return t;
+    }
+
+    static CServiceProcess* s_service;
+    static CMarketSimulator* s_market;
+    std::string dir_;
+    CAdoDatabase db_;
+    CommandContext ctx_;
+    std::unique_ptr<CFundCatalogue> catalogue_;
+    std::unique_ptr<CatalogueDirectory> directory_;
+    std::unique_ptr<CBookServiceClient> services_;
+    CAccountManager manager_;
+    int account_ = 0;
+};
+CServiceProcess* ServiceBooking::s_service = nullptr;
+CMarketSimulator* ServiceBooking::s_market = nullptr;
+
+TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
+{
+    const SimFund& f = FundWithDividends(Day(2023, 1, 1), Day(2024, 10, 9));
+    for (auto [hour, minute, dealDay] : {std::tuple{14, 59, Day(2024, 9, 27)}, std::tuple{15, 0, Day(2024, 9, 30)}}) {
+        TradeInfo t = Purchase(f.code, 1000, At(2024, 9, 27, hour, minute), kBonusCash);
+        t.NoAutoBonus = 1;
+        ASSERT_EQ(manager_.BookTrade(t), 0) << manager_.GetLastErrorText();
+        EXPECT_EQ(t.DealTime.Format(1), DateOfDay(dealDay).Format(1));
+        const float nav = NavOn(f, dealDay);
+        EXPECT_EQ(StrFormat("%0.4f", t.TradeValue), StrFormat("%0.4f", nav));
+        // 1000 yuan at 1.5 % outer deduction at that NAV.
+        EXPECT_EQ(StrFormat("%0.2f", t.TradeCount),
+                  StrFormat("%0.2f", Round2(1000 * 100 / 101.5f / nav)));
+    }
+    // A trade whose NAV is not published yet is refused with the service's text and leaves nothing.
+    TradeInfo late = Purchase(f.code, 1000, At(2024, 10, 9, 15, 30), kBonusCash);
+    EXPECT_EQ(manager_.BookTrade(late), -1);
+    EXPECT_NE(manager_.GetLastErrorText().find("尚未公布"), std::string::npos) << manager_.GetLastErrorText();
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeState=0"), 0);
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info"), 2);
+
+    manager_.SetOffline(true);
+    EXPECT_EQ(manager_.BookTrade(late), -1);
+    EXPECT_EQ(manager_.GetLastErrorText(), "此功能在脱机模式下不可用");
+}
+
+TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
+{
+    const int from = Day(2023, 1, 1), to = Day(2024, 10, 9);
+    const SimFund& f = FundWithDividends(from, to);
+    std::vector<SimDividend> due = s_market->Dividends(f, kNow, from, to);
+    // Buy on a trading day just after `from`, in cash mode, letting the booking apply the dividends.
+    TradeInfo cash = Purchase(f.code, 10000, DateOfDay(from).AddDays(5).AddSeconds(10 * 3600), kBonusCash);
+    ASSERT_EQ(manager_.BookTrade(cash), 0) << manager_.GetLastErrorText();
+    std::vector<SimDividend> after;
+    for (const SimDividend& d : due)
+        if (DateOfDay(d.exDay) > cash.TradeTime) after.push_back(d);
+    ASSERT_GE(after.size(), 1u);
+    ASSERT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), static_cast<int>(after.size()));
+    double expected = 0;
+    for (const SimDividend& d : after) expected += Round2(cash.TradeCount * static_cast<float>(d.perUnit));
+    float cashBonus = 0;
+    db_.QueryFloat("SELECT CashBonus FROM T_Fund_Trade WHERE BuyType=0", cashBonus);
+    EXPECT_NEAR(cashBonus, expected, 0.011);
+    // A new holding is covered up to its last dividend: LastBonus moves there.
+    OleDate lastBonus;
+    db_.QueryDate("SELECT LastBonus FROM T_Fund_Trade WHERE BuyType=0", lastBonus);
+    EXPECT_EQ(lastBonus.Format(1), DateOfDay(after.back().exDay).Format(1));
+
+    // Back-end, reinvested: each dividend buys shares at the NAV of its ex-day.
+    TradeInfo reinvest = Purchase(f.code, 10000, cash.TradeTime, kBonusReinvest);
+    reinvest.BuyType = kBackEnd;
+    ASSERT_EQ(manager_.BookTrade(reinvest), 0) << manager_.GetLastErrorText();
+    float shares = reinvest.TradeCount;
+    RecordsetPtr rs = db_.OpenRecordsetEx("SELECT * FROM T_Trade_Info WHERE TradeType=6 ORDER BY TradeTime");
+    ASSERT_TRUE(rs);
+    ASSERT_EQ(rs->RowCount(), after.size());
+    for (const SimDividend& d : after) {
+        float money = 0, count = 0;
+        db_.GetFieldValue(rs, "TradeMoney", money);
+        db_.GetFieldValue(rs, "TradeCount", count);
+        EXPECT_EQ(StrFormat("%0.2f", money), StrFormat("%0.2f", Round2(shares * static_cast<float>(d.perUnit))));
+        EXPECT_EQ(StrFormat("%0.2f", count),
+                  StrFormat("%0.2f", Round2(money / NavOn(f, d.exDay))));
+        shares += count;
+        rs->MoveNext();
+    }
+    float held = 0;
+    db_.QueryFloat("SELECT TotalCount FROM T_Fund_Trade WHERE BuyType=1", held);
+    EXPECT_FLOAT_EQ(held, shares);
+
+    // The first account load of a run applies what is still due from LastBonus on:
+    // nothing is booked twice, and LastBonus moves to the last dividend.
+    CAccountManager again;
+    again.Init(db_, 1, false, services_.get(), directory_.get());
+    ASSERT_TRUE(again.LoadAccounts(1));
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), static_cast<int>(after.size()));
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=6"), static_cast<int>(after.size()));
+    db_.QueryDate("SELECT LastBonus FROM T_Fund_Trade WHERE BuyType=0", lastBonus);
+    EXPECT_EQ(lastBonus.Format(1), DateOfDay(after.back().exDay).Format(1));
+}
+
+}  // namespace
+}  // namespace vextal
