@@ -402,6 +402,16 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
 
     std::string version;
     if (!GetSystemInfo(m_db, "NewFundValueNO", version)) version.clear();
+    // The version is the open-end class's: a class this program never held
+    // values of asks for all of it, or it would only hear of funds that
+    // changed after the open-end download.
+    bool holdsClass = false;
+    for (const auto& [id, v] : m_values)
+        if (m_catalogue.GetFundClass(id) == fundClass) {
+            holdsClass = true;
+            break;
+        }
+    if (!holdsClass) version.clear();
     CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
     // Only the whole open-end class moves the version on, together with the
     // values it came with.

@@ -1,6 +1,8 @@
 #include "ui/ListView.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <algorithm>
 
 #include "app/Settings.h"
 
@@ -90,22 +92,33 @@ CListView::CListView(QWidget* parent) : QTableView(parent), m_model(new CListMod
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CListView::OnHeaderClicked);
 }
 
+// Catalogue widths were chosen for a small dialog font; with a wider font
+// they grow in proportion, so a date or a NAV is not cut off.
+static double WidthScale(const QFont& font)
+{
+    double w = QFontMetrics(font).horizontalAdvance(QStringLiteral("2026-12-04"));
+    return std::clamp(w / 56.0, 1.0, 2.0);
+}
+
 void CListView::BuildColumns(const ConfigurableList& list, bool loadWidths, int listItemSize,
                              const std::string& iniPath)
 {
     std::string visible = ReadVisibleColumns(list.key, list.defaultColumns, iniPath);
     std::vector<ColumnSpec> specs = VisibleColumnSpecs(list.catalogueId, visible);
     m_model->SetColumns(list.catalogueId, specs);
-    for (size_t i = 0; i < specs.size(); ++i) setColumnWidth(static_cast<int>(i), specs[i].width);
-    if (loadWidths) LoadColumnWidths(list.listName, iniPath);
     ApplyListStyle(listItemSize);
+    const double scale = WidthScale(font());
+    for (size_t i = 0; i < specs.size(); ++i) setColumnWidth(static_cast<int>(i), static_cast<int>(specs[i].width * scale));
+    if (loadWidths) LoadColumnWidths(list.listName, iniPath);
 }
 
 void CListView::BuildFixedColumns(const std::vector<ColumnSpec>& columns, int listItemSize)
 {
     m_model->SetColumns(0, columns);
-    for (size_t i = 0; i < columns.size(); ++i) setColumnWidth(static_cast<int>(i), columns[i].width);
     ApplyListStyle(listItemSize);
+    const double scale = WidthScale(font());
+    for (size_t i = 0; i < columns.size(); ++i)
+        setColumnWidth(static_cast<int>(i), static_cast<int>(columns[i].width * scale));
 }
 
 void CListView::LoadColumnWidths(const std::string& listName, const std::string& iniPath)
