@@ -31,6 +31,12 @@ inline void Report(const char* name, double value, const char* unit, double limi
     std::fflush(stdout);
 }
 
+inline void ReportTarget(const char* name, double value, const char* unit, double target)
+{
+    std::printf("BENCH %s: %.2f %s, target <= %g\n", name, value, unit, target);
+    std::fflush(stdout);
+}
+
 inline void Report(const char* name, double value, const char* unit)
 {
     std::printf("BENCH %s: %.2f %s\n", name, value, unit);

@@ -38,6 +38,23 @@ CVextalApp::~CVextalApp() { Shutdown(); }
 
 int CVextalApp::Run()
 {
+    if (!Start()) {
+        Shutdown();
+        return 1;
+    }
+    if (!m_options.screenshotDir.isEmpty()) {
+        bool ok = SaveScreenshots(*m_frame, m_options.screenshotDir);
+        Shutdown();
+        return ok ? 0 : 1;
+    }
+    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
+    int code = QApplication::exec();
+    Shutdown();
+    return code;
+}
+
+bool CVextalApp::Start()
+{
     CStartupCallbacks cb;
     cb.documentCreated = [this](CVextalDoc& doc) {
         m_doc = &doc;
@@ -58,19 +75,7 @@ int CVextalApp::Run()
     m_sequence = std::make_unique<CStartupSequence>(m_prompt, cb);
     CStartupOptions start;
     start.args = m_options.args;
-    if (m_sequence->Start(start) != StartupResult::Running) {
-        Shutdown();
-        return 1;
-    }
-    if (!m_options.screenshotDir.isEmpty()) {
-        bool ok = SaveScreenshots(*m_frame, m_options.screenshotDir);
-        Shutdown();
-        return ok ? 0 : 1;
-    }
-    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
-    int code = QApplication::exec();
-    Shutdown();
-    return code;
+    return m_sequence->Start(start) == StartupResult::Running;
 }
 
 void CVextalApp::ShowMainFrame(CVextalDoc& doc)
@@ -100,19 +105,22 @@ bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
 {
     CLoginDialog dialog(doc, m_prompt, m_frame.get());
     if (!dialog.Prepare()) return false;
-    if (m_options.screenshotDir.isEmpty()) return dialog.exec() == QDialog::Accepted;
+    if (!m_options.autoLogin) return dialog.exec() == QDialog::Accepted;
 
-    // Screenshot mode: the dialog as the user sees it, then a login with the given credentials.
+    // Without a user at the keyboard: the given credentials, and in
+    // screenshot mode a picture of the dialog as the user would see it.
     CLoginForm form = dialog.Form();
     form.name = m_options.user;
     form.password = m_options.password;
     form.offline = m_options.offline;
     dialog.SetForm(form);
-    dialog.resize(520, 420);
-    dialog.show();
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
-    QDir().mkpath(m_options.screenshotDir);
-    dialog.grab().save(QDir(m_options.screenshotDir).filePath("login.png"));
+    if (!m_options.screenshotDir.isEmpty()) {
+        dialog.resize(520, 420);
+        dialog.show();
+        for (int i = 0; i < 10; ++i) QApplication::processEvents();
+        QDir().mkpath(m_options.screenshotDir);
+        dialog.grab().save(QDir(m_options.screenshotDir).filePath("login.png"));
+    }
     bool ok = dialog.Logic().OnLogin(form);
     dialog.hide();
     return ok;

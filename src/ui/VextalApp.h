@@ -20,9 +20,10 @@ class CVextalDoc;
 struct AppOptions {
     std::vector<std::string> args;  // without the program path
     QString screenshotDir;          // non-empty: picture every page and exit
-    std::string user;               // screenshot mode logs in with these
+    std::string user;               // with autoLogin (and screenshots): logs in with these
     std::string password;
     bool offline = false;
+    bool autoLogin = false;         // no login dialog (benchmarks, screenshots)
 };
 
 class CVextalApp {
@@ -31,6 +32,9 @@ public:
     ~CVextalApp();
     // The program's exit code: 0 after a normal run, 1 when start-up ended it.
     int Run();
+    // Start-up up to the logged-in main window, without the event loop.
+    bool Start();
+    void Shutdown();
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
@@ -39,7 +43,6 @@ private:
     bool RunLoginDialog(CVextalDoc& doc);
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
-    void Shutdown();
 
     AppOptions m_options;
     CMessagePrompt m_prompt;

@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     options.user = parser.value(user).toStdString();
     options.password = parser.value(password).toStdString();
     options.offline = parser.isSet(offline);
+    options.autoLogin = !options.screenshotDir.isEmpty();
     vextal::CVextalApp vextal(options);
     return vextal.Run();
 }

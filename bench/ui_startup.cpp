@@ -1,0 +1,74 @@
+// From program start to the logged-in main window with a large catalogue
+// already stored locally, and from there to the open-end latest-value page
+// with about 10,000 rows, against the real plindo-serve.
+#include <QApplication>
+#include <chrono>
+#include <fstream>
+
+#include "BenchUtil.h"
+#include "ServiceProcess.h"
+#include "common/Clock.h"
+#include "net/HttpTransport.h"
+#include "ui/CommandTable.h"
+#include "ui/FundValueNewView.h"
+#include "ui/MainFrame.h"
+#include "ui/VextalApp.h"
+
+using namespace vextal;
+
+namespace {
+double Ms(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("VEXTAL_NO_WEBENGINE", "1");
+    QApplication qapp(argc, argv);
+    HttpConfig config = GetHttpConfig();
+    config.noProxy = "*";
+    SetHttpConfig(config);
+    // The largest market the service makes; its open-end class is some 9,000 funds.
+    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "20000", "--now", "2026-12-04 21:00:00", "--quiet"});
+    if (service.Port() <= 0) {
+        std::fprintf(stderr, "ui_startup: plindo-serve did not start\n");
+        return 1;
+    }
+    Clock::Fix(OleDate::FromParts(2026, 12, 4, 21, 0, 0));
+    bench::ScratchDir home;
+    {
+        std::ofstream ini(home.File("Vextal.ini"));
+        ini << "[Login]\nServerURL=" << service.Base() << "\nDataServerURL=" << service.Base() << "\n";
+    }
+    AppOptions options;
+    options.args = {"--home", home.File("")};
+    options.user = "demo";
+    options.password = "demo123";
+    options.autoLogin = true;
+
+    // First start: catalogue and latest values come from the service (not timed).
+    {
+        CVextalApp first(options);
+        if (!first.Start()) return 1;
+        first.Frame()->RunCommand(cmd::ValuesOpen);
+        first.Shutdown();
+    }
+
+    auto t0 = std::chrono::steady_clock::now();
+    CVextalApp app(options);
+    if (!app.Start()) return 1;
+    QApplication::processEvents();
+    auto t1 = std::chrono::steady_clock::now();
+    app.Frame()->RunCommand(cmd::ValuesOpen);
+    QApplication::processEvents();
+    auto t2 = std::chrono::steady_clock::now();
+    const int rows = app.ValuesView()->RowCount();
+    bench::ReportTarget("start_to_logged_in_main_window", Ms(t0, t1), "ms", 1500);
+    bench::ReportTarget("open_end_values_page", Ms(t1, t2), "ms", 500);
+    std::printf("open_end_values_page rows: %d\n", rows);
+    app.Shutdown();
+    return 0;
+}
