@@ -1,0 +1,60 @@
+// The program itself, started against the real service in screenshot mode:
+// it logs in, visits every latest-value page and leaves a picture of each,
+// with figures in the lists.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "ServiceProcess.h"
+
+namespace {
+
+// Share of the picture below the toolbar that is not white.
+double InkBelow(const QImage& image, int top)
+{
+    long ink = 0, all = 0;
+    for (int y = top; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            ++all;
+            if (image.pixelColor(x, y).lightness() < 200) ++ink;
+        }
+    return all ? double(ink) / double(all) : 0;
+}
+
+}  // namespace
+
+TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
+{
+    vextal::CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
+    ASSERT_GT(service.Port(), 0);
+    QTemporaryDir home, out;
+    {
+        std::ofstream ini(QDir(home.path()).filePath("Vextal.ini").toStdString());
+        ini << "[Login]\nServerURL=" << service.Base() << "\nDataServerURL=" << service.Base() << "\n";
+    }
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VEXTAL_NO_WEBENGINE", "1");
+    program.setProcessEnvironment(env);
+    program.start(VEXTAL_PATH, {"--home", home.path(), "--screenshots", out.path()});
+    ASSERT_TRUE(program.waitForFinished(120000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+
+    QImage login(QDir(out.path()).filePath("login.png"));
+    ASSERT_FALSE(login.isNull());
+    EXPECT_GT(InkBelow(login, 0), 0.01);
+    for (const char* page : {"values-open", "values-money", "values-closed", "values-etf", "values-collective"}) {
+        QImage image(QDir(out.path()).filePath(QString::fromUtf8(page) + ".png"));
+        ASSERT_FALSE(image.isNull()) << page;
+        EXPECT_GE(image.width(), 1000) << page;
+        // A list with rows of figures, not an empty table.
+        EXPECT_GT(InkBelow(image, 90), 0.03) << page;
+    }
+    // The program logged in online and stored what it showed.
+    EXPECT_TRUE(QFile::exists(QDir(home.path()).filePath("Vextal.mdb")));
+}
