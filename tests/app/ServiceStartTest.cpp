@@ -100,7 +100,25 @@ protected:
         return body;
     }
 
+    // The document and the login dialog alone, for the login cases.
+    void OpenDocument()
+    {
+        doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+        ASSERT_TRUE(doc->IsDatabaseOpen());
+        dialog = std::make_unique<CLoginDialogLogic>(*doc, prompt);
+    }
+    bool Login(const std::string& name, const std::string& password, bool offline)
+    {
+        doc->ResetUser();
+        return dialog->OnLogin({name, password, false, offline});
+    }
+    std::string LastMessage() const { return prompt.messages.empty() ? std::string() : prompt.messages.back(); }
+
     std::unique_ptr<CServiceProcess> svc;
+    RecordingPrompt prompt;
+    std::unique_ptr<CVextalDoc> doc;
+    std::unique_ptr<CLoginDialogLogic> dialog;
 };
 
 std::string Stored(CVextalDoc& doc, const char* item)
@@ -292,6 +310,230 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
         EXPECT_TRUE(run->opened.form.offline);
         EXPECT_EQ(run->opened.form.name, "demo");
     }
+}
+
+TEST_F(ServiceStartTest, RefusedAndHostileLoginsShowTheirTexts)
+{
+    Serve();
+    OpenDocument();
+    const std::string offlineRefusal = "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统";
+
+    // The service's own refusal text.
+    EXPECT_FALSE(Login("demo", "demo12", false));
+    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
+    EXPECT_EQ(prompt.icons.back(), PromptIcon::Warning);
+    EXPECT_FALSE(Login("nobody", "demo123", false));
+    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
+    EXPECT_EQ(ReadLoginSettings().name, "");  // a refused login writes nothing back
+    // Never logged in online on this database.
+    EXPECT_FALSE(Login("demo", "demo123", true));
+    EXPECT_EQ(LastMessage(), offlineRefusal);
+
+    ASSERT_TRUE(Login("demo", "demo123", false)) << LastMessage();
+    // Quotes reach the service as text and the local table as literals.
+    EXPECT_FALSE(Login("' OR '1'='1", "' OR '1'='1", false));
+    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
+    for (const auto& [name, password] : std::vector<std::pair<std::string, std::string>>{
+             {"' OR '1'='1", "' OR '1'='1"}, {"demo", "x' OR '1'='1"}, {"demo' --", ""}, {"demo'", "demo123"},
+             {"de\"mo", "demo123"}, {"demo", "demo123'"}}) {
+        EXPECT_FALSE(Login(name, password, true)) << name << " / " << password;
+        EXPECT_EQ(LastMessage(), offlineRefusal) << name;
+    }
+    CRegisterForm quoted{"o'brien", "o@plindo.example", "奥", "pw"};
+    EXPECT_FALSE(dialog->OnRegister(quoted));
+    EXPECT_EQ(LastMessage(), "注册失败:用户名包含非法字符");
+    int rows = 0;
+    EXPECT_TRUE(doc->GetDatabase().QueryInt("SELECT COUNT(*) FROM T_User_Info", rows));
+    EXPECT_EQ(rows, 1);
+    EXPECT_TRUE(Login("demo", "demo123", true)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 10001);
+
+    // The service gone: the version query fails quietly, the login says why.
+    svc->Stop();
+    WriteIniString("Login", "LoginFlag", "0");  // the last login was offline
+    RecordingPrompt quiet;
+    CLoginDialogLogic fresh(*doc, quiet);
+    auto state = fresh.OnOpen();
+    EXPECT_FALSE(state.endProgram);
+    EXPECT_TRUE(quiet.messages.empty());
+    EXPECT_TRUE(quiet.questions.empty());
+    EXPECT_EQ(doc->GetServerVersion(), "");
+    EXPECT_EQ(fresh.VersionCheck().GetLastError(), kSendRequestError);
+    EXPECT_FALSE(Login("demo", "demo123", false));
+    EXPECT_EQ(LastMessage(), "登录失败:发送请求错误");
+}
+
+TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
+{
+    Serve();
+    OpenDocument();
+    CRegisterForm form{" newbie ", "newbie@plindo", "新人", "pw1"};
+    EXPECT_FALSE(dialog->OnRegister(form));
+    EXPECT_EQ(LastMessage(), "注册失败:Email格式不正确");
+    form.email = "newbie@plindo.example";
+    ASSERT_TRUE(dialog->OnRegister(form)) << LastMessage();
+    EXPECT_EQ(LastMessage(), kRegisterDone);
+    EXPECT_EQ(form.loginName, "newbie");
+    EXPECT_FALSE(dialog->OnRegister(form));
+    EXPECT_EQ(LastMessage(), "注册失败:该用户名已经被注册");
+
+    ASSERT_TRUE(Login("newbie", "pw1", false)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 10003);
+    EXPECT_EQ(doc->User().NickName, "新人");
+    EXPECT_EQ(doc->User().Email, "newbie@plindo.example");
+    EXPECT_EQ(doc->User().RegisterDate, "2024-06-28");
+    EXPECT_EQ(doc->User().LoginID.substr(32), "-0");
+    EXPECT_FALSE(doc->IsVip());
+
+    EXPECT_FALSE(SaveUserInformation(*doc, prompt, "bad", "老手"));
+    EXPECT_EQ(LastMessage(), "修改失败:Email格式不正确");
+    EXPECT_EQ(doc->User().NickName, "新人");
+    ASSERT_TRUE(SaveUserInformation(*doc, prompt, " m@plindo.example ", "老手")) << LastMessage();
+    EXPECT_EQ(LastMessage(), kUpdateDone);
+
+    // Signs that the form encoding and the cipher must carry unchanged.
+    const std::string password = "a+b%20c&d=中";
+    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", password));
+    EXPECT_EQ(LastMessage(), kWrongOldPassword);
+    ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, "pw1", password)) << LastMessage();
+
+    EXPECT_FALSE(Login("newbie", "pw1", false));
+    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
+    ASSERT_TRUE(Login("newbie", password, false)) << LastMessage();
+    EXPECT_EQ(doc->User().NickName, "老手");
+    EXPECT_EQ(doc->User().Email, "m@plindo.example");
+    EXPECT_FALSE(Login("newbie", "pw1", true));
+    EXPECT_TRUE(Login("newbie", password, true)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 10003);
+}
+
+TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
+{
+    Serve();
+    // Another session of the same member, which no shutdown may end.
+    CommandReply other = SendLogin({MakeCommandUrl(svc->Base()), "", "LoginOnline"}, "demo", "demo123", "3.25");
+    ASSERT_TRUE(other.ok()) << other.error;
+
+    auto online = Start({"demo", "demo123", false, false});
+    ASSERT_EQ(online->result, StartupResult::Running);
+    const std::string loginId = online->Doc().User().LoginID;
+    ASSERT_TRUE(SessionAlive(loginId));
+    online->seq->Shutdown();
+    EXPECT_FALSE(SessionAlive(loginId));
+    EXPECT_TRUE(SessionAlive(other.serverId));
+
+    auto offline = Start({"demo", "demo123", false, true});
+    ASSERT_EQ(offline->result, StartupResult::Running);
+    EXPECT_TRUE(offline->Doc().User().LoginID.empty());
+    offline->seq->Shutdown();
+    EXPECT_TRUE(SessionAlive(other.serverId));
+}
+
+TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
+{
+    struct Case {
+        std::string version;
+        bool asks;
+    };
+    for (const Case& c : {Case{"3.26", true}, Case{"3.3", true}, Case{"3.25", false}, Case{"", false}}) {
+        Serve({"--client-version", c.version});
+        WriteWholeFile(home + "Vextal.chm", "old help");
+        fs::create_directories(home + "Html");
+        WriteWholeFile(home + "Html/vextal.htm", "old page");
+        RecordingPrompt p;
+        CVextalDoc d;
+        d.OnNewDocument(p);
+        CLoginDialogLogic dlg(d, p);
+        int launches = 0;
+        dlg.VersionCheck().SetLauncher([&](const std::string&, const std::string&) { return ++launches, true; });
+        auto state = dlg.OnOpen();
+        EXPECT_EQ(d.GetServerVersion(), c.version);
+        EXPECT_EQ(p.questions, c.asks ? std::vector<std::string>{kUpgradeQuestion} : std::vector<std::string>{})
+            << c.version;
+        EXPECT_FALSE(state.endProgram);  // the recorder answers No
+        EXPECT_EQ(launches, 0);
+        // A newer version refreshes the page files and drops the help file.
+        EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm") == "old page", !c.asks) << c.version;
+        EXPECT_EQ(fs::exists(home + "Vextal.chm"), !c.asks) << c.version;
+    }
+
+    // Offline: the service is never asked.
+    Serve({"--client-version", "3.26"});
+    WriteIniString("Login", "LoginFlag", "1");
+    {
+        RecordingPrompt p;
+        CVextalDoc d;
+        d.OnNewDocument(p);
+        CLoginDialogLogic dlg(d, p);
+        auto state = dlg.OnOpen();
+        EXPECT_TRUE(state.form.offline);
+        EXPECT_TRUE(p.questions.empty());
+        EXPECT_EQ(d.GetServerVersion(), "");
+    }
+
+    // Yes: the first updater comes from the service and is gone after it started.
+    WriteIniString("Login", "LoginFlag", "0");
+    RecordingPrompt p;
+    p.answer = true;
+    CVextalDoc d;
+    d.OnNewDocument(p);
+    CLoginDialogLogic dlg(d, p);
+    std::vector<std::string> started, bodies;
+    dlg.VersionCheck().SetUpdaterDelayMs(1);
+    dlg.VersionCheck().SetLauncher([&](const std::string& path, const std::string&) {
+        started.push_back(path);
+        bodies.push_back(ReadWholeFile(path));
+        return true;
+    });
+    auto state = dlg.OnOpen();
+    EXPECT_TRUE(state.endProgram);
+    EXPECT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
+    EXPECT_EQ(bodies[0], ServedFile("Update/UpdatePlindo"));
+    EXPECT_EQ(bodies[0].rfind("#!/bin/sh", 0), 0u);
+    EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
+    EXPECT_TRUE(IsUpdatePending());
+    CVersionCheck help(d, p);
+    EXPECT_TRUE(help.EnsureHelpFile());
+    EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), ServedFile("Update/Vextal.chm"));
+    EXPECT_FALSE(IsUpdatePending());
+}
+
+TEST_F(ServiceStartTest, MembershipFromTheLoginAndRemaindersClearedAfterIt)
+{
+    Serve();
+    WriteIniString("Show", "FundIDList", "000001|000002|000003|000004|000005|000006|000007");
+    OpenDocument();
+    ASSERT_TRUE(Login("free", "free123", false)) << LastMessage();
+    EXPECT_FALSE(doc->IsVip());
+    EXPECT_EQ(doc->Settings().fundIdList, (std::vector<std::string>{"000004", "000005", "000006", "000007"}));
+    EXPECT_FALSE(doc->CheckFundCount(4));
+    EXPECT_EQ(LastMessage(), "免费会员最多可以选择4个基金");
+
+    ASSERT_TRUE(Login("demo", "demo123", false)) << LastMessage();
+    EXPECT_TRUE(doc->IsVip());
+    doc->Settings().fundIdList.clear();
+    for (int i = 1; i <= 15; ++i) doc->Settings().fundIdList.push_back(StrFormat("%06d", i));
+    doc->TrimFundList();
+    ASSERT_EQ(doc->Settings().fundIdList.size(), 12u);
+    EXPECT_EQ(doc->Settings().fundIdList.front(), "000004");
+    EXPECT_TRUE(doc->CheckFundCount(11));
+
+    // A holding of half a share is cleared by the next login's start.
+    CAdoDatabase& db = doc->GetDatabase();
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Account_Info(UserID,AccountID,AccountType,TotalMoney,FreeMoney,FundCount,"
+                           "CreateDate,AccountName) VALUES(10001,1,0,0,0,2,#2024-01-02 00:00:00#,'主帐户')"));
+    for (const char* row : {"1,'000001',0,0.5,0.5", "1,'000011',0,100,100"})
+        ASSERT_TRUE(db.Execute(std::string("INSERT INTO T_Fund_Trade(AccountID,FundID,BuyType,TotalCount,FreeCount) "
+                                           "VALUES(") + row + ")"));
+    const size_t before = prompt.messages.size();
+    doc->InitAfterLogin();
+    EXPECT_EQ(prompt.messages.size(), before) << LastMessage();
+    float half = -1, kept = -1;
+    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000001'", half));
+    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000011'", kept));
+    EXPECT_EQ(half, 0.0f);
+    EXPECT_EQ(kept, 100.0f);
+    ASSERT_EQ(doc->Accounts().Accounts().size(), 1u);
 }
 
 }  // namespace
