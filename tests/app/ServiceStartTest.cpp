@@ -405,6 +405,32 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
     EXPECT_FALSE(Login("newbie", "pw1", true));
     EXPECT_TRUE(Login("newbie", password, true)) << LastMessage();
     EXPECT_EQ(doc->User().UserID, 10003);
+
+    // A Chinese login name crosses the wire in GBK and comes back the same.
+    CRegisterForm chinese{"张三", "zhang@plindo.example", "张先生", "密码1"};
+    ASSERT_TRUE(dialog->OnRegister(chinese)) << LastMessage();
+    ASSERT_TRUE(Login("张三", "密码1", false)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 10004);
+    EXPECT_EQ(doc->User().NickName, "张先生");
+    EXPECT_TRUE(Login("张三", "密码1", true)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 10004);
+    EXPECT_FALSE(Login("张", "密码1", true));
+}
+
+TEST_F(ServiceStartTest, FirstStartWithTheServiceDown)
+{
+    Serve();
+    svc->Stop();
+    auto run = Start({"demo", "demo123", false, false});
+    EXPECT_EQ(run->result, StartupResult::LoginCancelled);
+    EXPECT_EQ(run->prompt.messages, std::vector<std::string>{"登录失败:发送请求错误"});
+    EXPECT_TRUE(run->prompt.questions.empty());
+    // The database was made here instead, complete; no page file appeared.
+    ASSERT_TRUE(run->Doc().IsDatabaseOpen());
+    EXPECT_EQ(Stored(run->Doc(), "DBVersion"), kCurrentDBVersion);
+    EXPECT_FALSE(fs::exists(home + "Html/vextal.htm"));
+    EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
+    EXPECT_EQ(ReadLoginSettings().name, "");
 }
 
 TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
