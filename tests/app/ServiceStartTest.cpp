@@ -50,7 +50,7 @@ struct ProgramRun {
     CVextalDoc& Doc() { return *seq->GetDocument(); }
 };
 
-class ServiceStartTest : public AppHomeTest {
+class ServiceStartTest : public AppHomeTest, protected LoginDesk {
 protected:
     // plindo-serve with the fixed clock; the program's settings point at it.
     void Serve(std::vector<std::string> extra = {})
@@ -100,25 +100,7 @@ protected:
         return body;
     }
 
-    // The document and the login dialog alone, for the login cases.
-    void OpenDocument()
-    {
-        doc = std::make_unique<CVextalDoc>();
-        doc->OnNewDocument(prompt);
-        ASSERT_TRUE(doc->IsDatabaseOpen());
-        dialog = std::make_unique<CLoginDialogLogic>(*doc, prompt);
-    }
-    bool Login(const std::string& name, const std::string& password, bool offline)
-    {
-        doc->ResetUser();
-        return dialog->OnLogin({name, password, false, offline});
-    }
-    std::string LastMessage() const { return prompt.messages.empty() ? std::string() : prompt.messages.back(); }
-
     std::unique_ptr<CServiceProcess> svc;
-    RecordingPrompt prompt;
-    std::unique_ptr<CVextalDoc> doc;
-    std::unique_ptr<CLoginDialogLogic> dialog;
 };
 
 std::string Stored(CVextalDoc& doc, const char* item)
