@@ -7,6 +7,7 @@
 
 #include <regex>
 #include <set>
+#include <stdexcept>
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
