@@ -10,11 +10,14 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/LoginDialogLogic.h"
 #include "app/ProgramState.h"
+#include "app/VextalDoc.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
@@ -217,6 +220,28 @@ protected:
     }
 
     std::string home;
+};
+
+// A document opened on the program directory and its login dialog, for
+// the login cases.
+struct LoginDesk {
+    void OpenDocument()
+    {
+        doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+        ASSERT_TRUE(doc->IsDatabaseOpen());
+        dialog = std::make_unique<CLoginDialogLogic>(*doc, prompt);
+    }
+    bool Login(const std::string& name, const std::string& password, bool offline)
+    {
+        doc->ResetUser();
+        return dialog->OnLogin({name, password, false, offline});
+    }
+    std::string LastMessage() const { return prompt.messages.empty() ? std::string() : prompt.messages.back(); }
+
+    RecordingPrompt prompt;
+    std::unique_ptr<CVextalDoc> doc;
+    std::unique_ptr<CLoginDialogLogic> dialog;
 };
 
 }  // namespace vextal::test

@@ -12,26 +12,13 @@ using namespace vextal::test;
 
 namespace {
 
-class LoginTest : public AppHomeTest {
+class LoginTest : public AppHomeTest, protected LoginDesk {
 protected:
     void Open(const std::string& base)
     {
         UseServer(base);
-        doc = std::make_unique<CVextalDoc>();
-        doc->OnNewDocument(prompt);
-        ASSERT_TRUE(doc->IsDatabaseOpen());
-        dialog = std::make_unique<CLoginDialogLogic>(*doc, prompt);
+        OpenDocument();
     }
-    bool Login(const std::string& name, const std::string& password, bool offline)
-    {
-        doc->ResetUser();
-        return dialog->OnLogin({name, password, false, offline});
-    }
-    std::string LastMessage() const { return prompt.messages.empty() ? std::string() : prompt.messages.back(); }
-
-    RecordingPrompt prompt;
-    std::unique_ptr<CVextalDoc> doc;
-    std::unique_ptr<CLoginDialogLogic> dialog;
 };
 
 TEST_F(LoginTest, RefusalsShowTheirTexts)
