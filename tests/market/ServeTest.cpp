@@ -1,0 +1,295 @@
+// Market data against the real plindo-serve: the catalogue sync and a
+// withdrawal, NAV history downloads, class and selected latest values with
+// their return statistics, and the single-value questions. Program and
+// service run on the same fixed clock; the expected figures come from the
+// service's own market simulator with the same seed. Requests pass through a
+// recording relay, so the tests see what the program sent.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include "MarketSimulator.h"
+#include "ServiceProcess.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "db/DbTestUtil.h"
+#include "db/Schema.h"
+#include "market/FundCatalogue.h"
+#include "market/LatestValueCache.h"
+#include "market/NavHistory.h"
+#include "net/ClientCommands.h"
+#include "net/CommandProtocol.h"
+#include "net/LoopbackServer.h"
+
+using namespace vextal;
+
+namespace {
+
+constexpr uint64_t kSeed = 7;
+constexpr int kFunds = 200;
+
+OleDate At(int y, int m, int d, int h = 0, int mi = 0, int s = 0) { return OleDate::FromParts(y, m, d, h, mi, s); }
+std::string Day(int day) { return DateOfDay(day).Format(1); }
+
+// Wednesday evening after the National Day week: that day's NAVs are out.
+const OleDate kNow = At(2024, 10, 9, 21);
+// The next evening, one more NAV day.
+const OleDate kNext = At(2024, 10, 10, 21);
+
+// The market objects as the document owns them after login.
+struct Market {
+    explicit Market(CAdoDatabase db) : catalogue(db), latest(db, catalogue), history(db, &latest) {}
+    void SetSession(const CommandContext& ctx, const std::string& newestNav)
+    {
+        catalogue.SetSession(ctx, false);
+        latest.SetSession(ctx, false);
+        history.SetSession(ctx, false);
+        latest.SetNewestNavDate(newestNav);
+    }
+    CFundCatalogue catalogue;
+    CLatestValueCache latest;
+    CNavHistory history;
+};
+
+class ServeTest : public test::TempDirTest {
+protected:
+    static void SetUpTestSuite() { s_market = new CMarketSimulator(MarketOptions{kSeed, kFunds}); }
+    static void TearDownTestSuite() { delete s_market; }
+
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        HttpConfig c;
+        c.noProxy = "*";
+        c.connectTimeoutSeconds = 5;
+        c.requestTimeoutSeconds = 30;
+        SetHttpConfig(c);
+        MakeDatabase(db);
+        relay.Post(std::string("/") + kCommandPath, [this](const httplib::Request& req, httplib::Response& res) {
+            std::string target, answer;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                target = serviceUrl;
+            }
+            if (HttpRequest(target, "POST", answer, req.body, "") <= 0) res.status = 502;
+            res.set_content(answer, "text/xml; charset=gbk");
+        });
+        relay.Start();
+    }
+    void TearDown() override
+    {
+        service.reset();
+        Clock::Release();
+        SetHttpConfig({});
+        TempDirTest::TearDown();
+    }
+
+    // (Re)starts the service at `now`, fixes the program's clock there and
+    // logs in: `ctx` and the login answer's fields are then those of it.
+    void Serve(const OleDate& now)
+    {
+        service = std::make_unique<CServiceProcess>(
+            PLINDO_SERVE_PATH, std::vector<std::string>{"--seed", std::to_string(kSeed), "--funds",
+                                                        std::to_string(kFunds), "--now", now.Format(0), "--quiet"});
+        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            serviceUrl = MakeCommandUrl(service->Base());
+        }
+        Clock::Fix(now);
+        ctx = CommandContext{};
+        ctx.commandUrl = MakeCommandUrl(relay.Base());
+        CommandReply login = SendLogin(ctx, "demo", "demo123", "3.25");
+        ASSERT_TRUE(login.ok()) << login.error;
+        ASSERT_EQ(login.fields.size(), 9u);
+        ctx.loginId = login.serverId;
+        companyVersion = login.fields[5];
+        fundVersion = login.fields[6];
+        newestNav = login.fields[7];
+    }
+    void Attach(Market& m) { m.SetSession(ctx, newestNav); }
+
+    // The `data` texts the program sent with one command ("type/id").
+    std::vector<std::string> Sent(const std::string& cmd)
+    {
+        std::string prefix = "cmdtype=" + cmd.substr(0, cmd.find('/')) + "&cmdid=" + cmd.substr(cmd.find('/') + 1) +
+                             "&data=";
+        std::vector<std::string> out;
+        for (const test::SeenRequest& r : relay.Seen())
+            if (r.body.rfind(prefix, 0) == 0)
+                out.push_back(r.body.substr(prefix.size(), r.body.find("&loginid=") - prefix.size()));
+        return out;
+    }
+    int Count(const std::string& sql) { return db.GetRecordCount(sql); }
+    int Rows(const std::string& table, const std::string& fund)
+    {
+        return Count("SELECT * FROM " + table + " WHERE FundID='" + fund + "'");
+    }
+    std::string SystemInfo(const std::string& item)
+    {
+        std::string v;
+        return GetSystemInfo(db, item, v) ? v : "(none)";
+    }
+
+    // Funds of the simulated market by a condition; established before 2015
+    // and never withdrawn unless the condition says otherwise.
+    static std::vector<const SimFund*> Pick(const std::function<bool(const SimFund&)>& pred)
+    {
+        std::vector<const SimFund*> out;
+        for (const SimFund& f : s_market->Funds())
+            if (pred(f)) out.push_back(&f);
+        return out;
+    }
+    static const SimFund& Established(const std::function<bool(const SimFund&)>& pred)
+    {
+        auto funds = Pick([&](const SimFund& f) {
+            return f.createDay < DayNumber(At(2015, 1, 1)) && !f.withdrawDay && pred(f);
+        });
+        if (funds.empty()) throw std::runtime_error("no such fund in the simulated market");
+        return *funds.front();
+    }
+    static LatestValue LatestAt(const SimFund& f, const OleDate& now)
+    {
+        LatestValue v;
+        EXPECT_TRUE(s_market->Latest(f, now, v)) << f.code;
+        return v;
+    }
+
+    // A stored latest value against the simulator's, to the decimals the
+    // service sends.
+    static void ExpectValue(const CNewFundValue& got, const SimFund& f, const LatestValue& v)
+    {
+        SCOPED_TRACE(f.code);
+        EXPECT_EQ(got.ValueDate.Format(0), Day(v.rec.day) + " 00:00:00");
+        EXPECT_NEAR(got.TodayValue, v.rec.nav, 6e-5);
+        EXPECT_NEAR(got.VarPercent, v.rec.pct, 0.006);
+        if (!f.IsMoneyMarket()) {
+            EXPECT_NEAR(got.TotalValue, v.rec.acc, 6e-5);
+            EXPECT_NEAR(got.VarValue, v.rec.var, 6e-5);
+            EXPECT_NEAR(got.TotalValue1, v.adjusted, 6e-5);
+        }
+        EXPECT_NEAR(got.WeekVarPercent, v.week, 0.006);
+        EXPECT_NEAR(got.MonthVarPercent, v.month, 0.006);
+        EXPECT_NEAR(got.WeekIncome, v.week, 0.006);
+        EXPECT_NEAR(got.MonthIncome, v.month, 0.006);
+        EXPECT_NEAR(got.OneMonthVar, v.month, 0.006);
+        EXPECT_NEAR(got.TwoMonthIncome, v.twoMonth, 0.006);
+        EXPECT_NEAR(got.ThreeMonthVar, v.threeMonth, 0.006);
+        EXPECT_NEAR(got.SixMonthIncome, v.sixMonth, 0.006);
+        EXPECT_NEAR(got.OneYearIncome, v.oneYear, 0.006);
+        EXPECT_NEAR(got.ThisYearIncome, v.thisYear, 0.006);
+        EXPECT_NEAR(got.YearAvgIncome, v.yearAvg, 0.006);
+        EXPECT_NEAR(got.TotalIncome, v.total, 0.006);
+        EXPECT_EQ(got.IncomeSum22, v.sum22);
+        EXPECT_EQ(got.IncomeSum44, v.sum44);
+    }
+
+    static CMarketSimulator* s_market;
+    CAdoDatabase db;
+    test::LoopbackServer relay;
+    std::mutex mutex;
+    std::string serviceUrl;
+    std::unique_ptr<CServiceProcess> service;
+    CommandContext ctx;
+    std::string companyVersion, fundVersion, newestNav;
+};
+CMarketSimulator* ServeTest::s_market = nullptr;
+
+}  // namespace
+
+TEST_F(ServeTest, CatalogueSyncStoresServerVersionsAndDropsWithdrawnFund)
+{
+    // The fund withdrawn last before kNow; on its last day it is still listed.
+    const SimFund* gone = nullptr;
+    for (const SimFund* f : Pick([](const SimFund& f) {
+             return f.withdrawDay && f.withdrawDay + 1 < DayNumber(kNow) && f.createDay + 60 < f.withdrawDay;
+         }))
+        if (!gone || f->withdrawDay > gone->withdrawDay) gone = f;
+    ASSERT_NE(gone, nullptr) << "the simulated market has no withdrawn fund";
+    const SimFund& kept = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
+    const OleDate lastDay = DateOfDay(gone->withdrawDay).AddDays(21.0 / 24);
+    ASSERT_NO_FATAL_FAILURE(Serve(lastDay));
+
+    EXPECT_EQ(fundVersion, s_market->FundListVersion(lastDay));
+    EXPECT_GT(fundVersion, std::string("20070101"));
+    Market first(db);
+    Attach(first);
+    ASSERT_TRUE(first.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    EXPECT_EQ(SystemInfo("FundCorVersion"), companyVersion);
+    EXPECT_EQ(SystemInfo("FundInfoVersion"), fundVersion);
+    const int today = DayNumber(lastDay);
+    size_t listed = Pick([&](const SimFund& f) { return f.createDay <= today && !s_market->IsWithdrawn(f, today); })
+                        .size();
+    EXPECT_EQ(first.catalogue.Funds().size(), listed);
+    EXPECT_EQ(Count("SELECT * FROM T_Fund_Info"), static_cast<int>(listed));
+    size_t companies = 0;
+    for (const SimCompany& c : s_market->Companies()) companies += c.firstFundDay && c.firstFundDay <= today;
+    EXPECT_EQ(first.catalogue.Companies().size(), companies);
+    // Every fund lands in the class the service lists it under.
+    for (const auto& [id, info] : first.catalogue.Funds())
+        EXPECT_EQ(first.catalogue.GetFundClass(id), CMarketSimulator::FundClass(*s_market->FindFund(id))) << id;
+    CFundInfo info;
+    ASSERT_TRUE(first.catalogue.FindFund(kept.code, info));
+    EXPECT_EQ(info.FundName, kept.name);
+    EXPECT_EQ(info.CompanyID, kept.companyId);
+    EXPECT_EQ(info.BankID, kept.bankId);
+    EXPECT_EQ(info.InvestTypeID, kept.investType);
+    EXPECT_EQ(info.CreateDate.Format(1), Day(kept.createDay));
+    EXPECT_NEAR(info.OldFundCount, kept.oldCount, 0.006);
+    ASSERT_TRUE(first.catalogue.FindFund(gone->code, info));
+    ASSERT_EQ(Sent("1/1").size(), 1u);
+    ASSERT_EQ(Sent("1/11").size(), 1u);
+
+    // The next login with the same versions reads the database only.
+    Market again(db);
+    Attach(again);
+    ASSERT_TRUE(again.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    EXPECT_EQ(Sent("1/1").size(), 1u);
+    EXPECT_EQ(Sent("1/11").size(), 1u);
+    EXPECT_EQ(again.catalogue.Funds().size(), listed);
+    EXPECT_EQ(again.catalogue.Companies().size(), companies);
+    ASSERT_TRUE(again.catalogue.FindFund(kept.code, info));
+    EXPECT_EQ(info.FundShortName, kept.shortName);
+    EXPECT_EQ(info.FundURL, kept.url);
+
+    // Both funds get data in every table that holds fund data.
+    for (const SimFund* f : {gone, &kept}) {
+        ASSERT_TRUE(first.history.IncrementalDownloadFund(f->code)) << first.history.GetLastError();
+        ASSERT_EQ(first.latest.DownloadSelectedValues({f->code}), kMarketOk) << first.latest.GetLastError();
+        for (const char* sql : {"INSERT INTO T_Fund_Bonus(FundID,RecordDate,BonusDate,BonusValue) "
+                                "VALUES('%s','2010-01-04 00:00:00','2010-01-06 00:00:00',0.1)",
+                                "INSERT INTO T_Fund_Invest(FundID,LastDate,StockID,InvestPercent) "
+                                "VALUES('%s','2010-01-04 00:00:00','600000',5.5)",
+                                "INSERT INTO T_FundInfo_Map(FundID,ValueDate,BaseValue,VarFlag) "
+                                "VALUES('%s','2010-01-04 00:00:00',1,1)",
+                                "INSERT INTO T_MyFund_Focus(FundID) VALUES('%s')"})
+            ASSERT_TRUE(db.Execute(StrFormat(sql, f->code.c_str()))) << db.GetLastError();
+    }
+    const char* const tables[] = {"T_Fund_Info",    "T_Fund_Bonus",   "T_Fund_Invest",    "T_Fund_Value",
+                                  "T_FundInfo_Map", "T_MyFund_Focus", "T_New_Fund_Value", "T_New_Income"};
+    for (const char* t : tables) ASSERT_GT(Rows(t, gone->code), 0) << t;
+    const int keptHistory = Rows("T_Fund_Value", kept.code);
+
+    // After the withdrawal the service announces a newer fund list that
+    // names the fund without a company: it goes from every table.
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    EXPECT_GT(fundVersion, SystemInfo("FundInfoVersion"));
+    Market later(db);
+    Attach(later);
+    ASSERT_TRUE(later.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    EXPECT_EQ(Sent("1/11").size(), 2u);
+    EXPECT_EQ(SystemInfo("FundInfoVersion"), fundVersion);
+    EXPECT_FALSE(later.catalogue.FindFund(gone->code, info));
+    ASSERT_TRUE(later.latest.LoadNewFundValues());
+    EXPECT_EQ(later.latest.FindValue(gone->code), nullptr);
+    for (const char* t : tables) {
+        EXPECT_EQ(Rows(t, gone->code), 0) << t;
+        EXPECT_GT(Rows(t, kept.code), 0) << t;
+    }
+    EXPECT_EQ(Rows("T_Fund_Value", kept.code), keptHistory);
+    ASSERT_NE(later.latest.FindValue(kept.code), nullptr);
+    EXPECT_NE(later.latest.FindValue(kept.code)->TotalIncome, 0.0f);
+}
