@@ -293,3 +293,110 @@ TEST_F(ServeTest, CatalogueSyncStoresServerVersionsAndDropsWithdrawnFund)
     ASSERT_NE(later.latest.FindValue(kept.code), nullptr);
     EXPECT_NE(later.latest.FindValue(kept.code)->TotalIncome, 0.0f);
 }
+
+namespace {
+
+// The stored history of a fund, every figure as stored.
+std::vector<std::string> StoredHistory(CNavHistory& history, const std::string& fund)
+{
+    std::vector<std::string> rows;
+    for (const CFundValue& v : history.LoadFundValues(fund, At(1990, 1, 1), At(2100, 1, 1)))
+        rows.push_back(StrFormat("%s %.6f %.6f %.6f %.6f", v.ValueDate.Format(0).c_str(), v.TodayValue, v.TotalValue,
+                                 v.VarPercent, v.VarValue));
+    return rows;
+}
+
+}  // namespace
+
+TEST_F(ServeTest, FundHistoryDownloadStoresWholeRangeAndRepeatsIdentically)
+{
+    const SimFund& open = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
+    const SimFund& closed = Established([](const SimFund& f) { return f.fundType == 2; });
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+
+    for (const SimFund* f : {&open, &closed}) {
+        SCOPED_TRACE(f->code);
+        ASSERT_TRUE(m.history.IncrementalDownloadFund(f->code)) << m.history.GetLastError();
+        // Nothing stored: from the first download date to now, flag 0.
+        EXPECT_EQ(Sent("2/11").back(), f->code + "|1990-01-01|2024-10-09|0");
+        std::vector<NavRecord> published = s_market->Published(*f, kNow, 0, DayNumber(kNow));
+        ASSERT_GT(published.size(), 100u);
+        std::vector<CFundValue> stored = m.history.LoadFundValues(f->code, At(1990, 1, 1), kNow);
+        ASSERT_EQ(stored.size(), published.size());
+        for (size_t i = 0; i < stored.size(); ++i) {
+            ASSERT_EQ(stored[i].ValueDate.Format(1), Day(published[i].day)) << i;
+            EXPECT_NEAR(stored[i].TodayValue, published[i].nav, 6e-5) << i;
+            EXPECT_NEAR(stored[i].TotalValue, published[i].acc, 6e-5) << i;
+            EXPECT_NEAR(stored[i].VarPercent, published[i].pct, 0.006) << i;
+        }
+        OleDate first, last;
+        ASSERT_TRUE(m.history.GetFundValueRange(f->code, first, last));
+        EXPECT_EQ(first.Format(1), Day(published.front().day));
+        EXPECT_EQ(last.Format(1), Day(published.back().day));
+        // The newest record became the latest value, figures from the history.
+        const CNewFundValue* newest = m.latest.FindValue(f->code);
+        ASSERT_NE(newest, nullptr);
+        EXPECT_EQ(newest->ValueDate.Format(1), Day(published.back().day));
+        EXPECT_NEAR(newest->TodayValue, published.back().nav, 6e-5);
+        // The cache answers a range request with the stored records.
+        std::vector<CFundValue> range;
+        ASSERT_EQ(m.history.GetFundValueHistory(f->code, At(2024, 9, 1), At(2024, 9, 30), true, false, range),
+                  kMarketOk);
+        EXPECT_EQ(range.size(), s_market->Published(*f, kNow, DayNumber(At(2024, 9, 1)), DayNumber(At(2024, 9, 30)))
+                                    .size());
+
+        // A second download sends the stored first and last dates with flag
+        // 1 and leaves the history exactly as it was.
+        std::vector<std::string> before = StoredHistory(m.history, f->code);
+        size_t requests = Sent("2/11").size();
+        ASSERT_TRUE(m.history.IncrementalDownloadFund(f->code)) << m.history.GetLastError();
+        ASSERT_EQ(Sent("2/11").size(), requests + 1);
+        EXPECT_EQ(Sent("2/11").back(), f->code + "|" + first.Format(1) + "|" + last.Format(1) + "|1");
+        EXPECT_EQ(StoredHistory(m.history, f->code), before);
+    }
+
+    // The history is the same in a second program's database.
+    Market other(db);
+    Attach(other);
+    ASSERT_TRUE(other.history.DeleteFundValues(open.code));
+    ASSERT_TRUE(other.history.IncrementalDownloadFund(open.code));
+    std::vector<std::string> again = StoredHistory(other.history, open.code);
+    EXPECT_EQ(again.size(), s_market->Published(open, kNow, 0, DayNumber(kNow)).size());
+    EXPECT_EQ(again, StoredHistory(m.history, open.code));
+}
+
+TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
+{
+    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
+    const OleDate earlier = At(2024, 9, 27, 21);  // a Friday
+    ASSERT_NO_FATAL_FAILURE(Serve(earlier));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
+    std::vector<std::string> old = StoredHistory(m.history, fund.code);
+    OleDate first, last;
+    ASSERT_TRUE(m.history.GetFundValueRange(fund.code, first, last));
+    ASSERT_EQ(last.Format(1), "2024-09-27");
+
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Attach(m);
+    // What the service answers for a stored range decides whether an
+    // incremental download can bring anything new.
+    CommandReply probe = SendFundHistory(ctx, fund.code, first, last, 1);
+    bool beyond = false;
+    for (size_t i = 0; probe.ok() && i + 5 <= probe.fields.size(); i += 5) beyond |= probe.fields[i] > "2024-09-27";
+    if (!beyond)
+        GTEST_SKIP() << "plindo-serve answers 2/11 with flag 1 only inside the sent range, never the newer records";
+
+    ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
+    EXPECT_EQ(Sent("2/11").back(), fund.code + "|" + first.Format(1) + "|2024-09-27|1");
+    std::vector<NavRecord> published = s_market->Published(fund, kNow, 0, DayNumber(kNow));
+    std::vector<std::string> now = StoredHistory(m.history, fund.code);
+    ASSERT_EQ(now.size(), published.size());
+    ASSERT_GT(now.size(), old.size());
+    EXPECT_TRUE(std::equal(old.begin(), old.end(), now.begin()));
+    EXPECT_EQ(m.latest.FindValue(fund.code)->ValueDate.Format(1), "2024-10-09");
+}
