@@ -400,3 +400,135 @@ TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
     EXPECT_TRUE(std::equal(old.begin(), old.end(), now.begin()));
     EXPECT_EQ(m.latest.FindValue(fund.code)->ValueDate.Format(1), "2024-10-09");
 }
+
+namespace {
+
+// The latest-value rows with their statistics, as stored.
+std::vector<std::string> StoredLatest(CAdoDatabase& db)
+{
+    std::vector<std::string> rows;
+    RecordsetPtr rs = db.OpenRecordsetEx(
+        "SELECT v.FundID,v.ValueDate,v.TodayValue,v.TotalValue1,v.WeekVarPercent,i.TotalIncome,i.IncomeSum44 "
+        "FROM T_New_Fund_Value v LEFT JOIN T_New_Income i ON i.FundID=v.FundID ORDER BY v.FundID");
+    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+        std::string id;
+        OleDate date;
+        float nav = 0, adjusted = 0, week = 0, total = 0;
+        int sum44 = 0;
+        db.GetFieldValue(rs, "FundID", id);
+        db.GetFieldValue(rs, "ValueDate", date);
+        db.GetFieldValue(rs, "TodayValue", nav);
+        db.GetFieldValue(rs, "TotalValue1", adjusted);
+        db.GetFieldValue(rs, "WeekVarPercent", week);
+        db.GetFieldValue(rs, "TotalIncome", total);
+        db.GetFieldValue(rs, "IncomeSum44", sum44);
+        rows.push_back(StrFormat("%s %s %.6f %.6f %.6f %.6f %d", id.c_str(), date.Format(0).c_str(), nav, adjusted,
+                                 week, total, sum44));
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST_F(ServeTest, ClassDownloadAdvancesVersionAndStatisticsReload)
+{
+    // The open-end list (2/1) also carries the collective products.
+    auto openEnd = [](const OleDate& now) {
+        std::map<std::string, const SimFund*> funds;
+        LatestValue v;
+        for (const SimFund* f : Pick([&](const SimFund& f) {
+                 int c = CMarketSimulator::FundClass(f);
+                 return (c == 1 || c == 5) && !s_market->IsWithdrawn(f, DayNumber(now)) && s_market->Latest(f, now, v);
+             }))
+            funds[f->code] = f;
+        return funds;
+    };
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    // A fund whose history ends on the stored day gets the next NAV appended.
+    const SimFund& tracked = Established([](const SimFund& f) { return f.fundType == 1 && f.investType == 2; });
+    ASSERT_TRUE(m.history.IncrementalDownloadFund(tracked.code));
+
+    const auto want = openEnd(kNow);
+    ASSERT_GT(want.size(), 50u);
+    ASSERT_EQ(m.latest.DownloadClassValues(1, false), kMarketOk) << m.latest.GetLastError();
+    ASSERT_EQ(Sent("2/1").size(), 1u);
+    EXPECT_EQ(Sent("2/1")[0], "");  // no version stored yet: the whole class
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241009");
+    EXPECT_EQ(m.latest.Values().size(), want.size());
+    EXPECT_EQ(m.latest.ClassValues(1).size() + m.latest.ClassValues(5).size(), want.size());
+    for (const auto& [code, f] : want) {
+        const CNewFundValue* got = m.latest.FindValue(code);
+        ASSERT_NE(got, nullptr) << code;
+        ExpectValue(*got, *f, LatestAt(*f, kNow));
+        EXPECT_TRUE(m.latest.IsValueCurrent(got->ValueDate, m.catalogue.GetFundClass(code))) << code;
+    }
+    // One statistics row per value, dated with its NAV.
+    EXPECT_EQ(Count("SELECT * FROM T_New_Income"), static_cast<int>(want.size()));
+    EXPECT_EQ(Count("SELECT * FROM T_New_Income WHERE LastYearIncome<>0"), 0);
+    EXPECT_EQ(Count("SELECT * FROM T_New_Income i,T_New_Fund_Value v WHERE i.FundID=v.FundID AND "
+                    "i.LastCalcDate=v.ValueDate"),
+              static_cast<int>(want.size()));
+
+    // The next login reads values and statistics back unchanged.
+    {
+        Market next(db);
+        Attach(next);
+        ASSERT_TRUE(next.catalogue.LoadFundInfos());
+        ASSERT_TRUE(next.latest.LoadNewFundValues());
+        ASSERT_EQ(next.latest.Values().size(), want.size());
+        for (const auto& [code, f] : want) ExpectValue(*next.latest.FindValue(code), *f, LatestAt(*f, kNow));
+    }
+
+    // Everything is current: a refresh asks for nothing.
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk);
+    EXPECT_EQ(Sent("2/1").size(), 1u);
+    EXPECT_TRUE(Sent("2/5").empty());
+
+    // Next day before the evening NAVs, without an announced NAV day the
+    // values look stale: the class is asked for from the stored version,
+    // and the service has nothing newer.
+    const std::vector<std::string> before = StoredLatest(db);
+    ASSERT_NO_FATAL_FAILURE(Serve(At(2024, 10, 10, 19)));
+    m.SetSession(ctx, "");
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk) << m.latest.GetLastError();
+    ASSERT_EQ(Sent("2/1").size(), 2u);
+    EXPECT_EQ(Sent("2/1").back(), "20241009");
+    EXPECT_EQ(StoredLatest(db), before);
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241009");
+
+    // That evening the values newer than the stored version replace their
+    // rows; no other row changes.
+    ASSERT_NO_FATAL_FAILURE(Serve(kNext));
+    ASSERT_EQ(newestNav, "2024-10-10");
+    Attach(m);
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk) << m.latest.GetLastError();
+    EXPECT_EQ(Sent("2/1").back(), "20241009");
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241010");
+    std::map<std::string, std::string> old;
+    for (const std::string& row : before) old[row.substr(0, 6)] = row;
+    size_t changed = 0;
+    for (const std::string& row : StoredLatest(db)) {
+        std::string code = row.substr(0, 6);
+        const SimFund* f = s_market->FindFund(code);
+        LatestValue v;
+        if (s_market->Latest(*f, kNext, v) && v.rec.day > DayNumber(kNow) && !s_market->IsWithdrawn(*f, DayNumber(kNext))) {
+            ++changed;
+            ExpectValue(*m.latest.FindValue(code), *f, v);
+            EXPECT_TRUE(m.latest.IsValueCurrent(m.latest.FindValue(code)->ValueDate, m.catalogue.GetFundClass(code)));
+        } else {
+            EXPECT_EQ(row, old[code]);
+        }
+    }
+    EXPECT_GT(changed, 50u);
+    EXPECT_EQ(StoredLatest(db).size(), before.size() + (openEnd(kNext).size() - want.size()));
+    // The history that ended on the Wednesday now ends on the Thursday.
+    OleDate first, last;
+    ASSERT_TRUE(m.history.GetFundValueRange(tracked.code, first, last));
+    EXPECT_EQ(last.Format(1), "2024-10-10");
+    std::vector<CFundValue> thursday = m.history.LoadFundValues(tracked.code, At(2024, 10, 10), At(2024, 10, 10));
+    ASSERT_EQ(thursday.size(), 1u);
+    EXPECT_NEAR(thursday[0].TodayValue, LatestAt(tracked, kNext).rec.nav, 6e-5);
+}
