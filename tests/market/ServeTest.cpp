@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "MarketSimulator.h"
@@ -531,4 +532,134 @@ TEST_F(ServeTest, ClassDownloadAdvancesVersionAndStatisticsReload)
     std::vector<CFundValue> thursday = m.history.LoadFundValues(tracked.code, At(2024, 10, 10), At(2024, 10, 10));
     ASSERT_EQ(thursday.size(), 1u);
     EXPECT_NEAR(thursday[0].TodayValue, LatestAt(tracked, kNext).rec.nav, 6e-5);
+}
+
+TEST_F(ServeTest, SelectedSingleAndTradeValuesMatchTheService)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+
+    // 40 selected funds of every class: the first 32 go out, in order.
+    std::vector<std::string> selected;
+    for (const SimFund* f : Pick([](const SimFund& f) { return f.createDay < DayNumber(kNow) - 30 && !f.withdrawDay; }))
+        if (selected.size() < 40) selected.push_back(f->code);
+    ASSERT_EQ(selected.size(), 40u);
+    ASSERT_EQ(m.latest.DownloadSelectedValues(selected), kMarketOk) << m.latest.GetLastError();
+    std::vector<std::string> first32(selected.begin(), selected.begin() + 32);
+    ASSERT_EQ(Sent("2/5").size(), 1u);
+    EXPECT_EQ(Sent("2/5")[0], JoinFields(first32));
+    EXPECT_EQ(m.latest.Values().size(), 32u);
+    std::set<int> classes;
+    for (const std::string& code : first32) {
+        const SimFund& f = *s_market->FindFund(code);
+        classes.insert(CMarketSimulator::FundClass(f));
+        ASSERT_NE(m.latest.FindValue(code), nullptr) << code;
+        ExpectValue(*m.latest.FindValue(code), f, LatestAt(f, kNow));
+    }
+    EXPECT_GE(classes.size(), 4u);
+
+    // The latest NAV of one fund: asked once, then answered from the cache
+    // for a minute.
+    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && f.investType == 1; });
+    const LatestValue latest = LatestAt(fund, kNow);
+    CFundValue v;
+    std::string error;
+    ASSERT_TRUE(m.latest.GetFundNewValueFormServer(fund.code, v, error)) << error;
+    EXPECT_EQ(v.ValueDate.Format(1), "2024-10-09");
+    EXPECT_NEAR(v.TodayValue, latest.rec.nav, 6e-5);
+    EXPECT_NEAR(v.TotalValue, latest.rec.acc, 6e-5);
+    EXPECT_NEAR(v.VarPercent, latest.rec.pct, 0.006);
+    EXPECT_NEAR(v.VarValue, latest.rec.var, 6e-5);
+    m.latest.SetNewestNavDate("");  // only the age decides from here
+    Clock::Fix(kNow.AddSeconds(60));
+    ASSERT_TRUE(m.latest.GetFundNewValueFormServer(fund.code, v, error));
+    EXPECT_EQ(Sent("2/22").size(), 1u);
+    Clock::Fix(kNow.AddSeconds(61));
+    ASSERT_TRUE(m.latest.GetFundNewValueFormServer(fund.code, v, error)) << error;
+    EXPECT_EQ(Sent("2/22").size(), 2u);
+    EXPECT_NEAR(v.TodayValue, latest.rec.nav, 6e-5);
+    Clock::Fix(kNow);
+
+    // Real-time value after the evening NAV: the NAV itself.
+    ASSERT_TRUE(m.latest.GetRealtimeValueFormServer(fund.code, v, error)) << error;
+    EXPECT_EQ(v.ValueDate.Format(1), "2024-10-09");
+    EXPECT_NEAR(v.TodayValue, latest.rec.nav, 6e-5);
+
+    // The NAV that confirms a trade: that day's before 15:00 on a trading
+    // day, else the next trading day's (holidays too); not yet published
+    // gives the service's text.
+    struct Trade {
+        OleDate at;
+        const char* navDay;
+    } trades[] = {{At(2024, 10, 8, 14, 59, 59), "2024-10-08"},
+                  {At(2024, 10, 8, 15), "2024-10-09"},
+                  {At(2024, 10, 5, 10), "2024-10-08"},
+                  {At(2024, 10, 9, 15), nullptr}};
+    for (const Trade& t : trades) {
+        SCOPED_TRACE(t.at.Format(0));
+        double nav = 0;
+        int day = 0;
+        std::string refusal;
+        bool published = s_market->TradeNav(fund, t.at, kNow, nav, day, refusal);
+        float got = 0;
+        OleDate gotDay;
+        bool ok = m.latest.GetFundTradeValueFormServer(fund.code, t.at, got, gotDay, error);
+        ASSERT_EQ(ok, t.navDay != nullptr) << error;
+        ASSERT_EQ(ok, published);
+        if (ok) {
+            EXPECT_EQ(gotDay.Format(1), t.navDay);
+            EXPECT_NEAR(got, nav, 6e-5);
+        } else {
+            EXPECT_EQ(error, "2024-10-10的基金净值尚未公布，请在当日20:00以后确认交易");
+        }
+    }
+
+    // The value cache of held funds: unknown codes are left out.
+    const SimFund& money = Established([](const SimFund& f) { return f.IsMoneyMarket(); });
+    ASSERT_TRUE(m.latest.InitFundValueCacheFromServer({money.code, "999999"}, error)) << error;
+    ASSERT_TRUE(m.latest.GetLatestNav(money.code, v));
+    const LatestValue moneyLatest = LatestAt(money, kNow);
+    EXPECT_EQ(v.ValueDate.Format(1), Day(moneyLatest.rec.day));
+    EXPECT_NEAR(v.TodayValue, moneyLatest.rec.nav, 6e-5);
+    EXPECT_NEAR(v.VarPercent, moneyLatest.rec.pct, 6e-4);
+    EXPECT_FALSE(m.latest.GetLatestNav("999999", v));
+}
+
+TEST_F(ServeTest, RealtimeValueDuringTradingIsTheEstimate)
+{
+    const OleDate morning = At(2024, 10, 10, 10, 30);
+    ASSERT_NO_FATAL_FAILURE(Serve(morning));
+    Market m(db);
+    Attach(m);
+    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && f.HoldsStocks(); });
+    double nav = 0, pct = 0;
+    ASSERT_TRUE(s_market->EstimateAt(fund, morning, nav, pct));
+    CFundValue v;
+    std::string error;
+    ASSERT_TRUE(m.latest.GetRealtimeValueFormServer(fund.code, v, error)) << error;
+    EXPECT_EQ(v.ValueDate.Format(0), "2024-10-10 10:30:00");
+    EXPECT_NEAR(v.TodayValue, nav, 6e-5);
+    EXPECT_NEAR(v.VarPercent, pct, 0.006);
+    EXPECT_NEAR(v.VarValue, nav - LatestAt(fund, morning).rec.nav, 6e-5);
+}
+
+TEST_F(ServeTest, DisclosurePageValueIsStored)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
+    std::string page;
+    if (HttpGetText(service->Base() + "jjzx/jjjz.jsp?fundCode=" + fund.code, page, "", "") <= 0)
+        GTEST_SKIP() << "plindo-serve has no fund disclosure page (jjzx/jjjz.jsp)";
+    Market m(db);
+    Attach(m);
+    m.latest.SetDisclosureBase(service->Base());
+    ASSERT_TRUE(m.latest.FetchDisclosureValue(fund.code)) << m.latest.GetLastError();
+    const LatestValue latest = LatestAt(fund, kNow);
+    const CNewFundValue* v = m.latest.FindValue(fund.code);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->ValueDate.Format(1), Day(latest.rec.day));
+    EXPECT_NEAR(v->TodayValue, latest.rec.nav, 6e-5);
+    EXPECT_NEAR(v->TotalValue, latest.rec.acc, 6e-5);
 }
