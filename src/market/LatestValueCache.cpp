@@ -369,6 +369,11 @@ bool CLatestValueCache::NeedsClassDownload(int fundClass) const
         else
             ++stale;
     }
+    // A fund of the class without any latest value is as stale as an old
+    // one: otherwise the one value a history download stores would keep
+    // the rest of the class from ever being fetched.
+    for (const auto& [id, info] : m_catalogue.Funds())
+        if (!m_values.count(id) && m_catalogue.GetFundClass(id) == fundClass) ++stale;
     return vextal::NeedsClassDownload(current, stale, now);
 }
 

@@ -17,16 +17,22 @@
 
 namespace vextal::test {
 
+// Direct connections to loopback services with short time-outs.
+inline void UseLoopbackHttp(long requestTimeoutSeconds = 10)
+{
+    HttpConfig c;
+    c.noProxy = "*";
+    c.connectTimeoutSeconds = 5;
+    c.requestTimeoutSeconds = requestTimeoutSeconds;
+    SetHttpConfig(c);
+}
+
 class MarketTest : public TempDirTest {
 protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        HttpConfig c;
-        c.noProxy = "*";
-        c.connectTimeoutSeconds = 5;
-        c.requestTimeoutSeconds = 10;
-        SetHttpConfig(c);
+        UseLoopbackHttp();
         MakeDatabase(db);
         srv.Post("/plindo/client/ClientService.asmx/SendCommand",
                  [this](const httplib::Request& req, httplib::Response& res) {
