@@ -106,7 +106,7 @@ CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string&
         default: break;
         }
     }
-    const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 21)) ||
+    const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 13 || cmdid == 21)) ||
                        (cmdtype == 2 && ((cmdid >= 1 && cmdid <= 5) || (cmdid >= 11 && cmdid <= 13) ||
                                          (cmdid >= 21 && cmdid <= 25))) ||
                        (cmdtype == 3 && cmdid == 4);
@@ -118,6 +118,7 @@ CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string&
     if (cmdtype == 1) {
         if (cmdid == 1) return CompanyList();
         if (cmdid == 11) return FundList();
+        if (cmdid == 13) return FundGroups();
         return IndexHistory(f);
     }
     switch (cmdid) {

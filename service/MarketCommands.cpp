@@ -136,6 +136,21 @@ CommandAnswer CCommandService::CompanyList()
     return CommandAnswer::Ok(JoinFields(out));
 }
 
+// Every member starts with one favourite folder holding the first listed
+// open-end funds, so the favourite highlighting has something to show.
+CommandAnswer CCommandService::FundGroups()
+{
+    const int today = DayNumber(Clock::Now());
+    std::vector<std::string> members;
+    for (const SimFund& f : m_market.Funds()) {
+        if (members.size() == 5) break;
+        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) members.push_back(f.code);
+    }
+    std::vector<std::string> out = {"1", "我的收藏", std::to_string(members.size())};
+    Append(out, members);
+    return CommandAnswer::Ok(JoinFields(out));
+}
+
 CommandAnswer CCommandService::FundList()
 {
     const int today = DayNumber(Clock::Now());
@@ -229,8 +244,15 @@ CommandAnswer CCommandService::FundHistory(const Fields& f)
     if (f.size() < 3 || !ParseDay(f[1], from) || !ParseDay(f[2], to)) return CommandAnswer::Fail(kDataFormatError);
     const SimFund* fund = m_market.FindFund(TrimText(f[0]));
     if (!fund) return CommandAnswer::Fail(FundNotFound(f[0]));
+    // With local data (4th field 1) the client holds from..to already: it
+    // gets what lies outside that range, up to today.
+    const bool incremental = f.size() >= 4 && TrimText(f[3]) == "1";
+    const OleDate now = Clock::Now();
+    std::vector<NavRecord> records =
+        incremental ? m_market.Published(*fund, now, 0, DayNumber(now)) : m_market.Published(*fund, now, from, to);
     std::vector<std::string> out;
-    for (const NavRecord& r : m_market.Published(*fund, Clock::Now(), from, to)) {
+    for (const NavRecord& r : records) {
+        if (incremental && r.day >= from && r.day <= to) continue;
         out.push_back(DayText(r.day));
         Fields nav = NavFields(*fund, r);
         Append(out, {nav[0], nav[1], nav[2], nav[3]});

@@ -1,5 +1,11 @@
 #include "PlindoServer.h"
 
+#include "TradingCalendar.h"
+
+#include "common/Format.h"
+
+#include "net/Encoding.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -87,6 +93,26 @@ void CPlindoServer::Route()
     });
     m_server->Get(R"(/(stylemain\.css|vextalnew\.htm|vextal\.htm|stockindex\.htm|fundkey\.txt|image/logoweb\.gif))", file);
     m_server->Get(R"(/Update/[A-Za-z.]+)", file);
+
+    // The fund disclosure site's page of one fund: its newest NAV in a table
+    // whose header cell reads 累计净值, in GBK like the rest of that site.
+    auto disclosure = guarded([this](const Request& req, Response& res) {
+        const SimFund* fund = m_market.FindFund(req.get_param_value("fundCode"));
+        LatestValue latest;
+        if (!fund || !m_market.Latest(*fund, Clock::Now(), latest)) {
+            res.status = 404;
+            return;
+        }
+        const char* cell = "<td align=\"center\" height=\"20\">";
+        std::string page = std::string("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                       "charset=gbk\"><title>") + fund->name + "</title></head><body><table><tr>" +
+                           cell + "净值日期</td>" + cell + "单位净值</td>" + cell + "累计净值</td></tr><tr>" + cell +
+                           DateOfDay(latest.rec.day).Format(1) + "</td>" + cell +
+                           StrFormat("%0.4f", latest.rec.nav) + "</td>" + cell + StrFormat("%0.4f", latest.rec.acc) +
+                           "</td></tr></table></body></html>";
+        res.set_content(Utf8ToGbk(page), "text/html; charset=gbk");
+    });
+    m_server->Get("/jjzx/jjjz.jsp", disclosure);
 
     if (m_options.log) {
         m_server->set_logger([](const Request& req, const Response& res) {

@@ -20,6 +20,8 @@ void CMarketData::SyncSession()
     m_catalogue.SetSession(ctx, offline);
     m_latest.SetSession(ctx, offline);
     m_latest.SetNewestNavDate(m_doc.User().NewValueDate);
+    // The disclosure site has no setting of its own: it is reached where the service is.
+    m_latest.SetDisclosureBase(m_doc.Settings().serverUrl);
 }
 
 void CMarketData::Attach()

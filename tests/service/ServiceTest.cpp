@@ -254,9 +254,17 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
     ASSERT_NE(chosen, nullptr);
     const OleDate from = DateOfDay(chosen->createDay), to = T(2024, 10, 9);
     CommandReply h1 = SendFundHistory(ctx, chosen->code, from, to, 0);
-    CommandReply h2 = SendFundHistory(ctx, chosen->code, from, to, 1);
+    CommandReply h2 = SendFundHistory(ctx, chosen->code, from, to, 0);
     ASSERT_TRUE(h1.ok()) << h1.error;
     EXPECT_EQ(h1.msg, h2.msg);
+    // With local data the answer is what lies outside the stored range.
+    CommandReply outside = SendFundHistory(ctx, chosen->code, T(2024, 9, 2), T(2024, 9, 30), 1);
+    ASSERT_TRUE(outside.ok()) << outside.error;
+    ASSERT_GE(outside.fields.size(), 10u);
+    EXPECT_EQ(outside.fields[0], from.Format(3));
+    EXPECT_EQ(outside.fields[outside.fields.size() - 5], "2024-10-09");
+    for (size_t i = 0; i < outside.fields.size(); i += 5)
+        EXPECT_TRUE(outside.fields[i] < "2024-09-02" || outside.fields[i] > "2024-09-30") << outside.fields[i];
     ASSERT_EQ(h1.fields.size() % 5, 0u);
     EXPECT_EQ(h1.fields[0], from.Format(3));
     EXPECT_EQ(h1.fields[1], "1.0000");
@@ -286,6 +294,26 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
     auto divs = s_market->Dividends(*chosen, kNow, 0, D(2024, 10, 9));
     CommandReply later = SendDividendQuery(ctx, chosen->code, DateOfDay(divs[0].exDay), to, 10, 1);
     EXPECT_EQ(later.fields.size(), (divs.size() - 1) * 4);
+}
+
+TEST_F(PlindoServe, FavouriteFolderAndDisclosurePage)
+{
+    CommandContext ctx = Login();
+    CommandReply groups = SendGroupList(ctx);
+    ASSERT_TRUE(groups.ok()) << groups.error;
+    ASSERT_EQ(groups.fields.size(), 8u);
+    EXPECT_EQ(groups.fields[1], "我的收藏");
+    EXPECT_EQ(groups.fields[2], "5");
+    EXPECT_EQ(SendGroupList(Anonymous()).status, CommandStatus::Refused);
+
+    const SimFund& f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
+    std::string page;
+    ASSERT_GT(HttpGetText(s_service->Base() + "jjzx/jjjz.jsp?fundCode=" + f.code, page, "", ""), 0);
+    LatestValue latest;
+    ASSERT_TRUE(s_market->Latest(f, kNow, latest));
+    EXPECT_NE(page.find(StrFormat("%0.4f", latest.rec.acc)), std::string::npos);
+    EXPECT_NE(page.find(Utf8ToGbk("累计净值")), std::string::npos);
+    EXPECT_LE(HttpGetText(s_service->Base() + "jjzx/jjjz.jsp?fundCode=999999", page, "", ""), 0);
 }
 
 TEST_F(PlindoServe, PeriodRecordsAndIntervals)
