@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +81,14 @@ std::string SqlEscape(const std::string& text)
 std::string SqlQuote(const std::string& text) { return "'" + SqlEscape(text) + "'"; }
 
 namespace {
+
+// "%0.4f" without the printf machinery; the same correctly rounded text.
+std::string FourDecimals(float v)
+{
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v), std::chars_format::fixed, 4);
+    return std::string(buf, r.ptr);
+}
 
 enum class ColumnKind { ByValue, Integer, Real, Text, Date };
 
@@ -335,6 +344,16 @@ RecordsetPtr CAdoDatabase::Query(const std::string& sql, std::string& error, boo
     }
     std::vector<SqlParam> params;
     std::string translated = TranslateJetSql(sql, params);
+    return Run(translated, params, error, keepRows, rowCount);
+}
+
+RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlParam>& params, std::string& error,
+                               bool keepRows, size_t* rowCount)
+{
+    if (!m_conn->db) {
+        error = "Operation is not allowed when the object is closed.";
+        return nullptr;
+    }
     sqlite3_stmt* st = nullptr;
     bool cached = false;
     if (auto it = m_conn->prepared.find(translated); it != m_conn->prepared.end()) {
@@ -598,7 +617,7 @@ std::string CAdoDatabase::LiteralOf(const FieldValue& field) const
             if constexpr (std::is_same_v<T, int>) {
                 return StrFormat("%d", v);
             } else if constexpr (std::is_same_v<T, float>) {
-                return StrFormat("%0.4f", static_cast<double>(v));
+                return FourDecimals(v);
             } else if constexpr (std::is_same_v<T, OleDate>) {
                 DateParts p = v.Parts();
                 std::string d = StrFormat("%04d-%02d-%02d %02d:%02d:00", p.year, p.month, p.day, p.hour, p.minute);
@@ -639,12 +658,72 @@ std::string CAdoDatabase::BuildUpdate(const std::string& table, const FieldValue
 
 bool CAdoDatabase::InsertRecord(const std::string& table, const FieldValueList& fields)
 {
-    return Execute(BuildInsert(table, fields));
+    return ExecuteFields(table, fields, std::string(), true);
 }
 
 bool CAdoDatabase::UpdateRecord(const std::string& table, const FieldValueList& fields, const std::string& condition)
 {
-    return Execute(BuildUpdate(table, fields, condition));
+    return ExecuteFields(table, fields, condition, false);
+}
+
+bool CAdoDatabase::ExecuteFields(const std::string& table, const FieldValueList& fields, const std::string& condition,
+                                 bool insert)
+{
+    // The values go in bound, exactly as their literals would read (four
+    // decimals, dates to the minute), so the thousands of rows of a download
+    // neither format and re-read text nor compile one statement each.
+    std::vector<SqlParam> params;
+    params.reserve(fields.size());
+    std::string head = insert ? "INSERT INTO " + table + "(" : "UPDATE " + table + " SET ";
+    std::string values;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldValue& f = fields[i];
+        SqlParam p;
+        std::visit(
+            [&p](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, int>) {
+                    p.kind = SqlParam::Integer;
+                    p.i = v;
+                } else if constexpr (std::is_same_v<T, float>) {
+                    p.kind = SqlParam::Real;
+                    std::string text = FourDecimals(v);
+                    std::from_chars(text.data(), text.data() + text.size(), p.d);
+                } else if constexpr (std::is_same_v<T, OleDate>) {
+                    DateParts d = v.Parts();
+                    p.s = StrFormat("%04d-%02d-%02d %02d:%02d:00", d.year, d.month, d.day, d.hour, d.minute);
+                } else {
+                    p.s = v;
+                }
+            },
+            f.value);
+        params.push_back(std::move(p));
+        if (insert) {
+            if (i) {
+                head += ',';
+                values += ',';
+            }
+            head += f.name;
+            values += '?';
+        } else {
+            if (i) head += ',';
+            head += f.name + "=?";
+        }
+    }
+    std::string sql = insert ? head + ") VALUES(" + values + ")" : head;
+    if (!insert && !condition.empty()) {
+        // The caller's condition may hold literals of its own; they follow
+        // the field markers in the text, so their values follow in order.
+        std::vector<SqlParam> more;
+        sql = TranslateJetSql(sql + condition, more);
+        for (SqlParam& p : more) params.push_back(std::move(p));
+    }
+    std::string error;
+    if (!Run(sql, params, error, false, nullptr)) {
+        m_lastError = error;
+        return false;
+    }
+    return true;
 }
 
 std::string CAdoDatabase::RecordsetToText(bool allRows, const RecordsetPtr& rs)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/OleDate.h"
+#include "db/JetSql.h"
 
 struct sqlite3;
 
@@ -154,6 +155,12 @@ public:
 private:
     struct Connection;
     RecordsetPtr Query(const std::string& sql, std::string& error, bool keepRows = true, size_t* rowCount = nullptr);
+    // Runs a statement already in engine form with its values bound.
+    RecordsetPtr Run(const std::string& translated, std::vector<SqlParam>& params, std::string& error, bool keepRows,
+                     size_t* rowCount);
+    // The builders' statements in engine form: the same statement as the
+    // text builders make, with the literals as bound values.
+    bool ExecuteFields(const std::string& head, const FieldValueList& fields, const std::string& condition, bool insert);
     RecordsetPtr Pick(const RecordsetPtr& rs) const { return rs ? rs : CurrentRecordset(); }
     const DbValue* CurrentCell(const RecordsetPtr& rs, const std::string& column);
     bool RunTransStatement(const std::string& sql);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
+#include <string_view>
 #include <vector>
 
 #include "common/Format.h"
@@ -13,17 +15,28 @@ namespace {
 
 enum class Tok { Word, Number, Text, Ident, Date, Space, Punct };
 
+// Tokens point into the statement; the few texts a rewrite makes live in
+// `Owned` until the statement is joined again. No token allocates.
 struct Token {
     Tok kind;
-    std::string text;
+    std::string_view text;
 };
+
+thread_local std::deque<std::string> g_owned;
+
+std::string_view Owned(std::string text)
+{
+    g_owned.push_back(std::move(text));
+    return g_owned.back();
+}
 
 bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
-std::vector<Token> Tokenize(const std::string& s)
+std::vector<Token> Tokenize(std::string_view s)
 {
     std::vector<Token> out;
+    out.reserve(s.size() / 3 + 4);
     size_t i = 0, n = s.size();
     while (i < n) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -54,7 +67,7 @@ std::vector<Token> Tokenize(const std::string& s)
             out.push_back({Tok::Ident, s.substr(start, i - start)});
         } else if (c == '#') {
             size_t end = s.find('#', i + 1);
-            if (end == std::string::npos) {
+            if (end == std::string_view::npos) {
                 out.push_back({Tok::Punct, "#"});
                 ++i;
             } else {
@@ -68,14 +81,14 @@ std::vector<Token> Tokenize(const std::string& s)
             while (i < n && IsWordChar(static_cast<unsigned char>(s[i]))) ++i;
             out.push_back({Tok::Word, s.substr(start, i - start)});
         } else {
-            out.push_back({Tok::Punct, std::string(1, static_cast<char>(c))});
+            out.push_back({Tok::Punct, s.substr(i, 1)});
             ++i;
         }
     }
     return out;
 }
 
-bool IsWord(const Token& t, const char* word) { return t.kind == Tok::Word && EqualsNoCase(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Tok::Word && EqualsNoCase(t.text, word); }
 
 // Index of the next token that is not white space, or tokens.size().
 size_t NextSolid(const std::vector<Token>& t, size_t i)
@@ -84,20 +97,27 @@ size_t NextSolid(const std::vector<Token>& t, size_t i)
     return i;
 }
 
-std::string DateLiteral(const std::string& hashed)
+std::string_view DateLiteral(std::string_view hashed)
 {
-    std::string inner = hashed.substr(1, hashed.size() - 2);
     OleDate d;
-    if (!OleDate::Parse(inner, d)) return hashed;  // let the engine report it
-    return "'" + d.Format(0) + "'";
+    if (!OleDate::Parse(std::string(hashed.substr(1, hashed.size() - 2)), d)) return hashed;  // let the engine report it
+    return Owned("'" + d.Format(0) + "'");
 }
 
 void TranslateTop(std::vector<Token>& t)
 {
+    // Most statements have no TOP: leave them without rebuilding anything.
+    bool any = false;
+    for (const Token& tok : t)
+        if (IsWord(tok, "TOP")) {
+            any = true;
+            break;
+        }
+    if (!any) return;
     // Walk with a stack of pending LIMITs, one per bracket depth.
     struct Pending {
         int depth;
-        std::string limit;
+        std::string_view limit;
     };
     std::vector<Pending> pending;
     int depth = 0;
@@ -107,7 +127,7 @@ void TranslateTop(std::vector<Token>& t)
         while (!pending.empty() && pending.back().depth == d) {
             // Keep a trailing space/semicolon after the LIMIT clause.
             out.push_back({Tok::Space, " "});
-            out.push_back({Tok::Word, "LIMIT " + pending.back().limit});
+            out.push_back({Tok::Word, Owned("LIMIT " + std::string(pending.back().limit))});
             pending.pop_back();
         }
     };
@@ -160,7 +180,7 @@ bool TranslatePrimaryKey(std::vector<Token>& t)
     if (i < t.size() && IsWord(t[i], "CONSTRAINT")) {
         i = NextSolid(t, i + 1);
         if (i >= t.size()) return false;
-        indexName = t[i].text;
+        indexName = std::string(t[i].text);
         i = NextSolid(t, i + 1);
     }
     if (i >= t.size() || !IsWord(t[i], "PRIMARY")) return false;
@@ -169,7 +189,7 @@ bool TranslatePrimaryKey(std::vector<Token>& t)
     i = NextSolid(t, i + 1);
     if (i >= t.size() || t[i].text != "(") return false;
 
-    std::string table = t[nameAt].text;
+    std::string table(t[nameAt].text);
     if (indexName.empty()) {
         std::string bare = table;
         if (t[nameAt].kind == Tok::Ident && bare.size() >= 2) bare = bare.substr(1, bare.size() - 2);
@@ -178,13 +198,15 @@ bool TranslatePrimaryKey(std::vector<Token>& t)
     std::string rest;
     for (size_t k = i; k < t.size(); ++k) rest += t[k].text;
     std::vector<Token> out;
-    out.push_back({Tok::Word, "CREATE UNIQUE INDEX " + indexName + " ON " + table + rest});
+    out.push_back({Tok::Word, Owned("CREATE UNIQUE INDEX " + indexName + " ON " + table + rest)});
     t.swap(out);
     return true;
 }
 
 void TranslateDeleteStar(std::vector<Token>& t)
 {
+    size_t first = NextSolid(t, 0);
+    if (first >= t.size() || !IsWord(t[first], "DELETE")) return;
     for (size_t i = 0; i < t.size(); ++i) {
         if (!IsWord(t[i], "DELETE")) continue;
         size_t j = NextSolid(t, i + 1);
@@ -195,9 +217,10 @@ void TranslateDeleteStar(std::vector<Token>& t)
     }
 }
 
-bool ParseNumber(const std::string& text, SqlParam& p)
+bool ParseNumber(std::string_view view, SqlParam& p)
 {
-    if (text.empty()) return false;
+    if (view.empty()) return false;
+    const std::string text(view);
     const char* begin = text.c_str();
     char* end = nullptr;
     bool integral = text.find_first_not_of("0123456789") == std::string::npos;
@@ -217,7 +240,7 @@ bool ParseNumber(const std::string& text, SqlParam& p)
     return true;
 }
 
-std::string Unquote(const std::string& quoted)
+std::string Unquote(std::string_view quoted)
 {
     std::string out;
     if (quoted.size() < 2 || quoted.back() != '\'') return out;
@@ -273,6 +296,7 @@ void LiftLiterals(std::vector<Token>& t, std::vector<SqlParam>& params)
 
 std::vector<Token> TranslateTokens(const std::string& jet)
 {
+    g_owned.clear();
     std::vector<Token> t = Tokenize(jet);
     for (Token& tok : t)
         if (tok.kind == Tok::Date) {

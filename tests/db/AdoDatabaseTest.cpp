@@ -122,6 +122,14 @@ TEST_F(AdoDatabaseTest, StatementsCountsAndScalarReads)
     }
     EXPECT_TRUE(db.GetNextID("AccountID", "T_Account_Info", id));
     EXPECT_EQ(id, 42);
+    // Values are stored as their literals read: four decimals, dates to the minute.
+    ASSERT_TRUE(db.UpdateRecord("T_Account_Info", {{"FreeMoney", 1.23456f}, {"CreateDate", OleDate::FromParts(2020, 5, 6, 7, 8, 59)}},
+                                " WHERE AccountID=7 AND AccountName='acc7'"));
+    double free = 0;
+    ASSERT_TRUE(db.OpenRecordset("SELECT FreeMoney FROM T_Account_Info WHERE AccountID=7"));
+    db.GetFieldValue("FreeMoney", free);
+    EXPECT_DOUBLE_EQ(free, 1.2346);
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info WHERE CreateDate=#2020-05-06 07:08:00#"), 3);
     EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info WHERE UserID=99"), 0);
     EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Account_Info"), 3);
     EXPECT_EQ(db.GetRecordCount("SELECT * FROM NoSuchTable"), 0);
