@@ -1,14 +1,17 @@
 // The market downloads at today's market size, each against the same
 // machine's floor measured in the same run: the raw HTTP fetch of the same
 // answer plus a raw prepared-statement insert of the same rows in one
-// transaction. The service is a loopback stand-in serving prepared answers.
-#include <httplib.h>
+// transaction. The answers come from plindo-serve on loopback, asked once
+// before timing so its own computing is not measured.
 #include <sqlite3.h>
 
+#include <cmath>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "BenchUtil.h"
+#include "ServiceProcess.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "db/AdoDatabase.h"
@@ -31,73 +34,7 @@ namespace {
     std::exit(1);
 }
 
-std::string Wrap(const std::string& inner)
-{
-    return "<?xml version=\"1.0\"?>\r\n<CommandResult xmlns=\"" + std::string(kCommandNamespace) + "\">" + inner +
-           "</CommandResult>";
-}
-
 std::string Code(int i) { return StrFormat("%06d", 100000 + i); }
-
-std::string FundList(int count)
-{
-    std::vector<std::string> f;
-    for (int i = 0; i < count; ++i) {
-        std::vector<std::string> r = {Code(i), StrFormat("%04d", i % 90), "Fund" + std::to_string(i), "F" + std::to_string(i),
-                                      "1", std::to_string(1 + i % 3), std::to_string(1 + i % 13),
-                                      "http://f/" + Code(i), "2008-06-19", "1.50", "2.50"};
-        f.insert(f.end(), r.begin(), r.end());
-    }
-    return JoinFields(f);
-}
-
-std::string History(int count)
-{
-    std::vector<std::string> f;
-    OleDate d = OleDate::FromParts(2004, 1, 2);
-    for (int i = 0; i < count; ++i, d = d.AddDays(d.DayOfWeek() == 5 ? 3 : 1)) {
-        float v = 1.0f + 0.0003f * static_cast<float>(i % 1000);
-        f.insert(f.end(), {d.Format(1), StrFormat("%0.4f", v), StrFormat("%0.4f", v + 0.5f), "0.12", "0.0012"});
-    }
-    return JoinFields(f);
-}
-
-std::string ClassValues(int count)
-{
-    std::vector<std::string> f;
-    for (int i = 0; i < count; ++i) {
-        f.insert(f.end(), {"2024-01-09", EncryptText(Code(i), kCipherKey), "1.2345", "2.3456", "0.52", "0.0064",
-                           "0.8", "1.9", "0.8", "1.9", "3.1", "4.2", "6.3", "12.5", "2.1", "8.8", "140.2", "22", "44",
-                           "2.4456"});
-    }
-    return EncryptText(JoinFields(f), kCipherKey);
-}
-
-struct Stub {
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    std::map<std::string, std::string> answers;  // "type/id" -> whole answer
-
-    void Start()
-    {
-        server.Post("/plindo/client/ClientService.asmx/SendCommand",
-                    [this](const httplib::Request& req, httplib::Response& res) {
-                        auto it = answers.find(req.get_param_value("cmdtype") + "/" + req.get_param_value("cmdid"));
-                        res.set_content(it == answers.end() ? Wrap("<Ret>-1</Ret><Msg>x</Msg>") : it->second,
-                                        "text/xml");
-                    });
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~Stub()
-    {
-        server.stop();
-        if (thread.joinable()) thread.join();
-    }
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
-};
 
 // The floor: fetch the same answer, then insert `rows` rows of `columns`
 // values through one prepared statement in one transaction.
@@ -143,16 +80,17 @@ int main()
     HttpConfig config;
     config.noProxy = "*";
     SetHttpConfig(config);
-    Clock::Fix(OleDate::FromParts(2024, 1, 9, 20));
+    const OleDate now = OleDate::FromParts(2024, 1, 9, 21);
+    Clock::Fix(now);
     const int kRuns = 3;
-    const int kHistory = 5000, kClass = 10000, kCatalogue = 20000;
 
-    Stub stub;
-    stub.answers["2/11"] = Wrap("<Ret>0</Ret><Msg>" + History(kHistory) + "</Msg>");
-    stub.answers["2/1"] = Wrap("<Ret>0</Ret><Msg>V1</Msg><Msg2>" + ClassValues(kClass) + "</Msg2>");
-    stub.answers["1/11"] = Wrap("<Ret>0</Ret><Msg>" + FundList(kCatalogue) + "</Msg>");
-    stub.Start();
-    CommandContext ctx{MakeCommandUrl(stub.Base()), "bench", ""};
+    // The largest market the service makes: some 20,000 funds, 9,000 of them open-end.
+    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "20000", "--now", "2024-01-09 21:00:00", "--quiet"});
+    if (service.Port() <= 0) Die("plindo-serve did not start");
+    CommandContext anonymous{MakeCommandUrl(service.Base()), "", ""};
+    CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+    if (!login.ok()) Die(login.error);
+    CommandContext ctx{anonymous.commandUrl, login.serverId, ""};
 
     bench::ScratchDir dir;
     int fileNo = 0;
@@ -170,22 +108,46 @@ int main()
         return v;
     };
 
+    // The catalogue, also to pick the fund and classify the class list.
+    CommandReply funds = SendFundList(ctx);
+    if (!funds.ok()) Die(funds.error);
+    const int kCatalogue = static_cast<int>(funds.fields.size() / 11);
+    // The open-end fund whose history is closest to 5,000 NAV days (about 20 years).
+    std::string fundId;
+    double best = 1e9;
+    const OleDate target = OleDate::FromParts(2003, 10, 1);
+    for (size_t i = 0; i + 10 < funds.fields.size(); i += 11) {
+        OleDate created;
+        if (funds.fields[i + 4] != "1" || funds.fields[i + 5] == "4" || !OleDate::Parse(funds.fields[i + 8], created))
+            continue;
+        double gap = std::abs(created.dt - target.dt);
+        if (gap < best) {
+            best = gap;
+            fundId = funds.fields[i];
+        }
+    }
+    const std::string historyData = fundId + "|1990-01-01|" + now.Format(1) + "|0";
+    CommandReply history = SendFundHistory(ctx, fundId, OleDate::FromParts(1990, 1, 1), now, 0);
+    if (!history.ok()) Die(history.error);
+    const int kHistory = static_cast<int>(history.fields.size() / 5);
+    if (!SendClassValues(ctx, 1, "").ok()) Die("class list");  // the service computes it once
+
     // One fund's whole history.
     {
         auto ours = files(kRuns), raw = files(kRuns);
         double t = bench::BestMs(kRuns, [&](int i) {
-            CNavHistory history(ours[static_cast<size_t>(i)]);
-            history.SetSession(ctx, false);
-            if (!history.IncrementalDownloadFund("110011")) Die(history.GetLastError());
+            CNavHistory h(ours[static_cast<size_t>(i)]);
+            h.SetSession(ctx, false);
+            if (!h.IncrementalDownloadFund(fundId)) Die(h.GetLastError());
         });
         double limit = bench::BestMs(kRuns, [&](int i) {
-            Fetch(ctx.commandUrl, BuildCommand(2, 11, "110011|1990-01-01|2024-01-09|0", "bench"));
+            Fetch(ctx.commandUrl, BuildCommand(2, 11, historyData, ctx.loginId));
             RawInsert(raw[static_cast<size_t>(i)].Handle(),
                       "INSERT INTO T_Fund_Value(FundID,TodayValue,TotalValue,VarPercent,VarValue,ValueDate) VALUES(" +
                           Placeholders(6) + ")",
                       kHistory, 6);
         });
-        bench::Report("fund_history_5000_records", t, "ms", limit, 3);
+        bench::Report(StrFormat("fund_history_%d_records", kHistory).c_str(), t, "ms", limit, 3);
     }
 
     // The fund catalogue: download and store, then the load at login.
@@ -197,18 +159,18 @@ int main()
             if (!cat.DownloadFundInfos()) Die(cat.GetLastError());
         });
         double limit = bench::BestMs(kRuns, [&](int i) {
-            Fetch(ctx.commandUrl, BuildCommand(1, 11, "", "bench"));
+            Fetch(ctx.commandUrl, BuildCommand(1, 11, "", ctx.loginId));
             RawInsert(raw[static_cast<size_t>(i)].Handle(),
                       "INSERT INTO T_Fund_Info(FundID,CompanyID,FundName,FundShortName,FundTypeID,InvestTypeID,"
                       "BankID,FundURL,NewFundCount,OldFundCount,CreateDate) VALUES(" +
                           Placeholders(11) + ")",
                       kCatalogue, 11);
         });
-        bench::Report("catalogue_20000_funds_download", t, "ms", limit, 3);
+        bench::Report(StrFormat("catalogue_%d_funds_download", kCatalogue).c_str(), t, "ms", limit, 3);
 
         double load = bench::BestMs(kRuns, [&](int i) {
             CFundCatalogue cat(ours[static_cast<size_t>(i)]);
-            if (!cat.LoadFundInfos() || cat.Funds().size() != kCatalogue) Die("load");
+            if (!cat.LoadFundInfos() || cat.Funds().empty()) Die("load");
         });
         double rawLoad = bench::BestMs(kRuns, [&](int i) {
             sqlite3_stmt* st = nullptr;
@@ -220,7 +182,7 @@ int main()
             sqlite3_finalize(st);
             if (bytes == 0) Die("raw load");
         });
-        bench::Report("catalogue_20000_funds_load", load, "ms", rawLoad, 5);
+        bench::Report(StrFormat("catalogue_%d_funds_load", kCatalogue).c_str(), load, "ms", rawLoad, 5);
     }
 
     // A whole-class download of the open-end funds.
@@ -231,31 +193,32 @@ int main()
             // The catalogue classifies the funds; filled before timing.
             cats.push_back(std::make_unique<CFundCatalogue>(db));
             cats.back()->SetSession(ctx, false);
-            stub.answers["1/11"] = Wrap("<Ret>0</Ret><Msg>" + FundList(kClass) + "</Msg>");
             if (!cats.back()->DownloadFundInfos()) Die(cats.back()->GetLastError());
         }
+        size_t kClass = 0;
         double t = bench::BestMs(kRuns, [&](int i) {
             CLatestValueCache values(ours[static_cast<size_t>(i)], *cats[static_cast<size_t>(i)]);
             values.SetSession(ctx, false);
             int rc = values.DownloadClassValues(1, true);
-            if (rc != kMarketOk || values.Values().size() != kClass) Die(values.GetLastError());
+            if (rc != kMarketOk || values.Values().empty()) Die(values.GetLastError());
+            kClass = values.Values().size();
         });
         double limit = bench::BestMs(kRuns, [&](int i) {
-            Fetch(ctx.commandUrl, BuildCommand(2, 1, "", "bench"));
+            Fetch(ctx.commandUrl, BuildCommand(2, 1, "", ctx.loginId));
             sqlite3* h = raw[static_cast<size_t>(i)].Handle();
             RawInsert(h,
                       "INSERT INTO T_New_Fund_Value(FundID,TodayValue,TotalValue,TotalValue1,VarPercent,VarValue,"
                       "WeekVarPercent,MonthVarPercent,OneMonthVar,TwoMonthVar,ThreeMonthVar,ValueDate) VALUES(" +
                           Placeholders(12) + ")",
-                      kClass, 12);
+                      static_cast<int>(kClass), 12);
             RawInsert(h,
                       "INSERT INTO T_New_Income(FundID,WeekIncome,MonthIncome,TwoMonthIncome,ThreeMonthIncome,"
                       "SixMonthIncome,OneYearIncome,ThisYearIncome,YearAvgIncome,TotalIncome,LastYearIncome,"
                       "IncomeSum22,IncomeSum44,LastCalcDate) VALUES(" +
                           Placeholders(14) + ")",
-                      kClass, 14);
+                      static_cast<int>(kClass), 14);
         });
-        bench::Report("class_values_10000_funds", t, "ms", limit, 3);
+        bench::Report(StrFormat("class_values_%zu_funds", kClass).c_str(), t, "ms", limit, 3);
     }
     return 0;
 }
