@@ -8,6 +8,7 @@
 #include "app/MarketData.h"
 #include "app/ProgramState.h"
 #include "app/StartupSequence.h"
+#include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
@@ -47,7 +48,8 @@ int CVextalApp::Run()
         Shutdown();
         return ok ? 0 : 1;
     }
-    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
+    // A session that ends quits the loop without closing the window.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] { Shutdown(); });
     int code = QApplication::exec();
     Shutdown();
     return code;
@@ -87,6 +89,12 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     context.prompt = &m_prompt;
     m_frame = std::make_unique<CMainFrame>(context);
     m_prompt.SetParent(m_frame.get());
+    // Every way out closes the frame, shown or hidden in the tray; the
+    // shutdown runs once the close has returned.
+    QObject::connect(m_frame.get(), &CMainFrame::closed, qApp, [this] {
+        Shutdown();
+        QApplication::quit();
+    }, Qt::QueuedConnection);
 
     m_values = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, false, m_frame.get());
     m_money = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, true, m_frame.get());
@@ -135,6 +143,12 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     context.prompt = &m_prompt;
     context.offline = doc.User().OfflineFlag != 0;
     context.vip = doc.IsVip();
+    context.ensureHelpFile = [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        bool there = CVersionCheck(*m_doc, m_prompt).EnsureHelpFile();
+        QApplication::restoreOverrideCursor();
+        return there;
+    };
     m_frame->SetContext(context);
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
@@ -176,7 +190,7 @@ void CVextalApp::Shutdown()
     if (!m_sequence) return;
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
-        m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanel()->isVisible());
+        m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanelChosen());
         m_frame->hide();
     } else {
         m_sequence->Shutdown();
