@@ -1,5 +1,6 @@
-// Login online and offline, the texts of refused logins, quotes in names,
-// registration, user information, password change and the membership limits.
+// Login online and offline, the texts of refused logins, quotes in names
+// and the membership limits (registration, user information and password
+// change run against the real service in ServiceStartTest).
 #include <gtest/gtest.h>
 
 #include "app/AppTestSupport.h"
@@ -97,58 +98,6 @@ TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
     EXPECT_EQ(MembershipLevelOf("3f9a-"), -1);
     EXPECT_EQ(MembershipLevelOf("3f9a"), -1);
     EXPECT_EQ(MembershipLevelOf("a-1-x"), -1);
-}
-
-TEST_F(LoginTest, RegistrationUserInformationAndPasswordChange)
-{
-    FakeService svc;
-    Open(svc.Base());
-
-    CRegisterForm form{"newbie", " n@x ", "", "pw1"};
-    DialogFocus focus;
-    EXPECT_FALSE(dialog->OnRegister(form, &focus));
-    EXPECT_EQ(LastMessage(), "姓名不能为空");
-    EXPECT_EQ(focus, DialogFocus::Nickname);
-    EXPECT_EQ(svc.Count("3/3"), 0);
-
-    form = {" newbie ", "n@x", "新人", " pw1 "};
-    ASSERT_TRUE(dialog->OnRegister(form)) << LastMessage();
-    EXPECT_EQ(LastMessage(), kRegisterDone);
-    EXPECT_EQ(form.loginName, "newbie");
-    EXPECT_EQ(form.password, "pw1");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw1");
-    EXPECT_EQ(svc.members.at("newbie").nickname, "新人");
-    EXPECT_FALSE(dialog->OnRegister(form));
-    EXPECT_EQ(LastMessage(), "注册失败:用户名已经存在");
-
-    ASSERT_TRUE(Login(form.loginName, form.password, false)) << LastMessage();
-    EXPECT_FALSE(SaveUserInformation(*doc, prompt, "", "x", &focus));
-    EXPECT_EQ(LastMessage(), "Email不能为空");
-    ASSERT_TRUE(SaveUserInformation(*doc, prompt, "m@y", "老手"));
-    EXPECT_EQ(LastMessage(), kUpdateDone);
-    EXPECT_EQ(doc->User().NickName, "老手");
-    EXPECT_EQ(svc.members.at("newbie").email, "m@y");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw1");
-
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "wrong", "pw2", &focus));
-    EXPECT_EQ(LastMessage(), kWrongOldPassword);
-    EXPECT_EQ(focus, DialogFocus::OldPassword);
-    ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, "pw1", "pw2"));
-    EXPECT_EQ(doc->User().Password, "pw2");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw2");
-
-    EXPECT_TRUE(Login("newbie", "pw2", false));
-    EXPECT_FALSE(Login("newbie", "pw1", true));
-    EXPECT_TRUE(Login("newbie", "pw2", true));
-
-    // Refused update: the record keeps its values.
-    svc.members.erase("newbie");
-    EXPECT_FALSE(SaveUserInformation(*doc, prompt, "z@z", "无名"));
-    EXPECT_EQ(LastMessage(), "修改失败:用户不存在");
-    EXPECT_NE(doc->User().NickName, "无名");
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", "pw3"));
-    EXPECT_EQ(LastMessage(), "设置登录密码失败:用户不存在");
-    EXPECT_EQ(doc->User().Password, "pw2");
 }
 
 TEST_F(LoginTest, LogoutOnlyWhenOnline)
