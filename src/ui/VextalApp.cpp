@@ -1,8 +1,14 @@
 #include "ui/VextalApp.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
@@ -31,11 +37,50 @@ int FundClassOfPage(int page)
     }
 }
 
+// A signal handler may only write: the loop reads the pipe and closes the window.
+int g_sessionEndPipe[2] = {-1, -1};
+
+void OnSessionEndSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_sessionEndPipe[1], &c, 1);
+}
+
 }  // namespace
 
 CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options)) {}
 
-CVextalApp::~CVextalApp() { Shutdown(); }
+CVextalApp::~CVextalApp()
+{
+    if (m_sessionEnd) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+    }
+    Shutdown();
+}
+
+void CVextalApp::WatchSessionEnd()
+{
+    auto end = [this] {
+        if (m_frame) m_frame->close();  // shown or hidden in the tray: the close runs the shutdown
+        else Shutdown();
+    };
+    if (g_sessionEndPipe[0] < 0 && pipe2(g_sessionEndPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_sessionEnd = std::make_unique<QSocketNotifier>(g_sessionEndPipe[0], QSocketNotifier::Read);
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, m_sessionEnd.get(), end);
+    QObject::connect(m_sessionEnd.get(), &QSocketNotifier::activated, m_sessionEnd.get(), [end] {
+        char buffer[16];
+        while (read(g_sessionEndPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        end();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSessionEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
 
 int CVextalApp::Run()
 {
@@ -48,7 +93,7 @@ int CVextalApp::Run()
         Shutdown();
         return ok ? 0 : 1;
     }
-    // A session that ends quits the loop without closing the window.
+    WatchSessionEnd();
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] { Shutdown(); });
     int code = QApplication::exec();
     Shutdown();

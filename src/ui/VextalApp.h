@@ -9,6 +9,8 @@
 
 #include "ui/MessagePrompt.h"
 
+class QSocketNotifier;
+
 namespace vextal {
 
 class CStartupSequence;
@@ -35,6 +37,9 @@ public:
     // Start-up up to the logged-in main window, without the event loop.
     bool Start();
     void Shutdown();
+    // The end of the desktop session (the session manager's request, or
+    // SIGTERM / SIGHUP) closes the window like any other way out.
+    void WatchSessionEnd();
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
@@ -52,6 +57,7 @@ private:
     CFundValueNewView* m_values = nullptr;
     CFundValueNewView* m_money = nullptr;
     CVextalDoc* m_doc = nullptr;
+    std::unique_ptr<QSocketNotifier> m_sessionEnd;
 };
 
 }  // namespace vextal

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <fstream>
 
 #include "ServiceProcess.h"
@@ -106,4 +107,13 @@ TEST_F(AppExitTest, ClosingKeepsThePanelTheUserChose)
     EXPECT_TRUE(DirectoryFree());
     app->Shutdown();
     EXPECT_EQ(ReadAccountPanel(Path("Vextal.ini")), 1);
+}
+
+TEST_F(AppExitTest, TheEndOfTheSessionShutsDown)
+{
+    app->WatchSessionEnd();
+    app->Frame()->hide();
+    raise(SIGTERM);  // what the desktop sends its programs when the user logs out
+    EXPECT_TRUE(DirectoryFree());
+    EXPECT_EQ(app->Frame(), nullptr);
 }
