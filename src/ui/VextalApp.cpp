@@ -242,6 +242,7 @@ void CVextalApp::Shutdown()
     }
     m_sequence.reset();
     m_values = m_money = nullptr;
+    m_prompt.SetParent(nullptr);
     m_frame.reset();
     m_market.reset();
 }
