@@ -136,7 +136,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     m_prompt.SetParent(m_frame.get());
     // Every way out closes the frame, shown or hidden in the tray; the
     // shutdown runs once the close has returned.
-    QObject::connect(m_frame.get(), &CMainFrame::closed, qApp, [this] {
+    QObject::connect(m_frame.get(), &CMainFrame::closed, &m_receiver, [this] {
         Shutdown();
         QApplication::quit();
     }, Qt::QueuedConnection);

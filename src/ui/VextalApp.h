@@ -2,6 +2,7 @@
 // The application object: runs the start-up order (document, database,
 // main window, login, post-login initialisation), builds the pages over the
 // document's data, and shuts down in order.
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <string>
@@ -49,6 +50,9 @@ private:
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
 
+    // Receives the frame's queued close; gone with the application object,
+    // so a close still queued then is dropped with it.
+    QObject m_receiver;
     AppOptions m_options;
     CMessagePrompt m_prompt;
     std::unique_ptr<CStartupSequence> m_sequence;
