@@ -1,6 +1,7 @@
-// Login online and offline, the texts of refused logins, quotes in names
-// and the membership limits (registration, user information and password
-// change run against the real service in ServiceStartTest).
+// What only a hand-made service can send (quotes it accepts, malformed
+// login answers) and the membership limits; refusals, registration, user
+// information, password change and logout run against the real service in
+// ServiceStartTest.
 #include <gtest/gtest.h>
 
 #include "app/AppTestSupport.h"
@@ -21,34 +22,6 @@ protected:
         OpenDocument();
     }
 };
-
-TEST_F(LoginTest, RefusalsShowTheirTexts)
-{
-    FakeService svc;
-    Open(svc.Base());
-
-    DialogFocus focus = DialogFocus::None;
-    EXPECT_FALSE(dialog->OnLogin({"   ", "x", false, false}, &focus));
-    EXPECT_EQ(LastMessage(), kEmptyLoginName);
-    EXPECT_EQ(focus, DialogFocus::Name);
-    EXPECT_EQ(svc.commands.size(), 0u);
-
-    EXPECT_FALSE(Login("demo", "nope", false));
-    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
-    EXPECT_EQ(prompt.icons.back(), PromptIcon::Warning);
-
-    // Never logged in online on this database: offline refuses.
-    EXPECT_FALSE(Login("demo", "demo123", true));
-    EXPECT_EQ(LastMessage(), "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统");
-    // A refused login writes nothing back.
-    EXPECT_EQ(ReadLoginSettings().name, "");
-
-    // A dead service.
-    doc->Settings().commandUrl = "http://127.0.0.1:1/" + std::string(kCommandPath);
-    doc->Membership().SetCommandUrl(doc->Settings().commandUrl);
-    EXPECT_FALSE(Login("demo", "demo123", false));
-    EXPECT_EQ(LastMessage(), "登录失败:发送请求错误");
-}
 
 TEST_F(LoginTest, QuotesInNamesNeitherLogInNorBreakAnything)
 {
@@ -98,18 +71,6 @@ TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
     EXPECT_EQ(MembershipLevelOf("3f9a-"), -1);
     EXPECT_EQ(MembershipLevelOf("3f9a"), -1);
     EXPECT_EQ(MembershipLevelOf("a-1-x"), -1);
-}
-
-TEST_F(LoginTest, LogoutOnlyWhenOnline)
-{
-    FakeService svc;
-    Open(svc.Base());
-    ASSERT_TRUE(Login("demo", "demo123", false));
-    doc->Logout();
-    EXPECT_EQ(svc.Count("3/2"), 1);
-    ASSERT_TRUE(Login("demo", "demo123", true));
-    doc->Logout();
-    EXPECT_EQ(svc.Count("3/2"), 1);
 }
 
 TEST(Membership, LimitsOfFreeAndVipMembers)

@@ -300,6 +300,10 @@ TEST_F(ServiceStartTest, RefusedAndHostileLoginsShowTheirTexts)
     Serve();
     OpenDocument();
     const std::string offlineRefusal = "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统";
+    DialogFocus focus = DialogFocus::None;
+    EXPECT_FALSE(dialog->OnLogin({"   ", "x", false, false}, &focus));
+    EXPECT_EQ(LastMessage(), kEmptyLoginName);
+    EXPECT_EQ(focus, DialogFocus::Name);
 
     // The service's own refusal text.
     EXPECT_FALSE(Login("demo", "demo12", false));
