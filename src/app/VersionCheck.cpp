@@ -82,10 +82,10 @@ bool CVersionCheck::CheckNewVersion()
     if (!IsNewerVersion(m_doc.GetServerVersion(), m_doc.GetClientVersion())) return false;
     const std::string& serverUrl = m_doc.Settings().serverUrl;
     PrepareHtmlFiles(serverUrl, false);
-    std::error_code ec;
-    fs::remove(ProgramPath(kHelpFileName), ec);
     if (!m_prompt.AskYesNo(kUpgradeQuestion)) return false;
 
+    std::error_code ec;
+    fs::remove(ProgramPath(kHelpFileName), ec);
     SetUpdatePending(true);
     const std::string dir = GetProgramDirectory();
     DownloadFile(serverUrl, kUpdaterFetched);

@@ -14,6 +14,7 @@ struct CSettings;
 
 inline constexpr const char* kUpgradeQuestion = "Vextal已经升级，是否下载并升级当前版本的程序?";
 inline constexpr const char* kHelpFileName = "Vextal.chm";
+inline constexpr const char* kHelpFileUnavailable = "无法获取帮助文档Vextal.chm，请检查网络连接后再试。";
 inline constexpr const char* kUpdaterFetched = "UpdatePlindo";
 inline constexpr const char* kUpdaterStarted = "UpdateVextal";
 
@@ -40,9 +41,10 @@ public:
     // Asks the service for the newest client version and keeps it in the
     // document (empty when the query fails). True on success.
     bool GetClientVersion();
-    // When the service knows a newer version: page files refreshed, help
-    // file deleted, the user asked; on Yes the updaters are fetched and
-    // started. True when the program must end for the update.
+    // When the service knows a newer version: page files refreshed, the
+    // user asked; on Yes the help file is deleted (the new one comes with
+    // the new version) and the updaters are fetched and started. True when
+    // the program must end for the update.
     bool CheckNewVersion();
     // Makes sure the help file is in the program directory (fetched again
     // after an accepted upgrade). True when it is there.

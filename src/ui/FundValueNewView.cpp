@@ -122,10 +122,7 @@ void CFundValueNewView::ApplySort(const CSortSettings& sort)
     std::stable_sort(m_rows.begin(), m_rows.end(), [&](const CNewFundValue* a, const CNewFundValue* b) {
         for (int k = 0; k < 3; ++k) {
             if (sort.item[k] == 0) continue;
-            QVariant x = key(a, sort.item[k]), y = key(b, sort.item[k]);
-            int c = QVariant::compare(x, y) == QPartialOrdering::Less      ? -1
-                    : QVariant::compare(x, y) == QPartialOrdering::Greater ? 1
-                                                                           : 0;
+            int c = CompareListValues(key(a, sort.item[k]), key(b, sort.item[k]));
             if (c != 0) return sort.descending[k] ? c > 0 : c < 0;
         }
         return false;

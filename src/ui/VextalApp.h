@@ -2,12 +2,15 @@
 // The application object: runs the start-up order (document, database,
 // main window, login, post-login initialisation), builds the pages over the
 // document's data, and shuts down in order.
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/MessagePrompt.h"
+
+class QSocketNotifier;
 
 namespace vextal {
 
@@ -35,6 +38,9 @@ public:
     // Start-up up to the logged-in main window, without the event loop.
     bool Start();
     void Shutdown();
+    // The end of the desktop session (the session manager's request, or
+    // SIGTERM / SIGHUP) closes the window like any other way out.
+    void WatchSessionEnd();
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
@@ -44,6 +50,9 @@ private:
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
 
+    // Receives the frame's queued close; gone with the application object,
+    // so a close still queued then is dropped with it.
+    QObject m_receiver;
     AppOptions m_options;
     CMessagePrompt m_prompt;
     std::unique_ptr<CStartupSequence> m_sequence;
@@ -52,6 +61,7 @@ private:
     CFundValueNewView* m_values = nullptr;
     CFundValueNewView* m_money = nullptr;
     CVextalDoc* m_doc = nullptr;
+    std::unique_ptr<QSocketNotifier> m_sessionEnd;
 };
 
 }  // namespace vextal

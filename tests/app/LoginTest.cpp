@@ -1,5 +1,7 @@
-// Login online and offline, the texts of refused logins, quotes in names,
-// registration, user information, password change and the membership limits.
+// What only a hand-made service can send (quotes it accepts, malformed
+// login answers) and the membership limits; refusals, registration, user
+// information, password change and logout run against the real service in
+// ServiceStartTest.
 #include <gtest/gtest.h>
 
 #include "app/AppTestSupport.h"
@@ -20,34 +22,6 @@ protected:
         OpenDocument();
     }
 };
-
-TEST_F(LoginTest, RefusalsShowTheirTexts)
-{
-    FakeService svc;
-    Open(svc.Base());
-
-    DialogFocus focus = DialogFocus::None;
-    EXPECT_FALSE(dialog->OnLogin({"   ", "x", false, false}, &focus));
-    EXPECT_EQ(LastMessage(), kEmptyLoginName);
-    EXPECT_EQ(focus, DialogFocus::Name);
-    EXPECT_EQ(svc.commands.size(), 0u);
-
-    EXPECT_FALSE(Login("demo", "nope", false));
-    EXPECT_EQ(LastMessage(), "登录失败:用户名或密码错误");
-    EXPECT_EQ(prompt.icons.back(), PromptIcon::Warning);
-
-    // Never logged in online on this database: offline refuses.
-    EXPECT_FALSE(Login("demo", "demo123", true));
-    EXPECT_EQ(LastMessage(), "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统");
-    // A refused login writes nothing back.
-    EXPECT_EQ(ReadLoginSettings().name, "");
-
-    // A dead service.
-    doc->Settings().commandUrl = "http://127.0.0.1:1/" + std::string(kCommandPath);
-    doc->Membership().SetCommandUrl(doc->Settings().commandUrl);
-    EXPECT_FALSE(Login("demo", "demo123", false));
-    EXPECT_EQ(LastMessage(), "登录失败:发送请求错误");
-}
 
 TEST_F(LoginTest, QuotesInNamesNeitherLogInNorBreakAnything)
 {
@@ -97,70 +71,6 @@ TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
     EXPECT_EQ(MembershipLevelOf("3f9a-"), -1);
     EXPECT_EQ(MembershipLevelOf("3f9a"), -1);
     EXPECT_EQ(MembershipLevelOf("a-1-x"), -1);
-}
-
-TEST_F(LoginTest, RegistrationUserInformationAndPasswordChange)
-{
-    FakeService svc;
-    Open(svc.Base());
-
-    CRegisterForm form{"newbie", " n@x ", "", "pw1"};
-    DialogFocus focus;
-    EXPECT_FALSE(dialog->OnRegister(form, &focus));
-    EXPECT_EQ(LastMessage(), "姓名不能为空");
-    EXPECT_EQ(focus, DialogFocus::Nickname);
-    EXPECT_EQ(svc.Count("3/3"), 0);
-
-    form = {" newbie ", "n@x", "新人", " pw1 "};
-    ASSERT_TRUE(dialog->OnRegister(form)) << LastMessage();
-    EXPECT_EQ(LastMessage(), kRegisterDone);
-    EXPECT_EQ(form.loginName, "newbie");
-    EXPECT_EQ(form.password, "pw1");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw1");
-    EXPECT_EQ(svc.members.at("newbie").nickname, "新人");
-    EXPECT_FALSE(dialog->OnRegister(form));
-    EXPECT_EQ(LastMessage(), "注册失败:用户名已经存在");
-
-    ASSERT_TRUE(Login(form.loginName, form.password, false)) << LastMessage();
-    EXPECT_FALSE(SaveUserInformation(*doc, prompt, "", "x", &focus));
-    EXPECT_EQ(LastMessage(), "Email不能为空");
-    ASSERT_TRUE(SaveUserInformation(*doc, prompt, "m@y", "老手"));
-    EXPECT_EQ(LastMessage(), kUpdateDone);
-    EXPECT_EQ(doc->User().NickName, "老手");
-    EXPECT_EQ(svc.members.at("newbie").email, "m@y");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw1");
-
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "wrong", "pw2", &focus));
-    EXPECT_EQ(LastMessage(), kWrongOldPassword);
-    EXPECT_EQ(focus, DialogFocus::OldPassword);
-    ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, "pw1", "pw2"));
-    EXPECT_EQ(doc->User().Password, "pw2");
-    EXPECT_EQ(svc.members.at("newbie").password, "pw2");
-
-    EXPECT_TRUE(Login("newbie", "pw2", false));
-    EXPECT_FALSE(Login("newbie", "pw1", true));
-    EXPECT_TRUE(Login("newbie", "pw2", true));
-
-    // Refused update: the record keeps its values.
-    svc.members.erase("newbie");
-    EXPECT_FALSE(SaveUserInformation(*doc, prompt, "z@z", "无名"));
-    EXPECT_EQ(LastMessage(), "修改失败:用户不存在");
-    EXPECT_NE(doc->User().NickName, "无名");
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", "pw3"));
-    EXPECT_EQ(LastMessage(), "设置登录密码失败:用户不存在");
-    EXPECT_EQ(doc->User().Password, "pw2");
-}
-
-TEST_F(LoginTest, LogoutOnlyWhenOnline)
-{
-    FakeService svc;
-    Open(svc.Base());
-    ASSERT_TRUE(Login("demo", "demo123", false));
-    doc->Logout();
-    EXPECT_EQ(svc.Count("3/2"), 1);
-    ASSERT_TRUE(Login("demo", "demo123", true));
-    doc->Logout();
-    EXPECT_EQ(svc.Count("3/2"), 1);
 }
 
 TEST(Membership, LimitsOfFreeAndVipMembers)

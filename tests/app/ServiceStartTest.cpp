@@ -300,6 +300,10 @@ TEST_F(ServiceStartTest, RefusedAndHostileLoginsShowTheirTexts)
     Serve();
     OpenDocument();
     const std::string offlineRefusal = "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统";
+    DialogFocus focus = DialogFocus::None;
+    EXPECT_FALSE(dialog->OnLogin({"   ", "x", false, false}, &focus));
+    EXPECT_EQ(LastMessage(), kEmptyLoginName);
+    EXPECT_EQ(focus, DialogFocus::Name);
 
     // The service's own refusal text.
     EXPECT_FALSE(Login("demo", "demo12", false));
@@ -350,6 +354,11 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
 {
     Serve();
     OpenDocument();
+    DialogFocus focus = DialogFocus::None;
+    CRegisterForm nameless{"newbie", "newbie@plindo.example", " ", "pw1"};
+    EXPECT_FALSE(dialog->OnRegister(nameless, &focus));
+    EXPECT_EQ(LastMessage(), "姓名不能为空");
+    EXPECT_EQ(focus, DialogFocus::Nickname);
     CRegisterForm form{" newbie ", "newbie@plindo", "新人", "pw1"};
     EXPECT_FALSE(dialog->OnRegister(form));
     EXPECT_EQ(LastMessage(), "注册失败:Email格式不正确");
@@ -376,8 +385,9 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
 
     // Signs that the form encoding and the cipher must carry unchanged.
     const std::string password = "a+b%20c&d=中";
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", password));
+    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", password, &focus));
     EXPECT_EQ(LastMessage(), kWrongOldPassword);
+    EXPECT_EQ(focus, DialogFocus::OldPassword);
     ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, "pw1", password)) << LastMessage();
 
     EXPECT_FALSE(Login("newbie", "pw1", false));
@@ -388,6 +398,12 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
     EXPECT_FALSE(Login("newbie", "pw1", true));
     EXPECT_TRUE(Login("newbie", password, true)) << LastMessage();
     EXPECT_EQ(doc->User().UserID, 10003);
+    // Blanks around a new password go, as they go from what the login dialog sends.
+    ASSERT_TRUE(Login("newbie", password, false)) << LastMessage();
+    ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, " " + password + " ", " pw3 ")) << LastMessage();
+    EXPECT_EQ(doc->User().Password, "pw3");
+    EXPECT_TRUE(Login("newbie", " pw3", false)) << LastMessage();
+    EXPECT_TRUE(Login("newbie", "pw3", true)) << LastMessage();
 
     // A Chinese login name crosses the wire in GBK and comes back the same.
     CRegisterForm chinese{"张三", "zhang@plindo.example", "张先生", "密码1"};
@@ -461,9 +477,9 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
             << c.version;
         EXPECT_FALSE(state.endProgram);  // the recorder answers No
         EXPECT_EQ(launches, 0);
-        // A newer version refreshes the page files and drops the help file.
+        // A newer version refreshes the page files; the help file stays when the user declines.
         EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm") == "old page", !c.asks) << c.version;
-        EXPECT_EQ(fs::exists(home + "Vextal.chm"), !c.asks) << c.version;
+        EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "old help") << c.version;
     }
 
     // Offline: the service is never asked.
@@ -501,6 +517,7 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
     EXPECT_EQ(bodies[0].rfind("#!/bin/sh", 0), 0u);
     EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
     EXPECT_TRUE(IsUpdatePending());
+    EXPECT_FALSE(fs::exists(home + "Vextal.chm"));
     CVersionCheck help(d, p);
     EXPECT_TRUE(help.EnsureHelpFile());
     EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), ServedFile("Update/Vextal.chm"));

@@ -388,6 +388,20 @@ TEST_F(SettingsTest, PasswordsAreNeverStoredInPlainText)
     EXPECT_EQ(ReadLoginSettings(ini).loginFlag, 1);
 }
 
+TEST_F(SettingsTest, RememberedNameIsCutAsItsGbkBufferHeldIt)
+{
+    // 32 bytes held 31 GBK bytes: fifteen Chinese characters, never half of one.
+    const std::string thirteen = "欧阳诸葛司马上官东方慕容令";
+    ASSERT_TRUE(SaveLoginSettings(thirteen, "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, thirteen);
+    ASSERT_TRUE(SaveLoginSettings("张" + thirteen + "李王", "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, "张" + thirteen + "李");
+    ASSERT_TRUE(SaveLoginSettings("ab" + thirteen + "李王", "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, "ab" + thirteen + "李");  // 30 bytes: 王 would need 32
+    ASSERT_TRUE(SaveLoginSettings(std::string(40, 'n'), "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, std::string(31, 'n'));
+}
+
 TEST_F(SettingsTest, WriteBacksOfTheOtherKeys)
 {
     CSettings s = Load();
