@@ -4,11 +4,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/LoginDialogLogic.h"
-#include <sys/stat.h>
-
-#include "ServiceProcess.h"
 #include "app/PageFiles.h"
-#include "app/SelfUpdate.h"
 #include "app/Settings.h"
 #include "app/VersionCheck.h"
 #include "app/VextalDoc.h"
@@ -84,94 +80,6 @@ TEST_F(VersionTest, OfflineNeverAsksTheService)
     EXPECT_TRUE(prompt.questions.empty());
     EXPECT_EQ(svc.Requests("/plindo/client/"), 0);
     EXPECT_EQ(svc.srv.Seen().size(), before + 6);  // the six page files only
-}
-
-// The real service offers 3.26 and signs its updaters with the key this
-// build made. Only a program that may replace its own file is offered the
-// upgrade; accepted, both updaters are fetched, verified and started, and
-// the new program takes the installed name.
-TEST_F(VersionTest, AcceptedUpgradeRunsTheSignedUpdaters)
-{
-    if (std::string(VEXTAL_DEV_UPDATE_KEY).empty()) GTEST_SKIP() << "built with a release update key";
-    CServiceProcess svc(PLINDO_SERVE_PATH, {"--client-version", "3.26", "--update-key", VEXTAL_DEV_UPDATE_KEY, "--quiet"});
-    ASSERT_GT(svc.Port(), 0);
-    UseServer(svc.Base());
-    doc = std::make_unique<CVextalDoc>();
-    doc->OnNewDocument(prompt);
-    fs::create_directory(home + "Html");
-    WriteWholeFile(home + "Html/vextal.htm", "old page");
-    WriteWholeFile(home + "Vextal.chm", "old help");
-    const std::string installed = home + "Vextal";
-    WriteWholeFile(installed, "old program");
-    fs::permissions(installed, fs::perms(0755));
-
-    CVersionCheck check(*doc, prompt);
-    check.SetUpdaterDelayMs(1);
-    std::vector<std::string> started;
-    check.SetLauncher([&](const std::string& path, const std::string& dir) {
-        EXPECT_TRUE(fs::exists(path));
-        EXPECT_EQ(dir, home);
-        started.push_back(path);
-        return true;
-    });
-    ASSERT_TRUE(check.GetClientVersion());
-    EXPECT_EQ(doc->GetServerVersion(), "3.26");
-    prompt.answer = true;
-
-    // A package install (file or folder read-only, for root too) or a build
-    // started from elsewhere: one message, no question, nothing fetched.
-    auto refused = [&](const std::string& programFile) {
-        prompt.messages.clear();
-        prompt.questions.clear();
-        check.SetProgramFile(programFile);
-        EXPECT_FALSE(check.CheckNewVersion());
-        EXPECT_EQ(prompt.messages, std::vector<std::string>{kCannotSelfUpdateText});
-        EXPECT_TRUE(prompt.questions.empty());
-    };
-    fs::permissions(installed, fs::perms(0555));
-    refused(installed);
-    fs::permissions(installed, fs::perms(0755));
-    fs::permissions(home, fs::perms(0555));
-    refused(installed);
-    fs::permissions(home, fs::perms(0755));
-    refused(PLINDO_SERVE_PATH);
-    EXPECT_TRUE(started.empty());
-    EXPECT_FALSE(IsUpdatePending());
-
-    prompt.messages.clear();
-    prompt.questions.clear();
-    check.SetProgramFile(installed);
-    EXPECT_TRUE(check.CheckNewVersion());
-    EXPECT_EQ(prompt.questions, std::vector<std::string>{kUpgradeQuestion});
-    EXPECT_TRUE(prompt.messages.empty());
-    EXPECT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
-    EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
-    EXPECT_NE(ReadWholeFile(home + "Html/vextal.htm"), "old page");
-    EXPECT_FALSE(fs::exists(home + "Vextal.chm"));
-    EXPECT_TRUE(IsUpdatePending());
-
-    // The help file comes back on the first help request, then stays.
-    WriteWholeFile(home + "Vextal.chm", "old help");
-    EXPECT_TRUE(check.EnsureHelpFile());
-    const std::string help = ReadWholeFile(home + "Vextal.chm");
-    EXPECT_NE(help, "old help");
-    EXPECT_FALSE(IsUpdatePending());
-    WriteWholeFile(home + "Vextal.chm", "kept help");  // a second fetch would replace it
-    EXPECT_TRUE(check.EnsureHelpFile());
-    EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "kept help");
-
-    // The new program, started as UpdateVextal, takes the installed name:
-    // the very file that was verified, by one rename.
-    const std::string fresh = ReadWholeFile(home + "UpdateVextal");
-    ASSERT_FALSE(fresh.empty());
-    struct stat before {}, after {};
-    ASSERT_EQ(stat((home + "UpdateVextal").c_str(), &before), 0);
-    SelfUpdateResult r = CompleteSelfUpdate(home, kUpdaterStarted, 10);
-    EXPECT_TRUE(r.replaced);
-    ASSERT_EQ(stat(installed.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(ReadWholeFile(installed), fresh);
-    EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
 }
 
 TEST_F(VersionTest, TheEveningQueryGoesToTheWebSite)
