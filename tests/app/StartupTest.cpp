@@ -36,7 +36,7 @@ protected:
         seqOut = holder.get();
         CStartupOptions options;
         options.programFile = programFile.empty() ? home + "Vextal" : programFile;
-        options.deleteRetryMs = 10;
+        options.renameRetryMs = 10;
         return holder->Start(options);
     }
 
