@@ -1,6 +1,6 @@
 // Self-update: only update files whose signature verifies are kept and run;
-// the old instance (a process this test starts from a copy of a harmless
-// program) is ended and its file replaced by one rename.
+// the new program takes the installed name by one rename, and only the old
+// instance of this installation (a copy of a harmless program) is ended.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
