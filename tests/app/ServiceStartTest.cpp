@@ -4,6 +4,7 @@
 // version question, and the fund data after login. Expected figures come
 // from the same market simulator the service runs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <set>
@@ -15,6 +16,7 @@
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
+#include "app/SelfUpdate.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
 #include "net/ClientCommands.h"
@@ -454,14 +456,27 @@ TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
     EXPECT_TRUE(SessionAlive(other.serverId));
 }
 
+// The service signs its updaters with the key this build made (a build with
+// a release key has no private key to give it).
 TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
 {
+    const std::string key = VEXTAL_DEV_UPDATE_KEY;
+    const std::vector<std::string> signing =
+        key.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--update-key", key};
+    auto serve = [&](const std::string& version) {
+        std::vector<std::string> args = {"--client-version", version};
+        args.insert(args.end(), signing.begin(), signing.end());
+        Serve(args);
+    };
+    const std::string installed = home + "Vextal";
+    WriteWholeFile(installed, "old program");
+    fs::permissions(installed, fs::perms(0755));
     struct Case {
         std::string version;
         bool asks;
     };
     for (const Case& c : {Case{"3.26", true}, Case{"3.3", true}, Case{"3.25", false}, Case{"", false}}) {
-        Serve({"--client-version", c.version});
+        serve(c.version);
         WriteWholeFile(home + "Vextal.chm", "old help");
         fs::create_directories(home + "Html");
         WriteWholeFile(home + "Html/vextal.htm", "old page");
@@ -471,6 +486,7 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
         CLoginDialogLogic dlg(d, p);
         int launches = 0;
         dlg.VersionCheck().SetLauncher([&](const std::string&, const std::string&) { return ++launches, true; });
+        dlg.VersionCheck().SetProgramFile(installed);
         auto state = dlg.OnOpen();
         EXPECT_EQ(d.GetServerVersion(), c.version);
         EXPECT_EQ(p.questions, c.asks ? std::vector<std::string>{kUpgradeQuestion} : std::vector<std::string>{})
@@ -483,7 +499,7 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
     }
 
     // Offline: the service is never asked.
-    Serve({"--client-version", "3.26"});
+    serve("3.26");
     WriteIniString("Login", "LoginFlag", "1");
     {
         RecordingPrompt p;
@@ -496,25 +512,49 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
         EXPECT_EQ(d.GetServerVersion(), "");
     }
 
-    // Yes: the first updater comes from the service and is gone after it started.
     WriteIniString("Login", "LoginFlag", "0");
     RecordingPrompt p;
     p.answer = true;
     CVextalDoc d;
     d.OnNewDocument(p);
-    CLoginDialogLogic dlg(d, p);
     std::vector<std::string> started, bodies;
-    dlg.VersionCheck().SetUpdaterDelayMs(1);
-    dlg.VersionCheck().SetLauncher([&](const std::string& path, const std::string&) {
-        started.push_back(path);
-        bodies.push_back(ReadWholeFile(path));
-        return true;
-    });
-    auto state = dlg.OnOpen();
-    EXPECT_TRUE(state.endProgram);
-    EXPECT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
+    auto open = [&](const std::string& programFile) {
+        p.messages.clear();
+        p.questions.clear();
+        CLoginDialogLogic dlg(d, p);
+        dlg.VersionCheck().SetUpdaterDelayMs(1);
+        dlg.VersionCheck().SetProgramFile(programFile);
+        dlg.VersionCheck().SetLauncher([&](const std::string& path, const std::string&) {
+            started.push_back(path);
+            bodies.push_back(ReadWholeFile(path));
+            return true;
+        });
+        return dlg.OnOpen().endProgram;
+    };
+
+    // A package install (file or folder read-only, for root too) or a build
+    // started from elsewhere: one message, no question, nothing fetched.
+    for (int which = 0; which < 3; ++which) {
+        if (which == 0) fs::permissions(installed, fs::perms(0555));
+        if (which == 1) fs::permissions(home, fs::perms(0555));
+        EXPECT_FALSE(open(which == 2 ? std::string(PLINDO_SERVE_PATH) : installed)) << which;
+        fs::permissions(installed, fs::perms(0755));
+        fs::permissions(home, fs::perms(0755));
+        EXPECT_EQ(p.messages, std::vector<std::string>{kCannotSelfUpdateText}) << which;
+        EXPECT_TRUE(p.questions.empty()) << which;
+    }
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(IsUpdatePending());
+
+    // Yes: both updaters come from the service, verified; the first is gone
+    // after it started.
+    if (key.empty()) GTEST_SKIP() << "built with a release update key: the service cannot sign";
+    EXPECT_TRUE(open(installed));
+    EXPECT_TRUE(p.messages.empty());
+    ASSERT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
     EXPECT_EQ(bodies[0], ServedFile("Update/UpdatePlindo"));
     EXPECT_EQ(bodies[0].rfind("#!/bin/sh", 0), 0u);
+    EXPECT_EQ(bodies[1], ServedFile("Update/UpdateVextal"));
     EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
     EXPECT_TRUE(IsUpdatePending());
     EXPECT_FALSE(fs::exists(home + "Vextal.chm"));
@@ -522,7 +562,21 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
     EXPECT_TRUE(help.EnsureHelpFile());
     EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), ServedFile("Update/Vextal.chm"));
     EXPECT_FALSE(IsUpdatePending());
+    WriteWholeFile(home + "Vextal.chm", "kept help");  // not fetched again
+    EXPECT_TRUE(help.EnsureHelpFile());
+    EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "kept help");
+
+    // The new program, started as UpdateVextal, takes the installed name:
+    // the very file that was verified, by one rename.
+    struct stat before {}, after {};
+    ASSERT_EQ(stat((home + "UpdateVextal").c_str(), &before), 0);
+    EXPECT_TRUE(CompleteSelfUpdate(home, kUpdaterStarted, 10).replaced);
+    ASSERT_EQ(stat(installed.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadWholeFile(installed), bodies[1]);
+    EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
 }
+
 
 TEST_F(ServiceStartTest, MembershipFromTheLoginAndRemaindersClearedAfterIt)
 {

@@ -36,7 +36,7 @@ protected:
         seqOut = holder.get();
         CStartupOptions options;
         options.programFile = programFile.empty() ? home + "Vextal" : programFile;
-        options.deleteRetryMs = 10;
+        options.renameRetryMs = 10;
         return holder->Start(options);
     }
 
@@ -237,6 +237,7 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
               StartupResult::Running);
     if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
     EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    EXPECT_EQ(seq->GetSelfUpdateResult().endedProcesses, 1);
     EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
     EXPECT_FALSE(fs::exists(home + "Vextal.update"));
