@@ -213,7 +213,7 @@ CommandReply SendPeriodRecords(const CommandContext& ctx, const std::string& fun
 }
 
 CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                               const OleDate& to, float shareCount, int bonusType)
+                               const OleDate& to, double shareCount, int bonusType)
 {
     CommandDef def{"SendDividendQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 4, 4};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
@@ -222,7 +222,7 @@ CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fun
 }
 
 CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                                  const OleDate& to, float shareCount)
+                                  const OleDate& to, double shareCount)
 {
     CommandDef def{"SendMoneyIncomeQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 2, 2};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),

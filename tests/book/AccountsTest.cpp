@@ -36,7 +36,7 @@ TEST_F(BookTest, AccountIdsNamesAndDeleteCascade)
     EXPECT_EQ(same.AccountID, 3);
 
     // Deleting the largest id frees it; deleting a smaller one does not.
-    ASSERT_TRUE(manager.BookTrade(*std::make_unique<TradeInfo>(Purchase(a, "000001", 1000, 1.5f, OleDate::FromParts(2024, 6, 3, 10)))) == 0)
+    ASSERT_TRUE(manager.BookTrade(*std::make_unique<TradeInfo>(Purchase(a, "000001", 1000, 1.5, OleDate::FromParts(2024, 6, 3, 10)))) == 0)
         << manager.GetLastErrorText();
     UserBonusInfo range;
     range.AccountID = a;
@@ -63,7 +63,7 @@ TEST_F(BookTest, MovingAHoldingMergesSumsAndKeepsFundCount)
     // The source's FundCount is already 0 in the table: it must not go negative.
     ASSERT_TRUE(db.Execute(StrFormat("UPDATE T_Account_Info SET FundCount=0 WHERE AccountID=%d", a)));
     ASSERT_TRUE(manager.MoveHolding(b, a, "000001", 0)) << manager.GetLastErrorText();
-    EXPECT_FLOAT_EQ(Held(b, "000001"), 1500.0f);
+    EXPECT_DOUBLE_EQ(Held(b, "000001"), 1500.0);
     EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID=%d", a)), 0);
     EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", b)), 2);
     int fc = -1;

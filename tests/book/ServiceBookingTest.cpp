@@ -103,19 +103,19 @@ protected:
         throw std::runtime_error("no fund with dividends");
     }
     // The NAV as the wire carries it (four decimals).
-    static float NavOn(const SimFund& f, int day)
+    static double NavOn(const SimFund& f, int day)
     {
-        return static_cast<float>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
+        return static_cast<double>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
     }
 
-    TradeInfo Purchase(const std::string& fund, float money, const OleDate& when, int bonusType)
+    TradeInfo Purchase(const std::string& fund, double money, const OleDate& when, int bonusType)
     {
         TradeInfo t;
         t.AccountID = account_;
         t.FundID = fund;
         t.TradeType = kTradeBuy;
         t.TradeMoney = money;
-        t.TradeFee = 1.5f;
+        t.TradeFee = 1.5;
         t.BonusType = bonusType;
         t.TradeTime = when;
         return t;
@@ -143,11 +143,11 @@ TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
         t.NoAutoBonus = 1;
         ASSERT_EQ(manager_.BookTrade(t), 0) << manager_.GetLastErrorText();
         EXPECT_EQ(t.DealTime.Format(1), DateOfDay(dealDay).Format(1));
-        const float nav = NavOn(f, dealDay);
+        const double nav = NavOn(f, dealDay);
         EXPECT_EQ(StrFormat("%0.4f", t.TradeValue), StrFormat("%0.4f", nav));
         // 1000 yuan at 1.5 % outer deduction at that NAV.
         EXPECT_EQ(StrFormat("%0.2f", t.TradeCount),
-                  StrFormat("%0.2f", Round2(1000 * 100 / 101.5f / nav)));
+                  StrFormat("%0.2f", Round2(1000 * 100 / 101.5 / nav)));
     }
     // A trade whose NAV is not published yet is refused with the service's text and leaves nothing.
     TradeInfo late = Purchase(f.code, 1000, At(2024, 10, 9, 15, 30), kBonusCash);
@@ -175,9 +175,9 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     ASSERT_GE(after.size(), 1u);
     ASSERT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), static_cast<int>(after.size()));
     double expected = 0;
-    for (const SimDividend& d : after) expected += Round2(cash.TradeCount * static_cast<float>(d.perUnit));
-    float cashBonus = 0;
-    db_.QueryFloat("SELECT CashBonus FROM T_Fund_Trade WHERE BuyType=0", cashBonus);
+    for (const SimDividend& d : after) expected += Round2(cash.TradeCount * static_cast<double>(d.perUnit));
+    double cashBonus = 0;
+    db_.QueryDouble("SELECT CashBonus FROM T_Fund_Trade WHERE BuyType=0", cashBonus);
     EXPECT_NEAR(cashBonus, expected, 0.011);
     // A new holding is covered up to its last dividend: LastBonus moves there.
     OleDate lastBonus;
@@ -188,23 +188,23 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     TradeInfo reinvest = Purchase(f.code, 10000, cash.TradeTime, kBonusReinvest);
     reinvest.BuyType = kBackEnd;
     ASSERT_EQ(manager_.BookTrade(reinvest), 0) << manager_.GetLastErrorText();
-    float shares = reinvest.TradeCount;
+    double shares = reinvest.TradeCount;
     RecordsetPtr rs = db_.OpenRecordsetEx("SELECT * FROM T_Trade_Info WHERE TradeType=6 ORDER BY TradeTime");
     ASSERT_TRUE(rs);
     ASSERT_EQ(rs->RowCount(), after.size());
     for (const SimDividend& d : after) {
-        float money = 0, count = 0;
+        double money = 0, count = 0;
         db_.GetFieldValue(rs, "TradeMoney", money);
         db_.GetFieldValue(rs, "TradeCount", count);
-        EXPECT_EQ(StrFormat("%0.2f", money), StrFormat("%0.2f", Round2(shares * static_cast<float>(d.perUnit))));
+        EXPECT_EQ(StrFormat("%0.2f", money), StrFormat("%0.2f", Round2(shares * static_cast<double>(d.perUnit))));
         EXPECT_EQ(StrFormat("%0.2f", count),
                   StrFormat("%0.2f", Round2(money / NavOn(f, d.exDay))));
         shares += count;
         rs->MoveNext();
     }
-    float held = 0;
-    db_.QueryFloat("SELECT TotalCount FROM T_Fund_Trade WHERE BuyType=1", held);
-    EXPECT_FLOAT_EQ(held, shares);
+    double held = 0;
+    db_.QueryDouble("SELECT TotalCount FROM T_Fund_Trade WHERE BuyType=1", held);
+    EXPECT_DOUBLE_EQ(held, shares);
 
     // The first account load of a run applies what is still due from LastBonus on:
     // nothing is booked twice, and LastBonus moves to the last dividend.
