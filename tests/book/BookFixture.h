@@ -18,6 +18,7 @@ struct FakeServices : IBookServices {
     std::map<std::string, double> nav;  // price by fund (any date)
     std::map<std::string, std::vector<DividendItem>> dividends;
     std::set<std::string> failingFunds;
+    std::set<std::string> failingDays;  // "YYYY-MM-DD" of the trade time
     int tradeValueCalls = 0;
     int dividendCalls = 0;
 
@@ -25,7 +26,7 @@ struct FakeServices : IBookServices {
                            std::string& error) override
     {
         ++tradeValueCalls;
-        if (failingFunds.count(fundId) || !nav.count(fundId)) {
+        if (failingFunds.count(fundId) || failingDays.count(tradeTime.Format(1)) || !nav.count(fundId)) {
             error = "GetFundTradeValueFormServer():数据格式错误";
             return false;
         }

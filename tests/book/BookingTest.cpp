@@ -100,6 +100,26 @@ TEST_F(BookTest, ChecksRefuseInOrderAndLeaveNothingBehind)
     EXPECT_EQ(manager.BookTrade(conv), -1);
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info"), 1);
     EXPECT_DOUBLE_EQ(Held(acc, "000001"), 821.02);
+
+    // A negative share count is refused before any statement runs, for a
+    // redemption, a conversion and the share update itself.
+    services.failingFunds.clear();
+    const int changes = sqlite3_total_changes(db.Handle());
+    TradeInfo negative;
+    negative.AccountID = acc;
+    negative.FundID = "000001";
+    negative.TargetFundID = "000002";
+    negative.TradeCount = -5;
+    negative.TradeTime = OleDate::FromParts(2024, 6, 10, 10);
+    for (int type : {kTradeRedeem, kTradeConvert}) {
+        negative.TradeType = type;
+        EXPECT_EQ(manager.BookTrade(negative), -1) << type;
+        EXPECT_EQ(manager.GetLastErrorText(), "非法的交易份数") << type;
+    }
+    negative.TradeType = kTradeRedeem;
+    EXPECT_FALSE(manager.RemoveShares(negative, false));
+    EXPECT_EQ(sqlite3_total_changes(db.Handle()), changes);
+    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 821.02);
 }
 
 TEST_F(BookTest, SubscriptionInterestCountsDaysToEstablishment)

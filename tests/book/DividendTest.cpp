@@ -7,41 +7,41 @@ namespace {
 DividendItem Dividend(double perShare, const OleDate& date) { return {perShare, date, date, date}; }
 }  // namespace
 
-TEST_F(BookTest, DividendsAfterAPurchaseAreBookedOnceInTheHoldingsMode)
+// Three reinvested dividends whose second cannot be booked (no NAV that day).
+TEST_F(BookTest, AFailedDividendStopsTheSeriesAndIsRetriedNextRun)
 {
     int acc = NewAccount("A");
     services.nav["000001"] = 1.0;
-    services.dividends["000001"] = {Dividend(0.05, OleDate::FromParts(2024, 5, 20)),
-                                    Dividend(0.10, OleDate::FromParts(2024, 6, 10))};
     TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
-    buy.NoAutoBonus = 0;
+    buy.BonusType = kBonusReinvest;
     ASSERT_EQ(manager.BookTrade(buy), 0);
-    // Only the dividend after the purchase, in cash; the new holding is then
-    // covered up to that dividend.
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 1);
-    double cash = 0, cashNew = 0;
-    db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", cash);
-    db.QueryDouble("SELECT CashBonusNew FROM T_Fund_Trade", cashNew);
-    EXPECT_DOUBLE_EQ(cash, 100.0);
-    EXPECT_DOUBLE_EQ(cashNew, 100.0);
+    services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2024, 6, 5)),
+                                    Dividend(0.1, OleDate::FromParts(2024, 6, 7)),
+                                    Dividend(0.1, OleDate::FromParts(2024, 6, 11))};
+    services.failingDays.insert("2024-06-07");
+
+    // The next purchase applies the holding's dividends first: the first is
+    // booked, the second fails, the third waits; the purchase itself is booked
+    // and says what went wrong.
+    TradeInfo more = Purchase(acc, "000001", 100, 0, OleDate::FromParts(2024, 6, 12, 10));
+    more.BonusType = kBonusReinvest;
+    ASSERT_EQ(manager.BookTrade(more), CAccountManager::kBookedWithWarning);
+    EXPECT_NE(manager.GetLastWarningText().find("GetFundTradeValueFormServer():数据格式错误"), std::string::npos)
+        << manager.GetLastWarningText();
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 1);
+    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 1200.0);
     OleDate lastBonus;
     db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-10");
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-05");
 
-    // Applying the holding's dividends from LastBonus books nothing twice.
-    TradeInfo h;
-    h.AccountID = acc;
-    h.FundID = "000001";
-    h.BonusType = kBonusReinvest;
-    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 OR TradeType=7"), 1);
-
-    // A reinvested dividend buys shares at the NAV of its date.
-    services.dividends["000001"].push_back(Dividend(0.2, OleDate::FromParts(2024, 6, 12)));
-    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
-    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 1200.0);
+    // The next run of the program books the second and the third.
+    services.failingDays.clear();
+    CAccountManager next;
+    next.Init(db, kUser, false, &services, &funds);
+    ASSERT_TRUE(next.LoadAccounts(kUser));
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 3);
     db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-12");
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-11");
 }
 
 TEST_F(BookTest, MixedModeRangesDecideEachDividend)

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
@@ -45,13 +47,21 @@ protected:
         HttpConfig config = GetHttpConfig();
         config.noProxy = "*";
         SetHttpConfig(config);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH,
-                                        {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
+        // Through a script that keeps the service's request log (one line
+        // per request on stderr), so tests can count what the program asks.
+        char tmpl[] = "/tmp/vextal-svclog-XXXXXX";
+        const std::string dir = mkdtemp(tmpl);
+        s_log = dir + "/requests.log";
+        const std::string script = dir + "/serve.sh";
+        std::ofstream(script) << "#!/bin/sh\nexec '" << PLINDO_SERVE_PATH << "' \"$@\" 2>>'" << s_log << "'\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        s_service = new CServiceProcess(script, {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00"});
         s_market = new CMarketSimulator(MarketOptions{11, 300});
     }
     static void TearDownTestSuite()
     {
         delete s_service;
+        std::filesystem::remove_all(std::filesystem::path(s_log).parent_path());
         delete s_market;
     }
 
@@ -121,8 +131,19 @@ protected:
         return t;
     }
 
+    // Request lines the service has logged so far.
+    static std::vector<std::string> LoggedRequests()
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(s_log);
+        for (std::string line; std::getline(in, line);)
+            if (line.find(" /") != std::string::npos) lines.push_back(line);
+        return lines;
+    }
+
     static CServiceProcess* s_service;
     static CMarketSimulator* s_market;
+    static std::string s_log;
     std::string dir_;
     CAdoDatabase db_;
     CommandContext ctx_;
@@ -134,6 +155,7 @@ protected:
 };
 CServiceProcess* ServiceBooking::s_service = nullptr;
 CMarketSimulator* ServiceBooking::s_market = nullptr;
+std::string ServiceBooking::s_log;
 
 TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
 {
@@ -215,6 +237,54 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=6"), static_cast<int>(after.size()));
     db_.QueryDate("SELECT LastBonus FROM T_Fund_Trade WHERE BuyType=0", lastBonus);
     EXPECT_EQ(lastBonus.Format(1), DateOfDay(after.back().exDay).Format(1));
+}
+
+// The first account load after login with 200 holdings, 10 of them
+// money-market, as the document runs it (accounts with their dividends, then
+// the holdings): one dividend query per other holding, one income query per
+// money-market holding, nothing else.
+TEST_F(ServiceBooking, FirstAccountLoadAsksEachThingOnce)
+{
+    std::vector<std::string> money, others;
+    for (const SimFund& f : s_market->Funds()) {
+        if (f.withdrawDay || f.createDay > Day(2024, 9, 1)) continue;
+        std::vector<std::string>& list = catalogue_->IsMoneyMarketFund(f.code) ? money : others;
+        if (list.size() < (&list == &money ? 10u : 190u)) list.push_back(f.code);
+    }
+    ASSERT_EQ(money.size(), 10u);
+    ASSERT_EQ(others.size(), 190u);
+    {
+        CAdoTransaction trans(db_);
+        for (const std::vector<std::string>* list : {&money, &others})
+            for (const std::string& code : *list)
+                ASSERT_TRUE(db_.InsertRecord("T_Fund_Trade", {{"AccountID", account_}, {"FundID", code}, {"BuyType", 0},
+                                                              {"TotalCount", 1000.0}, {"FreeCount", 1000.0},
+                                                              {"BonusType", kBonusCash},
+                                                              {"LastBonus", At(2024, 9, 2)}, {"LastTrade", At(2024, 9, 2)}}));
+        ASSERT_TRUE(trans.Commit());
+    }
+    const size_t before = LoggedRequests().size();
+    CAccountManager login;
+    login.Init(db_, 1, false, services_.get(), directory_.get());
+    ASSERT_TRUE(login.LoadAccounts(1));
+    ASSERT_TRUE(login.LoadHoldings(0));
+    // The service logs a request after answering it: wait until the log is quiet.
+    std::vector<std::string> sent = LoggedRequests();
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<std::string> now = LoggedRequests();
+        if (now.size() == sent.size()) break;
+        sent = std::move(now);
+    }
+    sent.erase(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(before));
+    EXPECT_EQ(sent.size(), 200u);
+    // Dividends were booked, so the load did more than ask.
+    EXPECT_GT(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
+    for (const std::string& code : money) {
+        const FundTradeInfo* h = login.FindHolding({account_, code, 0});
+        ASSERT_NE(h, nullptr);
+        EXPECT_GT(h->CashBonus, 0) << code;  // the income arrived
+    }
 }
 
 }  // namespace
