@@ -1,5 +1,6 @@
 #include "book/AccountManager.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "book/BookSql.h"
@@ -397,9 +398,12 @@ bool CAccountManager::RecomputeCostValues()
                     case kTradeCashBonus: takesAverage = true; break;
                     default: continue;
                     }
-                    // Counts are whole cents; an emptied holding carries no cost.
-                    count = Round2(count);
-                    if (count == 0 && takesAverage) cost = 0;
+                    // Counts are whole cents: a remainder below one is the
+                    // sums' binary noise, and an emptied holding carries no cost.
+                    if (std::fabs(count) < 0.005) {
+                        count = 0;
+                        if (takesAverage) cost = 0;
+                    }
                     if (!takesAverage) {
                         if (count == 0) continue;  // the trade keeps its cost value
                         avg = cost / count;
