@@ -216,7 +216,11 @@ bool CAccountManager::RefreshAccountSums(AccountInfo& a)
         m_db.GetFieldValue(rs, "TotalCount", count);
         m_db.GetFieldValue(rs, "BuyType", buyType);
         LatestNav nav;
-        if (m_funds && m_funds->GetLatestNav(fund, nav)) a.MarketValue += count * nav.TodayValue;
+        // A money-market unit is worth 1.0; its TodayValue is the income per 10,000 units.
+        if (IsMoneyMarket(fund))
+            a.MarketValue += count;
+        else if (m_funds && m_funds->GetLatestNav(fund, nav))
+            a.MarketValue += count * nav.TodayValue;
         auto p = principal.find({fund, buyType});
         if (p != principal.end()) a.TotalPrincipal += static_cast<double>(p->second);
     }
@@ -470,7 +474,8 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     LoadHoldings(toAccount);
     RefreshAccount(fromAccount);
     RefreshAccount(toAccount);
-    return true;
+    // A merged holding's average cost is that of both holdings' trades.
+    return RecomputeCostValues();
 }
 
 bool CAccountManager::DeleteFundBookkeeping(const HoldingKey& key)
@@ -569,11 +574,15 @@ std::vector<CAccountManager::MoneyIncome> CAccountManager::FetchMoneyIncome(int 
         if (accountId != 0 && id != accountId) continue;
         for (const FundTradeInfo& h : a->holdings) {
             if (!IsMoneyMarket(h.FundID)) continue;
+            // The income since the last answer (LastBonus), on the shares
+            // held now: it adds to what the holding has earned so far.
             MoneyIncome m;
             m.key = HoldingKey::Of(h);
+            const OleDate from = h.LastBonus.dt != 0 ? h.LastBonus : h.LastTrade;
             std::string error;
-            if (m_services->QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(), h.TotalCount, m.amount, m.date,
-                                             error) == kDividendOk)
+            if (h.TotalCount > 0 &&
+                m_services->QueryMoneyIncome(h.FundID, from, Clock::Now(), h.TotalCount, m.amount, m.date, error) ==
+                    kDividendOk)
                 answers.push_back(std::move(m));
         }
     }
@@ -583,12 +592,18 @@ std::vector<CAccountManager::MoneyIncome> CAccountManager::FetchMoneyIncome(int 
 bool CAccountManager::StoreMoneyIncome(const std::vector<MoneyIncome>& answers)
 {
     CAdoTransaction trans(m_db);
+    // Accumulated income never shrinks because of a booking: each answer
+    // adds the income since LastBonus, which moves to the answer's day.
     for (const MoneyIncome& m : answers) {
         const double amount = Round2(m.amount);
-        if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=?,CashBonusNew=?",
-                           {{"CashBonus", amount}, {"CashBonusNew", amount}}, m.key))
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?,CashBonusNew=CashBonusNew+?,LastBonus=?",
+                           {{"CashBonus", amount}, {"CashBonusNew", amount}, {"LastBonus", m.date}}, m.key))
             return false;
-        if (FundTradeInfo* h = FindHolding(m.key)) h->CashBonus = h->CashBonusNew = amount;
+        if (FundTradeInfo* h = FindHolding(m.key)) {
+            h->CashBonus = Round2(h->CashBonus + amount);
+            h->CashBonusNew = Round2(h->CashBonusNew + amount);
+            h->LastBonus = m.date;
+        }
     }
     if (!trans.Commit()) return FailDb();
     for (auto& [id, a] : m_accounts) RecomputeAccountSums(*a);

@@ -131,6 +131,7 @@ private:
     bool BookRedemption(TradeInfo& trade);
     bool BookQuick(TradeInfo& trade);
     bool BookSplit(TradeInfo& trade);
+    bool RestartDividendsIfEmpty(const TradeInfo& trade);
     bool AddSubscriptionInterest(TradeInfo& trade);
     bool ApplyExistingHoldingDividends(const TradeInfo& trade);
     bool ApplyNewShareDividends(const TradeInfo& trade, bool oldSharesCovered);

@@ -310,6 +310,15 @@ int CAccountManager::ManualDividend(TradeInfo& t)
         CAdoTransaction trans(m_db);
         if (BookDividend(t) != 0) return -1;
         if (!RecomputeHolding(t, false)) return -1;
+        // A dividend booked by hand counts as applied: the automatic pass
+        // starts after it and does not pay it again.
+        FieldValueList v = {{"LastBonus", t.TradeTime}};
+        for (FieldValue& k : HoldingKey::Of(t).Bound()) v.push_back(std::move(k));
+        v.emplace_back("LastBonus", t.TradeTime);
+        if (!ExecBound(std::string("UPDATE T_Fund_Trade SET LastBonus=? WHERE") + HoldingKey::kWhereBound +
+                           "AND (LastBonus IS NULL OR LastBonus<?)",
+                       v))
+            return -1;
         if (!trans.Commit()) return FailDb(), -1;
     }
     LoadHoldings(t.AccountID);

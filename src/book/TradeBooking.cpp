@@ -235,7 +235,7 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
     if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
         return false;
     Pause("holding");
-    if (!AddShares(t)) return false;
+    if ((ensured == 1 && !RestartDividendsIfEmpty(t)) || !AddShares(t)) return false;
     Pause("shares");
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
@@ -275,13 +275,30 @@ bool CAccountManager::BookQuick(TradeInfo& t)
     if (ensured < 0) return false;
     if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
         return false;
-    if (!AddShares(t)) return false;
+    if ((ensured == 1 && !RestartDividendsIfEmpty(t)) || !AddShares(t)) return false;
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
 }
 
+// An emptied holding bought again earns dividends (or money-market income)
+// from that purchase on, not from the last dividend before it was emptied.
+// A new holding has its start from EnsureHolding.
+bool CAccountManager::RestartDividendsIfEmpty(const TradeInfo& t)
+{
+    FieldValueList v = {{"LastBonus", t.TradeTime}};
+    for (FieldValue& k : HoldingKey::Of(t).Bound()) v.push_back(std::move(k));
+    return ExecBound(std::string("UPDATE T_Fund_Trade SET LastBonus=? WHERE") + HoldingKey::kWhereBound +
+                         "AND TotalCount<=0",
+                     v);
+}
+
 bool CAccountManager::BookSplit(TradeInfo& t)
 {
+    // Only shares held can be split, as only shares held can be redeemed.
+    double held = 0;
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF() || !m_db.GetFieldValue(rs, "TotalCount", held) || held <= 0) return Fail("非法的交易份数");
     const double ratio = t.TradeValue;
     if (!GetFundTradeValueFormServer(t)) return false;
     if (t.TradeValue == 0) return Fail(kPriceFormatError);

@@ -42,11 +42,12 @@ struct FakeServices : IBookServices {
             if (d.BookDate >= start.DateOnly() && d.BookDate <= end) items.push_back(d);
         return kDividendOk;
     }
-    int QueryMoneyIncome(const std::string&, const OleDate&, const OleDate&, double, double& amount, OleDate& date,
-                         std::string&) override
+    double incomePer10kPerDay = 0;  // money-market income, every calendar day
+    int QueryMoneyIncome(const std::string&, const OleDate& start, const OleDate& end, double shares, double& amount,
+                         OleDate& date, std::string&) override
     {
-        amount = 0;
-        date = Clock::Now().DateOnly();
+        date = end.DateOnly();
+        amount = shares * incomePer10kPerDay / 10000 * (date.dt - start.DateOnly().dt);
         return kDividendOk;
     }
     bool GetLatestValue(const std::string& fundId, double& value, OleDate& date, std::string& error) override

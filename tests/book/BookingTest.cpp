@@ -199,6 +199,16 @@ TEST_F(BookTest, RedemptionsSplitsAndReplay)
     all.TradeTime = OleDate::FromParts(2024, 6, 10, 10);
     EXPECT_EQ(manager.BookTrade(all), -1);
     EXPECT_EQ(manager.GetLastErrorText(), "非法的交易份数");
+    // Nor to split, in this fund or in one never bought.
+    for (const char* fund : {"000001", "000002"}) {
+        TradeInfo none = split;
+        none.FundID = fund;
+        none.TradeValue = 2.0;
+        none.TradeTime = OleDate::FromParts(2024, 6, 11, 10);
+        EXPECT_EQ(manager.BookTrade(none), -1) << fund;
+        EXPECT_EQ(manager.GetLastErrorText(), "非法的交易份数");
+    }
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=14"), 1);
 }
 
 TEST_F(BookTest, AverageCostAndDeleteOrEditRebuildTheHolding)
