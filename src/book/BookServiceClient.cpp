@@ -25,8 +25,13 @@ int DividendResult(const CommandReply& reply)
     return kDividendMalformed;
 }
 
-// A fund without dividends in the range answers with an empty list.
-bool EmptyList(const CommandReply& reply) { return reply.status == CommandStatus::BadFormat && reply.msg.empty(); }
+// A fund without dividends in the range answers with an empty list: return
+// code 0 and an empty message. Anything else without a message (a proxy's
+// page, an error page) is no answer at all.
+bool EmptyList(const CommandReply& reply)
+{
+    return reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty();
+}
 
 }  // namespace
 

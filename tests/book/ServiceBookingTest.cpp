@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "MarketSimulator.h"
+#include "net/LoopbackServer.h"
 #include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
@@ -285,6 +286,27 @@ TEST_F(ServiceBooking, FirstAccountLoadAsksEachThingOnce)
         ASSERT_NE(h, nullptr);
         EXPECT_GT(h->CashBonus, 0) << code;  // the income arrived
     }
+}
+
+// A page that is not the service's answer (here a proxy's) is a failed
+// dividend query, not an empty dividend list; the real service's empty
+// list is one (the tests above book funds without dividends in range).
+TEST(BookServiceClient, AnUnreadableDividendAnswerIsAFailure)
+{
+    test::LoopbackServer proxy;
+    proxy.Post("/.*", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body>Proxy authentication required</body></html>", "text/html");
+    });
+    proxy.Start();
+    CommandContext ctx;
+    ctx.commandUrl = MakeCommandUrl(proxy.Base());
+    ctx.loginId = "u1";
+    CBookServiceClient client([&] { return ctx; });
+    std::vector<DividendItem> items;
+    std::string error;
+    EXPECT_EQ(client.QueryDividends("000001", At(2024, 1, 1), At(2024, 6, 1), 1000, kBonusCash, items, error),
+              kDividendMalformed);
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace
