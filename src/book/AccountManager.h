@@ -82,6 +82,8 @@ public:
     const std::string& GetLastWarningText() const { return m_lastWarning; }
     static double GetTradeFee(TradeInfo& trade);
     bool GetFundTradeValueFormServer(TradeInfo& trade);
+    // Delete and edit: true when the trade is gone or saved; a failed
+    // recomputation afterwards leaves GetLastWarningText.
     bool DeleteTrade(const TradeInfo& trade);
     bool EditTrade(const TradeInfo& trade);
     bool CancelTrade(const TradeInfo& trade);
@@ -107,6 +109,7 @@ public:
     bool BookDividends(const TradeInfo& holding, const std::vector<DividendItem>& items, bool newSharesOnly);
     bool ApplyDividendsAll(int userId);
     int BookDividend(TradeInfo& trade);
+    // 0, -1 or kBookedWithWarning, as BookTrade.
     int ManualDividend(TradeInfo& trade);
 
 private:

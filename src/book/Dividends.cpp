@@ -249,17 +249,26 @@ bool CAccountManager::ApplyDividendsAll(int userId)
         TradeInfo h;
         m_db.GetFieldValue(rs, "AccountID", h.AccountID);
         m_db.GetFieldValue(rs, "FundID", h.FundID);
-        m_db.GetFieldValue(rs, "LastBonus", h.TradeTime);
+        // A holding that never received a dividend starts from its last trade.
+        if (!m_db.GetFieldValue(rs, "LastBonus", h.TradeTime)) m_db.GetFieldValue(rs, "LastTrade", h.TradeTime);
         m_db.GetFieldValue(rs, "TotalCount", h.TradeCount);
         m_db.GetFieldValue(rs, "BuyType", h.BuyType);
         m_db.GetFieldValue(rs, "BonusType", h.BonusType);
         // Money-market income comes with the holdings load, not as dividends.
         if (!IsMoneyMarket(h.FundID)) holdings.push_back(std::move(h));
     }
+    // Ask first, then book: the questions need no database, the bookings
+    // no answer that is still outstanding.
+    std::vector<std::pair<TradeInfo, std::vector<DividendItem>>> answers;
+    for (const TradeInfo& h : holdings) {
+        std::vector<DividendItem> items;
+        std::string error;
+        if (FetchDividends(h, items, error) == kDividendOk && !items.empty()) answers.emplace_back(h, std::move(items));
+    }
     int before = 0, after = 0;
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", before);
     // A holding whose dividends fail keeps its LastBonus and is retried next run.
-    for (const TradeInfo& h : holdings) ApplyDividends(h, false, false);
+    for (const auto& [h, items] : answers) BookDividends(h, items, false);
     if (m_afterDividendsAll) m_afterDividendsAll(userId);
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", after);
     m_db.CloseRecordset();
@@ -304,6 +313,7 @@ int CAccountManager::BookDividend(TradeInfo& t)
 int CAccountManager::ManualDividend(TradeInfo& t)
 {
     m_lastError.clear();
+    m_lastWarning.clear();
     t.UserID = m_userId;
     if (!ValidateTrade(t)) return -1;
     {
@@ -321,10 +331,12 @@ int CAccountManager::ManualDividend(TradeInfo& t)
             return -1;
         if (!trans.Commit()) return FailDb(), -1;
     }
-    LoadHoldings(t.AccountID);
-    RefreshAccount(t.AccountID);
-    RecomputeCostValues();
-    return 0;
+    bool recomputed = LoadHoldings(t.AccountID);
+    recomputed = RefreshAccount(t.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("分红已经记帐，但持仓和买入均价重新计算失败:");
+    return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }
 
 }  // namespace vextal

@@ -446,7 +446,10 @@ int CAccountManager::BookTrade(TradeInfo& trade)
             Warn(kDividendsFailed);
         if (type == kTradeConvert && !ApplyNewShareDividends(incoming, covered)) Warn(kDividendsFailed);
     }
-    if (!LoadHoldings(trade.AccountID) || !RefreshAccount(trade.AccountID) || !RecomputeCostValues())
+    bool recomputed = LoadHoldings(trade.AccountID);
+    recomputed = RefreshAccount(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
         Warn("交易已经记帐，但持仓和买入均价重新计算失败:");
     m_lastError.clear();
     return m_lastWarning.empty() ? 0 : kBookedWithWarning;
@@ -454,20 +457,25 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
 bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 {
+    m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
         if (!RecomputeHolding(trade, true)) return false;
         if (!trans.Commit()) return FailDb();
     }
-    RefreshAccount(trade.AccountID);
-    LoadHoldings(trade.AccountID);
-    RecomputeCostValues();
+    // The trade is saved; the user hears when the figures could not follow.
+    bool recomputed = RefreshAccount(trade.AccountID);
+    recomputed = LoadHoldings(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("持仓和买入均价重新计算失败:");
     return true;
 }
 
 bool CAccountManager::EditTrade(const TradeInfo& trade)
 {
+    m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
         if (!ExecBound("UPDATE T_Trade_Info SET TradeCount=?,TradeMoney=?,TradeFee=?,TradeValue=? WHERE TradeID=?",
@@ -481,9 +489,12 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
         if (!RecomputeHolding(trade, false)) return false;
         if (!trans.Commit()) return FailDb();
     }
-    RefreshAccount(trade.AccountID);
-    LoadHoldings(trade.AccountID);
-    RecomputeCostValues();
+    // The trade is saved; the user hears when the figures could not follow.
+    bool recomputed = RefreshAccount(trade.AccountID);
+    recomputed = LoadHoldings(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("持仓和买入均价重新计算失败:");
     return true;
 }
 
