@@ -10,7 +10,7 @@ bool ReadFloat(const std::string& text, double& out)
 {
     double d = 0;
     if (!ReadLeadingDecimal(text, d)) return false;
-    out = static_cast<double>(d);
+    out = d;
     return true;
 }
 

@@ -91,7 +91,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
         if (t.TradeType == kTradeSubscribe) {
             size_t bar = remark.find('|');
-            t.SecondRate = static_cast<double>(std::atof(remark.c_str()));
+            t.SecondRate = std::atof(remark.c_str());
             if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
         } else {
             t.InnerDeduction = std::atoi(remark.c_str());

@@ -15,7 +15,7 @@ bool ReadWireFloat(const std::string& field, double& value)
     }
     double d = 0;
     if (!ReadLeadingDecimal(text, d)) return false;
-    value = static_cast<double>(d);
+    value = d;
     return true;
 }
 

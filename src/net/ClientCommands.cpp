@@ -217,7 +217,7 @@ CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fun
 {
     CommandDef def{"SendDividendQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 4, 4};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
-                                   StrFormat("%0.2f", static_cast<double>(shareCount)),
+                                   StrFormat("%0.2f", shareCount),
                                    std::to_string(bonusType)}));
 }
 
@@ -226,7 +226,7 @@ CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& 
 {
     CommandDef def{"SendMoneyIncomeQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 2, 2};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
-                                   StrFormat("%0.2f", static_cast<double>(shareCount)), "1"}));
+                                   StrFormat("%0.2f", shareCount), "1"}));
 }
 
 CommandReply SendTradeValue(const CommandContext& ctx, const std::string& fundId, const OleDate& tradeTime)
