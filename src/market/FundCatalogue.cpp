@@ -55,7 +55,7 @@ std::set<std::string> StoredKeys(CAdoDatabase& db, const std::string& column, co
 
 bool ReadInt(const std::string& field, int& value)
 {
-    float f = 0;
+    double f = 0;
     if (!ReadWireFloat(field, f)) return false;
     value = ReadLeadingInt(field);
     return true;
@@ -101,7 +101,7 @@ std::vector<CFundGroup> ParseFundGroups(const std::vector<std::string>& fields)
     std::vector<CFundGroup> groups;
     size_t i = 0;
     while (i + 3 <= fields.size()) {
-        float count = 0;
+        double count = 0;
         if (!ReadWireFloat(fields[i + 2], count) || fields[i + 2].empty() || count < 0) break;
         size_t n = static_cast<size_t>(ReadLeadingInt(fields[i + 2]));
         if (n > fields.size() - i - 3) break;

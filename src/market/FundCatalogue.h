@@ -32,16 +32,16 @@ struct CFundInfo {
     int BankID = 0;
     std::string FundURL;
     OleDate CreateDate;
-    float NewFundCount = 0;
-    float OldFundCount = 0;
+    double NewFundCount = 0;
+    double OldFundCount = 0;
     // Working values of the fund calculations, not stored.
     int WorkCount = 1000;
-    float WorkRate = 1.0f;
-    float WorkHalf = 0.5f;
+    double WorkRate = 1.0;
+    double WorkHalf = 0.5;
     int WorkDays = 4;
-    float WorkZero = 0;
-    float WorkHigh = 1.5f;
-    float WorkOne = 1.0f;
+    double WorkZero = 0;
+    double WorkHigh = 1.5;
+    double WorkOne = 1.0;
 };
 
 // The name of an investment type: 2 "混合", 3 "债券", 4 "现金", else "股票".

@@ -60,13 +60,13 @@ bool ReadValueRecord(const std::vector<std::string>& f, size_t i, CNewFundValue&
 {
     v.FundID = TrimText(DecryptText(f[i + 1], kCipherKey));
     if (!IsFundCode(v.FundID)) return false;
-    float* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
+    double* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
                         &v.WeekVarPercent, &v.MonthVarPercent, &v.WeekIncome,     &v.MonthIncome,
                         &v.TwoMonthIncome, &v.ThreeMonthIncome, &v.SixMonthIncome, &v.OneYearIncome,
                         &v.ThisYearIncome, &v.YearAvgIncome,   &v.TotalIncome};
     for (size_t k = 0; k < 15; ++k)
         if (!ReadWireFloat(f[i + 2 + k], *figures[k])) return false;
-    float sum22 = 0, sum44 = 0;
+    double sum22 = 0, sum44 = 0;
     if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 17], sum22) || !ReadWireFloat(f[i + 18], sum44) ||
         !ReadWireFloat(f[i + 19], v.TotalValue1))
         return false;
@@ -114,7 +114,7 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now)
     return now.Hour() <= 17;
 }
 
-bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, float& total)
+bool ReadDisclosurePage(const std::string& page, OleDate& date, double& nav, double& total)
 {
     const std::string cellOpen = "<td align=\"center\" height=\"20\">";
     const std::string marker = cellOpen + Utf8ToGbk("累计净值") + "</td>";
@@ -132,7 +132,7 @@ bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, floa
         pos = close + 5;
     }
     OleDate d;
-    float n = 0, t = 0;
+    double n = 0, t = 0;
     if (cells[1].empty() || cells[2].empty() || !ReadWireDate(cells[0], d) || !ReadWireFloat(cells[1], n) ||
         !ReadWireFloat(cells[2], t))
         return false;
@@ -474,12 +474,12 @@ bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CF
     return true;
 }
 
-bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
+bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, double& nav,
                                                     OleDate& navDate, std::string& error)
 {
     if (RefuseOffline(error)) return false;
     CommandReply reply = SendTradeValue(m_ctx.For("GetFundTradeValueFormServer"), fundId, tradeTime);
-    float v = 0;
+    double v = 0;
     OleDate d;
     if (!reply.ok() || !ReadWireFloat(reply.fields[0], v) || !ReadWireDate(reply.fields[1], d)) {
         error = reply.ok() ? FormatErrorText("GetFundTradeValueFormServer") : reply.error;
@@ -527,7 +527,7 @@ bool CLatestValueCache::FetchDisclosureValue(const std::string& fundId)
         return false;
     }
     OleDate date;
-    float nav = 0, total = 0;
+    double nav = 0, total = 0;
     if (!ReadDisclosurePage(page, date, nav, total)) return false;
 
     CNewFundValue v;

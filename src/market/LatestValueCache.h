@@ -28,7 +28,7 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now);
 
 // The page of the disclosure site: date, NAV and accumulated NAV of its
 // first row behind the "累计净值" header cell. False when absent.
-bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, float& nav, float& total);
+bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, double& nav, double& total);
 
 class CLatestValueCache {
 public:
@@ -72,7 +72,7 @@ public:
     // Command 2/24 (never cached).
     bool GetRealtimeValueFormServer(const std::string& fundId, CFundValue& value, std::string& error);
     // Command 2/21: the NAV that confirms a trade placed at `tradeTime`.
-    bool GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
+    bool GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, double& nav,
                                      OleDate& navDate, std::string& error);
     // Command 2/25 into the value cache.
     bool InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error);

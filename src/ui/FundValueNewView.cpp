@@ -150,7 +150,7 @@ ListCell CFundValueNewView::Cell(int row, int columnId) const
 {
     if (row < 0 || row >= RowCount()) return {};
     const CNewFundValue& v = *m_rows[static_cast<size_t>(row)];
-    auto percent = [](float f) { return ListCell{Fixed(f, "%0.2f") + "%", f}; };
+    auto percent = [](double f) { return ListCell{Fixed(f, "%0.2f") + "%", f}; };
     const CFundInfo* info = m_market.Catalogue().FindFund(v.FundID);
     switch (columnId) {
     case 10: return {QString::number(row + 1), row + 1};

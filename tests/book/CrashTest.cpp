@@ -13,7 +13,7 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
     int acc = NewAccount("A");
     TradeInfo first = Purchase(acc, "000001", 1200, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(first), 0);
-    const float before = Held(acc, "000001");
+    const double before = Held(acc, "000001");
     db.Close();
 
     for (const char* stopAt : {"inserted", "holding", "shares"}) {
@@ -55,9 +55,9 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
         EXPECT_EQ(check, "ok");
         EXPECT_EQ(after.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeState=0"), 0) << stopAt;
         EXPECT_EQ(after.GetRecordCount("SELECT * FROM T_Trade_Info"), 1) << stopAt;
-        float held = 0;
-        after.QueryFloat("SELECT TotalCount FROM T_Fund_Trade", held);
-        EXPECT_FLOAT_EQ(held, before) << stopAt;
+        double held = 0;
+        after.QueryDouble("SELECT TotalCount FROM T_Fund_Trade", held);
+        EXPECT_DOUBLE_EQ(held, before) << stopAt;
         after.Close();
     }
     db.Open();

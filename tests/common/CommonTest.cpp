@@ -80,9 +80,15 @@ TEST(Format, PrintfAndRound2)
     EXPECT_EQ(StrFormat("%s-%d-%0.4f", "a", -3, 1.5), "a--3-1.5000");
     std::string longText(1000, 'x');
     EXPECT_EQ(StrFormat("%s!", longText.c_str()).size(), 1001u);
-    EXPECT_FLOAT_EQ(Round2(821.0181f), 821.02f);
     EXPECT_DOUBLE_EQ(Round2(985.2217), 985.22);
     EXPECT_DOUBLE_EQ(Round2(-0.004), -0.0);
+    // Half away from zero on the decimal value, where printf rounds the binary one down.
+    EXPECT_DOUBLE_EQ(Round2(2.675), 2.68);
+    EXPECT_DOUBLE_EQ(Round2(1.005), 1.01);
+    EXPECT_DOUBLE_EQ(Round2(-0.125), -0.13);
+    EXPECT_DOUBLE_EQ(Round2(99.995), 100.0);
+    EXPECT_DOUBLE_EQ(Round2(2345678.91), 2345678.91);
+    EXPECT_DOUBLE_EQ(RoundDecimal(1.00005, 4), 1.0001);
     EXPECT_EQ(SplitText("a||b", '|'), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TrimText("  x y \r\n"), "x y");
     EXPECT_TRUE(EqualsNoCase("FundID", "fundid"));

@@ -268,7 +268,7 @@ TEST_F(LatestValueTest, SingleFundValueRequestedOncePerMinute)
     ASSERT_TRUE(values.GetLatestNav("110022", v));
     EXPECT_FLOAT_EQ(v.TodayValue, 1.1f);
     AnswerMsg("2/21", "1.2345|2024-01-08");
-    float nav = 0;
+    double nav = 0;
     OleDate date;
     ASSERT_TRUE(values.GetFundTradeValueFormServer("110011", At(2024, 1, 8, 14), nav, date, error)) << error;
     EXPECT_FLOAT_EQ(nav, 1.2345f);
@@ -296,7 +296,7 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
     EXPECT_EQ(values.FindValue("110022"), nullptr);
     // A cut page: the marker without its three cells.
     OleDate d;
-    float nav, total;
+    double nav, total;
     EXPECT_FALSE(ReadDisclosurePage(Utf8ToGbk(page.substr(0, page.find("1.2345"))), d, nav, total));
 
     std::vector<std::string> fetched;

@@ -589,7 +589,7 @@ TEST_F(ServeTest, SelectedSingleAndTradeValuesMatchTheService)
         int day = 0;
         std::string refusal;
         bool published = s_market->TradeNav(fund, t.at, kNow, nav, day, refusal);
-        float got = 0;
+        double got = 0;
         OleDate gotDay;
         bool ok = m.latest.GetFundTradeValueFormServer(fund.code, t.at, got, gotDay, error);
         ASSERT_EQ(ok, t.navDay != nullptr) << error;
