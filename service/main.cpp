@@ -2,7 +2,8 @@
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
-// SIGTERM or SIGINT.
+// SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
+// time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

@@ -147,6 +147,37 @@ TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
     EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
 }
 
+// An upgrade step that fails is reported at start, leaves the stored version
+// and the copy of the file, and the program goes on without the database.
+TEST_F(StartupTest, AFailedUpgradeIsReportedAndChangesNothing)
+{
+    FakeService svc;
+    UseServer(svc.Base());
+    std::string error;
+    ASSERT_TRUE(CreateDatabaseFile(home + "Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+    {
+        CAdoDatabase db;
+        db.SetDatabase(home + "Vextal.mdb", 1);
+        ASSERT_TRUE(db.Open());
+        ASSERT_TRUE(SetSystemInfo(db, "DBVersion", "3.20"));
+        ASSERT_TRUE(db.Execute("DROP TABLE T_Fund_Info"));  // step 3.23 cannot run
+    }
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument(prompt));
+    EXPECT_FALSE(doc.IsDatabaseOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("T_Fund_Info"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(prompt.icons[0], PromptIcon::Error);
+    EXPECT_TRUE(fs::exists(home + "Vextal.mdb.bak"));
+    CAdoDatabase db;
+    db.SetDatabase(home + "Vextal.mdb", 1);
+    ASSERT_TRUE(db.Open());
+    std::string version;
+    EXPECT_TRUE(GetSystemInfo(db, "DBVersion", version));
+    EXPECT_EQ(version, "3.20");
+}
+
 TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
 {
     FakeService svc;

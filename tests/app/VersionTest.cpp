@@ -53,6 +53,8 @@ TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
     EXPECT_TRUE(IsNewerVersion("3.3", "3.25"));
     EXPECT_FALSE(IsNewerVersion("", "3.25"));
     EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
+    EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
+    EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
 
     // A refused query leaves the server version empty and asks nothing.
     svc.version = "3.99";
