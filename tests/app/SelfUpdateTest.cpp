@@ -8,6 +8,7 @@
 #include "app/AppTestSupport.h"
 #include "app/InstanceLock.h"
 #include "app/SelfUpdate.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -40,7 +41,7 @@ TEST_F(SelfUpdateTest, OldInstanceEndedAndNewFileTakesTheInstalledName)
     SelfUpdateResult r = CompleteSelfUpdate(home, "Vextal-3.26", 10);
     if (r.endedProcesses != 1) kill(old, SIGKILL);  // never leave it running
     int status = 0;
-    ASSERT_EQ(waitpid(old, &status, 0), old);  // reaped by us, its parent
+    ASSERT_TRUE(WaitChildFor(old, status, 10000));  // reaped by us, its parent
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_TRUE(r.ran);
     EXPECT_EQ(r.endedProcesses, 1);
@@ -78,7 +79,8 @@ TEST_F(SelfUpdateTest, AProgramOfAnotherDirectoryIsLeftAlone)
     EXPECT_EQ(r.endedProcesses, 0);
     EXPECT_EQ(FindUserProcessesOf(home + "other/Vextal"), std::vector<pid_t>{other});
     kill(other, SIGKILL);
-    waitpid(other, nullptr, 0);
+    int status = 0;
+    WaitChildFor(other, status);
 }
 
 TEST_F(SelfUpdateTest, InstanceLockIsExclusiveUntilReleased)

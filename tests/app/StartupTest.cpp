@@ -11,6 +11,7 @@
 #include "app/LoginDialogLogic.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -267,7 +268,8 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
               StartupResult::Running);
     if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
-    EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    int status = 0;
+    EXPECT_TRUE(WaitChildFor(old, status, 10000));
     EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
     EXPECT_FALSE(fs::exists(home + "Vextal.update"));

@@ -8,6 +8,7 @@
 
 #include "DbTestUtil.h"
 #include "common/OleDate.h"
+#include "support/ChildWait.h"
 
 using namespace vextal;
 
@@ -306,7 +307,7 @@ TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
         _exit(0);  // no commit, no close
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    ASSERT_TRUE(test::WaitChildFor(pid, status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
     CAdoDatabase again;
     again.SetDatabase(Path("Vextal.mdb"), 1);
