@@ -5,7 +5,8 @@
 // --update-key: the Ed25519 private key that signs the update files (each
 // served with "Update/<file>.sig" beside it); without it they go unsigned.
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
-// SIGTERM or SIGINT.
+// SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
+// time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

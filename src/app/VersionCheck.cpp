@@ -16,6 +16,7 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
+#include "common/Version.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
@@ -97,7 +98,7 @@ std::string ClientVersionUrl(const CSettings& settings, const OleDate& now)
 
 bool IsNewerVersion(const std::string& serverVersion, const std::string& clientVersion)
 {
-    return ToLowerAscii(serverVersion) > ToLowerAscii(clientVersion);
+    return CompareVersions(serverVersion, clientVersion) > 0;
 }
 
 CVersionCheck::CVersionCheck(CVextalDoc& doc, IUserPrompt& prompt) : m_doc(doc), m_prompt(prompt)

@@ -48,7 +48,7 @@ bool StartProgram(const std::string& path, const std::string& workDir);
 // The client service URL + "GetClientVersion"; from 19:00 on the web site's
 // fixed address instead.
 std::string ClientVersionUrl(const CSettings& settings, const OleDate& now);
-// Texts compared without regard to case; an empty server version is never newer.
+// Compared as decimal versions (CompareVersions); an empty server version is never newer.
 bool IsNewerVersion(const std::string& serverVersion, const std::string& clientVersion);
 
 class CVersionCheck {

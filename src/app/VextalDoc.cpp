@@ -78,7 +78,15 @@ bool CVextalDoc::OnNewDocument(IUserPrompt& prompt)
         return true;
     }
     m_db.Execute(kClearEmptyFundValues);
-    UpgradeDatabase(m_db);
+    std::string upgradeError;
+    if (!UpgradeDatabase(m_db, &upgradeError)) {
+        // A file left below its version lacks columns every function needs:
+        // run without it, as when it cannot be opened; the next start retries.
+        prompt.ShowMessage(upgradeError, PromptIcon::Error);
+        m_db.Close();
+        m_dbOpen = false;
+        return true;
+    }
     m_membership.SetDatabase(m_db);
     return true;
 }

@@ -404,6 +404,10 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
         }
     }
     auto rs = std::make_shared<CAdoRecordset>();
+    // The columns are read after the first step: a cached statement whose
+    // table changed since (ALTER TABLE ... ADD) is prepared again inside
+    // that step, and only then reports its new column list.
+    int rc = sqlite3_step(st);
     int cols = sqlite3_column_count(st);
     std::vector<ColumnKind> kinds(static_cast<size_t>(cols));
     for (int c = 0; c < cols; ++c) {
@@ -412,8 +416,7 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
         kinds[static_cast<size_t>(c)] = KindOfDecl(sqlite3_column_decltype(st, c));
     }
     size_t rows = 0;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(st)) {
         ++rows;
         if (!keepRows) continue;
         for (int c = 0; c < cols; ++c) rs->m_cells.push_back(ReadCell(st, c, kinds[static_cast<size_t>(c)]));

@@ -14,6 +14,7 @@
 #include "app/SelfUpdate.h"
 #include "app/VersionCheck.h"
 #include "net/UpdateSignature.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -135,7 +136,7 @@ TEST_F(SelfUpdateTest, KilledBeforeTheRenameTheOldProgramStays)
     const bool reached = read(fds[0], &c, 1) == 1;
     kill(pid, SIGKILL);
     int status = 0;
-    waitpid(pid, &status, 0);
+    WaitChildFor(pid, status, 10000);
     close(fds[0]);
     ASSERT_TRUE(reached) << "the child did not reach the rename";
     ASSERT_TRUE(WIFSIGNALED(status));
@@ -180,7 +181,8 @@ TEST_F(SelfUpdateTest, AProgramOfAnotherDirectoryIsLeftAlone)
     EXPECT_EQ(r.endedProcesses, 0);
     EXPECT_EQ(FindUserProcessesOf(home + "other/Vextal"), std::vector<pid_t>{other});
     kill(other, SIGKILL);
-    waitpid(other, nullptr, 0);
+    int status = 0;
+    WaitChildFor(other, status);
 }
 
 TEST_F(SelfUpdateTest, InstanceLockIsExclusiveUntilReleased)

@@ -1,6 +1,7 @@
-// The whole start of the program without windows: database fetched or made,
-// page files, login online and offline, settings written back, logout at
-// shutdown, one instance per program directory.
+// The start of the program without windows against a fake service, for what
+// the real one cannot produce (a missing or broken database file, a failed
+// upgrade, a second instance, a self-update); the ordinary first start,
+// online and offline, runs against plindo-serve in ServiceStartTest.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,6 +12,7 @@
 #include "app/LoginDialogLogic.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -43,88 +45,6 @@ protected:
     CLoginDialogLogic::OpenState opened;
 };
 
-TEST_F(StartupTest, FirstStartOnlineThenOfflineStarts)
-{
-    FakeService svc;
-    svc.mdb = MakeDatabaseBytes(home);
-    UseServer(svc.Base());
-
-    // First start from an empty home: database and page files fetched, demo online.
-    {
-        RecordingPrompt prompt;
-        CStartupSequence* seq = nullptr;
-        std::unique_ptr<CStartupSequence> holder;
-        ASSERT_EQ(Run({"  demo ", " demo123 ", true, false}, prompt, seq, holder), StartupResult::Running);
-        EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
-        EXPECT_TRUE(prompt.questions.empty());
-        EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 1);
-        EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm"), "<html>login</html>");
-        EXPECT_EQ(ReadWholeFile(home + "Html/image/logoweb.gif"), "GIF89a");
-        EXPECT_EQ(opened.pagePath, home + "Html/vextal.htm");
-
-        CVextalDoc& doc = *seq->GetDocument();
-        EXPECT_TRUE(doc.IsDatabaseOpen());
-        EXPECT_EQ(doc.GetServerVersion(), "3.25");
-        const CUserInfo& u = doc.User();
-        EXPECT_EQ(u.UserID, 7);
-        EXPECT_EQ(u.LoginName, "demo");
-        EXPECT_EQ(u.Password, "demo123");
-        EXPECT_EQ(u.NickName, "演示");
-        EXPECT_EQ(u.FundInfoVersion, "20240102");
-        EXPECT_EQ(u.LoginID, "3f9ac21e0123456789abcdef0123c21e-1");
-        EXPECT_EQ(u.Attributes, (std::map<std::string, std::string>{{"a", "1"}, {"d", "4"}}));
-        EXPECT_TRUE(doc.IsVip());
-        EXPECT_EQ(GetNewestValueDate().day, 28);
-        EXPECT_EQ(doc.GetUserQuery(), "loginid=3f9ac21e0123456789abcdef0123c21e-1&userid=7");
-        EXPECT_EQ(doc.FundKeys().size(), 2u);
-        EXPECT_EQ(doc.FundKeys().at("000011"), "华夏大盘");
-
-        int userId = 0;
-        EXPECT_TRUE(doc.GetDatabase().QueryInt("SELECT UserID FROM T_User_Info WHERE LoginName='demo'", userId));
-        EXPECT_EQ(userId, 7);
-        CLoginSettings saved = ReadLoginSettings();
-        EXPECT_EQ(saved.name, "demo");
-        EXPECT_EQ(saved.password, "demo123");
-        EXPECT_EQ(saved.loginFlag, 0);
-        EXPECT_EQ(ReadIniString("Login", "ServerURL", "", 128), svc.Base());
-        EXPECT_EQ(ReadIniString("Login", "Password", "", 48).find("demo123"), std::string::npos);
-
-        EXPECT_EQ(svc.Count("3/2"), 0);
-        seq->Shutdown();
-        EXPECT_EQ(svc.Count("3/2"), 1);
-    }
-
-    // Second start, offline with the same credentials: no command, no logout
-    // (the dialog opened in online mode, so only the version was asked).
-    const size_t commandsBefore = svc.commands.size();
-    {
-        RecordingPrompt prompt;
-        CStartupSequence* seq = nullptr;
-        std::unique_ptr<CStartupSequence> holder;
-        ASSERT_EQ(Run({"demo", "demo123", false, true}, prompt, seq, holder), StartupResult::Running);
-        EXPECT_EQ(seq->GetDocument()->User().UserID, 7);
-        EXPECT_TRUE(IsProgramOffline());
-        seq->Shutdown();
-        EXPECT_EQ(ReadLoginSettings().loginFlag, 1);
-        EXPECT_EQ(ReadLoginSettings().password, "");  // not remembered this time
-    }
-    EXPECT_EQ(svc.commands.size(), commandsBefore);
-    const size_t before = svc.srv.Seen().size();
-
-    // Offline with a wrong password is refused; the dialog is cancelled.
-    {
-        RecordingPrompt prompt;
-        CStartupSequence* seq = nullptr;
-        std::unique_ptr<CStartupSequence> holder;
-        EXPECT_EQ(Run({"demo", "wrong", false, true}, prompt, seq, holder), StartupResult::LoginCancelled);
-        ASSERT_EQ(prompt.messages.size(), 1u);
-        EXPECT_EQ(prompt.messages[0], "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统");
-        // The dialog opened in offline mode (LoginFlag 1): the version was not asked.
-        EXPECT_TRUE(opened.form.offline);
-    }
-    EXPECT_EQ(svc.srv.Seen().size(), before);
-}
-
 TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
 {
     FakeService svc;
@@ -145,6 +65,37 @@ TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
     }
     EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 2);
     EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
+}
+
+// An upgrade step that fails is reported at start, leaves the stored version
+// and the copy of the file, and the program goes on without the database.
+TEST_F(StartupTest, AFailedUpgradeIsReportedAndChangesNothing)
+{
+    FakeService svc;
+    UseServer(svc.Base());
+    std::string error;
+    ASSERT_TRUE(CreateDatabaseFile(home + "Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+    {
+        CAdoDatabase db;
+        db.SetDatabase(home + "Vextal.mdb", 1);
+        ASSERT_TRUE(db.Open());
+        ASSERT_TRUE(SetSystemInfo(db, "DBVersion", "3.20"));
+        ASSERT_TRUE(db.Execute("DROP TABLE T_Fund_Info"));  // step 3.23 cannot run
+    }
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument(prompt));
+    EXPECT_FALSE(doc.IsDatabaseOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("T_Fund_Info"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(prompt.icons[0], PromptIcon::Error);
+    EXPECT_TRUE(fs::exists(home + "Vextal.mdb.bak"));
+    CAdoDatabase db;
+    db.SetDatabase(home + "Vextal.mdb", 1);
+    ASSERT_TRUE(db.Open());
+    std::string version;
+    EXPECT_TRUE(GetSystemInfo(db, "DBVersion", version));
+    EXPECT_EQ(version, "3.20");
 }
 
 TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
@@ -236,7 +187,8 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
               StartupResult::Running);
     if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
-    EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    int status = 0;
+    EXPECT_TRUE(WaitChildFor(old, status, 10000));
     EXPECT_EQ(seq->GetSelfUpdateResult().endedProcesses, 1);
     EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");

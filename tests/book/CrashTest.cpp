@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "BookFixture.h"
+#include "support/ChildWait.h"
 
 using namespace vextal;
 using vextal::test::BookTest;
@@ -42,7 +43,7 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
         ASSERT_EQ(read(fds[0], &c, 1), 1) << "child did not reach " << stopAt;
         kill(pid, SIGKILL);
         int status = 0;
-        waitpid(pid, &status, 0);
+        test::WaitChildFor(pid, status);
         close(fds[0]);
         ASSERT_TRUE(WIFSIGNALED(status));
 

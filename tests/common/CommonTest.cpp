@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <string>
 
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -67,12 +70,33 @@ TEST(OleDate, FormatStylesParseAndDayArithmetic)
     EXPECT_EQ(d.DateOnly().Format(0), "2026-12-06 00:00:00");
 }
 
-TEST(OleDate, LocalTimeConversion)
+// The market's clock is Beijing time whatever the machine's zone: the same
+// instant gives the same wall time under every TZ, and back.
+TEST(OleDate, BeijingWallTimeUnderAnyZone)
 {
-    // Tests run with TZ=Asia/Shanghai: the epoch is 08:00 local time.
-    OleDate e = OleDate::FromTimeT(0);
-    EXPECT_EQ(e.Format(0), "1970-01-01 08:00:00");
-    EXPECT_EQ(e.ToTimeT(), 0);
+    const char* saved = std::getenv("TZ");
+    const std::string keep = saved ? saved : "";
+    for (const char* tz : {"Asia/Shanghai", "UTC", "Europe/Berlin", "America/New_York", "Pacific/Auckland"}) {
+        setenv("TZ", tz, 1);
+        tzset();
+        SCOPED_TRACE(tz);
+        // 2026-01-06 07:00:00 UTC is 15:00:00 in Beijing, the cut-off itself.
+        EXPECT_EQ(OleDate::FromTimeT(1767682800).Format(0), "2026-01-06 15:00:00");
+        // Summer (daylight saving in Berlin and New York; none in Beijing).
+        EXPECT_EQ(OleDate::FromTimeT(1782923405).Format(0), "2026-07-02 00:30:05");
+        EXPECT_EQ(OleDate::FromParts(2026, 7, 2, 0, 30, 5).ToTimeT(), 1782923405);
+        EXPECT_EQ(OleDate::FromTimeT(0).Format(0), "1970-01-01 08:00:00");
+        // The free-running clock agrees with the machine's UTC plus eight hours.
+        Clock::Release();
+        const std::time_t t = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&t, &utc);
+        OleDate expected = OleDate::FromParts(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                                              utc.tm_min, utc.tm_sec).AddSeconds(8 * 3600);
+        EXPECT_LE(std::fabs((Clock::Now().dt - expected.dt) * 86400), 2.0);
+    }
+    if (saved) setenv("TZ", keep.c_str(), 1); else unsetenv("TZ");
+    tzset();
 }
 
 TEST(Format, PrintfAndRound2)

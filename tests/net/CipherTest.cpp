@@ -133,7 +133,7 @@ TEST(DesCipher, MatchesOpenSslOnRandomInputs)
         for (auto& b : plain) b = static_cast<unsigned char>(rng());
         std::ofstream(inPath, std::ios::binary).write(reinterpret_cast<const char*>(plain.data()),
                                                       static_cast<std::streamsize>(plain.size()));
-        std::string cmd = "openssl enc -des-ecb -nopad -K " + ToHex(key, 8) +
+        std::string cmd = "timeout 30 openssl enc -des-ecb -nopad -K " + ToHex(key, 8) +
                           " -provider legacy -provider default -in " + inPath + " -out " + outPath +
                           " 2>/dev/null";
         if (std::system(cmd.c_str()) != 0) {
