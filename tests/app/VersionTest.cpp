@@ -54,8 +54,6 @@ TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
     EXPECT_EQ(dialog.VersionCheck().GetLastError(), "3.99");
 }
 
-}
-
 TEST_F(VersionTest, TheEveningQueryGoesToTheWebSite)
 {
     CSettings s;
