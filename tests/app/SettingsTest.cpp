@@ -229,23 +229,13 @@ TEST_F(IniFileTest, WritesReplaceTheFileAtomically)
 TEST_F(SettingsTest, DefaultsOfAMissingFile)
 {
     CSettings s = Load();
-    EXPECT_EQ(s.fundShowType, 0);
-    EXPECT_EQ(s.listItemSize, 1);
-    EXPECT_EQ(s.showThousand, 0);
-    EXPECT_EQ(s.fundView, 0);
-    EXPECT_EQ(s.showNew, 1);
-    EXPECT_EQ(s.highLight, 0xDCDCDCu);
-    EXPECT_EQ(s.fundZeroHide, 0);
-    EXPECT_EQ(s.showRealtimeFlag, 0);
+    EXPECT_EQ(std::make_tuple(s.fundShowType, s.listItemSize, s.showThousand, s.fundView, s.showNew, s.highLight,
+                              s.fundZeroHide, s.showRealtimeFlag),
+              std::make_tuple(0, 1, 0, 0, 1, 0xDCDCDCu, 0, 0));
     EXPECT_EQ(s.fundIdList, (std::vector<std::string>{"000001", "000011"}));
     EXPECT_EQ(s.fundId, "000001");
-    EXPECT_EQ(s.proxy.enable, 0);
-    EXPECT_EQ(s.proxy.port, 8080);
-    EXPECT_EQ(s.proxy.ip, "");
-    EXPECT_EQ(s.proxy.password, "");
+    EXPECT_EQ(std::tie(s.proxy.enable, s.proxy.port, s.proxy.ip, s.proxy.password), std::make_tuple(0, 8080, "", ""));
     EXPECT_EQ(s.serverUrl, "http://127.0.0.1:8610/");
-    EXPECT_EQ(s.commandUrl, "http://127.0.0.1:8610/plindo/client/ClientService.asmx/SendCommand");
-    EXPECT_EQ(s.clientServiceUrl, "http://127.0.0.1:8610/plindo/client/clientservice.asmx/");
     EXPECT_EQ(s.dataServerUrl, "http://127.0.0.1:8610/");
     EXPECT_EQ(s.serverList, (std::vector<std::string>{"http://127.0.0.1:8610/", "http://www.plindo.example/"}));
     EXPECT_EQ(ReadAccountPanel(ini), 1);

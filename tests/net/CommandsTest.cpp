@@ -118,4 +118,7 @@ TEST_F(CommandsTest, UploadAndTradeCancel)
     CommandReply r = SendTradeCancel(ctx, 42);
     EXPECT_EQ(r.status, CommandStatus::Refused);
     EXPECT_EQ(r.error, "失败");
+    // Without the <result> element the code is not read: no false success.
+    RawAnswer("<code>0</code><msg>ok</msg>");
+    EXPECT_FALSE(SendTradeCancel(ctx, 42).ok());
 }

@@ -99,28 +99,6 @@ TEST(CommandProtocol, ParsesRetAndMessagesInOrder)
     EXPECT_EQ(msg2, "");
 }
 
-TEST(CommandProtocol, ParsesResultAndServerIdAnswers)
-{
-    int code = 5;
-    std::string msg;
-    EXPECT_TRUE(ParseResultAnswer("<?xml?><result><code>0</code><msg>ok</msg></result>", code, msg));
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(msg, "ok");
-    EXPECT_FALSE(ParseResultAnswer("<code>0</code><msg>ok</msg>", code, msg));
-    EXPECT_EQ(code, -1);
-    EXPECT_TRUE(ParseResultAnswer("<result><code>-3</code><msg>no</msg>", code, msg));
-    EXPECT_EQ(code, -3);
-
-    int ret;
-    std::string id;
-    std::string login = Answer("<Ret>0</Ret><Msg>12|nick</Msg><ServerID>3f9ac21e-1</ServerID>");
-    EXPECT_TRUE(ParseServerIdAnswer(login, ret, id));
-    EXPECT_EQ(ret, 0);
-    EXPECT_EQ(id, "3f9ac21e-1");
-    EXPECT_FALSE(ParseServerIdAnswer(Answer("<Ret>0</Ret><Msg>x</Msg>"), ret, id));
-    EXPECT_EQ(id, "");
-}
-
 TEST(TagScanner, RestartsAfterAMissAndHonoursTheLimit)
 {
     const std::string text = "<a>1</a><b>2</b><a>3</a>";
