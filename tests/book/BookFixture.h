@@ -19,13 +19,10 @@ struct FakeServices : IBookServices {
     std::map<std::string, std::vector<DividendItem>> dividends;
     std::set<std::string> failingFunds;
     std::set<std::string> failingDays;  // "YYYY-MM-DD" of the trade time
-    int tradeValueCalls = 0;
-    int dividendCalls = 0;
 
     bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
                            std::string& error) override
     {
-        ++tradeValueCalls;
         if (failingFunds.count(fundId) || failingDays.count(tradeTime.Format(1)) || !nav.count(fundId)) {
             error = "GetFundTradeValueFormServer():数据格式错误";
             return false;
@@ -37,7 +34,6 @@ struct FakeServices : IBookServices {
     int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double, int,
                        std::vector<DividendItem>& items, std::string&) override
     {
-        ++dividendCalls;
         for (const DividendItem& d : dividends[fundId])
             if (d.BookDate >= start.DateOnly() && d.BookDate <= end) items.push_back(d);
         return kDividendOk;
