@@ -41,6 +41,7 @@ struct CMarketHooks {
     // money-market fund (booked at 1.0 without fee), as for a fund missing
     // from the catalogue.
     std::function<bool(const std::string& fundId)> isMoneyMarketFund;
+    std::function<bool(const std::string& fundId)> isKnownFund;
     std::function<bool(const std::string& fundId, OleDate& date)> getEstablishDate;
     std::function<bool(const std::string& fundId, LatestNav& nav)> getLatestNav;
 };

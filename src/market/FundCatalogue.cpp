@@ -357,8 +357,10 @@ int CFundCatalogue::GetFundClass(const std::string& fundId) const
 
 bool CFundCatalogue::IsMoneyMarketFund(const std::string& fundId) const
 {
+    // A fund the catalogue does not know is no money-market fund: the
+    // bookkeeping refuses it instead of booking it at 1.0.
     const CFundInfo* f = FindFund(fundId);
-    return !f || f->InvestTypeID == 4;
+    return f && f->InvestTypeID == 4;
 }
 
 bool CFundCatalogue::GetFundGroup(const std::string& fundId, int& groupId) const

@@ -28,6 +28,10 @@ struct SelectedFunds {
 };
 SelectedFunds CollectSelectedFunds(const std::vector<std::string>& selected);
 
+// The mirror of 32855: the first server of the list that is not the main
+// service (empty when there is none).
+std::string MirrorServer(const std::vector<std::string>& serverList, const std::string& mainServer);
+
 // 59152 naming the server.
 std::string ServerDownloadConfirmText(const std::string& serverName);
 // The refusal of the local fetch on a weekday before 20:00; empty when it may run.

@@ -75,7 +75,7 @@ TEST_F(CatalogueTest, SyncDownloadsNewerVersionsThenLoadsLocally)
     EXPECT_EQ(again.GetFundClass("900001"), 5);
     EXPECT_EQ(again.GetFundClass("999999"), 1);
     EXPECT_TRUE(again.IsMoneyMarketFund("000009"));
-    EXPECT_TRUE(again.IsMoneyMarketFund("999999"));
+    EXPECT_FALSE(again.IsMoneyMarketFund("999999"));  // unknown: refused for booking, not money-market
     EXPECT_FALSE(again.IsMoneyMarketFund("110011"));
 }
 

@@ -106,8 +106,4 @@ TEST_F(HistoryTest, IndexHistory)
     ASSERT_EQ(values.size(), 2u);
     EXPECT_FLOAT_EQ(values[1].IndexValue, 3310.25f);
     EXPECT_FLOAT_EQ(values[0].VarValue, -12.5f);
-    ASSERT_TRUE(history.IncrementalDownloadIndex(3));
-    EXPECT_EQ(Count("SELECT * FROM T_Index_Value"), 2);
-    EXPECT_EQ(Sent("1/21").back(),
-              "cmdtype=1&cmdid=21&data=2024-01-08 00:00:00|2024-01-09 00:00:00|3|399300&loginid=u1");
 }
