@@ -651,7 +651,48 @@ TEST_F(ServeTest, DisclosurePageValueIsStored)
     EXPECT_NEAR(v->TotalValue, latest.rec.acc, 6e-5);
 }
 
+namespace {
+
+// The funds of a class whose stored value is not the service's latest at `now`.
+std::vector<std::string> Behind(const CMarketSimulator& market, CLatestValueCache& latest, int cls, const OleDate& now)
+{
+    std::vector<std::string> out;
+    for (const CNewFundValue* v : latest.ClassValues(cls)) {
+        const SimFund* f = market.FindFund(v->FundID);
+        LatestValue want;
+        if (f && market.Latest(*f, now, want) && v->ValueDate.Format(1) != Day(want.rec.day))
+            out.push_back(v->FundID + " " + v->ValueDate.Format(1));
+    }
+    return out;
+}
+
+}  // namespace
+
 TEST_F(ServeTest, EveryClassListCatchesUpWithTheService)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    for (int cls : {1, 2, 4}) ASSERT_EQ(m.latest.DownloadClassValues(cls, false), kMarketOk) << cls;
+    ASSERT_FALSE(m.latest.ClassValues(2).empty());
+    ASSERT_FALSE(m.latest.ClassValues(4).empty());
+
+    // The next evening the open-end list moves its version to Thursday; the
+    // money-market and ETF/LOF lists still hold Wednesday and get Thursday.
+    ASSERT_NO_FATAL_FAILURE(Serve(kNext));
+    Attach(m);
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk) << m.latest.GetLastError();
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241010");
+    for (int cls : {2, 4}) {
+        ASSERT_EQ(m.latest.DownloadClassValues(cls, true), kMarketOk) << m.latest.GetLastError();
+        EXPECT_EQ(Sent(cls == 2 ? "2/2" : "2/4").back(), "20241009");
+        EXPECT_EQ(Behind(*s_market, m.latest, cls, kNext), std::vector<std::string>{}) << cls;
+        EXPECT_TRUE(m.latest.IsValueCurrent(m.latest.ClassValues(cls).front()->ValueDate, cls));
+    }
+}
+
+TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
 {
     // Thursday 10:00: the login names Wednesday as the newest NAV day.
     ASSERT_NO_FATAL_FAILURE(Serve(At(2024, 10, 10, 10)));
@@ -660,40 +701,24 @@ TEST_F(ServeTest, EveryClassListCatchesUpWithTheService)
     Market m(db);
     Attach(m);
     ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
-    for (int cls : {1, 2, 4}) ASSERT_EQ(m.latest.DownloadClassValues(cls, false), kMarketOk) << cls;
-    auto behind = [&](int cls, const OleDate& now) {
-        std::vector<std::string> out;
-        for (const CNewFundValue* v : m.latest.ClassValues(cls)) {
-            const SimFund* f = s_market->FindFund(v->FundID);
-            LatestValue want;
-            if (f && s_market->Latest(*f, now, want) && v->ValueDate.Format(1) != Day(want.rec.day))
-                out.push_back(v->FundID + " " + v->ValueDate.Format(1));
-        }
-        return out;
-    };
-    ASSERT_FALSE(m.latest.ClassValues(2).empty());
-    ASSERT_FALSE(m.latest.ClassValues(4).empty());
+    ASSERT_EQ(m.latest.DownloadClassValues(1, false), kMarketOk);
+    // Before the evening publication a refresh has nothing to ask.
+    Clock::Fix(At(2024, 10, 10, 19, 59));
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk);
+    EXPECT_EQ(Sent("2/1").size(), 1u);
+    EXPECT_TRUE(Sent("2/5").empty());
 
-    // The same session at 21:00, after the evening publication: a refresh
-    // brings Thursday's NAVs although the login named Wednesday.
+    // The same session at 21:00 (the service restarted at that hour, the
+    // program still knowing only the login's day): Thursday's NAVs arrive.
     const OleDate evening = At(2024, 10, 10, 21);
     ASSERT_NO_FATAL_FAILURE(Serve(evening));
     m.SetSession(ctx, loginNewest);
     ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk) << m.latest.GetLastError();
-    EXPECT_EQ(behind(1, evening), std::vector<std::string>{});
-    EXPECT_EQ(m.latest.FindValue(m.latest.ClassValues(1).front()->FundID)->ValueDate.Format(1), "2024-10-10");
-
-    // The open-end download moved its version to Thursday; the money-market
-    // and ETF/LOF lists still hold Wednesday and get Thursday too.
-    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241010");
-    for (int cls : {2, 4}) {
-        ASSERT_EQ(m.latest.DownloadClassValues(cls, true), kMarketOk) << m.latest.GetLastError();
-        EXPECT_EQ(Sent(cls == 2 ? "2/2" : "2/4").back(), "20241009");
-        EXPECT_EQ(behind(cls, evening), std::vector<std::string>{}) << cls;
-    }
-    // Now current: the answer named Thursday, a refresh asks for nothing.
+    EXPECT_EQ(Behind(*s_market, m.latest, 1, evening), std::vector<std::string>{});
+    EXPECT_EQ(m.latest.ClassValues(1).front()->ValueDate.Format(1), "2024-10-10");
+    // The answer named Thursday: the next refresh asks for nothing.
     const size_t requests = relay.Seen().size();
-    for (int cls : {1, 2, 4}) ASSERT_EQ(m.latest.DownloadClassValues(cls, true), kMarketOk);
+    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk);
     EXPECT_EQ(relay.Seen().size(), requests);
 }
 
