@@ -78,9 +78,9 @@ void RunLocalFetchCommand(IUserPrompt& prompt, const OleDate& now, const std::ve
     for (const std::string& id : selected) fetch(id);
 }
 
-bool ConfirmIncrementalValues(IUserPrompt& prompt)
+void RunIncrementalValuesCommand(IUserPrompt& prompt, const std::function<void(bool refresh)>& download)
 {
-    return prompt.AskYesNo(LoadResString(str::ConfirmIncrementalDownload));
+    if (prompt.AskYesNo(LoadResString(str::ConfirmIncrementalDownload))) download(true);
 }
 
 }  // namespace vextal

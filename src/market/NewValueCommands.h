@@ -46,7 +46,9 @@ void RunServerDownloadCommand(IUserPrompt& prompt, const std::string& serverName
 // `fetch` for each selected fund in list order (all of them: no 32 limit).
 void RunLocalFetchCommand(IUserPrompt& prompt, const OleDate& now, const std::vector<std::string>& selected,
                           const std::function<void(const std::string&)>& fetch);
-// Incremental download (32856): confirm with 59156; true when confirmed.
-bool ConfirmIncrementalValues(IUserPrompt& prompt);
+// Incremental download (32856): confirm with 59156, then `download` the
+// class as a refresh: what is missing or newer, even when the class
+// already holds values (the opening download stops there).
+void RunIncrementalValuesCommand(IUserPrompt& prompt, const std::function<void(bool refresh)>& download);
 
 }  // namespace vextal

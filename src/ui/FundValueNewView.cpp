@@ -218,9 +218,7 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
         RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(),
                              [this](const std::string& id) { m_market.Latest().FetchDisclosureValue(id); });
     } else if (chosen == incremental) {
-        // What is missing or newer: the refresh, not the opening download
-        // that stops once the class holds any value.
-        if (ConfirmIncrementalValues(m_prompt)) Download(true);
+        RunIncrementalValuesCommand(m_prompt, [this](bool refresh) { Download(refresh); });
     }
     Rebuild();
 }

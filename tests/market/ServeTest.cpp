@@ -722,6 +722,36 @@ TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
     EXPECT_EQ(relay.Seen().size(), requests);
 }
 
+TEST_F(ServeTest, IncrementalValuesCommandBringsWhatIsNewer)
+{
+    struct Answer : IUserPrompt {
+        std::vector<std::string> asked;
+        bool yes = true;
+        void ShowMessage(const std::string&, PromptIcon) override {}
+        bool AskYesNo(const std::string& text) override { return asked.push_back(text), yes; }
+    } prompt;
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    ASSERT_EQ(m.latest.DownloadClassValues(4, false), kMarketOk);
+    ASSERT_FALSE(m.latest.ClassValues(4).empty());
+
+    ASSERT_NO_FATAL_FAILURE(Serve(kNext));
+    Attach(m);
+    int rc = 1;
+    auto download = [&](bool refresh) { rc = m.latest.DownloadClassValues(4, refresh); };
+    prompt.yes = false;
+    RunIncrementalValuesCommand(prompt, download);
+    EXPECT_EQ(rc, 1);
+    prompt.yes = true;
+    RunIncrementalValuesCommand(prompt, download);
+    EXPECT_EQ(prompt.asked, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
+    EXPECT_EQ(rc, kMarketOk) << m.latest.GetLastError();
+    EXPECT_EQ(Sent("2/4").size(), 2u);
+    EXPECT_EQ(Behind(*s_market, m.latest, 4, kNext), std::vector<std::string>{});
+}
+
 TEST_F(ServeTest, IndexHistoryReachesTheNewestDay)
 {
     ASSERT_NO_FATAL_FAILURE(Serve(At(2024, 9, 27, 21)));
