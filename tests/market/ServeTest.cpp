@@ -769,6 +769,7 @@ TEST_F(ServeTest, IndexHistoryReachesTheNewestDay)
     EXPECT_EQ(range.back().ValueDate.Format(1), "2024-09-27");
 
     ASSERT_TRUE(m.history.IncrementalDownloadIndex(3)) << m.history.GetLastError();
+    EXPECT_EQ(Sent("1/21").back(), "1990-01-01 01:01:01|2024-09-27 21:00:00|3|399300");
     OleDate first, last;
     ASSERT_TRUE(m.history.GetIndexValueRange("399300", first, last));
     EXPECT_EQ(last.Format(1), "2024-09-27");
@@ -778,6 +779,8 @@ TEST_F(ServeTest, IndexHistoryReachesTheNewestDay)
     ASSERT_NO_FATAL_FAILURE(Serve(kNow));
     Attach(m);
     ASSERT_TRUE(m.history.IncrementalDownloadIndex(3)) << m.history.GetLastError();
+    // From the last stored day (upserted again) to now.
+    EXPECT_EQ(Sent("1/21").back(), "2024-09-27 00:00:00|2024-10-09 21:00:00|3|399300");
     ASSERT_TRUE(m.history.GetIndexValueRange("399300", first, last));
     EXPECT_EQ(last.Format(1), "2024-10-09");
     std::vector<IndexRecord> want = s_market->IndexHistory(2, kNow, 0, DayNumber(kNow));
