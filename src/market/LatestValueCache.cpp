@@ -454,9 +454,13 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
     std::optional<OleDate> oldest;
     for (const auto& [id, v] : m_values)
         if (m_catalogue.GetFundClass(id) == fundClass && (!oldest || v.ValueDate < *oldest)) oldest = v.ValueDate;
+    bool missing = false;
     for (const auto& [id, info] : m_catalogue.Funds())
-        if (!m_values.count(id) && m_catalogue.GetFundClass(id) == fundClass) oldest.reset();
-    if (oldest) version = oldest->Format(2);
+        if (!m_values.count(id) && m_catalogue.GetFundClass(id) == fundClass) {
+            missing = true;
+            break;
+        }
+    if (oldest && !missing) version = oldest->Format(2);
     CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
     // Only the whole open-end class moves the version on, together with the
     // values it came with.
