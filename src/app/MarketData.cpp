@@ -31,9 +31,14 @@ void CMarketData::Attach()
         SyncSession();
         return m_catalogue.LoadFundCompanies();
     };
+    // A failed download keeps the local tables in the map (the caller only
+    // loads them when no download was due): an empty catalogue would book
+    // every fund wrongly.
     h.downloadFundCompanies = [this] {
         SyncSession();
-        return m_catalogue.DownloadFundCompanies();
+        if (m_catalogue.DownloadFundCompanies()) return true;
+        m_catalogue.LoadFundCompanies();
+        return false;
     };
     h.loadFundInfos = [this] {
         SyncSession();
@@ -41,7 +46,9 @@ void CMarketData::Attach()
     };
     h.downloadFundInfos = [this] {
         SyncSession();
-        return m_catalogue.DownloadFundInfos();
+        if (m_catalogue.DownloadFundInfos()) return true;
+        m_catalogue.LoadFundInfos();
+        return false;
     };
     h.sendClosingRequest = [this] {
         SyncSession();
@@ -52,6 +59,7 @@ void CMarketData::Attach()
         m_latest.LoadNewFundValues();
     };
     h.isMoneyMarketFund = [this](const std::string& id) { return m_catalogue.IsMoneyMarketFund(id); };
+    h.isKnownFund = [this](const std::string& id) { return m_catalogue.FindFund(id) != nullptr; };
     h.getEstablishDate = [this](const std::string& id, OleDate& date) {
         const CFundInfo* info = m_catalogue.FindFund(id);
         if (!info) return false;

@@ -11,6 +11,7 @@
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
 #include "db/Schema.h"
+#include "market/NavHistory.h"
 #include "net/HttpTransport.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +26,10 @@ public:
     bool IsMoneyMarketFund(const std::string& fundId) const override
     {
         return m_hooks.isMoneyMarketFund ? m_hooks.isMoneyMarketFund(fundId) : true;
+    }
+    bool IsKnownFund(const std::string& fundId) const override
+    {
+        return !m_hooks.isKnownFund || m_hooks.isKnownFund(fundId);
     }
     bool GetEstablishDate(const std::string& fundId, OleDate& date) const override
     {
@@ -87,6 +92,7 @@ bool CVextalDoc::OnNewDocument(IUserPrompt& prompt)
         m_dbOpen = false;
         return true;
     }
+    if (!EnsureFundValueIndex(m_db)) prompt.ShowMessage(m_db.GetLastError(), PromptIcon::Error);
     m_membership.SetDatabase(m_db);
     return true;
 }

@@ -43,8 +43,10 @@ struct LatestNav {
 class IFundDirectory {
 public:
     virtual ~IFundDirectory() = default;
-    // Investment type 4, or not in the catalogue: booked at 1.0 without fee.
+    // Investment type 4: booked at 1.0 without fee.
     virtual bool IsMoneyMarketFund(const std::string& fundId) const = 0;
+    // False for a fund the catalogue does not know: it is not booked.
+    virtual bool IsKnownFund(const std::string&) const { return true; }
     // The fund's establishment date (its creation date in the catalogue).
     virtual bool GetEstablishDate(const std::string& fundId, OleDate& date) const = 0;
     // The latest value the program holds for the fund.

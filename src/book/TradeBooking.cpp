@@ -351,6 +351,10 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     if (m_offline) return Fail(kOffline), -1;
     trade.UserID = m_userId;
     if (!ValidateTrade(trade)) return -1;
+    // A fund the catalogue does not know has no price rule: it is not booked.
+    for (const std::string& id : {trade.FundID, trade.TradeType == kTradeConvert ? trade.TargetFundID : trade.FundID})
+        if (m_funds && !m_funds->IsKnownFund(id))
+            return Fail(StrFormat("本地基金列表中没有基金%s，请更新基金列表后再记帐", id.c_str())), -1;
 
     const int type = trade.TradeType;
     const double splitRatio = trade.TradeValue;

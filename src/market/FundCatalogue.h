@@ -101,7 +101,7 @@ public:
     const CFundInfo* FindFund(const std::string& fundId) const;
     // Class 1 to 5: open-end, money-market, closed-end, ETF/LOF, collective.
     int GetFundClass(const std::string& fundId) const;
-    // Investment type 4, or not in the catalogue.
+    // Investment type 4; a fund not in the catalogue is not one.
     bool IsMoneyMarketFund(const std::string& fundId) const;
 
     const std::map<std::string, CFundInfo>& Funds() const { return m_funds; }

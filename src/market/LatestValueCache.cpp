@@ -22,6 +22,32 @@ constexpr int kFriday = 5;
 constexpr int kMonday = 1;
 constexpr size_t kMaxSelected = 32;
 constexpr int kStoreWritten = 1, kStoreSkipped = 0, kStoreFailed = -1;
+// plindo-serve publishes a trading day's NAVs at 20:00 (its LatestNavDay):
+// a newest NAV day learned before the last such evening is out of date.
+// Keep the two hours in agreement.
+constexpr int kNavPublishHour = 20;
+
+// The last weekday evening publication at or before `now`.
+OleDate LastPublication(const OleDate& now)
+{
+    OleDate day = now.DateOnly();
+    if (now.IsWeekend() || now.Hour() < kNavPublishHour) {
+        day = day.AddDays(-1);
+        while (day.IsWeekend()) day = day.AddDays(-1);
+    }
+    return day.AddDays(kNavPublishHour / 24.0);
+}
+
+// A newest NAV day as the class answers carry it in Msg ("%Y%m%d").
+bool ReadNavDay(const std::string& text, OleDate& day)
+{
+    std::string t = TrimText(text);
+    if (t.size() != 8 || t.find_first_not_of("0123456789") != std::string::npos) return false;
+    OleDate d = OleDate::FromParts(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
+    if (!d.IsValid()) return false;
+    day = d;
+    return true;
+}
 
 FieldValueList NewValueFields(const CNewFundValue& v)
 {
@@ -176,7 +202,6 @@ struct CLatestValueCache::Batch {
 CLatestValueCache::CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue)
     : m_db(std::move(db)), m_catalogue(catalogue)
 {
-    EnsureFundValueIndex(m_db);
 }
 
 // Offline the service functions send nothing.
@@ -194,8 +219,19 @@ int CLatestValueCache::Fail(int code, const std::string& error)
 
 void CLatestValueCache::SetNewestNavDate(const std::string& text)
 {
+    // The session hands the login's text on before every command: only a
+    // new text is news.
+    if (text == m_newestNavText && m_newestNavLearned.IsValid()) return;
+    m_newestNavText = text;
     OleDate d;
     m_newestNavDay = ReadWireDate(text, d) ? d.DateOnly() : OleDate::FromParts(0, 0, 0);
+    m_newestNavLearned = Clock::Now();
+}
+
+OleDate CLatestValueCache::NewestNavDay(const OleDate& now) const
+{
+    if (!m_newestNavDay.IsValid() || m_newestNavLearned < LastPublication(now)) return OleDate::FromParts(0, 0, 0);
+    return m_newestNavDay;
 }
 
 bool CLatestValueCache::LoadNewFundValues()
@@ -317,7 +353,10 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
         if (it->second.ValueDate >= value.ValueDate) return false;
         v = it->second;
     }
+    // The history record does not carry TotalValue1: the stored figure stays.
+    float totalValue1 = v.TotalValue1;
     static_cast<CFundValue&>(v) = value;
+    v.TotalValue1 = totalValue1;
     return SaveNewFundValue(v);
 }
 
@@ -355,16 +394,17 @@ int CLatestValueCache::StoreAnswer(const CommandReply& reply, const std::string&
 
 bool CLatestValueCache::IsValueCurrent(const OleDate& valueDate, int fundClass) const
 {
-    return vextal::IsValueCurrent(valueDate, fundClass, Clock::Now(), m_newestNavDay);
+    OleDate now = Clock::Now();
+    return vextal::IsValueCurrent(valueDate, fundClass, now, NewestNavDay(now));
 }
 
 bool CLatestValueCache::NeedsClassDownload(int fundClass) const
 {
-    OleDate now = Clock::Now();
+    OleDate now = Clock::Now(), newest = NewestNavDay(now);
     int current = 0, stale = 0;
     for (const auto& [id, v] : m_values) {
         if (m_catalogue.GetFundClass(id) != fundClass) continue;
-        if (vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+        if (vextal::IsValueCurrent(v.ValueDate, fundClass, now, newest))
             ++current;
         else
             ++stale;
@@ -390,10 +430,10 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
 
     std::vector<std::string> stale;
     if (!NeedsClassDownload(fundClass)) {
-        OleDate now = Clock::Now();
+        OleDate now = Clock::Now(), newest = NewestNavDay(now);
         for (const auto& [id, v] : m_values) {
             if (m_catalogue.GetFundClass(id) != fundClass ||
-                vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+                vextal::IsValueCurrent(v.ValueDate, fundClass, now, newest))
                 continue;
             stale.push_back(id);
             if (stale.size() == kMaxSelected) break;
@@ -405,34 +445,48 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
         return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadClassValues"), stale), "DownloadClassValues",
                            progress, nullptr);
 
+    // The service answers with the values newer than the day sent. That day
+    // is the oldest value this program holds of the class: the open-end
+    // version (NewFundValueNO) moves with class 1 only and would leave the
+    // other classes behind, and a newer day would leave a lagging fund
+    // behind. A fund of the class without a value asks for all of it.
     std::string version;
-    if (!GetSystemInfo(m_db, "NewFundValueNO", version)) version.clear();
-    // The version is the open-end class's: a class this program never held
-    // values of asks for all of it, or it would only hear of funds that
-    // changed after the open-end download.
-    bool holdsClass = false;
+    std::optional<OleDate> oldest;
     for (const auto& [id, v] : m_values)
-        if (m_catalogue.GetFundClass(id) == fundClass) {
-            holdsClass = true;
+        if (m_catalogue.GetFundClass(id) == fundClass && (!oldest || v.ValueDate < *oldest)) oldest = v.ValueDate;
+    bool missing = false;
+    for (const auto& [id, info] : m_catalogue.Funds())
+        if (!m_values.count(id) && m_catalogue.GetFundClass(id) == fundClass) {
+            missing = true;
             break;
         }
-    if (!holdsClass) version.clear();
+    if (oldest && !missing) version = oldest->Format(2);
     CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
     // Only the whole open-end class moves the version on, together with the
     // values it came with.
     std::function<bool()> advance;
     if (fundClass == 1 && !reply.msg.empty())
         advance = [this, &reply] { return SetSystemInfo(m_db, "NewFundValueNO", reply.msg); };
-    return StoreAnswer(reply, "DownloadClassValues", progress, advance);
+    int rc = StoreAnswer(reply, "DownloadClassValues", progress, advance);
+    // The answer names the newest NAV day: values of it are current until
+    // the next evening's publication.
+    OleDate day;
+    if (rc == kMarketOk && ReadNavDay(reply.msg, day)) {
+        m_newestNavDay = day;
+        m_newestNavLearned = Clock::Now();
+    }
+    return rc;
 }
 
-int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress)
+int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress,
+                                              const std::string& serverUrl)
 {
     if (m_offline) return Fail(kMarketNotSent, LoadResString(str::OfflineUnavailable));
     if (fundIds.empty()) return kMarketOk;
     std::vector<std::string> ids(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
-    return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadSelectedValues"), ids), "DownloadSelectedValues",
-                       progress, nullptr);
+    CommandContext ctx = m_ctx.For("DownloadSelectedValues");
+    if (!serverUrl.empty()) ctx.commandUrl = MakeCommandUrl(serverUrl);
+    return StoreAnswer(SendSelectedValues(ctx, ids), "DownloadSelectedValues", progress, nullptr);
 }
 
 bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)
@@ -443,7 +497,8 @@ bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFu
         value = it->second.value;
         double age = std::round((now.dt - it->second.fetched.dt) * 86400.0);
         if (age <= 60) return true;
-        if (m_newestNavDay.IsValid() && value.ValueDate.DateOnly() >= m_newestNavDay) return true;
+        OleDate newest = NewestNavDay(now);
+        if (newest.IsValid() && value.ValueDate.DateOnly() >= newest) return true;
         if (m_offline) return true;
     }
     if (RefuseOffline(error)) return false;
@@ -534,10 +589,16 @@ bool CLatestValueCache::FetchDisclosureValue(const std::string& fundId)
     auto it = m_values.find(fundId);
     if (it != m_values.end()) {
         v = it->second;
-        // The page has no day change: it follows from the NAV held before.
-        if (date > v.ValueDate && v.TodayValue != 0) {
-            v.VarValue = nav - v.TodayValue;
-            v.VarPercent = v.VarValue / v.TodayValue * 100.0f;
+        // The page has no day change. It follows from the NAV held before
+        // only when that is the previous trading day's; a money-market
+        // fund's VarPercent is its 7-day yield, which the page does not give.
+        if (date > v.ValueDate && !m_catalogue.IsMoneyMarketFund(fundId)) {
+            int gap = WholeDaysBetween(v.ValueDate, date);
+            bool previous = m_catalogue.GetFundClass(fundId) == 3
+                                ? gap == 7
+                                : gap == 1 || (gap == 3 && date.DayOfWeek() == kMonday);
+            v.VarValue = previous && v.TodayValue != 0 ? nav - v.TodayValue : 0;
+            v.VarPercent = previous && v.TodayValue != 0 ? v.VarValue / v.TodayValue * 100.0f : 0;
         }
     }
     v.FundID = fundId;

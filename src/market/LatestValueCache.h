@@ -40,6 +40,8 @@ public:
         m_offline = offline;
     }
     // Field 8 of the login answer ("%Y-%m-%d"); unreadable text clears it.
+    // The same text again changes nothing: the day stands as long as no
+    // evening publication passed since it was learned.
     void SetNewestNavDate(const std::string& text);
     // Base URL of the disclosure site, ending in "/".
     void SetDisclosureBase(const std::string& url) { m_disclosureBase = url; }
@@ -60,8 +62,10 @@ public:
     // Latest values of a class (opening or refreshing its list). Returns a
     // MarketResult; `progress` may cancel while storing (nothing is kept).
     int DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress = nullptr);
-    // Command 2/5 for at most 32 codes.
-    int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr);
+    // Command 2/5 for at most 32 codes; `serverUrl` (when given) is the
+    // mirror asked instead of the main service.
+    int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr,
+                               const std::string& serverUrl = std::string());
 
     bool IsValueCurrent(const OleDate& valueDate, int fundClass) const;
     bool NeedsClassDownload(int fundClass) const;
@@ -102,6 +106,8 @@ private:
     int Fail(int code, const std::string& error);
     bool RefuseOffline(std::string& error) const;
     std::string DateLiteral(const OleDate& d) const { return m_db.LiteralOf(FieldValue("", d)); }
+    // The newest NAV day while it still holds at `now` (else an invalid date).
+    OleDate NewestNavDay(const OleDate& now) const;
 
     CAdoDatabase m_db;
     const CFundCatalogue& m_catalogue;
@@ -109,6 +115,8 @@ private:
     bool m_offline = false;
     bool m_loaded = false;
     OleDate m_newestNavDay = OleDate::FromParts(0, 0, 0);
+    OleDate m_newestNavLearned = OleDate::FromParts(0, 0, 0);
+    std::string m_newestNavText;
     std::string m_disclosureBase;
     std::function<void(const CFundValue&)> m_historyListener;
     std::map<std::string, CNewFundValue> m_values;

@@ -198,24 +198,27 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     QAction* mirror = menu.addAction(QStringLiteral("从分站下载最新净值"));
     QAction* local = menu.addAction(QStringLiteral("在本地获取最新净值"));
     QAction* incremental = menu.addAction(QStringLiteral("增量下载最新净值"));
-    mirror->setEnabled(!m_settings.serverList.empty());
+    const std::string mirrorServer = MirrorServer(m_settings.serverList, m_settings.serverUrl);
+    mirror->setEnabled(!mirrorServer.empty());
     for (QAction* a : {main, mirror, incremental}) a->setEnabled(a->isEnabled() && !m_offline);
     QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(pos));
     if (!chosen) return;
     m_market.SyncSession();
-    auto download = [this](const std::vector<std::string>& ids) {
-        if (m_market.Latest().DownloadSelectedValues(ids) != 0)
-            m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    auto downloadFrom = [this](const std::string& server) {
+        return [this, server](const std::vector<std::string>& ids) {
+            if (m_market.Latest().DownloadSelectedValues(ids, nullptr, server) != 0)
+                m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+        };
     };
     if (chosen == main) {
-        RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), download);
+        RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), downloadFrom(std::string()));
     } else if (chosen == mirror) {
-        RunServerDownloadCommand(m_prompt, m_settings.serverList.front(), SelectedFunds(), download);
+        RunServerDownloadCommand(m_prompt, mirrorServer, SelectedFunds(), downloadFrom(mirrorServer));
     } else if (chosen == local) {
         RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(),
                              [this](const std::string& id) { m_market.Latest().FetchDisclosureValue(id); });
     } else if (chosen == incremental) {
-        if (ConfirmIncrementalValues(m_prompt)) Download(false);
+        RunIncrementalValuesCommand(m_prompt, [this](bool refresh) { Download(refresh); });
     }
     Rebuild();
 }

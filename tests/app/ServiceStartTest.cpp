@@ -160,6 +160,10 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
         EXPECT_TRUE(run->prompt.questions.empty());
         CVextalDoc& doc = run->Doc();
         ASSERT_TRUE(doc.IsDatabaseOpen());
+        // Reads of one fund's NAVs have their index from the first open on.
+        EXPECT_EQ(doc.GetDatabase().GetRecordCount(
+                      "SELECT name FROM sqlite_master WHERE type='index' AND name='IX_Fund_Value_Fund'"),
+                  1);
         EXPECT_EQ(Stored(doc, "Origin"), "plindo-serve");
         EXPECT_EQ(doc.GetServerVersion(), "3.25");
 

@@ -75,7 +75,7 @@ TEST_F(CatalogueTest, SyncDownloadsNewerVersionsThenLoadsLocally)
     EXPECT_EQ(again.GetFundClass("900001"), 5);
     EXPECT_EQ(again.GetFundClass("999999"), 1);
     EXPECT_TRUE(again.IsMoneyMarketFund("000009"));
-    EXPECT_TRUE(again.IsMoneyMarketFund("999999"));
+    EXPECT_FALSE(again.IsMoneyMarketFund("999999"));  // unknown: refused for booking, not money-market
     EXPECT_FALSE(again.IsMoneyMarketFund("110011"));
 }
 
@@ -98,7 +98,10 @@ TEST_F(CatalogueTest, MalformedOrFailedDownloadsChangeNothing)
     EXPECT_FALSE(cat.DownloadFundInfos());
     EXPECT_EQ(Count("SELECT * FROM T_Fund_Info"), 0);
 
-    // The server's version is not stored after a failed download.
+    // The server's version is not stored after a failed download, and the
+    // local tables are loaded instead.
+    AnswerMsg("1/11", "110011|0001|a|a|1|1|4|u|2008-06-19|0|0");
+    ASSERT_TRUE(cat.DownloadFundInfos());
     CFundCatalogue next(db);
     next.SetSession(ctx, false);
     AnswerMsg("1/11", "", -2);
@@ -106,6 +109,7 @@ TEST_F(CatalogueTest, MalformedOrFailedDownloadsChangeNothing)
     std::string v;
     ASSERT_TRUE(GetSystemInfo(db, "FundInfoVersion", v));
     EXPECT_EQ(v, "20070101");
+    EXPECT_NE(next.FindFund("110011"), nullptr);
 }
 
 TEST_F(CatalogueTest, WithdrawnFundLeavesEveryTableAndItsLatestValue)
