@@ -93,30 +93,33 @@ bool ParseBookText(const std::string& text, std::vector<BookAccount>& accounts, 
         error = "记帐数据不能包含<字符";
         return false;
     }
+    // One account from `pos` on; false when the text is not one there.
     size_t pos = 0;
-    while (pos < text.size()) {
-        if (!accounts.empty() && (text[pos] != '|' || ++pos == text.size())) {
-            pos = std::string::npos;
-            break;
-        }
+    auto readAccount = [&] {
         const size_t start = pos;
         std::string a, f, t;
-        if (!Section(text, pos, "_A_", a) || !Section(text, pos, "_F_", f) || !Section(text, pos, "_T_", t)) break;
+        if (!Section(text, pos, "_A_", a) || !Section(text, pos, "_F_", f) || !Section(text, pos, "_T_", t))
+            return false;
         std::vector<std::string> af = Fields(a), ff = Fields(f), tf = Fields(t);
-        if (af.size() != 8 || !IsInteger(af[0]) || af[2].empty() || ff.size() % 14 || tf.size() % 15) break;
+        if (af.size() != 8 || !IsInteger(af[0]) || af[2].empty() || ff.size() % 14 || tf.size() % 15) return false;
         BookAccount account;
         account.name = af[2];
         for (size_t i = 0; i < ff.size(); i += 14)
-            if (ff[i] != af[0]) pos = std::string::npos;
-        for (size_t i = 0; i < tf.size() && pos != std::string::npos; i += 15) {
-            if (!IsInteger(tf[i]) || tf[i + 1] != af[0]) pos = std::string::npos;
-            else account.tradeIds.push_back(std::atoi(tf[i].c_str()));
+            if (ff[i] != af[0]) return false;
+        for (size_t i = 0; i < tf.size(); i += 15) {
+            if (!IsInteger(tf[i]) || tf[i + 1] != af[0]) return false;
+            account.tradeIds.push_back(std::atoi(tf[i].c_str()));
         }
-        if (pos == std::string::npos) break;
         account.block = text.substr(start, pos - start);
         accounts.push_back(std::move(account));
+        return true;
+    };
+    bool ok = true;
+    while (ok && pos < text.size()) {
+        if (!accounts.empty() && text[pos++] != '|') ok = false;
+        else ok = readAccount();
     }
-    if (pos != text.size()) {
+    if (!ok) {
         accounts.clear();
         error = "记帐数据格式错误";
         return false;
