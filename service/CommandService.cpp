@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/Cipher.h"
@@ -79,6 +80,15 @@ bool ParseCommandBody(const std::string& body, CommandRequest& request)
 CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
     : m_market(market), m_users(users), m_members(users), m_clientVersion(std::move(clientVersion))
 {
+    // A new member's first folder holds a few equity funds, so the favourite
+    // highlighting and the favourites-only list show something at once.
+    const int today = DayNumber(Clock::Now());
+    std::vector<std::string> starters;
+    for (const SimFund& f : m_market.Funds()) {
+        if (starters.size() == 5) break;
+        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) starters.push_back(f.code);
+    }
+    m_members.SetStarterFunds(std::move(starters));
 }
 
 std::string CCommandService::HandleBody(const std::string& body)

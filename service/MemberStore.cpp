@@ -287,6 +287,11 @@ bool CMemberStore::EnsureFolders(sqlite3* db, int userId)
             Stmt ins(db, "INSERT INTO T_Service_Folder VALUES(?, ?, ?)");
             if (!ins.Bind(1, userId).Bind(2, i + 1).Bind(3, std::string(names[i])).Done()) return false;
         }
+        int seq = 0;
+        for (const std::string& fund : m_starterFunds) {
+            Stmt ins(db, "INSERT OR IGNORE INTO T_Service_FolderFund VALUES(?, 1, ?, ?)");
+            if (!ins.Bind(1, userId).Bind(2, fund).Bind(3, ++seq).Done()) return false;
+        }
         return true;
     });
 }

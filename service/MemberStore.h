@@ -64,6 +64,8 @@ public:
     // False when there is no such plan (`found` false) or the store failed.
     bool DeletePlan(int userId, int accountId, const std::string& fundId, bool& found);
 
+    // Funds a member's first folder starts with.
+    void SetStarterFunds(std::vector<std::string> funds) { m_starterFunds = std::move(funds); }
     // The member's folders; a member without any gets the two default ones.
     bool Folders(int userId, std::vector<ServiceFolder>& folders);
     enum class FolderResult { Done, NoFolder, AlreadyThere, NotThere, Full, Failed };
@@ -80,6 +82,7 @@ private:
 
     CUserStore& m_users;
     bool m_ready = false;  // under the store's lock
+    std::vector<std::string> m_starterFunds;
 };
 
 }  // namespace vextal
