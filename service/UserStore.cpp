@@ -177,7 +177,7 @@ bool CUserStore::ConvertPlainPasswords()
     }
     ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
     // The plain texts may survive in free pages and the journal otherwise.
-    if (ok) Exec("PRAGMA wal_checkpoint(TRUNCATE); VACUUM");
+    if (ok) Exec("PRAGMA wal_checkpoint(TRUNCATE); VACUUM; PRAGMA wal_checkpoint(TRUNCATE)");
     return ok;
 }
 
