@@ -124,31 +124,26 @@ void CPlindoServer::Route()
         if (res.status < 400) res.status = body.size() > kMaxRequestBytes ? 413 : 400;
         return false;
     };
-    auto command = [this, latency, xml, readBody](const Request& req, Response& res,
-                                                   const httplib::ContentReader& reader) {
-        if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
-        try {
-            std::string body;
-            if (!readBody(reader, res, body)) return;
-            CommandRequest cmd;
-            if (ParseCommandBody(body, cmd)) res.set_header("X-Command", std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid));
-            xml(res, m_commands.HandleBody(body));
-        } catch (...) {
-            res.status = 500;
-            res.set_content("internal error", "text/plain");
-        }
-        (void)req;
+    auto guardedForm = [latency, readBody](auto fn) {
+        return [latency, readBody, fn](const Request&, Response& res, const httplib::ContentReader& reader) {
+            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+            try {
+                std::string body;
+                if (readBody(reader, res, body)) fn(body, res);
+            } catch (...) {
+                res.status = 500;
+                res.set_content("internal error", "text/plain");
+            }
+        };
     };
-    auto folder = [this, latency, readBody](const Request&, Response& res, const httplib::ContentReader& reader) {
-        if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
-        try {
-            std::string body;
-            if (readBody(reader, res, body)) res.set_content(m_commands.FolderRequest(body), "text/plain; charset=gbk");
-        } catch (...) {
-            res.status = 500;
-            res.set_content("internal error", "text/plain");
-        }
-    };
+    auto command = guardedForm([this, xml](const std::string& body, Response& res) {
+        CommandRequest cmd;
+        if (ParseCommandBody(body, cmd)) res.set_header("X-Command", std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid));
+        xml(res, m_commands.HandleBody(body));
+    });
+    auto folder = guardedForm([this](const std::string& body, Response& res) {
+        res.set_content(m_commands.FolderRequest(body), "text/plain; charset=gbk");
+    });
     auto version = guarded([this, xml](const Request&, Response& res) { xml(res, m_commands.ClientVersionAnswer()); });
     for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
         std::string base = std::string("/plindo/client/") + service + "/";
