@@ -69,16 +69,22 @@ void CAccountManager::RefreshAnnualRates(int accountId)
     const OleDate today = Clock::Now().DateOnly();
     for (auto& [id, account] : m_accounts) {
         if (accountId != 0 && id != accountId) continue;
-        std::map<std::pair<std::string, int>, std::vector<CashFlow>> byHolding;
+        std::map<std::pair<std::string, int>, size_t> index;
+        for (const FundTradeInfo& h : account->holdings) index.emplace(std::pair{h.FundID, h.BuyType}, index.size());
+        std::vector<std::vector<CashFlow>> byHolding(index.size());
         std::vector<CashFlow> all;
+        all.reserve(account->trades.size() + 1);
         for (const auto& [tradeId, t] : account->trades) {
             if (t.TradeState == kStateExcluded) continue;
-            if (const double f = FlowOf(t, false)) byHolding[{t.FundID, t.BuyType}].push_back({t.TradeTime, f});
-            if (const double f = FlowOf(t, true)) all.push_back({t.TradeTime, f});
+            const double f = FlowOf(t, false);
+            if (f == 0) continue;
+            if (auto i = index.find({t.FundID, t.BuyType}); i != index.end())
+                byHolding[i->second].push_back({t.TradeTime, f});
+            if (const double g = FlowOf(t, true)) all.push_back({t.TradeTime, g});
         }
         double marketValue = 0;
         for (FundTradeInfo& h : account->holdings) {
-            std::vector<CashFlow>& flows = byHolding[{h.FundID, h.BuyType}];
+            std::vector<CashFlow>& flows = byHolding[index.at({h.FundID, h.BuyType})];
             if (h.TotalCount != 0) {
                 flows.push_back({today, h.figures.MarketValue});
                 marketValue += h.figures.MarketValue;

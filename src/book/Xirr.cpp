@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <utility>
 
 namespace vextal {
 
@@ -72,26 +72,39 @@ double Brent(const std::vector<YearFlow>& flows, double a, double b, double fa, 
 std::optional<double> Xirr(std::vector<CashFlow> flows)
 {
     // Flows of one day are one flow; days count from the first.
-    std::map<long, double> byDay;
+    std::vector<std::pair<long, double>> days;
+    days.reserve(flows.size());
     for (const CashFlow& f : flows)
-        if (std::isfinite(f.Amount) && f.Amount != 0) byDay[static_cast<long>(std::floor(f.Date.dt))] += f.Amount;
+        if (std::isfinite(f.Amount) && f.Amount != 0) days.emplace_back(static_cast<long>(std::floor(f.Date.dt)), f.Amount);
+    std::sort(days.begin(), days.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<YearFlow> years;
+    for (const auto& [day, amount] : days) {
+        const double t = (day - (days.empty() ? 0 : days.front().first)) / 365.0;
+        if (!years.empty() && years.back().years == t)
+            years.back().amount += amount;
+        else
+            years.push_back({t, amount});
+    }
     bool paid = false, received = false;
-    for (const auto& [day, amount] : byDay) {
-        if (amount < 0) paid = true;
-        if (amount > 0) received = true;
+    for (const YearFlow& f : years) {
+        if (f.amount < 0) paid = true;
+        if (f.amount > 0) received = true;
     }
     if (!paid || !received) return std::nullopt;
-    const long first = byDay.begin()->first;
-    std::vector<YearFlow> years;
-    for (const auto& [day, amount] : byDay) years.push_back({(day - first) / 365.0, amount});
 
     // Bracket outward from x = 0 (r = 0 %), in steps that double, on both
     // sides alternately, so the root nearest to 0 % is found first.
     constexpr double kLimit = 10.0;  // |ln(1 + r)| <= 10
     const double f0 = PresentValue(years, 0);
     if (f0 == 0) return 0.0;
+    // The first step a little beyond Newton's from 0, so a plain
+    // investment brackets its root at once.
+    double slope = 0;
+    for (const YearFlow& f : years) slope -= f.amount * f.years;
+    double first = slope != 0 ? std::fabs(f0 / slope) * 1.25 : 0.01;
+    first = std::clamp(std::isfinite(first) ? first : 0.01, 1e-6, 1.0);
     double upX = 0, upF = f0, downX = 0, downF = f0;
-    for (double step = 0.01; step <= 2 * kLimit; step *= 2) {
+    for (double step = first; step <= 4 * kLimit; step *= 2) {
         const double nextUp = std::min(upX + step, kLimit);
         const double fUp = PresentValue(years, nextUp);
         if (std::isfinite(fUp) && (fUp == 0 || (fUp < 0) != (upF < 0))) {
