@@ -235,6 +235,13 @@ TEST_F(Income, AnnualRatesOfHoldingsAndAccounts)
     const double pv = -1000 - 500 * std::pow(1 + r, -(Ymd(2024, 1, 2).dt - Ymd(2023, 6, 14).dt) / 365) +
                       1100 * std::pow(1 + r, -(today.dt - Ymd(2023, 6, 14).dt) / 365);
     EXPECT_NEAR(pv, 0, 1e-6);
+
+    // The trade income list: a fund filter is a value, never part of the statement.
+    std::vector<TradeIncomeRow> rows;
+    ASSERT_TRUE(manager.LoadTradeIncome(0, "", rows));
+    EXPECT_EQ(rows.size(), 2u);
+    ASSERT_TRUE(manager.LoadTradeIncome(0, "0' OR '1'='1", rows)) << manager.GetLastErrorText();
+    EXPECT_TRUE(rows.empty());
 }
 
 }  // namespace
