@@ -20,6 +20,16 @@ int HexValue(char c)
     return -1;
 }
 
+size_t CharCount(const std::string& utf8)
+{
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+}  // namespace
+
 // Strict decimal integer: optional sign and digits only, within int range.
 bool ParseInt(const std::string& text, int& value)
 {
@@ -30,16 +40,6 @@ bool ParseInt(const std::string& text, int& value)
     value = static_cast<int>(v);
     return true;
 }
-
-size_t CharCount(const std::string& utf8)
-{
-    size_t n = 0;
-    for (unsigned char c : utf8)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
-
-}  // namespace
 
 std::string FormDecode(const std::string& value)
 {

@@ -12,6 +12,9 @@
 
 namespace vextal {
 
+// Strict decimal integer: optional sign and digits only, within int range.
+bool ParseInt(const std::string& text, int& value);
+
 struct CommandRequest {
     int cmdtype = 0;
     int cmdid = 0;

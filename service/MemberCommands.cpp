@@ -14,16 +14,6 @@ namespace {
 
 using Fields = std::vector<std::string>;
 
-bool ToInt(const std::string& text, int& value)
-{
-    if (text.empty() || text.size() > 11) return false;
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < -2147483647L || v > 2147483647L) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 bool ToNumber(const std::string& text, double& value)
 {
     if (text.empty()) return false;
@@ -36,7 +26,7 @@ bool ToNumber(const std::string& text, double& value)
 bool IsOwnUser(const Fields& f, size_t index, int user)
 {
     int named = 0;
-    return f.size() > index && ToInt(f[index], named) && named == user;
+    return f.size() > index && ParseInt(f[index], named) && named == user;
 }
 
 }  // namespace
@@ -108,10 +98,10 @@ CommandAnswer CCommandService::PlanSave(const Fields& f, int user)
     double day = 0;
     int tradeType = 0;
     OleDate start;
-    if (f.size() != 12 || !ToInt(f[1], p.accountId) || !ToInt(f[2], p.buyType) || !ToNumber(f[3], p.money) ||
-        !ToNumber(f[4], day) || !ToNumber(f[5], p.feeRate) || !ToInt(f[6], tradeType) || tradeType != 8 ||
-        !ToInt(f[7], p.bonusType) || !OleDate::Parse(TrimText(f[8]), start) || !start.IsValid() ||
-        !ToInt(f[9], p.plannedPeriods) || !ToInt(f[10], p.periodsDone) || p.plannedPeriods < -1 ||
+    if (f.size() != 12 || !ParseInt(f[1], p.accountId) || !ParseInt(f[2], p.buyType) || !ToNumber(f[3], p.money) ||
+        !ToNumber(f[4], day) || !ToNumber(f[5], p.feeRate) || !ParseInt(f[6], tradeType) || tradeType != 8 ||
+        !ParseInt(f[7], p.bonusType) || !OleDate::Parse(TrimText(f[8]), start) || !start.IsValid() ||
+        !ParseInt(f[9], p.plannedPeriods) || !ParseInt(f[10], p.periodsDone) || p.plannedPeriods < -1 ||
         p.periodsDone < 0 || (p.buyType != 0 && p.buyType != 1) || p.bonusType < -1 || p.bonusType > 1 ||
         day != std::floor(day))
         return CommandAnswer::Fail(kDataFormatError);
@@ -140,7 +130,7 @@ CommandAnswer CCommandService::TradeCancel(const Fields& f, int user)
 {
     CommandAnswer a;
     int tradeId = 0;
-    if (f.size() != 1 || !ToInt(f[0], tradeId)) {
+    if (f.size() != 1 || !ParseInt(f[0], tradeId)) {
         a = CommandAnswer::Fail(kDataFormatError);
     } else {
         switch (m_members.CancelTrade(user, tradeId)) {
@@ -181,9 +171,9 @@ std::string CCommandService::FolderRequest(const std::string& body)
         if (eq == std::string::npos) continue;
         const std::string key = pair.substr(0, eq), value = FormDecode(pair.substr(eq + 1));
         if (key == "LoginID") loginId = value;
-        else if (key == "TopicID") hasTopic = ToInt(value, topic);
+        else if (key == "TopicID") hasTopic = ParseInt(value, topic);
         else if (key == "FundID") fundId = value;
-        else if (key == "AddFlag" && !ToInt(value, add)) add = -1;
+        else if (key == "AddFlag" && !ParseInt(value, add)) add = -1;
     }
     int user = 0;
     if (!m_users.FindSession(loginId, user)) return "-1";
