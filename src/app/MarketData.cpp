@@ -3,6 +3,8 @@
 #include "app/ProgramState.h"
 #include "app/VextalDoc.h"
 
+#include <memory>
+
 namespace vextal {
 
 CMarketData::CMarketData(CVextalDoc& doc)
@@ -31,21 +33,37 @@ void CMarketData::Attach()
         SyncSession();
         return m_catalogue.LoadFundCompanies();
     };
-    h.downloadFundCompanies = [this] {
+    // The fetches see only their copy of the session: they may run on a worker.
+    h.downloadFundCompanies = [this]() -> FetchStep {
         SyncSession();
-        return m_catalogue.DownloadFundCompanies();
+        auto ctx = m_catalogue.FetchContext("DownloadFundCompanies");
+        if (!ctx) return nullptr;
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<CompaniesFetch>(FetchFundCompanies(ctx));
+            return [this, fetched] { return m_catalogue.StoreFundCompanies(*fetched); };
+        };
     };
     h.loadFundInfos = [this] {
         SyncSession();
         return m_catalogue.LoadFundInfos();
     };
-    h.downloadFundInfos = [this] {
+    h.downloadFundInfos = [this]() -> FetchStep {
         SyncSession();
-        return m_catalogue.DownloadFundInfos();
+        auto ctx = m_catalogue.FetchContext("DownloadFundInfos");
+        if (!ctx) return nullptr;
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<FundInfosFetch>(FetchFundInfos(ctx));
+            return [this, fetched] { return m_catalogue.StoreFundInfos(*fetched); };
+        };
     };
-    h.sendClosingRequest = [this] {
+    h.sendClosingRequest = [this]() -> FetchStep {
         SyncSession();
-        m_catalogue.LoadFundGroups();
+        auto ctx = m_catalogue.FetchContext("LoadFundGroups");
+        if (!ctx) return nullptr;
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<FundGroupsFetch>(FetchFundGroups(ctx));
+            return [this, fetched] { return m_catalogue.StoreFundGroups(*fetched); };
+        };
     };
     h.loadLatestValues = [this] {
         SyncSession();

@@ -321,19 +321,38 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
     return SaveNewFundValue(v);
 }
 
-int CLatestValueCache::StoreAnswer(const CommandReply& reply, const std::string& operation,
-                                   const ProgressFn& progress, const std::function<bool()>& beforeCommit)
+ValuesFetch FetchValues(const ValuesRequest& request)
 {
-    if (reply.status == CommandStatus::SendFailed) return Fail(kMarketNotSent, reply.error);
-    if (reply.status == CommandStatus::Refused) return Fail(kMarketRefused, reply.error);
+    ValuesFetch out;
+    if (!request.send) return out;
+    CommandReply reply = request.fundClass == 0 ? SendSelectedValues(request.ctx, request.fundIds)
+                                                : SendClassValues(request.ctx, request.fundClass, request.version);
+    auto fail = [&out](int code, const std::string& error) {
+        out.result = code;
+        out.error = error;
+        return out;
+    };
+    if (reply.status == CommandStatus::SendFailed) return fail(kMarketNotSent, reply.error);
+    if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
     bool empty = reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0 &&
                  reply.msg2.empty();
-    if (!reply.ok() && !empty) return Fail(kMarketBadFormat, FormatErrorText(operation));
+    if (!reply.ok() && !empty) return fail(kMarketBadFormat, FormatErrorText(request.operation));
+    out.records.resize(reply.fields.size() / 20);
+    for (size_t r = 0; r < out.records.size(); ++r)
+        if (!ReadValueRecord(reply.fields, r * 20, out.records[r])) {
+            out.records.clear();
+            return fail(kMarketBadFormat, FormatErrorText(request.operation));
+        }
+    out.msg = reply.msg;
+    return out;
+}
 
-    std::vector<CNewFundValue> records(reply.fields.size() / 20);
-    for (size_t r = 0; r < records.size(); ++r)
-        if (!ReadValueRecord(reply.fields, r * 20, records[r])) return Fail(kMarketBadFormat, FormatErrorText(operation));
-
+int CLatestValueCache::StoreValues(const ValuesRequest& request, const ValuesFetch& fetched,
+                                   const ProgressFn& progress)
+{
+    if (!request.send) return kMarketOk;
+    if (fetched.result != kMarketOk) return Fail(fetched.result, fetched.error);
+    const std::vector<CNewFundValue>& records = fetched.records;
     CAdoTransaction trans(m_db);
     Batch batch;
     batch.Load(m_db);
@@ -341,7 +360,10 @@ int CLatestValueCache::StoreAnswer(const CommandReply& reply, const std::string&
         if (progress && r % 256 == 0 && !progress(r, records.size())) return Fail(kMarketCancelled, std::string());
         if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return Fail(kMarketStoreFailed, m_lastError);
     }
-    if (beforeCommit && !beforeCommit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
+    // Only the whole open-end class moves the version on, together with the
+    // values it came with.
+    if (request.advanceVersion && !fetched.msg.empty() && !SetSystemInfo(m_db, "NewFundValueNO", fetched.msg))
+        return Fail(kMarketStoreFailed, m_db.GetLastError());
     if (!trans.Commit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
     if (progress) progress(records.size(), records.size());
     for (CNewFundValue& v : batch.written) {
@@ -379,6 +401,17 @@ bool CLatestValueCache::NeedsClassDownload(int fundClass) const
 
 int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress)
 {
+    ValuesRequest request;
+    int rc = PlanClassValues(fundClass, refresh, request);
+    if (rc != kMarketOk) return rc;
+    return StoreValues(request, FetchValues(request), progress);
+}
+
+int CLatestValueCache::PlanClassValues(int fundClass, bool refresh, ValuesRequest& request)
+{
+    request = ValuesRequest();
+    request.operation = "DownloadClassValues";
+    request.ctx = m_ctx.For(request.operation);
     if (!m_loaded) {
         LoadNewFundValues();
         refresh = true;
@@ -388,25 +421,20 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
         for (const auto& [id, v] : m_values)
             if (m_catalogue.GetFundClass(id) == fundClass) return kMarketOk;
 
-    std::vector<std::string> stale;
     if (!NeedsClassDownload(fundClass)) {
         OleDate now = Clock::Now();
         for (const auto& [id, v] : m_values) {
             if (m_catalogue.GetFundClass(id) != fundClass ||
                 vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
                 continue;
-            stale.push_back(id);
-            if (stale.size() == kMaxSelected) break;
+            request.fundIds.push_back(id);
+            if (request.fundIds.size() == kMaxSelected) break;
         }
-        if (stale.empty()) return kMarketOk;
+        request.send = !request.fundIds.empty();
+        return kMarketOk;
     }
 
-    if (!stale.empty())
-        return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadClassValues"), stale), "DownloadClassValues",
-                           progress, nullptr);
-
-    std::string version;
-    if (!GetSystemInfo(m_db, "NewFundValueNO", version)) version.clear();
+    if (!GetSystemInfo(m_db, "NewFundValueNO", request.version)) request.version.clear();
     // The version is the open-end class's: a class this program never held
     // values of asks for all of it, or it would only hear of funds that
     // changed after the open-end download.
@@ -416,23 +444,30 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
             holdsClass = true;
             break;
         }
-    if (!holdsClass) version.clear();
-    CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
-    // Only the whole open-end class moves the version on, together with the
-    // values it came with.
-    std::function<bool()> advance;
-    if (fundClass == 1 && !reply.msg.empty())
-        advance = [this, &reply] { return SetSystemInfo(m_db, "NewFundValueNO", reply.msg); };
-    return StoreAnswer(reply, "DownloadClassValues", progress, advance);
+    if (!holdsClass) request.version.clear();
+    request.fundClass = fundClass;
+    request.advanceVersion = fundClass == 1;
+    request.send = true;
+    return kMarketOk;
 }
 
 int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress)
 {
+    ValuesRequest request;
+    int rc = PlanSelectedValues(fundIds, request);
+    if (rc != kMarketOk) return rc;
+    return StoreValues(request, FetchValues(request), progress);
+}
+
+int CLatestValueCache::PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request)
+{
+    request = ValuesRequest();
+    request.operation = "DownloadSelectedValues";
+    request.ctx = m_ctx.For(request.operation);
     if (m_offline) return Fail(kMarketNotSent, LoadResString(str::OfflineUnavailable));
-    if (fundIds.empty()) return kMarketOk;
-    std::vector<std::string> ids(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
-    return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadSelectedValues"), ids), "DownloadSelectedValues",
-                       progress, nullptr);
+    request.fundIds.assign(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
+    request.send = !request.fundIds.empty();
+    return kMarketOk;
 }
 
 bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)

@@ -30,6 +30,28 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now);
 // first row behind the "累计净值" header cell. False when absent.
 bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, float& nav, float& total);
 
+// A latest-value download in three steps, so the network part can run on a
+// worker: the request is planned from the map (caller's thread), fetched
+// and parsed with no access to the cache or the database (any thread), and
+// stored in one transaction (caller's thread), the map taking the new
+// values at once.
+struct ValuesRequest {
+    bool send = false;              // false: nothing to ask (result kMarketOk)
+    int fundClass = 0;              // 0: a list of funds (2/5)
+    std::vector<std::string> fundIds;
+    std::string version;            // NewFundValueNO sent with a whole class
+    bool advanceVersion = false;    // the open-end class moves NewFundValueNO on
+    std::string operation;
+    CommandContext ctx;
+};
+struct ValuesFetch {
+    int result = kMarketOk;
+    std::string error;
+    std::string msg;  // the answer's Msg (the new NewFundValueNO of a class)
+    std::vector<CNewFundValue> records;
+};
+ValuesFetch FetchValues(const ValuesRequest& request);
+
 class CLatestValueCache {
 public:
     CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue);
@@ -62,6 +84,12 @@ public:
     int DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress = nullptr);
     // Command 2/5 for at most 32 codes.
     int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr);
+    // The steps of the two downloads above (see ValuesRequest). A request
+    // that needs no answer has `send` false; a refusal (offline) comes back
+    // as a result below 0 with the error text set.
+    int PlanClassValues(int fundClass, bool refresh, ValuesRequest& request);
+    int PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request);
+    int StoreValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress = nullptr);
 
     bool IsValueCurrent(const OleDate& valueDate, int fundClass) const;
     bool NeedsClassDownload(int fundClass) const;
@@ -94,8 +122,6 @@ private:
         CFundValue value;
         OleDate fetched;
     };
-    int StoreAnswer(const CommandReply& reply, const std::string& operation, const ProgressFn& progress,
-                    const std::function<bool()>& beforeCommit);
     // 1 written, 0 skipped (the stored row is newer), -1 database failure.
     int StoreNewFundValue(const CNewFundValue& v, Batch* batch);
     void ExtendHistory(const CNewFundValue& v, Batch* batch);

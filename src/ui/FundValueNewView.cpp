@@ -9,6 +9,7 @@
 #include "app/MarketData.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "market/LatestValueCache.h"
 #include "market/NewValueCommands.h"
 
 namespace vextal {
@@ -29,9 +30,9 @@ const std::vector<ColumnSpec>& MoneyMarketColumns()
 
 }  // namespace
 
-CFundValueNewView::CFundValueNewView(CMarketData& market, const CSettings& settings, std::string iniPath,
-                                     IUserPrompt& prompt, bool moneyMarket, QWidget* parent)
-    : QWidget(parent), m_market(market), m_settings(settings), m_iniPath(std::move(iniPath)), m_prompt(prompt),
+CFundValueNewView::CFundValueNewView(CMarketData& market, CTaskRunner& runner, const CSettings& settings,
+                                     std::string iniPath, IUserPrompt& prompt, bool moneyMarket, QWidget* parent)
+    : QWidget(parent), m_market(market), m_runner(runner), m_settings(settings), m_iniPath(std::move(iniPath)), m_prompt(prompt),
       m_moneyMarket(moneyMarket), m_fundClass(moneyMarket ? 2 : 1), m_list(new CListView(this))
 {
     auto* layout = new QVBoxLayout(this);
@@ -69,21 +70,66 @@ void CFundValueNewView::Refresh()
 
 void CFundValueNewView::Download(bool refresh)
 {
+    if (m_pending) return;  // one download at a time
     m_market.SyncSession();
-    QProgressDialog progress(QStringLiteral("正在下载%1…").arg(Title()), QStringLiteral("取消"), 0, 100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    int result = m_market.Latest().DownloadClassValues(m_fundClass, refresh, [&](size_t done, size_t total) {
-        progress.setMaximum(static_cast<int>(std::max<size_t>(total, 1)));
-        progress.setValue(static_cast<int>(done));
-        QApplication::processEvents();
-        return !progress.wasCanceled();
-    });
-    QApplication::restoreOverrideCursor();
-    progress.reset();
-    if (result != 0 && result != -4)  // a cancel needs no message
+    auto request = std::make_shared<ValuesRequest>();
+    if (m_market.Latest().PlanClassValues(m_fundClass, refresh, *request) != kMarketOk)
         m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    else if (request->send)
+        StartDownload(request);
+}
+
+void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds)
+{
+    if (m_pending) return;
+    m_market.SyncSession();
+    auto request = std::make_shared<ValuesRequest>();
+    if (m_market.Latest().PlanSelectedValues(fundIds, *request) != kMarketOk)
+        m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    else if (request->send)
+        StartDownload(request);
+}
+
+void CFundValueNewView::StartDownload(std::shared_ptr<ValuesRequest> request)
+{
+    // The worker only asks and parses; the values are stored here when they
+    // arrive, in one transaction, and the list takes them all at once.
+    m_pending = m_runner.Run([this, request](const std::atomic<bool>&) -> WorkFinish {
+        auto fetched = std::make_shared<ValuesFetch>(FetchValues(*request));
+        return [this, request, fetched] {
+            int result = m_market.Latest().StoreValues(*request, *fetched);
+            EndDownload(result);
+        };
+    });
+    m_progress = new QProgressDialog(QStringLiteral("正在下载%1…").arg(Title()), QStringLiteral("取消"), 0, 0, this);
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(300);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    connect(m_progress, &QProgressDialog::canceled, this, &CFundValueNewView::CancelDownload);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+}
+
+void CFundValueNewView::CancelDownload()
+{
+    if (!m_pending) return;
+    CTaskRunner::Cancel(m_pending);
+    EndDownload(kMarketCancelled);
+}
+
+void CFundValueNewView::EndDownload(int result)
+{
+    m_pending.reset();
+    QApplication::restoreOverrideCursor();
+    if (m_progress) {
+        m_progress->disconnect(this);
+        m_progress->deleteLater();
+    }
+    // A cancel needs no message.
+    if (result != kMarketOk && result != kMarketCancelled)
+        m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    Rebuild();
+    emit downloadFinished(result);
 }
 
 void CFundValueNewView::Rebuild()
@@ -206,10 +252,7 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(pos));
     if (!chosen) return;
     m_market.SyncSession();
-    auto download = [this](const std::vector<std::string>& ids) {
-        if (m_market.Latest().DownloadSelectedValues(ids) != 0)
-            m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
-    };
+    auto download = [this](const std::vector<std::string>& ids) { DownloadSelected(ids); };
     if (chosen == main) {
         RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), download);
     } else if (chosen == mirror) {

@@ -2,30 +2,46 @@
 // The latest-values pages: one fund class at a time (open-end, closed-end,
 // ETF/LOF, collective products) over the configurable columns, and the
 // money-market page with its own columns. Opening or refreshing a page runs
-// the class download with a progress dialog that can cancel it.
+// the class download on the task runner's worker, with a progress dialog
+// that can cancel it; the list shows the old values until the new ones are
+// stored, then all of them at once.
+#include <QPointer>
+#include <QProgressDialog>
 #include <QWidget>
+#include <memory>
 
 #include "app/Settings.h"
 #include "common/UserPrompt.h"
 #include "ui/ListView.h"
+#include "ui/TaskRunner.h"
 
 namespace vextal {
 
 class CMarketData;
 struct CNewFundValue;
+struct ValuesRequest;
 
 class CFundValueNewView : public QWidget {
     Q_OBJECT
 
 public:
-    CFundValueNewView(CMarketData& market, const CSettings& settings, std::string iniPath, IUserPrompt& prompt,
-                      bool moneyMarket, QWidget* parent = nullptr);
+    CFundValueNewView(CMarketData& market, CTaskRunner& runner, const CSettings& settings, std::string iniPath,
+                      IUserPrompt& prompt, bool moneyMarket, QWidget* parent = nullptr);
+    // A download still running is dropped with the view.
+    ~CFundValueNewView() override { CTaskRunner::Cancel(m_pending); }
 
     // Switches to a class; downloads when the stored values are not current.
     void SetFundClass(int fundClass);
     int FundClass() const { return m_fundClass; }
-    // Runs the class download (a refresh asks for the whole class again).
+    // Starts the class download (a refresh asks for the whole class again).
     void Refresh();
+    // The selected-funds download (at most 32 codes).
+    void DownloadSelected(const std::vector<std::string>& fundIds);
+    bool IsDownloading() const { return m_pending != nullptr; }
+    // Stops the running download; the list keeps its values.
+    void CancelDownload();
+    // Reads the rows again from the latest-value map.
+    void Rebuild();
     void SetOffline(bool offline) { m_offline = offline; }
     // Three-key order of the sort dialog.
     void ApplySort(const CSortSettings& sort);
@@ -36,16 +52,22 @@ public:
 
 signals:
     void titleChanged(const QString& title);
+    // A download ended: stored, failed or cancelled.
+    void downloadFinished(int result);
 
 private:
     void Download(bool refresh);
-    void Rebuild();
+    void StartDownload(std::shared_ptr<ValuesRequest> request);
+    void EndDownload(int result);
     ListCell Cell(int row, int columnId) const;
     QString FundName(const std::string& fundId) const;
     std::vector<std::string> SelectedFunds() const;
     void ShowContextMenu(const QPoint& pos);
 
     CMarketData& m_market;
+    CTaskRunner& m_runner;
+    CTaskRunner::CancelFlag m_pending;
+    QPointer<QProgressDialog> m_progress;
     const CSettings& m_settings;
     std::string m_iniPath;
     IUserPrompt& m_prompt;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QLayout>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
@@ -14,6 +16,7 @@
 #include "ui/MainFrame.h"
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
+#include "ui/TaskRunner.h"
 
 namespace vextal {
 
@@ -43,9 +46,14 @@ int CVextalApp::Run()
         return 1;
     }
     if (!m_options.screenshotDir.isEmpty()) {
-        bool ok = SaveScreenshots(*m_frame, m_options.screenshotDir);
+        // The pictures once the post-login work has filled the panels.
+        m_runner->WhenIdle([this] {
+            SaveScreenshots(*m_frame, *m_runner, m_options.screenshotDir,
+                            [](bool ok) { QApplication::exit(ok ? 0 : 1); });
+        });
+        int code = QApplication::exec();
         Shutdown();
-        return ok ? 0 : 1;
+        return code;
     }
     QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
     int code = QApplication::exec();
@@ -68,10 +76,14 @@ bool CVextalApp::Start()
     };
     cb.runLoginDialog = [this](CVextalDoc& doc) { return RunLoginDialog(doc); };
     cb.refillPanels = [this](CVextalDoc& doc) { RefillPanels(doc); };
-    cb.waitCursor = [](bool busy) {
-        if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
-        else QApplication::restoreOverrideCursor();
+    // The window stays usable while the post-login work runs; the status bar says so.
+    cb.waitCursor = [this](bool busy) {
+        if (!m_frame) return;
+        if (busy) m_frame->statusBar()->showMessage(QStringLiteral("正在载入基金和帐户数据…"));
+        else m_frame->statusBar()->showMessage(QStringLiteral("就绪"));
     };
+    m_runner = std::make_unique<CTaskRunner>();
+    cb.runner = m_runner->AsRunner();
     m_sequence = std::make_unique<CStartupSequence>(m_prompt, cb);
     CStartupOptions start;
     start.args = m_options.args;
@@ -88,8 +100,10 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     m_frame = std::make_unique<CMainFrame>(context);
     m_prompt.SetParent(m_frame.get());
 
-    m_values = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, false, m_frame.get());
-    m_money = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, true, m_frame.get());
+    m_values = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, false,
+                                     m_frame.get());
+    m_money = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, true,
+                                    m_frame.get());
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
@@ -98,7 +112,6 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
         m_frame->resize(1280, 800);
         m_frame->show();
     }
-    QApplication::processEvents();
 }
 
 bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
@@ -117,7 +130,7 @@ bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
     if (!m_options.screenshotDir.isEmpty()) {
         dialog.resize(520, 420);
         dialog.show();
-        for (int i = 0; i < 10; ++i) QApplication::processEvents();
+        if (dialog.layout()) dialog.layout()->activate();
         QDir().mkpath(m_options.screenshotDir);
         dialog.grab().save(QDir(m_options.screenshotDir).filePath("login.png"));
     }
@@ -138,6 +151,9 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     m_frame->SetContext(context);
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
+    // The latest values were read again after login.
+    m_values->Rebuild();
+    m_money->Rebuild();
 
     QTreeWidget* tree = m_frame->AccountTree();
     QTreeWidgetItem* root = tree->topLevelItem(0);
@@ -174,6 +190,9 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
 void CVextalApp::Shutdown()
 {
     if (!m_sequence) return;
+    // Work still running is dropped, nothing of it stored, and its worker
+    // ended before the document it reads goes.
+    m_runner.reset();
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
         m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanel()->isVisible());

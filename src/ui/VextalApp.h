@@ -16,6 +16,7 @@ class CMarketData;
 class CMainFrame;
 class CFundValueNewView;
 class CVextalDoc;
+class CTaskRunner;
 
 struct AppOptions {
     std::vector<std::string> args;  // without the program path
@@ -32,12 +33,17 @@ public:
     ~CVextalApp();
     // The program's exit code: 0 after a normal run, 1 when start-up ended it.
     int Run();
-    // Start-up up to the logged-in main window, without the event loop.
+    // Start-up up to the logged-in main window, without the event loop. The
+    // post-login initialisation then goes on in the task runner; the panels
+    // fill when it ends (Runner()->WhenIdle).
     bool Start();
     void Shutdown();
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
+    CFundValueNewView* MoneyView() const { return m_money; }
+    CTaskRunner* Runner() const { return m_runner.get(); }
+    CVextalDoc* Document() const { return m_doc; }
 
 private:
     bool RunLoginDialog(CVextalDoc& doc);
@@ -46,6 +52,7 @@ private:
 
     AppOptions m_options;
     CMessagePrompt m_prompt;
+    std::unique_ptr<CTaskRunner> m_runner;
     std::unique_ptr<CStartupSequence> m_sequence;
     std::unique_ptr<CMarketData> m_market;
     std::unique_ptr<CMainFrame> m_frame;

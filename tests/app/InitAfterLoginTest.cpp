@@ -22,11 +22,16 @@ protected:
         ASSERT_TRUE(doc.IsDatabaseOpen());
         CMarketHooks& m = doc.Market();
         m.loadFundCompanies = [this] { return calls.push_back("loadCompanies"), loadOk; };
-        m.downloadFundCompanies = [this] { return calls.push_back("downloadCompanies"), downloadOk; };
+        m.downloadFundCompanies = [this] { return Download("downloadCompanies"); };
         m.loadFundInfos = [this] { return calls.push_back("loadFunds"), loadOk; };
-        m.downloadFundInfos = [this] { return calls.push_back("downloadFunds"), downloadOk; };
-        m.sendClosingRequest = [this] { calls.push_back("closing"); };
+        m.downloadFundInfos = [this] { return Download("downloadFunds"); };
+        m.sendClosingRequest = [this] { return Download("closing"); };
         m.setFundView = [this](int) { calls.push_back("fundView"); };
+    }
+    FetchStep Download(const char* name)
+    {
+        calls.push_back(name);
+        return [this] { return StoreStep([this] { return downloadOk; }); };
     }
     std::string Stored(const char* item)
     {

@@ -1,0 +1,80 @@
+#pragma once
+// The service answers of the first account load after login, asked on a
+// worker before the bookkeeping books from them on the document's thread:
+// the dividends of every holding with shares (not of money-market funds,
+// whose income query covers them), the confirming NAV of every dividend
+// that is to be reinvested, and the income of every money-market holding,
+// each asked once. The bookkeeping sees them through its usual service
+// interface; a question nobody asked beforehand is refused without a request,
+// so the window's thread never waits on the network.
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "book/BookServices.h"
+#include "db/AdoDatabase.h"
+
+namespace vextal {
+
+// One row of T_Fund_Trade as the account load reads it.
+struct LoginHolding {
+    std::string FundID;
+    int BonusType = 0;
+    double TotalCount = 0;
+    OleDate DividendStart;  // LastBonus, or LastTrade when no dividend was booked yet
+    OleDate LastTrade;
+    bool MoneyMarket = false;
+};
+
+// The user's holdings, read on the document's thread.
+std::vector<LoginHolding> ReadLoginHoldings(CAdoDatabase& db, int userId, const IFundDirectory& funds);
+
+class CLoginBookAnswers : public IBookServices {
+public:
+    // Asks `service` on the calling thread; stops before the next request
+    // once `cancelled` is set.
+    static std::shared_ptr<CLoginBookAnswers> Fetch(IBookServices& service, const std::vector<LoginHolding>& holdings,
+                                                    const std::atomic<bool>& cancelled);
+    size_t RequestCount() const { return m_requests; }
+
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
+                           std::string& error) override;
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
+                       int bonusType, std::vector<DividendItem>& items, std::string& error) override;
+    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
+                         float& amount, OleDate& date, std::string& error) override;
+    bool GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate, std::string& error) override;
+    bool CancelTrade(int tradeId, std::string& error) override;
+
+private:
+    using HoldingQuery = std::tuple<std::string, double, double, int>;  // fund, start, shares, dividend mode
+    using IncomeQuery = std::tuple<std::string, double, double>;        // fund, start, shares
+    using PriceQuery = std::tuple<std::string, double>;                  // fund, trade time
+    struct Dividends {
+        int result = kDividendOk;
+        std::vector<DividendItem> items;
+        std::string error;
+    };
+    struct Income {
+        int result = kDividendOk;
+        float amount = 0;
+        OleDate date;
+        std::string error;
+    };
+    struct Price {
+        bool ok = false;
+        float value = 0;
+        OleDate deal;
+        std::string error;
+    };
+    std::map<HoldingQuery, Dividends> m_dividends;
+    std::map<std::string, bool> m_moneyMarket;
+    std::map<IncomeQuery, Income> m_income;
+    std::map<PriceQuery, Price> m_prices;
+    size_t m_requests = 0;
+};
+
+}  // namespace vextal
