@@ -43,6 +43,7 @@ public:
     CFundValueNewView* ValuesView() const { return m_values; }
     CFundValueNewView* MoneyView() const { return m_money; }
     CTaskRunner* Runner() const { return m_runner.get(); }
+    CMarketData* Market() const { return m_market.get(); }
     CVextalDoc* Document() const { return m_doc; }
 
 private:
