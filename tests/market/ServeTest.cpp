@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "MarketSimulator.h"
 #include "MarketTestUtil.h"
@@ -648,4 +649,41 @@ TEST_F(ServeTest, DisclosurePageValueIsStored)
     EXPECT_EQ(v->ValueDate.Format(1), Day(latest.rec.day));
     EXPECT_NEAR(v->TodayValue, latest.rec.nav, 6e-5);
     EXPECT_NEAR(v->TotalValue, latest.rec.acc, 6e-5);
+}
+
+TEST_F(ServeTest, ManyFundHistoriesFetchOnAWorkerAndStopAtCancel)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    std::vector<std::string> funds;
+    for (const SimFund* f : Pick([](const SimFund& f) {
+             return f.fundType == 1 && !f.withdrawDay && !f.IsMoneyMarket() && f.createDay < DayNumber(At(2015, 1, 1));
+         }))
+        if (funds.size() < 5) funds.push_back(f->code);
+    std::vector<HistoryRequest> requests = m.history.PlanIncrementalDownloads(funds);
+    ASSERT_EQ(requests.size(), 5u);
+
+    // Cancelled while the third fund is due: no request after that.
+    std::atomic<bool> cancelled{false};
+    std::vector<HistoryFetch> fetched;
+    std::thread worker([&] {
+        fetched = FetchFundHistories(requests, cancelled, [&](size_t done, size_t) {
+            if (done == 2) cancelled = true;
+            return true;
+        });
+    });
+    worker.join();
+    EXPECT_EQ(Sent("2/11").size(), 2u);
+    ASSERT_EQ(fetched.size(), 5u);
+    EXPECT_EQ(fetched[1].result, kMarketOk);
+    EXPECT_FALSE(fetched[1].records.empty());
+    EXPECT_EQ(fetched[2].result, kMarketCancelled);
+    EXPECT_EQ(Count("SELECT * FROM T_Fund_Value"), 0);  // fetching stores nothing
+
+    // What came is stored in one go; the cancelled rest is left alone.
+    EXPECT_EQ(m.history.StoreFundHistories(requests, fetched), 2u);
+    EXPECT_EQ(static_cast<size_t>(Rows("T_Fund_Value", funds[1])), fetched[1].records.size());
+    EXPECT_EQ(Rows("T_Fund_Value", funds[2]), 0);
+    EXPECT_EQ(m.latest.FindValue(funds[1])->ValueDate.Format(1), "2024-10-09");
 }
