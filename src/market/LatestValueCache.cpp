@@ -549,21 +549,38 @@ bool CLatestValueCache::InitFundValueCacheFromServer(const std::vector<std::stri
     return true;
 }
 
+DisclosureFetch FetchDisclosurePage(const std::string& base, const std::string& fundId)
+{
+    DisclosureFetch out;
+    out.fundId = fundId;
+    if (!IsFundCode(fundId)) return out;
+    std::string page;
+    if (HttpGetText(base + "jjzx/jjjz.jsp?fundCode=" + fundId, page, std::string(), std::string()) <= 0) return out;
+    out.sent = true;
+    out.found = ReadDisclosurePage(page, out.date, out.nav, out.total);
+    return out;
+}
+
 bool CLatestValueCache::FetchDisclosureValue(const std::string& fundId)
 {
+    return StoreDisclosureValue(FetchDisclosurePage(m_disclosureBase, fundId));
+}
+
+bool CLatestValueCache::StoreDisclosureValue(const DisclosureFetch& fetched)
+{
     m_lastError.clear();
+    const std::string& fundId = fetched.fundId;
     if (!IsFundCode(fundId)) {
         m_lastError = FormatErrorText("FetchDisclosureValue");
         return false;
     }
-    std::string page;
-    if (HttpGetText(m_disclosureBase + "jjzx/jjjz.jsp?fundCode=" + fundId, page, std::string(), std::string()) <= 0) {
+    if (!fetched.sent) {
         m_lastError = kSendRequestError;
         return false;
     }
-    OleDate date;
-    float nav = 0, total = 0;
-    if (!ReadDisclosurePage(page, date, nav, total)) return false;
+    if (!fetched.found) return false;
+    const OleDate& date = fetched.date;
+    const float nav = fetched.nav, total = fetched.total;
 
     CNewFundValue v;
     auto it = m_values.find(fundId);

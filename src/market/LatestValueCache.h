@@ -52,6 +52,17 @@ struct ValuesFetch {
 };
 ValuesFetch FetchValues(const ValuesRequest& request);
 
+// The disclosure page of one fund, fetched and read (any thread).
+struct DisclosureFetch {
+    std::string fundId;
+    bool sent = false;   // false: the page did not come
+    bool found = false;  // the page had the table
+    OleDate date;
+    float nav = 0;
+    float total = 0;
+};
+DisclosureFetch FetchDisclosurePage(const std::string& base, const std::string& fundId);
+
 class CLatestValueCache {
 public:
     CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue);
@@ -106,6 +117,9 @@ public:
     bool InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error);
     // The newest NAV from the disclosure page, stored with SaveNewFundValue.
     bool FetchDisclosureValue(const std::string& fundId);
+    // Its halves: the base URL of the pages, and the store of one page read.
+    const std::string& DisclosureBase() const { return m_disclosureBase; }
+    bool StoreDisclosureValue(const DisclosureFetch& fetched);
 
     const std::map<std::string, CNewFundValue>& Values() const { return m_values; }
     const CNewFundValue* FindValue(const std::string& fundId) const;

@@ -101,7 +101,33 @@ void CFundValueNewView::StartDownload(std::shared_ptr<ValuesRequest> request)
             EndDownload(result);
         };
     });
-    m_progress = new QProgressDialog(QStringLiteral("正在下载%1…").arg(Title()), QStringLiteral("取消"), 0, 0, this);
+    ShowProgress(QStringLiteral("正在下载%1…").arg(Title()));
+}
+
+void CFundValueNewView::FetchDisclosurePages(const std::vector<std::string>& fundIds)
+{
+    if (m_pending) return;
+    m_market.SyncSession();
+    // The pages one after another on the worker; the values stored here.
+    m_pending = m_runner.Run([this, fundIds, base = m_market.Latest().DisclosureBase()](
+                                 const std::atomic<bool>& cancelled) -> WorkFinish {
+        auto pages = std::make_shared<std::vector<DisclosureFetch>>();
+        for (const std::string& id : fundIds) {
+            if (cancelled) return nullptr;
+            pages->push_back(FetchDisclosurePage(base, id));
+        }
+        return [this, pages] {
+            for (const DisclosureFetch& page : *pages) m_market.Latest().StoreDisclosureValue(page);
+            EndDownload(kMarketOk);
+        };
+    });
+    ShowProgress(QStringLiteral("正在获取最新净值…"));
+}
+
+// A busy indicator with a cancel button; the window keeps running under it.
+void CFundValueNewView::ShowProgress(const QString& text)
+{
+    m_progress = new QProgressDialog(text, QStringLiteral("取消"), 0, 0, this);
     m_progress->setWindowModality(Qt::WindowModal);
     m_progress->setMinimumDuration(300);
     m_progress->setAutoClose(false);
@@ -258,8 +284,9 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     } else if (chosen == mirror) {
         RunServerDownloadCommand(m_prompt, m_settings.serverList.front(), SelectedFunds(), download);
     } else if (chosen == local) {
-        RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(),
-                             [this](const std::string& id) { m_market.Latest().FetchDisclosureValue(id); });
+        std::vector<std::string> ids;
+        RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(), [&ids](const std::string& id) { ids.push_back(id); });
+        if (!ids.empty()) FetchDisclosurePages(ids);
     } else if (chosen == incremental) {
         if (ConfirmIncrementalValues(m_prompt)) Download(false);
     }

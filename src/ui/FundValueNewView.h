@@ -58,6 +58,9 @@ signals:
 private:
     void Download(bool refresh);
     void StartDownload(std::shared_ptr<ValuesRequest> request);
+    // The disclosure pages of the funds (local fetch).
+    void FetchDisclosurePages(const std::vector<std::string>& fundIds);
+    void ShowProgress(const QString& text);
     void EndDownload(int result);
     ListCell Cell(int row, int columnId) const;
     QString FundName(const std::string& fundId) const;
