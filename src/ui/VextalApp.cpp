@@ -69,6 +69,14 @@ bool CVextalApp::Start()
         doc.SetPrompt(&m_prompt);
         m_market = std::make_unique<CMarketData>(doc);
         m_market->Attach();
+        // The latest values are read again after login, while the window
+        // runs: the lists take the new map at once, before they paint again.
+        auto load = doc.Market().loadLatestValues;
+        doc.Market().loadLatestValues = [this, load] {
+            if (load) load();
+            if (m_values) m_values->Rebuild();
+            if (m_money) m_money->Rebuild();
+        };
     };
     cb.showMainFrame = [this](CVextalDoc& doc) { ShowMainFrame(doc); };
     cb.saveHomeColumnWidths = [this](CVextalDoc&) {
@@ -151,9 +159,6 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     m_frame->SetContext(context);
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
-    // The latest values were read again after login.
-    m_values->Rebuild();
-    m_money->Rebuild();
 
     QTreeWidget* tree = m_frame->AccountTree();
     QTreeWidgetItem* root = tree->topLevelItem(0);
