@@ -1,5 +1,8 @@
 #include "app/LoginBookAnswers.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "book/BookTypes.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -32,40 +35,72 @@ std::vector<LoginHolding> ReadLoginHoldings(CAdoDatabase& db, int userId, const 
 
 std::shared_ptr<CLoginBookAnswers> CLoginBookAnswers::Fetch(IBookServices& service,
                                                             const std::vector<LoginHolding>& holdings,
-                                                            const std::atomic<bool>& cancelled)
+                                                            const std::atomic<bool>& cancelled, int parallel)
 {
-    auto answers = std::make_shared<CLoginBookAnswers>();
-    for (const LoginHolding& h : holdings) {
-        if (cancelled) break;
-        answers->m_moneyMarket[h.FundID] = h.MoneyMarket;
-        if (h.MoneyMarket) {
-            IncomeQuery key{h.FundID, h.LastTrade.dt, h.TotalCount};
-            if (answers->m_income.count(key)) continue;
-            Income& in = answers->m_income[key];
-            in.result = service.QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(),
-                                                 static_cast<float>(h.TotalCount), in.amount, in.date, in.error);
-            ++answers->m_requests;
-            continue;
-        }
-        if (h.TotalCount <= 0) continue;
-        HoldingQuery key{h.FundID, h.DividendStart.dt, h.TotalCount, h.BonusType};
-        if (answers->m_dividends.count(key)) continue;
-        Dividends& d = answers->m_dividends[key];
-        d.result = service.QueryDividends(h.FundID, h.DividendStart, Clock::Now(), static_cast<float>(h.TotalCount),
-                                          h.BonusType, d.items, d.error);
-        ++answers->m_requests;
-        if (d.result != kDividendOk || h.BonusType == kBonusCash) continue;
-        // A reinvested dividend is booked as a purchase at that day's NAV.
-        for (const DividendItem& item : d.items) {
-            if (item.BookDate <= h.DividendStart || cancelled) continue;
-            PriceQuery pk{h.FundID, item.BookDate.dt};
-            if (answers->m_prices.count(pk)) continue;
-            Price& p = answers->m_prices[pk];
-            p.ok = service.GetFundTradeValue(h.FundID, item.BookDate, p.value, p.deal, p.error);
-            ++answers->m_requests;
-        }
+    // The same question asked once: holdings that ask it alike go to one asker.
+    std::map<std::string, std::vector<const LoginHolding*>> byFund;
+    for (const LoginHolding& h : holdings) byFund[h.FundID].push_back(&h);
+    const size_t askers = static_cast<size_t>(std::max(1, std::min<int>(parallel, static_cast<int>(byFund.size()))));
+    std::vector<std::vector<const LoginHolding*>> shares(askers);
+    size_t next = 0;
+    for (auto& [fund, list] : byFund) {
+        auto& share = shares[next++ % askers];
+        share.insert(share.end(), list.begin(), list.end());
     }
-    return answers;
+    std::vector<std::shared_ptr<CLoginBookAnswers>> parts(askers);
+    auto ask = [&](size_t k) {
+        parts[k] = std::make_shared<CLoginBookAnswers>();
+        for (const LoginHolding* h : shares[k]) {
+            if (cancelled) break;
+            parts[k]->Ask(service, *h, cancelled);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k < askers; ++k) helpers.emplace_back(ask, k);
+    ask(0);
+    for (std::thread& t : helpers) t.join();
+    for (size_t k = 1; k < askers; ++k) parts[0]->Merge(*parts[k]);
+    return parts[0];
+}
+
+void CLoginBookAnswers::Merge(CLoginBookAnswers& other)
+{
+    m_dividends.merge(other.m_dividends);
+    m_moneyMarket.merge(other.m_moneyMarket);
+    m_income.merge(other.m_income);
+    m_prices.merge(other.m_prices);
+    m_requests += other.m_requests;
+}
+
+void CLoginBookAnswers::Ask(IBookServices& service, const LoginHolding& h, const std::atomic<bool>& cancelled)
+{
+    m_moneyMarket[h.FundID] = h.MoneyMarket;
+    if (h.MoneyMarket) {
+        IncomeQuery key{h.FundID, h.LastTrade.dt, h.TotalCount};
+        if (m_income.count(key)) return;
+        Income& in = m_income[key];
+        in.result = service.QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(), static_cast<float>(h.TotalCount),
+                                             in.amount, in.date, in.error);
+        ++m_requests;
+        return;
+    }
+    if (h.TotalCount <= 0) return;
+    HoldingQuery key{h.FundID, h.DividendStart.dt, h.TotalCount, h.BonusType};
+    if (m_dividends.count(key)) return;
+    Dividends& d = m_dividends[key];
+    d.result = service.QueryDividends(h.FundID, h.DividendStart, Clock::Now(), static_cast<float>(h.TotalCount),
+                                      h.BonusType, d.items, d.error);
+    ++m_requests;
+    if (d.result != kDividendOk || h.BonusType == kBonusCash) return;
+    // A reinvested dividend is booked as a purchase at that day's NAV.
+    for (const DividendItem& item : d.items) {
+        if (item.BookDate <= h.DividendStart || cancelled) continue;
+        PriceQuery pk{h.FundID, item.BookDate.dt};
+        if (m_prices.count(pk)) continue;
+        Price& p = m_prices[pk];
+        p.ok = service.GetFundTradeValue(h.FundID, item.BookDate, p.value, p.deal, p.error);
+        ++m_requests;
+    }
 }
 
 bool CLoginBookAnswers::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value,

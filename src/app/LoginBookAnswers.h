@@ -34,10 +34,11 @@ std::vector<LoginHolding> ReadLoginHoldings(CAdoDatabase& db, int userId, const 
 
 class CLoginBookAnswers : public IBookServices {
 public:
-    // Asks `service` on the calling thread; stops before the next request
-    // once `cancelled` is set.
+    // Asks `service` from the calling thread and `parallel` - 1 more (the
+    // service must then take questions from several threads at once); each
+    // stops before its next request once `cancelled` is set.
     static std::shared_ptr<CLoginBookAnswers> Fetch(IBookServices& service, const std::vector<LoginHolding>& holdings,
-                                                    const std::atomic<bool>& cancelled);
+                                                    const std::atomic<bool>& cancelled, int parallel = 1);
     size_t RequestCount() const { return m_requests; }
 
     bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
@@ -50,6 +51,9 @@ public:
     bool CancelTrade(int tradeId, std::string& error) override;
 
 private:
+    void Ask(IBookServices& service, const LoginHolding& h, const std::atomic<bool>& cancelled);
+    void Merge(CLoginBookAnswers& other);
+
     using HoldingQuery = std::tuple<std::string, double, double, int>;  // fund, start, shares, dividend mode
     using IncomeQuery = std::tuple<std::string, double, double>;        // fund, start, shares
     using PriceQuery = std::tuple<std::string, double>;                  // fund, trade time

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 namespace vextal {
 namespace {
 
+constexpr int kLoginParallelRequests = 4;
+
 // The bookkeeping's view of the fund data, answered by the market hooks.
 class CDocFundDirectory : public IFundDirectory {
 public:
@@ -187,9 +189,12 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
 
     // The first load books dividends and money-market income: their answers
     // are asked on the worker, the booking happens here from them.
-    RunWork(runner, [this, holdings, services, closing, done](const std::atomic<bool>& cancelled) -> WorkFinish {
+    // On a worker four questions are out at once: at a slow service the
+    // wait, not the work, is what takes the time.
+    const int parallel = runner ? kLoginParallelRequests : 1;
+    RunWork(runner, [this, holdings, services, closing, done, parallel](const std::atomic<bool>& cancelled) -> WorkFinish {
         std::shared_ptr<CLoginBookAnswers> answers;
-        if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled);
+        if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled, parallel);
         StoreStep closingStore = closing && !cancelled ? closing() : nullptr;
         if (cancelled) return nullptr;
         return [this, answers, closingStore, done] {
