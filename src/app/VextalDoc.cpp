@@ -186,13 +186,21 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
     std::vector<LoginHolding> holdings;
     if (!offline && m_dbOpen && m_bookServices) holdings = ReadLoginHoldings(m_db, m_user.UserID, *m_fundDirectory);
     IBookServices* services = offline ? nullptr : m_bookServices.get();
+    // The worker asks through a client of its own with a copy of the
+    // session, so it reads nothing of the document while the window runs.
+    std::shared_ptr<IBookServices> workerClient;
+    if (services && m_ownBookServices) {
+        workerClient = std::make_shared<CBookServiceClient>([ctx = MakeCommandContext()] { return ctx; });
+        services = workerClient.get();
+    }
 
     // The first load books dividends and money-market income: their answers
     // are asked on the worker, the booking happens here from them.
     // On a worker four questions are out at once: at a slow service the
     // wait, not the work, is what takes the time.
     const int parallel = runner ? kLoginParallelRequests : 1;
-    RunWork(runner, [this, holdings, services, closing, done, parallel](const std::atomic<bool>& cancelled) -> WorkFinish {
+    RunWork(runner, [this, holdings, services, workerClient, closing, done,
+                     parallel](const std::atomic<bool>& cancelled) -> WorkFinish {
         std::shared_ptr<CLoginBookAnswers> answers;
         if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled, parallel);
         StoreStep closingStore = closing && !cancelled ? closing() : nullptr;

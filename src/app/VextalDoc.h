@@ -107,7 +107,11 @@ public:
     CMarketHooks& Market() { return m_market; }
     IFundDirectory& FundDirectory() { return *m_fundDirectory; }
     // The service answers of the bookkeeping (the command client unless replaced before InitAfterLogin).
-    void SetBookServices(std::unique_ptr<IBookServices> services) { m_bookServices = std::move(services); }
+    void SetBookServices(std::unique_ptr<IBookServices> services)
+    {
+        m_bookServices = std::move(services);
+        m_ownBookServices = false;
+    }
     IUserPrompt* Prompt() const { return m_prompt; }
     void SetPrompt(IUserPrompt* prompt) { m_prompt = prompt; }
 
@@ -149,6 +153,7 @@ private:
     CMarketHooks m_market;
     std::unique_ptr<IFundDirectory> m_fundDirectory;
     std::unique_ptr<IBookServices> m_bookServices;
+    bool m_ownBookServices = true;  // the command client made here
     std::unique_ptr<CAccountManager> m_accounts;
     IUserPrompt* m_prompt = nullptr;
 };

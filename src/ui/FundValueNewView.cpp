@@ -92,6 +92,7 @@ void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds
 
 void CFundValueNewView::StartDownload(std::shared_ptr<ValuesRequest> request)
 {
+    m_downloadClass = request->fundClass;
     // The worker only asks and parses; the values are stored here when they
     // arrive, in one transaction, and the list takes them all at once.
     m_pending = m_runner.Run([this, request](const std::atomic<bool>&) -> WorkFinish {
@@ -156,6 +157,10 @@ void CFundValueNewView::EndDownload(int result)
         m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
     Rebuild();
     emit downloadFinished(result);
+    // The page moved to another class meanwhile: that class's turn now.
+    if (result != kMarketCancelled && m_downloadClass != 0 && m_downloadClass != m_fundClass && !m_offline &&
+        m_market.Latest().NeedsClassDownload(m_fundClass))
+        Download(false);
 }
 
 void CFundValueNewView::Rebuild()

@@ -77,6 +77,7 @@ private:
     bool m_moneyMarket;
     bool m_offline = false;
     int m_fundClass = 1;
+    int m_downloadClass = 0;  // the class of the running download (0: a list of funds)
     CListView* m_list;
     std::vector<const CNewFundValue*> m_rows;
 };
