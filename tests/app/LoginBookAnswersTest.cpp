@@ -3,6 +3,9 @@
 // nothing asked later from the window's thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
+
 #include "app/LoginBookAnswers.h"
 #include "book/BookTypes.h"
 
@@ -11,10 +14,12 @@ using namespace vextal;
 namespace {
 
 struct Asked : IBookServices {
+    std::mutex mutex;
     std::vector<std::string> calls;
     std::atomic<bool>* cancelAt2 = nullptr;
     void Note(const std::string& what)
     {
+        std::lock_guard<std::mutex> lock(mutex);
         calls.push_back(what);
         if (cancelAt2 && calls.size() == 2) *cancelAt2 = true;
     }
@@ -73,6 +78,15 @@ TEST(LoginBookAnswers, EachQuestionOnceAndNoneAfterwards)
     EXPECT_EQ(service.calls, (std::vector<std::string>{"dividends 000001", "dividends 000002", "nav 000002 2021-06-01",
                                                        "income 000009"}));
     EXPECT_EQ(answers->RequestCount(), 4u);
+
+    // Asked from four threads: the same questions, each once.
+    Asked again;
+    auto parallel = CLoginBookAnswers::Fetch(again, holdings, never, 4);
+    std::sort(again.calls.begin(), again.calls.end());
+    std::vector<std::string> serial = service.calls;
+    std::sort(serial.begin(), serial.end());
+    EXPECT_EQ(again.calls, serial);
+    EXPECT_EQ(parallel->RequestCount(), 4u);
 
     service.calls.clear();
     std::vector<DividendItem> items;
