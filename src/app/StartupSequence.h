@@ -28,7 +28,7 @@ struct CStartupCallbacks {
     std::function<void(CVextalDoc&)> refillPanels;          // fund panel, account panel, selection list
     // Shown while the post-login initialisation runs (true) and when it has
     // ended (false), just before the panels are refilled.
-    std::function<void(bool busy)> waitCursor;
+    std::function<void(bool busy)> postLoginBusy;
     // Runs the post-login requests off the window's thread; empty: in place,
     // and Start returns after the panels are filled.
     WorkRunner runner;

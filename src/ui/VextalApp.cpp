@@ -85,7 +85,7 @@ bool CVextalApp::Start()
     cb.runLoginDialog = [this](CVextalDoc& doc) { return RunLoginDialog(doc); };
     cb.refillPanels = [this](CVextalDoc& doc) { RefillPanels(doc); };
     // The window stays usable while the post-login work runs; the status bar says so.
-    cb.waitCursor = [this](bool busy) {
+    cb.postLoginBusy = [this](bool busy) {
         if (!m_frame) return;
         if (busy) m_frame->statusBar()->showMessage(QStringLiteral("正在载入基金和帐户数据…"));
         else m_frame->statusBar()->showMessage(QStringLiteral("就绪"));
