@@ -151,9 +151,11 @@ TEST_F(ResponsiveTest, LoginWithFiftyHoldingsKeepsTheWindowAnswering)
     // The panels were filled once the work ended, with the dividends booked.
     CVextalDoc& doc = *app.Document();
     ASSERT_EQ(doc.Accounts().Accounts().size(), 1u);
-    int booked = 0;
-    doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Trade_Info WHERE TradeType IN(5,6)", booked);
-    EXPECT_GT(booked, 0);
+    int reinvested = 0, cash = 0;
+    doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Trade_Info WHERE TradeType=6", reinvested);
+    doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Trade_Info WHERE TradeType=7", cash);
+    EXPECT_GT(reinvested, 0);
+    EXPECT_GT(cash, 0);
     app.Shutdown();
 }
 
