@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -130,10 +131,12 @@ void CFundValueNewView::ShowProgress(const QString& text)
 {
     m_progress = new QProgressDialog(text, QStringLiteral("取消"), 0, 0, this);
     m_progress->setWindowModality(Qt::WindowModal);
-    m_progress->setMinimumDuration(300);
     m_progress->setAutoClose(false);
     m_progress->setAutoReset(false);
     connect(m_progress, &QProgressDialog::canceled, this, &CFundValueNewView::CancelDownload);
+    // A busy dialog gets no values to time itself by: it shows when the work
+    // lasts longer than a blink.
+    QTimer::singleShot(300, m_progress, [dialog = m_progress.data()] { dialog->show(); });
     QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 
