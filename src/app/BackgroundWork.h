@@ -7,8 +7,10 @@
 // from two threads at once). It returns the step that stores its result;
 // that step runs back on the caller's thread, in one transaction, so the
 // caches change at once and a window never sees half of a download. A
-// cancelled piece of work stops before its next request and its step is
-// never run: nothing of it is stored.
+// cancelled piece of work stops before its next request and gives no step:
+// nothing of it is stored. (A piece that writes through a connection of its
+// own checks the cancel before its commit; once committed, its step runs
+// so the caches match the database.)
 #include <atomic>
 #include <functional>
 

@@ -164,6 +164,7 @@ void CVextalDoc::InitAfterLogin(const WorkRunner& runner, std::function<void()> 
             if (cancelled) return nullptr;
             stores.push_back(fetch());
         }
+        if (cancelled) return nullptr;
         return [this, stores, runner, done] {
             for (const StoreStep& store : stores)
                 if (store) store();

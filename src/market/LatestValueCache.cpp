@@ -1,5 +1,7 @@
 #include "market/LatestValueCache.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <cmath>
 
@@ -347,32 +349,91 @@ ValuesFetch FetchValues(const ValuesRequest& request)
     return out;
 }
 
-int CLatestValueCache::StoreValues(const ValuesRequest& request, const ValuesFetch& fetched,
-                                   const ProgressFn& progress)
+bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own)
 {
-    if (!request.send) return kMarketOk;
-    if (fetched.result != kMarketOk) return Fail(fetched.result, fetched.error);
+    // Copies made before the file was chosen know it only through the
+    // shared connection; the key is the program's own unless the copy says
+    // otherwise.
+    const char* file = db.Handle() ? sqlite3_db_filename(db.Handle(), "main") : nullptr;
+    std::string path = file && *file ? file : db.GetFilePath();
+    const std::string key = "Jet OLEDB:Database Password=";
+    const std::string& conn = db.GetConnectionString();
+    std::string password = CAdoDatabase::kDefaultPassword;
+    size_t p = conn.find(key);
+    if (p != std::string::npos) {
+        p += key.size();
+        size_t end = conn.find(';', p);
+        password = conn.substr(p, end == std::string::npos ? std::string::npos : end - p);
+    }
+    own.SetLogin(std::string(), password);
+    own.SetDatabase(path, db.GetDateStyle());
+    return own.Open();
+}
+
+StoredValues CLatestValueCache::WriteValues(const ValuesRequest& request, const ValuesFetch& fetched,
+                                            const ProgressFn& progress)
+{
+    StoredValues out;
+    auto fail = [&out](int code, const std::string& error) {
+        out = StoredValues();
+        out.result = code;
+        out.error = error;
+        return out;
+    };
+    if (!request.send) return out;
+    if (fetched.result != kMarketOk) return fail(fetched.result, fetched.error);
     const std::vector<CNewFundValue>& records = fetched.records;
     CAdoTransaction trans(m_db);
     Batch batch;
     batch.Load(m_db);
     for (size_t r = 0; r < records.size(); ++r) {
-        if (progress && r % 256 == 0 && !progress(r, records.size())) return Fail(kMarketCancelled, std::string());
-        if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return Fail(kMarketStoreFailed, m_lastError);
+        if (progress && r % 256 == 0 && !progress(r, records.size())) return fail(kMarketCancelled, std::string());
+        if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return fail(kMarketStoreFailed, m_lastError);
     }
     // Only the whole open-end class moves the version on, together with the
     // values it came with.
     if (request.advanceVersion && !fetched.msg.empty() && !SetSystemInfo(m_db, "NewFundValueNO", fetched.msg))
-        return Fail(kMarketStoreFailed, m_db.GetLastError());
-    if (!trans.Commit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
-    if (progress) progress(records.size(), records.size());
-    for (CNewFundValue& v : batch.written) {
+        return fail(kMarketStoreFailed, m_db.GetLastError());
+    if (progress && !progress(records.size(), records.size())) return fail(kMarketCancelled, std::string());
+    if (!trans.Commit()) return fail(kMarketStoreFailed, m_db.GetLastError());
+    out.written = std::move(batch.written);
+    out.historyRows = std::move(batch.historyRows);
+    return out;
+}
+
+StoredValues CLatestValueCache::WriteValuesElsewhere(const ValuesRequest& request, const ValuesFetch& fetched,
+                                                     const std::atomic<bool>& cancelled) const
+{
+    CAdoDatabase own;
+    if (!OpenOwnConnection(m_db, own)) {
+        StoredValues out;
+        out.result = kMarketStoreFailed;
+        out.error = own.GetLastError();
+        return out;
+    }
+    CLatestValueCache writer(own, m_catalogue);
+    StoredValues out = writer.WriteValues(request, fetched, [&cancelled](size_t, size_t) { return !cancelled; });
+    own.Close();
+    return out;
+}
+
+int CLatestValueCache::ApplyStored(StoredValues& stored)
+{
+    if (stored.result != kMarketOk) return Fail(stored.result, stored.error);
+    for (CNewFundValue& v : stored.written) {
         std::string id = v.FundID;
         m_values[id] = std::move(v);
     }
     if (m_historyListener)
-        for (const CFundValue& h : batch.historyRows) m_historyListener(h);
+        for (const CFundValue& h : stored.historyRows) m_historyListener(h);
     return kMarketOk;
+}
+
+int CLatestValueCache::StoreValues(const ValuesRequest& request, const ValuesFetch& fetched,
+                                   const ProgressFn& progress)
+{
+    StoredValues stored = WriteValues(request, fetched, progress);
+    return ApplyStored(stored);
 }
 
 bool CLatestValueCache::IsValueCurrent(const OleDate& valueDate, int fundClass) const

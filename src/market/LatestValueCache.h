@@ -2,6 +2,7 @@
 // The latest values of all funds (T_New_Fund_Value and the map the document
 // owns), the single-value questions to the service (latest NAV, trade NAV,
 // real-time value) with their value cache, and the outside disclosure page.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -52,6 +53,18 @@ struct ValuesFetch {
 };
 ValuesFetch FetchValues(const ValuesRequest& request);
 
+// What the store of a download wrote, for the map to take at once.
+struct StoredValues {
+    int result = kMarketOk;
+    std::string error;
+    std::vector<CNewFundValue> written;
+    std::vector<CFundValue> historyRows;  // rows added to T_Fund_Value
+};
+
+// A connection of its own to the file `db` is open on, for a worker (copies
+// of a CAdoDatabase share one connection, which two threads must not use).
+bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own);
+
 // The disclosure page of one fund, fetched and read (any thread).
 struct DisclosureFetch {
     std::string fundId;
@@ -101,6 +114,14 @@ public:
     int PlanClassValues(int fundClass, bool refresh, ValuesRequest& request);
     int PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request);
     int StoreValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress = nullptr);
+    // The store in two halves: the writing in one transaction through a
+    // connection of its own (any thread: it reads the catalogue, which only
+    // the window's thread changes, and nothing else of this object), and
+    // the map taking what was written (this object's thread). A cancel
+    // before the commit writes nothing.
+    StoredValues WriteValuesElsewhere(const ValuesRequest& request, const ValuesFetch& fetched,
+                                      const std::atomic<bool>& cancelled) const;
+    int ApplyStored(StoredValues& stored);
 
     bool IsValueCurrent(const OleDate& valueDate, int fundClass) const;
     bool NeedsClassDownload(int fundClass) const;
@@ -136,6 +157,7 @@ private:
         CFundValue value;
         OleDate fetched;
     };
+    StoredValues WriteValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress);
     // 1 written, 0 skipped (the stored row is newer), -1 database failure.
     int StoreNewFundValue(const CNewFundValue& v, Batch* batch);
     void ExtendHistory(const CNewFundValue& v, Batch* batch);

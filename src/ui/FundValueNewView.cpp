@@ -94,13 +94,22 @@ void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds
 void CFundValueNewView::StartDownload(std::shared_ptr<ValuesRequest> request)
 {
     m_downloadClass = request->fundClass;
-    // The worker only asks and parses; the values are stored here when they
-    // arrive, in one transaction, and the list takes them all at once.
-    m_pending = m_runner.Run([this, request](const std::atomic<bool>&) -> WorkFinish {
-        auto fetched = std::make_shared<ValuesFetch>(FetchValues(*request));
-        return [this, request, fetched] {
-            int result = m_market.Latest().StoreValues(*request, *fetched);
-            EndDownload(result);
+    // The worker asks, parses and writes the values in one transaction
+    // through a connection of its own (a whole class is thousands of rows);
+    // the list takes them all at once here when they are stored.
+    CLatestValueCache& latest = m_market.Latest();
+    const int serial = ++m_downloadSerial;
+    m_pending = m_runner.Run([this, request, &latest, serial](const std::atomic<bool>& cancelled) -> WorkFinish {
+        ValuesFetch fetched = FetchValues(*request);
+        if (cancelled) return nullptr;
+        auto stored = std::make_shared<StoredValues>(latest.WriteValuesElsewhere(*request, fetched, cancelled));
+        if (stored->result == kMarketCancelled) return nullptr;
+        return [this, self = QPointer<CFundValueNewView>(this), &latest, stored, serial] {
+            int result = latest.ApplyStored(*stored);
+            if (!self) return;
+            // Cancelled after the commit: the values are in, the list shows them.
+            if (serial == m_downloadSerial && m_pending) EndDownload(result);
+            else Rebuild();
         };
     });
     ShowProgress(QStringLiteral("正在下载%1…").arg(Title()));
@@ -118,7 +127,9 @@ void CFundValueNewView::FetchDisclosurePages(const std::vector<std::string>& fun
             if (cancelled) return nullptr;
             pages->push_back(FetchDisclosurePage(base, id));
         }
-        return [this, pages] {
+        if (cancelled) return nullptr;
+        return [this, self = QPointer<CFundValueNewView>(this), pages] {
+            if (!self) return;
             for (const DisclosureFetch& page : *pages) m_market.Latest().StoreDisclosureValue(page);
             EndDownload(kMarketOk);
         };
@@ -144,6 +155,7 @@ void CFundValueNewView::CancelDownload()
 {
     if (!m_pending) return;
     CTaskRunner::Cancel(m_pending);
+    ++m_downloadSerial;
     EndDownload(kMarketCancelled);
 }
 

@@ -70,6 +70,7 @@ private:
     CMarketData& m_market;
     CTaskRunner& m_runner;
     CTaskRunner::CancelFlag m_pending;
+    int m_downloadSerial = 0;  // moves on at every start and cancel
     QPointer<QProgressDialog> m_progress;
     const CSettings& m_settings;
     std::string m_iniPath;

@@ -60,13 +60,14 @@ void CTaskRunner::StartNext()
     });
 }
 
-void CTaskRunner::Done(const WorkFinish& finish, const CancelFlag& cancel)
+void CTaskRunner::Done(const WorkFinish& finish, const CancelFlag&)
 {
     if (m_thread.joinable()) m_thread.join();
     m_running = false;
     m_current.reset();
-    // A cancelled piece leaves everything as it was.
-    if (finish && !*cancel) finish();
+    // A piece that saw its cancel gave no step; one that had already written
+    // gives its step, which must run so the caches match the database.
+    if (finish) finish();
     emit finished();
     if (!m_running) StartNext();
 }

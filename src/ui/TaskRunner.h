@@ -31,8 +31,8 @@ public:
     {
         return [this](Work work) { Run(std::move(work)); };
     }
-    // The piece stops before its next request and its finishing step never
-    // runs, so nothing of it is stored.
+    // The piece stops before its next request and gives no finishing step,
+    // so nothing of it is stored (a piece past its commit still finishes).
     static void Cancel(const CancelFlag& flag)
     {
         if (flag) *flag = true;
