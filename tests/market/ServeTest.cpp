@@ -687,3 +687,37 @@ TEST_F(ServeTest, ManyFundHistoriesFetchOnAWorkerAndStopAtCancel)
     EXPECT_EQ(Rows("T_Fund_Value", funds[2]), 0);
     EXPECT_EQ(m.latest.FindValue(funds[1])->ValueDate.Format(1), "2024-10-09");
 }
+
+TEST_F(ServeTest, ClassValuesWrittenElsewhereReachTheMapAtOnceOrNotAtAll)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    ASSERT_TRUE(m.latest.LoadNewFundValues());
+    ValuesRequest request;
+    ASSERT_EQ(m.latest.PlanClassValues(1, true, request), kMarketOk);
+    ASSERT_TRUE(request.send);
+    ValuesFetch fetched = FetchValues(request);
+    ASSERT_EQ(fetched.result, kMarketOk) << fetched.error;
+    ASSERT_GT(fetched.records.size(), 20u);
+
+    // Cancelled before the commit: nothing in the table, the map, or the version.
+    std::atomic<bool> cancelled{true};
+    StoredValues stored;
+    std::thread([&] { stored = m.latest.WriteValuesElsewhere(request, fetched, cancelled); }).join();
+    EXPECT_EQ(m.latest.ApplyStored(stored), kMarketCancelled);
+    EXPECT_EQ(Count("SELECT * FROM T_New_Fund_Value"), 0);
+    EXPECT_TRUE(m.latest.Values().empty());
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "(none)");
+
+    // Written on a worker's own connection: the map takes nothing until the
+    // written values are handed over, then all of them.
+    cancelled = false;
+    std::thread([&] { stored = m.latest.WriteValuesElsewhere(request, fetched, cancelled); }).join();
+    EXPECT_EQ(Count("SELECT * FROM T_New_Fund_Value"), static_cast<int>(fetched.records.size()));
+    EXPECT_TRUE(m.latest.Values().empty());
+    EXPECT_EQ(m.latest.ApplyStored(stored), kMarketOk);
+    EXPECT_EQ(m.latest.Values().size(), fetched.records.size());
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), fetched.msg);
+}
