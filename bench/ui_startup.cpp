@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <chrono>
 #include <fstream>
+#include <functional>
 
 #include "BenchUtil.h"
 #include "ServiceProcess.h"
@@ -65,11 +66,10 @@ int main(int argc, char** argv)
     {
         CVextalApp first(options);
         if (!first.Start()) return 1;
-        WaitIdle(first);
-        // The whole open-end class arrives: the longest wait of the GUI
-        // thread meanwhile (a 10 ms timer's largest delay between runs).
+        // The longest wait of the GUI thread (a 10 ms timer's largest delay
+        // between runs) while the catalogue of 20,000 funds arrives after
+        // login, and then the whole open-end class.
         QElapsedTimer clock;
-        clock.start();
         qint64 last = 0, worst = 0;
         QTimer timer;
         timer.setInterval(10);
@@ -77,11 +77,18 @@ int main(int argc, char** argv)
             worst = std::max(worst, clock.elapsed() - last);
             last = clock.elapsed();
         });
-        timer.start();
-        first.Frame()->RunCommand(cmd::ValuesOpen);
-        WaitIdle(first);
-        worst = std::max(worst, clock.elapsed() - last);
-        bench::ReportTarget("open_end_class_download_longest_gui_gap", static_cast<double>(worst), "ms", 100);
+        auto measure = [&](const char* name, const std::function<void()>& start) {
+            clock.start();
+            last = worst = 0;
+            timer.start();
+            start();
+            WaitIdle(first);
+            worst = std::max(worst, clock.elapsed() - last);
+            timer.stop();
+            bench::ReportTarget(name, static_cast<double>(worst), "ms", 100);
+        };
+        measure("first_login_catalogue_longest_gui_gap", [] {});
+        measure("open_end_class_download_longest_gui_gap", [&] { first.Frame()->RunCommand(cmd::ValuesOpen); });
         first.Shutdown();
     }
 
