@@ -88,7 +88,7 @@ double RawPass(sqlite3* db)
                 n += r->count;
                 if (n != 0) a = c / n;
             } else if (r->type == 1) {
-                c -= r->count * r->cost;
+                c -= r->count * a;
                 n -= r->count;
             }
         }

@@ -39,24 +39,24 @@ void Die(const std::string& why)
 class CountingServices : public IBookServices {
 public:
     explicit CountingServices(CVextalDoc& doc) : m_client([&doc] { return doc.MakeCommandContext(); }) {}
-    bool GetFundTradeValue(const std::string& f, const OleDate& t, float& v, OleDate& d, std::string& e) override
+    bool GetFundTradeValue(const std::string& f, const OleDate& t, double& v, OleDate& d, std::string& e) override
     {
         ++g_requests;
         return m_client.GetFundTradeValue(f, t, v, d, e);
     }
-    int QueryDividends(const std::string& f, const OleDate& s, const OleDate& en, float n, int b,
+    int QueryDividends(const std::string& f, const OleDate& s, const OleDate& en, double n, int b,
                        std::vector<DividendItem>& items, std::string& e) override
     {
         ++g_requests;
         return m_client.QueryDividends(f, s, en, n, b, items, e);
     }
-    int QueryMoneyIncome(const std::string& f, const OleDate& s, const OleDate& en, float n, float& a, OleDate& d,
+    int QueryMoneyIncome(const std::string& f, const OleDate& s, const OleDate& en, double n, double& a, OleDate& d,
                          std::string& e) override
     {
         ++g_requests;
         return m_client.QueryMoneyIncome(f, s, en, n, a, d, e);
     }
-    bool GetLatestValue(const std::string& f, float& v, OleDate& d, std::string& e) override
+    bool GetLatestValue(const std::string& f, double& v, OleDate& d, std::string& e) override
     {
         ++g_requests;
         return m_client.GetLatestValue(f, v, d, e);

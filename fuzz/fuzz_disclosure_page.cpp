@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string text(reinterpret_cast<const char*>(data), size);
     vextal::OleDate date;
-    float nav = 0, total = 0;
+    double nav = 0, total = 0;
     vextal::ReadDisclosurePage(text, date, nav, total);
     vextal::ParseFundGroups(vextal::SplitText(text, '|'));
     return 0;

@@ -216,8 +216,10 @@ CommandAnswer CCommandService::LatestValues(const std::vector<const SimFund*>& f
 
 CommandAnswer CCommandService::ClassValues(int cmdid, const std::string& version)
 {
-    // The version is the day of the newest values the client holds
-    // ("%Y%m%d"); anything else asks for the whole class.
+    // The version is a day ("%Y%m%d"): the client gets the values newer
+    // than it (it sends the oldest value it holds of the class); anything
+    // else asks for the whole class. Msg names the newest NAV day, which
+    // the client takes as current until the next 20:00 publication.
     int since = 0;
     std::string v = TrimText(version);
     if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) ParseDay(v, since);

@@ -270,6 +270,8 @@ int CMarketSimulator::FundClass(const SimFund& fund)
     }
 }
 
+// The client expects the evening's NAVs from 20:00 too (kNavPublishHour of
+// its latest values): keep the two hours in agreement.
 int CMarketSimulator::LatestNavDay(const OleDate& now) const
 {
     int i = m_calendar.IndexOnOrBefore(DayNumber(now));

@@ -9,6 +9,7 @@
 #include "db/AdoDatabase.h"
 #include "db/Schema.h"
 #include "net/Encoding.h"
+#include "net/UpdateSignature.h"
 
 namespace vextal {
 namespace fs = std::filesystem;
@@ -85,6 +86,12 @@ bool ReadWhole(const std::string& path, std::string& body)
     return true;
 }
 
+bool IsUpdater(const std::string& path)
+{
+    return path == "Update/UpdatePlindo" || path == "Update/UpdatePlindo.exe" || path == "Update/UpdateVextal" ||
+           path == "Update/UpdateVextal.exe";
+}
+
 }  // namespace
 
 std::string MakeLogoGif()
@@ -103,8 +110,8 @@ std::string MakeLogoGif()
     return EncodeGif(w, h, palette, px);
 }
 
-CPageFiles::CPageFiles(const CMarketSimulator& market, std::string dataDir)
-    : m_market(market), m_dataDir(std::move(dataDir))
+CPageFiles::CPageFiles(const CMarketSimulator& market, std::string dataDir, std::string updateKeyPem)
+    : m_market(market), m_dataDir(std::move(dataDir)), m_updateKeyPem(std::move(updateKeyPem))
 {
 }
 
@@ -155,6 +162,18 @@ std::string CPageFiles::Page(const std::string& name, const OleDate& now) const
 bool CPageFiles::Get(const std::string& path, std::string& body, std::string& contentType) const
 {
     const OleDate now = Clock::Now();
+    // The detached signature of an updater is served beside it as
+    // "Update/<file>.sig": the 64 raw bytes of its Ed25519 signature, made
+    // with the key given by --update-key (the program checks it against the
+    // key built into it). Without a key there is no signature.
+    const std::string suffix = kSignatureSuffix;
+    if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        const std::string signedPath = path.substr(0, path.size() - suffix.size());
+        std::string file, fileType, error;
+        if (m_updateKeyPem.empty() || !IsUpdater(signedPath) || !Get(signedPath, file, fileType)) return false;
+        contentType = "application/octet-stream";
+        return SignDetached(file, m_updateKeyPem, body, error);
+    }
     if (path == "stylemain.css") {
         body = Utf8ToGbk(kStyle);
         contentType = "text/css";
@@ -175,8 +194,7 @@ bool CPageFiles::Get(const std::string& path, std::string& body, std::string& co
                          "<p>Vextal帮助您记录基金投资、查看基金净值和估算当日净值。</p>"
                          "<p>请在菜单中选择相应功能；联机功能需要登录Plindo服务。</p></body></html>");
         contentType = "text/html; charset=gbk";
-    } else if (path == "Update/UpdatePlindo" || path == "Update/UpdatePlindo.exe" || path == "Update/UpdateVextal" ||
-               path == "Update/UpdateVextal.exe") {
+    } else if (IsUpdater(path)) {
         // This service never offers a newer program build, so the updaters
         // have nothing to replace.
         body = "#!/bin/sh\n# Updater of the local Plindo service: no newer program is offered.\nexit 0\n";

@@ -10,7 +10,9 @@ namespace vextal {
 
 class CPageFiles {
 public:
-    CPageFiles(const CMarketSimulator& market, std::string dataDir);
+    // `updateKeyPem`: the Ed25519 private key (PEM) that signs the updaters;
+    // empty: they are served unsigned, and the program refuses them.
+    CPageFiles(const CMarketSimulator& market, std::string dataDir, std::string updateKeyPem = {});
 
     // Makes <dataDir>/Update/Vextal.mdb when it is missing.
     bool Prepare(std::string& error);
@@ -25,6 +27,7 @@ private:
 
     const CMarketSimulator& m_market;
     std::string m_dataDir;
+    std::string m_updateKeyPem;
 };
 
 // A small GIF image: the site logo.

@@ -19,7 +19,7 @@ namespace vextal {
 CPlindoServer::CPlindoServer(const ServerOptions& options)
     : m_options(options),
       m_market(MarketOptions{options.seed, options.funds}),
-      m_pages(m_market, options.dataDir),
+      m_pages(m_market, options.dataDir, options.updateKeyPem),
       m_commands(m_market, m_users, options.clientVersion),
       m_server(std::make_unique<httplib::Server>())
 {

@@ -22,6 +22,7 @@ struct ServerOptions {
     int funds = 1000;
     int latencyMs = 0;
     std::string clientVersion = "3.25";
+    std::string updateKeyPem;  // signs the updaters; empty: served unsigned
     bool log = true;  // one line per request on stderr
 };
 

@@ -2,8 +2,10 @@
 // Starts a plindo-serve process on an ephemeral loopback port and ends it
 // when the object goes away, on every path out of the caller (tests,
 // benchmarks). The child also dies with its parent (PR_SET_PDEATHSIG), so no
-// server outlives a crashed test.
+// server outlives a crashed test, and every wait on it has a deadline, so a
+// stuck server never hangs its caller.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -46,13 +48,25 @@ public:
             _exit(127);
         }
         close(out[1]);
-        // The first line names the port.
+        // The first line names the port; a server that says nothing within
+        // the start-up limit is ended.
         std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        const auto until = SteadyClock::now() + std::chrono::milliseconds(kStartLimitMs);
+        bool complete = false;
+        while (!complete) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now()).count());
+            pollfd pfd{out[0], POLLIN, 0};
+            if (left <= 0 || poll(&pfd, 1, left) <= 0) break;
+            char c;
+            if (read(out[0], &c, 1) != 1) break;
+            if (c == '\n') complete = true;
+            else line += c;
+        }
         close(out[0]);
         const std::string prefix = "listening on 127.0.0.1:";
-        if (line.rfind(prefix, 0) == 0) m_port = std::atoi(line.c_str() + prefix.size());
+        if (complete && line.rfind(prefix, 0) == 0) m_port = std::atoi(line.c_str() + prefix.size());
+        else Kill();
     }
 
     ~CServiceProcess()
@@ -87,22 +101,39 @@ public:
     {
         if (m_pid <= 0) return m_exitStatus;
         kill(m_pid, SIGTERM);
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                m_exitStatus = status;
-                return status;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, &m_exitStatus, 0);
-        m_pid = -1;
+        if (!Reap(kStopLimitMs)) Kill();
         return m_exitStatus;
     }
 
 private:
+    using SteadyClock = std::chrono::steady_clock;
+    static constexpr int kStartLimitMs = 30000;
+    static constexpr int kStopLimitMs = 5000;
+
+    // Waits at most `ms` for the child to end; true when it was reaped.
+    bool Reap(int ms)
+    {
+        const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            int status = 0;
+            pid_t r = waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid || r < 0) {
+                m_exitStatus = r == m_pid ? status : -1;
+                m_pid = -1;
+                return true;
+            }
+            if (SteadyClock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    void Kill()
+    {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGKILL);
+        if (!Reap(kStopLimitMs)) m_pid = -1;  // unkillable: give up on it rather than hang
+    }
+
     std::string m_dir;
     pid_t m_pid = -1;
     int m_port = 0;

@@ -1,18 +1,25 @@
 // plindo-serve: the local stand-in of the Plindo services.
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
+//                [--update-key PEM-FILE]
+// --update-key: the Ed25519 private key that signs the update files (each
+// served with "Update/<file>.sig" beside it); without it they go unsigned.
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
-// SIGTERM or SIGINT.
+// SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
+// time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <pthread.h>
 
 #include "PlindoServer.h"
 #include "common/Clock.h"
+#include "net/UpdateSignature.h"
 
 using namespace vextal;
 
@@ -22,7 +29,8 @@ int Usage(const char* why)
 {
     std::fprintf(stderr,
                  "plindo-serve: %s\nusage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
-                 "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--quiet]\n",
+                 "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
+                 "[--quiet]\n",
                  why);
     return 2;
 }
@@ -70,6 +78,10 @@ int main(int argc, char** argv)
             options.latencyMs = static_cast<int>(n);
         } else if (arg == "--client-version") {
             options.clientVersion = value;
+        } else if (arg == "--update-key") {
+            std::ifstream in(value, std::ios::binary);
+            options.updateKeyPem.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (!IsEd25519PrivateKey(options.updateKeyPem)) return Usage("--update-key needs an Ed25519 private key (PEM)");
         } else {
             return Usage(("unknown option " + arg).c_str());
         }

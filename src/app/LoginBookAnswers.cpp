@@ -76,11 +76,13 @@ void CLoginBookAnswers::Ask(IBookServices& service, const LoginHolding& h, const
 {
     m_moneyMarket[h.FundID] = h.MoneyMarket;
     if (h.MoneyMarket) {
-        IncomeQuery key{h.FundID, h.LastTrade.dt, h.TotalCount};
+        // The income since the last answer, on the shares held now.
+        if (h.TotalCount <= 0) return;
+        IncomeQuery key{h.FundID, h.DividendStart.dt, h.TotalCount};
         if (m_income.count(key)) return;
         Income& in = m_income[key];
-        in.result = service.QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(), static_cast<float>(h.TotalCount),
-                                             in.amount, in.date, in.error);
+        in.result = service.QueryMoneyIncome(h.FundID, h.DividendStart, Clock::Now(), h.TotalCount, in.amount, in.date,
+                                             in.error);
         ++m_requests;
         return;
     }
@@ -88,8 +90,8 @@ void CLoginBookAnswers::Ask(IBookServices& service, const LoginHolding& h, const
     HoldingQuery key{h.FundID, h.DividendStart.dt, h.TotalCount, h.BonusType};
     if (m_dividends.count(key)) return;
     Dividends& d = m_dividends[key];
-    d.result = service.QueryDividends(h.FundID, h.DividendStart, Clock::Now(), static_cast<float>(h.TotalCount),
-                                      h.BonusType, d.items, d.error);
+    d.result = service.QueryDividends(h.FundID, h.DividendStart, Clock::Now(), h.TotalCount, h.BonusType, d.items,
+                                      d.error);
     ++m_requests;
     if (d.result != kDividendOk || h.BonusType == kBonusCash) return;
     // A reinvested dividend is booked as a purchase at that day's NAV.
@@ -103,7 +105,7 @@ void CLoginBookAnswers::Ask(IBookServices& service, const LoginHolding& h, const
     }
 }
 
-bool CLoginBookAnswers::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value,
+bool CLoginBookAnswers::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value,
                                           OleDate& dealTime, std::string& error)
 {
     auto it = m_prices.find({fundId, tradeTime.dt});
@@ -120,12 +122,12 @@ bool CLoginBookAnswers::GetFundTradeValue(const std::string& fundId, const OleDa
     return true;
 }
 
-int CLoginBookAnswers::QueryDividends(const std::string& fundId, const OleDate& start, const OleDate&, float shares,
+int CLoginBookAnswers::QueryDividends(const std::string& fundId, const OleDate& start, const OleDate&, double shares,
                                       int bonusType, std::vector<DividendItem>& items, std::string& error)
 {
     auto mm = m_moneyMarket.find(fundId);
     if (mm != m_moneyMarket.end() && mm->second) return kDividendOk;  // its income query covers it
-    auto it = m_dividends.find({fundId, start.dt, static_cast<double>(shares), bonusType});
+    auto it = m_dividends.find({fundId, start.dt, shares, bonusType});
     if (it == m_dividends.end()) {
         error = kSendRequestError;
         return kDividendRequestFailed;
@@ -135,10 +137,10 @@ int CLoginBookAnswers::QueryDividends(const std::string& fundId, const OleDate& 
     return it->second.result;
 }
 
-int CLoginBookAnswers::QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate&, float shares,
-                                        float& amount, OleDate& date, std::string& error)
+int CLoginBookAnswers::QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate&, double shares,
+                                        double& amount, OleDate& date, std::string& error)
 {
-    auto it = m_income.find({fundId, start.dt, static_cast<double>(shares)});
+    auto it = m_income.find({fundId, start.dt, shares});
     if (it == m_income.end()) {
         error = kSendRequestError;
         return kDividendRequestFailed;
@@ -149,7 +151,7 @@ int CLoginBookAnswers::QueryMoneyIncome(const std::string& fundId, const OleDate
     return it->second.result;
 }
 
-bool CLoginBookAnswers::GetLatestValue(const std::string&, float&, OleDate&, std::string& error)
+bool CLoginBookAnswers::GetLatestValue(const std::string&, double&, OleDate&, std::string& error)
 {
     error = kSendRequestError;
     return false;

@@ -24,7 +24,7 @@ struct LoginHolding {
     std::string FundID;
     int BonusType = 0;
     double TotalCount = 0;
-    OleDate DividendStart;  // LastBonus, or LastTrade when no dividend was booked yet
+    OleDate DividendStart;  // LastBonus, or LastTrade when none was booked yet (dividends and income start there)
     OleDate LastTrade;
     bool MoneyMarket = false;
 };
@@ -41,13 +41,13 @@ public:
                                                     const std::atomic<bool>& cancelled, int parallel = 1);
     size_t RequestCount() const { return m_requests; }
 
-    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
                            std::string& error) override;
-    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
                        int bonusType, std::vector<DividendItem>& items, std::string& error) override;
-    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
-                         float& amount, OleDate& date, std::string& error) override;
-    bool GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate, std::string& error) override;
+    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
+                         double& amount, OleDate& date, std::string& error) override;
+    bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) override;
     bool CancelTrade(int tradeId, std::string& error) override;
 
 private:
@@ -64,13 +64,13 @@ private:
     };
     struct Income {
         int result = kDividendOk;
-        float amount = 0;
+        double amount = 0;
         OleDate date;
         std::string error;
     };
     struct Price {
         bool ok = false;
-        float value = 0;
+        double value = 0;
         OleDate deal;
         std::string error;
     };

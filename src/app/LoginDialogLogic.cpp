@@ -120,9 +120,12 @@ bool ChangeLoginPassword(CVextalDoc& doc, IUserPrompt& prompt, const std::string
                          const std::string& newPassword, DialogFocus* focus)
 {
     SetFocus(focus, DialogFocus::None);
-    if (oldPassword != doc.User().Password) return Refuse(prompt, kWrongOldPassword, focus, DialogFocus::OldPassword);
+    // Trimmed as the login dialog trims what is typed, or the stored
+    // password could never be typed again.
+    if (TrimText(oldPassword) != doc.User().Password)
+        return Refuse(prompt, kWrongOldPassword, focus, DialogFocus::OldPassword);
     CUserInfo changed = doc.User();
-    changed.Password = newPassword;
+    changed.Password = TrimText(newPassword);
     if (!doc.Membership().UpdateUser(changed)) {
         ShowFailure(prompt, kPasswordFailed, doc.Membership());
         return false;

@@ -34,13 +34,20 @@ void CMarketData::Attach()
         return m_catalogue.LoadFundCompanies();
     };
     // The fetches see only their copy of the session: they may run on a worker.
+    // A failed download keeps the local tables in the map (the caller only
+    // loads them when no download was due): an empty catalogue would book
+    // every fund wrongly.
     h.downloadFundCompanies = [this]() -> FetchStep {
         SyncSession();
         auto ctx = m_catalogue.FetchContext("DownloadFundCompanies");
         if (!ctx) return nullptr;
         return [this, ctx = *ctx]() -> StoreStep {
             auto fetched = std::make_shared<CompaniesFetch>(FetchFundCompanies(ctx));
-            return [this, fetched] { return m_catalogue.StoreFundCompanies(*fetched); };
+            return [this, fetched] {
+                if (m_catalogue.StoreFundCompanies(*fetched)) return true;
+                m_catalogue.LoadFundCompanies();
+                return false;
+            };
         };
     };
     h.loadFundInfos = [this] {
@@ -53,7 +60,11 @@ void CMarketData::Attach()
         if (!ctx) return nullptr;
         return [this, ctx = *ctx]() -> StoreStep {
             auto fetched = std::make_shared<FundInfosFetch>(FetchFundInfos(ctx));
-            return [this, fetched] { return m_catalogue.StoreFundInfos(*fetched); };
+            return [this, fetched] {
+                if (m_catalogue.StoreFundInfos(*fetched)) return true;
+                m_catalogue.LoadFundInfos();
+                return false;
+            };
         };
     };
     h.sendClosingRequest = [this]() -> FetchStep {
@@ -70,6 +81,7 @@ void CMarketData::Attach()
         m_latest.LoadNewFundValues();
     };
     h.isMoneyMarketFund = [this](const std::string& id) { return m_catalogue.IsMoneyMarketFund(id); };
+    h.isKnownFund = [this](const std::string& id) { return m_catalogue.FindFund(id) != nullptr; };
     h.getEstablishDate = [this](const std::string& id, OleDate& date) {
         const CFundInfo* info = m_catalogue.FindFund(id);
         if (!info) return false;

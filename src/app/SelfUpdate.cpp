@@ -87,7 +87,7 @@ bool EndProcess(pid_t pid, int graceMs)
 }
 
 SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::string& programFileName,
-                                    int retryDelayMs)
+                                    int retryDelayMs, const std::function<void(const char*)>& pausePoint)
 {
     SelfUpdateResult result;
     if (IsInstalledProgramName(programFileName)) return result;
@@ -96,22 +96,24 @@ SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::st
     std::string dir = programDir;
     if (!dir.empty() && dir.back() != '/') dir += '/';
     const std::string installed = dir + kInstalledProgramName;
+    const std::string fresh = dir + programFileName;
 
     // Without the new file there is nothing to install: the old one stays.
     std::error_code ec;
-    if (!fs::is_regular_file(dir + programFileName, ec)) return result;
+    if (!fs::is_regular_file(fresh, ec)) return result;
 
     // Only the instance of this installation, and only the user's own.
     auto pids = FindUserProcessesOf(installed);
     if (!pids.empty() && EndProcess(pids.front())) result.endedProcesses = 1;
 
-    bool deleted = fs::remove(installed, ec) || !fs::exists(installed, ec);
-    if (!deleted) {
+    if (pausePoint) pausePoint("replace");
+    // rename(2) replaces the target atomically (a running program keeps its
+    // own copy of the old file).
+    fs::rename(fresh, installed, ec);
+    if (ec) {
         std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs));
-        deleted = fs::remove(installed, ec) || !fs::exists(installed, ec);
+        fs::rename(fresh, installed, ec);
     }
-    if (!deleted) return result;
-    fs::rename(dir + programFileName, installed, ec);
     result.replaced = !ec;
     return result;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Completion of a self-update: the updater starts the new program under
-// another file name; it ends the old instance, removes the old program file
-// and takes over the installed name.
+// another file name; it ends the old instance and takes over the installed
+// name by one rename(), so at every moment one whole program file carries it.
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,15 @@ struct SelfUpdateResult {
 };
 
 // When `programFileName` is not "Vextal": ends the current user's first
-// process running programDir/Vextal, deletes that file (once more after
-// `retryDelayMs` if the first delete fails) and renames
-// programDir/programFileName to programDir/Vextal. Nothing happens when
+// process running programDir/Vextal and renames programDir/programFileName
+// over programDir/Vextal (once more after `retryDelayMs` if the first rename
+// fails). The old file is never deleted first: a crash at any point leaves
+// either the old or the new program installed. Nothing happens when
 // programDir/programFileName is not there. A failed rename is silent: the
-// program goes on under its own name.
+// program goes on under its own name. `pausePoint` is called with "replace"
+// right before the rename (tests kill the process there).
 SelfUpdateResult CompleteSelfUpdate(const std::string& programDir, const std::string& programFileName,
-                                    int retryDelayMs = 2000);
+                                    int retryDelayMs = 2000,
+                                    const std::function<void(const char*)>& pausePoint = {});
 
 }  // namespace vextal

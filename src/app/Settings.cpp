@@ -1,7 +1,10 @@
 #include "app/Settings.h"
 
+#include <algorithm>
+
 #include "common/Format.h"
 #include "net/Cipher.h"
+#include "net/Encoding.h"
 
 #ifndef VEXTAL_SERVICE_HOST
 #define VEXTAL_SERVICE_HOST "127.0.0.1:8610"
@@ -45,6 +48,22 @@ std::string JoinInts(const std::vector<int>& values)
 }
 
 }  // namespace
+
+std::string CutToGbkBuffer(const std::string& text, size_t buffer)
+{
+    // The buffer held GBK text: one byte per ASCII character, two per other
+    // character; a character that does not fit is left out whole.
+    size_t used = 0, end = 0;
+    while (end < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[end]);
+        const size_t bytes = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        const size_t gbk = lead < 0x80 ? 1 : Utf8ToGbk(text.substr(end, bytes)).size() == 2 ? 2 : 1;
+        if (used + gbk > buffer - 1) break;
+        used += gbk;
+        end += bytes;
+    }
+    return text.substr(0, std::min(end, text.size()));
+}
 
 std::string DefaultServerUrl()
 {
@@ -163,7 +182,7 @@ CLoginSettings ReadLoginSettings(const std::string& iniPath)
     CProfileText f;
     ReadProfileFile(iniPath, f);
     CLoginSettings l;
-    l.name = f.GetString(kLogin, "Name", "", kNameBuffer);
+    l.name = CutToGbkBuffer(f.GetString(kLogin, "Name", "", kIniNoLimit), kNameBuffer);
     l.password = DecryptText(f.GetString(kLogin, "Password", "", kPasswordBuffer), kCipherKey);
     l.loginFlag = f.GetInt(kLogin, "LoginFlag", 0, kFlagBuffer);
     return l;

@@ -117,6 +117,9 @@ struct CLoginSettings {
     int loginFlag = 0;
 };
 CLoginSettings ReadLoginSettings(const std::string& iniPath = DefaultIniPath());
+// `text` (UTF-8) cut to what a buffer of `buffer` GBK bytes held: at most
+// buffer - 1 bytes in GBK, never in the middle of a character.
+std::string CutToGbkBuffer(const std::string& text, size_t buffer);
 // After a successful login: Name, ServerURL, Password (enciphered, or empty
 // when not remembered) and LoginFlag ("%d" of the offline flag).
 bool SaveLoginSettings(const std::string& name, const std::string& serverUrl, const std::string& password,

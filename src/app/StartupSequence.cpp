@@ -50,7 +50,7 @@ StartupResult CStartupSequence::Start(const CStartupOptions& options)
     std::error_code ec;
     const bool updating = !IsInstalledProgramName(programName) &&
                           fs::equivalent(fs::path(programFile).parent_path(), fs::path(dir), ec);
-    if (updating) m_selfUpdate = CompleteSelfUpdate(dir, programName, options.deleteRetryMs);
+    if (updating) m_selfUpdate = CompleteSelfUpdate(dir, programName, options.renameRetryMs);
     if (!m_lock.Acquire(ProgramPath(kInstanceLockFile), updating ? options.lockWaitMs : 0)) {
         m_prompt.ShowMessage(kAlreadyRunningText, PromptIcon::Warning);
         return StartupResult::AlreadyRunning;

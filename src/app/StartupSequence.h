@@ -40,7 +40,8 @@ struct CStartupOptions {
     std::string programFile;
     // How long a self-update waits for the old instance's lock.
     int lockWaitMs = 5000;
-    int deleteRetryMs = 2000;
+    // Pause before the one retry of the rename that installs an update.
+    int renameRetryMs = 2000;
 };
 
 enum class StartupResult { Running, AlreadyRunning, LoginCancelled };

@@ -12,6 +12,7 @@
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
 #include "db/Schema.h"
+#include "market/NavHistory.h"
 #include "net/HttpTransport.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,10 @@ public:
     bool IsMoneyMarketFund(const std::string& fundId) const override
     {
         return m_hooks.isMoneyMarketFund ? m_hooks.isMoneyMarketFund(fundId) : true;
+    }
+    bool IsKnownFund(const std::string& fundId) const override
+    {
+        return !m_hooks.isKnownFund || m_hooks.isKnownFund(fundId);
     }
     bool GetEstablishDate(const std::string& fundId, OleDate& date) const override
     {
@@ -81,7 +86,16 @@ bool CVextalDoc::OnNewDocument(IUserPrompt& prompt)
         return true;
     }
     m_db.Execute(kClearEmptyFundValues);
-    UpgradeDatabase(m_db);
+    std::string upgradeError;
+    if (!UpgradeDatabase(m_db, &upgradeError)) {
+        // A file left below its version lacks columns every function needs:
+        // run without it, as when it cannot be opened; the next start retries.
+        prompt.ShowMessage(upgradeError, PromptIcon::Error);
+        m_db.Close();
+        m_dbOpen = false;
+        return true;
+    }
+    if (!EnsureFundValueIndex(m_db)) prompt.ShowMessage(m_db.GetLastError(), PromptIcon::Error);
     m_membership.SetDatabase(m_db);
     return true;
 }

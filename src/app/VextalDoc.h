@@ -45,9 +45,10 @@ struct CMarketHooks {
     std::function<void(IUserPrompt&)> askStoreUnsavedValues;
 
     // The fund directory: without a catalogue every fund counts as a
-    // money-market fund (booked at 1.0 without fee), as for a fund missing
-    // from the catalogue.
+    // money-market fund (booked at 1.0 without fee). With one, a fund it
+    // does not know is refused for booking (isKnownFund).
     std::function<bool(const std::string& fundId)> isMoneyMarketFund;
+    std::function<bool(const std::string& fundId)> isKnownFund;
     std::function<bool(const std::string& fundId, OleDate& date)> getEstablishDate;
     std::function<bool(const std::string& fundId, LatestNav& nav)> getLatestNav;
 };

@@ -1,5 +1,6 @@
 #include "book/AccountManager.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "book/BookSql.h"
@@ -57,6 +58,24 @@ bool CAccountManager::Exec(const std::string& sql)
     return FailDb();
 }
 
+bool CAccountManager::ExecBound(const std::string& sql, const FieldValueList& values)
+{
+    if (m_db.ExecuteBound(sql, values)) return true;
+    return FailDb();
+}
+
+bool CAccountManager::ExecOnHolding(const std::string& head, FieldValueList values, const HoldingKey& key)
+{
+    for (FieldValue& k : key.Bound()) values.push_back(std::move(k));
+    return ExecBound(head + " WHERE" + HoldingKey::kWhereBound, values);
+}
+
+void CAccountManager::Warn(const std::string& step)
+{
+    if (!m_lastWarning.empty()) m_lastWarning += "\n";
+    m_lastWarning += step + GetLastErrorText();
+}
+
 AccountInfo* CAccountManager::FindAccount(int accountId)
 {
     auto it = m_accounts.find(accountId);
@@ -108,8 +127,8 @@ bool CAccountManager::CreateAccount(AccountInfo& account)
     if (!m_db.InsertRecord("T_Account_Info", {{"UserID", m_userId},
                                               {"AccountID", newId},
                                               {"AccountType", 0},
-                                              {"TotalMoney", 0.0f},
-                                              {"FreeMoney", 0.0f},
+                                              {"TotalMoney", 0.0},
+                                              {"FreeMoney", 0.0},
                                               {"FundCount", 0},
                                               {"CreateDate", account.CreateDate},
                                               {"AccountName", account.AccountName}}))
@@ -191,15 +210,19 @@ bool CAccountManager::RefreshAccountSums(AccountInfo& a)
     if (!rs) return FailDb();
     for (; !rs->IsEOF(); rs->MoveNext()) {
         std::string fund;
-        float count = 0;
+        double count = 0;
         int buyType = 0;
         m_db.GetFieldValue(rs, "FundID", fund);
         m_db.GetFieldValue(rs, "TotalCount", count);
         m_db.GetFieldValue(rs, "BuyType", buyType);
         LatestNav nav;
-        if (m_funds && m_funds->GetLatestNav(fund, nav)) a.MarketValue += count * nav.TodayValue;
+        // A money-market unit is worth 1.0; its TodayValue is the income per 10,000 units.
+        if (IsMoneyMarket(fund))
+            a.MarketValue += count;
+        else if (m_funds && m_funds->GetLatestNav(fund, nav))
+            a.MarketValue += count * nav.TodayValue;
         auto p = principal.find({fund, buyType});
-        if (p != principal.end()) a.TotalPrincipal += static_cast<float>(p->second);
+        if (p != principal.end()) a.TotalPrincipal += static_cast<double>(p->second);
     }
 
     std::string redeem = StrFormat(
@@ -210,11 +233,11 @@ bool CAccountManager::RefreshAccountSums(AccountInfo& a)
         redeem += StrFormat(" AND 0 < (SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND "
                             "T_Fund_Trade.FundID=T_Trade_Info.FundID AND T_Fund_Trade.BuyType=T_Trade_Info.BuyType)",
                             id);
-    m_db.QueryFloat(redeem, a.RedeemMoney);
+    m_db.QueryDouble(redeem, a.RedeemMoney);
     const char* held = m_fundZeroHide ? " AND TotalCount<>0" : "";
-    m_db.QueryFloat(StrFormat("SELECT SUM(TotalBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.TotalBonus);
-    m_db.QueryFloat(StrFormat("SELECT SUM(CashBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.CashBonus);
-    m_db.QueryFloat(StrFormat("SELECT SUM(CashBonusNew) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held),
+    m_db.QueryDouble(StrFormat("SELECT SUM(TotalBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.TotalBonus);
+    m_db.QueryDouble(StrFormat("SELECT SUM(CashBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.CashBonus);
+    m_db.QueryDouble(StrFormat("SELECT SUM(CashBonusNew) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held),
                     a.CashBonusNew);
     int count = 0;
     m_db.QueryInt(StrFormat("SELECT COUNT(FundID) FROM T_Fund_Trade WHERE AccountID=%d", id), count);
@@ -232,10 +255,10 @@ int CAccountManager::EnsureHolding(const TradeInfo& trade)
     if (!rs) return FailDb(), -1;
     if (!rs->IsEOF()) return 1;
 
-    float cashBonus = 0;
+    double cashBonus = 0;
     OleDate lastBonus = trade.TradeTime;
     if (IsMoneyMarket(trade.FundID) && m_services && !m_offline) {
-        float amount = 0;
+        double amount = 0;
         OleDate date;
         std::string error;
         if (m_services->QueryMoneyIncome(trade.FundID, trade.TradeTime, Clock::Now(), trade.TradeCount, amount, date,
@@ -247,41 +270,48 @@ int CAccountManager::EnsureHolding(const TradeInfo& trade)
     if (!m_db.InsertRecord("T_Fund_Trade", {{"AccountID", trade.AccountID},
                                             {"FundID", trade.FundID},
                                             {"BuyType", trade.BuyType},
-                                            {"TotalCount", 0.0f},
-                                            {"FreeCount", 0.0f},
-                                            {"TradeValue", 0.0f},
+                                            {"TotalCount", 0.0},
+                                            {"FreeCount", 0.0},
+                                            {"TradeValue", 0.0},
                                             {"BonusType", trade.BonusType},
                                             {"CashBonus", cashBonus},
-                                            {"TotalBonus", 0.0f},
+                                            {"TotalBonus", 0.0},
                                             {"LastBonus", lastBonus},
                                             {"LastTrade", trade.TradeTime},
-                                            {"SaleFee", 0.0f},
-                                            {"SaleFeeMoney", 0.0f},
-                                            {"CashBonusNew", 0.0f}}))
+                                            {"SaleFee", 0.0},
+                                            {"SaleFeeMoney", 0.0},
+                                            {"CashBonusNew", 0.0}}))
         return FailDb(), -1;
     return 0;
 }
 
+// Share counts move by bound values only, and never by a negative count:
+// a redemption that adds shares is no redemption.
 bool CAccountManager::AddShares(const TradeInfo& trade)
 {
-    std::string n = Money(trade.TradeCount);
-    return Exec("UPDATE T_Fund_Trade SET TotalCount=TotalCount+" + n + ", FreeCount=FreeCount+" + n +
-                ", LastTrade=" + Date(m_db, trade.TradeTime) + " WHERE" + HoldingKey::Of(trade).Where());
+    if (!(trade.TradeCount >= 0)) return Fail("非法的交易份数");
+    const double n = Round2(trade.TradeCount);
+    return ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=TotalCount+?, FreeCount=FreeCount+?, LastTrade=?",
+                         {{"TotalCount", n}, {"FreeCount", n}, {"LastTrade", trade.TradeTime}}, HoldingKey::Of(trade));
 }
 
 bool CAccountManager::RemoveShares(const TradeInfo& trade, bool all)
 {
-    std::string n = Money(trade.TradeCount);
-    std::string counts = all ? " TotalCount=0, FreeCount=0" : " TotalCount=TotalCount-" + n + ", FreeCount=FreeCount-" + n;
-    return Exec("UPDATE T_Fund_Trade SET" + counts + ", LastTrade=" + Date(m_db, trade.TradeTime) + " WHERE" +
-                HoldingKey::Of(trade).Where());
+    if (all)
+        return ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=0, FreeCount=0, LastTrade=?",
+                             {{"LastTrade", trade.TradeTime}}, HoldingKey::Of(trade));
+    if (!(trade.TradeCount > 0)) return Fail("非法的交易份数");
+    const double n = Round2(trade.TradeCount);
+    return ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=TotalCount-?, FreeCount=FreeCount-?, LastTrade=?",
+                         {{"TotalCount", n}, {"FreeCount", n}, {"LastTrade", trade.TradeTime}}, HoldingKey::Of(trade));
 }
 
 bool CAccountManager::SetShares(const TradeInfo& trade)
 {
-    std::string n = Money(trade.TradeCount);
-    return Exec("UPDATE T_Fund_Trade SET TotalCount=" + n + ", FreeCount=" + n + ", LastTrade=" +
-                Date(m_db, trade.TradeTime) + " WHERE" + HoldingKey::Of(trade).Where());
+    if (!(trade.TradeCount > 0)) return Fail("基金拆分后份额不能小于0");
+    const double n = Round2(trade.TradeCount);
+    return ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=?, FreeCount=?, LastTrade=?",
+                         {{"TotalCount", n}, {"FreeCount", n}, {"LastTrade", trade.TradeTime}}, HoldingKey::Of(trade));
 }
 
 bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
@@ -291,9 +321,9 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
     if (!rs) return FailDb();
     if (rs->IsEOF()) return Fail("非法的基金帐户");
 
-    float cash = 0, total = 0, redeemed = 0;
-    m_db.QueryFloat("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key + "AND TradeState=1 AND TradeType=7", cash);
-    m_db.QueryFloat("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key +
+    double cash = 0, total = 0, redeemed = 0;
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key + "AND TradeState=1 AND TradeType=7", cash);
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key +
                         "AND TradeState=1 AND (TradeType=6 OR TradeType=7)",
                     total);
     rs = m_db.OpenRecordsetEx("SELECT TradeType,TradeCount FROM T_Trade_Info WHERE" + key +
@@ -302,7 +332,7 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
     double count = 0;
     for (; !rs->IsEOF(); rs->MoveNext()) {
         int type = 0;
-        float n = 0;
+        double n = 0;
         m_db.GetFieldValue(rs, "TradeType", type);
         m_db.GetFieldValue(rs, "TradeCount", n);
         switch (type) {
@@ -316,18 +346,24 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
         default: break;
         }
     }
-    m_db.QueryFloat("SELECT SUM(TradeCount) FROM T_Trade_Info WHERE" + key +
+    m_db.QueryDouble("SELECT SUM(TradeCount) FROM T_Trade_Info WHERE" + key +
                         "AND TradeState=1 AND (TradeType=1 OR TradeType=4)",
                     redeemed);
-    count -= redeemed;
-    std::string c = Money(count);
-    std::string sql = "UPDATE T_Fund_Trade SET TotalCount=" + c + ",FreeCount=" + c + ",TotalBonus=" + Money(total) +
-                      ",CashBonus=" + Money(cash);
-    if (cancelling && trade.TradeType == kTradeCashBonus) sql += ",CashBonusNew=CashBonusNew-" + Money(trade.TradeMoney);
+    count = Round2(count - redeemed);
+    FieldValueList v = {{"TotalCount", count}, {"FreeCount", count}, {"TotalBonus", Round2(total)}, {"CashBonus", Round2(cash)}};
+    std::string sql = "UPDATE T_Fund_Trade SET TotalCount=?,FreeCount=?,TotalBonus=?,CashBonus=?";
+    if (cancelling && trade.TradeType == kTradeCashBonus) {
+        sql += ",CashBonusNew=CashBonusNew-?";
+        v.emplace_back("CashBonusNew", Round2(trade.TradeMoney));
+    }
     m_db.CloseRecordset();
-    return Exec(sql + " WHERE" + key);
+    return ExecOnHolding(sql, v, HoldingKey::Of(trade));
 }
 
+// One pass from any stored state: a redemption or conversion out takes its
+// shares at the running average (C = C - n x A), never at its own stored
+// CostValue, which may be stale. Only values that change are written, so a
+// refresh over settled figures writes nothing.
 bool CAccountManager::RecomputeCostValues()
 {
     CAdoTransaction trans(m_db);
@@ -336,16 +372,16 @@ bool CAccountManager::RecomputeCostValues()
         std::map<std::pair<std::string, int>, std::vector<TradeInfo*>> byHolding;
         for (auto& [id, t] : account->trades) byHolding[{t.FundID, t.BuyType}].push_back(&t);
         for (FundTradeInfo& h : account->holdings) {
-            const std::string key = HoldingKey::Of(h).Where();
-            if (h.TotalCount == 0) {
-                if (!Exec("UPDATE T_Fund_Trade SET CashBonusNew=0 WHERE" + key)) return false;
+            const HoldingKey key = HoldingKey::Of(h);
+            if (h.TotalCount == 0 && h.CashBonusNew != 0) {
+                if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonusNew=0", {}, key)) return false;
                 h.CashBonusNew = 0;
             }
             double cost = 0, count = 0, avg = 0;
             auto group = byHolding.find({h.FundID, h.BuyType});
             if (group != byHolding.end()) {
                 for (TradeInfo* t : group->second) {
-                    bool assign = true;
+                    bool takesAverage = false;  // receives the average before or after the trade
                     switch (t->TradeType) {
                     case kTradeBuy:
                     case kTradeConvertIn:
@@ -359,30 +395,35 @@ bool CAccountManager::RecomputeCostValues()
                     case kTradeSplit: count = t->TradeCount; break;
                     case kTradeRedeem:
                     case kTradeConvertOut:
-                        cost -= t->TradeCount * t->CostValue;
+                        cost -= t->TradeCount * avg;
                         count -= t->TradeCount;
+                        takesAverage = true;
                         break;
-                    case kTradeCashBonus: break;
-                    default: assign = false; break;
+                    case kTradeCashBonus: takesAverage = true; break;
+                    default: continue;
                     }
-                    if (!assign) continue;
-                    bool buysOrSplits = t->TradeType != kTradeRedeem && t->TradeType != kTradeConvertOut &&
-                                        t->TradeType != kTradeCashBonus;
-                    if (buysOrSplits) {
+                    // Counts are whole cents: a remainder below one is the
+                    // sums' binary noise, and an emptied holding carries no cost.
+                    if (std::fabs(count) < 0.005) {
+                        count = 0;
+                        if (takesAverage) cost = 0;
+                    }
+                    if (!takesAverage) {
                         if (count == 0) continue;  // the trade keeps its cost value
                         avg = cost / count;
                     }
-                    // Only changed values are written: a refresh of thousands of
-                    // trades then costs a handful of statements.
                     if (Cost(avg) != Cost(t->CostValue)) {
-                        if (!Exec(StrFormat("UPDATE T_Trade_Info SET CostValue=%0.8f WHERE TradeID=%d", avg, t->TradeID)))
+                        const double stored = RoundDecimal(avg, 8);
+                        if (!ExecBound("UPDATE T_Trade_Info SET CostValue=? WHERE TradeID=?",
+                                       {{"CostValue", stored}, {"TradeID", t->TradeID}}))
                             return false;
-                        t->CostValue = avg;
+                        t->CostValue = stored;
                     }
                 }
             }
             if (Cost(avg) != Cost(h.TradeValue)) {
-                if (!Exec(StrFormat("UPDATE T_Fund_Trade SET TradeValue=%0.8f WHERE%s", avg, key.c_str()))) return false;
+                if (!ExecOnHolding("UPDATE T_Fund_Trade SET TradeValue=?", {{"TradeValue", RoundDecimal(avg, 8)}}, key))
+                    return false;
             }
             h.TradeValue = avg;
         }
@@ -396,7 +437,7 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     const HoldingKey source{fromAccount, fundId, buyType};
     const HoldingKey target{toAccount, fundId, buyType};
     CAdoTransaction trans(m_db);
-    auto readSums = [&](const HoldingKey& k, float sums[4]) {
+    auto readSums = [&](const HoldingKey& k, double sums[4]) {
         RecordsetPtr rs =
             m_db.OpenRecordsetEx("SELECT TotalCount,TotalBonus,CashBonus FROM T_Fund_Trade WHERE" + k.Where());
         if (!rs || rs->IsEOF()) return false;
@@ -405,7 +446,7 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
         m_db.GetFieldValue(rs, "CashBonus", sums[2]);
         return true;
     };
-    float src[4] = {0, 0, 0, 0}, dst[4] = {0, 0, 0, 0};
+    double src[4] = {0, 0, 0, 0}, dst[4] = {0, 0, 0, 0};
     if (!readSums(source, src)) return Fail("无可用的基金");
     if (!readSums(target, dst)) {
         if (!Exec(StrFormat("UPDATE T_Fund_Trade SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
@@ -414,10 +455,13 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
             return false;
     } else {
         if (!Exec("DELETE * FROM T_Fund_Trade WHERE" + source.Where())) return false;
-        if (!Exec(StrFormat("UPDATE T_Fund_Trade SET TotalCount=%0.2f,FreeCount=%0.2f,TotalBonus=%0.2f,CashBonus=%0.2f "
-                            "WHERE%s",
-                            src[0] + dst[0], src[0] + dst[0], src[1] + dst[1], src[2] + dst[2],
-                            target.Where().c_str())))
+        const double count = Round2(src[0] + dst[0]);
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=?,FreeCount=?,TotalBonus=?,CashBonus=?",
+                           {{"TotalCount", count},
+                            {"FreeCount", count},
+                            {"TotalBonus", Round2(src[1] + dst[1])},
+                            {"CashBonus", Round2(src[2] + dst[2])}},
+                           target))
             return false;
     }
     if (!Exec(StrFormat("UPDATE T_Trade_Info SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
@@ -430,7 +474,8 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     LoadHoldings(toAccount);
     RefreshAccount(fromAccount);
     RefreshAccount(toAccount);
-    return true;
+    // A merged holding's average cost is that of both holdings' trades.
+    return RecomputeCostValues();
 }
 
 bool CAccountManager::DeleteFundBookkeeping(const HoldingKey& key)
@@ -453,8 +498,9 @@ bool CAccountManager::SetBonusType(const HoldingKey& key, int bonusType)
 
 bool CAccountManager::SetSaleFee(const FundTradeInfo& holding)
 {
-    if (!Exec(StrFormat("UPDATE T_Fund_Trade SET SaleFee=%0.2f,SaleFeeMoney=%0.2f WHERE %s", holding.SaleFee,
-                        holding.SaleFeeMoney, HoldingKey::Of(holding).Where().c_str())))
+    if (!ExecOnHolding("UPDATE T_Fund_Trade SET SaleFee=?,SaleFeeMoney=?",
+                       {{"SaleFee", Round2(holding.SaleFee)}, {"SaleFeeMoney", Round2(holding.SaleFeeMoney)}},
+                       HoldingKey::Of(holding)))
         return false;
     if (FundTradeInfo* h = FindHolding(HoldingKey::Of(holding))) {
         h->SaleFee = holding.SaleFee;
@@ -495,6 +541,12 @@ void CAccountManager::RecomputeAccountSums(AccountInfo& account)
 
 bool CAccountManager::LoadHoldings(int accountId)
 {
+    if (!ReadHoldings(accountId)) return false;
+    return StoreMoneyIncome(FetchMoneyIncome(accountId));
+}
+
+bool CAccountManager::ReadHoldings(int accountId)
+{
     std::string sql = accountId != 0
                           ? StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID=%d", accountId)
                           : StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID IN(SELECT AccountID FROM "
@@ -507,21 +559,54 @@ bool CAccountManager::LoadHoldings(int accountId)
     for (; !rs->IsEOF(); rs->MoveNext()) {
         FundTradeInfo h;
         ReadHoldingRow(rs, h);
-        if (IsMoneyMarket(h.FundID) && m_services && !m_offline) {
-            float amount = 0;
-            OleDate date;
-            std::string error;
-            if (m_services->QueryMoneyIncome(h.FundID, h.LastTrade, Clock::Now(), h.TotalCount, amount, date, error) ==
-                kDividendOk) {
-                h.CashBonus = h.CashBonusNew = Round2(amount);
-                Exec(StrFormat("UPDATE T_Fund_Trade SET CashBonus=%0.2f,CashBonusNew=%0.2f WHERE%s", h.CashBonus,
-                               h.CashBonusNew, HoldingKey::Of(h).Where().c_str()));
-            }
-        }
         if (AccountInfo* a = FindAccount(h.AccountID)) a->holdings.push_back(std::move(h));
     }
     for (auto& [id, a] : m_accounts)
         if (accountId == 0 || id == accountId) RecomputeAccountSums(*a);
+    return true;
+}
+
+std::vector<CAccountManager::MoneyIncome> CAccountManager::FetchMoneyIncome(int accountId) const
+{
+    std::vector<MoneyIncome> answers;
+    if (!m_services || m_offline) return answers;
+    for (const auto& [id, a] : m_accounts) {
+        if (accountId != 0 && id != accountId) continue;
+        for (const FundTradeInfo& h : a->holdings) {
+            if (!IsMoneyMarket(h.FundID)) continue;
+            // The income since the last answer (LastBonus), on the shares
+            // held now: it adds to what the holding has earned so far.
+            MoneyIncome m;
+            m.key = HoldingKey::Of(h);
+            const OleDate from = h.LastBonus.dt != 0 ? h.LastBonus : h.LastTrade;
+            std::string error;
+            if (h.TotalCount > 0 &&
+                m_services->QueryMoneyIncome(h.FundID, from, Clock::Now(), h.TotalCount, m.amount, m.date, error) ==
+                    kDividendOk)
+                answers.push_back(std::move(m));
+        }
+    }
+    return answers;
+}
+
+bool CAccountManager::StoreMoneyIncome(const std::vector<MoneyIncome>& answers)
+{
+    CAdoTransaction trans(m_db);
+    // Accumulated income never shrinks because of a booking: each answer
+    // adds the income since LastBonus, which moves to the answer's day.
+    for (const MoneyIncome& m : answers) {
+        const double amount = Round2(m.amount);
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?,CashBonusNew=CashBonusNew+?,LastBonus=?",
+                           {{"CashBonus", amount}, {"CashBonusNew", amount}, {"LastBonus", m.date}}, m.key))
+            return false;
+        if (FundTradeInfo* h = FindHolding(m.key)) {
+            h->CashBonus = Round2(h->CashBonus + amount);
+            h->CashBonusNew = Round2(h->CashBonusNew + amount);
+            h->LastBonus = m.date;
+        }
+    }
+    if (!trans.Commit()) return FailDb();
+    for (auto& [id, a] : m_accounts) RecomputeAccountSums(*a);
     return true;
 }
 

@@ -58,32 +58,58 @@ public:
     bool DeleteFundBookkeeping(const HoldingKey& key);
     bool SetBonusType(const HoldingKey& key, int bonusType);
     bool SetSaleFee(const FundTradeInfo& holding);
-    // accountId 0: every account of the user.
+    // accountId 0: every account of the user. Reads the holdings and asks
+    // the accumulated income of each money-market holding once.
     bool LoadHoldings(int accountId);
+    // The halves of LoadHoldings: the rows alone, the income questions to the
+    // service (no database), and their answers written.
+    bool ReadHoldings(int accountId);
+    struct MoneyIncome {
+        HoldingKey key;
+        double amount = 0;
+        OleDate date;
+    };
+    std::vector<MoneyIncome> FetchMoneyIncome(int accountId) const;
+    bool StoreMoneyIncome(const std::vector<MoneyIncome>& answers);
     // Once per start: remainders below one share count as an empty holding.
     bool ClearShareRemainders();
 
-    // Trades. BookTrade: 0 booked and confirmed, -1 failed.
+    // Trades. BookTrade: 0 booked and confirmed, -1 failed (GetLastErrorText),
+    // kBookedWithWarning booked and confirmed, but a later step (dividends,
+    // average costs) failed: GetLastWarningText says which and why.
+    static constexpr int kBookedWithWarning = 1;
     int BookTrade(TradeInfo& trade);
-    static float GetTradeFee(TradeInfo& trade);
+    const std::string& GetLastWarningText() const { return m_lastWarning; }
+    static double GetTradeFee(TradeInfo& trade);
     bool GetFundTradeValueFormServer(TradeInfo& trade);
+    // Delete and edit: true when the trade is gone or saved; a failed
+    // recomputation afterwards leaves GetLastWarningText.
     bool DeleteTrade(const TradeInfo& trade);
     bool EditTrade(const TradeInfo& trade);
     bool CancelTrade(const TradeInfo& trade);
     // Reads a T_Trade_Info row of the current or given result set.
     bool ReadTrade(const RecordsetPtr& rs, TradeInfo& trade);
 
-    // Dividends
-    bool LoadUserBonus(const std::string& where);
+    // Dividends. The mixed-mode ranges of the user's holdings.
+    bool LoadUserBonus();
     const std::vector<UserBonusInfo>& UserBonus() const { return m_userBonus; }
     bool SaveUserBonus(UserBonusInfo& record);
     bool DeleteUserBonus(int bonusId);
     bool GetBonusTypeForDate(const HoldingKey& key, const OleDate& date, int& bonusType) const;
     bool IsRangeOverlapping(const UserBonusInfo& record) const;
     // holding: key, BonusType, share count in TradeCount, start in TradeTime.
+    // Books the dividends in date order and stops at the first that fails
+    // (false, error text set), so LastBonus stays before it and the next run
+    // retries it. A money-market fund has no dividends: its income query
+    // (LoadHoldings) covers it, so the service is not asked.
     bool ApplyDividends(TradeInfo holding, bool newSharesOnly, bool moneyMarket);
+    // The two halves of ApplyDividends: asking the service, and booking
+    // its answer (reinvested dividends still ask each one's NAV).
+    int FetchDividends(const TradeInfo& holding, std::vector<DividendItem>& items, std::string& error);
+    bool BookDividends(const TradeInfo& holding, const std::vector<DividendItem>& items, bool newSharesOnly);
     bool ApplyDividendsAll(int userId);
     int BookDividend(TradeInfo& trade);
+    // 0, -1 or kBookedWithWarning, as BookTrade.
     int ManualDividend(TradeInfo& trade);
 
 private:
@@ -92,6 +118,12 @@ private:
     void Pause(const char* label);
     bool IsMoneyMarket(const std::string& fundId) const;
     bool Exec(const std::string& sql);
+    // A statement whose values are "?" markers, bound in order.
+    bool ExecBound(const std::string& sql, const FieldValueList& values);
+    // The same, ending in " WHERE " and the holding's key as bound values.
+    bool ExecOnHolding(const std::string& head, FieldValueList values, const HoldingKey& key);
+    bool LoadHoldingBonus(const HoldingKey& key, std::vector<UserBonusInfo>& out);
+    void Warn(const std::string& step);
 
     // Booking steps (inside the booking's transaction).
     bool ValidateTrade(TradeInfo& trade);
@@ -102,11 +134,12 @@ private:
     bool BookRedemption(TradeInfo& trade);
     bool BookQuick(TradeInfo& trade);
     bool BookSplit(TradeInfo& trade);
+    bool RestartDividendsIfEmpty(const TradeInfo& trade);
     bool AddSubscriptionInterest(TradeInfo& trade);
     bool ApplyExistingHoldingDividends(const TradeInfo& trade);
     bool ApplyNewShareDividends(const TradeInfo& trade, bool oldSharesCovered);
-    bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, float shares, bool newSharesOnly,
-                         bool moneyMarket, float& addedShares);
+    bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares, bool newSharesOnly,
+                         double& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
     void RecomputeAccountSums(AccountInfo& account);
     bool RefreshAccountSums(AccountInfo& account);
@@ -120,6 +153,7 @@ private:
     std::map<int, std::unique_ptr<AccountInfo>> m_accounts;
     std::vector<UserBonusInfo> m_userBonus;
     mutable std::string m_lastError;
+    std::string m_lastWarning;
     int m_fundBonusApplied = 0;
     OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
     std::function<void(int)> m_afterDividendsAll;

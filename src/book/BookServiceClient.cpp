@@ -6,11 +6,11 @@ namespace vextal {
 
 namespace {
 
-bool ReadFloat(const std::string& text, float& out)
+bool ReadFloat(const std::string& text, double& out)
 {
     double d = 0;
     if (!ReadLeadingDecimal(text, d)) return false;
-    out = static_cast<float>(d);
+    out = d;
     return true;
 }
 
@@ -25,12 +25,17 @@ int DividendResult(const CommandReply& reply)
     return kDividendMalformed;
 }
 
-// A fund without dividends in the range answers with an empty list.
-bool EmptyList(const CommandReply& reply) { return reply.status == CommandStatus::BadFormat && reply.msg.empty(); }
+// A fund without dividends in the range answers with an empty list: return
+// code 0 and an empty message. Anything else without a message (a proxy's
+// page, an error page) is no answer at all.
+bool EmptyList(const CommandReply& reply)
+{
+    return reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty();
+}
 
 }  // namespace
 
-bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value,
+bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value,
                                            OleDate& dealTime, std::string& error)
 {
     const std::string op = "GetFundTradeValueFormServer";
@@ -47,7 +52,7 @@ bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleD
 }
 
 int CBookServiceClient::QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end,
-                                       float shares, int bonusType, std::vector<DividendItem>& items,
+                                       double shares, int bonusType, std::vector<DividendItem>& items,
                                        std::string& error)
 {
     CommandReply reply = SendDividendQuery(m_context(), fundId, start, end, shares, bonusType);
@@ -70,7 +75,7 @@ int CBookServiceClient::QueryDividends(const std::string& fundId, const OleDate&
 }
 
 int CBookServiceClient::QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end,
-                                         float shares, float& amount, OleDate& date, std::string& error)
+                                         double shares, double& amount, OleDate& date, std::string& error)
 {
     CommandReply reply = SendMoneyIncomeQuery(m_context(), fundId, start, end, shares);
     if (!reply.ok()) {
@@ -86,7 +91,7 @@ int CBookServiceClient::QueryMoneyIncome(const std::string& fundId, const OleDat
     return kDividendOk;
 }
 
-bool CBookServiceClient::GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate,
+bool CBookServiceClient::GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate,
                                         std::string& error)
 {
     const std::string op = "GetFundNewValueFormServer";

@@ -12,13 +12,13 @@ public:
     // The context is asked for at every request: the login id changes at login.
     explicit CBookServiceClient(std::function<CommandContext()> context) : m_context(std::move(context)) {}
 
-    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
                            std::string& error) override;
-    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
                        int bonusType, std::vector<DividendItem>& items, std::string& error) override;
-    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
-                         float& amount, OleDate& date, std::string& error) override;
-    bool GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate, std::string& error) override;
+    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
+                         double& amount, OleDate& date, std::string& error) override;
+    bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) override;
     bool CancelTrade(int tradeId, std::string& error) override;
 
 private:

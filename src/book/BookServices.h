@@ -19,32 +19,34 @@ class IBookServices {
 public:
     virtual ~IBookServices() = default;
     // The NAV that confirms a trade placed at tradeTime and the date of that NAV.
-    virtual bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value,
+    virtual bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value,
                                    OleDate& dealTime, std::string& error) = 0;
     // Dividends of a fund between two dates for a share count and dividend mode.
-    virtual int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
+    virtual int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
                                int bonusType, std::vector<DividendItem>& items, std::string& error) = 0;
     // Accumulated income of a money-market holding up to `end`, and its date.
-    virtual int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, float shares,
-                                 float& amount, OleDate& date, std::string& error) = 0;
+    virtual int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
+                                 double& amount, OleDate& date, std::string& error) = 0;
     // The fund's latest value as the service reports it.
-    virtual bool GetLatestValue(const std::string& fundId, float& value, OleDate& valueDate, std::string& error) = 0;
+    virtual bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) = 0;
     // Asks the service to cancel a trade.
     virtual bool CancelTrade(int tradeId, std::string& error) = 0;
 };
 
 struct LatestNav {
-    float TodayValue = 0;  // money-market: income per 10,000 units
-    float VarPercent = 0;
-    float VarValue = 0;
+    double TodayValue = 0;  // money-market: income per 10,000 units
+    double VarPercent = 0;
+    double VarValue = 0;
     OleDate ValueDate;
 };
 
 class IFundDirectory {
 public:
     virtual ~IFundDirectory() = default;
-    // Investment type 4, or not in the catalogue: booked at 1.0 without fee.
+    // Investment type 4: booked at 1.0 without fee.
     virtual bool IsMoneyMarketFund(const std::string& fundId) const = 0;
+    // False for a fund the catalogue does not know: it is not booked.
+    virtual bool IsKnownFund(const std::string&) const { return true; }
     // The fund's establishment date (its creation date in the catalogue).
     virtual bool GetEstablishDate(const std::string& fundId, OleDate& date) const = 0;
     // The latest value the program holds for the fund.

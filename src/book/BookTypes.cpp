@@ -34,4 +34,9 @@ std::string HoldingKey::Where() const
     return StrFormat(" AccountID=%d AND FundID='%s' AND BuyType=%d ", AccountID, SqlEscape(FundID).c_str(), BuyType);
 }
 
+FieldValueList HoldingKey::Bound() const
+{
+    return {{"AccountID", AccountID}, {"FundID", FundID}, {"BuyType", BuyType}};
+}
+
 }  // namespace vextal

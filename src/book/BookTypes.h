@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/OleDate.h"
+#include "db/AdoDatabase.h"
 
 namespace vextal {
 
@@ -47,13 +48,13 @@ struct TradeInfo {
     int TradeState = 0;
     std::string FundID;
     std::string TargetFundID;
-    float TradeCount = 0;
-    float TargetCount = 0;
-    float TradeMoney = 0;
-    float TradeFee = 0;    // >= 0 a rate in percent; < 0 minus an amount in yuan
-    float SecondRate = 0;  // conversion: incoming fee; subscription: interbank rate (<= 0: minus the interest)
+    double TradeCount = 0;
+    double TargetCount = 0;
+    double TradeMoney = 0;
+    double TradeFee = 0;    // >= 0 a rate in percent; < 0 minus an amount in yuan
+    double SecondRate = 0;  // conversion: incoming fee; subscription: interbank rate (<= 0: minus the interest)
     int InnerDeduction = 0;
-    float TradeValue = 0;
+    double TradeValue = 0;
     double CostValue = 0;
     int TradeType = 0;
     int BonusType = 0;
@@ -68,19 +69,19 @@ struct TradeInfo {
 
 // The income figures of a holding, filled by the income computation.
 struct HoldingFigures {
-    float LatestValue = 0;
-    float VarPercent = 0;
-    float VarValue = 0;
-    float TotalIncome = 0;
-    float TotalIncomeRate = 0;
-    float NewIncome = 0;
-    float NewIncomeRate = 0;
-    float TodayIncome = 0;
-    float MarketValue = 0;
-    float RedeemMoney = 0;
-    float TotalPrincipal = 0;
-    float NewPrincipal = 0;
-    float SaleFeeEstimate = 0;
+    double LatestValue = 0;
+    double VarPercent = 0;
+    double VarValue = 0;
+    double TotalIncome = 0;
+    double TotalIncomeRate = 0;
+    double NewIncome = 0;
+    double NewIncomeRate = 0;
+    double TodayIncome = 0;
+    double MarketValue = 0;
+    double RedeemMoney = 0;
+    double TotalPrincipal = 0;
+    double NewPrincipal = 0;
+    double SaleFeeEstimate = 0;
     OleDate ValueDate;
 };
 
@@ -88,37 +89,37 @@ struct FundTradeInfo {
     int AccountID = 0;
     std::string FundID;
     int BuyType = 0;
-    float TotalCount = 0;
-    float FreeCount = 0;
+    double TotalCount = 0;
+    double FreeCount = 0;
     double TradeValue = 0;  // average cost per share
     int BonusType = 0;
-    float CashBonus = 0;
-    float TotalBonus = 0;
-    float CashBonusNew = 0;
+    double CashBonus = 0;
+    double TotalBonus = 0;
+    double CashBonusNew = 0;
     OleDate LastBonus;
     OleDate LastTrade;
-    float SaleFee = 0;
-    float SaleFeeMoney = 0;
+    double SaleFee = 0;
+    double SaleFeeMoney = 0;
     HoldingFigures figures;
 };
 
 struct AccountInfo {
     int AccountID = 0;
     std::string AccountName;
-    float TotalIncome = 0;
-    float TotalIncomeRate = 0;
-    float NewIncome = 0;
-    float NewIncomeRate = 0;
-    float TodayIncome = 0;
-    float TodayIncomeRate = 0;
-    float MarketValue = 0;
-    float TotalPrincipal = 0;
-    float NewPrincipal = 0;
-    float RedeemMoney = 0;
-    float CashBonus = 0;
-    float CashBonusNew = 0;
-    float TotalBonus = 0;
-    float SaleFeeEstimate = 0;
+    double TotalIncome = 0;
+    double TotalIncomeRate = 0;
+    double NewIncome = 0;
+    double NewIncomeRate = 0;
+    double TodayIncome = 0;
+    double TodayIncomeRate = 0;
+    double MarketValue = 0;
+    double TotalPrincipal = 0;
+    double NewPrincipal = 0;
+    double RedeemMoney = 0;
+    double CashBonus = 0;
+    double CashBonusNew = 0;
+    double TotalBonus = 0;
+    double SaleFeeEstimate = 0;
     int FundCount = 0;
     OleDate CreateDate;
     std::vector<FundTradeInfo> holdings;
@@ -140,7 +141,7 @@ struct UserBonusInfo {
 // One dividend reported by the service: amount per share and three dates;
 // the third is the date it is booked at.
 struct DividendItem {
-    float PerShare = 0;
+    double PerShare = 0;
     OleDate Date1;
     OleDate Date2;
     OleDate BookDate;
@@ -154,6 +155,9 @@ struct HoldingKey {
 
     // " AccountID=%d AND FundID='%s' AND BuyType=%d " (blanks at both ends).
     std::string Where() const;
+    // The same with "?" markers, and the values that go with them.
+    static constexpr const char* kWhereBound = " AccountID=? AND FundID=? AND BuyType=? ";
+    FieldValueList Bound() const;
     static HoldingKey Of(const TradeInfo& t) { return {t.AccountID, t.FundID, t.BuyType}; }
     static HoldingKey Of(const FundTradeInfo& h) { return {h.AccountID, h.FundID, h.BuyType}; }
 };

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "book/AccountManager.h"
 #include "book/BookSql.h"
 #include "common/Clock.h"
@@ -38,24 +40,46 @@ bool FindBonusType(const std::vector<UserBonusInfo>& list, const HoldingKey& key
 
 }  // namespace
 
-bool CAccountManager::LoadUserBonus(const std::string& where)
+namespace {
+
+bool ReadBonusRows(CAdoDatabase& db, const RecordsetPtr& rs, std::vector<UserBonusInfo>& out)
 {
-    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_User_Bonus WHERE " + where + " ORDER BY EndDate");
-    if (!rs) return FailDb();
-    m_userBonus.clear();
+    if (!rs) return false;
+    out.clear();
     for (; !rs->IsEOF(); rs->MoveNext()) {
         UserBonusInfo r;
-        m_db.GetFieldValue(rs, "BonusID", r.BonusID);
-        m_db.GetFieldValue(rs, "UserID", r.UserID);
-        m_db.GetFieldValue(rs, "AccountID", r.AccountID);
-        m_db.GetFieldValue(rs, "FundID", r.FundID);
-        m_db.GetFieldValue(rs, "BuyType", r.BuyType);
-        m_db.GetFieldValue(rs, "StartDate", r.StartDate);
-        m_db.GetFieldValue(rs, "EndDate", r.EndDate);
-        m_db.GetFieldValue(rs, "DateState", r.DateState);
-        m_db.GetFieldValue(rs, "BonusType", r.BonusType);
-        m_userBonus.push_back(std::move(r));
+        db.GetFieldValue(rs, "BonusID", r.BonusID);
+        db.GetFieldValue(rs, "UserID", r.UserID);
+        db.GetFieldValue(rs, "AccountID", r.AccountID);
+        db.GetFieldValue(rs, "FundID", r.FundID);
+        db.GetFieldValue(rs, "BuyType", r.BuyType);
+        db.GetFieldValue(rs, "StartDate", r.StartDate);
+        db.GetFieldValue(rs, "EndDate", r.EndDate);
+        db.GetFieldValue(rs, "DateState", r.DateState);
+        db.GetFieldValue(rs, "BonusType", r.BonusType);
+        out.push_back(std::move(r));
     }
+    return true;
+}
+
+}  // namespace
+
+bool CAccountManager::LoadUserBonus()
+{
+    std::vector<UserBonusInfo> list;
+    if (!ReadBonusRows(m_db,
+                       m_db.OpenRecordsetEx(StrFormat("SELECT * FROM T_User_Bonus WHERE UserID=%d ORDER BY EndDate", m_userId)),
+                       list))
+        return FailDb();
+    m_userBonus = std::move(list);
+    return true;
+}
+
+bool CAccountManager::LoadHoldingBonus(const HoldingKey& key, std::vector<UserBonusInfo>& out)
+{
+    if (!ReadBonusRows(m_db, m_db.OpenRecordsetEx("SELECT * FROM T_User_Bonus WHERE" + key.Where() + "ORDER BY EndDate"),
+                       out))
+        return FailDb();
     return true;
 }
 
@@ -118,56 +142,68 @@ bool CAccountManager::IsRangeOverlapping(const UserBonusInfo& record) const
 bool CAccountManager::ApplyDividends(TradeInfo holding, bool newSharesOnly, bool moneyMarket)
 {
     m_lastDividendBooked = OleDate();
-    const HoldingKey key = HoldingKey::Of(holding);
+    if (moneyMarket) return true;
     if (!newSharesOnly) {
-        RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount,LastBonus,LastTrade FROM T_Fund_Trade WHERE" + key.Where());
+        RecordsetPtr rs =
+            m_db.OpenRecordsetEx("SELECT TotalCount,LastBonus,LastTrade FROM T_Fund_Trade WHERE" + HoldingKey::Of(holding).Where());
         if (!rs) return FailDb();
         if (rs->IsEOF()) return false;
         m_db.GetFieldValue(rs, "TotalCount", holding.TradeCount);
         // A holding that never received a dividend starts from its last trade.
         if (!m_db.GetFieldValue(rs, "LastBonus", holding.TradeTime)) m_db.GetFieldValue(rs, "LastTrade", holding.TradeTime);
     }
-    float shares = holding.TradeCount;
-    if (shares <= 0) return true;
-    if (m_offline || !m_services) return Fail("此功能在脱机模式下不可用");
-
+    if (holding.TradeCount <= 0) return true;
     std::vector<DividendItem> items;
     std::string error;
-    const OleDate start = holding.TradeTime;
-    if (m_services->QueryDividends(holding.FundID, start, Clock::Now(), shares, holding.BonusType, items, error) !=
-        kDividendOk)
-        return Fail(error);
+    if (FetchDividends(holding, items, error) != kDividendOk) return Fail(error);
+    return BookDividends(holding, items, newSharesOnly);
+}
 
-    std::vector<UserBonusInfo> ranges;
-    if (holding.BonusType == kBonusMixed) {
-        // The holding's own ranges, without disturbing the list a dialog may show.
-        std::vector<UserBonusInfo> shown = m_userBonus;
-        if (LoadUserBonus(StrFormat("AccountID=%d AND FundID='%s' AND BuyType=%d", key.AccountID,
-                                    SqlEscape(key.FundID).c_str(), key.BuyType)))
-            ranges = m_userBonus;
-        m_userBonus = std::move(shown);
+int CAccountManager::FetchDividends(const TradeInfo& holding, std::vector<DividendItem>& items, std::string& error)
+{
+    if (m_offline || !m_services) {
+        error = "此功能在脱机模式下不可用";
+        return kDividendOffline;
     }
+    return m_services->QueryDividends(holding.FundID, holding.TradeTime, Clock::Now(), holding.TradeCount,
+                                      holding.BonusType, items, error);
+}
+
+bool CAccountManager::BookDividends(const TradeInfo& holding, const std::vector<DividendItem>& reported,
+                                    bool newSharesOnly)
+{
+    m_lastDividendBooked = OleDate();
+    const HoldingKey key = HoldingKey::Of(holding);
+    const OleDate start = holding.TradeTime;
+    std::vector<UserBonusInfo> ranges;
+    if (holding.BonusType == kBonusMixed && !LoadHoldingBonus(key, ranges)) return false;
+    // In date order: a failure must leave LastBonus before every dividend
+    // not yet booked.
+    std::vector<DividendItem> items = reported;
+    std::stable_sort(items.begin(), items.end(),
+                     [](const DividendItem& x, const DividendItem& y) { return x.BookDate < y.BookDate; });
+    double shares = holding.TradeCount;
     for (const DividendItem& item : items) {
         // Dividends up to the start were booked before (or belong to no new share).
         if (item.BookDate <= start) continue;
         int mode = holding.BonusType;
         if (mode == kBonusMixed && !FindBonusType(ranges, key, item.BookDate, mode)) mode = kBonusCash;
-        float added = 0;
-        if (BookOneDividend(holding, item, mode, shares, newSharesOnly, moneyMarket, added)) {
-            shares += added;
-            if (item.BookDate > m_lastDividendBooked) m_lastDividendBooked = item.BookDate;
-        }
+        double added = 0;
+        if (!BookOneDividend(holding, item, mode, shares, newSharesOnly, added)) return false;
+        shares += added;
+        m_lastDividendBooked = item.BookDate;
     }
     return true;
 }
 
-bool CAccountManager::BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, float shares,
-                                      bool newSharesOnly, bool moneyMarket, float& addedShares)
+bool CAccountManager::BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares,
+                                      bool newSharesOnly, double& addedShares)
 {
     const HoldingKey key = HoldingKey::Of(holding);
-    const float amount = moneyMarket ? Round2(item.PerShare) : Round2(shares * item.PerShare);
-    const std::string a = Money(amount);
-    const std::string lastBonus = newSharesOnly ? std::string() : ",LastBonus=" + Date(m_db, item.BookDate);
+    const double amount = Round2(shares * item.PerShare);
+    FieldValueList lastBonus;
+    if (!newSharesOnly) lastBonus.emplace_back("LastBonus", item.BookDate);
+    const std::string setLastBonus = newSharesOnly ? std::string() : ",LastBonus=?";
     TradeInfo t;
     t.AccountID = holding.AccountID;
     t.UserID = m_userId;
@@ -182,16 +218,20 @@ bool CAccountManager::BookOneDividend(const TradeInfo& holding, const DividendIt
         t.TradeFee = 0;
         if (!BookPurchase(t)) return false;
         addedShares = t.TradeCount;
-        if (!Exec("UPDATE T_Fund_Trade SET TotalBonus=TotalBonus+" + a + lastBonus + " WHERE" + key.Where()))
-            return false;
+        FieldValueList v = {{"TotalBonus", amount}};
+        v.insert(v.end(), lastBonus.begin(), lastBonus.end());
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET TotalBonus=TotalBonus+?" + setLastBonus, v, key)) return false;
     } else {
         t.TradeType = kTradeCashBonus;
         t.TradeState = kStateConfirmed;
         t.TradeCount = shares;
         t.TradeValue = item.PerShare;
         if (!InsertTrade(t)) return false;
-        if (!Exec("UPDATE T_Fund_Trade SET CashBonus=CashBonus+" + a + ",CashBonusNew=CashBonusNew+" + a +
-                  ",TotalBonus=TotalBonus+" + a + lastBonus + " WHERE" + key.Where()))
+        FieldValueList v = {{"CashBonus", amount}, {"CashBonusNew", amount}, {"TotalBonus", amount}};
+        v.insert(v.end(), lastBonus.begin(), lastBonus.end());
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?,CashBonusNew=CashBonusNew+?,"
+                           "TotalBonus=TotalBonus+?" + setLastBonus,
+                           v, key))
             return false;
     }
     return trans.Commit() || FailDb();
@@ -209,21 +249,34 @@ bool CAccountManager::ApplyDividendsAll(int userId)
         TradeInfo h;
         m_db.GetFieldValue(rs, "AccountID", h.AccountID);
         m_db.GetFieldValue(rs, "FundID", h.FundID);
-        m_db.GetFieldValue(rs, "LastBonus", h.TradeTime);
+        // A holding that never received a dividend starts from its last trade.
+        if (!m_db.GetFieldValue(rs, "LastBonus", h.TradeTime)) m_db.GetFieldValue(rs, "LastTrade", h.TradeTime);
         m_db.GetFieldValue(rs, "TotalCount", h.TradeCount);
         m_db.GetFieldValue(rs, "BuyType", h.BuyType);
         m_db.GetFieldValue(rs, "BonusType", h.BonusType);
-        holdings.push_back(std::move(h));
+        // Money-market income comes with the holdings load, not as dividends.
+        if (!IsMoneyMarket(h.FundID)) holdings.push_back(std::move(h));
+    }
+    // Ask first, then book: the questions need no database, the bookings
+    // no answer that is still outstanding.
+    std::vector<std::pair<TradeInfo, std::vector<DividendItem>>> answers;
+    for (const TradeInfo& h : holdings) {
+        std::vector<DividendItem> items;
+        std::string error;
+        if (FetchDividends(h, items, error) == kDividendOk && !items.empty()) answers.emplace_back(h, std::move(items));
     }
     int before = 0, after = 0;
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", before);
-    for (const TradeInfo& h : holdings) ApplyDividends(h, false, IsMoneyMarket(h.FundID));
+    // A holding whose dividends fail keeps its LastBonus and is retried next run.
+    for (const auto& [h, items] : answers) BookDividends(h, items, false);
     if (m_afterDividendsAll) m_afterDividendsAll(userId);
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", after);
     m_db.CloseRecordset();
     if (after != before) {
-        // Booked dividends change counts and sums: show them at once.
-        LoadHoldings(0);
+        // Booked dividends change counts and sums: show them at once. The
+        // rows alone: the load that follows the login asks the money-market
+        // income, once.
+        ReadHoldings(0);
         for (auto& [id, a] : m_accounts) RefreshAccount(id);
         RecomputeCostValues();
     }
@@ -238,18 +291,18 @@ int CAccountManager::BookDividend(TradeInfo& t)
     if (t.TradeType == kTradeCashBonus) {
         if (t.DealTime.dt == 0) t.DealTime = t.TradeTime;
         if (!InsertTrade(t)) return -1;
-        const std::string m = Money(t.TradeMoney);
-        if (!Exec("UPDATE T_Fund_Trade SET CashBonus=CashBonus+" + m + ",CashBonusNew=CashBonusNew+" + m +
-                  ",TotalBonus=TotalBonus+" + m + " WHERE" + key.Where()))
+        const double m = Round2(t.TradeMoney);
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?,CashBonusNew=CashBonusNew+?,TotalBonus=TotalBonus+?",
+                           {{"CashBonus", m}, {"CashBonusNew", m}, {"TotalBonus", m}}, key))
             return -1;
     } else if (t.TradeType == kTradeBonusReinvest) {
         if (!GetFundTradeValueFormServer(t)) return -1;
         if (t.TradeValue == 0) return Fail("GetFundTradeValueFormServer():数据格式错误"), -1;
         if (t.TradeCount == 0) t.TradeCount = Round2(t.TradeMoney / t.TradeValue);
         if (!InsertTrade(t)) return -1;
-        const std::string n = Money(t.TradeCount);
-        if (!Exec("UPDATE T_Fund_Trade SET TotalCount=TotalCount+" + n + ", FreeCount=FreeCount+" + n + " WHERE" +
-                  key.Where()))
+        const double n = Round2(t.TradeCount);
+        if (!ExecOnHolding("UPDATE T_Fund_Trade SET TotalCount=TotalCount+?, FreeCount=FreeCount+?",
+                           {{"TotalCount", n}, {"FreeCount", n}}, key))
             return -1;
     } else {
         return Fail("非法的交易类型"), -1;
@@ -260,18 +313,30 @@ int CAccountManager::BookDividend(TradeInfo& t)
 int CAccountManager::ManualDividend(TradeInfo& t)
 {
     m_lastError.clear();
+    m_lastWarning.clear();
     t.UserID = m_userId;
     if (!ValidateTrade(t)) return -1;
     {
         CAdoTransaction trans(m_db);
         if (BookDividend(t) != 0) return -1;
         if (!RecomputeHolding(t, false)) return -1;
+        // A dividend booked by hand counts as applied: the automatic pass
+        // starts after it and does not pay it again.
+        FieldValueList v = {{"LastBonus", t.TradeTime}};
+        for (FieldValue& k : HoldingKey::Of(t).Bound()) v.push_back(std::move(k));
+        v.emplace_back("LastBonus", t.TradeTime);
+        if (!ExecBound(std::string("UPDATE T_Fund_Trade SET LastBonus=? WHERE") + HoldingKey::kWhereBound +
+                           "AND (LastBonus IS NULL OR LastBonus<?)",
+                       v))
+            return -1;
         if (!trans.Commit()) return FailDb(), -1;
     }
-    LoadHoldings(t.AccountID);
-    RefreshAccount(t.AccountID);
-    RecomputeCostValues();
-    return 0;
+    bool recomputed = LoadHoldings(t.AccountID);
+    recomputed = RefreshAccount(t.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("分红已经记帐，但持仓和买入均价重新计算失败:");
+    return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }
 
 }  // namespace vextal

@@ -23,13 +23,13 @@ bool TradeCarriesBonusType(int t) { return IsPurchaseType(t) || t == kTradeConve
 
 // Net amount that buys shares: the fee is taken out of the money (inner
 // deduction) or added on top (outer deduction); a negative fee is an amount.
-float NetPurchaseAmount(const TradeInfo& t)
+double NetPurchaseAmount(const TradeInfo& t)
 {
-    const float m = t.TradeMoney, f = t.TradeFee;
+    const double m = t.TradeMoney, f = t.TradeFee;
     if (f < 0) return m + f;
     if (t.BuyType == kBackEnd) return m;
     if (t.InnerDeduction == 0) return m * 100 / (f + 100);
-    return (100 - f) * m * 0.01f;
+    return (100 - f) * m * 0.01;
 }
 
 std::string RemarkOf(const TradeInfo& t)
@@ -41,19 +41,19 @@ std::string RemarkOf(const TradeInfo& t)
 
 }  // namespace
 
-float CAccountManager::GetTradeFee(TradeInfo& t)
+double CAccountManager::GetTradeFee(TradeInfo& t)
 {
     t.TradeFee = Round2(t.TradeFee);
-    const float m = t.TradeMoney, f = t.TradeFee;
+    const double m = t.TradeMoney, f = t.TradeFee;
     if (f < 0) return -f;
     switch (t.TradeType) {
     case kTradeBuy:
     case kTradeConvertIn:
     case kTradePlanBuy:
     case kTradeSubscribe:
-        return t.InnerDeduction == 0 ? m - m * 100 / (f + 100) : f * m * 0.01f;
+        return t.InnerDeduction == 0 ? m - m * 100 / (f + 100) : f * m * 0.01;
     case kTradeRedeem:
-    case kTradeConvertOut: return t.TradeValue * t.TradeCount * f * 0.01f;
+    case kTradeConvertOut: return t.TradeValue * t.TradeCount * f * 0.01;
     default: return 0;
     }
 }
@@ -62,7 +62,7 @@ bool CAccountManager::GetFundTradeValueFormServer(TradeInfo& trade)
 {
     if (m_offline) return Fail(kOffline);
     if (!m_services) return Fail("发送请求错误，请检查网络是否可用");
-    float value = 0;
+    double value = 0;
     OleDate deal;
     std::string error;
     if (!m_services->GetFundTradeValue(trade.FundID, trade.TradeTime, value, deal, error)) return Fail(error);
@@ -91,7 +91,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
         if (t.TradeType == kTradeSubscribe) {
             size_t bar = remark.find('|');
-            t.SecondRate = static_cast<float>(std::atof(remark.c_str()));
+            t.SecondRate = std::atof(remark.c_str());
             if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
         } else {
             t.InnerDeduction = std::atoi(remark.c_str());
@@ -102,8 +102,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
 
 bool CAccountManager::WriteRemark(const TradeInfo& t)
 {
-    return Exec(StrFormat("UPDATE T_Trade_Info SET Remark='%s' WHERE TradeID=%d", SqlEscape(RemarkOf(t)).c_str(),
-                          t.TradeID));
+    return ExecBound("UPDATE T_Trade_Info SET Remark=? WHERE TradeID=?", {{"Remark", RemarkOf(t)}, {"TradeID", t.TradeID}});
 }
 
 bool CAccountManager::InsertTrade(TradeInfo& t)
@@ -111,23 +110,35 @@ bool CAccountManager::InsertTrade(TradeInfo& t)
     int id = 0;
     if (!m_db.GetNextID("TradeID", "T_Trade_Info", id)) return FailDb();
     t.TradeID = id;
-    std::string sql = "INSERT INTO T_Trade_Info(FundID,AccountID,TradeID,TradeMoney,TradeCount,TradeFee,TradeType,"
-                      "TradeTime,DealTime,TradeState,BuyType,TradeValue,CostValue,MarkInfo) VALUES('" +
-                      SqlEscape(t.FundID) + "'," + StrFormat("%d,%d,", t.AccountID, t.TradeID) + Money(t.TradeMoney) +
-                      "," + Money(t.TradeCount) + "," + Money(t.TradeFee) + StrFormat(",%d,", t.TradeType) +
-                      Date(m_db, t.TradeTime) + "," + Date(m_db, t.DealTime) +
-                      StrFormat(",%d,%d,", t.TradeState, t.BuyType) + Price(t.TradeValue) + "," + Cost(t.CostValue) +
-                      "," + SqlQuote(t.MarkInfo) + ")";
-    if (!Exec(sql)) return false;
+    // Money, counts and fees to the cent, prices to four places, costs to eight.
+    if (!m_db.InsertRecord("T_Trade_Info", {{"FundID", t.FundID},
+                                            {"AccountID", t.AccountID},
+                                            {"TradeID", t.TradeID},
+                                            {"TradeMoney", Round2(t.TradeMoney)},
+                                            {"TradeCount", Round2(t.TradeCount)},
+                                            {"TradeFee", Round2(t.TradeFee)},
+                                            {"TradeType", t.TradeType},
+                                            {"TradeTime", t.TradeTime},
+                                            {"DealTime", t.DealTime},
+                                            {"TradeState", t.TradeState},
+                                            {"BuyType", t.BuyType},
+                                            {"TradeValue", RoundDecimal(t.TradeValue, 4)},
+                                            {"CostValue", RoundDecimal(t.CostValue, 8)},
+                                            {"MarkInfo", t.MarkInfo}}))
+        return FailDb();
     Pause("inserted");
     return WriteRemark(t);
 }
 
 bool CAccountManager::FinalUpdate(const TradeInfo& t)
 {
-    return Exec("UPDATE T_Trade_Info SET DealTime=" + Date(m_db, t.DealTime) + ",TradeMoney=" + Money(t.TradeMoney) +
-                ",TradeCount=" + Money(t.TradeCount) + ",TradeValue=" + Price(t.TradeValue) +
-                StrFormat(",TradeState=%d WHERE TradeID=%d", t.TradeState, t.TradeID));
+    return ExecBound("UPDATE T_Trade_Info SET DealTime=?,TradeMoney=?,TradeCount=?,TradeValue=?,TradeState=? WHERE TradeID=?",
+                     {{"DealTime", t.DealTime},
+                      {"TradeMoney", Round2(t.TradeMoney)},
+                      {"TradeCount", Round2(t.TradeCount)},
+                      {"TradeValue", RoundDecimal(t.TradeValue, 4)},
+                      {"TradeState", t.TradeState},
+                      {"TradeID", t.TradeID}});
 }
 
 bool CAccountManager::ValidateTrade(TradeInfo& t)
@@ -143,7 +154,8 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
         if (t.TradeMoney <= 0) return Fail("非法的交易金额");
         break;
     case kTradeRedeem:
-        if (t.TradeCount <= 0) return Fail("非法的交易份数");
+    case kTradeConvert:  // the outgoing leg is a redemption
+        if (!(t.TradeCount > 0)) return Fail("非法的交易份数");
         break;
     case kTradeQuick:
         if (t.TradeCount <= 0) return Fail("记帐份额不能小于0");
@@ -151,7 +163,6 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
     case kTradeSplit:
         if (t.TradeCount <= 0) return Fail("基金拆分后份额不能小于0");
         break;
-    case kTradeConvert:
     case kTradeBonusReinvest:
     case kTradeCashBonus:
     case kTradePlan: break;
@@ -162,7 +173,7 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
 
 bool CAccountManager::AddSubscriptionInterest(TradeInfo& t)
 {
-    float interest = 0;
+    double interest = 0;
     if (t.SecondRate <= 0) {
         interest = -t.SecondRate;
     } else {
@@ -171,11 +182,12 @@ bool CAccountManager::AddSubscriptionInterest(TradeInfo& t)
         if (m_funds && m_funds->GetEstablishDate(t.FundID, established)) {
             days = WholeDaysBetween(t.TradeTime, established) - 1;
             DateParts p = t.TradeTime.Parts();
-            if (p.hour >= 15 && p.minute > 0) --days;
+            // After 15:00:00 is after the cut-off, whatever the minute.
+            if (p.hour > 15 || (p.hour == 15 && (p.minute > 0 || p.second > 0))) --days;
             if (days < 0) days = 0;
         }
-        const float perDay = 2.739726e-05f;  // 0.01 / 365
-        interest = t.TradeMoney * t.SecondRate * perDay * static_cast<float>(days);
+        const double perDay = 2.739726e-05;  // 0.01 / 365
+        interest = t.TradeMoney * t.SecondRate * perDay * static_cast<double>(days);
     }
     // The interest is booked to the cent, and the subscription adds exactly that.
     interest = Round2(interest);
@@ -183,7 +195,7 @@ bool CAccountManager::AddSubscriptionInterest(TradeInfo& t)
         TradeInfo it = t;
         it.TradeType = kTradeSubscribeInterest;
         it.TradeState = kStateConfirmed;
-        it.TradeValue = 1.0f;
+        it.TradeValue = 1.0;
         it.TradeFee = 0;
         it.TradeCount = it.TradeMoney = interest;
         it.DealTime = t.TradeTime;
@@ -201,7 +213,7 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
 {
     if (t.TradeType == kTradeSubscribe) {
         if (!AddSubscriptionInterest(t)) return false;
-        t.TradeValue = 1.0f;
+        t.TradeValue = 1.0;
         t.DealTime = t.TradeTime;
     } else {
         if (!GetFundTradeValueFormServer(t)) return false;
@@ -210,10 +222,10 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
     t.TradeState = kStateWritten;
     if (!InsertTrade(t)) return false;
     if (t.TradeCount <= 0) {
-        float net = NetPurchaseAmount(t);
+        double net = NetPurchaseAmount(t);
         if (t.TradeType == kTradeSubscribe) {
             t.TradeCount = t.SecondRate + net;
-            t.TradeValue = 1.0f;
+            t.TradeValue = 1.0;
         } else {
             t.TradeCount = Round2(net / t.TradeValue);
         }
@@ -223,7 +235,7 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
     if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
         return false;
     Pause("holding");
-    if (!AddShares(t)) return false;
+    if ((ensured == 1 && !RestartDividendsIfEmpty(t)) || !AddShares(t)) return false;
     Pause("shares");
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
@@ -231,7 +243,7 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
 
 bool CAccountManager::BookRedemption(TradeInfo& t)
 {
-    float held = 0;
+    double held = 0;
     RecordsetPtr rs =
         m_db.OpenRecordsetEx("SELECT TotalCount,TradeValue FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
     if (!rs) return FailDb();
@@ -245,8 +257,8 @@ bool CAccountManager::BookRedemption(TradeInfo& t)
     t.TradeState = kStateWritten;
     if (!InsertTrade(t)) return false;
     if (t.TradeMoney <= 0) {
-        float gross = t.TradeCount * t.TradeValue;
-        float m = t.TradeFee < 0 ? gross + t.TradeFee : (100 - t.TradeFee) * gross * 0.01f;
+        double gross = t.TradeCount * t.TradeValue;
+        double m = t.TradeFee < 0 ? gross + t.TradeFee : (100 - t.TradeFee) * gross * 0.01;
         t.TradeMoney = Round2(m);
     }
     if (!RemoveShares(t, all)) return false;
@@ -263,14 +275,31 @@ bool CAccountManager::BookQuick(TradeInfo& t)
     if (ensured < 0) return false;
     if (ensured == 0 && !Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", t.AccountID)))
         return false;
-    if (!AddShares(t)) return false;
+    if ((ensured == 1 && !RestartDividendsIfEmpty(t)) || !AddShares(t)) return false;
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
 }
 
+// An emptied holding bought again earns dividends (or money-market income)
+// from that purchase on, not from the last dividend before it was emptied.
+// A new holding has its start from EnsureHolding.
+bool CAccountManager::RestartDividendsIfEmpty(const TradeInfo& t)
+{
+    FieldValueList v = {{"LastBonus", t.TradeTime}};
+    for (FieldValue& k : HoldingKey::Of(t).Bound()) v.push_back(std::move(k));
+    return ExecBound(std::string("UPDATE T_Fund_Trade SET LastBonus=? WHERE") + HoldingKey::kWhereBound +
+                         "AND TotalCount<=0",
+                     v);
+}
+
 bool CAccountManager::BookSplit(TradeInfo& t)
 {
-    const float ratio = t.TradeValue;
+    // Only shares held can be split, as only shares held can be redeemed.
+    double held = 0;
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount FROM T_Fund_Trade WHERE" + HoldingKey::Of(t).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF() || !m_db.GetFieldValue(rs, "TotalCount", held) || held <= 0) return Fail("非法的交易份数");
+    const double ratio = t.TradeValue;
     if (!GetFundTradeValueFormServer(t)) return false;
     if (t.TradeValue == 0) return Fail(kPriceFormatError);
     t.TradeValue = ratio;
@@ -295,32 +324,46 @@ bool CAccountManager::ApplyExistingHoldingDividends(const TradeInfo& t)
 bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t, bool oldSharesCovered)
 {
     TradeInfo shares = t;  // count and time of the shares just booked
-    if (!ApplyDividends(shares, true, IsMoneyMarket(t.FundID))) return false;
+    const bool ok = ApplyDividends(shares, true, IsMoneyMarket(t.FundID));
+    const std::string error = m_lastError;
     // Old and new shares have now received everything up to the last
-    // dividend booked: LastBonus moves there, or the next automatic run
-    // would pay the new shares' dividends a second time.
-    if (oldSharesCovered && m_lastDividendBooked.dt != 0)
-        return Exec("UPDATE T_Fund_Trade SET LastBonus=" + Date(m_db, m_lastDividendBooked) + " WHERE" +
-                    HoldingKey::Of(t).Where() + "AND (LastBonus IS NULL OR LastBonus<" +
-                    Date(m_db, m_lastDividendBooked) + ")");
-    return true;
+    // dividend booked: LastBonus moves there (never back), or the next
+    // automatic run would pay the new shares' dividends a second time. After
+    // a failure it stops before the failed one, so that one is retried.
+    if (oldSharesCovered && m_lastDividendBooked.dt != 0 &&
+        !ExecBound(std::string("UPDATE T_Fund_Trade SET LastBonus=? WHERE") + HoldingKey::kWhereBound +
+                       "AND (LastBonus IS NULL OR LastBonus<?)",
+                   [&] {
+                       FieldValueList v = {{"LastBonus", m_lastDividendBooked}};
+                       for (FieldValue& k : HoldingKey::Of(t).Bound()) v.push_back(k);
+                       v.emplace_back("LastBonus", m_lastDividendBooked);
+                       return v;
+                   }()))
+        return false;
+    if (!ok) m_lastError = error;
+    return ok;
 }
 
 int CAccountManager::BookTrade(TradeInfo& trade)
 {
     m_lastError.clear();
+    m_lastWarning.clear();
     if (m_offline) return Fail(kOffline), -1;
     trade.UserID = m_userId;
     if (!ValidateTrade(trade)) return -1;
+    // A fund the catalogue does not know has no price rule: it is not booked.
+    for (const std::string& id : {trade.FundID, trade.TradeType == kTradeConvert ? trade.TargetFundID : trade.FundID})
+        if (m_funds && !m_funds->IsKnownFund(id))
+            return Fail(StrFormat("本地基金列表中没有基金%s，请更新基金列表后再记帐", id.c_str())), -1;
 
     const int type = trade.TradeType;
-    const float splitRatio = trade.TradeValue;
+    const double splitRatio = trade.TradeValue;
     if (IsPurchaseType(type)) {
         if (trade.BuyType == kBackEnd) trade.TradeFee = 0;
     } else if (type == kTradeQuick) {
         if (!GetFundTradeValueFormServer(trade)) {
             std::string error;
-            float value = 0;
+            double value = 0;
             OleDate date;
             if (!m_services || !m_services->GetLatestValue(trade.FundID, value, date, error) || value == 0)
                 return -1;
@@ -333,22 +376,25 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     }
     if (IsMoneyMarket(trade.FundID)) {
         trade.TradeFee = 0;
-        trade.TradeValue = type == kTradeSplit ? splitRatio : 1.0f;
+        trade.TradeValue = type == kTradeSplit ? splitRatio : 1.0;
     }
     if (type == kTradeConvert && IsMoneyMarket(trade.TargetFundID)) trade.SecondRate = 0;
     if (type == kTradePlan) return Fail("未知的记帐类型"), -1;
 
     // Dividends the holding earned before this trade are their own step.
+    // A failure there does not stop the booking, but the user hears of it.
+    const char* const kDividendsFailed = "交易已经记帐，但自动分红处理失败:";
     bool covered = true;  // the holding that receives shares had its due dividends applied
     if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) covered = ApplyExistingHoldingDividends(trade);
     if (type == kTradeConvert) {
-        ApplyExistingHoldingDividends(trade);
+        if (!ApplyExistingHoldingDividends(trade)) Warn(kDividendsFailed);
         TradeInfo target = trade;
         target.FundID = trade.TargetFundID;
         target.BuyType = trade.TargetBuyType;
         target.BonusType = trade.TargetBonusType;
         covered = ApplyExistingHoldingDividends(target);
     }
+    if (!covered) Warn(kDividendsFailed);
 
     const OleDate placed = trade.TradeTime;
     TradeInfo incoming;
@@ -356,7 +402,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
         CAdoTransaction trans(m_db);
         if (!trans.IsActive()) return FailDb(), -1;
         if (TradeCarriesBonusType(type) &&
-            !Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE", trade.BonusType) + HoldingKey::Of(trade).Where()))
+            !ExecOnHolding("UPDATE T_Fund_Trade SET BonusType=?", {{"BonusType", trade.BonusType}}, HoldingKey::Of(trade)))
             return -1;
         bool ok = false;
         if (IsPurchaseType(type)) {
@@ -384,8 +430,8 @@ int CAccountManager::BookTrade(TradeInfo& trade)
                 incoming.TradeTime = placed;
                 incoming.CostValue = 0;
                 if (IsMoneyMarket(incoming.FundID)) incoming.TradeFee = 0;
-                ok = Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE", incoming.BonusType) +
-                          HoldingKey::Of(incoming).Where()) &&
+                ok = ExecOnHolding("UPDATE T_Fund_Trade SET BonusType=?", {{"BonusType", incoming.BonusType}},
+                                   HoldingKey::Of(incoming)) &&
                      BookPurchase(incoming);
             }
             if (ok) {
@@ -400,45 +446,59 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
     // Dividends that fell after the trade, on the shares it brought.
     if (trade.NoAutoBonus != 1 || type == kTradeQuick) {
-        if (IsPurchaseType(type) || type == kTradeQuick) ApplyNewShareDividends(trade, covered);
-        if (type == kTradeConvert) ApplyNewShareDividends(incoming, covered);
+        if ((IsPurchaseType(type) || type == kTradeQuick) && !ApplyNewShareDividends(trade, covered))
+            Warn(kDividendsFailed);
+        if (type == kTradeConvert && !ApplyNewShareDividends(incoming, covered)) Warn(kDividendsFailed);
     }
-    LoadHoldings(trade.AccountID);
-    RefreshAccount(trade.AccountID);
-    RecomputeCostValues();
+    bool recomputed = LoadHoldings(trade.AccountID);
+    recomputed = RefreshAccount(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("交易已经记帐，但持仓和买入均价重新计算失败:");
     m_lastError.clear();
-    return 0;
+    return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }
 
 bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 {
+    m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
         if (!RecomputeHolding(trade, true)) return false;
         if (!trans.Commit()) return FailDb();
     }
-    RefreshAccount(trade.AccountID);
-    LoadHoldings(trade.AccountID);
-    RecomputeCostValues();
+    // The trade is saved; the user hears when the figures could not follow.
+    bool recomputed = RefreshAccount(trade.AccountID);
+    recomputed = LoadHoldings(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("持仓和买入均价重新计算失败:");
     return true;
 }
 
 bool CAccountManager::EditTrade(const TradeInfo& trade)
 {
+    m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
-        if (!Exec("UPDATE T_Trade_Info SET TradeCount=" + Money(trade.TradeCount) + ",TradeMoney=" +
-                  Money(trade.TradeMoney) + ",TradeFee=" + Money(trade.TradeFee) + ",TradeValue=" +
-                  Price(trade.TradeValue) + StrFormat(" WHERE TradeID=%d", trade.TradeID)))
+        if (!ExecBound("UPDATE T_Trade_Info SET TradeCount=?,TradeMoney=?,TradeFee=?,TradeValue=? WHERE TradeID=?",
+                       {{"TradeCount", Round2(trade.TradeCount)},
+                        {"TradeMoney", Round2(trade.TradeMoney)},
+                        {"TradeFee", Round2(trade.TradeFee)},
+                        {"TradeValue", RoundDecimal(trade.TradeValue, 4)},
+                        {"TradeID", trade.TradeID}}))
             return false;
         if (!WriteRemark(trade)) return false;
         if (!RecomputeHolding(trade, false)) return false;
         if (!trans.Commit()) return FailDb();
     }
-    RefreshAccount(trade.AccountID);
-    LoadHoldings(trade.AccountID);
-    RecomputeCostValues();
+    // The trade is saved; the user hears when the figures could not follow.
+    bool recomputed = RefreshAccount(trade.AccountID);
+    recomputed = LoadHoldings(trade.AccountID) && recomputed;
+    recomputed = RecomputeCostValues() && recomputed;
+    if (!recomputed)
+        Warn("持仓和买入均价重新计算失败:");
     return true;
 }
 

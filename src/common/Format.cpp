@@ -1,5 +1,7 @@
 #include "common/Format.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,18 +30,38 @@ std::string StrFormat(const char* fmt, ...)
     return r;
 }
 
-float Round2(float value)
+double RoundDecimal(double value, int places)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%0.2f", static_cast<double>(value));
-    return static_cast<float>(std::atof(buf));
-}
-
-double Round2(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%0.2f", value);
-    return std::atof(buf);
+    if (!std::isfinite(value) || places < 0 || places > 15) return value;
+    // The shortest fixed form that reads back as the same double.
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (res.ec != std::errc()) return value;
+    std::string text(buf, res.ptr);
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) text.erase(0, 1);
+    size_t dot = text.find('.');
+    if (dot == std::string::npos || text.size() - dot - 1 <= static_cast<size_t>(places)) return value;
+    const bool up = text[dot + 1 + static_cast<size_t>(places)] >= '5';
+    std::string digits = text.substr(0, dot) + text.substr(dot + 1, static_cast<size_t>(places));
+    if (up) {
+        size_t i = digits.size();
+        while (i > 0) {
+            --i;
+            if (digits[i] == '9') {
+                digits[i] = '0';
+            } else {
+                ++digits[i];
+                break;
+            }
+            if (i == 0) digits.insert(digits.begin(), '1');
+        }
+    }
+    std::string rounded = digits.substr(0, digits.size() - static_cast<size_t>(places));
+    if (places > 0) rounded += "." + digits.substr(digits.size() - static_cast<size_t>(places));
+    double out = 0;
+    std::from_chars(rounded.data(), rounded.data() + rounded.size(), out);
+    return negative ? -out : out;
 }
 
 std::vector<std::string> SplitText(const std::string& text, char sep)

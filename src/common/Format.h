@@ -1,6 +1,6 @@
 #pragma once
-// printf-style formatting into std::string, and the "%0.2f" rounding that
-// every computed amount and share count goes through.
+// printf-style formatting into std::string, and the one rounding that every
+// computed amount, share count and price goes through.
 #include <cstdarg>
 #include <string>
 #include <string_view>
@@ -11,10 +11,12 @@ namespace vextal {
 std::string StrFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string StrFormatV(const char* fmt, va_list args);
 
-// Rounds by writing "%0.2f" and reading the text back, so the value is
-// exactly what a statement or payload will carry.
-float Round2(float value);
-double Round2(double value);
+// Rounds half away from zero on the decimal value the number stands for
+// (its shortest decimal form), so 2.675 gives 2.68 and -0.125 gives -0.13,
+// where printf would round the binary value below. Amounts and counts go to
+// cents (Round2), prices to four places (RoundDecimal(v, 4)).
+double RoundDecimal(double value, int places);
+inline double Round2(double value) { return RoundDecimal(value, 2); }
 
 // Splits at every occurrence of sep (empty fields kept).
 std::vector<std::string> SplitText(const std::string& text, char sep);

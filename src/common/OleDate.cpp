@@ -83,25 +83,30 @@ OleDate OleDate::DateOnly() const
     return FromParts(p.year, p.month, p.day);
 }
 
+// The market runs on Beijing time (UTC+8 all year, no daylight saving), so
+// the conversions fix that offset instead of asking the machine's zone.
+constexpr long long kBeijingOffsetSeconds = 8 * 3600;
+
 OleDate OleDate::FromTimeT(std::time_t t)
 {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    const long long local = static_cast<long long>(t) + kBeijingOffsetSeconds;
+    long long days = local / 86400, secs = local % 86400;
+    if (secs < 0) {
+        secs += 86400;
+        --days;
+    }
+    int y = 0, m = 0, d = 0;
+    CivilFromDays(days, y, m, d);
+    return FromParts(y, m, d, static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                     static_cast<int>(secs % 60));
 }
 
 std::time_t OleDate::ToTimeT() const
 {
     DateParts p = Parts();
-    std::tm tm{};
-    tm.tm_year = p.year - 1900;
-    tm.tm_mon = p.month - 1;
-    tm.tm_mday = p.day;
-    tm.tm_hour = p.hour;
-    tm.tm_min = p.minute;
-    tm.tm_sec = p.second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+    const long long days = DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day));
+    return static_cast<std::time_t>(days * 86400 + p.hour * 3600 + p.minute * 60 + p.second -
+                                    kBeijingOffsetSeconds);
 }
 
 bool OleDate::Parse(const std::string& text, OleDate& out)

@@ -24,7 +24,7 @@ public:
 
     // Out-of-range parts give an invalid date (IsValid() false, dt 0).
     static OleDate FromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-    // Local time of a Unix time stamp.
+    // Beijing wall time (UTC+8) of a Unix time stamp, whatever the machine's zone.
     static OleDate FromTimeT(std::time_t t);
     // Accepts "YYYY-MM-DD", "YYYY-M-D", "YYYY-MM-DD HH:MM", "YYYY-MM-DD HH:MM:SS",
     // "YYYY/MM/DD ..." and "YYYYMMDD". Returns false and leaves out unchanged otherwise.
@@ -44,7 +44,7 @@ public:
     OleDate DateOnly() const;
     OleDate AddDays(double days) const { return OleDate(dt + days); }
     OleDate AddSeconds(double seconds) const { return OleDate(dt + seconds / 86400.0); }
-    std::time_t ToTimeT() const;  // interpreted as local time
+    std::time_t ToTimeT() const;  // the date read as Beijing wall time
 
     // Text by style code: 1 and 3 "%Y-%m-%d", 2 "%Y%m%d", 5 "%H:%M:%S",
     // 6 "%Y-%m-%d %H:%M", anything else "%Y-%m-%d %H:%M:%S".

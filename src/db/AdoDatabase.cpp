@@ -404,6 +404,10 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
         }
     }
     auto rs = std::make_shared<CAdoRecordset>();
+    // The columns are read after the first step: a cached statement whose
+    // table changed since (ALTER TABLE ... ADD) is prepared again inside
+    // that step, and only then reports its new column list.
+    int rc = sqlite3_step(st);
     int cols = sqlite3_column_count(st);
     std::vector<ColumnKind> kinds(static_cast<size_t>(cols));
     for (int c = 0; c < cols; ++c) {
@@ -412,8 +416,7 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
         kinds[static_cast<size_t>(c)] = KindOfDecl(sqlite3_column_decltype(st, c));
     }
     size_t rows = 0;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(st)) {
         ++rows;
         if (!keepRows) continue;
         for (int c = 0; c < cols; ++c) rs->m_cells.push_back(ReadCell(st, c, kinds[static_cast<size_t>(c)]));
@@ -590,6 +593,18 @@ bool CAdoDatabase::QueryFloat(const std::string& sql, float& out)
     return true;
 }
 
+bool CAdoDatabase::QueryDouble(const std::string& sql, double& out)
+{
+    out = 0;
+    if (!OpenRecordset(sql)) return false;
+    const DbValue* v = (*m_rs)->Cell(0);
+    if (!v) return false;
+    if (v->kind == DbValue::Integer) out = static_cast<double>(v->i);
+    else if (v->kind == DbValue::Real) out = v->d;
+    else return false;
+    return true;
+}
+
 bool CAdoDatabase::QueryDate(const std::string& sql, OleDate& out)
 {
     if (!OpenRecordset(sql)) return false;
@@ -618,6 +633,10 @@ std::string CAdoDatabase::LiteralOf(const FieldValue& field) const
                 return StrFormat("%d", v);
             } else if constexpr (std::is_same_v<T, float>) {
                 return FourDecimals(v);
+            } else if constexpr (std::is_same_v<T, double>) {
+                char buf[64];
+                auto r = std::to_chars(buf, buf + sizeof buf, v);
+                return std::string(buf, r.ptr);
             } else if constexpr (std::is_same_v<T, OleDate>) {
                 DateParts p = v.Parts();
                 std::string d = StrFormat("%04d-%02d-%02d %02d:%02d:00", p.year, p.month, p.day, p.hour, p.minute);
@@ -666,6 +685,61 @@ bool CAdoDatabase::UpdateRecord(const std::string& table, const FieldValueList& 
     return ExecuteFields(table, fields, condition, false);
 }
 
+// A builder value as a bound parameter, exactly as its literal would read
+// (floats to four decimals, dates to the minute).
+static SqlParam ParamOf(const FieldValue& f)
+{
+    SqlParam p;
+    std::visit(
+        [&p](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, int>) {
+                p.kind = SqlParam::Integer;
+                p.i = v;
+            } else if constexpr (std::is_same_v<T, float>) {
+                p.kind = SqlParam::Real;
+                std::string text = FourDecimals(v);
+                std::from_chars(text.data(), text.data() + text.size(), p.d);
+            } else if constexpr (std::is_same_v<T, double>) {
+                p.kind = SqlParam::Real;
+                p.d = v;
+            } else if constexpr (std::is_same_v<T, OleDate>) {
+                DateParts d = v.Parts();
+                p.s = StrFormat("%04d-%02d-%02d %02d:%02d:00", d.year, d.month, d.day, d.hour, d.minute);
+            } else {
+                p.s = v;
+            }
+        },
+        f.value);
+    return p;
+}
+
+bool CAdoDatabase::ExecuteBound(const std::string& sql, const FieldValueList& values)
+{
+    if (!m_conn->db) {
+        m_lastError = "Operation is not allowed when the object is closed.";
+        return false;
+    }
+    // The statement's own constants (TradeState=1) stay as they are; only
+    // the markers take values.
+    std::string translated = TranslateJetSql(sql);
+    size_t markers = 0;
+    for (char c : translated) markers += c == '?';
+    if (markers != values.size()) {
+        m_lastError = "Parameter count mismatch";
+        return false;
+    }
+    std::vector<SqlParam> params;
+    params.reserve(values.size());
+    for (const FieldValue& v : values) params.push_back(ParamOf(v));
+    std::string error;
+    if (!Run(translated, params, error, false, nullptr)) {
+        m_lastError = error;
+        return false;
+    }
+    return true;
+}
+
 bool CAdoDatabase::ExecuteFields(const std::string& table, const FieldValueList& fields, const std::string& condition,
                                  bool insert)
 {
@@ -678,25 +752,7 @@ bool CAdoDatabase::ExecuteFields(const std::string& table, const FieldValueList&
     std::string values;
     for (size_t i = 0; i < fields.size(); ++i) {
         const FieldValue& f = fields[i];
-        SqlParam p;
-        std::visit(
-            [&p](const auto& v) {
-                using T = std::decay_t<decltype(v)>;
-                if constexpr (std::is_same_v<T, int>) {
-                    p.kind = SqlParam::Integer;
-                    p.i = v;
-                } else if constexpr (std::is_same_v<T, float>) {
-                    p.kind = SqlParam::Real;
-                    std::string text = FourDecimals(v);
-                    std::from_chars(text.data(), text.data() + text.size(), p.d);
-                } else if constexpr (std::is_same_v<T, OleDate>) {
-                    DateParts d = v.Parts();
-                    p.s = StrFormat("%04d-%02d-%02d %02d:%02d:00", d.year, d.month, d.day, d.hour, d.minute);
-                } else {
-                    p.s = v;
-                }
-            },
-            f.value);
+        SqlParam p = ParamOf(f);
         params.push_back(std::move(p));
         if (insert) {
             if (i) {

@@ -57,10 +57,12 @@ using RecordsetPtr = std::shared_ptr<CAdoRecordset>;
 // One column/value pair of the builders.
 struct FieldValue {
     std::string name;
-    std::variant<int, float, OleDate, std::string> value;
+    // float: written with four decimals; double (money, counts, NAVs): exact.
+    std::variant<int, float, OleDate, std::string, double> value;
 
     FieldValue(std::string n, int v) : name(std::move(n)), value(v) {}
     FieldValue(std::string n, float v) : name(std::move(n)), value(v) {}
+    FieldValue(std::string n, double v) : name(std::move(n)), value(v) {}
     FieldValue(std::string n, OleDate v) : name(std::move(n)), value(v) {}
     FieldValue(std::string n, std::string v) : name(std::move(n)), value(std::move(v)) {}
     FieldValue(std::string n, const char* v) : name(std::move(n)), value(std::string(v)) {}
@@ -100,6 +102,9 @@ public:
 
     // Statements and result sets
     bool Execute(const std::string& sql);
+    // A statement whose every value is a "?" marker, bound in order from
+    // values: no number or text of the caller becomes statement text.
+    bool ExecuteBound(const std::string& sql, const FieldValueList& values);
     bool OpenRecordset(const std::string& sql);
     RecordsetPtr OpenRecordsetEx(const std::string& sql);
     bool CloseRecordset();
@@ -128,6 +133,7 @@ public:
     // Scalar reads: first column of the first row of the query.
     bool QueryInt(const std::string& sql, int& out);
     bool QueryFloat(const std::string& sql, float& out);
+    bool QueryDouble(const std::string& sql, double& out);
     bool QueryDate(const std::string& sql, OleDate& out);
     // MAX(column)+1; 1 for an empty table.
     bool GetNextID(const std::string& column, const std::string& table, int& out);

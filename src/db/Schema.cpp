@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common/Format.h"
+#include "common/Version.h"
 
 namespace vextal {
 
@@ -150,44 +151,84 @@ const UpgradeStep kChain[] = {
 
 bool StepRuns(const UpgradeStep& step, const std::string& stored)
 {
-    // Versions compare as plain byte strings: "3.3" counts as later than "3.23".
-    int c = std::strcmp(stored.c_str(), step.threshold);
+    // Decimal versions: "3.3" is 3.30, later than "3.23"; "10.0" later than "9.9".
+    int c = CompareVersions(stored, step.threshold);
     return step.inclusive ? c <= 0 : c < 0;
 }
 
 // Keeps the file as it was before the chain touches it. The WAL is folded
-// into the main file first, so a byte copy is the whole database.
-void BackupBeforeUpgrade(CAdoDatabase& db)
+// into the main file first, so a byte copy is the whole database. False when
+// the copy could not be made: then the file must not be changed.
+bool BackupBeforeUpgrade(CAdoDatabase& db, std::string& error)
 {
     const std::string& path = db.GetFilePath();
-    if (path.empty() || !db.Handle()) return;
+    if (path.empty() || !db.Handle()) return true;
     sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     std::error_code ec;
     std::string tmp = path + ".bak.tmp";
     fs::copy_file(path, tmp, fs::copy_options::overwrite_existing, ec);
     if (!ec) fs::rename(tmp, path + ".bak", ec);
-    if (ec) fs::remove(tmp, ec);
+    if (!ec) return true;
+    error = "cannot keep a copy of the file as " + path + ".bak: " + ec.message();
+    fs::remove(tmp, ec);
+    return false;
 }
 
-bool RunChain(CAdoDatabase& db, bool keepBackup)
+// A statement whose work an earlier run already did (the program once ran
+// steps without a transaction, so an interrupted step left some of its
+// columns and tables behind): the column, table or index is there.
+bool AlreadyDone(const std::string& error)
+{
+    return error.find("duplicate column name") != std::string::npos ||
+           error.find("already exists") != std::string::npos;
+}
+
+// One step in one transaction: all its statements and its version items, or
+// nothing. False with `error` when a statement failed for any other reason.
+bool RunStep(CAdoDatabase& db, const UpgradeStep& step, std::string& error)
+{
+    CAdoTransaction trans(db);
+    if (!trans.IsActive()) {
+        error = db.GetLastError();
+        return false;
+    }
+    for (size_t i = 0; i < step.count; ++i) {
+        if (db.Execute(step.statements[i]) || AlreadyDone(db.GetLastError())) continue;
+        error = db.GetLastError();
+        return false;
+    }
+    bool ok = SetSystemInfo(db, "DBVersion", step.version);
+    if (ok && std::strcmp(step.version, "3.12") == 0)
+        ok = SetSystemInfo(db, "FundCorVersion", "20070101") && SetSystemInfo(db, "FundInfoVersion", "20070101");
+    if (ok) ok = trans.Commit();
+    if (!ok) error = db.GetLastError();
+    return ok;
+}
+
+bool RunChain(CAdoDatabase& db, bool keepBackup, std::string& error, const char* lastStep = nullptr)
 {
     std::string version = "3.11";
     GetSystemInfo(db, "DBVersion", version);
     bool backedUp = !keepBackup;
     for (const UpgradeStep& step : kChain) {
+        if (lastStep && CompareVersions(step.version, lastStep) > 0) break;
         if (!StepRuns(step, version)) continue;
+        std::string why;
         if (!backedUp) {
-            BackupBeforeUpgrade(db);
+            if (!BackupBeforeUpgrade(db, why)) {
+                error = "Upgrade Database Error:" + why;
+                return false;
+            }
             backedUp = true;
         }
-        CAdoTransaction trans(db);
-        for (size_t i = 0; i < step.count; ++i) db.Execute(step.statements[i]);  // failures are expected on reruns
-        SetSystemInfo(db, "DBVersion", step.version);
-        if (std::strcmp(step.version, "3.12") == 0) {
-            SetSystemInfo(db, "FundCorVersion", "20070101");
-            SetSystemInfo(db, "FundInfoVersion", "20070101");
+        if (!RunStep(db, step, why)) {
+            std::string stored = "3.11";
+            GetSystemInfo(db, "DBVersion", stored);
+            error = "Upgrade Database Error:" + why + " (version " + stored + " to " + step.version + ")";
+            if (keepBackup && !db.GetFilePath().empty())
+                error += "; the file before the upgrade is kept as " + db.GetFilePath() + ".bak";
+            return false;
         }
-        trans.Commit();
     }
     return true;
 }
@@ -220,7 +261,21 @@ bool SetSystemInfo(CAdoDatabase db, const std::string& item, const std::string& 
     return db.Execute("UPDATE T_System_Info SET ItemValue='" + text + "' WHERE ItemName='" + name + "'");
 }
 
-bool UpgradeDatabase(CAdoDatabase db) { return RunChain(db, true); }
+bool UpgradeDatabaseTo(CAdoDatabase db, const std::string& lastStep, std::string* error)
+{
+    std::string why;
+    bool ok = RunChain(db, false, why, lastStep.c_str());
+    if (!ok && error) *error = why;
+    return ok;
+}
+
+bool UpgradeDatabase(CAdoDatabase db, std::string* error)
+{
+    std::string why;
+    bool ok = RunChain(db, true, why);
+    if (!ok && error) *error = why;
+    return ok;
+}
 
 bool CreateBaseTables(CAdoDatabase& db)
 {
@@ -263,10 +318,16 @@ bool CreateDatabaseFile(const std::string& path, const std::string& password, st
         db.SetLogin("", password);
         db.SetDatabase(tmp, 1);
         if (db.Open()) {
-            ok = CreateBaseTables(db) && RunChain(db, false);
+            std::string why;
+            ok = CreateBaseTables(db);
+            if (!ok) why = db.GetLastError();
+            ok = ok && RunChain(db, false, why);
             std::string version;
-            ok = ok && GetSystemInfo(db, "DBVersion", version) && version == kCurrentDBVersion;
-            if (!ok) error = db.GetLastError();
+            if (ok && !(GetSystemInfo(db, "DBVersion", version) && version == kCurrentDBVersion)) {
+                ok = false;
+                why = db.GetLastError();
+            }
+            if (!ok) error = why;
             // Fold the WAL in so the renamed file holds everything.
             sqlite3_wal_checkpoint_v2(db.Handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
             db.Execute("PRAGMA journal_mode=DELETE");

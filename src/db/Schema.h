@@ -23,8 +23,14 @@ bool GetSystemInfo(CAdoDatabase db, const std::string& item, std::string& value)
 bool SetSystemInfo(CAdoDatabase db, const std::string& item, const std::string& value);
 
 // Runs the missing upgrade steps; each step is one transaction. Before the
-// first step changes the file a copy is kept beside it (<file>.bak).
-bool UpgradeDatabase(CAdoDatabase db);
+// first step changes the file a copy is kept beside it (<file>.bak). A
+// statement that finds its column, table or index already there counts as
+// done; any other failure rolls its step back, leaves DBVersion at the last
+// step that completed, keeps the copy and returns false with `error` set.
+bool UpgradeDatabase(CAdoDatabase db, std::string* error = nullptr);
+// The chain up to and including the step `lastStep`, without the copy: makes
+// files of an older version (tools, tests).
+bool UpgradeDatabaseTo(CAdoDatabase db, const std::string& lastStep, std::string* error = nullptr);
 
 // The version steps that UpgradeDatabase would run for a stored version.
 std::vector<std::string> PendingUpgradeSteps(const std::string& storedVersion);

@@ -55,7 +55,7 @@ std::set<std::string> StoredKeys(CAdoDatabase& db, const std::string& column, co
 
 bool ReadInt(const std::string& field, int& value)
 {
-    float f = 0;
+    double f = 0;
     if (!ReadWireFloat(field, f)) return false;
     value = ReadLeadingInt(field);
     return true;
@@ -101,7 +101,7 @@ std::vector<CFundGroup> ParseFundGroups(const std::vector<std::string>& fields)
     std::vector<CFundGroup> groups;
     size_t i = 0;
     while (i + 3 <= fields.size()) {
-        float count = 0;
+        double count = 0;
         if (!ReadWireFloat(fields[i + 2], count) || fields[i + 2].empty() || count < 0) break;
         size_t n = static_cast<size_t>(ReadLeadingInt(fields[i + 2]));
         if (n > fields.size() - i - 3) break;
@@ -127,8 +127,11 @@ bool CFundCatalogue::SyncFundCatalogue(const std::string& serverCompanyVersion, 
     std::string local;
     // Versions are dates written "%Y%m%d": byte order is date order.
     if (!GetSystemInfo(m_db, "FundCorVersion", local)) local.clear();
+    // A failed download falls back to the local tables: an empty catalogue
+    // would put every fund into the wrong class.
     if (local < serverCompanyVersion || !LoadFundCompanies()) {
         if (DownloadFundCompanies()) SetSystemInfo(m_db, "FundCorVersion", serverCompanyVersion);
+        else LoadFundCompanies();
     }
 
     if (!GetSystemInfo(m_db, "FundInfoVersion", local)) local.clear();
@@ -137,7 +140,10 @@ bool CFundCatalogue::SyncFundCatalogue(const std::string& serverCompanyVersion, 
         if (prompt) prompt->ShowMessage(LoadResString(str::NoLocalDatabase), PromptIcon::Warning);
         download = true;
     }
-    if (download && DownloadFundInfos()) SetSystemInfo(m_db, "FundInfoVersion", serverFundVersion);
+    if (download) {
+        if (DownloadFundInfos()) SetSystemInfo(m_db, "FundInfoVersion", serverFundVersion);
+        else LoadFundInfos();
+    }
 
     m_db.Execute("UPDATE T_Fund_Trade SET TotalCount=0,FreeCount=0 WHERE FreeCount < 1");
     LoadFundGroups();
@@ -409,8 +415,10 @@ int CFundCatalogue::GetFundClass(const std::string& fundId) const
 
 bool CFundCatalogue::IsMoneyMarketFund(const std::string& fundId) const
 {
+    // A fund the catalogue does not know is no money-market fund: the
+    // bookkeeping refuses it instead of booking it at 1.0.
     const CFundInfo* f = FindFund(fundId);
-    return !f || f->InvestTypeID == 4;
+    return f && f->InvestTypeID == 4;
 }
 
 bool CFundCatalogue::GetFundGroup(const std::string& fundId, int& groupId) const

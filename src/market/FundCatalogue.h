@@ -33,16 +33,16 @@ struct CFundInfo {
     int BankID = 0;
     std::string FundURL;
     OleDate CreateDate;
-    float NewFundCount = 0;
-    float OldFundCount = 0;
+    double NewFundCount = 0;
+    double OldFundCount = 0;
     // Working values of the fund calculations, not stored.
     int WorkCount = 1000;
-    float WorkRate = 1.0f;
-    float WorkHalf = 0.5f;
+    double WorkRate = 1.0;
+    double WorkHalf = 0.5;
     int WorkDays = 4;
-    float WorkZero = 0;
-    float WorkHigh = 1.5f;
-    float WorkOne = 1.0f;
+    double WorkZero = 0;
+    double WorkHigh = 1.5;
+    double WorkOne = 1.0;
 };
 
 // The name of an investment type: 2 "混合", 3 "债券", 4 "现金", else "股票".
@@ -132,7 +132,7 @@ public:
     const CFundInfo* FindFund(const std::string& fundId) const;
     // Class 1 to 5: open-end, money-market, closed-end, ETF/LOF, collective.
     int GetFundClass(const std::string& fundId) const;
-    // Investment type 4, or not in the catalogue.
+    // Investment type 4; a fund not in the catalogue is not one.
     bool IsMoneyMarketFund(const std::string& fundId) const;
 
     const std::map<std::string, CFundInfo>& Funds() const { return m_funds; }

@@ -5,7 +5,7 @@
 
 namespace vextal {
 
-bool ReadWireFloat(const std::string& field, float& value)
+bool ReadWireFloat(const std::string& field, double& value)
 {
     std::string text = TrimText(field);
     // The service leaves figures it does not have empty.
@@ -15,7 +15,7 @@ bool ReadWireFloat(const std::string& field, float& value)
     }
     double d = 0;
     if (!ReadLeadingDecimal(text, d)) return false;
-    value = static_cast<float>(d);
+    value = d;
     return true;
 }
 

@@ -14,21 +14,21 @@ namespace vextal {
 struct CFundValue {
     std::string FundID;
     OleDate ValueDate;
-    float TodayValue = 0;
-    float VarPercent = 0;
-    float VarValue = 0;
-    float TotalValue = 0;
-    float TotalValue1 = 0;
+    double TodayValue = 0;
+    double VarPercent = 0;
+    double VarValue = 0;
+    double TotalValue = 0;
+    double TotalValue1 = 0;
 };
 
 // One index record; TradeMoney may be missing (0).
 struct CIndexValue {
     std::string IndexID;
     OleDate ValueDate;
-    float IndexValue = 0;
-    float VarValue = 0;
-    float VarPercent = 0;
-    float TradeMoney = 0;
+    double IndexValue = 0;
+    double VarValue = 0;
+    double VarPercent = 0;
+    double TradeMoney = 0;
 };
 
 // One dividend record; SubtractDate may be missing (invalid date).
@@ -36,7 +36,7 @@ struct CFundBonus {
     OleDate RecordDate;
     OleDate SubtractDate;
     OleDate BonusDate;
-    float BonusValue = 0;
+    double BonusValue = 0;
 };
 
 // Progress of a long operation: done of total steps. Returning false asks
@@ -55,7 +55,7 @@ enum MarketResult {
 };
 
 // A wire number ("%f"-like text); false when the field is not a number.
-bool ReadWireFloat(const std::string& field, float& value);
+bool ReadWireFloat(const std::string& field, double& value);
 // A wire date ("YYYY-MM-DD" with or without time); false when unreadable.
 bool ReadWireDate(const std::string& field, OleDate& value);
 

@@ -24,6 +24,32 @@ constexpr int kFriday = 5;
 constexpr int kMonday = 1;
 constexpr size_t kMaxSelected = 32;
 constexpr int kStoreWritten = 1, kStoreSkipped = 0, kStoreFailed = -1;
+// plindo-serve publishes a trading day's NAVs at 20:00 (its LatestNavDay):
+// a newest NAV day learned before the last such evening is out of date.
+// Keep the two hours in agreement.
+constexpr int kNavPublishHour = 20;
+
+// The last weekday evening publication at or before `now`.
+OleDate LastPublication(const OleDate& now)
+{
+    OleDate day = now.DateOnly();
+    if (now.IsWeekend() || now.Hour() < kNavPublishHour) {
+        day = day.AddDays(-1);
+        while (day.IsWeekend()) day = day.AddDays(-1);
+    }
+    return day.AddDays(kNavPublishHour / 24.0);
+}
+
+// A newest NAV day as the class answers carry it in Msg ("%Y%m%d").
+bool ReadNavDay(const std::string& text, OleDate& day)
+{
+    std::string t = TrimText(text);
+    if (t.size() != 8 || t.find_first_not_of("0123456789") != std::string::npos) return false;
+    OleDate d = OleDate::FromParts(std::stoi(t.substr(0, 4)), std::stoi(t.substr(4, 2)), std::stoi(t.substr(6, 2)));
+    if (!d.IsValid()) return false;
+    day = d;
+    return true;
+}
 
 FieldValueList NewValueFields(const CNewFundValue& v)
 {
@@ -62,13 +88,13 @@ bool ReadValueRecord(const std::vector<std::string>& f, size_t i, CNewFundValue&
 {
     v.FundID = TrimText(DecryptText(f[i + 1], kCipherKey));
     if (!IsFundCode(v.FundID)) return false;
-    float* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
+    double* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
                         &v.WeekVarPercent, &v.MonthVarPercent, &v.WeekIncome,     &v.MonthIncome,
                         &v.TwoMonthIncome, &v.ThreeMonthIncome, &v.SixMonthIncome, &v.OneYearIncome,
                         &v.ThisYearIncome, &v.YearAvgIncome,   &v.TotalIncome};
     for (size_t k = 0; k < 15; ++k)
         if (!ReadWireFloat(f[i + 2 + k], *figures[k])) return false;
-    float sum22 = 0, sum44 = 0;
+    double sum22 = 0, sum44 = 0;
     if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 17], sum22) || !ReadWireFloat(f[i + 18], sum44) ||
         !ReadWireFloat(f[i + 19], v.TotalValue1))
         return false;
@@ -116,7 +142,7 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now)
     return now.Hour() <= 17;
 }
 
-bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, float& total)
+bool ReadDisclosurePage(const std::string& page, OleDate& date, double& nav, double& total)
 {
     const std::string cellOpen = "<td align=\"center\" height=\"20\">";
     const std::string marker = cellOpen + Utf8ToGbk("累计净值") + "</td>";
@@ -134,7 +160,7 @@ bool ReadDisclosurePage(const std::string& page, OleDate& date, float& nav, floa
         pos = close + 5;
     }
     OleDate d;
-    float n = 0, t = 0;
+    double n = 0, t = 0;
     if (cells[1].empty() || cells[2].empty() || !ReadWireDate(cells[0], d) || !ReadWireFloat(cells[1], n) ||
         !ReadWireFloat(cells[2], t))
         return false;
@@ -178,7 +204,6 @@ struct CLatestValueCache::Batch {
 CLatestValueCache::CLatestValueCache(CAdoDatabase db, const CFundCatalogue& catalogue)
     : m_db(std::move(db)), m_catalogue(catalogue)
 {
-    EnsureFundValueIndex(m_db);
 }
 
 // Offline the service functions send nothing.
@@ -196,8 +221,19 @@ int CLatestValueCache::Fail(int code, const std::string& error)
 
 void CLatestValueCache::SetNewestNavDate(const std::string& text)
 {
+    // The session hands the login's text on before every command: only a
+    // new text is news.
+    if (text == m_newestNavText && m_newestNavLearned.IsValid()) return;
+    m_newestNavText = text;
     OleDate d;
     m_newestNavDay = ReadWireDate(text, d) ? d.DateOnly() : OleDate::FromParts(0, 0, 0);
+    m_newestNavLearned = Clock::Now();
+}
+
+OleDate CLatestValueCache::NewestNavDay(const OleDate& now) const
+{
+    if (!m_newestNavDay.IsValid() || m_newestNavLearned < LastPublication(now)) return OleDate::FromParts(0, 0, 0);
+    return m_newestNavDay;
 }
 
 bool CLatestValueCache::LoadNewFundValues()
@@ -319,7 +355,10 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
         if (it->second.ValueDate >= value.ValueDate) return false;
         v = it->second;
     }
+    // The history record does not carry TotalValue1: the stored figure stays.
+    float totalValue1 = v.TotalValue1;
     static_cast<CFundValue&>(v) = value;
+    v.TotalValue1 = totalValue1;
     return SaveNewFundValue(v);
 }
 
@@ -398,6 +437,7 @@ StoredValues CLatestValueCache::WriteValues(const ValuesRequest& request, const 
     if (!trans.Commit()) return fail(kMarketStoreFailed, m_db.GetLastError());
     out.written = std::move(batch.written);
     out.historyRows = std::move(batch.historyRows);
+    if (request.fundClass != 0) out.navDayText = fetched.msg;
     return out;
 }
 
@@ -426,6 +466,13 @@ int CLatestValueCache::ApplyStored(StoredValues& stored)
     }
     if (m_historyListener)
         for (const CFundValue& h : stored.historyRows) m_historyListener(h);
+    // A class answer names the newest NAV day: values of it are current
+    // until the next evening's publication.
+    OleDate day;
+    if (ReadNavDay(stored.navDayText, day)) {
+        m_newestNavDay = day;
+        m_newestNavLearned = Clock::Now();
+    }
     return kMarketOk;
 }
 
@@ -438,16 +485,17 @@ int CLatestValueCache::StoreValues(const ValuesRequest& request, const ValuesFet
 
 bool CLatestValueCache::IsValueCurrent(const OleDate& valueDate, int fundClass) const
 {
-    return vextal::IsValueCurrent(valueDate, fundClass, Clock::Now(), m_newestNavDay);
+    OleDate now = Clock::Now();
+    return vextal::IsValueCurrent(valueDate, fundClass, now, NewestNavDay(now));
 }
 
 bool CLatestValueCache::NeedsClassDownload(int fundClass) const
 {
-    OleDate now = Clock::Now();
+    OleDate now = Clock::Now(), newest = NewestNavDay(now);
     int current = 0, stale = 0;
     for (const auto& [id, v] : m_values) {
         if (m_catalogue.GetFundClass(id) != fundClass) continue;
-        if (vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+        if (vextal::IsValueCurrent(v.ValueDate, fundClass, now, newest))
             ++current;
         else
             ++stale;
@@ -483,10 +531,10 @@ int CLatestValueCache::PlanClassValues(int fundClass, bool refresh, ValuesReques
             if (m_catalogue.GetFundClass(id) == fundClass) return kMarketOk;
 
     if (!NeedsClassDownload(fundClass)) {
-        OleDate now = Clock::Now();
+        OleDate now = Clock::Now(), newest = NewestNavDay(now);
         for (const auto& [id, v] : m_values) {
             if (m_catalogue.GetFundClass(id) != fundClass ||
-                vextal::IsValueCurrent(v.ValueDate, fundClass, now, m_newestNavDay))
+                vextal::IsValueCurrent(v.ValueDate, fundClass, now, newest))
                 continue;
             request.fundIds.push_back(id);
             if (request.fundIds.size() == kMaxSelected) break;
@@ -495,36 +543,44 @@ int CLatestValueCache::PlanClassValues(int fundClass, bool refresh, ValuesReques
         return kMarketOk;
     }
 
-    if (!GetSystemInfo(m_db, "NewFundValueNO", request.version)) request.version.clear();
-    // The version is the open-end class's: a class this program never held
-    // values of asks for all of it, or it would only hear of funds that
-    // changed after the open-end download.
-    bool holdsClass = false;
+    // The service answers with the values newer than the day sent. That day
+    // is the oldest value this program holds of the class: the open-end
+    // version (NewFundValueNO) moves with class 1 only and would leave the
+    // other classes behind, and a newer day would leave a lagging fund
+    // behind. A fund of the class without a value asks for all of it.
+    std::optional<OleDate> oldest;
     for (const auto& [id, v] : m_values)
-        if (m_catalogue.GetFundClass(id) == fundClass) {
-            holdsClass = true;
+        if (m_catalogue.GetFundClass(id) == fundClass && (!oldest || v.ValueDate < *oldest)) oldest = v.ValueDate;
+    bool missing = false;
+    for (const auto& [id, info] : m_catalogue.Funds())
+        if (!m_values.count(id) && m_catalogue.GetFundClass(id) == fundClass) {
+            missing = true;
             break;
         }
-    if (!holdsClass) request.version.clear();
+    if (oldest && !missing) request.version = oldest->Format(2);
     request.fundClass = fundClass;
     request.advanceVersion = fundClass == 1;
     request.send = true;
     return kMarketOk;
 }
 
-int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress)
+int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress,
+                                              const std::string& serverUrl)
 {
     ValuesRequest request;
-    int rc = PlanSelectedValues(fundIds, request);
+    int rc = PlanSelectedValues(fundIds, request, serverUrl);
     if (rc != kMarketOk) return rc;
     return StoreValues(request, FetchValues(request), progress);
 }
 
-int CLatestValueCache::PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request)
+int CLatestValueCache::PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request,
+                                          const std::string& serverUrl)
 {
     request = ValuesRequest();
     request.operation = "DownloadSelectedValues";
     request.ctx = m_ctx.For(request.operation);
+    // A mirror, when given, is asked instead of the main service.
+    if (!serverUrl.empty()) request.ctx.commandUrl = MakeCommandUrl(serverUrl);
     if (m_offline) return Fail(kMarketNotSent, LoadResString(str::OfflineUnavailable));
     request.fundIds.assign(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
     request.send = !request.fundIds.empty();
@@ -539,7 +595,8 @@ bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFu
         value = it->second.value;
         double age = std::round((now.dt - it->second.fetched.dt) * 86400.0);
         if (age <= 60) return true;
-        if (m_newestNavDay.IsValid() && value.ValueDate.DateOnly() >= m_newestNavDay) return true;
+        OleDate newest = NewestNavDay(now);
+        if (newest.IsValid() && value.ValueDate.DateOnly() >= newest) return true;
         if (m_offline) return true;
     }
     if (RefuseOffline(error)) return false;
@@ -570,12 +627,12 @@ bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CF
     return true;
 }
 
-bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
+bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, double& nav,
                                                     OleDate& navDate, std::string& error)
 {
     if (RefuseOffline(error)) return false;
     CommandReply reply = SendTradeValue(m_ctx.For("GetFundTradeValueFormServer"), fundId, tradeTime);
-    float v = 0;
+    double v = 0;
     OleDate d;
     if (!reply.ok() || !ReadWireFloat(reply.fields[0], v) || !ReadWireDate(reply.fields[1], d)) {
         error = reply.ok() ? FormatErrorText("GetFundTradeValueFormServer") : reply.error;
@@ -641,16 +698,22 @@ bool CLatestValueCache::StoreDisclosureValue(const DisclosureFetch& fetched)
     }
     if (!fetched.found) return false;
     const OleDate& date = fetched.date;
-    const float nav = fetched.nav, total = fetched.total;
+    const double nav = fetched.nav, total = fetched.total;
 
     CNewFundValue v;
     auto it = m_values.find(fundId);
     if (it != m_values.end()) {
         v = it->second;
-        // The page has no day change: it follows from the NAV held before.
-        if (date > v.ValueDate && v.TodayValue != 0) {
-            v.VarValue = nav - v.TodayValue;
-            v.VarPercent = v.VarValue / v.TodayValue * 100.0f;
+        // The page has no day change. It follows from the NAV held before
+        // only when that is the previous trading day's; a money-market
+        // fund's VarPercent is its 7-day yield, which the page does not give.
+        if (date > v.ValueDate && !m_catalogue.IsMoneyMarketFund(fundId)) {
+            int gap = WholeDaysBetween(v.ValueDate, date);
+            bool previous = m_catalogue.GetFundClass(fundId) == 3
+                                ? gap == 7
+                                : gap == 1 || (gap == 3 && date.DayOfWeek() == kMonday);
+            v.VarValue = previous && v.TodayValue != 0 ? nav - v.TodayValue : 0;
+            v.VarPercent = previous && v.TodayValue != 0 ? v.VarValue / v.TodayValue * 100.0f : 0;
         }
     }
     v.FundID = fundId;

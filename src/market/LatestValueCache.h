@@ -29,7 +29,7 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now);
 
 // The page of the disclosure site: date, NAV and accumulated NAV of its
 // first row behind the "累计净值" header cell. False when absent.
-bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, float& nav, float& total);
+bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, double& nav, double& total);
 
 // A latest-value download in three steps, so the network part can run on a
 // worker: the request is planned from the map (caller's thread), fetched
@@ -59,6 +59,7 @@ struct StoredValues {
     std::string error;
     std::vector<CNewFundValue> written;
     std::vector<CFundValue> historyRows;  // rows added to T_Fund_Value
+    std::string navDayText;               // a class answer's Msg: the newest NAV day
 };
 
 // A connection of its own to the file `db` is open on, for a worker (copies
@@ -71,8 +72,8 @@ struct DisclosureFetch {
     bool sent = false;   // false: the page did not come
     bool found = false;  // the page had the table
     OleDate date;
-    float nav = 0;
-    float total = 0;
+    double nav = 0;
+    double total = 0;
 };
 DisclosureFetch FetchDisclosurePage(const std::string& base, const std::string& fundId);
 
@@ -86,6 +87,8 @@ public:
         m_offline = offline;
     }
     // Field 8 of the login answer ("%Y-%m-%d"); unreadable text clears it.
+    // The same text again changes nothing: the day stands as long as no
+    // evening publication passed since it was learned.
     void SetNewestNavDate(const std::string& text);
     // Base URL of the disclosure site, ending in "/".
     void SetDisclosureBase(const std::string& url) { m_disclosureBase = url; }
@@ -106,13 +109,16 @@ public:
     // Latest values of a class (opening or refreshing its list). Returns a
     // MarketResult; `progress` may cancel while storing (nothing is kept).
     int DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress = nullptr);
-    // Command 2/5 for at most 32 codes.
-    int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr);
+    // Command 2/5 for at most 32 codes; `serverUrl` (when given) is the
+    // mirror asked instead of the main service.
+    int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr,
+                               const std::string& serverUrl = std::string());
     // The steps of the two downloads above (see ValuesRequest). A request
     // that needs no answer has `send` false; a refusal (offline) comes back
     // as a result below 0 with the error text set.
     int PlanClassValues(int fundClass, bool refresh, ValuesRequest& request);
-    int PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request);
+    int PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request,
+                           const std::string& serverUrl = std::string());
     int StoreValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress = nullptr);
     // The store in two halves: the writing in one transaction through a
     // connection of its own (any thread: it reads the catalogue, which only
@@ -132,7 +138,7 @@ public:
     // Command 2/24 (never cached).
     bool GetRealtimeValueFormServer(const std::string& fundId, CFundValue& value, std::string& error);
     // Command 2/21: the NAV that confirms a trade placed at `tradeTime`.
-    bool GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, float& nav,
+    bool GetFundTradeValueFormServer(const std::string& fundId, const OleDate& tradeTime, double& nav,
                                      OleDate& navDate, std::string& error);
     // Command 2/25 into the value cache.
     bool InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error);
@@ -164,6 +170,8 @@ private:
     int Fail(int code, const std::string& error);
     bool RefuseOffline(std::string& error) const;
     std::string DateLiteral(const OleDate& d) const { return m_db.LiteralOf(FieldValue("", d)); }
+    // The newest NAV day while it still holds at `now` (else an invalid date).
+    OleDate NewestNavDay(const OleDate& now) const;
 
     CAdoDatabase m_db;
     const CFundCatalogue& m_catalogue;
@@ -171,6 +179,8 @@ private:
     bool m_offline = false;
     bool m_loaded = false;
     OleDate m_newestNavDay = OleDate::FromParts(0, 0, 0);
+    OleDate m_newestNavLearned = OleDate::FromParts(0, 0, 0);
+    std::string m_newestNavText;
     std::string m_disclosureBase;
     std::function<void(const CFundValue&)> m_historyListener;
     std::map<std::string, CNewFundValue> m_values;

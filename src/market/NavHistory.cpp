@@ -36,9 +36,9 @@ bool IsEmptyAnswer(const CommandReply& reply)
 
 }  // namespace
 
-void EnsureFundValueIndex(CAdoDatabase& db)
+bool EnsureFundValueIndex(CAdoDatabase& db)
 {
-    db.Execute("CREATE INDEX IF NOT EXISTS IX_Fund_Value_Fund ON T_Fund_Value(FundID,ValueDate)");
+    return db.Execute("CREATE INDEX IF NOT EXISTS IX_Fund_Value_Fund ON T_Fund_Value(FundID,ValueDate)");
 }
 
 std::string GetIndexCode(int indexNumber)
@@ -52,7 +52,6 @@ std::string GetIndexCode(int indexNumber)
 
 CNavHistory::CNavHistory(CAdoDatabase db, CLatestValueCache* latest) : m_db(std::move(db)), m_latest(latest)
 {
-    EnsureFundValueIndex(m_db);
     if (m_latest) m_latest->SetHistoryListener([this](const CFundValue& v) { UpdateCache(v); });
 }
 
@@ -361,6 +360,7 @@ int CNavHistory::DownloadIndexHistory(int indexNumber, const std::string& indexC
     CommandReply reply = SendIndexHistory(m_ctx.For("GetIndexValueHistory"), from, to, indexNumber, indexCode);
     if (reply.status == CommandStatus::SendFailed) return Fail(kMarketNotSent, reply.error);
     if (reply.status == CommandStatus::Refused) return Fail(kMarketRefused, reply.error);
+    if (IsEmptyAnswer(reply)) return kMarketOk;
     if (!reply.ok()) return Fail(kMarketBadFormat, reply.error);
 
     std::vector<CIndexValue> records;
@@ -385,7 +385,8 @@ int CNavHistory::GetIndexValueHistory(const std::string& indexCode, const OleDat
 {
     OleDate first, last;
     bool local = GetIndexValueRange(indexCode, first, last);
-    if (download && !m_offline) {
+    // As with a fund: nothing stored and online, the range is downloaded.
+    if ((download || !local) && !m_offline) {
         int number = indexCode == "399001" ? 2 : indexCode == "399300" ? 3 : 1;
         int rc = DownloadIndexHistory(number, indexCode, from, to);
         if (rc != kMarketOk) return rc;
@@ -456,10 +457,10 @@ bool CNavHistory::IncrementalDownloadIndex(int indexNumber)
     std::string code = GetIndexCode(indexNumber);
     OleDate from = FirstDownloadDate(), to = Clock::Now();
     OleDate first, last;
-    if (GetIndexValueRange(code, first, last)) {
-        from = first;
-        to = last;
-    }
+    // The index command has no flag for local data: the range asked for
+    // runs from the last stored day (upserted again) to now, so the history
+    // reaches the newest day.
+    if (GetIndexValueRange(code, first, last)) from = last;
     return DownloadIndexHistory(indexNumber, code, from, to) == kMarketOk;
 }
 

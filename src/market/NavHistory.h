@@ -16,8 +16,9 @@ namespace vextal {
 class CLatestValueCache;
 
 // The NAV table's key leads with the date; reads by fund need an index of
-// their own. Made once per file, kept by later opens.
-void EnsureFundValueIndex(CAdoDatabase& db);
+// their own. Made once per file when it is opened, kept by later opens;
+// false (with the database's text) when it cannot be made.
+bool EnsureFundValueIndex(CAdoDatabase& db);
 
 // 1 "1A0001", 2 "399001", 3 "399300"; any other number "1A0001".
 std::string GetIndexCode(int indexNumber);

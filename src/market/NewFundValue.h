@@ -5,21 +5,21 @@
 namespace vextal {
 
 struct CNewFundValue : CFundValue {
-    float WeekVarPercent = 0;
-    float MonthVarPercent = 0;
-    float OneMonthVar = 0;  // same figure as MonthIncome
-    float TwoMonthVar = 0;  // same figure as TwoMonthIncome
-    float ThreeMonthVar = 0;  // same figure as ThreeMonthIncome
+    double WeekVarPercent = 0;
+    double MonthVarPercent = 0;
+    double OneMonthVar = 0;  // same figure as MonthIncome
+    double TwoMonthVar = 0;  // same figure as TwoMonthIncome
+    double ThreeMonthVar = 0;  // same figure as ThreeMonthIncome
     // Return statistics (percent), as the service computes them.
-    float WeekIncome = 0;
-    float MonthIncome = 0;
-    float TwoMonthIncome = 0;
-    float ThreeMonthIncome = 0;
-    float SixMonthIncome = 0;
-    float OneYearIncome = 0;
-    float ThisYearIncome = 0;
-    float YearAvgIncome = 0;
-    float TotalIncome = 0;
+    double WeekIncome = 0;
+    double MonthIncome = 0;
+    double TwoMonthIncome = 0;
+    double ThreeMonthIncome = 0;
+    double SixMonthIncome = 0;
+    double OneYearIncome = 0;
+    double ThisYearIncome = 0;
+    double YearAvgIncome = 0;
+    double TotalIncome = 0;
     int IncomeSum22 = 0;
     int IncomeSum44 = 0;
 };

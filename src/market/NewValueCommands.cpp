@@ -33,6 +33,13 @@ SelectedFunds CollectSelectedFunds(const std::vector<std::string>& selected)
     return result;
 }
 
+std::string MirrorServer(const std::vector<std::string>& serverList, const std::string& mainServer)
+{
+    for (const std::string& server : serverList)
+        if (!server.empty() && server != mainServer) return server;
+    return std::string();
+}
+
 std::string ServerDownloadConfirmText(const std::string& serverName)
 {
     return StrFormat(LoadResString(str::ConfirmServerDownload).c_str(), serverName.c_str());
@@ -71,9 +78,9 @@ void RunLocalFetchCommand(IUserPrompt& prompt, const OleDate& now, const std::ve
     for (const std::string& id : selected) fetch(id);
 }
 
-bool ConfirmIncrementalValues(IUserPrompt& prompt)
+void RunIncrementalValuesCommand(IUserPrompt& prompt, const std::function<void(bool refresh)>& download)
 {
-    return prompt.AskYesNo(LoadResString(str::ConfirmIncrementalDownload));
+    if (prompt.AskYesNo(LoadResString(str::ConfirmIncrementalDownload))) download(true);
 }
 
 }  // namespace vextal

@@ -28,6 +28,10 @@ struct SelectedFunds {
 };
 SelectedFunds CollectSelectedFunds(const std::vector<std::string>& selected);
 
+// The mirror of 32855: the first server of the list that is not the main
+// service (empty when there is none).
+std::string MirrorServer(const std::vector<std::string>& serverList, const std::string& mainServer);
+
 // 59152 naming the server.
 std::string ServerDownloadConfirmText(const std::string& serverName);
 // The refusal of the local fetch on a weekday before 20:00; empty when it may run.
@@ -42,7 +46,9 @@ void RunServerDownloadCommand(IUserPrompt& prompt, const std::string& serverName
 // `fetch` for each selected fund in list order (all of them: no 32 limit).
 void RunLocalFetchCommand(IUserPrompt& prompt, const OleDate& now, const std::vector<std::string>& selected,
                           const std::function<void(const std::string&)>& fetch);
-// Incremental download (32856): confirm with 59156; true when confirmed.
-bool ConfirmIncrementalValues(IUserPrompt& prompt);
+// Incremental download (32856): confirm with 59156, then `download` the
+// class as a refresh: what is missing or newer, even when the class
+// already holds values (the opening download stops there).
+void RunIncrementalValuesCommand(IUserPrompt& prompt, const std::function<void(bool refresh)>& download);
 
 }  // namespace vextal

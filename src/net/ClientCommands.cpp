@@ -213,20 +213,20 @@ CommandReply SendPeriodRecords(const CommandContext& ctx, const std::string& fun
 }
 
 CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                               const OleDate& to, float shareCount, int bonusType)
+                               const OleDate& to, double shareCount, int bonusType)
 {
     CommandDef def{"SendDividendQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 4, 4};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
-                                   StrFormat("%0.2f", static_cast<double>(shareCount)),
+                                   StrFormat("%0.2f", shareCount),
                                    std::to_string(bonusType)}));
 }
 
 CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                                  const OleDate& to, float shareCount)
+                                  const OleDate& to, double shareCount)
 {
     CommandDef def{"SendMoneyIncomeQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 2, 2};
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
-                                   StrFormat("%0.2f", static_cast<double>(shareCount)), "1"}));
+                                   StrFormat("%0.2f", shareCount), "1"}));
 }
 
 CommandReply SendTradeValue(const CommandContext& ctx, const std::string& fundId, const OleDate& tradeTime)

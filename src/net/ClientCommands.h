@@ -88,11 +88,11 @@ CommandReply SendPeriodRecords(const CommandContext& ctx, const std::string& fun
                                const OleDate& to, int kind, int count);
 // 2/13 dividends for a share count: Msg deciphered, 4-field groups, at least one.
 CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                               const OleDate& to, float shareCount, int bonusType);
+                               const OleDate& to, double shareCount, int bonusType);
 // 2/13 with mode 1, the accumulated income of a money-market holding:
 // Msg deciphered, pairs (amount, date), at least one.
 CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
-                                  const OleDate& to, float shareCount);
+                                  const OleDate& to, double shareCount);
 // 2/21 NAV for confirming a trade: an even count of fields, at least 2 (NAV, date).
 CommandReply SendTradeValue(const CommandContext& ctx, const std::string& fundId, const OleDate& tradeTime);
 // 2/22 latest NAV of one fund: 5-field records, at least one.

@@ -19,11 +19,11 @@ struct CFundInvestItem {
     float InvestPercent = 0;  // share of the fund's assets in percent
 };
 
-// One split record of a fund.
+// One split record of a fund. The ratio scales share counts: double, as they are.
 struct CFundSplitItem {
     std::string FundID;
     std::string SplitDate;
-    float SplitScale = 0;
+    double SplitScale = 0;
 };
 
 // Holdings already fetched, by fund code; kept by the object that requests

@@ -9,12 +9,15 @@ namespace vextal {
 
 namespace {
 
-float ReadFloat(const std::string& text)
+double ReadDouble(const std::string& text)
 {
-    double v;
+    double v = 0;
     ReadLeadingDecimal(text, v);
-    return static_cast<float>(v);
+    return v;
 }
+
+// Holdings shares are inputs of the estimate, which stays in single precision.
+float ReadFloat(const std::string& text) { return static_cast<float>(ReadDouble(text)); }
 
 }  // namespace
 
@@ -45,7 +48,7 @@ void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& i
         if (!scan.Next(answer, "<FundID>", "</FundID>", id)) break;
         if (!scan.Next(answer, "<SplitDate>", "</SplitDate>", date)) break;
         if (!scan.Next(answer, "<SplitScale>", "</SplitScale>", scale)) break;
-        items.push_back({id, GbkToUtf8(date), ReadFloat(scale)});
+        items.push_back({id, GbkToUtf8(date), ReadDouble(scale)});
         if (scan.Position <= before) break;
     }
 }

@@ -80,12 +80,12 @@ void CFundValueNewView::Download(bool refresh)
         StartDownload(request);
 }
 
-void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds)
+void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds, const std::string& serverUrl)
 {
     if (m_pending) return;
     m_market.SyncSession();
     auto request = std::make_shared<ValuesRequest>();
-    if (m_market.Latest().PlanSelectedValues(fundIds, *request) != kMarketOk)
+    if (m_market.Latest().PlanSelectedValues(fundIds, *request, serverUrl) != kMarketOk)
         m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
     else if (request->send)
         StartDownload(request);
@@ -214,10 +214,7 @@ void CFundValueNewView::ApplySort(const CSortSettings& sort)
     std::stable_sort(m_rows.begin(), m_rows.end(), [&](const CNewFundValue* a, const CNewFundValue* b) {
         for (int k = 0; k < 3; ++k) {
             if (sort.item[k] == 0) continue;
-            QVariant x = key(a, sort.item[k]), y = key(b, sort.item[k]);
-            int c = QVariant::compare(x, y) == QPartialOrdering::Less      ? -1
-                    : QVariant::compare(x, y) == QPartialOrdering::Greater ? 1
-                                                                           : 0;
+            int c = CompareListValues(key(a, sort.item[k]), key(b, sort.item[k]));
             if (c != 0) return sort.descending[k] ? c > 0 : c < 0;
         }
         return false;
@@ -245,7 +242,7 @@ ListCell CFundValueNewView::Cell(int row, int columnId) const
 {
     if (row < 0 || row >= RowCount()) return {};
     const CNewFundValue& v = *m_rows[static_cast<size_t>(row)];
-    auto percent = [](float f) { return ListCell{Fixed(f, "%0.2f") + "%", f}; };
+    auto percent = [](double f) { return ListCell{Fixed(f, "%0.2f") + "%", f}; };
     const CFundInfo* info = m_market.Catalogue().FindFund(v.FundID);
     switch (columnId) {
     case 10: return {QString::number(row + 1), row + 1};
@@ -293,22 +290,25 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     QAction* mirror = menu.addAction(QStringLiteral("从分站下载最新净值"));
     QAction* local = menu.addAction(QStringLiteral("在本地获取最新净值"));
     QAction* incremental = menu.addAction(QStringLiteral("增量下载最新净值"));
-    mirror->setEnabled(!m_settings.serverList.empty());
+    const std::string mirrorServer = MirrorServer(m_settings.serverList, m_settings.serverUrl);
+    mirror->setEnabled(!mirrorServer.empty());
     for (QAction* a : {main, mirror, incremental}) a->setEnabled(a->isEnabled() && !m_offline);
     QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(pos));
     if (!chosen) return;
     m_market.SyncSession();
-    auto download = [this](const std::vector<std::string>& ids) { DownloadSelected(ids); };
+    auto downloadFrom = [this](const std::string& server) {
+        return [this, server](const std::vector<std::string>& ids) { DownloadSelected(ids, server); };
+    };
     if (chosen == main) {
-        RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), download);
+        RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), downloadFrom(std::string()));
     } else if (chosen == mirror) {
-        RunServerDownloadCommand(m_prompt, m_settings.serverList.front(), SelectedFunds(), download);
+        RunServerDownloadCommand(m_prompt, mirrorServer, SelectedFunds(), downloadFrom(mirrorServer));
     } else if (chosen == local) {
         std::vector<std::string> ids;
         RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(), [&ids](const std::string& id) { ids.push_back(id); });
         if (!ids.empty()) FetchDisclosurePages(ids);
     } else if (chosen == incremental) {
-        if (ConfirmIncrementalValues(m_prompt)) Download(false);
+        RunIncrementalValuesCommand(m_prompt, [this](bool refresh) { Download(refresh); });
     }
     Rebuild();
 }

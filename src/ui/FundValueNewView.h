@@ -35,8 +35,9 @@ public:
     int FundClass() const { return m_fundClass; }
     // Starts the class download (a refresh asks for the whole class again).
     void Refresh();
-    // The selected-funds download (at most 32 codes).
-    void DownloadSelected(const std::vector<std::string>& fundIds);
+    // The selected-funds download (at most 32 codes), from a mirror when
+    // `serverUrl` is given.
+    void DownloadSelected(const std::vector<std::string>& fundIds, const std::string& serverUrl = std::string());
     bool IsDownloading() const { return m_pending != nullptr; }
     // Stops the running download; the list keeps its values.
     void CancelDownload();

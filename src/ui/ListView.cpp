@@ -1,5 +1,6 @@
 #include "ui/ListView.h"
 
+#include <QCollator>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <algorithm>
@@ -23,6 +24,34 @@ void CListModel::SetSource(int rowCount, std::function<ListCell(int, int)> cell)
     m_cell = std::move(cell);
     endResetModel();
 }
+
+int CompareListValues(const QVariant& a, const QVariant& b)
+{
+    if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {
+        static const QCollator chinese(QLocale(QLocale::Chinese, QLocale::China));
+        return chinese.compare(a.toString(), b.toString());
+    }
+    const QPartialOrdering order = QVariant::compare(a, b);
+    if (order == QPartialOrdering::Less) return -1;
+    if (order == QPartialOrdering::Greater) return 1;
+    return 0;
+}
+
+namespace {
+
+// Header-click sorting by the values behind the cells.
+class CListSortProxy : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
+    {
+        return CompareListValues(left.data(sortRole()), right.data(sortRole())) < 0;
+    }
+};
+
+}  // namespace
 
 int CListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
 
@@ -76,7 +105,7 @@ QVariant CListModel::headerData(int section, Qt::Orientation orientation, int ro
     return {};
 }
 
-CListView::CListView(QWidget* parent) : QTableView(parent), m_model(new CListModel(this)), m_proxy(new QSortFilterProxyModel(this))
+CListView::CListView(QWidget* parent) : QTableView(parent), m_model(new CListModel(this)), m_proxy(new CListSortProxy(this))
 {
     m_proxy->setSourceModel(m_model);
     m_proxy->setSortRole(CListModel::SortRole);

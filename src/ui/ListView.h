@@ -47,6 +47,10 @@ private:
     std::function<QColor(int)> m_background;
 };
 
+// Order of two sort values (negative, 0, positive): numbers and dates by
+// value, texts in pinyin order as Chinese readers expect fund names.
+int CompareListValues(const QVariant& a, const QVariant& b);
+
 // Colours of the cells.
 QColor SignQColor(SignColour c);
 inline const QColor kFundNameBlue(49, 121, 189);

@@ -1,5 +1,6 @@
 #include "ui/MainFrame.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QUrl>
 
 #include "app/Settings.h"
+#include "app/VersionCheck.h"
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
@@ -35,10 +37,12 @@ bool CHomeView::ShowPage(int pageId)
 {
     QWidget* page = m_pages.value(pageId, nullptr);
     if (!page) return false;
-    if (currentWidget() != page) {
-        setCurrentWidget(page);
-        page->setFocus();
-    }
+    if (currentWidget() != page) setCurrentWidget(page);
+    // The keys go to the page's list, also when the page shares its widget
+    // with the page shown before.
+    auto* list = qobject_cast<QAbstractItemView*>(page);
+    if (!list) list = page->findChild<QAbstractItemView*>();
+    (list ? static_cast<QWidget*>(list) : page)->setFocus();
     return true;
 }
 
@@ -91,10 +95,25 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     BuildAccountPanel();
     BuildTrayIcon();
     statusBar()->showMessage(QStringLiteral("就绪"));
+    // Menu items without a prompt clear the status bar as the pointer passes them.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
+        if (text.isEmpty()) statusBar()->showMessage(QStringLiteral("就绪"));
+    });
     if (ReadAccountPanel(m_context.iniPath) == 0) m_accountDock->hide();
     ShowCurrentPage();
     resize(1200, 760);
 }
+
+CMainFrame::~CMainFrame()
+{
+    // The panel and its tree still signal while the base class destroys
+    // them, when nothing of this class is left to receive it.
+    disconnect(m_accountDock, nullptr, this, nullptr);
+    disconnect(m_accountTree, nullptr, this, nullptr);
+    disconnect(statusBar(), nullptr, this, nullptr);
+}
+
+bool CMainFrame::AccountPanelChosen() const { return !m_accountDock->isHidden(); }
 
 void CMainFrame::BuildMenus()
 {
@@ -195,7 +214,7 @@ void CMainFrame::ShowCurrentPage()
 
 void CMainFrame::ToggleAccountPanel()
 {
-    bool show = !m_accountDock->isVisible();
+    bool show = m_accountDock->isHidden();
     m_accountDock->setVisible(show);
     WriteAccountPanel(show ? 1 : 0, m_context.iniPath);
 }
@@ -205,16 +224,25 @@ bool CMainFrame::RunCommand(int id)
     const CommandDef* c = FindCommand(id);
     if (!c) return false;
     if (int refusal = RefusalFor(*c, m_context.offline, m_context.vip, Clock::Now())) {
+        // The action toggled itself when triggered: put its check mark back.
+        UpdateCommandStates();
         if (m_context.prompt) m_context.prompt->ShowMessage(LoadResString(refusal), PromptIcon::Information);
         return false;
     }
     switch (id) {
     case cmd::Exit: close(); return true;
-    case cmd::Back:
+    case cmd::Back: {
+        const int last = m_nav.lastCommand;
+        if (last == -1 && m_nav.group == 3) {  // nothing to go back to
+            UpdateCommandStates();
+            return true;
+        }
         m_nav.Back();
         ShowCurrentPage();
-        if (m_nav.group == 3) m_accountDock->show();
+        // Only a return into the accounts group brings the panel, as the group button does.
+        if (m_nav.group == 3 && last != cmd::TradeDetails && last != cmd::TradeIncome) m_accountDock->show();
         return true;
+    }
     case cmd::GroupAccounts:
         m_nav.GoAccounts();
         m_accountDock->show();
@@ -225,7 +253,13 @@ bool CMainFrame::RunCommand(int id)
     case cmd::Website: OpenUrl(m_context.serverUrl); return true;
     case cmd::VipList: OpenUrl(m_context.serverUrl + "plindo/User/VIPFunction.htm"); return true;
     case cmd::Suggestion: OpenUrl(m_context.serverUrl + "plindo/SuggestView.aspx"); return true;
-    case cmd::Help: OpenUrl("file://" + GetProgramDirectory() + "Vextal.chm"); return true;
+    case cmd::Help:
+        if (m_context.ensureHelpFile && !m_context.ensureHelpFile()) {
+            if (m_context.prompt) m_context.prompt->ShowMessage(kHelpFileUnavailable, PromptIcon::Warning);
+            return true;
+        }
+        OpenUrl("file://" + ProgramPath(kHelpFileName));
+        return true;
     case cmd::UpgradeVip:
         if (m_context.prompt &&
             m_context.prompt->AskYesNo("升级操作需要到网站中会员中心进行，确定要关闭程序登录到会员中心吗?")) {
@@ -242,7 +276,9 @@ bool CMainFrame::RunCommand(int id)
     if (c->page != 0) {
         m_nav.Go(id, c->page, c->group);
         if (c->group != 3 && c->group != 0) m_accountDock->hide();
-        if (c->fundClass != 0 && m_fundClass) m_fundClass(c->page, c->fundClass);
+        // Only the latest-value pages take a fund class; the history page keeps its own.
+        const bool latestValues = c->page == 100 || c->page == 102 || c->page == 109 || c->page == 110 || c->page == 115;
+        if (latestValues && c->fundClass != 0 && m_fundClass) m_fundClass(c->page, c->fundClass);
         ShowCurrentPage();
     }
     auto handler = m_handlers.find(id);
@@ -281,9 +317,10 @@ void CMainFrame::UpdateCommandStates()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    if (m_nav.group == 3) WriteAccountPanel(m_accountDock->isVisible() ? 1 : 0, m_context.iniPath);
+    if (m_nav.group == 3) WriteAccountPanel(AccountPanelChosen() ? 1 : 0, m_context.iniPath);
     if (m_tray) m_tray->hide();
     event->accept();
+    emit closed();
 }
 
 void CMainFrame::changeEvent(QEvent* event)

@@ -26,6 +26,8 @@ struct FrameContext {
     std::string serverUrl;  // ends with "/"
     std::string clientVersion = "3.25";
     IUserPrompt* prompt = nullptr;
+    // Fetches Vextal.chm when it is missing or stale; true when it is there.
+    std::function<bool()> ensureHelpFile;
 };
 
 // The home view: one child per page id; several ids may share a child.
@@ -48,6 +50,7 @@ class CMainFrame : public QMainWindow {
 
 public:
     explicit CMainFrame(const FrameContext& context, QWidget* parent = nullptr);
+    ~CMainFrame() override;
 
     void SetContext(const FrameContext& context) { m_context = context; }
     // The one entry of every command; returns false when it was refused.
@@ -56,6 +59,9 @@ public:
     CHomeView* HomeView() const { return m_home; }
     QTreeWidget* AccountTree() const { return m_accountTree; }
     QDockWidget* AccountPanel() const { return m_accountDock; }
+    // What the user last chose for the account panel, whether or not the
+    // window is on screen (hidden to the tray, or already closed).
+    bool AccountPanelChosen() const;
     QAction* Action(int id) const { return m_actions.value(id, nullptr); }
     // Handlers that later parts of the program register for their commands.
     void SetHandler(int id, std::function<void()> handler) { m_handlers[id] = std::move(handler); }
@@ -65,6 +71,9 @@ public:
 
 signals:
     void pageShown(int page);
+    // The window was closed by any way out (menu, tray, close button):
+    // the program shuts down.
+    void closed();
     void refreshRequested(int page);
 
 protected:

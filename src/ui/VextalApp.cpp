@@ -1,15 +1,22 @@
 #include "ui/VextalApp.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
 #include <QLayout>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
 #include "app/ProgramState.h"
 #include "app/StartupSequence.h"
+#include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
@@ -33,11 +40,50 @@ int FundClassOfPage(int page)
     }
 }
 
+// A signal handler may only write: the loop reads the pipe and closes the window.
+int g_sessionEndPipe[2] = {-1, -1};
+
+void OnSessionEndSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_sessionEndPipe[1], &c, 1);
+}
+
 }  // namespace
 
 CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options)) {}
 
-CVextalApp::~CVextalApp() { Shutdown(); }
+CVextalApp::~CVextalApp()
+{
+    if (m_sessionEnd) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+    }
+    Shutdown();
+}
+
+void CVextalApp::WatchSessionEnd()
+{
+    auto end = [this] {
+        if (m_frame) m_frame->close();  // shown or hidden in the tray: the close runs the shutdown
+        else Shutdown();
+    };
+    if (g_sessionEndPipe[0] < 0 && pipe2(g_sessionEndPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_sessionEnd = std::make_unique<QSocketNotifier>(g_sessionEndPipe[0], QSocketNotifier::Read);
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, m_sessionEnd.get(), end);
+    QObject::connect(m_sessionEnd.get(), &QSocketNotifier::activated, m_sessionEnd.get(), [end] {
+        char buffer[16];
+        while (read(g_sessionEndPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        end();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSessionEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
 
 int CVextalApp::Run()
 {
@@ -55,7 +101,8 @@ int CVextalApp::Run()
         Shutdown();
         return code;
     }
-    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, [this] { Shutdown(); });
+    WatchSessionEnd();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] { Shutdown(); });
     int code = QApplication::exec();
     Shutdown();
     return code;
@@ -107,6 +154,12 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     context.prompt = &m_prompt;
     m_frame = std::make_unique<CMainFrame>(context);
     m_prompt.SetParent(m_frame.get());
+    // Every way out closes the frame, shown or hidden in the tray; the
+    // shutdown runs once the close has returned.
+    QObject::connect(m_frame.get(), &CMainFrame::closed, &m_receiver, [this] {
+        Shutdown();
+        QApplication::quit();
+    }, Qt::QueuedConnection);
 
     m_values = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, false,
                                      m_frame.get());
@@ -156,6 +209,12 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     context.prompt = &m_prompt;
     context.offline = doc.User().OfflineFlag != 0;
     context.vip = doc.IsVip();
+    context.ensureHelpFile = [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        bool there = CVersionCheck(*m_doc, m_prompt).EnsureHelpFile();
+        QApplication::restoreOverrideCursor();
+        return there;
+    };
     m_frame->SetContext(context);
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
@@ -200,13 +259,14 @@ void CVextalApp::Shutdown()
     m_runner.reset();
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
-        m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanel()->isVisible());
+        m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanelChosen());
         m_frame->hide();
     } else {
         m_sequence->Shutdown();
     }
     m_sequence.reset();
     m_values = m_money = nullptr;
+    m_prompt.SetParent(nullptr);
     m_frame.reset();
     m_market.reset();
 }

@@ -2,12 +2,15 @@
 // The application object: runs the start-up order (document, database,
 // main window, login, post-login initialisation), builds the pages over the
 // document's data, and shuts down in order.
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/MessagePrompt.h"
+
+class QSocketNotifier;
 
 namespace vextal {
 
@@ -38,6 +41,9 @@ public:
     // fill when it ends (Runner()->WhenIdle).
     bool Start();
     void Shutdown();
+    // The end of the desktop session (the session manager's request, or
+    // SIGTERM / SIGHUP) closes the window like any other way out.
+    void WatchSessionEnd();
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
@@ -51,6 +57,9 @@ private:
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
 
+    // Receives the frame's queued close; gone with the application object,
+    // so a close still queued then is dropped with it.
+    QObject m_receiver;
     AppOptions m_options;
     CMessagePrompt m_prompt;
     std::unique_ptr<CTaskRunner> m_runner;
@@ -60,6 +69,7 @@ private:
     CFundValueNewView* m_values = nullptr;
     CFundValueNewView* m_money = nullptr;
     CVextalDoc* m_doc = nullptr;
+    std::unique_ptr<QSocketNotifier> m_sessionEnd;
 };
 
 }  // namespace vextal

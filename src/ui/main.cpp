@@ -1,11 +1,45 @@
 // Vextal: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "ui/VextalApp.h"
 
+namespace {
+
+// The browser engine refuses to start as root with its sandbox on and ends
+// the process from deep inside; say once, before anything starts, what lets
+// it run (scripts/demo and scripts/test set it). Without the engine
+// (VEXTAL_NO_WEBENGINE=1, see WebPane) root is no matter.
+bool BrowserEngineCanStart()
+{
+#ifdef VEXTAL_HAVE_WEBENGINE
+    if (geteuid() != 0 || std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) return true;
+    if (const char* off = std::getenv("VEXTAL_NO_WEBENGINE")) {
+        char* end = nullptr;
+        if (std::strtol(off, &end, 0) != 0 && *end == '\0') return true;
+    }
+    const char* flags = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    return flags && std::strstr(flags, "--no-sandbox");
+#else
+    return true;
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (!BrowserEngineCanStart()) {
+        std::fputs("Vextal: running as root needs QTWEBENGINE_DISABLE_SANDBOX=1 in the environment "
+                   "(the web engine refuses root with its sandbox on)\n",
+                   stderr);
+        return 1;
+    }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vextal"));

@@ -88,7 +88,6 @@ public:
         files["/stockindex.htm"] = "<html>index</html>";
         files["/fundkey.txt"] = "000001\t华夏成长\r\n000011\t华夏大盘\r\nbad\tline\tthree\r\n";
         files["/image/logoweb.gif"] = "GIF89a";
-        files["/Update/UpdatePlindo"] = "#!/bin/sh\nexit 0\n";
         files["/Update/Vextal.chm"] = "help";
 
         auto command = [this](const httplib::Request& req, httplib::Response& res) {

@@ -4,6 +4,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/LoginDialogLogic.h"
+#include "app/MarketData.h"
 #include "app/VextalDoc.h"
 
 using namespace vextal;
@@ -94,5 +95,41 @@ TEST_F(InitAfterLoginTest, OfflineLoadsLocallyAndAsksTheServiceNothing)
     EXPECT_EQ(svc.commands.size(), commands);
 }
 
+
+TEST_F(InitAfterLoginTest, FailedFundListDownloadKeepsTheLocalCatalogueAndUnknownFundsAreRefused)
+{
+    CAdoDatabase& db = doc.GetDatabase();
+    // The tables of an earlier start; the service announces newer lists but
+    // cannot send them.
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Fund_Company(CompanyID,CompanyName,CompanyURL,CompanyType) "
+                           "VALUES('0001','华夏基金','u','1')"));
+    for (const char* row : {"'110011','0001','股票甲','甲',1,1,1", "'000009','0001','现金乙','乙',1,4,1"})
+        ASSERT_TRUE(db.Execute(std::string("INSERT INTO T_Fund_Info(FundID,CompanyID,FundName,FundShortName,"
+                                           "FundTypeID,InvestTypeID,BankID,FundURL,CreateDate) VALUES(") + row +
+                                           ",'u',#2004-01-02 00:00:00#)"));
+    ASSERT_TRUE(db.Execute("INSERT INTO T_Account_Info(UserID,AccountID,AccountType,TotalMoney,FreeMoney,FundCount,"
+                           "CreateDate,AccountName) VALUES(7,1,0,0,0,0,#2024-01-02 00:00:00#,'主帐户')"));
+    CMarketData market(doc);
+    market.Attach();
+    CLoginDialogLogic dialog(doc, prompt);
+    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, false}));
+    doc.InitAfterLogin();
+    EXPECT_EQ(Stored("FundInfoVersion"), "20070101");
+    EXPECT_NE(market.Catalogue().FindFund("110011"), nullptr);
+    EXPECT_EQ(market.Catalogue().Companies().count("0001"), 1u);
+    EXPECT_FALSE(doc.FundDirectory().IsMoneyMarketFund("110011"));
+    EXPECT_TRUE(doc.FundDirectory().IsMoneyMarketFund("000009"));
+    // A fund the catalogue does not know is no money-market fund: it is not booked.
+    EXPECT_FALSE(doc.FundDirectory().IsMoneyMarketFund("999999"));
+    TradeInfo buy;
+    buy.AccountID = 1;
+    buy.FundID = "999999";
+    buy.TradeType = kTradeBuy;
+    buy.TradeMoney = 1000;
+    buy.TradeTime = OleDate::FromParts(2024, 6, 27, 10);
+    EXPECT_EQ(doc.Accounts().BookTrade(buy), -1);
+    EXPECT_EQ(doc.Accounts().GetLastErrorText(), "本地基金列表中没有基金999999，请更新基金列表后再记帐");
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Trade_Info"), 0);
+}
 
 }  // namespace

@@ -23,14 +23,14 @@ struct Asked : IBookServices {
         calls.push_back(what);
         if (cancelAt2 && calls.size() == 2) *cancelAt2 = true;
     }
-    bool GetFundTradeValue(const std::string& f, const OleDate& t, float& v, OleDate& d, std::string&) override
+    bool GetFundTradeValue(const std::string& f, const OleDate& t, double& v, OleDate& d, std::string&) override
     {
         Note("nav " + f + " " + t.Format(1));
-        v = 1.25f;
+        v = 1.25;
         d = t;
         return true;
     }
-    int QueryDividends(const std::string& f, const OleDate&, const OleDate&, float, int, std::vector<DividendItem>& items,
+    int QueryDividends(const std::string& f, const OleDate&, const OleDate&, double, int, std::vector<DividendItem>& items,
                        std::string&) override
     {
         Note("dividends " + f);
@@ -40,15 +40,15 @@ struct Asked : IBookServices {
         items = {before, after};
         return kDividendOk;
     }
-    int QueryMoneyIncome(const std::string& f, const OleDate&, const OleDate&, float, float& a, OleDate& d,
+    int QueryMoneyIncome(const std::string& f, const OleDate&, const OleDate&, double, double& a, OleDate& d,
                          std::string&) override
     {
         Note("income " + f);
-        a = 12.5f;
+        a = 12.5;
         d = OleDate::FromParts(2024, 1, 1);
         return kDividendOk;
     }
-    bool GetLatestValue(const std::string&, float&, OleDate&, std::string&) override { return false; }
+    bool GetLatestValue(const std::string&, double&, OleDate&, std::string&) override { return false; }
     bool CancelTrade(int, std::string&) override { return false; }
 };
 
@@ -91,15 +91,15 @@ TEST(LoginBookAnswers, EachQuestionOnceAndNoneAfterwards)
     service.calls.clear();
     std::vector<DividendItem> items;
     std::string error;
-    float amount = 0, nav = 0;
+    double amount = 0, nav = 0;
     OleDate date;
     const OleDate start = OleDate::FromParts(2020, 1, 6), now = OleDate::FromParts(2024, 6, 1);
     EXPECT_EQ(answers->QueryDividends("000002", start, now, 1000, kBonusReinvest, items, error), kDividendOk);
     EXPECT_EQ(items.size(), 2u);
     EXPECT_TRUE(answers->GetFundTradeValue("000002", OleDate::FromParts(2021, 6, 1), nav, date, error));
-    EXPECT_EQ(nav, 1.25f);
+    EXPECT_EQ(nav, 1.25);
     EXPECT_EQ(answers->QueryMoneyIncome("000009", start, now, 1000, amount, date, error), kDividendOk);
-    EXPECT_EQ(amount, 12.5f);
+    EXPECT_EQ(amount, 12.5);
     items.clear();
     EXPECT_EQ(answers->QueryDividends("000009", start, now, 1000, 0, items, error), kDividendOk);
     EXPECT_TRUE(items.empty());

@@ -1,13 +1,20 @@
-// Completing a self-update: the old instance (a process this test starts
-// from a copy of a harmless program) is ended and its file replaced.
+// Self-update: only update files whose signature verifies are kept and run;
+// the new program takes the installed name by one rename, and only the old
+// instance of this installation (a copy of a harmless program) is ended.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "ServiceProcess.h"
 #include "app/AppTestSupport.h"
 #include "app/InstanceLock.h"
 #include "app/SelfUpdate.h"
+#include "app/VersionCheck.h"
+#include "net/UpdateSignature.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -18,6 +25,128 @@ namespace {
 
 using SelfUpdateTest = AppHomeTest;
 
+// A fresh Ed25519 key pair in PEM form: {private, public}.
+std::pair<std::string, std::string> NewKeyPair()
+{
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    auto pem = [](auto write) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        write(bio);
+        char* data = nullptr;
+        long n = BIO_get_mem_data(bio, &data);
+        std::string text(data, static_cast<size_t>(n));
+        BIO_free(bio);
+        return text;
+    };
+    auto pair = std::make_pair(
+        pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); }),
+        pem([&](BIO* b) { PEM_write_bio_PUBKEY(b, key); }));
+    EVP_PKEY_free(key);
+    return pair;
+}
+
+TEST_F(SelfUpdateTest, UpdateFilesWithoutAValidSignatureAreRefusedAndRemoved)
+{
+    const auto [privateKey, publicKey] = NewKeyPair();
+    const auto other = NewKeyPair();
+    const std::string data = "#!/bin/sh\nexec true\n";
+    std::string sig, error;
+    ASSERT_TRUE(SignDetached(data, privateKey, sig, error)) << error;
+    EXPECT_TRUE(VerifyDetached(data, sig, publicKey));
+    EXPECT_FALSE(VerifyDetached(data.substr(0, data.size() - 1), sig, publicKey));
+    std::string flipped = data;
+    flipped[3] ^= 1;
+    EXPECT_FALSE(VerifyDetached(flipped, sig, publicKey));
+    EXPECT_FALSE(VerifyDetached(data, sig, other.second));
+    EXPECT_FALSE(VerifyDetached(data, sig.substr(0, 63), publicKey));
+    EXPECT_FALSE(VerifyDetached(data, "", publicKey));
+    EXPECT_FALSE(VerifyDetached(data, sig, "not a key"));
+    EXPECT_FALSE(SignDetached(data, publicKey, sig, error));
+
+    // The real service signing with our key: verified and written; checked
+    // against another key: refused, and no file of that name is left.
+    WriteWholeFile(home + "key.pem", privateKey);
+    {
+        CServiceProcess svc(PLINDO_SERVE_PATH, {"--update-key", home + "key.pem", "--quiet"});
+        ASSERT_GT(svc.Port(), 0);
+        EXPECT_EQ(FetchSignedUpdateFile(svc.Base(), kUpdaterStarted, publicKey), UpdateFetch::Verified);
+        EXPECT_FALSE(ReadWholeFile(home + "UpdateVextal").empty());
+        EXPECT_EQ(FetchSignedUpdateFile(svc.Base(), kUpdaterStarted, other.second), UpdateFetch::Refused);
+        EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
+        EXPECT_EQ(FetchSignedUpdateFile(svc.Base(), "UpdateNothing", publicKey), UpdateFetch::Missing);
+    }
+
+    // Unsigned (a service without a key): refused, an old file removed, the
+    // user told, nothing started.
+    {
+        CServiceProcess svc(PLINDO_SERVE_PATH, {"--client-version", "3.26", "--quiet"});
+        ASSERT_GT(svc.Port(), 0);
+        UseServer(svc.Base());
+        RecordingPrompt prompt;
+        CVextalDoc doc;
+        doc.OnNewDocument(prompt);
+        WriteWholeFile(home + "Vextal", "program");
+        WriteWholeFile(home + "UpdatePlindo", "stale");
+        CVersionCheck check(doc, prompt);
+        check.SetProgramFile(home + "Vextal");
+        int launches = 0;
+        check.SetLauncher([&](const std::string&, const std::string&) { return ++launches, true; });
+        ASSERT_TRUE(check.GetClientVersion());
+        prompt.answer = true;
+        EXPECT_FALSE(check.CheckNewVersion());
+        EXPECT_EQ(launches, 0);
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{StrFormat(kBadUpdateFileText, kUpdaterFetched)});
+        EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
+        EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
+    }
+
+    // Cut on the way (the real service never cuts a file): refused.
+    FakeService fake;
+    ASSERT_TRUE(SignDetached(data, privateKey, sig, error));
+    fake.files["/Update/UpdateVextal"] = data.substr(0, data.size() - 4);
+    fake.files["/Update/UpdateVextal.sig"] = sig;
+    EXPECT_EQ(FetchSignedUpdateFile(fake.Base(), kUpdaterStarted, publicKey), UpdateFetch::Refused);
+    EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
+    fake.files["/Update/UpdateVextal"] = data;
+    EXPECT_EQ(FetchSignedUpdateFile(fake.Base(), kUpdaterStarted, publicKey), UpdateFetch::Verified);
+    EXPECT_EQ(ReadWholeFile(home + "UpdateVextal"), data);
+}
+
+// The new program killed after the download, right before it takes the
+// installed name: the old program is still installed, whole.
+TEST_F(SelfUpdateTest, KilledBeforeTheRenameTheOldProgramStays)
+{
+    const std::string installed = home + "Vextal";
+    WriteWholeFile(installed, "old program");
+    WriteWholeFile(home + "UpdateVextal", "new program");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        CompleteSelfUpdate(home, kUpdaterStarted, 10, [&](const char* label) {
+            if (std::string(label) != "replace") return;
+            char c = 'x';
+            (void)!write(fds[1], &c, 1);
+            for (;;) pause();
+        });
+        _exit(3);  // never reached when the pause point is hit
+    }
+    close(fds[1]);
+    char c = 0;
+    const bool reached = read(fds[0], &c, 1) == 1;
+    kill(pid, SIGKILL);
+    int status = 0;
+    WaitChildFor(pid, status, 10000);
+    close(fds[0]);
+    ASSERT_TRUE(reached) << "the child did not reach the rename";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(ReadWholeFile(installed), "old program");
+
+    // The next start of the new program completes the update.
+    EXPECT_TRUE(CompleteSelfUpdate(home, kUpdaterStarted, 10).replaced);
+    EXPECT_EQ(ReadWholeFile(installed), "new program");
+}
+
 pid_t StartCopyOfSleep(const std::string& path)
 {
     fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
@@ -27,44 +156,18 @@ pid_t StartCopyOfSleep(const std::string& path)
     return pid;
 }
 
-TEST_F(SelfUpdateTest, OldInstanceEndedAndNewFileTakesTheInstalledName)
+// (Ending the old instance and the replacement through the start-up are in
+// StartupTest.)
+TEST_F(SelfUpdateTest, TheInstalledNameOrAMissingNewFileChangesNothing)
 {
     const std::string installed = home + "Vextal";
-    pid_t old = StartCopyOfSleep(installed);
-    ASSERT_GT(old, 0);
-    // Wait until the child runs the copied file.
-    for (int i = 0; i < 200 && FindUserProcessesOf(installed).empty(); ++i) usleep(10000);
-    ASSERT_EQ(FindUserProcessesOf(installed), std::vector<pid_t>{old});
-    WriteWholeFile(home + "Vextal-3.26", "new program");
-
-    SelfUpdateResult r = CompleteSelfUpdate(home, "Vextal-3.26", 10);
-    if (r.endedProcesses != 1) kill(old, SIGKILL);  // never leave it running
-    int status = 0;
-    ASSERT_EQ(waitpid(old, &status, 0), old);  // reaped by us, its parent
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(r.ran);
-    EXPECT_EQ(r.endedProcesses, 1);
-    EXPECT_TRUE(r.replaced);
-    EXPECT_EQ(ReadWholeFile(installed), "new program");
-    EXPECT_FALSE(fs::exists(home + "Vextal-3.26"));
-
-    // The installed name in any case takes no self-update path.
+    WriteWholeFile(installed, "old program");
     EXPECT_FALSE(CompleteSelfUpdate(home, "VEXTAL").ran);
     EXPECT_FALSE(CompleteSelfUpdate(home, "vextal").ran);
-    EXPECT_EQ(ReadWholeFile(installed), "new program");
-
-    // The new file is not in the program directory: the installed one stays.
-    r = CompleteSelfUpdate(home, "Vextal.elsewhere", 10);
+    SelfUpdateResult r = CompleteSelfUpdate(home, "Vextal.elsewhere", 10);
     EXPECT_TRUE(r.ran);
     EXPECT_FALSE(r.replaced);
-    EXPECT_EQ(ReadWholeFile(installed), "new program");
-
-    // Nothing to end: the file is still replaced.
-    WriteWholeFile(home + "Vextal.new", "newer");
-    r = CompleteSelfUpdate(home, "Vextal.new", 10);
-    EXPECT_EQ(r.endedProcesses, 0);
-    EXPECT_TRUE(r.replaced);
-    EXPECT_EQ(ReadWholeFile(installed), "newer");
+    EXPECT_EQ(ReadWholeFile(installed), "old program");
 }
 
 TEST_F(SelfUpdateTest, AProgramOfAnotherDirectoryIsLeftAlone)
@@ -78,7 +181,8 @@ TEST_F(SelfUpdateTest, AProgramOfAnotherDirectoryIsLeftAlone)
     EXPECT_EQ(r.endedProcesses, 0);
     EXPECT_EQ(FindUserProcessesOf(home + "other/Vextal"), std::vector<pid_t>{other});
     kill(other, SIGKILL);
-    waitpid(other, nullptr, 0);
+    int status = 0;
+    WaitChildFor(other, status);
 }
 
 TEST_F(SelfUpdateTest, InstanceLockIsExclusiveUntilReleased)

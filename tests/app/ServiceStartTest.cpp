@@ -4,6 +4,7 @@
 // version question, and the fund data after login. Expected figures come
 // from the same market simulator the service runs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <set>
@@ -15,6 +16,7 @@
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
+#include "app/SelfUpdate.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
 #include "net/ClientCommands.h"
@@ -158,6 +160,10 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
         EXPECT_TRUE(run->prompt.questions.empty());
         CVextalDoc& doc = run->Doc();
         ASSERT_TRUE(doc.IsDatabaseOpen());
+        // Reads of one fund's NAVs have their index from the first open on.
+        EXPECT_EQ(doc.GetDatabase().GetRecordCount(
+                      "SELECT name FROM sqlite_master WHERE type='index' AND name='IX_Fund_Value_Fund'"),
+                  1);
         EXPECT_EQ(Stored(doc, "Origin"), "plindo-serve");
         EXPECT_EQ(doc.GetServerVersion(), "3.25");
 
@@ -300,6 +306,10 @@ TEST_F(ServiceStartTest, RefusedAndHostileLoginsShowTheirTexts)
     Serve();
     OpenDocument();
     const std::string offlineRefusal = "登录失败:错误的用户名或者密码，或者没有连机正确登录过系统";
+    DialogFocus focus = DialogFocus::None;
+    EXPECT_FALSE(dialog->OnLogin({"   ", "x", false, false}, &focus));
+    EXPECT_EQ(LastMessage(), kEmptyLoginName);
+    EXPECT_EQ(focus, DialogFocus::Name);
 
     // The service's own refusal text.
     EXPECT_FALSE(Login("demo", "demo12", false));
@@ -350,6 +360,11 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
 {
     Serve();
     OpenDocument();
+    DialogFocus focus = DialogFocus::None;
+    CRegisterForm nameless{"newbie", "newbie@plindo.example", " ", "pw1"};
+    EXPECT_FALSE(dialog->OnRegister(nameless, &focus));
+    EXPECT_EQ(LastMessage(), "姓名不能为空");
+    EXPECT_EQ(focus, DialogFocus::Nickname);
     CRegisterForm form{" newbie ", "newbie@plindo", "新人", "pw1"};
     EXPECT_FALSE(dialog->OnRegister(form));
     EXPECT_EQ(LastMessage(), "注册失败:Email格式不正确");
@@ -376,8 +391,9 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
 
     // Signs that the form encoding and the cipher must carry unchanged.
     const std::string password = "a+b%20c&d=中";
-    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", password));
+    EXPECT_FALSE(ChangeLoginPassword(*doc, prompt, "pw2", password, &focus));
     EXPECT_EQ(LastMessage(), kWrongOldPassword);
+    EXPECT_EQ(focus, DialogFocus::OldPassword);
     ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, "pw1", password)) << LastMessage();
 
     EXPECT_FALSE(Login("newbie", "pw1", false));
@@ -388,6 +404,12 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
     EXPECT_FALSE(Login("newbie", "pw1", true));
     EXPECT_TRUE(Login("newbie", password, true)) << LastMessage();
     EXPECT_EQ(doc->User().UserID, 10003);
+    // Blanks around a new password go, as they go from what the login dialog sends.
+    ASSERT_TRUE(Login("newbie", password, false)) << LastMessage();
+    ASSERT_TRUE(ChangeLoginPassword(*doc, prompt, " " + password + " ", " pw3 ")) << LastMessage();
+    EXPECT_EQ(doc->User().Password, "pw3");
+    EXPECT_TRUE(Login("newbie", " pw3", false)) << LastMessage();
+    EXPECT_TRUE(Login("newbie", "pw3", true)) << LastMessage();
 
     // A Chinese login name crosses the wire in GBK and comes back the same.
     CRegisterForm chinese{"张三", "zhang@plindo.example", "张先生", "密码1"};
@@ -438,14 +460,27 @@ TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
     EXPECT_TRUE(SessionAlive(other.serverId));
 }
 
+// The service signs its updaters with the key this build made (a build with
+// a release key has no private key to give it).
 TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
 {
+    const std::string key = VEXTAL_DEV_UPDATE_KEY;
+    const std::vector<std::string> signing =
+        key.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--update-key", key};
+    auto serve = [&](const std::string& version) {
+        std::vector<std::string> args = {"--client-version", version};
+        args.insert(args.end(), signing.begin(), signing.end());
+        Serve(args);
+    };
+    const std::string installed = home + "Vextal";
+    WriteWholeFile(installed, "old program");
+    fs::permissions(installed, fs::perms(0755));
     struct Case {
         std::string version;
         bool asks;
     };
     for (const Case& c : {Case{"3.26", true}, Case{"3.3", true}, Case{"3.25", false}, Case{"", false}}) {
-        Serve({"--client-version", c.version});
+        serve(c.version);
         WriteWholeFile(home + "Vextal.chm", "old help");
         fs::create_directories(home + "Html");
         WriteWholeFile(home + "Html/vextal.htm", "old page");
@@ -455,19 +490,20 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
         CLoginDialogLogic dlg(d, p);
         int launches = 0;
         dlg.VersionCheck().SetLauncher([&](const std::string&, const std::string&) { return ++launches, true; });
+        dlg.VersionCheck().SetProgramFile(installed);
         auto state = dlg.OnOpen();
         EXPECT_EQ(d.GetServerVersion(), c.version);
         EXPECT_EQ(p.questions, c.asks ? std::vector<std::string>{kUpgradeQuestion} : std::vector<std::string>{})
             << c.version;
         EXPECT_FALSE(state.endProgram);  // the recorder answers No
         EXPECT_EQ(launches, 0);
-        // A newer version refreshes the page files and drops the help file.
+        // A newer version refreshes the page files; the help file stays when the user declines.
         EXPECT_EQ(ReadWholeFile(home + "Html/vextal.htm") == "old page", !c.asks) << c.version;
-        EXPECT_EQ(fs::exists(home + "Vextal.chm"), !c.asks) << c.version;
+        EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "old help") << c.version;
     }
 
     // Offline: the service is never asked.
-    Serve({"--client-version", "3.26"});
+    serve("3.26");
     WriteIniString("Login", "LoginFlag", "1");
     {
         RecordingPrompt p;
@@ -480,32 +516,71 @@ TEST_F(ServiceStartTest, OnlyANewerServiceVersionAsks)
         EXPECT_EQ(d.GetServerVersion(), "");
     }
 
-    // Yes: the first updater comes from the service and is gone after it started.
     WriteIniString("Login", "LoginFlag", "0");
     RecordingPrompt p;
     p.answer = true;
     CVextalDoc d;
     d.OnNewDocument(p);
-    CLoginDialogLogic dlg(d, p);
     std::vector<std::string> started, bodies;
-    dlg.VersionCheck().SetUpdaterDelayMs(1);
-    dlg.VersionCheck().SetLauncher([&](const std::string& path, const std::string&) {
-        started.push_back(path);
-        bodies.push_back(ReadWholeFile(path));
-        return true;
-    });
-    auto state = dlg.OnOpen();
-    EXPECT_TRUE(state.endProgram);
-    EXPECT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
+    auto open = [&](const std::string& programFile) {
+        p.messages.clear();
+        p.questions.clear();
+        CLoginDialogLogic dlg(d, p);
+        dlg.VersionCheck().SetUpdaterDelayMs(1);
+        dlg.VersionCheck().SetProgramFile(programFile);
+        dlg.VersionCheck().SetLauncher([&](const std::string& path, const std::string&) {
+            started.push_back(path);
+            bodies.push_back(ReadWholeFile(path));
+            return true;
+        });
+        return dlg.OnOpen().endProgram;
+    };
+
+    // A package install (file or folder read-only, for root too) or a build
+    // started from elsewhere: one message, no question, nothing fetched.
+    for (int which = 0; which < 3; ++which) {
+        if (which == 0) fs::permissions(installed, fs::perms(0555));
+        if (which == 1) fs::permissions(home, fs::perms(0555));
+        EXPECT_FALSE(open(which == 2 ? std::string(PLINDO_SERVE_PATH) : installed)) << which;
+        fs::permissions(installed, fs::perms(0755));
+        fs::permissions(home, fs::perms(0755));
+        EXPECT_EQ(p.messages, std::vector<std::string>{kCannotSelfUpdateText}) << which;
+        EXPECT_TRUE(p.questions.empty()) << which;
+    }
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(IsUpdatePending());
+
+    // Yes: both updaters come from the service, verified; the first is gone
+    // after it started.
+    if (key.empty()) GTEST_SKIP() << "built with a release update key: the service cannot sign";
+    EXPECT_TRUE(open(installed));
+    EXPECT_TRUE(p.messages.empty());
+    ASSERT_EQ(started, (std::vector<std::string>{home + "UpdatePlindo", home + "UpdateVextal"}));
     EXPECT_EQ(bodies[0], ServedFile("Update/UpdatePlindo"));
     EXPECT_EQ(bodies[0].rfind("#!/bin/sh", 0), 0u);
+    EXPECT_EQ(bodies[1], ServedFile("Update/UpdateVextal"));
     EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
     EXPECT_TRUE(IsUpdatePending());
+    EXPECT_FALSE(fs::exists(home + "Vextal.chm"));
     CVersionCheck help(d, p);
     EXPECT_TRUE(help.EnsureHelpFile());
     EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), ServedFile("Update/Vextal.chm"));
     EXPECT_FALSE(IsUpdatePending());
+    WriteWholeFile(home + "Vextal.chm", "kept help");  // not fetched again
+    EXPECT_TRUE(help.EnsureHelpFile());
+    EXPECT_EQ(ReadWholeFile(home + "Vextal.chm"), "kept help");
+
+    // The new program, started as UpdateVextal, takes the installed name:
+    // the very file that was verified, by one rename.
+    struct stat before {}, after {};
+    ASSERT_EQ(stat((home + "UpdateVextal").c_str(), &before), 0);
+    EXPECT_TRUE(CompleteSelfUpdate(home, kUpdaterStarted, 10).replaced);
+    ASSERT_EQ(stat(installed.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadWholeFile(installed), bodies[1]);
+    EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
 }
+
 
 TEST_F(ServiceStartTest, MembershipFromTheLoginAndRemaindersClearedAfterIt)
 {

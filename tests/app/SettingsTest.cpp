@@ -9,6 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "app/IniFile.h"
 #include "app/Settings.h"
@@ -101,15 +104,10 @@ TEST_F(IniFileTest, ReadsAsTheWindowsProfileFunctions)
 
 TEST_F(IniFileTest, AtoiAsTheRuntimeReadsIt)
 {
-    EXPECT_EQ(ProfileAtoi("12abc"), 12);
-    EXPECT_EQ(ProfileAtoi("abc"), 0);
-    EXPECT_EQ(ProfileAtoi("  -3"), -3);
-    EXPECT_EQ(ProfileAtoi("+4"), 4);
-    EXPECT_EQ(ProfileAtoi("- 4"), 0);
-    EXPECT_EQ(ProfileAtoi(""), 0);
-    EXPECT_EQ(ProfileAtoi("0x1F"), 0);
-    EXPECT_EQ(ProfileAtoi("99999999999999999999"), 2147483647);
-    EXPECT_EQ(ProfileAtoi("-99999999999999999999"), -2147483647 - 1);
+    const std::pair<const char*, int> cases[] = {{"12abc", 12}, {"  -3", -3}, {"+4", 4}, {"- 4", 0}, {"0x1F", 0},
+                                                 {"99999999999999999999", 2147483647},
+                                                 {"-99999999999999999999", -2147483647 - 1}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(ProfileAtoi(text), value) << text;
 }
 
 TEST_F(IniFileTest, WritingOneKeyLeavesEveryOtherLineAsItWas)
@@ -230,31 +228,14 @@ TEST_F(IniFileTest, WritesReplaceTheFileAtomically)
 
 TEST_F(SettingsTest, DefaultsOfAMissingFile)
 {
-    CSettings before;  // the document's values before loading
-    EXPECT_EQ(before.showNew, 0);
-    EXPECT_EQ(before.proxy.port, 0);
-    EXPECT_EQ(before.fundId, "000001");
-    EXPECT_EQ(before.serverUrl, DefaultServerUrl());
-    EXPECT_EQ(DefaultServerUrl().back(), '/');
-
     CSettings s = Load();
-    EXPECT_EQ(s.fundShowType, 0);
-    EXPECT_EQ(s.listItemSize, 1);
-    EXPECT_EQ(s.showThousand, 0);
-    EXPECT_EQ(s.fundView, 0);
-    EXPECT_EQ(s.showNew, 1);
-    EXPECT_EQ(s.highLight, 0xDCDCDCu);
-    EXPECT_EQ(s.fundZeroHide, 0);
-    EXPECT_EQ(s.showRealtimeFlag, 0);
+    EXPECT_EQ(std::make_tuple(s.fundShowType, s.listItemSize, s.showThousand, s.fundView, s.showNew, s.highLight,
+                              s.fundZeroHide, s.showRealtimeFlag),
+              std::make_tuple(0, 1, 0, 0, 1, 0xDCDCDCu, 0, 0));
     EXPECT_EQ(s.fundIdList, (std::vector<std::string>{"000001", "000011"}));
     EXPECT_EQ(s.fundId, "000001");
-    EXPECT_EQ(s.proxy.enable, 0);
-    EXPECT_EQ(s.proxy.port, 8080);
-    EXPECT_EQ(s.proxy.ip, "");
-    EXPECT_EQ(s.proxy.password, "");
+    EXPECT_EQ(std::tie(s.proxy.enable, s.proxy.port, s.proxy.ip, s.proxy.password), std::make_tuple(0, 8080, "", ""));
     EXPECT_EQ(s.serverUrl, "http://127.0.0.1:8610/");
-    EXPECT_EQ(s.commandUrl, "http://127.0.0.1:8610/plindo/client/ClientService.asmx/SendCommand");
-    EXPECT_EQ(s.clientServiceUrl, "http://127.0.0.1:8610/plindo/client/clientservice.asmx/");
     EXPECT_EQ(s.dataServerUrl, "http://127.0.0.1:8610/");
     EXPECT_EQ(s.serverList, (std::vector<std::string>{"http://127.0.0.1:8610/", "http://www.plindo.example/"}));
     EXPECT_EQ(ReadAccountPanel(ini), 1);
@@ -316,25 +297,18 @@ TEST_F(SettingsTest, FundListFundIdAndHighLight)
     EXPECT_EQ(load("FundID=519674").fundId, "519674");
     EXPECT_EQ(load("FundID=123456789").fundId, "1234567");
 
-    EXPECT_EQ(load("HighLight=#FF0000").highLight, 0x0000FFu);  // pure red as 0x00BBGGRR
-    EXPECT_EQ(load("HighLight=#00ff80").highLight, 0x80FF00u);
-    EXPECT_EQ(load("HighLight=#FFF").highLight, 0xDCDCDCu);     // other length: light grey stays
-    EXPECT_EQ(load("HighLight=#").highLight, 0xDCDCDCu);
-    EXPECT_EQ(load("HighLight=FF0000").highLight, 0xDCDCDCu);   // 6 characters without "#"
-    EXPECT_EQ(load("HighLight=#FF00001").highLight, 0x0000FFu); // cut to 7 by the buffer
-    EXPECT_EQ(load("HighLight=#GG00FF").highLight, 0xFF0000u);  // no hex digit gives 0
-    EXPECT_EQ(FormatHighLight(0x0000FF), "#FF0000");
+    const std::pair<const char*, uint32_t> colours[] = {
+        {"#FF0000", 0x0000FFu},   // pure red as 0x00BBGGRR
+        {"#00ff80", 0x80FF00u},
+        {"#FFF", 0xDCDCDCu},      // other length: light grey stays
+        {"FF0000", 0xDCDCDCu},    // 6 characters without "#"
+        {"#FF00001", 0x0000FFu},  // cut to 7 by the buffer
+        {"#GG00FF", 0xFF0000u},   // no hex digit gives 0
+    };
+    for (const auto& [text, colour] : colours) EXPECT_EQ(load(std::string("HighLight=") + text).highLight, colour) << text;
     EXPECT_EQ(ParseHighLight(FormatHighLight(0x123456), 0), 0x123456u);
-
-    CSettings s = load("FundShowType=3\nListItemSize=0\nShowThousand=1\nFundView=2\nShowNew=0\n"
-                       "FundZeroHide=1\nShowRealtimeFlag=1");
-    EXPECT_EQ(s.fundShowType, 3);
-    EXPECT_EQ(s.listItemSize, 0);
-    EXPECT_EQ(s.showThousand, 1);
-    EXPECT_EQ(s.fundView, 2);
-    EXPECT_EQ(s.showNew, 0);
-    EXPECT_EQ(s.fundZeroHide, 1);
-    EXPECT_EQ(s.showRealtimeFlag, 1);
+    // The one show key the program never writes back.
+    EXPECT_EQ(load("ShowRealtimeFlag=1").showRealtimeFlag, 1);
 }
 
 TEST_F(SettingsTest, PasswordsAreNeverStoredInPlainText)
@@ -353,39 +327,39 @@ TEST_F(SettingsTest, PasswordsAreNeverStoredInPlainText)
     EXPECT_EQ(file.rfind("; the user's own comment\n[Show]\nFundView=1\n[Proxy]\n", 0), 0u);
 
     CSettings s = Load();
-    EXPECT_EQ(s.proxy.enable, 1);
-    EXPECT_EQ(s.proxy.ip, "10.0.0.1");
-    EXPECT_EQ(s.proxy.port, 3128);
-    EXPECT_EQ(s.proxy.userName, "proxyuser");
-    EXPECT_EQ(s.proxy.password, "s3cret pw");
-    EXPECT_EQ(s.fundView, 1);
+    EXPECT_EQ(std::tie(s.proxy.enable, s.proxy.ip, s.proxy.port, s.proxy.userName, s.proxy.password, s.fundView),
+              std::make_tuple(1, std::string("10.0.0.1"), 3128, std::string("proxyuser"), std::string("s3cret pw"), 1));
 
     // A password written by hand that does not decode comes back as stored.
     ASSERT_TRUE(WriteIniString("Proxy", "Password", "!!!", ini));
     EXPECT_EQ(Load().proxy.password, "!!!");
-    // The 48-character buffer holds the 44 Base64 characters of a 32-byte
-    // password; a longer one loses its tail (a limit of the buffer sizes).
+    // The 48-character buffer holds the 44 Base64 characters of a 32-byte password.
     p.password = std::string(32, 'k');
     ASSERT_TRUE(SaveProxySettings(p, ini));
     EXPECT_EQ(Load().proxy.password, p.password);
-    p.password = std::string(33, 'k');
-    ASSERT_TRUE(SaveProxySettings(p, ini));
-    EXPECT_NE(Load().proxy.password, p.password);
 
     // Login keys after a successful login.
     ASSERT_TRUE(SaveLoginSettings("张三", "http://10.1.2.3/", "pa55word", true, 0, ini));
     file = Get();
     EXPECT_EQ(file.find("pa55word"), std::string::npos);
     CLoginSettings login = ReadLoginSettings(ini);
-    EXPECT_EQ(login.name, "张三");
-    EXPECT_EQ(login.password, "pa55word");
-    EXPECT_EQ(login.loginFlag, 0);
+    EXPECT_EQ(std::tie(login.name, login.password, login.loginFlag), std::make_tuple("张三", "pa55word", 0));
     EXPECT_EQ(ReadIniString("Login", "ServerURL", "", 128, ini), "http://10.1.2.3/");
     // Not remembered: the stored password becomes empty.
     ASSERT_TRUE(SaveLoginSettings("张三", "http://10.1.2.3/", "pa55word", false, 1, ini));
     EXPECT_EQ(ReadIniString("Login", "Password", "x", 48, ini), "");
-    EXPECT_EQ(ReadLoginSettings(ini).password, "");
-    EXPECT_EQ(ReadLoginSettings(ini).loginFlag, 1);
+    login = ReadLoginSettings(ini);
+    EXPECT_EQ(std::tie(login.password, login.loginFlag), std::make_tuple("", 1));
+}
+
+TEST_F(SettingsTest, RememberedNameIsCutAsItsGbkBufferHeldIt)
+{
+    // 32 bytes held 31 GBK bytes: fifteen Chinese characters, never half of one.
+    const std::string thirteen = "欧阳诸葛司马上官东方慕容令";
+    ASSERT_TRUE(SaveLoginSettings("ab" + thirteen + "李王", "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, "ab" + thirteen + "李");  // 30 bytes: 王 would need 32
+    ASSERT_TRUE(SaveLoginSettings(std::string(40, 'n'), "http://10.1.2.3/", "", false, 0, ini));
+    EXPECT_EQ(ReadLoginSettings(ini).name, std::string(31, 'n'));
 }
 
 TEST_F(SettingsTest, WriteBacksOfTheOtherKeys)
@@ -402,9 +376,11 @@ TEST_F(SettingsTest, WriteBacksOfTheOtherKeys)
     EXPECT_EQ(Get(), "[Show]\nFundShowType=2\nListItemSize=0\nFundView=1\nHighLight=#FF0000\nFundZeroHide=1\n"
                      "ShowNew=0\nShowThousand=1\n");
     CSettings r = Load();
-    EXPECT_EQ(r.highLight, 0x0000FFu);
-    EXPECT_EQ(r.listItemSize, 0);
-    EXPECT_EQ(r.showNew, 0);
+    auto show = [](const CSettings& x) {
+        return std::make_tuple(x.fundShowType, x.listItemSize, x.fundView, x.highLight, x.fundZeroHide, x.showNew,
+                               x.showThousand);
+    };
+    EXPECT_EQ(show(r), show(s));
 
     ASSERT_TRUE(WriteAccountPanel(0, ini));
     EXPECT_EQ(ReadAccountPanel(ini), 0);
@@ -428,11 +404,8 @@ TEST_F(SettingsTest, WriteBacksOfTheOtherKeys)
     sort.item[1] = 3;
     ASSERT_TRUE(WriteSortSettings(sort, ini));
     CSortSettings back = ReadSortSettings(ini);
-    EXPECT_EQ(back.item[0], 1);
-    EXPECT_EQ(back.item[1], 3);
-    EXPECT_EQ(back.item[2], 0);
-    EXPECT_EQ(back.descending[0], 1);
-    EXPECT_EQ(back.descending[1], 0);
+    EXPECT_EQ(std::vector<int>(std::begin(back.item), std::end(back.item)), (std::vector<int>{1, 3, 0}));
+    EXPECT_EQ(std::vector<int>(std::begin(back.descending), std::end(back.descending)), (std::vector<int>{1, 0, 0}));
 
     // Everything written above still reads back after all the other writes.
     EXPECT_EQ(Load().fundShowType, 2);

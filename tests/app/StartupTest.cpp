@@ -1,6 +1,7 @@
-// The whole start of the program without windows: database fetched or made,
-// page files, login online and offline, settings written back, logout at
-// shutdown, one instance per program directory.
+// The start of the program without windows against a fake service, for what
+// the real one cannot produce (a missing or broken database file, a failed
+// upgrade, a second instance, a self-update); the ordinary first start,
+// online and offline, runs against plindo-serve in ServiceStartTest.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,6 +12,7 @@
 #include "app/LoginDialogLogic.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+#include "support/ChildWait.h"
 
 extern char** environ;
 
@@ -36,7 +38,7 @@ protected:
         seqOut = holder.get();
         CStartupOptions options;
         options.programFile = programFile.empty() ? home + "Vextal" : programFile;
-        options.deleteRetryMs = 10;
+        options.renameRetryMs = 10;
         return holder->Start(options);
     }
 
@@ -63,6 +65,37 @@ TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
     }
     EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 2);
     EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
+}
+
+// An upgrade step that fails is reported at start, leaves the stored version
+// and the copy of the file, and the program goes on without the database.
+TEST_F(StartupTest, AFailedUpgradeIsReportedAndChangesNothing)
+{
+    FakeService svc;
+    UseServer(svc.Base());
+    std::string error;
+    ASSERT_TRUE(CreateDatabaseFile(home + "Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+    {
+        CAdoDatabase db;
+        db.SetDatabase(home + "Vextal.mdb", 1);
+        ASSERT_TRUE(db.Open());
+        ASSERT_TRUE(SetSystemInfo(db, "DBVersion", "3.20"));
+        ASSERT_TRUE(db.Execute("DROP TABLE T_Fund_Info"));  // step 3.23 cannot run
+    }
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    EXPECT_TRUE(doc.OnNewDocument(prompt));
+    EXPECT_FALSE(doc.IsDatabaseOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("T_Fund_Info"), std::string::npos) << prompt.messages[0];
+    EXPECT_EQ(prompt.icons[0], PromptIcon::Error);
+    EXPECT_TRUE(fs::exists(home + "Vextal.mdb.bak"));
+    CAdoDatabase db;
+    db.SetDatabase(home + "Vextal.mdb", 1);
+    ASSERT_TRUE(db.Open());
+    std::string version;
+    EXPECT_TRUE(GetSystemInfo(db, "DBVersion", version));
+    EXPECT_EQ(version, "3.20");
 }
 
 TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
@@ -154,7 +187,9 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
               StartupResult::Running);
     if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
-    EXPECT_EQ(waitpid(old, nullptr, 0), old);
+    int status = 0;
+    EXPECT_TRUE(WaitChildFor(old, status, 10000));
+    EXPECT_EQ(seq->GetSelfUpdateResult().endedProcesses, 1);
     EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
     EXPECT_FALSE(fs::exists(home + "Vextal.update"));

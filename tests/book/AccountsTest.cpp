@@ -36,7 +36,7 @@ TEST_F(BookTest, AccountIdsNamesAndDeleteCascade)
     EXPECT_EQ(same.AccountID, 3);
 
     // Deleting the largest id frees it; deleting a smaller one does not.
-    ASSERT_TRUE(manager.BookTrade(*std::make_unique<TradeInfo>(Purchase(a, "000001", 1000, 1.5f, OleDate::FromParts(2024, 6, 3, 10)))) == 0)
+    ASSERT_TRUE(manager.BookTrade(*std::make_unique<TradeInfo>(Purchase(a, "000001", 1000, 1.5, OleDate::FromParts(2024, 6, 3, 10)))) == 0)
         << manager.GetLastErrorText();
     UserBonusInfo range;
     range.AccountID = a;
@@ -54,20 +54,27 @@ TEST_F(BookTest, AccountIdsNamesAndDeleteCascade)
 TEST_F(BookTest, MovingAHoldingMergesSumsAndKeepsFundCount)
 {
     int a = NewAccount("A"), b = NewAccount("B");
-    TradeInfo t1 = Purchase(a, "000001", 1200, 0, OleDate::FromParts(2024, 6, 3, 10));
-    TradeInfo t2 = Purchase(b, "000001", 600, 0, OleDate::FromParts(2024, 6, 4, 10));
+    services.nav["000001"] = 1.0;
+    TradeInfo t1 = Purchase(a, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(t1), 0);
+    services.nav["000001"] = 2.0;
+    TradeInfo t2 = Purchase(b, "000001", 1000, 0, OleDate::FromParts(2024, 6, 4, 10));
     ASSERT_EQ(manager.BookTrade(t2), 0);
     EXPECT_FALSE(manager.MoveHolding(a, a, "000001", 0));
     EXPECT_EQ(manager.GetLastErrorText(), "移出帐户和移入帐户相同");
     // The source's FundCount is already 0 in the table: it must not go negative.
     ASSERT_TRUE(db.Execute(StrFormat("UPDATE T_Account_Info SET FundCount=0 WHERE AccountID=%d", a)));
     ASSERT_TRUE(manager.MoveHolding(b, a, "000001", 0)) << manager.GetLastErrorText();
-    EXPECT_FLOAT_EQ(Held(b, "000001"), 1500.0f);
+    EXPECT_DOUBLE_EQ(Held(b, "000001"), 1500.0);
     EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID=%d", a)), 0);
     EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", b)), 2);
     int fc = -1;
     db.QueryInt(StrFormat("SELECT FundCount FROM T_Account_Info WHERE AccountID=%d", a), fc);
     EXPECT_EQ(fc, 0);
     EXPECT_EQ(manager.FindAccount(b)->FundCount, 1);
+    // 1500 shares for 2000 yuan, at once.
+    double avg = 0;
+    db.QueryDouble(StrFormat("SELECT TradeValue FROM T_Fund_Trade WHERE AccountID=%d", b), avg);
+    EXPECT_NEAR(avg, 2000.0 / 1500.0, 1e-8);
+    EXPECT_NEAR(manager.FindHolding({b, "000001", 0})->TradeValue, 2000.0 / 1500.0, 1e-8);
 }

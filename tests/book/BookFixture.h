@@ -15,17 +15,15 @@
 namespace vextal::test {
 
 struct FakeServices : IBookServices {
-    std::map<std::string, float> nav;  // price by fund (any date)
+    std::map<std::string, double> nav;  // price by fund (any date)
     std::map<std::string, std::vector<DividendItem>> dividends;
     std::set<std::string> failingFunds;
-    int tradeValueCalls = 0;
-    int dividendCalls = 0;
+    std::set<std::string> failingDays;  // "YYYY-MM-DD" of the trade time
 
-    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, float& value, OleDate& dealTime,
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
                            std::string& error) override
     {
-        ++tradeValueCalls;
-        if (failingFunds.count(fundId) || !nav.count(fundId)) {
+        if (failingFunds.count(fundId) || failingDays.count(tradeTime.Format(1)) || !nav.count(fundId)) {
             error = "GetFundTradeValueFormServer():数据格式错误";
             return false;
         }
@@ -33,22 +31,22 @@ struct FakeServices : IBookServices {
         dealTime = tradeTime.DateOnly();
         return true;
     }
-    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, float, int,
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double, int,
                        std::vector<DividendItem>& items, std::string&) override
     {
-        ++dividendCalls;
         for (const DividendItem& d : dividends[fundId])
             if (d.BookDate >= start.DateOnly() && d.BookDate <= end) items.push_back(d);
         return kDividendOk;
     }
-    int QueryMoneyIncome(const std::string&, const OleDate&, const OleDate&, float, float& amount, OleDate& date,
-                         std::string&) override
+    double incomePer10kPerDay = 0;  // money-market income, every calendar day
+    int QueryMoneyIncome(const std::string&, const OleDate& start, const OleDate& end, double shares, double& amount,
+                         OleDate& date, std::string&) override
     {
-        amount = 0;
-        date = Clock::Now().DateOnly();
+        date = end.DateOnly();
+        amount = shares * incomePer10kPerDay / 10000 * (date.dt - start.DateOnly().dt);
         return kDividendOk;
     }
-    bool GetLatestValue(const std::string& fundId, float& value, OleDate& date, std::string& error) override
+    bool GetLatestValue(const std::string& fundId, double& value, OleDate& date, std::string& error) override
     {
         if (!nav.count(fundId)) return false;
         value = nav[fundId];
@@ -62,7 +60,7 @@ struct FakeFunds : IFundDirectory {
     std::set<std::string> known;        // in the catalogue; others count as money-market
     std::set<std::string> moneyMarket;  // investment type 4
     std::map<std::string, OleDate> established;
-    std::map<std::string, float> latest;
+    std::map<std::string, double> latest;
 
     bool IsMoneyMarketFund(const std::string& id) const override { return !known.count(id) || moneyMarket.count(id); }
     bool GetEstablishDate(const std::string& id, OleDate& d) const override
@@ -95,7 +93,7 @@ protected:
         ASSERT_TRUE(db.Open()) << db.GetLastError();
         for (const char* f : {"000001", "000002", "000003"}) {
             funds.known.insert(f);
-            services.nav[f] = 1.2f;
+            services.nav[f] = 1.2;
         }
         funds.known.insert("000009");
         funds.moneyMarket.insert("000009");
@@ -118,7 +116,7 @@ protected:
         EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
         return a.AccountID;
     }
-    TradeInfo Purchase(int account, const std::string& fund, float money, float fee, const OleDate& when)
+    TradeInfo Purchase(int account, const std::string& fund, double money, double fee, const OleDate& when)
     {
         TradeInfo t;
         t.AccountID = account;
@@ -130,10 +128,10 @@ protected:
         t.NoAutoBonus = 1;
         return t;
     }
-    float Held(int account, const std::string& fund, int buyType = 0)
+    double Held(int account, const std::string& fund, int buyType = 0)
     {
-        float n = -1;
-        db.QueryFloat(StrFormat("SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND FundID='%s' AND BuyType=%d",
+        double n = -1;
+        db.QueryDouble(StrFormat("SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND FundID='%s' AND BuyType=%d",
                                 account, fund.c_str(), buyType),
                       n);
         return n;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "BookFixture.h"
+#include "support/ChildWait.h"
 
 using namespace vextal;
 using vextal::test::BookTest;
@@ -13,7 +14,7 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
     int acc = NewAccount("A");
     TradeInfo first = Purchase(acc, "000001", 1200, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(first), 0);
-    const float before = Held(acc, "000001");
+    const double before = Held(acc, "000001");
     db.Close();
 
     for (const char* stopAt : {"inserted", "holding", "shares"}) {
@@ -42,7 +43,7 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
         ASSERT_EQ(read(fds[0], &c, 1), 1) << "child did not reach " << stopAt;
         kill(pid, SIGKILL);
         int status = 0;
-        waitpid(pid, &status, 0);
+        test::WaitChildFor(pid, status);
         close(fds[0]);
         ASSERT_TRUE(WIFSIGNALED(status));
 
@@ -55,9 +56,9 @@ TEST_F(BookTest, KilledBookingLeavesTheDatabaseAsBefore)
         EXPECT_EQ(check, "ok");
         EXPECT_EQ(after.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeState=0"), 0) << stopAt;
         EXPECT_EQ(after.GetRecordCount("SELECT * FROM T_Trade_Info"), 1) << stopAt;
-        float held = 0;
-        after.QueryFloat("SELECT TotalCount FROM T_Fund_Trade", held);
-        EXPECT_FLOAT_EQ(held, before) << stopAt;
+        double held = 0;
+        after.QueryDouble("SELECT TotalCount FROM T_Fund_Trade", held);
+        EXPECT_DOUBLE_EQ(held, before) << stopAt;
         after.Close();
     }
     db.Open();

@@ -4,51 +4,51 @@ using namespace vextal;
 using vextal::test::BookTest;
 
 namespace {
-DividendItem Dividend(float perShare, const OleDate& date) { return {perShare, date, date, date}; }
+DividendItem Dividend(double perShare, const OleDate& date) { return {perShare, date, date, date}; }
 }  // namespace
 
-TEST_F(BookTest, DividendsAfterAPurchaseAreBookedOnceInTheHoldingsMode)
+// Three reinvested dividends whose second cannot be booked (no NAV that day).
+TEST_F(BookTest, AFailedDividendStopsTheSeriesAndIsRetriedNextRun)
 {
     int acc = NewAccount("A");
-    services.nav["000001"] = 1.0f;
-    services.dividends["000001"] = {Dividend(0.05f, OleDate::FromParts(2024, 5, 20)),
-                                    Dividend(0.10f, OleDate::FromParts(2024, 6, 10))};
+    services.nav["000001"] = 1.0;
     TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
-    buy.NoAutoBonus = 0;
+    buy.BonusType = kBonusReinvest;
     ASSERT_EQ(manager.BookTrade(buy), 0);
-    // Only the dividend after the purchase, in cash; the new holding is then
-    // covered up to that dividend.
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 1);
-    float cash = 0, cashNew = 0;
-    db.QueryFloat("SELECT CashBonus FROM T_Fund_Trade", cash);
-    db.QueryFloat("SELECT CashBonusNew FROM T_Fund_Trade", cashNew);
-    EXPECT_FLOAT_EQ(cash, 100.0f);
-    EXPECT_FLOAT_EQ(cashNew, 100.0f);
+    services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2024, 6, 5)),
+                                    Dividend(0.1, OleDate::FromParts(2024, 6, 7)),
+                                    Dividend(0.1, OleDate::FromParts(2024, 6, 11))};
+    services.failingDays.insert("2024-06-07");
+
+    // The next purchase applies the holding's dividends first: the first is
+    // booked, the second fails, the third waits; the purchase itself is booked
+    // and says what went wrong.
+    TradeInfo more = Purchase(acc, "000001", 100, 0, OleDate::FromParts(2024, 6, 12, 10));
+    more.BonusType = kBonusReinvest;
+    ASSERT_EQ(manager.BookTrade(more), CAccountManager::kBookedWithWarning);
+    EXPECT_NE(manager.GetLastWarningText().find("GetFundTradeValueFormServer():数据格式错误"), std::string::npos)
+        << manager.GetLastWarningText();
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 1);
+    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 1200.0);
     OleDate lastBonus;
     db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-10");
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-05");
 
-    // Applying the holding's dividends from LastBonus books nothing twice.
-    TradeInfo h;
-    h.AccountID = acc;
-    h.FundID = "000001";
-    h.BonusType = kBonusReinvest;
-    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 OR TradeType=7"), 1);
-
-    // A reinvested dividend buys shares at the NAV of its date.
-    services.dividends["000001"].push_back(Dividend(0.2f, OleDate::FromParts(2024, 6, 12)));
-    ASSERT_TRUE(manager.ApplyDividends(h, false, false));
-    EXPECT_FLOAT_EQ(Held(acc, "000001"), 1200.0f);
+    // The next run of the program books the second and the third.
+    services.failingDays.clear();
+    CAccountManager next;
+    next.Init(db, kUser, false, &services, &funds);
+    ASSERT_TRUE(next.LoadAccounts(kUser));
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 3);
     db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-12");
+    EXPECT_EQ(lastBonus.Format(1), "2024-06-11");
 }
 
 TEST_F(BookTest, MixedModeRangesDecideEachDividend)
 {
     Clock::Fix(OleDate::FromParts(2007, 6, 1, 20, 0));
     int acc = NewAccount("A");
-    services.nav["000001"] = 1.0f;
+    services.nav["000001"] = 1.0;
     TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2006, 1, 5, 10));
     buy.BonusType = kBonusMixed;
     ASSERT_EQ(manager.BookTrade(buy), 0);
@@ -63,7 +63,7 @@ TEST_F(BookTest, MixedModeRangesDecideEachDividend)
     reinvest.DateState = 2;  // no end
     reinvest.StartDate = OleDate::FromParts(2007, 1, 1);
     reinvest.BonusType = kBonusReinvest;
-    ASSERT_TRUE(manager.LoadUserBonus("1=1"));
+    ASSERT_TRUE(manager.LoadUserBonus());
     ASSERT_TRUE(manager.SaveUserBonus(cash));
     EXPECT_FALSE(manager.IsRangeOverlapping(reinvest));
     ASSERT_TRUE(manager.SaveUserBonus(reinvest));
@@ -78,8 +78,8 @@ TEST_F(BookTest, MixedModeRangesDecideEachDividend)
     EXPECT_TRUE(manager.GetBonusTypeForDate({acc, "000001", 0}, OleDate::FromParts(2006, 6, 30, 14), mode));
     EXPECT_EQ(mode, kBonusCash);
 
-    services.dividends["000001"] = {Dividend(0.1f, OleDate::FromParts(2006, 6, 30)),
-                                    Dividend(0.1f, OleDate::FromParts(2007, 3, 1))};
+    services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2006, 6, 30)),
+                                    Dividend(0.1, OleDate::FromParts(2007, 3, 1))};
     TradeInfo h;
     h.AccountID = acc;
     h.FundID = "000001";
@@ -87,5 +87,5 @@ TEST_F(BookTest, MixedModeRangesDecideEachDividend)
     ASSERT_TRUE(manager.ApplyDividends(h, false, false));
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7 AND TradeTime=#2006-06-30#"), 1);
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 AND TradeTime=#2007-03-01#"), 1);
-    EXPECT_FLOAT_EQ(Held(acc, "000001"), 1100.0f);  // 100 cash, then 0.1 x 1000 reinvested at 1.0
+    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 1100.0);  // 100 cash, then 0.1 x 1000 reinvested at 1.0
 }

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "MarketSimulator.h"
+#include "net/LoopbackServer.h"
 #include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
@@ -45,13 +48,21 @@ protected:
         HttpConfig config = GetHttpConfig();
         config.noProxy = "*";
         SetHttpConfig(config);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH,
-                                        {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
+        // Through a script that keeps the service's request log (one line
+        // per request on stderr), so tests can count what the program asks.
+        char tmpl[] = "/tmp/vextal-svclog-XXXXXX";
+        const std::string dir = mkdtemp(tmpl);
+        s_log = dir + "/requests.log";
+        const std::string script = dir + "/serve.sh";
+        std::ofstream(script) << "#!/bin/sh\nexec '" << PLINDO_SERVE_PATH << "' \"$@\" 2>>'" << s_log << "'\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        s_service = new CServiceProcess(script, {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00"});
         s_market = new CMarketSimulator(MarketOptions{11, 300});
     }
     static void TearDownTestSuite()
     {
         delete s_service;
+        std::filesystem::remove_all(std::filesystem::path(s_log).parent_path());
         delete s_market;
     }
 
@@ -103,26 +114,37 @@ protected:
         throw std::runtime_error("no fund with dividends");
     }
     // The NAV as the wire carries it (four decimals).
-    static float NavOn(const SimFund& f, int day)
+    static double NavOn(const SimFund& f, int day)
     {
-        return static_cast<float>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
+        return static_cast<double>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
     }
 
-    TradeInfo Purchase(const std::string& fund, float money, const OleDate& when, int bonusType)
+    TradeInfo Purchase(const std::string& fund, double money, const OleDate& when, int bonusType)
     {
         TradeInfo t;
         t.AccountID = account_;
         t.FundID = fund;
         t.TradeType = kTradeBuy;
         t.TradeMoney = money;
-        t.TradeFee = 1.5f;
+        t.TradeFee = 1.5;
         t.BonusType = bonusType;
         t.TradeTime = when;
         return t;
     }
 
+    // Request lines the service has logged so far.
+    static std::vector<std::string> LoggedRequests()
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(s_log);
+        for (std::string line; std::getline(in, line);)
+            if (line.find(" /") != std::string::npos) lines.push_back(line);
+        return lines;
+    }
+
     static CServiceProcess* s_service;
     static CMarketSimulator* s_market;
+    static std::string s_log;
     std::string dir_;
     CAdoDatabase db_;
     CommandContext ctx_;
@@ -134,6 +156,7 @@ protected:
 };
 CServiceProcess* ServiceBooking::s_service = nullptr;
 CMarketSimulator* ServiceBooking::s_market = nullptr;
+std::string ServiceBooking::s_log;
 
 TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
 {
@@ -143,11 +166,11 @@ TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
         t.NoAutoBonus = 1;
         ASSERT_EQ(manager_.BookTrade(t), 0) << manager_.GetLastErrorText();
         EXPECT_EQ(t.DealTime.Format(1), DateOfDay(dealDay).Format(1));
-        const float nav = NavOn(f, dealDay);
+        const double nav = NavOn(f, dealDay);
         EXPECT_EQ(StrFormat("%0.4f", t.TradeValue), StrFormat("%0.4f", nav));
         // 1000 yuan at 1.5 % outer deduction at that NAV.
         EXPECT_EQ(StrFormat("%0.2f", t.TradeCount),
-                  StrFormat("%0.2f", Round2(1000 * 100 / 101.5f / nav)));
+                  StrFormat("%0.2f", Round2(1000 * 100 / 101.5 / nav)));
     }
     // A trade whose NAV is not published yet is refused with the service's text and leaves nothing.
     TradeInfo late = Purchase(f.code, 1000, At(2024, 10, 9, 15, 30), kBonusCash);
@@ -175,9 +198,9 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     ASSERT_GE(after.size(), 1u);
     ASSERT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), static_cast<int>(after.size()));
     double expected = 0;
-    for (const SimDividend& d : after) expected += Round2(cash.TradeCount * static_cast<float>(d.perUnit));
-    float cashBonus = 0;
-    db_.QueryFloat("SELECT CashBonus FROM T_Fund_Trade WHERE BuyType=0", cashBonus);
+    for (const SimDividend& d : after) expected += Round2(cash.TradeCount * static_cast<double>(d.perUnit));
+    double cashBonus = 0;
+    db_.QueryDouble("SELECT CashBonus FROM T_Fund_Trade WHERE BuyType=0", cashBonus);
     EXPECT_NEAR(cashBonus, expected, 0.011);
     // A new holding is covered up to its last dividend: LastBonus moves there.
     OleDate lastBonus;
@@ -188,23 +211,23 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     TradeInfo reinvest = Purchase(f.code, 10000, cash.TradeTime, kBonusReinvest);
     reinvest.BuyType = kBackEnd;
     ASSERT_EQ(manager_.BookTrade(reinvest), 0) << manager_.GetLastErrorText();
-    float shares = reinvest.TradeCount;
+    double shares = reinvest.TradeCount;
     RecordsetPtr rs = db_.OpenRecordsetEx("SELECT * FROM T_Trade_Info WHERE TradeType=6 ORDER BY TradeTime");
     ASSERT_TRUE(rs);
     ASSERT_EQ(rs->RowCount(), after.size());
     for (const SimDividend& d : after) {
-        float money = 0, count = 0;
+        double money = 0, count = 0;
         db_.GetFieldValue(rs, "TradeMoney", money);
         db_.GetFieldValue(rs, "TradeCount", count);
-        EXPECT_EQ(StrFormat("%0.2f", money), StrFormat("%0.2f", Round2(shares * static_cast<float>(d.perUnit))));
+        EXPECT_EQ(StrFormat("%0.2f", money), StrFormat("%0.2f", Round2(shares * static_cast<double>(d.perUnit))));
         EXPECT_EQ(StrFormat("%0.2f", count),
                   StrFormat("%0.2f", Round2(money / NavOn(f, d.exDay))));
         shares += count;
         rs->MoveNext();
     }
-    float held = 0;
-    db_.QueryFloat("SELECT TotalCount FROM T_Fund_Trade WHERE BuyType=1", held);
-    EXPECT_FLOAT_EQ(held, shares);
+    double held = 0;
+    db_.QueryDouble("SELECT TotalCount FROM T_Fund_Trade WHERE BuyType=1", held);
+    EXPECT_DOUBLE_EQ(held, shares);
 
     // The first account load of a run applies what is still due from LastBonus on:
     // nothing is booked twice, and LastBonus moves to the last dividend.
@@ -215,6 +238,75 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=6"), static_cast<int>(after.size()));
     db_.QueryDate("SELECT LastBonus FROM T_Fund_Trade WHERE BuyType=0", lastBonus);
     EXPECT_EQ(lastBonus.Format(1), DateOfDay(after.back().exDay).Format(1));
+}
+
+// The first account load after login with 200 holdings, 10 of them
+// money-market, as the document runs it (accounts with their dividends, then
+// the holdings): one dividend query per other holding, one income query per
+// money-market holding, nothing else.
+TEST_F(ServiceBooking, FirstAccountLoadAsksEachThingOnce)
+{
+    std::vector<std::string> money, others;
+    for (const SimFund& f : s_market->Funds()) {
+        if (f.withdrawDay || f.createDay > Day(2024, 9, 1)) continue;
+        std::vector<std::string>& list = catalogue_->IsMoneyMarketFund(f.code) ? money : others;
+        if (list.size() < (&list == &money ? 10u : 190u)) list.push_back(f.code);
+    }
+    ASSERT_EQ(money.size(), 10u);
+    ASSERT_EQ(others.size(), 190u);
+    {
+        CAdoTransaction trans(db_);
+        for (const std::vector<std::string>* list : {&money, &others})
+            for (const std::string& code : *list)
+                ASSERT_TRUE(db_.InsertRecord("T_Fund_Trade", {{"AccountID", account_}, {"FundID", code}, {"BuyType", 0},
+                                                              {"TotalCount", 1000.0}, {"FreeCount", 1000.0},
+                                                              {"BonusType", kBonusCash},
+                                                              {"LastBonus", At(2024, 9, 2)}, {"LastTrade", At(2024, 9, 2)}}));
+        ASSERT_TRUE(trans.Commit());
+    }
+    const size_t before = LoggedRequests().size();
+    CAccountManager login;
+    login.Init(db_, 1, false, services_.get(), directory_.get());
+    ASSERT_TRUE(login.LoadAccounts(1));
+    ASSERT_TRUE(login.LoadHoldings(0));
+    // The service logs a request after answering it: wait until the log is quiet.
+    std::vector<std::string> sent = LoggedRequests();
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<std::string> now = LoggedRequests();
+        if (now.size() == sent.size()) break;
+        sent = std::move(now);
+    }
+    sent.erase(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(before));
+    EXPECT_EQ(sent.size(), 200u);
+    // Dividends were booked, so the load did more than ask.
+    EXPECT_GT(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
+    for (const std::string& code : money) {
+        const FundTradeInfo* h = login.FindHolding({account_, code, 0});
+        ASSERT_NE(h, nullptr);
+        EXPECT_GT(h->CashBonus, 0) << code;  // the income arrived
+    }
+}
+
+// A page that is not the service's answer (here a proxy's) is a failed
+// dividend query, not an empty dividend list; the real service's empty
+// list is one (the tests above book funds without dividends in range).
+TEST(BookServiceClient, AnUnreadableDividendAnswerIsAFailure)
+{
+    test::LoopbackServer proxy;
+    proxy.Post("/.*", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body>Proxy authentication required</body></html>", "text/html");
+    });
+    proxy.Start();
+    CommandContext ctx;
+    ctx.commandUrl = MakeCommandUrl(proxy.Base());
+    ctx.loginId = "u1";
+    CBookServiceClient client([&] { return ctx; });
+    std::vector<DividendItem> items;
+    std::string error;
+    EXPECT_EQ(client.QueryDividends("000001", At(2024, 1, 1), At(2024, 6, 1), 1000, kBonusCash, items, error),
+              kDividendMalformed);
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

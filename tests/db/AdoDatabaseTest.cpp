@@ -8,6 +8,7 @@
 
 #include "DbTestUtil.h"
 #include "common/OleDate.h"
+#include "support/ChildWait.h"
 
 using namespace vextal;
 
@@ -306,10 +307,28 @@ TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
         _exit(0);  // no commit, no close
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    ASSERT_TRUE(test::WaitChildFor(pid, status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
     CAdoDatabase again;
     again.SetDatabase(Path("Vextal.mdb"), 1);
     ASSERT_TRUE(again.Open()) << again.GetLastError();
     EXPECT_EQ(again.GetRecordCount("SELECT * FROM T_MyFund_Focus"), 1);
+}
+
+// A result set run again after ALTER TABLE ... ADD on the same connection
+// (the upgrade chain does this) lists the new column.
+TEST_F(AdoDatabaseTest, CachedSelectSeesAnAddedColumn)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    ASSERT_TRUE(db.Execute("INSERT INTO T_MyFund_Focus VALUES('000001')"));
+    ASSERT_TRUE(db.OpenRecordset("SELECT * FROM T_MyFund_Focus"));
+    EXPECT_EQ(db.CurrentRecordset()->ColumnCount(), 1u);
+    ASSERT_TRUE(db.Execute("ALTER TABLE T_MyFund_Focus ADD Note TEXT(8) NULL"));
+    ASSERT_TRUE(db.Execute("UPDATE T_MyFund_Focus SET Note='x'"));
+    ASSERT_TRUE(db.OpenRecordset("SELECT * FROM T_MyFund_Focus"));
+    EXPECT_EQ(db.CurrentRecordset()->ColumnCount(), 2u);
+    std::string note;
+    EXPECT_TRUE(db.GetFieldValue("Note", note));
+    EXPECT_EQ(note, "x");
 }

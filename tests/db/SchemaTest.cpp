@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -35,7 +36,8 @@ std::string SchemaDump(CAdoDatabase& db)
 
 class SchemaTest : public test::TempDirTest {
 protected:
-    // An old file: the base tables only, optionally with a stored version.
+    // An old file: the base tables, then the chain up to `version` as that
+    // release left it (or no T_System_Info at all without a version).
     void MakeOldFile(CAdoDatabase& db, const char* version)
     {
         MakeDatabase(db, "seed.mdb");
@@ -52,7 +54,8 @@ protected:
         ASSERT_TRUE(db.Open()) << db.GetLastError();
         ASSERT_TRUE(CreateBaseTables(db));
         if (version) {
-            ASSERT_TRUE(db.Execute("CREATE TABLE T_System_Info(ItemName TEXT(16) NOT NULL,ItemValue TEXT(255) NOT NULL)"));
+            std::string error;
+            ASSERT_TRUE(UpgradeDatabaseTo(db, version, &error)) << error;
             ASSERT_TRUE(SetSystemInfo(db, "DBVersion", version));
         }
     }
@@ -117,13 +120,15 @@ TEST_F(SchemaTest, FileFromNothingHoldsEveryTableAtCurrentVersion)
     EXPECT_FALSE(db.Execute(nav));
 }
 
-TEST_F(SchemaTest, UpgradeChainFollowsTheStoredVersionAsText)
+TEST_F(SchemaTest, UpgradeChainFollowsTheStoredVersionAsADecimal)
 {
     EXPECT_EQ(PendingUpgradeSteps("3.11"), (std::vector<std::string>{"3.12", "3.13", "3.16", "3.19", "3.20", "3.23"}));
     EXPECT_EQ(PendingUpgradeSteps("3.12"), (std::vector<std::string>{"3.13", "3.16", "3.19", "3.20", "3.23"}));
     EXPECT_EQ(PendingUpgradeSteps("3.19"), (std::vector<std::string>{"3.20", "3.23"}));
-    EXPECT_TRUE(PendingUpgradeSteps("3.3").empty());  // "3.3" > "3.23" as text
+    EXPECT_EQ(PendingUpgradeSteps("3.2"), (std::vector<std::string>{"3.23"}));  // 3.20
+    EXPECT_TRUE(PendingUpgradeSteps("3.3").empty());                           // 3.30 > 3.23
     EXPECT_TRUE(PendingUpgradeSteps("3.23").empty());
+    EXPECT_TRUE(PendingUpgradeSteps("10.0").empty());  // a later release, not "1" < "3"
 
     CAdoDatabase none;
     MakeOldFile(none, nullptr);  // no T_System_Info at all
@@ -139,31 +144,49 @@ TEST_F(SchemaTest, UpgradeChainFollowsTheStoredVersionAsText)
 
     CAdoDatabase v312;
     MakeOldFile(v312, "3.12");
-    UpgradeDatabase(v312);
+    ASSERT_TRUE(SetSystemInfo(v312, "FundCorVersion", "20240101"));
+    EXPECT_TRUE(UpgradeDatabase(v312));
     EXPECT_EQ(Version(v312), "3.23");
     EXPECT_TRUE(HasTable(v312, "T_Fund_Bonus"));  // 3.13 ran
-    EXPECT_FALSE(HasTable(v312, "T_Fund_Company"));  // 3.12 did not
-    auto cols = ColumnsOf(v312, "T_Fund_Trade");
-    EXPECT_EQ(std::count(cols.begin(), cols.end(), "SaleFee"), 0);
-    EXPECT_EQ(std::count(cols.begin(), cols.end(), "CashBonusNew"), 1);
+    std::string stamp;
+    GetSystemInfo(v312, "FundCorVersion", stamp);
+    EXPECT_EQ(stamp, "20240101");  // 3.12 did not
+    EXPECT_EQ(ColumnsOf(v312, "T_Fund_Trade"), FundTradeColumns());
     v312.Close();
-    reset();
-
-    CAdoDatabase v319;
-    MakeOldFile(v319, "3.19");
-    UpgradeDatabase(v319);
-    EXPECT_EQ(Version(v319), "3.23");
-    EXPECT_TRUE(HasTable(v319, "T_User_Config"));
-    EXPECT_FALSE(HasTable(v319, "T_User_Bonus"));  // 3.19 did not run
-    v319.Close();
     reset();
 
     CAdoDatabase v33;
     MakeOldFile(v33, "3.3");
     std::string before = SchemaDump(v33);
-    UpgradeDatabase(v33);
+    EXPECT_TRUE(UpgradeDatabase(v33));
     EXPECT_EQ(SchemaDump(v33), before);
     EXPECT_FALSE(std::filesystem::exists(Path("old.mdb.bak")));  // nothing ran, nothing copied
+}
+
+TEST_F(SchemaTest, AFailedStepKeepsItsVersionAndTheBackup)
+{
+    CAdoDatabase db;
+    MakeOldFile(db, "3.16");
+    // A column that an interrupted run of an older program already added.
+    ASSERT_TRUE(db.Execute("ALTER TABLE T_Fund_Trade ADD CashBonusNew float DEFAULT 0"));
+    // The disk is full: the file cannot grow by a single page.
+    int pages = 0;
+    ASSERT_TRUE(db.QueryInt("PRAGMA page_count", pages));
+    ASSERT_TRUE(db.Execute(StrFormat("PRAGMA max_page_count=%d", pages)));
+    std::string error;
+    EXPECT_FALSE(UpgradeDatabase(db, &error));
+    EXPECT_NE(error.find("full"), std::string::npos) << error;
+    EXPECT_EQ(Version(db), "3.16");
+    EXPECT_FALSE(HasTable(db, "T_User_Bonus"));
+    auto cols = ColumnsOf(db, "T_Fund_Trade");
+    EXPECT_EQ(std::count(cols.begin(), cols.end(), "SaleFeeMoney"), 0);  // the step is undone whole
+    EXPECT_TRUE(std::filesystem::exists(Path("old.mdb.bak")));
+
+    // With room again the next start completes the chain; the column already there counts as done.
+    ASSERT_TRUE(db.Execute("PRAGMA max_page_count=1073741823"));
+    EXPECT_TRUE(UpgradeDatabase(db, &error)) << error;
+    EXPECT_EQ(Version(db), "3.23");
+    EXPECT_EQ(ColumnsOf(db, "T_Fund_Trade"), FundTradeColumns());
 }
 
 TEST_F(SchemaTest, UpgradeKeepsABackupAndASecondRunChangesNothing)
@@ -171,7 +194,7 @@ TEST_F(SchemaTest, UpgradeKeepsABackupAndASecondRunChangesNothing)
     CAdoDatabase db;
     MakeOldFile(db, "3.13");
     ASSERT_TRUE(db.Execute("INSERT INTO T_Trade_Info(TradeID,AccountID,FundID,TradeTime) VALUES(1,2,'000001',#2020-01-01#)"));
-    UpgradeDatabase(db);
+    EXPECT_TRUE(UpgradeDatabase(db));
     EXPECT_EQ(Version(db), "3.23");
     std::string after = SchemaDump(db);
     UpgradeDatabase(db);

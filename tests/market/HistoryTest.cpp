@@ -98,16 +98,4 @@ TEST_F(HistoryTest, IndexHistory)
     EXPECT_EQ(GetIndexCode(2), "399001");
     EXPECT_EQ(GetIndexCode(3), "399300");
     EXPECT_EQ(GetIndexCode(4), "1A0001");
-    AnswerMsg("1/21", "399300|2024-01-08|0|3300.50|-12.5|399300|2024-01-09|0|3310.25|9.75");
-    ASSERT_TRUE(history.IncrementalDownloadIndex(3)) << history.GetLastError();
-    EXPECT_EQ(Sent("1/21").back(),
-              "cmdtype=1&cmdid=21&data=1990-01-01 01:01:01|2024-01-09 20:00:00|3|399300&loginid=u1");
-    auto values = history.LoadIndexValues("399300", OleDate(0), OleDate::FromParts(2024, 2, 1));
-    ASSERT_EQ(values.size(), 2u);
-    EXPECT_FLOAT_EQ(values[1].IndexValue, 3310.25f);
-    EXPECT_FLOAT_EQ(values[0].VarValue, -12.5f);
-    ASSERT_TRUE(history.IncrementalDownloadIndex(3));
-    EXPECT_EQ(Count("SELECT * FROM T_Index_Value"), 2);
-    EXPECT_EQ(Sent("1/21").back(),
-              "cmdtype=1&cmdid=21&data=2024-01-08 00:00:00|2024-01-09 00:00:00|3|399300&loginid=u1");
 }

@@ -15,14 +15,8 @@ const std::string kJijinGbk = "\xBB\xF9\xBD\xF0";
 
 TEST(UrlEncode, ReservedBytesControlAndHighBytes)
 {
-    EXPECT_EQ(UrlEncode(" "), "%20");
-    EXPECT_EQ(UrlEncode("+"), "%2B");
-    EXPECT_EQ(UrlEncode("|"), "%7C");
     EXPECT_EQ(UrlEncode(kJijinGbk), "%BB%F9%BD%F0");  // each GBK byte its own escape
-    EXPECT_EQ(UrlEncode("a-b.c_d 9"), "a-b.c_d%209");
-    EXPECT_EQ(UrlEncode(std::string("\0\t\x7F\xFF", 4)), "%00%09%7F%FF");
-    EXPECT_EQ(UrlEncode("\"<>%\\^[]`+$,@:;/!#?=&"), "%22%3C%3E%25%5C%5E%5B%5D%60%2B%24%2C%40%3A%3B%2F%21%23%3F%3D%26");
-    EXPECT_EQ(UrlEncode(""), "");
+    EXPECT_EQ(UrlEncode(std::string("a \0\xFF", 4)), "a%20%00%FF");
 
     // Exactly these 69 bytes pass unescaped: the bytes from 33 to 122 less the
     // 21 reserved ones.
@@ -36,23 +30,18 @@ TEST(UrlEncode, ReservedBytesControlAndHighBytes)
     EXPECT_EQ(kept, "'()*-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz");
 
     // The password chain of the login data: no raw Base64 "+", "/" or "=" survives.
-    std::string field = UrlEncode(EncryptText("password1"));
-    EXPECT_EQ(field, "HIO3SAOR3doJ9VKKc4wieg%3D%3D");
-    EXPECT_EQ(DecryptText("HIO3SAOR3doJ9VKKc4wieg=="), "password1");
+    EXPECT_EQ(UrlEncode(EncryptText("password1")), "HIO3SAOR3doJ9VKKc4wieg%3D%3D");
 }
 
 TEST(ConvertCodePage, Utf8AndGbkBothWays)
 {
     EXPECT_EQ(ConvertCodePage(kJijinUtf8, 65001, 936), kJijinGbk);
-    EXPECT_EQ(Utf8ToGbk(kJijinUtf8), kJijinGbk);
-    EXPECT_EQ(GbkToUtf8(kJijinGbk), kJijinUtf8);
     // "数据格式错误" with ASCII around it; the full-width space A1A1 is U+3000.
     const std::string utf8 = "():\xE6\x95\xB0\xE6\x8D\xAE\xE6\xA0\xBC\xE5\xBC\x8F\xE9\x94\x99\xE8\xAF\xAF \xE3\x80\x80 x";
     const std::string gbk = "():\xCA\xFD\xBE\xDD\xB8\xF1\xCA\xBD\xB4\xED\xCE\xF3 \xA1\xA1 x";
     EXPECT_EQ(Utf8ToGbk(utf8), gbk);
     EXPECT_EQ(GbkToUtf8(gbk), utf8);
     EXPECT_EQ(Utf8ToGbk(""), "");
-    EXPECT_EQ(Utf8ToGbk("plain ASCII 123"), "plain ASCII 123");
 
     // Long texts convert whole (the output buffer grows as needed).
     std::string longUtf8, longGbk;
@@ -109,5 +98,4 @@ TEST(Encoding, ServiceFilesInGbkBecomeUtf8)
     EXPECT_EQ(vextal::ServiceTextToUtf8("基金 abc"), "基金 abc");
     EXPECT_FALSE(vextal::IsValidUtf8("\xe5\x9f"));      // cut
     EXPECT_FALSE(vextal::IsValidUtf8("\xc0\xaf"));      // overlong
-    EXPECT_TRUE(vextal::IsValidUtf8(""));
 }

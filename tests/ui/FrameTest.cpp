@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
+#include "app/VersionCheck.h"
 #include "common/Clock.h"
 #include "common/StringTable.h"
 #include "ui/MainFrame.h"
@@ -112,4 +118,86 @@ TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
     CMainFrame again(Context(false, true));
     again.show();
     EXPECT_FALSE(again.AccountPanel()->isVisible());
+}
+
+TEST_F(FrameFixture, ARefusedCommandLeavesNoCheckMark)
+{
+    CMainFrame offline(Context(true, true));
+    offline.Action(cmd::Estimate)->trigger();  // as a toolbar click or menu pick does
+    offline.Action(cmd::MyFunds)->trigger();
+    EXPECT_FALSE(offline.Action(cmd::Estimate)->isChecked());
+    EXPECT_FALSE(offline.Action(cmd::MyFunds)->isChecked());
+    EXPECT_TRUE(offline.Action(cmd::GroupAccounts)->isChecked());
+    CMainFrame free(Context(false, false));
+    free.Action(cmd::BandOverlay)->trigger();
+    EXPECT_FALSE(free.Action(cmd::BandOverlay)->isChecked());
+    EXPECT_EQ(prompt.messages.size(), 3u);
+}
+
+TEST_F(FrameFixture, HistoryCommandsOpenTheHistoryPageOnly)
+{
+    CMainFrame frame(Context(false, true));
+    std::vector<std::pair<int, int>> classes;
+    frame.SetFundClassHandler([&](int page, int fundClass) { classes.emplace_back(page, fundClass); });
+    for (int id : {cmd::History, cmd::HistoryMoney, cmd::HistoryClosed}) {
+        EXPECT_TRUE(frame.RunCommand(id));
+        EXPECT_EQ(frame.Navigation().page, 113);
+    }
+    EXPECT_TRUE(classes.empty());
+    frame.RunCommand(cmd::ValuesClosed);
+    EXPECT_EQ(classes, (std::vector<std::pair<int, int>>{{109, 3}}));
+}
+
+TEST_F(FrameFixture, TheShownPagesListTakesTheKeys)
+{
+    CMainFrame frame(Context(false, true));
+    auto* page = new QWidget;
+    auto* list = new QTableView(page);
+    frame.HomeView()->SetPage(100, page);
+    frame.HomeView()->SetPage(109, page);  // one widget for two pages, as the latest values have
+    frame.show();
+    frame.RunCommand(cmd::ValuesOpen);
+    EXPECT_EQ(frame.focusWidget(), list);
+    frame.AccountTree()->setFocus();
+    frame.RunCommand(cmd::ValuesClosed);
+    EXPECT_EQ(frame.focusWidget(), list);
+}
+
+TEST_F(FrameFixture, BackWithNothingToGoBackToKeepsTheHiddenPanel)
+{
+    CMainFrame frame(Context(false, true));
+    frame.show();
+    frame.RunCommand(cmd::AccountPanel);
+    ASSERT_TRUE(frame.AccountPanel()->isHidden());
+    frame.RunCommand(cmd::Back);
+    EXPECT_TRUE(frame.AccountPanel()->isHidden());
+    EXPECT_EQ(frame.Navigation().page, 105);
+}
+
+TEST_F(FrameFixture, IdleTextReturnsAfterAMenuItemWithoutPrompt)
+{
+    CMainFrame frame(Context(false, true));
+    QStatusTipEvent passing{QString()};  // what a menu item without a prompt sends
+    QApplication::sendEvent(&frame, &passing);
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("就绪"));
+}
+
+TEST_F(FrameFixture, AShownFrameWithItsPanelIsDestroyedCleanly)
+{
+    auto frame = std::make_unique<CMainFrame>(Context(false, true));
+    frame->show();
+    ASSERT_TRUE(frame->AccountPanel()->isVisible());
+    frame.reset();
+    SUCCEED();
+}
+
+TEST_F(FrameFixture, HelpFetchesTheFileFirstAndSaysWhenItCannot)
+{
+    FrameContext context = Context(false, true);
+    int asked = 0;
+    context.ensureHelpFile = [&] { return ++asked, false; };
+    CMainFrame frame(context);
+    EXPECT_TRUE(frame.RunCommand(cmd::Help));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{kHelpFileUnavailable});
 }

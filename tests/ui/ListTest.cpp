@@ -99,3 +99,17 @@ TEST(ListFramework, SortDialogRefusalsAndWriteBack)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(ReadSortSettings(ini).item[0], 1);
 }
+
+TEST(ListFramework, FundNamesSortInPinyinOrder)
+{
+    CListView view;
+    view.Model()->SetColumns(59177, VisibleColumnSpecs(59177, "12"));
+    const QStringList names = {"易方达", "华夏", "南方", "博时", "嘉实"};
+    view.Model()->SetSource(static_cast<int>(names.size()), [&](int row, int) { return ListCell{names[row], {}}; });
+    view.horizontalHeader()->sectionClicked(0);
+    QStringList shown;
+    for (int row = 0; row < names.size(); ++row) shown << view.Proxy()->index(row, 0).data().toString();
+    // bo, hua, jia, nan, yi (code points would give 华 南 博 嘉 易)
+    EXPECT_EQ(shown, (QStringList{"博时", "华夏", "嘉实", "南方", "易方达"}));
+    EXPECT_LT(CompareListValues(QStringLiteral("博时"), QStringLiteral("华夏")), 0);
+}

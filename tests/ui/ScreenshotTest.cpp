@@ -42,7 +42,7 @@ TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
     env.insert("VEXTAL_NO_WEBENGINE", "1");
     program.setProcessEnvironment(env);
     program.start(VEXTAL_PATH, {"--home", home.path(), "--screenshots", out.path()});
-    ASSERT_TRUE(program.waitForFinished(120000));
+    ASSERT_TRUE(program.waitForFinished(90000));  // within the test's ctest limit
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
 
     QImage login(QDir(out.path()).filePath("login.png"));

@@ -1,0 +1,89 @@
+// Rules of a holding's life: emptied and bought again, money-market income
+// and value, dividends booked by hand.
+#include "BookFixture.h"
+
+using namespace vextal;
+using vextal::test::BookTest;
+
+namespace {
+DividendItem Dividend(double perShare, const OleDate& date) { return {perShare, date, date, date}; }
+}  // namespace
+
+TEST_F(BookTest, AnEmptiedHoldingBoughtAgainEarnsDividendsFromThatPurchase)
+{
+    int acc = NewAccount("A");
+    services.nav["000001"] = 1.0;
+    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0);
+    TradeInfo out;
+    out.AccountID = acc;
+    out.FundID = "000001";
+    out.TradeType = kTradeRedeem;
+    out.TradeCount = 1000;
+    out.TradeTime = OleDate::FromParts(2024, 6, 4, 10);
+    ASSERT_EQ(manager.BookTrade(out), 0);
+    // A dividend while nothing was held, then the fund is bought again.
+    services.dividends["000001"] = {Dividend(0.2, OleDate::FromParts(2024, 6, 6))};
+    TradeInfo again = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 10, 10));
+    ASSERT_EQ(manager.BookTrade(again), 0);
+
+    CAccountManager next;
+    next.Init(db, kUser, false, &services, &funds);
+    ASSERT_TRUE(next.LoadAccounts(kUser));
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
+}
+
+TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
+{
+    int acc = NewAccount("A");
+    services.nav["000009"] = 1.0;
+    services.incomePer10kPerDay = 1.0;
+    funds.latest["000009"] = 0.6;  // income per 10,000 units, not a price
+    TradeInfo buy = Purchase(acc, "000009", 10000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0);
+    auto cash = [&] {
+        double c = 0;
+        db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", c);
+        return StrFormat("%0.2f", c);
+    };
+    EXPECT_EQ(cash(), "11.00");  // 11 days on 10,000 units
+    EXPECT_EQ(StrFormat("%0.2f", manager.FindAccount(acc)->MarketValue), "10000.00");
+
+    // A top-up six days later adds the income since; a full redemption keeps it.
+    Clock::Fix(OleDate::FromParts(2024, 6, 20, 20, 0));
+    TradeInfo more = Purchase(acc, "000009", 100, 0, OleDate::FromParts(2024, 6, 20, 10));
+    ASSERT_EQ(manager.BookTrade(more), 0);
+    EXPECT_EQ(cash(), "17.06");
+    Clock::Fix(OleDate::FromParts(2024, 6, 21, 20, 0));
+    TradeInfo out;
+    out.AccountID = acc;
+    out.FundID = "000009";
+    out.TradeType = kTradeRedeem;
+    out.TradeCount = 10100;
+    out.TradeTime = OleDate::FromParts(2024, 6, 21, 10);
+    ASSERT_EQ(manager.BookTrade(out), 0);
+    EXPECT_EQ(cash(), "17.06");
+}
+
+TEST_F(BookTest, ADividendBookedByHandCountsAsApplied)
+{
+    int acc = NewAccount("A");
+    services.nav["000001"] = 1.0;
+    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0);  // no automatic dividends for this booking
+    services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2024, 6, 5))};
+    TradeInfo hand;
+    hand.AccountID = acc;
+    hand.FundID = "000001";
+    hand.TradeType = kTradeCashBonus;
+    hand.TradeMoney = 100;
+    hand.TradeTime = OleDate::FromParts(2024, 6, 5, 9);
+    ASSERT_EQ(manager.ManualDividend(hand), 0) << manager.GetLastErrorText();
+
+    CAccountManager next;
+    next.Init(db, kUser, false, &services, &funds);
+    ASSERT_TRUE(next.LoadAccounts(kUser));
+    double cash = 0;
+    db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", cash);
+    EXPECT_DOUBLE_EQ(cash, 100.0);
+}
