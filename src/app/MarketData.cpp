@@ -58,10 +58,17 @@ void CMarketData::Attach()
         SyncSession();
         auto ctx = m_catalogue.FetchContext("DownloadFundInfos");
         if (!ctx) return nullptr;
+        // Thousands of funds: written on the worker through a connection of
+        // its own, the map takes them at once here.
         return [this, ctx = *ctx]() -> StoreStep {
             auto fetched = std::make_shared<FundInfosFetch>(FetchFundInfos(ctx));
-            return [this, fetched] {
-                if (m_catalogue.StoreFundInfos(*fetched)) return true;
+            std::string error;
+            bool written = fetched->ok && m_catalogue.WriteFundInfosElsewhere(*fetched, error);
+            return [this, fetched, written] {
+                if (written) {
+                    m_catalogue.ApplyFundInfos(*fetched);
+                    return true;
+                }
                 m_catalogue.LoadFundInfos();
                 return false;
             };

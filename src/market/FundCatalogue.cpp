@@ -1,5 +1,7 @@
 #include "market/FundCatalogue.h"
 
+#include "market/LatestValueCache.h"
+
 #include <fstream>
 #include <set>
 
@@ -308,11 +310,33 @@ bool CFundCatalogue::StoreFundInfos(const FundInfosFetch& fetched)
         withdrawn.erase(info.FundID);
     }
     if (!trans.Commit()) return FailWith(m_db.GetLastError());
-
-    for (const CFundInfo& info : fetched.records)
-        if (!info.CompanyID.empty()) m_funds[info.FundID] = info;
-    for (const std::string& id : withdrawn) m_funds.erase(id);
+    ApplyFundInfos(fetched);
     return true;
+}
+
+bool CFundCatalogue::WriteFundInfosElsewhere(const FundInfosFetch& fetched, std::string& error) const
+{
+    CAdoDatabase own;
+    if (!OpenOwnConnection(m_db, own)) {
+        error = own.GetLastError();
+        return false;
+    }
+    CFundCatalogue writer(own);
+    bool ok = writer.StoreFundInfos(fetched);
+    if (!ok) error = writer.GetLastError();
+    own.Close();
+    return ok;
+}
+
+void CFundCatalogue::ApplyFundInfos(const FundInfosFetch& fetched)
+{
+    // In answer order: a fund withdrawn and listed again afterwards stays.
+    for (const CFundInfo& info : fetched.records) {
+        if (info.CompanyID.empty())
+            m_funds.erase(info.FundID);
+        else
+            m_funds[info.FundID] = info;
+    }
 }
 
 bool CFundCatalogue::StoreCompany(const CFundCompany& company, bool exists)

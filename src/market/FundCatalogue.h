@@ -115,6 +115,12 @@ public:
     bool StoreFundCompanies(const CompaniesFetch& fetched);
     bool StoreFundInfos(const FundInfosFetch& fetched);
     bool StoreFundGroups(const FundGroupsFetch& fetched);
+    // StoreFundInfos in two halves, for a list of thousands of funds: the
+    // writing in one transaction through a connection of its own (any
+    // thread; nothing of this object is touched), then the map taking the
+    // list at once (this object's thread).
+    bool WriteFundInfosElsewhere(const FundInfosFetch& fetched, std::string& error) const;
+    void ApplyFundInfos(const FundInfosFetch& fetched);
     // Where the fetches go (the session's context for `operation`); empty
     // when the user works offline.
     std::optional<CommandContext> FetchContext(const std::string& operation) const;
