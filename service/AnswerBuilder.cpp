@@ -12,6 +12,9 @@ std::string BuildAnswerXml(const CommandAnswer& a)
         std::string gbk = Utf8ToGbk(utf8);
         return ciphered ? EncryptText(gbk, kCipherKey) : gbk;
     };
+    if (a.resultForm)
+        return "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<result>\r\n  <code>" + std::to_string(a.ret) +
+               "</code>\r\n  <msg>" + wire(a.msg, false) + "</msg>\r\n</result>";
     std::string xml = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<CommandAnswer xmlns=\"";
     xml += kCommandNamespace;
     xml += "\">\r\n  <Ret>" + std::to_string(a.ret) + "</Ret>\r\n";

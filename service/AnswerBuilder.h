@@ -15,6 +15,8 @@ struct CommandAnswer {
     bool msgCiphered = false;
     bool msg2Ciphered = false;
     std::string serverId;  // login answers only
+    // The <result> form (code and msg) of the commands that answer with it.
+    bool resultForm = false;
 
     static CommandAnswer Ok(std::string msg) { return Make(0, std::move(msg)); }
     static CommandAnswer Fail(std::string msg) { return Make(-1, std::move(msg)); }

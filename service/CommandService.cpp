@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/Cipher.h"
@@ -77,16 +78,30 @@ bool ParseCommandBody(const std::string& body, CommandRequest& request)
 }
 
 CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
-    : m_market(market), m_users(users), m_clientVersion(std::move(clientVersion))
+    : m_market(market), m_users(users), m_members(users), m_clientVersion(std::move(clientVersion))
 {
+    // A new member's first folder holds a few equity funds, so the favourite
+    // highlighting and the favourites-only list show something at once.
+    const int today = DayNumber(Clock::Now());
+    std::vector<std::string> starters;
+    for (const SimFund& f : m_market.Funds()) {
+        if (starters.size() == 5) break;
+        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) starters.push_back(f.code);
+    }
+    m_members.SetStarterFunds(std::move(starters));
 }
 
 std::string CCommandService::HandleBody(const std::string& body)
 {
     CommandRequest req;
     if (!ParseCommandBody(body, req)) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
-    // The one place where request text leaves the wire code page.
-    return BuildAnswerXml(Handle(req.cmdtype, req.cmdid, GbkToUtf8(req.data), req.loginId));
+    // The one place where request text leaves the wire code page. A
+    // bookkeeping text is stored converted, so it must come back as the very
+    // bytes sent: text that is not clean GBK is refused rather than altered.
+    std::string data = GbkToUtf8(req.data);
+    if (req.cmdtype == 4 && (req.cmdid == 6 || req.cmdid == 7) && Utf8ToGbk(data) != req.data)
+        return BuildAnswerXml(CommandAnswer::Fail("记帐数据编码错误"));
+    return BuildAnswerXml(Handle(req.cmdtype, req.cmdid, data, req.loginId));
 }
 
 std::string CCommandService::ClientVersionAnswer() const
@@ -109,16 +124,22 @@ CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string&
     const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 13 || cmdid == 21)) ||
                        (cmdtype == 2 && ((cmdid >= 1 && cmdid <= 5) || (cmdid >= 11 && cmdid <= 13) ||
                                          (cmdid >= 21 && cmdid <= 25))) ||
-                       (cmdtype == 3 && cmdid == 4);
+                       (cmdtype == 3 && cmdid == 4) ||
+                       (cmdtype == 4 && ((cmdid >= 4 && cmdid <= 7) || cmdid == 15 || cmdid == 32));
     if (!known) return CommandAnswer::Fail(kUnknownCommand);
     int user = 0;
-    if (!m_users.FindSession(loginId, user)) return CommandAnswer::Fail(kLoginFirst);
+    if (!m_users.FindSession(loginId, user)) {
+        CommandAnswer a = CommandAnswer::Fail(kLoginFirst);
+        a.resultForm = cmdtype == 4 && cmdid == 15;
+        return a;
+    }
 
     if (cmdtype == 3) return UpdateUser(f, user);
+    if (cmdtype == 4) return MemberCommand(cmdid, f, data, user);
     if (cmdtype == 1) {
         if (cmdid == 1) return CompanyList();
         if (cmdid == 11) return FundList();
-        if (cmdid == 13) return FundGroups();
+        if (cmdid == 13) return MemberFolders(user);
         return IndexHistory(f);
     }
     switch (cmdid) {
@@ -140,11 +161,11 @@ CommandAnswer CCommandService::Login(const Fields& f)
     if (f.size() < 2) return CommandAnswer::Fail(kDataFormatError);
     ServiceUser user;
     std::string password = GbkToUtf8(DecryptText(f[1], kCipherKey));
-    if (!m_users.FindByName(TrimText(f[0]), user) || user.password != password)
+    if (!m_users.FindByName(TrimText(f[0]), user) || !CUserStore::CheckPassword(user, password))
         return CommandAnswer::Fail("用户名或密码错误");
     const OleDate now = Clock::Now();
     // A lapsed membership logs in as a free member.
-    if (user.level > 0 && user.endDate.dt + 1 <= now.dt) user.level = 0;
+    if (!CUserStore::IsVip(user, now)) user.level = 0;
     std::string loginId = m_users.CreateSession(user, now);
     if (loginId.empty()) return CommandAnswer::Fail("系统错误，请联系管理员");
     int newest = m_market.LatestNavDay(now);

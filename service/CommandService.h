@@ -7,6 +7,7 @@
 
 #include "AnswerBuilder.h"
 #include "MarketSimulator.h"
+#include "MemberStore.h"
 #include "UserStore.h"
 
 namespace vextal {
@@ -28,6 +29,7 @@ bool ParseCommandBody(const std::string& body, CommandRequest& request);
 inline constexpr const char* kDataFormatError = "数据格式错误";
 inline constexpr const char* kLoginFirst = "请先登录";
 inline constexpr const char* kUnknownCommand = "不支持的命令";
+inline constexpr const char* kVipOnly = "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。";
 
 class CCommandService {
 public:
@@ -39,6 +41,9 @@ public:
     CommandAnswer Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId);
     // The answer of GetClientVersion.
     std::string ClientVersionAnswer() const;
+    // The answer of DeleteFundFormTopic (LoginID, TopicID, FundID, AddFlag):
+    // a bare number, 0 done, -5 already in the folder (see MemberCommands.cpp).
+    std::string FolderRequest(const std::string& body);
 
 private:
     using Fields = std::vector<std::string>;
@@ -62,6 +67,15 @@ private:
     CommandAnswer RealtimeValue(const Fields& f);
     CommandAnswer ValueCache(const Fields& f);
 
+    // Member data (MemberCommands.cpp).
+    CommandAnswer MemberCommand(int cmdid, const Fields& f, const std::string& data, int user);
+    CommandAnswer MemberFolders(int user);
+    CommandAnswer BookUpload(const std::string& data, bool replace, int user);
+    CommandAnswer BookDownload(const Fields& f, int user);
+    CommandAnswer PlanList(const Fields& f, int user);
+    CommandAnswer PlanSave(const Fields& f, int user);
+    CommandAnswer TradeCancel(const Fields& f, int user);
+
     // Msg: the values' version; Msg2: the records of the funds whose value is newer than sinceDay.
     CommandAnswer LatestValues(const std::vector<const SimFund*>& funds, int sinceDay) const;
     // The 20-field latest-value record (its code field enciphered), or empty.
@@ -70,6 +84,7 @@ private:
 
     const CMarketSimulator& m_market;
     CUserStore& m_users;
+    CMemberStore m_members;
     std::string m_clientVersion;
 };
 

@@ -8,9 +8,14 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "common/Clock.h"
 
@@ -29,19 +34,50 @@ CPlindoServer::~CPlindoServer() { Stop(); }
 
 bool CPlindoServer::Start(std::string& error)
 {
+    if (m_options.dataDir.empty()) {
+        error = "the data folder must not be empty";
+        return false;
+    }
     std::error_code ec;
     std::filesystem::create_directories(m_options.dataDir, ec);
-    if (!m_users.Open(m_options.dataDir + "/plindo.db", error)) return false;
+    if (ec) {
+        error = "cannot create the data folder " + m_options.dataDir + ": " + ec.message();
+        return false;
+    }
+    {
+        // SQLite's own message would not name the folder.
+        const std::string probe = m_options.dataDir + "/.plindo-write-test";
+        std::ofstream out(probe);
+        if (!(out << "x") || !out.flush()) {
+            error = "cannot write in the data folder " + m_options.dataDir;
+            return false;
+        }
+        out.close();
+        std::filesystem::remove(probe, ec);
+    }
+    if (!m_users.Open(m_options.dataDir + "/plindo.db", error)) {
+        error = "cannot open " + m_options.dataDir + "/plindo.db: " + error;
+        return false;
+    }
     if (!m_pages.Prepare(error)) return false;
     Route();
     m_server->set_payload_max_length(kMaxRequestBytes);
     m_server->set_read_timeout(5, 0);
     m_server->set_write_timeout(10, 0);
     m_server->set_keep_alive_timeout(5);
+    // The library's default option is SO_REUSEPORT, under which a second
+    // service on the same port starts and takes half the requests. With
+    // SO_REUSEADDR alone a port in use fails to bind.
+    m_server->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     m_port = m_options.port == 0 ? m_server->bind_to_any_port("127.0.0.1")
                                  : (m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1);
     if (m_port <= 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port);
+        const int code = errno;
+        error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port) +
+                (code == EADDRINUSE ? ": the port is in use (another plindo-serve?)" : ": " + std::string(std::strerror(code)));
         return false;
     }
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
@@ -75,11 +111,44 @@ void CPlindoServer::Route()
     };
     auto xml = [](Response& res, const std::string& body) { res.set_content(body, "text/xml; charset=gbk"); };
 
-    auto command = guarded([this, xml](const Request& req, Response& res) { xml(res, m_commands.HandleBody(req.body)); });
+    // Form bodies are read here, not by the library: it caps a form-encoded
+    // body at 8 KB whatever the payload limit, which a bookkeeping upload or
+    // a long code list passes. The payload limit still applies.
+    // False (and status 413 or 400) when the body is too long or cut.
+    auto readBody = [](const httplib::ContentReader& reader, Response& res, std::string& body) {
+        bool ok = reader([&body](const char* data, size_t size) {
+            body.append(data, size);
+            return body.size() <= kMaxRequestBytes;
+        });
+        if (ok && body.size() <= kMaxRequestBytes) return true;
+        if (res.status < 400) res.status = body.size() > kMaxRequestBytes ? 413 : 400;
+        return false;
+    };
+    auto guardedForm = [latency, readBody](auto fn) {
+        return [latency, readBody, fn](const Request&, Response& res, const httplib::ContentReader& reader) {
+            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+            try {
+                std::string body;
+                if (readBody(reader, res, body)) fn(body, res);
+            } catch (...) {
+                res.status = 500;
+                res.set_content("internal error", "text/plain");
+            }
+        };
+    };
+    auto command = guardedForm([this, xml](const std::string& body, Response& res) {
+        CommandRequest cmd;
+        if (ParseCommandBody(body, cmd)) res.set_header("X-Command", std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid));
+        xml(res, m_commands.HandleBody(body));
+    });
+    auto folder = guardedForm([this](const std::string& body, Response& res) {
+        res.set_content(m_commands.FolderRequest(body), "text/plain; charset=gbk");
+    });
     auto version = guarded([this, xml](const Request&, Response& res) { xml(res, m_commands.ClientVersionAnswer()); });
     for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
         std::string base = std::string("/plindo/client/") + service + "/";
         m_server->Post(base + "SendCommand", command);
+        m_server->Post(base + "DeleteFundFormTopic", folder);
         m_server->Post(base + "GetClientVersion", version);
         m_server->Get(base + "GetClientVersion", version);
     }
@@ -116,11 +185,8 @@ void CPlindoServer::Route()
 
     if (m_options.log) {
         m_server->set_logger([](const Request& req, const Response& res) {
-            std::string what;
-            if (req.path.find("SendCommand") != std::string::npos) {
-                CommandRequest cmd;
-                if (ParseCommandBody(req.body, cmd)) what = " " + std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
-            }
+            std::string what = res.get_header_value("X-Command");
+            if (!what.empty()) what = " " + what;
             std::fprintf(stderr, "%s %s %s%s %d %zu\n", Clock::Now().Format(0).c_str(), req.method.c_str(),
                          req.path.c_str(), what.c_str(), res.status, res.body.size());
         });

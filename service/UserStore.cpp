@@ -1,9 +1,13 @@
 #include "UserStore.h"
 
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <sqlite3.h>
+#include <sys/random.h>
 
-#include <random>
+#include <vector>
 
+#include "common/Clock.h"
 #include "common/Format.h"
 
 namespace vextal {
@@ -23,6 +27,59 @@ struct Statement {
         return p ? reinterpret_cast<const char*>(p) : "";
     }
 };
+
+// "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>"
+constexpr const char* kHashPrefix = "pbkdf2-sha256$";
+constexpr int kHashIterations = 60000;
+constexpr double kSessionDays = 1.0;
+
+bool RandomBytes(unsigned char* out, size_t n)
+{
+    while (n > 0) {
+        ssize_t got = getrandom(out, n, 0);
+        if (got <= 0) return false;
+        out += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+std::string Hex(const unsigned char* p, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += StrFormat("%02x", p[i]);
+    return out;
+}
+
+std::vector<unsigned char> FromHex(const std::string& hex)
+{
+    std::vector<unsigned char> out;
+    if (hex.size() % 2) return {};
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        unsigned v = 0;
+        if (std::sscanf(hex.c_str() + i, "%2x", &v) != 1) return {};
+        out.push_back(static_cast<unsigned char>(v));
+    }
+    return out;
+}
+
+bool Derive(const std::string& password, const std::vector<unsigned char>& salt, int iterations,
+            unsigned char (&out)[32])
+{
+    return PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
+                             static_cast<int>(salt.size()), iterations, EVP_sha256(), sizeof out, out) == 1;
+}
+
+bool IsHashed(const std::string& stored) { return stored.rfind(kHashPrefix, 0) == 0; }
+
+// Empty when the random source or the derivation fails.
+std::string HashPassword(const std::string& password)
+{
+    std::vector<unsigned char> salt(16);
+    unsigned char hash[32];
+    if (!RandomBytes(salt.data(), salt.size()) || !Derive(password, salt, kHashIterations, hash)) return {};
+    return StrFormat("%s%d$", kHashPrefix, kHashIterations) + Hex(salt.data(), salt.size()) + "$" + Hex(hash, 32);
+}
 
 OleDate ParseOr(const std::string& text)
 {
@@ -59,6 +116,10 @@ bool CUserStore::Open(const std::string& path, std::string& error)
         seeded = AddUser(u) == AddResult::Added && seeded;
     }
     if (!seeded) error = "cannot create the demo members";
+    if (seeded && !ConvertPlainPasswords()) {
+        error = "cannot convert the stored passwords: " + path;
+        return false;
+    }
     return seeded;
 }
 
@@ -81,9 +142,62 @@ bool CUserStore::OpenFile(const std::string& path, std::string& error)
         error = sqlite3_errmsg(m_db);
         return false;
     }
-    Statement st(m_db, "SELECT LoginID, UserID FROM T_Service_Session");
-    while (st && sqlite3_step(st.stmt) == SQLITE_ROW) m_sessions[st.Text(0)] = sqlite3_column_int(st.stmt, 1);
+    {
+        Statement st(m_db, "SELECT LoginID, UserID, LoginTime FROM T_Service_Session");
+        while (st && sqlite3_step(st.stmt) == SQLITE_ROW) {
+            double use = ParseOr(st.Text(2)).dt;
+            m_sessions[st.Text(0)] = Session{sqlite3_column_int(st.stmt, 1), use, use};
+        }
+    }
+    DropExpiredSessions(Clock::Now());
     return true;
+}
+
+// A data folder of an older service keeps plain passwords: each becomes a
+// hash in one transaction, so a failure leaves the file as it was.
+bool CUserStore::ConvertPlainPasswords()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::pair<int, std::string>> plain;
+    {
+        Statement st(m_db, "SELECT UserID, UserPwd FROM T_Service_User");
+        while (st && sqlite3_step(st.stmt) == SQLITE_ROW)
+            if (!IsHashed(st.Text(1))) plain.emplace_back(sqlite3_column_int(st.stmt, 0), st.Text(1));
+    }
+    if (plain.empty()) return true;
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    bool ok = true;
+    for (const auto& [id, password] : plain) {
+        std::string hash = HashPassword(password);
+        Statement up(m_db, "UPDATE T_Service_User SET UserPwd=? WHERE UserID=?");
+        if (hash.empty() || !up) { ok = false; break; }
+        up.Bind(1, hash);
+        up.Bind(2, id);
+        if (sqlite3_step(up.stmt) != SQLITE_DONE) { ok = false; break; }
+    }
+    ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    // The plain texts may survive in free pages and the journal otherwise.
+    if (ok) Exec("PRAGMA wal_checkpoint(TRUNCATE); VACUUM; PRAGMA wal_checkpoint(TRUNCATE)");
+    return ok;
+}
+
+bool CUserStore::CheckPassword(const ServiceUser& user, const std::string& password)
+{
+    std::vector<std::string> parts = SplitText(user.password, '$');
+    if (!IsHashed(user.password) || parts.size() != 4) return false;
+    int iterations = std::atoi(parts[1].c_str());
+    std::vector<unsigned char> salt = FromHex(parts[2]), expected = FromHex(parts[3]);
+    unsigned char hash[32];
+    if (iterations < 1 || iterations > 10000000 || salt.empty() || expected.size() != sizeof hash ||
+        !Derive(password, salt, iterations, hash))
+        return false;
+    return CRYPTO_memcmp(hash, expected.data(), sizeof hash) == 0;
+}
+
+bool CUserStore::WithDatabase(const std::function<bool(sqlite3*)>& fn)
+{
+    std::lock_guard lock(m_mutex);
+    return m_db && fn(m_db);
 }
 
 bool CUserStore::ReadUser(const char* sql, const std::string& key, int id, ServiceUser& user)
@@ -119,6 +233,8 @@ bool CUserStore::FindById(int userId, ServiceUser& user)
 
 CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
 {
+    const std::string hash = HashPassword(user.password);
+    if (hash.empty()) return AddResult::Failed;
     std::lock_guard lock(m_mutex);
     // The id and the row are taken in one transaction, so two registrations
     // never get the same number.
@@ -138,7 +254,7 @@ CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
                 ins.Bind(2, user.loginName);
                 ins.Bind(3, user.email);
                 ins.Bind(4, user.nickname);
-                ins.Bind(5, user.password);
+                ins.Bind(5, hash);
                 ins.Bind(6, user.level);
                 ins.Bind(7, user.regDate.Format(0));
                 ins.Bind(8, user.endDate.Format(0));
@@ -155,38 +271,76 @@ CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
 
 bool CUserStore::UpdateUser(const ServiceUser& user)
 {
+    const std::string hash = HashPassword(user.password);
+    if (hash.empty()) return false;
     std::lock_guard lock(m_mutex);
     Statement st(m_db, "UPDATE T_Service_User SET Email=?, NickName=?, UserPwd=? WHERE UserID=?");
     if (!st) return false;
     st.Bind(1, user.email);
     st.Bind(2, user.nickname);
-    st.Bind(3, user.password);
+    st.Bind(3, hash);
     st.Bind(4, user.userId);
     return sqlite3_step(st.stmt) == SQLITE_DONE && sqlite3_changes(m_db) == 1;
 }
 
 std::string CUserStore::CreateSession(const ServiceUser& user, const OleDate& now)
 {
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    std::string id = StrFormat("%016llx%016llx-%d", static_cast<unsigned long long>(rng()),
-                               static_cast<unsigned long long>(rng()), user.level);
+    unsigned char bytes[16];
+    if (!RandomBytes(bytes, sizeof bytes)) return {};
+    std::string id = Hex(bytes, sizeof bytes) + StrFormat("-%d", user.level);
     std::lock_guard lock(m_mutex);
+    DropExpiredSessions(now);
     Statement st(m_db, "INSERT INTO T_Service_Session VALUES(?,?,?)");
     if (!st) return {};
     st.Bind(1, id);
     st.Bind(2, user.userId);
     st.Bind(3, now.Format(0));
     if (sqlite3_step(st.stmt) != SQLITE_DONE) return {};
-    m_sessions[id] = user.userId;
+    m_sessions[id] = Session{user.userId, now.dt, now.dt};
     return id;
+}
+
+// Called with the lock held (or before the store is shared).
+void CUserStore::DropExpiredSessions(const OleDate& now)
+{
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (now.dt - it->second.lastUse < kSessionDays) {
+            ++it;
+            continue;
+        }
+        Statement st(m_db, "DELETE FROM T_Service_Session WHERE LoginID=?");
+        if (st) {
+            st.Bind(1, it->first);
+            sqlite3_step(st.stmt);
+        }
+        it = m_sessions.erase(it);
+    }
 }
 
 bool CUserStore::FindSession(const std::string& loginId, int& userId)
 {
+    const double now = Clock::Now().dt;
     std::lock_guard lock(m_mutex);
     auto it = m_sessions.find(loginId);
     if (it == m_sessions.end()) return false;
-    userId = it->second;
+    if (now - it->second.lastUse >= kSessionDays) {
+        DropExpiredSessions(Clock::Now());
+        return false;
+    }
+    userId = it->second.userId;
+    if (now > it->second.lastUse) it->second.lastUse = now;
+    // The file learns of the use at most once an hour: enough for a restart
+    // to keep a live session, without a write per request.
+    if (it->second.lastUse - it->second.storedUse > 1.0 / 24) {
+        Statement st(m_db, "UPDATE T_Service_Session SET LoginTime=? WHERE LoginID=?");
+        if (st) {
+            OleDate use;
+            use.dt = it->second.lastUse;
+            st.Bind(1, use.Format(0));
+            st.Bind(2, loginId);
+            if (sqlite3_step(st.stmt) == SQLITE_DONE) it->second.storedUse = it->second.lastUse;
+        }
+    }
     return true;
 }
 
@@ -198,6 +352,12 @@ bool CUserStore::EndSession(const std::string& loginId)
     if (!st) return false;
     st.Bind(1, loginId);
     return sqlite3_step(st.stmt) == SQLITE_DONE;
+}
+
+size_t CUserStore::SessionCount()
+{
+    std::lock_guard lock(m_mutex);
+    return m_sessions.size();
 }
 
 }  // namespace vextal

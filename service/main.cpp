@@ -25,13 +25,14 @@ using namespace vextal;
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
+    "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
+    "[--quiet]\n";
+
 int Usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "plindo-serve: %s\nusage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
-                 "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
-                 "[--quiet]\n",
-                 why);
+    std::fprintf(stderr, "plindo-serve: %s\n%s", why, kUsage);
     return 2;
 }
 
@@ -54,6 +55,10 @@ int main(int argc, char** argv)
             options.log = false;
             continue;
         }
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s", kUsage);
+            return 0;
+        }
         if (i + 1 >= argc) return Usage(("missing value of " + arg).c_str());
         const char* value = argv[++i];
         long long n = 0;
@@ -61,6 +66,7 @@ int main(int argc, char** argv)
             if (!ToNumber(value, 0, 65535, n)) return Usage("bad --port");
             options.port = static_cast<int>(n);
         } else if (arg == "--data") {
+            if (!*value) return Usage("--data needs a folder (an empty one would mean the filesystem root)");
             options.dataDir = value;
             hasData = true;
         } else if (arg == "--seed") {

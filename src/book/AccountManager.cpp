@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "book/BookSql.h"
 #include "common/Clock.h"
@@ -187,43 +188,9 @@ bool CAccountManager::RefreshAccountSums(AccountInfo& a)
         a.trades[t.TradeID] = std::move(t);
     }
 
-    // Principal of the held funds, one grouped query instead of one per fund.
-    std::map<std::pair<std::string, int>, double> principal;
-    rs = m_db.OpenRecordsetEx(StrFormat(
-        "SELECT FundID,BuyType,SUM(TradeMoney) AS P FROM T_Trade_Info WHERE AccountID=%d AND TradeCount>0 AND "
-        "TradeState<>2 AND (TradeType=0 OR TradeType=9 OR TradeType=10 OR TradeType=12) GROUP BY FundID,BuyType",
-        id));
-    if (!rs) return FailDb();
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-        std::string fund;
-        int buyType = 0;
-        double p = 0;
-        m_db.GetFieldValue(rs, "FundID", fund);
-        m_db.GetFieldValue(rs, "BuyType", buyType);
-        m_db.GetFieldValue(rs, "P", p);
-        principal[{fund, buyType}] = p;
-    }
-    a.MarketValue = 0;
-    a.TotalPrincipal = 0;
-    rs = m_db.OpenRecordsetEx(
-        StrFormat("SELECT FundID,TotalCount,BuyType FROM T_Fund_Trade WHERE AccountID=%d AND TotalCount<>0", id));
-    if (!rs) return FailDb();
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-        std::string fund;
-        double count = 0;
-        int buyType = 0;
-        m_db.GetFieldValue(rs, "FundID", fund);
-        m_db.GetFieldValue(rs, "TotalCount", count);
-        m_db.GetFieldValue(rs, "BuyType", buyType);
-        LatestNav nav;
-        // A money-market unit is worth 1.0; its TodayValue is the income per 10,000 units.
-        if (IsMoneyMarket(fund))
-            a.MarketValue += count;
-        else if (m_funds && m_funds->GetLatestNav(fund, nav))
-            a.MarketValue += count * nav.TodayValue;
-        auto p = principal.find({fund, buyType});
-        if (p != principal.end()) a.TotalPrincipal += static_cast<double>(p->second);
-    }
+    // The holdings as stored now: the income figures at the end are theirs,
+    // whatever the in-memory list held before (a booking changes counts).
+    if (!ReadHoldingRows(id)) return false;
 
     std::string redeem = StrFormat(
         "SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE AccountID=%d AND TradeCount>=0 AND TradeState<>2 AND "
@@ -243,7 +210,9 @@ bool CAccountManager::RefreshAccountSums(AccountInfo& a)
     m_db.QueryInt(StrFormat("SELECT COUNT(FundID) FROM T_Fund_Trade WHERE AccountID=%d", id), count);
     a.FundCount = count;
     m_db.CloseRecordset();
-    return Exec(StrFormat("UPDATE T_Account_Info SET FundCount=%d WHERE AccountID=%d", count, id));
+    if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=%d WHERE AccountID=%d", count, id))) return false;
+    ComputeIncome(a);
+    return true;
 }
 
 // ---- holdings ---------------------------------------------------------------
@@ -428,7 +397,10 @@ bool CAccountManager::RecomputeCostValues()
             h.TradeValue = avg;
         }
     }
-    return trans.Commit() || FailDb();
+    if (!trans.Commit()) return FailDb();
+    // The latest principals follow the new average costs.
+    for (auto& [accountId, account] : m_accounts) ComputeIncome(*account);
+    return true;
 }
 
 bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType)
@@ -545,7 +517,7 @@ bool CAccountManager::LoadHoldings(int accountId)
     return StoreMoneyIncome(FetchMoneyIncome(accountId));
 }
 
-bool CAccountManager::ReadHoldings(int accountId)
+bool CAccountManager::ReadHoldingRows(int accountId)
 {
     std::string sql = accountId != 0
                           ? StrFormat("SELECT * FROM T_Fund_Trade WHERE AccountID=%d", accountId)
@@ -554,15 +526,31 @@ bool CAccountManager::ReadHoldings(int accountId)
                                       m_userId);
     RecordsetPtr rs = m_db.OpenRecordsetEx(sql);
     if (!rs) return Fail("查询帐户持有基金信息列表错误，" + m_db.GetLastError());
+    // The annualised returns stay until they are asked for again.
+    std::map<std::tuple<int, std::string, int>, std::optional<double>> rates;
     for (auto& [id, a] : m_accounts)
-        if (accountId == 0 || id == accountId) a->holdings.clear();
+        if (accountId == 0 || id == accountId) {
+            for (const FundTradeInfo& h : a->holdings)
+                if (h.figures.AnnualRate) rates[{h.AccountID, h.FundID, h.BuyType}] = h.figures.AnnualRate;
+            a->holdings.clear();
+        }
     for (; !rs->IsEOF(); rs->MoveNext()) {
         FundTradeInfo h;
         ReadHoldingRow(rs, h);
+        if (auto r = rates.find({h.AccountID, h.FundID, h.BuyType}); r != rates.end()) h.figures.AnnualRate = r->second;
         if (AccountInfo* a = FindAccount(h.AccountID)) a->holdings.push_back(std::move(h));
     }
+    return true;
+}
+
+bool CAccountManager::ReadHoldings(int accountId)
+{
+    if (!ReadHoldingRows(accountId)) return false;
     for (auto& [id, a] : m_accounts)
-        if (accountId == 0 || id == accountId) RecomputeAccountSums(*a);
+        if (accountId == 0 || id == accountId) {
+            RecomputeAccountSums(*a);
+            ComputeIncome(*a);
+        }
     return true;
 }
 
@@ -606,7 +594,10 @@ bool CAccountManager::StoreMoneyIncome(const std::vector<MoneyIncome>& answers)
         }
     }
     if (!trans.Commit()) return FailDb();
-    for (auto& [id, a] : m_accounts) RecomputeAccountSums(*a);
+    for (auto& [id, a] : m_accounts) {
+        RecomputeAccountSums(*a);
+        if (!answers.empty()) ComputeIncome(*a);
+    }
     return true;
 }
 

@@ -15,6 +15,7 @@
 
 #include "book/BookServices.h"
 #include "book/BookTypes.h"
+#include "book/Income.h"
 #include "db/AdoDatabase.h"
 
 namespace vextal {
@@ -28,6 +29,14 @@ public:
     void Init(const CAdoDatabase& db, int userId, bool offline, IBookServices* services, IFundDirectory* funds);
     void SetOffline(bool offline) { m_offline = offline; }
     void SetFundZeroHide(bool hide) { m_fundZeroHide = hide; }
+    // The display settings of the income figures: ShowRealtimeFlag, and the
+    // date the latest values are expected for (the document's value date).
+    void SetIncomeSettings(bool showRealtime, const OleDate& currentValueDate)
+    {
+        m_showRealtime = showRealtime;
+        m_currentValueDate = currentValueDate;
+    }
+    void SetRealtimeEstimates(const IRealtimeEstimates* estimates) { m_estimates = estimates; }
     // Called after the automatic dividends of all holdings (fixed-investment plans).
     void SetAfterDividendsAll(std::function<void(int userId)> f) { m_afterDividendsAll = std::move(f); }
     // Test hook: called between the statements of a booking with a label.
@@ -46,6 +55,17 @@ public:
     bool DeleteAccount(const AccountInfo& account);
     bool RefreshAccount(int accountId);
     bool RefreshAccount(const AccountInfo& account) { return RefreshAccount(account.AccountID); }
+
+    // Income. The annualised returns of the holdings and of the account
+    // (accountId 0: every account), kept until the next call; their flows
+    // are the confirmed trades and today's market value.
+    void RefreshAnnualRates(int accountId);
+    // The trade income list of one account (0: every account of the user),
+    // optionally of one fund, from the database and the holdings' figures.
+    bool LoadTradeIncome(int accountId, const std::string& fundId, std::vector<TradeIncomeRow>& rows);
+    // Asks the service for each row's interval figures (no database: may
+    // run on a worker). Rows without an answer keep them empty.
+    void FetchIntervalFigures(std::vector<TradeIncomeRow>& rows) const;
 
     // Holdings. EnsureHolding: 1 existed, 0 created, -1 failed.
     int EnsureHolding(const TradeInfo& trade);
@@ -141,13 +161,21 @@ private:
     bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares, bool newSharesOnly,
                          double& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
+    // The rows of one account's holdings (0: all) into memory, nothing else.
+    bool ReadHoldingRows(int accountId);
     void RecomputeAccountSums(AccountInfo& account);
     bool RefreshAccountSums(AccountInfo& account);
+    // The income figures of the account and its holdings (the refresh's last step).
+    void ComputeIncome(AccountInfo& account);
+    LatestNav LatestValueOf(const std::string& fundId) const;
 
     CAdoDatabase m_db;
     int m_userId = 0;
     bool m_offline = false;
     bool m_fundZeroHide = false;
+    bool m_showRealtime = false;
+    OleDate m_currentValueDate;
+    const IRealtimeEstimates* m_estimates = nullptr;
     IBookServices* m_services = nullptr;
     IFundDirectory* m_funds = nullptr;
     std::map<int, std::unique_ptr<AccountInfo>> m_accounts;

@@ -14,6 +14,22 @@ bool ReadFloat(const std::string& text, double& out)
     return true;
 }
 
+// A whole field of decimal digits with an optional sign and point.
+bool ReadWholeDecimal(const std::string& text, double& out)
+{
+    size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    size_t digits = 0, points = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        if (text[k] >= '0' && text[k] <= '9')
+            ++digits;
+        else if (text[k] == '.' && ++points == 1)
+            continue;
+        else
+            return false;
+    }
+    return digits > 0 && ReadFloat(text, out);
+}
+
 int DividendResult(const CommandReply& reply)
 {
     switch (reply.status) {
@@ -112,6 +128,23 @@ bool CBookServiceClient::CancelTrade(int tradeId, std::string& error)
     CommandReply reply = SendTradeCancel(m_context(), tradeId);
     if (!reply.ok()) {
         error = reply.error;
+        return false;
+    }
+    return true;
+}
+
+bool CBookServiceClient::QueryIntervalFigures(const std::string& fundId, const OleDate& from, const OleDate& to,
+                                              double& fundGrowth, double& indexGrowth, std::string& error)
+{
+    const std::string op = "GetFundIntervalFromServer";
+    CommandReply reply = SendIntervalFigures(m_context().For(op), fundId, from, to);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    if (reply.fields.size() != 2 || !ReadWholeDecimal(reply.fields[0], fundGrowth) ||
+        !ReadWholeDecimal(reply.fields[1], indexGrowth)) {
+        error = op + "():数据格式错误";
         return false;
     }
     return true;

@@ -20,6 +20,8 @@ public:
                          double& amount, OleDate& date, std::string& error) override;
     bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) override;
     bool CancelTrade(int tradeId, std::string& error) override;
+    bool QueryIntervalFigures(const std::string& fundId, const OleDate& from, const OleDate& to, double& fundGrowth,
+                              double& indexGrowth, std::string& error) override;
 
 private:
     std::function<CommandContext()> m_context;

@@ -31,6 +31,14 @@ public:
     virtual bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) = 0;
     // Asks the service to cancel a trade.
     virtual bool CancelTrade(int tradeId, std::string& error) = 0;
+    // The fund's NAV growth in percent between two dates and the CSI 300
+    // growth over them.
+    virtual bool QueryIntervalFigures(const std::string&, const OleDate&, const OleDate&, double&, double&,
+                                      std::string& error)
+    {
+        error = "GetFundIntervalFromServer():数据格式错误";
+        return false;
+    }
 };
 
 struct LatestNav {
@@ -51,6 +59,9 @@ public:
     virtual bool GetEstablishDate(const std::string& fundId, OleDate& date) const = 0;
     // The latest value the program holds for the fund.
     virtual bool GetLatestNav(const std::string& fundId, LatestNav& nav) const = 0;
+    // Cash dividends per share of the fund's dividend history after `from`
+    // up to `to`.
+    virtual double GetDividendsPerShare(const std::string&, const OleDate&, const OleDate&) const { return 0; }
 };
 
 }  // namespace vextal

@@ -2,6 +2,7 @@
 // Records of the bookkeeping: accounts, holdings, trades, mixed dividend
 // ranges, and the codes they carry.
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,10 @@ struct HoldingFigures {
     double NewPrincipal = 0;
     double SaleFeeEstimate = 0;
     OleDate ValueDate;
+    OleDate CurrentValueDate;  // the date the latest values are expected for
+    // Annualised money-weighted return in percent; empty where the flows
+    // have none (RefreshAnnualRates fills it).
+    std::optional<double> AnnualRate;
 };
 
 struct FundTradeInfo {
@@ -120,6 +125,7 @@ struct AccountInfo {
     double CashBonusNew = 0;
     double TotalBonus = 0;
     double SaleFeeEstimate = 0;
+    std::optional<double> AnnualRate;  // percent, as the holdings' AnnualRate
     int FundCount = 0;
     OleDate CreateDate;
     std::vector<FundTradeInfo> holdings;

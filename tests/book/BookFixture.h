@@ -70,8 +70,14 @@ struct FakeFunds : IFundDirectory {
         d = it->second;
         return true;
     }
+    std::map<std::string, LatestNav> values;  // full latest values, before `latest`
+
     bool GetLatestNav(const std::string& id, LatestNav& n) const override
     {
+        if (auto v = values.find(id); v != values.end()) {
+            n = v->second;
+            return true;
+        }
         auto it = latest.find(id);
         if (it == latest.end()) return false;
         n.TodayValue = it->second;

@@ -12,6 +12,7 @@
 #include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
+#include "book/Income.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "db/Schema.h"
@@ -286,6 +287,60 @@ TEST_F(ServiceBooking, FirstAccountLoadAsksEachThingOnce)
         ASSERT_NE(h, nullptr);
         EXPECT_GT(h->CashBonus, 0) << code;  // the income arrived
     }
+}
+
+// The trade income list of a purchase, with the service's interval figures
+// (2/23): for a fund without dividends in between, the service's growth is
+// the list's own interval return.
+TEST_F(ServiceBooking, TradeIncomeListWithTheServiceIntervalFigures)
+{
+    const int buyDay = Day(2024, 9, 2), today = Day(2024, 10, 9);
+    const SimFund* fund = nullptr;
+    for (const SimFund& f : s_market->Funds())
+        if (f.HoldsStocks() && !f.withdrawDay && f.createDay < buyDay - 30 && s_market->Splits(f, kNow).empty() &&
+            s_market->Dividends(f, kNow, buyDay - 30, today).empty()) {
+            fund = &f;
+            break;
+        }
+    ASSERT_NE(fund, nullptr);
+    struct WithLatest : CatalogueDirectory {
+        LatestNav nav;
+        using CatalogueDirectory::CatalogueDirectory;
+        bool GetLatestNav(const std::string&, LatestNav& n) const override
+        {
+            n = nav;
+            return true;
+        }
+    } directory(*catalogue_);
+    directory.nav.TodayValue = NavOn(*fund, today);
+    directory.nav.ValueDate = DateOfDay(today);
+    manager_.Init(db_, 1, false, services_.get(), &directory);
+    ASSERT_TRUE(manager_.LoadAccounts(1));
+    TradeInfo t = Purchase(fund->code, 10000, At(2024, 9, 2, 10), kBonusCash);
+    ASSERT_EQ(manager_.BookTrade(t), 0) << manager_.GetLastErrorText();
+
+    std::vector<TradeIncomeRow> rows;
+    ASSERT_TRUE(manager_.LoadTradeIncome(0, "", rows)) << manager_.GetLastErrorText();
+    ASSERT_EQ(rows.size(), 1u);
+    const TradeIncomeRow& r = rows[0];
+    EXPECT_EQ(r.AccountName, "测试帐户");
+    EXPECT_EQ(StrFormat("%0.4f", r.TradeValue), StrFormat("%0.4f", NavOn(*fund, buyDay)));
+    EXPECT_DOUBLE_EQ(r.LatestValue, NavOn(*fund, today));
+    EXPECT_EQ(r.HoldingDays, WholeDaysBetween(t.DealTime, kNow));
+    ASSERT_TRUE(r.AverageReturn.has_value());
+    EXPECT_NEAR(*r.AverageReturn * r.HoldingDays, r.IntervalReturn, 1e-9);
+
+    manager_.SetOffline(true);
+    manager_.FetchIntervalFigures(rows);
+    EXPECT_FALSE(rows[0].FundGrowth.has_value());  // offline: nothing asked
+    manager_.SetOffline(false);
+    manager_.FetchIntervalFigures(rows);
+    ASSERT_TRUE(rows[0].FundGrowth.has_value());
+    ASSERT_TRUE(rows[0].IndexGrowth.has_value());
+    EXPECT_NEAR(*rows[0].FundGrowth, r.IntervalReturn, 0.02);
+
+    ASSERT_TRUE(manager_.LoadTradeIncome(account_, "000000", rows));
+    EXPECT_TRUE(rows.empty());
 }
 
 // A page that is not the service's answer (here a proxy's) is a failed

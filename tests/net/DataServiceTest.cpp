@@ -126,11 +126,7 @@ TEST_F(DataServiceTest, QueriesCacheFavouritesAndQuotes)
     EXPECT_FALSE(GetFundSplitInfo("http://127.0.0.1:1/", "161005", 0, splits));
     EXPECT_TRUE(splits.empty());
 
-    topicAnswer = "-5";
-    EXPECT_EQ(AddFundToTopic(srv.Base(), "L1", 3, "000001"), "已收藏有此基金");
-    EXPECT_EQ(srv.Last().body.rfind("LoginID=L1&TopicID=3&FundID=000001&AddFlag=1&FundSN=", 0), 0u);
-    topicAnswer = "0";
-    EXPECT_EQ(AddFundToTopic(srv.Base(), "L1", 3, "000001"), "添加成功");
+    // 0 and -5 come from the real service (tests/service); here the answers it never gives.
     topicAnswer = "1";
     EXPECT_EQ(AddFundToTopic(srv.Base(), "L1", 3, "000001"), "添加失败");
     topicAnswer = "<html>error</html>";  // atoi would read 0, a false success

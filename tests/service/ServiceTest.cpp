@@ -296,16 +296,8 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
     EXPECT_EQ(later.fields.size(), (divs.size() - 1) * 4);
 }
 
-TEST_F(PlindoServe, FavouriteFolderAndDisclosurePage)
+TEST_F(PlindoServe, DisclosurePage)
 {
-    CommandContext ctx = Login();
-    CommandReply groups = SendGroupList(ctx);
-    ASSERT_TRUE(groups.ok()) << groups.error;
-    ASSERT_EQ(groups.fields.size(), 8u);
-    EXPECT_EQ(groups.fields[1], "我的收藏");
-    EXPECT_EQ(groups.fields[2], "5");
-    EXPECT_EQ(SendGroupList(Anonymous()).status, CommandStatus::Refused);
-
     const SimFund& f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
     std::string page;
     ASSERT_GT(HttpGetText(s_service->Base() + "jjzx/jjjz.jsp?fundCode=" + f.code, page, "", ""), 0);

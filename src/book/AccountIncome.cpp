@@ -1,0 +1,142 @@
+// CAccountManager: the income figures of the account refresh, the
+// annualised returns and the trade income list.
+#include <cmath>
+
+#include "book/AccountManager.h"
+#include "book/Xirr.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+
+namespace vextal {
+
+LatestNav CAccountManager::LatestValueOf(const std::string& fundId) const
+{
+    LatestNav nav;
+    if (m_estimates && UsesRealtimeValue(m_showRealtime, Clock::Now()) &&
+        m_estimates->GetRealtimeEstimate(fundId, nav))
+        return nav;
+    nav = LatestNav();
+    if (m_funds && !m_funds->GetLatestNav(fundId, nav)) nav = LatestNav();
+    return nav;
+}
+
+void CAccountManager::ComputeIncome(AccountInfo& account)
+{
+    const HoldingSumsMap sums = SumHoldingTrades(account.trades);
+    IncomeSettings settings;
+    settings.offline = m_offline;
+    settings.fundZeroHide = m_fundZeroHide;
+    settings.currentValueDate = m_currentValueDate;
+    static const HoldingSums none;
+    for (FundTradeInfo& h : account.holdings) {
+        auto s = sums.find({h.FundID, h.BuyType});
+        ComputeHoldingFigures(h, LatestValueOf(h.FundID), IsMoneyMarket(h.FundID), s != sums.end() ? s->second : none,
+                              settings);
+    }
+    ComputeAccountFigures(account, sums);
+}
+
+namespace {
+
+// The investor's side of a trade: paid in negative, received positive;
+// 0 for trades that move no money across the holding's edge.
+double FlowOf(const TradeInfo& t, bool accountLevel)
+{
+    switch (t.TradeType) {
+    case kTradeBuy:
+    case kTradePlanBuy:
+    case kTradeSubscribe:
+    case kTradeQuick: return -t.TradeMoney;
+    case kTradeRedeem:
+    case kTradeCashBonus: return t.TradeMoney;
+    // A conversion moves money between two holdings of the account.
+    case kTradeConvertIn: return accountLevel ? 0 : -t.TradeMoney;
+    case kTradeConvertOut: return accountLevel ? 0 : t.TradeMoney;
+    default: return 0;
+    }
+}
+
+std::optional<double> Percent(const std::optional<double>& rate)
+{
+    if (!rate) return std::nullopt;
+    return *rate * 100;
+}
+
+}  // namespace
+
+void CAccountManager::RefreshAnnualRates(int accountId)
+{
+    const OleDate today = Clock::Now().DateOnly();
+    for (auto& [id, account] : m_accounts) {
+        if (accountId != 0 && id != accountId) continue;
+        std::map<std::pair<std::string, int>, size_t> index;
+        for (const FundTradeInfo& h : account->holdings) index.emplace(std::pair{h.FundID, h.BuyType}, index.size());
+        std::vector<std::vector<CashFlow>> byHolding(index.size());
+        std::vector<CashFlow> all;
+        all.reserve(account->trades.size() + 1);
+        for (const auto& [tradeId, t] : account->trades) {
+            if (t.TradeState == kStateExcluded) continue;
+            const double f = FlowOf(t, false);
+            if (f == 0) continue;
+            if (auto i = index.find({t.FundID, t.BuyType}); i != index.end())
+                byHolding[i->second].push_back({t.TradeTime, f});
+            if (const double g = FlowOf(t, true)) all.push_back({t.TradeTime, g});
+        }
+        double marketValue = 0;
+        for (FundTradeInfo& h : account->holdings) {
+            std::vector<CashFlow>& flows = byHolding[index.at({h.FundID, h.BuyType})];
+            if (h.TotalCount != 0) {
+                flows.push_back({today, h.figures.MarketValue});
+                marketValue += h.figures.MarketValue;
+            }
+            h.figures.AnnualRate = Percent(Xirr(std::move(flows)));
+        }
+        all.push_back({today, marketValue});
+        account->AnnualRate = Percent(Xirr(std::move(all)));
+    }
+}
+
+bool CAccountManager::LoadTradeIncome(int accountId, const std::string& fundId, std::vector<TradeIncomeRow>& rows)
+{
+    rows.clear();
+    std::string sql = "SELECT * FROM T_Trade_Info WHERE TradeState=1  AND (TradeType=0 OR TradeType=9 OR "
+                      "TradeType=5 OR TradeType=6 OR TradeType=12 OR TradeType=10) AND AccountID";
+    sql += accountId != 0 ? StrFormat("=%d", accountId)
+                          : StrFormat(" IN(SELECT AccountID FROM T_Account_Info WHERE UserID=%d)", m_userId);
+    if (!fundId.empty()) sql += " AND FundID='" + SqlEscape(fundId) + "'";
+    sql += " ORDER BY DealTime";
+    RecordsetPtr rs = m_db.OpenRecordsetEx(sql);
+    if (!rs) return FailDb();
+    const OleDate now = Clock::Now();
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+        TradeInfo t;
+        ReadTrade(rs, t);
+        double latest = 0;
+        if (const FundTradeInfo* h = FindHolding(HoldingKey::Of(t)))
+            latest = h->figures.LatestValue;
+        else
+            latest = LatestValueOf(t.FundID).TodayValue;
+        const double dividends = m_funds ? m_funds->GetDividendsPerShare(t.FundID, t.DealTime, now) : 0;
+        TradeIncomeRow row = ComputeTradeIncome(t, latest, dividends, now);
+        if (const AccountInfo* a = FindAccount(t.AccountID)) row.AccountName = a->AccountName;
+        rows.push_back(std::move(row));
+    }
+    m_db.CloseRecordset();
+    return true;
+}
+
+void CAccountManager::FetchIntervalFigures(std::vector<TradeIncomeRow>& rows) const
+{
+    if (!m_services || m_offline) return;
+    const OleDate today = Clock::Now();
+    for (TradeIncomeRow& r : rows) {
+        double fund = 0, index = 0;
+        std::string error;
+        if (m_services->QueryIntervalFigures(r.Trade.FundID, r.Trade.DealTime, today, fund, index, error)) {
+            r.FundGrowth = fund;
+            r.IndexGrowth = index;
+        }
+    }
+}
+
+}  // namespace vextal
