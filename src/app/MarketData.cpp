@@ -3,6 +3,8 @@
 #include "app/ProgramState.h"
 #include "app/VextalDoc.h"
 
+#include <memory>
+
 namespace vextal {
 
 CMarketData::CMarketData(CVextalDoc& doc)
@@ -31,28 +33,55 @@ void CMarketData::Attach()
         SyncSession();
         return m_catalogue.LoadFundCompanies();
     };
+    // The fetches see only their copy of the session: they may run on a worker.
     // A failed download keeps the local tables in the map (the caller only
     // loads them when no download was due): an empty catalogue would book
     // every fund wrongly.
-    h.downloadFundCompanies = [this] {
+    h.downloadFundCompanies = [this]() -> FetchStep {
         SyncSession();
-        if (m_catalogue.DownloadFundCompanies()) return true;
-        m_catalogue.LoadFundCompanies();
-        return false;
+        auto ctx = m_catalogue.FetchContext("DownloadFundCompanies");
+        if (!ctx) return nullptr;
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<CompaniesFetch>(FetchFundCompanies(ctx));
+            return [this, fetched] {
+                if (m_catalogue.StoreFundCompanies(*fetched)) return true;
+                m_catalogue.LoadFundCompanies();
+                return false;
+            };
+        };
     };
     h.loadFundInfos = [this] {
         SyncSession();
         return m_catalogue.LoadFundInfos();
     };
-    h.downloadFundInfos = [this] {
+    h.downloadFundInfos = [this]() -> FetchStep {
         SyncSession();
-        if (m_catalogue.DownloadFundInfos()) return true;
-        m_catalogue.LoadFundInfos();
-        return false;
+        auto ctx = m_catalogue.FetchContext("DownloadFundInfos");
+        if (!ctx) return nullptr;
+        // Thousands of funds: written on the worker through a connection of
+        // its own, the map takes them at once here.
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<FundInfosFetch>(FetchFundInfos(ctx));
+            std::string error;
+            bool written = fetched->ok && m_catalogue.WriteFundInfosElsewhere(*fetched, error);
+            return [this, fetched, written] {
+                if (written) {
+                    m_catalogue.ApplyFundInfos(*fetched);
+                    return true;
+                }
+                m_catalogue.LoadFundInfos();
+                return false;
+            };
+        };
     };
-    h.sendClosingRequest = [this] {
+    h.sendClosingRequest = [this]() -> FetchStep {
         SyncSession();
-        m_catalogue.LoadFundGroups();
+        auto ctx = m_catalogue.FetchContext("LoadFundGroups");
+        if (!ctx) return nullptr;
+        return [this, ctx = *ctx]() -> StoreStep {
+            auto fetched = std::make_shared<FundGroupsFetch>(FetchFundGroups(ctx));
+            return [this, fetched] { return m_catalogue.StoreFundGroups(*fetched); };
+        };
     };
     h.loadLatestValues = [this] {
         SyncSession();

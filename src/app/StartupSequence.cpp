@@ -64,11 +64,15 @@ StartupResult CStartupSequence::Start(const CStartupOptions& options)
 
     if (!m_cb.runLoginDialog || !m_cb.runLoginDialog(*m_doc)) return StartupResult::LoginCancelled;
 
-    if (m_cb.waitCursor) m_cb.waitCursor(true);
+    if (m_cb.postLoginBusy) m_cb.postLoginBusy(true);
     m_doc->LoadFundKeyTable();
-    m_doc->InitAfterLogin();
-    if (m_cb.refillPanels) m_cb.refillPanels(*m_doc);
-    if (m_cb.waitCursor) m_cb.waitCursor(false);
+    // With a runner the window keeps running while the catalogue, the
+    // accounts and their dividends arrive; the panels fill at the end.
+    CVextalDoc* doc = m_doc.get();
+    m_doc->InitAfterLogin(m_cb.runner, [this, doc] {
+        if (m_cb.postLoginBusy) m_cb.postLoginBusy(false);
+        if (m_cb.refillPanels) m_cb.refillPanels(*doc);
+    });
     return StartupResult::Running;
 }
 

@@ -26,7 +26,12 @@ struct CStartupCallbacks {
     // The modal login dialog: true when it ended with OK.
     std::function<bool(CVextalDoc&)> runLoginDialog;
     std::function<void(CVextalDoc&)> refillPanels;          // fund panel, account panel, selection list
-    std::function<void(bool busy)> waitCursor;
+    // Shown while the post-login initialisation runs (true) and when it has
+    // ended (false), just before the panels are refilled.
+    std::function<void(bool busy)> postLoginBusy;
+    // Runs the post-login requests off the window's thread; empty: in place,
+    // and Start returns after the panels are filled.
+    WorkRunner runner;
 };
 
 struct CStartupOptions {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/IniFile.h"
+#include "app/LoginBookAnswers.h"
 #include "app/PageFiles.h"
 #include "app/ProgramState.h"
 #include "book/BookServiceClient.h"
@@ -18,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace vextal {
 namespace {
+
+constexpr int kLoginParallelRequests = 4;
 
 // The bookkeeping's view of the fund data, answered by the market hooks.
 class CDocFundDirectory : public IFundDirectory {
@@ -125,49 +128,108 @@ void CVextalDoc::FetchDatabaseFile()
     CreateDatabaseFile(path, CAdoDatabase::kDefaultPassword, error);
 }
 
-void CVextalDoc::SyncCatalogueList(const char* versionItem, const std::string& serverVersion,
-                                   const std::function<bool()>& load, const std::function<bool()>& download,
-                                   bool reportLocalFailure)
+FetchStep CVextalDoc::PlanCatalogueList(const char* versionItem, const std::string& serverVersion,
+                                        const std::function<bool()>& load,
+                                        const std::function<FetchStep()>& download, bool reportLocalFailure)
 {
-    if (!load && !download) return;
+    if (!load && !download) return nullptr;
     std::string stored;
     GetSystemInfo(m_db, versionItem, stored);
-    bool offline = m_user.OfflineFlag != 0;
-    auto fetch = [&] {
-        // Offline means the service is not contacted at all.
-        if (offline || !download) return;
-        if (download()) SetSystemInfo(m_db, versionItem, serverVersion);
+    // Offline means the service is not contacted at all.
+    const bool offline = m_user.OfflineFlag != 0;
+    auto fetch = [&]() -> FetchStep {
+        if (offline || !download) return nullptr;
+        FetchStep step = download();
+        if (!step) return nullptr;
+        // The version moves on only with the stored list.
+        return [this, step, item = std::string(versionItem), serverVersion]() -> StoreStep {
+            StoreStep store = step();
+            return [this, store, item, serverVersion] {
+                if (!store || !store()) return false;
+                SetSystemInfo(m_db, item.c_str(), serverVersion);
+                return true;
+            };
+        };
     };
-    if (!offline && stored < serverVersion) {
-        fetch();
-        return;
-    }
-    if (load && load()) return;
+    if (!offline && stored < serverVersion) return fetch();
+    if (load && load()) return nullptr;
     if (reportLocalFailure && m_prompt) m_prompt->ShowMessage(LoadResString(str::NoLocalDatabase), PromptIcon::Error);
-    fetch();
+    return fetch();
 }
 
-bool CVextalDoc::InitAfterLogin()
+void CVextalDoc::InitAfterLogin(const WorkRunner& runner, std::function<void()> done)
 {
-    SyncCatalogueList("FundCorVersion", m_user.FundCorVersion, m_market.loadFundCompanies,
-                      m_market.downloadFundCompanies, false);
+    std::vector<FetchStep> fetches;
+    fetches.push_back(PlanCatalogueList("FundCorVersion", m_user.FundCorVersion, m_market.loadFundCompanies,
+                                        m_market.downloadFundCompanies, false));
     // The fund list and the latest values come before the accounts: the
     // first account load applies dividends, which must know the
     // money-market funds, and values the holdings at the latest NAVs.
-    SyncCatalogueList("FundInfoVersion", m_user.FundInfoVersion, m_market.loadFundInfos, m_market.downloadFundInfos,
-                      true);
-    if (m_market.loadLatestValues) m_market.loadLatestValues();
+    fetches.push_back(PlanCatalogueList("FundInfoVersion", m_user.FundInfoVersion, m_market.loadFundInfos,
+                                        m_market.downloadFundInfos, true));
+    std::erase(fetches, nullptr);
+    if (fetches.empty()) {
+        LoadAccountsAfterLogin(runner, std::move(done));
+        return;
+    }
+    RunWork(runner, [this, fetches, runner, done](const std::atomic<bool>& cancelled) -> WorkFinish {
+        std::vector<StoreStep> stores;
+        for (const FetchStep& fetch : fetches) {
+            if (cancelled) return nullptr;
+            stores.push_back(fetch());
+        }
+        if (cancelled) return nullptr;
+        return [this, stores, runner, done] {
+            for (const StoreStep& store : stores)
+                if (store) store();
+            LoadAccountsAfterLogin(runner, done);
+        };
+    });
+}
 
+void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<void()> done)
+{
+    if (m_market.loadLatestValues) m_market.loadLatestValues();
     if (m_market.setFundView) m_market.setFundView(m_settings.fundView);
-    m_accounts->Init(m_db, m_user.UserID, m_user.OfflineFlag != 0, m_bookServices.get(), m_fundDirectory.get());
+    const bool offline = m_user.OfflineFlag != 0;
+    m_accounts->Init(m_db, m_user.UserID, offline, m_bookServices.get(), m_fundDirectory.get());
     m_accounts->SetFundZeroHide(m_settings.fundZeroHide != 0);
     // Remainders below one share are cleared before the accounts show them.
     if (m_dbOpen) m_accounts->ClearShareRemainders();
-    m_accounts->LoadAccounts(m_user.UserID);
-    m_accounts->LoadHoldings(0);
 
-    if (m_market.sendClosingRequest && m_user.OfflineFlag == 0) m_market.sendClosingRequest();
-    return true;
+    FetchStep closing = m_market.sendClosingRequest && !offline ? m_market.sendClosingRequest() : nullptr;
+    std::vector<LoginHolding> holdings;
+    if (!offline && m_dbOpen && m_bookServices) holdings = ReadLoginHoldings(m_db, m_user.UserID, *m_fundDirectory);
+    IBookServices* services = offline ? nullptr : m_bookServices.get();
+    // The worker asks through a client of its own with a copy of the
+    // session, so it reads nothing of the document while the window runs.
+    std::shared_ptr<IBookServices> workerClient;
+    if (services && m_ownBookServices) {
+        workerClient = std::make_shared<CBookServiceClient>([ctx = MakeCommandContext()] { return ctx; });
+        services = workerClient.get();
+    }
+
+    // The first load books dividends and money-market income: their answers
+    // are asked on the worker, the booking happens here from them.
+    // On a worker four questions are out at once: at a slow service the
+    // wait, not the work, is what takes the time.
+    const int parallel = runner ? kLoginParallelRequests : 1;
+    RunWork(runner, [this, holdings, services, workerClient, closing, done,
+                     parallel](const std::atomic<bool>& cancelled) -> WorkFinish {
+        std::shared_ptr<CLoginBookAnswers> answers;
+        if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled, parallel);
+        StoreStep closingStore = closing && !cancelled ? closing() : nullptr;
+        if (cancelled) return nullptr;
+        return [this, answers, closingStore, done] {
+            if (answers) m_accounts->Init(m_db, m_user.UserID, false, answers.get(), m_fundDirectory.get());
+            m_accounts->LoadAccounts(m_user.UserID);
+            m_accounts->LoadHoldings(0);
+            m_accounts->Init(m_db, m_user.UserID, m_user.OfflineFlag != 0, m_bookServices.get(),
+                             m_fundDirectory.get());
+            if (closingStore) closingStore();
+            if (done) done();
+        };
+    });
 }
 
 void CVextalDoc::ResetUser()

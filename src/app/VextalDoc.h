@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/BackgroundWork.h"
 #include "app/Membership.h"
 #include "app/Settings.h"
 #include "book/AccountManager.h"
@@ -26,12 +27,18 @@ inline constexpr const char* kClearEmptyFundValues = "delete from t_fund_value w
 // What the fund market data contributes to the post-login start and to the
 // fund directory of the bookkeeping. The market code fills these; a step
 // left empty is skipped.
+// A download in two halves: the hook, called on the document's thread,
+// gives the fetch, which may run on a worker (network and parsing only); the
+// fetch gives the step that stores its result on the document's thread.
+using StoreStep = std::function<bool()>;
+using FetchStep = std::function<StoreStep()>;
+
 struct CMarketHooks {
-    std::function<bool()> loadFundCompanies;      // from T_Fund_Company
-    std::function<bool()> downloadFundCompanies;  // command 1/1, stored
-    std::function<bool()> loadFundInfos;          // from T_Fund_Info
-    std::function<bool()> downloadFundInfos;      // command 1/11, stored
-    std::function<void()> sendClosingRequest;     // command 1/13 at the end of the start
+    std::function<bool()> loadFundCompanies;           // from T_Fund_Company
+    std::function<FetchStep()> downloadFundCompanies;  // command 1/1
+    std::function<bool()> loadFundInfos;               // from T_Fund_Info
+    std::function<FetchStep()> downloadFundInfos;      // command 1/11
+    std::function<FetchStep()> sendClosingRequest;     // command 1/13 at the end of the start
     std::function<void()> loadLatestValues;       // the stored latest values, before the accounts
     std::function<void(int fundView)> setFundView;
     // Shutdown: offers to store unsaved latest values.
@@ -59,7 +66,14 @@ public:
     // without one. Always true.
     bool OnNewDocument(IUserPrompt& prompt);
     // After login: catalogue, accounts, holdings clean-up, closing request.
-    bool InitAfterLogin();
+    // The requests run through `runner` (in place when it is empty); the
+    // local steps run on this thread, and `done` when all is in place.
+    void InitAfterLogin(const WorkRunner& runner, std::function<void()> done);
+    bool InitAfterLogin()
+    {
+        InitAfterLogin(nullptr, nullptr);
+        return true;
+    }
     // The user record cleared: numbers 0, texts empty, time now.
     void ResetUser();
     // "loginid=%s&userid=%d" for the member pages.
@@ -94,7 +108,11 @@ public:
     CMarketHooks& Market() { return m_market; }
     IFundDirectory& FundDirectory() { return *m_fundDirectory; }
     // The service answers of the bookkeeping (the command client unless replaced before InitAfterLogin).
-    void SetBookServices(std::unique_ptr<IBookServices> services) { m_bookServices = std::move(services); }
+    void SetBookServices(std::unique_ptr<IBookServices> services)
+    {
+        m_bookServices = std::move(services);
+        m_ownBookServices = false;
+    }
     IUserPrompt* Prompt() const { return m_prompt; }
     void SetPrompt(IUserPrompt* prompt) { m_prompt = prompt; }
 
@@ -114,11 +132,14 @@ private:
     // Vextal.mdb from the server's Update/ folder; made locally when the
     // download fails or does not open as a database.
     void FetchDatabaseFile();
-    // Compares the stored catalogue version with the service's and loads or
-    // downloads; true when the list is in memory.
-    void SyncCatalogueList(const char* versionItem, const std::string& serverVersion,
-                           const std::function<bool()>& load, const std::function<bool()>& download,
-                           bool reportLocalFailure);
+    // Compares the stored catalogue version with the service's and loads;
+    // the download to run when the list is newer or does not load (empty:
+    // none).
+    FetchStep PlanCatalogueList(const char* versionItem, const std::string& serverVersion,
+                                const std::function<bool()>& load, const std::function<FetchStep()>& download,
+                                bool reportLocalFailure);
+    // The post-login steps after the catalogue: accounts, dividends, income.
+    void LoadAccountsAfterLogin(const WorkRunner& runner, std::function<void()> done);
 
     CSettings m_settings;
     std::string m_clientVersion = kClientVersion;
@@ -133,6 +154,7 @@ private:
     CMarketHooks m_market;
     std::unique_ptr<IFundDirectory> m_fundDirectory;
     std::unique_ptr<IBookServices> m_bookServices;
+    bool m_ownBookServices = true;  // the command client made here
     std::unique_ptr<CAccountManager> m_accounts;
     IUserPrompt* m_prompt = nullptr;
 };

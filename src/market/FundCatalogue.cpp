@@ -1,5 +1,7 @@
 #include "market/FundCatalogue.h"
 
+#include "market/LatestValueCache.h"
+
 #include <fstream>
 #include <set>
 
@@ -190,42 +192,32 @@ bool CFundCatalogue::LoadFundInfos()
     return true;
 }
 
-bool CFundCatalogue::DownloadFundCompanies()
+CompaniesFetch FetchFundCompanies(const CommandContext& ctx)
 {
-    if (m_offline) return FailWith(LoadResString(str::OfflineUnavailable));
-    CommandReply reply = SendCompanyList(m_ctx.For("DownloadFundCompanies"));
-    if (!reply.ok()) return FailWith(reply.error);
-
-    std::map<std::string, CFundCompany> companies;
-    std::vector<CFundCompany> records;
-    for (size_t i = 0; i + 4 <= reply.fields.size(); i += 4) {
-        CFundCompany c{reply.fields[i], reply.fields[i + 1], reply.fields[i + 3], reply.fields[i + 2]};
-        records.push_back(c);
-        companies[c.CompanyID] = std::move(c);
+    CompaniesFetch out;
+    CommandReply reply = SendCompanyList(ctx);
+    if (!reply.ok()) {
+        out.error = reply.error;
+        return out;
     }
-
-    CAdoTransaction trans(m_db);
-    std::set<std::string> stored = StoredKeys(m_db, "CompanyID", "T_Fund_Company");
-    for (const CFundCompany& c : records) {
-        if (!StoreCompany(c, stored.count(c.CompanyID) > 0)) return false;
-        stored.insert(c.CompanyID);
-    }
-    if (!trans.Commit()) return FailWith(m_db.GetLastError());
-    m_companies = std::move(companies);
-    return true;
+    for (size_t i = 0; i + 4 <= reply.fields.size(); i += 4)
+        out.records.push_back({reply.fields[i], reply.fields[i + 1], reply.fields[i + 3], reply.fields[i + 2]});
+    out.ok = true;
+    return out;
 }
 
-bool CFundCatalogue::DownloadFundInfos()
+FundInfosFetch FetchFundInfos(const CommandContext& ctx)
 {
-    if (m_offline) return FailWith(LoadResString(str::OfflineUnavailable));
-    CommandReply reply = SendFundList(m_ctx.For("DownloadFundInfos"));
-    if (!reply.ok()) return FailWith(reply.error);
-
+    FundInfosFetch out;
+    CommandReply reply = SendFundList(ctx);
+    if (!reply.ok()) {
+        out.error = reply.error;
+        return out;
+    }
     // Read every record before anything is stored: a bad field rejects the
     // whole answer.
-    std::vector<CFundInfo> records;
-    records.reserve(reply.fields.size() / 11);
     const auto& f = reply.fields;
+    out.records.reserve(f.size() / 11);
     for (size_t i = 0; i + 11 <= f.size(); i += 11) {
         CFundInfo info;
         info.FundID = f[i];
@@ -236,16 +228,76 @@ bool CFundCatalogue::DownloadFundInfos()
             bool good = ReadInt(f[i + 4], info.FundTypeID) && ReadInt(f[i + 5], info.InvestTypeID) &&
                         ReadInt(f[i + 6], info.BankID) && ReadWireDate(f[i + 8], info.CreateDate) &&
                         ReadWireFloat(f[i + 9], info.NewFundCount) && ReadWireFloat(f[i + 10], info.OldFundCount);
-            if (!good) return FailWith(FormatErrorText("DownloadFundInfos"));
+            if (!good) {
+                out.records.clear();
+                out.error = FormatErrorText(ctx.operation.empty() ? "DownloadFundInfos" : ctx.operation);
+                return out;
+            }
             info.FundURL = f[i + 7];
         }
-        records.push_back(std::move(info));
+        out.records.push_back(std::move(info));
     }
+    out.ok = true;
+    return out;
+}
 
+FundGroupsFetch FetchFundGroups(const CommandContext& ctx)
+{
+    FundGroupsFetch out;
+    CommandReply reply = SendGroupList(ctx);
+    if (!reply.ok()) {
+        out.error = reply.error;
+        return out;
+    }
+    out.groups = ParseFundGroups(reply.fields);
+    out.ok = true;
+    return out;
+}
+
+std::optional<CommandContext> CFundCatalogue::FetchContext(const std::string& operation) const
+{
+    if (m_offline) return std::nullopt;
+    return m_ctx.For(operation);
+}
+
+bool CFundCatalogue::DownloadFundCompanies()
+{
+    auto ctx = FetchContext("DownloadFundCompanies");
+    if (!ctx) return FailWith(LoadResString(str::OfflineUnavailable));
+    return StoreFundCompanies(FetchFundCompanies(*ctx));
+}
+
+bool CFundCatalogue::DownloadFundInfos()
+{
+    auto ctx = FetchContext("DownloadFundInfos");
+    if (!ctx) return FailWith(LoadResString(str::OfflineUnavailable));
+    return StoreFundInfos(FetchFundInfos(*ctx));
+}
+
+bool CFundCatalogue::StoreFundCompanies(const CompaniesFetch& fetched)
+{
+    if (!fetched.ok) return FailWith(fetched.error);
+    std::map<std::string, CFundCompany> companies;
+    for (const CFundCompany& c : fetched.records) companies[c.CompanyID] = c;
+
+    CAdoTransaction trans(m_db);
+    std::set<std::string> stored = StoredKeys(m_db, "CompanyID", "T_Fund_Company");
+    for (const CFundCompany& c : fetched.records) {
+        if (!StoreCompany(c, stored.count(c.CompanyID) > 0)) return false;
+        stored.insert(c.CompanyID);
+    }
+    if (!trans.Commit()) return FailWith(m_db.GetLastError());
+    m_companies = std::move(companies);
+    return true;
+}
+
+bool CFundCatalogue::StoreFundInfos(const FundInfosFetch& fetched)
+{
+    if (!fetched.ok) return FailWith(fetched.error);
     CAdoTransaction trans(m_db);
     std::set<std::string> stored = StoredKeys(m_db, "FundID", "T_Fund_Info");
     std::set<std::string> withdrawn;
-    for (const CFundInfo& info : records) {
+    for (const CFundInfo& info : fetched.records) {
         if (info.CompanyID.empty()) {
             // A withdrawn fund: its data goes from every table.
             if (!RemoveFundRows(info.FundID)) return false;
@@ -258,14 +310,33 @@ bool CFundCatalogue::DownloadFundInfos()
         withdrawn.erase(info.FundID);
     }
     if (!trans.Commit()) return FailWith(m_db.GetLastError());
-
-    for (CFundInfo& info : records) {
-        if (info.CompanyID.empty()) continue;
-        std::string id = info.FundID;
-        m_funds[id] = std::move(info);
-    }
-    for (const std::string& id : withdrawn) m_funds.erase(id);
+    ApplyFundInfos(fetched);
     return true;
+}
+
+bool CFundCatalogue::WriteFundInfosElsewhere(const FundInfosFetch& fetched, std::string& error) const
+{
+    CAdoDatabase own;
+    if (!OpenOwnConnection(m_db, own)) {
+        error = own.GetLastError();
+        return false;
+    }
+    CFundCatalogue writer(own);
+    bool ok = writer.StoreFundInfos(fetched);
+    if (!ok) error = writer.GetLastError();
+    own.Close();
+    return ok;
+}
+
+void CFundCatalogue::ApplyFundInfos(const FundInfosFetch& fetched)
+{
+    // In answer order: a fund withdrawn and listed again afterwards stays.
+    for (const CFundInfo& info : fetched.records) {
+        if (info.CompanyID.empty())
+            m_funds.erase(info.FundID);
+        else
+            m_funds[info.FundID] = info;
+    }
 }
 
 bool CFundCatalogue::StoreCompany(const CFundCompany& company, bool exists)
@@ -318,10 +389,15 @@ bool CFundCatalogue::DeleteFund(const std::string& fundId)
 
 bool CFundCatalogue::LoadFundGroups()
 {
-    if (m_offline) return FailWith(LoadResString(str::OfflineUnavailable));
-    CommandReply reply = SendGroupList(m_ctx.For("LoadFundGroups"));
-    if (!reply.ok()) return FailWith(reply.error);
-    m_groups = ParseFundGroups(reply.fields);
+    auto ctx = FetchContext("LoadFundGroups");
+    if (!ctx) return FailWith(LoadResString(str::OfflineUnavailable));
+    return StoreFundGroups(FetchFundGroups(*ctx));
+}
+
+bool CFundCatalogue::StoreFundGroups(const FundGroupsFetch& fetched)
+{
+    if (!fetched.ok) return FailWith(fetched.error);
+    m_groups = fetched.groups;
     m_groupOfFund.clear();
     for (const CFundGroup& g : m_groups)
         for (const std::string& member : g.Members) m_groupOfFund[member] = g.GroupID;

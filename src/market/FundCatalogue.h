@@ -4,6 +4,7 @@
 // up to date from the client service when the server announces a newer
 // version, otherwise loaded from the local database.
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,28 @@ struct CFundGroup {
 // would run past the end or whose count is not a number.
 std::vector<CFundGroup> ParseFundGroups(const std::vector<std::string>& fields);
 
+// What commands 1/1, 1/11 and 1/13 bring, read into plain values with no
+// access to the catalogue or the database, so a worker may fetch them; the
+// catalogue stores them afterwards on its own thread.
+struct CompaniesFetch {
+    bool ok = false;
+    std::string error;
+    std::vector<CFundCompany> records;
+};
+struct FundInfosFetch {
+    bool ok = false;
+    std::string error;
+    std::vector<CFundInfo> records;  // an empty CompanyID: the fund was withdrawn
+};
+struct FundGroupsFetch {
+    bool ok = false;
+    std::string error;
+    std::vector<CFundGroup> groups;
+};
+CompaniesFetch FetchFundCompanies(const CommandContext& ctx);
+FundInfosFetch FetchFundInfos(const CommandContext& ctx);
+FundGroupsFetch FetchFundGroups(const CommandContext& ctx);
+
 class CFundCatalogue {
 public:
     explicit CFundCatalogue(CAdoDatabase db) : m_db(std::move(db)) {}
@@ -87,6 +110,20 @@ public:
     // any failure nothing is stored and the maps stay as they were.
     bool DownloadFundCompanies();
     bool DownloadFundInfos();
+    // The storing halves of the downloads: one transaction each; on any
+    // failure nothing is stored and the maps stay as they were.
+    bool StoreFundCompanies(const CompaniesFetch& fetched);
+    bool StoreFundInfos(const FundInfosFetch& fetched);
+    bool StoreFundGroups(const FundGroupsFetch& fetched);
+    // StoreFundInfos in two halves, for a list of thousands of funds: the
+    // writing in one transaction through a connection of its own (any
+    // thread; nothing of this object is touched), then the map taking the
+    // list at once (this object's thread).
+    bool WriteFundInfosElsewhere(const FundInfosFetch& fetched, std::string& error) const;
+    void ApplyFundInfos(const FundInfosFetch& fetched);
+    // Where the fetches go (the session's context for `operation`); empty
+    // when the user works offline.
+    std::optional<CommandContext> FetchContext(const std::string& operation) const;
     bool SaveFundCompany(const CFundCompany& company);
     bool SaveFundInfo(const CFundInfo& info);
     // Removes the fund from T_Fund_Info and the six tables that hold its

@@ -1,5 +1,7 @@
 #include "market/LatestValueCache.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <cmath>
 
@@ -360,36 +362,125 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
     return SaveNewFundValue(v);
 }
 
-int CLatestValueCache::StoreAnswer(const CommandReply& reply, const std::string& operation,
-                                   const ProgressFn& progress, const std::function<bool()>& beforeCommit)
+ValuesFetch FetchValues(const ValuesRequest& request)
 {
-    if (reply.status == CommandStatus::SendFailed) return Fail(kMarketNotSent, reply.error);
-    if (reply.status == CommandStatus::Refused) return Fail(kMarketRefused, reply.error);
+    ValuesFetch out;
+    if (!request.send) return out;
+    CommandReply reply = request.fundClass == 0 ? SendSelectedValues(request.ctx, request.fundIds)
+                                                : SendClassValues(request.ctx, request.fundClass, request.version);
+    auto fail = [&out](int code, const std::string& error) {
+        out.result = code;
+        out.error = error;
+        return out;
+    };
+    if (reply.status == CommandStatus::SendFailed) return fail(kMarketNotSent, reply.error);
+    if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
     bool empty = reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0 &&
                  reply.msg2.empty();
-    if (!reply.ok() && !empty) return Fail(kMarketBadFormat, FormatErrorText(operation));
+    if (!reply.ok() && !empty) return fail(kMarketBadFormat, FormatErrorText(request.operation));
+    out.records.resize(reply.fields.size() / 20);
+    for (size_t r = 0; r < out.records.size(); ++r)
+        if (!ReadValueRecord(reply.fields, r * 20, out.records[r])) {
+            out.records.clear();
+            return fail(kMarketBadFormat, FormatErrorText(request.operation));
+        }
+    out.msg = reply.msg;
+    return out;
+}
 
-    std::vector<CNewFundValue> records(reply.fields.size() / 20);
-    for (size_t r = 0; r < records.size(); ++r)
-        if (!ReadValueRecord(reply.fields, r * 20, records[r])) return Fail(kMarketBadFormat, FormatErrorText(operation));
+bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own)
+{
+    // Copies made before the file was chosen know it only through the
+    // shared connection; the key is the program's own unless the copy says
+    // otherwise.
+    const char* file = db.Handle() ? sqlite3_db_filename(db.Handle(), "main") : nullptr;
+    std::string path = file && *file ? file : db.GetFilePath();
+    const std::string key = "Jet OLEDB:Database Password=";
+    const std::string& conn = db.GetConnectionString();
+    std::string password = CAdoDatabase::kDefaultPassword;
+    size_t p = conn.find(key);
+    if (p != std::string::npos) {
+        p += key.size();
+        size_t end = conn.find(';', p);
+        password = conn.substr(p, end == std::string::npos ? std::string::npos : end - p);
+    }
+    own.SetLogin(std::string(), password);
+    own.SetDatabase(path, db.GetDateStyle());
+    return own.Open();
+}
 
+StoredValues CLatestValueCache::WriteValues(const ValuesRequest& request, const ValuesFetch& fetched,
+                                            const ProgressFn& progress)
+{
+    StoredValues out;
+    auto fail = [&out](int code, const std::string& error) {
+        out = StoredValues();
+        out.result = code;
+        out.error = error;
+        return out;
+    };
+    if (!request.send) return out;
+    if (fetched.result != kMarketOk) return fail(fetched.result, fetched.error);
+    const std::vector<CNewFundValue>& records = fetched.records;
     CAdoTransaction trans(m_db);
     Batch batch;
     batch.Load(m_db);
     for (size_t r = 0; r < records.size(); ++r) {
-        if (progress && r % 256 == 0 && !progress(r, records.size())) return Fail(kMarketCancelled, std::string());
-        if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return Fail(kMarketStoreFailed, m_lastError);
+        if (progress && r % 256 == 0 && !progress(r, records.size())) return fail(kMarketCancelled, std::string());
+        if (StoreNewFundValue(records[r], &batch) == kStoreFailed) return fail(kMarketStoreFailed, m_lastError);
     }
-    if (beforeCommit && !beforeCommit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
-    if (!trans.Commit()) return Fail(kMarketStoreFailed, m_db.GetLastError());
-    if (progress) progress(records.size(), records.size());
-    for (CNewFundValue& v : batch.written) {
+    // Only the whole open-end class moves the version on, together with the
+    // values it came with.
+    if (request.advanceVersion && !fetched.msg.empty() && !SetSystemInfo(m_db, "NewFundValueNO", fetched.msg))
+        return fail(kMarketStoreFailed, m_db.GetLastError());
+    if (progress && !progress(records.size(), records.size())) return fail(kMarketCancelled, std::string());
+    if (!trans.Commit()) return fail(kMarketStoreFailed, m_db.GetLastError());
+    out.written = std::move(batch.written);
+    out.historyRows = std::move(batch.historyRows);
+    if (request.fundClass != 0) out.navDayText = fetched.msg;
+    return out;
+}
+
+StoredValues CLatestValueCache::WriteValuesElsewhere(const ValuesRequest& request, const ValuesFetch& fetched,
+                                                     const std::atomic<bool>& cancelled) const
+{
+    CAdoDatabase own;
+    if (!OpenOwnConnection(m_db, own)) {
+        StoredValues out;
+        out.result = kMarketStoreFailed;
+        out.error = own.GetLastError();
+        return out;
+    }
+    CLatestValueCache writer(own, m_catalogue);
+    StoredValues out = writer.WriteValues(request, fetched, [&cancelled](size_t, size_t) { return !cancelled; });
+    own.Close();
+    return out;
+}
+
+int CLatestValueCache::ApplyStored(StoredValues& stored)
+{
+    if (stored.result != kMarketOk) return Fail(stored.result, stored.error);
+    for (CNewFundValue& v : stored.written) {
         std::string id = v.FundID;
         m_values[id] = std::move(v);
     }
     if (m_historyListener)
-        for (const CFundValue& h : batch.historyRows) m_historyListener(h);
+        for (const CFundValue& h : stored.historyRows) m_historyListener(h);
+    // A class answer names the newest NAV day: values of it are current
+    // until the next evening's publication.
+    OleDate day;
+    if (ReadNavDay(stored.navDayText, day)) {
+        m_newestNavDay = day;
+        m_newestNavLearned = Clock::Now();
+    }
     return kMarketOk;
+}
+
+int CLatestValueCache::StoreValues(const ValuesRequest& request, const ValuesFetch& fetched,
+                                   const ProgressFn& progress)
+{
+    StoredValues stored = WriteValues(request, fetched, progress);
+    return ApplyStored(stored);
 }
 
 bool CLatestValueCache::IsValueCurrent(const OleDate& valueDate, int fundClass) const
@@ -419,6 +510,17 @@ bool CLatestValueCache::NeedsClassDownload(int fundClass) const
 
 int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const ProgressFn& progress)
 {
+    ValuesRequest request;
+    int rc = PlanClassValues(fundClass, refresh, request);
+    if (rc != kMarketOk) return rc;
+    return StoreValues(request, FetchValues(request), progress);
+}
+
+int CLatestValueCache::PlanClassValues(int fundClass, bool refresh, ValuesRequest& request)
+{
+    request = ValuesRequest();
+    request.operation = "DownloadClassValues";
+    request.ctx = m_ctx.For(request.operation);
     if (!m_loaded) {
         LoadNewFundValues();
         refresh = true;
@@ -428,29 +530,24 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
         for (const auto& [id, v] : m_values)
             if (m_catalogue.GetFundClass(id) == fundClass) return kMarketOk;
 
-    std::vector<std::string> stale;
     if (!NeedsClassDownload(fundClass)) {
         OleDate now = Clock::Now(), newest = NewestNavDay(now);
         for (const auto& [id, v] : m_values) {
             if (m_catalogue.GetFundClass(id) != fundClass ||
                 vextal::IsValueCurrent(v.ValueDate, fundClass, now, newest))
                 continue;
-            stale.push_back(id);
-            if (stale.size() == kMaxSelected) break;
+            request.fundIds.push_back(id);
+            if (request.fundIds.size() == kMaxSelected) break;
         }
-        if (stale.empty()) return kMarketOk;
+        request.send = !request.fundIds.empty();
+        return kMarketOk;
     }
-
-    if (!stale.empty())
-        return StoreAnswer(SendSelectedValues(m_ctx.For("DownloadClassValues"), stale), "DownloadClassValues",
-                           progress, nullptr);
 
     // The service answers with the values newer than the day sent. That day
     // is the oldest value this program holds of the class: the open-end
     // version (NewFundValueNO) moves with class 1 only and would leave the
     // other classes behind, and a newer day would leave a lagging fund
     // behind. A fund of the class without a value asks for all of it.
-    std::string version;
     std::optional<OleDate> oldest;
     for (const auto& [id, v] : m_values)
         if (m_catalogue.GetFundClass(id) == fundClass && (!oldest || v.ValueDate < *oldest)) oldest = v.ValueDate;
@@ -460,33 +557,34 @@ int CLatestValueCache::DownloadClassValues(int fundClass, bool refresh, const Pr
             missing = true;
             break;
         }
-    if (oldest && !missing) version = oldest->Format(2);
-    CommandReply reply = SendClassValues(m_ctx.For("DownloadClassValues"), fundClass, version);
-    // Only the whole open-end class moves the version on, together with the
-    // values it came with.
-    std::function<bool()> advance;
-    if (fundClass == 1 && !reply.msg.empty())
-        advance = [this, &reply] { return SetSystemInfo(m_db, "NewFundValueNO", reply.msg); };
-    int rc = StoreAnswer(reply, "DownloadClassValues", progress, advance);
-    // The answer names the newest NAV day: values of it are current until
-    // the next evening's publication.
-    OleDate day;
-    if (rc == kMarketOk && ReadNavDay(reply.msg, day)) {
-        m_newestNavDay = day;
-        m_newestNavLearned = Clock::Now();
-    }
-    return rc;
+    if (oldest && !missing) request.version = oldest->Format(2);
+    request.fundClass = fundClass;
+    request.advanceVersion = fundClass == 1;
+    request.send = true;
+    return kMarketOk;
 }
 
 int CLatestValueCache::DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress,
                                               const std::string& serverUrl)
 {
+    ValuesRequest request;
+    int rc = PlanSelectedValues(fundIds, request, serverUrl);
+    if (rc != kMarketOk) return rc;
+    return StoreValues(request, FetchValues(request), progress);
+}
+
+int CLatestValueCache::PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request,
+                                          const std::string& serverUrl)
+{
+    request = ValuesRequest();
+    request.operation = "DownloadSelectedValues";
+    request.ctx = m_ctx.For(request.operation);
+    // A mirror, when given, is asked instead of the main service.
+    if (!serverUrl.empty()) request.ctx.commandUrl = MakeCommandUrl(serverUrl);
     if (m_offline) return Fail(kMarketNotSent, LoadResString(str::OfflineUnavailable));
-    if (fundIds.empty()) return kMarketOk;
-    std::vector<std::string> ids(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
-    CommandContext ctx = m_ctx.For("DownloadSelectedValues");
-    if (!serverUrl.empty()) ctx.commandUrl = MakeCommandUrl(serverUrl);
-    return StoreAnswer(SendSelectedValues(ctx, ids), "DownloadSelectedValues", progress, nullptr);
+    request.fundIds.assign(fundIds.begin(), fundIds.begin() + static_cast<long>(std::min(fundIds.size(), kMaxSelected)));
+    request.send = !request.fundIds.empty();
+    return kMarketOk;
 }
 
 bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFundValue& value, std::string& error)
@@ -569,21 +667,38 @@ bool CLatestValueCache::InitFundValueCacheFromServer(const std::vector<std::stri
     return true;
 }
 
+DisclosureFetch FetchDisclosurePage(const std::string& base, const std::string& fundId)
+{
+    DisclosureFetch out;
+    out.fundId = fundId;
+    if (!IsFundCode(fundId)) return out;
+    std::string page;
+    if (HttpGetText(base + "jjzx/jjjz.jsp?fundCode=" + fundId, page, std::string(), std::string()) <= 0) return out;
+    out.sent = true;
+    out.found = ReadDisclosurePage(page, out.date, out.nav, out.total);
+    return out;
+}
+
 bool CLatestValueCache::FetchDisclosureValue(const std::string& fundId)
 {
+    return StoreDisclosureValue(FetchDisclosurePage(m_disclosureBase, fundId));
+}
+
+bool CLatestValueCache::StoreDisclosureValue(const DisclosureFetch& fetched)
+{
     m_lastError.clear();
+    const std::string& fundId = fetched.fundId;
     if (!IsFundCode(fundId)) {
         m_lastError = FormatErrorText("FetchDisclosureValue");
         return false;
     }
-    std::string page;
-    if (HttpGetText(m_disclosureBase + "jjzx/jjjz.jsp?fundCode=" + fundId, page, std::string(), std::string()) <= 0) {
+    if (!fetched.sent) {
         m_lastError = kSendRequestError;
         return false;
     }
-    OleDate date;
-    double nav = 0, total = 0;
-    if (!ReadDisclosurePage(page, date, nav, total)) return false;
+    if (!fetched.found) return false;
+    const OleDate& date = fetched.date;
+    const double nav = fetched.nav, total = fetched.total;
 
     CNewFundValue v;
     auto it = m_values.find(fundId);

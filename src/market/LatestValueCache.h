@@ -2,6 +2,7 @@
 // The latest values of all funds (T_New_Fund_Value and the map the document
 // owns), the single-value questions to the service (latest NAV, trade NAV,
 // real-time value) with their value cache, and the outside disclosure page.
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -29,6 +30,52 @@ bool NeedsClassDownload(int current, int notCurrent, const OleDate& now);
 // The page of the disclosure site: date, NAV and accumulated NAV of its
 // first row behind the "累计净值" header cell. False when absent.
 bool ReadDisclosurePage(const std::string& gbkPage, OleDate& date, double& nav, double& total);
+
+// A latest-value download in three steps, so the network part can run on a
+// worker: the request is planned from the map (caller's thread), fetched
+// and parsed with no access to the cache or the database (any thread), and
+// stored in one transaction (caller's thread), the map taking the new
+// values at once.
+struct ValuesRequest {
+    bool send = false;              // false: nothing to ask (result kMarketOk)
+    int fundClass = 0;              // 0: a list of funds (2/5)
+    std::vector<std::string> fundIds;
+    std::string version;            // NewFundValueNO sent with a whole class
+    bool advanceVersion = false;    // the open-end class moves NewFundValueNO on
+    std::string operation;
+    CommandContext ctx;
+};
+struct ValuesFetch {
+    int result = kMarketOk;
+    std::string error;
+    std::string msg;  // the answer's Msg (the new NewFundValueNO of a class)
+    std::vector<CNewFundValue> records;
+};
+ValuesFetch FetchValues(const ValuesRequest& request);
+
+// What the store of a download wrote, for the map to take at once.
+struct StoredValues {
+    int result = kMarketOk;
+    std::string error;
+    std::vector<CNewFundValue> written;
+    std::vector<CFundValue> historyRows;  // rows added to T_Fund_Value
+    std::string navDayText;               // a class answer's Msg: the newest NAV day
+};
+
+// A connection of its own to the file `db` is open on, for a worker (copies
+// of a CAdoDatabase share one connection, which two threads must not use).
+bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own);
+
+// The disclosure page of one fund, fetched and read (any thread).
+struct DisclosureFetch {
+    std::string fundId;
+    bool sent = false;   // false: the page did not come
+    bool found = false;  // the page had the table
+    OleDate date;
+    double nav = 0;
+    double total = 0;
+};
+DisclosureFetch FetchDisclosurePage(const std::string& base, const std::string& fundId);
 
 class CLatestValueCache {
 public:
@@ -66,6 +113,21 @@ public:
     // mirror asked instead of the main service.
     int DownloadSelectedValues(const std::vector<std::string>& fundIds, const ProgressFn& progress = nullptr,
                                const std::string& serverUrl = std::string());
+    // The steps of the two downloads above (see ValuesRequest). A request
+    // that needs no answer has `send` false; a refusal (offline) comes back
+    // as a result below 0 with the error text set.
+    int PlanClassValues(int fundClass, bool refresh, ValuesRequest& request);
+    int PlanSelectedValues(const std::vector<std::string>& fundIds, ValuesRequest& request,
+                           const std::string& serverUrl = std::string());
+    int StoreValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress = nullptr);
+    // The store in two halves: the writing in one transaction through a
+    // connection of its own (any thread: it reads the catalogue, which only
+    // the window's thread changes, and nothing else of this object), and
+    // the map taking what was written (this object's thread). A cancel
+    // before the commit writes nothing.
+    StoredValues WriteValuesElsewhere(const ValuesRequest& request, const ValuesFetch& fetched,
+                                      const std::atomic<bool>& cancelled) const;
+    int ApplyStored(StoredValues& stored);
 
     bool IsValueCurrent(const OleDate& valueDate, int fundClass) const;
     bool NeedsClassDownload(int fundClass) const;
@@ -82,6 +144,9 @@ public:
     bool InitFundValueCacheFromServer(const std::vector<std::string>& fundIds, std::string& error);
     // The newest NAV from the disclosure page, stored with SaveNewFundValue.
     bool FetchDisclosureValue(const std::string& fundId);
+    // Its halves: the base URL of the pages, and the store of one page read.
+    const std::string& DisclosureBase() const { return m_disclosureBase; }
+    bool StoreDisclosureValue(const DisclosureFetch& fetched);
 
     const std::map<std::string, CNewFundValue>& Values() const { return m_values; }
     const CNewFundValue* FindValue(const std::string& fundId) const;
@@ -98,8 +163,7 @@ private:
         CFundValue value;
         OleDate fetched;
     };
-    int StoreAnswer(const CommandReply& reply, const std::string& operation, const ProgressFn& progress,
-                    const std::function<bool()>& beforeCommit);
+    StoredValues WriteValues(const ValuesRequest& request, const ValuesFetch& fetched, const ProgressFn& progress);
     // 1 written, 0 skipped (the stored row is newer), -1 database failure.
     int StoreNewFundValue(const CNewFundValue& v, Batch* batch);
     void ExtendHistory(const CNewFundValue& v, Batch* batch);

@@ -244,27 +244,62 @@ void CNavHistory::UpdateCache(const CFundValue& value)
 
 void CNavHistory::ClearCache() { m_cache.clear(); }
 
-int CNavHistory::DownloadFundHistory(const std::string& fundId, const OleDate& from, const OleDate& to, int flag,
-                                     CFundValue* newest)
+HistoryFetch FetchFundHistory(const HistoryRequest& request)
 {
-    CommandReply reply = SendFundHistory(m_ctx.For("GetFundValueHistory"), fundId, from, to, flag);
-    if (reply.status == CommandStatus::SendFailed) return Fail(kMarketNotSent, reply.error);
-    if (reply.status == CommandStatus::Refused) return Fail(kMarketRefused, reply.error);
-    if (IsEmptyAnswer(reply)) return kMarketOk;
-    if (!reply.ok()) return Fail(kMarketBadFormat, reply.error);
-
-    std::vector<CFundValue> records;
-    records.reserve(reply.fields.size() / 5);
+    HistoryFetch out;
+    CommandReply reply = SendFundHistory(request.ctx, request.fundId, request.from, request.to, request.flag);
+    auto fail = [&out](int code, const std::string& error) {
+        out.result = code;
+        out.error = error;
+        out.records.clear();
+        return out;
+    };
+    if (reply.status == CommandStatus::SendFailed) return fail(kMarketNotSent, reply.error);
+    if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
+    if (IsEmptyAnswer(reply)) return out;
+    if (!reply.ok()) return fail(kMarketBadFormat, reply.error);
+    out.records.reserve(reply.fields.size() / 5);
     const auto& f = reply.fields;
     for (size_t i = 0; i + 5 <= f.size(); i += 5) {
         CFundValue v;
-        v.FundID = fundId;
+        v.FundID = request.fundId;
         if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
             !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
             !ReadWireFloat(f[i + 4], v.VarValue))
-            return Fail(kMarketBadFormat, FormatErrorText("GetFundValueHistory"));
-        records.push_back(std::move(v));
+            return fail(kMarketBadFormat, FormatErrorText("GetFundValueHistory"));
+        out.records.push_back(std::move(v));
     }
+    return out;
+}
+
+std::vector<HistoryFetch> FetchFundHistories(const std::vector<HistoryRequest>& requests,
+                                             const std::atomic<bool>& cancelled, const ProgressFn& progress)
+{
+    std::vector<HistoryFetch> out(requests.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+        bool goOn = !progress || progress(i, requests.size());
+        if (!goOn || cancelled) {
+            for (size_t k = i; k < requests.size(); ++k) out[k].result = kMarketCancelled;
+            break;
+        }
+        out[i] = FetchFundHistory(requests[i]);
+    }
+    if (progress && !cancelled) progress(requests.size(), requests.size());
+    return out;
+}
+
+int CNavHistory::DownloadFundHistory(const std::string& fundId, const OleDate& from, const OleDate& to, int flag,
+                                     CFundValue* newest)
+{
+    return StoreFundHistory(fundId, FetchFundHistory({fundId, from, to, flag, m_ctx.For("GetFundValueHistory")}),
+                            newest);
+}
+
+int CNavHistory::StoreFundHistory(const std::string& fundId, const HistoryFetch& fetched, CFundValue* newest)
+{
+    if (fetched.result != kMarketOk) return Fail(fetched.result, fetched.error);
+    const std::vector<CFundValue>& records = fetched.records;
+    if (records.empty()) return kMarketOk;
 
     // Rows already stored are updated in place; the stored dates are read
     // once instead of looking every record up on its own.
@@ -368,18 +403,49 @@ bool CNavHistory::IncrementalDownloadFund(const std::string& fundId)
         m_lastError = LoadResString(str::OfflineUnavailable);
         return false;
     }
-    OleDate from = FirstDownloadDate(), to = Clock::Now();
-    int flag = 0;
-    OleDate first, last;
-    if (GetFundValueRange(fundId, first, last)) {
-        from = first;
-        to = last;
-        flag = 1;
+    return IncrementalDownloadFunds({fundId}, nullptr) == 1;
+}
+
+std::vector<HistoryRequest> CNavHistory::PlanIncrementalDownloads(const std::vector<std::string>& fundIds)
+{
+    std::vector<HistoryRequest> requests;
+    if (m_offline) return requests;
+    for (const std::string& fundId : fundIds) {
+        HistoryRequest r{fundId, FirstDownloadDate(), Clock::Now(), 0, m_ctx.For("GetFundValueHistory")};
+        OleDate first, last;
+        if (GetFundValueRange(fundId, first, last)) {
+            r.from = first;
+            r.to = last;
+            r.flag = 1;
+        }
+        requests.push_back(std::move(r));
     }
-    CFundValue newest;
-    if (DownloadFundHistory(fundId, from, to, flag, &newest) != kMarketOk) return false;
-    if (m_latest && !newest.FundID.empty()) m_latest->SaveIfNewer(newest);
-    return true;
+    return requests;
+}
+
+size_t CNavHistory::StoreFundHistories(const std::vector<HistoryRequest>& requests,
+                                       const std::vector<HistoryFetch>& fetched)
+{
+    size_t done = 0;
+    std::vector<CFundValue> newest;
+    {
+        CAdoTransaction trans(m_db);
+        for (size_t i = 0; i < requests.size() && i < fetched.size(); ++i) {
+            if (fetched[i].result == kMarketCancelled) break;
+            CFundValue n;
+            if (StoreFundHistory(requests[i].fundId, fetched[i], &n) != kMarketOk) continue;
+            ++done;
+            if (!n.FundID.empty()) newest.push_back(n);
+        }
+        if (!trans.Commit()) {
+            m_lastError = m_db.GetLastError();
+            ClearCache();  // it may hold rows the rollback took back
+            return 0;
+        }
+    }
+    if (m_latest)
+        for (const CFundValue& n : newest) m_latest->SaveIfNewer(n);
+    return done;
 }
 
 bool CNavHistory::IncrementalDownloadIndex(int indexNumber)
@@ -400,13 +466,9 @@ bool CNavHistory::IncrementalDownloadIndex(int indexNumber)
 
 size_t CNavHistory::IncrementalDownloadFunds(const std::vector<std::string>& fundIds, const ProgressFn& progress)
 {
-    size_t done = 0;
-    for (size_t i = 0; i < fundIds.size(); ++i) {
-        if (progress && !progress(i, fundIds.size())) break;
-        if (IncrementalDownloadFund(fundIds[i])) ++done;
-    }
-    if (progress) progress(fundIds.size(), fundIds.size());
-    return done;
+    std::vector<HistoryRequest> requests = PlanIncrementalDownloads(fundIds);
+    std::atomic<bool> never{false};
+    return StoreFundHistories(requests, FetchFundHistories(requests, never, progress));
 }
 
 }  // namespace vextal

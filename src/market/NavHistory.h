@@ -2,6 +2,7 @@
 // The NAV history store: daily NAVs (T_Fund_Value), dividends (T_Fund_Bonus)
 // and the three index series (T_Index_Value), filled incrementally from the
 // client service, with an in-memory cache of the funds already read.
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,28 @@ bool EnsureFundValueIndex(CAdoDatabase& db);
 
 // 1 "1A0001", 2 "399001", 3 "399300"; any other number "1A0001".
 std::string GetIndexCode(int indexNumber);
+
+// A fund history download split so the request can run on a worker: the
+// request is planned from the stored range, fetched and parsed with no
+// access to the store, and stored on the store's thread.
+struct HistoryRequest {
+    std::string fundId;
+    OleDate from;
+    OleDate to;
+    int flag = 0;  // 1 when local data exists
+    CommandContext ctx;
+};
+struct HistoryFetch {
+    int result = kMarketOk;
+    std::string error;
+    std::vector<CFundValue> records;
+};
+HistoryFetch FetchFundHistory(const HistoryRequest& request);
+// One fund after another on the calling thread; stops before the next
+// request once `cancelled` is set (the rest stay unfetched, result
+// kMarketCancelled). `progress` hears of each fund done.
+std::vector<HistoryFetch> FetchFundHistories(const std::vector<HistoryRequest>& requests,
+                                             const std::atomic<bool>& cancelled, const ProgressFn& progress = nullptr);
 
 class CNavHistory {
 public:
@@ -68,6 +91,11 @@ public:
     // One fund after another; `progress` may stop the run between funds.
     // Returns how many funds were brought up to date.
     size_t IncrementalDownloadFunds(const std::vector<std::string>& fundIds, const ProgressFn& progress);
+    // The steps of the above: the requests (empty offline), and the store of
+    // what FetchFundHistories brought, in one transaction; the newest values
+    // go to the latest values after it. Returns how many funds were stored.
+    std::vector<HistoryRequest> PlanIncrementalDownloads(const std::vector<std::string>& fundIds);
+    size_t StoreFundHistories(const std::vector<HistoryRequest>& requests, const std::vector<HistoryFetch>& fetched);
 
     // The fund's history already in memory (null when not cached).
     const std::vector<CFundValue>* CachedHistory(const std::string& fundId) const;
@@ -84,6 +112,7 @@ public:
 private:
     int DownloadFundHistory(const std::string& fundId, const OleDate& from, const OleDate& to, int flag,
                             CFundValue* newest);
+    int StoreFundHistory(const std::string& fundId, const HistoryFetch& fetched, CFundValue* newest);
     int DownloadIndexHistory(int indexNumber, const std::string& indexCode, const OleDate& from, const OleDate& to);
     void EnsureCached(const std::string& fundId);
     int Fail(int code, const std::string& error);

@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/MarketData.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "market/LatestValueCache.h"
 #include "market/NewValueCommands.h"
 
 namespace vextal {
@@ -29,9 +31,9 @@ const std::vector<ColumnSpec>& MoneyMarketColumns()
 
 }  // namespace
 
-CFundValueNewView::CFundValueNewView(CMarketData& market, const CSettings& settings, std::string iniPath,
-                                     IUserPrompt& prompt, bool moneyMarket, QWidget* parent)
-    : QWidget(parent), m_market(market), m_settings(settings), m_iniPath(std::move(iniPath)), m_prompt(prompt),
+CFundValueNewView::CFundValueNewView(CMarketData& market, CTaskRunner& runner, const CSettings& settings,
+                                     std::string iniPath, IUserPrompt& prompt, bool moneyMarket, QWidget* parent)
+    : QWidget(parent), m_market(market), m_runner(runner), m_settings(settings), m_iniPath(std::move(iniPath)), m_prompt(prompt),
       m_moneyMarket(moneyMarket), m_fundClass(moneyMarket ? 2 : 1), m_list(new CListView(this))
 {
     auto* layout = new QVBoxLayout(this);
@@ -69,21 +71,111 @@ void CFundValueNewView::Refresh()
 
 void CFundValueNewView::Download(bool refresh)
 {
+    if (m_pending) return;  // one download at a time
     m_market.SyncSession();
-    QProgressDialog progress(QStringLiteral("正在下载%1…").arg(Title()), QStringLiteral("取消"), 0, 100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    int result = m_market.Latest().DownloadClassValues(m_fundClass, refresh, [&](size_t done, size_t total) {
-        progress.setMaximum(static_cast<int>(std::max<size_t>(total, 1)));
-        progress.setValue(static_cast<int>(done));
-        QApplication::processEvents();
-        return !progress.wasCanceled();
-    });
-    QApplication::restoreOverrideCursor();
-    progress.reset();
-    if (result != 0 && result != -4)  // a cancel needs no message
+    auto request = std::make_shared<ValuesRequest>();
+    if (m_market.Latest().PlanClassValues(m_fundClass, refresh, *request) != kMarketOk)
         m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    else if (request->send)
+        StartDownload(request);
+}
+
+void CFundValueNewView::DownloadSelected(const std::vector<std::string>& fundIds, const std::string& serverUrl)
+{
+    if (m_pending) return;
+    m_market.SyncSession();
+    auto request = std::make_shared<ValuesRequest>();
+    if (m_market.Latest().PlanSelectedValues(fundIds, *request, serverUrl) != kMarketOk)
+        m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    else if (request->send)
+        StartDownload(request);
+}
+
+void CFundValueNewView::StartDownload(std::shared_ptr<ValuesRequest> request)
+{
+    m_downloadClass = request->fundClass;
+    // The worker asks, parses and writes the values in one transaction
+    // through a connection of its own (a whole class is thousands of rows);
+    // the list takes them all at once here when they are stored.
+    CLatestValueCache& latest = m_market.Latest();
+    const int serial = ++m_downloadSerial;
+    m_pending = m_runner.Run([this, request, &latest, serial](const std::atomic<bool>& cancelled) -> WorkFinish {
+        ValuesFetch fetched = FetchValues(*request);
+        if (cancelled) return nullptr;
+        auto stored = std::make_shared<StoredValues>(latest.WriteValuesElsewhere(*request, fetched, cancelled));
+        if (stored->result == kMarketCancelled) return nullptr;
+        return [this, self = QPointer<CFundValueNewView>(this), &latest, stored, serial] {
+            int result = latest.ApplyStored(*stored);
+            if (!self) return;
+            // Cancelled after the commit: the values are in, the list shows them.
+            if (serial == m_downloadSerial && m_pending) EndDownload(result);
+            else Rebuild();
+        };
+    });
+    ShowProgress(QStringLiteral("正在下载%1…").arg(Title()));
+}
+
+void CFundValueNewView::FetchDisclosurePages(const std::vector<std::string>& fundIds)
+{
+    if (m_pending) return;
+    m_market.SyncSession();
+    // The pages one after another on the worker; the values stored here.
+    m_pending = m_runner.Run([this, fundIds, base = m_market.Latest().DisclosureBase()](
+                                 const std::atomic<bool>& cancelled) -> WorkFinish {
+        auto pages = std::make_shared<std::vector<DisclosureFetch>>();
+        for (const std::string& id : fundIds) {
+            if (cancelled) return nullptr;
+            pages->push_back(FetchDisclosurePage(base, id));
+        }
+        if (cancelled) return nullptr;
+        return [this, self = QPointer<CFundValueNewView>(this), pages] {
+            if (!self) return;
+            for (const DisclosureFetch& page : *pages) m_market.Latest().StoreDisclosureValue(page);
+            EndDownload(kMarketOk);
+        };
+    });
+    ShowProgress(QStringLiteral("正在获取最新净值…"));
+}
+
+// A busy indicator with a cancel button; the window keeps running under it.
+void CFundValueNewView::ShowProgress(const QString& text)
+{
+    m_progress = new QProgressDialog(text, QStringLiteral("取消"), 0, 0, this);
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    connect(m_progress, &QProgressDialog::canceled, this, &CFundValueNewView::CancelDownload);
+    // A busy dialog gets no values to time itself by: it shows when the work
+    // lasts longer than a blink.
+    QTimer::singleShot(300, m_progress, [dialog = m_progress.data()] { dialog->show(); });
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+}
+
+void CFundValueNewView::CancelDownload()
+{
+    if (!m_pending) return;
+    CTaskRunner::Cancel(m_pending);
+    ++m_downloadSerial;
+    EndDownload(kMarketCancelled);
+}
+
+void CFundValueNewView::EndDownload(int result)
+{
+    m_pending.reset();
+    QApplication::restoreOverrideCursor();
+    if (m_progress) {
+        m_progress->disconnect(this);
+        m_progress->deleteLater();
+    }
+    // A cancel needs no message.
+    if (result != kMarketOk && result != kMarketCancelled)
+        m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
+    Rebuild();
+    emit downloadFinished(result);
+    // The page moved to another class meanwhile: that class's turn now.
+    if (result != kMarketCancelled && m_downloadClass != 0 && m_downloadClass != m_fundClass && !m_offline &&
+        m_market.Latest().NeedsClassDownload(m_fundClass))
+        Download(false);
 }
 
 void CFundValueNewView::Rebuild()
@@ -205,18 +297,16 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     if (!chosen) return;
     m_market.SyncSession();
     auto downloadFrom = [this](const std::string& server) {
-        return [this, server](const std::vector<std::string>& ids) {
-            if (m_market.Latest().DownloadSelectedValues(ids, nullptr, server) != 0)
-                m_prompt.ShowMessage(m_market.Latest().GetLastError(), PromptIcon::Warning);
-        };
+        return [this, server](const std::vector<std::string>& ids) { DownloadSelected(ids, server); };
     };
     if (chosen == main) {
         RunServerDownloadCommand(m_prompt, m_settings.serverUrl, SelectedFunds(), downloadFrom(std::string()));
     } else if (chosen == mirror) {
         RunServerDownloadCommand(m_prompt, mirrorServer, SelectedFunds(), downloadFrom(mirrorServer));
     } else if (chosen == local) {
-        RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(),
-                             [this](const std::string& id) { m_market.Latest().FetchDisclosureValue(id); });
+        std::vector<std::string> ids;
+        RunLocalFetchCommand(m_prompt, Clock::Now(), SelectedFunds(), [&ids](const std::string& id) { ids.push_back(id); });
+        if (!ids.empty()) FetchDisclosurePages(ids);
     } else if (chosen == incremental) {
         RunIncrementalValuesCommand(m_prompt, [this](bool refresh) { Download(refresh); });
     }

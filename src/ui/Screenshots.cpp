@@ -1,32 +1,57 @@
 #include "ui/Screenshots.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <memory>
 
 #include "ui/MainFrame.h"
+#include "ui/TaskRunner.h"
 
 namespace vextal {
 
-bool SaveScreenshots(CMainFrame& frame, const QString& dir)
+namespace {
+
+struct Shot {
+    int command;
+    const char* name;
+};
+const Shot kShots[] = {
+    {cmd::GroupAccounts, "accounts"},      {cmd::ValuesOpen, "values-open"},
+    {cmd::ValuesMoney, "values-money"},    {cmd::ValuesClosed, "values-closed"},
+    {cmd::ValuesEtf, "values-etf"},        {cmd::ValuesCollective, "values-collective"},
+    {cmd::DailyTrend, "curves"},
+};
+
+struct ShotRun {
+    CMainFrame& frame;
+    CTaskRunner& runner;
+    QString dir;
+    std::function<void(bool)> done;
+    size_t next = 0;
+    bool ok = true;
+};
+
+void TakeNext(const std::shared_ptr<ShotRun>& run)
+{
+    if (run->next == std::size(kShots)) {
+        run->done(run->ok);
+        return;
+    }
+    const Shot& s = kShots[run->next++];
+    run->frame.RunCommand(s.command);
+    // The picture once the page's download has been stored and the page laid out.
+    run->runner.WhenIdle([run, name = s.name] {
+        run->ok = run->frame.grab().save(QDir(run->dir).filePath(QString::fromUtf8(name) + ".png")) && run->ok;
+        TakeNext(run);
+    });
+}
+
+}  // namespace
+
+void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir, std::function<void(bool ok)> done)
 {
     QDir().mkpath(dir);
-    struct Shot {
-        int command;
-        const char* name;
-    } shots[] = {
-        {cmd::GroupAccounts, "accounts"},      {cmd::ValuesOpen, "values-open"},
-        {cmd::ValuesMoney, "values-money"},    {cmd::ValuesClosed, "values-closed"},
-        {cmd::ValuesEtf, "values-etf"},        {cmd::ValuesCollective, "values-collective"},
-        {cmd::DailyTrend, "curves"},
-    };
-    bool ok = true;
-    for (const Shot& s : shots) {
-        frame.RunCommand(s.command);
-        for (int i = 0; i < 5; ++i) QApplication::processEvents();
-        ok = frame.grab().save(QDir(dir).filePath(QString::fromUtf8(s.name) + ".png")) && ok;
-    }
-    return ok;
+    TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }
 
 }  // namespace vextal

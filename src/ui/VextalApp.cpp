@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QLayout>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
@@ -21,6 +23,7 @@
 #include "ui/MainFrame.h"
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
+#include "ui/TaskRunner.h"
 
 namespace vextal {
 
@@ -89,9 +92,14 @@ int CVextalApp::Run()
         return 1;
     }
     if (!m_options.screenshotDir.isEmpty()) {
-        bool ok = SaveScreenshots(*m_frame, m_options.screenshotDir);
+        // The pictures once the post-login work has filled the panels.
+        m_runner->WhenIdle([this] {
+            SaveScreenshots(*m_frame, *m_runner, m_options.screenshotDir,
+                            [](bool ok) { QApplication::exit(ok ? 0 : 1); });
+        });
+        int code = QApplication::exec();
         Shutdown();
-        return ok ? 0 : 1;
+        return code;
     }
     WatchSessionEnd();
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] { Shutdown(); });
@@ -108,6 +116,14 @@ bool CVextalApp::Start()
         doc.SetPrompt(&m_prompt);
         m_market = std::make_unique<CMarketData>(doc);
         m_market->Attach();
+        // The latest values are read again after login, while the window
+        // runs: the lists take the new map at once, before they paint again.
+        auto load = doc.Market().loadLatestValues;
+        doc.Market().loadLatestValues = [this, load] {
+            if (load) load();
+            if (m_values) m_values->Rebuild();
+            if (m_money) m_money->Rebuild();
+        };
     };
     cb.showMainFrame = [this](CVextalDoc& doc) { ShowMainFrame(doc); };
     cb.saveHomeColumnWidths = [this](CVextalDoc&) {
@@ -115,10 +131,14 @@ bool CVextalApp::Start()
     };
     cb.runLoginDialog = [this](CVextalDoc& doc) { return RunLoginDialog(doc); };
     cb.refillPanels = [this](CVextalDoc& doc) { RefillPanels(doc); };
-    cb.waitCursor = [](bool busy) {
-        if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
-        else QApplication::restoreOverrideCursor();
+    // The window stays usable while the post-login work runs; the status bar says so.
+    cb.postLoginBusy = [this](bool busy) {
+        if (!m_frame) return;
+        if (busy) m_frame->statusBar()->showMessage(QStringLiteral("正在载入基金和帐户数据…"));
+        else m_frame->statusBar()->showMessage(QStringLiteral("就绪"));
     };
+    m_runner = std::make_unique<CTaskRunner>();
+    cb.runner = m_runner->AsRunner();
     m_sequence = std::make_unique<CStartupSequence>(m_prompt, cb);
     CStartupOptions start;
     start.args = m_options.args;
@@ -141,8 +161,10 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
         QApplication::quit();
     }, Qt::QueuedConnection);
 
-    m_values = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, false, m_frame.get());
-    m_money = new CFundValueNewView(*m_market, doc.Settings(), context.iniPath, m_prompt, true, m_frame.get());
+    m_values = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, false,
+                                     m_frame.get());
+    m_money = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, true,
+                                    m_frame.get());
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
@@ -151,7 +173,6 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
         m_frame->resize(1280, 800);
         m_frame->show();
     }
-    QApplication::processEvents();
 }
 
 bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
@@ -170,7 +191,7 @@ bool CVextalApp::RunLoginDialog(CVextalDoc& doc)
     if (!m_options.screenshotDir.isEmpty()) {
         dialog.resize(520, 420);
         dialog.show();
-        for (int i = 0; i < 10; ++i) QApplication::processEvents();
+        if (dialog.layout()) dialog.layout()->activate();
         QDir().mkpath(m_options.screenshotDir);
         dialog.grab().save(QDir(m_options.screenshotDir).filePath("login.png"));
     }
@@ -233,6 +254,9 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
 void CVextalApp::Shutdown()
 {
     if (!m_sequence) return;
+    // Work still running is dropped, nothing of it stored, and its worker
+    // ended before the document it reads goes.
+    m_runner.reset();
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
         m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanelChosen());

@@ -19,6 +19,7 @@ class CMarketData;
 class CMainFrame;
 class CFundValueNewView;
 class CVextalDoc;
+class CTaskRunner;
 
 struct AppOptions {
     std::vector<std::string> args;  // without the program path
@@ -35,7 +36,9 @@ public:
     ~CVextalApp();
     // The program's exit code: 0 after a normal run, 1 when start-up ended it.
     int Run();
-    // Start-up up to the logged-in main window, without the event loop.
+    // Start-up up to the logged-in main window, without the event loop. The
+    // post-login initialisation then goes on in the task runner; the panels
+    // fill when it ends (Runner()->WhenIdle).
     bool Start();
     void Shutdown();
     // The end of the desktop session (the session manager's request, or
@@ -44,6 +47,10 @@ public:
 
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
+    CFundValueNewView* MoneyView() const { return m_money; }
+    CTaskRunner* Runner() const { return m_runner.get(); }
+    CMarketData* Market() const { return m_market.get(); }
+    CVextalDoc* Document() const { return m_doc; }
 
 private:
     bool RunLoginDialog(CVextalDoc& doc);
@@ -55,6 +62,7 @@ private:
     QObject m_receiver;
     AppOptions m_options;
     CMessagePrompt m_prompt;
+    std::unique_ptr<CTaskRunner> m_runner;
     std::unique_ptr<CStartupSequence> m_sequence;
     std::unique_ptr<CMarketData> m_market;
     std::unique_ptr<CMainFrame> m_frame;

@@ -23,11 +23,16 @@ protected:
         ASSERT_TRUE(doc.IsDatabaseOpen());
         CMarketHooks& m = doc.Market();
         m.loadFundCompanies = [this] { return calls.push_back("loadCompanies"), loadOk; };
-        m.downloadFundCompanies = [this] { return calls.push_back("downloadCompanies"), downloadOk; };
+        m.downloadFundCompanies = [this] { return Download("downloadCompanies"); };
         m.loadFundInfos = [this] { return calls.push_back("loadFunds"), loadOk; };
-        m.downloadFundInfos = [this] { return calls.push_back("downloadFunds"), downloadOk; };
-        m.sendClosingRequest = [this] { calls.push_back("closing"); };
+        m.downloadFundInfos = [this] { return Download("downloadFunds"); };
+        m.sendClosingRequest = [this] { return Download("closing"); };
         m.setFundView = [this](int) { calls.push_back("fundView"); };
+    }
+    FetchStep Download(const char* name)
+    {
+        calls.push_back(name);
+        return [this] { return StoreStep([this] { return downloadOk; }); };
     }
     std::string Stored(const char* item)
     {
@@ -90,28 +95,6 @@ TEST_F(InitAfterLoginTest, OfflineLoadsLocallyAndAsksTheServiceNothing)
     EXPECT_EQ(svc.commands.size(), commands);
 }
 
-TEST_F(InitAfterLoginTest, HoldingsBelowOneShareAreZeroAfterLogin)
-{
-    CAdoDatabase& db = doc.GetDatabase();
-    ASSERT_TRUE(db.Execute("INSERT INTO T_Account_Info(UserID,AccountID,AccountType,TotalMoney,FreeMoney,FundCount,"
-                           "CreateDate,AccountName) VALUES(7,1,0,0,0,2,#2024-01-02 00:00:00#,'主帐户')"));
-    for (const char* row : {"1,'000001',0,0.5,0.5", "1,'000011',0,100,100"})
-        ASSERT_TRUE(db.Execute(std::string("INSERT INTO T_Fund_Trade(AccountID,FundID,BuyType,TotalCount,FreeCount) "
-                                           "VALUES(") + row + ")"));
-    CLoginDialogLogic dialog(doc, prompt);
-    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, false}));
-    ASSERT_TRUE(dialog.OnLogin({"demo", "demo123", false, true}));
-    doc.InitAfterLogin();
-    float total = -1, free = -1, kept = -1;
-    EXPECT_TRUE(db.QueryFloat("SELECT TotalCount FROM T_Fund_Trade WHERE FundID='000001'", total));
-    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000001'", free));
-    EXPECT_TRUE(db.QueryFloat("SELECT FreeCount FROM T_Fund_Trade WHERE FundID='000011'", kept));
-    EXPECT_EQ(total, 0.0f);
-    EXPECT_EQ(free, 0.0f);
-    EXPECT_EQ(kept, 100.0f);
-    ASSERT_EQ(doc.Accounts().Accounts().size(), 1u);
-    EXPECT_EQ(doc.Accounts().GetUserID(), 7);
-}
 
 TEST_F(InitAfterLoginTest, FailedFundListDownloadKeepsTheLocalCatalogueAndUnknownFundsAreRefused)
 {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "MarketSimulator.h"
 #include "MarketTestUtil.h"
@@ -824,4 +825,75 @@ TEST_F(ServeTest, HistoryDownloadKeepsTheFiguresItDoesNotCarry)
     ASSERT_TRUE(db.QueryFloat("SELECT TotalValue1 FROM T_New_Fund_Value WHERE FundID='" + fund.code + "'", stored));
     EXPECT_NEAR(stored, wednesday.adjusted, 6e-5);
     EXPECT_NEAR(v->TotalIncome, wednesday.total, 0.006);
+}
+
+TEST_F(ServeTest, ManyFundHistoriesFetchOnAWorkerAndStopAtCancel)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    std::vector<std::string> funds;
+    for (const SimFund* f : Pick([](const SimFund& f) {
+             return f.fundType == 1 && !f.withdrawDay && !f.IsMoneyMarket() && f.createDay < DayNumber(At(2015, 1, 1));
+         }))
+        if (funds.size() < 5) funds.push_back(f->code);
+    std::vector<HistoryRequest> requests = m.history.PlanIncrementalDownloads(funds);
+    ASSERT_EQ(requests.size(), 5u);
+
+    // Cancelled while the third fund is due: no request after that.
+    std::atomic<bool> cancelled{false};
+    std::vector<HistoryFetch> fetched;
+    std::thread worker([&] {
+        fetched = FetchFundHistories(requests, cancelled, [&](size_t done, size_t) {
+            if (done == 2) cancelled = true;
+            return true;
+        });
+    });
+    worker.join();
+    EXPECT_EQ(Sent("2/11").size(), 2u);
+    ASSERT_EQ(fetched.size(), 5u);
+    EXPECT_EQ(fetched[1].result, kMarketOk);
+    EXPECT_FALSE(fetched[1].records.empty());
+    EXPECT_EQ(fetched[2].result, kMarketCancelled);
+    EXPECT_EQ(Count("SELECT * FROM T_Fund_Value"), 0);  // fetching stores nothing
+
+    // What came is stored in one go; the cancelled rest is left alone.
+    EXPECT_EQ(m.history.StoreFundHistories(requests, fetched), 2u);
+    EXPECT_EQ(static_cast<size_t>(Rows("T_Fund_Value", funds[1])), fetched[1].records.size());
+    EXPECT_EQ(Rows("T_Fund_Value", funds[2]), 0);
+    EXPECT_EQ(m.latest.FindValue(funds[1])->ValueDate.Format(1), "2024-10-09");
+}
+
+TEST_F(ServeTest, ClassValuesWrittenElsewhereReachTheMapAtOnceOrNotAtAll)
+{
+    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
+    Market m(db);
+    Attach(m);
+    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
+    ASSERT_TRUE(m.latest.LoadNewFundValues());
+    ValuesRequest request;
+    ASSERT_EQ(m.latest.PlanClassValues(1, true, request), kMarketOk);
+    ASSERT_TRUE(request.send);
+    ValuesFetch fetched = FetchValues(request);
+    ASSERT_EQ(fetched.result, kMarketOk) << fetched.error;
+    ASSERT_GT(fetched.records.size(), 20u);
+
+    // Cancelled before the commit: nothing in the table, the map, or the version.
+    std::atomic<bool> cancelled{true};
+    StoredValues stored;
+    std::thread([&] { stored = m.latest.WriteValuesElsewhere(request, fetched, cancelled); }).join();
+    EXPECT_EQ(m.latest.ApplyStored(stored), kMarketCancelled);
+    EXPECT_EQ(Count("SELECT * FROM T_New_Fund_Value"), 0);
+    EXPECT_TRUE(m.latest.Values().empty());
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "(none)");
+
+    // Written on a worker's own connection: the map takes nothing until the
+    // written values are handed over, then all of them.
+    cancelled = false;
+    std::thread([&] { stored = m.latest.WriteValuesElsewhere(request, fetched, cancelled); }).join();
+    EXPECT_EQ(Count("SELECT * FROM T_New_Fund_Value"), static_cast<int>(fetched.records.size()));
+    EXPECT_TRUE(m.latest.Values().empty());
+    EXPECT_EQ(m.latest.ApplyStored(stored), kMarketOk);
+    EXPECT_EQ(m.latest.Values().size(), fetched.records.size());
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), fetched.msg);
 }
