@@ -104,6 +104,13 @@ void CMarketData::Attach()
         nav.ValueDate = v.ValueDate;
         return true;
     };
+    h.currentValueDate = [this] { return m_latest.CurrentValueDate(); };
+    h.dividendsPerShare = [this](const std::string& id, const OleDate& from, const OleDate& to) {
+        double sum = 0;
+        for (const CFundBonus& b : m_history.LoadFundBonus(id, from.DateOnly(), to))
+            if (b.BonusDate.DateOnly() > from.DateOnly()) sum += b.BonusValue;
+        return sum;
+    };
 }
 
 }  // namespace vextal

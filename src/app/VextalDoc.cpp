@@ -42,6 +42,16 @@ public:
     {
         return m_hooks.getLatestNav && m_hooks.getLatestNav(fundId, nav);
     }
+    double GetDividendsPerShare(const std::string& fundId, const OleDate& from, const OleDate& to) const override
+    {
+        return m_hooks.dividendsPerShare ? m_hooks.dividendsPerShare(fundId, from, to) : 0;
+    }
+    bool GetCurrentValueDate(OleDate& date) const override
+    {
+        if (!m_hooks.currentValueDate) return false;
+        date = m_hooks.currentValueDate();
+        return date.dt != 0;
+    }
 
 private:
     const CMarketHooks& m_hooks;
@@ -194,6 +204,7 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
     const bool offline = m_user.OfflineFlag != 0;
     m_accounts->Init(m_db, m_user.UserID, offline, m_bookServices.get(), m_fundDirectory.get());
     m_accounts->SetFundZeroHide(m_settings.fundZeroHide != 0);
+    m_accounts->SetIncomeSettings(m_settings.showRealtimeFlag != 0, OleDate());
     // Remainders below one share are cleared before the accounts show them.
     if (m_dbOpen) m_accounts->ClearShareRemainders();
 

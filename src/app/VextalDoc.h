@@ -51,6 +51,9 @@ struct CMarketHooks {
     std::function<bool(const std::string& fundId)> isKnownFund;
     std::function<bool(const std::string& fundId, OleDate& date)> getEstablishDate;
     std::function<bool(const std::string& fundId, LatestNav& nav)> getLatestNav;
+    std::function<OleDate()> currentValueDate;
+    // Cash dividends per share of the stored dividend history paid after `from` up to `to`.
+    std::function<double(const std::string& fundId, const OleDate& from, const OleDate& to)> dividendsPerShare;
 };
 
 class CVextalDoc {

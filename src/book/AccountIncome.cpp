@@ -27,6 +27,9 @@ void CAccountManager::ComputeIncome(AccountInfo& account)
     settings.offline = m_offline;
     settings.fundZeroHide = m_fundZeroHide;
     settings.currentValueDate = m_currentValueDate;
+    // The expected day moves on at each publication: ask for it at every refresh.
+    OleDate expected;
+    if (m_funds && m_funds->GetCurrentValueDate(expected)) settings.currentValueDate = expected;
     static const HoldingSums none;
     for (FundTradeInfo& h : account.holdings) {
         auto s = sums.find({h.FundID, h.BuyType});

@@ -62,6 +62,8 @@ public:
     // Cash dividends per share of the fund's dividend history after `from`
     // up to `to`.
     virtual double GetDividendsPerShare(const std::string&, const OleDate&, const OleDate&) const { return 0; }
+    // The day the latest values are expected for now; false when unknown.
+    virtual bool GetCurrentValueDate(OleDate&) const { return false; }
 };
 
 }  // namespace vextal

@@ -230,6 +230,12 @@ void CLatestValueCache::SetNewestNavDate(const std::string& text)
     m_newestNavLearned = Clock::Now();
 }
 
+OleDate CLatestValueCache::CurrentValueDate() const
+{
+    const OleDate now = Clock::Now();
+    return ExpectedValueDate(now, 1, NewestNavDay(now));
+}
+
 OleDate CLatestValueCache::NewestNavDay(const OleDate& now) const
 {
     if (!m_newestNavDay.IsValid() || m_newestNavLearned < LastPublication(now)) return OleDate::FromParts(0, 0, 0);

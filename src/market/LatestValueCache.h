@@ -129,6 +129,9 @@ public:
                                       const std::atomic<bool>& cancelled) const;
     int ApplyStored(StoredValues& stored);
 
+    // The day open-end values are expected for now: what "today's" figures
+    // of the bookkeeping compare their value dates with.
+    OleDate CurrentValueDate() const;
     bool IsValueCurrent(const OleDate& valueDate, int fundClass) const;
     bool NeedsClassDownload(int fundClass) const;
 

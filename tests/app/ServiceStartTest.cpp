@@ -618,6 +618,19 @@ TEST_F(ServiceStartTest, MembershipFromTheLoginAndRemaindersClearedAfterIt)
     EXPECT_EQ(half, 0.0f);
     EXPECT_EQ(kept, 100.0f);
     ASSERT_EQ(doc->Accounts().Accounts().size(), 1u);
+
+    // Today's figures compare with the day the latest values are expected
+    // for: Thursday's NAVs on Friday morning.
+    {
+        CMarketData market(*doc);
+        market.Attach();
+        ASSERT_TRUE(doc->Accounts().RefreshAccount(1));
+        doc->Market() = CMarketHooks();
+    }
+    const AccountInfo& account = *doc->Accounts().Accounts().at(1);
+    ASSERT_FALSE(account.holdings.empty());
+    for (const FundTradeInfo& h : account.holdings)
+        EXPECT_EQ(h.figures.CurrentValueDate.Format(1), "2024-06-27") << h.FundID;
 }
 
 }  // namespace
