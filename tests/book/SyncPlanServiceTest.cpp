@@ -281,6 +281,11 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         EXPECT_EQ(b.Count("SELECT * FROM T_Fund_Trade"), holdings);
         EXPECT_EQ(b.manager.Accounts().size(), 3u);
 
+        // A home without accounts uploads the empty text.
+        Home empty(user_, services_.get(), directory_.get());
+        EXPECT_EQ(empty.manager.ExportBookkeeping(), "");
+        EXPECT_TRUE(empty.manager.UploadBookkeeping(true)) << empty.manager.GetLastErrorText();
+
         b.manager.SetVip(false);
         EXPECT_FALSE(b.manager.DownloadBookkeeping(false));
         EXPECT_EQ(b.manager.GetLastErrorText(),
