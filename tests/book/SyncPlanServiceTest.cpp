@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
@@ -179,16 +180,11 @@ class Plans : public ServiceSuite {};
 
 void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
 {
-    EXPECT_NEAR(a.MarketValue, b.MarketValue, 1e-6);
-    EXPECT_NEAR(a.TotalIncome, b.TotalIncome, 1e-6);
-    EXPECT_NEAR(a.TotalIncomeRate, b.TotalIncomeRate, 1e-6);
-    EXPECT_NEAR(a.NewIncome, b.NewIncome, 1e-6);
-    EXPECT_NEAR(a.TotalPrincipal, b.TotalPrincipal, 1e-6);
-    EXPECT_NEAR(a.NewPrincipal, b.NewPrincipal, 1e-6);
-    EXPECT_NEAR(a.RedeemMoney, b.RedeemMoney, 1e-6);
-    EXPECT_NEAR(a.CashBonus, b.CashBonus, 1e-6);
-    EXPECT_NEAR(a.TotalBonus, b.TotalBonus, 1e-6);
-    EXPECT_NEAR(a.SaleFeeEstimate, b.SaleFeeEstimate, 1e-6);
+    for (double AccountInfo::*f : {&AccountInfo::MarketValue, &AccountInfo::TotalIncome, &AccountInfo::TotalIncomeRate,
+                                   &AccountInfo::NewIncome, &AccountInfo::TotalPrincipal, &AccountInfo::NewPrincipal,
+                                   &AccountInfo::RedeemMoney, &AccountInfo::CashBonus, &AccountInfo::TotalBonus,
+                                   &AccountInfo::SaleFeeEstimate})
+        EXPECT_NEAR(a.*f, b.*f, 1e-6);
     EXPECT_EQ(a.FundCount, b.FundCount);
     ASSERT_EQ(a.holdings.size(), b.holdings.size());
     for (size_t i = 0; i < a.holdings.size(); ++i) {
@@ -197,17 +193,13 @@ void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
         EXPECT_NEAR(x.TotalCount, y.TotalCount, 1e-9);
         EXPECT_NEAR(x.TradeValue, y.TradeValue, 1e-9);
         EXPECT_NEAR(x.figures.TotalIncome, y.figures.TotalIncome, 1e-6);
-        EXPECT_NEAR(x.figures.NewIncome, y.figures.NewIncome, 1e-6);
     }
     ASSERT_EQ(a.trades.size(), b.trades.size());
     for (auto i = a.trades.begin(), j = b.trades.begin(); i != a.trades.end(); ++i, ++j) {
-        EXPECT_EQ(i->second.FundID, j->second.FundID);
-        EXPECT_EQ(i->second.TradeType, j->second.TradeType);
-        EXPECT_EQ(i->second.TradeTime, j->second.TradeTime);
-        EXPECT_EQ(i->second.TradeMoney, j->second.TradeMoney);
-        EXPECT_EQ(i->second.TradeCount, j->second.TradeCount);
-        EXPECT_EQ(i->second.InnerDeduction, j->second.InnerDeduction);
-        EXPECT_EQ(j->second.AccountID, b.AccountID);
+        const TradeInfo &x = i->second, &y = j->second;
+        EXPECT_EQ(std::tie(x.FundID, x.TradeType, x.TradeTime, x.TradeMoney, x.TradeCount, x.InnerDeduction),
+                  std::tie(y.FundID, y.TradeType, y.TradeTime, y.TradeMoney, y.TradeCount, y.InnerDeduction));
+        EXPECT_EQ(y.AccountID, b.AccountID);
     }
 }
 
@@ -318,19 +310,27 @@ PlanInfo DayPlan(int account, const std::string& fund, int day, const OleDate& s
     return p;
 }
 
-TEST_F(Plans, DueDaysAreBookedUpToTodayAndAFailureIsRetried)
+TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
 {
-    const std::vector<std::string> funds = OldFunds(3);
-    ASSERT_EQ(funds.size(), 3u);
+    const std::vector<std::string> funds = OldFunds(2);
+    ASSERT_EQ(funds.size(), 2u);
+    Clock::Fix(At(2007, 1, 20, 12));
     Home h(user_, services_.get(), directory_.get());
     const int account = h.NewAccount("定投帐户", At(2006, 1, 1));
-
-    // Day 31 from 2007-01-15 to 2007-03-05: January's 31st and February's last day.
+    // Nothing is due yet, and still the plan is kept at the service.
     PlanInfo p = DayPlan(account, funds[0], 31, At(2007, 1, 15));
     ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
+    EXPECT_TRUE(PlanPurchaseDays(h).empty());
+
+    // The next run, on 2007-03-05: January's 31st and February's last day.
+    Clock::Fix(kNow);
+    CAccountManager next;
+    next.Init(h.db, user_, false, services_.get(), directory_.get());
+    ASSERT_TRUE(next.LoadAccounts(user_));
     EXPECT_EQ(PlanPurchaseDays(h), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
-    EXPECT_EQ(p.PeriodsDone, 2);
-    EXPECT_EQ(p.trade.DealTime.Format(1), "2007-02-28");
+    ASSERT_EQ(next.Plans().size(), 1u);
+    EXPECT_EQ(next.Plans().begin()->second.PeriodsDone, 2);
+    EXPECT_EQ(next.Plans().begin()->second.trade.DealTime.Format(1), "2007-02-28");
     // 500 yuan at 1.5 % on top, at that day's NAV.
     double shares = 0, nav = 0;
     h.db.QueryDouble("SELECT TradeCount FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime", shares);
@@ -338,54 +338,28 @@ TEST_F(Plans, DueDaysAreBookedUpToTodayAndAFailureIsRetried)
     EXPECT_NEAR(shares, Round2(500 * 100 / 101.5 / nav), 0.011);
 
     // A failed purchase stops the walk; the next processing books it.
+    const std::string second = "SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[1] + "'";
     services_->failDay = At(2007, 1, 31);
     PlanInfo q = DayPlan(account, funds[1], 31, At(2007, 1, 1));
-    EXPECT_EQ(h.manager.SavePlan(q), 1);
-    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[1] + "'"), 0);
+    EXPECT_EQ(next.SavePlan(q), 1);
+    EXPECT_EQ(h.Count(second), 0);
     services_->failDay = OleDate();
-    ASSERT_TRUE(h.manager.ProcessPlans()) << h.manager.GetLastErrorText();
-    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[1] + "'"), 2);
-    EXPECT_EQ(h.manager.Plans().at({account, funds[1]}).PeriodsDone, 2);
-    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[0] + "'"), 2);
+    ASSERT_TRUE(next.ProcessPlans()) << next.GetLastErrorText();
+    EXPECT_EQ(h.Count(second), 2);
+    EXPECT_EQ(next.Plans().at({account, funds[1]}).PeriodsDone, 2);
 
-    // A plan with nothing due yet is still kept at the service.
-    PlanInfo later = DayPlan(account, funds[2], 10, At(2007, 4, 1));
-    EXPECT_EQ(h.manager.SavePlan(later), 0) << h.manager.GetLastErrorText();
-    ASSERT_TRUE(h.manager.LoadPlans()) << h.manager.GetLastErrorText();
-    ASSERT_EQ(h.manager.Plans().size(), 3u);
-    const PlanInfo& stored = h.manager.Plans().at({account, funds[0]});
-    EXPECT_EQ(stored.PeriodsDone, 2);
-    EXPECT_EQ(stored.trade.TradeCount, 31);
-    EXPECT_EQ(stored.trade.TradeMoney, 500);
+    ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
+    ASSERT_EQ(next.Plans().size(), 2u);
+    const PlanInfo& stored = next.Plans().at({account, funds[0]});
+    EXPECT_EQ(std::tie(stored.PeriodsDone, stored.trade.TradeCount, stored.trade.TradeMoney), std::tuple(2, 31.0, 500.0));
     EXPECT_EQ(stored.trade.TradeTime.Format(1), "2007-01-15");
 
     // Deleting plans keeps their purchases.
-    const int purchases = h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9");
-    for (const PlanInfo& each : std::vector<PlanInfo>{p, q, later})
-        ASSERT_TRUE(h.manager.DeletePlan(each)) << h.manager.GetLastErrorText();
-    EXPECT_TRUE(h.manager.Plans().empty());
-    ASSERT_TRUE(h.manager.LoadPlans()) << h.manager.GetLastErrorText();
-    EXPECT_TRUE(h.manager.Plans().empty());
-    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9"), purchases);
-}
-
-TEST_F(Plans, TheFirstLoadOfARunProcessesStoredPlans)
-{
-    const std::vector<std::string> funds = OldFunds(1);
-    Home h(user_, services_.get(), directory_.get());
-    const int account = h.NewAccount("定投帐户", At(2006, 1, 1));
-    Clock::Fix(At(2007, 1, 20, 12));
-    PlanInfo p = DayPlan(account, funds[0], 30, At(2007, 1, 15));
-    ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
-    EXPECT_TRUE(PlanPurchaseDays(h).empty());
-
-    // The next run, weeks later, on the same database.
-    Clock::Fix(kNow);
-    CAccountManager next;
-    next.Init(h.db, user_, false, services_.get(), directory_.get());
-    ASSERT_TRUE(next.LoadAccounts(user_));
-    EXPECT_EQ(PlanPurchaseDays(h), (std::vector<std::string>{"2007-01-30", "2007-02-28"}));
-    ASSERT_TRUE(next.DeletePlan(p));
+    for (const PlanInfo& each : {p, q}) ASSERT_TRUE(next.DeletePlan(each)) << next.GetLastErrorText();
+    EXPECT_TRUE(next.Plans().empty());
+    ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
+    EXPECT_TRUE(next.Plans().empty());
+    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9"), 4);
 }
 
 }  // namespace
