@@ -278,10 +278,14 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
         if (ok && !trans.Commit()) ok = FailDb();
         if (ok) names[name] = localId;
     }
-    // The tree and the totals as they are now, whether or not every account came in.
+    // The tree and the totals as they are now, whether or not every account
+    // came in; from the database alone (no dividends, no service questions).
     const std::string error = m_lastError;
+    const int applied = m_fundBonusApplied;
+    m_fundBonusApplied = 1;
     LoadAccounts(m_userId);
-    LoadHoldings(0);
+    m_fundBonusApplied = applied;
+    ReadHoldings(0);
     RecomputeCostValues();
     m_lastError = error;
     return ok;
