@@ -186,6 +186,8 @@ void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
                                    &AccountInfo::SaleFeeEstimate})
         EXPECT_NEAR(a.*f, b.*f, 1e-6);
     EXPECT_EQ(a.FundCount, b.FundCount);
+    ASSERT_EQ(a.AnnualRate.has_value(), b.AnnualRate.has_value());
+    if (a.AnnualRate) EXPECT_NEAR(*a.AnnualRate, *b.AnnualRate, 1e-9);
     ASSERT_EQ(a.holdings.size(), b.holdings.size());
     for (size_t i = 0; i < a.holdings.size(); ++i) {
         const FundTradeInfo &x = a.holdings[i], &y = b.holdings[i];
@@ -217,6 +219,8 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
     a.Book(spare, funds[1], kTradeBuy, 3000, 0, At(2006, 8, 1, 10));
     ASSERT_TRUE(a.manager.LoadAccounts(user_));
     ASSERT_TRUE(a.manager.LoadHoldings(0));
+    a.manager.RefreshAnnualRates(0);
+    ASSERT_TRUE(a.Named("主帐户")->AnnualRate.has_value());
     ASSERT_GT(a.Named("主帐户")->MarketValue, 0);
     ASSERT_EQ(a.Count("SELECT * FROM T_Trade_Info WHERE Remark='1'"), 1);
     ASSERT_TRUE(a.manager.UploadBookkeeping(false)) << a.manager.GetLastErrorText();
@@ -229,6 +233,7 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         const int ownTrades = b.Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", own));
         ASSERT_TRUE(b.manager.DownloadBookkeeping(true)) << b.manager.GetLastErrorText();
         ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
         EXPECT_EQ(b.Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", own)), ownTrades);
         EXPECT_EQ(b.Named("主帐户")->CreateDate, At(2005, 1, 1));
         const AccountInfo* copy = b.Named("主帐户1");
@@ -241,6 +246,7 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         // Once more: "主帐户1" is taken too.
         ASSERT_TRUE(b.manager.DownloadBookkeeping(true)) << b.manager.GetLastErrorText();
         ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
         ASSERT_NE(b.Named("主帐户2"), nullptr);
         ASSERT_NE(b.Named("备用1"), nullptr);
         ExpectSameFigures(*a.Named("主帐户"), *b.Named("主帐户2"));
@@ -254,6 +260,7 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         b.Book(own, funds[1], kTradeBuy, 2000, 0, At(2006, 5, 8, 10));
         ASSERT_TRUE(b.manager.DownloadBookkeeping(false)) << b.manager.GetLastErrorText();
         ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
         const AccountInfo* replaced = b.Named("主帐户");
         ASSERT_NE(replaced, nullptr);
         EXPECT_EQ(replaced->AccountID, own);
