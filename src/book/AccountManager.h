@@ -138,9 +138,9 @@ public:
     // joined by "|", columns in the fixed order of the schema.
     void SetVip(bool vip) { m_vip = vip; }
     std::string ExportBookkeeping();
-    // Network only (may run on a worker).
-    bool SendBookkeeping(const std::string& text, bool createNew);
-    bool FetchBookkeeping(std::string& text);
+    // Network only, touching no member (may run on a worker).
+    bool SendBookkeeping(const std::string& text, bool createNew, std::string& error) const;
+    bool FetchBookkeeping(std::string& text, std::string& error) const;
     // Database only. The whole text is read before anything is written: a
     // broken text changes nothing. Each account is then merged in its own
     // transaction. createNew: an account whose name is taken gets the name

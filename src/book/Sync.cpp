@@ -167,23 +167,19 @@ std::string CAccountManager::ExportBookkeeping()
     return text;
 }
 
-bool CAccountManager::SendBookkeeping(const std::string& text, bool createNew)
+bool CAccountManager::SendBookkeeping(const std::string& text, bool createNew, std::string& error) const
 {
-    if (m_offline) return Fail("此功能在脱机模式下不可用");
-    if (!m_services) return Fail("发送请求错误，请检查网络是否可用");
-    std::string error;
-    if (!m_services->UploadBookkeeping(text, createNew, error)) return Fail(error);
-    return true;
+    if (m_offline) return error = "此功能在脱机模式下不可用", false;
+    if (!m_services) return error = "发送请求错误，请检查网络是否可用", false;
+    return m_services->UploadBookkeeping(text, createNew, error);
 }
 
-bool CAccountManager::FetchBookkeeping(std::string& text)
+bool CAccountManager::FetchBookkeeping(std::string& text, std::string& error) const
 {
-    if (!m_vip) return Fail(kVipOnly);
-    if (m_offline) return Fail("此功能在脱机模式下不可用");
-    if (!m_services) return Fail("发送请求错误，请检查网络是否可用");
-    std::string error;
-    if (!m_services->DownloadBookkeeping(m_userId, text, error)) return Fail(error);
-    return true;
+    if (!m_vip) return error = kVipOnly, false;
+    if (m_offline) return error = "此功能在脱机模式下不可用", false;
+    if (!m_services) return error = "发送请求错误，请检查网络是否可用", false;
+    return m_services->DownloadBookkeeping(m_userId, text, error);
 }
 
 bool CAccountManager::UploadBookkeeping(bool createNew)
@@ -191,13 +187,15 @@ bool CAccountManager::UploadBookkeeping(bool createNew)
     m_lastError.clear();
     const std::string text = ExportBookkeeping();
     if (!m_lastError.empty()) return false;
-    return SendBookkeeping(text, createNew);
+    std::string error;
+    return SendBookkeeping(text, createNew, error) || Fail(error);
 }
 
 bool CAccountManager::DownloadBookkeeping(bool createNew)
 {
-    std::string text;
-    return FetchBookkeeping(text) && MergeBookkeeping(text, createNew);
+    std::string text, error;
+    if (!FetchBookkeeping(text, error)) return Fail(error);
+    return MergeBookkeeping(text, createNew);
 }
 
 bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)

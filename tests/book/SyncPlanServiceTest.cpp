@@ -270,8 +270,8 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         EXPECT_EQ(b.Count("SELECT * FROM T_Trade_Info WHERE TradeMoney=2000"), 0);
 
         // A text cut short changes nothing, not even its complete first account.
-        std::string text;
-        ASSERT_TRUE(b.manager.FetchBookkeeping(text));
+        std::string text, error;
+        ASSERT_TRUE(b.manager.FetchBookkeeping(text, error)) << error;
         const int trades = b.Count("SELECT * FROM T_Trade_Info"), holdings = b.Count("SELECT * FROM T_Fund_Trade");
         EXPECT_FALSE(b.manager.MergeBookkeeping(text.substr(0, text.size() - 5), false));
         EXPECT_EQ(b.manager.GetLastErrorText(), "DownloadBookkeeping():数据格式错误");
