@@ -12,7 +12,14 @@ namespace vextal {
 
 using namespace booksql;
 
-CAccountManager::CAccountManager() = default;
+CAccountManager::CAccountManager()
+{
+    // The plans are processed once per run, after the first load's dividends.
+    m_afterDividendsAll = [this](int) {
+        if (!m_offline && m_services && LoadPlans()) ProcessPlans();
+    };
+}
+
 CAccountManager::~CAccountManager() = default;
 
 void CAccountManager::Init(const CAdoDatabase& db, int userId, bool offline, IBookServices* services,

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "book/BookServices.h"
@@ -132,6 +133,36 @@ public:
     // 0, -1 or kBookedWithWarning, as BookTrade.
     int ManualDividend(TradeInfo& trade);
 
+    // Synchronisation with the service. The text: per account of the user
+    // "_A_" row "_A_", "_F_" holdings "_F_", "_T_" trades "_T_", accounts
+    // joined by "|", columns in the fixed order of the schema.
+    void SetVip(bool vip) { m_vip = vip; }
+    std::string ExportBookkeeping();
+    // Network only, touching no member (may run on a worker).
+    bool SendBookkeeping(const std::string& text, bool createNew, std::string& error) const;
+    bool FetchBookkeeping(std::string& text, std::string& error) const;
+    // Database only. The whole text is read before anything is written: a
+    // broken text changes nothing. Each account is then merged in its own
+    // transaction. createNew: an account whose name is taken gets the name
+    // followed by 1, 2, ...; otherwise the local account of that name is
+    // emptied and receives the uploaded holdings and trades.
+    bool MergeBookkeeping(const std::string& text, bool createNew);
+    bool UploadBookkeeping(bool createNew);
+    bool DownloadBookkeeping(bool createNew);
+
+    // Fixed-investment plans, kept at the service and held here.
+    using PlanKey = std::pair<int, std::string>;  // AccountID, FundID
+    const std::map<PlanKey, PlanInfo>& Plans() const { return m_plans; }
+    bool LoadPlans();
+    // 0 saved (and processed), 1 saved but a due purchase failed and waits
+    // for the next run, -1 failed (GetLastErrorText).
+    int SavePlan(PlanInfo& plan);
+    // Books the purchases due since the plan's last processed day; stops at
+    // the first failed booking (false), which the next run retries.
+    bool ProcessPlan(PlanInfo& plan);
+    bool ProcessPlans();
+    bool DeletePlan(const PlanInfo& plan);
+
 private:
     bool Fail(const std::string& text);
     bool FailDb(const std::string& prefix = std::string());
@@ -184,6 +215,8 @@ private:
     std::string m_lastWarning;
     int m_fundBonusApplied = 0;
     OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
+    bool m_vip = false;
+    std::map<PlanKey, PlanInfo> m_plans;
     std::function<void(int)> m_afterDividendsAll;
     std::function<void(const char*)> m_pausePoint;
 };

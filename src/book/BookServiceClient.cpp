@@ -1,5 +1,6 @@
 #include "book/BookServiceClient.h"
 
+#include "common/Format.h"
 #include "net/CommandProtocol.h"
 
 namespace vextal {
@@ -145,6 +146,93 @@ bool CBookServiceClient::QueryIntervalFigures(const std::string& fundId, const O
     if (reply.fields.size() != 2 || !ReadWholeDecimal(reply.fields[0], fundGrowth) ||
         !ReadWholeDecimal(reply.fields[1], indexGrowth)) {
         error = op + "():数据格式错误";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool ReadWholeInt(const std::string& text, int& out)
+{
+    double d = 0;
+    if (text.empty() || !ReadWholeDecimal(text, d) || d != static_cast<int>(d) || text.find('.') != std::string::npos)
+        return false;
+    out = static_cast<int>(d);
+    return true;
+}
+
+}  // namespace
+
+bool CBookServiceClient::UploadBookkeeping(const std::string& text, bool createNew, std::string& error)
+{
+    CommandReply reply = SendBookUpload(m_context(), text, createNew);
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    return true;
+}
+
+bool CBookServiceClient::DownloadBookkeeping(int userId, std::string& text, std::string& error)
+{
+    CommandReply reply = SendBookDownload(m_context(), userId);
+    // A user who uploaded no accounts gets an empty text.
+    if (reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty()) {
+        text.clear();
+        return true;
+    }
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    text = reply.msg;
+    return true;
+}
+
+bool CBookServiceClient::ListPlans(int userId, std::vector<PlanInfo>& plans, std::string& error)
+{
+    plans.clear();
+    CommandReply reply = SendPlanList(m_context(), userId);
+    // The service answers a user without plans with return code 1.
+    if (reply.status == CommandStatus::Refused && reply.ret == 1) return true;
+    if (!reply.ok()) {
+        error = reply.error;
+        return false;
+    }
+    const std::vector<std::string>& f = reply.fields;
+    for (size_t i = 0; i + 10 < f.size(); i += 11) {
+        PlanInfo p;
+        TradeInfo& t = p.trade;
+        t.TradeType = kTradePlan;
+        t.UserID = userId;
+        int day = 0;
+        if (!ReadWholeInt(f[i], p.PlanID) || !ReadWholeInt(f[i + 1], t.AccountID) || !ReadWholeInt(f[i + 2], t.BuyType) ||
+            !ReadWholeInt(f[i + 3], t.BonusType) || !ReadWholeInt(f[i + 4], p.PeriodsDone) || f[i + 5].empty() ||
+            !ReadWholeDecimal(f[i + 6], t.TradeMoney) || !ReadWholeDecimal(f[i + 7], t.TradeFee) ||
+            !ReadWholeInt(f[i + 8], day) || !OleDate::Parse(f[i + 9], t.TradeTime) ||
+            !OleDate::Parse(f[i + 10], t.DealTime)) {
+            plans.clear();
+            error = "SendPlanList():数据格式错误";
+            return false;
+        }
+        t.FundID = f[i + 5];
+        t.TradeCount = day;
+        plans.push_back(std::move(p));
+    }
+    return true;
+}
+
+bool CBookServiceClient::SavePlan(int userId, const PlanInfo& plan, int plannedPeriods, std::string& error)
+{
+    const TradeInfo& t = plan.trade;
+    CommandReply reply = SendPlanSave(
+        m_context(), {t.FundID, StrFormat("%d", t.AccountID), StrFormat("%d", t.BuyType), StrFormat("%0.2f", t.TradeMoney),
+                      StrFormat("%0.2f", t.TradeCount), StrFormat("%0.1f", t.TradeFee), StrFormat("%d", kTradePlan),
+                      StrFormat("%d", t.BonusType), t.TradeTime.Format(0), StrFormat("%d", plannedPeriods),
+                      StrFormat("%d", plan.PeriodsDone), StrFormat("%d", userId)});
+    if (!reply.ok()) {
+        error = reply.error;
         return false;
     }
     return true;

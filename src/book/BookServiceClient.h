@@ -22,6 +22,10 @@ public:
     bool CancelTrade(int tradeId, std::string& error) override;
     bool QueryIntervalFigures(const std::string& fundId, const OleDate& from, const OleDate& to, double& fundGrowth,
                               double& indexGrowth, std::string& error) override;
+    bool UploadBookkeeping(const std::string& text, bool createNew, std::string& error) override;
+    bool DownloadBookkeeping(int userId, std::string& text, std::string& error) override;
+    bool ListPlans(int userId, std::vector<PlanInfo>& plans, std::string& error) override;
+    bool SavePlan(int userId, const PlanInfo& plan, int plannedPeriods, std::string& error) override;
 
 private:
     std::function<CommandContext()> m_context;

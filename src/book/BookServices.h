@@ -39,6 +39,30 @@ public:
         error = "GetFundIntervalFromServer():数据格式错误";
         return false;
     }
+    // The bookkeeping text kept at the service: upload (createNew: 4/7,
+    // else 4/6) and download.
+    virtual bool UploadBookkeeping(const std::string&, bool, std::string& error)
+    {
+        error = "发送请求错误，请检查网络是否可用";
+        return false;
+    }
+    virtual bool DownloadBookkeeping(int, std::string&, std::string& error)
+    {
+        error = "发送请求错误，请检查网络是否可用";
+        return false;
+    }
+    // The user's fixed-investment plans (an empty list is no failure), and
+    // saving one; plannedPeriods -1 asks the service to delete it.
+    virtual bool ListPlans(int, std::vector<PlanInfo>&, std::string& error)
+    {
+        error = "发送请求错误，请检查网络是否可用";
+        return false;
+    }
+    virtual bool SavePlan(int, const PlanInfo&, int, std::string& error)
+    {
+        error = "发送请求错误，请检查网络是否可用";
+        return false;
+    }
 };
 
 struct LatestNav {

@@ -153,6 +153,17 @@ struct DividendItem {
     OleDate BookDate;
 };
 
+// A fixed-investment plan: a trade record of type 8 (FundID, AccountID,
+// BuyType, BonusType, TradeMoney the amount, TradeFee the rate in percent,
+// TradeCount the day of the month, TradeTime the start date, DealTime the
+// last day processed) and its period counts.
+struct PlanInfo {
+    int PlanID = 0;  // the service's number; 0 until the list is read again
+    TradeInfo trade;
+    int PeriodsDone = 0;
+    int PlannedPeriods = 0;  // 0: unlimited; carried, not enforced
+};
+
 // (AccountID, FundID, BuyType): identifies a holding.
 struct HoldingKey {
     int AccountID = 0;

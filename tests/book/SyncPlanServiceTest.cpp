@@ -1,0 +1,373 @@
+// Bookkeeping kept at the real plindo-serve: upload from one program home,
+// download into another; fixed-investment plans booking themselves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <tuple>
+
+#include "MarketSimulator.h"
+#include "ServiceProcess.h"
+#include "book/AccountManager.h"
+#include "book/BookServiceClient.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "db/Schema.h"
+#include "net/HttpTransport.h"
+
+namespace vextal {
+namespace {
+
+OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
+
+const OleDate kNow = At(2007, 3, 5, 21, 0);
+const MarketOptions kMarket{23, 200};
+
+struct SimDirectory : IFundDirectory {
+    const CMarketSimulator& market;
+    explicit SimDirectory(const CMarketSimulator& m) : market(m) {}
+    bool IsMoneyMarketFund(const std::string& id) const override
+    {
+        const SimFund* f = market.FindFund(id);
+        return !f || f->IsMoneyMarket();
+    }
+    bool GetEstablishDate(const std::string& id, OleDate& d) const override
+    {
+        const SimFund* f = market.FindFund(id);
+        if (!f) return false;
+        d = DateOfDay(f->createDay);
+        return true;
+    }
+    bool GetLatestNav(const std::string& id, LatestNav& nav) const override
+    {
+        const SimFund* f = market.FindFund(id);
+        const int day = market.LatestNavDay(Clock::Now());
+        if (!f) return false;
+        auto records = market.Published(*f, Clock::Now(), day, day);
+        if (records.empty()) return false;
+        nav.TodayValue = records[0].nav;
+        nav.ValueDate = DateOfDay(day);
+        return true;
+    }
+};
+
+// The price question fails for one day while `failDay` is set.
+struct FlakyPrices : CBookServiceClient {
+    using CBookServiceClient::CBookServiceClient;
+    OleDate failDay;
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& t, double& v, OleDate& deal,
+                           std::string& error) override
+    {
+        if (failDay.dt != 0 && t.DateOnly() == failDay) {
+            error = "没有找到净值";
+            return false;
+        }
+        return CBookServiceClient::GetFundTradeValue(fundId, t, v, deal, error);
+    }
+};
+
+// One program home: its own database and engine.
+struct Home {
+    std::string dir;
+    CAdoDatabase db;
+    CAccountManager manager;
+
+    Home(int user, IBookServices* services, IFundDirectory* funds)
+    {
+        char tmpl[] = "/tmp/vextal-home-XXXXXX";
+        dir = mkdtemp(tmpl);
+        std::string error;
+        EXPECT_TRUE(CreateDatabaseFile(dir + "/Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+        db.SetDatabase(dir + "/Vextal.mdb", 0);
+        EXPECT_TRUE(db.Open());
+        manager.Init(db, user, false, services, funds);
+        manager.SetVip(true);
+        EXPECT_TRUE(manager.LoadAccounts(user));
+    }
+    ~Home()
+    {
+        db.Close();
+        std::filesystem::remove_all(dir);
+    }
+    int NewAccount(const std::string& name, const OleDate& created)
+    {
+        AccountInfo a;
+        a.AccountName = name;
+        a.CreateDate = created;
+        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
+        return a.AccountID;
+    }
+    const AccountInfo* Named(const std::string& name)
+    {
+        for (const auto& [id, a] : manager.Accounts())
+            if (a->AccountName == name) return a.get();
+        return nullptr;
+    }
+    void Book(int account, const std::string& fund, int type, double money, double count, const OleDate& when,
+              int inner = 0)
+    {
+        TradeInfo t;
+        t.AccountID = account;
+        t.FundID = fund;
+        t.TradeType = type;
+        t.TradeMoney = money;
+        t.TradeCount = count;
+        t.TradeFee = type == kTradeRedeem ? 0.5 : 1.5;
+        t.InnerDeduction = inner;
+        t.BonusType = kBonusReinvest;
+        t.TradeTime = when;
+        ASSERT_GE(manager.BookTrade(t), 0) << manager.GetLastErrorText();
+    }
+    int Count(const std::string& sql) { return db.GetRecordCount(sql); }
+};
+
+class ServiceSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        HttpConfig config = GetHttpConfig();
+        config.noProxy = "*";
+        SetHttpConfig(config);
+        s_market = new CMarketSimulator(kMarket);
+        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", std::to_string(kMarket.seed), "--funds",
+                                                            std::to_string(kMarket.fundCount), "--now",
+                                                            kNow.Format(0)});
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        delete s_market;
+    }
+    void SetUp() override
+    {
+        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        Clock::Fix(kNow);
+        CommandContext anonymous;
+        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
+        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+        ASSERT_TRUE(login.ok()) << login.error;
+        ctx_ = anonymous;
+        ctx_.loginId = login.serverId;
+        user_ = std::atoi(login.fields[0].c_str());
+        directory_ = std::make_unique<SimDirectory>(*s_market);
+        services_ = std::make_unique<FlakyPrices>([this] { return ctx_; });
+    }
+    void TearDown() override { Clock::Release(); }
+
+    // Equity funds listed well before 2006 and never withdrawn.
+    static std::vector<std::string> OldFunds(size_t n)
+    {
+        std::vector<std::string> out;
+        for (const SimFund& f : s_market->Funds())
+            if (f.HoldsStocks() && !f.withdrawDay && f.createDay < DayNumber(At(2005, 6, 1)) && out.size() < n)
+                out.push_back(f.code);
+        return out;
+    }
+
+    static CServiceProcess* s_service;
+    static CMarketSimulator* s_market;
+    CommandContext ctx_;
+    int user_ = 0;
+    std::unique_ptr<SimDirectory> directory_;
+    std::unique_ptr<FlakyPrices> services_;
+};
+CServiceProcess* ServiceSuite::s_service = nullptr;
+CMarketSimulator* ServiceSuite::s_market = nullptr;
+
+// Separate suites, separate service processes: plans stored by one must not
+// be processed into the homes of the other at their first load.
+class Synchronisation : public ServiceSuite {};
+class Plans : public ServiceSuite {};
+
+void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
+{
+    for (double AccountInfo::*f : {&AccountInfo::MarketValue, &AccountInfo::TotalIncome, &AccountInfo::TotalIncomeRate,
+                                   &AccountInfo::NewIncome, &AccountInfo::TotalPrincipal, &AccountInfo::NewPrincipal,
+                                   &AccountInfo::RedeemMoney, &AccountInfo::CashBonus, &AccountInfo::TotalBonus,
+                                   &AccountInfo::SaleFeeEstimate})
+        EXPECT_NEAR(a.*f, b.*f, 1e-6);
+    EXPECT_EQ(a.FundCount, b.FundCount);
+    ASSERT_EQ(a.AnnualRate.has_value(), b.AnnualRate.has_value());
+    if (a.AnnualRate) EXPECT_NEAR(*a.AnnualRate, *b.AnnualRate, 1e-9);
+    ASSERT_EQ(a.holdings.size(), b.holdings.size());
+    for (size_t i = 0; i < a.holdings.size(); ++i) {
+        const FundTradeInfo &x = a.holdings[i], &y = b.holdings[i];
+        EXPECT_EQ(x.FundID, y.FundID);
+        EXPECT_NEAR(x.TotalCount, y.TotalCount, 1e-9);
+        EXPECT_NEAR(x.TradeValue, y.TradeValue, 1e-9);
+        EXPECT_NEAR(x.figures.TotalIncome, y.figures.TotalIncome, 1e-6);
+    }
+    ASSERT_EQ(a.trades.size(), b.trades.size());
+    for (auto i = a.trades.begin(), j = b.trades.begin(); i != a.trades.end(); ++i, ++j) {
+        const TradeInfo &x = i->second, &y = j->second;
+        EXPECT_EQ(std::tie(x.FundID, x.TradeType, x.TradeTime, x.TradeMoney, x.TradeCount, x.InnerDeduction),
+                  std::tie(y.FundID, y.TradeType, y.TradeTime, y.TradeMoney, y.TradeCount, y.InnerDeduction));
+        EXPECT_EQ(y.AccountID, b.AccountID);
+    }
+}
+
+TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
+{
+    const std::vector<std::string> funds = OldFunds(2);
+    ASSERT_EQ(funds.size(), 2u);
+    Home a(user_, services_.get(), directory_.get());
+    const int main = a.NewAccount("主帐户", At(2006, 1, 10, 9, 30));
+    const int spare = a.NewAccount("备用", At(2006, 2, 1));
+    a.Book(main, funds[0], kTradeBuy, 10000, 0, At(2006, 3, 1, 10));
+    a.Book(main, funds[0], kTradeBuy, 5000, 0, At(2006, 6, 1, 10), 1);
+    a.Book(main, funds[1], kTradeBuy, 8000, 0, At(2006, 7, 3, 10));
+    a.Book(main, funds[0], kTradeRedeem, 0, 1000, At(2006, 12, 1, 10));
+    a.Book(spare, funds[1], kTradeBuy, 3000, 0, At(2006, 8, 1, 10));
+    ASSERT_TRUE(a.manager.LoadAccounts(user_));
+    ASSERT_TRUE(a.manager.LoadHoldings(0));
+    a.manager.RefreshAnnualRates(0);
+    ASSERT_TRUE(a.Named("主帐户")->AnnualRate.has_value());
+    ASSERT_GT(a.Named("主帐户")->MarketValue, 0);
+    ASSERT_EQ(a.Count("SELECT * FROM T_Trade_Info WHERE Remark='1'"), 1);
+    ASSERT_TRUE(a.manager.UploadBookkeeping(false)) << a.manager.GetLastErrorText();
+
+    // Create-new: the local account of the same name stays as it was.
+    {
+        Home b(user_, services_.get(), directory_.get());
+        const int own = b.NewAccount("主帐户", At(2005, 1, 1));
+        b.Book(own, funds[1], kTradeBuy, 2000, 0, At(2006, 5, 8, 10));
+        const int ownTrades = b.Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", own));
+        ASSERT_TRUE(b.manager.DownloadBookkeeping(true)) << b.manager.GetLastErrorText();
+        ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
+        EXPECT_EQ(b.Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", own)), ownTrades);
+        EXPECT_EQ(b.Named("主帐户")->CreateDate, At(2005, 1, 1));
+        const AccountInfo* copy = b.Named("主帐户1");
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->CreateDate, At(2006, 1, 10, 9, 30));
+        EXPECT_NE(copy->AccountID, own);
+        ExpectSameFigures(*a.Named("主帐户"), *copy);
+        ASSERT_NE(b.Named("备用"), nullptr);
+        ExpectSameFigures(*a.Named("备用"), *b.Named("备用"));
+        // Once more: "主帐户1" is taken too.
+        ASSERT_TRUE(b.manager.DownloadBookkeeping(true)) << b.manager.GetLastErrorText();
+        ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
+        ASSERT_NE(b.Named("主帐户2"), nullptr);
+        ASSERT_NE(b.Named("备用1"), nullptr);
+        ExpectSameFigures(*a.Named("主帐户"), *b.Named("主帐户2"));
+        EXPECT_EQ(b.manager.Accounts().size(), 5u);
+    }
+    // Replace: same AccountID and creation date, holdings and trades replaced.
+    {
+        Home b(user_, services_.get(), directory_.get());
+        b.NewAccount("占位", At(2005, 1, 1));
+        const int own = b.NewAccount("主帐户", At(2005, 3, 3));
+        b.Book(own, funds[1], kTradeBuy, 2000, 0, At(2006, 5, 8, 10));
+        ASSERT_TRUE(b.manager.DownloadBookkeeping(false)) << b.manager.GetLastErrorText();
+        ASSERT_TRUE(b.manager.LoadHoldings(0));
+        b.manager.RefreshAnnualRates(0);
+        const AccountInfo* replaced = b.Named("主帐户");
+        ASSERT_NE(replaced, nullptr);
+        EXPECT_EQ(replaced->AccountID, own);
+        EXPECT_EQ(replaced->CreateDate, At(2005, 3, 3));
+        EXPECT_EQ(b.manager.Accounts().size(), 3u);
+        ExpectSameFigures(*a.Named("主帐户"), *replaced);
+        EXPECT_EQ(b.Count("SELECT * FROM T_Trade_Info WHERE TradeMoney=2000"), 0);
+
+        // A text cut short changes nothing, not even its complete first account.
+        std::string text, error;
+        ASSERT_TRUE(b.manager.FetchBookkeeping(text, error)) << error;
+        const int trades = b.Count("SELECT * FROM T_Trade_Info"), holdings = b.Count("SELECT * FROM T_Fund_Trade");
+        EXPECT_FALSE(b.manager.MergeBookkeeping(text.substr(0, text.size() - 5), false));
+        EXPECT_EQ(b.manager.GetLastErrorText(), "DownloadBookkeeping():数据格式错误");
+        EXPECT_FALSE(b.manager.MergeBookkeeping(text.substr(0, text.size() - 5), true));
+        EXPECT_EQ(b.Count("SELECT * FROM T_Trade_Info"), trades);
+        EXPECT_EQ(b.Count("SELECT * FROM T_Fund_Trade"), holdings);
+        EXPECT_EQ(b.manager.Accounts().size(), 3u);
+
+        // A home without accounts uploads the empty text.
+        Home empty(user_, services_.get(), directory_.get());
+        EXPECT_EQ(empty.manager.ExportBookkeeping(), "");
+        EXPECT_TRUE(empty.manager.UploadBookkeeping(true)) << empty.manager.GetLastErrorText();
+
+        b.manager.SetVip(false);
+        EXPECT_FALSE(b.manager.DownloadBookkeeping(false));
+        EXPECT_EQ(b.manager.GetLastErrorText(),
+                  "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+    }
+}
+
+std::vector<std::string> PlanPurchaseDays(Home& h)
+{
+    std::vector<std::string> days;
+    RecordsetPtr rs = h.db.OpenRecordsetEx("SELECT TradeTime FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime");
+    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
+        OleDate d;
+        h.db.GetFieldValue(rs, "TradeTime", d);
+        days.push_back(d.Format(1));
+    }
+    return days;
+}
+
+PlanInfo DayPlan(int account, const std::string& fund, int day, const OleDate& start)
+{
+    PlanInfo p;
+    p.trade.AccountID = account;
+    p.trade.FundID = fund;
+    p.trade.TradeMoney = 500;
+    p.trade.TradeFee = 1.5;
+    p.trade.TradeCount = day;
+    p.trade.BonusType = kBonusCash;
+    p.trade.TradeTime = start;
+    return p;
+}
+
+TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
+{
+    const std::vector<std::string> funds = OldFunds(2);
+    ASSERT_EQ(funds.size(), 2u);
+    Clock::Fix(At(2007, 1, 20, 12));
+    Home h(user_, services_.get(), directory_.get());
+    const int account = h.NewAccount("定投帐户", At(2006, 1, 1));
+    // Nothing is due yet, and still the plan is kept at the service.
+    PlanInfo p = DayPlan(account, funds[0], 31, At(2007, 1, 15));
+    ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
+    EXPECT_TRUE(PlanPurchaseDays(h).empty());
+
+    // The next run, on 2007-03-05: January's 31st and February's last day.
+    Clock::Fix(kNow);
+    CAccountManager next;
+    next.Init(h.db, user_, false, services_.get(), directory_.get());
+    ASSERT_TRUE(next.LoadAccounts(user_));
+    EXPECT_EQ(PlanPurchaseDays(h), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
+    ASSERT_EQ(next.Plans().size(), 1u);
+    EXPECT_EQ(next.Plans().begin()->second.PeriodsDone, 2);
+    EXPECT_EQ(next.Plans().begin()->second.trade.DealTime.Format(1), "2007-02-28");
+    // 500 yuan at 1.5 % on top, at that day's NAV.
+    double shares = 0, nav = 0;
+    h.db.QueryDouble("SELECT TradeCount FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime", shares);
+    h.db.QueryDouble("SELECT TradeValue FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime", nav);
+    EXPECT_NEAR(shares, Round2(500 * 100 / 101.5 / nav), 0.011);
+
+    // A failed purchase stops the walk; the next processing books it.
+    const std::string second = "SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[1] + "'";
+    services_->failDay = At(2007, 1, 31);
+    PlanInfo q = DayPlan(account, funds[1], 31, At(2007, 1, 1));
+    EXPECT_EQ(next.SavePlan(q), 1);
+    EXPECT_EQ(h.Count(second), 0);
+    services_->failDay = OleDate();
+    ASSERT_TRUE(next.ProcessPlans()) << next.GetLastErrorText();
+    EXPECT_EQ(h.Count(second), 2);
+    EXPECT_EQ(next.Plans().at({account, funds[1]}).PeriodsDone, 2);
+
+    ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
+    ASSERT_EQ(next.Plans().size(), 2u);
+    const PlanInfo& stored = next.Plans().at({account, funds[0]});
+    EXPECT_EQ(std::tie(stored.PeriodsDone, stored.trade.TradeCount, stored.trade.TradeMoney), std::tuple(2, 31.0, 500.0));
+    EXPECT_EQ(stored.trade.TradeTime.Format(1), "2007-01-15");
+
+    // Deleting plans keeps their purchases.
+    for (const PlanInfo& each : {p, q}) ASSERT_TRUE(next.DeletePlan(each)) << next.GetLastErrorText();
+    EXPECT_TRUE(next.Plans().empty());
+    ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
+    EXPECT_TRUE(next.Plans().empty());
+    EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9"), 4);
+}
+
+}  // namespace
+}  // namespace vextal
