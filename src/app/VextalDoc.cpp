@@ -205,6 +205,7 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
     m_accounts->Init(m_db, m_user.UserID, offline, m_bookServices.get(), m_fundDirectory.get());
     m_accounts->SetFundZeroHide(m_settings.fundZeroHide != 0);
     m_accounts->SetIncomeSettings(m_settings.showRealtimeFlag != 0, OleDate());
+    m_accounts->SetVip(IsVip());
     // Remainders below one share are cleared before the accounts show them.
     if (m_dbOpen) m_accounts->ClearShareRemainders();
 
@@ -237,6 +238,9 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
             m_accounts->LoadHoldings(0);
             m_accounts->Init(m_db, m_user.UserID, m_user.OfflineFlag != 0, m_bookServices.get(),
                              m_fundDirectory.get());
+            // The prefetched answers hold no plans: the plans of the first
+            // load run now, against the service itself (a few short requests).
+            if (answers && m_accounts->LoadPlans()) m_accounts->ProcessPlans();
             if (closingStore) closingStore();
             if (done) done();
         };
