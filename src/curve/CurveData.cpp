@@ -36,8 +36,12 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
     case 28:
     case 30: {
         if (!m_sources.History) return false;
-        // Missing history is downloaded first.
-        int rc = m_sources.History->GetFundValueHistory(fund, m_params.StartDate, m_params.EndDate, false, false,
+        // Missing history is downloaded first, whole, so that the store
+        // never holds a fund's history with a hole before the range.
+        OleDate first, last;
+        bool local = m_sources.History->GetFundValueRange(fund, first, last);
+        if (!local) local = m_sources.History->IncrementalDownloadFund(fund);
+        int rc = m_sources.History->GetFundValueHistory(fund, m_params.StartDate, m_params.EndDate, local, false,
                                                         m_records);
         if (rc != kMarketOk) {
             m_lastError = m_sources.History->GetLastError();
