@@ -233,6 +233,14 @@ void BuildEstimate(CCurveChartModel& chart, const std::string& fundName, const s
     SetCurveValueType(chart, 0);
 }
 
+void BuildAccountIncome(CCurveChartModel& chart, const std::string& accountName,
+                        const std::vector<CurveIncomePoint>& points)
+{
+    int s = NewSeries(chart, accountName, 2);
+    for (const CurveIncomePoint& p : points) chart.AddPoint(s, Point(p.Date, p.Income));
+    SetCurveValueType(chart, 2);
+}
+
 void SetCurveTitle(CCurveChartModel& chart, int kind, const std::string& fundName, const std::string& statisticText,
                    int n, bool indexCompare)
 {

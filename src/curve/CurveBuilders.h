@@ -77,6 +77,15 @@ void BuildNDayReturn(CCurveChartModel& chart, const std::string& fundName, const
 void BuildEstimate(CCurveChartModel& chart, const std::string& fundName, const std::vector<CFundValue>& records,
                    double baseNav);
 
+// Kind 29: the account's accumulated income by day, computed by the
+// bookkeeping and handed over in date order.
+struct CurveIncomePoint {
+    OleDate Date;
+    double Income = 0;
+};
+void BuildAccountIncome(CCurveChartModel& chart, const std::string& accountName,
+                        const std::vector<CurveIncomePoint>& points);
+
 // The title and subtitle of a kind, as the chart header shows them.
 // `indexCompare`: kind 1 drawn as the daily change chart.
 void SetCurveTitle(CCurveChartModel& chart, int kind, const std::string& fundName, const std::string& statisticText,

@@ -140,7 +140,25 @@ bool CCurveChartModel::SetSeriesFormats(int series, const std::string& valueForm
 void CCurveChartModel::AddPoint(int series, const CurvePoint& point)
 {
     auto it = m_series.find(series);
-    if (it != m_series.end()) it->second.Points.push_back(point);
+    if (it == m_series.end()) return;
+    it->second.Points.push_back(point);
+    if (series == 0) m_current = static_cast<long>(it->second.Points.size()) - 1;
+}
+
+bool CCurveChartModel::SetCurrentPoint(size_t point)
+{
+    const CurveSeries* first = FindSeries(0);
+    if (!first || point >= first->Points.size()) return false;
+    m_current = static_cast<long>(point);
+    return true;
+}
+
+bool CCurveChartModel::MoveCurrentPoint(int step)
+{
+    if (m_current < 0) return false;
+    long next = m_current + step;
+    if (next < 0) return false;
+    return SetCurrentPoint(static_cast<size_t>(next));
 }
 
 void CCurveChartModel::AddMarker(int series, const CurvePoint& point, int type)
@@ -157,6 +175,7 @@ void CCurveChartModel::RemoveAllSeries()
 {
     m_series.clear();
     m_nextIndex = 0;
+    m_current = -1;
     m_dateLabels.clear();
 }
 

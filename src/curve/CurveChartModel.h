@@ -173,6 +173,13 @@ public:
     // The point of the first series at the click's horizontal position (the
     // nearest by x); false when the first series has no points.
     bool FindFirstSeriesPointAt(int x, size_t& point) const;
+    // The current point: a point of the first series (index 0), its last
+    // one after loading; moved by clicks and the arrow keys.
+    bool HasCurrentPoint() const { return m_current >= 0; }
+    size_t CurrentPoint() const { return static_cast<size_t>(m_current); }
+    bool SetCurrentPoint(size_t point);
+    // One point left (-1) or right (+1); false at either end.
+    bool MoveCurrentPoint(int step);
     // The lines of the tip window for one point.
     std::vector<std::string> PointInfoLines(int series, size_t point) const;
 
@@ -206,6 +213,7 @@ private:
     std::vector<CurveValueLabel> m_valueLabels;
     std::vector<CurveDateLabel> m_dateLabels;
     int m_labelStep = 1;
+    long m_current = -1;
 };
 
 // The pieces of the layout as plain functions.

@@ -202,7 +202,13 @@ void CCurveData::ShowCurve(CCurveChartModel& chart, int kind)
     case kCurveShanghaiGrowth:
     case kCurveShenzhenGrowth:
     case kCurveCsi300Growth: DrawIndex(chart, kind); return;
-    case kCurveAccountIncome:  // the account's income history is not drawn yet
+    case kCurveAccountIncome: {
+        std::string account;
+        std::vector<CurveIncomePoint> points;
+        if (!m_sources.AccountIncome || !m_sources.AccountIncome(account, points) || points.empty()) return;
+        BuildAccountIncome(chart, account, points);
+        break;
+    }
     default: return;
     }
     SetCurveTitle(chart, kind, FundName(fund), m_params.StatisticText, m_params.N);

@@ -3,6 +3,7 @@
 // a curve kind (local history, or the service for the kinds it computes),
 // and the drawing of one kind into a chart model. The curve view calls
 // these; it adds only the window's part (cursor, focus, layout, repaint).
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -46,6 +47,9 @@ struct CurveSources {
     const CFundCatalogue* Catalogue = nullptr;
     const CLatestValueCache* Latest = nullptr;
     std::string DataServiceUrl;  // split records; empty: no split marks
+    // The current account's name and income history (kind 29); the
+    // bookkeeping computes it, so the document supplies it. Empty: none.
+    std::function<bool(std::string& accountName, std::vector<CurveIncomePoint>& points)> AccountIncome;
 };
 
 // The data kind that a curve kind loads.

@@ -67,7 +67,12 @@ protected:
         history.SetSession(ctx, false);
         latest.SetNewestNavDate(login.fields[7]);
         ASSERT_TRUE(catalogue.SyncFundCatalogue(login.fields[5], login.fields[6]));
-        curves = std::make_unique<CCurveData>(CurveSources{&history, &catalogue, &latest, service->Base()});
+        CurveSources sources;
+        sources.History = &history;
+        sources.Catalogue = &catalogue;
+        sources.Latest = &latest;
+        sources.DataServiceUrl = service->Base();
+        curves = std::make_unique<CCurveData>(sources);
         curves->SetSession(ctx);
     }
 

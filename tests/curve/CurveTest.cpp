@@ -6,6 +6,7 @@
 
 #include "curve/CurveBuilders.h"
 #include "curve/CurveChartModel.h"
+#include "curve/CurveData.h"
 #include "curve/RangeStatistics.h"
 #include "common/Format.h"
 
@@ -160,6 +161,36 @@ TEST(CurveSeries, UnitsNavChartsAndTurningPoints)
     EXPECT_EQ(full.AddSeries(), -1);
     full.AddPoint(-1, Pt(At(2024, 1, 1), 1));
     EXPECT_FALSE(full.SetSeriesName(-1, "x"));
+}
+
+TEST(CurveSeries, AccountIncomeClearsTheChartAndCurrentPointFollowsTheFirstSeries)
+{
+    CurveSources sources;
+    sources.AccountIncome = [](std::string& name, std::vector<CurveIncomePoint>& points) {
+        name = "我的帐户";
+        points = {{At(2024, 1, 2), 10.5}, {At(2024, 1, 3), -3.25}};
+        return true;
+    };
+    CCurveData curves(sources);
+    CCurveChartModel chart;
+    BuildDailyOverlay(chart, "F", Records(4), 0);
+    curves.ShowCurve(chart, kCurveAccountIncome);
+    ASSERT_EQ(chart.Series().size(), 1u);
+    EXPECT_EQ(PointsOf(chart, 0)[1].Value, -3.25);
+    EXPECT_EQ(chart.Unit(), "元");
+    EXPECT_EQ(chart.ValueFormat(), "%0.2f");
+    EXPECT_EQ(chart.Decimals(), 2);
+    EXPECT_EQ(chart.Title(), "基金帐户历史收益走势");
+
+    // The current point is the first series' last; the keys stop at the ends.
+    ASSERT_TRUE(chart.HasCurrentPoint());
+    EXPECT_EQ(chart.CurrentPoint(), 1u);
+    EXPECT_FALSE(chart.MoveCurrentPoint(1));
+    EXPECT_TRUE(chart.MoveCurrentPoint(-1));
+    EXPECT_FALSE(chart.MoveCurrentPoint(-1));
+    EXPECT_EQ(chart.CurrentPoint(), 0u);
+    chart.RemoveAllSeries();
+    EXPECT_FALSE(chart.HasCurrentPoint());
 }
 
 TEST(CurveLayout, DateRangeValueRangeAndPixels)
