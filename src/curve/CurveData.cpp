@@ -23,18 +23,31 @@ std::string CCurveData::FundName(const std::string& fundId) const
     return f && !f->FundName.empty() ? f->FundName : fundId;
 }
 
+namespace {
+
+// The kinds read from the local history share their records.
+bool IsLocalKind(int dataKind)
+{
+    return dataKind == 1 || dataKind == 2 || dataKind == 5 || dataKind == 28 || dataKind == 30;
+}
+
+}  // namespace
+
 bool CCurveData::LoadCurveData(int dataKind, int statistic)
 {
-    if (m_params.Loaded) return true;
+    // The flag stands for the records of one data kind (and, for what the
+    // service computes, one statistic): records of another kind must not be
+    // drawn as this one.
+    const bool same = IsLocalKind(dataKind) ? IsLocalKind(m_loadedKind)
+                                            : m_loadedKind == dataKind && m_loadedStatistic == statistic;
+    if (m_params.Loaded && same) return true;
+    m_params.Loaded = false;
+    m_loadedKind = dataKind;
+    m_loadedStatistic = statistic;
     m_records.clear();
     m_bonus.clear();
     const std::string& fund = m_params.CurrentFund;
-    switch (dataKind) {
-    case 1:
-    case 2:
-    case 5:
-    case 28:
-    case 30: {
+    if (IsLocalKind(dataKind)) {
         if (!m_sources.History) return false;
         // Missing history is downloaded first, whole, so that the store
         // never holds a fund's history with a hole before the range.
@@ -52,7 +65,7 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
         m_params.Loaded = true;
         return true;
     }
-    case kCurveEstimate: {
+    if (dataKind == kCurveEstimate) {
         auto it = m_estimates.find(fund);
         if (it != m_estimates.end()) {
             double age = (Clock::Now().dt - it->second.first.dt) * 86400.0 + 1.0 / 172800.0;
@@ -66,8 +79,7 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
         m_estimates[fund] = {Clock::Now(), m_records};
         return true;
     }
-    default: return LoadFromService(dataKind, statistic);
-    }
+    return LoadFromService(dataKind, statistic);
 }
 
 bool CCurveData::LoadFromService(int dataKind, int statistic)

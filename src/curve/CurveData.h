@@ -92,6 +92,7 @@ private:
     CurveParams m_params;
     std::vector<CFundValue> m_records;
     std::vector<CFundBonus> m_bonus;
+    int m_loadedKind = 0, m_loadedStatistic = 0;  // what the loaded flag stands for
     std::string m_lastError;
     // Kind 31 by fund: when it was fetched and its records.
     std::map<std::string, std::pair<OleDate, std::vector<CFundValue>>> m_estimates;

@@ -182,6 +182,12 @@ TEST_F(CurveServeTest, OverlaysAndNavChartsFromTheService)
     EXPECT_EQ(chart.FindSeries(1)->Name, "累计净值");
     EXPECT_NEAR(chart.FindSeries(1)->Points.back().Value, sept.back().acc, 6e-5);
     EXPECT_EQ(chart.Title(), fund.name + "净值走势图");
+
+    // The loaded flag still set: the weekly overlay asks for its own records
+    // rather than drawing the daily ones.
+    curves->Params().Statistic = 6;
+    curves->ShowCurve(chart, kCurveWeeklyOverlay);
+    EXPECT_EQ(chart.FindSeries(2)->Points.size(), expected.size());
 }
 
 TEST_F(CurveServeTest, EstimateIsKeptForSixtySeconds)
