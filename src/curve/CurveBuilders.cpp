@@ -164,7 +164,14 @@ void BuildIndexDailyChange(CCurveChartModel& chart, int indexNumber, const std::
 {
     int s = NewSeries(chart, CurveIndexName(indexNumber), 1);
     chart.SetChartMode(21);
-    for (const CIndexValue& r : records) chart.AddPoint(s, Point(r.ValueDate, r.VarPercent, r.IndexValue));
+    for (const CIndexValue& r : records) {
+        // The index history download stores no percentage (0): it follows
+        // from the day's change and the close before it.
+        double pct = r.VarPercent;
+        const double previous = r.IndexValue - r.VarValue;
+        if (pct == 0 && r.VarValue != 0) pct = Growth(r.IndexValue, previous, previous);
+        chart.AddPoint(s, Point(r.ValueDate, pct, r.IndexValue));
+    }
     SetCurveValueType(chart, 1);
 }
 

@@ -120,7 +120,13 @@ TEST_F(CurveServeTest, OverlaysAndNavChartsFromTheService)
     EXPECT_EQ(curves->Params().N, 10);
     ASSERT_EQ(chart.Series().size(), 2u) << curves->LastError() << " / " << chart.FindSeries(0)->Name;
     EXPECT_EQ(chart.FindSeries(0)->Name, "上证指数");
-    EXPECT_FALSE(chart.FindSeries(0)->Points.empty());
+    // Its daily change in percent, though the index download stores none.
+    std::vector<IndexRecord> shanghai = s_market->IndexHistory(0, now, DayNumber(from), DayNumber(to));
+    const auto& index = chart.FindSeries(0)->Points;
+    ASSERT_EQ(index.size(), shanghai.size());
+    ASSERT_FALSE(index.empty());
+    EXPECT_NEAR(index.back().Value, shanghai.back().pct, 0.01);
+    EXPECT_NE(index.back().Value, 0);
     const CurveSeries& daily = *chart.FindSeries(1);
     EXPECT_EQ(daily.Name, fund.name);
     ASSERT_EQ(daily.Points.size(), sept.size());
