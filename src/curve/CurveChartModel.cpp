@@ -246,9 +246,11 @@ void CCurveChartModel::LayoutValueRange()
             hi = std::max(hi, p.Value);
             any = true;
         }
-    if (!any && !m_realTime) {
-        lo = 0.0;  // the default range of an empty chart
-        hi = 1.1;
+    if (!any) {
+        // The default range; in real time (before the first estimate) the
+        // range around the base NAV.
+        lo = 0.0;
+        hi = m_realTime ? 0.0 : 1.1;
     }
     if (lo == hi || m_realTime) {
         const double base = m_realTime ? m_baseNav : 0.0;

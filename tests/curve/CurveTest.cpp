@@ -110,24 +110,8 @@ TEST(CurveSeries, NDayReturnStepsAndMovingAverageWindows)
     EXPECT_TRUE(PointsOf(none, 0).empty());
 }
 
-TEST(CurveSeries, UnitsNavChartsAndTurningPoints)
+TEST(CurveSeries, MarksTurningPointsAndTheSeriesLimit)
 {
-    CCurveChartModel chart;
-    BuildPeriodOverlay(chart, "F", Records(2), 6);
-    EXPECT_EQ(chart.Unit(), "%");
-    EXPECT_EQ(chart.ValueFormat(), "%0.2f");
-    EXPECT_EQ(chart.Decimals(), 2);
-    chart.SetDecimals(4);
-    BuildPeriodOverlay(chart, "F", Records(2), 2);
-    EXPECT_EQ(chart.Unit(), "元");
-    EXPECT_EQ(chart.ValueFormat(), "%0.4f");
-
-    CCurveChartModel money;
-    BuildNavChart(money, "货币", true, Records(3), {}, {});
-    ASSERT_EQ(money.Series().size(), 1u);
-    EXPECT_EQ(money.FindSeries(0)->Name, "日收益");
-    EXPECT_EQ(money.ChartMode(), 0);
-
     // Marks go on the unit NAV series; the label loses trailing zeros.
     CCurveChartModel nav;
     CFundBonus bonus;
@@ -205,6 +189,14 @@ TEST(CurveLayout, DateRangeValueRangeAndPixels)
     EXPECT_EQ(weekend.StartDate(), At(2024, 1, 8));
     EXPECT_EQ(weekend.EndDate(), At(2024, 1, 5));
     EXPECT_EQ(weekend.TradingDays(), 1);
+
+    // Empty: the default range, the last 30 days, no date labels.
+    CCurveChartModel empty;
+    empty.RecalculateLayout(measure, 400, 300, At(2024, 1, 31));
+    EXPECT_EQ(empty.MinValue(), 0);
+    EXPECT_EQ(empty.MaxValue(), 1.1);
+    EXPECT_EQ(empty.StartDate(), At(2024, 1, 1));
+    EXPECT_TRUE(empty.DateLabels().empty());
 
     // One point: symmetric around 0, or around the base NAV in real time.
     CCurveChartModel one;
