@@ -449,7 +449,7 @@ bool CCurveChartModel::FindFirstSeriesPointAt(int x, size_t& point) const
     return true;
 }
 
-std::vector<std::string> CCurveChartModel::PointInfoLines(int series, size_t point) const
+std::vector<std::string> CCurveChartModel::PointInfoLines(int series, size_t point, bool hover) const
 {
     std::vector<std::string> lines;
     const CurveSeries* s = FindSeries(series);
@@ -465,6 +465,7 @@ std::vector<std::string> CCurveChartModel::PointInfoLines(int series, size_t poi
         const CurvePoint* t = total ? PointAt(*total, p.Date, false) : nullptr;
         lines = {date, StrFormat("单位净值:%0.4f元", u ? u->Value : 0.0),
                  StrFormat("累计净值:%0.4f元", t ? t->Value : 0.0), StrFormat("日增长率:%0.2f%%", p.Info1)};
+        if (hover) lines.push_back(StrFormat("日增长值:%0.4f", p.Info2));
     } else if (m_chartMode == 5) {
         lines = {"累计增长率", date};
         for (const auto& [index, other] : m_series)
@@ -473,6 +474,12 @@ std::vector<std::string> CCurveChartModel::PointInfoLines(int series, size_t poi
     } else {
         if (m_realTime) lines = {"实时净值估算", "时间:" + p.Date.FormatWith("%H:%M")};
         else lines = {date};
+        if (m_realTime && hover) {
+            double growth = m_baseNav == 0 ? 0 : (p.Value - m_baseNav) * 100 / m_baseNav;
+            lines.push_back(StrFormat("单位净值:%0.4f", p.Value));
+            lines.push_back(StrFormat("估算增长:%0.2f%%", growth));
+            return lines;
+        }
         for (const auto& [index, other] : m_series)
             if (const CurvePoint* q = PointAt(other, p.Date, m_realTime)) {
                 std::string line = other.Name;

@@ -180,8 +180,10 @@ public:
     bool SetCurrentPoint(size_t point);
     // One point left (-1) or right (+1); false at either end.
     bool MoveCurrentPoint(int step);
-    // The lines of the tip window for one point.
-    std::vector<std::string> PointInfoLines(int series, size_t point) const;
+    // The lines of the tip window for one point; `hover` gives the text
+    // shown while the pointer rests on it (the NAV chart adds the day's
+    // change, real time shows the estimate and its growth).
+    std::vector<std::string> PointInfoLines(int series, size_t point, bool hover = false) const;
 
 private:
     void LayoutDateRange(const OleDate& today);

@@ -129,6 +129,11 @@ TEST(CurveSeries, MarksTurningPointsAndTheSeriesLimit)
     EXPECT_EQ(m.Point.Y, nav.FindSeries(0)->Points[2].Y);
     EXPECT_EQ(nav.FindSeries(0)->Markers[1].Label, "拆分");
     EXPECT_TRUE(nav.HasDividendMarks());
+    // Its tip: both NAVs of the day whichever curve was pointed at.
+    std::vector<std::string> tip = {"日期:2024-01-03", "单位净值:1.2000元", "累计净值:1.7000元", "日增长率:2.00%"};
+    EXPECT_EQ(nav.PointInfoLines(1, 2), tip);
+    tip.push_back("日增长值:0.0000");
+    EXPECT_EQ(nav.PointInfoLines(0, 2, true), tip);
 
     // Turning points: growth against the previous point's value.
     auto recs = Records(3);
@@ -277,12 +282,15 @@ TEST(CurveLayout, ValueLabelsAndRealTimeAxis)
     EXPECT_EQ(TradingMinute(At(2024, 1, 2, 15, 0)), 240);
     CCurveChartModel rt;
     rt.SetEstimateBase(true, 1.0);
+    rt.SetChartMode(kCurveEstimate);
     s = rt.AddSeries();
     rt.AddPoint(s, Pt(At(2024, 1, 2, 11, 30), 1.01));
     rt.AddPoint(s, Pt(At(2024, 1, 2, 13, 0), 0.99));
     rt.RecalculateLayout(measure, 400, 300, At(2024, 1, 2));
     auto p = PointsOf(rt, s);
     EXPECT_EQ(p[0].X, p[1].X);
+    const std::vector<std::string> hover = {"实时净值估算", "时间:13:00", "单位净值:0.9900", "估算增长:-1.00%"};
+    EXPECT_EQ(rt.PointInfoLines(s, 1, true), hover);
     // Grid lines at half units around the base, percent on the right.
     bool base = false;
     for (const CurveValueLabel& l : rt.ValueLabels()) {
