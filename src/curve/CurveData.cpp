@@ -94,7 +94,6 @@ bool CCurveData::LoadFromService(int dataKind, int statistic)
     std::vector<CFundValue> records;
     const auto& f = reply.fields;
     for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        if (f[i].empty() && i + 5 == f.size()) break;
         CFundValue v;
         v.FundID = m_params.CurrentFund;
         if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
