@@ -177,6 +177,7 @@ void CCurveChartModel::RemoveAllSeries()
     m_nextIndex = 0;
     m_current = -1;
     m_dateLabels.clear();
+    m_rangeLines.clear();
 }
 
 void CCurveChartModel::SetDisplayParams(const CurveDisplayParams& params)

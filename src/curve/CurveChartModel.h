@@ -130,6 +130,10 @@ public:
         m_baseNav = baseNav;
     }
     void SetDisplayParams(const CurveDisplayParams& params);
+    // Extra header lines (the risk figures of a single-fund NAV chart);
+    // cleared with the series.
+    void SetRangeLines(const std::vector<std::string>& lines) { m_rangeLines = lines; }
+    const std::vector<std::string>& RangeLines() const { return m_rangeLines; }
 
     const std::map<int, CurveSeries>& Series() const { return m_series; }
     const CurveSeries* FindSeries(int series) const;
@@ -216,6 +220,7 @@ private:
     std::vector<CurveDateLabel> m_dateLabels;
     int m_labelStep = 1;
     long m_current = -1;
+    std::vector<std::string> m_rangeLines;
 };
 
 // The pieces of the layout as plain functions.

@@ -4,6 +4,7 @@
 
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "curve/RangeStatistics.h"
 #include "market/FundCatalogue.h"
 #include "market/LatestValueCache.h"
 #include "market/NavHistory.h"
@@ -171,6 +172,7 @@ void CCurveData::ShowCurve(CCurveChartModel& chart, int kind)
             bool moneyMarket = !info || info->InvestTypeID == 4;
             BuildNavChart(chart, name, moneyMarket, m_records, m_bonus,
                           moneyMarket ? std::vector<CurveSplit>{} : Splits(fund));
+            if (!moneyMarket) chart.SetRangeLines(NavRangeLines(NavRangeStatistics(m_records)));
         }
         SetCurveTitle(chart, kind, name, m_params.StatisticText, m_params.N, m_params.IndexCompare != 0);
         return;

@@ -188,6 +188,8 @@ TEST_F(CurveServeTest, OverlaysAndNavChartsFromTheService)
     EXPECT_EQ(chart.FindSeries(1)->Name, "累计净值");
     EXPECT_NEAR(chart.FindSeries(1)->Points.back().Value, sept.back().acc, 6e-5);
     EXPECT_EQ(chart.Title(), fund.name + "净值走势图");
+    ASSERT_EQ(chart.RangeLines().size(), 2u);
+    EXPECT_EQ(chart.RangeLines()[0].rfind("最大回撤:", 0), 0u);
 
     // The loaded flag still set: the weekly overlay asks for its own records
     // rather than drawing the daily ones.
