@@ -1,0 +1,271 @@
+#include "curve/CurveData.h"
+
+#include <cstdlib>
+
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "curve/RangeStatistics.h"
+#include "market/FundCatalogue.h"
+#include "market/LatestValueCache.h"
+#include "market/NavHistory.h"
+#include "net/DataService.h"
+
+namespace vextal {
+
+int CurveDataKind(int kind)
+{
+    // The n-day return reads the same local records as the moving average.
+    return kind == kCurveNDayReturn ? kCurveMovingAverage : kind;
+}
+
+std::string CCurveData::FundName(const std::string& fundId) const
+{
+    const CFundInfo* f = m_sources.Catalogue ? m_sources.Catalogue->FindFund(fundId) : nullptr;
+    return f && !f->FundName.empty() ? f->FundName : fundId;
+}
+
+namespace {
+
+// The kinds read from the local history share their records.
+bool IsLocalKind(int dataKind)
+{
+    return dataKind == 1 || dataKind == 2 || dataKind == 5 || dataKind == 28 || dataKind == 30;
+}
+
+}  // namespace
+
+bool CCurveData::LoadCurveData(int dataKind, int statistic)
+{
+    // The flag stands for the records of one data kind (and, for what the
+    // service computes, one statistic): records of another kind must not be
+    // drawn as this one.
+    const bool same = IsLocalKind(dataKind) ? IsLocalKind(m_loadedKind)
+                                            : m_loadedKind == dataKind && m_loadedStatistic == statistic;
+    if (m_params.Loaded && same) return true;
+    m_params.Loaded = false;
+    m_loadedKind = dataKind;
+    m_loadedStatistic = statistic;
+    m_records.clear();
+    m_bonus.clear();
+    const std::string& fund = m_params.CurrentFund;
+    if (IsLocalKind(dataKind)) {
+        if (!m_sources.History) return false;
+        // Missing history is downloaded first, whole, so that the store
+        // never holds a fund's history with a hole before the range.
+        OleDate first, last;
+        bool local = m_sources.History->GetFundValueRange(fund, first, last);
+        if (!local) local = m_sources.History->IncrementalDownloadFund(fund);
+        int rc = m_sources.History->GetFundValueHistory(fund, m_params.StartDate, m_params.EndDate, local, false,
+                                                        m_records);
+        if (rc != kMarketOk) {
+            m_lastError = m_sources.History->GetLastError();
+            m_records.clear();
+            return false;
+        }
+        m_bonus = m_sources.History->LoadFundBonus(fund, m_params.StartDate, m_params.EndDate);
+        m_params.Loaded = true;
+        return true;
+    }
+    if (dataKind == kCurveEstimate) {
+        auto it = m_estimates.find(fund);
+        if (it != m_estimates.end()) {
+            double age = (Clock::Now().dt - it->second.first.dt) * 86400.0 + 1.0 / 172800.0;
+            if (static_cast<double>(static_cast<long long>(age)) <= kEstimateCacheSeconds) {
+                m_records = it->second.second;
+                m_params.Loaded = true;
+                return true;
+            }
+        }
+        if (!LoadFromService(dataKind, statistic)) return false;
+        m_estimates[fund] = {Clock::Now(), m_records};
+        return true;
+    }
+    return LoadFromService(dataKind, statistic);
+}
+
+bool CCurveData::LoadFromService(int dataKind, int statistic)
+{
+    CommandReply reply = SendPeriodRecords(m_ctx.For("LoadCurveData"), m_params.CurrentFund, m_params.StartDate,
+                                           m_params.EndDate, dataKind, statistic);
+    if (!reply.ok()) {
+        m_lastError = reply.error;
+        return false;
+    }
+    // Date, the statistic, 0, its companion percentage, 0.
+    std::vector<CFundValue> records;
+    const auto& f = reply.fields;
+    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
+        CFundValue v;
+        v.FundID = m_params.CurrentFund;
+        if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
+            !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
+            !ReadWireFloat(f[i + 4], v.VarValue)) {
+            m_lastError = "LoadCurveData():数据格式错误";
+            return false;
+        }
+        records.push_back(v);
+    }
+    m_records = std::move(records);
+    m_params.Loaded = true;
+    return true;
+}
+
+std::vector<CIndexValue> CCurveData::IndexRecords(int indexNumber)
+{
+    std::vector<CIndexValue> list;
+    if (m_sources.History)
+        m_sources.History->GetIndexValueHistory(GetIndexCode(indexNumber), m_params.StartDate, m_params.EndDate,
+                                                false, false, list);
+    return list;
+}
+
+std::vector<CurveSplit> CCurveData::Splits(const std::string& fundId)
+{
+    std::vector<CurveSplit> out;
+    std::vector<CFundSplitItem> items;
+    if (m_sources.DataServiceUrl.empty() || !GetFundSplitInfo(m_sources.DataServiceUrl, fundId, 0, items))
+        return out;
+    for (const CFundSplitItem& it : items) {
+        OleDate d;
+        if (!OleDate::Parse(it.SplitDate, d)) continue;
+        d = d.DateOnly();
+        if (d >= m_params.StartDate.DateOnly() && d <= m_params.EndDate) out.push_back({d});
+    }
+    return out;
+}
+
+void CCurveData::DrawIndex(CCurveChartModel& chart, int kind)
+{
+    int number = kind == kCurveShanghaiChange || kind == kCurveShanghaiGrowth   ? 1
+                 : kind == kCurveShenzhenChange || kind == kCurveShenzhenGrowth ? 2
+                                                                                : 3;
+    std::vector<CIndexValue> records = IndexRecords(number);
+    if (kind == kCurveShanghaiGrowth || kind == kCurveShenzhenGrowth || kind == kCurveCsi300Growth)
+        BuildIndexGrowth(chart, number, records);
+    else
+        BuildIndexDailyChange(chart, number, records);
+}
+
+void CCurveData::ShowCurve(CCurveChartModel& chart, int kind)
+{
+    chart.SetEstimateBase(false, 0);
+    chart.SetChartMode(kind);
+    chart.SetTracking(true);
+    if (m_params.CurrentFund.empty() && kind != kCurveAccountIncome) return;
+    chart.SetUnit("");
+    chart.SetDecimals(4);
+    if (kind == kCurveRangeOverlay || kind == kCurveBandOverlay) chart.SetTracking(false);
+    if (kind == kCurveNav || kind == kCurveAccountIncome) chart.RemoveAllSeries();
+    if (kind == kCurveAccountIncome) chart.SetDecimals(2);
+
+    const std::string& fund = m_params.CurrentFund;
+    const int stat = m_params.Statistic;
+    auto load = [&] { return LoadCurveData(CurveDataKind(kind), stat) && !m_records.empty(); };
+    switch (kind) {
+    case kCurveNav: {
+        if (!load()) return;
+        const std::string name = FundName(fund);
+        if (m_params.IndexCompare != 0) {
+            BuildDailyChangeChart(chart, name, m_records, m_params.IndexCompare, IndexRecords(m_params.IndexCompare));
+        } else {
+            const CFundInfo* info = m_sources.Catalogue ? m_sources.Catalogue->FindFund(fund) : nullptr;
+            bool moneyMarket = !info || info->InvestTypeID == 4;
+            BuildNavChart(chart, name, moneyMarket, m_records, m_bonus,
+                          moneyMarket ? std::vector<CurveSplit>{} : Splits(fund));
+            if (!moneyMarket) chart.SetRangeLines(NavRangeLines(NavRangeStatistics(m_records)));
+        }
+        SetCurveTitle(chart, kind, name, m_params.StatisticText, m_params.N, m_params.IndexCompare != 0);
+        return;
+    }
+    case kCurveDailyOverlay:
+        if (!load()) return;
+        BuildDailyOverlay(chart, FundName(fund), m_records, stat);
+        break;
+    case kCurveWeeklyOverlay:
+    case kCurveMonthlyOverlay:
+        if (!load()) return;
+        BuildPeriodOverlay(chart, FundName(fund), m_records, stat);
+        break;
+    case kCurveGrowthOverlay:
+        if (!load()) return;
+        BuildGrowthOverlay(chart, FundName(fund), m_records, stat);
+        break;
+    case kCurveRangeOverlay:
+    case kCurveBandOverlay:
+        if (!load()) return;
+        BuildTurningOverlay(chart, kind, FundName(fund), m_records, stat);
+        break;
+    case kCurveMovingAverage:
+        if (!load()) return;
+        BuildMovingAverage(chart, FundName(fund), m_records, stat, m_params.N);
+        break;
+    case kCurveNDayReturn:
+        if (!load()) return;
+        BuildNDayReturn(chart, FundName(fund), m_records, m_params.N);
+        break;
+    case kCurveEstimate: {
+        if (!load()) return;
+        const CNewFundValue* last = m_sources.Latest ? m_sources.Latest->FindValue(fund) : nullptr;
+        BuildEstimate(chart, FundName(fund), m_records, last ? last->TodayValue : 0.0);
+        break;
+    }
+    case kCurveShanghaiChange:
+    case kCurveShenzhenChange:
+    case kCurveCsi300Change:
+    case kCurveShanghaiGrowth:
+    case kCurveShenzhenGrowth:
+    case kCurveCsi300Growth: DrawIndex(chart, kind); return;
+    case kCurveAccountIncome: {
+        std::string account;
+        std::vector<CurveIncomePoint> points;
+        if (!m_sources.AccountIncome || !m_sources.AccountIncome(account, points) || points.empty()) return;
+        BuildAccountIncome(chart, account, points);
+        break;
+    }
+    default: return;
+    }
+    SetCurveTitle(chart, kind, FundName(fund), m_params.StatisticText, m_params.N);
+}
+
+void CCurveData::ApplyCurveBar(CCurveChartModel& chart, const CurveBarValues& bar, int commandKind)
+{
+    chart.RemoveAllSeries();
+    m_params.StartDate = bar.StartDate;
+    m_params.EndDate = bar.EndDate;
+    m_params.Shanghai = bar.Shanghai;
+    m_params.Shenzhen = bar.Shenzhen;
+    m_params.Csi300 = bar.Csi300;
+    int n = bar.HasWindow ? std::atoi(bar.DayText.c_str()) : 0;
+    m_params.N = n > 0 ? n : 10;
+
+    switch (commandKind) {
+    case kCurveDailyOverlay:
+    case kCurveWeeklyOverlay:
+    case kCurveMonthlyOverlay:
+    case kCurveGrowthOverlay:
+    case kCurveRangeOverlay:
+    case kCurveBandOverlay:
+    case kCurveMovingAverage:
+    case kCurveNDayReturn: m_params.Kind = commandKind; break;
+    default: m_params.Kind = kCurveNav; break;
+    }
+    m_params.Statistic = bar.StatisticIndex;
+    if (bar.StatisticIndex >= 0 && static_cast<size_t>(bar.StatisticIndex) < bar.Statistics.size())
+        m_params.StatisticText = bar.Statistics[static_cast<size_t>(bar.StatisticIndex)];
+
+    // Index series first, so they take the first colours.
+    if (m_params.Kind == kCurveDailyOverlay || m_params.Kind == kCurveGrowthOverlay) {
+        const bool growth = m_params.Kind == kCurveGrowthOverlay;
+        if (bar.Shanghai) DrawIndex(chart, growth ? kCurveShanghaiGrowth : kCurveShanghaiChange);
+        if (bar.Shenzhen) DrawIndex(chart, growth ? kCurveShenzhenGrowth : kCurveShenzhenChange);
+        if (bar.Csi300) DrawIndex(chart, growth ? kCurveCsi300Growth : kCurveCsi300Change);
+    }
+    for (const std::string& fund : m_params.SelectedFunds) {
+        m_params.Loaded = false;
+        m_params.CurrentFund = fund;
+        // A fund that cannot be loaded is skipped without a message.
+        if (LoadCurveData(CurveDataKind(m_params.Kind), m_params.Statistic)) ShowCurve(chart, m_params.Kind);
+    }
+}
+
+}  // namespace vextal
