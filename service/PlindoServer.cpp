@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,7 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_market(MarketOptions{options.seed, options.funds}),
       m_pages(m_market, options.dataDir, options.updateKeyPem),
       m_commands(m_market, m_users, options.clientVersion),
+      m_data(m_market),
       m_server(std::make_unique<httplib::Server>())
 {
 }
@@ -182,6 +184,27 @@ void CPlindoServer::Route()
         res.set_content(Utf8ToGbk(page), "text/html; charset=gbk");
     });
     m_server->Get("/jjzx/jjjz.jsp", disclosure);
+
+    // The data web service: GET with query parameters, XML answers in GBK.
+    const std::string dataBase = "/plindo/common/plindoservice.asmx/";
+    m_server->Get(dataBase + "GetNewFundInvestInfo", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.FundInvestInfo(req.get_param_value("fundid")));
+    }));
+    m_server->Get(dataBase + "GetNewFundCalcResult", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.CalcResult(req.get_param_value("FundIDList"), req.get_param_value("FundInvestVar")));
+    }));
+    m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.SplitInfo(req.get_param_value("fundid"), std::atoi(req.get_param_value("TypeFlag").c_str())));
+    }));
+    // The quote site: one stock's quote line.
+    m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const Request& req, Response& res) {
+        std::string page;
+        if (!m_data.QuotePage(req.matches[1].str(), page)) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(std::move(page), "text/html; charset=gbk");
+    }));
 
     if (m_options.log) {
         m_server->set_logger([](const Request& req, const Response& res) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "CommandService.h"
+#include "DataWebService.h"
 #include "MarketSimulator.h"
 #include "PageFiles.h"
 #include "UserStore.h"
@@ -50,6 +51,7 @@ private:
     CUserStore m_users;
     CPageFiles m_pages;
     CCommandService m_commands;
+    CDataWebService m_data;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = 0;
