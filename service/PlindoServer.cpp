@@ -10,6 +10,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,13 @@ bool CPlindoServer::Start(std::string& error)
                 (code == EADDRINUSE ? ": the port is in use (another plindo-serve?)" : ": " + std::string(std::strerror(code)));
         return false;
     }
+    // The latest values of the open-end funds (the first class list the
+    // program asks for; computing it on request took seconds) before the
+    // first request, which waits in the listen queue meanwhile; the other
+    // classes in the background.
+    const OleDate now = Clock::Now();
+    m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
+    m_warmer = std::thread([this, now] { m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming); });
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
@@ -89,6 +97,8 @@ bool CPlindoServer::Start(std::string& error)
 
 void CPlindoServer::Stop()
 {
+    m_stopWarming = true;
+    if (m_warmer.joinable()) m_warmer.join();
     if (m_server) m_server->stop();
     if (m_thread.joinable()) m_thread.join();
 }

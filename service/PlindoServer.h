@@ -1,6 +1,7 @@
 #pragma once
 // The plindo-serve process core: the HTTP endpoints on 127.0.0.1 over the
 // command service, the page files and the update folder.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,6 +55,8 @@ private:
     CDataWebService m_data;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    std::thread m_warmer;
+    std::atomic<bool> m_stopWarming{false};
     int m_port = 0;
 };
 

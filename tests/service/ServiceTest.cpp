@@ -403,6 +403,14 @@ TEST_F(PlindoServe, TradeNavCutOffWeekendAndHoliday)
     CommandReply c = SendTradeValue(ctx, closed.code, T(2024, 9, 24, 10, 0));
     ASSERT_TRUE(c.ok()) << c.error;
     EXPECT_EQ(c.msg, StrFormat("%0.4f|2024-09-27", s_market->Published(closed, kNow, D(2024, 9, 27), D(2024, 9, 27)).at(0).nav));
+    // A subscription to a fund launched after the service clock waits for its first NAV.
+    for (const SimFund& later : s_market->Funds()) {
+        if (later.createDay <= D(2024, 10, 9)) continue;
+        CommandReply r = SendTradeValue(ctx, later.code, T(2024, 9, 30, 10, 0));
+        EXPECT_EQ(r.status, CommandStatus::Refused) << later.code << " " << r.msg;
+        EXPECT_NE(r.error.find(DateOfDay(later.createDay).Format(1) + "的基金净值尚未公布"), std::string::npos) << r.error;
+        break;
+    }
     const SimFund& money = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
     CommandReply m = SendTradeValue(ctx, money.code, T(2024, 9, 30, 16, 0));
     ASSERT_TRUE(m.ok());
