@@ -1,6 +1,7 @@
 // plindo-serve with 10,000 funds: time from exec to "listening", and its
 // resident memory right after start-up and after a whole-class answer.
-// Targets: under 2 s and under 500 MB.
+// Targets: start-up under 2 s (it includes computing every fund's latest
+// values), the first whole class list under 300 ms, under 500 MB.
 #include <unistd.h>
 
 #include <chrono>
@@ -63,11 +64,11 @@ int main()
     double classMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     double rssAfter = RssMegabytes(p.Pid());
 
-    bench::Report("plindo_serve_startup_10000_funds", startMs, "ms");
+    bench::Report("plindo_serve_startup_10000_funds", startMs, "ms", 2000, 1);
     bench::Report("plindo_serve_rss_after_startup_10000_funds", rssStart, "MB");
-    bench::Report("plindo_serve_class_list_10000_funds", classMs, "ms");
+    bench::Report("plindo_serve_first_class_list_10000_funds", classMs, "ms", 300, 1);
     bench::Report("plindo_serve_rss_after_class_list_10000_funds", rssAfter, "MB");
-    std::printf("targets: start-up under 2000 ms, memory under 500 MB (class list: %zu records)\n",
+    std::printf("targets: memory under 500 MB (class list: %zu records)\n",
                 all.fields.size() / 20);
     return 0;
 }

@@ -56,7 +56,6 @@ private:
     CommandAnswer UpdateUser(const Fields& f, int sessionUser);
 
     CommandAnswer CompanyList();
-    CommandAnswer FundGroups();
     CommandAnswer FundList();
     CommandAnswer IndexHistory(const Fields& f);
     CommandAnswer ClassValues(int cmdid, const std::string& version);

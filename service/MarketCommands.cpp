@@ -136,21 +136,6 @@ CommandAnswer CCommandService::CompanyList()
     return CommandAnswer::Ok(JoinFields(out));
 }
 
-// Every member starts with one favourite folder holding the first listed
-// open-end funds, so the favourite highlighting has something to show.
-CommandAnswer CCommandService::FundGroups()
-{
-    const int today = DayNumber(Clock::Now());
-    std::vector<std::string> members;
-    for (const SimFund& f : m_market.Funds()) {
-        if (members.size() == 5) break;
-        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) members.push_back(f.code);
-    }
-    std::vector<std::string> out = {"1", "我的收藏", std::to_string(members.size())};
-    Append(out, members);
-    return CommandAnswer::Ok(JoinFields(out));
-}
-
 CommandAnswer CCommandService::FundList()
 {
     const int today = DayNumber(Clock::Now());
@@ -302,7 +287,10 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
         size_t begin = 0;
         double prevGrowth = 1, prevNav = 1;
         if (!recs.empty()) {
-            prevGrowth = recs[0].growth / (1.0 + recs[0].pct / 100.0);
+            // A money-market record's pct is its 7-day yield, not a day
+            // change: its day's growth is the income per 10,000 units.
+            const double dayChange = fund->IsMoneyMarket() ? recs[0].nav / 10000.0 : recs[0].pct / 100.0;
+            prevGrowth = recs[0].growth / (1.0 + dayChange);
             prevNav = recs[0].nav - recs[0].var;
         }
         for (size_t i = 1; i <= recs.size(); ++i) {
@@ -355,6 +343,13 @@ CommandAnswer CCommandService::DividendQuery(const Fields& f)
         a.msg = JoinFields({StrFormat("%0.2f", income), DayText(last)});
         return a;
     }
+    // A dividend belongs to the shares held before its ex-day. A holding
+    // dated `from` is confirmed on the first trading day on or after it (the
+    // client sends the next day for a trade at or after 15:00), at that
+    // day's NAV, which is already ex-dividend: only later ex-days count.
+    const CTradingCalendar& calendar = m_market.Calendar();
+    const int confirmIndex = calendar.IndexOnOrAfter(from);
+    if (confirmIndex < calendar.Count()) from = calendar.DayAt(confirmIndex);
     std::vector<std::string> groups, exDays;
     for (const SimDividend& d : m_market.Dividends(*fund, now, from, to)) {
         Append(groups, {StrFormat("%0.4f", d.perUnit), DayText(d.recordDay), DayText(d.payDay), DayText(d.exDay)});

@@ -1,9 +1,11 @@
 #include "MarketSimulator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 #include <set>
+#include <thread>
 
 #include "common/Format.h"
 
@@ -90,6 +92,28 @@ CMarketSimulator::CMarketSimulator(const MarketOptions& options) : m_options(opt
     BuildFunds();
     m_stockReturns.resize(m_stocks.size());
     m_stockCloses.resize(m_stocks.size());
+    // The date arithmetic of HoldingsDate is too slow for every day of every history.
+    m_quarterOfIndex.reserve(static_cast<size_t>(m_calendar.Count()));
+    for (int i = 0; i < m_calendar.Count(); ++i) m_quarterOfIndex.push_back(HoldingsDate(m_calendar.DayAt(i)));
+}
+
+void CMarketSimulator::WarmLatest(const OleDate& now, const std::vector<int>& classes, int threads,
+                                  const std::atomic<bool>* stop) const
+{
+    const int today = DayNumber(now);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        LatestValue v;
+        for (size_t i; (i = next++) < m_funds.size() && !(stop && *stop);) {
+            const SimFund& f = m_funds[i];
+            if (!classes.empty() && std::find(classes.begin(), classes.end(), FundClass(f)) == classes.end()) continue;
+            if (IsListed(f, today) && !IsWithdrawn(f, today)) Latest(f, now, v);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
 }
 
 void CMarketSimulator::BuildFactors()
@@ -437,17 +461,20 @@ double CombineReturn(const CMarketSimulator& sim, uint64_t seed, const SimFund& 
 // Annual yield of a money-market fund on a calendar day.
 double MoneyYield(uint64_t seed, const SimFund& fund, int day)
 {
+    // From 2024 money-market yields sat in a narrow band around 2 %: a
+    // gentle cycle, a fund's own spread and little daily noise, so the
+    // 7-day yield stays within 1.5-2.5 %.
+    static const int kNarrowFrom = DayOf(2024, 1, 1) - 7;
+    if (day >= kNarrowFrom) {
+        double spread = 0.003 * (Uniform(Hash(seed, kTagYield, fund.ordinal)) - 0.5);
+        double y = 0.0195 + 0.002 * std::sin(2.0 * std::numbers::pi * day / 1100.0) + spread +
+                   0.0006 * Normal(Hash(seed, kTagYield, fund.ordinal, day));
+        return std::clamp(y, 0.013, 0.027);
+    }
     double spread = 0.004 * (Uniform(Hash(seed, kTagYield, fund.ordinal)) - 0.5);
     double y = 0.022 + 0.012 * std::sin(2.0 * std::numbers::pi * day / 1100.0) + spread +
                0.0015 * Normal(Hash(seed, kTagYield, fund.ordinal, day));
     return std::max(0.004, y);
-}
-
-double MoneyIncomePer10k(uint64_t seed, const SimFund& fund, int fromExclusive, int toInclusive)
-{
-    double sum = 0;
-    for (int c = fromExclusive + 1; c <= toInclusive; ++c) sum += 10000.0 * MoneyYield(seed, fund, c) / 365.0;
-    return sum;
 }
 
 }  // namespace
@@ -487,11 +514,24 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
 
     if (fund.IsMoneyMarket()) {
         double growth = 1;
+        // Each calendar day's income once; the week's is a window over them.
+        const int firstDay = m_calendar.DayAt(s->firstIndex) - 7;
+        std::vector<double> daily;
+        auto incomeUpTo = [&](int day) {
+            while (firstDay + static_cast<int>(daily.size()) <= day)
+                daily.push_back(10000.0 * MoneyYield(seed, fund, firstDay + static_cast<int>(daily.size())) / 365.0);
+        };
+        auto sum = [&](int fromExclusive, int toInclusive) {
+            incomeUpTo(toInclusive);
+            double total = 0;
+            for (int c = fromExclusive + 1; c <= toInclusive; ++c) total += daily[static_cast<size_t>(c - firstDay)];
+            return total;
+        };
         for (int i = s->firstIndex; i <= end; ++i) {
             int day = m_calendar.DayAt(i);
             int prev = i == s->firstIndex ? day - 1 : m_calendar.DayAt(i - 1);
-            double income = MoneyIncomePer10k(seed, fund, prev, day);
-            double week = MoneyIncomePer10k(seed, fund, day - 7, day);
+            double income = sum(prev, day);
+            double week = sum(day - 7, day);
             growth *= 1.0 + income / 10000.0;
             push(income, 1.0, week / 10000.0 * 365.0 / 7.0 * 100.0, 0, growth);
         }
@@ -507,8 +547,8 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
     push(1, 1, 0, 0, 1);
     for (int i = s->firstIndex + 1; i <= end; ++i) {
         int day = m_calendar.DayAt(i);
-        if (fund.HoldsStocks() && HoldingsDate(day) != quarter) {
-            quarter = HoldingsDate(day);
+        if (fund.HoldsStocks() && m_quarterOfIndex[static_cast<size_t>(i)] != quarter) {
+            quarter = m_quarterOfIndex[static_cast<size_t>(i)];
             legs.clear();
             stockWeight = 0;
             for (const Holding& h : Holdings(fund, day)) {
@@ -634,12 +674,30 @@ bool CMarketSimulator::Latest(const SimFund& fund, const OleDate& now, LatestVal
             return true;
         }
     }
-    std::vector<NavRecord> recs = Published(fund, now, 0, DayNumber(now));
-    if (recs.empty()) return false;
     LatestValue v;
-    v.rec = recs.back();
+    std::vector<NavRecord> recs;
+    std::shared_ptr<const FundSeries> daily;
+    int lastEntry = -1;
+    if (fund.fundType == 2) {
+        recs = Published(fund, now, 0, DayNumber(now));
+        if (recs.empty()) return false;
+        v.rec = recs.back();
+    } else {
+        // Daily publishers: straight from the series, without copying every
+        // record of the history (the cost of a first whole class list).
+        const int lastNav = LatestNavDay(now);
+        if (lastNav < fund.createDay) return false;
+        daily = Series(fund, lastNav);
+        lastEntry = std::min(daily->Size() - 1, m_calendar.IndexOnOrBefore(lastNav) - daily->firstIndex);
+        if (lastEntry < 0) return false;
+        v.rec = RecordAt(fund, *daily, lastEntry);
+    }
     const int last = v.rec.day;
     auto growthAt = [&](int ref) {
+        if (daily) {
+            int entry = std::min(lastEntry, m_calendar.IndexOnOrBefore(ref) - daily->firstIndex);
+            return entry < 0 ? 1.0 : static_cast<double>(daily->growth[static_cast<size_t>(entry)]);
+        }
         auto it = std::upper_bound(recs.begin(), recs.end(), ref,
                                    [](int d, const NavRecord& r) { return d < r.day; });
         return it == recs.begin() ? 1.0 : std::prev(it)->growth;
@@ -653,11 +711,13 @@ bool CMarketSimulator::Latest(const SimFund& fund, const OleDate& now, LatestVal
     v.oneYear = since(MonthsBefore(last, 12));
     v.thisYear = since(DayOf(DateOfDay(last).Year() - 1, 12, 31));
     v.total = (v.rec.growth - 1.0) * 100.0;
-    double years = (last - recs.front().day) / 365.25;
+    const int firstDay = daily ? m_calendar.DayAt(daily->firstIndex) : recs.front().day;
+    double years = (last - firstDay) / 365.25;
     v.yearAvg = years >= 1.0 ? (std::pow(v.rec.growth, 1.0 / years) - 1.0) * 100.0 : v.total;
-    for (size_t k = 0; k < recs.size() && k < 44; ++k) {
-        const NavRecord& r = recs[recs.size() - 1 - k];
-        if (r.pct > 0) {
+    const size_t count = daily ? static_cast<size_t>(lastEntry + 1) : recs.size();
+    for (size_t k = 0; k < count && k < 44; ++k) {
+        const double pct = daily ? daily->pct[static_cast<size_t>(lastEntry) - k] : recs[recs.size() - 1 - k].pct;
+        if (pct > 0) {
             if (k < 22) ++v.sum22;
             ++v.sum44;
         }
@@ -707,12 +767,26 @@ bool CMarketSimulator::TradeNav(const SimFund& fund, const OleDate& tradeTime, c
         refusal = StrFormat("%s的基金净值尚未公布，请在当日20:00以后确认交易", DateOfDay(navDay).Format(1).c_str());
         return false;
     }
+    if (fund.fundType == 2 && navDay >= fund.createDay) {
+        // A closed-end fund publishes its NAV on Fridays only: a trade
+        // confirms at the NAV of the Friday on or after its day.
+        navDay += (12 - ((navDay % 7) + 6) % 7) % 7;
+        if (!IsPublishedBy(navDay, now, 20)) {
+            refusal = StrFormat("%s的基金净值尚未公布，请在当日20:00以后确认交易", DateOfDay(navDay).Format(1).c_str());
+            return false;
+        }
+    }
     day = navDay;
     if (fund.IsMoneyMarket() || navDay < fund.createDay) {
         // Money-market units always cost 1; subscriptions before the first
         // NAV are made at par and confirmed on the fund's first day.
         nav = 1.0;
         day = std::max(navDay, fund.createDay);
+        // A fund launched after `now` has no first day to confirm on yet.
+        if (!IsPublishedBy(day, now, 20)) {
+            refusal = StrFormat("%s的基金净值尚未公布，请在当日20:00以后确认交易", DateOfDay(day).Format(1).c_str());
+            return false;
+        }
         return true;
     }
     auto s = Series(fund, navDay);
@@ -728,7 +802,8 @@ bool CMarketSimulator::TradeNav(const SimFund& fund, const OleDate& tradeTime, c
 bool CMarketSimulator::EstimateAt(const SimFund& fund, const OleDate& at, double& nav, double& pct) const
 {
     int day = DayNumber(at);
-    if (!m_calendar.IsTradingDay(day) || fund.IsMoneyMarket()) return false;
+    // A closed-end fund's estimate would start from a daily NAV it never publishes.
+    if (!m_calendar.IsTradingDay(day) || fund.IsMoneyMarket() || fund.fundType == 2) return false;
     int prevDay = m_calendar.PrevTradingDay(day);
     if (prevDay < fund.createDay || (fund.withdrawDay && day > fund.withdrawDay)) return false;
     auto s = Series(fund, prevDay);

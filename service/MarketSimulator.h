@@ -3,6 +3,7 @@
 // seed: the same seed gives the same companies, funds, stocks, prices, NAVs,
 // dividends and splits on every machine and in every run. Fund histories are
 // computed on first use and cached, so start-up only builds the catalogue.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -164,6 +165,13 @@ public:
 
     std::vector<IndexRecord> IndexHistory(int index, const OleDate& now, int from, int to) const;
 
+    // Computes and caches the latest values of the listed funds of the
+    // latest-value classes `classes` (FundClass numbers, empty for all) as
+    // visible at `now` on `threads` threads, so that a first whole class
+    // list does not wait for every fund's history. Ends early once `stop`.
+    void WarmLatest(const OleDate& now, const std::vector<int>& classes, int threads,
+                    const std::atomic<bool>* stop = nullptr) const;
+
 private:
     void BuildStocks();
     void BuildCompanies();
@@ -185,6 +193,7 @@ private:
     std::vector<std::vector<double>> m_sector;
     std::vector<std::vector<double>> m_indexLevel;
     std::vector<std::vector<int>> m_stocksBySector;
+    std::vector<int> m_quarterOfIndex;  // HoldingsDate of each trading index
 
     // Lazily filled caches; guarded by m_mutex.
     mutable std::mutex m_mutex;

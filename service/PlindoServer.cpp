@@ -10,9 +10,11 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +28,7 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_market(MarketOptions{options.seed, options.funds}),
       m_pages(m_market, options.dataDir, options.updateKeyPem),
       m_commands(m_market, m_users, options.clientVersion),
+      m_data(m_market),
       m_server(std::make_unique<httplib::Server>())
 {
 }
@@ -80,6 +83,13 @@ bool CPlindoServer::Start(std::string& error)
                 (code == EADDRINUSE ? ": the port is in use (another plindo-serve?)" : ": " + std::string(std::strerror(code)));
         return false;
     }
+    // The latest values of the open-end funds (the first class list the
+    // program asks for; computing it on request took seconds) before the
+    // first request, which waits in the listen queue meanwhile; the other
+    // classes in the background.
+    const OleDate now = Clock::Now();
+    m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
+    m_warmer = std::thread([this, now] { m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming); });
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
@@ -87,6 +97,8 @@ bool CPlindoServer::Start(std::string& error)
 
 void CPlindoServer::Stop()
 {
+    m_stopWarming = true;
+    if (m_warmer.joinable()) m_warmer.join();
     if (m_server) m_server->stop();
     if (m_thread.joinable()) m_thread.join();
 }
@@ -182,6 +194,27 @@ void CPlindoServer::Route()
         res.set_content(Utf8ToGbk(page), "text/html; charset=gbk");
     });
     m_server->Get("/jjzx/jjjz.jsp", disclosure);
+
+    // The data web service: GET with query parameters, XML answers in GBK.
+    const std::string dataBase = "/plindo/common/plindoservice.asmx/";
+    m_server->Get(dataBase + "GetNewFundInvestInfo", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.FundInvestInfo(req.get_param_value("fundid")));
+    }));
+    m_server->Get(dataBase + "GetNewFundCalcResult", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.CalcResult(req.get_param_value("FundIDList"), req.get_param_value("FundInvestVar")));
+    }));
+    m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const Request& req, Response& res) {
+        xml(res, m_data.SplitInfo(req.get_param_value("fundid"), std::atoi(req.get_param_value("TypeFlag").c_str())));
+    }));
+    // The quote site: one stock's quote line.
+    m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const Request& req, Response& res) {
+        std::string page;
+        if (!m_data.QuotePage(req.matches[1].str(), page)) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(std::move(page), "text/html; charset=gbk");
+    }));
 
     if (m_options.log) {
         m_server->set_logger([](const Request& req, const Response& res) {

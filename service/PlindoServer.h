@@ -1,12 +1,14 @@
 #pragma once
 // The plindo-serve process core: the HTTP endpoints on 127.0.0.1 over the
 // command service, the page files and the update folder.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "CommandService.h"
+#include "DataWebService.h"
 #include "MarketSimulator.h"
 #include "PageFiles.h"
 #include "UserStore.h"
@@ -50,8 +52,11 @@ private:
     CUserStore m_users;
     CPageFiles m_pages;
     CCommandService m_commands;
+    CDataWebService m_data;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    std::thread m_warmer;
+    std::atomic<bool> m_stopWarming{false};
     int m_port = 0;
 };
 

@@ -14,6 +14,16 @@ const int kSpringFestival[][2] = {
 };
 constexpr int kFirstYear = 1998;
 
+// The weekdays the exchanges were or will be closed in the years of the
+// published holiday arrangements (service/data/cn-exchange-closed-weekdays.txt).
+// Those years use this list alone; earlier and later years keep the
+// approximation below.
+const int kClosedWeekdays[][3] = {
+#include "ClosedWeekdays.inc"
+};
+constexpr int kListedFirstYear = 2024;
+constexpr int kListedLastYear = 2026;
+
 int Day(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 
 }  // namespace
@@ -28,7 +38,9 @@ CTradingCalendar::CTradingCalendar(int lastYear)
         for (int d = from; d < from + count; ++d)
             if (d >= m_firstDay && d <= m_lastDay) m_holiday[static_cast<size_t>(d - m_firstDay)] = true;
     };
+    for (const auto& c : kClosedWeekdays) mark(Day(c[0], c[1], c[2]), 1);
     for (int y = kFirstYear; y <= lastYear; ++y) {
+        if (y >= kListedFirstYear && y <= kListedLastYear) continue;
         const int* sf = kSpringFestival[y - kFirstYear];
         int lunarNewYear = Day(y, sf[0], sf[1]);
         mark(Day(y, 1, 1), 1);               // New Year

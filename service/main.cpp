@@ -18,6 +18,7 @@
 #include <pthread.h>
 
 #include "PlindoServer.h"
+#include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "net/UpdateSignature.h"
 
@@ -78,6 +79,14 @@ int main(int argc, char** argv)
         } else if (arg == "--now") {
             OleDate at;
             if (!OleDate::Parse(value, at) || !at.IsValid()) return Usage("bad --now");
+            // Outside the simulated years funds would answer with days past
+            // the clock or the empty date: refuse rather than serve that.
+            const CTradingCalendar calendar;
+            const int day = DayNumber(at);
+            if (day < calendar.FirstDay() || day > calendar.LastDay())
+                return Usage(("--now must lie in the simulated range " + DateOfDay(calendar.FirstDay()).Format(1) +
+                              " to " + DateOfDay(calendar.LastDay()).Format(1))
+                                 .c_str());
             Clock::Fix(at);
         } else if (arg == "--latency-ms") {
             if (!ToNumber(value, 0, 60000, n)) return Usage("bad --latency-ms");

@@ -165,7 +165,11 @@ int CAccountManager::FetchDividends(const TradeInfo& holding, std::vector<Divide
         error = "此功能在脱机模式下不可用";
         return kDividendOffline;
     }
-    return m_services->QueryDividends(holding.FundID, holding.TradeTime, Clock::Now(), holding.TradeCount,
+    // Shares bought at or after 15:00 are confirmed at a later day's NAV, which
+    // is already ex-dividend for that day: they count from the next day.
+    OleDate from = holding.TradeTime;
+    if (from.Hour() >= 15) from = from.DateOnly().AddDays(1);
+    return m_services->QueryDividends(holding.FundID, from, Clock::Now(), holding.TradeCount,
                                       holding.BonusType, items, error);
 }
 

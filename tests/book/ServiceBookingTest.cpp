@@ -185,6 +185,19 @@ TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)
     EXPECT_EQ(manager_.GetLastErrorText(), "此功能在脱机模式下不可用");
 }
 
+// Bought after 15:00 on the day before an ex-day, the shares are confirmed
+// at the ex-day's NAV, which no longer holds the dividend: none is booked.
+TEST_F(ServiceBooking, APurchaseConfirmedOnTheExDayGetsNoDividendOfIt)
+{
+    const SimFund& f = FundWithDividends(Day(2023, 1, 1), Day(2024, 10, 9));
+    const SimDividend last = s_market->Dividends(f, kNow, Day(2023, 1, 1), Day(2024, 10, 9)).back();
+    const OleDate before = DateOfDay(s_market->Calendar().PrevTradingDay(last.exDay));
+    TradeInfo t = Purchase(f.code, 10000, before.AddSeconds(15.5 * 3600), kBonusCash);
+    ASSERT_EQ(manager_.BookTrade(t), 0) << manager_.GetLastErrorText();
+    EXPECT_EQ(t.DealTime.Format(1), DateOfDay(last.exDay).Format(1));
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
+}
+
 TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
 {
     const int from = Day(2023, 1, 1), to = Day(2024, 10, 9);

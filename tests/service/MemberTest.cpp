@@ -368,6 +368,12 @@ TEST_F(Members, StartRefusals)
     EXPECT_NE(out.find("usage: plindo-serve"), std::string::npos);
     EXPECT_EQ(RunServe("--port 0 --data ''", out), 2);
     EXPECT_NE(out.find("--data"), std::string::npos);
+    // A clock outside the simulated years is refused with the range.
+    for (const char* now : {"'1997-12-31 12:00:00'", "'2036-01-01 12:00:00'"}) {
+        // (the last option is never reached when the clock is refused, so no service starts)
+        EXPECT_EQ(RunServe(std::string("--port 0 --data /tmp --now ") + now + " --no-such-option", out), 2) << now;
+        EXPECT_NE(out.find("1998-01-01 to 2035-12-31"), std::string::npos) << out;
+    }
     EXPECT_EQ(RunServe("--port 0 --data /proc/version/sub", out), 1);
     EXPECT_NE(out.find("/proc/version/sub"), std::string::npos) << out;
     // A second service on the port of the running one.

@@ -332,6 +332,16 @@ TEST_F(PlindoServe, PeriodRecordsAndIntervals)
     EXPECT_EQ(month.fields[8 * 5], "2024-09-30");
     EXPECT_EQ(month.fields[8 * 5 + 1], StrFormat("%0.4f", daily.back().nav));
 
+    // A money-market fund's month change is its income, its first month too.
+    const SimFund& money = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
+    CommandReply mm = SendPeriodRecords(ctx, money.code, T(2024, 6, 1), T(2024, 7, 31), 4, 0);
+    ASSERT_EQ(mm.fields.size(), 10u) << mm.msg;
+    auto growth = s_market->Published(money, kNow, D(2024, 5, 31), D(2024, 7, 31));
+    ASSERT_EQ(growth.front().day, D(2024, 5, 31));
+    EXPECT_EQ(mm.fields[3], StrFormat("%0.2f", (s_market->Published(money, kNow, D(2024, 6, 28), D(2024, 6, 28)).at(0).growth /
+                                                growth.front().growth - 1) * 100));
+    EXPECT_LT(Num(mm.fields[3]), 0.3);
+
     // Turning points: alternate in direction, each move at least the band.
     for (int kind : {10, 11}) {
         CommandReply zz = SendPeriodRecords(ctx, f.code, T(2020, 1, 1), T(2024, 10, 9), kind, 0);
@@ -388,6 +398,19 @@ TEST_F(PlindoServe, TradeNavCutOffWeekendAndHoliday)
     CommandReply late = SendTradeValue(ctx, f.code, T(2024, 10, 9, 15, 0));
     EXPECT_EQ(late.status, CommandStatus::Refused);
     EXPECT_NE(late.error.find("2024-10-10的基金净值尚未公布"), std::string::npos) << late.error;
+    // A closed-end fund confirms at the Friday NAV it publishes, never at a daily one.
+    const SimFund& closed = Pick([](const SimFund& x) { return x.fundType == 2; });
+    CommandReply c = SendTradeValue(ctx, closed.code, T(2024, 9, 24, 10, 0));
+    ASSERT_TRUE(c.ok()) << c.error;
+    EXPECT_EQ(c.msg, StrFormat("%0.4f|2024-09-27", s_market->Published(closed, kNow, D(2024, 9, 27), D(2024, 9, 27)).at(0).nav));
+    // A subscription to a fund launched after the service clock waits for its first NAV.
+    for (const SimFund& later : s_market->Funds()) {
+        if (later.createDay <= D(2024, 10, 9)) continue;
+        CommandReply r = SendTradeValue(ctx, later.code, T(2024, 9, 30, 10, 0));
+        EXPECT_EQ(r.status, CommandStatus::Refused) << later.code << " " << r.msg;
+        EXPECT_NE(r.error.find(DateOfDay(later.createDay).Format(1) + "的基金净值尚未公布"), std::string::npos) << r.error;
+        break;
+    }
     const SimFund& money = Pick([](const SimFund& x) { return x.IsMoneyMarket(); });
     CommandReply m = SendTradeValue(ctx, money.code, T(2024, 9, 30, 16, 0));
     ASSERT_TRUE(m.ok());
@@ -399,6 +422,32 @@ TEST_F(PlindoServe, TradeNavCutOffWeekendAndHoliday)
     EXPECT_EQ(income.fields[0], StrFormat("%0.2f", s_market->MoneyIncome(money, kNow, D(2024, 9, 1), D(2024, 9, 30),
                                                                          10000, last)));
     EXPECT_EQ(income.fields[1], "2024-09-30");
+}
+
+// A holding dated on a day without trading is confirmed at the next trading
+// day's NAV, which is already ex-dividend: that day's dividend is not its.
+TEST_F(PlindoServe, DividendsBelongToSharesHeldBeforeTheExDay)
+{
+    CommandContext ctx = Login();
+    const CTradingCalendar& cal = s_market->Calendar();
+    for (const SimFund& f : s_market->Funds()) {
+        if (f.IsMoneyMarket() || f.fundType == 2) continue;
+        for (const SimDividend& d : s_market->Dividends(f, kNow, 0, D(2024, 10, 9))) {
+            if (cal.IsTradingDay(d.exDay - 1) || d.exDay - 1 <= f.createDay) continue;
+            const int held = cal.PrevTradingDay(d.exDay);
+            auto exDays = [&](int from) {
+                CommandReply r = SendDividendQuery(ctx, f.code, DateOfDay(from), T(2024, 10, 9), 100, 0);
+                EXPECT_TRUE(r.ok()) << r.error;
+                return r.msg2;
+            };
+            const std::string ex = DateOfDay(d.exDay).Format(3);
+            EXPECT_EQ(exDays(d.exDay - 1).find(ex), std::string::npos) << f.code << " " << ex;
+            EXPECT_EQ(exDays(d.exDay).find(ex), std::string::npos) << f.code << " " << ex;
+            EXPECT_EQ(exDays(held).rfind(ex, 0), 0u) << f.code << " " << ex;
+            return;
+        }
+    }
+    FAIL() << "no dividend after a day without trading";
 }
 
 TEST_F(PlindoServe, FilesAndVersion)

@@ -40,10 +40,15 @@ TEST(TradingCalendar, WeekendsAndHolidays)
     EXPECT_FALSE(cal.IsTradingDay(D(2024, 5, 2)));  // Labour Day
     EXPECT_EQ(cal.DayAt(cal.IndexOnOrBefore(D(2024, 10, 6))), D(2024, 9, 30));
     EXPECT_EQ(cal.DayAt(cal.IndexOnOrAfter(D(2024, 10, 6))), D(2024, 10, 8));
-    // About 242 trading days a year.
+    // About 242 trading days a year before 2024; from 2024 the exchanges' own calendar.
     int n = cal.IndexOnOrBefore(D(2023, 12, 31)) - cal.IndexOnOrBefore(D(2022, 12, 31));
     EXPECT_GT(n, 235);
     EXPECT_LT(n, 250);
+    const int counts[][2] = {{2024, 242}, {2025, 243}, {2026, 242}};
+    for (const auto& [year, count] : counts)
+        EXPECT_EQ(cal.IndexOnOrBefore(D(year, 12, 31)) - cal.IndexOnOrBefore(D(year - 1, 12, 31)), count) << year;
+    for (int closed : {D(2024, 2, 16), D(2025, 10, 8), D(2026, 2, 23)}) EXPECT_FALSE(cal.IsTradingDay(closed));
+    for (int open : {D(2024, 6, 11), D(2024, 9, 19), D(2025, 9, 8)}) EXPECT_TRUE(cal.IsTradingDay(open));
 }
 
 TEST(MarketSimulator, SameSeedSameMarket)
@@ -210,6 +215,12 @@ TEST(MarketSimulator, MoneyMarketIncomeAndYield)
         EXPECT_EQ(r.acc, 1.0);
         sum += r.nav;
     }
+    // From 2024 the 7-day yields stay in a band around 2 %.
+    for (const SimFund& m : Market().Funds()) {
+        if (!m.IsMoneyMarket()) continue;
+        for (const NavRecord& r : Market().Published(m, T(2026, 12, 31, 21, 0), D(2024, 1, 1), D(2026, 12, 31)))
+            ASSERT_TRUE(r.pct >= 1.5 && r.pct <= 2.5) << m.code << " " << DateOfDay(r.day).Format(1) << " " << r.pct;
+    }
     int last = 0;
     double income = Market().MoneyIncome(*f, now, recs[0].day, D(2024, 10, 9), 20000, last);
     EXPECT_NEAR(income, sum * 2, 1e-3);
@@ -236,6 +247,9 @@ TEST(MarketSimulator, ClosedEndFundsPublishOnFridaysAndLatestStatistics)
         }
     }
     EXPECT_EQ(recs.back().day, D(2024, 10, 4));  // a Friday inside the holiday still publishes
+    // No intraday estimate either: it would start from an unpublished daily NAV.
+    double nav = 0, pct = 0;
+    EXPECT_FALSE(Market().EstimateAt(*closed, T(2024, 10, 9, 10, 30), nav, pct));
     LatestValue friday;
     ASSERT_TRUE(Market().Latest(*closed, T(2024, 10, 4, 19, 0), friday));
     EXPECT_EQ(friday.rec.day, D(2024, 9, 27));

@@ -1,0 +1,209 @@
+#include "DataWebService.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+
+namespace vextal {
+namespace {
+
+constexpr size_t kMaxFunds = 2000;  // codes in one calculation request
+constexpr int kDriftDays = 20;      // trading days of the tracking drift
+
+std::string XmlEscape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Document(const std::string& root, const std::string& items)
+{
+    return Utf8ToGbk("<?xml version=\"1.0\" encoding=\"gbk\"?>\n<" + root +
+                     " xmlns=\"http://www.plindo.example/plindo/common/plindoservice\">\n" + items + "</" + root +
+                     ">\n");
+}
+
+std::string InvestItem(const std::string& id, const std::string& name, double percent)
+{
+    return "  <FundInvestInfo><StockID>" + XmlEscape(id) + "</StockID><StockName>" + XmlEscape(name) +
+           "</StockName><InvestPercent>" + StrFormat("%0.2f", percent) + "</InvestPercent></FundInvestInfo>\n";
+}
+
+// Volumes and order-book sizes of the quote page: deterministic per stock,
+// day and minute, so the page reads the same twice.
+uint64_t Mix(uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Clock minute of trading minute m (1 = 9:31, 120 = 11:30, 121 = 13:01, 240 = 15:00).
+OleDate TradingMinute(int day, int m)
+{
+    int minute = m <= 120 ? 570 + m : 660 + m;
+    OleDate d = DateOfDay(day);
+    return OleDate::FromParts(d.Year(), d.Month(), d.Day(), minute / 60, minute % 60);
+}
+
+}  // namespace
+
+CDataWebService::CDataWebService(const CMarketSimulator& market) : m_market(market)
+{
+    const auto& stocks = m_market.Stocks();
+    for (size_t i = 0; i < stocks.size(); ++i) m_stockByCode[stocks[i].code] = static_cast<int>(i);
+}
+
+std::string CDataWebService::FundInvestInfo(const std::string& fundId) const
+{
+    std::string items;
+    if (const SimFund* fund = m_market.FindFund(TrimText(fundId))) {
+        for (const Holding& h : m_market.Holdings(*fund, DayNumber(Clock::Now()))) {
+            const SimStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
+            items += InvestItem(s.code, s.name, h.weight * 100.0);
+        }
+    }
+    return Document("ArrayOfFundInvestInfo", items);
+}
+
+// The calibration. The raw estimate is the client's sum of holding share
+// times the stock's change; here the ten disclosed holdings are the whole
+// stock position, so it needs no scaling. What it misses is the rest of the
+// fund's day: the bond part, the fee and the manager's trading. That is
+// estimated by the fund's recent tracking drift, the mean over its last 20
+// published trading days of its day change minus the change its holdings
+// alone gave. A money-market fund has no stock part: its estimate is the
+// newest day's income in percent.
+double CDataWebService::Calibrate(const SimFund& fund, double raw, const OleDate& now) const
+{
+    const CTradingCalendar& cal = m_market.Calendar();
+    const int last = m_market.LatestNavDay(now);
+    if (last < fund.createDay) return raw;
+    auto series = m_market.Series(fund, last);
+    const int lastEntry = std::min(series->Size() - 1, cal.IndexOnOrBefore(last) - series->firstIndex);
+    if (fund.IsMoneyMarket()) return lastEntry >= 0 ? series->nav[static_cast<size_t>(lastEntry)] / 100.0 : raw;
+    double drift = 0;
+    int days = 0;
+    // Entry 0 is the first NAV, which has no day change.
+    for (int k = lastEntry; k >= 1 && days < kDriftDays; --k, ++days) {
+        const int index = series->firstIndex + k;
+        double stocks = 0;
+        for (const Holding& h : m_market.Holdings(fund, cal.DayAt(index)))
+            stocks += h.weight * m_market.StockReturn(h.stock, index);
+        drift += series->pct[static_cast<size_t>(k)] - stocks * 100.0;
+    }
+    return raw + (days ? drift / days : 0.0);
+}
+
+std::string CDataWebService::CalcResult(const std::string& fundIdList, const std::string& rawList) const
+{
+    std::vector<std::string> codes, raws;
+    SplitFields(fundIdList, "|", codes);
+    SplitFields(rawList, "|", raws);
+    std::string items;
+    if (codes.size() <= kMaxFunds) {
+        const OleDate now = Clock::Now();
+        for (size_t i = 0; i < codes.size(); ++i) {
+            // A value that is missing or not a number counts as no change.
+            double raw = 0;
+            if (i < raws.size()) {
+                char* end = nullptr;
+                raw = std::strtod(raws[i].c_str(), &end);
+                if (end == raws[i].c_str() || !std::isfinite(raw) || std::fabs(raw) > 1000) raw = 0;
+            }
+            const std::string code = TrimText(codes[i]);
+            const SimFund* fund = m_market.FindFund(code);
+            // An unknown code keeps its place, with its raw value and no name.
+            if (!fund) items += InvestItem(code, "", raw);
+            else items += InvestItem(fund->code, fund->name, Calibrate(*fund, raw, now));
+        }
+    }
+    return Document("ArrayOfFundInvestInfo", items);
+}
+
+std::string CDataWebService::SplitInfo(const std::string& fundId, int typeFlag) const
+{
+    std::string items;
+    if (const SimFund* fund = m_market.FindFund(TrimText(fundId))) {
+        std::vector<SimSplit> splits = m_market.Splits(*fund, Clock::Now());
+        if (typeFlag == 1 && splits.size() > 1) splits.erase(splits.begin(), splits.end() - 1);
+        for (const SimSplit& s : splits)
+            items += "  <FundSplitInfo><FundID>" + fund->code + "</FundID><SplitDate>" + DateOfDay(s.day).Format(1) +
+                     "</SplitDate><SplitScale>" + StrFormat("%0.4f", s.ratio) + "</SplitScale></FundSplitInfo>\n";
+    }
+    return Document("ArrayOfFundSplitInfo", items);
+}
+
+bool CDataWebService::QuotePage(const std::string& stockId, std::string& page) const
+{
+    auto it = m_stockByCode.find(stockId);
+    if (it == m_stockByCode.end()) return false;
+    const int stock = it->second;
+    const CTradingCalendar& cal = m_market.Calendar();
+    const OleDate now = Clock::Now();
+    const int today = DayNumber(now);
+    const int minuteNow = now.Hour() * 60 + now.Minute();
+    // The session shown: today's from 9:30, else the last one, at its close.
+    int index = cal.IndexOnOrBefore(today);
+    if (index >= 0 && cal.DayAt(index) == today && minuteNow < 570) --index;
+    if (index < 1) return false;
+    const int day = cal.DayAt(index);
+    const bool live = day == today && minuteNow < 900;
+    int m = 240;  // trading minutes passed
+    if (live) m = minuteNow < 690 ? minuteNow - 570 : minuteNow < 780 ? 120 : minuteNow - 660;
+    const OleDate at = live ? now : TradingMinute(day, 240);
+
+    const double prevClose = m_market.StockClose(stock, index - 1);
+    const double price = m_market.StockPriceAt(stock, at);
+    double open = prevClose, high = prevClose, low = prevClose;
+    if (m >= 1) {
+        open = high = low = m_market.StockPriceAt(stock, TradingMinute(day, 1));
+        for (int k = 2; k <= m; ++k) {
+            double p = m_market.StockPriceAt(stock, TradingMinute(day, k));
+            high = std::max(high, p);
+            low = std::min(low, p);
+        }
+        high = std::max(high, price);
+        low = std::min(low, price);
+    }
+    const uint64_t key = Mix(static_cast<uint64_t>(stock) * 1000003u + static_cast<uint64_t>(day));
+    const double volume = std::floor(static_cast<double>(Mix(key) % 400000) * m / 240.0) * 100.0;
+    auto f2 = [](double v) { return StrFormat("%0.2f", v); };
+    std::vector<std::string> fields = {
+        m_market.Stocks()[static_cast<size_t>(stock)].name, f2(open), f2(prevClose), f2(price), f2(high), f2(low),
+        f2((price / prevClose - 1.0) * 100.0), StrFormat("%0.0f", volume), StrFormat("%0.2f", volume * price)};
+    for (int side = 0; side < 2; ++side) {
+        for (int level = 1; level <= 5; ++level) {
+            uint64_t size = Mix(key + static_cast<uint64_t>(m * 16 + side * 8 + level)) % 500 + 1;
+            fields.push_back(std::to_string(size * 100));
+            fields.push_back(f2(price + (side == 0 ? -0.01 : 0.01) * level));
+        }
+    }
+    fields.push_back(DateOfDay(day).Format(1));
+    fields.push_back(at.Format(5));
+    fields.push_back(f2(price - prevClose));
+    fields.push_back(f2((high - low) / prevClose * 100.0));
+    fields.push_back(stockId);
+    while (fields.size() < 39) fields.push_back("0");
+    std::string text;
+    for (size_t i = 0; i < fields.size(); ++i) text += (i ? "," : "") + fields[i];
+    page = Utf8ToGbk(text);
+    return true;
+}
+
+}  // namespace vextal
