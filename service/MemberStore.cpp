@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "common/Format.h"
+#include "common/OleDate.h"
 #include "net/CommandProtocol.h"
 
 namespace vextal {
@@ -239,6 +241,26 @@ bool CMemberStore::Plans(int userId, std::vector<ServicePlan>& plans)
     });
 }
 
+namespace {
+
+// The due day of the plan's n-th period (n >= 1): the plan's day of each
+// month from its start on, or the month's last day when the month is
+// shorter. Empty when the start does not read.
+std::string NthDueDay(const std::string& start, int day, int n)
+{
+    OleDate s;
+    if (!OleDate::Parse(start, s) || n < 1) return std::string();
+    DateParts p = s.Parts();
+    int year = p.year, month = p.month;
+    if (std::min(day, DaysInMonth(year, month)) < p.day) ++month;
+    month += n - 1;
+    year += (month - 1) / 12;
+    month = (month - 1) % 12 + 1;
+    return OleDate::FromParts(year, month, std::min(day, DaysInMonth(year, month))).Format(3);
+}
+
+}  // namespace
+
 bool CMemberStore::SavePlan(int userId, ServicePlan& plan, const std::string& today)
 {
     return m_users.WithDatabase([&](sqlite3* db) {
@@ -248,7 +270,15 @@ bool CMemberStore::SavePlan(int userId, ServicePlan& plan, const std::string& to
                          " WHERE UserID=? AND AccountID=? AND FundID=?");
             if (old.Bind(1, userId).Bind(2, plan.accountId).Bind(3, plan.fundId).Step()) {
                 plan.planId = old.Int(0);
-                plan.lastDate = plan.periodsDone > old.Int(1) ? today : old.Text(2);
+                // The save carries no processed day: the due day of the last
+                // booked period, so a walk that stopped at a failed period
+                // resumes there (today would skip it for good).
+                if (plan.periodsDone > old.Int(1)) {
+                    plan.lastDate = NthDueDay(plan.startDate, plan.day, plan.periodsDone);
+                    if (plan.lastDate.empty() || plan.lastDate > today) plan.lastDate = today;
+                } else {
+                    plan.lastDate = old.Text(2);
+                }
             } else {
                 Stmt count(db, "SELECT COUNT(*), IFNULL(MAX(PlanID), 0) + 1 FROM T_Service_Plan WHERE UserID=?");
                 if (!count.Bind(1, userId).Step() || static_cast<size_t>(count.Int(0)) >= kMaxPlans) return false;

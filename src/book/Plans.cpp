@@ -8,13 +8,6 @@ namespace vextal {
 
 namespace {
 
-int DaysInMonth(int year, int month)
-{
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
 // The plan's day, or the month's last day when the month is shorter.
 bool IsDue(const OleDate& date, int planDay)
 {

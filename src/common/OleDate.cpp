@@ -34,14 +34,14 @@ void CivilFromDays(long long z, int& y, int& m, int& d)
 
 constexpr long long kOleEpochFromUnix = -25569;  // 1899-12-30 in days from 1970-01-01
 
+}  // namespace
+
 int DaysInMonth(int y, int m)
 {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return 29;
     return days[m - 1];
 }
-
-}  // namespace
 
 OleDate OleDate::FromParts(int year, int month, int day, int hour, int minute, int second)
 {

@@ -15,6 +15,9 @@ struct DateParts {
     int dayOfWeek = 6;  // 0 Sunday .. 6 Saturday
 };
 
+// Days of the month (1-12) of a Gregorian year.
+int DaysInMonth(int year, int month);
+
 class OleDate {
 public:
     double dt = 0.0;

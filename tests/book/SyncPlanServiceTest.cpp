@@ -344,13 +344,16 @@ TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
     h.db.QueryDouble("SELECT TradeValue FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime", nav);
     EXPECT_NEAR(shares, Round2(500 * 100 / 101.5 / nav), 0.011);
 
-    // A failed purchase stops the walk; the next processing books it.
+    // A failed purchase stops the walk; the next run, reading the plan back
+    // from the service, resumes at the failed period.
     const std::string second = "SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='" + funds[1] + "'";
-    services_->failDay = At(2007, 1, 31);
+    services_->failDay = At(2007, 2, 28);
     PlanInfo q = DayPlan(account, funds[1], 31, At(2007, 1, 1));
     EXPECT_EQ(next.SavePlan(q), 1);
-    EXPECT_EQ(h.Count(second), 0);
+    EXPECT_EQ(h.Count(second), 1);
     services_->failDay = OleDate();
+    ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
+    EXPECT_EQ(next.Plans().at({account, funds[1]}).trade.DealTime.Format(1), "2007-01-31");
     ASSERT_TRUE(next.ProcessPlans()) << next.GetLastErrorText();
     EXPECT_EQ(h.Count(second), 2);
     EXPECT_EQ(next.Plans().at({account, funds[1]}).PeriodsDone, 2);
