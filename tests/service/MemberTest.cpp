@@ -167,12 +167,13 @@ TEST_F(Members, PlanSaveListEditDelete)
     EXPECT_EQ(std::vector<std::string>(list.fields.begin(), list.fields.begin() + 11),
               (std::vector<std::string>{"1", "1", "0", "1", "0", fund, "500.00", "1.50", "15", "2024-07-15", "2024-07-14"}));
 
-    // Edit: the same account and fund is the same plan; more periods done moves the last processed day.
+    // Edit: the same account and fund is the same plan; three periods done
+    // from 07-15 on the 20th: processed up to the third due day, 09-20.
     ASSERT_TRUE(SendPlanSave(demo, plan(fund, 800, 20, 0, 3)).ok());
     list = SendPlanList(demo, demoId);
     ASSERT_EQ(list.fields.size(), 22u);
     EXPECT_EQ(std::vector<std::string>(list.fields.begin(), list.fields.begin() + 11),
-              (std::vector<std::string>{"1", "1", "0", "1", "3", fund, "800.00", "1.50", "20", "2024-07-15", "2024-10-09"}));
+              (std::vector<std::string>{"1", "1", "0", "1", "3", fund, "800.00", "1.50", "20", "2024-07-15", "2024-09-20"}));
 
     // Planned periods -1 deletes; a second delete finds nothing.
     ASSERT_TRUE(SendPlanSave(demo, plan(fund, 800, 20, -1, 3)).ok());
