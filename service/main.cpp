@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -68,7 +69,11 @@ int main(int argc, char** argv)
             options.port = static_cast<int>(n);
         } else if (arg == "--data") {
             if (!*value) return Usage("--data needs a folder (an empty one would mean the filesystem root)");
-            options.dataDir = value;
+            // Relative to where it was started: the database layer would
+            // otherwise take a relative path as one inside the program's folder.
+            std::error_code ec;
+            options.dataDir = std::filesystem::absolute(value, ec).string();
+            if (ec) options.dataDir = value;
             hasData = true;
         } else if (arg == "--seed") {
             if (!ToNumber(value, 0, 0x7FFFFFFFFFFFFFFFll, n)) return Usage("bad --seed");

@@ -381,6 +381,17 @@ TEST_F(Members, StartRefusals)
     EXPECT_EQ(RunServe("--quiet --data " + s_service->DataDir() + "/second --port " + std::to_string(s_service->Port()), out), 1);
     EXPECT_NE(out.find("in use"), std::string::npos) << out;
     EXPECT_TRUE(SendGroupList(Login()).ok());
+
+    // A relative data folder is the one below where the service was started.
+    const std::string cwd = s_service->DataDir() + "/started-here";
+    std::filesystem::create_directories(cwd);
+    const std::string script = "cd '" + cwd + "' && { " + PLINDO_SERVE_PATH +
+                               " --quiet --port 0 --funds 50 --data rel >/dev/null 2>&1 & pid=$!; "
+                               "for i in $(seq 100); do [ -f rel/Update/Vextal.mdb ] && break; sleep 0.1; done; "
+                               "kill $pid; wait $pid; }";
+    FILE* p = popen(script.c_str(), "r");
+    if (p) pclose(p);
+    EXPECT_TRUE(std::filesystem::exists(cwd + "/rel/Update/Vextal.mdb"));
 }
 
 }  // namespace
