@@ -30,6 +30,13 @@ std::string StrFormat(const char* fmt, ...)
     return r;
 }
 
+std::string FormatNumber(const char* fmt, double value)
+{
+    std::string text = StrFormat(fmt, value);
+    if (!text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
+    return text;
+}
+
 double RoundDecimal(double value, int places)
 {
     if (!std::isfinite(value) || places < 0 || places > 15) return value;

@@ -10,6 +10,9 @@ namespace vextal {
 
 std::string StrFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string StrFormatV(const char* fmt, va_list args);
+// One number printed with a printf format ("%0.2f"); a value that rounds to
+// zero shows no sign ("0.00", never "-0.00").
+std::string FormatNumber(const char* fmt, double value);
 
 // Rounds half away from zero on the decimal value the number stands for
 // (its shortest decimal form), so 2.675 gives 2.68 and -0.125 gives -0.13,

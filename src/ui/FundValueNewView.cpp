@@ -17,7 +17,7 @@ namespace vextal {
 
 namespace {
 
-QString Fixed(double v, const char* fmt) { return QString::fromStdString(StrFormat(fmt, v)); }
+QString Fixed(double v, const char* fmt) { return QString::fromStdString(FormatNumber(fmt, v)); }
 
 // Money-market funds publish income per 10,000 units and a 7-day yield.
 const std::vector<ColumnSpec>& MoneyMarketColumns()

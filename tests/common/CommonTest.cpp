@@ -108,6 +108,11 @@ TEST(Format, PrintfAndRound2)
     EXPECT_DOUBLE_EQ(Round2(99.995), 100.0);
     EXPECT_DOUBLE_EQ(Round2(2345678.91), 2345678.91);
     EXPECT_DOUBLE_EQ(RoundDecimal(1.00005, 4), 1.0001);
+    // A list cell of a tiny fall shows no "-0.00".
+    EXPECT_EQ(FormatNumber("%0.2f", -0.004), "0.00");
+    EXPECT_EQ(FormatNumber("%0.4f", -0.00001), "0.0000");
+    EXPECT_EQ(FormatNumber("%0.2f", -0.005), "-0.01");
+    EXPECT_EQ(FormatNumber("%0.2f", -10.0), "-10.00");
     EXPECT_EQ(SplitText("a||b", '|'), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TrimText("  x y \r\n"), "x y");
     EXPECT_TRUE(EqualsNoCase("FundID", "fundid"));
