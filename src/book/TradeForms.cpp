@@ -150,7 +150,7 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
     const bool mixed = IsMixedWithoutRange(own, f.BonusIndex, f.TradeTime, lookup);
     // Held minus requested to the cent: 100.004 of 100 shares is all of them.
     const bool overHeld = Round2(f.HeldCount - f.Count) < 0;
-    std::string heldText;  // the texts with the held count
+    std::string countedText;  // the one text built from the form (held count, establishment date)
     std::vector<Check> checks;
     switch (f.kind) {
     case FormKind::Purchase:
@@ -170,13 +170,13 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                    FormField::Interest},
                   {future, kFutureTime, FormField::Time}};
         if (!SubscriptionDateAllowed(f.TradeTime, f.EstablishDate)) {
-            heldText = "基金成立日期为：" + f.EstablishDate.Format(1) + "，认购日期不能大于基金成立日期。";
+            countedText = "基金成立日期为：" + f.EstablishDate.Format(1) + "，认购日期不能大于基金成立日期。";
             checks.push_back({true, nullptr, FormField::Time});
         }
         checks.push_back({mixed, kMixedWithoutRange, FormField::BonusMode});
         break;
     case FormKind::Redemption:
-        heldText = StrFormat("最大可以赎回的份数为%0.2f份", f.HeldCount);
+        countedText = StrFormat("最大可以赎回的份数为%0.2f份", f.HeldCount);
         checks = {{f.FundID.empty(), "请先选择要赎回的基金", FormField::Fund},
                   {BelowZero(f.Fee), kNegativeFee, FormField::Fee},
                   {NotAboveZero(f.Count), "赎回份数必需大于0", FormField::Count},
@@ -184,7 +184,7 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                   {overHeld, nullptr, FormField::Count}};
         break;
     case FormKind::Conversion: {
-        heldText = StrFormat("最大可以转换的份数为%0.2f份", f.HeldCount);
+        countedText = StrFormat("最大可以转换的份数为%0.2f份", f.HeldCount);
         const HoldingKey target{f.AccountID, f.TargetFundID, f.TargetBuyType};
         checks = {{f.FundID.empty(), "请先选择转换原基金", FormField::Fund},
                   {f.TargetFundID.empty(), "请先选择转换目标基金", FormField::TargetFund},
@@ -217,7 +217,7 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
     FormResult r;
     for (const Check& c : checks) {
         if (!c.fails) continue;
-        r.message = c.text ? c.text : heldText;
+        r.message = c.text ? c.text : countedText;
         r.focus = c.field;
         return r;
     }
@@ -287,6 +287,13 @@ FeePreview PreviewFee(const TradeForm& f, double nav, double targetNav)
         p.TradeMoney = t.TradeMoney > 0 ? t.TradeMoney : Round2(nav * t.TradeCount);
     }
     return p;
+}
+
+BonusTypeLookup UserBonusLookup(const CAccountManager& manager)
+{
+    return [&manager](const HoldingKey& key, const OleDate& date, int& bonusType) {
+        return manager.GetBonusTypeForDate(key, date, bonusType);
+    };
 }
 
 std::string AvailableSharesText(double heldCount) { return StrFormat("可用份数:%0.2f", heldCount); }

@@ -53,6 +53,9 @@ struct TradeForm {
 // Answers whether a mixed-dividend range of the holding covers the date
 // (CAccountManager::GetBonusTypeForDate after LoadUserBonus).
 using BonusTypeLookup = std::function<bool(const HoldingKey&, const OleDate&, int&)>;
+class CAccountManager;
+// The manager's ranges as loaded (LoadUserBonus); the manager must outlive the lookup.
+BonusTypeLookup UserBonusLookup(const CAccountManager& manager);
 
 struct FormResult {
     bool ok = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "book/AccountManager.h"
+#include "book/BookFixture.h"
 #include "book/TradeForms.h"
 #include "common/Clock.h"
 
@@ -135,82 +136,71 @@ TEST_F(TradeFormsAtFixedTime, EveryDialogRefusesInItsOrder)
     EXPECT_EQ(CheckTradeForm(nan, NoRange).message, "购买金额不能小于0");
 }
 
-TEST_F(TradeFormsAtFixedTime, MixedModeNeedsARangeOfTheHoldingOnTheTradeDate)
-{
-    TradeForm f = DefaultTradeForm(FormKind::Quick);
-    f.AccountID = 3;
-    f.FundID = "000001";
-    f.Count = 10;
-    f.TradeTime = kPast;
-    f.BonusIndex = kBonusIndexMixed;
-    HoldingKey seen;
-    OleDate seenDate;
-    auto covered = [&](const HoldingKey& k, const OleDate& d, int& type) {
-        seen = k;
-        seenDate = d;
-        type = kBonusCash;
-        return true;
-    };
-    FormResult r = CheckTradeForm(f, covered);
-    ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_EQ(seen.Where(), HoldingKey({3, "000001", kFrontEnd}).Where());
-    EXPECT_EQ(seenDate, kPast);
-    EXPECT_EQ(r.trade.BonusType, kBonusMixed);
-    EXPECT_EQ(CheckTradeForm(f, nullptr).message, "选择混合分红方式，请先设置混合分红方式");
-}
+}  // namespace
 
-TEST_F(TradeFormsAtFixedTime, FormsFillTheTradeRecord)
+namespace test {
+// What the forms accept, the engine books: a mixed mode needs the holding's
+// range, a fee in yuan stays an amount, and 100.004 of 100 shares empties it.
+TEST_F(BookTest, FormsHandTheEngineWhatItBooks)
 {
+    const int acc = NewAccount("A");
+    ASSERT_TRUE(manager.LoadUserBonus());
     TradeForm buy = DefaultTradeForm(FormKind::Purchase);
-    EXPECT_EQ(buy.Fee, 1.5);
-    EXPECT_EQ(buy.TradeTime, kNow);
+    buy.AccountID = acc;
     buy.FundID = "000001";
-    buy.Amount = 1000;
+    buy.Amount = 130;
     buy.Fee = 10;
     buy.FeeIsAmount = true;
-    buy.BuyType = kBackEnd;
-    FormResult r = CheckTradeForm(buy, NoRange);
-    ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_EQ(r.trade.TradeType, kTradeBuy);
-    EXPECT_EQ(r.trade.TradeFee, -10);
-    EXPECT_EQ(CAccountManager::GetTradeFee(r.trade), 10);
-    EXPECT_EQ(r.trade.BuyType, kBackEnd);
-    EXPECT_EQ(r.trade.BonusType, kBonusCash);
+    buy.NoAutoBonus = true;
+    buy.TradeTime = OleDate::FromParts(2024, 6, 13, 10, 0);
+    buy.BonusIndex = kBonusIndexMixed;
+    FormResult r = CheckTradeForm(buy, UserBonusLookup(manager));
+    EXPECT_EQ(r.message, "选择混合分红方式，请先设置混合分红方式");
 
+    UserBonusInfo range;
+    range.AccountID = acc;
+    range.FundID = "000001";
+    range.DateState = 3;  // no bounds
+    range.BonusType = kBonusCash;
+    ASSERT_TRUE(manager.SaveUserBonus(range)) << manager.GetLastErrorText();
+    r = CheckTradeForm(buy, UserBonusLookup(manager));
+    ASSERT_TRUE(r.ok) << r.message;
+    ASSERT_EQ(manager.BookTrade(r.trade), 0) << manager.GetLastErrorText();
+    double fee = 0;
+    db.QueryDouble("SELECT TradeFee FROM T_Trade_Info WHERE TradeType=0", fee);
+    EXPECT_EQ(fee, -10);
+    EXPECT_EQ(CAccountManager::GetTradeFee(r.trade), 10);
+    ASSERT_EQ(Held(acc, "000001"), 100);  // (130 - 10) / 1.2
+
+    TradeForm redeem = DefaultTradeForm(FormKind::Redemption);
+    redeem.AccountID = acc;
+    redeem.FundID = "000001";
+    redeem.HeldCount = HeldShares(*manager.FindAccount(acc), "000001", kFrontEnd);
+    EXPECT_EQ(AvailableSharesText(redeem.HeldCount), "可用份数:100.00");
+    redeem.Count = 100.004;
+    r = CheckTradeForm(redeem, UserBonusLookup(manager));
+    ASSERT_TRUE(r.ok) << r.message;
+    ASSERT_EQ(manager.BookTrade(r.trade), 0) << manager.GetLastErrorText();
+    EXPECT_EQ(Held(acc, "000001"), 0);
+}
+}  // namespace test
+
+namespace {
+
+TEST_F(TradeFormsAtFixedTime, InterestAndIncomingFeeInYuanAreStoredNegated)
+{
     TradeForm sub = DefaultTradeForm(FormKind::Subscription);
-    EXPECT_EQ(sub.Fee, 1.0);
-    EXPECT_EQ(sub.Amount, 1000);
-    EXPECT_EQ(sub.Interest, 1.87);
     sub.Interest = 3;
     sub.InterestIsAmount = true;
     EXPECT_EQ(TradeFromForm(sub).SecondRate, -3);
-    EXPECT_EQ(TradeFromForm(sub).TradeType, kTradeSubscribe);
 
     TradeForm convert = DefaultTradeForm(FormKind::Conversion);
-    convert.TargetFundID = "000002";
-    convert.TargetBuyType = kBackEnd;
     convert.TargetBonusIndex = kBonusIndexReinvest;
-    convert.TargetCount = 7;
     convert.TargetFee = 5;
     convert.TargetFeeIsAmount = true;
     TradeInfo t = TradeFromForm(convert);
-    EXPECT_EQ(t.TradeType, kTradeConvert);
-    EXPECT_EQ(t.TradeFee, 1.5);
-    EXPECT_EQ(t.TargetFundID, "000002");
-    EXPECT_EQ(t.TargetBuyType, kBackEnd);
-    EXPECT_EQ(t.TargetBonusType, kBonusReinvest);
-    EXPECT_EQ(t.TargetCount, 7);
     EXPECT_EQ(t.SecondRate, -5);
-
-    TradeForm split = DefaultTradeForm(FormKind::Split);
-    split.Ratio = 1.25;
-    split.Count = 125;
-    t = TradeFromForm(split);
-    EXPECT_EQ(t.TradeType, kTradeSplit);
-    EXPECT_EQ(t.TradeValue, 1.25);
-    EXPECT_EQ(t.TradeCount, 125);
-
-    EXPECT_EQ(AvailableSharesText(50.456), "可用份数:50.46");
+    EXPECT_EQ(t.TargetBonusType, kBonusReinvest);
 }
 
 TEST_F(TradeFormsAtFixedTime, SubscriptionCountsTheDayUntilThreeOClock)
