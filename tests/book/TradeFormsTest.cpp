@@ -1,0 +1,310 @@
+// The booking forms' rules without a window: checks in order, stored values,
+// the subscription date rule and the fee preview.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "book/AccountManager.h"
+#include "book/BookFixture.h"
+#include "book/TradeForms.h"
+#include "common/Clock.h"
+
+namespace vextal {
+namespace {
+
+const OleDate kNow = OleDate::FromParts(2024, 6, 20, 20, 0);
+const OleDate kPast = OleDate::FromParts(2024, 6, 19, 10, 0);
+
+struct TradeFormsAtFixedTime : ::testing::Test {
+    void SetUp() override { Clock::Fix(kNow); }
+    void TearDown() override { Clock::Release(); }
+};
+
+// No holding has a mixed-dividend range.
+bool NoRange(const HoldingKey&, const OleDate&, int&) { return false; }
+
+struct Step {
+    const char* text;
+    FormField focus;
+    std::function<void(TradeForm&)> mend;
+};
+
+// Starts from a form wrong in every checked way; each step expects the next
+// refusal, then mends that field. The mended form must be accepted.
+void RunSteps(TradeForm form, const std::vector<Step>& steps)
+{
+    for (const Step& s : steps) {
+        FormResult r = CheckTradeForm(form, NoRange);
+        ASSERT_FALSE(r.ok) << s.text;
+        EXPECT_EQ(r.message, s.text);
+        EXPECT_EQ(r.focus, s.focus) << s.text;
+        s.mend(form);
+    }
+    FormResult r = CheckTradeForm(form, NoRange);
+    EXPECT_TRUE(r.ok) << r.message;
+}
+
+TradeForm Broken(FormKind kind)
+{
+    TradeForm f;
+    f.kind = kind;
+    f.AccountID = 0;
+    f.Fee = -1;
+    f.TargetFee = -1;
+    f.Interest = -1;
+    f.Count = -1;
+    f.Amount = -1;
+    f.TradeTime = kNow.AddSeconds(60);
+    f.BonusIndex = f.TargetBonusIndex = kBonusIndexMixed;
+    return f;
+}
+
+TEST_F(TradeFormsAtFixedTime, EveryDialogRefusesInItsOrder)
+{
+    const OleDate future = kNow.AddSeconds(60);
+    TradeForm buy = Broken(FormKind::Purchase);
+    buy.Amount = 0;
+    RunSteps(buy, {{"请先选择要购买的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+                   {"手续费不能小于0", FormField::Fee, [](TradeForm& f) { f.Fee = 1.5; }},
+                   {"购买金额不能小于0", FormField::Amount, [](TradeForm& f) { f.Amount = 1000; }},
+                   {"交易时间不能大于当前时间", FormField::Time, [](TradeForm& f) { f.TradeTime = kPast; }},
+                   {"选择混合分红方式，请先设置混合分红方式", FormField::BonusMode,
+                    [](TradeForm& f) { f.BonusIndex = kBonusIndexCash; }}});
+
+    TradeForm sub = Broken(FormKind::Subscription);
+    sub.Amount = 0;
+    sub.EstablishDate = OleDate::FromParts(2024, 6, 19);
+    RunSteps(sub, {{"请先选择要购买的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+                   {"手续费不能小于0", FormField::Fee, [](TradeForm& f) { f.Fee = 1; }},
+                   {"认购金额不能小于0", FormField::Amount, [](TradeForm& f) { f.Amount = 1000; }},
+                   {"认购份额不能小于0", FormField::Count, [](TradeForm& f) { f.Count = 0; }},
+                   {"同业利率不能小于0", FormField::Interest, [](TradeForm& f) { f.Interest = 1.87; }},
+                   {"交易时间不能大于当前时间", FormField::Time, [](TradeForm& f) { f.TradeTime = kPast; }},
+                   {"基金成立日期为：2024-06-19，认购日期不能大于基金成立日期。", FormField::Time,
+                    [](TradeForm& f) { f.EstablishDate = OleDate::FromParts(2024, 7, 1); }},
+                   {"选择混合分红方式，请先设置混合分红方式", FormField::BonusMode,
+                    [](TradeForm& f) { f.BonusIndex = kBonusIndexReinvest; }}});
+
+    TradeForm redeem = Broken(FormKind::Redemption);
+    redeem.Count = 0;
+    redeem.HeldCount = 100;
+    RunSteps(redeem, {{"请先选择要赎回的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+                      {"手续费不能小于0", FormField::Fee, [](TradeForm& f) { f.Fee = 0.5; }},
+                      {"赎回份数必需大于0", FormField::Count, [](TradeForm& f) { f.Count = 100.01; }},
+                      {"赎回金额不能小于0", FormField::Amount, [](TradeForm& f) { f.Amount = 0; }},
+                      // 100.004 of 100 rounds to nothing left over: accepted.
+                      {"最大可以赎回的份数为100.00份", FormField::Count, [](TradeForm& f) { f.Count = 100.004; }}});
+
+    TradeForm convert = Broken(FormKind::Conversion);
+    convert.Count = 0;
+    convert.HeldCount = 50.5;
+    RunSteps(convert,
+             {{"请先选择转换原基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+              {"请先选择转换目标基金", FormField::TargetFund, [](TradeForm& f) { f.TargetFundID = "000001"; }},
+              {"原基金和目标基金不能相同", FormField::TargetFund, [](TradeForm& f) { f.TargetFundID = "000002"; }},
+              {"转出费率不能小于0", FormField::Fee, [](TradeForm& f) { f.Fee = 1.5; }},
+              {"转入费率不能小于0", FormField::TargetFee, [](TradeForm& f) { f.TargetFee = 0; }},
+              {"转换份数必需大于0", FormField::Count, [](TradeForm& f) { f.Count = 60; }},
+              {"最大可以转换的份数为50.50份", FormField::Count, [](TradeForm& f) { f.Count = 50.5; }},
+              {"选择混合分红方式，请先设置混合分红方式", FormField::TargetBonusMode,
+               [](TradeForm& f) { f.TargetBonusIndex = kBonusIndexCash; }}});
+
+    RunSteps(Broken(FormKind::Quick),
+             {{"请先选择要记帐的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+              {"份数不能小于0", FormField::Count, [](TradeForm& f) { f.Count = 100; }},
+              {"投入本金不能小于0", FormField::Amount, [](TradeForm& f) { f.Amount = 0; }},
+              {"交易时间不能大于当前时间", FormField::Time, [](TradeForm& f) { f.TradeTime = kPast; }},
+              {"选择混合分红方式，请先设置混合分红方式", FormField::BonusMode,
+               [](TradeForm& f) { f.BonusIndex = kBonusIndexCash; }}});
+
+    TradeForm split = Broken(FormKind::Split);
+    split.Count = 0;
+    split.TradeTime = OleDate::FromParts(2024, 6, 21, 9, 0);
+    RunSteps(split, {{"请先选择基金帐户", FormField::Account, [](TradeForm& f) { f.AccountID = 1; }},
+                     {"请先选择要拆分的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
+                     {"拆分比例不能小于0", FormField::Ratio, [](TradeForm& f) { f.Ratio = 1.2; }},
+                     {"拆分份额不能小于0", FormField::Count, [](TradeForm& f) { f.Count = 120; }},
+                     // Later today is still today.
+                     {"拆分日期不能大于当前日期", FormField::Time, [&](TradeForm& f) { f.TradeTime = future; }}});
+
+    // A number the field could not read is refused, not booked.
+    TradeForm nan = DefaultTradeForm(FormKind::Purchase);
+    nan.FundID = "000001";
+    nan.Amount = std::nan("");
+    EXPECT_EQ(CheckTradeForm(nan, NoRange).message, "购买金额不能小于0");
+}
+
+}  // namespace
+
+namespace test {
+// What the forms accept, the engine books: a mixed mode needs the holding's
+// range, a fee in yuan stays an amount, and 100.004 of 100 shares empties it.
+TEST_F(BookTest, FormsHandTheEngineWhatItBooks)
+{
+    const int acc = NewAccount("A");
+    ASSERT_TRUE(manager.LoadUserBonus());
+    TradeForm buy = DefaultTradeForm(FormKind::Purchase);
+    buy.AccountID = acc;
+    buy.FundID = "000001";
+    buy.Amount = 130;
+    buy.Fee = 10;
+    buy.FeeIsAmount = true;
+    buy.NoAutoBonus = true;
+    buy.TradeTime = OleDate::FromParts(2024, 6, 13, 10, 0);
+    buy.BonusIndex = kBonusIndexMixed;
+    FormResult r = CheckTradeForm(buy, UserBonusLookup(manager));
+    EXPECT_EQ(r.message, "选择混合分红方式，请先设置混合分红方式");
+
+    UserBonusInfo range;
+    range.AccountID = acc;
+    range.FundID = "000001";
+    range.DateState = 3;  // no bounds
+    range.BonusType = kBonusCash;
+    ASSERT_TRUE(manager.SaveUserBonus(range)) << manager.GetLastErrorText();
+    r = CheckTradeForm(buy, UserBonusLookup(manager));
+    ASSERT_TRUE(r.ok) << r.message;
+    ASSERT_EQ(manager.BookTrade(r.trade), 0) << manager.GetLastErrorText();
+    double fee = 0;
+    db.QueryDouble("SELECT TradeFee FROM T_Trade_Info WHERE TradeType=0", fee);
+    EXPECT_EQ(fee, -10);
+    EXPECT_EQ(CAccountManager::GetTradeFee(r.trade), 10);
+    ASSERT_EQ(Held(acc, "000001"), 100);  // (130 - 10) / 1.2
+
+    TradeForm redeem = DefaultTradeForm(FormKind::Redemption);
+    redeem.AccountID = acc;
+    redeem.FundID = "000001";
+    redeem.HeldCount = HeldShares(*manager.FindAccount(acc), "000001", kFrontEnd);
+    EXPECT_EQ(AvailableSharesText(redeem.HeldCount), "可用份数:100.00");
+    redeem.Count = 100.004;
+    r = CheckTradeForm(redeem, UserBonusLookup(manager));
+    ASSERT_TRUE(r.ok) << r.message;
+    ASSERT_EQ(manager.BookTrade(r.trade), 0) << manager.GetLastErrorText();
+    EXPECT_EQ(Held(acc, "000001"), 0);
+}
+}  // namespace test
+
+namespace {
+
+TEST_F(TradeFormsAtFixedTime, InterestAndIncomingFeeInYuanAreStoredNegated)
+{
+    TradeForm sub = DefaultTradeForm(FormKind::Subscription);
+    sub.Interest = 3;
+    sub.InterestIsAmount = true;
+    EXPECT_EQ(TradeFromForm(sub).SecondRate, -3);
+
+    TradeForm convert = DefaultTradeForm(FormKind::Conversion);
+    convert.TargetBonusIndex = kBonusIndexReinvest;
+    convert.TargetFee = 5;
+    convert.TargetFeeIsAmount = true;
+    TradeInfo t = TradeFromForm(convert);
+    EXPECT_EQ(t.SecondRate, -5);
+    EXPECT_EQ(t.TargetBonusType, kBonusReinvest);
+}
+
+TEST_F(TradeFormsAtFixedTime, SubscriptionCountsTheDayUntilThreeOClock)
+{
+    const OleDate established = OleDate::FromParts(2024, 6, 20);
+    struct Case {
+        int day, hour, minute;
+        bool allowed;
+    } cases[] = {
+        {20, 14, 0, false},  // the establishment day itself
+        {19, 16, 0, true},   // the evening before
+        {19, 15, 0, true},
+        {20, 15, 0, false},
+        {20, 0, 0, false},
+        {21, 10, 0, false},
+    };
+    for (const Case& c : cases) {
+        TradeForm f = DefaultTradeForm(FormKind::Subscription);
+        f.FundID = "000001";
+        f.EstablishDate = established;
+        f.TradeTime = OleDate::FromParts(2024, 6, c.day, c.hour, c.minute);
+        if (f.TradeTime > kNow) Clock::Fix(f.TradeTime.AddDays(1));
+        FormResult r = CheckTradeForm(f, NoRange);
+        EXPECT_EQ(r.ok, c.allowed) << c.day << " " << c.hour << ":" << c.minute << " " << r.message;
+        if (!c.allowed) {
+            EXPECT_EQ(r.message, "基金成立日期为：2024-06-20，认购日期不能大于基金成立日期。");
+        }
+    }
+}
+
+TEST(TradeForms, FeeCaptionsFollowTheAmountBox)
+{
+    struct Case {
+        FormKind kind;
+        FeeInput input;
+        const char* rate;
+        const char* amount;
+    } cases[] = {
+        {FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
+        {FormKind::Subscription, FeeInput::Fee, "认购费率:", "认购费用:"},
+        {FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
+        {FormKind::Redemption, FeeInput::Fee, "赎回费率:", "赎回费用:"},
+        {FormKind::Conversion, FeeInput::Fee, "转出费率:", "转出费用:"},
+        {FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"},
+        {FormKind::Edit, FeeInput::Fee, "交易费率:", "交易费用:"},
+    };
+    for (const Case& c : cases) {
+        FeeLabel off = FeeCaption(c.kind, c.input, false), on = FeeCaption(c.kind, c.input, true);
+        EXPECT_EQ(off.caption, c.rate);
+        EXPECT_EQ(off.unit, "%");
+        EXPECT_EQ(on.caption, c.amount);
+        EXPECT_EQ(on.unit, "元");
+    }
+}
+
+TEST(TradeForms, PreviewComputesWhatTheBookingWill)
+{
+    TradeForm buy;
+    buy.kind = FormKind::Purchase;
+    buy.Amount = 1000;
+    buy.Fee = 1.5;
+    FeePreview p = PreviewFee(buy, 1.2);
+    EXPECT_DOUBLE_EQ(p.TradeCount, 821.02);
+    EXPECT_DOUBLE_EQ(p.Fee, 14.78);
+    buy.InnerDeduction = true;
+    p = PreviewFee(buy, 1.2);
+    EXPECT_DOUBLE_EQ(p.TradeCount, 820.83);
+    EXPECT_DOUBLE_EQ(p.Fee, 15.00);
+    buy.BuyType = kBackEnd;  // the rate does not apply
+    p = PreviewFee(buy, 1.2);
+    EXPECT_DOUBLE_EQ(p.TradeCount, 833.33);
+    EXPECT_DOUBLE_EQ(p.Fee, 0);
+
+    TradeForm sub;
+    sub.kind = FormKind::Subscription;
+    sub.Amount = 10000;
+    sub.Interest = 2;
+    sub.EstablishDate = OleDate::FromParts(2024, 6, 20);
+    sub.TradeTime = OleDate::FromParts(2024, 6, 10, 10, 0);
+    p = PreviewFee(sub, 0);
+    EXPECT_DOUBLE_EQ(p.Interest, 4.93);
+    EXPECT_DOUBLE_EQ(p.TradeCount, 10004.93);
+
+    TradeForm redeem;
+    redeem.kind = FormKind::Redemption;
+    redeem.Count = 100;
+    redeem.Fee = 0.5;
+    p = PreviewFee(redeem, 1.5);
+    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
+    EXPECT_DOUBLE_EQ(p.Fee, 0.75);
+
+    TradeForm convert = redeem;
+    convert.kind = FormKind::Conversion;
+    convert.TargetFee = 1.5;
+    p = PreviewFee(convert, 1.5, 1.25);
+    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
+    EXPECT_DOUBLE_EQ(p.TargetCount, 117.64);  // 149.25 * 100 / 101.5 / 1.25
+    EXPECT_DOUBLE_EQ(p.TargetFee, 2.21);
+
+    TradeForm quick;
+    quick.kind = FormKind::Quick;
+    quick.Count = 333;
+    EXPECT_DOUBLE_EQ(PreviewFee(quick, 1.2345).TradeMoney, 411.09);
+}
+
+}  // namespace
+}  // namespace vextal
