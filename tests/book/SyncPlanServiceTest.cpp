@@ -187,7 +187,9 @@ void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
         EXPECT_NEAR(a.*f, b.*f, 1e-6);
     EXPECT_EQ(a.FundCount, b.FundCount);
     ASSERT_EQ(a.AnnualRate.has_value(), b.AnnualRate.has_value());
-    if (a.AnnualRate) EXPECT_NEAR(*a.AnnualRate, *b.AnnualRate, 1e-9);
+    if (a.AnnualRate) {
+        EXPECT_NEAR(*a.AnnualRate, *b.AnnualRate, 1e-9);
+    }
     ASSERT_EQ(a.holdings.size(), b.holdings.size());
     for (size_t i = 0; i < a.holdings.size(); ++i) {
         const FundTradeInfo &x = a.holdings[i], &y = b.holdings[i];
