@@ -92,6 +92,15 @@ std::string FormatHighLight(uint32_t colour)
     return StrFormat("#%02X%02X%02X", colour & 0xFFu, (colour >> 8) & 0xFFu, (colour >> 16) & 0xFFu);
 }
 
+void ReadColourKeys(const std::string& section, const std::vector<std::pair<std::string, uint32_t*>>& keys,
+                    const std::string& iniPath)
+{
+    CProfileText f;
+    if (!ReadProfileFile(iniPath, f)) return;
+    for (const auto& [key, colour] : keys)
+        *colour = ParseHighLight(f.GetString(section, key, "", ini::kHighLightBuffer), *colour);
+}
+
 std::vector<std::string> ParseFundIdList(const std::string& text)
 {
     std::vector<std::string> list;

@@ -4,6 +4,7 @@
 // write-backs.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/IniFile.h"
@@ -98,6 +99,10 @@ void LoadSettings(CSettings& settings, const CProfileText& ini);
 // leading hexadecimal digits (none gives 0). Any other text → `current`.
 uint32_t ParseHighLight(const std::string& text, uint32_t current);
 std::string FormatHighLight(uint32_t colour);  // "#RRGGBB"
+// Colour keys "#RRGGBB" of one section (the chart colours), read in one
+// pass; a missing or malformed key leaves its colour as it was.
+void ReadColourKeys(const std::string& section, const std::vector<std::pair<std::string, uint32_t*>>& keys,
+                    const std::string& iniPath = DefaultIniPath());
 // Split at "|", empty pieces skipped; no code gives 000001 and 000011.
 std::vector<std::string> ParseFundIdList(const std::string& text);
 
