@@ -61,6 +61,23 @@ bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, st
     return true;
 }
 
+bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus)
+{
+    bonus.clear();
+    const auto& f = reply.fields;
+    if (f.size() % 4 != 0) return false;
+    for (size_t i = 0; i + 4 <= f.size(); i += 4) {
+        CFundBonus b;
+        if (!ReadWireFloat(f[i], b.BonusValue) || !ReadWireDate(f[i + 1], b.RecordDate) ||
+            !ReadWireDate(f[i + 2], b.BonusDate) || !ReadWireDate(f[i + 3], b.SubtractDate)) {
+            bonus.clear();
+            return false;
+        }
+        bonus.push_back(b);
+    }
+    return true;
+}
+
 CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataServiceUrl,
                              const std::vector<std::string>& funds, int dataKind, int statistic,
                              const OleDate& start, const OleDate& end, bool splits,
@@ -82,6 +99,9 @@ CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataS
         if (p.HasSplits && !cancelled) {
             std::vector<CFundSplitItem> items;
             if (GetFundSplitInfo(dataServiceUrl, fund, 0, items)) p.Splits[fund] = std::move(items);
+            std::vector<CFundBonus> bonus;
+            CommandReply reply = SendDividendQuery(ctx.For("LoadCurveData"), fund, start, end, 1.0, 0);
+            if (reply.ok() && ParseUnitDividends(reply, bonus)) p.Bonus[fund] = std::move(bonus);
         }
     }
     return p;
@@ -122,6 +142,10 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
             return false;
         }
         m_bonus = m_sources.History->LoadFundBonus(fund, m_params.StartDate, m_params.EndDate);
+        // The store keeps dividends only where something wrote them; the
+        // service's, fetched ahead, stand in.
+        if (auto it = m_prefetch.Bonus.find(fund); m_bonus.empty() && it != m_prefetch.Bonus.end())
+            m_bonus = it->second;
         m_params.Loaded = true;
         return true;
     }

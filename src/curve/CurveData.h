@@ -68,6 +68,9 @@ struct CurvePrefetch {
     std::map<std::string, std::vector<CFundValue>> Records;  // by fund; fetched without fault only
     bool HasSplits = false;
     std::map<std::string, std::vector<CFundSplitItem>> Splits;
+    // The service's dividends per unit of the range, for a NAV chart whose
+    // local store has none.
+    std::map<std::string, std::vector<CFundBonus>> Bonus;
 };
 // Network only (no store, no shared object): may run on a worker. Stops
 // before the next request once `cancelled` is set.
@@ -75,6 +78,8 @@ CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataS
                              const std::vector<std::string>& funds, int dataKind, int statistic,
                              const OleDate& start, const OleDate& end, bool splits,
                              const std::atomic<bool>& cancelled);
+// The 2/13 answer for one unit: per unit, record, payment and ex-dividend date.
+bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus);
 // The 2/12 answer as records of one fund; false on a malformed answer.
 bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, std::vector<CFundValue>& records);
 

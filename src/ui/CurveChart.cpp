@@ -147,10 +147,12 @@ void CCurveChart::Render(QImage& image) const
     };
     for (const CurveValueLabel& l : m.ValueLabels()) {
         p.setPen(signColour(l.Sign));
-        QRect left(outer, l.Y - lineH / 2, r.left - outer - 3, lineH);
+        // Centred on the grid line; the lowest stays clear of the date labels.
+        const int top = std::min(l.Y - lineH / 2, r.bottom + 2 - lineH);
+        QRect left(outer, top, r.left - outer - 3, lineH);
         p.drawText(left, Qt::AlignRight | Qt::AlignVCenter, Q(l.Text));
         if (!l.RightText.empty())
-            p.drawText(QRect(r.right + 3, l.Y - lineH / 2, w - r.right - 3, lineH), Qt::AlignLeft | Qt::AlignVCenter,
+            p.drawText(QRect(r.right + 3, top, w - r.right - 3, lineH), Qt::AlignLeft | Qt::AlignVCenter,
                        Q(l.RightText));
     }
 
@@ -229,7 +231,7 @@ void CCurveChart::Render(QImage& image) const
     p.drawRect(plot);
 
     // The cross-hair of the current point, XOR so that it reads on any colour.
-    if (m.HasCurrentPoint()) {
+    if (m.Tracking() && m.HasCurrentPoint()) {
         if (const CurveSeries* first = m.FindSeries(0); first && m.CurrentPoint() < first->Points.size()) {
             const CurvePoint& c = first->Points[m.CurrentPoint()];
             p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);

@@ -351,6 +351,8 @@ void CFundCurveView::ApplySingleFund()
     const bool splits = kind == kCurveNav && info && info->InvestTypeID != 4 && p.IndexCompare == 0;
     LoadThenDraw(kind, {p.CurrentFund}, 0, splits, [this, kind] {
         m_data.Params().Loaded = false;
+        // Series on dates cannot share the intraday axis.
+        if (kind == kCurveEstimate) m_chart->Model().RemoveAllSeries();
         m_data.ShowCurve(m_chart->Model(), kind);
     });
 }
