@@ -6,6 +6,7 @@
 // point's figures. No fund arithmetic here.
 #include <QFont>
 #include <QImage>
+#include <QPen>
 #include <QWidget>
 
 #include "curve/CurveChartModel.h"
@@ -58,6 +59,9 @@ private:
     QLabel* m_tip;
     mutable QImage m_buffer;
 };
+
+// The pen of a series' polyline.
+QPen CurveSeriesPen(const QColor& colour);
 
 // The 16 series colours and the display colours from the settings file
 // (missing keys keep the defaults).

@@ -97,7 +97,7 @@ TEST(CurveChartPaint, SeriesInItsColourInsideThePlotOnly)
                 if (lx > r.left && lx < r.right && ly > r.top && ly < r.bottom) ++inside;
                 else if (ly > r.top) ++outside;  // the legend box sits in the header
             }
-        EXPECT_GT(inside, int(200 * dpr));
+        EXPECT_GT(inside, int(100 * dpr));
         EXPECT_EQ(outside, 0);
     }
 }
