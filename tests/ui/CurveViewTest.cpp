@@ -17,7 +17,9 @@
 #include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "common/StringTable.h"
+#include "db/AdoDatabase.h"
 #include "curve/CurveBuilders.h"
 #include "net/HttpTransport.h"
 #include "ui/CurveChart.h"
@@ -302,5 +304,61 @@ TEST_F(CurveViewTest, ScreenshotsOfEveryCurveKind)
     auto* view = qobject_cast<CFundCurveView*>(app.Frame()->HomeView()->Page(103));
     ASSERT_TRUE(view->Chart()->Model().RealTime());
     EXPECT_EQ(view->Chart()->Model().FindSeries(0)->Points.back().Date.FormatWith("%H:%M"), "14:10");
+    app.Shutdown();
+}
+
+// The account income curve of an account with one purchase: a point per
+// NAV day from the purchase on, and on the last day the accumulated income
+// that the account list shows.
+TEST_F(CurveViewTest, AccountIncomeCurveEndsAtTheAccountsIncome)
+{
+    int userId = 0;
+    std::string fund;
+    {
+        CVextalApp first(options);
+        ASSERT_TRUE(first.Start());
+        WaitIdle(first);
+        userId = first.Document()->User().UserID;
+        for (const auto& [code, info] : first.Market()->Catalogue().Funds())
+            if (!info.CompanyID.empty() && info.InvestTypeID != 4 && fund.empty()) fund = code;
+        first.Shutdown();
+    }
+    ASSERT_FALSE(fund.empty());
+    {
+        CAdoDatabase db;
+        db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
+        db.SetDatabase(QDir(home.path()).filePath("Vextal.mdb").toStdString(), 0);
+        ASSERT_TRUE(db.Open()) << db.GetLastError();
+        ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO T_Account_Info(UserID,AccountID,AccountName,CreateDate,FundCount) "
+                                         "VALUES(%d,1,'主帐户',#2024-09-02 00:00:00#,1)",
+                                         userId)));
+        ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO T_Fund_Trade(AccountID,FundID,BuyType,TotalCount,FreeCount,"
+                                         "TradeValue,LastBonus,LastTrade) VALUES(1,'%s',0,1000,1000,1,"
+                                         "#2024-10-09 00:00:00#,#2024-09-02 10:00:00#)",
+                                         fund.c_str())));
+        ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO T_Trade_Info(TradeID,AccountID,FundID,TradeMoney,TradeCount,"
+                                         "TradeType,TradeTime,DealTime,TradeState,BuyType,TradeValue) VALUES(1,1,'%s',"
+                                         "1000,1000,0,#2024-09-02 10:00:00#,#2024-09-02 15:00:00#,1,0,1)",
+                                         fund.c_str())));
+    }
+    CVextalApp app(options);
+    ASSERT_TRUE(app.Start());
+    WaitIdle(app);
+    auto* view = qobject_cast<CFundCurveView*>(app.Frame()->HomeView()->Page(103));
+    ASSERT_NE(view, nullptr);
+    Drawn(*view, [&] { view->ShowAccountIncome(1); });
+    const CCurveChartModel& chart = view->Chart()->Model();
+    EXPECT_EQ(chart.Title(), "基金帐户历史收益走势");
+    EXPECT_EQ(chart.Unit(), "元");
+    ASSERT_EQ(chart.Series().size(), 1u);
+    const auto& points = chart.FindSeries(0)->Points;
+    std::vector<CFundValue> navs = app.Market()->History().LoadFundValues(fund, OleDate::FromParts(2024, 9, 2),
+                                                                          OleDate::FromParts(2024, 10, 9, 23));
+    ASSERT_GT(navs.size(), 15u);
+    ASSERT_EQ(points.size(), navs.size());
+    EXPECT_EQ(points.front().Date, OleDate::FromParts(2024, 9, 2));
+    EXPECT_NEAR(points.front().Value, Round2(1000 * navs.front().TodayValue - 1000), 1e-9);
+    ASSERT_TRUE(app.Document()->Accounts().RefreshAccount(1));
+    EXPECT_NEAR(points.back().Value, app.Document()->Accounts().FindAccount(1)->TotalIncome, 0.005);
     app.Shutdown();
 }
