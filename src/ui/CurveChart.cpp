@@ -298,7 +298,11 @@ void CCurveChart::mousePressEvent(QMouseEvent* event)
     if (m_model.FindFirstSeriesPointAt(event->position().toPoint().x(), point)) ChoosePoint(point);
 }
 
-void CCurveChart::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void CCurveChart::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+    if (event->button() == Qt::LeftButton) emit pointListRequested();
+}
 
 void CCurveChart::mouseMoveEvent(QMouseEvent* event)
 {

@@ -37,6 +37,8 @@ public:
 signals:
     // The current point moved (click or arrow key).
     void currentPointChanged();
+    // A double click: the list of the points.
+    void pointListRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

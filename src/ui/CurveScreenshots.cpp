@@ -83,7 +83,7 @@ void SaveCurveScreenshots(CMainFrame& frame, const QString& dir, std::function<v
         done(false);
         return;
     }
-    auto run = std::make_shared<CurveShotRun>(CurveShotRun{frame, *view, dir, {}, std::move(done)});
+    auto run = std::make_shared<CurveShotRun>(CurveShotRun{frame, *view, dir, {}, std::move(done), {}});
     std::vector<std::string> funds;
     for (const auto& [code, info] : view->Market().Catalogue().Funds())
         if (!info.CompanyID.empty() && info.InvestTypeID != 4) {

@@ -18,6 +18,7 @@
 #include "curve/CurveBar.h"
 #include "ui/CommandTable.h"
 #include "ui/CurveChart.h"
+#include "ui/CurvePointsDialog.h"
 #include "ui/MainFrame.h"
 
 namespace vextal {
@@ -276,6 +277,7 @@ CFundCurveView::CFundCurveView(CVextalDoc& doc, CMarketData& market, CTaskRunner
     connect(m_bar->ok, &QPushButton::clicked, this, &CFundCurveView::ApplyCurveBar);
     connect(m_bar->chooseFunds, &QPushButton::clicked, this, &CFundCurveView::ChooseFunds);
     connect(m_single->ok, &QPushButton::clicked, this, &CFundCurveView::ApplySingleFund);
+    connect(m_chart, &CCurveChart::pointListRequested, this, &CFundCurveView::ShowPointList);
 
     const QDate today = ToQDate(Clock::Now());
     m_single->end->setDate(today);
@@ -482,9 +484,18 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
     });
 }
 
+void CFundCurveView::ShowPointList()
+{
+    if (!m_points) m_points = new CCurvePointsDialog(*m_chart, this);
+    m_points->Refill();
+    m_points->show();
+    m_points->raise();
+}
+
 void CFundCurveView::Finish()
 {
     m_chart->RecalculateLayout();
+    if (m_points) m_points->Refill();
     m_chart->setFocus();
     emit curveDrawn();
 }

@@ -22,6 +22,7 @@ class QTreeWidget;
 namespace vextal {
 
 class CCurveChart;
+class CCurvePointsDialog;
 class CMainFrame;
 class CMarketData;
 class CVextalDoc;
@@ -103,6 +104,8 @@ public:
     // The account panel, for the current account or holding.
     void SetAccountTree(QTreeWidget* tree) { m_tree = tree; }
     void ChooseFunds();
+    // "基金曲线点信息" over the chart (one, kept while the view lives).
+    void ShowPointList();
     // The colours of the options, read again.
     void ReloadDisplay();
 
@@ -135,6 +138,7 @@ private:
     CCurveBar* m_bar;
     CSingleFundBar* m_single;
     QTreeWidget* m_tree = nullptr;
+    CCurvePointsDialog* m_points = nullptr;
     CTaskRunner::CancelFlag m_pending;
     int m_serial = 0;
     bool m_busyCursor = false;

@@ -23,6 +23,7 @@
 #include "curve/CurveBuilders.h"
 #include "net/HttpTransport.h"
 #include "ui/CurveChart.h"
+#include "ui/CurvePointsDialog.h"
 #include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
@@ -136,7 +137,9 @@ protected:
     {
         QSignalSpy spy(&view, &CFundCurveView::curveDrawn);
         action();
-        if (spy.count() == 0) ASSERT_TRUE(spy.wait(60000));
+        if (spy.count() == 0) {
+            ASSERT_TRUE(spy.wait(60000));
+        }
     }
 
     std::unique_ptr<CServiceProcess> service;
@@ -246,6 +249,21 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_EQ(chart.CurrentPoint(), lastPoint - 1);
     EXPECT_EQ(view->Chart()->TipLines().value(0), QStringLiteral("日期:") + QString::fromStdString(
         chart.FindSeries(0)->Points[lastPoint - 1].Date.FormatWith("%Y-%m-%d")));
+
+    // The point list follows the current point until told not to.
+    view->ShowPointList();
+    auto* list = view->findChild<CCurvePointsDialog*>();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Points()->rowCount(), int(chart.FindSeries(0)->Points.size()));
+    auto itemDate = [&] { return list->Items()->index(0, 1).data().toString().toStdString(); };
+    EXPECT_EQ(list->Items()->index(0, 0).data().toString(), QStringLiteral("日期"));
+    EXPECT_EQ(itemDate(), chart.FindSeries(0)->Points[lastPoint - 1].Date.FormatWith("%Y-%m-%d"));
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QApplication::sendEvent(view->Chart(), &right);
+    EXPECT_EQ(itemDate(), chart.FindSeries(0)->Points[lastPoint].Date.FormatWith("%Y-%m-%d"));
+    list->NoSync()->setChecked(true);
+    QApplication::sendEvent(view->Chart(), &left);
+    EXPECT_EQ(itemDate(), chart.FindSeries(0)->Points[lastPoint].Date.FormatWith("%Y-%m-%d"));
 
     // The fund selection: at most 12 funds for a VIP member.
     RecordingPrompt prompt;
