@@ -319,6 +319,8 @@ std::string CFundCurveView::CurrentFundChoice() const
 void CFundCurveView::RunCurveCommand(int commandId)
 {
     m_kind = KindOfCommand(commandId);
+    // Colours changed in the options show from the next curve on.
+    ReloadDisplay();
     const CurveBarSpec spec = CurveBarFor(m_kind);
     if (!spec.ShowBar) {
         m_bar->hide();
