@@ -137,7 +137,8 @@ void CCurveChart::Render(QImage& image) const
     const CurveRect& r = m.PlotRect();
     const QRect plot(r.left, r.top, r.Width(), r.Height());
     const int outer = d.OuterMargin;
-    const int w = qRound(image.width() / image.devicePixelRatio());
+    const qreal dpr = image.devicePixelRatio();
+    const int w = qRound(image.width() / dpr);
     image.fill(Qt::white);
     QPainter p(&image);
     p.setFont(m_font);
@@ -145,7 +146,7 @@ void CCurveChart::Render(QImage& image) const
     const int lineH = fm.height();
 
     // Background, plot area and its frame.
-    p.fillRect(QRect(0, 0, w, qRound(image.height() / image.devicePixelRatio())), Qc(d.ChartBackground));
+    p.fillRect(QRect(0, 0, w, qRound(image.height() / dpr)), Qc(d.ChartBackground));
     p.fillRect(plot, Qc(d.PlotBackground));
 
     // Value axis: grid lines and labels centred on them.
@@ -223,8 +224,19 @@ void CCurveChart::Render(QImage& image) const
             lastX = pt.X;
         }
         p.setPen(CurveSeriesPen(Qc(s.Colour)));
-        if (line.size() == 1) p.drawPoint(line.front());
-        else p.drawPolyline(line);
+        if (line.size() == 1) {
+            p.drawPoint(line.front());
+            continue;
+        }
+        p.drawPolyline(line);
+        // On a dense screen a one-device-pixel line is a hair: a second
+        // pass one device pixel off gives it body at twice the cost (a
+        // wide pen would cost forty times).
+        if (dpr >= 1.5) {
+            p.translate(1.0 / dpr, 1.0 / dpr);
+            p.drawPolyline(line);
+            p.translate(-1.0 / dpr, -1.0 / dpr);
+        }
     }
     p.setRenderHint(QPainter::Antialiasing, false);
     // Marks: a blue tick on the curve and the dividend (or "拆分") under it.
