@@ -15,6 +15,7 @@
 
 #include "ServiceProcess.h"
 #include "app/MarketData.h"
+#include "app/Membership.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -280,6 +281,19 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0], LoadResString(str::OnlyTwelveFunds));
     EXPECT_EQ(dialog.Selected().size(), 12u);
+    // A free member stops at four, with the membership's text.
+    CMembership free;
+    free.SetVipFlag(0);
+    CFundSelectDialog small(all, {}, prompt, [&](int n) { return free.CheckFundCount(n, &prompt); });
+    for (int i = 0; i < 4; ++i) {
+        small.availableList->setCurrentRow(0);
+        ASSERT_TRUE(small.AddHighlighted()) << i;
+    }
+    small.availableList->setCurrentRow(0);
+    EXPECT_FALSE(small.AddHighlighted());
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1], "免费会员最多可以选择4个基金");
+    EXPECT_EQ(small.Selected().size(), 4u);
     app.Shutdown();
 }
 
