@@ -355,6 +355,8 @@ void CFundCurveView::ApplySingleFund()
     const bool splits = kind == kCurveNav && info && info->InvestTypeID != 4 && p.IndexCompare == 0;
     LoadThenDraw(kind, {p.CurrentFund}, 0, splits, [this, kind] {
         m_data.Params().Loaded = false;
+        // A fund without records leaves no title of the curve before.
+        m_chart->Model().SetTitle("", "");
         // Series on dates cannot share the intraday axis.
         if (kind == kCurveEstimate) m_chart->Model().RemoveAllSeries();
         m_data.ShowCurve(m_chart->Model(), kind);
@@ -369,6 +371,7 @@ void CFundCurveView::ApplyCurveBar()
     m_data.Params().StartDate = values.StartDate;
     m_data.Params().EndDate = values.EndDate;
     LoadThenDraw(kind, m_data.Params().SelectedFunds, values.StatisticIndex, false, [this, values, kind] {
+        m_chart->Model().SetTitle("", "");
         m_data.ApplyCurveBar(m_chart->Model(), values, kind);
     });
 }

@@ -408,3 +408,17 @@ TEST(CurveSeries, AccountIncomeHistoryOfAHandComputedAccount)
 
     EXPECT_TRUE(AccountIncomeHistory({}, funds, At(2024, 1, 11)).empty());
 }
+
+// An empty chart after a percentage curve keeps "%0.2f" as its value format
+// while its labels print with four decimals: the left margin holds them.
+TEST(CurveLayout, LeftMarginHoldsTheLabelsAsPrinted)
+{
+    CCurveChartModel chart;
+    SetCurveValueType(chart, 1);
+    chart.SetDecimals(4);
+    FixedMeasure measure;
+    chart.RecalculateLayout(measure, 800, 500, At(2024, 10, 9));
+    ASSERT_FALSE(chart.ValueLabels().empty());
+    for (const CurveValueLabel& l : chart.ValueLabels())
+        EXPECT_LE(measure.TextWidth(l.Text) + 5, chart.LeftMargin()) << l.Text;
+}

@@ -242,6 +242,14 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_EQ(chart.FindSeries(0)->Name, "日收益");
     EXPECT_TRUE(chart.RangeLines().empty());
 
+    // A fund without records: an empty chart without the title before.
+    view->SingleBar()->fund->setCurrentText(QStringLiteral("999999"));
+    Drawn(*view, [&] { view->ApplySingleFund(); });
+    EXPECT_TRUE(chart.Series().empty());
+    EXPECT_EQ(chart.Title(), "");
+    view->SingleBar()->fund->setCurrentText(QString::fromStdString(money));
+    Drawn(*view, [&] { view->ApplySingleFund(); });
+
     // The arrow keys move the current point of the first series.
     ASSERT_TRUE(chart.HasCurrentPoint());
     const size_t lastPoint = chart.CurrentPoint();
