@@ -61,6 +61,28 @@ bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, st
     return true;
 }
 
+bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate& from, const OleDate& to,
+                       std::vector<CIndexValue>& records)
+{
+    records.clear();
+    CommandReply reply = SendIndexHistory(ctx.For("GetIndexValueHistory"), from, to, indexNumber,
+                                          GetIndexCode(indexNumber));
+    if (!reply.ok()) return false;
+    // Index id, date, 0, value, change (as the history download reads them).
+    const auto& f = reply.fields;
+    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
+        CIndexValue v;
+        v.IndexID = f[i];
+        if (v.IndexID.empty() || !ReadWireDate(f[i + 1], v.ValueDate) || !ReadWireFloat(f[i + 3], v.IndexValue) ||
+            !ReadWireFloat(f[i + 4], v.VarValue)) {
+            records.clear();
+            return false;
+        }
+        records.push_back(std::move(v));
+    }
+    return true;
+}
+
 bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus)
 {
     bonus.clear();

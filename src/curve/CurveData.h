@@ -78,6 +78,10 @@ CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataS
                              const std::vector<std::string>& funds, int dataKind, int statistic,
                              const OleDate& start, const OleDate& end, bool splits,
                              const std::atomic<bool>& cancelled);
+// The index history of a range for an index with nothing stored (1/21),
+// network only; false when it could not be had.
+bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate& from, const OleDate& to,
+                       std::vector<CIndexValue>& records);
 // The 2/13 answer for one unit: per unit, record, payment and ex-dividend date.
 bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus);
 // The 2/12 answer as records of one fund; false on a malformed answer.

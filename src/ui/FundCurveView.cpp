@@ -353,6 +353,8 @@ void CFundCurveView::ApplySingleFund()
     const int kind = m_kind;
     const CFundInfo* info = m_market.Catalogue().FindFund(p.CurrentFund);
     const bool splits = kind == kCurveNav && info && info->InvestTypeID != 4 && p.IndexCompare == 0;
+    std::vector<int> indexes;
+    if (kind == kCurveNav && p.IndexCompare != 0) indexes.push_back(p.IndexCompare);
     LoadThenDraw(kind, {p.CurrentFund}, 0, splits, [this, kind] {
         m_data.Params().Loaded = false;
         // A fund without records leaves no title of the curve before.
@@ -370,10 +372,16 @@ void CFundCurveView::ApplyCurveBar()
     // The records of the bar's range and statistic are fetched first.
     m_data.Params().StartDate = values.StartDate;
     m_data.Params().EndDate = values.EndDate;
+    std::vector<int> indexes;
+    if (kind == kCurveDailyOverlay || kind == kCurveGrowthOverlay) {
+        if (values.Shanghai) indexes.push_back(1);
+        if (values.Shenzhen) indexes.push_back(2);
+        if (values.Csi300) indexes.push_back(3);
+    }
     LoadThenDraw(kind, m_data.Params().SelectedFunds, values.StatisticIndex, false, [this, values, kind] {
         m_chart->Model().SetTitle("", "");
         m_data.ApplyCurveBar(m_chart->Model(), values, kind);
-    });
+    }, indexes);
 }
 
 void CFundCurveView::ShowAccountIncome(int accountId)
@@ -423,7 +431,7 @@ void CFundCurveView::ShowAccountIncome(int accountId)
 }
 
 void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& funds, int statistic, bool splits,
-                                  std::function<void()> draw)
+                                  std::function<void()> draw, const std::vector<int>& indexes)
 {
     SyncSession();
     CTaskRunner::Cancel(m_pending);
@@ -438,7 +446,11 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
     // is over).
     std::vector<HistoryRequest> downloads;
     std::vector<std::string> ask;
+    std::vector<int> indexDownloads;  // indexes with nothing stored
     if (!offline) {
+        OleDate first, last;
+        for (int n : indexes)
+            if (!m_market.History().GetIndexValueRange(GetIndexCode(n), first, last)) indexDownloads.push_back(n);
         if (local) {
             std::vector<std::string> missing;
             OleDate first, last;
@@ -459,7 +471,7 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
         draw();
         Finish();
     };
-    if (downloads.empty() && ask.empty()) {
+    if (downloads.empty() && ask.empty() && indexDownloads.empty()) {
         m_data.SetPrefetch(CurvePrefetch());
         finish();
         return;
@@ -475,12 +487,24 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
     CNavHistory& history = m_market.History();
     m_pending = m_runner.Run([=, this, &history](const std::atomic<bool>& cancelled) -> WorkFinish {
         auto fetched = std::make_shared<std::vector<HistoryFetch>>(FetchFundHistories(downloads, cancelled));
+        auto indexRecords = std::make_shared<std::vector<CIndexValue>>();
+        for (int n : indexDownloads) {
+            std::vector<CIndexValue> records;
+            if (!cancelled && FetchIndexRecords(ctx, n, p.StartDate, p.EndDate, records))
+                indexRecords->insert(indexRecords->end(), records.begin(), records.end());
+        }
         auto pre = std::make_shared<CurvePrefetch>(FetchCurveData(
             ctx, splitUrl, ask, local ? 0 : dataKind, statistic, p.StartDate, p.EndDate, splits, cancelled));
         // Cancelled: nothing of it is stored; the newer draw owns the cursor.
         if (cancelled) return nullptr;
         return [=, this, &history] {
             if (!downloads.empty()) history.StoreFundHistories(downloads, *fetched);
+            if (!indexRecords->empty() && self) {
+                CAdoTransaction trans(m_doc.GetDatabase());
+                bool stored = true;
+                for (const CIndexValue& v : *indexRecords) stored = stored && history.SaveIndexValue(v);
+                if (stored) trans.Commit();
+            }
             if (!self) return;
             if (!local) pre->DataKind = dataKind;
             m_data.SetPrefetch(*pre);

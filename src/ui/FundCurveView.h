@@ -123,7 +123,7 @@ signals:
 private:
     // Fetches what the draw needs that is not here yet, then draws.
     void LoadThenDraw(int kind, const std::vector<std::string>& funds, int statistic, bool splits,
-                      std::function<void()> draw);
+                      std::function<void()> draw, const std::vector<int>& indexes = {});
     void Finish();
     std::string CurrentFundChoice() const;
     void SyncSession();
