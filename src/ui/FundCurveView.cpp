@@ -453,7 +453,6 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
             if (!m_market.History().GetIndexValueRange(GetIndexCode(n), first, last)) indexDownloads.push_back(n);
         if (local) {
             std::vector<std::string> missing;
-            OleDate first, last;
             for (const std::string& f : funds)
                 if (!m_market.History().GetFundValueRange(f, first, last)) missing.push_back(f);
             if (!missing.empty()) downloads = m_market.History().PlanIncrementalDownloads(missing);
@@ -494,7 +493,7 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
                 indexRecords->insert(indexRecords->end(), records.begin(), records.end());
         }
         auto pre = std::make_shared<CurvePrefetch>(FetchCurveData(
-            ctx, splitUrl, ask, local ? 0 : dataKind, statistic, p.StartDate, p.EndDate, splits, cancelled));
+            ctx, splitUrl, ask, dataKind, statistic, p.StartDate, p.EndDate, splits, cancelled));
         // Cancelled: nothing of it is stored; the newer draw owns the cursor.
         if (cancelled) return nullptr;
         return [=, this, &history] {
@@ -506,7 +505,6 @@ void CFundCurveView::LoadThenDraw(int kind, const std::vector<std::string>& fund
                 if (stored) trans.Commit();
             }
             if (!self) return;
-            if (!local) pre->DataKind = dataKind;
             m_data.SetPrefetch(*pre);
             finish();
         };
