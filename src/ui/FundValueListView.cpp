@@ -58,8 +58,12 @@ CFundValueListView::CFundValueListView(CMarketData& market, CTaskRunner& runner,
     layout->addWidget(m_list, 1);
 
     connect(m_funds, &QComboBox::activated, this, [this] { ShowFund(CurrentFund()); });
-    connect(m_from, &QDateEdit::dateChanged, this, &CFundValueListView::Reload);
-    connect(m_to, &QDateEdit::dateChanged, this, &CFundValueListView::Reload);
+    // Dates the user picked stay; until then the range follows the fund's stored year.
+    for (QDateEdit* d : {m_from, m_to})
+        connect(d, &QDateEdit::dateChanged, this, [this] {
+            m_userRange = true;
+            Reload();
+        });
     connect(m_cancel, &QPushButton::clicked, this, &CFundValueListView::CancelDownload);
     SetExportSource(this, [this] {
         return ExportSource{m_list, m_fundClass == 2 ? kExportMoneyHistory : kExportNavHistory,
@@ -134,6 +138,7 @@ void CFundValueListView::SetRange(const OleDate& from, const OleDate& to)
     const QSignalBlocker a(m_from), b(m_to);
     m_from->setDate(ToQDate(from));
     m_to->setDate(ToQDate(to));
+    m_userRange = true;
     Reload();
 }
 
@@ -148,6 +153,12 @@ void CFundValueListView::Reload()
 {
     const std::string fund = CurrentFund();
     m_rows.clear();
+    OleDate first, last;
+    if (!fund.empty() && !m_userRange && m_market.History().GetFundValueRange(fund, first, last)) {
+        const QSignalBlocker a(m_from), b(m_to);
+        m_to->setDate(ToQDate(last));
+        m_from->setDate(ToQDate(std::max(first, last.AddDays(-365))));
+    }
     if (!fund.empty()) {
         // The whole last day counts.
         m_rows = m_market.History().LoadFundValues(fund, FromQDate(m_from->date()), FromQDate(m_to->date()).AddDays(1));

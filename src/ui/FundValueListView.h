@@ -67,6 +67,7 @@ private:
     CTaskRunner::CancelFlag m_pending;
     std::set<std::string> m_upToDate;  // funds whose download ran in this run
     bool m_offline = false;
+    bool m_userRange = false;
     int m_fundClass = 0;
     QComboBox* m_funds;
     QDateEdit* m_from;

@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
@@ -379,6 +380,7 @@ QWidget* COptionsDialog::BuildShowPage()
     m_preview->setFixedHeight(82);
     m_preview->setFocusPolicy(Qt::NoFocus);
     m_preview->setSelectionMode(QAbstractItemView::NoSelection);
+    m_preview->horizontalHeader()->setStretchLastSection(true);
     auto* curves = new QPushButton(QStringLiteral("曲线颜色..."), page);
     connect(curves, &QPushButton::clicked, this, &COptionsDialog::EditCurveColours);
 
