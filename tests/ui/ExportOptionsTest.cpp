@@ -325,6 +325,16 @@ TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
     EXPECT_EQ(shown[1], QStringLiteral("已收藏有此基金"));
     answer.stop();
 
+    // New options reach the list at once: every column, tall rows.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->ColumnPage(2)->All();
+        dialog->accept();
+    });
+    frame.RunCommand(cmd::Options);
+    EXPECT_EQ(values.List()->model()->columnCount(), 21);
+
     // Page 113 shows the history once the background download is in, newest first.
     ASSERT_TRUE(frame.RunCommand(cmd::History));
     auto* history = qobject_cast<CFundValueListView*>(frame.HomeView()->Page(113));
