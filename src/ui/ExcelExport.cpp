@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -12,6 +13,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -97,14 +100,17 @@ std::string NumberFormat(int decimals)
     return decimals > 0 ? "0." + std::string(static_cast<size_t>(decimals), '0') : "0";
 }
 
-// The cell text without thousands separators, rounded to the decimals.
-double CellNumber(const QString& text, int decimals)
+// The cell text without thousands separators, rounded to the decimals
+// the way the cell is shown ("%0.Nf").
+double CellNumber(const QByteArray& text, int decimals)
 {
     std::string digits;
-    for (char c : text.toStdString())
+    digits.reserve(static_cast<size_t>(text.size()));
+    for (char c : text)
         if (c != ',') digits += c;
-    double v = std::atof(digits.c_str());
-    return std::atof(FormatNumber(StrFormat("%%0.%df", decimals < 0 ? 0 : decimals).c_str(), v).c_str());
+    char printed[64];
+    std::snprintf(printed, sizeof printed, "%0.*f", std::clamp(decimals, 0, 15), std::atof(digits.c_str()));
+    return std::atof(printed);
 }
 
 QString DefaultFolder()
@@ -166,7 +172,11 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
         return false;
     };
     const QByteArray file = QFile::encodeName(path);
-    lxw_workbook* wb = workbook_new(file.constData());
+    // Rows go to the file as they are written, strings inline: a list of
+    // ten thousand funds costs neither a string table nor the whole sheet in memory.
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* wb = workbook_new_opt(file.constData(), &options);
     if (!wb) return fail(QStringLiteral("无法创建文件 %1").arg(path));
     const QByteArray sheetUtf8 = ExcelSheetName(sheetName).toUtf8();
     lxw_worksheet* ws = workbook_add_worksheet(wb, sheetUtf8.constData());
@@ -179,34 +189,55 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
     const ExportKindTable table = ExportKindColumns(kind);
     const int columns = model.columnCount();
 
+    // Each column's type and its formats: plain, above 0, below 0.
+    struct Column {
+        ExportCellType type;
+        lxw_format* format[3] = {nullptr, nullptr, nullptr};
+    };
+    std::vector<Column> spec(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+        Column& col = spec[static_cast<size_t>(c)];
+        const int id = c < static_cast<int>(columnIds.size()) ? columnIds[static_cast<size_t>(c)] : c;
+        if (auto it = table.find(id); it != table.end()) col.type = it->second;
+        switch (col.type.type) {
+        case ExportCell::Text: col.format[0] = col.format[1] = col.format[2] = text; break;
+        case ExportCell::Highlight: col.format[0] = col.format[1] = col.format[2] = formats.Get("@", kHighlightColour); break;
+        case ExportCell::Number:
+            col.format[0] = col.format[1] = col.format[2] = formats.Get(NumberFormat(col.type.decimals), LXW_COLOR_UNSET);
+            break;
+        case ExportCell::Signed:
+            col.format[0] = formats.Get(NumberFormat(col.type.decimals), LXW_COLOR_UNSET);
+            col.format[1] = formats.Get(NumberFormat(col.type.decimals), kRed);
+            col.format[2] = formats.Get(NumberFormat(col.type.decimals), kGreen);
+            break;
+        }
+    }
+
     // Row 1: the header.
     for (int c = 0; c < columns; ++c)
         worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c),
                                model.headerData(c, Qt::Horizontal).toString().toUtf8().constData(), text);
     // Rows 2 on: the list rows in the order shown.
+    std::vector<QByteArray> cells(static_cast<size_t>(columns));
     for (int r = 0; r < model.rowCount(); ++r) {
         const lxw_row_t row = static_cast<lxw_row_t>(r + 1);
         bool separator = true;
-        for (int c = 0; c < columns && separator; ++c)
-            if (!model.data(model.index(r, c)).toString().isEmpty()) separator = false;
+        for (int c = 0; c < columns; ++c) {
+            cells[static_cast<size_t>(c)] = model.data(model.index(r, c)).toString().toUtf8();
+            if (!cells[static_cast<size_t>(c)].isEmpty()) separator = false;
+        }
         for (int c = 0; c < columns; ++c) {
             const lxw_col_t col = static_cast<lxw_col_t>(c);
-            const QString cell = model.data(model.index(r, c)).toString();
-            ExportCellType type;
-            const int id = c < static_cast<int>(columnIds.size()) ? columnIds[static_cast<size_t>(c)] : c;
-            if (auto it = table.find(id); it != table.end()) type = it->second;
+            const QByteArray& cell = cells[static_cast<size_t>(c)];
+            const Column& type = spec[static_cast<size_t>(c)];
             // A separator row, or an empty cell, stays an empty text cell.
-            if (separator || cell.isEmpty() || type.type == ExportCell::Text) {
-                worksheet_write_string(ws, row, col, cell.toUtf8().constData(), text);
-            } else if (type.type == ExportCell::Highlight) {
-                worksheet_write_string(ws, row, col, cell.toUtf8().constData(), formats.Get("@", kHighlightColour));
-            } else {
-                const double v = CellNumber(cell, type.decimals);
-                lxw_color_t colour = LXW_COLOR_UNSET;
-                if (type.type == ExportCell::Signed && v > 0) colour = kRed;
-                if (type.type == ExportCell::Signed && v < 0) colour = kGreen;
-                worksheet_write_number(ws, row, col, v, formats.Get(NumberFormat(type.decimals), colour));
+            if (separator || cell.isEmpty() || type.type.type == ExportCell::Text ||
+                type.type.type == ExportCell::Highlight) {
+                worksheet_write_string(ws, row, col, cell.constData(), separator || cell.isEmpty() ? text : type.format[0]);
+                continue;
             }
+            const double v = CellNumber(cell, type.type.decimals);
+            worksheet_write_number(ws, row, col, v, type.format[v > 0 ? 1 : v < 0 ? 2 : 0]);
         }
     }
     const lxw_error result = workbook_close(wb);
@@ -245,7 +276,11 @@ QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt, co
     std::vector<int> ids;
     for (const ColumnSpec& spec : source.list->Model()->Columns()) ids.push_back(spec.id);
     QString error;
-    if (!WriteListWorkbook(*source.list->model(), ids, source.kind, source.sheetName, path, &error)) {
+    // A local write of at most a second for the largest list: in place, under a busy cursor.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool written = WriteListWorkbook(*source.list->model(), ids, source.kind, source.sheetName, path, &error);
+    QApplication::restoreOverrideCursor();
+    if (!written) {
         prompt.ShowMessage(error.toStdString(), PromptIcon::Warning);
         return {};
     }

@@ -97,11 +97,13 @@ struct Sheet {
         }
         const QString xml = Unzip(file, "xl/worksheets/sheet1.xml");
         rows = static_cast<int>(xml.count(QStringLiteral("<row ")));
-        auto c = QRegularExpression(QStringLiteral("<c r=\"([A-Z]+\\d+)\"( s=\"(\\d+)\")?( t=\"(\\w+)\")?(/>|>(?:<v>([^<]*)</v>)?)")).globalMatch(xml);
+        auto c = QRegularExpression(QStringLiteral("<c r=\"([A-Z]+\\d+)\"( s=\"(\\d+)\")?( t=\"(\\w+)\")?(/>|>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)?)")).globalMatch(xml);
         while (c.hasNext()) {
             auto m = c.next();
             Cell cell;
-            cell.value = m.captured(5) == "s" ? strings.value(m.captured(7).toInt()) : m.captured(7);
+            cell.value = m.captured(5) == "s"           ? strings.value(m.captured(7).toInt())
+                         : m.captured(5) == "inlineStr" ? m.captured(8)
+                                                        : m.captured(7);
             const size_t s = m.captured(3).toUInt();
             if (s < xfs.size()) {
                 cell.format = xfs[s].first;
