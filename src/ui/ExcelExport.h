@@ -15,6 +15,8 @@
 // and their page tells the export command what to export:
 //
 //     SetExportSource(page, [this] { return ExportSource{m_list, kMyKind, QStringLiteral("…")}; });
+//
+// The command "导出表格到Excel" exports the page shown, if it set a source.
 #include <QString>
 #include <functional>
 #include <map>
@@ -64,6 +66,13 @@ QString ExcelSheetName(const QString& name);
 // `path`; column c has the id columnIds[c]. False with `error` on failure.
 bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& columnIds, int kind,
                        const QString& sheetName, const QString& path, QString* error = nullptr);
+
+// Sheet names of the account list and of one account's holdings.
+inline QString AccountsSheetName() { return QStringLiteral("基金帐户明细"); }
+inline QString HoldingsSheetName(const QString& accountName)
+{
+    return QStringLiteral("帐户 ") + accountName + QStringLiteral(" 持有基金明细");
+}
 
 struct ExportSource {
     CListView* list = nullptr;

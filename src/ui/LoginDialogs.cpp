@@ -68,7 +68,8 @@ CLoginDialog::CLoginDialog(CVextalDoc& doc, IUserPrompt& prompt, QWidget* parent
     connect(login, &QPushButton::clicked, this, &CLoginDialog::accept);
     connect(reg, &QPushButton::clicked, this, &CLoginDialog::Register);
     // Before login too: a proxy may be needed to reach the service at all.
-    connect(options, &QPushButton::clicked, this, [this] { RunOptionsDialog(m_doc.Settings(), DefaultIniPath(), m_prompt, this); });
+    connect(options, &QPushButton::clicked, this,
+            [this] { RunOptionsDialog(m_doc.Settings(), DefaultIniPath(), m_prompt, this); });
     connect(cancel, &QPushButton::clicked, this, &CLoginDialog::reject);
 }
 

@@ -499,7 +499,9 @@ CProxySettings COptionsDialog::Proxy() const
     CProxySettings p;
     p.enable = m_proxyEnable->isChecked() ? 1 : 0;
     p.ip = m_proxyFields[0]->text().trimmed().toStdString();
-    p.port = m_proxyFields[1]->text().toInt();
+    bool number = false;
+    const int port = m_proxyFields[1]->text().toInt(&number);
+    p.port = number && port > 0 ? port : ini::kDefaultProxyPort;
     p.userName = m_proxyFields[2]->text().toStdString();
     p.password = m_proxyFields[3]->text().toStdString();
     return p;

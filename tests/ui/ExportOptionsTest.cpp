@@ -130,7 +130,7 @@ TEST(ExcelExport, HoldingsCellsKeepTheirTypesFormatsAndColours)
     });
     RecordingPrompt prompt;
     ExportEnvironment env{dir.path(), [](const QString&) { return false; }};
-    const ExportSource source{&list, 59176, QStringLiteral("帐户 主:帐户/2 持有基金明细")};
+    const ExportSource source{&list, 59176, HoldingsSheetName(QStringLiteral("主:帐户/2"))};
 
     // A free member: 59163 and no file.
     EXPECT_TRUE(ExportList(source, false, prompt, env).isEmpty());
