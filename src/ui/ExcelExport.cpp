@@ -194,9 +194,9 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
         ExportCellType type;
         lxw_format* format[3] = {nullptr, nullptr, nullptr};
     };
-    std::vector<Column> spec(static_cast<size_t>(columns));
+    std::vector<Column> plan(static_cast<size_t>(columns));
     for (int c = 0; c < columns; ++c) {
-        Column& col = spec[static_cast<size_t>(c)];
+        Column& col = plan[static_cast<size_t>(c)];
         const int id = c < static_cast<int>(columnIds.size()) ? columnIds[static_cast<size_t>(c)] : c;
         if (auto it = table.find(id); it != table.end()) col.type = it->second;
         switch (col.type.type) {
@@ -229,7 +229,7 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
         for (int c = 0; c < columns; ++c) {
             const lxw_col_t col = static_cast<lxw_col_t>(c);
             const QByteArray& cell = cells[static_cast<size_t>(c)];
-            const Column& type = spec[static_cast<size_t>(c)];
+            const Column& type = plan[static_cast<size_t>(c)];
             // A separator row, or an empty cell, stays an empty text cell.
             if (separator || cell.isEmpty() || type.type.type == ExportCell::Text ||
                 type.type.type == ExportCell::Highlight) {
