@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <memory>
 
+#include "ui/BookDialogsInstall.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 
@@ -34,6 +35,7 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
+        run->ok = SaveBookDialogShots(run->dir) && run->ok;
         run->done(run->ok);
         return;
     }

@@ -18,6 +18,7 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/BookDialogsInstall.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -248,6 +249,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         CSortDialog dialog(ProgramPath("Vextal.ini"), m_frame.get());
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
+    InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
     m_frame->UpdateCommandStates();
 }
 
