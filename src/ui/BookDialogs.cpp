@@ -434,6 +434,12 @@ CMoveHoldingDialog::CMoveHoldingDialog(const BookDialogContext& ctx, QWidget* pa
             [this] { FillHoldings(m_fund, m_ctx, ChosenAccount(m_from), m_ctx.currentFund); });
     FillAccounts(m_from, m_ctx, m_ctx.currentAccount);
     FillAccounts(m_to, m_ctx, 0);
+    // The target starts at another account than the source.
+    for (int i = 0; i < m_to->count(); ++i)
+        if (m_to->itemData(i).toInt() != ChosenAccount(m_from)) {
+            m_to->setCurrentIndex(i);
+            break;
+        }
     FillHoldings(m_fund, m_ctx, ChosenAccount(m_from), m_ctx.currentFund);
 }
 

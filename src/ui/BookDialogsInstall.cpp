@@ -128,11 +128,53 @@ void Type(QDialog& d, const char* name, const QString& text)
 
 }  // namespace
 
-bool SaveBookDialogShots(const QString& dir)
+namespace {
+
+// Example books for the pictures when the user has none.
+void MakeExampleBooks(BookDialogContext& ctx)
 {
-    if (!g_installed.doc) return true;
-    BookDialogContext ctx = MakeContext(g_installed);
-    ctx.prompt = nullptr;  // pictures only: nothing is asked or booked
+    CAccountManager& accounts = *ctx.accounts;
+    if (accounts.Accounts().empty()) {
+        AccountInfo account;
+        account.AccountName = "示例帐户";
+        account.CreateDate = Clock::Now();
+        if (accounts.CreateAccount(account)) {
+            ctx.currentAccount = account.AccountID;
+            int booked = 0;
+            for (const auto& [code, info] : g_installed.market->Catalogue().Funds()) {
+                if (booked == 2) break;
+                if (info.InvestTypeID > 2 || info.CreateDate > Clock::Now().AddDays(-400)) continue;
+                TradeInfo t;
+                t.AccountID = account.AccountID;
+                t.FundID = code;
+                t.TradeType = kTradeBuy;
+                t.TradeMoney = booked ? 5000 : 10000;
+                t.TradeFee = 1.5;
+                t.TradeTime = Clock::Now().AddDays(-90 - 30 * booked).DateOnly().AddSeconds(10 * 3600);
+                t.NoAutoBonus = 1;
+                if (accounts.BookTrade(t) >= 0) ++booked;
+            }
+            if (booked) {
+                // A mixed-dividend range for the first holding, and a second account to move to.
+                UserBonusInfo range;
+                range.AccountID = account.AccountID;
+                range.FundID = accounts.FindAccount(account.AccountID)->holdings.front().FundID;
+                range.StartDate = Clock::Now().AddDays(-365);
+                range.EndDate = Clock::Now();
+                range.DateState = 2;
+                range.BonusType = kBonusReinvest;
+                accounts.SaveUserBonus(range);
+            }
+        }
+        AccountInfo second;
+        second.AccountName = "示例帐户2";
+        second.CreateDate = Clock::Now();
+        accounts.CreateAccount(second);
+    }
+}
+
+bool ShootAll(BookDialogContext ctx, const QString& dir)
+{
     CAccountManager& accounts = *ctx.accounts;
     if (ctx.currentAccount == 0 && !accounts.Accounts().empty()) ctx.currentAccount = accounts.Accounts().begin()->first;
     if (AccountInfo* a = accounts.FindAccount(ctx.currentAccount); a && !a->holdings.empty() && ctx.currentFund.empty())
@@ -207,6 +249,25 @@ bool SaveBookDialogShots(const QString& dir)
         ok = Shoot(d, dir, "dialog-import") && ok;
         QFile::remove(csv);
     }
+    return ok;
+}
+
+}  // namespace
+
+bool SaveBookDialogShots(const QString& dir)
+{
+    if (!g_installed.doc) return true;
+    BookDialogContext ctx = MakeContext(g_installed);
+    ctx.prompt = nullptr;  // pictures only: nothing is asked
+    bool ok = true;
+    {
+        // The example books are taken back after the pictures.
+        CAdoTransaction example(*ctx.db);
+        MakeExampleBooks(ctx);
+        ok = ShootAll(ctx, dir);
+    }
+    ctx.accounts->LoadAccounts(ctx.accounts->GetUserID());
+    ctx.accounts->ReadHoldings(0);
     return ok;
 }
 

@@ -93,7 +93,7 @@ CFundHistoryDialog::CFundHistoryDialog(HistoryDialogContext ctx, QWidget* parent
     top->addWidget(info);
     top->addLayout(many);
     top->addWidget(buttons);
-    resize(480, 300);
+    setMinimumWidth(480);
 
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CFundHistoryDialog::ShowRange);
     connect(m_many, &QCheckBox::toggled, m_choose, &QWidget::setEnabled);
@@ -247,7 +247,7 @@ CIndexHistoryDialog::CIndexHistoryDialog(HistoryDialogContext ctx, QWidget* pare
     top->addWidget(info);
     top->addLayout(row);
     top->addWidget(buttons);
-    resize(480, 260);
+    setMinimumWidth(480);
     connect(m_index, &QComboBox::currentIndexChanged, this, &CIndexHistoryDialog::ShowRange);
     connect(clear, &QPushButton::clicked, this, &CIndexHistoryDialog::OnClear);
     connect(download, &QPushButton::clicked, this, &CIndexHistoryDialog::OnDownload);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <set>
 
 #include "book/AccountManager.h"
 #include "book/TradeImport.h"
@@ -35,7 +36,7 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     auto* preview = new QPushButton(QStringLiteral("预览"));
     m_model = new CRowsModel({QStringLiteral("行号"), QStringLiteral("交易时间"), QStringLiteral("基金名称"),
                               QStringLiteral("交易类型"), QStringLiteral("交易金额"), QStringLiteral("交易份数"),
-                              QStringLiteral("交易价"), QStringLiteral("手续费")},
+                              QStringLiteral("交易价"), QStringLiteral("手续费"), QStringLiteral("结果")},
                              this);
     m_view = new QTableView;
     m_view->setModel(m_model);
@@ -102,8 +103,11 @@ bool CImportDialog::ReadFile(std::string& bytes)
 
 void CImportDialog::Show(const ImportResult& result)
 {
+    std::set<int> refusedLines;
+    for (const ImportRefusal& r : result.refusals) refusedLines.insert(r.line);
     std::vector<QStringList> rows;
     for (const ImportRow& r : result.rows) {
+        const bool refused = refusedLines.count(r.line) > 0;
         const TradeInfo& t = r.trade;
         const bool byShares = r.kind == ImportKind::Redemption || r.kind == ImportKind::Conversion;
         QString name = m_ctx.FundLabel(t.FundID);
@@ -112,7 +116,9 @@ void CImportDialog::Show(const ImportResult& result)
                         QString::fromUtf8(ImportKindName(r.kind)),
                         t.TradeMoney > 0 || !byShares ? Num("%0.2f", t.TradeMoney) : QString(),
                         t.TradeCount > 0 ? Num("%0.2f", t.TradeCount) : QString(),
-                        t.TradeValue > 0 ? Num("%0.4f", t.TradeValue) : QString(), Num("%0.2f", r.feeYuan)});
+                        t.TradeValue > 0 && !refused ? Num("%0.4f", t.TradeValue) : QString(),
+                        refused ? QString() : Num("%0.2f", r.feeYuan),
+                        refused ? QStringLiteral("拒绝") : result.booked ? QStringLiteral("已记帐") : QStringLiteral("可以记帐")});
     }
     m_model->SetRows(std::move(rows));
     m_view->resizeColumnsToContents();

@@ -188,7 +188,7 @@ CPlansDialog::CPlansDialog(const BookDialogContext& ctx, QWidget* parent) : QDia
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_view->installEventFilter(this);
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(QStringLiteral("基金帐户:")));
@@ -233,7 +233,6 @@ void CPlansDialog::ShowPlans()
                         QString::fromStdString(t.TradeTime.Format(1))});
     }
     m_model->SetRows(std::move(rows));
-    m_view->resizeColumnsToContents();
 }
 
 void CPlansDialog::OpenPlan(const PlanInfo* plan)

@@ -36,6 +36,7 @@ CSyncDialog::CSyncDialog(const BookDialogContext& ctx, QWidget* parent) : QDialo
     m_progress->setTextVisible(false);
     m_progress->hide();
     m_status = new QLabel;
+    m_status->hide();
     auto* buttons = new QDialogButtonBox;
     m_upload = buttons->addButton(QStringLiteral("上传记帐数据"), QDialogButtonBox::ActionRole);
     m_download = buttons->addButton(QStringLiteral("下载记帐数据"), QDialogButtonBox::ActionRole);
@@ -48,7 +49,7 @@ CSyncDialog::CSyncDialog(const BookDialogContext& ctx, QWidget* parent) : QDialo
     top->addWidget(m_status);
     top->addWidget(m_progress);
     top->addWidget(buttons);
-    resize(420, 220);
+    setMinimumWidth(420);
 }
 
 void CSyncDialog::SetCreateNew(bool createNew) { (createNew ? m_createNew : m_replace)->setChecked(true); }
@@ -58,6 +59,7 @@ void CSyncDialog::SetBusy(bool busy, const QString& what)
     m_busy = busy;
     m_progress->setVisible(busy);
     m_status->setText(what);
+    m_status->setVisible(busy);
     for (QWidget* w : {static_cast<QWidget*>(m_upload), static_cast<QWidget*>(m_download),
                        static_cast<QWidget*>(m_cancel), static_cast<QWidget*>(m_createNew),
                        static_cast<QWidget*>(m_replace)})

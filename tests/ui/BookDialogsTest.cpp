@@ -345,6 +345,7 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
 
     CMoveHoldingDialog move(home.Context(a));
+    EXPECT_EQ(Child<QComboBox>(move, "to")->currentData().toInt(), b);  // another account to start with
     Child<QComboBox>(move, "to")->setCurrentIndex(0);  // the same account
     Click(move, "转移");
     EXPECT_EQ(home.prompt.Last(), "转移基金失败:移出帐户和移入帐户相同");
