@@ -232,6 +232,7 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
         ShowRanges();
     });
     connect(m_buyType, &QComboBox::currentIndexChanged, this, &CDividendModeDialog::ShowRanges);
+    connect(m_fund, &QComboBox::editTextChanged, this, &CDividendModeDialog::ShowRanges);
     connect(m_noStart, &QCheckBox::toggled, m_start, &QWidget::setDisabled);
     connect(m_noEnd, &QCheckBox::toggled, m_end, &QWidget::setDisabled);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CDividendModeDialog::LoadSelected);
@@ -243,16 +244,10 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
 void CDividendModeDialog::FillFunds()
 {
     QSignalBlocker block(m_fund);
-    if (m_heldOnly->isChecked()) {
-        FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
-        m_buyType->setCurrentIndex(m_fund->currentData(Qt::UserRole + 1).toInt());
-    } else {
-        // Every fund with a range or a holding of the user; a new one by code.
-        m_fund->clear();
-        m_fund->setEditable(true);
-        FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
-    }
+    FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
+    // Unchecked: any fund of the catalogue, typed by its code (until the fund picker).
     m_fund->setEditable(!m_heldOnly->isChecked());
+    if (m_heldOnly->isChecked()) m_buyType->setCurrentIndex(m_fund->currentData(Qt::UserRole + 1).toInt());
     ShowRanges();
 }
 
@@ -543,6 +538,9 @@ void CEditBookingDialog::OnSave()
     t.TradeCount = NumberOf(m_count);
     t.TradeFee = NumberOf(m_fee);
     t.TradeValue = NumberOf(m_price);
+    // A negative amount, share count or price would turn the holding's shares and costs negative.
+    if (t.TradeMoney < 0 || t.TradeCount < 0 || t.TradeValue < 0)
+        return m_ctx.Say("交易金额、交易份数和交易价不能小于0", PromptIcon::Warning);
     if (!m_ctx.accounts->EditTrade(t)) return m_ctx.Say("保存修改失败", PromptIcon::Error);
     m_ctx.Say("保存修改成功");
     m_ctx.Changed();

@@ -339,6 +339,10 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     ASSERT_EQ(edit.View()->model()->rowCount(), 1);
     edit.View()->selectRow(0);
     EXPECT_FALSE(Child<QLineEdit>(edit, "count")->text().isEmpty());
+    Type(edit, "count", "-9000");
+    Click(edit, "保存");
+    EXPECT_EQ(home.prompt.Last(), "交易金额、交易份数和交易价不能小于0");
+    EXPECT_GT(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
     Type(edit, "count", "9000");
     Click(edit, "保存");
     EXPECT_EQ(home.prompt.Last(), "保存修改成功");
