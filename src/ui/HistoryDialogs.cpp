@@ -96,7 +96,8 @@ CFundHistoryDialog::CFundHistoryDialog(HistoryDialogContext ctx, QWidget* parent
     setMinimumWidth(480);
 
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CFundHistoryDialog::ShowRange);
-    connect(m_many, &QCheckBox::toggled, m_choose, &QWidget::setEnabled);
+    // The fund selection comes from the frame; without one the chosen funds are the document's list as it is.
+    connect(m_many, &QCheckBox::toggled, this, [this](bool on) { m_choose->setEnabled(on && m_ctx.chooseFunds); });
     connect(m_choose, &QPushButton::clicked, this, [this] {
         if (m_ctx.chooseFunds) m_ctx.chooseFunds();
     });
@@ -150,7 +151,7 @@ void CFundHistoryDialog::SetBusy(bool busy)
     for (QWidget* w : {static_cast<QWidget*>(m_fund), static_cast<QWidget*>(m_many),
                        static_cast<QWidget*>(m_download), static_cast<QWidget*>(m_clear)})
         w->setEnabled(!busy);
-    m_choose->setEnabled(!busy && m_many->isChecked());
+    m_choose->setEnabled(!busy && m_many->isChecked() && m_ctx.chooseFunds);
     m_progress->setVisible(busy);
     if (busy) m_poll->start();
     else m_poll->stop();
