@@ -211,7 +211,10 @@ const char* ImportKindName(ImportKind kind)
     return "";
 }
 
-std::string ImportRefusal::Text() const { return StrFormat("第%d行：%s", line, reason.c_str()); }
+std::string ImportRefusal::Text() const
+{
+    return line > 0 ? StrFormat("第%d行：%s", line, reason.c_str()) : reason;  // 0: the whole file
+}
 
 std::string DecodeImportText(const std::string& bytes)
 {

@@ -27,9 +27,9 @@ struct ImportRow {
 };
 
 struct ImportRefusal {
-    int line = 0;
+    int line = 0;  // 0: the file as a whole (no account, no rows, a database failure)
     std::string reason;
-    std::string Text() const;  // "第3行：..."
+    std::string Text() const;  // "第3行：...", or the reason alone for line 0
 };
 
 struct ImportResult {
