@@ -141,10 +141,10 @@ void CPlanDialog::OnSave()
     const OleDate start = OleDate::FromParts(m_start->date().year(), m_start->date().month(), m_start->date().day());
     bool mixedWithoutRange = false;
     if (bonusType == kBonusMixed && !code.empty()) {
+        // A range must cover the plan's first day, as a booking's date.
         m_ctx.accounts->LoadUserBonus();
-        mixedWithoutRange = true;
-        for (const UserBonusInfo& b : m_ctx.accounts->UserBonus())
-            if (b.AccountID == m_accountId && b.FundID == code && b.BuyType == kFrontEnd) mixedWithoutRange = false;
+        int mode = 0;
+        mixedWithoutRange = !m_ctx.accounts->GetBonusTypeForDate({m_accountId, code, kFrontEnd}, start, mode);
     }
     const auto& plans = m_ctx.accounts->Plans();
     const char* refusal = code.empty()                   ? "请先选择要定投的基金"
