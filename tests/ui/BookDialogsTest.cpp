@@ -484,3 +484,26 @@ TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
     // The shares the dry run showed for the purchase, less the redemption.
     EXPECT_NEAR(h->TotalCount, dialog.Model()->Rows()[0][5].toDouble() - 1000, 1e-9);
 }
+
+TEST_F(BookDialogs, IndexDialogDownloadsAndClearsTheChosenIndex)
+{
+    Home home(user_, services_.get(), directory_.get());
+    CNavHistory history(home.db);
+    history.SetSession(ctx_, false);
+    HistoryDialogContext h;
+    h.history = &history;
+    h.prompt = &home.prompt;
+    CIndexHistoryDialog dialog(h);
+    dialog.SelectIndex(2);
+    EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+    Click(dialog, "下载");
+    EXPECT_EQ(home.prompt.Last(), "从服务器增量下载选定大盘指数数据完成");
+    OleDate first, last;
+    ASSERT_TRUE(history.GetIndexValueRange("399300", first, last));  // the third entry is 399300
+    EXPECT_FALSE(history.GetIndexValueRange("1A0001", first, last));
+    EXPECT_EQ(dialog.RangeText().toStdString(),
+              "本地大盘指数数据日期范围:" + first.Format(1) + " ~ " + last.Format(1));
+    Click(dialog, "清空本地数据");
+    EXPECT_EQ(home.prompt.Last(), "清空选定大盘指数的本地数据完成");
+    EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+}
