@@ -72,7 +72,14 @@ HistoryDialogContext MakeHistoryContext(const Installed& in)
     h.history = &in.market->History();
     h.prompt = in.prompt;
     h.runner = in.runner;
-    for (const auto& [code, info] : in.market->Catalogue().Funds()) h.funds.emplace_back(code, info.FundName);
+    // Name and code in the order the display setting names funds.
+    const int style = in.doc->Settings().fundShowType;
+    for (const auto& [code, info] : in.market->Catalogue().Funds()) {
+        const std::string& shortName = info.FundShortName.empty() ? info.FundName : info.FundShortName;
+        h.funds.emplace_back(code, style == 3   ? code + "(" + shortName + ")"
+                                   : style == 2 ? shortName + "(" + code + ")"
+                                                : info.FundName + "(" + code + ")");
+    }
     CVextalDoc* doc = in.doc;
     h.chosenFunds = [doc] { return doc->Settings().fundIdList; };
     return h;

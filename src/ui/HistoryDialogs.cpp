@@ -57,9 +57,7 @@ CFundHistoryDialog::CFundHistoryDialog(HistoryDialogContext ctx, QWidget* parent
     setWindowTitle(QStringLiteral("从服务器下载历史净值"));
     m_fund = new QComboBox;
     m_fund->setObjectName("fund");
-    for (const auto& [code, name] : m_ctx.funds)
-        m_fund->addItem(QStringLiteral("%1(%2)").arg(QString::fromStdString(name), QString::fromStdString(code)),
-                        QString::fromStdString(code));
+    for (const auto& [code, text] : m_ctx.funds) m_fund->addItem(QString::fromStdString(text), QString::fromStdString(code));
     m_range = RangeLabel();
     m_many = new QCheckBox(QStringLiteral("多个基金"));
     m_choose = new QPushButton(QStringLiteral("选择基金"));

@@ -28,7 +28,7 @@ struct HistoryDialogContext {
     CNavHistory* history = nullptr;
     IUserPrompt* prompt = nullptr;
     CTaskRunner* runner = nullptr;
-    std::vector<std::pair<std::string, std::string>> funds;  // code, name, in display order
+    std::vector<std::pair<std::string, std::string>> funds;  // code and the text shown, in list order
     // The document's list of chosen funds ("多个基金"), and the command that edits it.
     std::function<std::vector<std::string>()> chosenFunds;
     std::function<void()> chooseFunds;

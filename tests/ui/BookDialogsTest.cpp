@@ -423,7 +423,7 @@ TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
     h.runner = &runner;
     std::vector<std::string> many;
     for (const SimFund& f : s_market->Funds()) {
-        h.funds.emplace_back(f.code, f.name);
+        h.funds.emplace_back(f.code, f.name + "(" + f.code + ")");
         many.push_back(f.code);
     }
     h.chosenFunds = [many] { return many; };
