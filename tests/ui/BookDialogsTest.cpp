@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QDir>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -27,6 +29,7 @@
 #include "market/NavHistory.h"
 #include "net/HttpTransport.h"
 #include "ui/BookDialogs.h"
+#include "ui/MainFrame.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
 #include "ui/PlanDialogs.h"
@@ -506,4 +509,21 @@ TEST_F(BookDialogs, IndexDialogDownloadsAndClearsTheChosenIndex)
     Click(dialog, "清空本地数据");
     EXPECT_EQ(home.prompt.Last(), "清空选定大盘指数的本地数据完成");
     EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+}
+
+TEST(BookDialogCommands, TheImportIsAMenuItemOfTheFundMenuThatReachesItsHandler)
+{
+    Recorder prompt;
+    FrameContext context;
+    context.prompt = &prompt;
+    QTemporaryDir dir;
+    context.iniPath = QDir(dir.path()).filePath("Vextal.ini").toStdString();
+    CMainFrame frame(context);
+    QAction* action = frame.Action(cmd::ImportTrades);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), "导入交易记录(CSV)...");
+    bool opened = false;
+    frame.SetHandler(cmd::ImportTrades, [&] { opened = true; });
+    action->trigger();
+    EXPECT_TRUE(opened);
 }
