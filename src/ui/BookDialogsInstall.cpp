@@ -202,6 +202,20 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
     }
     {
         CPlansDialog d(ctx, parent);
+        if (d.Model()->rowCount() == 0 && !ctx.currentFund.empty()) {
+            // An example plan in the picture only: plans are kept at the service.
+            PlanInfo plan;
+            plan.trade.AccountID = ctx.currentAccount;
+            plan.trade.FundID = ctx.currentFund;
+            plan.trade.BonusType = kBonusCash;
+            plan.trade.TradeMoney = 500;
+            plan.trade.TradeFee = 1.5;
+            plan.trade.TradeCount = 8;
+            plan.trade.TradeTime = Clock::Now().AddDays(-100).DateOnly();
+            plan.trade.DealTime = Clock::Now().DateOnly();
+            plan.PeriodsDone = 3;
+            d.ShowPlanList({plan});
+        }
         ok = Shoot(d, dir, "dialog-plans") && ok;
     }
     {

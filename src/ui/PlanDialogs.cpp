@@ -219,11 +219,17 @@ CPlansDialog::CPlansDialog(const BookDialogContext& ctx, QWidget* parent) : QDia
 void CPlansDialog::ShowPlans()
 {
     const int account = ChosenAccount(m_account);
-    m_shown.clear();
+    std::vector<PlanInfo> plans;
+    for (const auto& [key, p] : m_ctx.accounts->Plans())
+        if (key.first == account) plans.push_back(p);
+    ShowPlanList(std::move(plans));
+}
+
+void CPlansDialog::ShowPlanList(std::vector<PlanInfo> plans)
+{
+    m_shown = std::move(plans);
     std::vector<QStringList> rows;
-    for (const auto& [key, p] : m_ctx.accounts->Plans()) {
-        if (key.first != account) continue;
-        m_shown.push_back(p);
+    for (const PlanInfo& p : m_shown) {
         const TradeInfo& t = p.trade;
         rows.push_back({QString::number(rows.size() + 1), m_ctx.FundLabel(t.FundID, t.BuyType),
                         QString::fromUtf8(BonusTypeName(t.BonusType)), Num("%0.2f", t.TradeMoney),

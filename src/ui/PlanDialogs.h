@@ -46,6 +46,8 @@ class CPlansDialog : public QDialog {
 public:
     CPlansDialog(const BookDialogContext& ctx, QWidget* parent = nullptr);
     void ShowPlans();
+    // The rows of these plans (ShowPlans: the account's plans held by the engine).
+    void ShowPlanList(std::vector<PlanInfo> plans);
     // The Delete key on the chosen plan.
     void DeleteChosen();
     CRowsModel* Model() const { return m_model; }
