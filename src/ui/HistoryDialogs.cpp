@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "common/Format.h"
 #include "market/NavHistory.h"
 #include "ui/TaskRunner.h"
 
@@ -169,13 +170,17 @@ void CFundHistoryDialog::OnDownload()
     else if (m_ctx.chosenFunds) ids = m_ctx.chosenFunds();
     // The requests from the stored ranges here; fetched on the worker; stored back here in one transaction.
     std::vector<HistoryRequest> requests = m_ctx.history->PlanIncrementalDownloads(ids);
-    auto finish = [this](size_t) {
+    // A fund that failed is said so: the completion text alone would report a failure as success.
+    auto finish = [this](size_t failed, const std::string& error) {
         SetBusy(false);
-        Say(m_ctx.prompt, "从服务器下载选定基金的本地历史净值数据完成");
+        if (failed == 0) Say(m_ctx.prompt, "从服务器下载选定基金的本地历史净值数据完成");
+        else if (m_ctx.prompt)
+            m_ctx.prompt->ShowMessage(StrFormat("%d个基金的历史净值下载失败:", static_cast<int>(failed)) + error,
+                                      PromptIcon::Error);
         ShowRange();
         emit downloadDone();
     };
-    if (requests.empty()) return finish(0);
+    if (requests.empty()) return finish(0, std::string());
     m_progress->setRange(0, static_cast<int>(requests.size()));
     m_progress->setValue(0);
     m_done = std::make_shared<std::atomic<size_t>>(0);
@@ -191,7 +196,10 @@ void CFundHistoryDialog::OnDownload()
         if (cancelled) return nullptr;
         return [requests, fetched, self, history, finish] {
             const size_t stored = history->StoreFundHistories(requests, *fetched);
-            if (self) finish(stored);
+            std::string error = history->GetLastError();
+            for (const HistoryFetch& f : *fetched)
+                if (f.result != kMarketOk && !f.error.empty()) error = f.error;
+            if (self) finish(requests.size() - stored, error);
         };
     };
     SetBusy(true);
@@ -278,9 +286,12 @@ void CIndexHistoryDialog::OnDownload()
     if (!Ask(m_ctx.prompt, "确定要从服务器增量下载选定的大盘指数数据吗?")) return;
     // One request for one series: in place under the wait cursor.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_ctx.history->IncrementalDownloadIndex(m_index->currentIndex() + 1);
+    const bool ok = m_ctx.history->IncrementalDownloadIndex(m_index->currentIndex() + 1);
     QApplication::restoreOverrideCursor();
-    Say(m_ctx.prompt, "从服务器增量下载选定大盘指数数据完成");
+    if (ok) Say(m_ctx.prompt, "从服务器增量下载选定大盘指数数据完成");
+    else if (m_ctx.prompt)
+        m_ctx.prompt->ShowMessage("从服务器增量下载选定大盘指数数据失败:" + m_ctx.history->GetLastError(),
+                                  PromptIcon::Error);
     ShowRange();
 }
 

@@ -488,7 +488,7 @@ TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
     EXPECT_NEAR(h->TotalCount, dialog.Model()->Rows()[0][5].toDouble() - 1000, 1e-9);
 }
 
-TEST_F(BookDialogs, IndexDialogDownloadsAndClearsTheChosenIndex)
+TEST_F(BookDialogs, HistoryDialogsActOnTheChosenIndexAndSayWhenADownloadFails)
 {
     Home home(user_, services_.get(), directory_.get());
     CNavHistory history(home.db);
@@ -509,6 +509,20 @@ TEST_F(BookDialogs, IndexDialogDownloadsAndClearsTheChosenIndex)
     Click(dialog, "清空本地数据");
     EXPECT_EQ(home.prompt.Last(), "清空选定大盘指数的本地数据完成");
     EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+
+    // A service that does not answer: the downloads say they failed, not that they completed.
+    CommandContext gone = ctx_;
+    gone.commandUrl = MakeCommandUrl("http://127.0.0.1:1/");
+    history.SetSession(gone, false);
+    Click(dialog, "下载");
+    EXPECT_EQ(home.prompt.Last().rfind("从服务器增量下载选定大盘指数数据失败:", 0), 0u) << home.prompt.Last();
+    h.funds = {{funds_[0], funds_[0]}};
+    CFundHistoryDialog funds(h);
+    QSignalSpy done(&funds, &CFundHistoryDialog::downloadDone);
+    Click(funds, "下载");
+    ASSERT_TRUE(done.count() > 0 || done.wait(30000));
+    EXPECT_EQ(home.prompt.Last().rfind("1个基金的历史净值下载失败:", 0), 0u) << home.prompt.Last();
+    EXPECT_EQ(funds.RangeText(), "此基金本地无历史净值数据");
 }
 
 TEST(BookDialogCommands, TheImportIsAMenuItemOfTheFundMenuThatReachesItsHandler)
