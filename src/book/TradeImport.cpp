@@ -263,6 +263,7 @@ ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accoun
         return result;
     }
     if (result.rows.empty()) return result;
+    manager.LoadUserBonus();  // the mixed-mode ranges the checks look up
     std::stable_sort(result.rows.begin(), result.rows.end(),
                      [](const ImportRow& a, const ImportRow& b) { return a.trade.TradeTime < b.trade.TradeTime; });
     bool committed = false;
