@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDir>
 #include <QCheckBox>
@@ -468,6 +469,7 @@ TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
                              funds_[0] + ",赎回,1000,0.5\n";
     write(good + "2006-10-01," + funds_[1] + ",赎回,100\n");
     CImportDialog dialog(home.Context(main));
+    QAbstractItemModelTester tester(dialog.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     dialog.SetFile(path);
     EXPECT_EQ(dialog.Model()->rowCount(), 3);
     EXPECT_EQ(dialog.Refusals(), "第4行：最大可以赎回的份数为0.00份");
