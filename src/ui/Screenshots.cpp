@@ -4,7 +4,11 @@
 #include <QPixmap>
 #include <memory>
 
+<<<<<<< HEAD
 #include "ui/ExportOptionsPages.h"
+=======
+#include "ui/BookDialogsInstall.h"
+>>>>>>> bookdlg
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 
@@ -35,6 +39,7 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
+        run->ok = SaveBookDialogShots(run->dir) && run->ok;
         run->done(run->ok);
         return;
     }
