@@ -12,6 +12,8 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(_inst ${CMAKE_CURRENT_LIST_DIR}/install)
 set(_app_id example.plindo.Vextal)
+# The date of this version, for the AppStream release entry.
+set(VEXTAL_RELEASE_DATE 2026-12-06)
 if(TARGET Vextal)
   install(TARGETS Vextal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${_inst}/${_app_id}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
