@@ -99,7 +99,7 @@ int main(int argc, char** argv)
         std::printf("%s\n", name);
         std::fflush(stdout);
     };
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 4; ++round) {
         // A purchase before 15:00 and a redemption of part of it.
         TradeInfo buy;
         buy.AccountID = accountId;
