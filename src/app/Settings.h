@@ -4,7 +4,6 @@
 // write-backs.
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/IniFile.h"
@@ -99,10 +98,6 @@ void LoadSettings(CSettings& settings, const CProfileText& ini);
 // leading hexadecimal digits (none gives 0). Any other text → `current`.
 uint32_t ParseHighLight(const std::string& text, uint32_t current);
 std::string FormatHighLight(uint32_t colour);  // "#RRGGBB"
-// Colour keys "#RRGGBB" of one section (the chart colours), read in one
-// pass; a missing or malformed key leaves its colour as it was.
-void ReadColourKeys(const std::string& section, const std::vector<std::pair<std::string, uint32_t*>>& keys,
-                    const std::string& iniPath = DefaultIniPath());
 // Split at "|", empty pieces skipped; no code gives 000001 and 000011.
 std::vector<std::string> ParseFundIdList(const std::string& text);
 
@@ -156,5 +151,26 @@ struct CSortSettings {
 };
 CSortSettings ReadSortSettings(const std::string& iniPath = DefaultIniPath());
 bool WriteSortSettings(const CSortSettings& sort, const std::string& iniPath = DefaultIniPath());
+
+// Section Curve: the chart colours of the curve colour dialog, each
+// "#RRGGBB" like HighLight (0x00BBGGRR in memory). A key that is missing or
+// not a colour keeps the chart's default.
+namespace ini {
+inline constexpr const char* kCurve = "Curve";
+inline constexpr int kCurveCount = 16;
+}  // namespace ini
+struct CCurveColours {
+    uint32_t axis = 0x0000FF;        // pen of the plot frame
+    uint32_t text = 0x000000;        // dates and header
+    uint32_t plot = 0xFFFFFF;        // plot area
+    uint32_t background = 0xDEEFFF;  // RGB 255,239,222: the whole chart
+    uint32_t grid = 0xC0C0C0;
+    uint32_t series[ini::kCurveCount] = {0x0000FF, 0xFF0000, 0x00FF00, 0x005000, 0x000000, 0xCECF00,
+                                         0xCE309C, 0xFF00FF, 0x009A63, 0x008080, 0x505000, 0xFFFF00,
+                                         0x500000, 0x500050, 0xFF00FF, 0x000050};
+};
+// Keys AxisColor, TextColor, PlotColor, BackColor, GridColor, CurveColor1..16.
+CCurveColours ReadCurveColours(const std::string& iniPath = DefaultIniPath());
+bool WriteCurveColours(const CCurveColours& colours, const std::string& iniPath = DefaultIniPath());
 
 }  // namespace vextal

@@ -266,6 +266,7 @@ bool CLatestValueCache::LoadNewFundValues()
         m_db.GetFieldValue(rs, "TwoMonthVar", v.TwoMonthVar);
         m_db.GetFieldValue(rs, "ThreeMonthVar", v.ThreeMonthVar);
         std::string id = v.FundID;
+        m_classesHeld.insert(m_catalogue.GetFundClass(id));
         m_values[id] = std::move(v);
     }
     LoadReturnStatistics(m_db, m_values);
@@ -443,7 +444,10 @@ StoredValues CLatestValueCache::WriteValues(const ValuesRequest& request, const 
     if (!trans.Commit()) return fail(kMarketStoreFailed, m_db.GetLastError());
     out.written = std::move(batch.written);
     out.historyRows = std::move(batch.historyRows);
-    if (request.fundClass != 0) out.navDayText = fetched.msg;
+    if (request.fundClass != 0) {
+        out.navDayText = fetched.msg;
+        out.fundClass = request.fundClass;
+    }
     return out;
 }
 
@@ -470,6 +474,7 @@ int CLatestValueCache::ApplyStored(StoredValues& stored)
         std::string id = v.FundID;
         m_values[id] = std::move(v);
     }
+    if (stored.fundClass != 0) m_classesHeld.insert(stored.fundClass);
     if (m_historyListener)
         for (const CFundValue& h : stored.historyRows) m_historyListener(h);
     // A class answer names the newest NAV day: values of it are current
@@ -532,9 +537,7 @@ int CLatestValueCache::PlanClassValues(int fundClass, bool refresh, ValuesReques
         refresh = true;
     }
     if (m_offline) return kMarketOk;
-    if (!refresh)
-        for (const auto& [id, v] : m_values)
-            if (m_catalogue.GetFundClass(id) == fundClass) return kMarketOk;
+    if (!refresh && m_classesHeld.count(fundClass)) return kMarketOk;
 
     if (!NeedsClassDownload(fundClass)) {
         OleDate now = Clock::Now(), newest = NewestNavDay(now);

@@ -60,6 +60,7 @@ struct StoredValues {
     std::vector<CNewFundValue> written;
     std::vector<CFundValue> historyRows;  // rows added to T_Fund_Value
     std::string navDayText;               // a class answer's Msg: the newest NAV day
+    int fundClass = 0;                    // the class a class answer filled
 };
 
 // A connection of its own to the file `db` is open on, for a worker (copies
@@ -181,6 +182,9 @@ private:
     CommandContext m_ctx;
     bool m_offline = false;
     bool m_loaded = false;
+    // Classes the list may show without asking: loaded at start or filled by
+    // a class answer. One value a history download stored does not count.
+    std::set<int> m_classesHeld;
     OleDate m_newestNavDay = OleDate::FromParts(0, 0, 0);
     OleDate m_newestNavLearned = OleDate::FromParts(0, 0, 0);
     std::string m_newestNavText;

@@ -25,10 +25,6 @@ const QColor kNegative(0, 124, 0);
 QColor Qc(const CurveRgb& c) { return QColor(c.r, c.g, c.b); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-uint32_t Packed(const CurveRgb& c)
-{
-    return static_cast<uint32_t>(c.r) | static_cast<uint32_t>(c.g) << 8 | static_cast<uint32_t>(c.b) << 16;
-}
 CurveRgb Unpacked(uint32_t v)
 {
     return {static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>((v >> 16) & 0xFF)};
@@ -48,23 +44,16 @@ QPen CurveSeriesPen(const QColor& colour)
 
 CurveDisplayParams ReadCurveDisplay(const std::string& iniPath)
 {
+    // The keys the curve colour dialog of the options writes.
+    const CCurveColours c = ReadCurveColours(iniPath);
     CurveDisplayParams d;
-    uint32_t axis = Packed(d.AxisColour), text = Packed(d.DateTextColour), plot = Packed(d.PlotBackground),
-             back = Packed(d.ChartBackground), grid = Packed(d.GridColour);
-    uint32_t curves[CCurveChartModel::kSeriesLimit];
-    std::vector<std::pair<std::string, uint32_t*>> keys = {
-        {"AxisColor", &axis}, {"TextColor", &text}, {"PlotColor", &plot}, {"BackColor", &back}, {"GridColor", &grid}};
-    for (int i = 0; i < CCurveChartModel::kSeriesLimit; ++i) {
-        curves[i] = Packed(d.SeriesColours[i]);
-        keys.emplace_back("Curve" + std::to_string(i + 1), &curves[i]);
-    }
-    ReadColourKeys("Curve", keys, iniPath);
-    d.AxisColour = Unpacked(axis);
-    d.DateTextColour = Unpacked(text);
-    d.PlotBackground = Unpacked(plot);
-    d.ChartBackground = Unpacked(back);
-    d.GridColour = Unpacked(grid);
-    for (int i = 0; i < CCurveChartModel::kSeriesLimit; ++i) d.SeriesColours[i] = Unpacked(curves[i]);
+    d.AxisColour = Unpacked(c.axis);
+    d.DateTextColour = Unpacked(c.text);
+    d.PlotBackground = Unpacked(c.plot);
+    d.ChartBackground = Unpacked(c.background);
+    d.GridColour = Unpacked(c.grid);
+    for (int i = 0; i < CCurveChartModel::kSeriesLimit && i < ini::kCurveCount; ++i)
+        d.SeriesColours[i] = Unpacked(c.series[i]);
     return d;
 }
 

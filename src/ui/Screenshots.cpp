@@ -4,6 +4,8 @@
 #include <QPixmap>
 #include <memory>
 
+#include "ui/BookDialogsInstall.h"
+#include "ui/ExportOptionsPages.h"
 #include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
@@ -20,7 +22,7 @@ const Shot kShots[] = {
     {cmd::GroupAccounts, "accounts"},      {cmd::ValuesOpen, "values-open"},
     {cmd::ValuesMoney, "values-money"},    {cmd::ValuesClosed, "values-closed"},
     {cmd::ValuesEtf, "values-etf"},        {cmd::ValuesCollective, "values-collective"},
-    {cmd::DailyTrend, "curves"},
+    {cmd::DailyTrend, "curves"},           {cmd::History, "history"},
 };
 
 struct ShotRun {
@@ -35,6 +37,7 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
+        run->ok = SaveBookDialogShots(run->dir) && run->ok;
         SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
         return;
     }
@@ -52,6 +55,7 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
 void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir, std::function<void(bool ok)> done)
 {
     QDir().mkpath(dir);
+    SaveExportOptionsScreenshots(frame, dir);
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }
 

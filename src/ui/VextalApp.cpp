@@ -18,6 +18,8 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/ExportOptionsPages.h"
+#include "ui/BookDialogsInstall.h"
 #include "ui/FundCurveView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
@@ -169,6 +171,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
+    InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
@@ -250,6 +253,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         CSortDialog dialog(ProgramPath("Vextal.ini"), m_frame.get());
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
+    InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
     m_frame->UpdateCommandStates();
 }
 

@@ -55,9 +55,11 @@ TEST(CurveChartPaint, SeriesInItsColourInsideThePlotOnly)
 {
     CCurveChart chart;
     chart.resize(800, 500);
-    CurveDisplayParams display;
-    display.SeriesColours[0] = {0, 150, 200};
-    chart.SetDisplay(display);
+    // The first curve's colour as the options write it (#RRGGBB).
+    QTemporaryDir dir;
+    const std::string ini = QDir(dir.path()).filePath("Vextal.ini").toStdString();
+    std::ofstream(ini) << "[Curve]\nCurveColor1=#0096C8\n";
+    chart.SetDisplay(ReadCurveDisplay(ini));
     CCurveChartModel& m = chart.Model();
     int s = m.AddSeries();
     m.SetSeriesName(s, "测试基金");
