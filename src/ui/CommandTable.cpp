@@ -77,6 +77,7 @@ const std::vector<CommandDef>& CommandTable()
         {DividendMode, "设置分红方式...", 0, 0, 0, 0, kMenuBook},
         {SaleFee, "设置赎回费率...", 0, 0, 0, 0, kMenuBook},
         {MoveHolding, "帐户间基金移动...", 0, 0, 0, 0, kMenuBook},
+        {ImportTrades, "导入交易记录(CSV)...", 0, 0, 0, 0, kMenuBook},
         {TradeDetails, "查询交易明细", 107, 0, kCheckAccountPanel, 0, kMenuBook},
         {TradeIncome, "查询交易收益", 114, 0, kCheckAccountPanel, 0, kMenuBook},
         {TodayIncome, "最新当日收益估算", 0, 0, 0, 0, kMenuBook},

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ui/ExportOptionsPages.h"
+#include "ui/BookDialogsInstall.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 
@@ -35,6 +36,7 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
+        run->ok = SaveBookDialogShots(run->dir) && run->ok;
         run->done(run->ok);
         return;
     }

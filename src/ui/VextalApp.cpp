@@ -19,6 +19,7 @@
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
 #include "ui/ExportOptionsPages.h"
+#include "ui/BookDialogsInstall.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -250,6 +251,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         CSortDialog dialog(ProgramPath("Vextal.ini"), m_frame.get());
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
+    InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
     m_frame->UpdateCommandStates();
 }
 

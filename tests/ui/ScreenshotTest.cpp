@@ -55,6 +55,9 @@ TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
         // A list with rows of figures, not an empty table.
         EXPECT_GT(InkBelow(image, 90), 0.03) << page;
     }
+    for (const char* dialog : {"dividend-booking", "dividend-mode", "plans", "plan", "edit-booking", "move-holding",
+                               "sale-fee", "sync", "history-funds", "history-index", "import"})
+        EXPECT_FALSE(QImage(QDir(out.path()).filePath(QString("dialog-%1.png").arg(dialog))).isNull()) << dialog;
     // The program logged in online and stored what it showed.
     EXPECT_TRUE(QFile::exists(QDir(home.path()).filePath("Vextal.mdb")));
 }

@@ -1,0 +1,295 @@
+#include "ui/BookDialogsInstall.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLayout>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTreeWidget>
+
+#include "app/MarketData.h"
+#include "app/VextalDoc.h"
+#include "book/AccountManager.h"
+#include "common/Clock.h"
+#include "ui/BookDialogs.h"
+#include "ui/HistoryDialogs.h"
+#include "ui/ImportDialog.h"
+#include "ui/MainFrame.h"
+#include "ui/PlanDialogs.h"
+#include "ui/SyncDialog.h"
+
+namespace vextal {
+
+namespace {
+
+struct Installed {
+    CMainFrame* frame = nullptr;
+    CVextalDoc* doc = nullptr;
+    CMarketData* market = nullptr;
+    CTaskRunner* runner = nullptr;
+    IUserPrompt* prompt = nullptr;
+};
+Installed g_installed;
+
+// The account and holding chosen in the account panel.
+void PanelChoice(CMainFrame& frame, int& account, std::string& fund)
+{
+    account = 0;
+    fund.clear();
+    QTreeWidgetItem* item = frame.AccountTree() ? frame.AccountTree()->currentItem() : nullptr;
+    if (!item) return;
+    account = item->data(0, Qt::UserRole).toInt();
+    fund = item->data(0, Qt::UserRole + 1).toString().toStdString();
+}
+
+BookDialogContext MakeContext(const Installed& in)
+{
+    BookDialogContext c;
+    c.accounts = &in.doc->Accounts();
+    c.db = &in.doc->GetDatabase();
+    c.prompt = in.prompt;
+    c.funds = &in.doc->FundDirectory();
+    CMarketData* market = in.market;
+    c.fundName = [market](const std::string& id) {
+        const CFundInfo* f = market->Catalogue().FindFund(id);
+        return f ? f->FundName : std::string();
+    };
+    CVextalDoc* doc = in.doc;
+    c.isVip = [doc] { return doc->IsVip(); };
+    CMainFrame* frame = in.frame;
+    c.refresh = [frame] { frame->RunCommand(cmd::Refresh); };
+    c.runner = in.runner;
+    PanelChoice(*in.frame, c.currentAccount, c.currentFund);
+    return c;
+}
+
+HistoryDialogContext MakeHistoryContext(const Installed& in)
+{
+    HistoryDialogContext h;
+    h.history = &in.market->History();
+    h.prompt = in.prompt;
+    h.runner = in.runner;
+    // Name and code in the order the display setting names funds.
+    const int style = in.doc->Settings().fundShowType;
+    for (const auto& [code, info] : in.market->Catalogue().Funds()) {
+        const std::string& shortName = info.FundShortName.empty() ? info.FundName : info.FundShortName;
+        h.funds.emplace_back(code, style == 3   ? code + "(" + shortName + ")"
+                                   : style == 2 ? shortName + "(" + code + ")"
+                                                : info.FundName + "(" + code + ")");
+    }
+    CVextalDoc* doc = in.doc;
+    h.chosenFunds = [doc] { return doc->Settings().fundIdList; };
+    return h;
+}
+
+template <class Dialog, class... Args>
+void Open(Args&&... args)
+{
+    Dialog dialog(std::forward<Args>(args)...);
+    dialog.exec();
+}
+
+}  // namespace
+
+void InstallBookDialogs(CMainFrame& frame, CVextalDoc& doc, CMarketData& market, CTaskRunner& runner,
+                        IUserPrompt& prompt)
+{
+    g_installed = {&frame, &doc, &market, &runner, &prompt};
+    CMainFrame* f = &frame;
+    frame.SetHandler(cmd::DividendBooking, [f] { Open<CDividendBookingDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::DividendMode, [f] { Open<CDividendModeDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::Plans, [f] { Open<CPlansDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::EditBooking, [f] { Open<CEditBookingDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::MoveHolding, [f] { Open<CMoveHoldingDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::SaleFee, [f] { Open<CSaleFeeDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::SyncBookkeeping, [f] { Open<CSyncDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::ImportTrades, [f] { Open<CImportDialog>(MakeContext(g_installed), f); });
+    frame.SetHandler(cmd::DownloadHistory, [f] { Open<CFundHistoryDialog>(MakeHistoryContext(g_installed), f); });
+    frame.SetHandler(cmd::DownloadIndex, [f] { Open<CIndexHistoryDialog>(MakeHistoryContext(g_installed), f); });
+}
+
+namespace {
+
+bool Shoot(QDialog& dialog, const QString& dir, const char* name)
+{
+    dialog.show();
+    if (dialog.layout()) dialog.layout()->activate();
+    const bool ok = dialog.grab().save(QDir(dir).filePath(QString::fromUtf8(name) + ".png"));
+    dialog.hide();
+    return ok;
+}
+
+template <class W>
+W* Field(QDialog& d, const char* name)
+{
+    return d.findChild<W*>(QString::fromUtf8(name));
+}
+
+void Type(QDialog& d, const char* name, const QString& text)
+{
+    if (auto* e = Field<QLineEdit>(d, name)) e->setText(text);
+}
+
+}  // namespace
+
+namespace {
+
+// Example books for the pictures when the user has none.
+void MakeExampleBooks(BookDialogContext& ctx)
+{
+    CAccountManager& accounts = *ctx.accounts;
+    if (accounts.Accounts().empty()) {
+        AccountInfo account;
+        account.AccountName = "示例帐户";
+        account.CreateDate = Clock::Now();
+        if (accounts.CreateAccount(account)) {
+            ctx.currentAccount = account.AccountID;
+            int booked = 0;
+            for (const auto& [code, info] : g_installed.market->Catalogue().Funds()) {
+                if (booked == 2) break;
+                if (info.InvestTypeID > 2 || info.CreateDate > Clock::Now().AddDays(-400)) continue;
+                TradeInfo t;
+                t.AccountID = account.AccountID;
+                t.FundID = code;
+                t.TradeType = kTradeBuy;
+                t.TradeMoney = booked ? 5000 : 10000;
+                t.TradeFee = 1.5;
+                t.TradeTime = Clock::Now().AddDays(-90 - 30 * booked).DateOnly().AddSeconds(10 * 3600);
+                t.NoAutoBonus = 1;
+                if (accounts.BookTrade(t) >= 0) ++booked;
+            }
+            if (booked) {
+                // A mixed-dividend range for the first holding, and a second account to move to.
+                UserBonusInfo range;
+                range.AccountID = account.AccountID;
+                range.FundID = accounts.FindAccount(account.AccountID)->holdings.front().FundID;
+                range.StartDate = Clock::Now().AddDays(-365);
+                range.EndDate = Clock::Now();
+                range.DateState = 2;
+                range.BonusType = kBonusReinvest;
+                accounts.SaveUserBonus(range);
+            }
+        }
+        AccountInfo second;
+        second.AccountName = "示例帐户2";
+        second.CreateDate = Clock::Now();
+        accounts.CreateAccount(second);
+    }
+}
+
+bool ShootAll(BookDialogContext ctx, const QString& dir)
+{
+    CAccountManager& accounts = *ctx.accounts;
+    if (ctx.currentAccount == 0 && !accounts.Accounts().empty()) ctx.currentAccount = accounts.Accounts().begin()->first;
+    if (AccountInfo* a = accounts.FindAccount(ctx.currentAccount); a && !a->holdings.empty() && ctx.currentFund.empty())
+        ctx.currentFund = a->holdings.front().FundID;
+    QWidget* parent = g_installed.frame;
+    bool ok = true;
+    {
+        CDividendBookingDialog d(ctx, parent);
+        Type(d, "perTen", QStringLiteral("0.50"));
+        Type(d, "amount", QStringLiteral("50.00"));
+        ok = Shoot(d, dir, "dialog-dividend-booking") && ok;
+    }
+    {
+        CDividendModeDialog d(ctx, parent);
+        Field<QCheckBox>(d, "noStart")->setChecked(true);
+        Field<QComboBox>(d, "mode")->setCurrentIndex(1);
+        ok = Shoot(d, dir, "dialog-dividend-mode") && ok;
+    }
+    {
+        CPlansDialog d(ctx, parent);
+        if (d.Model()->rowCount() == 0 && !ctx.currentFund.empty()) {
+            // An example plan in the picture only: plans are kept at the service.
+            PlanInfo plan;
+            plan.trade.AccountID = ctx.currentAccount;
+            plan.trade.FundID = ctx.currentFund;
+            plan.trade.BonusType = kBonusCash;
+            plan.trade.TradeMoney = 500;
+            plan.trade.TradeFee = 1.5;
+            plan.trade.TradeCount = 8;
+            plan.trade.TradeTime = Clock::Now().AddDays(-100).DateOnly();
+            plan.trade.DealTime = Clock::Now().DateOnly();
+            plan.PeriodsDone = 3;
+            d.ShowPlanList({plan});
+        }
+        ok = Shoot(d, dir, "dialog-plans") && ok;
+    }
+    {
+        CPlanDialog d(ctx, ctx.currentAccount, nullptr, parent);
+        const auto& funds = g_installed.market->Catalogue().Funds();
+        Type(d, "fund", funds.empty() ? QStringLiteral("000001") : QString::fromStdString(funds.begin()->first));
+        Type(d, "amount", QStringLiteral("500.00"));
+        ok = Shoot(d, dir, "dialog-plan") && ok;
+    }
+    {
+        CEditBookingDialog d(ctx, parent);
+        if (d.View()->model()->rowCount() > 0) d.View()->selectRow(0);
+        ok = Shoot(d, dir, "dialog-edit-booking") && ok;
+    }
+    {
+        CMoveHoldingDialog d(ctx, parent);
+        ok = Shoot(d, dir, "dialog-move-holding") && ok;
+    }
+    {
+        CSaleFeeDialog d(ctx, parent);
+        Type(d, "rate", QStringLiteral("0.50"));
+        ok = Shoot(d, dir, "dialog-sale-fee") && ok;
+    }
+    {
+        CSyncDialog d(ctx, parent);
+        ok = Shoot(d, dir, "dialog-sync") && ok;
+    }
+    {
+        HistoryDialogContext h = MakeHistoryContext(g_installed);
+        h.prompt = nullptr;
+        CFundHistoryDialog f(h, parent);
+        ok = Shoot(f, dir, "dialog-history-funds") && ok;
+        CIndexHistoryDialog i(h, parent);
+        i.SelectIndex(2);
+        ok = Shoot(i, dir, "dialog-history-index") && ok;
+    }
+    {
+        // A small file with one good and one refused row, previewed (rolled back).
+        const QString csv = QDir(dir).filePath("import-example.csv");
+        const auto& funds = g_installed.market->Catalogue().Funds();
+        const std::string code = funds.empty() ? "000001" : funds.begin()->first;
+        const OleDate day = Clock::Now().AddDays(-30);
+        QFile file(csv);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(QStringLiteral("日期,基金代码,类型,金额或份数,手续费\n%1,%2,申购,10000,1.5\n%1,%2,赎回,99999999,0.5\n")
+                           .arg(QString::fromStdString(day.Format(1)), QString::fromStdString(code))
+                           .toUtf8());
+            file.close();
+        }
+        CImportDialog d(ctx, parent);
+        if (ctx.currentAccount != 0) d.SetFile(csv);
+        ok = Shoot(d, dir, "dialog-import") && ok;
+        QFile::remove(csv);
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool SaveBookDialogShots(const QString& dir)
+{
+    if (!g_installed.doc) return true;
+    BookDialogContext ctx = MakeContext(g_installed);
+    ctx.prompt = nullptr;  // pictures only: nothing is asked
+    bool ok = true;
+    {
+        // The example books are taken back after the pictures.
+        CAdoTransaction example(*ctx.db);
+        MakeExampleBooks(ctx);
+        ok = ShootAll(ctx, dir);
+    }
+    ctx.accounts->LoadAccounts(ctx.accounts->GetUserID());
+    ctx.accounts->ReadHoldings(0);
+    return ok;
+}
+
+}  // namespace vextal

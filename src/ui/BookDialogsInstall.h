@@ -1,0 +1,21 @@
+#pragma once
+// Wires the bookkeeping dialogs of this folder to their commands, and
+// pictures them for the screenshot mode.
+#include <QString>
+
+namespace vextal {
+
+class CMainFrame;
+class CMarketData;
+class CTaskRunner;
+class CVextalDoc;
+class IUserPrompt;
+struct BookDialogContext;
+struct HistoryDialogContext;
+
+void InstallBookDialogs(CMainFrame& frame, CVextalDoc& doc, CMarketData& market, CTaskRunner& runner,
+                        IUserPrompt& prompt);
+// Every dialog filled with example values, one PNG each (after InstallBookDialogs).
+bool SaveBookDialogShots(const QString& dir);
+
+}  // namespace vextal

@@ -1,0 +1,545 @@
+// The bookkeeping dialogs filled as a user fills them, against the real
+// plindo-serve: refusal texts in their order, what the engine then booked,
+// the bookkeeping up and down between two homes, and a many-fund history
+// download stopped by its cancel button.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QDir>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "MarketSimulator.h"
+#include "ServiceProcess.h"
+#include "book/AccountManager.h"
+#include "book/BookServiceClient.h"
+#include "common/Clock.h"
+#include "common/Format.h"
+#include "db/Schema.h"
+#include "market/NavHistory.h"
+#include "net/HttpTransport.h"
+#include "ui/BookDialogs.h"
+#include "ui/MainFrame.h"
+#include "ui/HistoryDialogs.h"
+#include "ui/ImportDialog.h"
+#include "ui/PlanDialogs.h"
+#include "ui/SyncDialog.h"
+#include "ui/TaskRunner.h"
+
+using namespace vextal;
+
+namespace {
+
+const OleDate kNow = OleDate::FromParts(2007, 3, 5, 21, 0, 0);
+const MarketOptions kMarket{29, 120};
+
+struct Recorder : IUserPrompt {
+    std::vector<std::string> messages;
+    bool answer = true;
+    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
+    bool AskYesNo(const std::string&) override { return answer; }
+    std::string Last() const { return messages.empty() ? std::string() : messages.back(); }
+};
+
+struct SimDirectory : IFundDirectory {
+    const CMarketSimulator& market;
+    explicit SimDirectory(const CMarketSimulator& m) : market(m) {}
+    bool IsMoneyMarketFund(const std::string& id) const override
+    {
+        const SimFund* f = market.FindFund(id);
+        return !f || f->IsMoneyMarket();
+    }
+    bool IsKnownFund(const std::string& id) const override { return market.FindFund(id) != nullptr; }
+    bool GetEstablishDate(const std::string&, OleDate&) const override { return false; }
+    bool GetLatestNav(const std::string&, LatestNav&) const override { return false; }
+};
+
+void Click(QWidget& w, const char* text)
+{
+    for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
+        if (b->text() == QString::fromUtf8(text)) return b->click();
+    ADD_FAILURE() << "no button " << text;
+}
+
+void Type(QWidget& w, const char* field, const char* text)
+{
+    auto* edit = w.findChild<QLineEdit*>(field);
+    ASSERT_TRUE(edit) << field;
+    edit->clear();
+    QTest::keyClicks(edit, QString::fromUtf8(text));
+}
+
+template <class W>
+W* Child(QWidget& w, const char* name)
+{
+    W* c = w.findChild<W*>(name);
+    EXPECT_TRUE(c) << name;
+    return c;
+}
+
+// One program home: its own database and engine, logged in at the service.
+struct Home {
+    std::string dir;
+    CAdoDatabase db;
+    CAccountManager manager;
+    Recorder prompt;
+    int refreshes = 0;
+
+    Home(int user, IBookServices* services, IFundDirectory* funds)
+    {
+        char tmpl[] = "/tmp/vextal-uihome-XXXXXX";
+        dir = mkdtemp(tmpl);
+        std::string error;
+        EXPECT_TRUE(CreateDatabaseFile(dir + "/Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
+        db.SetDatabase(dir + "/Vextal.mdb", 0);
+        EXPECT_TRUE(db.Open());
+        manager.Init(db, user, false, services, funds);
+        manager.SetVip(true);
+        EXPECT_TRUE(manager.LoadAccounts(user));
+    }
+    ~Home()
+    {
+        db.Close();
+        std::filesystem::remove_all(dir);
+    }
+    BookDialogContext Context(int account = 0)
+    {
+        BookDialogContext c;
+        c.accounts = &manager;
+        c.db = &db;
+        c.prompt = &prompt;
+        c.fundName = [](const std::string& id) { return id.size() == 6 ? "基金" + id : std::string(); };
+        c.isVip = [] { return true; };
+        c.refresh = [this] { ++refreshes; };
+        c.currentAccount = account;
+        return c;
+    }
+    int NewAccount(const std::string& name)
+    {
+        AccountInfo a;
+        a.AccountName = name;
+        a.CreateDate = OleDate::FromParts(2006, 1, 4);
+        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
+        return a.AccountID;
+    }
+    void Buy(int account, const std::string& fund, double money, const OleDate& when)
+    {
+        TradeInfo t;
+        t.AccountID = account;
+        t.FundID = fund;
+        t.TradeType = kTradeBuy;
+        t.TradeMoney = money;
+        t.TradeFee = 1.5;
+        t.TradeTime = when;
+        t.NoAutoBonus = 1;
+        ASSERT_GE(manager.BookTrade(t), 0) << manager.GetLastErrorText();
+    }
+};
+
+class BookDialogs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        HttpConfig config = GetHttpConfig();
+        config.noProxy = "*";
+        SetHttpConfig(config);
+        s_market = new CMarketSimulator(kMarket);
+        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", std::to_string(kMarket.seed), "--funds",
+                                                            std::to_string(kMarket.fundCount), "--now",
+                                                            kNow.Format(0), "--quiet"});
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        delete s_market;
+    }
+    void SetUp() override
+    {
+        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        Clock::Fix(kNow);
+        CommandContext anonymous;
+        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
+        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+        ASSERT_TRUE(login.ok()) << login.error;
+        ctx_ = anonymous;
+        ctx_.loginId = login.serverId;
+        user_ = std::atoi(login.fields[0].c_str());
+        directory_ = std::make_unique<SimDirectory>(*s_market);
+        services_ = std::make_unique<CBookServiceClient>([this] { return ctx_; });
+        for (const SimFund& f : s_market->Funds())
+            if (f.HoldsStocks() && !f.withdrawDay && f.createDay < DayNumber(OleDate::FromParts(2005, 6, 1)))
+                funds_.push_back(f.code);
+        ASSERT_GE(funds_.size(), 3u);
+    }
+    void TearDown() override { Clock::Release(); }
+
+    static CServiceProcess* s_service;
+    static CMarketSimulator* s_market;
+    CommandContext ctx_;
+    int user_ = 0;
+    std::unique_ptr<SimDirectory> directory_;
+    std::unique_ptr<CBookServiceClient> services_;
+    std::vector<std::string> funds_;
+};
+CServiceProcess* BookDialogs::s_service = nullptr;
+CMarketSimulator* BookDialogs::s_market = nullptr;
+
+}  // namespace
+
+TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
+{
+    Home home(user_, services_.get(), directory_.get());
+    const int main = home.NewAccount("主帐户");
+    const int empty = home.NewAccount("空帐户");
+    home.Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const double shares = home.manager.FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
+
+    CDividendBookingDialog dialog(home.Context(empty));
+    Click(dialog, "记帐");
+    Type(dialog, "perTen", "0.5");
+    Click(dialog, "记帐");  // no holding: no amount computed
+    Type(dialog, "amount", "12");
+    Click(dialog, "记帐");
+    Child<QComboBox>(dialog, "account")->setCurrentIndex(0);  // "主帐户"
+    Type(dialog, "perTen", "0.5");                               // the amount follows the shares
+    EXPECT_EQ(Child<QLineEdit>(dialog, "amount")->text().toStdString(), FormatNumber("%0.2f", Round2(shares * 0.05)));
+    Child<QDateTimeEdit>(dialog, "time")->setDateTime(QDateTime(QDate(2007, 3, 6), QTime(10, 0)));
+    Click(dialog, "记帐");
+    EXPECT_EQ(home.prompt.messages,
+              (std::vector<std::string>{"分红不能小于或者等于0", "分红金额不能小于或者等于0", "请先选择要分红的基金",
+                                        "交易时间不能大于当前时间"}));
+    EXPECT_EQ(home.manager.FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 0);
+
+    Child<QDateTimeEdit>(dialog, "time")->setDateTime(QDateTime(QDate(2007, 1, 10), QTime(10, 0)));
+    Type(dialog, "amount", "321.5");
+    Click(dialog, "记帐");
+    EXPECT_EQ(home.prompt.Last(), "手工分红记帐成功");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_DOUBLE_EQ(home.manager.FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
+    EXPECT_EQ(home.refreshes, 1);
+}
+
+TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
+{
+    Home home(user_, services_.get(), directory_.get());
+    const int main = home.NewAccount("主帐户");
+    home.Buy(main, funds_[0], 5000, OleDate::FromParts(2006, 3, 1, 10));
+
+    CDividendModeDialog dialog(home.Context(main));
+    auto* start = Child<QDateEdit>(dialog, "start");
+    auto* end = Child<QDateEdit>(dialog, "end");
+    // Cash up to 2006-12-31 with no start, reinvest from 2007-01-01 with no end.
+    Child<QCheckBox>(dialog, "noStart")->setChecked(true);
+    end->setDate(QDate(2006, 12, 31));
+    Click(dialog, "设置");
+    Child<QCheckBox>(dialog, "noStart")->setChecked(false);
+    Child<QCheckBox>(dialog, "noEnd")->setChecked(true);
+    start->setDate(QDate(2006, 12, 31));  // touches the first range on its last day
+    Child<QComboBox>(dialog, "mode")->setCurrentIndex(1);
+    Click(dialog, "设置");
+    start->setDate(QDate(2007, 3, 6));
+    Click(dialog, "设置");
+    Child<QCheckBox>(dialog, "noEnd")->setChecked(false);
+    start->setDate(QDate(2007, 2, 1));
+    end->setDate(QDate(2007, 1, 1));
+    Click(dialog, "设置");
+    Click(dialog, "删除");
+    start->setDate(QDate(2007, 1, 1));
+    Child<QCheckBox>(dialog, "noEnd")->setChecked(true);
+    Click(dialog, "设置");
+    EXPECT_EQ(home.prompt.messages,
+              (std::vector<std::string>{"日期重叠，请重新设置", "日期范围中的日期不能大于当前日期",
+                                        "开始日期不能大于结束日期", "请先选择需要删除的记录"}));
+    ASSERT_EQ(dialog.Ranges()->rowCount(), 2);
+    EXPECT_EQ(dialog.Ranges()->Rows()[0], (QStringList{"1", "无开始日期", "2006-12-31", "现金红利"}));
+    EXPECT_EQ(dialog.Ranges()->Rows()[1], (QStringList{"2", "2007-01-01", "无结束日期", "红利转投"}));
+    int mode = -1;
+    EXPECT_TRUE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2007, 3, 1), mode));
+    EXPECT_EQ(mode, kBonusReinvest);
+
+    dialog.View()->selectRow(0);
+    Click(dialog, "删除");
+    ASSERT_EQ(dialog.Ranges()->rowCount(), 1);
+    EXPECT_FALSE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+}
+
+TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
+{
+    Home home(user_, services_.get(), directory_.get());
+    const int main = home.NewAccount("定投帐户");
+    CPlanDialog plan(home.Context(main), main, nullptr);
+    Click(plan, "保存");
+    Type(plan, "fund", funds_[1].c_str());
+    Child<QComboBox>(plan, "fee")->setCurrentText("-1");
+    Click(plan, "保存");
+    Child<QComboBox>(plan, "fee")->setCurrentText("1.5");
+    Click(plan, "保存");
+    Type(plan, "amount", "500");
+    Child<QSpinBox>(plan, "day")->setValue(32);
+    Click(plan, "保存");
+    Child<QSpinBox>(plan, "day")->setValue(31);
+    Child<QComboBox>(plan, "mode")->setCurrentIndex(0);  // "混合分红" without a range
+    Click(plan, "保存");
+    Child<QComboBox>(plan, "mode")->setCurrentIndex(1);
+    Child<QDateEdit>(plan, "start")->setDate(QDate(2007, 1, 15));
+    Click(plan, "保存");
+    EXPECT_EQ(home.prompt.messages,
+              (std::vector<std::string>{"请先选择要定投的基金", "定投费率不能小于0", "定投金额不能小于0",
+                                        "定投日期范围:1 ~ 31", "选择混合分红方式，请先设置混合分红方式",
+                                        "保存基金定投信息成功"}));
+    // The plan booked the months that fell due: 2007-01-31 and 2007-02-28.
+    EXPECT_EQ(home.db.GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
+              2);
+
+    CPlanDialog again(home.Context(main), main, nullptr);
+    Type(again, "fund", funds_[1].c_str());
+    Type(again, "amount", "800");
+    Click(again, "保存");
+    EXPECT_EQ(home.prompt.Last(), "已有此基金的定投记录");
+
+    CPlansDialog plans(home.Context(main));
+    ASSERT_EQ(plans.Model()->rowCount(), 1);
+    const QStringList row = plans.Model()->Rows()[0];
+    EXPECT_EQ(row[5], "每月31号");
+    EXPECT_EQ(row[6], "2");
+    plans.View()->selectRow(0);
+    QTest::keyClick(plans.View(), Qt::Key_Delete);
+    EXPECT_EQ(plans.Model()->rowCount(), 0);
+    EXPECT_TRUE(home.manager.Plans().empty());
+    // Its purchases stay.
+    EXPECT_EQ(home.db.GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
+              2);
+}
+
+TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
+{
+    Home home(user_, services_.get(), directory_.get());
+    const int a = home.NewAccount("甲");
+    const int b = home.NewAccount("乙");
+    home.Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+
+    CSaleFeeDialog fee(home.Context(a));
+    Type(fee, "rate", "0.5");
+    Type(fee, "fixed", "3");
+    Click(fee, "设置");
+    EXPECT_EQ(home.prompt.Last(), "设置成功");
+    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0.5);
+    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->SaleFeeMoney, 3);
+
+    CEditBookingDialog edit(home.Context(a));
+    Click(edit, "保存");
+    EXPECT_EQ(home.prompt.Last(), "没有选择需要修改的记帐记录");
+    ASSERT_EQ(edit.View()->model()->rowCount(), 1);
+    edit.View()->selectRow(0);
+    EXPECT_FALSE(Child<QLineEdit>(edit, "count")->text().isEmpty());
+    Type(edit, "count", "-9000");
+    Click(edit, "保存");
+    EXPECT_EQ(home.prompt.Last(), "交易金额、交易份数和交易价不能小于0");
+    EXPECT_GT(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
+    Type(edit, "count", "9000");
+    Click(edit, "保存");
+    EXPECT_EQ(home.prompt.Last(), "保存修改成功");
+    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
+
+    CMoveHoldingDialog move(home.Context(a));
+    EXPECT_EQ(Child<QComboBox>(move, "to")->currentData().toInt(), b);  // another account to start with
+    Child<QComboBox>(move, "to")->setCurrentIndex(0);  // the same account
+    Click(move, "转移");
+    EXPECT_EQ(home.prompt.Last(), "转移基金失败:移出帐户和移入帐户相同");
+    Child<QComboBox>(move, "to")->setCurrentIndex(1);
+    Click(move, "转移");
+    EXPECT_EQ(home.prompt.Last(), "转移基金成功");
+    EXPECT_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd}), nullptr);
+    ASSERT_NE(home.manager.FindHolding({b, funds_[0], kFrontEnd}), nullptr);
+    EXPECT_DOUBLE_EQ(home.manager.FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
+    Click(move, "转移");
+    EXPECT_EQ(home.prompt.Last(), "无可用的基金");
+    EXPECT_EQ(home.refreshes, 3);
+}
+
+TEST_F(BookDialogs, BookkeepingGoesUpFromOneHomeAndComesDownInAnother)
+{
+    CTaskRunner runner;
+    Home a(user_, services_.get(), directory_.get());
+    const int main = a.NewAccount("上传帐户");
+    a.Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    a.Buy(main, funds_[2], 3000, OleDate::FromParts(2006, 5, 8, 10));
+    BookDialogContext up = a.Context(main);
+    up.runner = &runner;
+    CSyncDialog upload(up);
+    QSignalSpy upDone(&upload, &CSyncDialog::workDone);
+    Click(upload, "上传记帐数据");
+    EXPECT_TRUE(upload.IsBusy());
+    ASSERT_TRUE(upDone.wait(30000));
+    EXPECT_EQ(a.prompt.Last(), "上传记帐数据成功");
+
+    Home b(user_, services_.get(), directory_.get());
+    b.NewAccount("上传帐户");  // the same name: created anew as "上传帐户1"
+    BookDialogContext down = b.Context();
+    down.runner = &runner;
+    down.isVip = [] { return false; };
+    {
+        CSyncDialog refused(down);
+        Click(refused, "下载记帐数据");
+        EXPECT_EQ(b.prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+    }
+    down.isVip = [] { return true; };
+    CSyncDialog download(down);
+    QSignalSpy downDone(&download, &CSyncDialog::workDone);
+    Click(download, "下载记帐数据");
+    ASSERT_TRUE(downDone.wait(30000));
+    EXPECT_EQ(b.prompt.Last(), "下载记帐数据成功");
+    EXPECT_TRUE(download.DataChanged());
+    const AccountInfo* copy = nullptr;
+    for (const auto& [id, acc] : b.manager.Accounts())
+        if (acc->AccountName == "上传帐户1") copy = acc.get();
+    ASSERT_NE(copy, nullptr);
+    const AccountInfo* original = a.manager.FindAccount(main);
+    ASSERT_EQ(copy->holdings.size(), original->holdings.size());
+    for (size_t i = 0; i < copy->holdings.size(); ++i) {
+        EXPECT_EQ(copy->holdings[i].FundID, original->holdings[i].FundID);
+        EXPECT_DOUBLE_EQ(copy->holdings[i].TotalCount, original->holdings[i].TotalCount);
+    }
+    download.reject();
+    EXPECT_EQ(b.refreshes, 1);  // the owner refreshes once the dialog closes
+}
+
+TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
+{
+    CTaskRunner runner;
+    Home home(user_, services_.get(), directory_.get());
+    CNavHistory history(home.db);
+    history.SetSession(ctx_, false);
+    HistoryDialogContext h;
+    h.history = &history;
+    h.prompt = &home.prompt;
+    h.runner = &runner;
+    std::vector<std::string> many;
+    for (const SimFund& f : s_market->Funds()) {
+        h.funds.emplace_back(f.code, f.name + "(" + f.code + ")");
+        many.push_back(f.code);
+    }
+    h.chosenFunds = [many] { return many; };
+    CFundHistoryDialog dialog(h);
+    dialog.SelectFund(funds_[0]);
+    EXPECT_EQ(dialog.RangeText(), "此基金本地无历史净值数据");
+
+    dialog.SetManyFunds(true);
+    Click(dialog, "下载");
+    ASSERT_TRUE(dialog.IsBusy());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Progress() >= 2; }, 30000));
+    Click(dialog, "取消");
+    EXPECT_FALSE(dialog.IsBusy());
+    QSignalSpy idle(&runner, &CTaskRunner::idle);
+    if (runner.IsBusy()) ASSERT_TRUE(idle.wait(30000));
+    // Nothing of the stopped run is stored, and no completion was reported.
+    EXPECT_TRUE(home.prompt.messages.empty());
+    EXPECT_EQ(home.db.GetRecordCount("SELECT FundID FROM T_Fund_Value"), 0);
+    EXPECT_EQ(dialog.RangeText(), "此基金本地无历史净值数据");
+
+    dialog.SetManyFunds(false);
+    QSignalSpy done(&dialog, &CFundHistoryDialog::downloadDone);
+    Click(dialog, "下载");
+    ASSERT_TRUE(done.wait(30000));
+    EXPECT_EQ(home.prompt.Last(), "从服务器下载选定基金的本地历史净值数据完成");
+    EXPECT_TRUE(dialog.RangeText().startsWith("本地历史净值数据日期范围:")) << dialog.RangeText().toStdString();
+}
+
+TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
+{
+    Home home(user_, services_.get(), directory_.get());
+    const int main = home.NewAccount("导入帐户");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trades.csv");
+    auto write = [&](const std::string& text) {
+        std::ofstream(path.toStdString()) << text;
+    };
+    const std::string good = "日期,基金代码,类型,金额或份数,手续费\n2006-03-01," + funds_[0] + ",申购,10000,1.5\n2006-09-01," +
+                             funds_[0] + ",赎回,1000,0.5\n";
+    write(good + "2006-10-01," + funds_[1] + ",赎回,100\n");
+    CImportDialog dialog(home.Context(main));
+    QAbstractItemModelTester tester(dialog.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    dialog.SetFile(path);
+    EXPECT_EQ(dialog.Model()->rowCount(), 3);
+    EXPECT_EQ(dialog.Refusals(), "第4行：最大可以赎回的份数为0.00份");
+    Click(dialog, "导入");
+    EXPECT_EQ(home.prompt.Last(), "导入失败：1行被拒绝，没有导入任何交易");
+    EXPECT_EQ(home.db.GetRecordCount("SELECT TradeID FROM T_Trade_Info"), 0);
+
+    write(good);
+    Click(dialog, "预览");
+    EXPECT_TRUE(dialog.Refusals().isEmpty());
+    Click(dialog, "导入");
+    EXPECT_EQ(home.prompt.Last(), "导入成功：2笔交易");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(home.refreshes, 1);
+    const FundTradeInfo* h = home.manager.FindHolding({main, funds_[0], kFrontEnd});
+    ASSERT_NE(h, nullptr);
+    // The shares the dry run showed for the purchase, less the redemption.
+    EXPECT_NEAR(h->TotalCount, dialog.Model()->Rows()[0][5].toDouble() - 1000, 1e-9);
+}
+
+TEST_F(BookDialogs, HistoryDialogsActOnTheChosenIndexAndSayWhenADownloadFails)
+{
+    Home home(user_, services_.get(), directory_.get());
+    CNavHistory history(home.db);
+    history.SetSession(ctx_, false);
+    HistoryDialogContext h;
+    h.history = &history;
+    h.prompt = &home.prompt;
+    CIndexHistoryDialog dialog(h);
+    dialog.SelectIndex(2);
+    EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+    Click(dialog, "下载");
+    EXPECT_EQ(home.prompt.Last(), "从服务器增量下载选定大盘指数数据完成");
+    OleDate first, last;
+    ASSERT_TRUE(history.GetIndexValueRange("399300", first, last));  // the third entry is 399300
+    EXPECT_FALSE(history.GetIndexValueRange("1A0001", first, last));
+    EXPECT_EQ(dialog.RangeText().toStdString(),
+              "本地大盘指数数据日期范围:" + first.Format(1) + " ~ " + last.Format(1));
+    Click(dialog, "清空本地数据");
+    EXPECT_EQ(home.prompt.Last(), "清空选定大盘指数的本地数据完成");
+    EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
+
+    // A service that does not answer: the downloads say they failed, not that they completed.
+    CommandContext gone = ctx_;
+    gone.commandUrl = MakeCommandUrl("http://127.0.0.1:1/");
+    history.SetSession(gone, false);
+    Click(dialog, "下载");
+    EXPECT_EQ(home.prompt.Last().rfind("从服务器增量下载选定大盘指数数据失败:", 0), 0u) << home.prompt.Last();
+    h.funds = {{funds_[0], funds_[0]}};
+    CFundHistoryDialog funds(h);
+    QSignalSpy done(&funds, &CFundHistoryDialog::downloadDone);
+    Click(funds, "下载");
+    ASSERT_TRUE(done.count() > 0 || done.wait(30000));
+    EXPECT_EQ(home.prompt.Last().rfind("1个基金的历史净值下载失败:", 0), 0u) << home.prompt.Last();
+    EXPECT_EQ(funds.RangeText(), "此基金本地无历史净值数据");
+}
+
+TEST(BookDialogCommands, TheImportIsAMenuItemOfTheFundMenuThatReachesItsHandler)
+{
+    Recorder prompt;
+    FrameContext context;
+    context.prompt = &prompt;
+    QTemporaryDir dir;
+    context.iniPath = QDir(dir.path()).filePath("Vextal.ini").toStdString();
+    CMainFrame frame(context);
+    QAction* action = frame.Action(cmd::ImportTrades);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), "导入交易记录(CSV)...");
+    bool opened = false;
+    frame.SetHandler(cmd::ImportTrades, [&] { opened = true; });
+    action->trigger();
+    EXPECT_TRUE(opened);
+}
