@@ -2,6 +2,7 @@
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
 //                [--update-key PEM-FILE]
+//   plindo-serve --version
 // --update-key: the Ed25519 private key that signs the update files (each
 // served with "Update/<file>.sig" beside it); without it they go unsigned.
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
@@ -21,6 +22,7 @@
 #include "PlindoServer.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
+#include "common/ProgramVersion.h"
 #include "net/UpdateSignature.h"
 
 using namespace vextal;
@@ -30,7 +32,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
     "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
-    "[--quiet]\n";
+    "[--quiet]\n"
+    "       plindo-serve --version\n";
 
 int Usage(const char* why)
 {
@@ -59,6 +62,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--help" || arg == "-h") {
             std::printf("%s", kUsage);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("plindo-serve %s\n", kProgramVersion);
             return 0;
         }
         if (i + 1 >= argc) return Usage(("missing value of " + arg).c_str());

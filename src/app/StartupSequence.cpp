@@ -34,6 +34,11 @@ StartupResult CStartupSequence::Start(const CStartupOptions& options)
     std::string home = HomeFromArguments(options.args, std::getenv("VEXTAL_HOME"));
     if (!home.empty()) SetProgramDirectory(home);
     const std::string dir = GetProgramDirectory();
+    std::string homeError;
+    if (!PrepareProgramDirectory(dir, ProgramDirectoryIsUserData(), homeError)) {
+        m_prompt.ShowMessage(homeError, PromptIcon::Error);
+        return StartupResult::LoginCancelled;
+    }
 
     std::string programFile = options.programFile;
     if (programFile.empty()) {

@@ -15,7 +15,7 @@
 namespace vextal {
 
 // The program directory: --home DIR (or --home=DIR), else VEXTAL_HOME, else
-// the directory of the executable. Empty: no replacement.
+// the rule of GetProgramDirectory. Empty: no replacement.
 std::string HomeFromArguments(const std::vector<std::string>& args, const char* envHome);
 
 struct CStartupCallbacks {

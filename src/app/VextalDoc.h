@@ -15,13 +15,14 @@
 #include "book/AccountManager.h"
 #include "book/BookServices.h"
 #include "common/OleDate.h"
+#include "common/ProgramVersion.h"
 #include "common/UserPrompt.h"
 #include "db/AdoDatabase.h"
 #include "net/ClientCommands.h"
 
 namespace vextal {
 
-inline constexpr const char* kClientVersion = "3.25";
+inline constexpr const char* kClientVersion = kProgramVersion;
 inline constexpr const char* kClearEmptyFundValues = "delete from t_fund_value where fundid=''";
 
 // What the fund market data contributes to the post-login start and to the

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ProgramVersion.h"
 #include "ui/VextalApp.h"
 
 namespace {
@@ -34,6 +35,13 @@ bool BrowserEngineCanStart()
 
 int main(int argc, char** argv)
 {
+    // Answered before anything else starts: no display, no engine needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::printf("Vextal %s\n", vextal::kProgramVersion);
+            return 0;
+        }
+    }
     if (!BrowserEngineCanStart()) {
         std::fputs("Vextal: running as root needs QTWEBENGINE_DISABLE_SANDBOX=1 in the environment "
                    "(the web engine refuses root with its sandbox on)\n",
@@ -43,8 +51,10 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vextal"));
+    QApplication::setApplicationVersion(QString::fromLatin1(vextal::kProgramVersion));
     QCommandLineParser parser;
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Program directory (Vextal.mdb, Vextal.ini)."),
                             QStringLiteral("DIR"));
     QCommandLineOption shots(QStringLiteral("screenshots"),
