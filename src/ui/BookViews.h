@@ -67,7 +67,7 @@ public:
     void Rebuild();
     // The account of the current row (0: none, or a sum row).
     int CurrentAccountID() const;
-    int AccountCount() const { return static_cast<int>(m_rows.size()); }
+    int AccountCount() const { return static_cast<int>(m_accounts.size()); }
     void SaveColumnWidths() const;
 
 signals:

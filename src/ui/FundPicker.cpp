@@ -76,6 +76,10 @@ CFundPicker::CFundPicker(const std::vector<FundChoice>& choices, const QString& 
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_search, &QLineEdit::textChanged, this, &CFundPicker::Search);
     connect(m_results, &QListWidget::itemActivated, this, &QDialog::accept);
+    // Enter in the search field takes the highlighted fund.
+    connect(m_search, &QLineEdit::returnPressed, this, [this] {
+        if (m_results->currentItem()) accept();
+    });
     // Up and down move in the results while the typing goes on in the field.
     m_search->installEventFilter(this);
     resize(360, 420);
@@ -103,6 +107,14 @@ QString CFundPicker::SelectedCode() const
 
 bool CFundPicker::eventFilter(QObject* watched, QEvent* event)
 {
+    // Enter belongs to the picker, not to an accelerator of the window behind it.
+    if (watched == m_search && event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            event->accept();
+            return true;
+        }
+    }
     if (watched == m_search && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up || key->key() == Qt::Key_PageDown ||

@@ -66,7 +66,9 @@ QComboBox* MakeFeeBox(QWidget* parent, double value)
     auto* box = new QComboBox(parent);
     box->setEditable(true);
     for (const char* choice : kFeeChoices) box->addItem(QString::fromUtf8(choice));
-    box->setEditText(value == 0 ? QStringLiteral("0") : QString::number(value, 'f', value == std::floor(value) ? 1 : 2));
+    // As the form gives it: "1.5", "1.0".
+    const bool tenths = std::fabs(value * 10 - std::round(value * 10)) < 1e-9;
+    box->setEditText(value == 0 ? QStringLiteral("0") : QString::number(value, 'f', tenths ? 1 : 2));
     return box;
 }
 
