@@ -102,6 +102,10 @@ int main(int argc, char** argv)
     CVextalApp app(options);
     if (!app.Start()) return Die("start failed");
     WaitIdle(app);
+    // The latest values of the open-end class, so the holdings carry figures.
+    app.Frame()->RunCommand(cmd::ValuesOpen);
+    WaitIdle(app);
+    app.Frame()->RunCommand(cmd::GroupAccounts);
     CBookkeepingUi* ui = app.Bookkeeping();
     ui->SelectAccount(1);
     if (app.Frame()->Navigation().page != 106 || ui->Holdings()->HoldingCount() != 200)
@@ -125,6 +129,7 @@ int main(int argc, char** argv)
         }));
     }
     if (ui->Holdings()->HoldingCount() != 200) return Die("holdings lost");
+    if (manager.FindAccount(1)->MarketValue <= 0) return Die("no market value");
     bench::Report("holdings_list_refresh_after_booking_200", best, "ms", 100, 1);
     app.Shutdown();
     return 0;

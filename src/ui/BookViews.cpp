@@ -147,6 +147,12 @@ void CAccountListView::Rebuild()
     m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); });
 }
 
+void CAccountListView::RebuildColumns()
+{
+    m_list->BuildColumns(AccountListConfig(), true, m_ctx.ListItemSize(), m_ctx.iniPath);
+    Rebuild();
+}
+
 int CAccountListView::CurrentAccountID() const
 {
     int row = CurrentRow();
@@ -321,6 +327,12 @@ void CFundTradeView::Rebuild()
     m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); });
     if (hadCurrent && current.AccountID == m_accountId) SelectHolding(current.FundID, current.BuyType);
     else ShowTradesOfCurrent();
+}
+
+void CFundTradeView::RebuildColumns()
+{
+    m_list->BuildColumns(HoldingListConfig(), true, m_ctx.ListItemSize(), m_ctx.iniPath);
+    Rebuild();
 }
 
 bool CFundTradeView::CurrentHolding(HoldingKey& key) const

@@ -65,6 +65,8 @@ class CAccountListView : public CBookListPage {
 public:
     CAccountListView(const BookContext& context, QWidget* parent = nullptr);
     void Rebuild();
+    // The visible columns and row size again (after the options changed them).
+    void RebuildColumns();
     // The account of the current row (0: none, or a sum row).
     int CurrentAccountID() const;
     int AccountCount() const { return static_cast<int>(m_accounts.size()); }
@@ -133,6 +135,8 @@ public:
     void SetAccount(int accountId);
     int AccountID() const { return m_accountId; }
     void Rebuild();
+    // The visible columns and row size again (after the options changed them).
+    void RebuildColumns();
     // The holding of the current row; false on a sum row or none.
     bool CurrentHolding(HoldingKey& key) const;
     void SelectHolding(const std::string& fundId, int buyType);

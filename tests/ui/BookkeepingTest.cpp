@@ -4,6 +4,7 @@
 // the holdings list with the engine's figures.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -23,6 +24,7 @@
 
 #include "ServiceProcess.h"
 #include "app/MarketData.h"
+#include "app/Settings.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
 #include "common/Clock.h"
@@ -141,6 +143,10 @@ protected:
 
 TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigures)
 {
+    // The latest values as the open-end page brings them, then back to the accounts.
+    app->Frame()->RunCommand(cmd::ValuesOpen);
+    WaitIdle(*app);
+    app->Frame()->RunCommand(cmd::GroupAccounts);
     // The account dialog: its checks, then the account in the panel.
     {
         CAccountDialog dialog(Manager(), prompt, nullptr, app->Frame());
@@ -162,6 +168,7 @@ TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigur
     EXPECT_EQ(app->Frame()->Navigation().page, 106);
     EXPECT_TRUE(app->Frame()->Action(cmd::Purchase)->isEnabled());
     EXPECT_EQ(ui->Holdings()->HoldingCount(), 0);
+    QAbstractItemModelTester tester(ui->Holdings()->List()->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
 
     // The purchase as a user fills it: fund, amount, the default fee of 1.5 %.
     CTradeDialog dialog(FormKind::Purchase, *ctx, id, nullptr, ui->Hooks(), app->Frame());
@@ -189,6 +196,8 @@ TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigur
     const FundTradeInfo* held = Manager().FindHolding({id, funds[0], kFrontEnd});
     ASSERT_NE(held, nullptr);
     ASSERT_EQ(ui->Holdings()->HoldingCount(), 1);
+    EXPECT_NEAR(held->figures.MarketValue, held->TotalCount * held->figures.LatestValue, 1e-6);
+    ASSERT_GT(held->figures.MarketValue, 0);
     const CListModel* model = ui->Holdings()->List()->Model();
     auto cell = [model](int row, int columnId) {
         for (size_t c = 0; c < model->Columns().size(); ++c)
@@ -201,6 +210,12 @@ TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigur
     EXPECT_EQ(cell(0, 13), QString::fromStdString(FormatNumber("%0.2f", held->figures.NewIncome)));
     EXPECT_EQ(cell(1, 11), QStringLiteral("合计"));
     EXPECT_EQ(cell(2, 11), QStringLiteral("平均"));
+    // The annualised return is a column the user may choose.
+    ASSERT_TRUE(WriteVisibleColumns("FundItem", {10, 11, 12, 29, 30}, ctx->iniPath));
+    ui->Holdings()->RebuildColumns();
+    ASSERT_EQ(model->headerData(4, Qt::Horizontal).toString(), QStringLiteral("年化收益率"));
+    ASSERT_TRUE(held->figures.AnnualRate.has_value());
+    EXPECT_EQ(cell(0, 30), QString::fromStdString(FormatNumber("%0.2f", *held->figures.AnnualRate)) + "%");
     // The panel has the holding under its account, with the roles others read.
     ui->RefillTree();
     QTreeWidgetItem* accountItem = tree->topLevelItem(0)->child(0);
@@ -234,6 +249,22 @@ TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigur
     EXPECT_EQ(tradeCell(1, 10), QStringLiteral("10.00"));
     EXPECT_EQ(tradeCell(0, 9), QStringLiteral("1.50"));
     EXPECT_EQ(ui->AccountList()->AccountCount(), 1);
+
+    // An emptied holding stays in the list unless zero holdings are hidden.
+    TradeInfo all;
+    all.AccountID = id;
+    all.FundID = funds[1];
+    all.BuyType = kFrontEnd;
+    all.TradeType = kTradeRedeem;
+    all.TradeCount = 1e9;
+    all.TradeTime = OleDate::FromParts(2024, 10, 8, 10, 0);
+    ASSERT_GE(Manager().BookTrade(all), 0) << Manager().GetLastErrorText();
+    app->Frame()->ShowAccountsPage(106);
+    ui->RefreshAll();
+    EXPECT_EQ(ui->Holdings()->HoldingCount(), 2);
+    app->Document()->Settings().fundZeroHide = 1;
+    ui->RefreshAll();
+    EXPECT_EQ(ui->Holdings()->HoldingCount(), 1);
 }
 
 TEST_F(BookkeepingTest, EveryBookingDialogRefusesInTheOrderOfItsChecks)
