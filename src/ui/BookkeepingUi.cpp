@@ -189,9 +189,15 @@ void CBookkeepingUi::AfterBooking(int)
         m_frame.RunCommand(cmd::Refresh);
         return;
     }
+    RebuildFromMemory();
+}
+
+void CBookkeepingUi::RebuildFromMemory()
+{
     RefillTree();
     m_accounts->Rebuild();
     m_holdings->Rebuild();
+    if (m_frame.Navigation().page == 107) m_history->Rebuild();
 }
 
 void CBookkeepingUi::RefreshAll()
@@ -264,53 +270,13 @@ void CBookkeepingUi::OpenCancelDialog()
 {
     int accountId = CurrentAccountID();
     if (!accountId && m_history->CurrentTrade()) accountId = m_history->CurrentTrade()->AccountID;
-    QDialog dialog(&m_frame);
-    dialog.setWindowTitle(QStringLiteral("取消交易"));
-    auto* list = new CTradeInfoListView(m_ctx, &dialog);
-    list->Show(accountId);
-    auto* cancel = new QPushButton(QStringLiteral("取消交易"), &dialog);
-    auto* close = new QPushButton(QStringLiteral("关闭"), &dialog);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(list);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancel);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
-    dialog.resize(640, 360);
-    QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
-    CTaskRunner::CancelFlag pending;
-    QObject::connect(cancel, &QPushButton::clicked, &dialog, [this, list, cancel, &pending, &dialog] {
-        const TradeInfo* trade = list->CurrentTrade();
-        if (!trade) {
-            m_ctx.prompt.ShowMessage("请先选择要取消交易对应的基金", PromptIcon::Warning);
-            return;
-        }
-        if (!m_ctx.prompt.AskYesNo("确定要取消选定的基金交易吗?")) return;
-        // The service's answer comes on the worker; the dialog stays responsive.
-        const int tradeId = trade->TradeID, accountId = trade->AccountID;
-        auto client = std::make_shared<CBookServiceClient>([ctx = m_ctx.doc.MakeCommandContext()] { return ctx; });
-        cancel->setEnabled(false);
-        pending = m_ctx.runner.Run([this, client, tradeId, accountId, list, cancel, self = QPointer<QDialog>(&dialog)](
-                                       const std::atomic<bool>&) -> WorkFinish {
-            auto error = std::make_shared<std::string>();
-            const bool ok = client->CancelTrade(tradeId, *error);
-            return [this, ok, error, tradeId, accountId, list, cancel, self] {
-                if (!ok) {
-                    m_ctx.prompt.ShowMessage("取消交易失败:" + *error, PromptIcon::Warning);
-                } else if (AccountInfo* a = m_ctx.Accounts().FindAccount(accountId)) {
-                    a->trades.erase(tradeId);
-                    AfterBooking(accountId);
-                }
-                if (self) {
-                    cancel->setEnabled(true);
-                    list->Show(accountId);
-                }
-            };
-        });
+    CCancelTradeDialog dialog(m_ctx, accountId, Hooks(), &m_frame);
+    // The lists from memory: a refresh would read the cancelled trade back
+    // from the local tables, which a cancellation leaves as they are.
+    connect(&dialog, &CCancelTradeDialog::answered, this, [this](bool ok) {
+        if (ok) RebuildFromMemory();
     });
     dialog.exec();
-    CTaskRunner::Cancel(pending);
 }
 
 void CBookkeepingUi::DeleteCurrentItem()

@@ -67,6 +67,7 @@ public:
 private:
     void OnTreeChoice();
     void RebuildLists();
+    void RebuildFromMemory();
     bool BookExamples();
 
     CMainFrame& m_frame;

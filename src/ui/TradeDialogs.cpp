@@ -668,3 +668,61 @@ bool CSplitDialog::Submit()
 }
 
 }  // namespace vextal
+
+namespace vextal {
+
+CCancelTradeDialog::CCancelTradeDialog(const BookContext& context, int accountId, BookingHooks hooks, QWidget* parent)
+    : QDialog(parent), m_ctx(context), m_accountId(accountId), m_hooks(std::move(hooks)),
+      m_list(new CTradeInfoListView(context, this)), m_cancel(new QPushButton(QStringLiteral("取消交易"), this))
+{
+    setWindowTitle(QStringLiteral("取消交易"));
+    m_list->Show(accountId);
+    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    resize(640, 360);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cancel, &QPushButton::clicked, this, &CCancelTradeDialog::CancelChosen);
+}
+
+CCancelTradeDialog::~CCancelTradeDialog() { CTaskRunner::Cancel(m_pending); }
+
+bool CCancelTradeDialog::CancelChosen()
+{
+    if (m_pending) return false;
+    const TradeInfo* trade = m_list->CurrentTrade();
+    if (!trade) {
+        m_ctx.prompt.ShowMessage("请先选择要取消交易对应的基金", PromptIcon::Warning);
+        return false;
+    }
+    if (!m_ctx.prompt.AskYesNo("确定要取消选定的基金交易吗?")) return false;
+    const int tradeId = trade->TradeID, accountId = trade->AccountID;
+    auto client = std::make_shared<CBookServiceClient>([ctx = m_ctx.doc.MakeCommandContext()] { return ctx; });
+    m_cancel->setEnabled(false);
+    m_pending = m_ctx.runner.Run([this, self = QPointer<CCancelTradeDialog>(this), client, tradeId,
+                                  accountId](const std::atomic<bool>&) -> WorkFinish {
+        auto error = std::make_shared<std::string>();
+        const bool ok = client->CancelTrade(tradeId, *error);
+        return [this, self, ok, error, tradeId, accountId] {
+            if (!self) return;
+            m_pending.reset();
+            m_cancel->setEnabled(true);
+            if (!ok) {
+                m_ctx.prompt.ShowMessage("取消交易失败:" + *error, PromptIcon::Warning);
+            } else if (AccountInfo* a = m_ctx.Accounts().FindAccount(accountId)) {
+                // The service took it back; the local tables keep the row.
+                a->trades.erase(tradeId);
+            }
+            m_list->Show(m_accountId);
+            emit answered(ok);
+        };
+    });
+    return true;
+}
+
+}  // namespace vextal

@@ -185,6 +185,33 @@ private:
     QPushButton* m_ok;
 };
 
+// "取消交易": the account's trades; the chosen one is cancelled at the
+// service (4/15) on the worker, the dialog stays responsive meanwhile.
+class CCancelTradeDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    CCancelTradeDialog(const BookContext& context, int accountId, BookingHooks hooks = {}, QWidget* parent = nullptr);
+    ~CCancelTradeDialog() override;
+    // Asks, then sends the cancellation of the chosen trade; false when nothing was sent.
+    bool CancelChosen();
+    bool IsCancelling() const { return m_pending != nullptr; }
+    CTradeInfoListView* List() const { return m_list; }
+    QPushButton* CancelButton() const { return m_cancel; }
+
+signals:
+    // The service answered (and the trade left the account's trades when ok).
+    void answered(bool ok);
+
+private:
+    const BookContext& m_ctx;
+    int m_accountId;
+    BookingHooks m_hooks;
+    CTaskRunner::CancelFlag m_pending;
+    CTradeInfoListView* m_list;
+    QPushButton* m_cancel;
+};
+
 // A number field as the forms read it: empty is 0, anything unreadable NaN
 // (refused by every check).
 double FieldNumber(const QString& text);

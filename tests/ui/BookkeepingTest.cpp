@@ -41,11 +41,12 @@ namespace {
 
 struct RecordingPrompt : IUserPrompt {
     std::vector<std::string> messages;
+    bool yes = false;
     void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
     bool AskYesNo(const std::string& text) override
     {
         messages.push_back(text);
-        return false;
+        return yes;
     }
 };
 
@@ -456,6 +457,43 @@ TEST_F(BookkeepingTest, EveryBookingDialogRefusesInTheOrderOfItsChecks)
         d.DateEdit()->setDate(QDate(2024, 10, 10));
         Click(d.OkButton());
         EXPECT_EQ(last(), "拆分日期不能大于当前日期");
+    }
+    {  // cancelling at the service: only what was uploaded, answered on the worker
+        ASSERT_TRUE(Manager().UploadBookkeeping(false)) << Manager().GetLastErrorText();
+        TradeInfo late;
+        late.AccountID = a.AccountID;
+        late.FundID = funds[1];
+        late.TradeType = kTradeQuick;
+        late.TradeCount = 10;
+        late.TradeTime = OleDate::FromParts(2024, 9, 6, 10, 0);
+        ASSERT_GE(Manager().BookTrade(late), 0) << Manager().GetLastErrorText();
+        prompt.yes = true;
+        CCancelTradeDialog d(*ctx, a.AccountID, {}, app->Frame());
+        d.show();
+        Click(d.CancelButton());
+        EXPECT_EQ(last(), "请先选择要取消交易对应的基金");
+        const int before = d.List()->TradeCount();
+        auto choose = [&d](int tradeId) {
+            for (int r = 0; r < d.List()->TradeCount(); ++r) {
+                d.List()->setCurrentIndex(d.List()->Proxy()->index(r, 0));
+                if (d.List()->CurrentTrade()->TradeID == tradeId) return true;
+            }
+            return false;
+        };
+        QSignalSpy answered(&d, &CCancelTradeDialog::answered);
+        ASSERT_TRUE(choose(late.TradeID));
+        Click(d.CancelButton());
+        EXPECT_EQ(last(), "确定要取消选定的基金交易吗?");
+        ASSERT_TRUE(answered.wait(30000));
+        EXPECT_FALSE(answered.takeFirst()[0].toBool());
+        EXPECT_EQ(last(), "取消交易失败:没有找到此交易");
+        ASSERT_TRUE(choose(buy.TradeID));
+        Click(d.CancelButton());
+        EXPECT_TRUE(d.IsCancelling());  // the window goes on while the service answers
+        ASSERT_TRUE(answered.wait(30000));
+        EXPECT_TRUE(answered.takeFirst()[0].toBool());
+        EXPECT_EQ(d.List()->TradeCount(), before - 1);
+        EXPECT_FALSE(choose(buy.TradeID));
     }
 }
 
