@@ -389,6 +389,8 @@ void CBookkeepingUi::SaveScreenshots(const QString& dir, std::function<void(bool
     save(&m_frame, "holdings");
     m_frame.RunCommand(cmd::TradeDetails);
     save(&m_frame, "trades");
+    m_frame.RunCommand(cmd::TradeIncome);
+    save(&m_frame, "trade-income");
 
     // Each dialog with example values, as a user would have filled it.
     const AccountInfo* account = m_ctx.Accounts().FindAccount(first);
