@@ -526,3 +526,59 @@ TEST_F(BookkeepingTest, TheFundPickerFindsByCodeNameAndWizardList)
     EXPECT_EQ(returned.count(), 1);
     EXPECT_EQ(picker.result(), QDialog::Accepted);
 }
+
+TEST_F(BookkeepingTest, DeletingAsksFirstAndEveryListFollows)
+{
+    // A window of its own over the same books, answering through the recorder.
+    FrameContext context;
+    context.iniPath = ctx->iniPath;
+    context.prompt = &prompt;
+    CMainFrame frame(context);
+    auto* book = new CBookkeepingUi(frame, *app->Document(), *app->Market(), *app->Runner(), prompt, ctx->iniPath);
+    book->Install();
+    AccountInfo a;
+    a.AccountName = "待删帐户";
+    a.CreateDate = Clock::Now();
+    ASSERT_TRUE(Manager().CreateAccount(a));
+    TradeInfo buy;
+    buy.AccountID = a.AccountID;
+    buy.FundID = funds[0];
+    buy.TradeType = kTradeBuy;
+    buy.TradeMoney = 1000;
+    buy.TradeFee = 1.5;
+    buy.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
+    buy.NoAutoBonus = 1;
+    ASSERT_GE(Manager().BookTrade(buy), 0) << Manager().GetLastErrorText();
+    book->RefillTree();
+    book->SelectAccount(a.AccountID);
+    ASSERT_EQ(book->Holdings()->HoldingCount(), 1);
+
+    // A trade of the details page: the question, No keeps it, Yes deletes it
+    // and the holding empties.
+    frame.RunCommand(cmd::TradeDetails);
+    ASSERT_EQ(book->TradeHistory()->TradeCount(), 1);
+    book->TradeHistory()->List()->setCurrentIndex(book->TradeHistory()->List()->Proxy()->index(0, 0));
+    frame.RunCommand(cmd::Delete);
+    EXPECT_EQ(prompt.messages.back(), "确定要删除选定的记帐明细信息吗?");
+    EXPECT_EQ(book->TradeHistory()->TradeCount(), 1);
+    prompt.yes = true;
+    frame.RunCommand(cmd::Delete);
+    EXPECT_EQ(book->TradeHistory()->TradeCount(), 0);
+    EXPECT_EQ(Manager().FindHolding({a.AccountID, funds[0], kFrontEnd})->TotalCount, 0);
+
+    // The account: No leaves it, Yes removes it from the books, the panel and the list.
+    prompt.yes = false;
+    const size_t asked = prompt.messages.size();
+    frame.RunCommand(cmd::DeleteAccount);
+    ASSERT_EQ(prompt.messages.size(), asked + 1);
+    EXPECT_EQ(prompt.messages.back(), "确定要删除选定的帐户吗?");
+    EXPECT_NE(Manager().FindAccount(a.AccountID), nullptr);
+    prompt.yes = true;
+    frame.RunCommand(cmd::DeleteAccount);
+    EXPECT_EQ(Manager().FindAccount(a.AccountID), nullptr);
+    EXPECT_EQ(frame.AccountTree()->topLevelItem(0)->childCount(), 0);
+    EXPECT_EQ(book->AccountList()->AccountCount(), 0);
+    int rows = -1;
+    app->Document()->GetDatabase().QueryInt(StrFormat("SELECT COUNT(*) FROM T_Trade_Info WHERE AccountID=%d", a.AccountID), rows);
+    EXPECT_EQ(rows, 0);
+}
