@@ -384,6 +384,11 @@ TradeForm CTradeDialog::Form() const
     f.FundID = m_fund->FundID();
     f.BuyType = m_backEnd->isChecked() ? kBackEnd : kFrontEnd;
     if (m_bonus) f.BonusIndex = m_bonus->currentIndex();
+    // The conversion's dividend mode is the target's; the source holding
+    // keeps its own (the booking writes the trade's mode onto it).
+    if (m_kind == FormKind::Conversion)
+        if (const FundTradeInfo* h = m_ctx.Accounts().FindHolding({m_accountId, f.FundID, f.BuyType}))
+            f.BonusIndex = h->BonusType + 1;
     if (m_target) {
         f.TargetFundID = m_target->FundID();
         f.TargetBuyType = m_targetBackEnd->isChecked() ? kBackEnd : kFrontEnd;

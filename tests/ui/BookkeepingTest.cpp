@@ -410,6 +410,15 @@ TEST_F(BookkeepingTest, EveryBookingDialogRefusesInTheOrderOfItsChecks)
         d.TargetBonusBox()->setCurrentIndex(0);
         Click(d.OkButton());
         EXPECT_EQ(last(), "选择混合分红方式，请先设置混合分红方式");
+        // Booked into a cash-dividend target: the source keeps its reinvestment.
+        ASSERT_TRUE(Manager().SetBonusType({a.AccountID, funds[0], kFrontEnd}, kBonusReinvest));
+        Manager().ReadHoldings(a.AccountID);
+        d.TargetBonusBox()->setCurrentIndex(1);
+        d.TimeEdit()->setDateTime(past);
+        Click(d.OkButton());
+        EXPECT_EQ(last(), "交易成功，系统已经确认了您的交易");
+        EXPECT_EQ(Manager().FindHolding({a.AccountID, funds[0], kFrontEnd})->BonusType, kBonusReinvest);
+        EXPECT_EQ(Manager().FindHolding({a.AccountID, funds[1], kFrontEnd})->BonusType, kBonusCash);
     }
     {  // quick booking
         CTradeDialog d(FormKind::Quick, *ctx, a.AccountID, nullptr, {}, app->Frame());
@@ -433,10 +442,11 @@ TEST_F(BookkeepingTest, EveryBookingDialogRefusesInTheOrderOfItsChecks)
         Click(d.OkButton());
         EXPECT_EQ(last(), "选择混合分红方式，请先设置混合分红方式");
         // Booked: the count at the day's NAV, the quick-booking text.
+        const double before = Manager().FindHolding({a.AccountID, funds[1], kFrontEnd})->TotalCount;
         d.BonusBox()->setCurrentIndex(1);
         Click(d.OkButton());
         EXPECT_EQ(last(), "记帐成功，系统已经确认了您的记帐");
-        EXPECT_DOUBLE_EQ(Manager().FindHolding({a.AccountID, funds[1], kFrontEnd})->TotalCount, 100);
+        EXPECT_NEAR(Manager().FindHolding({a.AccountID, funds[1], kFrontEnd})->TotalCount - before, 100, 1e-6);
     }
     {  // split
         CSplitDialog d(*ctx, a.AccountID, nullptr, {}, app->Frame());
