@@ -535,6 +535,29 @@ TEST_F(BookkeepingTest, TheFundPickerFindsByCodeNameAndWizardList)
     QTest::keyClick(picker.SearchEdit(), Qt::Key_Return);
     EXPECT_EQ(returned.count(), 1);
     EXPECT_EQ(picker.result(), QDialog::Accepted);
+
+    // In a dialog's fund box, "F" opens the picker, and a digit opens it with that digit typed.
+    CFundSelector selector;
+    selector.SetChoices(choices);
+    selector.show();
+    QString typed;
+    auto answer = [&typed](const std::string& code) {
+        QTimer::singleShot(0, [&typed, code] {
+            auto* open = qobject_cast<CFundPicker*>(QApplication::activeModalWidget());
+            if (!open) return;
+            typed = open->SearchEdit()->text();
+            open->SearchEdit()->setText(QString::fromStdString(code));
+            open->accept();
+        });
+    };
+    answer(funds[1]);
+    QTest::keyClick(selector.FundBox(), Qt::Key_F);
+    EXPECT_EQ(typed, QString());
+    EXPECT_EQ(selector.FundID(), funds[1]);
+    answer(funds[0]);
+    QTest::keyClick(selector.FundBox(), Qt::Key_0);
+    EXPECT_EQ(typed, QStringLiteral("0"));
+    EXPECT_EQ(selector.FundID(), funds[0]);
 }
 
 TEST_F(BookkeepingTest, DeletingAsksFirstAndEveryListFollows)
