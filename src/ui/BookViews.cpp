@@ -402,12 +402,6 @@ CFundTradeHistoryView::CFundTradeHistoryView(const BookContext& context, QWidget
     : CBookListPage(parent), m_ctx(context), m_source(context)
 {
     m_list->BuildFixedColumns(TradeListColumns(), m_ctx.ListItemSize());
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        QMenu menu(this);
-        QAction* cancel = menu.addAction(QStringLiteral("取消交易..."));
-        if (menu.exec(m_list->viewport()->mapToGlobal(pos)) == cancel) emit cancelRequested();
-    });
 }
 
 void CFundTradeHistoryView::SetAccount(int accountId)

@@ -166,9 +166,6 @@ public:
     const TradeInfo* CurrentTrade() const;
     int TradeCount() const { return static_cast<int>(m_source.Trades().size()); }
 
-signals:
-    void cancelRequested();
-
 private:
     const BookContext& m_ctx;
     CTradeListModelSource m_source;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -50,10 +51,47 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
         if (!m_filling) OnTreeChoice();
     });
     connect(m_accounts, &CAccountListView::accountActivated, this, [this](int id) { SelectAccount(id); });
-    connect(m_history, &CFundTradeHistoryView::cancelRequested, this, [this] { OpenCancelDialog(); });
     connect(&frame, &CMainFrame::refreshRequested, this, [this](int page) {
         if (IsBookPage(page)) RefreshAll();
     });
+    // The holding chosen in the list is the panel's choice, which the dialogs read.
+    connect(m_holdings->List()->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        HoldingKey key;
+        if (!m_filling && m_holdings->CurrentHolding(key)) SelectHolding(key);
+    });
+    // The bookkeeping commands on the lists' own menus.
+    for (CListView* list : {m_accounts->List(), m_holdings->List(), m_history->List()}) {
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
+            QMenu menu(list);
+            for (int id : std::initializer_list<int>{cmd::Purchase, cmd::Subscribe, cmd::Redeem, cmd::Convert, cmd::QuickBooking, cmd::Split, 0,
+                           cmd::TradeDetails, cmd::TradeIncome, 0, cmd::Delete, cmd::Properties}) {
+                if (id == 0) menu.addSeparator();
+                else if (QAction* a = m_frame.Action(id)) menu.addAction(a);
+            }
+            if (list == m_history->List()) {
+                menu.addSeparator();
+                menu.addAction(QStringLiteral("取消交易..."), this, [this] { OpenCancelDialog(); });
+            }
+            menu.exec(list->viewport()->mapToGlobal(pos));
+        });
+    }
+}
+
+void CBookkeepingUi::SelectHolding(const HoldingKey& key)
+{
+    QTreeWidgetItem* root = m_frame.AccountTree()->topLevelItem(0);
+    for (int i = 0; root && i < root->childCount(); ++i) {
+        QTreeWidgetItem* account = root->child(i);
+        if (account->data(0, kAccountRole).toInt() != key.AccountID) continue;
+        for (int j = 0; j < account->childCount(); ++j) {
+            QTreeWidgetItem* h = account->child(j);
+            if (h->data(0, kFundRole).toString().toStdString() == key.FundID && h->data(0, kBuyTypeRole).toInt() == key.BuyType) {
+                if (m_frame.AccountTree()->currentItem() != h) m_frame.AccountTree()->setCurrentItem(h);
+                return;
+            }
+        }
+    }
 }
 
 CBookkeepingUi::~CBookkeepingUi() = default;
@@ -167,7 +205,8 @@ void CBookkeepingUi::OnTreeChoice()
     if (page == 107) m_history->SetAccount(account);
     if (page == 114) m_income->SetAccount(account);
     // Inside the accounts group an account shows its holdings, the root the account list.
-    if (m_frame.Navigation().group == 3 && (page == 105 || page == 106)) m_frame.ShowAccountsPage(account ? 106 : 105);
+    const int wanted = account ? 106 : 105;
+    if (m_frame.Navigation().group == 3 && (page == 105 || page == 106) && page != wanted) m_frame.ShowAccountsPage(wanted);
 }
 
 void CBookkeepingUi::RebuildLists()

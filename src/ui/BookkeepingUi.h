@@ -42,6 +42,7 @@ public:
     int CurrentAccountID() const;
     bool CurrentHolding(HoldingKey& key) const;
     void SelectAccount(int accountId);
+    void SelectHolding(const HoldingKey& key);
 
     // Commands.
     void NewAccount();
