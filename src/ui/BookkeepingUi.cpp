@@ -18,8 +18,10 @@
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
+#include "ui/ExcelExport.h"
 #include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
+#include "ui/OptionsDialog.h"
 
 namespace vextal {
 
@@ -53,6 +55,21 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
     connect(m_accounts, &CAccountListView::accountActivated, this, [this](int id) { SelectAccount(id); });
     connect(&frame, &CMainFrame::refreshRequested, this, [this](int page) {
         if (IsBookPage(page)) RefreshAll();
+    });
+    // "导出表格到Excel" on these pages, and the options' new columns and row size at once.
+    SetExportSource(m_accounts, [this] { return ExportSource{m_accounts->List(), 59175, AccountsSheetName()}; });
+    SetExportSource(m_holdings, [this] {
+        const AccountInfo* a = m_ctx.Accounts().FindAccount(m_holdings->AccountID());
+        return ExportSource{m_holdings->List(), 59176, HoldingsSheetName(a ? QString::fromStdString(a->AccountName) : QString())};
+    });
+    SetExportSource(m_history, [this] { return ExportSource{m_history->List(), 0, m_history->Title()}; });
+    SetExportSource(m_income, [this] { return ExportSource{m_income->List(), 0, m_income->Title()}; });
+    connect(&OptionsNotifier(), &COptionsNotifier::settingsChanged, this, [this] {
+        m_accounts->RebuildColumns();
+        m_holdings->RebuildColumns();
+        for (CListView* list : {m_history->List(), m_income->List(), static_cast<CListView*>(m_holdings->Trades())})
+            list->ApplyListStyle(m_ctx.ListItemSize());
+        RefillTree();
     });
     // The holding chosen in the list is the panel's choice, which the dialogs read.
     connect(m_holdings->List()->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {

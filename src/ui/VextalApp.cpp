@@ -19,6 +19,7 @@
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
 #include "ui/BookkeepingUi.h"
+#include "ui/ExportOptionsPages.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -170,6 +171,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
     m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
+    InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
         m_frame->resize(1280, 800);
