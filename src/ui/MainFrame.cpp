@@ -288,6 +288,12 @@ bool CMainFrame::RunCommand(int id)
     return true;
 }
 
+void CMainFrame::ShowAccountsPage(int page)
+{
+    m_nav.Go(cmd::GroupAccounts, page, 3);
+    ShowCurrentPage();
+}
+
 void CMainFrame::UpdateCommandStates()
 {
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {

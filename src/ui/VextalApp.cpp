@@ -18,6 +18,7 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
 #include "ui/FundValueNewView.h"
@@ -170,6 +171,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
+    m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
@@ -222,14 +224,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
 
-    QTreeWidget* tree = m_frame->AccountTree();
-    QTreeWidgetItem* root = tree->topLevelItem(0);
-    qDeleteAll(root->takeChildren());
-    for (const auto& [id, account] : doc.Accounts().Accounts()) {
-        auto* item = new QTreeWidgetItem(root, QStringList(QString::fromStdString(account->AccountName)));
-        item->setData(0, Qt::UserRole, id);
-    }
-    root->setExpanded(true);
+    m_book->Install();
 
     m_frame->SetFundClassHandler([this](int page, int fundClass) {
         (page == 102 ? m_money : m_values)->SetFundClass(fundClass);
@@ -263,6 +258,7 @@ void CVextalApp::Shutdown()
     m_runner.reset();
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
+        if (m_book) m_book->SaveColumnWidths();
         m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanelChosen());
         m_frame->hide();
     } else {
@@ -270,6 +266,7 @@ void CVextalApp::Shutdown()
     }
     m_sequence.reset();
     m_values = m_money = nullptr;
+    m_book = nullptr;
     m_prompt.SetParent(nullptr);
     m_frame.reset();
     m_market.reset();
