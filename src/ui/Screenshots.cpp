@@ -6,6 +6,7 @@
 
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -51,6 +52,7 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
 void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir, std::function<void(bool ok)> done)
 {
     QDir().mkpath(dir);
+    done = WithWebScreenshots(frame, dir, std::move(done));
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }
 

@@ -24,6 +24,7 @@
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -248,6 +249,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         CSortDialog dialog(ProgramPath("Vextal.ini"), m_frame.get());
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
+    InstallWebPages(*m_frame, doc, *m_market);
     m_frame->UpdateCommandStates();
 }
 

@@ -1,0 +1,65 @@
+#pragma once
+// The web site pages the program shows inside its windows or opens in the
+// desktop browser: the tool and ranking pages, the estimate page of a fund,
+// the financing analysis chart and the member pages. Plain HTML in UTF-8
+// with inline CSS and SVG, built from the simulator's market and the
+// member's data at the service clock. No HTTP here: tests call it directly.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "MarketSimulator.h"
+#include "MemberStore.h"
+#include "UserStore.h"
+
+namespace vextal {
+
+using PageParams = std::multimap<std::string, std::string>;
+
+class CWebPages {
+public:
+    CWebPages(const CMarketSimulator& market, CUserStore& users);
+
+    // `path` without the leading "/". False when the site has no such page.
+    // `post`: the request was a form post (suggestions, login).
+    bool Page(const std::string& path, const PageParams& params, bool post, std::string& html);
+    // Every page path the site answers.
+    static const std::vector<std::string>& Paths();
+
+    // Suggestions kept: the newest this many, each cut to kMaxSuggestion bytes.
+    static constexpr size_t kKeptSuggestions = 200;
+    static constexpr size_t kMaxSuggestion = 2000;
+
+private:
+    struct Member {
+        bool known = false;
+        ServiceUser user;
+        std::string refusal;  // shown instead of the member's data
+    };
+    Member CheckMember(const PageParams& params);
+
+    std::string MyFunds(const PageParams& p);
+    std::string Notepad(const PageParams& p);
+    std::string FundFilter(const PageParams& p);
+    std::string FundState(const PageParams& p, bool openEndOnly);
+    std::string FundInfo(const PageParams& p);
+    std::string FundCompare(const PageParams& p);
+    std::string IncomeTool(const PageParams& p);
+    std::string TopView();
+    std::string HistoryTop();
+    std::string IndexQuotes(const PageParams& p);
+    std::string RealtimeCalc(const PageParams& p);
+    std::string FinancingResult(const PageParams& p);
+    std::string VipFunctions();
+    std::string Suggest(const PageParams& p, bool post);
+    std::string Login(const PageParams& p, bool post);
+
+    std::vector<const SimFund*> ListedFunds(int day) const;
+    std::string FundName(const std::string& code) const;
+
+    const CMarketSimulator& m_market;
+    CUserStore& m_users;
+    CMemberStore m_members;
+};
+
+}  // namespace vextal
