@@ -90,6 +90,17 @@ std::string FundTypeName(int t)
     }
 }
 
+// At most `chars` characters of a UTF-8 name, "…" marking a cut.
+std::string ShortLabel(const std::string& name, size_t chars)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;
+        if (count++ == chars) return name.substr(0, i) + "…";
+    }
+    return name;
+}
+
 const char* const kPalette[] = {"#3b7dd8", "#e8702a", "#3aa757", "#d9453d", "#8e5bc5",
                                 "#c9a227", "#2fa7b5", "#b05a8c", "#6b7b8c", "#94b63c"};
 
@@ -106,7 +117,7 @@ std::string SvgLines(const std::vector<std::pair<std::string, std::vector<double
             if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
     }
     std::string svg = StrFormat("<svg width=\"%d\" height=\"%d\" "
-                                "viewBox=\"0 0 %d %d\" style=\"border:1px solid #dde5f0;background:#fcfdff\">",
+                                "viewBox=\"0 0 %d %d\" style=\"max-width:100%%;height:auto;border:1px solid #dde5f0;background:#fcfdff\">",
                                 w, h + 20 * static_cast<int>((series.size() + 3) / 4), w,
                                 h + 20 * static_cast<int>((series.size() + 3) / 4));
     if (n < 2 || lo > hi) return svg + "<text x=\"20\" y=\"40\">暂无数据</text></svg>";
@@ -119,8 +130,8 @@ std::string SvgLines(const std::vector<std::pair<std::string, std::vector<double
     for (int k = 0; k <= 4; ++k) {
         double v = lo + (hi - lo) * k / 4;
         svg += StrFormat("<line x1=\"%d\" y1=\"%0.1f\" x2=\"%d\" y2=\"%0.1f\" stroke=\"#e3e8f0\"/>"
-                         "<text x=\"%d\" y=\"%0.1f\" font-size=\"11\" text-anchor=\"end\" fill=\"#555\">%0.2f%s</text>",
-                         left, Y(v), w - right, Y(v), left - 4, Y(v) + 4, v, unit);
+                         "<text x=\"%d\" y=\"%0.1f\" font-size=\"11\" text-anchor=\"end\" fill=\"#555\">%0.*f%s</text>",
+                         left, Y(v), w - right, Y(v), left - 4, Y(v) + 4, hi - lo < 0.5 ? 3 : 2, v, unit);
     }
     svg += StrFormat("<text x=\"%d\" y=\"%d\" font-size=\"11\" fill=\"#555\">%s</text>", left, h - bottom + 16,
                      Esc(firstLabel).c_str());
@@ -153,7 +164,7 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
 {
     const int w = 640, h = 340;
     std::string svg = StrFormat("<svg width=\"%d\" height=\"%d\" "
-                                "viewBox=\"0 0 %d %d\" style=\"border:1px solid #dde5f0;background:#fcfdff\">",
+                                "viewBox=\"0 0 %d %d\" style=\"max-width:100%%;height:auto;border:1px solid #dde5f0;background:#fcfdff\">",
                                 w, h, w, h);
     if (items.empty()) return svg + "<text x=\"20\" y=\"40\">没有可统计的数据</text></svg>";
     if (style == 1) {
@@ -185,7 +196,7 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
             const double share = total > 0 ? std::max(0.0, items[k].second) * 100 / total : 0;
             svg += StrFormat("<rect x=\"340\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\"/>"
                              "<text x=\"358\" y=\"%d\" font-size=\"12\">%s %0.2f (%0.1f%%)</text>",
-                             y, kPalette[k % std::size(kPalette)], y + 11, Esc(items[k].first).c_str(),
+                             y, kPalette[k % std::size(kPalette)], y + 11, Esc(ShortLabel(items[k].first, 12)).c_str(),
                              items[k].second, share);
         }
         return svg + "</svg>";
@@ -195,7 +206,7 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
     if (hi - lo < 1e-9) hi = lo + 1;
     const size_t n = items.size();
     if (style == 2) {
-        const int left = 60, right = 10, top = 16, bottom = 70;
+        const int left = 60, right = 40, top = 16, bottom = 84;
         auto Y = [&](double v) { return top + (h - top - bottom) * (hi - v) / (hi - lo); };
         const double slot = static_cast<double>(w - left - right) / static_cast<double>(n);
         svg += StrFormat("<line x1=\"%d\" y1=\"%0.1f\" x2=\"%d\" y2=\"%0.1f\" stroke=\"#888\"/>", left, Y(0), w - right, Y(0));
@@ -206,8 +217,9 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
                              "<text x=\"%0.1f\" y=\"%0.1f\" font-size=\"11\" text-anchor=\"middle\">%0.2f</text>"
                              "<text x=\"%0.1f\" y=\"%d\" font-size=\"11\" text-anchor=\"middle\">%s</text>",
                              x, y0, slot * 0.7, std::max(1.0, y1 - y0), kPalette[k % std::size(kPalette)],
-                             x + slot * 0.35, y0 - 3, v, x + slot * 0.35, h - bottom + 16 + static_cast<int>(k % 2) * 14,
-                             Esc(items[k].first).c_str());
+                             x + slot * 0.35, v < 0 ? y1 + 12 : y0 - 3, v, x + slot * 0.35,
+                             h - bottom + 34 + static_cast<int>(k % 2) * 14,
+                             Esc(ShortLabel(items[k].first, static_cast<size_t>(std::max(2, static_cast<int>(slot * 1.6 / 12) - 1)))).c_str());
         }
         return svg + "</svg>";
     }
@@ -222,7 +234,7 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
         svg += StrFormat("<text x=\"%d\" y=\"%0.1f\" font-size=\"12\" text-anchor=\"end\">%s</text>"
                          "<rect x=\"%0.1f\" y=\"%0.1f\" width=\"%0.1f\" height=\"%0.1f\" fill=\"%s\"/>"
                          "<text x=\"%0.1f\" y=\"%0.1f\" font-size=\"11\">%0.2f</text>",
-                         left - 6, y + row * 0.65, Esc(items[k].first).c_str(), x0, y + row * 0.15,
+                         left - 6, y + row * 0.65, Esc(ShortLabel(items[k].first, 12)).c_str(), x0, y + row * 0.15,
                          std::max(1.0, x1 - x0), row * 0.7, kPalette[k % std::size(kPalette)], x1 + 4, y + row * 0.65, v);
     }
     return svg + "</svg>";
@@ -888,7 +900,8 @@ std::string CWebPages::FinancingResult(const PageParams& p)
         int k = 0;
         for (const auto& [name, value] : items)
             html += StrFormat("<tr><td>%d</td><td class=\"l\">", ++k) + Esc(name) + "</td>" + MoneyCell(value) +
-                    StrFormat("<td>%0.2f%%</td></tr>", positive > 0 ? std::max(0.0, value) * 100 / positive : 0.0);
+                    (value > 0 && positive > 0 ? StrFormat("<td>%0.2f%%</td></tr>", value * 100 / positive)
+                                               : std::string("<td>—</td></tr>"));
         if (items.empty()) html += "<tr><td class=\"l\" colspan=\"4\">没有可统计的数据</td></tr>";
         html += "<tr><th>合计</th><td></td>" + MoneyCell(total) + "<td></td></tr></table>";
         return html + Tail();

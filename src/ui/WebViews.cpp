@@ -18,6 +18,7 @@
 #include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "book/BookTypes.h"
+#include "common/Clock.h"
 #include "common/Format.h"
 #include "common/StringTable.h"
 #include "market/FundCatalogue.h"
@@ -172,9 +173,17 @@ CAboutDialog::CAboutDialog(const std::string& clientVersion, const std::string& 
 
 // ---- installation ---------------------------------------------------------------
 
+namespace {
+// The document of the installed pages, for the screenshot run only.
+CVextalDoc* g_screenshotDoc = nullptr;
+CMarketData* g_screenshotMarket = nullptr;
+}  // namespace
+
 void InstallWebPages(CMainFrame& frame, CVextalDoc& doc, CMarketData& market)
 {
     CVextalDoc* d = &doc;
+    g_screenshotDoc = &doc;
+    g_screenshotMarket = &market;
     CMarketData* m = &market;
     WebPageSource source;
     // The site's pages are the service's: the web base is the server URL.
@@ -224,6 +233,40 @@ void InstallWebPages(CMainFrame& frame, CVextalDoc& doc, CMarketData& market)
 
 namespace {
 
+// A screenshot run starts from an empty program folder: two accounts with
+// a few purchases give the analysis figures to draw (online bookings, at
+// the service's NAVs).
+void SeedSampleAccounts(CVextalDoc& doc, CMarketData& market)
+{
+    CAccountManager& book = doc.Accounts();
+    if (!book.Accounts().empty() || doc.User().OfflineFlag) return;
+    const OleDate now = Clock::Now();
+    std::vector<std::string> funds;
+    for (const auto& [code, f] : market.Catalogue().Funds())
+        if (funds.size() < 6 && f.FundTypeID == 1 && f.InvestTypeID == 1 + static_cast<int>(funds.size() % 3) &&
+            f.CreateDate.dt > 0 && f.CreateDate.dt < now.dt - 500)
+            funds.push_back(code);
+    size_t k = 0;
+    for (const char* name : {"稳健组合", "进取组合"}) {
+        AccountInfo account;
+        account.AccountName = name;
+        if (!book.CreateAccount(account)) return;
+        for (int i = 0; i < 3 && k < funds.size(); ++i, ++k) {
+            TradeInfo t;
+            t.AccountID = account.AccountID;
+            t.FundID = funds[k];
+            t.TradeType = kTradeBuy;
+            t.TradeMoney = 10000 + 5000 * static_cast<double>(k);
+            t.TradeFee = 1.5;
+            t.TradeTime = now.AddDays(-400 + 50 * static_cast<double>(k)).DateOnly().AddSeconds(10 * 3600);
+            t.NoAutoBonus = 1;
+            book.BookTrade(t);
+        }
+    }
+    book.LoadHoldings(0);
+    for (const auto& entry : book.Accounts()) book.RefreshAccount(entry.first);
+}
+
 // Runs `trigger`, then `next` once every pane has loaded (or after 20 s).
 void AfterLoads(std::vector<CWebPane*> panes, const std::function<void()>& trigger, std::function<void()> next)
 {
@@ -261,6 +304,7 @@ std::function<void(bool)> WithWebScreenshots(CMainFrame& frame, const QString& d
             *all = w->grab().save(QDir(dir).filePath(QString::fromUtf8(name))) && *all;
         };
         auto step3 = [&frame, analyse, save, all, done] {
+            if (g_screenshotDoc && g_screenshotMarket) SeedSampleAccounts(*g_screenshotDoc, *g_screenshotMarket);
             frame.RunCommand(cmd::InvestAnalysis);
             AfterLoads({analyse->FirstPane(), analyse->SecondPane()}, [analyse] {
                 const auto types = analyse->findChildren<QRadioButton*>();
