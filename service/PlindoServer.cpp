@@ -217,7 +217,7 @@ void CPlindoServer::Route()
         res.set_content(std::move(page), "text/html; charset=gbk");
     }));
 
-    // The web site's pages (UTF-8 HTML); two of them take form posts.
+    // The web site's pages (UTF-8 HTML); three of them take form posts.
     auto webPage = [this, &guarded](bool post) {
         return guarded([this, post](const Request& req, Response& res) {
             std::string html;
@@ -232,7 +232,8 @@ void CPlindoServer::Route()
         std::string pattern = "/";
         for (char c : path) pattern += c == '.' ? std::string("\\.") : std::string(1, c);
         m_server->Get(pattern, webPage(false));
-        if (path == "plindo/SuggestView.aspx" || path == "plindo/Login.aspx") m_server->Post(pattern, webPage(true));
+        if (path == "plindo/SuggestView.aspx" || path == "plindo/Login.aspx" || path == "plindo/tool/financingnotepad.aspx")
+            m_server->Post(pattern, webPage(true));
     }
 
     if (m_options.log) {

@@ -240,6 +240,22 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
     return svg + "</svg>";
 }
 
+// `text` cut to at most `bytes` bytes without splitting a character.
+std::string CutUtf8(std::string text, size_t bytes)
+{
+    if (text.size() <= bytes) return text;
+    text.resize(bytes);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) text.pop_back();
+    if (!text.empty() && (static_cast<unsigned char>(text.back()) & 0x80)) text.pop_back();
+    return text;
+}
+
+std::string ColumnText(sqlite3_stmt* st, int i)
+{
+    const unsigned char* t = sqlite3_column_text(st, i);
+    return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+}
+
 std::string FundLink(const SimFund& f)
 {
     return "<a class=\"name\" href=\"/fundinfo/FundInfoClient.asp?FundID=" + f.code + "\">" + Esc(f.name) + "</a>";
@@ -297,7 +313,7 @@ bool CWebPages::Page(const std::string& path, const PageParams& p, bool post, st
     std::string key = path;
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (key == "plindo/tool/myfundfocus.aspx") html = MyFunds(p);
-    else if (key == "plindo/tool/financingnotepad.aspx") html = Notepad(p);
+    else if (key == "plindo/tool/financingnotepad.aspx") html = Notepad(p, post);
     else if (key == "plindo/tool/fundfilterview.aspx") html = FundFilter(p);
     else if (key == "plindo/info/fundstateindex.aspx") html = FundState(p, false);
     else if (key == "fundinfo/fundinfoclient.asp") html = FundInfo(p);
@@ -392,13 +408,60 @@ std::string CWebPages::MyFunds(const PageParams& p)
     return html + Tail();
 }
 
-std::string CWebPages::Notepad(const PageParams& p)
+std::string CWebPages::Notepad(const PageParams& p, bool post)
 {
     std::string html = Head("理财记事本");
     Member m = CheckMember(p);
     if (!m.known) return html + "<p class=\"warn\">" + m.refusal + "</p>" + Tail();
     const OleDate now = Clock::Now();
     const int today = DayNumber(now);
+    // The member's notes: a posted one is stored first; the newest are kept.
+    const std::string note = CutUtf8(Param(p, "note"), kMaxSuggestion);
+    const bool adding = post && note.find_first_not_of(" \t\r\n") != std::string::npos;
+    std::string notes;
+    const bool stored = m_users.WithDatabase([&](sqlite3* db) {
+        sqlite3_exec(db,
+                     "CREATE TABLE IF NOT EXISTS T_Service_Note(ID INTEGER PRIMARY KEY, UserID int NOT NULL,"
+                     " NoteTime TEXT NOT NULL, Content TEXT NOT NULL)",
+                     nullptr, nullptr, nullptr);
+        sqlite3_stmt* st = nullptr;
+        if (adding) {
+            const std::string when = now.Format(6);
+            if (sqlite3_prepare_v2(db, "INSERT INTO T_Service_Note(UserID, NoteTime, Content) VALUES(?,?,?)", -1, &st,
+                                   nullptr) != SQLITE_OK)
+                return false;
+            sqlite3_bind_int(st, 1, m.user.userId);
+            sqlite3_bind_text(st, 2, when.c_str(), static_cast<int>(when.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, 3, note.c_str(), static_cast<int>(note.size()), SQLITE_TRANSIENT);
+            const bool done = sqlite3_step(st) == SQLITE_DONE;
+            sqlite3_finalize(st);
+            if (!done) return false;
+            if (sqlite3_prepare_v2(db, "DELETE FROM T_Service_Note WHERE UserID=?1 AND ID NOT IN (SELECT ID FROM "
+                                       "T_Service_Note WHERE UserID=?1 ORDER BY ID DESC LIMIT ?2)",
+                                   -1, &st, nullptr) == SQLITE_OK) {
+                sqlite3_bind_int(st, 1, m.user.userId);
+                sqlite3_bind_int(st, 2, static_cast<int>(kKeptNotes));
+                sqlite3_step(st);
+                sqlite3_finalize(st);
+            }
+        }
+        if (sqlite3_prepare_v2(db, "SELECT NoteTime, Content FROM T_Service_Note WHERE UserID=? ORDER BY ID DESC LIMIT 50",
+                               -1, &st, nullptr) != SQLITE_OK)
+            return false;
+        sqlite3_bind_int(st, 1, m.user.userId);
+        while (sqlite3_step(st) == SQLITE_ROW)
+            notes += "<tr><td>" + Esc(ColumnText(st, 0)) + "</td><td class=\"l\">" + Esc(ColumnText(st, 1)) + "</td></tr>";
+        sqlite3_finalize(st);
+        return true;
+    });
+    html += "<h2>我的记事</h2>";
+    if (adding) html += stored ? "<p>已保存。</p>" : "<p class=\"warn\">保存失败，请稍后再试。</p>";
+    html += "<form method=\"post\">";
+    for (const char* key : {"loginid", "userid"})
+        html += std::string("<input type=\"hidden\" name=\"") + key + "\" value=\"" + Esc(Param(p, key)) + "\">";
+    html += "<textarea name=\"note\" rows=\"3\" cols=\"70\"></textarea><br><input type=\"submit\" value=\"记下\"></form>";
+    html += "<table><tr><th>时间</th><th>内容</th></tr>" +
+            (notes.empty() ? std::string("<tr><td class=\"l\" colspan=\"2\">还没有记事</td></tr>") : notes) + "</table>";
     std::vector<ServicePlan> plans;
     m_members.Plans(m.user.userId, plans);
     html += "<h2>基金定投计划</h2>";
@@ -805,7 +868,7 @@ std::string CWebPages::IndexQuotes(const PageParams& p)
         const SimIndex& idx = m_market.Indices()[k];
         html += "<tr><td>" + idx.code + "</td><td class=\"l\">" + Esc(idx.name) + "</td><td>" + DateOfDay(r.day).Format(1) +
                 StrFormat("</td><td>%0.2f</td>", r.value) + MoneyCell(r.var) + PctCell(r.pct) +
-                StrFormat("<td>%0.2f</td></tr>", r.turnover / 1e8);
+                StrFormat("<td>%0.2f</td></tr>", r.turnover);
         std::vector<double> line;
         for (const IndexRecord& x : recs) line.push_back((x.value / recs.front().value - 1) * 100);
         series.emplace_back(idx.name, line);
@@ -936,12 +999,7 @@ std::string CWebPages::Suggest(const PageParams& p, bool post)
     std::string html = Head("建议留言");
     std::string message;
     if (post) {
-        std::string name = Param(p, "name"), text = Param(p, "content");
-        if (name.size() > 64) name.resize(64);
-        if (text.size() > kMaxSuggestion) text.resize(kMaxSuggestion);
-        // A cut in the middle of a character would store broken text.
-        while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) text.pop_back();
-        if (!text.empty() && (static_cast<unsigned char>(text.back()) & 0x80)) text.pop_back();
+        const std::string name = CutUtf8(Param(p, "name"), 64), text = CutUtf8(Param(p, "content"), kMaxSuggestion);
         if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
             message = "<p class=\"warn\">请填写留言内容。</p>";
         } else {
@@ -980,10 +1038,7 @@ std::string CWebPages::Suggest(const PageParams& p, bool post)
         if (sqlite3_prepare_v2(db, "SELECT PostTime, Name, Content FROM T_Service_Suggestion ORDER BY ID DESC LIMIT 20",
                                -1, &st, nullptr) != SQLITE_OK)
             return false;
-        auto col = [st](int i) {
-            const unsigned char* t = sqlite3_column_text(st, i);
-            return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
-        };
+        auto col = [st](int i) { return ColumnText(st, i); };
         while (sqlite3_step(st) == SQLITE_ROW)
             rows += "<tr><td>" + Esc(col(0)) + "</td><td class=\"l\">" + Esc(col(1)) + "</td><td class=\"l\">" +
                     Esc(col(2)) + "</td></tr>";

@@ -21,7 +21,7 @@ public:
     CWebPages(const CMarketSimulator& market, CUserStore& users);
 
     // `path` without the leading "/". False when the site has no such page.
-    // `post`: the request was a form post (suggestions, login).
+    // `post`: the request was a form post (notes, suggestions, login).
     bool Page(const std::string& path, const PageParams& params, bool post, std::string& html);
     // Every page path the site answers.
     static const std::vector<std::string>& Paths();
@@ -29,6 +29,8 @@ public:
     // Suggestions kept: the newest this many, each cut to kMaxSuggestion bytes.
     static constexpr size_t kKeptSuggestions = 200;
     static constexpr size_t kMaxSuggestion = 2000;
+    // Notes kept per member (the notebook).
+    static constexpr size_t kKeptNotes = 500;
 
 private:
     struct Member {
@@ -39,7 +41,7 @@ private:
     Member CheckMember(const PageParams& params);
 
     std::string MyFunds(const PageParams& p);
-    std::string Notepad(const PageParams& p);
+    std::string Notepad(const PageParams& p, bool post);
     std::string FundFilter(const PageParams& p);
     std::string FundState(const PageParams& p, bool openEndOnly);
     std::string FundInfo(const PageParams& p);

@@ -331,16 +331,25 @@ std::function<void(bool)> WithWebScreenshots(CMainFrame& frame, const QString& d
                 });
             });
         };
-        auto step2 = [&frame, tools, save, step3] {
-            AfterLoads({tools->Pane()}, [&frame] { frame.RunCommand(cmd::Recommend); }, [&frame, save, step3] {
-                save(&frame, "webpage-recommend.png");
+        // Every tool page in table order, then the analysis and About.
+        auto page = std::make_shared<std::function<void(int)>>();
+        *page = [&frame, tools, save, step3, page](int index) {
+            if (index == kToolPageCount) {
                 step3();
-            });
+                // Ends the self-reference once this call has returned.
+                QTimer::singleShot(0, [page] { *page = nullptr; });
+                return;
+            }
+            int command = 0;
+            for (const CommandDef& c : CommandTable())
+                if (ToolPageOfCommand(c.id) == index) command = c.id;
+            AfterLoads({tools->Pane()}, [&frame, command] { frame.RunCommand(command); },
+                       [&frame, save, page, index] {
+                           save(&frame, StrFormat("webpage-%02d.png", index).c_str());
+                           (*page)(index + 1);
+                       });
         };
-        AfterLoads({tools->Pane()}, [&frame] { frame.RunCommand(cmd::FundSummary); }, [&frame, save, step2] {
-            save(&frame, "webpage-fundinfo.png");
-            step2();
-        });
+        (*page)(0);
     };
 }
 

@@ -50,6 +50,7 @@ TEST(WebPages, EveryPageShowsTheMarketAndOnlyItsOwnMembersData)
     const std::string freeQuery = "loginid=" + free.serverId + "&userid=" + free.fields.at(0);
 
     httplib::Client client("127.0.0.1", service.Port());
+    const std::string form = "application/x-www-form-urlencoded";
     auto get = [&](const std::string& path) {
         auto r = client.Get(path.c_str());
         if (!r) return std::string("no answer");
@@ -141,16 +142,24 @@ TEST(WebPages, EveryPageShowsTheMarketAndOnlyItsOwnMembersData)
     // The member pages of the main menu.
     EXPECT_TRUE(Has(get("/plindo/User/VIPFunction.htm"), "n个交易日回报叠加"));
     EXPECT_TRUE(Has(get("/plindo/Login.aspx?code=102"), "<form"));
-    auto login = client.Post("/plindo/Login.aspx", "code=102&name=demo&password=demo123", "application/x-www-form-urlencoded");
+    auto login = client.Post("/plindo/Login.aspx", "code=102&name=demo&password=demo123", form);
     ASSERT_TRUE(login);
     EXPECT_TRUE(Has(login->body, "VIP会员"));
-    auto wrong = client.Post("/plindo/Login.aspx", "name=demo&password=nope", "application/x-www-form-urlencoded");
+    auto wrong = client.Post("/plindo/Login.aspx", "name=demo&password=nope", form);
     ASSERT_TRUE(wrong);
     EXPECT_TRUE(Has(wrong->body, "登录名或密码错误"));
     auto note = client.Post("/plindo/SuggestView.aspx", "name=%E8%80%81%E7%8E%8B&content=%3Cb%3E%E5%A5%BD%3C%2Fb%3E",
-                            "application/x-www-form-urlencoded");
+                            form);
     ASSERT_TRUE(note);
     EXPECT_TRUE(Has(get("/plindo/SuggestView.aspx"), "&lt;b&gt;好&lt;/b&gt;"));
+
+    // The notebook keeps each member's own notes.
+    ASSERT_TRUE(client.Post("/plindo/tool/financingnotepad.aspx", vipQuery + "&note=%E5%AE%9A%E6%8A%95%E5%8A%A0%E4%BB%93", form));
+    ASSERT_TRUE(client.Post("/plindo/tool/financingnotepad.aspx", other + "&note=%E4%BC%AA%E9%80%A0", form));
+    const std::string notes = get("/plindo/tool/financingnotepad.aspx?" + vipQuery);
+    EXPECT_TRUE(Has(notes, "定投加仓"));
+    EXPECT_FALSE(Has(notes, "伪造"));
+    EXPECT_FALSE(Has(get("/plindo/tool/financingnotepad.aspx?" + freeQuery), "定投加仓"));
 
     auto missing = client.Get("/plindo/tool/nosuchpage.aspx");
     ASSERT_TRUE(missing);
