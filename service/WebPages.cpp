@@ -820,31 +820,72 @@ std::string CWebPages::TopView()
     return html + Tail();
 }
 
+bool CWebPages::RankYears(int year)
+{
+    // Closed years do not change: computed once a service year, each fund's
+    // series read once (asking three years apart would compute it again and
+    // again in a market of ten thousand funds).
+    m_ranks.clear();
+    const CTradingCalendar& cal = m_market.Calendar();
+    auto yearEnd = [](int y) { return DayNumber(OleDate::FromParts(y, 12, 31)); };
+    std::vector<std::vector<std::pair<const SimFund*, double>>> lists(3);
+    for (const SimFund& f : m_market.Funds()) {
+        if (m_stop) return false;
+        if (f.fundType != 1 || !f.HoldsStocks() || f.createDay > yearEnd(year - 2) - 10) continue;
+        std::shared_ptr<const FundSeries> series = m_market.Series(f, yearEnd(year - 1));
+        auto growthAt = [&](int day) {
+            const int i = cal.IndexOnOrBefore(day) - series->firstIndex;
+            return i >= 0 && i < series->Size() ? static_cast<double>(series->growth[static_cast<size_t>(i)]) : 0.0;
+        };
+        for (int k = 0; k < 3; ++k) {
+            const int y = year - 1 - k;
+            if ((f.withdrawDay && f.withdrawDay < yearEnd(y)) || f.createDay > yearEnd(y - 1) - 10) continue;
+            const double a = growthAt(yearEnd(y - 1)), b = growthAt(yearEnd(y));
+            if (a > 0 && b > 0) lists[static_cast<size_t>(k)].emplace_back(&f, (b / a - 1) * 100);
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        auto& list = lists[static_cast<size_t>(k)];
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+        YearRank rank{year - 1 - k, list.size(), {}};
+        rank.top.assign(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(20, list.size())));
+        m_ranks.push_back(std::move(rank));
+    }
+    m_rankYear = year;
+    return true;
+}
+
+void CWebPages::StartWarming()
+{
+    m_warmer = std::thread([this] {
+        std::lock_guard lock(m_rankMutex);
+        const int year = Clock::Now().Year();
+        if (m_rankYear != year) RankYears(year);
+    });
+}
+
+CWebPages::~CWebPages()
+{
+    m_stop = true;
+    if (m_warmer.joinable()) m_warmer.join();
+}
+
 std::string CWebPages::HistoryTop()
 {
     std::string html = Head("开放式基金历史排名");
     const OleDate now = Clock::Now();
     const int year = now.Year();
     html += "<p>各年度开放式基金（股票型和混合型）净值增长率前20名，分红再投资计算。</p>";
-    for (int y = year - 1; y >= year - 3; --y) {
-        const int start = DayNumber(OleDate::FromParts(y - 1, 12, 31)), end = DayNumber(OleDate::FromParts(y, 12, 31));
-        std::vector<std::pair<const SimFund*, double>> list;
-        for (const SimFund& f : m_market.Funds()) {
-            if (f.fundType != 1 || !f.HoldsStocks() || f.createDay > start - 10 || (f.withdrawDay && f.withdrawDay < end))
-                continue;
-            std::vector<NavRecord> a = m_market.Published(f, now, start - 12, start);
-            std::vector<NavRecord> b = m_market.Published(f, now, end - 12, end);
-            if (a.empty() || b.empty() || a.back().growth <= 0) continue;
-            list.emplace_back(&f, (b.back().growth / a.back().growth - 1) * 100);
-        }
-        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
-        html += StrFormat("<h2>%d年度（共%zu只参与排名）</h2>", y, list.size()) +
+    std::lock_guard lock(m_rankMutex);
+    if (m_rankYear != year && !RankYears(year)) return html + "<p class=\"warn\">服务正在停止。</p>" + Tail();
+    for (const YearRank& rank : m_ranks) {
+        html += StrFormat("<h2>%d年度（共%zu只参与排名）</h2>", rank.year, rank.count) +
                 "<table><tr><th>排名</th><th>基金代码</th><th>基金名称</th><th>类型</th><th>年度增长率</th></tr>";
-        for (size_t r = 0; r < list.size() && r < 20; ++r)
-            html += StrFormat("<tr><td>%zu</td><td>%s</td><td class=\"l\">", r + 1, list[r].first->code.c_str()) +
-                    FundLink(*list[r].first) + "</td><td>" + InvestTypeName(list[r].first->investType) + "</td>" +
-                    PctCell(list[r].second) + "</tr>";
-        if (list.empty()) html += "<tr><td class=\"l\" colspan=\"5\">暂无数据</td></tr>";
+        for (size_t r = 0; r < rank.top.size(); ++r)
+            html += StrFormat("<tr><td>%zu</td><td>%s</td><td class=\"l\">", r + 1, rank.top[r].first->code.c_str()) +
+                    FundLink(*rank.top[r].first) + "</td><td>" + InvestTypeName(rank.top[r].first->investType) + "</td>" +
+                    PctCell(rank.top[r].second) + "</tr>";
+        if (rank.top.empty()) html += "<tr><td class=\"l\" colspan=\"5\">暂无数据</td></tr>";
         html += "</table>";
     }
     return html + Tail();

@@ -5,6 +5,9 @@
 // with inline CSS and SVG, built from the simulator's market and the
 // member's data at the service clock. No HTTP here: tests call it directly.
 #include <map>
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,12 @@ using PageParams = std::multimap<std::string, std::string>;
 class CWebPages {
 public:
     CWebPages(const CMarketSimulator& market, CUserStore& users);
+    ~CWebPages();
+    CWebPages(const CWebPages&) = delete;
+    CWebPages& operator=(const CWebPages&) = delete;
+    // Computes the yearly rankings on a thread of its own, so the first
+    // visitor of the history page does not wait for every fund's series.
+    void StartWarming();
 
     // `path` without the leading "/". False when the site has no such page.
     // `post`: the request was a form post (notes, suggestions, login).
@@ -62,6 +71,20 @@ private:
     const CMarketSimulator& m_market;
     CUserStore& m_users;
     CMemberStore m_members;
+
+    // The yearly rankings of the history page, for the service year m_rankYear.
+    struct YearRank {
+        int year = 0;
+        size_t count = 0;
+        std::vector<std::pair<const SimFund*, double>> top;
+    };
+    std::mutex m_rankMutex;
+    int m_rankYear = 0;
+    std::vector<YearRank> m_ranks;
+    // Under m_rankMutex; false when the work was stopped.
+    bool RankYears(int year);
+    std::thread m_warmer;
+    std::atomic<bool> m_stop{false};
 };
 
 }  // namespace vextal
