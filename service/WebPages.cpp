@@ -223,11 +223,15 @@ std::string SvgChart(const std::vector<std::pair<std::string, double>>& items, i
         }
         return svg + "</svg>";
     }
-    // Bars: one row per item, names at the left.
+    // Bars: one row per item, names at the left; the picture as tall as its rows.
     const int left = 170, right = 70, top = 10;
-    const double row = std::min(28.0, static_cast<double>(h - 2 * top) / static_cast<double>(n));
+    const double row = std::max(12.0, std::min(28.0, 600.0 / static_cast<double>(n)));
+    const int bh = 2 * top + static_cast<int>(row * static_cast<double>(n));
+    svg = StrFormat("<svg width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                    "style=\"max-width:100%%;height:auto;border:1px solid #dde5f0;background:#fcfdff\">",
+                    w, bh, w, bh);
     auto X = [&](double v) { return left + (w - left - right) * (v - lo) / (hi - lo); };
-    svg += StrFormat("<line x1=\"%0.1f\" y1=\"%d\" x2=\"%0.1f\" y2=\"%d\" stroke=\"#888\"/>", X(0), top, X(0), h - top);
+    svg += StrFormat("<line x1=\"%0.1f\" y1=\"%d\" x2=\"%0.1f\" y2=\"%d\" stroke=\"#888\"/>", X(0), top, X(0), bh - top);
     for (size_t k = 0; k < n; ++k) {
         const double v = items[k].second, y = top + row * static_cast<double>(k);
         const double x0 = X(std::min(0.0, v)), x1 = X(std::max(0.0, v));
@@ -997,17 +1001,21 @@ std::string CWebPages::FinancingResult(const PageParams& p)
         items.emplace_back(fields[i], value);
     }
     if (style == 0) {
+        // Incomes are coloured by their sign; amounts of money are not.
+        const bool gains = show == 2 || show == 4 || show == 7;
         double total = 0, positive = 0;
         for (const auto& it : items) total += it.second, positive += std::max(0.0, it.second);
         html += "<table><tr><th>序号</th><th>名称</th><th>" + std::string(show >= 0 && show <= 7 ? kShows[show] : "数值") +
                 "</th><th>占比</th></tr>";
         int k = 0;
         for (const auto& [name, value] : items)
-            html += StrFormat("<tr><td>%d</td><td class=\"l\">", ++k) + Esc(name) + "</td>" + MoneyCell(value) +
+            html += StrFormat("<tr><td>%d</td><td class=\"l\">", ++k) + Esc(name) + "</td>" +
+                    (gains ? MoneyCell(value) : StrFormat("<td>%0.2f</td>", value)) +
                     (value > 0 && positive > 0 ? StrFormat("<td>%0.2f%%</td></tr>", value * 100 / positive)
                                                : std::string("<td>—</td></tr>"));
         if (items.empty()) html += "<tr><td class=\"l\" colspan=\"4\">没有可统计的数据</td></tr>";
-        html += "<tr><th>合计</th><td></td>" + MoneyCell(total) + "<td></td></tr></table>";
+        html += "<tr><th>合计</th><td></td>" + (gains ? MoneyCell(total) : StrFormat("<td>%0.2f</td>", total)) +
+                "<td></td></tr></table>";
         return html + Tail();
     }
     return html + SvgChart(items, style == 2 || style == 3 ? style : 1) + Tail();

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -303,33 +302,56 @@ std::function<void(bool)> WithWebScreenshots(CMainFrame& frame, const QString& d
         auto save = [all, dir](QWidget* w, const char* name) {
             *all = w->grab().save(QDir(dir).filePath(QString::fromUtf8(name))) && *all;
         };
-        auto step3 = [&frame, analyse, save, all, done] {
+        // The About dialog through its command, open while the picture is taken.
+        auto about = [&frame, save, done, all] {
+            QTimer::singleShot(0, &frame, [&frame, save, done, all] {
+                QTimer::singleShot(3000, &frame, [save, done, all] {
+                    if (auto* dialog = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
+                        save(dialog, "about.png");
+                        dialog->accept();
+                    }
+                    QTimer::singleShot(0, [done, all] { done(*all); });
+                });
+                frame.RunCommand(cmd::About);
+            });
+        };
+        // The analysis with a choice of the controls, as the user makes it.
+        auto choose = [analyse](const QString& type, const QString& show, const QString& style) {
+            for (QRadioButton* r : analyse->findChildren<QRadioButton*>())
+                if (r->text() == type) r->click();
+            for (QComboBox* box : analyse->findChildren<QComboBox*>())
+                for (const QString& text : {show, style})
+                    if (int i = box->findText(text); i >= 0) box->setCurrentIndex(i);
+            analyse->ShowResult();
+        };
+        auto analysis = [&frame, analyse, save, choose, about] {
+            const std::vector<CWebPane*> panes = {analyse->FirstPane(), analyse->SecondPane()};
+            AfterLoads(panes, [choose] { choose(QStringLiteral("按帐户统计"), QStringLiteral("按基金市值"), QStringLiteral("饼图")); },
+                       [&frame, save, choose, about, panes] {
+                           save(&frame, "financing-pie.png");
+                           AfterLoads(panes,
+                                      [choose] {
+                                          choose(QStringLiteral("按类型统计"), QStringLiteral("按累计本金"),
+                                                 QStringLiteral("条形图"));
+                                      },
+                                      [&frame, save, choose, about, panes] {
+                                          save(&frame, "financing-bars.png");
+                                          AfterLoads(panes,
+                                                     [choose] {
+                                                         choose(QStringLiteral("按基金统计"), QStringLiteral("按最新收益"),
+                                                                QStringLiteral("柱形图"));
+                                                     },
+                                                     [&frame, save, about] {
+                                                         save(&frame, "financing.png");
+                                                         about();
+                                                     });
+                                      });
+                       });
+        };
+        auto step3 = [&frame, analysis] {
             if (g_screenshotDoc && g_screenshotMarket) SeedSampleAccounts(*g_screenshotDoc, *g_screenshotMarket);
             frame.RunCommand(cmd::InvestAnalysis);
-            AfterLoads({analyse->FirstPane(), analyse->SecondPane()}, [analyse] {
-                const auto types = analyse->findChildren<QRadioButton*>();
-                for (QRadioButton* r : types)
-                    if (r->text() == QStringLiteral("按基金统计")) r->click();
-                for (QComboBox* box : analyse->findChildren<QComboBox*>()) {
-                    int i = box->findText(QStringLiteral("按最新收益"));
-                    if (i < 0) i = box->findText(QStringLiteral("柱形图"));
-                    if (i >= 0) box->setCurrentIndex(i);
-                }
-                analyse->ShowResult();
-            }, [&frame, save, done, all] {
-                save(&frame, "financing.png");
-                // The About dialog through its command, open while the picture is taken.
-                QTimer::singleShot(0, &frame, [&frame, save, done, all] {
-                    QTimer::singleShot(3000, &frame, [save, done, all] {
-                        if (auto* dialog = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
-                            save(dialog, "about.png");
-                            dialog->accept();
-                        }
-                        QTimer::singleShot(0, [done, all] { done(*all); });
-                    });
-                    frame.RunCommand(cmd::About);
-                });
-            });
+            analysis();
         };
         // Every tool page in table order, then the analysis and About.
         auto page = std::make_shared<std::function<void(int)>>();
