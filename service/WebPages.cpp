@@ -515,7 +515,7 @@ std::string CWebPages::FundFilter(const PageParams& p)
     const int invest = std::atoi(Param(p, "invest").c_str());
     const std::string minYearText = Param(p, "minyear");
     const double minYear = minYearText.empty() ? -1000 : std::atof(minYearText.c_str());
-    const int minAge = std::atoi(Param(p, "age").c_str());
+    const int minAge = std::clamp(std::atoi(Param(p, "age").c_str()), 0, 100);
     std::string sort = Param(p, "sort");
     if (sort != "month" && sort != "three" && sort != "thisyear") sort = "year";
 
