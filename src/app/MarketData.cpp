@@ -21,6 +21,7 @@ void CMarketData::SyncSession()
     bool offline = m_doc.User().OfflineFlag != 0 || IsProgramOffline();
     m_catalogue.SetSession(ctx, offline);
     m_latest.SetSession(ctx, offline);
+    m_history.SetSession(ctx, offline);
     m_latest.SetNewestNavDate(m_doc.User().NewValueDate);
     // The disclosure site has no setting of its own: it is reached where the service is.
     m_latest.SetDisclosureBase(m_doc.Settings().serverUrl);

@@ -275,4 +275,33 @@ bool WriteSortSettings(const CSortSettings& s, const std::string& iniPath)
                            iniPath);
 }
 
+namespace {
+const char* const kCurveKeys[5] = {"AxisColor", "TextColor", "PlotColor", "BackColor", "GridColor"};
+}  // namespace
+
+CCurveColours ReadCurveColours(const std::string& iniPath)
+{
+    CProfileText f;
+    ReadProfileFile(iniPath, f);
+    CCurveColours c;
+    uint32_t* fixed[5] = {&c.axis, &c.text, &c.plot, &c.background, &c.grid};
+    auto read = [&f](const std::string& key, uint32_t& colour) {
+        std::string text = f.GetString(ini::kCurve, key, "", ini::kHighLightBuffer);
+        if (text.size() == 7 && text[0] == '#') colour = ParseHighLight(text, colour);
+    };
+    for (int i = 0; i < 5; ++i) read(kCurveKeys[i], *fixed[i]);
+    for (int i = 0; i < ini::kCurveCount; ++i) read(StrFormat("CurveColor%d", i + 1), c.series[i]);
+    return c;
+}
+
+bool WriteCurveColours(const CCurveColours& c, const std::string& iniPath)
+{
+    const uint32_t fixed[5] = {c.axis, c.text, c.plot, c.background, c.grid};
+    std::vector<IniEntry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({ini::kCurve, kCurveKeys[i], FormatHighLight(fixed[i])});
+    for (int i = 0; i < ini::kCurveCount; ++i)
+        entries.push_back({ini::kCurve, StrFormat("CurveColor%d", i + 1), FormatHighLight(c.series[i])});
+    return WriteIniEntries(entries, iniPath);
+}
+
 }  // namespace vextal

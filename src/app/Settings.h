@@ -152,4 +152,25 @@ struct CSortSettings {
 CSortSettings ReadSortSettings(const std::string& iniPath = DefaultIniPath());
 bool WriteSortSettings(const CSortSettings& sort, const std::string& iniPath = DefaultIniPath());
 
+// Section Curve: the chart colours of the curve colour dialog, each
+// "#RRGGBB" like HighLight (0x00BBGGRR in memory). A key that is missing or
+// not a colour keeps the chart's default.
+namespace ini {
+inline constexpr const char* kCurve = "Curve";
+inline constexpr int kCurveCount = 16;
+}  // namespace ini
+struct CCurveColours {
+    uint32_t axis = 0x0000FF;        // pen of the plot frame
+    uint32_t text = 0x000000;        // dates and header
+    uint32_t plot = 0xFFFFFF;        // plot area
+    uint32_t background = 0xDEEFFF;  // RGB 255,239,222: the whole chart
+    uint32_t grid = 0xC0C0C0;
+    uint32_t series[ini::kCurveCount] = {0x0000FF, 0xFF0000, 0x00FF00, 0x005000, 0x000000, 0xCECF00,
+                                         0xCE309C, 0xFF00FF, 0x009A63, 0x008080, 0x505000, 0xFFFF00,
+                                         0x500000, 0x500050, 0xFF00FF, 0x000050};
+};
+// Keys AxisColor, TextColor, PlotColor, BackColor, GridColor, CurveColor1..16.
+CCurveColours ReadCurveColours(const std::string& iniPath = DefaultIniPath());
+bool WriteCurveColours(const CCurveColours& colours, const std::string& iniPath = DefaultIniPath());
+
 }  // namespace vextal

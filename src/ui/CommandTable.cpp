@@ -99,6 +99,7 @@ const std::vector<CommandDef>& CommandTable()
         {Tools, "理财工具", 112, 4, kCheckOffline, 0, nullptr},
         {Delete, "删除", 0, 0, 0, 0, nullptr},
         {Properties, "属性", 0, 0, 0, 0, nullptr},
+        {AddFavourite, "添加到基金收藏夹", 0, 0, kCheckOffline, 0, nullptr},
     };
     return table;
 }

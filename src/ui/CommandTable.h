@@ -30,6 +30,8 @@ enum : int {
     // Toolbar and accelerators only.
     GroupData = 32869, GroupCurves = 32870, GroupAccounts = 32897, GroupUsers = 32868, Refresh = 32830,
     Back = 32896, Tools = 108, Delete = 32840, Properties = 32867,
+    // Popup menus of the lists only.
+    AddFavourite = 32863,
 };
 }  // namespace cmd
 

@@ -283,6 +283,13 @@ std::vector<std::string> CFundValueNewView::SelectedFunds() const
     return ids;
 }
 
+std::string CFundValueNewView::CurrentFund() const
+{
+    QModelIndex source = m_list->Proxy()->mapToSource(m_list->currentIndex());
+    if (!source.isValid() || source.row() >= RowCount()) return {};
+    return m_rows[static_cast<size_t>(source.row())]->FundID;
+}
+
 void CFundValueNewView::ShowContextMenu(const QPoint& pos)
 {
     QMenu menu(this);
@@ -293,8 +300,18 @@ void CFundValueNewView::ShowContextMenu(const QPoint& pos)
     const std::string mirrorServer = MirrorServer(m_settings.serverList, m_settings.serverUrl);
     mirror->setEnabled(!mirrorServer.empty());
     for (QAction* a : {main, mirror, incremental}) a->setEnabled(a->isEnabled() && !m_offline);
+    QAction* favourite = nullptr;
+    if (m_favourite) {
+        menu.addSeparator();
+        favourite = menu.addAction(QStringLiteral("添加到基金收藏夹"));
+        favourite->setEnabled(!m_offline && !CurrentFund().empty());
+    }
     QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(pos));
     if (!chosen) return;
+    if (chosen == favourite) {
+        m_favourite(CurrentFund());
+        return;
+    }
     m_market.SyncSession();
     auto downloadFrom = [this](const std::string& server) {
         return [this, server](const std::vector<std::string>& ids) { DownloadSelected(ids, server); };

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "app/Settings.h"
@@ -48,6 +49,10 @@ public:
     void ApplySort(const CSortSettings& sort);
     void SaveColumnWidths() const;
     CListView* List() const { return m_list; }
+    // "添加到基金收藏夹" of the popup menu, with the fund of the current row.
+    void SetFavouriteHandler(std::function<void(const std::string& fundId)> handler) { m_favourite = std::move(handler); }
+    // The fund of the current row (empty when none).
+    std::string CurrentFund() const;
     int RowCount() const { return static_cast<int>(m_rows.size()); }
     QString Title() const;
 
@@ -82,6 +87,7 @@ private:
     int m_downloadClass = 0;  // the class of the running download (0: a list of funds)
     CListView* m_list;
     std::vector<const CNewFundValue*> m_rows;
+    std::function<void(const std::string&)> m_favourite;
 };
 
 }  // namespace vextal

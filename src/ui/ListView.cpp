@@ -83,7 +83,7 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
     case ColumnIdRole: return columnId;
     case Qt::ForegroundRole:
         if (m_catalogue == 59177 && columnId == 12) return kFundNameBlue;
-        if (IsSignedColumn(m_catalogue, columnId))
+        if (IsSignedColumn(m_catalogue, columnId) || std::count(m_signed.begin(), m_signed.end(), columnId))
             return SignQColor(SignColourOf(m_cell(index.row(), columnId).text.toStdString()));
         return QColor(0, 0, 0);
     case Qt::BackgroundRole:

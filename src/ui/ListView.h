@@ -31,6 +31,8 @@ public:
     // Cells come from the source on demand, so large lists cost nothing until shown.
     void SetSource(int rowCount, std::function<ListCell(int row, int columnId)> cell);
     void SetRowBackground(std::function<QColor(int row)> background) { m_background = std::move(background); }
+    // Columns coloured by sign besides the catalogue's (lists with fixed columns).
+    void SetSignedColumns(std::vector<int> ids) { m_signed = std::move(ids); }
     const std::vector<ColumnSpec>& Columns() const { return m_columns; }
     int CatalogueId() const { return m_catalogue; }
 
@@ -45,6 +47,7 @@ private:
     int m_rows = 0;
     std::function<ListCell(int, int)> m_cell;
     std::function<QColor(int)> m_background;
+    std::vector<int> m_signed;
 };
 
 // Order of two sort values (negative, 0, positive): numbers and dates by

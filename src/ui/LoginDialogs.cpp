@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/VextalDoc.h"
+#include "ui/OptionsDialog.h"
 #include "ui/WebPane.h"
 
 namespace vextal {
@@ -55,7 +56,6 @@ CLoginDialog::CLoginDialog(CVextalDoc& doc, IUserPrompt& prompt, QWidget* parent
     login->setDefault(true);
     auto* reg = new QPushButton(QStringLiteral("注册"), this);
     auto* options = new QPushButton(QStringLiteral("设置"), this);
-    options->setEnabled(false);  // the options dialog comes with its own page
     auto* cancel = new QPushButton(QStringLiteral("取消"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -67,6 +67,9 @@ CLoginDialog::CLoginDialog(CVextalDoc& doc, IUserPrompt& prompt, QWidget* parent
     layout->addLayout(buttons);
     connect(login, &QPushButton::clicked, this, &CLoginDialog::accept);
     connect(reg, &QPushButton::clicked, this, &CLoginDialog::Register);
+    // Before login too: a proxy may be needed to reach the service at all.
+    connect(options, &QPushButton::clicked, this,
+            [this] { RunOptionsDialog(m_doc.Settings(), DefaultIniPath(), m_prompt, this); });
     connect(cancel, &QPushButton::clicked, this, &CLoginDialog::reject);
 }
 

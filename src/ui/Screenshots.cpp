@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <memory>
 
+#include "ui/ExportOptionsPages.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 #include "ui/WebViews.h"
@@ -20,7 +21,7 @@ const Shot kShots[] = {
     {cmd::GroupAccounts, "accounts"},      {cmd::ValuesOpen, "values-open"},
     {cmd::ValuesMoney, "values-money"},    {cmd::ValuesClosed, "values-closed"},
     {cmd::ValuesEtf, "values-etf"},        {cmd::ValuesCollective, "values-collective"},
-    {cmd::DailyTrend, "curves"},
+    {cmd::DailyTrend, "curves"},           {cmd::History, "history"},
 };
 
 struct ShotRun {
@@ -52,6 +53,7 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
 void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir, std::function<void(bool ok)> done)
 {
     QDir().mkpath(dir);
+    SaveExportOptionsScreenshots(frame, dir);
     done = WithWebScreenshots(frame, dir, std::move(done));
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }

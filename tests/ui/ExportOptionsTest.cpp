@@ -1,0 +1,395 @@
+// The spreadsheet export read back from the file, the options dialog and
+// what it writes, and against the real service the NAV history page and
+// "添加到基金收藏夹".
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
+
+#include "ServiceProcess.h"
+#include "app/MarketData.h"
+#include "app/Settings.h"
+#include "app/VextalDoc.h"
+#include "common/Clock.h"
+#include "common/ProgramDir.h"
+#include "common/StringTable.h"
+#include "net/Cipher.h"
+#include "net/HttpTransport.h"
+#include "ui/ExcelExport.h"
+#include "ui/ExportOptionsPages.h"
+#include "ui/FundValueListView.h"
+#include "ui/FundValueNewView.h"
+#include "ui/ListView.h"
+#include "ui/LoginDialogs.h"
+#include "ui/MainFrame.h"
+#include "ui/OptionsDialog.h"
+#include "ui/TaskRunner.h"
+#include "ui/VextalApp.h"
+
+using namespace vextal;
+
+namespace {
+
+struct RecordingPrompt : IUserPrompt {
+    std::vector<std::string> messages;
+    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
+    bool AskYesNo(const std::string&) override { return false; }
+};
+
+QString Unzip(const QString& file, const QString& member)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), file, member});
+    unzip.waitForFinished(10000);
+    return QString::fromUtf8(unzip.readAllStandardOutput());
+}
+
+// A workbook read back: cells by reference ("B2") with their value, the
+// number format and font colour of their style.
+struct Sheet {
+    struct Cell {
+        QString value;  // the number, or the shared string
+        QString format;
+        QString colour;  // "FF007C00"; empty: the default
+    };
+    QString name;
+    std::map<QString, Cell> cells;
+    int rows = 0;
+
+    explicit Sheet(const QString& file)
+    {
+        name = QRegularExpression(QStringLiteral("<sheet name=\"([^\"]*)\"")).match(Unzip(file, "xl/workbook.xml")).captured(1);
+        QStringList strings;
+        auto si = QRegularExpression(QStringLiteral("<t[^>]*>([^<]*)</t>")).globalMatch(Unzip(file, "xl/sharedStrings.xml"));
+        while (si.hasNext()) strings << si.next().captured(1);
+        const QString styles = Unzip(file, "xl/styles.xml");
+        std::map<QString, QString> numFmts;
+        auto nf = QRegularExpression(QStringLiteral("<numFmt numFmtId=\"(\\d+)\" formatCode=\"([^\"]*)\"")).globalMatch(styles);
+        while (nf.hasNext()) {
+            auto m = nf.next();
+            numFmts[m.captured(1)] = m.captured(2);
+        }
+        numFmts["49"] = "@";
+        QStringList fonts;
+        const QString fontBlock = styles.section(QStringLiteral("<fonts"), 1).section(QStringLiteral("</fonts>"), 0, 0);
+        auto f = QRegularExpression(QStringLiteral("<font>(.*?)</font>")).globalMatch(fontBlock);
+        while (f.hasNext())
+            fonts << QRegularExpression(QStringLiteral("<color rgb=\"([^\"]*)\"")).match(f.next().captured(1)).captured(1);
+        std::vector<std::pair<QString, int>> xfs;  // format, font
+        const QString xfBlock = styles.section(QStringLiteral("<cellXfs"), 1).section(QStringLiteral("</cellXfs>"), 0, 0);
+        auto x = QRegularExpression(QStringLiteral("<xf numFmtId=\"(\\d+)\" fontId=\"(\\d+)\"")).globalMatch(xfBlock);
+        while (x.hasNext()) {
+            auto m = x.next();
+            xfs.emplace_back(numFmts.count(m.captured(1)) ? numFmts[m.captured(1)] : m.captured(1), m.captured(2).toInt());
+        }
+        const QString xml = Unzip(file, "xl/worksheets/sheet1.xml");
+        rows = static_cast<int>(xml.count(QStringLiteral("<row ")));
+        auto c = QRegularExpression(QStringLiteral("<c r=\"([A-Z]+\\d+)\"( s=\"(\\d+)\")?( t=\"(\\w+)\")?(/>|>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)?)")).globalMatch(xml);
+        while (c.hasNext()) {
+            auto m = c.next();
+            Cell cell;
+            cell.value = m.captured(5) == "s"           ? strings.value(m.captured(7).toInt())
+                         : m.captured(5) == "inlineStr" ? m.captured(8)
+                                                        : m.captured(7);
+            const size_t s = m.captured(3).toUInt();
+            if (s < xfs.size()) {
+                cell.format = xfs[s].first;
+                cell.colour = fonts.value(xfs[s].second);
+            }
+            cells[m.captured(1)] = cell;
+        }
+    }
+};
+
+}  // namespace
+
+// A holdings list as shown, exported with the holdings kind.
+TEST(ExcelExport, HoldingsCellsKeepTheirTypesFormatsAndColours)
+{
+    QTemporaryDir dir;
+    CListView list;
+    list.Model()->SetColumns(59176, VisibleColumnSpecs(59176, "10|11|23|13|18"));
+    const QString rows[][5] = {{"1", "示例成长", "1,234.50", "-0.35", "0.00"}, {"", "", "", "", ""},
+                               {"2", "示例债券", "88", "12.346", "-1,000.4"}};
+    list.Model()->SetSource(3, [&rows](int row, int id) -> ListCell {
+        const int column = id == 10 ? 0 : id == 11 ? 1 : id == 23 ? 2 : id == 13 ? 3 : 4;
+        return {rows[row][column], {}};
+    });
+    RecordingPrompt prompt;
+    ExportEnvironment env{dir.path(), [](const QString&) { return false; }};
+    const ExportSource source{&list, 59176, HoldingsSheetName(QStringLiteral("主:帐户/2"))};
+
+    // A free member: 59163 and no file.
+    EXPECT_TRUE(ExportList(source, false, prompt, env).isEmpty());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0], LoadResString(59163));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // No spreadsheet program: the file is there and its path is shown.
+    const QString path = ExportList(source, true, prompt, env);
+    ASSERT_FALSE(path.isEmpty());
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_NE(prompt.messages[1].find(path.toStdString()), std::string::npos);
+
+    Sheet sheet(path);
+    EXPECT_EQ(sheet.name, QStringLiteral("帐户 主_帐户_2 持有基金明细"));  // Excel refuses ":" and "/"
+    EXPECT_EQ(sheet.rows, 4);
+    EXPECT_EQ(sheet.cells["A1"].value, QStringLiteral("序号"));
+    EXPECT_EQ(sheet.cells["C1"].value, QStringLiteral("基金市值"));
+    EXPECT_EQ(sheet.cells["B2"].value, QStringLiteral("示例成长"));
+    EXPECT_EQ(sheet.cells["B2"].colour, QStringLiteral("FF3179BD"));
+    EXPECT_EQ(sheet.cells["C2"].value, QStringLiteral("1234.5"));
+    EXPECT_EQ(sheet.cells["C2"].format, QStringLiteral("0.00"));
+    EXPECT_EQ(sheet.cells["D2"].value, QStringLiteral("-0.35"));
+    EXPECT_EQ(sheet.cells["D2"].colour, QStringLiteral("FF007C00"));
+    EXPECT_EQ(sheet.cells["E2"].value, QStringLiteral("0"));
+    EXPECT_TRUE(sheet.cells["E2"].colour.isEmpty());
+    // The separator row holds empty text, not zeros.
+    EXPECT_EQ(sheet.cells["C3"].format, QStringLiteral("@"));
+    EXPECT_TRUE(sheet.cells["C3"].value.isEmpty());
+    // Rounded to the column's decimals; red above 0.
+    EXPECT_EQ(sheet.cells["D4"].value, QStringLiteral("12.35"));
+    EXPECT_EQ(sheet.cells["D4"].colour, QStringLiteral("FFFF0000"));
+    EXPECT_EQ(sheet.cells["E4"].value, QStringLiteral("-1000.4"));
+
+    // An empty list: the header row only.
+    list.Model()->SetSource(0, nullptr);
+    Sheet empty(ExportList(source, true, prompt, env));
+    EXPECT_EQ(empty.rows, 1);
+    EXPECT_EQ(empty.cells["E1"].value, QStringLiteral("当日收益"));
+}
+
+TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
+{
+    QTemporaryDir dir;
+    const std::string ini = QDir(dir.path()).filePath("Vextal.ini").toStdString();
+    RecordingPrompt prompt;
+    {
+        COptionsDialog dialog(ini, prompt);
+        ASSERT_EQ(dialog.Tabs()->count(), 5);
+        EXPECT_EQ(dialog.Tabs()->tabText(3), QStringLiteral("最新净值"));
+        CColumnPage& values = *dialog.ColumnPage(2);
+        values.None();
+        EXPECT_TRUE(values.Visible().empty());
+        values.Concise();
+        std::vector<int> concise = values.Visible();
+        ASSERT_EQ(concise.size(), 14u);
+        EXPECT_EQ(concise.back(), 30);
+        // "->" appends the highlighted column, "↑" moves it up one place.
+        values.Available()->setCurrentRow(0);  // 累计净值还 (17)
+        values.MoveRight();
+        values.Up();
+        concise = values.Visible();
+        ASSERT_EQ(concise.size(), 15u);
+        EXPECT_EQ(concise[13], 17);
+        EXPECT_EQ(concise[14], 30);
+
+        // Unticking the box disables the four fields.
+        dialog.ProxyBox()->setChecked(true);
+        for (int i = 0; i < 4; ++i) EXPECT_TRUE(dialog.ProxyField(i)->isEnabled());
+        dialog.ProxyField(0)->setText("10.1.2.3");
+        dialog.ProxyField(1)->setText("3128");
+        dialog.ProxyField(2)->setText("alice");
+        dialog.ProxyField(3)->setText("Pr0xy-secret");
+        dialog.ProxyBox()->setChecked(false);
+        for (int i = 0; i < 4; ++i) EXPECT_FALSE(dialog.ProxyField(i)->isEnabled());
+        dialog.ProxyBox()->setChecked(true);
+        dialog.CurveColours().series[3] = 0x123456;
+        dialog.reject();
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));  // "取消" wrote nothing
+
+    COptionsDialog dialog(ini, prompt);
+    dialog.ColumnPage(2)->Concise();
+    dialog.ProxyBox()->setChecked(true);
+    dialog.ProxyField(0)->setText("10.1.2.3");
+    dialog.ProxyField(3)->setText(QString(40, 'x'));  // enciphered it would not fit the file
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));
+    dialog.ProxyField(3)->setText("Pr0xy-secret");
+    dialog.CurveColours().series[3] = 0x123456;
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    std::ifstream in(ini);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("Pr0xy-secret"), std::string::npos);
+    EXPECT_NE(text.find("NewValueItem=10|11|12|13|14|15|16|18|19|20|21|22|23|30"), std::string::npos);
+    CSettings read;
+    LoadSettings(read, ini);
+    EXPECT_EQ(read.proxy.enable, 1);
+    EXPECT_EQ(read.proxy.ip, "10.1.2.3");
+    EXPECT_EQ(read.proxy.password, "Pr0xy-secret");
+    EXPECT_EQ(ReadCurveColours(ini).series[3], 0x123456u);
+    EXPECT_EQ(ReadCurveColours(ini).axis, 0x0000FFu);  // the chart's default
+}
+
+// The program against the real service: "设置" of the login dialog, page
+// 113 with its download and export, and a fund added to a folder.
+class ExportOptionsService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HttpConfig config = GetHttpConfig();
+        config.noProxy = "*";
+        SetHttpConfig(config);
+        service = std::make_unique<CServiceProcess>(
+            PLINDO_SERVE_PATH, std::vector<std::string>{"--funds", "120", "--now", "2024-10-09 21:00:00", "--quiet"});
+        ASSERT_GT(service->Port(), 0);
+        Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
+        std::ofstream ini(QDir(home.path()).filePath("Vextal.ini").toStdString());
+        ini << "[Show]\nFundView=1\n[Login]\nServerURL=" << service->Base() << "\nDataServerURL=" << service->Base()
+            << "\n";
+        options.args = {"--home", home.path().toStdString()};
+        options.user = "demo";
+        options.password = "demo123";
+        options.autoLogin = true;
+    }
+    void TearDown() override { Clock::Release(); }
+
+    void WaitIdle(CVextalApp& app)
+    {
+        QEventLoop loop;
+        app.Runner()->WhenIdle([&loop] { loop.quit(); });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    std::unique_ptr<CServiceProcess> service;
+    QTemporaryDir home;
+    AppOptions options;
+};
+
+TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
+{
+    CVextalApp app(options);
+    ASSERT_TRUE(app.Start());
+    WaitIdle(app);
+    CMainFrame& frame = *app.Frame();
+
+    // A fund outside the folders, added through the dialog; the reply's
+    // message is shown and the row is highlighted once the folders are read again.
+    ASSERT_TRUE(frame.RunCommand(cmd::ValuesOpen));
+    WaitIdle(app);
+    CFundValueNewView& values = *app.ValuesView();
+    CFundCatalogue& catalogue = app.Market()->Catalogue();
+    ASSERT_FALSE(catalogue.FundGroups().empty());
+    int row = -1, group = 0;
+    for (int r = 0; r < values.RowCount() && row < 0; ++r) {
+        values.List()->setCurrentIndex(values.List()->model()->index(r, 0));
+        if (!catalogue.GetFundGroup(values.CurrentFund(), group)) row = r;
+    }
+    ASSERT_GE(row, 0);
+    const std::string fund = values.CurrentFund();
+    const QModelIndex cell = values.List()->model()->index(row, 0);
+    EXPECT_FALSE(cell.data(Qt::BackgroundRole).value<QColor>().isValid());
+
+    std::vector<QString> shown;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<CAddFavouriteDialog*>(modal)) {
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("添加到基金收藏夹"));
+            // After this slot: its message box needs the timer again.
+            if (!dialog->property("clicked").toBool())
+                QMetaObject::invokeMethod(dialog, &CAddFavouriteDialog::Add, Qt::QueuedConnection);
+            dialog->setProperty("clicked", true);
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shown.push_back(box->text());
+            box->accept();
+        }
+    });
+    answer.start(20);
+    frame.RunCommand(cmd::AddFavourite);
+    WaitIdle(app);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], QStringLiteral("添加成功"));
+    EXPECT_TRUE(catalogue.GetFundGroup(fund, group));
+    EXPECT_EQ(values.List()->model()->index(row, 0).data(Qt::BackgroundRole).value<QColor>(), QColor(0xDC, 0xDC, 0xDC));
+    // The same fund again: the service says it is there.
+    values.List()->setCurrentIndex(values.List()->model()->index(row, 0));
+    frame.RunCommand(cmd::AddFavourite);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], QStringLiteral("已收藏有此基金"));
+    answer.stop();
+
+    // New options reach the list at once: every column, tall rows.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->ColumnPage(2)->All();
+        dialog->accept();
+    });
+    frame.RunCommand(cmd::Options);
+    EXPECT_EQ(values.List()->model()->columnCount(), 21);
+
+    // Page 113 shows the history once the background download is in, newest first.
+    ASSERT_TRUE(frame.RunCommand(cmd::History));
+    auto* history = qobject_cast<CFundValueListView*>(frame.HomeView()->Page(113));
+    ASSERT_TRUE(history);
+    EXPECT_EQ(frame.HomeView()->currentWidget(), history);
+    WaitIdle(app);
+    ASSERT_GT(history->RowCount(), 20);
+    const QAbstractItemModel& rows = *history->List()->model();
+    EXPECT_EQ(rows.headerData(4, Qt::Horizontal).toString(), QStringLiteral("日增长率"));
+    EXPECT_GT(rows.data(rows.index(0, 1)).toString(), rows.data(rows.index(1, 1)).toString());
+    ExportSource source;
+    ASSERT_TRUE(FindExportSource(history, source));
+    EXPECT_EQ(source.sheetName, QStringLiteral("历史净值"));
+    QTemporaryDir out;
+    const QString file = QDir(out.path()).filePath("h.xlsx");
+    ASSERT_TRUE(WriteListWorkbook(*source.list->model(), {10, 11, 12, 13, 14, 15}, source.kind, source.sheetName, file));
+    Sheet sheet(file);
+    EXPECT_EQ(sheet.rows, history->RowCount() + 1);
+    EXPECT_EQ(sheet.cells["C2"].format, QStringLiteral("0.0000"));
+    EXPECT_EQ(sheet.cells["C2"].value.toDouble(), rows.data(rows.index(0, 2)).toString().toDouble());
+    ASSERT_TRUE(frame.RunCommand(cmd::HistoryMoney));
+    WaitIdle(app);
+    EXPECT_EQ(history->List()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("每万份收益"));
+    EXPECT_GT(history->RowCount(), 0);
+    app.Shutdown();
+}
+
+TEST(OptionsDialog, OpensFromTheLoginDialogBeforeLogin)
+{
+    QTemporaryDir home;
+    SetProgramDirectory(home.path().toStdString());
+    CVextalDoc doc;
+    RecordingPrompt prompt;
+    CLoginDialog login(doc, prompt);
+    QPushButton* settings = nullptr;
+    for (QPushButton* b : login.findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("设置")) settings = b;
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(settings->isEnabled());
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        auto* options = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
+        opened = options != nullptr;
+        if (!options) return;
+        options->ProxyBox()->setChecked(true);
+        options->ProxyField(0)->setText("127.0.0.1");
+        options->ProxyField(1)->setText("9");
+        options->accept();
+    });
+    settings->click();
+    EXPECT_TRUE(opened);
+    // Taken at once: the document and the transport go through the proxy.
+    EXPECT_EQ(doc.Settings().proxy.enable, 1);
+    EXPECT_EQ(doc.Settings().proxy.port, 9);
+    SetProxySettings(ProxySettings());
+}
