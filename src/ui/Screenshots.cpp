@@ -9,6 +9,7 @@
 #include "ui/BookDialogsInstall.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -59,6 +60,7 @@ void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir,
 {
     QDir().mkpath(dir);
     SaveExportOptionsScreenshots(frame, dir);
+    done = WithWebScreenshots(frame, dir, std::move(done));
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }
 

@@ -27,6 +27,7 @@
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -247,6 +248,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
     InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
+    InstallWebPages(*m_frame, doc, *m_market);
     m_frame->UpdateCommandStates();
 }
 
