@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <memory>
 
+#include "ui/FundForecastView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 
@@ -34,7 +35,7 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
-        run->done(run->ok);
+        SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
         return;
     }
     const Shot& s = kShots[run->next++];

@@ -18,6 +18,7 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/FundForecastView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -168,6 +169,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
+    InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
         m_frame->resize(1280, 800);
