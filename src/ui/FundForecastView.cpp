@@ -30,7 +30,12 @@ namespace {
 const QColor kUp(255, 0, 0);
 const QColor kDown(0, 124, 0);
 
-int SignOf(double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
+// The colour follows the figure as shown: 0.004 shows "0.00" in black.
+int SignOf(double v)
+{
+    const double shown = Round2(v);
+    return shown > 0 ? 1 : shown < 0 ? -1 : 0;
+}
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QTableView* MakeList(CForecastModel* model, QWidget* parent)
@@ -296,7 +301,8 @@ void CFundForecastView::Finish(std::shared_ptr<EstimateResult> result)
     if (m_ctx.errors && !m_ctx.errors->Record(outcomes))
         m_status->setText(QStringLiteral("估算误差未能保存"));
     else
-        m_status->setText(QStringLiteral("估算完成：%1 %2").arg(Q(day.IsValid() ? day.Format(1) : ""), Q(Clock::Now().Format(5))));
+        m_status->setText(QStringLiteral("估算完成（行情日期 %1，估算时间 %2）")
+                              .arg(Q(day.IsValid() ? day.Format(1) : "-"), Q(Clock::Now().Format(5))));
     ShowFundRows();
     emit estimateFinished(static_cast<int>(EstimateStatus::Done));
 }

@@ -12,7 +12,6 @@
 #include "estimate/EstimateErrors.h"
 #include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
-#include "estimate/RealtimeEstimates.h"
 
 using namespace vextal;
 
@@ -98,29 +97,6 @@ TEST(EstimateRun, RawEstimateIsTheHoldingWeightedChangeAndEachStockIsFetchedOnce
     EXPECT_EQ(rows[3].No, "合计");
     EXPECT_EQ(rows[3].Percent, "60.00%");
     EXPECT_EQ(rows[3].Contribution, "0.50%");
-
-    // Fund rows; the published growth appears once the NAV of the quotes' day is out.
-    auto info = [](const std::string& fund) {
-        ForecastFundInfo f;
-        f.Name = "基金" + fund;
-        f.HasNav = true;
-        f.LatestNav = 1.23456;
-        f.NavDate = OleDate::FromParts(2024, 10, fund == "000001" ? 9 : 8);
-        f.NavGrowth = 1.42;
-        if (fund == "000001") f.MeanError = 0.125;
-        return f;
-    };
-    std::vector<ForecastFundRow> funds = FundRows(r, info);
-    ASSERT_EQ(funds.size(), 5u);
-    EXPECT_EQ(funds[0].No, "1");
-    EXPECT_EQ(funds[0].Name, "基金000001");
-    EXPECT_EQ(funds[0].LatestNav, "1.2346");
-    EXPECT_EQ(funds[0].Estimate, "1.60%");
-    EXPECT_TRUE(funds[0].Published);
-    EXPECT_EQ(funds[0].PublishedText, "1.42% 已公布");
-    EXPECT_EQ(funds[0].Error, "0.13%");
-    EXPECT_FALSE(funds[1].Published);
-    EXPECT_EQ(funds[1].Error, "");
 }
 
 TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
@@ -136,12 +112,6 @@ TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
     EstimateResult r = RunEstimate({"000001"}, m.Sources());
     EXPECT_EQ(r.Status, EstimateStatus::CalcFailed);
     EXPECT_TRUE(r.Calibrated.empty());
-
-    std::atomic<bool> cancel{true};
-    EstimateOptions o;
-    o.cancel = &cancel;
-    m.calcFails = false;
-    EXPECT_EQ(RunEstimate({"000001"}, m.Sources(), o).Status, EstimateStatus::Cancelled);
 }
 
 // A gate the test opens; quotes behind it arrive only then.
@@ -270,16 +240,6 @@ TEST_F(EstimateStoreTest, ErrorHistoryKeepsOneRowPerDayAndAveragesTheLastTwenty)
     EXPECT_FALSE(errors.Record({{"000002", OleDate::FromParts(2024, 10, 1), 1.0f, 1.0},
                                 {"000003", OleDate::FromParts(2024, 10, 1), 1.0f, 1.0}}));
     EXPECT_FALSE(errors.MeanAbsError("000002").has_value());
-
-    CRealtimeEstimates realtime;
-    LatestNav nav;
-    EXPECT_FALSE(realtime.GetRealtimeEstimate("000001", nav));
-    realtime.Set("000001", OleDate::FromParts(2024, 10, 9), 2.0f, 1.5);
-    ASSERT_TRUE(realtime.GetRealtimeEstimate("000001", nav));
-    EXPECT_DOUBLE_EQ(nav.TodayValue, 1.53);
-    EXPECT_DOUBLE_EQ(nav.VarValue, 0.03);
-    EXPECT_DOUBLE_EQ(nav.VarPercent, 2.0);
-    EXPECT_EQ(nav.ValueDate, OleDate::FromParts(2024, 10, 9));
 }
 
 }  // namespace
