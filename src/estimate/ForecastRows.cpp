@@ -23,7 +23,7 @@ std::vector<ForecastFundRow> FundRows(const EstimateResult& result, const Foreca
         r.FundID = fund;
         r.No = StrFormat("%d", ++n);
         ForecastFundInfo f = info ? info(fund) : ForecastFundInfo{};
-        r.Name = f.Name;
+        r.Name = f.Name.empty() ? fund : f.Name;  // a fund the catalogue does not know shows its code
         if (f.HasNav) r.LatestNav = FormatNumber("%0.4f", RoundDecimal(f.LatestNav, 4));
         auto it = result.Calibrated.find(fund);
         if (it != result.Calibrated.end()) {
