@@ -8,9 +8,9 @@
 
 namespace vextal {
 
-int EstimateWaitMs(size_t fundsEstimated)
+int EstimateWaitMs(size_t fundsEstimated, int perFundMs)
 {
-    return static_cast<int>(std::min<size_t>(fundsEstimated, 1000)) * kQuoteWaitPerFundMs;
+    return static_cast<int>(std::min<size_t>(fundsEstimated, 1000)) * perFundMs;
 }
 
 EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const HoldingsSource& holdings)
@@ -146,8 +146,8 @@ EstimateResult RunEstimate(const std::vector<std::string>& funds, const Estimate
     }
     auto fetch = std::make_shared<CQuoteFetch>(result.Plan.StockCodes, sources.quote);
     CQuoteFetch::Start(fetch);
-    const int waitMs = static_cast<int>(std::min<size_t>(funds.size(), 1000)) * options.waitPerFundMs;
-    result.Quotes = fetch->WaitAndStop(waitMs, options.cancel, options.progress);
+    result.WaitMs = EstimateWaitMs(funds.size(), options.waitPerFundMs);
+    result.Quotes = fetch->WaitAndStop(result.WaitMs, options.cancel, options.progress);
     result.Fetch = fetch;
     if (result.Quotes.Cancelled) {
         result.Status = EstimateStatus::Cancelled;

@@ -26,7 +26,7 @@ inline constexpr int kQuoteWaitPerFundMs = 4000;
 // The longest wait for the quotes: 4000 ms for each fund being estimated.
 // (Counting the selection list instead would give no wait at all when one
 // fund is estimated with an empty selection.)
-int EstimateWaitMs(size_t fundsEstimated);
+int EstimateWaitMs(size_t fundsEstimated, int perFundMs = kQuoteWaitPerFundMs);
 
 // The quote of one stock: its change today in percent and the day of the
 // session it belongs to (invalid when the page does not say). False: no quote.
@@ -110,6 +110,7 @@ struct EstimateResult {
     QuoteSnapshot Quotes;
     std::map<std::string, float> Raw;
     std::map<std::string, float> Calibrated;  // fund → the service's estimate in percent
+    int WaitMs = 0;                            // the longest wait the run allowed for its quotes
     std::shared_ptr<const CQuoteFetch> Fetch;  // for tests: what the workers did after the wait
 };
 

@@ -141,8 +141,14 @@ bool WaitFor(F done)
 
 TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
 {
-    EXPECT_EQ(EstimateWaitMs(5), 20000);
-    EXPECT_EQ(EstimateWaitMs(1), 4000);
+    Market five;
+    std::vector<std::string> funds;
+    for (int i = 1; i <= 5; ++i) {
+        funds.push_back("00000" + std::to_string(i));
+        five.holdings[funds.back()] = {Item("600000", 10.0f)};
+    }
+    five.changes["600000"] = 1.0f;
+    EXPECT_EQ(RunEstimate(funds, five.Sources()).WaitMs, 20000);
 
     // One fund estimated while nothing else is selected still waits for its quote.
     Market m;
@@ -155,6 +161,7 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
         return fast(stock, change, day);
     };
     EstimateResult one = RunEstimate({"000001"}, slow);
+    EXPECT_EQ(one.WaitMs, 4000);
     EXPECT_FLOAT_EQ(one.Raw["000001"], 1.0f);
 
     // A quote that comes after the wait: the run goes on without it, and
