@@ -420,7 +420,10 @@ CFundForecastView* InstallFundForecastView(CMainFrame& frame, CVextalDoc& doc, C
     ctx.indexPage = QString::fromStdString(ProgramPath("Html/stockindex.htm"));
     ctx.errors = owned->errors.get();
     ctx.realtime = owned->realtime.get();
-    ctx.showIndexQuotes = [&frame] { frame.RunCommand(cmd::IndexQuotes); };
+    // Posted: the page changes after the click has been handled.
+    ctx.showIndexQuotes = [&frame] {
+        QMetaObject::invokeMethod(&frame, [&frame] { frame.RunCommand(cmd::IndexQuotes); }, Qt::QueuedConnection);
+    };
     auto* view = new CFundForecastView(runner, std::move(ctx), &frame);
     owned->setParent(view);
     doc.Accounts().SetRealtimeEstimates(owned->realtime.get());
