@@ -428,6 +428,10 @@ CFundForecastView* InstallFundForecastView(CMainFrame& frame, CVextalDoc& doc, C
     owned->setParent(view);
     doc.Accounts().SetRealtimeEstimates(owned->realtime.get());
     frame.HomeView()->SetPage(112, view);
+    // "刷新" on this page estimates again.
+    QObject::connect(&frame, &CMainFrame::refreshRequested, view, [view](int page) {
+        if (page == 112) view->RunEstimate();
+    });
     return view;
 }
 
