@@ -32,6 +32,9 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_web(m_market, m_users),
       m_server(std::make_unique<httplib::Server>())
 {
+    // The program asks for up to ten quote pages at once; the library's
+    // default of eight threads on a small machine would queue the rest.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
 }
 
 CPlindoServer::~CPlindoServer() { Stop(); }

@@ -7,6 +7,7 @@
 #include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
+#include "ui/FundForecastView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 #include "ui/WebViews.h"
@@ -41,7 +42,7 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
         // The bookkeeping pictures book example accounts; the other dialogs use them.
         SaveBookkeepingScreenshots(run->frame, run->dir, [run](bool ok) {
             run->ok = SaveBookDialogShots(run->dir) && ok && run->ok;
-            run->done(run->ok);
+            SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
         });
         return;
     }

@@ -21,6 +21,7 @@
 #include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
+#include "ui/FundForecastView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -174,6 +175,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     home->SetPage(102, m_money);
     m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
+    InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
         m_frame->resize(1280, 800);
