@@ -331,6 +331,8 @@ TEST_F(ServeTest, FundHistoryDownloadStoresWholeRangeAndRepeatsIdentically)
     }
 }
 
+// The stored history grows by the new days only; the latest value it brings
+// keeps TotalValue1 and the statistics, which the history does not carry.
 TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
 {
     const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
@@ -339,6 +341,9 @@ TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
     Market m(db);
     Attach(m);
     ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
+    ASSERT_EQ(m.latest.DownloadSelectedValues({fund.code}), kMarketOk) << m.latest.GetLastError();
+    const LatestValue friday = LatestAt(fund, earlier);
+    ASSERT_NE(friday.adjusted, 0.0);
     std::vector<std::string> old = StoredHistory(m.history, fund.code);
     OleDate first, last;
     ASSERT_TRUE(m.history.GetFundValueRange(fund.code, first, last));
@@ -346,7 +351,6 @@ TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
 
     ASSERT_NO_FATAL_FAILURE(Serve(kNow));
     Attach(m);
-
     ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
     EXPECT_EQ(Sent("2/11").back(), fund.code + "|" + first.Format(1) + "|2024-09-27|1");
     std::vector<NavRecord> published = s_market->Published(fund, kNow, 0, DayNumber(kNow));
@@ -354,7 +358,14 @@ TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
     ASSERT_EQ(now.size(), published.size());
     ASSERT_GT(now.size(), old.size());
     EXPECT_TRUE(std::equal(old.begin(), old.end(), now.begin()));
-    EXPECT_EQ(m.latest.FindValue(fund.code)->ValueDate.Format(1), "2024-10-09");
+    const CNewFundValue* v = m.latest.FindValue(fund.code);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->ValueDate.Format(1), "2024-10-09");
+    EXPECT_NEAR(v->TodayValue, LatestAt(fund, kNow).rec.nav, 6e-5);
+    float stored = 0;
+    ASSERT_TRUE(db.QueryFloat("SELECT TotalValue1 FROM T_New_Fund_Value WHERE FundID='" + fund.code + "'", stored));
+    EXPECT_NEAR(stored, friday.adjusted, 6e-5);
+    EXPECT_NEAR(v->TotalIncome, friday.total, 0.006);
 }
 
 namespace {
@@ -632,28 +643,6 @@ std::vector<std::string> Behind(const CMarketSimulator& market, CLatestValueCach
 
 }  // namespace
 
-TEST_F(ServeTest, EveryClassListCatchesUpWithTheService)
-{
-    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
-    Market m(db);
-    Attach(m);
-    ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
-    for (int cls : {1, 2}) ASSERT_EQ(m.latest.DownloadClassValues(cls, false), kMarketOk) << cls;
-    ASSERT_FALSE(m.latest.ClassValues(2).empty());
-
-    // The next evening the open-end list moves its version to Thursday; the
-    // money-market list still holds Wednesday and gets Thursday (the ETF/LOF
-    // list: IncrementalValuesCommandBringsWhatIsNewer).
-    ASSERT_NO_FATAL_FAILURE(Serve(kNext));
-    Attach(m);
-    ASSERT_EQ(m.latest.DownloadClassValues(1, true), kMarketOk) << m.latest.GetLastError();
-    EXPECT_EQ(SystemInfo("NewFundValueNO"), "20241010");
-    ASSERT_EQ(m.latest.DownloadClassValues(2, true), kMarketOk) << m.latest.GetLastError();
-    EXPECT_EQ(Sent("2/2").back(), "20241009");
-    EXPECT_EQ(Behind(*s_market, m.latest, 2, kNext), std::vector<std::string>{});
-    EXPECT_TRUE(m.latest.IsValueCurrent(m.latest.ClassValues(2).front()->ValueDate, 2));
-}
-
 TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
 {
     // Thursday 10:00: the login names Wednesday as the newest NAV day.
@@ -684,7 +673,10 @@ TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
     EXPECT_EQ(relay.Seen().size(), requests);
 }
 
-TEST_F(ServeTest, IncrementalValuesCommandBringsWhatIsNewer)
+// The lists other than the open-end one keep the stored version and catch
+// up with the next day's values: the money-market list directly, the
+// ETF/LOF list through the command that asks first.
+TEST_F(ServeTest, OtherClassListsCatchUpWithTheService)
 {
     struct Answer : IUserPrompt {
         std::vector<std::string> asked;
@@ -696,11 +688,14 @@ TEST_F(ServeTest, IncrementalValuesCommandBringsWhatIsNewer)
     Market m(db);
     Attach(m);
     ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
-    ASSERT_EQ(m.latest.DownloadClassValues(4, false), kMarketOk);
-    ASSERT_FALSE(m.latest.ClassValues(4).empty());
+    for (int cls : {2, 4}) {
+        ASSERT_EQ(m.latest.DownloadClassValues(cls, false), kMarketOk) << cls;
+        ASSERT_FALSE(m.latest.ClassValues(cls).empty()) << cls;
+    }
 
     ASSERT_NO_FATAL_FAILURE(Serve(kNext));
     Attach(m);
+    ASSERT_EQ(m.latest.DownloadClassValues(2, true), kMarketOk) << m.latest.GetLastError();
     int rc = 1;
     auto download = [&](bool refresh) { rc = m.latest.DownloadClassValues(4, refresh); };
     prompt.yes = false;
@@ -711,9 +706,12 @@ TEST_F(ServeTest, IncrementalValuesCommandBringsWhatIsNewer)
     EXPECT_EQ(prompt.asked, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
     EXPECT_EQ(rc, kMarketOk) << m.latest.GetLastError();
     EXPECT_EQ(Sent("2/4").size(), 2u);
-    EXPECT_EQ(Sent("2/4").back(), "20241009");
-    EXPECT_EQ(Behind(*s_market, m.latest, 4, kNext), std::vector<std::string>{});
-    EXPECT_TRUE(m.latest.IsValueCurrent(m.latest.ClassValues(4).front()->ValueDate, 4));
+    for (int cls : {2, 4}) {
+        EXPECT_EQ(Sent(cls == 2 ? "2/2" : "2/4").back(), "20241009");
+        EXPECT_EQ(Behind(*s_market, m.latest, cls, kNext), std::vector<std::string>{}) << cls;
+        EXPECT_TRUE(m.latest.IsValueCurrent(m.latest.ClassValues(cls).front()->ValueDate, cls)) << cls;
+    }
+    EXPECT_EQ(SystemInfo("NewFundValueNO"), "(none)");  // only the open-end list moves the version
 }
 
 TEST_F(ServeTest, IndexHistoryReachesTheNewestDay)
@@ -770,32 +768,6 @@ TEST_F(ServeTest, MirrorDownloadWorksWhileTheMainServiceIsDown)
     EXPECT_EQ(Sent("2/5"), std::vector<std::string>{fund.code});
     ASSERT_NE(m.latest.FindValue(fund.code), nullptr);
     ExpectValue(*m.latest.FindValue(fund.code), fund, LatestAt(fund, kNow));
-}
-
-TEST_F(ServeTest, HistoryDownloadKeepsTheFiguresItDoesNotCarry)
-{
-    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
-    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
-    Market m(db);
-    Attach(m);
-    ASSERT_EQ(m.latest.DownloadSelectedValues({fund.code}), kMarketOk) << m.latest.GetLastError();
-    const LatestValue wednesday = LatestAt(fund, kNow);
-    ASSERT_NE(wednesday.adjusted, 0.0);
-
-    // The next evening's history download brings Thursday's NAV as the
-    // latest value; TotalValue1 and the statistics are not in it.
-    ASSERT_NO_FATAL_FAILURE(Serve(kNext));
-    Attach(m);
-    ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
-    const CNewFundValue* v = m.latest.FindValue(fund.code);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->ValueDate.Format(1), "2024-10-10");
-    EXPECT_NEAR(v->TodayValue, LatestAt(fund, kNext).rec.nav, 6e-5);
-    EXPECT_NEAR(v->TotalValue1, wednesday.adjusted, 6e-5);
-    float stored = 0;
-    ASSERT_TRUE(db.QueryFloat("SELECT TotalValue1 FROM T_New_Fund_Value WHERE FundID='" + fund.code + "'", stored));
-    EXPECT_NEAR(stored, wednesday.adjusted, 6e-5);
-    EXPECT_NEAR(v->TotalIncome, wednesday.total, 0.006);
 }
 
 TEST_F(ServeTest, ManyFundHistoriesFetchOnAWorkerAndStopAtCancel)
