@@ -243,12 +243,10 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
     });
     values.SetDisclosureBase(srv.Base());
     ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 8), 1.2f)));
+    // The page's figures against the real service: ServeTest. The day
+    // change against the value held from the day before:
     ASSERT_TRUE(values.FetchDisclosureValue("110011"));
-    const CNewFundValue* v = values.FindValue("110011");
-    EXPECT_EQ(v->ValueDate.Format(1), "2024-01-09");
-    EXPECT_FLOAT_EQ(v->TodayValue, 1.2345f);
-    EXPECT_FLOAT_EQ(v->TotalValue, 3.4567f);
-    EXPECT_NEAR(v->VarPercent, 2.875f, 1e-3);
+    EXPECT_NEAR(values.FindValue("110011")->VarPercent, 2.875f, 1e-3);
     // Held from the Friday before the Tuesday page: no day change is known.
     ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 5), 1.2f)));
     ASSERT_TRUE(values.FetchDisclosureValue("184688"));
