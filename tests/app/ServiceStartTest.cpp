@@ -8,7 +8,6 @@
 
 #include <regex>
 #include <set>
-#include <stdexcept>
 
 #include "MarketSimulator.h"
 #include "app/AppTestSupport.h"
@@ -117,15 +116,12 @@ std::set<std::string> OnTheMarket()
     return codes;
 }
 
-// A fund on the market at kNow, listed long before, of the given kind.
+// An open-end or money-market fund listed long before kNow.
 const SimFund& PickFund(bool moneyMarket)
 {
-    const int today = DayNumber(kNow);
-    for (const SimFund& f : Market().Funds())
-        if (f.createDay < today - 400 && !f.withdrawDay && f.IsMoneyMarket() == moneyMarket &&
-            CMarketSimulator::FundClass(f) == (moneyMarket ? 2 : 1))
-            return f;
-    throw std::runtime_error("no such fund");
+    return EstablishedFund(Market(), [&](const SimFund& f) {
+        return f.IsMoneyMarket() == moneyMarket && CMarketSimulator::FundClass(f) == (moneyMarket ? 2 : 1);
+    });
 }
 
 TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)

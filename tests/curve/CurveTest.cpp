@@ -308,8 +308,6 @@ TEST(CurveLayout, DateLabelStepsAndForms)
 {
     EXPECT_EQ(DateLabelStep(35), 1);
     EXPECT_EQ(DateLabelStep(36), 3);
-    EXPECT_EQ(DateLabelStep(37), 3);
-    EXPECT_EQ(DateLabelStep(215), 12);
     EXPECT_EQ(DateLabelStep(216), 18);
 
     // 37 weekdays from Monday 2024-11-25: labels every third point; the
