@@ -29,8 +29,12 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_pages(m_market, options.dataDir, options.updateKeyPem),
       m_commands(m_market, m_users, options.clientVersion),
       m_data(m_market),
+      m_web(m_market, m_users),
       m_server(std::make_unique<httplib::Server>())
 {
+    // The program asks for up to ten quote pages at once; the library's
+    // default of eight threads on a small machine would queue the rest.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
 }
 
 CPlindoServer::~CPlindoServer() { Stop(); }
@@ -90,6 +94,7 @@ bool CPlindoServer::Start(std::string& error)
     const OleDate now = Clock::Now();
     m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
     m_warmer = std::thread([this, now] { m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming); });
+    m_web.StartWarming();
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
@@ -215,6 +220,25 @@ void CPlindoServer::Route()
         }
         res.set_content(std::move(page), "text/html; charset=gbk");
     }));
+
+    // The web site's pages (UTF-8 HTML); three of them take form posts.
+    auto webPage = [this, &guarded](bool post) {
+        return guarded([this, post](const Request& req, Response& res) {
+            std::string html;
+            if (!m_web.Page(req.path.substr(1), req.params, post, html)) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(std::move(html), "text/html; charset=utf-8");
+        });
+    };
+    for (const std::string& path : CWebPages::Paths()) {
+        std::string pattern = "/";
+        for (char c : path) pattern += c == '.' ? std::string("\\.") : std::string(1, c);
+        m_server->Get(pattern, webPage(false));
+        if (path == "plindo/SuggestView.aspx" || path == "plindo/Login.aspx" || path == "plindo/tool/financingnotepad.aspx")
+            m_server->Post(pattern, webPage(true));
+    }
 
     if (m_options.log) {
         m_server->set_logger([](const Request& req, const Response& res) {

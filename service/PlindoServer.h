@@ -12,6 +12,7 @@
 #include "MarketSimulator.h"
 #include "PageFiles.h"
 #include "UserStore.h"
+#include "WebPages.h"
 
 namespace httplib { class Server; }
 
@@ -53,6 +54,7 @@ private:
     CPageFiles m_pages;
     CCommandService m_commands;
     CDataWebService m_data;
+    CWebPages m_web;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     std::thread m_warmer;

@@ -129,6 +129,13 @@ const char* const kStep323[] = {
     "ALTER TABLE T_Fund_Info ADD COLUMN OldFundCount float NULL",
 };
 
+// The history of the real-time estimate against the published growth, per fund and day.
+const char* const kStep324[] = {
+    "CREATE TABLE T_Fund_Estimate(FundID TEXT(6) NOT NULL,ValueDate DateTime NOT NULL,"
+    "Estimate float NOT NULL,Published float NOT NULL)",
+    "ALTER TABLE T_Fund_Estimate ADD PRIMARY KEY([FundID],[ValueDate])",
+};
+
 struct UpgradeStep {
     const char* version;   // written to DBVersion
     const char* threshold;
@@ -147,6 +154,7 @@ const UpgradeStep kChain[] = {
     Step("3.12", "3.12", false, kStep312), Step("3.13", "3.12", true, kStep313),
     Step("3.16", "3.13", true, kStep316),  Step("3.19", "3.16", true, kStep319),
     Step("3.20", "3.19", true, kStep320),  Step("3.23", "3.20", true, kStep323),
+    Step("3.24", "3.23", true, kStep324),
 };
 
 bool StepRuns(const UpgradeStep& step, const std::string& stored)

@@ -120,4 +120,13 @@ bool GetStockQuote(const std::string& quoteBase, const std::string& stockId, flo
     return ReadStockQuote(page, changePercent);
 }
 
+bool GetStockQuote(const std::string& quoteBase, const std::string& stockId, float& changePercent,
+                   OleDate& sessionDay)
+{
+    std::string page;
+    sessionDay = OleDate::FromParts(0, 0, 0);
+    if (HttpGetText(quoteBase + "htmdata/html/" + stockId + ".htm", page, "", "") < 0) return false;
+    return ReadStockQuote(page, changePercent, sessionDay);
+}
+
 }  // namespace vextal

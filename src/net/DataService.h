@@ -54,6 +54,9 @@ void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& i
 // The quote page: exactly 39 comma-separated fields, index 6 the change in
 // percent. False (no quote) for any other text or a non-numeric change.
 bool ReadStockQuote(const std::string& page, float& changePercent);
+// The same, and the day of the session the quote belongs to (index 29,
+// "YYYY-MM-DD"); `sessionDay` is left invalid when that field is unreadable.
+bool ReadStockQuote(const std::string& page, float& changePercent, OleDate& sessionDay);
 
 inline constexpr const char* kDataServicePath = "plindo/common/plindoservice.asmx/";
 
@@ -78,5 +81,7 @@ std::string AddFundToTopic(const std::string& baseUrl, const std::string& loginI
                            const std::string& fundId);
 // The change in percent of a stock from the quote site (`quoteBase` ends in "/").
 bool GetStockQuote(const std::string& quoteBase, const std::string& stockId, float& changePercent);
+bool GetStockQuote(const std::string& quoteBase, const std::string& stockId, float& changePercent,
+                   OleDate& sessionDay);
 
 }  // namespace vextal

@@ -1,5 +1,6 @@
 // The readers of the data service answers and of the quote page, kept apart
 // from the requests so that they can be exercised without a network.
+#include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/DataService.h"
 #include "net/Encoding.h"
@@ -61,6 +62,17 @@ bool ReadStockQuote(const std::string& page, float& changePercent)
     double v;
     if (!ReadLeadingDecimal(fields[6], v)) return false;
     changePercent = static_cast<float>(v);
+    return true;
+}
+
+bool ReadStockQuote(const std::string& page, float& changePercent, OleDate& sessionDay)
+{
+    sessionDay = OleDate::FromParts(0, 0, 0);
+    if (!ReadStockQuote(page, changePercent)) return false;
+    std::vector<std::string> fields;
+    SplitFields(page, ",", fields);
+    OleDate day;
+    if (OleDate::Parse(TrimText(fields[29]), day)) sessionDay = day.DateOnly();
     return true;
 }
 

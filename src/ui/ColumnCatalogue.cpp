@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/Settings.h"
+#include "book/Income.h"
 #include "common/Format.h"
 #include "common/StringTable.h"
 
@@ -14,6 +15,9 @@ std::vector<ColumnSpec> ParseCatalogue(int catalogueId)
     std::vector<ColumnSpec> specs;
     for (size_t i = 0; i + 2 < parts.size(); i += 3)
         specs.push_back({parts[i], std::atoi(parts[i + 1].c_str()), std::atoi(parts[i + 2].c_str())});
+    // The annualised return is offered after the numbered columns.
+    if (catalogueId == 59175) specs.push_back({kAnnualRateTitle, 75, kAccountAnnualRateColumn});
+    if (catalogueId == 59176) specs.push_back({kAnnualRateTitle, 75, kHoldingAnnualRateColumn});
     return specs;
 }
 
@@ -42,10 +46,10 @@ bool IsSignedColumn(int catalogueId, int columnId)
     switch (catalogueId) {
     case 59175:
         return columnId == 11 || columnId == 12 || columnId == 13 || columnId == 14 || columnId == 15 ||
-               columnId == 16 || columnId == 21 || columnId == 22;
+               columnId == 16 || columnId == 21 || columnId == 22 || columnId == kAccountAnnualRateColumn;
     case 59176:
         return columnId == 13 || columnId == 14 || columnId == 15 || columnId == 16 || columnId == 18 ||
-               columnId == 20 || columnId == 21 || columnId == 27 || columnId == 28;
+               columnId == 20 || columnId == 21 || columnId == 27 || columnId == 28 || columnId == kHoldingAnnualRateColumn;
     case 59177: return columnId >= 18 && columnId <= 28;
     default: return false;
     }

@@ -20,6 +20,7 @@
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
+#include "ui/WebUrls.h"
 
 namespace vextal {
 
@@ -251,8 +252,8 @@ bool CMainFrame::RunCommand(int id)
     case cmd::AccountPanel: ToggleAccountPanel(); return true;
     case cmd::Refresh: emit refreshRequested(m_nav.page); break;
     case cmd::Website: OpenUrl(m_context.serverUrl); return true;
-    case cmd::VipList: OpenUrl(m_context.serverUrl + "plindo/User/VIPFunction.htm"); return true;
-    case cmd::Suggestion: OpenUrl(m_context.serverUrl + "plindo/SuggestView.aspx"); return true;
+    case cmd::VipList: OpenUrl(VipFunctionUrl(m_context.serverUrl)); return true;
+    case cmd::Suggestion: OpenUrl(SuggestUrl(m_context.serverUrl)); return true;
     case cmd::Help:
         if (m_context.ensureHelpFile && !m_context.ensureHelpFile()) {
             if (m_context.prompt) m_context.prompt->ShowMessage(kHelpFileUnavailable, PromptIcon::Warning);
@@ -263,13 +264,9 @@ bool CMainFrame::RunCommand(int id)
     case cmd::UpgradeVip:
         if (m_context.prompt &&
             m_context.prompt->AskYesNo("升级操作需要到网站中会员中心进行，确定要关闭程序登录到会员中心吗?")) {
-            OpenUrl(m_context.serverUrl + "plindo/Login.aspx?code=102");
+            OpenUrl(UpgradeVipUrl(m_context.serverUrl));
             close();
         }
-        return true;
-    case cmd::About:
-        if (m_context.prompt)
-            m_context.prompt->ShowMessage("Vextal:" + m_context.clientVersion, PromptIcon::Information);
         return true;
     default: break;
     }
@@ -286,6 +283,12 @@ bool CMainFrame::RunCommand(int id)
     else if (c->page == 0 && id != cmd::Refresh)
         statusBar()->showMessage(QStringLiteral("%1：此功能尚未提供").arg(QString::fromUtf8(c->text)), 5000);
     return true;
+}
+
+void CMainFrame::ShowAccountsPage(int page)
+{
+    m_nav.Go(cmd::GroupAccounts, page, 3);
+    ShowCurrentPage();
 }
 
 void CMainFrame::UpdateCommandStates()

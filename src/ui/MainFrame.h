@@ -68,6 +68,9 @@ public:
     // Called when a latest-value page is shown with its fund class.
     void SetFundClassHandler(std::function<void(int page, int fundClass)> f) { m_fundClass = std::move(f); }
     void UpdateCommandStates();
+    // The account list (105) or one account's holdings (106), as the
+    // account panel's choice asks, inside the accounts group.
+    void ShowAccountsPage(int page);
 
 signals:
     void pageShown(int page);

@@ -4,11 +4,14 @@
 #include <QPixmap>
 #include <memory>
 
-#include "ui/BookDialogsInstall.h"
+#include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
+#include "ui/BookDialogsInstall.h"
+#include "ui/FundForecastView.h"
 #include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -37,8 +40,14 @@ struct ShotRun {
 void TakeNext(const std::shared_ptr<ShotRun>& run)
 {
     if (run->next == std::size(kShots)) {
-        run->ok = SaveBookDialogShots(run->dir) && run->ok;
-        SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+        // The bookkeeping pictures book example accounts; the other dialogs use them.
+        SaveBookkeepingScreenshots(run->frame, run->dir, [run](bool ok) {
+            run->ok = SaveBookDialogShots(run->dir) && ok && run->ok;
+            SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) {
+                run->ok = run->ok && ok;
+                SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+            });
+        });
         return;
     }
     const Shot& s = kShots[run->next++];
@@ -56,6 +65,7 @@ void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir,
 {
     QDir().mkpath(dir);
     SaveExportOptionsScreenshots(frame, dir);
+    done = WithWebScreenshots(frame, dir, std::move(done));
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }
 

@@ -18,8 +18,10 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
+#include "ui/FundForecastView.h"
 #include "ui/FundCurveView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
@@ -27,6 +29,7 @@
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebViews.h"
 
 namespace vextal {
 
@@ -171,7 +174,9 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     CHomeView* home = m_frame->HomeView();
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
+    m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
+    InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
@@ -224,14 +229,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     m_values->SetOffline(context.offline);
     m_money->SetOffline(context.offline);
 
-    QTreeWidget* tree = m_frame->AccountTree();
-    QTreeWidgetItem* root = tree->topLevelItem(0);
-    qDeleteAll(root->takeChildren());
-    for (const auto& [id, account] : doc.Accounts().Accounts()) {
-        auto* item = new QTreeWidgetItem(root, QStringList(QString::fromStdString(account->AccountName)));
-        item->setData(0, Qt::UserRole, id);
-    }
-    root->setExpanded(true);
+    m_book->Install();
 
     m_frame->SetFundClassHandler([this](int page, int fundClass) {
         (page == 102 ? m_money : m_values)->SetFundClass(fundClass);
@@ -254,6 +252,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
         if (dialog.exec() == QDialog::Accepted) m_values->ApplySort(dialog.Settings());
     });
     InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
+    InstallWebPages(*m_frame, doc, *m_market);
     m_frame->UpdateCommandStates();
 }
 
@@ -265,6 +264,7 @@ void CVextalApp::Shutdown()
     m_runner.reset();
     if (m_frame) {
         if (m_values) m_values->SaveColumnWidths();
+        if (m_book) m_book->SaveColumnWidths();
         m_sequence->Shutdown(m_frame->Navigation().group == 3, m_frame->AccountPanelChosen());
         m_frame->hide();
     } else {
@@ -272,6 +272,7 @@ void CVextalApp::Shutdown()
     }
     m_sequence.reset();
     m_values = m_money = nullptr;
+    m_book = nullptr;
     m_prompt.SetParent(nullptr);
     m_frame.reset();
     m_market.reset();

@@ -20,6 +20,7 @@ class CMainFrame;
 class CFundValueNewView;
 class CVextalDoc;
 class CTaskRunner;
+class CBookkeepingUi;
 
 struct AppOptions {
     std::vector<std::string> args;  // without the program path
@@ -48,6 +49,7 @@ public:
     CMainFrame* Frame() const { return m_frame.get(); }
     CFundValueNewView* ValuesView() const { return m_values; }
     CFundValueNewView* MoneyView() const { return m_money; }
+    CBookkeepingUi* Bookkeeping() const { return m_book; }
     CTaskRunner* Runner() const { return m_runner.get(); }
     CMarketData* Market() const { return m_market.get(); }
     CVextalDoc* Document() const { return m_doc; }
@@ -68,6 +70,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     CFundValueNewView* m_values = nullptr;
     CFundValueNewView* m_money = nullptr;
+    CBookkeepingUi* m_book = nullptr;  // owned by the frame
     CVextalDoc* m_doc = nullptr;
     std::unique_ptr<QSocketNotifier> m_sessionEnd;
 };

@@ -20,7 +20,9 @@ CWebPane::CWebPane(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
 #ifdef VEXTAL_HAVE_WEBENGINE
     if (qEnvironmentVariableIntValue("VEXTAL_NO_WEBENGINE") == 0) {
-        m_view = new QWebEngineView(this);
+        auto* view = new QWebEngineView(this);
+        connect(view, &QWebEngineView::loadFinished, this, &CWebPane::loaded);
+        m_view = view;
         m_engine = true;
     }
 #endif
@@ -52,6 +54,7 @@ void CWebPane::Load(const QString& where)
     } else {
         browser->setSource(url);
     }
+    emit loaded(true);
 }
 
 }  // namespace vextal

@@ -15,6 +15,10 @@ public:
     void Load(const QString& where);
     bool UsesWebEngine() const { return m_engine; }
 
+signals:
+    // The page (or its failure) is shown.
+    void loaded(bool ok);
+
 private:
     QWidget* m_view = nullptr;
     bool m_engine = false;

@@ -1,7 +1,7 @@
 #pragma once
 // A small stand-in of the client service inside the test (login, logout,
-// registration, user update, the version query and the files it serves),
-// a prompt recorder and a fresh program directory per test.
+// the version query and the files it serves) for answers the real service
+// never gives, a prompt recorder and a fresh program directory per test.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -27,6 +27,7 @@
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
+#include "support/DirectHttp.h"
 
 namespace vextal::test {
 
@@ -114,13 +115,6 @@ public:
     }
 
     std::string Base() { return srv.Base(); }
-    int Count(const std::string& what)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        int n = 0;
-        for (const auto& c : commands) n += c == what;
-        return n;
-    }
     int Requests(const std::string& path)
     {
         int n = 0;
@@ -162,21 +156,6 @@ private:
             return Answer(0, msg, StrFormat("<ServerID>3f9ac21e0123456789abcdef0123c21e-%d</ServerID>", m.level));
         }
         if (kind == "3/2") return Answer(0, "ok");
-        if (kind == "3/3" && f.size() >= 4) {
-            if (members.count(f[0])) return Answer(-1, "用户名已经存在");
-            members[f[0]] = {100 + static_cast<int>(members.size()), Password(f[3]), f[1], f[2], 0};
-            return Answer(0, "ok");
-        }
-        if (kind == "3/4" && f.size() >= 4) {
-            for (auto& [name, m] : members)
-                if (m.id == std::atoi(f[0].c_str())) {
-                    m.email = f[1];
-                    m.nickname = f[2];
-                    m.password = Password(f[3]);
-                    return Answer(0, "ok");
-                }
-            return Answer(-1, "用户不存在");
-        }
         return Answer(-9, "不支持的命令");
     }
 };
@@ -192,11 +171,7 @@ protected:
         home = tmpl + "/";
         SetProgramDirectory(home);
         Clock::Fix(OleDate::FromParts(2024, 6, 28, 10, 0, 0));
-        HttpConfig c;
-        c.noProxy = "*";
-        c.connectTimeoutSeconds = 5;
-        c.requestTimeoutSeconds = 10;
-        SetHttpConfig(c);
+        UseDirectHttp(10);
         SetProgramOffline(false);
         SetUpdatePending(false);
     }

@@ -58,28 +58,17 @@ TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
     for (const char* bad : {"3f9a-", "3f9a", "a-1-x"}) EXPECT_EQ(MembershipLevelOf(bad), -1) << bad;
 }
 
-TEST(Membership, LimitsOfFreeAndVipMembers)
+// The free member's limit and the trimming of both lists: ServiceStartTest.
+TEST(Membership, VipOnlyFunctionsAndTheVipLimit)
 {
     CMembership m;
     RecordingPrompt prompt;
-    std::vector<std::string> codes;
-    for (int i = 1; i <= 15; ++i) codes.push_back(StrFormat("%06d", i));
-
-    EXPECT_TRUE(m.CheckFundCount(3, &prompt));
     EXPECT_FALSE(m.RequireVip(&prompt));
     EXPECT_EQ(prompt.messages.back(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
-
     m.SetVipFlag(1);
-    std::vector<std::string> all = codes;
-    m.TrimFundList(all);
-    EXPECT_EQ(all.back(), "000015");
+    EXPECT_TRUE(m.RequireVip(&prompt));
     EXPECT_FALSE(m.CheckFundCount(12, &prompt));
     EXPECT_EQ(prompt.messages.back(), "VIP会员最多可以选择12个基金");
-    EXPECT_TRUE(m.RequireVip(&prompt));
-    std::vector<std::string> two(codes.begin(), codes.begin() + 2);
-    m.TrimFundList(two);
-    EXPECT_EQ(two.size(), 2u);
-    EXPECT_EQ(m.GetErrorText(), "未知错误");
 }
 
 }  // namespace

@@ -8,13 +8,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "ServiceProcess.h"
 #include "app/AppTestSupport.h"
-#include "app/InstanceLock.h"
 #include "app/SelfUpdate.h"
 #include "app/VersionCheck.h"
 #include "net/UpdateSignature.h"
 #include "support/ChildWait.h"
+#include "support/ServeFixture.h"
 
 extern char** environ;
 
@@ -67,8 +66,8 @@ TEST_F(SelfUpdateTest, UpdateFilesWithoutAValidSignatureAreRefusedAndRemoved)
     // against another key: refused, and no file of that name is left.
     WriteWholeFile(home + "key.pem", privateKey);
     {
-        CServiceProcess svc(PLINDO_SERVE_PATH, {"--update-key", home + "key.pem", "--quiet"});
-        ASSERT_GT(svc.Port(), 0);
+        RealService svc({7, 200, "", {"--update-key", home + "key.pem"}});
+        ASSERT_TRUE(svc.Started());
         EXPECT_EQ(FetchSignedUpdateFile(svc.Base(), kUpdaterStarted, publicKey), UpdateFetch::Verified);
         EXPECT_FALSE(ReadWholeFile(home + "UpdateVextal").empty());
         EXPECT_EQ(FetchSignedUpdateFile(svc.Base(), kUpdaterStarted, other.second), UpdateFetch::Refused);
@@ -79,8 +78,8 @@ TEST_F(SelfUpdateTest, UpdateFilesWithoutAValidSignatureAreRefusedAndRemoved)
     // Unsigned (a service without a key): refused, an old file removed, the
     // user told, nothing started.
     {
-        CServiceProcess svc(PLINDO_SERVE_PATH, {"--client-version", "3.26", "--quiet"});
-        ASSERT_GT(svc.Port(), 0);
+        RealService svc({7, 200, "", {"--client-version", "3.26"}});
+        ASSERT_TRUE(svc.Started());
         UseServer(svc.Base());
         RecordingPrompt prompt;
         CVextalDoc doc;
@@ -183,17 +182,6 @@ TEST_F(SelfUpdateTest, AProgramOfAnotherDirectoryIsLeftAlone)
     kill(other, SIGKILL);
     int status = 0;
     WaitChildFor(other, status);
-}
-
-TEST_F(SelfUpdateTest, InstanceLockIsExclusiveUntilReleased)
-{
-    CInstanceLock a, b;
-    ASSERT_TRUE(a.Acquire(home + kInstanceLockFile));
-    EXPECT_FALSE(b.Acquire(home + kInstanceLockFile));
-    EXPECT_FALSE(b.Acquire(home + kInstanceLockFile, 50));
-    a.Release();
-    EXPECT_TRUE(b.Acquire(home + kInstanceLockFile));
-    EXPECT_TRUE(b.IsHeld());
 }
 
 }  // namespace

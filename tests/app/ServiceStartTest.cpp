@@ -8,10 +8,8 @@
 
 #include <regex>
 #include <set>
-#include <stdexcept>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
@@ -21,6 +19,7 @@
 #include "app/StartupSequence.h"
 #include "net/ClientCommands.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 using namespace vextal::test;
@@ -34,11 +33,7 @@ constexpr int kFunds = 80;
 constexpr const char* kNowText = "2024-06-28 10:00:00";
 const OleDate kNow = OleDate::FromParts(2024, 6, 28, 10, 0, 0);
 
-const CMarketSimulator& Market()
-{
-    static const CMarketSimulator market(MarketOptions{kSeed, kFunds});
-    return market;
-}
+const CMarketSimulator& Market() { return SimulatedMarket(kSeed, kFunds); }
 
 // One run of the program as the application object wires it: the market
 // data attached when the document is made, the login dialog confirming
@@ -58,11 +53,9 @@ protected:
     // plindo-serve with the fixed clock; the program's settings point at it.
     void Serve(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"--seed", std::to_string(kSeed), "--funds", std::to_string(kFunds),
-                                         "--now", kNowText, "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        svc = std::make_unique<CServiceProcess>(PLINDO_SERVE_PATH, args);
-        ASSERT_GT(svc->Port(), 0) << "plindo-serve did not start";
+        svc.reset();
+        svc = std::make_unique<RealService>(ServeOptions{kSeed, kFunds, kNowText, extra});
+        VEXTAL_ASSERT_STARTED(svc);
         WriteWholeFile(home + "Vextal.ini",
                        "[Login]\r\nServerURL=" + svc->Base() + "\r\nDataServerURL=" + svc->Base() + "\r\n");
         Clock::Fix(kNow);
@@ -93,7 +86,7 @@ protected:
     // Does the service still accept commands under this login id?
     bool SessionAlive(const std::string& loginId)
     {
-        return SendCompanyList({MakeCommandUrl(svc->Base()), loginId, "check"}).ok();
+        return SendCompanyList({svc->CommandUrl(), loginId, "check"}).ok();
     }
 
     std::string ServedFile(const std::string& path)
@@ -103,7 +96,7 @@ protected:
         return body;
     }
 
-    std::unique_ptr<CServiceProcess> svc;
+    std::unique_ptr<RealService> svc;
 };
 
 std::string Stored(CVextalDoc& doc, const char* item)
@@ -123,15 +116,12 @@ std::set<std::string> OnTheMarket()
     return codes;
 }
 
-// A fund on the market at kNow, listed long before, of the given kind.
+// An open-end or money-market fund listed long before kNow.
 const SimFund& PickFund(bool moneyMarket)
 {
-    const int today = DayNumber(kNow);
-    for (const SimFund& f : Market().Funds())
-        if (f.createDay < today - 400 && !f.withdrawDay && f.IsMoneyMarket() == moneyMarket &&
-            CMarketSimulator::FundClass(f) == (moneyMarket ? 2 : 1))
-            return f;
-    throw std::runtime_error("no such fund");
+    return EstablishedFund(Market(), [&](const SimFund& f) {
+        return f.IsMoneyMarket() == moneyMarket && CMarketSimulator::FundClass(f) == (moneyMarket ? 2 : 1);
+    });
 }
 
 TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
@@ -273,7 +263,7 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
     }
 
     // 3. Offline with the same credentials: works with the service gone.
-    svc->Stop();
+    svc->Process().Stop();
     {
         auto run = Start({"demo", "demo123", false, true});
         ASSERT_EQ(run->result, StartupResult::Running);
@@ -342,7 +332,7 @@ TEST_F(ServiceStartTest, RefusedAndHostileLoginsShowTheirTexts)
     EXPECT_EQ(doc->User().UserID, 10001);
 
     // The service gone: the version query fails quietly, the login says why.
-    svc->Stop();
+    svc->Process().Stop();
     WriteIniString("Login", "LoginFlag", "0");  // the last login was offline
     RecordingPrompt quiet;
     CLoginDialogLogic fresh(*doc, quiet);
@@ -425,7 +415,7 @@ TEST_F(ServiceStartTest, RegistrationUserInformationAndPasswordChange)
 TEST_F(ServiceStartTest, FirstStartWithTheServiceDown)
 {
     Serve();
-    svc->Stop();
+    svc->Process().Stop();
     auto run = Start({"demo", "demo123", false, false});
     EXPECT_EQ(run->result, StartupResult::LoginCancelled);
     EXPECT_EQ(run->prompt.messages, std::vector<std::string>{"登录失败:发送请求错误"});
@@ -442,7 +432,7 @@ TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
 {
     Serve();
     // Another session of the same member, which no shutdown may end.
-    CommandReply other = SendLogin({MakeCommandUrl(svc->Base()), "", "LoginOnline"}, "demo", "demo123", "3.25");
+    CommandReply other = SendLogin({svc->CommandUrl(), "", "LoginOnline"}, "demo", "demo123", "3.25");
     ASSERT_TRUE(other.ok()) << other.error;
 
     auto online = Start({"demo", "demo123", false, false});

@@ -9,7 +9,6 @@
 
 #include "MarketSimulator.h"
 #include "net/LoopbackServer.h"
-#include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "book/Income.h"
@@ -18,6 +17,7 @@
 #include "db/Schema.h"
 #include "market/FundCatalogue.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -46,9 +46,7 @@ class ServiceBooking : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
+        test::UseDirectHttp();
         // Through a script that keeps the service's request log (one line
         // per request on stderr), so tests can count what the program asks.
         char tmpl[] = "/tmp/vextal-svclog-XXXXXX";
@@ -57,19 +55,18 @@ protected:
         const std::string script = dir + "/serve.sh";
         std::ofstream(script) << "#!/bin/sh\nexec '" << PLINDO_SERVE_PATH << "' \"$@\" 2>>'" << s_log << "'\n";
         std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-        s_service = new CServiceProcess(script, {"--seed", "11", "--funds", "300", "--now", "2024-10-09 21:00:00"});
-        s_market = new CMarketSimulator(MarketOptions{11, 300});
+        s_service = new test::RealService({11, 300, "2024-10-09 21:00:00", {}, false, script});
+        s_market = &test::SimulatedMarket(11, 300);
     }
     static void TearDownTestSuite()
     {
         delete s_service;
         std::filesystem::remove_all(std::filesystem::path(s_log).parent_path());
-        delete s_market;
     }
 
     void SetUp() override
     {
-        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        VEXTAL_ASSERT_STARTED(s_service);
         Clock::Fix(kNow);
         char tmpl[] = "/tmp/vextal-svcbook-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -78,12 +75,8 @@ protected:
         db_.SetDatabase(dir_ + "/Vextal.mdb", 0);
         ASSERT_TRUE(db_.Open());
 
-        CommandContext anonymous;
-        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
-        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
-        ASSERT_TRUE(login.ok()) << login.error;
-        ctx_ = anonymous;
-        ctx_.loginId = login.serverId;
+        ctx_ = s_service->Login();
+        ASSERT_FALSE(ctx_.loginId.empty());
         catalogue_ = std::make_unique<CFundCatalogue>(db_);
         catalogue_->SetSession(ctx_, false);
         ASSERT_TRUE(catalogue_->DownloadFundCompanies()) << catalogue_->GetLastError();
@@ -143,8 +136,8 @@ protected:
         return lines;
     }
 
-    static CServiceProcess* s_service;
-    static CMarketSimulator* s_market;
+    static inline test::RealService* s_service = nullptr;
+    static inline const CMarketSimulator* s_market = nullptr;
     static std::string s_log;
     std::string dir_;
     CAdoDatabase db_;
@@ -155,8 +148,6 @@ protected:
     CAccountManager manager_;
     int account_ = 0;
 };
-CServiceProcess* ServiceBooking::s_service = nullptr;
-CMarketSimulator* ServiceBooking::s_market = nullptr;
 std::string ServiceBooking::s_log;
 
 TEST_F(ServiceBooking, PurchaseTakesTheConfirmingNavAroundThreeOClock)

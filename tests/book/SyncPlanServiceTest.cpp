@@ -6,13 +6,13 @@
 #include <tuple>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "db/Schema.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -124,28 +124,18 @@ class ServiceSuite : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        s_market = new CMarketSimulator(kMarket);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", std::to_string(kMarket.seed), "--funds",
-                                                            std::to_string(kMarket.fundCount), "--now",
-                                                            kNow.Format(0)});
+        test::UseDirectHttp();
+        s_market = &test::SimulatedMarket(kMarket.seed, kMarket.fundCount);
+        s_service = new test::RealService({kMarket.seed, kMarket.fundCount, kNow.Format(0), {}, false});
     }
-    static void TearDownTestSuite()
-    {
-        delete s_service;
-        delete s_market;
-    }
+    static void TearDownTestSuite() { delete s_service; }
     void SetUp() override
     {
-        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        VEXTAL_ASSERT_STARTED(s_service);
         Clock::Fix(kNow);
-        CommandContext anonymous;
-        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
-        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+        CommandReply login = s_service->LoginReply();
         ASSERT_TRUE(login.ok()) << login.error;
-        ctx_ = anonymous;
+        ctx_ = s_service->Anonymous();
         ctx_.loginId = login.serverId;
         user_ = std::atoi(login.fields[0].c_str());
         directory_ = std::make_unique<SimDirectory>(*s_market);
@@ -163,15 +153,13 @@ protected:
         return out;
     }
 
-    static CServiceProcess* s_service;
-    static CMarketSimulator* s_market;
+    static inline test::RealService* s_service = nullptr;
+    static inline const CMarketSimulator* s_market = nullptr;
     CommandContext ctx_;
     int user_ = 0;
     std::unique_ptr<SimDirectory> directory_;
     std::unique_ptr<FlakyPrices> services_;
 };
-CServiceProcess* ServiceSuite::s_service = nullptr;
-CMarketSimulator* ServiceSuite::s_market = nullptr;
 
 // Separate suites, separate service processes: plans stored by one must not
 // be processed into the homes of the other at their first load.

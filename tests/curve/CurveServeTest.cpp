@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "common/Clock.h"
 #include "curve/CurveData.h"
 #include "db/DbTestUtil.h"
@@ -15,6 +14,7 @@
 #include "market/LatestValueCache.h"
 #include "market/NavHistory.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 
@@ -27,17 +27,12 @@ OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromPar
 
 class CurveServeTest : public test::TempDirTest {
 protected:
-    static void SetUpTestSuite() { s_market = new CMarketSimulator(MarketOptions{kSeed, kFunds}); }
-    static void TearDownTestSuite() { delete s_market; }
+    static void SetUpTestSuite() { s_market = &test::SimulatedMarket(kSeed, kFunds); }
 
     void SetUp() override
     {
         TempDirTest::SetUp();
-        HttpConfig c;
-        c.noProxy = "*";
-        c.connectTimeoutSeconds = 5;
-        c.requestTimeoutSeconds = 30;
-        SetHttpConfig(c);
+        test::UseDirectHttp();
         MakeDatabase(db);
     }
     void TearDown() override
@@ -52,14 +47,11 @@ protected:
     // The service and the program's market objects at `now`, logged in.
     void Serve(const OleDate& now)
     {
-        service = std::make_unique<CServiceProcess>(
-            PLINDO_SERVE_PATH, std::vector<std::string>{"--seed", std::to_string(kSeed), "--funds",
-                                                        std::to_string(kFunds), "--now", now.Format(0), "--quiet"});
-        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+        service = std::make_unique<test::RealService>(test::ServeOptions{kSeed, kFunds, now.Format(0)});
+        VEXTAL_ASSERT_STARTED(service);
         Clock::Fix(now);
-        CommandContext ctx;
-        ctx.commandUrl = MakeCommandUrl(service->Base());
-        CommandReply login = SendLogin(ctx, "demo", "demo123", "3.25");
+        CommandContext ctx = service->Anonymous();
+        CommandReply login = service->LoginReply();
         ASSERT_TRUE(login.ok()) << login.error;
         ctx.loginId = login.serverId;
         catalogue.SetSession(ctx, false);
@@ -78,22 +70,18 @@ protected:
 
     static const SimFund& Pick(bool moneyMarket)
     {
-        for (const SimFund& f : s_market->Funds())
-            if (f.createDay < DayNumber(At(2015, 1, 1)) && !f.withdrawDay && f.fundType == 1 &&
-                f.IsMoneyMarket() == moneyMarket)
-                return f;
-        throw std::runtime_error("no such fund in the simulated market");
+        return test::EstablishedFund(
+            *s_market, [&](const SimFund& f) { return f.fundType == 1 && f.IsMoneyMarket() == moneyMarket; });
     }
 
-    static CMarketSimulator* s_market;
+    static inline const CMarketSimulator* s_market = nullptr;
     CAdoDatabase db;
     CFundCatalogue catalogue{db};
     CLatestValueCache latest{db, catalogue};
     CNavHistory history{db, &latest};
-    std::unique_ptr<CServiceProcess> service;
+    std::unique_ptr<test::RealService> service;
     std::unique_ptr<CCurveData> curves;
 };
-CMarketSimulator* CurveServeTest::s_market = nullptr;
 
 }  // namespace
 
@@ -144,8 +132,6 @@ TEST_F(CurveServeTest, OverlaysAndNavChartsFromTheService)
     bar.Statistics.assign(18, "");
     bar.Statistics[6] = "周最大涨跌幅";
     curves->ApplyCurveBar(chart, bar, kCurveWeeklyOverlay);
-    EXPECT_EQ(chart.Unit(), "%");
-    EXPECT_EQ(chart.ValueFormat(), "%0.2f");
     EXPECT_EQ(chart.Decimals(), 2);
     ASSERT_EQ(chart.Series().size(), 1u);
     const auto& weeks = chart.FindSeries(0)->Points;
@@ -164,8 +150,6 @@ TEST_F(CurveServeTest, OverlaysAndNavChartsFromTheService)
     }
     bar.StatisticIndex = 2;
     curves->ApplyCurveBar(chart, bar, kCurveWeeklyOverlay);
-    EXPECT_EQ(chart.Unit(), "元");
-    EXPECT_EQ(chart.ValueFormat(), "%0.4f");
     EXPECT_EQ(chart.Decimals(), 4);
 
     // A fund the service does not know is skipped; the others are drawn.

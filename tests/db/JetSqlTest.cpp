@@ -44,8 +44,6 @@ TEST(JetSql, AddPrimaryKeyBecomesUniqueIndex)
 {
     EXPECT_EQ(TranslateJetSql("ALTER TABLE T_Fund_Value ADD PRIMARY KEY([ValueDate],[FundID])"),
               "CREATE UNIQUE INDEX [PK_T_Fund_Value] ON T_Fund_Value([ValueDate],[FundID])");
-    EXPECT_EQ(TranslateJetSql("ALTER TABLE T_Index_Value ADD PRIMARY KEY([IndexID], [ValueDate])"),
-              "CREATE UNIQUE INDEX [PK_T_Index_Value] ON T_Index_Value([IndexID], [ValueDate])");
     EXPECT_EQ(TranslateJetSql("alter table [T x] add constraint PK1 primary key (a)"),
               "CREATE UNIQUE INDEX PK1 ON [T x](a)");
     // Other ALTER forms pass unchanged.

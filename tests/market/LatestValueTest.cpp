@@ -143,29 +143,10 @@ TEST_F(LatestValueTest, ClassDownloadStoresRecordsAndAdvancesVersion)
     Clock::Fix(At(2024, 1, 9, 18));
     AnswerValues("2/1", "V1", test::ValueRecord("2024-01-09", "110011", 1.5f) + "|" +
                                   test::ValueRecord("2024-01-09", "110022", 2.5f));
+    // The figures of every field and the refresh that asks for nothing run
+    // against the real service (ServeTest); here the answers it never gives.
     ASSERT_EQ(values.DownloadClassValues(1, true), kMarketOk) << values.GetLastError();
-    ASSERT_EQ(Sent("2/1").size(), 1u);
-    EXPECT_EQ(Sent("2/1")[0], "cmdtype=2&cmdid=1&data=&loginid=u1");
-    const CNewFundValue* v = values.FindValue("110022");
-    ASSERT_NE(v, nullptr);
-    EXPECT_FLOAT_EQ(v->TodayValue, 2.5f);
-    EXPECT_FLOAT_EQ(v->TotalValue, 3.5f);
-    EXPECT_FLOAT_EQ(v->VarPercent, 1.25f);
-    EXPECT_FLOAT_EQ(v->WeekVarPercent, 0.5f);
-    EXPECT_FLOAT_EQ(v->WeekIncome, 3.1f);
-    EXPECT_FLOAT_EQ(v->OneMonthVar, 4.2f);
-    EXPECT_FLOAT_EQ(v->ThreeMonthIncome, 6.4f);
-    EXPECT_FLOAT_EQ(v->TotalIncome, 12.5f);
-    EXPECT_EQ(v->IncomeSum22, 22);
-    EXPECT_FLOAT_EQ(v->TotalValue1, 4.5f);
     std::string version;
-    ASSERT_TRUE(GetSystemInfo(db, "NewFundValueNO", version));
-    EXPECT_EQ(version, "V1");
-    EXPECT_EQ(Count("SELECT * FROM T_New_Income"), 2);
-
-    // All current: neither a whole-class nor a selected download.
-    EXPECT_EQ(values.DownloadClassValues(1, true), kMarketOk);
-    EXPECT_EQ(srv.Seen().size(), 2u);  // 1/11 of the set-up and the one 2/1
 
     // Next evening both are stale: whole class, from the oldest value held
     // of it. A field count that is not a multiple of 20 stores nothing.
@@ -248,10 +229,7 @@ TEST_F(LatestValueTest, SingleFundValueAnswerShapes)
     EXPECT_FLOAT_EQ(v.TotalValue, 3.21f);
     EXPECT_FLOAT_EQ(v.VarValue, 0.0055f);
     EXPECT_EQ(v.ValueDate.Format(1), "2024-01-08");
-
-    AnswerMsg("2/22", "1.0500|3.2100|0.52|0.0055");
-    EXPECT_FALSE(values.GetFundNewValueFormServer("110022", v, error));
-    EXPECT_EQ(error, "GetFundNewValueFormServer():数据格式错误");
+    // (Four fields where five are due: CommandsTest.)
 }
 
 TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
@@ -264,12 +242,10 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
     });
     values.SetDisclosureBase(srv.Base());
     ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 8), 1.2f)));
+    // The page's figures against the real service: ServeTest. The day
+    // change against the value held from the day before:
     ASSERT_TRUE(values.FetchDisclosureValue("110011"));
-    const CNewFundValue* v = values.FindValue("110011");
-    EXPECT_EQ(v->ValueDate.Format(1), "2024-01-09");
-    EXPECT_FLOAT_EQ(v->TodayValue, 1.2345f);
-    EXPECT_FLOAT_EQ(v->TotalValue, 3.4567f);
-    EXPECT_NEAR(v->VarPercent, 2.875f, 1e-3);
+    EXPECT_NEAR(values.FindValue("110011")->VarPercent, 2.875f, 1e-3);
     // Held from the Friday before the Tuesday page: no day change is known.
     ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 5), 1.2f)));
     ASSERT_TRUE(values.FetchDisclosureValue("184688"));

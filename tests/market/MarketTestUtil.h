@@ -14,25 +14,16 @@
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
+#include "support/DirectHttp.h"
 
 namespace vextal::test {
-
-// Direct connections to loopback services with short time-outs.
-inline void UseLoopbackHttp(long requestTimeoutSeconds = 10)
-{
-    HttpConfig c;
-    c.noProxy = "*";
-    c.connectTimeoutSeconds = 5;
-    c.requestTimeoutSeconds = requestTimeoutSeconds;
-    SetHttpConfig(c);
-}
 
 class MarketTest : public TempDirTest {
 protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        UseLoopbackHttp();
+        UseDirectHttp(10);
         MakeDatabase(db);
         srv.Post("/plindo/client/ClientService.asmx/SendCommand",
                  [this](const httplib::Request& req, httplib::Response& res) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/HttpTransport.h"
+#include "support/DirectHttp.h"
 
 namespace vextal::test {
 
@@ -81,11 +82,7 @@ class NetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        HttpConfig c;
-        c.noProxy = "*";
-        c.connectTimeoutSeconds = 5;
-        c.requestTimeoutSeconds = 10;
-        SetHttpConfig(c);
+        UseDirectHttp(10);
         SetProxySettings({});
     }
     void TearDown() override

@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -202,14 +201,16 @@ TEST_F(NetTest, SilentServerTimesOut)
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x";
 
+    // From a limit far beyond the suite's time limit down to 1 s: a setting
+    // that did not take effect fails the test by that limit, without a
+    // timing in the test itself.
     HttpConfig c = GetHttpConfig();
+    c.requestTimeoutSeconds = 600;
+    SetHttpConfig(c);
     c.requestTimeoutSeconds = 1;
     SetHttpConfig(c);
-    auto start = std::chrono::steady_clock::now();
     std::string text;
     EXPECT_FALSE(HttpPostCommand(url, text, "a=1", ""));
-    // Well short of the fixture's 10 s: the 1 s setting was the one applied.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
     close(fd);
 }
 

@@ -5,17 +5,16 @@
 #include <random>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/DataService.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
 
-int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 
 // Thursday 2024-10-10, 10:17: the morning session runs.
 const OleDate kNow = OleDate::FromParts(2024, 10, 10, 10, 17, 0);
@@ -24,30 +23,21 @@ class DataService : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH,
-                                        {"--seed", "7", "--funds", "200", "--now", "2024-10-10 10:17:00", "--quiet"});
-        s_market = new CMarketSimulator(MarketOptions{7, 200});
+        test::UseDirectHttp();
+        s_service = new test::RealService({7, 200, "2024-10-10 10:17:00"});
+        s_market = &test::SimulatedMarket(7, 200);
     }
-    static void TearDownTestSuite()
-    {
-        delete s_service;
-        delete s_market;
-    }
-    void SetUp() override { ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start"; }
+    static void TearDownTestSuite() { delete s_service; }
+    void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
 
     static const SimFund& Pick(bool (*pred)(const SimFund&), int skip = 0)
     {
-        for (const SimFund& f : s_market->Funds())
-            if (f.createDay < D(2015, 1, 1) && !f.withdrawDay && pred(f) && skip-- == 0) return f;
-        throw std::runtime_error("no such fund");
+        return test::EstablishedFund(*s_market, pred, skip);
     }
     static bool StockFund(const SimFund& f) { return f.fundType == 1 && f.HoldsStocks(); }
 
-    static inline CServiceProcess* s_service = nullptr;
-    static inline CMarketSimulator* s_market = nullptr;
+    static inline test::RealService* s_service = nullptr;
+    static inline const CMarketSimulator* s_market = nullptr;
 };
 
 TEST_F(DataService, HoldingsAreTheOnesTheNavFollows)

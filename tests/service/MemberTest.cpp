@@ -13,14 +13,15 @@
 #include <regex>
 
 #include "PlindoServer.h"
-#include "ServiceProcess.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "net/Cipher.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
 #include "net/DataService.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -52,24 +53,20 @@ class Members : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "200", "--now", "2024-10-09 21:00:00", "--quiet"});
+        test::UseDirectHttp();
+        s_service = new test::RealService({7, 200, "2024-10-09 21:00:00"});
     }
     static void TearDownTestSuite() { delete s_service; }
-    void SetUp() override { ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start"; }
+    void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
 
-    static std::string Url() { return MakeCommandUrl(s_service->Base()); }
+    static std::string Url() { return s_service->CommandUrl(); }
     static CommandReply LoginReply(const std::string& name, const std::string& password)
     {
-        return SendLogin(Ctx(Url(), ""), name, password, "3.25");
+        return s_service->LoginReply(name, password);
     }
     static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123")
     {
-        CommandReply r = LoginReply(name, password);
-        EXPECT_TRUE(r.ok()) << r.error;
-        return Ctx(Url(), r.serverId);
+        return s_service->Login(name, password);
     }
     static int UserId(const std::string& name, const std::string& password)
     {
@@ -87,7 +84,7 @@ protected:
         return list.fields.at(11 * i);
     }
 
-    static inline CServiceProcess* s_service = nullptr;
+    static inline test::RealService* s_service = nullptr;
 };
 
 TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
@@ -235,11 +232,16 @@ TEST_F(Members, HostileBodiesLeaveTheServiceAnswering)
         BuildCommand(4, 5, "10001", demo.loginId),
         BuildCommand(4, 15, "1", demo.loginId),
         BuildCommand(4, 32, "000001|1|0|100.00|5.00|1.5|8|1|2024-01-01 00:00:00|0|0|10001", demo.loginId),
+        BuildCommand(2, 11, "000001|2024-01-01|2024-10-01|0", demo.loginId),
+        BuildCommand(2, 12, "000001|2020-01-01|2024-10-01|10|1", demo.loginId),
+        BuildCommand(2, 5, "000001|000002|000003", demo.loginId),
+        BuildCommand(3, 3, "a|b@c.d|n|" + UrlEncode(EncryptText("pw")), ""),
+        BuildCommand(2, 13, "000001|2000-01-01|2024-10-01|100.00|0", demo.loginId),
         "LoginID=" + demo.loginId + "&TopicID=1&FundID=000001&AddFlag=1",
     };
     std::mt19937 rng(11);
     int answered = 0;
-    for (int i = 0; i < 700; ++i) {
+    for (int i = 0; i < 1200; ++i) {
         const std::string& v = valid[static_cast<size_t>(i) % valid.size()];
         std::string body = v.substr(0, rng() % (v.size() + 1));
         if (i % 3 == 0) {
@@ -254,7 +256,7 @@ TEST_F(Members, HostileBodiesLeaveTheServiceAnswering)
                         "POST", answer, body, "", 5) > 0)
             ++answered;
     }
-    EXPECT_EQ(answered, 700);
+    EXPECT_EQ(answered, 1200);
 
     // A data field near the cap: read whole (the library alone stops form
     // bodies at 8 KB) and refused as bookkeeping for its content.
@@ -281,7 +283,7 @@ TEST_F(Members, HostileBodiesLeaveTheServiceAnswering)
     EXPECT_EQ(SendBookDownload(wrong, 10001).error, "请先登录");
     EXPECT_EQ(SendPlanList(wrong, 10001).error, "请先登录");
     EXPECT_EQ(SendGroupList(wrong).error, "请先登录");
-    EXPECT_TRUE(s_service->IsRunning());
+    EXPECT_TRUE(s_service->Process().IsRunning());
     EXPECT_TRUE(SendGroupList(demo).ok());
 }
 
@@ -378,7 +380,7 @@ TEST_F(Members, StartRefusals)
     EXPECT_EQ(RunServe("--port 0 --data /proc/version/sub", out), 1);
     EXPECT_NE(out.find("/proc/version/sub"), std::string::npos) << out;
     // A second service on the port of the running one.
-    EXPECT_EQ(RunServe("--quiet --data " + s_service->DataDir() + "/second --port " + std::to_string(s_service->Port()), out), 1);
+    EXPECT_EQ(RunServe("--quiet --data " + s_service->DataDir() + "/second --port " + std::to_string(s_service->Process().Port()), out), 1);
     EXPECT_NE(out.find("in use"), std::string::npos) << out;
     EXPECT_TRUE(SendGroupList(Login()).ok());
 

@@ -103,33 +103,11 @@ TEST(MarketSimulator, CatalogueCoversTheClassTable)
     EXPECT_LT(big.FundListVersion(T(2010, 1, 1, 12, 0)), big.FundListVersion(T(2024, 1, 1, 12, 0)));
 }
 
-TEST(MarketSimulator, TradeNavCutOffAtThreeOClock)
+// The cut-off days themselves are checked through the service (ServiceTest).
+TEST(MarketSimulator, TodaysTradeNavOnlyFromEightInTheEvening)
 {
     const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1 && x.fundType == 1; });
     ASSERT_NE(f, nullptr);
-    const OleDate now = T(2024, 10, 9, 21, 0);
-    auto navOn = [&](int day) {
-        auto recs = Market().Published(*f, now, day, day);
-        return recs.empty() ? -1.0 : std::round(recs[0].nav * 10000) / 10000;
-    };
-    struct Case { OleDate trade; int expect; };
-    const Case cases[] = {
-        {T(2024, 9, 27, 14, 59), D(2024, 9, 27)},  // Friday before 15:00
-        {T(2024, 9, 27, 15, 0), D(2024, 9, 30)},   // Friday at 15:00: across the weekend
-        {T(2024, 9, 28, 10, 0), D(2024, 9, 30)},   // Saturday
-        {T(2024, 9, 30, 14, 30), D(2024, 9, 30)},
-        {T(2024, 9, 30, 15, 30), D(2024, 10, 8)},  // across the National Day week
-        {T(2024, 10, 3, 11, 0), D(2024, 10, 8)},   // inside the holiday
-    };
-    for (const Case& c : cases) {
-        double nav = 0;
-        int day = 0;
-        std::string refusal;
-        ASSERT_TRUE(Market().TradeNav(*f, c.trade, now, nav, day, refusal)) << c.trade.Format(0) << refusal;
-        EXPECT_EQ(day, c.expect) << c.trade.Format(0);
-        EXPECT_DOUBLE_EQ(nav, navOn(c.expect)) << c.trade.Format(0);
-    }
-    // Today's NAV is only there from 20:00.
     double nav = 0;
     int day = 0;
     std::string refusal;
@@ -137,31 +115,6 @@ TEST(MarketSimulator, TradeNavCutOffAtThreeOClock)
     EXPECT_NE(refusal.find("尚未公布"), std::string::npos);
     EXPECT_TRUE(Market().TradeNav(*f, T(2024, 10, 9, 10, 0), T(2024, 10, 9, 20, 0), nav, day, refusal));
     EXPECT_FALSE(Market().TradeNav(*f, T(2024, 10, 9, 15, 0), T(2024, 10, 9, 23, 0), nav, day, refusal));
-}
-
-TEST(MarketSimulator, AccumulatedNavGrowsByTheDividends)
-{
-    const OleDate now = T(2024, 10, 9, 21, 0);
-    int checked = 0;
-    for (const SimFund& f : Market().Funds()) {
-        if (f.IsMoneyMarket() || f.fundType == 2) continue;
-        auto divs = Market().Dividends(f, now, 0, DayNumber(now));
-        if (divs.empty() || !Market().Splits(f, now).empty()) continue;
-        auto recs = Market().Published(f, now, 0, DayNumber(now));
-        double paid = 0;
-        for (const SimDividend& d : divs) {
-            paid += d.perUnit;
-            auto it = std::find_if(recs.begin(), recs.end(), [&](const NavRecord& r) { return r.day == d.exDay; });
-            ASSERT_NE(it, recs.end());
-            ASSERT_NE(it, recs.begin());
-            double before = std::prev(it)->acc - std::prev(it)->nav;
-            EXPECT_NEAR(it->acc - it->nav - before, d.perUnit, 1e-4) << f.code;
-            EXPECT_LT(d.recordDay, d.payDay);
-        }
-        EXPECT_NEAR(recs.back().acc - recs.back().nav, paid, 1e-4) << f.code;
-        ++checked;
-    }
-    EXPECT_GT(checked, 5);
 }
 
 TEST(MarketSimulator, FundReturnFollowsItsHoldings)

@@ -58,6 +58,13 @@ TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
     for (const char* dialog : {"dividend-booking", "dividend-mode", "plans", "plan", "edit-booking", "move-holding",
                                "sale-fee", "sync", "history-funds", "history-index", "import"})
         EXPECT_FALSE(QImage(QDir(out.path()).filePath(QString("dialog-%1.png").arg(dialog))).isNull()) << dialog;
+    // The bookkeeping pages over the example books, and each booking dialog.
+    for (const char* shot : {"account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
+                             "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split"}) {
+        QImage image(QDir(out.path()).filePath(QString::fromUtf8(shot) + ".png"));
+        ASSERT_FALSE(image.isNull()) << shot;
+        EXPECT_GT(InkBelow(image, 0), 0.01) << shot;
+    }
     // The program logged in online and stored what it showed.
     EXPECT_TRUE(QFile::exists(QDir(home.path()).filePath("Vextal.mdb")));
 }

@@ -1,0 +1,252 @@
+// The estimate run with quote and holdings sources in the test: the
+// arithmetic, one fetch per stock, the wait, late workers and the rows.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "db/DbTestUtil.h"
+#include "estimate/EstimateErrors.h"
+#include "estimate/ForecastRows.h"
+#include "estimate/FundForecast.h"
+
+using namespace vextal;
+
+namespace {
+
+CFundInvestItem Item(const std::string& id, float percent) { return {id, "股票" + id, percent}; }
+
+// Holdings by fund; quotes by stock, counted; the calibration adds 0.1.
+struct Market {
+    std::map<std::string, std::vector<CFundInvestItem>> holdings;
+    std::map<std::string, float> changes;
+    std::map<std::string, int> fetches;
+    std::mutex mutex;
+    int calcCalls = 0;
+    bool calcFails = false;
+
+    EstimateSources Sources()
+    {
+        EstimateSources s;
+        s.holdings = [this](const std::string& fund, std::vector<CFundInvestItem>& items) {
+            auto it = holdings.find(fund);
+            if (it == holdings.end()) return false;
+            items = it->second;
+            return true;
+        };
+        s.quote = [this](const std::string& stock, float& change, OleDate& day) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++fetches[stock];
+            auto it = changes.find(stock);
+            if (it == changes.end()) return false;
+            change = it->second;
+            day = OleDate::FromParts(2024, 10, 9);
+            return true;
+        };
+        s.calc = [this](const std::vector<std::pair<std::string, float>>& raws, std::vector<CFundInvestItem>& items) {
+            ++calcCalls;
+            if (calcFails) return false;
+            for (const auto& [fund, raw] : raws) items.push_back({fund, "", raw + 0.1f});
+            return true;
+        };
+        return s;
+    }
+};
+
+// Sixty percent in one stock up 2.5 %, forty percent cash (no holding).
+TEST(EstimateRun, RawEstimateIsTheHoldingWeightedChangeAndEachStockIsFetchedOnce)
+{
+    Market m;
+    m.holdings["000001"] = {Item("600000", 60.0f)};
+    m.holdings["000002"] = {Item("600000", 30.0f), Item("600001", 20.0f), Item("600002", 10.0f)};
+    m.holdings["000003"] = {};  // no stocks: 0
+    m.changes = {{"600000", 2.5f}, {"600001", -1.25f}};  // 600002 gives no quote
+    for (int i = 0; i < 40; ++i) {  // more codes than workers
+        std::string code = "3000" + std::to_string(10 + i);
+        m.holdings["000004"].push_back(Item(code, 1.0f));
+        m.changes[code] = 1.0f;
+    }
+
+    EstimateResult r = RunEstimate({"000001", "000002", "000003", "000004", "999999"}, m.Sources());
+    ASSERT_EQ(r.Status, EstimateStatus::Done);
+    EXPECT_FLOAT_EQ(r.Raw["000001"], 1.5f);
+    EXPECT_FLOAT_EQ(r.Raw["000002"], 0.3f * 2.5f + 0.2f * -1.25f);
+    EXPECT_FLOAT_EQ(r.Raw["000003"], 0.0f);
+    EXPECT_NEAR(r.Raw["000004"], 0.4f, 1e-5);
+    EXPECT_FLOAT_EQ(r.Raw["999999"], 0.0f);  // holdings download failed
+    EXPECT_EQ(r.Plan.StockCodes.size(), 43u);
+    EXPECT_EQ(r.Plan.StockCodes[0], "600000");
+    for (const auto& [stock, n] : m.fetches) EXPECT_EQ(n, 1) << stock;
+    EXPECT_EQ(m.fetches.size(), 43u);
+    EXPECT_FLOAT_EQ(r.Calibrated["000001"], 1.6f);
+    EXPECT_EQ(r.Quotes.SessionDay, OleDate::FromParts(2024, 10, 9));
+
+    // The holdings of one fund with each contribution and the total row.
+    std::vector<ForecastHoldingRow> rows = HoldingRows(r, "000002");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].No, "1");
+    EXPECT_EQ(rows[0].Name, "股票600000(600000)");
+    EXPECT_EQ(rows[0].Percent, "30.00");
+    EXPECT_EQ(rows[0].Change, "2.50");
+    EXPECT_EQ(rows[0].Contribution, "0.75");
+    EXPECT_EQ(rows[2].Change, "0.00");  // no quote: 0
+    EXPECT_EQ(rows[2].Contribution, "0.00");
+    EXPECT_EQ(rows[3].No, "合计");
+    EXPECT_EQ(rows[3].Percent, "60.00%");
+    EXPECT_EQ(rows[3].Contribution, "0.50%");
+}
+
+TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
+{
+    Market m;
+    m.holdings["000001"] = {Item("600000", 60.0f)};
+    m.changes["600000"] = 1.0f;
+    EXPECT_EQ(RunEstimate({}, m.Sources()).Status, EstimateStatus::NoFund);
+    m.holdings["000009"] = {};
+    EXPECT_EQ(RunEstimate({"000009"}, m.Sources()).Status, EstimateStatus::NoStock);
+    EXPECT_EQ(m.calcCalls, 0);
+    m.calcFails = true;
+    EstimateResult r = RunEstimate({"000001"}, m.Sources());
+    EXPECT_EQ(r.Status, EstimateStatus::CalcFailed);
+    EXPECT_TRUE(r.Calibrated.empty());
+}
+
+// A gate the test opens; quotes behind it arrive only then.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [this] { return open; });
+    }
+    void Open()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+template <class F>
+bool WaitFor(F done)
+{
+    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
+{
+    Market five;
+    std::vector<std::string> funds;
+    for (int i = 1; i <= 5; ++i) {
+        funds.push_back("00000" + std::to_string(i));
+        five.holdings[funds.back()] = {Item("600000", 10.0f)};
+    }
+    five.changes["600000"] = 1.0f;
+    EXPECT_EQ(RunEstimate(funds, five.Sources()).WaitMs, 20000);
+
+    // One fund estimated while nothing else is selected still waits for its quote.
+    Market m;
+    m.holdings["000001"] = {Item("600000", 50.0f)};
+    m.changes["600000"] = 2.0f;
+    EstimateSources slow = m.Sources();
+    auto fast = slow.quote;
+    slow.quote = [fast](const std::string& stock, float& change, OleDate& day) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return fast(stock, change, day);
+    };
+    EstimateResult one = RunEstimate({"000001"}, slow);
+    EXPECT_EQ(one.WaitMs, 4000);
+    EXPECT_FLOAT_EQ(one.Raw["000001"], 1.0f);
+
+    // A quote that comes after the wait: the run goes on without it, and
+    // the worker that brings it later stores nothing.
+    m.holdings["000002"] = {Item("600000", 50.0f), Item("600009", 50.0f)};
+    m.changes["600009"] = 4.0f;
+    Gate gate;
+    std::atomic<bool> lateReturned{false};
+    EstimateSources gated = m.Sources();
+    gated.quote = [fast, &gate, &lateReturned](const std::string& stock, float& change, OleDate& day) {
+        if (stock != "600009") return fast(stock, change, day);
+        gate.Wait();
+        bool ok = fast(stock, change, day);
+        lateReturned = true;
+        return ok;
+    };
+    EstimateOptions o;
+    o.waitPerFundMs = 200;
+    std::vector<std::pair<int, int>> progress;
+    o.progress = [&progress](int arrived, int total) { progress.emplace_back(arrived, total); };
+    EstimateResult r = RunEstimate({"000002"}, gated, o);
+    ASSERT_EQ(r.Status, EstimateStatus::Done);
+    EXPECT_FALSE(r.Quotes.Changes.at("600009").has_value());
+    EXPECT_EQ(r.Quotes.Arrived, 1);
+    EXPECT_FLOAT_EQ(r.Raw["000002"], 1.0f);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), std::make_pair(1, 2));
+
+    std::weak_ptr<const CQuoteFetch> state = r.Fetch;
+    std::shared_ptr<const CQuoteFetch> fetch = r.Fetch;
+    r.Fetch.reset();
+    gate.Open();
+    ASSERT_TRUE(WaitFor([&] { return fetch->WorkersEnded() == kQuoteWorkers; }));
+    EXPECT_TRUE(lateReturned);
+    EXPECT_EQ(fetch->Stored(), 1);  // the late quote was dropped
+    EXPECT_FALSE(r.Quotes.Changes.at("600009").has_value());
+    fetch.reset();
+    // The last worker to end releases the run's state.
+    EXPECT_TRUE(WaitFor([&] { return state.expired(); }));
+}
+
+TEST(EstimateRun, QuotePageNeedsExactlyThirtyNineFields)
+{
+    std::string page = "浦发银行,10.00,9.90,10.15,10.20,9.95,2.53";
+    for (int i = 7; i < 29; ++i) page += ",1";
+    page += ",2024-10-09,14:30:00,0.25,2.53,0,0,0,0,0,0";
+    float change = 0;
+    OleDate day;
+    ASSERT_TRUE(ReadStockQuote(page, change, day));
+    EXPECT_FLOAT_EQ(change, 2.53f);
+    EXPECT_EQ(day, OleDate::FromParts(2024, 10, 9));
+    EXPECT_FALSE(ReadStockQuote(page.substr(0, page.rfind(',')), change, day));  // 38 fields
+    EXPECT_FALSE(ReadStockQuote(page + ",0", change, day));                     // 40 fields
+    EXPECT_FALSE(ReadStockQuote("", change, day));
+}
+
+class EstimateStoreTest : public test::TempDirTest {};
+
+TEST_F(EstimateStoreTest, ErrorHistoryKeepsOneRowPerDayAndAveragesTheLastTwenty)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    CEstimateErrors errors(db);
+    EXPECT_FALSE(errors.MeanAbsError("000001").has_value());
+    std::vector<EstimateOutcome> days;
+    // 25 days: the five oldest are 10 points off, the last twenty 0.5 or -0.5.
+    for (int d = 1; d <= 25; ++d)
+        days.push_back({"000001", OleDate::FromParts(2024, 9, d), d <= 5 ? 11.0f : (d % 2 ? 1.5f : 0.5f), 1.0});
+    ASSERT_TRUE(errors.Record(days));
+    ASSERT_TRUE(errors.MeanAbsError("000001").has_value());
+    EXPECT_NEAR(*errors.MeanAbsError("000001"), 0.5, 1e-6);
+    // The same day again replaces its row.
+    ASSERT_TRUE(errors.Record({{"000001", OleDate::FromParts(2024, 9, 25, 14, 30), 3.0f, 1.0}}));
+    int rows = 0;
+    ASSERT_TRUE(db.QueryInt("SELECT COUNT(*) FROM T_Fund_Estimate", rows));
+    EXPECT_EQ(rows, 25);
+    EXPECT_NEAR(*errors.MeanAbsError("000001"), (19 * 0.5 + 2.0) / 20, 1e-6);
+    EXPECT_FALSE(errors.MeanAbsError("000002").has_value());
+
+    // A failure in the middle stores nothing of the batch.
+    ASSERT_TRUE(db.Execute("CREATE TRIGGER NoSecond BEFORE INSERT ON T_Fund_Estimate WHEN NEW.FundID='000003' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    EXPECT_FALSE(errors.Record({{"000002", OleDate::FromParts(2024, 10, 1), 1.0f, 1.0},
+                                {"000003", OleDate::FromParts(2024, 10, 1), 1.0f, 1.0}}));
+    EXPECT_FALSE(errors.MeanAbsError("000002").has_value());
+}
+
+}  // namespace
