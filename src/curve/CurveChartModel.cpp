@@ -278,8 +278,13 @@ void CCurveChartModel::LayoutGrid()
 
 void CCurveChartModel::LayoutMargins(const ICurveMeasure& measure, int clientWidth, int clientHeight)
 {
-    int wide = std::max(measure.TextWidth(FormatCurveNumber(m_valueFormat, m_min)),
-                        measure.TextWidth(FormatCurveNumber(m_valueFormat, m_max)));
+    // The labels print with the decimal count, which a curve may set apart
+    // from the value format (an empty chart after a percentage curve): the
+    // margin holds the wider of both, so no label is cut.
+    const std::string labels = StrFormat("%%0.%df", m_decimals);
+    int wide = 0;
+    for (const std::string* fmt : {static_cast<const std::string*>(&m_valueFormat), &labels})
+        for (double v : {m_min, m_max}) wide = std::max(wide, measure.TextWidth(FormatCurveNumber(*fmt, v)));
     m_leftMargin = 3 + wide + 2;
     m_bottomMargin = 3 + measure.TextHeight("日期区间") + 2;
     const int outer = m_display.OuterMargin;

@@ -24,15 +24,116 @@ std::string CCurveData::FundName(const std::string& fundId) const
     return f && !f->FundName.empty() ? f->FundName : fundId;
 }
 
-namespace {
-
 // The kinds read from the local history share their records.
-bool IsLocalKind(int dataKind)
+bool IsLocalCurveDataKind(int dataKind)
 {
     return dataKind == 1 || dataKind == 2 || dataKind == 5 || dataKind == 28 || dataKind == 30;
 }
 
+namespace {
+
+bool IsLocalKind(int dataKind) { return IsLocalCurveDataKind(dataKind); }
+
+double AgeSeconds(const OleDate& since)
+{
+    double age = (Clock::Now().dt - since.dt) * 86400.0 + 1.0 / 172800.0;
+    return static_cast<double>(static_cast<long long>(age));
+}
+
 }  // namespace
+
+bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, std::vector<CFundValue>& records)
+{
+    // Date, the statistic, 0, its companion percentage, 0.
+    records.clear();
+    const auto& f = reply.fields;
+    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
+        CFundValue v;
+        v.FundID = fundId;
+        if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
+            !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
+            !ReadWireFloat(f[i + 4], v.VarValue)) {
+            records.clear();
+            return false;
+        }
+        records.push_back(v);
+    }
+    return true;
+}
+
+bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate& from, const OleDate& to,
+                       std::vector<CIndexValue>& records)
+{
+    records.clear();
+    CommandReply reply = SendIndexHistory(ctx.For("GetIndexValueHistory"), from, to, indexNumber,
+                                          GetIndexCode(indexNumber));
+    if (!reply.ok()) return false;
+    // Index id, date, 0, value, change (as the history download reads them).
+    const auto& f = reply.fields;
+    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
+        CIndexValue v;
+        v.IndexID = f[i];
+        if (v.IndexID.empty() || !ReadWireDate(f[i + 1], v.ValueDate) || !ReadWireFloat(f[i + 3], v.IndexValue) ||
+            !ReadWireFloat(f[i + 4], v.VarValue)) {
+            records.clear();
+            return false;
+        }
+        records.push_back(std::move(v));
+    }
+    return true;
+}
+
+bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus)
+{
+    bonus.clear();
+    const auto& f = reply.fields;
+    if (f.size() % 4 != 0) return false;
+    for (size_t i = 0; i + 4 <= f.size(); i += 4) {
+        CFundBonus b;
+        if (!ReadWireFloat(f[i], b.BonusValue) || !ReadWireDate(f[i + 1], b.RecordDate) ||
+            !ReadWireDate(f[i + 2], b.BonusDate) || !ReadWireDate(f[i + 3], b.SubtractDate)) {
+            bonus.clear();
+            return false;
+        }
+        bonus.push_back(b);
+    }
+    return true;
+}
+
+CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataServiceUrl,
+                             const std::vector<std::string>& funds, int dataKind, int statistic,
+                             const OleDate& start, const OleDate& end, bool splits,
+                             const std::atomic<bool>& cancelled)
+{
+    CurvePrefetch p;
+    p.DataKind = dataKind;
+    p.Statistic = statistic;
+    p.StartDate = start;
+    p.EndDate = end;
+    p.HasSplits = splits && !dataServiceUrl.empty();
+    for (const std::string& fund : funds) {
+        if (cancelled) break;
+        if (!IsLocalCurveDataKind(dataKind)) {
+            CommandReply reply = SendPeriodRecords(ctx.For("LoadCurveData"), fund, start, end, dataKind, statistic);
+            std::vector<CFundValue> records;
+            if (reply.ok() && ParsePeriodRecords(reply, fund, records)) p.Records[fund] = std::move(records);
+        }
+        if (p.HasSplits && !cancelled) {
+            std::vector<CFundSplitItem> items;
+            if (GetFundSplitInfo(dataServiceUrl, fund, 0, items)) p.Splits[fund] = std::move(items);
+            std::vector<CFundBonus> bonus;
+            CommandReply reply = SendDividendQuery(ctx.For("LoadCurveData"), fund, start, end, 1.0, 0);
+            if (reply.ok() && ParseUnitDividends(reply, bonus)) p.Bonus[fund] = std::move(bonus);
+        }
+    }
+    return p;
+}
+
+bool CCurveData::EstimateDue(const std::string& fundId) const
+{
+    auto it = m_estimates.find(fundId);
+    return it == m_estimates.end() || AgeSeconds(it->second.first) > kEstimateCacheSeconds;
+}
 
 bool CCurveData::LoadCurveData(int dataKind, int statistic)
 {
@@ -63,18 +164,19 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
             return false;
         }
         m_bonus = m_sources.History->LoadFundBonus(fund, m_params.StartDate, m_params.EndDate);
+        // The store keeps dividends only where something wrote them; the
+        // service's, fetched ahead, stand in.
+        if (auto it = m_prefetch.Bonus.find(fund); m_bonus.empty() && it != m_prefetch.Bonus.end())
+            m_bonus = it->second;
         m_params.Loaded = true;
         return true;
     }
     if (dataKind == kCurveEstimate) {
         auto it = m_estimates.find(fund);
-        if (it != m_estimates.end()) {
-            double age = (Clock::Now().dt - it->second.first.dt) * 86400.0 + 1.0 / 172800.0;
-            if (static_cast<double>(static_cast<long long>(age)) <= kEstimateCacheSeconds) {
-                m_records = it->second.second;
-                m_params.Loaded = true;
-                return true;
-            }
+        if (it != m_estimates.end() && AgeSeconds(it->second.first) <= kEstimateCacheSeconds) {
+            m_records = it->second.second;
+            m_params.Loaded = true;
+            return true;
         }
         if (!LoadFromService(dataKind, statistic)) return false;
         m_estimates[fund] = {Clock::Now(), m_records};
@@ -85,25 +187,26 @@ bool CCurveData::LoadCurveData(int dataKind, int statistic)
 
 bool CCurveData::LoadFromService(int dataKind, int statistic)
 {
+    const CurvePrefetch& pre = m_prefetch;
+    if (pre.DataKind == dataKind && pre.Statistic == statistic && pre.StartDate == m_params.StartDate &&
+        pre.EndDate == m_params.EndDate) {
+        auto it = pre.Records.find(m_params.CurrentFund);
+        if (it != pre.Records.end()) {
+            m_records = it->second;
+            m_params.Loaded = true;
+            return true;
+        }
+    }
     CommandReply reply = SendPeriodRecords(m_ctx.For("LoadCurveData"), m_params.CurrentFund, m_params.StartDate,
                                            m_params.EndDate, dataKind, statistic);
     if (!reply.ok()) {
         m_lastError = reply.error;
         return false;
     }
-    // Date, the statistic, 0, its companion percentage, 0.
     std::vector<CFundValue> records;
-    const auto& f = reply.fields;
-    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        CFundValue v;
-        v.FundID = m_params.CurrentFund;
-        if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
-            !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
-            !ReadWireFloat(f[i + 4], v.VarValue)) {
-            m_lastError = "LoadCurveData():数据格式错误";
-            return false;
-        }
-        records.push_back(v);
+    if (!ParsePeriodRecords(reply, m_params.CurrentFund, records)) {
+        m_lastError = "LoadCurveData():数据格式错误";
+        return false;
     }
     m_records = std::move(records);
     m_params.Loaded = true;
@@ -123,8 +226,13 @@ std::vector<CurveSplit> CCurveData::Splits(const std::string& fundId)
 {
     std::vector<CurveSplit> out;
     std::vector<CFundSplitItem> items;
-    if (m_sources.DataServiceUrl.empty() || !GetFundSplitInfo(m_sources.DataServiceUrl, fundId, 0, items))
+    if (m_prefetch.HasSplits) {
+        auto it = m_prefetch.Splits.find(fundId);
+        if (it == m_prefetch.Splits.end()) return out;
+        items = it->second;
+    } else if (m_sources.DataServiceUrl.empty() || !GetFundSplitInfo(m_sources.DataServiceUrl, fundId, 0, items)) {
         return out;
+    }
     for (const CFundSplitItem& it : items) {
         OleDate d;
         if (!OleDate::Parse(it.SplitDate, d)) continue;

@@ -3,6 +3,7 @@
 // a curve kind (local history, or the service for the kinds it computes),
 // and the drawing of one kind into a chart model. The curve view calls
 // these; it adds only the window's part (cursor, focus, layout, repaint).
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "curve/CurveBuilders.h"
 #include "net/ClientCommands.h"
+#include "net/DataService.h"
 
 namespace vextal {
 
@@ -54,6 +56,36 @@ struct CurveSources {
 
 // The data kind that a curve kind loads.
 int CurveDataKind(int kind);
+// Data kinds read from the local history (the others come from the service).
+bool IsLocalCurveDataKind(int dataKind);
+
+// What a worker fetched for one draw before it runs: the service's records
+// of the kinds it computes, and the split records of the NAV chart. The
+// draw takes them instead of asking again; what is missing it asks for.
+struct CurvePrefetch {
+    int DataKind = 0, Statistic = 0;
+    OleDate StartDate, EndDate;
+    std::map<std::string, std::vector<CFundValue>> Records;  // by fund; fetched without fault only
+    bool HasSplits = false;
+    std::map<std::string, std::vector<CFundSplitItem>> Splits;
+    // The service's dividends per unit of the range, for a NAV chart whose
+    // local store has none.
+    std::map<std::string, std::vector<CFundBonus>> Bonus;
+};
+// Network only (no store, no shared object): may run on a worker. Stops
+// before the next request once `cancelled` is set.
+CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataServiceUrl,
+                             const std::vector<std::string>& funds, int dataKind, int statistic,
+                             const OleDate& start, const OleDate& end, bool splits,
+                             const std::atomic<bool>& cancelled);
+// The index history of a range for an index with nothing stored (1/21),
+// network only; false when it could not be had.
+bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate& from, const OleDate& to,
+                       std::vector<CIndexValue>& records);
+// The 2/13 answer for one unit: per unit, record, payment and ex-dividend date.
+bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus);
+// The 2/12 answer as records of one fund; false on a malformed answer.
+bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, std::vector<CFundValue>& records);
 
 class CCurveData {
 public:
@@ -81,6 +113,11 @@ public:
 
     std::string FundName(const std::string& fundId) const;
 
+    // Records fetched ahead on a worker, used by the next loads that match.
+    void SetPrefetch(CurvePrefetch prefetch) { m_prefetch = std::move(prefetch); }
+    // False when the real-time estimate of the fund is still in its cache.
+    bool EstimateDue(const std::string& fundId) const;
+
 private:
     bool LoadFromService(int dataKind, int statistic);
     void DrawIndex(CCurveChartModel& chart, int kind);
@@ -96,6 +133,7 @@ private:
     std::string m_lastError;
     // Kind 31 by fund: when it was fetched and its records.
     std::map<std::string, std::pair<OleDate, std::vector<CFundValue>>> m_estimates;
+    CurvePrefetch m_prefetch;
 };
 
 }  // namespace vextal

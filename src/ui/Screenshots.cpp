@@ -8,6 +8,7 @@
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
 #include "ui/FundForecastView.h"
+#include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 #include "ui/WebViews.h"
@@ -42,7 +43,10 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
         // The bookkeeping pictures book example accounts; the other dialogs use them.
         SaveBookkeepingScreenshots(run->frame, run->dir, [run](bool ok) {
             run->ok = SaveBookDialogShots(run->dir) && ok && run->ok;
-            SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+            SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) {
+                run->ok = run->ok && ok;
+                SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+            });
         });
         return;
     }

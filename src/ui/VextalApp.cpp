@@ -22,6 +22,7 @@
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
 #include "ui/FundForecastView.h"
+#include "ui/FundCurveView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
@@ -176,6 +177,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
+    InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
         m_frame->resize(1280, 800);

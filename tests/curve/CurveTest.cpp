@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "curve/AccountIncomeHistory.h"
 #include "curve/CurveBuilders.h"
 #include "curve/CurveChartModel.h"
 #include "curve/CurveData.h"
@@ -355,4 +356,65 @@ TEST(CurveRange, DrawdownAndVolatilityOfAHandComputedSeries)
     EXPECT_NEAR(MaxDrawdown({2, 1, 3, 1.5, 2}), 50.0, 1e-12);
     EXPECT_EQ(AnnualisedVolatility({5}), 0);
     EXPECT_FALSE(NavRangeStatistics({CFundValue{}}).Valid);
+}
+
+// A small account: fund A bought on a Saturday before its first NAV, a cash
+// dividend, half redeemed; a money-market fund B with reinvested income; a
+// cancelled purchase that must not count. Income = cash dividends +
+// redemptions + market value - principal, day by day.
+TEST(CurveSeries, AccountIncomeHistoryOfAHandComputedAccount)
+{
+    auto trade = [](int id, const char* fund, int type, double count, double money, double price, OleDate when,
+                    int state = kStateConfirmed) {
+        TradeInfo t;
+        t.TradeID = id;
+        t.FundID = fund;
+        t.TradeType = type;
+        t.TradeCount = count;
+        t.TradeMoney = money;
+        t.TradeValue = price;
+        t.DealTime = when;
+        t.TradeState = state;
+        return std::make_pair(id, t);
+    };
+    std::map<int, TradeInfo> trades = {
+        trade(1, "A", kTradeBuy, 1000, 1000, 1.0, At(2024, 1, 6, 14)),
+        trade(2, "B", kTradeBuy, 200, 200, 1.0, At(2024, 1, 9, 10)),
+        trade(3, "A", kTradeBuy, 999, 999, 1.1, At(2024, 1, 9, 10), kStateExcluded),
+        trade(4, "A", kTradeCashBonus, 0, 50, 0, At(2024, 1, 10)),
+        trade(5, "B", kTradeBonusReinvest, 1, 1, 1.0, At(2024, 1, 10)),
+        trade(6, "A", kTradeRedeem, 500, 525, 1.05, At(2024, 1, 11, 15)),
+    };
+    std::map<std::string, IncomeHistoryFund> funds;
+    const double navs[] = {1.00, 1.10, 1.20, 1.05, 9.99};  // Monday 8th to Friday 12th
+    for (int i = 0; i < 5; ++i) {
+        CFundValue v;
+        v.ValueDate = At(2024, 1, 8 + i);
+        v.TodayValue = navs[i];
+        funds["A"].Records.push_back(v);
+    }
+    funds["B"].MoneyMarket = true;
+
+    auto points = AccountIncomeHistory(trades, funds, At(2024, 1, 11, 20));
+    ASSERT_EQ(points.size(), 5u);  // Saturday, then Monday to Thursday (today)
+    EXPECT_EQ(points[0].Date, At(2024, 1, 6));
+    EXPECT_EQ(points[1].Date, At(2024, 1, 8));
+    const double expected[] = {0, 0, 100, 251, 101};
+    for (size_t i = 0; i < 5; ++i) EXPECT_NEAR(points[i].Income, expected[i], 1e-9) << i;
+
+    EXPECT_TRUE(AccountIncomeHistory({}, funds, At(2024, 1, 11)).empty());
+}
+
+// An empty chart after a percentage curve keeps "%0.2f" as its value format
+// while its labels print with four decimals: the left margin holds them.
+TEST(CurveLayout, LeftMarginHoldsTheLabelsAsPrinted)
+{
+    CCurveChartModel chart;
+    SetCurveValueType(chart, 1);
+    chart.SetDecimals(4);
+    FixedMeasure measure;
+    chart.RecalculateLayout(measure, 800, 500, At(2024, 10, 9));
+    ASSERT_FALSE(chart.ValueLabels().empty());
+    for (const CurveValueLabel& l : chart.ValueLabels())
+        EXPECT_LE(measure.TextWidth(l.Text) + 5, chart.LeftMargin()) << l.Text;
 }
