@@ -47,7 +47,11 @@ bool CAccountManager::ProcessPlan(PlanInfo& plan)
     const OleDate today = Clock::Now().DateOnly();
     bool ok = true;
     int booked = 0;
-    for (OleDate d = LastProcessed(plan).AddDays(1); d <= today; d = d.AddDays(1)) {
+    // A start date moved past the processed days still opens the first due day.
+    OleDate first = LastProcessed(plan).AddDays(1);
+    const OleDate start = plan.trade.TradeTime.DateOnly();
+    if (start.IsValid() && first < start) first = start;
+    for (OleDate d = first; d <= today; d = d.AddDays(1)) {
         if (!IsDue(d, day)) continue;
         TradeInfo buy;
         buy.TradeType = kTradePlanBuy;
