@@ -47,8 +47,23 @@ bool CAccountManager::ProcessPlan(PlanInfo& plan)
     const OleDate today = Clock::Now().DateOnly();
     bool ok = true;
     int booked = 0;
-    for (OleDate d = LastProcessed(plan).AddDays(1); d <= today; d = d.AddDays(1)) {
+    // A start date moved past the processed days still opens the first due day.
+    OleDate first = LastProcessed(plan).AddDays(1);
+    const OleDate start = plan.trade.TradeTime.DateOnly();
+    if (start.IsValid() && first < start) first = start;
+    for (OleDate d = first; d <= today; d = d.AddDays(1)) {
         if (!IsDue(d, day)) continue;
+        // A purchase of this day already in the books, whose progress never
+        // reached the service, counts as done instead of being booked twice.
+        const HoldingKey key{plan.trade.AccountID, plan.trade.FundID, plan.trade.BuyType};
+        if (m_db.GetRecordCount("SELECT TradeID FROM T_Trade_Info WHERE" + key.Where() +
+                                StrFormat("AND TradeType=%d AND TradeTime>=#%s# AND TradeTime<#%s#", kTradePlanBuy,
+                                          d.Format(0).c_str(), d.AddDays(1).Format(0).c_str())) > 0) {
+            ++plan.PeriodsDone;
+            plan.trade.DealTime = d;
+            ++booked;
+            continue;
+        }
         TradeInfo buy;
         buy.TradeType = kTradePlanBuy;
         buy.TradeTime = d;

@@ -1,4 +1,5 @@
 // Synchronisation of the user's bookkeeping with the copy kept at the service.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -59,17 +60,32 @@ bool ToDateOrNull(const std::string& s, OleDate& out, bool& present)
     return s.empty() || OleDate::Parse(s, out);
 }
 
-// The text between the next pair of `marker`s from `pos` on.
-bool Section(const std::string& text, size_t& pos, const char* marker, std::vector<std::string>& fields)
+// The text between the next pair of `marker`s from `pos` on. An account name
+// or a note may itself hold the marker: the closing one is the first that
+// leaves whole rows (`perRow` fields each, exactly one row when `oneRow`) and
+// is followed by `follower`, or for an empty follower by the end of the text
+// or the next account ("|_A_").
+bool Section(const std::string& text, size_t& pos, const std::string& m, size_t perRow, bool oneRow,
+             const std::string& follower, std::vector<std::string>& fields)
 {
-    const std::string m = marker;
     if (text.compare(pos, m.size(), m) != 0) return false;
-    const size_t end = text.find(m, pos + m.size());
-    if (end == std::string::npos) return false;
-    const std::string body = text.substr(pos + m.size(), end - pos - m.size());
-    fields = body.empty() ? std::vector<std::string>() : SplitText(body, '|');
-    pos = end + m.size();
-    return true;
+    const size_t begin = pos + m.size();
+    size_t bars = 0, counted = begin;
+    for (size_t end = text.find(m, begin); end != std::string::npos; end = text.find(m, end + 1)) {
+        bars += static_cast<size_t>(std::count(text.begin() + counted, text.begin() + end, '|'));
+        counted = end;
+        const size_t n = end == begin ? 0 : bars + 1;
+        const size_t after = end + m.size();
+        const bool followed = follower.empty()
+                                  ? after == text.size() || text.compare(after, 4, "|_A_") == 0
+                                  : text.compare(after, follower.size(), follower) == 0;
+        if (!followed || (oneRow ? n != perRow : n % perRow != 0)) continue;
+        const std::string body = text.substr(begin, end - begin);
+        fields = body.empty() ? std::vector<std::string>() : SplitText(body, '|');
+        pos = after;
+        return true;
+    }
+    return false;
 }
 
 struct DatedFlags {
@@ -80,9 +96,10 @@ bool ParseAccount(const std::string& text, size_t& pos, BookAccount& a, std::vec
                   std::vector<DatedFlags>& tFlags)
 {
     std::vector<std::string> af, ff, tf;
-    if (!Section(text, pos, "_A_", af) || !Section(text, pos, "_F_", ff) || !Section(text, pos, "_T_", tf))
-        return false;
     const size_t nA = AccountInfoColumns().size(), nF = FundTradeColumns().size(), nT = TradeInfoColumns().size();
+    if (!Section(text, pos, "_A_", nA, true, "_F_", af) || !Section(text, pos, "_F_", nF, false, "_T_", ff) ||
+        !Section(text, pos, "_T_", nT, false, "", tf))
+        return false;
     // One account row per section: the export never writes more.
     if (af.size() != nA || ff.size() % nF || tf.size() % nT) return false;
     if (!ToInt(af[0], a.uploadedId) || af[2].empty() || !OleDate::Parse(af[7], a.created)) return false;

@@ -262,6 +262,8 @@ FeePreview PreviewFee(const TradeForm& f, double nav, double targetNav)
     }
     if (f.kind == FormKind::Redemption || f.kind == FormKind::Conversion) {
         t.TradeType = kTradeRedeem;
+        // Asking for at least all the shares held redeems exactly those.
+        if (f.HeldCount > 0 && f.HeldCount <= t.TradeCount) t.TradeCount = f.HeldCount;
         if (f.kind == FormKind::Redemption && t.TradeMoney > 0) {
             p.TradeMoney = t.TradeMoney;
         } else {

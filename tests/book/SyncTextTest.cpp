@@ -56,3 +56,23 @@ TEST_F(BookTest, MergedTextKeepsBookingOptionsAndFailsPerAccount)
     ASSERT_TRUE(manager.MergeBookkeeping(text, false));
     EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", acc)), 1);
 }
+
+// An account name or a trade note may hold the section markers themselves;
+// the backup must still come back whole.
+TEST_F(BookTest, MarkersInsideNamesAndNotesDoNotCutTheText)
+{
+    const int acc = NewAccount("A_A_B");
+    ASSERT_TRUE(db.InsertRecord("T_Trade_Info", {{"TradeID", 1}, {"AccountID", acc}, {"FundID", "000001"},
+                                                 {"TradeMoney", 1000.0}, {"TradeCount", 1000.0}, {"TradeFee", 0.0},
+                                                 {"TradeType", kTradeBuy},
+                                                 {"TradeTime", OleDate::FromParts(2024, 5, 6, 10)},
+                                                 {"DealTime", OleDate::FromParts(2024, 5, 6)}, {"TradeState", 1},
+                                                 {"MarkInfo", "见_T_表|_F_"}}));
+    NewAccount("B");
+    const std::string text = manager.ExportBookkeeping();
+    ASSERT_TRUE(manager.MergeBookkeeping(text, true)) << manager.GetLastErrorText() << "\n" << text;
+    const TradeInfo* copy = OnlyTrade(Named(manager, "A_A_B1"));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->MarkInfo, "见_T_表;_F_");
+    EXPECT_NE(Named(manager, "B1"), nullptr);
+}

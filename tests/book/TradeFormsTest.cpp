@@ -278,6 +278,15 @@ TEST(TradeForms, PreviewComputesWhatTheBookingWill)
     EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
     EXPECT_DOUBLE_EQ(p.Fee, 0.75);
 
+    // 100.004 of 100 held empties the holding: the booking takes the 100.
+    TradeForm all = redeem;
+    all.HeldCount = 100;
+    all.Count = 100.004;
+    all.Fee = 0;
+    p = PreviewFee(all, 2.5);
+    EXPECT_DOUBLE_EQ(p.TradeCount, 100);
+    EXPECT_DOUBLE_EQ(p.TradeMoney, 250);
+
     TradeForm convert = redeem;
     convert.kind = FormKind::Conversion;
     convert.TargetFee = 1.5;
