@@ -1,6 +1,7 @@
 #include "ui/BookDialogsInstall.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -11,10 +12,13 @@
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
+#include "app/Settings.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
 #include "common/Clock.h"
 #include "ui/BookDialogs.h"
+#include "ui/BookkeepingUi.h"
+#include "ui/FundCurveView.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
 #include "ui/MainFrame.h"
@@ -59,8 +63,13 @@ BookDialogContext MakeContext(const Installed& in)
     };
     CVextalDoc* doc = in.doc;
     c.isVip = [doc] { return doc->IsVip(); };
+    c.fundChoices = FundChoicesOf(market->Catalogue(), doc->FundKeys());
     CMainFrame* frame = in.frame;
-    c.refresh = [frame] { frame->RunCommand(cmd::Refresh); };
+    // The panel and every open bookkeeping list follow, whatever page is shown.
+    c.refresh = [frame] {
+        if (CBookkeepingUi* ui = CBookkeepingUi::Of(*frame)) ui->AfterBooking(0);
+        else frame->RunCommand(cmd::Refresh);
+    };
     c.runner = in.runner;
     PanelChoice(*in.frame, c.currentAccount, c.currentFund);
     return c;
@@ -82,6 +91,21 @@ HistoryDialogContext MakeHistoryContext(const Installed& in)
     }
     CVextalDoc* doc = in.doc;
     h.chosenFunds = [doc] { return doc->Settings().fundIdList; };
+    // "选择基金": the fund selection that edits the document's list of chosen funds, kept in the ini file.
+    CMarketData* market = in.market;
+    IUserPrompt* prompt = in.prompt;
+    CMainFrame* frame = in.frame;
+    h.chooseFunds = [doc, market, prompt, frame] {
+        std::vector<std::pair<std::string, std::string>> available;
+        for (const auto& [code, info] : market->Catalogue().Funds())
+            if (!info.CompanyID.empty()) available.emplace_back(code, info.FundName);
+        CFundSelectDialog dialog(available, doc->Settings().fundIdList, *prompt,
+                                 [doc](int count) { return doc->CheckFundCount(count); },
+                                 QApplication::activeModalWidget() ? QApplication::activeModalWidget() : frame);
+        if (dialog.exec() != QDialog::Accepted) return;
+        doc->Settings().fundIdList = dialog.Selected();
+        if (const CBookkeepingUi* ui = CBookkeepingUi::Of(*frame)) WriteFundIdList(doc->Settings().fundIdList, ui->Context().iniPath);
+    };
     return h;
 }
 
@@ -221,7 +245,7 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
     {
         CPlanDialog d(ctx, ctx.currentAccount, nullptr, parent);
         const auto& funds = g_installed.market->Catalogue().Funds();
-        Type(d, "fund", funds.empty() ? QStringLiteral("000001") : QString::fromStdString(funds.begin()->first));
+        if (!funds.empty()) Field<CFundSelector>(d, "fund")->SetFundID(funds.begin()->first);
         Type(d, "amount", QStringLiteral("500.00"));
         ok = Shoot(d, dir, "dialog-plan") && ok;
     }

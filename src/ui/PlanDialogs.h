@@ -11,6 +11,10 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
+
+namespace vextal {
+class CFundSelector;
+}
 class QTableView;
 
 namespace vextal {
@@ -25,13 +29,11 @@ public:
     void OnSave();
 
 private:
-    void ShowFundName();
     BookDialogContext m_ctx;
     int m_accountId;
     bool m_new;
     PlanInfo m_plan;
-    QLineEdit* m_fund;
-    QLabel* m_fundName;
+    CFundSelector* m_fund;
     QComboBox* m_buyType;
     QLineEdit* m_amount;
     QComboBox* m_fee;
