@@ -119,7 +119,7 @@ CDividendBookingDialog::CDividendBookingDialog(const BookDialogContext& ctx, QWi
     connect(m_account, &QComboBox::currentIndexChanged, this,
             [this] { FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund); });
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CDividendBookingDialog::ComputeAmount);
-    connect(m_perTen, &QLineEdit::textEdited, this, &CDividendBookingDialog::ComputeAmount);
+    connect(m_perTen, &QLineEdit::textChanged, this, &CDividendBookingDialog::ComputeAmount);
     FillAccounts(m_account, m_ctx, m_ctx.currentAccount);
     FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
 }
@@ -188,6 +188,7 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
     m_account->setObjectName("account");
     m_fund->setObjectName("fund");
     m_anyFund->setObjectName("anyFund");
+    m_heldOnly->setObjectName("heldOnly");
     m_buyType->setObjectName("buyType");
     m_start->setObjectName("start");
     m_end->setObjectName("end");

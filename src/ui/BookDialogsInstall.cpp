@@ -161,7 +161,8 @@ void Type(QDialog& d, const char* name, const QString& text)
 
 namespace {
 
-// Example books for the pictures when the user has none.
+// Example books for the pictures: two purchases when the user has no
+// account, a mixed-dividend range and a second account to move to.
 void MakeExampleBooks(BookDialogContext& ctx)
 {
     CAccountManager& accounts = *ctx.accounts;
@@ -185,18 +186,21 @@ void MakeExampleBooks(BookDialogContext& ctx)
                 t.NoAutoBonus = 1;
                 if (accounts.BookTrade(t) >= 0) ++booked;
             }
-            if (booked) {
-                // A mixed-dividend range for the first holding, and a second account to move to.
-                UserBonusInfo range;
-                range.AccountID = account.AccountID;
-                range.FundID = accounts.FindAccount(account.AccountID)->holdings.front().FundID;
-                range.StartDate = Clock::Now().AddDays(-365);
-                range.EndDate = Clock::Now();
-                range.DateState = 2;
-                range.BonusType = kBonusReinvest;
-                accounts.SaveUserBonus(range);
-            }
         }
+    }
+    AccountInfo* first = accounts.Accounts().empty() ? nullptr : accounts.Accounts().begin()->second.get();
+    if (first && !first->holdings.empty()) {
+        accounts.LoadUserBonus();
+        UserBonusInfo range;
+        range.AccountID = first->AccountID;
+        range.FundID = first->holdings.front().FundID;
+        range.StartDate = Clock::Now().AddDays(-365).DateOnly();
+        range.EndDate = Clock::Now().DateOnly();
+        range.DateState = 2;
+        range.BonusType = kBonusReinvest;
+        if (!accounts.IsRangeOverlapping(range)) accounts.SaveUserBonus(range);
+    }
+    if (accounts.Accounts().size() < 2) {
         AccountInfo second;
         second.AccountName = "示例帐户2";
         second.CreateDate = Clock::Now();
@@ -214,8 +218,7 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
     bool ok = true;
     {
         CDividendBookingDialog d(ctx, parent);
-        Type(d, "perTen", QStringLiteral("0.50"));
-        Type(d, "amount", QStringLiteral("50.00"));
+        Type(d, "perTen", QStringLiteral("0.50"));  // the amount follows the holding's shares
         ok = Shoot(d, dir, "dialog-dividend-booking") && ok;
     }
     {
@@ -281,7 +284,11 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         const QString csv = QDir(dir).filePath("import-example.csv");
         const auto& funds = g_installed.market->Catalogue().Funds();
         const std::string code = funds.empty() ? "000001" : funds.begin()->first;
-        const OleDate day = Clock::Now().AddDays(-30);
+        // A month before the latest NAV: the program's clock may run ahead of the service's.
+        OleDate day = Clock::Now().AddDays(-30);
+        if (const AccountInfo* a = ctx.accounts->FindAccount(ctx.currentAccount); a && !a->holdings.empty() &&
+                                                                                  a->holdings.front().figures.ValueDate.dt > 0)
+            day = a->holdings.front().figures.ValueDate.AddDays(-30);
         QFile file(csv);
         if (file.open(QIODevice::WriteOnly)) {
             file.write(QStringLiteral("日期,基金代码,类型,金额或份数,手续费\n%1,%2,申购,10000,1.5\n%1,%2,赎回,99999999,0.5\n")

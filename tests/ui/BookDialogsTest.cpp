@@ -274,6 +274,20 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     Click(dialog, "删除");
     ASSERT_EQ(dialog.Ranges()->rowCount(), 1);
     EXPECT_FALSE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+
+    // A fund the account does not hold (a new plan's): found among all funds, its ranges its own.
+    BookDialogContext other = home.Context(main);
+    other.fundChoices = {{QString::fromStdString(funds_[2]), QStringLiteral("其他基金"), {}, {}, {}}};
+    other.currentFund = funds_[2];
+    CDividendModeDialog any(other);
+    EXPECT_FALSE(Child<QCheckBox>(any, "heldOnly")->isChecked());
+    EXPECT_EQ(Child<CFundSelector>(any, "anyFund")->FundID(), funds_[2]);
+    EXPECT_EQ(any.Ranges()->rowCount(), 0);
+    Child<QCheckBox>(any, "noStart")->setChecked(true);
+    Child<QCheckBox>(any, "noEnd")->setChecked(true);
+    Click(any, "设置");
+    EXPECT_TRUE(home.manager.GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_EQ(any.Ranges()->rowCount(), 1);
 }
 
 TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
