@@ -12,8 +12,10 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -35,6 +37,7 @@
 #include "net/HttpTransport.h"
 #include "ui/BookDialogs.h"
 #include "ui/BookkeepingUi.h"
+#include "ui/FundCurveView.h"
 #include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 #include "ui/PlanDialogs.h"
@@ -62,7 +65,8 @@ void Type(QLineEdit* edit, const QString& text)
 }
 
 // Answers the modal windows as they come up: message boxes with their
-// default yes or OK (their texts kept), other dialogs with the next filler.
+// default yes or OK (their texts kept), other dialogs with the next filler;
+// progress windows are left to close by themselves.
 class Driver : public QObject {
 public:
     std::vector<std::string> said;
@@ -88,9 +92,10 @@ private:
             QTimer::singleShot(0, b, &QAbstractButton::click);
             return;
         }
+        if (qobject_cast<QProgressDialog*>(w)) return;  // long work's progress: it closes by itself
         auto* dialog = qobject_cast<QDialog*>(w);
         if (m_fills.empty() || !dialog) {
-            unexpected.push_back(w->windowTitle().toStdString());
+            unexpected.push_back(std::string(w->metaObject()->className()) + " " + w->windowTitle().toStdString());
             if (dialog) QTimer::singleShot(0, dialog, &QDialog::reject);
             return;
         }
@@ -332,6 +337,25 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
         EXPECT_EQ(shown(code), engine(code));
         EXPECT_EQ(shown(code), before[code]);  // the same figures as the uploaded account's
     }
+
+    // The history download's "选择基金" edits the chosen funds that "多个基金" downloads.
+    driver.Next([](QDialog* d) {
+        d->findChild<QCheckBox*>()->click();  // "多个基金"
+        Click(d, "选择基金");
+        Click(d, "取消");
+    });
+    driver.Next([&](QDialog* d) {
+        auto* select = qobject_cast<CFundSelectDialog*>(d);
+        ASSERT_NE(select, nullptr);
+        for (int i = 0; i < select->availableList->count(); ++i)
+            if (select->availableList->item(i)->data(Qt::UserRole).toString().toStdString() == funds[1])
+                select->availableList->setCurrentRow(i);
+        EXPECT_TRUE(select->AddHighlighted());
+        Click(d, "确定");
+    });
+    frame->RunCommand(cmd::DownloadHistory);
+    const auto& chosen = app->Document()->Settings().fundIdList;
+    EXPECT_NE(std::find(chosen.begin(), chosen.end(), funds[1]), chosen.end());
 
     EXPECT_TRUE(driver.unexpected.empty()) << driver.unexpected.front();
     for (const char* success : {"交易成功，系统已经确认了您的交易", "手工分红记帐成功"})
