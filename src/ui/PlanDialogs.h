@@ -8,13 +8,8 @@
 
 class QComboBox;
 class QDateEdit;
-class QLabel;
 class QLineEdit;
 class QSpinBox;
-
-namespace vextal {
-class CFundSelector;
-}
 class QTableView;
 
 namespace vextal {
