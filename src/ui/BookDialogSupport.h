@@ -10,6 +10,7 @@
 
 #include "book/BookTypes.h"
 #include "common/UserPrompt.h"
+#include "ui/FundPicker.h"
 
 class QComboBox;
 class QLineEdit;
@@ -29,6 +30,8 @@ struct BookDialogContext {
     // The fund's name from the catalogue; empty when the catalogue does not know it.
     std::function<std::string(const std::string& fundId)> fundName;
     std::function<bool()> isVip;
+    // What the fund pickers of the dialogs offer (any fund, not only those held).
+    std::vector<FundChoice> fundChoices;
     // Asks the frame to show the new figures after a change.
     std::function<void()> refresh;
     CTaskRunner* runner = nullptr;

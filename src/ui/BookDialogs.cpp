@@ -119,7 +119,7 @@ CDividendBookingDialog::CDividendBookingDialog(const BookDialogContext& ctx, QWi
     connect(m_account, &QComboBox::currentIndexChanged, this,
             [this] { FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund); });
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CDividendBookingDialog::ComputeAmount);
-    connect(m_perTen, &QLineEdit::textEdited, this, &CDividendBookingDialog::ComputeAmount);
+    connect(m_perTen, &QLineEdit::textChanged, this, &CDividendBookingDialog::ComputeAmount);
     FillAccounts(m_account, m_ctx, m_ctx.currentAccount);
     FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
 }
@@ -168,6 +168,8 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
     setWindowTitle(QStringLiteral("基金分红设置"));
     m_account = new QComboBox;
     m_fund = new QComboBox;
+    m_anyFund = new CFundSelector;
+    m_anyFund->SetChoices(m_ctx.fundChoices);
     m_heldOnly = new QCheckBox(QStringLiteral("只显示已购买的基金"));
     m_heldOnly->setChecked(true);
     m_buyType = new QComboBox;
@@ -185,6 +187,8 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
     m_mode->addItems({QStringLiteral("现金红利"), QStringLiteral("红利转投")});
     m_account->setObjectName("account");
     m_fund->setObjectName("fund");
+    m_anyFund->setObjectName("anyFund");
+    m_heldOnly->setObjectName("heldOnly");
     m_buyType->setObjectName("buyType");
     m_start->setObjectName("start");
     m_end->setObjectName("end");
@@ -200,6 +204,7 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
     form->addRow(QStringLiteral("基金帐户:"), m_account);
     auto* fund = new QHBoxLayout;
     fund->addWidget(m_fund, 1);
+    fund->addWidget(m_anyFund, 1);
     fund->addWidget(m_heldOnly);
     form->addRow(QStringLiteral("基金:"), fund);
     form->addRow(QStringLiteral("收费方式:"), m_buyType);
@@ -232,12 +237,20 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
         ShowRanges();
     });
     connect(m_buyType, &QComboBox::currentIndexChanged, this, &CDividendModeDialog::ShowRanges);
-    connect(m_fund, &QComboBox::editTextChanged, this, &CDividendModeDialog::ShowRanges);
+    connect(m_anyFund, &CFundSelector::fundChanged, this, &CDividendModeDialog::ShowRanges);
     connect(m_noStart, &QCheckBox::toggled, m_start, &QWidget::setDisabled);
     connect(m_noEnd, &QCheckBox::toggled, m_end, &QWidget::setDisabled);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CDividendModeDialog::LoadSelected);
     m_ctx.accounts->LoadUserBonus();
     FillAccounts(m_account, m_ctx, m_ctx.currentAccount);
+    // A fund the account does not hold (a new plan's) is found among all funds.
+    if (!m_ctx.currentFund.empty()) {
+        m_anyFund->SetFundID(m_ctx.currentFund);
+        bool held = false;
+        if (const AccountInfo* a = m_ctx.accounts->FindAccount(ChosenAccount(m_account)))
+            for (const FundTradeInfo& h : a->holdings) held = held || h.FundID == m_ctx.currentFund;
+        if (!held) m_heldOnly->setChecked(false);
+    }
     FillFunds();
 }
 
@@ -245,8 +258,9 @@ void CDividendModeDialog::FillFunds()
 {
     QSignalBlocker block(m_fund);
     FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund);
-    // Unchecked: any fund of the catalogue, typed by its code (until the fund picker).
-    m_fund->setEditable(!m_heldOnly->isChecked());
+    // Unchecked: any fund, from the fund picker.
+    m_fund->setVisible(m_heldOnly->isChecked());
+    m_anyFund->setVisible(!m_heldOnly->isChecked());
     if (m_heldOnly->isChecked()) m_buyType->setCurrentIndex(m_fund->currentData(Qt::UserRole + 1).toInt());
     ShowRanges();
 }
@@ -255,13 +269,8 @@ HoldingKey CDividendModeDialog::Key() const
 {
     HoldingKey key;
     key.AccountID = ChosenAccount(m_account);
-    if (m_fund->isEditable()) {
-        // A code typed or chosen; the catalogue must know it.
-        QString text = m_fund->currentText().trimmed();
-        const int open = text.lastIndexOf('(');
-        const QString code = open >= 0 ? text.mid(open + 1, 6) : text.left(6);
-        key.FundID = code.toStdString();
-        if (key.FundID.size() != 6 || (m_ctx.fundName && m_ctx.fundName(key.FundID).empty())) key.FundID.clear();
+    if (!m_heldOnly->isChecked()) {
+        key.FundID = m_anyFund->FundID();
     } else if (m_fund->currentIndex() >= 0) {
         key.FundID = m_fund->currentData().toString().toStdString();
     }

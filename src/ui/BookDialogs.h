@@ -54,6 +54,7 @@ private:
     BookDialogContext m_ctx;
     QComboBox* m_account;
     QComboBox* m_fund;
+    CFundSelector* m_anyFund;
     QCheckBox* m_heldOnly;
     QComboBox* m_buyType;
     QDateEdit* m_start;

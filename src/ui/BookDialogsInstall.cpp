@@ -1,6 +1,7 @@
 #include "ui/BookDialogsInstall.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -11,10 +12,13 @@
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
+#include "app/Settings.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
 #include "common/Clock.h"
 #include "ui/BookDialogs.h"
+#include "ui/BookkeepingUi.h"
+#include "ui/FundCurveView.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
 #include "ui/MainFrame.h"
@@ -59,8 +63,13 @@ BookDialogContext MakeContext(const Installed& in)
     };
     CVextalDoc* doc = in.doc;
     c.isVip = [doc] { return doc->IsVip(); };
+    c.fundChoices = FundChoicesOf(market->Catalogue(), doc->FundKeys());
     CMainFrame* frame = in.frame;
-    c.refresh = [frame] { frame->RunCommand(cmd::Refresh); };
+    // The panel and every open bookkeeping list follow, whatever page is shown.
+    c.refresh = [frame] {
+        if (CBookkeepingUi* ui = CBookkeepingUi::Of(*frame)) ui->AfterBooking(0);
+        else frame->RunCommand(cmd::Refresh);
+    };
     c.runner = in.runner;
     PanelChoice(*in.frame, c.currentAccount, c.currentFund);
     return c;
@@ -82,6 +91,21 @@ HistoryDialogContext MakeHistoryContext(const Installed& in)
     }
     CVextalDoc* doc = in.doc;
     h.chosenFunds = [doc] { return doc->Settings().fundIdList; };
+    // "选择基金": the fund selection that edits the document's list of chosen funds, kept in the ini file.
+    CMarketData* market = in.market;
+    IUserPrompt* prompt = in.prompt;
+    CMainFrame* frame = in.frame;
+    h.chooseFunds = [doc, market, prompt, frame] {
+        std::vector<std::pair<std::string, std::string>> available;
+        for (const auto& [code, info] : market->Catalogue().Funds())
+            if (!info.CompanyID.empty()) available.emplace_back(code, info.FundName);
+        CFundSelectDialog dialog(available, doc->Settings().fundIdList, *prompt,
+                                 [doc](int count) { return doc->CheckFundCount(count); },
+                                 QApplication::activeModalWidget() ? QApplication::activeModalWidget() : frame);
+        if (dialog.exec() != QDialog::Accepted) return;
+        doc->Settings().fundIdList = dialog.Selected();
+        if (const CBookkeepingUi* ui = CBookkeepingUi::Of(*frame)) WriteFundIdList(doc->Settings().fundIdList, ui->Context().iniPath);
+    };
     return h;
 }
 
@@ -137,7 +161,8 @@ void Type(QDialog& d, const char* name, const QString& text)
 
 namespace {
 
-// Example books for the pictures when the user has none.
+// Example books for the pictures: two purchases when the user has no
+// account, a mixed-dividend range and a second account to move to.
 void MakeExampleBooks(BookDialogContext& ctx)
 {
     CAccountManager& accounts = *ctx.accounts;
@@ -161,18 +186,21 @@ void MakeExampleBooks(BookDialogContext& ctx)
                 t.NoAutoBonus = 1;
                 if (accounts.BookTrade(t) >= 0) ++booked;
             }
-            if (booked) {
-                // A mixed-dividend range for the first holding, and a second account to move to.
-                UserBonusInfo range;
-                range.AccountID = account.AccountID;
-                range.FundID = accounts.FindAccount(account.AccountID)->holdings.front().FundID;
-                range.StartDate = Clock::Now().AddDays(-365);
-                range.EndDate = Clock::Now();
-                range.DateState = 2;
-                range.BonusType = kBonusReinvest;
-                accounts.SaveUserBonus(range);
-            }
         }
+    }
+    AccountInfo* first = accounts.Accounts().empty() ? nullptr : accounts.Accounts().begin()->second.get();
+    if (first && !first->holdings.empty()) {
+        accounts.LoadUserBonus();
+        UserBonusInfo range;
+        range.AccountID = first->AccountID;
+        range.FundID = first->holdings.front().FundID;
+        range.StartDate = Clock::Now().AddDays(-365).DateOnly();
+        range.EndDate = Clock::Now().DateOnly();
+        range.DateState = 2;
+        range.BonusType = kBonusReinvest;
+        if (!accounts.IsRangeOverlapping(range)) accounts.SaveUserBonus(range);
+    }
+    if (accounts.Accounts().size() < 2) {
         AccountInfo second;
         second.AccountName = "示例帐户2";
         second.CreateDate = Clock::Now();
@@ -190,8 +218,7 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
     bool ok = true;
     {
         CDividendBookingDialog d(ctx, parent);
-        Type(d, "perTen", QStringLiteral("0.50"));
-        Type(d, "amount", QStringLiteral("50.00"));
+        Type(d, "perTen", QStringLiteral("0.50"));  // the amount follows the holding's shares
         ok = Shoot(d, dir, "dialog-dividend-booking") && ok;
     }
     {
@@ -221,7 +248,7 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
     {
         CPlanDialog d(ctx, ctx.currentAccount, nullptr, parent);
         const auto& funds = g_installed.market->Catalogue().Funds();
-        Type(d, "fund", funds.empty() ? QStringLiteral("000001") : QString::fromStdString(funds.begin()->first));
+        if (!funds.empty()) Field<CFundSelector>(d, "fund")->SetFundID(funds.begin()->first);
         Type(d, "amount", QStringLiteral("500.00"));
         ok = Shoot(d, dir, "dialog-plan") && ok;
     }
@@ -257,7 +284,11 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         const QString csv = QDir(dir).filePath("import-example.csv");
         const auto& funds = g_installed.market->Catalogue().Funds();
         const std::string code = funds.empty() ? "000001" : funds.begin()->first;
-        const OleDate day = Clock::Now().AddDays(-30);
+        // A month before the latest NAV: the program's clock may run ahead of the service's.
+        OleDate day = Clock::Now().AddDays(-30);
+        if (const AccountInfo* a = ctx.accounts->FindAccount(ctx.currentAccount); a && !a->holdings.empty() &&
+                                                                                  a->holdings.front().figures.ValueDate.dt > 0)
+            day = a->holdings.front().figures.ValueDate.AddDays(-30);
         QFile file(csv);
         if (file.open(QIODevice::WriteOnly)) {
             file.write(QStringLiteral("日期,基金代码,类型,金额或份数,手续费\n%1,%2,申购,10000,1.5\n%1,%2,赎回,99999999,0.5\n")

@@ -139,8 +139,11 @@ void CBookkeepingUi::Install()
     m_frame.SetHandler(cmd::Split, [this] { OpenSplitDialog(); });
     m_frame.SetHandler(cmd::TradeDetails, [this] { m_history->SetAccount(CurrentAccountID()); });
     m_frame.SetHandler(cmd::TradeIncome, [this] { m_income->SetAccount(CurrentAccountID()); });
-    m_frame.SetHandler(cmd::Delete, [this] { DeleteCurrentItem(); });
-    m_frame.SetHandler(cmd::Properties, [this] { ShowCurrentProperties(); });
+    // Delete and properties act on the page shown: these pages' own, other pages keep theirs.
+    for (int page : {105, 106, 107}) {
+        m_frame.SetPageHandler(cmd::Delete, page, [this] { DeleteCurrentItem(); });
+        m_frame.SetPageHandler(cmd::Properties, page, [this] { ShowCurrentProperties(); });
+    }
     RefillTree();
     RebuildLists();
 }

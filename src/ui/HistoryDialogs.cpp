@@ -95,7 +95,6 @@ CFundHistoryDialog::CFundHistoryDialog(HistoryDialogContext ctx, QWidget* parent
     setMinimumWidth(480);
 
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CFundHistoryDialog::ShowRange);
-    // The fund selection comes from the frame; without one the chosen funds are the document's list as it is.
     connect(m_many, &QCheckBox::toggled, this, [this](bool on) { m_choose->setEnabled(on && m_ctx.chooseFunds); });
     connect(m_choose, &QPushButton::clicked, this, [this] {
         if (m_ctx.chooseFunds) m_ctx.chooseFunds();
@@ -187,10 +186,12 @@ void CFundHistoryDialog::OnDownload()
     auto done = m_done;
     QPointer<CFundHistoryDialog> self(this);
     CNavHistory* history = m_ctx.history;
-    Work work = [requests, done, self, history, finish](const std::atomic<bool>& cancelled) -> WorkFinish {
+    auto told = m_ctx.fetched;
+    Work work = [requests, done, self, history, finish, told](const std::atomic<bool>& cancelled) -> WorkFinish {
         auto fetched = std::make_shared<std::vector<HistoryFetch>>(
-            FetchFundHistories(requests, cancelled, [done, &cancelled](size_t n, size_t) {
+            FetchFundHistories(requests, cancelled, [done, told, &cancelled](size_t n, size_t) {
                 *done = n;
+                if (told) told(n);
                 return !cancelled.load();
             }));
         if (cancelled) return nullptr;

@@ -32,6 +32,8 @@ struct HistoryDialogContext {
     // The document's list of chosen funds ("多个基金"), and the command that edits it.
     std::function<std::vector<std::string>()> chosenFunds;
     std::function<void()> chooseFunds;
+    // Told on the worker, after each fund's request, how many are done (may be empty).
+    std::function<void(size_t done)> fetched;
 };
 
 class CFundHistoryDialog : public QDialog {

@@ -278,8 +278,10 @@ bool CMainFrame::RunCommand(int id)
         if (latestValues && c->fundClass != 0 && m_fundClass) m_fundClass(c->page, c->fundClass);
         ShowCurrentPage();
     }
+    auto onPage = m_pageHandlers.find({id, m_nav.page});
     auto handler = m_handlers.find(id);
-    if (handler != m_handlers.end()) handler->second();
+    if (onPage != m_pageHandlers.end()) onPage->second();
+    else if (handler != m_handlers.end()) handler->second();
     else if (c->page == 0 && id != cmd::Refresh)
         statusBar()->showMessage(QStringLiteral("%1：此功能尚未提供").arg(QString::fromUtf8(c->text)), 5000);
     return true;

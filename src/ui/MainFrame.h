@@ -65,6 +65,8 @@ public:
     QAction* Action(int id) const { return m_actions.value(id, nullptr); }
     // Handlers that later parts of the program register for their commands.
     void SetHandler(int id, std::function<void()> handler) { m_handlers[id] = std::move(handler); }
+    // A command that acts on the page shown (Delete, Properties): each page its own handler, before SetHandler's.
+    void SetPageHandler(int id, int page, std::function<void()> handler) { m_pageHandlers[{id, page}] = std::move(handler); }
     // Called when a latest-value page is shown with its fund class.
     void SetFundClassHandler(std::function<void(int page, int fundClass)> f) { m_fundClass = std::move(f); }
     void UpdateCommandStates();
@@ -100,6 +102,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMap<int, QAction*> m_actions;
     std::map<int, std::function<void()>> m_handlers;
+    std::map<std::pair<int, int>, std::function<void()>> m_pageHandlers;
     std::function<void(int, int)> m_fundClass;
 };
 

@@ -19,6 +19,7 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "ui/BookDialogs.h"
+#include "ui/FundPicker.h"
 
 namespace vextal {
 
@@ -31,10 +32,9 @@ CPlanDialog::CPlanDialog(const BookDialogContext& ctx, int accountId, const Plan
 {
     setWindowTitle(m_new ? QStringLiteral("基金定投") : QStringLiteral("修改基金定投"));
     if (plan) m_plan = *plan;
-    m_fund = new QLineEdit;
-    m_fund->setMaxLength(6);
-    m_fund->setPlaceholderText(QStringLiteral("6位基金代码"));
-    m_fundName = new QLabel;
+    m_fund = new CFundSelector;
+    m_fund->SetChoices(m_ctx.fundChoices);
+    if (!m_ctx.currentFund.empty()) m_fund->SetFundID(m_ctx.currentFund);  // the panel's holding to start with
     m_buyType = new QComboBox;
     m_buyType->addItem(QStringLiteral("前端"));  // back-end plans are not supported
     m_amount = new QLineEdit;
@@ -62,8 +62,8 @@ CPlanDialog::CPlanDialog(const BookDialogContext& ctx, int accountId, const Plan
     m_start->setDate(QDate(today.year, today.month, today.day));
     if (plan) {
         const TradeInfo& t = plan->trade;
-        m_fund->setText(QString::fromStdString(t.FundID));
-        m_fund->setReadOnly(true);  // a plan is kept per fund: another fund is another plan
+        m_fund->SetFundID(t.FundID);
+        m_fund->setEnabled(false);  // a plan is kept per fund: another fund is another plan
         m_amount->setText(Num("%0.2f", t.TradeMoney));
         m_fee->setCurrentText(Num("%0.1f", t.TradeFee));
         m_day->setValue(static_cast<int>(t.TradeCount));
@@ -73,10 +73,7 @@ CPlanDialog::CPlanDialog(const BookDialogContext& ctx, int accountId, const Plan
     }
 
     auto* form = new QFormLayout;
-    auto* fund = new QHBoxLayout;
-    fund->addWidget(m_fund);
-    fund->addWidget(m_fundName, 1);
-    form->addRow(QStringLiteral("定投基金:"), fund);
+    form->addRow(QStringLiteral("定投基金:"), m_fund);
     form->addRow(QStringLiteral("收费方式:"), m_buyType);
     auto* amount = new QHBoxLayout;
     amount->addWidget(m_amount);
@@ -109,30 +106,17 @@ CPlanDialog::CPlanDialog(const BookDialogContext& ctx, int accountId, const Plan
     top->addLayout(form);
     top->addWidget(hint);
     top->addWidget(buttons);
-    connect(m_fund, &QLineEdit::textChanged, this, &CPlanDialog::ShowFundName);
     connect(mixed, &QPushButton::clicked, this, [this] {
         BookDialogContext c = m_ctx;
         c.currentAccount = m_accountId;
-        c.currentFund = m_fund->text().trimmed().toStdString();
+        c.currentFund = m_fund->FundID();
         CDividendModeDialog(c, this).exec();
     });
-    ShowFundName();
-}
-
-void CPlanDialog::ShowFundName()
-{
-    const std::string code = m_fund->text().trimmed().toStdString();
-    const std::string name = code.size() == 6 && m_ctx.fundName ? m_ctx.fundName(code) : std::string();
-    m_fundName->setText(code.size() < 6   ? QString()
-                        : name.empty() ? QStringLiteral("本地基金列表中没有此基金")
-                                       : QString::fromStdString(name));
 }
 
 void CPlanDialog::OnSave()
 {
-    // Until the fund picker: a code the catalogue knows.
-    std::string code = m_fund->text().trimmed().toStdString();
-    if (code.size() != 6 || (m_ctx.fundName && m_ctx.fundName(code).empty())) code.clear();
+    const std::string code = m_new ? m_fund->FundID() : m_plan.trade.FundID;
     bool feeOk = false;
     const double fee = m_fee->currentText().trimmed().toDouble(&feeOk);
     const double amount = NumberOf(m_amount);

@@ -8,7 +8,6 @@
 
 class QComboBox;
 class QDateEdit;
-class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QTableView;
@@ -25,13 +24,11 @@ public:
     void OnSave();
 
 private:
-    void ShowFundName();
     BookDialogContext m_ctx;
     int m_accountId;
     bool m_new;
     PlanInfo m_plan;
-    QLineEdit* m_fund;
-    QLabel* m_fundName;
+    CFundSelector* m_fund;
     QComboBox* m_buyType;
     QLineEdit* m_amount;
     QComboBox* m_fee;

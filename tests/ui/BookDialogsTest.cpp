@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -30,6 +31,7 @@
 #include "market/NavHistory.h"
 #include "net/HttpTransport.h"
 #include "ui/BookDialogs.h"
+#include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
@@ -272,15 +274,32 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     Click(dialog, "删除");
     ASSERT_EQ(dialog.Ranges()->rowCount(), 1);
     EXPECT_FALSE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+
+    // A fund the account does not hold (a new plan's): found among all funds, its ranges its own.
+    BookDialogContext other = home.Context(main);
+    other.fundChoices = {{QString::fromStdString(funds_[2]), QStringLiteral("其他基金"), {}, {}, {}}};
+    other.currentFund = funds_[2];
+    CDividendModeDialog any(other);
+    EXPECT_FALSE(Child<QCheckBox>(any, "heldOnly")->isChecked());
+    EXPECT_EQ(Child<CFundSelector>(any, "anyFund")->FundID(), funds_[2]);
+    EXPECT_EQ(any.Ranges()->rowCount(), 0);
+    Child<QCheckBox>(any, "noStart")->setChecked(true);
+    Child<QCheckBox>(any, "noEnd")->setChecked(true);
+    Click(any, "设置");
+    EXPECT_TRUE(home.manager.GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_EQ(any.Ranges()->rowCount(), 1);
 }
 
 TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
 {
     Home home(user_, services_.get(), directory_.get());
     const int main = home.NewAccount("定投帐户");
-    CPlanDialog plan(home.Context(main), main, nullptr);
+    BookDialogContext context = home.Context(main);
+    for (const SimFund& f : s_market->Funds())
+        context.fundChoices.push_back({QString::fromStdString(f.code), QString::fromStdString(f.name), {}, {}, {}});
+    CPlanDialog plan(context, main, nullptr);
     Click(plan, "保存");
-    Type(plan, "fund", funds_[1].c_str());
+    Child<CFundSelector>(plan, "fund")->SetFundID(funds_[1]);
     Child<QComboBox>(plan, "fee")->setCurrentText("-1");
     Click(plan, "保存");
     Child<QComboBox>(plan, "fee")->setCurrentText("1.5");
@@ -302,8 +321,8 @@ TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
     EXPECT_EQ(home.db.GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
               2);
 
-    CPlanDialog again(home.Context(main), main, nullptr);
-    Type(again, "fund", funds_[1].c_str());
+    CPlanDialog again(context, main, nullptr);
+    Child<CFundSelector>(again, "fund")->SetFundID(funds_[1]);
     Type(again, "amount", "800");
     Click(again, "保存");
     EXPECT_EQ(home.prompt.Last(), "已有此基金的定投记录");
@@ -431,18 +450,29 @@ TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
         many.push_back(f.code);
     }
     h.chosenFunds = [many] { return many; };
+    // The user presses "取消" while the worker is about to ask for the third fund: the worker waits
+    // for the click, so a quick service cannot finish the run first.
+    CFundHistoryDialog* shown = nullptr;
+    std::atomic<size_t> furthest{0};
+    h.fetched = [&](size_t done) {
+        furthest = std::max(furthest.load(), done);
+        if (done == 2 && many.size() > 2)
+            QMetaObject::invokeMethod(shown, [&] { Click(*shown, "取消"); }, Qt::BlockingQueuedConnection);
+    };
     CFundHistoryDialog dialog(h);
+    shown = &dialog;
     dialog.SelectFund(funds_[0]);
     EXPECT_EQ(dialog.RangeText(), "此基金本地无历史净值数据");
 
     dialog.SetManyFunds(true);
+    QSignalSpy stopped(&dialog, &CFundHistoryDialog::downloadDone);
     Click(dialog, "下载");
     ASSERT_TRUE(dialog.IsBusy());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Progress() >= 2; }, 30000));
-    Click(dialog, "取消");
+    ASSERT_TRUE(stopped.wait(30000));
     EXPECT_FALSE(dialog.IsBusy());
     QSignalSpy idle(&runner, &CTaskRunner::idle);
     if (runner.IsBusy()) ASSERT_TRUE(idle.wait(30000));
+    EXPECT_EQ(furthest.load(), 2u);  // no fund after the click was asked for
     // Nothing of the stopped run is stored, and no completion was reported.
     EXPECT_TRUE(home.prompt.messages.empty());
     EXPECT_EQ(home.db.GetRecordCount("SELECT FundID FROM T_Fund_Value"), 0);
