@@ -226,21 +226,28 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
     // On a worker four questions are out at once: at a slow service the
     // wait, not the work, is what takes the time.
     const int parallel = runner ? kLoginParallelRequests : 1;
-    RunWork(runner, [this, holdings, services, workerClient, closing, done,
-                     parallel](const std::atomic<bool>& cancelled) -> WorkFinish {
+    RunWork(runner, [this, holdings, services, workerClient, closing, done, parallel,
+                     userId = m_user.UserID](const std::atomic<bool>& cancelled) -> WorkFinish {
         std::shared_ptr<CLoginBookAnswers> answers;
         if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled, parallel);
+        // The plans are asked here too: the window only books what is due.
+        auto plans = std::make_shared<std::vector<PlanInfo>>();
+        std::string planError;
+        const bool plansListed = answers && !cancelled && services->ListPlans(userId, *plans, planError);
         StoreStep closingStore = closing && !cancelled ? closing() : nullptr;
         if (cancelled) return nullptr;
-        return [this, answers, closingStore, done] {
+        return [this, answers, plans, plansListed, closingStore, done] {
             if (answers) m_accounts->Init(m_db, m_user.UserID, false, answers.get(), m_fundDirectory.get());
             m_accounts->LoadAccounts(m_user.UserID);
             m_accounts->LoadHoldings(0);
             m_accounts->Init(m_db, m_user.UserID, m_user.OfflineFlag != 0, m_bookServices.get(),
                              m_fundDirectory.get());
-            // The prefetched answers hold no plans: the plans of the first
-            // load run now, against the service itself (a few short requests).
-            if (answers && m_accounts->LoadPlans()) m_accounts->ProcessPlans();
+            // Only a plan with a period due books here, against the service
+            // itself (its purchase and the plan's progress: a few short requests).
+            if (plansListed) {
+                m_accounts->SetPlans(std::move(*plans));
+                m_accounts->ProcessPlans();
+            }
             if (closingStore) closingStore();
             if (done) done();
         };

@@ -154,6 +154,8 @@ public:
     using PlanKey = std::pair<int, std::string>;  // AccountID, FundID
     const std::map<PlanKey, PlanInfo>& Plans() const { return m_plans; }
     bool LoadPlans();
+    // The list as a worker asked it of the service (no request here).
+    void SetPlans(std::vector<PlanInfo> plans);
     // 0 saved (and processed), 1 saved but a due purchase failed and waits
     // for the next run, -1 failed (GetLastErrorText).
     int SavePlan(PlanInfo& plan);

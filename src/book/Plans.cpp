@@ -32,13 +32,18 @@ bool CAccountManager::LoadPlans()
     std::vector<PlanInfo> plans;
     std::string error;
     if (!m_services->ListPlans(m_userId, plans, error)) return Fail(error);
+    SetPlans(std::move(plans));
+    return true;
+}
+
+void CAccountManager::SetPlans(std::vector<PlanInfo> plans)
+{
     m_plans.clear();
     for (PlanInfo& p : plans) {
         p.trade.TradeType = kTradePlan;
         p.trade.UserID = m_userId;
         m_plans[{p.trade.AccountID, p.trade.FundID}] = std::move(p);
     }
-    return true;
 }
 
 bool CAccountManager::ProcessPlan(PlanInfo& plan)

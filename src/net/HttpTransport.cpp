@@ -175,6 +175,7 @@ int HttpRequest(const std::string& url, const std::string& verb, std::string& an
     }
     InitCurlOnce();
     HttpConfig config = GetHttpConfig();
+    if (config.onRequest) config.onRequest(url);
     CurlRequest req;
     if (!req.handle) {
         t_lastError = "cannot create an HTTP session";

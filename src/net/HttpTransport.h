@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace vextal {
@@ -36,6 +37,9 @@ struct HttpConfig {
     // Hosts that bypass any proxy (curl's NOPROXY list; "*" = all). Empty:
     // the system's proxy configuration applies.
     std::string noProxy;
+    // Called on the asking thread before each request: tests check that the
+    // window's thread never waits on the network.
+    std::function<void(const std::string& url)> onRequest;
 };
 void SetHttpConfig(const HttpConfig& config);
 HttpConfig GetHttpConfig();
