@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -38,6 +39,7 @@
 #include "ui/ListView.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
+#include "ui/WebPane.h"
 #include "ui/VextalApp.h"
 #include "ui/WebViews.h"
 
@@ -394,4 +396,32 @@ TEST_F(CommandWalkTest, UpgradeToVipOpensTheMemberCentreAndCloses)
     ASSERT_EQ(browser.urls.size(), 1u);
     EXPECT_EQ(browser.urls[0].toStdString(), service->Base() + "plindo/Login.aspx?code=102");
     EXPECT_TRUE(closed);
+}
+
+TEST_F(CommandWalkTest, TheEstimatePageShowsTheServicesPageAndExportsItsList)
+{
+    CMainFrame& frame = *app->Frame();
+    ModalCloser closer;
+    ASSERT_TRUE(frame.RunCommand(cmd::Estimate));
+    auto* view = qobject_cast<CFundForecastView*>(frame.HomeView()->currentWidget());
+    ASSERT_NE(view, nullptr);
+    QSignalSpy finished(view, &CFundForecastView::estimateFinished);
+    ASSERT_TRUE(view->RunEstimate());
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_GT(view->FundList()->model()->rowCount(), 0) << view->StatusText().toStdString();
+
+    // The chosen fund's estimate page, from the service that serves the site's pages.
+    auto* browser = view->Pane()->findChild<QTextBrowser*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->source().toString().toStdString().rfind(
+                  service->Base() + "plindo/newvip/RealtimeCalcView.aspx?flag=1&fundid=", 0),
+              0u)
+        << browser->source().toString().toStdString();
+
+    // "导出表格到Excel" on this page writes the estimates.
+    view->FundList()->setFocus();
+    frame.RunCommand(cmd::ExportExcel);
+    Settle();
+    QDirIterator files(userHome.path(), {QStringLiteral("基金净值估算-*.xlsx")}, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_TRUE(files.hasNext());
 }
