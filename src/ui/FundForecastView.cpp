@@ -140,6 +140,10 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
     split->addWidget(m_web);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    // The lists' size hints alone would take the whole width and fold the page away.
+    m_web->setMinimumWidth(280);
+    split->setChildrenCollapsible(false);
+    split->setSizes({3000, 2000});
 
     m_progress = new QProgressBar(this);
     m_cancel = new QPushButton(QStringLiteral("取消"), this);
