@@ -15,6 +15,8 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -64,11 +66,15 @@ struct ModalCloser {
     QTimer timer;
     std::vector<std::string> seen;
     bool yes = false;
+    QPointer<QWidget> last;
     ModalCloser()
     {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             QWidget* w = QApplication::activeModalWidget();
-            if (!w) return;
+            // A window already closed may stay on the modal stack until its exec() returns.
+            // A busy indicator of work the command started is no dialog it opened: the walk waits for the work.
+            if (!w || !w->isVisible() || w == last || qobject_cast<QProgressDialog*>(w)) return;
+            last = w;
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 seen.push_back("box:" + box->text().toStdString());
                 if (yes && box->button(QMessageBox::Yes)) {
@@ -358,10 +364,12 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         const Expect& e = it->second;
         if (e.before) e.before();
         Settle();
+        WaitIdle(*app);
         closer.seen.clear();
         browser.urls.clear();
         EXPECT_TRUE(frame.RunCommand(c.id));
         Settle();
+        WaitIdle(*app);
         ASSERT_EQ(app->Frame(), &frame);
         if (!e.anyModals) {
             EXPECT_EQ(closer.seen, e.modals);
