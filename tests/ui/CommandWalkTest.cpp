@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -298,6 +300,19 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         page(id, p);
         expect[id].before = onAccount;
     }
+    // The trade details go to a spreadsheet with the amounts as numbers.
+    expect[cmd::TradeDetails].after = [&] {
+        frame.RunCommand(cmd::ExportExcel);
+        Settle();
+        QDirIterator files(userHome.path(), {QStringLiteral("帐户 巡检帐户 交易明细-*.xlsx")}, QDir::Files,
+                           QDirIterator::Subdirectories);
+        ASSERT_TRUE(files.hasNext());
+        QProcess unzip;
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), files.next(), QStringLiteral("xl/worksheets/sheet1.xml")});
+        ASSERT_TRUE(unzip.waitForFinished(10000));
+        const QString sheet = QString::fromUtf8(unzip.readAllStandardOutput());
+        EXPECT_TRUE(sheet.contains(QRegularExpression(QStringLiteral("<c r=\"F2\" s=\"\\d+\"><v>10000</v>")))) << sheet.toStdString();
+    };
     expect[cmd::AccountDetail].before = [&] {
         frame.RunCommand(cmd::ValuesOpen);
         CBookkeepingUi::Of(frame)->SelectAccount(accountId);
