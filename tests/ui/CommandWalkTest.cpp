@@ -144,6 +144,7 @@ protected:
         Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
         // The export writes into the user's documents: here a folder of the test's.
         oldHome = qgetenv("HOME");
+        oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", userHome.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", QDir(userHome.path()).filePath(".config").toUtf8());
         qputenv("VEXTAL_NO_WEBENGINE", "1");
@@ -168,7 +169,8 @@ protected:
         app.reset();
         for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         qputenv("HOME", oldHome);
-        qunsetenv("XDG_CONFIG_HOME");
+        if (oldConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
+        else qputenv("XDG_CONFIG_HOME", oldConfig);
         Clock::Release();
     }
 
@@ -202,7 +204,7 @@ protected:
 
     static CServiceProcess* service;
     QTemporaryDir home, userHome;
-    QByteArray oldHome;
+    QByteArray oldHome, oldConfig;
     UrlCatcher browser;
     std::unique_ptr<CVextalApp> app;
 };
