@@ -37,6 +37,7 @@ public:
         m_showRealtime = showRealtime;
         m_currentValueDate = currentValueDate;
     }
+    void SetShowRealtime(bool showRealtime) { m_showRealtime = showRealtime; }
     void SetRealtimeEstimates(const IRealtimeEstimates* estimates) { m_estimates = estimates; }
     // Called after the automatic dividends of all holdings (fixed-investment plans).
     void SetAfterDividendsAll(std::function<void(int userId)> f) { m_afterDividendsAll = std::move(f); }

@@ -62,8 +62,8 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
         const AccountInfo* a = m_ctx.Accounts().FindAccount(m_holdings->AccountID());
         return ExportSource{m_holdings->List(), 59176, HoldingsSheetName(a ? QString::fromStdString(a->AccountName) : QString())};
     });
-    SetExportSource(m_history, [this] { return ExportSource{m_history->List(), 0, m_history->Title()}; });
-    SetExportSource(m_income, [this] { return ExportSource{m_income->List(), 0, m_income->Title()}; });
+    SetExportSource(m_history, [this] { return ExportSource{m_history->List(), kExportTrades, m_history->Title()}; });
+    SetExportSource(m_income, [this] { return ExportSource{m_income->List(), kExportTradeIncome, m_income->Title()}; });
     connect(&OptionsNotifier(), &COptionsNotifier::settingsChanged, this, [this] {
         m_accounts->RebuildColumns();
         m_holdings->RebuildColumns();

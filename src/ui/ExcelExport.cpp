@@ -57,6 +57,16 @@ std::map<int, ExportKindTable>& Kinds()
         {kExportNavHistory, Runs({{10, 1, C::Number, 0}, {11, 1, C::Text, 0}, {12, 2, C::Number, 4},
                                   {14, 1, C::Signed, 2}, {15, 1, C::Signed, 4}})},
         {kExportMoneyHistory, Runs({{10, 1, C::Number, 0}, {11, 1, C::Text, 0}, {12, 2, C::Number, 4}})},
+        // Trades: number, account, fund, code, type, amount, shares, price, fee rate, fee, time, note, date.
+        {kExportTrades, Runs({{1, 1, C::Number, 0}, {3, 1, C::Highlight, 0}, {6, 2, C::Number, 2},
+                              {8, 1, C::Number, 4}, {9, 2, C::Number, 2}})},
+        {kExportTradeIncome, Runs({{1, 1, C::Number, 0}, {3, 1, C::Highlight, 0}, {5, 1, C::Signed, 2},
+                                   {6, 1, C::Signed, 4}, {7, 1, C::Number, 0}, {8, 1, C::Signed, 4},
+                                   {9, 3, C::Number, 4}, {13, 2, C::Number, 2}})},
+        // Estimates: number, name, latest NAV, estimate, published value (with its mark), error.
+        {kExportEstimates, Runs({{0, 1, C::Number, 0}, {1, 1, C::Highlight, 0}, {2, 1, C::Number, 4},
+                                 {3, 1, C::Signed, 2}, {5, 1, C::Number, 2}})},
+        {kExportEstimateStocks, Runs({{2, 1, C::Number, 2}, {3, 2, C::Signed, 2}})},
     };
     return kinds;
 }
@@ -259,7 +269,7 @@ bool FindExportSource(QWidget* page, ExportSource& source)
     auto it = Sources().find(page);
     if (it == Sources().end()) return false;
     source = it.value()();
-    return source.list != nullptr;
+    return source.list != nullptr || source.table != nullptr;
 }
 
 QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt, const ExportEnvironment& env)
@@ -268,17 +278,19 @@ QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt, co
         prompt.ShowMessage(LoadResString(59163), PromptIcon::Information);
         return {};
     }
-    if (!source.list) return {};
+    QTableView* table = source.list ? source.list : source.table;
+    if (!table || !table->model()) return {};
     const QString folder = env.folder.isEmpty() ? DefaultFolder() : env.folder;
     QDir().mkpath(folder);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     const QString path = QDir(folder).filePath(ExcelSheetName(source.sheetName) + "-" + stamp + ".xlsx");
     std::vector<int> ids;
-    for (const ColumnSpec& spec : source.list->Model()->Columns()) ids.push_back(spec.id);
+    if (source.list)
+        for (const ColumnSpec& spec : source.list->Model()->Columns()) ids.push_back(spec.id);
     QString error;
     // A local write of at most a second for the largest list: in place, under a busy cursor.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool written = WriteListWorkbook(*source.list->model(), ids, source.kind, source.sheetName, path, &error);
+    const bool written = WriteListWorkbook(*table->model(), ids, source.kind, source.sheetName, path, &error);
     QApplication::restoreOverrideCursor();
     if (!written) {
         prompt.ShowMessage(error.toStdString(), PromptIcon::Warning);

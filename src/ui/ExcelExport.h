@@ -24,6 +24,7 @@
 #include <vector>
 
 class QAbstractItemModel;
+class QTableView;
 class QWidget;
 
 namespace vextal {
@@ -51,6 +52,10 @@ enum ExportKind : int {
     kExportMoneyValues = 1,   // money-market latest values
     kExportNavHistory = 2,    // NAV history
     kExportMoneyHistory = 3,  // NAV history of a money-market fund
+    kExportTrades = 4,        // trade details and trade records
+    kExportTradeIncome = 5,   // trade income
+    kExportEstimates = 6,     // real-time estimates of the funds (ids: column numbers)
+    kExportEstimateStocks = 7,  // the estimated fund's stocks (ids: column numbers)
 };
 
 // Adds or replaces a kind's table.
@@ -78,6 +83,8 @@ struct ExportSource {
     CListView* list = nullptr;
     int kind = 0;
     QString sheetName;
+    // A plain table instead of a list: its column numbers are the ids.
+    QTableView* table = nullptr;
 };
 // A page registers what its export command exports; gone with the page.
 void SetExportSource(QWidget* page, std::function<ExportSource()> source);

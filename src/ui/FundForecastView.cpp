@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/MarketData.h"
@@ -20,8 +21,10 @@
 #include "common/ProgramDir.h"
 #include "estimate/EstimateErrors.h"
 #include "estimate/RealtimeEstimates.h"
+#include "ui/ExcelExport.h"
 #include "ui/MainFrame.h"
 #include "ui/WebPane.h"
+#include "ui/WebUrls.h"
 
 namespace vextal {
 
@@ -137,6 +140,10 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
     split->addWidget(m_web);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    // The lists' size hints alone would take the whole width and fold the page away.
+    m_web->setMinimumWidth(280);
+    split->setChildrenCollapsible(false);
+    split->setSizes({3000, 2000});
 
     m_progress = new QProgressBar(this);
     m_cancel = new QPushButton(QStringLiteral("取消"), this);
@@ -340,8 +347,7 @@ void CFundForecastView::SelectFund(int row)
     if (row < 0 || static_cast<size_t>(row) >= m_fundRows.size()) return;
     const std::string& fund = m_fundRows[static_cast<size_t>(row)].FundID;
     ShowHoldings(fund);
-    m_web->Load(Q(StrFormat("%splindo/newvip/RealtimeCalcView.aspx?flag=1&fundid=%s", m_ctx.webSiteBase.c_str(),
-                            fund.c_str())));
+    m_web->Load(Q(RealtimeCalcUrl(m_ctx.webSiteBase, fund)));
 }
 
 void CFundForecastView::ShowHoldings(const std::string& fundId)
@@ -416,7 +422,8 @@ CFundForecastView* InstallFundForecastView(CMainFrame& frame, CVextalDoc& doc, C
     // The quote site is a configuration value; here it is the data service's host.
     auto cache = std::make_shared<CFundInvestCache>();
     ctx.sources = ServiceSources(cache, settings.dataServerUrl, settings.dataServerUrl);
-    ctx.webSiteBase = settings.webSiteUrl;
+    // The site's pages are the service's, as for the web page view: the server URL.
+    ctx.webSiteBase = settings.serverUrl;
     ctx.indexPage = QString::fromStdString(ProgramPath("Html/stockindex.htm"));
     ctx.errors = owned->errors.get();
     ctx.realtime = owned->realtime.get();
@@ -428,6 +435,16 @@ CFundForecastView* InstallFundForecastView(CMainFrame& frame, CVextalDoc& doc, C
     owned->setParent(view);
     doc.Accounts().SetRealtimeEstimates(owned->realtime.get());
     frame.HomeView()->SetPage(112, view);
+    // "导出表格到Excel": the stocks of the chosen fund when that list has the focus, else the funds.
+    SetExportSource(view, [view] {
+        ExportSource source;
+        QTableView* stocks = view->HoldingList();
+        const bool onStocks = stocks->hasFocus() || stocks->isAncestorOf(QApplication::focusWidget());
+        source.table = onStocks ? stocks : view->FundList();
+        source.kind = onStocks ? kExportEstimateStocks : kExportEstimates;
+        source.sheetName = onStocks ? QStringLiteral("估算持仓明细") : QStringLiteral("基金净值估算");
+        return source;
+    });
     // "刷新" on this page estimates again.
     QObject::connect(&frame, &CMainFrame::refreshRequested, view, [view](int page) {
         if (page == 112) view->RunEstimate();
@@ -444,9 +461,22 @@ void SaveForecastScreenshot(CMainFrame& frame, const QString& dir, std::function
     }
     frame.RunCommand(cmd::Estimate);
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(view, &CFundForecastView::estimateFinished, view, [&frame, dir, done, connection] {
+    *connection = QObject::connect(view, &CFundForecastView::estimateFinished, view, [&frame, view, dir, done, connection] {
         QObject::disconnect(*connection);
-        done(frame.grab().save(QDir(dir).filePath(QStringLiteral("estimate.png"))));
+        auto save = [&frame, dir, done] { done(frame.grab().save(QDir(dir).filePath(QStringLiteral("estimate.png")))); };
+        if (!view->Pane()->UsesWebEngine()) {
+            save();
+            return;
+        }
+        // The chosen fund's estimate page is loading: the picture once it is shown.
+        auto taken = std::make_shared<bool>(false);
+        auto once = [taken, save] {
+            if (*taken) return;
+            *taken = true;
+            QTimer::singleShot(600, save);
+        };
+        QObject::connect(view->Pane(), &CWebPane::loaded, view, once, Qt::SingleShotConnection);
+        QTimer::singleShot(15000, view, once);
     });
     if (!view->RunEstimate() && !view->IsRunning()) {
         QObject::disconnect(*connection);

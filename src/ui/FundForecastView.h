@@ -95,6 +95,8 @@ public:
     CForecastModel* FundModel() const { return m_fundModel; }
     CForecastModel* HoldingModel() const { return m_holdingModel; }
     QTableView* FundList() const { return m_fundList; }
+    QTableView* HoldingList() const { return m_holdingList; }
+    CWebPane* Pane() const { return m_web; }
     const EstimateResult& LastResult() const { return *m_result; }
     QString StatusText() const;
 

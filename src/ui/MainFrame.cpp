@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDockWidget>
-#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -51,14 +50,6 @@ bool CHomeView::ShowPage(int pageId)
 
 namespace {
 
-QWidget* Placeholder(int page)
-{
-    auto* label = new QLabel(QString::fromStdString(PageCaption(page)) + QStringLiteral("\n\n（此页面尚未提供）"));
-    label->setAlignment(Qt::AlignCenter);
-    label->setObjectName(QStringLiteral("placeholder%1").arg(page));
-    return label;
-}
-
 QStyle::StandardPixmap ToolIcon(int id)
 {
     switch (id) {
@@ -89,8 +80,6 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     : QMainWindow(parent), m_context(context), m_home(new CHomeView(this))
 {
     setCentralWidget(m_home);
-    for (int page : {100, 102, 103, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116})
-        m_home->SetPage(page, Placeholder(page));
     BuildMenus();
     BuildToolBar();
     BuildAccountPanel();
@@ -280,10 +269,10 @@ bool CMainFrame::RunCommand(int id)
     }
     auto onPage = m_pageHandlers.find({id, m_nav.page});
     auto handler = m_handlers.find(id);
+    // A command nobody handles (the portfolio income, left out of the menu)
+    // does nothing; a page without a view keeps the page shown.
     if (onPage != m_pageHandlers.end()) onPage->second();
     else if (handler != m_handlers.end()) handler->second();
-    else if (c->page == 0 && id != cmd::Refresh)
-        statusBar()->showMessage(QStringLiteral("%1：此功能尚未提供").arg(QString::fromUtf8(c->text)), 5000);
     return true;
 }
 

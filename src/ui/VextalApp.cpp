@@ -18,6 +18,7 @@
 #include "app/StartupSequence.h"
 #include "app/VersionCheck.h"
 #include "common/ProgramDir.h"
+#include "ui/AccountCommands.h"
 #include "ui/BookkeepingUi.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/BookDialogsInstall.h"
@@ -253,6 +254,7 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     });
     InstallBookDialogs(*m_frame, doc, *m_market, *m_runner, m_prompt);
     InstallWebPages(*m_frame, doc, *m_market);
+    InstallAccountCommands(*m_frame, doc, m_prompt, context.iniPath);
     m_frame->UpdateCommandStates();
 }
 
