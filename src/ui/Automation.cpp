@@ -126,6 +126,17 @@ QString SetField(QWidget* w, const QString& value)
     return QStringLiteral("not an input field");
 }
 
+QString FieldValue(QWidget* w)
+{
+    if (auto* fund = qobject_cast<CFundSelector*>(w)) return QString::fromStdString(fund->FundID());
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+    if (auto* box = qobject_cast<QComboBox*>(w)) return box->currentText();
+    if (auto* time = qobject_cast<QDateTimeEdit*>(w)) return time->dateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    return {};
+}
+
 QAbstractButton* FindButton(QWidget* dialog, const QString& text)
 {
     for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
@@ -313,6 +324,10 @@ QString CAutomation::Answer(const QString& line)
         if (!field) return QStringLiteral("error no field ") + key;
         const QString failure = SetField(field, rest.section(QLatin1Char(' '), 1));
         return failure.isEmpty() ? QStringLiteral("ok") : QStringLiteral("error ") + failure;
+    }
+    if (verb == QLatin1String("get")) {
+        QWidget* field = target ? FindField(target, rest) : nullptr;
+        return field ? QStringLiteral("ok ") + OneLine(FieldValue(field)) : QStringLiteral("error no field ") + rest;
     }
     if (verb == QLatin1String("click") || verb == QLatin1String("accept")) {
         if (verb == QLatin1String("click")) front = target;

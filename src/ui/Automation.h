@@ -13,6 +13,7 @@
 //   set KEY VALUE             a field of the front dialog (or else of the page shown): KEY is
 //                             its objectName, its form label (without the colon) or, for a
 //                             check box, its text; VALUE is the rest of the line
+//   get KEY                   ok VALUE of that field, as `set` finds it
 //   click TEXT                clicks the button of that text of the front dialog (or else of
 //                             the page shown), after the answer
 //   accept                    clicks the front dialog's default button (after the answer)

@@ -26,7 +26,6 @@
 #include <sstream>
 #include <thread>
 
-#include "ServiceProcess.h"
 #include "book/AccountManager.h"
 #include "db/AdoDatabase.h"
 #include "support/ChildWait.h"
@@ -98,6 +97,48 @@ struct VirtualDisplay {
             waitpid(pid, nullptr, 0);
         }
     }
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// plindo-serve with its request log kept (one line per request, the
+// command as "type/id"), on a port of its choice.
+struct Service {
+    pid_t pid = -1;
+    int port = 0;
+    std::string log;
+
+    bool Start(const std::string& work)
+    {
+        log = work + "/service.log";
+        fs::create_directories(work + "/service");
+        pid = Spawn({PLINDO_SERVE_PATH, "--port", "0", "--data", work + "/service", "--funds", "300", "--now", kNow},
+                    {}, log);
+        const std::regex listening("listening on 127\\.0\\.0\\.1:([0-9]+)");
+        for (int waited = 0; waited < kLimitMs && port == 0; waited += 100) {
+            std::smatch m;
+            const std::string text = ReadFile(log);
+            if (std::regex_search(text, m, listening)) port = std::atoi(m[1].str().c_str());
+            else std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return port > 0;
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+    void Stop()
+    {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        int status = 0;
+        test::WaitChildFor(pid, status, 5000);
+        pid = -1;
+    }
+    ~Service() { Stop(); }
 };
 
 // One start of the program, and its automation socket.
@@ -192,13 +233,7 @@ public:
         return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string Log() const
-    {
-        std::ifstream in(m_log);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string Log() const { return ReadFile(m_log); }
 
 private:
     std::string ReadLine()
@@ -305,13 +340,12 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
     VirtualDisplay display;
     ASSERT_TRUE(display.Start(work + "/xvfb.log"));
 
-    auto service = std::make_unique<CServiceProcess>(
-        PLINDO_SERVE_PATH, std::vector<std::string>{"--funds", "300", "--now", kNow, "--quiet"});
-    ASSERT_GT(service->Port(), 0);
+    Service service;
+    ASSERT_TRUE(service.Start(work)) << ReadFile(service.log);
     {
         // An empty home but for the address of this run's service.
         std::ofstream ini(work + "/home/Vextal.ini");
-        ini << "[Login]\nServerURL=" << service->Base() << "\nDataServerURL=" << service->Base() << "\n";
+        ini << "[Login]\nServerURL=" << service.Base() << "\nDataServerURL=" << service.Base() << "\n";
     }
 
     std::vector<std::string> holdings, trades;
@@ -359,6 +393,8 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         ASSERT_EQ(program.Ask("select " + std::to_string(account)), "ok");
         ASSERT_EQ(program.Ask("command 32780"), "ok");
         program.WaitDialog("基金购买");
+        // The dialog proposes the program's now: the fixed clock, running on.
+        EXPECT_EQ(program.Ask("get 交易时间").substr(0, 18), "ok 2024-10-09 14:1");
         EXPECT_EQ(program.Ask("set 基金 " + fund), "ok");
         EXPECT_EQ(program.Ask("set 交易时间 2024-10-08 10:00:00"), "ok");
         EXPECT_EQ(program.Ask("set 购买金额 10000"), "ok");
@@ -434,7 +470,11 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         program.WaitIdle();
         const std::vector<std::string> estimate = Rows(program, 0);
         ASSERT_EQ(estimate.size(), 1u);
-        EXPECT_NE(estimate[0].find(first[5]), std::string::npos) << estimate[0];
+        // Its latest NAV, and an estimate made (the clock is in trading hours).
+        const std::vector<std::string> estimated = Split(estimate[0], '\t');
+        ASSERT_GT(estimated.size(), 3u) << estimate[0];
+        EXPECT_EQ(estimated[2], first[5]);
+        EXPECT_FALSE(estimated[3].empty()) << estimate[0];
         EXPECT_GT(Rows(program, 1).size(), 1u);  // the holdings it is estimated from
         EXPECT_EQ(program.Ask("shot " + work + "/estimate.png"), "ok");
 
@@ -445,8 +485,11 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
     // The engine's stored holding is what the window showed.
     EXPECT_NE(stored.find(std::to_string(account) + " " + fund + " 0 " + held + "\n"), std::string::npos) << stored;
 
+    // The shutdown logged out: the logout command (3/2) reached the service.
+    EXPECT_NE(ReadFile(service.log).find(" 3/2 200 "), std::string::npos) << ReadFile(service.log);
+
     // Offline, the service gone: the same books.
-    service.reset();
+    service.Stop();
     {
         Program program(work, display.name, {});
         ASSERT_TRUE(program.Connect()) << program.Log();
