@@ -316,23 +316,18 @@ QString CAutomation::Answer(const QString& line)
     }
     // Fields and buttons: of the front dialog, else of the page shown.
     QWidget* target = front ? front : frame ? frame->HomeView()->currentWidget() : nullptr;
-    if (verb == QLatin1String("set")) {
-        if (!target) return QStringLiteral("error no dialog");
-        front = target;
-        const QString key = rest.section(QLatin1Char(' '), 0, 0);
-        QWidget* field = FindField(front, key);
+    if (verb == QLatin1String("set") || verb == QLatin1String("get")) {
+        const QString key = verb == QLatin1String("set") ? rest.section(QLatin1Char(' '), 0, 0) : rest;
+        QWidget* field = target ? FindField(target, key) : nullptr;
         if (!field) return QStringLiteral("error no field ") + key;
+        if (verb == QLatin1String("get")) return QStringLiteral("ok ") + OneLine(FieldValue(field));
         const QString failure = SetField(field, rest.section(QLatin1Char(' '), 1));
         return failure.isEmpty() ? QStringLiteral("ok") : QStringLiteral("error ") + failure;
     }
-    if (verb == QLatin1String("get")) {
-        QWidget* field = target ? FindField(target, rest) : nullptr;
-        return field ? QStringLiteral("ok ") + OneLine(FieldValue(field)) : QStringLiteral("error no field ") + rest;
-    }
     if (verb == QLatin1String("click") || verb == QLatin1String("accept")) {
-        if (verb == QLatin1String("click")) front = target;
-        if (!front) return QStringLiteral("error no dialog");
-        QAbstractButton* button = verb == QLatin1String("click") ? FindButton(front, rest) : DefaultButton(front);
+        const bool click = verb == QLatin1String("click");
+        QWidget* on = click ? target : front;  // accept: the front dialog's default only
+        QAbstractButton* button = !on ? nullptr : click ? FindButton(on, rest) : DefaultButton(on);
         if (!button) return QStringLiteral("error no button");
         // The click may open a dialog of its own: after the answer.
         QTimer::singleShot(0, button, &QAbstractButton::click);

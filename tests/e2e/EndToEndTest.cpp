@@ -47,8 +47,9 @@ std::vector<std::string> Split(const std::string& text, char sep)
     return parts;
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log,
-            int keepFd = -1)
+// Runs argv[0] with `env` added, its output into `log`; it inherits every
+// descriptor not marked close-on-exec (Xvfb's -displayfd pipe).
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log)
 {
     const pid_t parent = getpid();
     const pid_t pid = fork();
@@ -62,7 +63,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        (void)keepFd;
         execv(args[0], args.data());
         _exit(127);
     }
@@ -80,7 +80,7 @@ struct VirtualDisplay {
         if (pipe(fds) != 0) return false;
         pid = Spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24",
                      "-nolisten", "tcp"},
-                    {}, log, fds[1]);
+                    {}, log);
         close(fds[1]);
         std::string number;
         pollfd p{fds[0], POLLIN, 0};
