@@ -228,11 +228,21 @@ bool CAutomation::Listen(const QString& path, QString* error)
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    unlink(name.constData());
+    // A socket left by an earlier run is replaced; anything else at the path is kept.
+    struct stat old {};
+    if (lstat(name.constData(), &old) == 0) {
+        if (!S_ISSOCK(old.st_mode)) {
+            close(m_listen);
+            m_listen = -1;
+            *error = QStringLiteral("%1 exists and is not a socket").arg(path);
+            return false;
+        }
+        unlink(name.constData());
+    }
     // Owner only from the first moment: no window in which another user may connect.
-    const mode_t old = umask(0177);
+    const mode_t mask = umask(0177);
     const int bound = bind(m_listen, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    umask(old);
+    umask(mask);
     if (bound != 0 || listen(m_listen, 4) != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         close(m_listen);

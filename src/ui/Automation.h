@@ -41,7 +41,8 @@ class CAutomation : public QObject {
 public:
     CAutomation(CVextalApp& app, QObject* parent = nullptr);
     ~CAutomation() override;
-    // Listens on `path` (an old socket there is replaced); false with a reason on failure.
+    // Listens on `path` (an old socket there is replaced, any other file is
+    // left alone and refused); false with a reason on failure.
     bool Listen(const QString& path, QString* error);
 
 private:

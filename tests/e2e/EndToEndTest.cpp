@@ -340,6 +340,17 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
     VirtualDisplay display;
     ASSERT_TRUE(display.Start(work + "/xvfb.log"));
 
+    {
+        // A file that is not a socket is never replaced by the channel: the program refuses to start.
+        std::ofstream(work + "/notes.txt") << "mine";
+        const pid_t refused = Spawn({VEXTAL_PATH, "--home", work + "/home", "--automation", work + "/notes.txt"},
+                                    {"DISPLAY=" + display.name, "QT_QPA_PLATFORM=xcb"}, work + "/refused.log");
+        int status = 0;
+        ASSERT_TRUE(test::WaitChildFor(refused, status, kLimitMs));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadFile(work + "/refused.log");
+        EXPECT_EQ(ReadFile(work + "/notes.txt"), "mine");
+    }
+
     Service service;
     ASSERT_TRUE(service.Start(work)) << ReadFile(service.log);
     {
