@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 
 namespace vextal {
@@ -18,6 +19,18 @@ long long RealMs()
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+// For tests of the whole program only: VEXTAL_NOW="YYYY-MM-DD HH:MM:SS"
+// (Beijing time) starts the clock there and lets it run on, so a test can
+// meet trading hours at any hour of its own. Unset, or not a valid time: the
+// real clock. Read once, before main.
+[[maybe_unused]] const bool g_fromEnvironment = [] {
+    const char* text = std::getenv("VEXTAL_NOW");
+    OleDate at;
+    if (!text || !*text || !OleDate::Parse(text, at) || !at.IsValid()) return false;
+    Clock::Fix(at, true);
+    return true;
+}();
+
 }  // namespace
 
 OleDate Clock::Now()

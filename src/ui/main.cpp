@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "common/ProgramVersion.h"
+#include "ui/Automation.h"
 #include "ui/VextalApp.h"
 
 namespace {
@@ -64,7 +66,11 @@ int main(int argc, char** argv)
     QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password for --screenshots."),
                                 QStringLiteral("PASSWORD"), QStringLiteral("demo123"));
     QCommandLineOption offline(QStringLiteral("offline"), QStringLiteral("Log in offline (--screenshots)."));
-    parser.addOptions({home, shots, user, password, offline});
+    // For tests of the whole program: see ui/Automation.h.
+    QCommandLineOption automation(QStringLiteral("automation"),
+                                  QStringLiteral("Take requests of a test on the socket PATH (owner only)."),
+                                  QStringLiteral("PATH"));
+    parser.addOptions({home, shots, user, password, offline, automation});
     parser.process(app);
 
     vextal::AppOptions options;
@@ -75,5 +81,14 @@ int main(int argc, char** argv)
     options.offline = parser.isSet(offline);
     options.autoLogin = !options.screenshotDir.isEmpty();
     vextal::CVextalApp vextal(options);
+    std::unique_ptr<vextal::CAutomation> driver;
+    if (parser.isSet(automation)) {
+        driver = std::make_unique<vextal::CAutomation>(vextal);
+        QString error;
+        if (!driver->Listen(parser.value(automation), &error)) {
+            std::fprintf(stderr, "Vextal: --automation: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     return vextal.Run();
 }
