@@ -90,7 +90,7 @@ void SaveCurveScreenshots(CMainFrame& frame, const QString& dir, std::function<v
             if (funds.size() < 4) funds.push_back(code);
             if (run->candidates.size() < 12) run->candidates.push_back(code);
         }
-    view->Data().Params().SelectedFunds = funds;
+    view->SetSelectedFunds(funds);
     auto command = [](int id) { return [id](CMainFrame& f, CFundCurveView&) { f.RunCommand(id); }; };
     std::weak_ptr<CurveShotRun> weak = run;
     run->shots = {

@@ -369,6 +369,8 @@ void CFundCurveView::ApplyCurveBar()
 {
     const CurveBarValues values = m_bar->Values();
     const int kind = m_kind;
+    // The overlays draw the document's selection as it is now.
+    m_data.Params().SelectedFunds = m_doc.Settings().fundIdList;
     // The records of the bar's range and statistic are fetched first.
     m_data.Params().StartDate = values.StartDate;
     m_data.Params().EndDate = values.EndDate;
@@ -532,9 +534,15 @@ void CFundCurveView::ChooseFunds()
     std::vector<std::pair<std::string, std::string>> available;
     for (const auto& [code, info] : m_market.Catalogue().Funds())
         if (!info.CompanyID.empty()) available.emplace_back(code, info.FundName);
-    CFundSelectDialog dialog(available, m_data.Params().SelectedFunds, m_prompt,
+    CFundSelectDialog dialog(available, m_doc.Settings().fundIdList, m_prompt,
                              [this](int count) { return m_doc.CheckFundCount(count); }, this);
-    if (dialog.exec() == QDialog::Accepted) m_data.Params().SelectedFunds = dialog.Selected();
+    if (dialog.exec() == QDialog::Accepted) SetSelectedFunds(dialog.Selected());
+}
+
+void CFundCurveView::SetSelectedFunds(const std::vector<std::string>& funds)
+{
+    m_doc.Settings().fundIdList = funds;
+    m_data.Params().SelectedFunds = funds;
 }
 
 CFundCurveView* InstallCurveView(CMainFrame& frame, CVextalDoc& doc, CMarketData& market, CTaskRunner& runner,

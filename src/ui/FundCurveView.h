@@ -104,6 +104,9 @@ public:
     // The account panel, for the current account or holding.
     void SetAccountTree(QTreeWidget* tree) { m_tree = tree; }
     void ChooseFunds();
+    // The funds of the overlays: the document's selection, which the
+    // real-time estimate uses too.
+    void SetSelectedFunds(const std::vector<std::string>& funds);
     // "基金曲线点信息" over the chart (one, kept while the view lives).
     void ShowPointList();
     // The colours of the options, read again.

@@ -168,7 +168,8 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     }
     ASSERT_EQ(funds.size(), 4u);
     ASSERT_FALSE(money.empty());
-    view->Data().Params().SelectedFunds = funds;
+    // The overlays draw the document's selected funds (the estimate's too).
+    app.Document()->Settings().fundIdList = funds;
     const CCurveChartModel& chart = view->Chart()->Model();
     auto name = [&](const std::string& code) { return market.Catalogue().FindFund(code)->FundName; };
 
