@@ -18,7 +18,11 @@ EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const Holdin
     EstimatePlan plan;
     plan.Funds = funds;
     std::set<std::string> seen;
+    std::set<std::string> fundsSeen;
     for (const std::string& fund : funds) {
+        // A code listed twice has one set of holdings: adding them again
+        // would double its estimate.
+        if (!fundsSeen.insert(fund).second) continue;
         std::vector<CFundInvestItem> items;
         // A failed download leaves the fund without holdings: its raw estimate is 0.
         if (!holdings || !holdings(fund, items)) items.clear();

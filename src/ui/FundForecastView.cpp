@@ -33,12 +33,8 @@ namespace {
 const QColor kUp(255, 0, 0);
 const QColor kDown(0, 124, 0);
 
-// The colour follows the figure as shown: 0.004 shows "0.00" in black.
-int SignOf(double v)
-{
-    const double shown = Round2(v);
-    return shown > 0 ? 1 : shown < 0 ? -1 : 0;
-}
+// Red above 0, green below, by the value itself (a gain of 0.004 is a gain).
+int SignOf(double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QTableView* MakeList(CForecastModel* model, QWidget* parent)

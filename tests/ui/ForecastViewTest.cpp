@@ -27,13 +27,14 @@ struct FakeMarket {
         EstimateSources s;
         s.holdings = [market](const std::string& fund, std::vector<CFundInvestItem>& items) {
             ++market->holdingCalls;
-            if (fund == "000001") items = {{"600000", "甲股份", 60.0f}, {"600001", "乙股份", 20.0f}};
+            if (fund == "000001")
+                items = {{"600000", "甲股份", 60.0f}, {"600001", "乙股份", 20.0f}, {"600002", "丙股份", 0.2f}};
             else items = {{"600001", "乙股份", 50.0f}};
             return true;
         };
         s.quote = [market](const std::string& stock, float& change, OleDate& day) {
             while (market->blockQuotes) QThread::msleep(5);
-            change = stock == "600000" ? 2.5f : -3.0f;
+            change = stock == "600000" ? 2.5f : stock == "600002" ? 1.8f : -3.0f;
             day = OleDate::FromParts(2024, 10, 16);
             return true;
         };
@@ -122,7 +123,7 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
     EXPECT_EQ(funds->headerData(3, Qt::Horizontal).toString(), QStringLiteral("估算值"));
     EXPECT_EQ(Text(funds, 0, 1), QStringLiteral("甲基金"));
     EXPECT_EQ(Text(funds, 0, 2), QStringLiteral("1.5000"));
-    EXPECT_EQ(Text(funds, 0, 3), QStringLiteral("0.90%"));  // 60 × 2.5 % + 20 × −3 %
+    EXPECT_EQ(Text(funds, 0, 3), QStringLiteral("0.90%"));  // 60 × 2.5 % + 20 × −3 % + 0.2 × 1.8 %
     EXPECT_EQ(Colour(funds, 0, 3), QColor(255, 0, 0));
     EXPECT_EQ(Text(funds, 1, 3), QStringLiteral("-1.50%"));
     EXPECT_EQ(Colour(funds, 1, 3), QColor(0, 124, 0));
@@ -133,17 +134,20 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
 
     // The first fund is selected: its holdings and the total row.
     QAbstractItemModel* holdings = view.HoldingModel();
-    ASSERT_EQ(holdings->rowCount(), 3);
+    ASSERT_EQ(holdings->rowCount(), 4);
     EXPECT_EQ(Text(holdings, 1, 3), QStringLiteral("-3.00"));
     EXPECT_EQ(Colour(holdings, 1, 3), QColor(0, 124, 0));
-    EXPECT_EQ(Text(holdings, 2, 0), QStringLiteral("合计"));
-    EXPECT_EQ(Text(holdings, 2, 2), QStringLiteral("80.00%"));
-    EXPECT_EQ(Text(holdings, 2, 4), QStringLiteral("0.90%"));
+    // A gain is red even where it shows as 0.00 (0.2 × 1.8 % = 0.0036).
+    EXPECT_EQ(Text(holdings, 2, 4), QStringLiteral("0.00"));
+    EXPECT_EQ(Colour(holdings, 2, 4), QColor(255, 0, 0));
+    EXPECT_EQ(Text(holdings, 3, 0), QStringLiteral("合计"));
+    EXPECT_EQ(Text(holdings, 3, 2), QStringLiteral("80.20%"));
+    EXPECT_EQ(Text(holdings, 3, 4), QStringLiteral("0.90%"));
 
     // Only the fund still waiting for its NAV has a real-time value.
     LatestNav nav;
     ASSERT_TRUE(realtime.GetRealtimeEstimate("000001", nav));
-    EXPECT_NEAR(nav.TodayValue, 1.5 * 1.009, 1e-6);
+    EXPECT_NEAR(nav.TodayValue, 1.5 * 1.009036, 1e-5);
     EXPECT_FALSE(realtime.GetRealtimeEstimate("000002", nav));
 
     // One fund only, then a cancel while its quotes do not come: the lists stay.
