@@ -93,7 +93,10 @@ bool CPlindoServer::Start(std::string& error)
     // classes in the background.
     const OleDate now = Clock::Now();
     m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
-    m_warmer = std::thread([this, now] { m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming); });
+    m_warmer = std::thread([this, now] {
+        RunAtBackgroundPriority();
+        m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming);
+    });
     m_web.StartWarming();
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
