@@ -204,15 +204,18 @@ private:
     std::vector<std::vector<int>> m_stocksBySector;
     std::vector<int> m_quarterOfIndex;  // HoldingsDate of each trading index
 
-    // Lazily filled caches; guarded by m_mutex.
-    mutable std::mutex m_mutex;
+    // Each stock's returns, filled lazily under the stock's own lock and
+    // read without one below `done`.
     struct StockPath {
         explicit StockPath(size_t days) : returns(new float[days]) { returns[0] = 0; }
         std::unique_ptr<float[]> returns;
         std::atomic<int> done{1};  // returns[0, done) are final; day 0 has none
         std::mutex mutex;          // one writer extends `done`
     };
-    mutable std::vector<std::unique_ptr<StockPath>> m_stockPaths;
+    std::vector<std::unique_ptr<StockPath>> m_stockPaths;
+
+    // Lazily filled caches; guarded by m_mutex.
+    mutable std::mutex m_mutex;
     mutable std::vector<std::shared_ptr<std::vector<float>>> m_stockCloses;
     mutable std::map<int, std::shared_ptr<FundSeries>> m_series;
     mutable std::deque<int> m_seriesOrder;  // ordinals of m_series, oldest first
