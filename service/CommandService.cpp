@@ -89,6 +89,8 @@ CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& use
         if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) starters.push_back(f.code);
     }
     m_members.SetStarterFunds(std::move(starters));
+    m_cipheredCodes.reserve(m_market.Funds().size());
+    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncryptText(f.code, kCipherKey));
 }
 
 std::string CCommandService::HandleBody(const std::string& body)

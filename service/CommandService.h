@@ -85,6 +85,9 @@ private:
     std::string FundNotFound(const std::string& code) const;
 
     const CMarketSimulator& m_market;
+    // Each fund's code as the latest-value records carry it, by ordinal: a
+    // whole class list would otherwise set up the cipher once per record.
+    std::vector<std::string> m_cipheredCodes;
     CUserStore& m_users;
     CMemberStore m_members;
     std::string m_clientVersion;

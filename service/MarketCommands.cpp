@@ -172,7 +172,7 @@ std::string CCommandService::LatestRecord(const SimFund& fund, const OleDate& no
     LatestValue v;
     if (m_market.IsWithdrawn(fund, DayNumber(now)) || !m_market.Latest(fund, now, v) || v.rec.day <= sinceDay)
         return {};
-    std::vector<std::string> rec = {DayText(v.rec.day), EncryptText(fund.code, kCipherKey)};
+    std::vector<std::string> rec = {DayText(v.rec.day), m_cipheredCodes[static_cast<size_t>(fund.ordinal)]};
     Append(rec, NavFields(fund, v.rec));
     for (double x : {v.week, v.month, v.week, v.month, v.twoMonth, v.threeMonth, v.sixMonth, v.oneYear, v.thisYear,
                      v.yearAvg, v.total})

@@ -1,5 +1,8 @@
 #include "MarketSimulator.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -22,9 +25,18 @@ uint64_t Mix(uint64_t x)
     return x ^ (x >> 31);
 }
 
+// Hash = HashRest(HashPrefix(seed, tag, a), b, c): the prefix of a fund's or
+// a stock's daily draws is computed once per series, not once per day.
+uint64_t HashPrefix(uint64_t seed, uint64_t tag, uint64_t a) { return Mix(Mix(seed ^ (tag << 48)) ^ a); }
+
+uint64_t HashRest(uint64_t prefix, uint64_t b, uint64_t c = 0)
+{
+    return Mix(Mix(prefix ^ (b * 0xD6E8FEB86659FD93ull)) ^ (c * 0xA0761D6478BD642Full));
+}
+
 uint64_t Hash(uint64_t seed, uint64_t tag, uint64_t a = 0, uint64_t b = 0, uint64_t c = 0)
 {
-    return Mix(Mix(Mix(Mix(seed ^ (tag << 48)) ^ a) ^ (b * 0xD6E8FEB86659FD93ull)) ^ (c * 0xA0761D6478BD642Full));
+    return HashRest(HashPrefix(seed, tag, a), b, c);
 }
 
 double Uniform(uint64_t h) { return static_cast<double>(h >> 11) * 0x1.0p-53; }
@@ -90,11 +102,19 @@ CMarketSimulator::CMarketSimulator(const MarketOptions& options) : m_options(opt
     BuildStocks();
     BuildCompanies();
     BuildFunds();
-    m_stockReturns.resize(m_stocks.size());
+    // Address space only: a stock's pages are written when its returns are.
+    for (size_t j = 0; j < m_stocks.size(); ++j)
+        m_stockPaths.push_back(std::make_unique<StockPath>(static_cast<size_t>(m_calendar.Count())));
     m_stockCloses.resize(m_stocks.size());
     // The date arithmetic of HoldingsDate is too slow for every day of every history.
     m_quarterOfIndex.reserve(static_cast<size_t>(m_calendar.Count()));
     for (int i = 0; i < m_calendar.Count(); ++i) m_quarterOfIndex.push_back(HoldingsDate(m_calendar.DayAt(i)));
+}
+
+void RunAtBackgroundPriority()
+{
+    // Linux gives each thread its own nice value.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
 void CMarketSimulator::WarmLatest(const OleDate& now, const std::vector<int>& classes, int threads,
@@ -329,35 +349,38 @@ std::string CMarketSimulator::CompanyListVersion(const OleDate& now) const
     return std::max(std::string("20070102"), DateOfDay(stamp).Format(2));
 }
 
-const std::vector<float>& CMarketSimulator::StockReturns(int stock) const
+const float* CMarketSimulator::StockReturns(int stock, int lastIndex) const
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (auto& p = m_stockReturns[static_cast<size_t>(stock)]) return *p;
-    }
+    StockPath* path = m_stockPaths[static_cast<size_t>(stock)].get();
+    if (path->done.load(std::memory_order_acquire) > lastIndex) return path->returns.get();
+    // Extended in place (the storage never moves), so earlier readers keep
+    // valid pointers; the days before `done` are never written again.
+    std::lock_guard lock(path->mutex);
+    int from = path->done.load(std::memory_order_relaxed);
+    if (from > lastIndex) return path->returns.get();
+    const int to = std::min(m_calendar.Count(), (lastIndex / 256 + 1) * 256);
     const SimStock& s = m_stocks[static_cast<size_t>(stock)];
-    auto v = std::make_shared<std::vector<float>>(static_cast<size_t>(m_calendar.Count()));
-    for (int i = 1; i < m_calendar.Count(); ++i) {
+    const uint64_t prefix = HashPrefix(m_options.seed, kTagIdio, static_cast<uint64_t>(stock));
+    for (int i = std::max(from, 1); i < to; ++i) {
         double r = s.beta * m_market[static_cast<size_t>(i)] + m_sector[static_cast<size_t>(s.sector)][static_cast<size_t>(i)] +
-                   s.sigma * Normal(Hash(m_options.seed, kTagIdio, stock, i));
-        (*v)[static_cast<size_t>(i)] = static_cast<float>(std::clamp(r, -0.1, 0.1));
+                   s.sigma * Normal(HashRest(prefix, static_cast<uint64_t>(i)));
+        path->returns[static_cast<size_t>(i)] = static_cast<float>(std::clamp(r, -0.1, 0.1));
     }
-    std::lock_guard lock(m_mutex);
-    auto& slot = m_stockReturns[static_cast<size_t>(stock)];
-    if (!slot) slot = std::move(v);
-    return *slot;
+    path->done.store(to, std::memory_order_release);
+    return path->returns.get();
 }
 
 const std::vector<float>& CMarketSimulator::StockCloses(int stock) const
 {
-    const std::vector<float>& r = StockReturns(stock);
+    const size_t count = static_cast<size_t>(m_calendar.Count());
+    const float* r = StockReturns(stock, m_calendar.Count() - 1);
     {
         std::lock_guard lock(m_mutex);
         if (auto& p = m_stockCloses[static_cast<size_t>(stock)]) return *p;
     }
-    auto v = std::make_shared<std::vector<float>>(r.size());
+    auto v = std::make_shared<std::vector<float>>(count);
     double price = m_stocks[static_cast<size_t>(stock)].startPrice;
-    for (size_t i = 0; i < r.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         price *= 1.0 + r[i];
         (*v)[i] = static_cast<float>(price);
     }
@@ -370,7 +393,7 @@ const std::vector<float>& CMarketSimulator::StockCloses(int stock) const
 double CMarketSimulator::StockReturn(int stock, int index) const
 {
     if (stock < 0 || stock >= static_cast<int>(m_stocks.size()) || index < 0 || index >= m_calendar.Count()) return 0;
-    return StockReturns(stock)[static_cast<size_t>(index)];
+    return StockReturns(stock, index)[static_cast<size_t>(index)];
 }
 
 double CMarketSimulator::StockClose(int stock, int index) const
@@ -421,18 +444,24 @@ std::vector<Holding> CMarketSimulator::Holdings(const SimFund& fund, int day) co
     const uint64_t seed = m_options.seed;
     const uint64_t quarter = static_cast<uint64_t>(HoldingsDate(day));
     const auto& own = m_stocksBySector[static_cast<size_t>(fund.sector)];
-    std::set<int> picked;
+    // Ten distinct stocks in ascending order (a small array: this runs once
+    // a quarter for every fund of the market).
+    std::vector<int> picked;
+    picked.reserve(10);
+    const uint64_t prefix = HashPrefix(seed, kTagHold, static_cast<uint64_t>(fund.ordinal));
     for (int k = 0; picked.size() < 10; ++k) {
-        uint64_t h = Hash(seed, kTagHold, fund.ordinal, quarter, k);
+        uint64_t h = HashRest(prefix, quarter, static_cast<uint64_t>(k));
         int stock = k % 2 == 0 && !own.empty() ? own[h % own.size()] : static_cast<int>(h % m_stocks.size());
-        picked.insert(stock);
+        if (std::find(picked.begin(), picked.end(), stock) == picked.end()) picked.push_back(stock);
     }
+    std::sort(picked.begin(), picked.end());
     double lo = fund.investType == 1 ? 0.80 : 0.50, hi = fund.investType == 1 ? 0.93 : 0.75;
-    double total = lo + (hi - lo) * Uniform(Hash(seed, kTagHold, fund.ordinal, quarter, 100));
+    double total = lo + (hi - lo) * Uniform(HashRest(prefix, quarter, 100));
     std::vector<double> raw;
+    raw.reserve(10);
     double sum = 0;
     for (size_t k = 0; k < picked.size(); ++k) {
-        raw.push_back(0.4 + Uniform(Hash(seed, kTagHold, fund.ordinal, quarter, 200 + k)));
+        raw.push_back(0.4 + Uniform(HashRest(prefix, quarter, 200 + k)));
         sum += raw.back();
     }
     size_t k = 0;
@@ -450,30 +479,32 @@ namespace {
 
 // A fund's day: the stock part (already weighted), the rest of its assets in
 // bonds, a small tracking error and the fee.
-double CombineReturn(const CMarketSimulator& sim, uint64_t seed, const SimFund& fund, double stockPart,
+// `track` is the fund's HashPrefix of kTagTrack.
+double CombineReturn(const CMarketSimulator& sim, uint64_t track, const SimFund& fund, double stockPart,
                      double stockWeight, int index)
 {
-    double noise = Normal(Hash(seed, kTagTrack, fund.ordinal, index));
+    double noise = Normal(HashRest(track, static_cast<uint64_t>(index)));
     if (fund.HoldsStocks()) return stockPart + (1.0 - stockWeight) * sim.BondReturn(index) + 0.0006 * noise - 0.00005;
     return 1.3 * sim.BondReturn(index) + 0.0004 * noise;
 }
 
-// Annual yield of a money-market fund on a calendar day.
-double MoneyYield(uint64_t seed, const SimFund& fund, int day)
+// Annual yield of a money-market fund on a calendar day; `yield` is the
+// fund's HashPrefix of kTagYield.
+double MoneyYield(uint64_t yield, int day)
 {
     // From 2024 money-market yields sat in a narrow band around 2 %: a
     // gentle cycle, a fund's own spread and little daily noise, so the
     // 7-day yield stays within 1.5-2.5 %.
     static const int kNarrowFrom = DayOf(2024, 1, 1) - 7;
     if (day >= kNarrowFrom) {
-        double spread = 0.003 * (Uniform(Hash(seed, kTagYield, fund.ordinal)) - 0.5);
+        double spread = 0.003 * (Uniform(HashRest(yield, 0)) - 0.5);
         double y = 0.0195 + 0.002 * std::sin(2.0 * std::numbers::pi * day / 1100.0) + spread +
-                   0.0006 * Normal(Hash(seed, kTagYield, fund.ordinal, day));
+                   0.0006 * Normal(HashRest(yield, static_cast<uint64_t>(day)));
         return std::clamp(y, 0.013, 0.027);
     }
-    double spread = 0.004 * (Uniform(Hash(seed, kTagYield, fund.ordinal)) - 0.5);
+    double spread = 0.004 * (Uniform(HashRest(yield, 0)) - 0.5);
     double y = 0.022 + 0.012 * std::sin(2.0 * std::numbers::pi * day / 1100.0) + spread +
-               0.0015 * Normal(Hash(seed, kTagYield, fund.ordinal, day));
+               0.0015 * Normal(HashRest(yield, static_cast<uint64_t>(day)));
     return std::max(0.004, y);
 }
 
@@ -487,7 +518,8 @@ double CMarketSimulator::FundReturn(const SimFund& fund, int index) const
         part += h.weight * StockReturn(h.stock, index);
         weight += h.weight;
     }
-    return CombineReturn(*this, m_options.seed, fund, part, weight, index);
+    return CombineReturn(*this, HashPrefix(m_options.seed, kTagTrack, static_cast<uint64_t>(fund.ordinal)), fund, part,
+                         weight, index);
 }
 
 std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int lastIndex) const
@@ -516,10 +548,11 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
         double growth = 1;
         // Each calendar day's income once; the week's is a window over them.
         const int firstDay = m_calendar.DayAt(s->firstIndex) - 7;
+        const uint64_t yield = HashPrefix(seed, kTagYield, static_cast<uint64_t>(fund.ordinal));
         std::vector<double> daily;
         auto incomeUpTo = [&](int day) {
             while (firstDay + static_cast<int>(daily.size()) <= day)
-                daily.push_back(10000.0 * MoneyYield(seed, fund, firstDay + static_cast<int>(daily.size())) / 365.0);
+                daily.push_back(10000.0 * MoneyYield(yield, firstDay + static_cast<int>(daily.size())) / 365.0);
         };
         auto sum = [&](int fromExclusive, int toInclusive) {
             incomeUpTo(toInclusive);
@@ -540,25 +573,40 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
 
     double nav = 1, growth = 1, dividends = 0, splitOffset = 0;
     int lastDividend = -100000;
-    int quarter = -1;
-    // The stock return series of the holdings in force, looked up once a quarter.
-    std::vector<std::pair<const std::vector<float>*, double>> legs;
+    const uint64_t track = HashPrefix(seed, kTagTrack, static_cast<uint64_t>(fund.ordinal));
+    // The stock part of each day of the quarter in force, summed one holding
+    // at a time over the quarter (one stock's returns are read in a row, not
+    // ten stocks' a day), in the holdings' order as before.
+    std::vector<double> parts;
+    int blockStart = 0, blockEnd = -1;
     double stockWeight = 0;
     push(1, 1, 0, 0, 1);
     for (int i = s->firstIndex + 1; i <= end; ++i) {
         int day = m_calendar.DayAt(i);
-        if (fund.HoldsStocks() && m_quarterOfIndex[static_cast<size_t>(i)] != quarter) {
-            quarter = m_quarterOfIndex[static_cast<size_t>(i)];
-            legs.clear();
+        if (fund.HoldsStocks() && i > blockEnd) {
+            const int quarter = m_quarterOfIndex[static_cast<size_t>(i)];
+            blockStart = i;
+            blockEnd = i;
+            while (blockEnd < end && m_quarterOfIndex[static_cast<size_t>(blockEnd + 1)] == quarter) ++blockEnd;
+            parts.assign(static_cast<size_t>(blockEnd - blockStart + 1), 0.0);
             stockWeight = 0;
-            for (const Holding& h : Holdings(fund, day)) {
-                legs.emplace_back(&StockReturns(h.stock), h.weight);
-                stockWeight += h.weight;
+            const std::vector<Holding> holdings = Holdings(fund, day);
+            const float* legs[16] = {};
+            const size_t bytes = parts.size() * sizeof(float);
+            for (size_t h = 0; h < holdings.size() && h < std::size(legs); ++h) {
+                legs[h] = StockReturns(holdings[h].stock, blockEnd) + blockStart;
+                // The ten stocks' quarters are far apart in memory: ask for
+                // all of them before the first is read, so the waits overlap.
+                for (size_t b = 0; b < bytes; b += 64) __builtin_prefetch(reinterpret_cast<const char*>(legs[h]) + b);
+            }
+            for (size_t h = 0; h < holdings.size(); ++h) {
+                const float* returns = h < std::size(legs) ? legs[h] : StockReturns(holdings[h].stock, blockEnd) + blockStart;
+                for (size_t k = 0; k < parts.size(); ++k) parts[k] += holdings[h].weight * returns[k];
+                stockWeight += holdings[h].weight;
             }
         }
-        double part = 0;
-        for (const auto& [returns, weight] : legs) part += weight * (*returns)[static_cast<size_t>(i)];
-        double r = std::max(-0.2, CombineReturn(*this, seed, fund, part, stockWeight, i));
+        const double part = fund.HoldsStocks() ? parts[static_cast<size_t>(i - blockStart)] : 0.0;
+        double r = std::max(-0.2, CombineReturn(*this, track, fund, part, stockWeight, i));
         double prev = nav;
         double x = prev * (1.0 + r);
         growth *= 1.0 + r;
@@ -585,7 +633,7 @@ std::shared_ptr<FundSeries> CMarketSimulator::Compute(const SimFund& fund, int l
     return s;
 }
 
-std::shared_ptr<const FundSeries> CMarketSimulator::Series(const SimFund& fund, int lastDay) const
+std::shared_ptr<const FundSeries> CMarketSimulator::Series(const SimFund& fund, int lastDay, bool keep) const
 {
     int lastIndex = m_calendar.IndexOnOrBefore(lastDay);
     {
@@ -600,14 +648,30 @@ std::shared_ptr<const FundSeries> CMarketSimulator::Series(const SimFund& fund, 
         }
     }
     std::shared_ptr<FundSeries> s = Compute(fund, lastIndex);
+    if (!keep) return s;
     std::lock_guard lock(m_mutex);
-    // Bounded memory: a full market of long histories does not stay resident.
-    if (m_seriesPoints > 4'000'000) {
-        m_series.clear();
-        m_seriesPoints = 0;
+    auto [it, added] = m_series.try_emplace(fund.ordinal, s);
+    if (added) {
+        m_seriesOrder.push_back(fund.ordinal);
+    } else {
+        m_seriesPoints -= static_cast<size_t>(it->second->Size());
+        it->second = s;
     }
-    m_series[fund.ordinal] = s;
     m_seriesPoints += static_cast<size_t>(s->Size());
+    // Bounded memory: a full market of long histories does not stay
+    // resident. The oldest series go first, not all at once, so the funds
+    // being looked at stay cached.
+    while (m_seriesPoints > 4'000'000 && m_seriesOrder.size() > 1) {
+        const int oldest = m_seriesOrder.front();
+        m_seriesOrder.pop_front();
+        if (oldest == fund.ordinal) {
+            m_seriesOrder.push_back(oldest);
+            continue;
+        }
+        auto old = m_series.find(oldest);
+        m_seriesPoints -= static_cast<size_t>(old->second->Size());
+        m_series.erase(old);
+    }
     return s;
 }
 
@@ -687,7 +751,9 @@ bool CMarketSimulator::Latest(const SimFund& fund, const OleDate& now, LatestVal
         // record of the history (the cost of a first whole class list).
         const int lastNav = LatestNavDay(now);
         if (lastNav < fund.createDay) return false;
-        daily = Series(fund, lastNav);
+        // Not kept: warming the whole market would push out every series
+        // that pages and histories are reading.
+        daily = Series(fund, lastNav, false);
         lastEntry = std::min(daily->Size() - 1, m_calendar.IndexOnOrBefore(lastNav) - daily->firstIndex);
         if (lastEntry < 0) return false;
         v.rec = RecordAt(fund, *daily, lastEntry);

@@ -5,6 +5,7 @@
 // computed on first use and cached, so start-up only builds the catalogue.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -100,6 +101,10 @@ struct IndexRecord {
     double value = 0, var = 0, pct = 0, turnover = 0;
 };
 
+// Puts the calling thread at the lowest scheduling priority: warming that
+// runs beside the requests must not take their processor time.
+void RunAtBackgroundPriority();
+
 class CMarketSimulator {
 public:
     explicit CMarketSimulator(const MarketOptions& options);
@@ -143,7 +148,9 @@ public:
     double FundReturn(const SimFund& fund, int index) const;
 
     // The internal daily series up to and including trading day `lastDay`.
-    std::shared_ptr<const FundSeries> Series(const SimFund& fund, int lastDay) const;
+    // Kept in a bounded cache unless `keep` is false (a pass over the whole
+    // market that reads each series once).
+    std::shared_ptr<const FundSeries> Series(const SimFund& fund, int lastDay, bool keep = true) const;
     // Published records with from <= day <= to, as visible at `now`
     // (closed-end funds publish on Fridays only).
     std::vector<NavRecord> Published(const SimFund& fund, const OleDate& now, int from, int to) const;
@@ -177,7 +184,9 @@ private:
     void BuildCompanies();
     void BuildFunds();
     void BuildFactors();
-    const std::vector<float>& StockReturns(int stock) const;
+    // A stock's daily returns, computed at least through `lastIndex`: a
+    // market at mid-2025 needs no returns of the years up to the calendar's end.
+    const float* StockReturns(int stock, int lastIndex) const;
     const std::vector<float>& StockCloses(int stock) const;
     std::shared_ptr<FundSeries> Compute(const SimFund& fund, int lastIndex) const;
     NavRecord RecordAt(const SimFund& fund, const FundSeries& s, int i) const;
@@ -195,10 +204,21 @@ private:
     std::vector<std::vector<int>> m_stocksBySector;
     std::vector<int> m_quarterOfIndex;  // HoldingsDate of each trading index
 
+    // Each stock's returns, filled lazily under the stock's own lock and
+    // read without one below `done`.
+    struct StockPath {
+        explicit StockPath(size_t days) : returns(new float[days]) { returns[0] = 0; }
+        std::unique_ptr<float[]> returns;
+        std::atomic<int> done{1};  // returns[0, done) are final; day 0 has none
+        std::mutex mutex;          // one writer extends `done`
+    };
+    std::vector<std::unique_ptr<StockPath>> m_stockPaths;
+
     // Lazily filled caches; guarded by m_mutex.
     mutable std::mutex m_mutex;
-    mutable std::vector<std::shared_ptr<std::vector<float>>> m_stockReturns, m_stockCloses;
+    mutable std::vector<std::shared_ptr<std::vector<float>>> m_stockCloses;
     mutable std::map<int, std::shared_ptr<FundSeries>> m_series;
+    mutable std::deque<int> m_seriesOrder;  // ordinals of m_series, oldest first
     mutable size_t m_seriesPoints = 0;
     mutable std::map<std::pair<int, int>, LatestValue> m_latest;
 };

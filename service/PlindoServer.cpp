@@ -41,6 +41,32 @@ CPlindoServer::~CPlindoServer() { Stop(); }
 
 bool CPlindoServer::Start(std::string& error)
 {
+    // The latest values of the open-end funds (the first class list the
+    // program asks for; computing it on request took seconds) are computed
+    // while the store and the files are prepared, and before the first
+    // request, which waits in the listen queue meanwhile; the other classes
+    // in the background.
+    const OleDate now = Clock::Now();
+    std::thread firstClass([this, now] {
+        m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)),
+                            &m_stopWarming);
+    });
+    const bool opened = Open(error);
+    if (!opened) m_stopWarming = true;
+    firstClass.join();
+    if (!opened) return false;
+    m_warmer = std::thread([this, now] {
+        RunAtBackgroundPriority();
+        m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming);
+    });
+    m_web.StartWarming();
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+bool CPlindoServer::Open(std::string& error)
+{
     if (m_options.dataDir.empty()) {
         error = "the data folder must not be empty";
         return false;
@@ -87,16 +113,6 @@ bool CPlindoServer::Start(std::string& error)
                 (code == EADDRINUSE ? ": the port is in use (another plindo-serve?)" : ": " + std::string(std::strerror(code)));
         return false;
     }
-    // The latest values of the open-end funds (the first class list the
-    // program asks for; computing it on request took seconds) before the
-    // first request, which waits in the listen queue meanwhile; the other
-    // classes in the background.
-    const OleDate now = Clock::Now();
-    m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
-    m_warmer = std::thread([this, now] { m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming); });
-    m_web.StartWarming();
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

@@ -46,6 +46,8 @@ public:
     const CMarketSimulator& Market() const { return m_market; }
 
 private:
+    // Checks the data folder, opens the store, prepares the files and binds.
+    bool Open(std::string& error);
     void Route();
 
     ServerOptions m_options;

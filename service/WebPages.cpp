@@ -836,7 +836,7 @@ bool CWebPages::RankYears(int year)
     for (const SimFund& f : m_market.Funds()) {
         if (m_stop) return false;
         if (f.fundType != 1 || !f.HoldsStocks() || f.createDay > yearEnd(year - 2) - 10) continue;
-        std::shared_ptr<const FundSeries> series = m_market.Series(f, yearEnd(year - 1));
+        std::shared_ptr<const FundSeries> series = m_market.Series(f, yearEnd(year - 1), false);
         auto growthAt = [&](int day) {
             const int i = cal.IndexOnOrBefore(day) - series->firstIndex;
             return i >= 0 && i < series->Size() ? static_cast<double>(series->growth[static_cast<size_t>(i)]) : 0.0;
@@ -862,6 +862,7 @@ bool CWebPages::RankYears(int year)
 void CWebPages::StartWarming()
 {
     m_warmer = std::thread([this] {
+        RunAtBackgroundPriority();
         std::lock_guard lock(m_rankMutex);
         const int year = Clock::Now().Year();
         if (m_rankYear != year) RankYears(year);
