@@ -179,6 +179,8 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
+    // The stack shows the first view added; the window opens on its own page.
+    home->ShowPage(m_frame->Navigation().page);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
     else {
         m_frame->resize(1280, 800);

@@ -217,6 +217,9 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
 {
     CMainFrame& frame = *app->Frame();
     CHomeView& home = *frame.HomeView();
+    // The window opens on the accounts page, with its own view shown.
+    ASSERT_EQ(frame.Navigation().page, 105);
+    EXPECT_EQ(home.currentWidget(), home.Page(105));
     const int accountId = SeedAccount();
     ASSERT_GT(accountId, 0);
     ModalCloser closer;
