@@ -82,13 +82,7 @@ CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& use
 {
     // A new member's first folder holds a few equity funds, so the favourite
     // highlighting and the favourites-only list show something at once.
-    const int today = DayNumber(Clock::Now());
-    std::vector<std::string> starters;
-    for (const SimFund& f : m_market.Funds()) {
-        if (starters.size() == 5) break;
-        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) starters.push_back(f.code);
-    }
-    m_members.SetStarterFunds(std::move(starters));
+    m_members.SetStarterFunds(m_market.StarterFunds(DayNumber(Clock::Now())));
     m_cipheredCodes.reserve(m_market.Funds().size());
     for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncryptText(f.code, kCipherKey));
 }

@@ -15,20 +15,6 @@ namespace {
 constexpr size_t kMaxFunds = 2000;  // codes in one calculation request
 constexpr int kDriftDays = 20;      // trading days of the tracking drift
 
-std::string XmlEscape(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string Document(const std::string& root, const std::string& items)
 {
@@ -62,6 +48,22 @@ OleDate TradingMinute(int day, int m)
 }
 
 }  // namespace
+
+std::string XmlEscape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
 
 CDataWebService::CDataWebService(const CMarketSimulator& market) : m_market(market)
 {

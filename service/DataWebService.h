@@ -8,6 +8,11 @@
 #include "MarketSimulator.h"
 
 namespace vextal {
+// Text made safe inside XML and HTML (elements and quoted attributes).
+std::string XmlEscape(const std::string& text);
+}  // namespace vextal
+
+namespace vextal {
 
 class CDataWebService {
 public:

@@ -132,6 +132,16 @@ public:
     std::string CompanyListVersion(const OleDate& now) const;
     bool IsListed(const SimFund& fund, int day) const { return fund.createDay <= day; }
     bool IsWithdrawn(const SimFund& fund, int day) const { return fund.withdrawDay && fund.withdrawDay < day; }
+    // A new member's first folder: the first five equity funds listed on `day`.
+    std::vector<std::string> StarterFunds(int day) const
+    {
+        std::vector<std::string> codes;
+        for (const SimFund& f : Funds()) {
+            if (codes.size() == 5) break;
+            if (f.fundType == 1 && IsListed(f, day) && !IsWithdrawn(f, day)) codes.push_back(f.code);
+        }
+        return codes;
+    }
 
     // Market factors and stocks, by trading index.
     double StockReturn(int stock, int index) const;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "CommandService.h"
+#include "DataWebService.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
@@ -26,21 +27,7 @@ const char* const kStyle =
     "form{background:#f6f8fb;border:1px solid #dde5f0;padding:6px 10px;margin:6px 0}"
     "input,select,textarea{font-size:13px;margin-right:8px}a{color:#1d4f91}";
 
-std::string Esc(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+std::string Esc(const std::string& text) { return XmlEscape(text); }
 
 std::string Head(const std::string& title)
 {
@@ -288,13 +275,7 @@ CWebPages::CWebPages(const CMarketSimulator& market, CUserStore& users)
 {
     // The same first folder as the command service gives a new member, so
     // the first page a member opens does not make folders that differ.
-    const int today = DayNumber(Clock::Now());
-    std::vector<std::string> starters;
-    for (const SimFund& f : m_market.Funds()) {
-        if (starters.size() == 5) break;
-        if (f.fundType == 1 && m_market.IsListed(f, today) && !m_market.IsWithdrawn(f, today)) starters.push_back(f.code);
-    }
-    m_members.SetStarterFunds(std::move(starters));
+    m_members.SetStarterFunds(m_market.StarterFunds(DayNumber(Clock::Now())));
 }
 
 const std::vector<std::string>& CWebPages::Paths()
