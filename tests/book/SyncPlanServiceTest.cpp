@@ -2,16 +2,13 @@
 // download into another; fixed-investment plans booking themselves.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <tuple>
 
-#include "MarketSimulator.h"
-#include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
-#include "db/Schema.h"
 #include "net/HttpTransport.h"
+#include "support/BookHome.h"
 #include "support/ServeFixture.h"
 
 namespace vextal {
@@ -21,34 +18,6 @@ OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromPar
 
 const OleDate kNow = At(2007, 3, 5, 21, 0);
 const MarketOptions kMarket{23, 200};
-
-struct SimDirectory : IFundDirectory {
-    const CMarketSimulator& market;
-    explicit SimDirectory(const CMarketSimulator& m) : market(m) {}
-    bool IsMoneyMarketFund(const std::string& id) const override
-    {
-        const SimFund* f = market.FindFund(id);
-        return !f || f->IsMoneyMarket();
-    }
-    bool GetEstablishDate(const std::string& id, OleDate& d) const override
-    {
-        const SimFund* f = market.FindFund(id);
-        if (!f) return false;
-        d = DateOfDay(f->createDay);
-        return true;
-    }
-    bool GetLatestNav(const std::string& id, LatestNav& nav) const override
-    {
-        const SimFund* f = market.FindFund(id);
-        const int day = market.LatestNavDay(Clock::Now());
-        if (!f) return false;
-        auto records = market.Published(*f, Clock::Now(), day, day);
-        if (records.empty()) return false;
-        nav.TodayValue = records[0].nav;
-        nav.ValueDate = DateOfDay(day);
-        return true;
-    }
-};
 
 // The price question fails for one day while `failDay` is set.
 struct FlakyPrices : CBookServiceClient {
@@ -66,42 +35,8 @@ struct FlakyPrices : CBookServiceClient {
 };
 
 // One program home: its own database and engine.
-struct Home {
-    std::string dir;
-    CAdoDatabase db;
-    CAccountManager manager;
-
-    Home(int user, IBookServices* services, IFundDirectory* funds)
-    {
-        char tmpl[] = "/tmp/vextal-home-XXXXXX";
-        dir = mkdtemp(tmpl);
-        std::string error;
-        EXPECT_TRUE(CreateDatabaseFile(dir + "/Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
-        db.SetDatabase(dir + "/Vextal.mdb", 0);
-        EXPECT_TRUE(db.Open());
-        manager.Init(db, user, false, services, funds);
-        manager.SetVip(true);
-        EXPECT_TRUE(manager.LoadAccounts(user));
-    }
-    ~Home()
-    {
-        db.Close();
-        std::filesystem::remove_all(dir);
-    }
-    int NewAccount(const std::string& name, const OleDate& created)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = created;
-        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
-        return a.AccountID;
-    }
-    const AccountInfo* Named(const std::string& name)
-    {
-        for (const auto& [id, a] : manager.Accounts())
-            if (a->AccountName == name) return a.get();
-        return nullptr;
-    }
+struct Home : test::BookHome {
+    using BookHome::BookHome;
     void Book(int account, const std::string& fund, int type, double money, double count, const OleDate& when,
               int inner = 0)
     {
@@ -117,7 +52,6 @@ struct Home {
         t.TradeTime = when;
         ASSERT_GE(manager.BookTrade(t), 0) << manager.GetLastErrorText();
     }
-    int Count(const std::string& sql) { return db.GetRecordCount(sql); }
 };
 
 class ServiceSuite : public ::testing::Test {
@@ -138,7 +72,7 @@ protected:
         ctx_ = s_service->Anonymous();
         ctx_.loginId = login.serverId;
         user_ = std::atoi(login.fields[0].c_str());
-        directory_ = std::make_unique<SimDirectory>(*s_market);
+        directory_ = std::make_unique<test::SimDirectory>(*s_market);
         services_ = std::make_unique<FlakyPrices>([this] { return ctx_; });
     }
     void TearDown() override { Clock::Release(); }
@@ -157,7 +91,7 @@ protected:
     static inline const CMarketSimulator* s_market = nullptr;
     CommandContext ctx_;
     int user_ = 0;
-    std::unique_ptr<SimDirectory> directory_;
+    std::unique_ptr<test::SimDirectory> directory_;
     std::unique_ptr<FlakyPrices> services_;
 };
 

@@ -1,13 +1,10 @@
 // The bookkeeping dialogs filled as a user fills them, against the real
-// plindo-serve: refusal texts in their order, what the engine then booked,
-// the bookkeeping up and down between two homes, and a many-fund history
-// download stopped by its cancel button.
+// plindo-serve: refusal texts in their order, what the window's flow does
+// not reach, and a many-fund history download stopped by its cancel button.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
-#include <QAction>
-#include <QDir>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -18,26 +15,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 
-#include "MarketSimulator.h"
-#include "ServiceProcess.h"
-#include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
-#include "db/Schema.h"
 #include "market/NavHistory.h"
-#include "net/HttpTransport.h"
 #include "ui/BookDialogs.h"
 #include "ui/FundPicker.h"
-#include "ui/MainFrame.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
 #include "ui/PlanDialogs.h"
 #include "ui/SyncDialog.h"
 #include "ui/TaskRunner.h"
+#include "support/BookHome.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 
@@ -52,19 +44,6 @@ struct Recorder : IUserPrompt {
     void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
     bool AskYesNo(const std::string&) override { return answer; }
     std::string Last() const { return messages.empty() ? std::string() : messages.back(); }
-};
-
-struct SimDirectory : IFundDirectory {
-    const CMarketSimulator& market;
-    explicit SimDirectory(const CMarketSimulator& m) : market(m) {}
-    bool IsMoneyMarketFund(const std::string& id) const override
-    {
-        const SimFund* f = market.FindFund(id);
-        return !f || f->IsMoneyMarket();
-    }
-    bool IsKnownFund(const std::string& id) const override { return market.FindFund(id) != nullptr; }
-    bool GetEstablishDate(const std::string&, OleDate&) const override { return false; }
-    bool GetLatestNav(const std::string&, LatestNav&) const override { return false; }
 };
 
 void Click(QWidget& w, const char* text)
@@ -90,31 +69,12 @@ W* Child(QWidget& w, const char* name)
     return c;
 }
 
-// One program home: its own database and engine, logged in at the service.
-struct Home {
-    std::string dir;
-    CAdoDatabase db;
-    CAccountManager manager;
+// One program home, with the dialogs' prompt and refresh.
+struct Home : test::BookHome {
+    using BookHome::BookHome;
     Recorder prompt;
     int refreshes = 0;
 
-    Home(int user, IBookServices* services, IFundDirectory* funds)
-    {
-        char tmpl[] = "/tmp/vextal-uihome-XXXXXX";
-        dir = mkdtemp(tmpl);
-        std::string error;
-        EXPECT_TRUE(CreateDatabaseFile(dir + "/Vextal.mdb", CAdoDatabase::kDefaultPassword, error)) << error;
-        db.SetDatabase(dir + "/Vextal.mdb", 0);
-        EXPECT_TRUE(db.Open());
-        manager.Init(db, user, false, services, funds);
-        manager.SetVip(true);
-        EXPECT_TRUE(manager.LoadAccounts(user));
-    }
-    ~Home()
-    {
-        db.Close();
-        std::filesystem::remove_all(dir);
-    }
     BookDialogContext Context(int account = 0)
     {
         BookDialogContext c;
@@ -126,14 +86,6 @@ struct Home {
         c.refresh = [this] { ++refreshes; };
         c.currentAccount = account;
         return c;
-    }
-    int NewAccount(const std::string& name)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = OleDate::FromParts(2006, 1, 4);
-        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
-        return a.AccountID;
     }
     void Buy(int account, const std::string& fund, double money, const OleDate& when)
     {
@@ -153,31 +105,21 @@ class BookDialogs : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        s_market = new CMarketSimulator(kMarket);
-        s_service = new CServiceProcess(PLINDO_SERVE_PATH, {"--seed", std::to_string(kMarket.seed), "--funds",
-                                                            std::to_string(kMarket.fundCount), "--now",
-                                                            kNow.Format(0), "--quiet"});
+        test::UseDirectHttp();
+        s_market = &test::SimulatedMarket(kMarket.seed, kMarket.fundCount);
+        s_service = new test::RealService({kMarket.seed, kMarket.fundCount, kNow.Format(0)});
     }
-    static void TearDownTestSuite()
-    {
-        delete s_service;
-        delete s_market;
-    }
+    static void TearDownTestSuite() { delete s_service; }
     void SetUp() override
     {
-        ASSERT_GT(s_service->Port(), 0) << "plindo-serve did not start";
+        VEXTAL_ASSERT_STARTED(s_service);
         Clock::Fix(kNow);
-        CommandContext anonymous;
-        anonymous.commandUrl = MakeCommandUrl(s_service->Base());
-        CommandReply login = SendLogin(anonymous, "demo", "demo123", "3.25");
+        CommandReply login = s_service->LoginReply();
         ASSERT_TRUE(login.ok()) << login.error;
-        ctx_ = anonymous;
+        ctx_ = s_service->Anonymous();
         ctx_.loginId = login.serverId;
         user_ = std::atoi(login.fields[0].c_str());
-        directory_ = std::make_unique<SimDirectory>(*s_market);
+        directory_ = std::make_unique<test::SimDirectory>(*s_market);
         services_ = std::make_unique<CBookServiceClient>([this] { return ctx_; });
         for (const SimFund& f : s_market->Funds())
             if (f.HoldsStocks() && !f.withdrawDay && f.createDay < DayNumber(OleDate::FromParts(2005, 6, 1)))
@@ -186,16 +128,14 @@ protected:
     }
     void TearDown() override { Clock::Release(); }
 
-    static CServiceProcess* s_service;
-    static CMarketSimulator* s_market;
+    static inline test::RealService* s_service = nullptr;
+    static inline const CMarketSimulator* s_market = nullptr;
     CommandContext ctx_;
     int user_ = 0;
-    std::unique_ptr<SimDirectory> directory_;
+    std::unique_ptr<test::SimDirectory> directory_;
     std::unique_ptr<CBookServiceClient> services_;
     std::vector<std::string> funds_;
 };
-CServiceProcess* BookDialogs::s_service = nullptr;
-CMarketSimulator* BookDialogs::s_market = nullptr;
 
 }  // namespace
 
@@ -336,9 +276,6 @@ TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
     QTest::keyClick(plans.View(), Qt::Key_Delete);
     EXPECT_EQ(plans.Model()->rowCount(), 0);
     EXPECT_TRUE(home.manager.Plans().empty());
-    // Its purchases stay.
-    EXPECT_EQ(home.db.GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
-              2);
 }
 
 TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
@@ -387,51 +324,15 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     EXPECT_EQ(home.refreshes, 3);
 }
 
-TEST_F(BookDialogs, BookkeepingGoesUpFromOneHomeAndComesDownInAnother)
+// Up and down themselves run in the window's flow; the member check only here.
+TEST_F(BookDialogs, DownloadingBookkeepingIsForVipMembersOnly)
 {
-    CTaskRunner runner;
-    Home a(user_, services_.get(), directory_.get());
-    const int main = a.NewAccount("上传帐户");
-    a.Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
-    a.Buy(main, funds_[2], 3000, OleDate::FromParts(2006, 5, 8, 10));
-    BookDialogContext up = a.Context(main);
-    up.runner = &runner;
-    CSyncDialog upload(up);
-    QSignalSpy upDone(&upload, &CSyncDialog::workDone);
-    Click(upload, "上传记帐数据");
-    EXPECT_TRUE(upload.IsBusy());
-    ASSERT_TRUE(upDone.wait(30000));
-    EXPECT_EQ(a.prompt.Last(), "上传记帐数据成功");
-
-    Home b(user_, services_.get(), directory_.get());
-    b.NewAccount("上传帐户");  // the same name: created anew as "上传帐户1"
-    BookDialogContext down = b.Context();
-    down.runner = &runner;
+    Home home(user_, services_.get(), directory_.get());
+    BookDialogContext down = home.Context();
     down.isVip = [] { return false; };
-    {
-        CSyncDialog refused(down);
-        Click(refused, "下载记帐数据");
-        EXPECT_EQ(b.prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
-    }
-    down.isVip = [] { return true; };
-    CSyncDialog download(down);
-    QSignalSpy downDone(&download, &CSyncDialog::workDone);
-    Click(download, "下载记帐数据");
-    ASSERT_TRUE(downDone.wait(30000));
-    EXPECT_EQ(b.prompt.Last(), "下载记帐数据成功");
-    EXPECT_TRUE(download.DataChanged());
-    const AccountInfo* copy = nullptr;
-    for (const auto& [id, acc] : b.manager.Accounts())
-        if (acc->AccountName == "上传帐户1") copy = acc.get();
-    ASSERT_NE(copy, nullptr);
-    const AccountInfo* original = a.manager.FindAccount(main);
-    ASSERT_EQ(copy->holdings.size(), original->holdings.size());
-    for (size_t i = 0; i < copy->holdings.size(); ++i) {
-        EXPECT_EQ(copy->holdings[i].FundID, original->holdings[i].FundID);
-        EXPECT_DOUBLE_EQ(copy->holdings[i].TotalCount, original->holdings[i].TotalCount);
-    }
-    download.reject();
-    EXPECT_EQ(b.refreshes, 1);  // the owner refreshes once the dialog closes
+    CSyncDialog refused(down);
+    Click(refused, "下载记帐数据");
+    EXPECT_EQ(home.prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
 }
 
 TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
@@ -486,18 +387,16 @@ TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
     EXPECT_TRUE(dialog.RangeText().startsWith("本地历史净值数据日期范围:")) << dialog.RangeText().toStdString();
 }
 
-TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
+// A whole file is booked in the window's flow; here a refused line stops it.
+TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksNothingOfARefusedFile)
 {
     Home home(user_, services_.get(), directory_.get());
     const int main = home.NewAccount("导入帐户");
     QTemporaryDir dir;
     const QString path = dir.filePath("trades.csv");
-    auto write = [&](const std::string& text) {
-        std::ofstream(path.toStdString()) << text;
-    };
-    const std::string good = "日期,基金代码,类型,金额或份数,手续费\n2006-03-01," + funds_[0] + ",申购,10000,1.5\n2006-09-01," +
-                             funds_[0] + ",赎回,1000,0.5\n";
-    write(good + "2006-10-01," + funds_[1] + ",赎回,100\n");
+    std::ofstream(path.toStdString()) << "日期,基金代码,类型,金额或份数,手续费\n2006-03-01," << funds_[0]
+                                      << ",申购,10000,1.5\n2006-09-01," << funds_[0] << ",赎回,1000,0.5\n2006-10-01,"
+                                      << funds_[1] << ",赎回,100\n";
     CImportDialog dialog(home.Context(main));
     QAbstractItemModelTester tester(dialog.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     dialog.SetFile(path);
@@ -506,18 +405,6 @@ TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksOnlyAWholeFile)
     Click(dialog, "导入");
     EXPECT_EQ(home.prompt.Last(), "导入失败：1行被拒绝，没有导入任何交易");
     EXPECT_EQ(home.db.GetRecordCount("SELECT TradeID FROM T_Trade_Info"), 0);
-
-    write(good);
-    Click(dialog, "预览");
-    EXPECT_TRUE(dialog.Refusals().isEmpty());
-    Click(dialog, "导入");
-    EXPECT_EQ(home.prompt.Last(), "导入成功：2笔交易");
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(home.refreshes, 1);
-    const FundTradeInfo* h = home.manager.FindHolding({main, funds_[0], kFrontEnd});
-    ASSERT_NE(h, nullptr);
-    // The shares the dry run showed for the purchase, less the redemption.
-    EXPECT_NEAR(h->TotalCount, dialog.Model()->Rows()[0][5].toDouble() - 1000, 1e-9);
 }
 
 TEST_F(BookDialogs, HistoryDialogsActOnTheChosenIndexAndSayWhenADownloadFails)
@@ -555,21 +442,4 @@ TEST_F(BookDialogs, HistoryDialogsActOnTheChosenIndexAndSayWhenADownloadFails)
     ASSERT_TRUE(done.count() > 0 || done.wait(30000));
     EXPECT_EQ(home.prompt.Last().rfind("1个基金的历史净值下载失败:", 0), 0u) << home.prompt.Last();
     EXPECT_EQ(funds.RangeText(), "此基金本地无历史净值数据");
-}
-
-TEST(BookDialogCommands, TheImportIsAMenuItemOfTheFundMenuThatReachesItsHandler)
-{
-    Recorder prompt;
-    FrameContext context;
-    context.prompt = &prompt;
-    QTemporaryDir dir;
-    context.iniPath = QDir(dir.path()).filePath("Vextal.ini").toStdString();
-    CMainFrame frame(context);
-    QAction* action = frame.Action(cmd::ImportTrades);
-    ASSERT_NE(action, nullptr);
-    EXPECT_EQ(action->text(), "导入交易记录(CSV)...");
-    bool opened = false;
-    frame.SetHandler(cmd::ImportTrades, [&] { opened = true; });
-    action->trigger();
-    EXPECT_TRUE(opened);
 }

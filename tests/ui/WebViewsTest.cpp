@@ -1,16 +1,14 @@
-// The addresses the web views open: the tool page rules, the financing
-// analysis from its controls and the income figures, as the browser would
-// be sent them (the views run without the engine here).
+// The addresses the web views open: the tool page rules (the views open
+// them in the command walk), the financing analysis from its controls and
+// the income figures, as the browser would be sent them (without the engine).
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <regex>
 
 #include "book/BookTypes.h"
-#include "ui/CommandTable.h"
 #include "ui/WebUrls.h"
 #include "ui/WebViews.h"
 
@@ -30,21 +28,6 @@ TEST(WebViews, ToolPagesFollowTheUrlRules)
     EXPECT_EQ(ToolPageUrl(kBase, 9, "000001", kQuery, 5), kBase + "vip/realstock.asp?" + kQuery + "&FundSN=5");
     EXPECT_TRUE(ToolPageUrl(kBase, 11, "000001", kQuery, 5).empty());
     EXPECT_TRUE(ToolPageUrl(kBase, -1, "000001", kQuery, 5).empty());
-    EXPECT_EQ(ToolPageOfCommand(cmd::Recommend), 7);
-    EXPECT_EQ(ToolPageOfCommand(cmd::Estimate), -1);
-
-    // The view as the commands open it.
-    WebPageSource source;
-    source.webBase = [] { return kBase; };
-    source.userQuery = [] { return kQuery; };
-    source.currentFund = [] { return std::string("000001"); };
-    CFundValueHistoryView view(source);
-    view.OpenToolPage(4);
-    EXPECT_EQ(view.LastUrl(), kBase + "fundinfo/FundInfoClient.asp?FundID=000001");
-    view.OpenToolPage(7);
-    EXPECT_TRUE(std::regex_match(view.LastUrl(), std::regex(".*/html/top/StatTopView\\.htm\\?FundSN=[0-9]+"))) << view.LastUrl();
-    view.OpenToolPage(11);  // outside the table: nothing opens
-    EXPECT_TRUE(std::regex_match(view.LastUrl(), std::regex(".*StatTopView\\.htm\\?FundSN=[0-9]+")));
 }
 
 TEST(WebViews, FinancingAnalysisSendsTheChosenStatisticOfEachFund)
