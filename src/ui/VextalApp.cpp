@@ -58,7 +58,11 @@ void OnSessionEndSignal(int)
 
 }  // namespace
 
-CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options)) {}
+CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options))
+{
+    // A screenshot run must end on its own: no message may wait for a click.
+    m_prompt.SetUnattended(!m_options.screenshotDir.isEmpty());
+}
 
 CVextalApp::~CVextalApp()
 {
