@@ -19,6 +19,7 @@
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "ui/ExcelExport.h"
+#include "ui/FundCurveView.h"
 #include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 #include "ui/OptionsDialog.h"
@@ -89,10 +90,38 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
             if (list == m_history->List()) {
                 menu.addSeparator();
                 menu.addAction(QStringLiteral("取消交易..."), this, [this] { OpenCancelDialog(); });
+            } else {
+                const int listed = list == m_accounts->List() ? m_accounts->CurrentAccountID() : 0;
+                AddAccountCurveItem(menu, listed ? listed : CurrentAccountID());
             }
             menu.exec(list->viewport()->mapToGlobal(pos));
         });
     }
+    QTreeWidget* tree = frame.AccountTree();
+    tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree, &QWidget::customContextMenuRequested, this, [this, tree](const QPoint& pos) {
+        QTreeWidgetItem* item = tree->itemAt(pos);
+        if (!item || !item->parent()) return;  // the root is no account
+        QMenu menu(tree);
+        AddAccountCurveItem(menu, item->data(0, kAccountRole).toInt());
+        menu.exec(tree->viewport()->mapToGlobal(pos));
+    });
+}
+
+void CBookkeepingUi::AddAccountCurveItem(QMenu& menu, int accountId)
+{
+    menu.addSeparator();
+    QAction* a = menu.addAction(QStringLiteral("帐户收益曲线"), this, [this, accountId] { ShowAccountIncomeCurve(accountId); });
+    a->setEnabled(accountId != 0);
+}
+
+void CBookkeepingUi::ShowAccountIncomeCurve(int accountId)
+{
+    auto* view = qobject_cast<CFundCurveView*>(m_frame.HomeView()->Page(103));
+    if (!view || !m_ctx.Accounts().FindAccount(accountId)) return;
+    // Drawn first: the curves page then keeps it rather than drawing its default.
+    view->ShowAccountIncome(accountId);
+    m_frame.RunCommand(cmd::GroupCurves);
 }
 
 void CBookkeepingUi::SelectHolding(const HoldingKey& key)

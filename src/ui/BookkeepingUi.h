@@ -11,6 +11,7 @@
 #include "ui/BookViews.h"
 #include "ui/TradeDialogs.h"
 
+class QMenu;
 class QTreeWidgetItem;
 
 namespace vextal {
@@ -45,6 +46,8 @@ public:
     void SelectHolding(const HoldingKey& key);
 
     // Commands.
+    // The account's income curve on the curves page.
+    void ShowAccountIncomeCurve(int accountId);
     void NewAccount();
     void AccountProperties(int accountId);
     void DeleteAccount(int accountId);
@@ -66,6 +69,7 @@ public:
     CFundIncomeListView* Income() const { return m_income; }
 
 private:
+    void AddAccountCurveItem(QMenu& menu, int accountId);
     void OnTreeChoice();
     void RebuildLists();
     void RebuildFromMemory();

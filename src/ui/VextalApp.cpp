@@ -58,7 +58,11 @@ void OnSessionEndSignal(int)
 
 }  // namespace
 
-CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options)) {}
+CVextalApp::CVextalApp(AppOptions options) : m_options(std::move(options))
+{
+    // A screenshot run must end on its own: no message may wait for a click.
+    m_prompt.SetUnattended(!m_options.screenshotDir.isEmpty());
+}
 
 CVextalApp::~CVextalApp()
 {
@@ -176,6 +180,9 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     for (int page : {100, 109, 110, 115}) home->SetPage(page, m_values);
     home->SetPage(102, m_money);
     m_book = new CBookkeepingUi(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
+    // The holdings' figures are priced by the latest values: new values, new figures.
+    for (CFundValueNewView* view : {m_values, m_money})
+        QObject::connect(view, &CFundValueNewView::downloadFinished, m_book, [this] { m_book->RefreshAll(); });
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);

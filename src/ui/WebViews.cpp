@@ -371,7 +371,9 @@ std::function<void(bool)> WithWebScreenshots(CMainFrame& frame, const QString& d
                            (*page)(index + 1);
                        });
         };
-        (*page)(0);
+        // Offline the tool pages load nothing: each would only wait out its time.
+        const bool offline = g_screenshotDoc && g_screenshotDoc->User().OfflineFlag != 0;
+        (*page)(offline ? kToolPageCount : 0);
     };
 }
 

@@ -268,6 +268,32 @@ TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigur
     EXPECT_EQ(ui->Holdings()->HoldingCount(), 1);
 }
 
+TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnceTheyArrive)
+{
+    // A newcomer books before any list of latest values was fetched.
+    app->Frame()->RunCommand(cmd::GroupAccounts);
+    const int id = NewAccount(QStringLiteral("新帐户"));
+    ASSERT_GT(id, 0);
+    ui->RefillTree();
+    ui->SelectAccount(id);
+    CTradeDialog dialog(FormKind::Purchase, *ctx, id, nullptr, ui->Hooks(), app->Frame());
+    dialog.show();
+    dialog.Fund()->SetFundID(funds[0]);
+    Type(dialog.AmountEdit(), QStringLiteral("10000"));
+    dialog.TimeEdit()->setDateTime(At(2024, 10, 8, 10, 0));
+    Click(dialog.OkButton());
+    ASSERT_EQ(prompt.messages.back(), "交易成功，系统已经确认了您的交易");
+
+    // The latest values page brings them: the holding is priced without a refresh.
+    app->Frame()->RunCommand(cmd::ValuesOpen);
+    WaitIdle(*app);
+    const FundTradeInfo* held = Manager().FindHolding({id, funds[0], kFrontEnd});
+    ASSERT_NE(held, nullptr);
+    EXPECT_GT(held->figures.LatestValue, 0);
+    EXPECT_NEAR(held->figures.MarketValue, held->TotalCount * held->figures.LatestValue, 1e-6);
+    EXPECT_GT(Manager().FindAccount(id)->MarketValue, 0);
+}
+
 TEST_F(BookkeepingTest, EveryBookingDialogRefusesInTheOrderOfItsChecks)
 {
     AccountInfo a;

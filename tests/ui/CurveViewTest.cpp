@@ -24,6 +24,7 @@
 #include "curve/CurveBuilders.h"
 #include "net/HttpTransport.h"
 #include "ui/CurveChart.h"
+#include "ui/BookkeepingUi.h"
 #include "ui/CurvePointsDialog.h"
 #include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
@@ -389,7 +390,9 @@ TEST_F(CurveViewTest, AccountIncomeCurveEndsAtTheAccountsIncome)
     WaitIdle(app);
     auto* view = qobject_cast<CFundCurveView*>(app.Frame()->HomeView()->Page(103));
     ASSERT_NE(view, nullptr);
-    Drawn(*view, [&] { view->ShowAccountIncome(1); });
+    // Through the account's own menu item, onto the curves page.
+    Drawn(*view, [&] { app.Bookkeeping()->ShowAccountIncomeCurve(1); });
+    EXPECT_EQ(app.Frame()->Navigation().page, 103);
     const CCurveChartModel& chart = view->Chart()->Model();
     EXPECT_EQ(chart.Title(), "基金帐户历史收益走势");
     EXPECT_EQ(chart.Unit(), "元");

@@ -67,4 +67,10 @@ TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
     }
     // The program logged in online and stored what it showed.
     EXPECT_TRUE(QFile::exists(QDir(home.path()).filePath("Vextal.mdb")));
+
+    // Offline on the same books it ends too: what offline refuses is said, not waited on.
+    QTemporaryDir offlineOut;
+    program.start(VEXTAL_PATH, {"--home", home.path(), "--offline", "--screenshots", offlineOut.path()});
+    ASSERT_TRUE(program.waitForFinished(90000));
+    EXPECT_FALSE(QImage(QDir(offlineOut.path()).filePath("history.png")).isNull());
 }
