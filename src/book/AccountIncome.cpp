@@ -33,8 +33,24 @@ void CAccountManager::ComputeIncome(AccountInfo& account)
     static const HoldingSums none;
     for (FundTradeInfo& h : account.holdings) {
         auto s = sums.find({h.FundID, h.BuyType});
-        ComputeHoldingFigures(h, LatestValueOf(h.FundID), IsMoneyMarket(h.FundID), s != sums.end() ? s->second : none,
-                              settings);
+        const bool moneyMarket = IsMoneyMarket(h.FundID);
+        LatestNav nav = LatestValueOf(h.FundID);
+        // No value of the fund held here yet (a new home before its first
+        // download): the NAV of its newest trade, not 0, which would show
+        // the whole holding as lost.
+        if (nav.TodayValue <= 0 && !moneyMarket) {
+            const TradeInfo* newest = nullptr;
+            for (const auto& [id, t] : account.trades)
+                if (t.FundID == h.FundID && t.BuyType == h.BuyType && t.TradeValue > 0 &&
+                    (!newest || t.TradeTime >= newest->TradeTime))
+                    newest = &t;
+            if (newest) {
+                nav = LatestNav();
+                nav.TodayValue = newest->TradeValue;
+                nav.ValueDate = newest->TradeTime.DateOnly();
+            }
+        }
+        ComputeHoldingFigures(h, nav, moneyMarket, s != sums.end() ? s->second : none, settings);
     }
     ComputeAccountFigures(account, sums);
 }

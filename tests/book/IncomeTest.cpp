@@ -109,6 +109,18 @@ TEST_F(Income, WorkedExamplesOfTheHoldingAndAccountFigures)
 
 // Cash dividends and redemptions count into the accumulated income; a
 // conversion in is principal of its holding but not of the account.
+TEST_F(Income, AHoldingWithoutAnyValueYetIsPricedAtItsTradeNav)
+{
+    // A new home before its first values download: no latest value of the fund.
+    funds.values.erase("000001");
+    funds.latest.erase("000001");
+    const int account = HoldThousandShares();
+    ASSERT_TRUE(manager.RefreshAccount(account));
+    EXPECT_NEAR(Figures(account, "000001").LatestValue, 1.0, 1e-12);
+    EXPECT_NEAR(Figures(account, "000001").MarketValue, 1000, 1e-9);
+    EXPECT_NEAR(Figures(account, "000001").NewIncome, 0, 1e-9);
+}
+
 TEST_F(Income, AccumulatedIncomeCountsRedemptionsAndDividends)
 {
     AccountInfo a;
@@ -219,21 +231,23 @@ TEST_F(Income, AnnualRatesOfHoldingsAndAccounts)
     services.nav["000001"] = 1.0;
     TradeInfo t = Purchase(account, "000001", 1000, 0, Ymd(2023, 6, 14, 10));
     ASSERT_EQ(manager.BookTrade(t), 0) << manager.GetLastErrorText();
-    // A fund without a known value is worth 0: only money paid, no rate.
+    // A fund without a known value yet is priced at its trade NAV: rate 0.
     TradeInfo unknown = Purchase(account, "000002", 500, 0, Ymd(2024, 1, 2, 10));
     ASSERT_EQ(manager.BookTrade(unknown), 0) << manager.GetLastErrorText();
     manager.RefreshAnnualRates(0);
     const auto& rate = Figures(account, "000001").AnnualRate;
     ASSERT_TRUE(rate.has_value());
     EXPECT_NEAR(*rate, (std::pow(1.1, 365.0 / 366) - 1) * 100, 1e-4);
-    EXPECT_FALSE(Figures(account, "000002").AnnualRate.has_value());
-    // The account: -1000, -500 half a year later, 1100 today.
+    ASSERT_TRUE(Figures(account, "000002").AnnualRate.has_value());
+    EXPECT_NEAR(*Figures(account, "000002").AnnualRate, 0, 0.01);
+    // The account: -1000, -500 half a year later, 1100 + 500 today.
     const AccountInfo* a = manager.FindAccount(account);
     ASSERT_TRUE(a->AnnualRate.has_value());
-    EXPECT_LT(*a->AnnualRate, 0);
+    EXPECT_GT(*a->AnnualRate, 0);
     const double r = *a->AnnualRate / 100;
     const double pv = -1000 - 500 * std::pow(1 + r, -(Ymd(2024, 1, 2).dt - Ymd(2023, 6, 14).dt) / 365) +
-                      1100 * std::pow(1 + r, -(today.dt - Ymd(2023, 6, 14).dt) / 365);
+                      (1100 + Figures(account, "000002").MarketValue) *
+                          std::pow(1 + r, -(today.dt - Ymd(2023, 6, 14).dt) / 365);
     EXPECT_NEAR(pv, 0, 1e-6);
 
     // The trade income list: a fund filter is a value, never part of the statement.
