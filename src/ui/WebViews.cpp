@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QCoreApplication>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
@@ -277,7 +278,8 @@ void AfterLoads(std::vector<CWebPane*> panes, const std::function<void()>& trigg
         // A moment for the engine to paint what it loaded.
         QTimer::singleShot(600, next);
     };
-    auto* guard = new QObject;
+    // Owned by a pane (or the application), so a run that ends sooner frees it too.
+    auto* guard = new QObject(panes.empty() ? static_cast<QObject*>(QCoreApplication::instance()) : panes.front());
     for (CWebPane* pane : panes)
         QObject::connect(pane, &CWebPane::loaded, guard, [left, finish] {
             if (--*left == 0) finish();
