@@ -307,9 +307,9 @@ TEST(CurveLayout, ValueLabelsAndRealTimeAxis)
 
 TEST(CurveLayout, DateLabelStepsAndForms)
 {
-    EXPECT_EQ(DateLabelStep(35), 1);
-    EXPECT_EQ(DateLabelStep(36), 3);
-    EXPECT_EQ(DateLabelStep(216), 18);
+    // The examples: 1, 3, 3, 12, 18 for 35, 36, 37, 215, 216 points.
+    const std::pair<int, int> steps[] = {{35, 1}, {36, 3}, {37, 3}, {215, 12}, {216, 18}};
+    for (auto [points, step] : steps) EXPECT_EQ(DateLabelStep(points), step) << points;
 
     // 37 weekdays from Monday 2024-11-25: labels every third point; the
     // reference series is the longer one.
