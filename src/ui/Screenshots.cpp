@@ -21,11 +21,13 @@ struct Shot {
     int command;
     const char* name;
 };
+// The curve pages have their own pictures (curve-*.png), taken once their
+// series are loaded.
 const Shot kShots[] = {
     {cmd::GroupAccounts, "accounts"},      {cmd::ValuesOpen, "values-open"},
     {cmd::ValuesMoney, "values-money"},    {cmd::ValuesClosed, "values-closed"},
     {cmd::ValuesEtf, "values-etf"},        {cmd::ValuesCollective, "values-collective"},
-    {cmd::DailyTrend, "curves"},           {cmd::History, "history"},
+    {cmd::History, "history"},
 };
 
 struct ShotRun {
