@@ -7,43 +7,6 @@ namespace {
 DividendItem Dividend(double perShare, const OleDate& date) { return {perShare, date, date, date}; }
 }  // namespace
 
-// Three reinvested dividends whose second cannot be booked (no NAV that day).
-TEST_F(BookTest, AFailedDividendStopsTheSeriesAndIsRetriedNextRun)
-{
-    int acc = NewAccount("A");
-    services.nav["000001"] = 1.0;
-    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
-    buy.BonusType = kBonusReinvest;
-    ASSERT_EQ(manager.BookTrade(buy), 0);
-    services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2024, 6, 5)),
-                                    Dividend(0.1, OleDate::FromParts(2024, 6, 7)),
-                                    Dividend(0.1, OleDate::FromParts(2024, 6, 11))};
-    services.failingDays.insert("2024-06-07");
-
-    // The next purchase applies the holding's dividends first: the first is
-    // booked, the second fails, the third waits; the purchase itself is booked
-    // and says what went wrong.
-    TradeInfo more = Purchase(acc, "000001", 100, 0, OleDate::FromParts(2024, 6, 12, 10));
-    more.BonusType = kBonusReinvest;
-    ASSERT_EQ(manager.BookTrade(more), CAccountManager::kBookedWithWarning);
-    EXPECT_NE(manager.GetLastWarningText().find("GetFundTradeValueFormServer():数据格式错误"), std::string::npos)
-        << manager.GetLastWarningText();
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 1);
-    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 1200.0);
-    OleDate lastBonus;
-    db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-05");
-
-    // The next run of the program books the second and the third.
-    services.failingDays.clear();
-    CAccountManager next;
-    next.Init(db, kUser, false, &services, &funds);
-    ASSERT_TRUE(next.LoadAccounts(kUser));
-    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6"), 3);
-    db.QueryDate("SELECT LastBonus FROM T_Fund_Trade", lastBonus);
-    EXPECT_EQ(lastBonus.Format(1), "2024-06-11");
-}
-
 TEST_F(BookTest, MixedModeRangesDecideEachDividend)
 {
     Clock::Fix(OleDate::FromParts(2007, 6, 1, 20, 0));
@@ -80,9 +43,7 @@ TEST_F(BookTest, MixedModeRangesDecideEachDividend)
 
     services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2006, 6, 30)),
                                     Dividend(0.1, OleDate::FromParts(2007, 3, 1))};
-    TradeInfo h;
-    h.AccountID = acc;
-    h.FundID = "000001";
+    TradeInfo h = Trade(acc, "000001", kTradeBuy, 0, 0, {});
     h.BonusType = kBonusMixed;
     ASSERT_TRUE(manager.ApplyDividends(h, false, false));
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7 AND TradeTime=#2006-06-30#"), 1);

@@ -19,21 +19,6 @@ OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromPar
 const OleDate kNow = At(2007, 3, 5, 21, 0);
 const MarketOptions kMarket{23, 200};
 
-// The price question fails for one day while `failDay` is set.
-struct FlakyPrices : CBookServiceClient {
-    using CBookServiceClient::CBookServiceClient;
-    OleDate failDay;
-    bool GetFundTradeValue(const std::string& fundId, const OleDate& t, double& v, OleDate& deal,
-                           std::string& error) override
-    {
-        if (failDay.dt != 0 && t.DateOnly() == failDay) {
-            error = "没有找到净值";
-            return false;
-        }
-        return CBookServiceClient::GetFundTradeValue(fundId, t, v, deal, error);
-    }
-};
-
 // One program home: its own database and engine.
 struct Home : test::BookHome {
     using BookHome::BookHome;
@@ -73,7 +58,7 @@ protected:
         ctx_.loginId = login.serverId;
         user_ = std::atoi(login.fields[0].c_str());
         directory_ = std::make_unique<test::SimDirectory>(*s_market);
-        services_ = std::make_unique<FlakyPrices>([this] { return ctx_; });
+        services_ = std::make_unique<test::FlakyPrices>([this] { return ctx_; });
     }
     void TearDown() override { Clock::Release(); }
 
@@ -92,7 +77,7 @@ protected:
     CommandContext ctx_;
     int user_ = 0;
     std::unique_ptr<test::SimDirectory> directory_;
-    std::unique_ptr<FlakyPrices> services_;
+    std::unique_ptr<test::FlakyPrices> services_;
 };
 
 // Separate suites, separate service processes: plans stored by one must not
@@ -216,18 +201,6 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
     }
 }
 
-std::vector<std::string> PlanPurchaseDays(Home& h)
-{
-    std::vector<std::string> days;
-    RecordsetPtr rs = h.db.OpenRecordsetEx("SELECT TradeTime FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime");
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        OleDate d;
-        h.db.GetFieldValue(rs, "TradeTime", d);
-        days.push_back(d.Format(1));
-    }
-    return days;
-}
-
 PlanInfo DayPlan(int account, const std::string& fund, int day, const OleDate& start)
 {
     PlanInfo p;
@@ -251,14 +224,14 @@ TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
     // Nothing is due yet, and still the plan is kept at the service.
     PlanInfo p = DayPlan(account, funds[0], 31, At(2007, 1, 15));
     ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
-    EXPECT_TRUE(PlanPurchaseDays(h).empty());
+    EXPECT_TRUE(test::PlanPurchaseDays(h.db).empty());
 
     // The next run, on 2007-03-05: January's 31st and February's last day.
     Clock::Fix(kNow);
     CAccountManager next;
     next.Init(h.db, user_, false, services_.get(), directory_.get());
     ASSERT_TRUE(next.LoadAccounts(user_));
-    EXPECT_EQ(PlanPurchaseDays(h), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
+    EXPECT_EQ(test::PlanPurchaseDays(h.db), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
     ASSERT_EQ(next.Plans().size(), 1u);
     EXPECT_EQ(next.Plans().begin()->second.PeriodsDone, 2);
     EXPECT_EQ(next.Plans().begin()->second.trade.DealTime.Format(1), "2007-02-28");

@@ -185,60 +185,39 @@ TEST_F(TradeFormsAtFixedTime, InterestAndIncomingFeeInYuanAreStoredNegated)
     sub.Interest = 3;
     sub.InterestIsAmount = true;
     EXPECT_EQ(TradeFromForm(sub).SecondRate, -3);
-
     TradeForm convert = DefaultTradeForm(FormKind::Conversion);
     convert.TargetBonusIndex = kBonusIndexReinvest;
     convert.TargetFee = 5;
     convert.TargetFeeIsAmount = true;
-    TradeInfo t = TradeFromForm(convert);
-    EXPECT_EQ(t.SecondRate, -5);
-    EXPECT_EQ(t.TargetBonusType, kBonusReinvest);
+    EXPECT_EQ(TradeFromForm(convert).SecondRate, -5);
+    EXPECT_EQ(TradeFromForm(convert).TargetBonusType, kBonusReinvest);
 }
 
 TEST_F(TradeFormsAtFixedTime, SubscriptionCountsTheDayUntilThreeOClock)
 {
-    const OleDate established = OleDate::FromParts(2024, 6, 20);
-    struct Case {
-        int day, hour, minute;
-        bool allowed;
-    } cases[] = {
-        {20, 14, 0, false},  // the establishment day itself
-        {19, 16, 0, true},   // the evening before
-        {20, 0, 0, false},
-        {21, 10, 0, false},
-    };
-    for (const Case& c : cases) {
+    // The evening before the establishment day is allowed; that day itself is not.
+    for (auto [day, hour, allowed] : {std::tuple{20, 14, false}, std::tuple{19, 16, true}, std::tuple{20, 0, false},
+                                      std::tuple{21, 10, false}}) {
         TradeForm f = DefaultTradeForm(FormKind::Subscription);
         f.FundID = "000001";
-        f.EstablishDate = established;
-        f.TradeTime = OleDate::FromParts(2024, 6, c.day, c.hour, c.minute);
+        f.EstablishDate = OleDate::FromParts(2024, 6, 20);
+        f.TradeTime = OleDate::FromParts(2024, 6, day, hour, 0);
         if (f.TradeTime > kNow) Clock::Fix(f.TradeTime.AddDays(1));
         FormResult r = CheckTradeForm(f, NoRange);
-        EXPECT_EQ(r.ok, c.allowed) << c.day << " " << c.hour << ":" << c.minute << " " << r.message;
-        if (!c.allowed) {
-            EXPECT_EQ(r.message, "基金成立日期为：2024-06-20，认购日期不能大于基金成立日期。");
-        }
+        EXPECT_EQ(r.ok, allowed) << day << " " << hour << " " << r.message;
+        EXPECT_EQ(r.message, allowed ? "" : "基金成立日期为：2024-06-20，认购日期不能大于基金成立日期。");
     }
 }
 
 TEST(TradeForms, FeeCaptionsFollowTheAmountBox)
 {
-    struct Case {
-        FormKind kind;
-        FeeInput input;
-        const char* rate;
-        const char* amount;
-    } cases[] = {
-        {FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
-        {FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
-        {FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"},
-    };
-    for (const Case& c : cases) {
-        FeeLabel off = FeeCaption(c.kind, c.input, false), on = FeeCaption(c.kind, c.input, true);
-        EXPECT_EQ(off.caption, c.rate);
-        EXPECT_EQ(off.unit, "%");
-        EXPECT_EQ(on.caption, c.amount);
-        EXPECT_EQ(on.unit, "元");
+    for (auto [kind, input, rate, amount] : {std::tuple{FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
+                                             std::tuple{FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
+                                             std::tuple{FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"}}) {
+        EXPECT_EQ(FeeCaption(kind, input, false).caption, rate);
+        EXPECT_EQ(FeeCaption(kind, input, false).unit, "%");
+        EXPECT_EQ(FeeCaption(kind, input, true).caption, amount);
+        EXPECT_EQ(FeeCaption(kind, input, true).unit, "元");
     }
 }
 
