@@ -232,6 +232,52 @@ TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
     EXPECT_DOUBLE_EQ(held, shares);
 }
 
+// A mixed mode: cash up to a day between two dividends, reinvested from the
+// next; each dividend is paid as its day's range says.
+TEST_F(ServiceBooking, MixedModeRangesDecideEachDividend)
+{
+    const SimFund& f = FundWithDividends(Day(2023, 1, 1), Day(2024, 10, 9));
+    TradeInfo buy = Purchase(f.code, 10000, At(2023, 1, 3, 10), kBonusMixed);
+    buy.NoAutoBonus = 1;
+    ASSERT_EQ(manager_.BookTrade(buy), 0) << manager_.GetLastErrorText();
+    std::vector<SimDividend> after;
+    for (const SimDividend& d : s_market->Dividends(f, kNow, Day(2023, 1, 1), Day(2024, 10, 9)))
+        if (DateOfDay(d.exDay) > buy.DealTime) after.push_back(d);
+    ASSERT_GE(after.size(), 2u);
+    const int middle = (after[0].exDay + after[1].exDay) / 2;
+
+    ASSERT_TRUE(manager_.LoadUserBonus());
+    UserBonusInfo cash;
+    cash.AccountID = account_;
+    cash.FundID = f.code;
+    cash.DateState = 1;  // no start
+    cash.EndDate = DateOfDay(middle);
+    cash.BonusType = kBonusCash;
+    UserBonusInfo reinvest = cash;
+    reinvest.DateState = 2;  // no end
+    reinvest.StartDate = DateOfDay(middle + 1);
+    reinvest.BonusType = kBonusReinvest;
+    ASSERT_TRUE(manager_.SaveUserBonus(cash)) << manager_.GetLastErrorText();
+    EXPECT_FALSE(manager_.IsRangeOverlapping(reinvest));
+    ASSERT_TRUE(manager_.SaveUserBonus(reinvest)) << manager_.GetLastErrorText();
+    UserBonusInfo touching = reinvest;  // shares the second range's first day
+    touching.BonusID = 0;
+    touching.DateState = 0;
+    touching.StartDate = DateOfDay(after[0].exDay);
+    touching.EndDate = reinvest.StartDate;
+    EXPECT_TRUE(manager_.IsRangeOverlapping(touching));
+    int mode = 99;
+    EXPECT_TRUE(manager_.GetBonusTypeForDate(HoldingKey::Of(buy), DateOfDay(middle).AddSeconds(14 * 3600), mode));
+    EXPECT_EQ(mode, kBonusCash);
+
+    ASSERT_TRUE(manager_.ApplyDividends(buy, false, false)) << manager_.GetLastErrorText();
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 1);
+    EXPECT_EQ(db_.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=6"), static_cast<int>(after.size()) - 1);
+    double paid = 0;
+    db_.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", paid);
+    EXPECT_EQ(StrFormat("%0.2f", paid), StrFormat("%0.2f", Round2(buy.TradeCount * after[0].perUnit)));
+}
+
 // The first account load after login with 200 holdings, 10 of them
 // money-market, as the document runs it (accounts with their dividends, then
 // the holdings): one dividend query per other holding, one income query per
