@@ -24,8 +24,8 @@
 
 #include "ServiceProcess.h"
 #include "common/Format.h"
-#include "db/AdoDatabase.h"
 #include "support/SpawnLogged.h"
+#include "support/StoredHoldings.h"
 
 using namespace vextal;
 using vextal::test::ReadFile;
@@ -214,30 +214,11 @@ std::string Money(double v) { return StrFormat("%.2f", v); }
 // Rounded to the cent here, not by the program's own function.
 double Cents(double v) { return std::floor(v * 100 + 0.5) / 100; }
 
-// The engine's holdings as stored, "account fund buyType count" per line,
-// after the integrity check.
+// The holdings as stored, after the integrity check.
 std::string StoredHoldings(const std::string& path)
 {
     CAdoDatabase db;
-    db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
-    db.SetDatabase(path, 0);
-    EXPECT_TRUE(db.Open()) << db.GetLastError();
-    std::string check, text;
-    EXPECT_TRUE(db.OpenRecordset("PRAGMA integrity_check"));
-    db.GetFieldValue("integrity_check", check);
-    EXPECT_EQ(check, "ok");
-    RecordsetPtr rs = db.OpenRecordsetEx("SELECT AccountID,FundID,BuyType,TotalCount FROM T_Fund_Trade ORDER BY AccountID,FundID");
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        int account = 0, buyType = 0;
-        std::string fund;
-        double count = 0;
-        db.GetFieldValue(rs, "AccountID", account);
-        db.GetFieldValue(rs, "FundID", fund);
-        db.GetFieldValue(rs, "BuyType", buyType);
-        db.GetFieldValue(rs, "TotalCount", count);
-        text += StrFormat("%d %s %d %.2f\n", account, fund.c_str(), buyType, count);
-    }
-    return text;
+    return test::OpenChecked(db, path) ? test::HoldingLines(db) : "";
 }
 
 }  // namespace
@@ -402,7 +383,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
     }
     // The engine's stored holding is what the window showed.
     const std::string stored = StoredHoldings(work + "/home/Vextal.mdb");
-    EXPECT_NE(stored.find(std::to_string(account) + " " + fund + " 0 " + held + "\n"), std::string::npos) << stored;
+    EXPECT_NE(stored.find(StrFormat("H %d %s 0 %s ", account, fund.c_str(), held.c_str())), std::string::npos) << stored;
 
     // The database came from the service, not made locally; the shutdown
     // logged out: the logout command (3/2) reached the service.

@@ -12,17 +12,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <thread>
-#include <tuple>
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
 #include "book/AccountManager.h"
-#include "common/Format.h"
-#include "db/AdoDatabase.h"
 #include "support/SpawnLogged.h"
+#include "support/StoredHoldings.h"
 
 using namespace vextal;
 namespace fs = std::filesystem;
@@ -33,8 +30,6 @@ constexpr uint64_t kSeed = 5;
 constexpr int kFunds = 60;
 constexpr const char* kNow = "2024-06-28 10:00:00";
 constexpr int kKills = 20;
-
-using Figures = std::map<std::tuple<int, std::string, int>, std::string>;
 
 // The driver, its output kept in `log`.
 struct Child {
@@ -80,73 +75,27 @@ std::vector<std::string> ScriptFunds()
     return codes;
 }
 
-// Every holding's count, bonus and cash, as stored.
-Figures Holdings(CAdoDatabase& db)
-{
-    Figures figures;
-    RecordsetPtr rs = db.OpenRecordsetEx("SELECT AccountID,FundID,BuyType,TotalCount,TotalBonus,CashBonus FROM T_Fund_Trade");
-    EXPECT_TRUE(rs);
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        int account = 0, buyType = 0;
-        std::string fund;
-        double count = 0, bonus = 0, cash = 0;
-        db.GetFieldValue(rs, "AccountID", account);
-        db.GetFieldValue(rs, "FundID", fund);
-        db.GetFieldValue(rs, "BuyType", buyType);
-        db.GetFieldValue(rs, "TotalCount", count);
-        db.GetFieldValue(rs, "TotalBonus", bonus);
-        db.GetFieldValue(rs, "CashBonus", cash);
-        figures[{account, fund, buyType}] = StrFormat("%0.2f %0.2f %0.2f", count, bonus, cash);
-    }
-    return figures;
-}
-
 // Checks the killed program's database (intact, nothing left unconfirmed,
 // every holding the engine's replay of its confirmed trades) and returns
 // its holdings.
-Figures CheckDatabase(const std::string& path, int& trades)
+std::string CheckDatabase(const std::string& path, int& trades)
 {
     CAdoDatabase db;
-    db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
-    db.SetDatabase(path, 0);
-    EXPECT_TRUE(db.Open()) << db.GetLastError();
-    if (!db.IsOpen()) return {};
-    std::string check;
-    EXPECT_TRUE(db.OpenRecordset("PRAGMA integrity_check"));
-    db.GetFieldValue("integrity_check", check);
-    EXPECT_EQ(check, "ok");
+    if (!test::OpenChecked(db, path)) return {};
     EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeState=0"), 0);
     trades = db.GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeState=1");
-
-    const Figures stored = Holdings(db);
-    {
-        CAdoTransaction replayOnly(db);  // rolled back
-        CAccountManager replay;
-        replay.Init(db, 0, true, nullptr, nullptr);
-        for (const auto& [key, figures] : stored) {
-            TradeInfo t;
-            std::tie(t.AccountID, t.FundID, t.BuyType) = key;
-            EXPECT_TRUE(replay.RecomputeHolding(t, false)) << replay.GetLastErrorText();
-        }
-        EXPECT_EQ(Holdings(db), stored);
+    const std::string stored = test::HoldingLines(db);
+    CAdoTransaction replayOnly(db);  // rolled back
+    CAccountManager replay;
+    replay.Init(db, 0, true, nullptr, nullptr);
+    std::istringstream lines(stored);
+    for (std::string h; lines >> h;) {
+        TradeInfo t;
+        lines >> t.AccountID >> t.FundID >> t.BuyType >> h >> h >> h;
+        EXPECT_TRUE(replay.RecomputeHolding(t, false)) << replay.GetLastErrorText();
     }
-    db.Close();
+    EXPECT_EQ(test::HoldingLines(db), stored);
     return stored;
-}
-
-// The restart's holdings, printed "H acc fund buytype count bonus cash".
-Figures ParseFigures(const std::string& text)
-{
-    Figures figures;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream f(line);
-        std::string h, fund, count, bonus, cash;
-        int account = 0, buyType = 0;
-        if (f >> h >> account >> fund >> buyType >> count >> bonus >> cash && h == "H")
-            figures[{account, fund, buyType}] = count + " " + bonus + " " + cash;
-    }
-    return figures;
 }
 
 }  // namespace
@@ -211,17 +160,17 @@ TEST(CrashSafety, KilledProgramLosesNoBookedTrade)
                     last.substr(last.rfind('\n') + 1).c_str(), WIFSIGNALED(status) ? "" : " (not killed: finished)");
 
         int trades = 0;
-        const Figures stored = CheckDatabase(home + "/Vextal.mdb", trades);
+        const std::string stored = CheckDatabase(home + "/Vextal.mdb", trades);
         ASSERT_FALSE(HasFailure());
         EXPECT_GE(trades, previousTrades);
         previousTrades = trades;
-        std::printf("  %d confirmed trades, %zu holdings\n", trades, stored.size());
+        std::printf("  %d confirmed trades\n%s", trades, stored.c_str());
 
         // A restart shows the same holdings.
         Child restart({"check", home, kNow}, log);
         status = restart.Finish();
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << restart.Text();
-        EXPECT_EQ(ParseFigures(restart.Text()), stored);
+        EXPECT_EQ(test::HoldingLinesOf(restart.Text()), stored);
     }
     // Most runs end by the kill rather than at the end of the script.
     EXPECT_GE(killed, kKills / 2);
