@@ -147,6 +147,24 @@ public:
     }
     const std::vector<std::string>& Messages() const { return m_messages; }
 
+    // A menu command, and its work done.
+    bool Command(int id)
+    {
+        const bool ok = Ask("command " + std::to_string(id)) == "ok";
+        WaitIdle();
+        return ok;
+    }
+    // In the dialog `title` (or the page, for ""): sets each "field value",
+    // clicks `button`, and waits for the work the click starts.
+    void Fill(const std::string& title, const std::vector<std::string>& sets, const std::string& button)
+    {
+        if (!title.empty()) WaitDialog(title);
+        for (const std::string& set : sets) EXPECT_EQ(Ask("set " + set), "ok") << set;
+        EXPECT_EQ(Ask("click " + button), "ok");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        WaitIdle();
+    }
+
     // The program's end after `quit`: its exit code, -1 when it did not end.
     int Quit()
     {
@@ -270,8 +288,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
 
         // The latest values of the open-end funds: the first fund's code and
         // its NAV of the day before (columns: number, date, name, code, type, NAV, ...).
-        ASSERT_EQ(program.Ask("command 32775"), "ok");
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32775));
         const std::vector<std::string> values = program.Rows(0);
         ASSERT_GT(values.size(), 50u);
         const std::vector<std::string> first = Split(values.front(), '\t');
@@ -284,12 +301,8 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
 
         // A new account, seen in the accounts group's panel.
         ASSERT_EQ(program.Ask("command 32779"), "ok");
-        program.WaitDialog("新建帐户");
-        EXPECT_EQ(program.Ask("set 名称 测试帐户"), "ok");
-        EXPECT_EQ(program.Ask("click 新建"), "ok");
-        program.WaitIdle();
-        ASSERT_EQ(program.Ask("command 32897"), "ok");
-        program.WaitIdle();
+        program.Fill("新建帐户", {"名称 测试帐户"}, "新建");
+        ASSERT_TRUE(program.Command(32897));
         account = program.AccountNamed("测试帐户");
         ASSERT_GT(account, 0);
         const std::string selectAccount = "select " + std::to_string(account);
@@ -301,24 +314,16 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         ASSERT_EQ(program.Ask("command 32780"), "ok");
         program.WaitDialog("基金购买");
         EXPECT_EQ(program.Ask("get 交易时间").substr(0, 18), "ok 2024-10-09 14:1");
-        for (const std::string& set : {"基金 " + fund, std::string("交易时间 2024-10-08 10:00:00"), std::string("购买金额 10000")})
-            EXPECT_EQ(program.Ask("set " + set), "ok") << set;
         EXPECT_EQ(program.Ask("shot " + work + "/purchase.png"), "ok");
-        EXPECT_EQ(program.Ask("click 购买"), "ok");
-        program.WaitIdle();
+        program.Fill("基金购买", {"基金 " + fund, "交易时间 2024-10-08 10:00:00", "购买金额 10000"}, "购买");
         // And a redemption of 1000 shares of the holding.
         ASSERT_EQ(program.Ask(selectAccount + " " + fund), "ok") << program.Ask("tree");
         ASSERT_EQ(program.Ask("command 32781"), "ok");
-        program.WaitDialog("基金赎回");
-        EXPECT_EQ(program.Ask("set 交易时间 2024-10-08 11:00:00"), "ok");
-        EXPECT_EQ(program.Ask("set 赎回份额 1000"), "ok");
-        EXPECT_EQ(program.Ask("click 赎回"), "ok");
-        program.WaitIdle();
+        program.Fill("基金赎回", {"交易时间 2024-10-08 11:00:00", "赎回份额 1000"}, "赎回");
 
         // The holdings of the account as the window shows them, and the
         // trades of the first.
-        ASSERT_EQ(program.Ask("command 32897"), "ok");
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32897));
         ASSERT_EQ(program.Ask(selectAccount), "ok");
         program.WaitIdle();
         EXPECT_EQ(program.Ask("shot " + work + "/holdings.png"), "ok");
@@ -347,8 +352,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         EXPECT_NE(holdings[0].find("\t" + held), std::string::npos) << holdings[0];
 
         // The export of that list, saved where the user's documents are.
-        ASSERT_EQ(program.Ask("command 32862"), "ok");
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32862));
         int exported = 0;
         for (const char* dir : {"/user/Documents/Vextal", "/user/Vextal"})
             if (fs::exists(work + dir))
@@ -358,19 +362,14 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
 
         // A curve of the fund, on its own page.
         ASSERT_EQ(program.Ask(selectAccount + " " + fund), "ok");
-        ASSERT_EQ(program.Ask("command 32812"), "ok");
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32812));
         EXPECT_NE(program.Ask("page"), "ok 106");
         EXPECT_EQ(program.Ask("shot " + work + "/curve.png"), "ok");
 
         // The estimate in trading hours: one row, with the fund's latest NAV
         // and an estimate, over the holdings it is estimated from.
-        ASSERT_EQ(program.Ask("command 32829"), "ok");
-        program.WaitIdle();
-        EXPECT_EQ(program.Ask("set 全部自选基金 0"), "ok");
-        EXPECT_EQ(program.Ask("click 估算"), "ok");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32829));
+        program.Fill("", {"全部自选基金 0"}, "估算");
         const std::vector<std::string> estimate = program.Rows(0);
         ASSERT_EQ(estimate.size(), 1u);
         const std::vector<std::string> estimated = Split(estimate[0], '\t');
@@ -397,8 +396,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         Program program(work, display.name);
         ASSERT_TRUE(program.Connect()) << program.Log();
         program.Login(true);
-        ASSERT_EQ(program.Ask("command 32897"), "ok");
-        program.WaitIdle();
+        ASSERT_TRUE(program.Command(32897));
         ASSERT_EQ(program.Ask("select " + std::to_string(account)), "ok") << program.Ask("tree");
         program.WaitIdle();
         EXPECT_EQ(program.Rows(0), holdings);
