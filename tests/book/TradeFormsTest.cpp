@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <functional>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "book/AccountManager.h"
@@ -223,61 +225,38 @@ TEST(TradeForms, FeeCaptionsFollowTheAmountBox)
 
 TEST(TradeForms, PreviewComputesWhatTheBookingWill)
 {
-    TradeForm buy;
-    buy.kind = FormKind::Purchase;
-    buy.Amount = 1000;
-    buy.Fee = 1.5;
-    FeePreview p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 821.02);
-    EXPECT_DOUBLE_EQ(p.Fee, 14.78);
-    buy.InnerDeduction = true;
-    p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 820.83);
-    EXPECT_DOUBLE_EQ(p.Fee, 15.00);
-    buy.BuyType = kBackEnd;  // the rate does not apply
-    p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 833.33);
-    EXPECT_DOUBLE_EQ(p.Fee, 0);
-
-    TradeForm sub;
-    sub.kind = FormKind::Subscription;
-    sub.Amount = 10000;
-    sub.Interest = 2;
-    sub.EstablishDate = OleDate::FromParts(2024, 6, 20);
-    sub.TradeTime = OleDate::FromParts(2024, 6, 10, 10, 0);
-    p = PreviewFee(sub, 0);
-    EXPECT_DOUBLE_EQ(p.Interest, 4.93);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 10004.93);
-
-    TradeForm redeem;
-    redeem.kind = FormKind::Redemption;
-    redeem.Count = 100;
-    redeem.Fee = 0.5;
-    p = PreviewFee(redeem, 1.5);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
-    EXPECT_DOUBLE_EQ(p.Fee, 0.75);
-
-    // 100.004 of 100 held empties the holding: the booking takes the 100.
-    TradeForm all = redeem;
-    all.HeldCount = 100;
-    all.Count = 100.004;
-    all.Fee = 0;
-    p = PreviewFee(all, 2.5);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 100);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 250);
-
-    TradeForm convert = redeem;
-    convert.kind = FormKind::Conversion;
-    convert.TargetFee = 1.5;
-    p = PreviewFee(convert, 1.5, 1.25);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
-    EXPECT_DOUBLE_EQ(p.TargetCount, 117.64);  // 149.25 * 100 / 101.5 / 1.25
-    EXPECT_DOUBLE_EQ(p.TargetFee, 2.21);
-
-    TradeForm quick;
-    quick.kind = FormKind::Quick;
-    quick.Count = 333;
-    EXPECT_DOUBLE_EQ(PreviewFee(quick, 1.2345).TradeMoney, 411.09);
+    using P = FeePreview;
+    using K = FormKind;
+    const OleDate june10 = OleDate::FromParts(2024, 6, 10, 10, 0), june20 = OleDate::FromParts(2024, 6, 20);
+    // Each form names what it sets; the rest keeps its default.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+    const struct {
+        TradeForm form;
+        double nav, targetNav;
+        std::vector<std::pair<double P::*, double>> want;
+    } cases[] = {
+        {{.kind = K::Purchase, .Amount = 1000, .Fee = 1.5}, 1.2, 0, {{&P::TradeCount, 821.02}, {&P::Fee, 14.78}}},
+        {{.kind = K::Purchase, .Amount = 1000, .Fee = 1.5, .InnerDeduction = true}, 1.2, 0,
+         {{&P::TradeCount, 820.83}, {&P::Fee, 15.00}}},
+        // Back-end: the rate does not apply.
+        {{.kind = K::Purchase, .BuyType = kBackEnd, .Amount = 1000, .Fee = 1.5, .InnerDeduction = true}, 1.2, 0,
+         {{&P::TradeCount, 833.33}, {&P::Fee, 0}}},
+        {{.kind = K::Subscription, .Amount = 10000, .Interest = 2, .TradeTime = june10, .EstablishDate = june20}, 0, 0,
+         {{&P::Interest, 4.93}, {&P::TradeCount, 10004.93}}},
+        {{.kind = K::Redemption, .Count = 100, .Fee = 0.5}, 1.5, 0, {{&P::TradeMoney, 149.25}, {&P::Fee, 0.75}}},
+        // 100.004 of 100 held empties the holding: the booking takes the 100.
+        {{.kind = K::Redemption, .Count = 100.004, .HeldCount = 100}, 2.5, 0, {{&P::TradeCount, 100}, {&P::TradeMoney, 250}}},
+        // 149.25 out; 149.25 * 100 / 101.5 / 1.25 in.
+        {{.kind = K::Conversion, .Count = 100, .Fee = 0.5, .TargetFee = 1.5}, 1.5, 1.25,
+         {{&P::TradeMoney, 149.25}, {&P::TargetCount, 117.64}, {&P::TargetFee, 2.21}}},
+        {{.kind = K::Quick, .Count = 333}, 1.2345, 0, {{&P::TradeMoney, 411.09}}},
+    };
+#pragma GCC diagnostic pop
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const FeePreview p = PreviewFee(cases[i].form, cases[i].nav, cases[i].targetNav);
+        for (auto [field, value] : cases[i].want) EXPECT_DOUBLE_EQ(p.*field, value) << "case " << i;
+    }
 }
 
 }  // namespace
