@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -69,24 +69,6 @@ TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
     EXPECT_TRUE(r.Calibrated.empty());
 }
 
-// A gate the test opens; quotes behind it arrive only then.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    void Wait()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        cv.wait(lock, [this] { return open; });
-    }
-    void Open()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        cv.notify_all();
-    }
-};
-
 template <class F>
 bool WaitFor(F done)
 {
@@ -123,12 +105,13 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
     // the worker that brings it later stores nothing.
     m.holdings["000002"] = {Item("600000", 50.0f), Item("600009", 50.0f)};
     m.changes["600009"] = 4.0f;
-    Gate gate;
+    std::promise<void> gate;  // the late quote arrives once the test opens it
+    std::shared_future<void> opened = gate.get_future().share();
     std::atomic<bool> lateReturned{false};
     EstimateSources gated = m.Sources();
-    gated.quote = [fast, &gate, &lateReturned](const std::string& stock, float& change, OleDate& day) {
+    gated.quote = [fast, opened, &lateReturned](const std::string& stock, float& change, OleDate& day) {
         if (stock != "600009") return fast(stock, change, day);
-        gate.Wait();
+        opened.wait();
         bool ok = fast(stock, change, day);
         lateReturned = true;
         return ok;
@@ -148,7 +131,7 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
     std::weak_ptr<const CQuoteFetch> state = r.Fetch;
     std::shared_ptr<const CQuoteFetch> fetch = r.Fetch;
     r.Fetch.reset();
-    gate.Open();
+    gate.set_value();
     ASSERT_TRUE(WaitFor([&] { return fetch->WorkersEnded() == kQuoteWorkers; }));
     EXPECT_TRUE(lateReturned);
     EXPECT_EQ(fetch->Stored(), 1);  // the late quote was dropped
