@@ -18,12 +18,11 @@ struct FakeServices : IBookServices {
     std::map<std::string, double> nav;  // price by fund (any date)
     std::map<std::string, std::vector<DividendItem>> dividends;
     std::set<std::string> failingFunds;
-    std::set<std::string> failingDays;  // "YYYY-MM-DD" of the trade time
 
     bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
                            std::string& error) override
     {
-        if (failingFunds.count(fundId) || failingDays.count(tradeTime.Format(1)) || !nav.count(fundId)) {
+        if (failingFunds.count(fundId) || !nav.count(fundId)) {
             error = "GetFundTradeValueFormServer():数据格式错误";
             return false;
         }
@@ -60,29 +59,19 @@ struct FakeFunds : IFundDirectory {
     std::set<std::string> known;        // in the catalogue; others count as money-market
     std::set<std::string> moneyMarket;  // investment type 4
     std::map<std::string, OleDate> established;
-    std::map<std::string, double> latest;
+    std::map<std::string, LatestNav> values;
 
+    void SetLatest(const std::string& id, double nav) { values[id] = {nav, 0, 0, Clock::Now().DateOnly()}; }
     bool IsMoneyMarketFund(const std::string& id) const override { return !known.count(id) || moneyMarket.count(id); }
     bool GetEstablishDate(const std::string& id, OleDate& d) const override
     {
         auto it = established.find(id);
-        if (it == established.end()) return false;
-        d = it->second;
-        return true;
+        return it != established.end() && (d = it->second, true);
     }
-    std::map<std::string, LatestNav> values;  // full latest values, before `latest`
-
     bool GetLatestNav(const std::string& id, LatestNav& n) const override
     {
-        if (auto v = values.find(id); v != values.end()) {
-            n = v->second;
-            return true;
-        }
-        auto it = latest.find(id);
-        if (it == latest.end()) return false;
-        n.TodayValue = it->second;
-        n.ValueDate = Clock::Now().DateOnly();
-        return true;
+        auto it = values.find(id);
+        return it != values.end() && (n = it->second, true);
     }
 };
 
@@ -122,15 +111,22 @@ protected:
         EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
         return a.AccountID;
     }
-    TradeInfo Purchase(int account, const std::string& fund, double money, double fee, const OleDate& when)
+    static TradeInfo Trade(int account, const std::string& fund, int type, double money, double count,
+                           const OleDate& when)
     {
         TradeInfo t;
         t.AccountID = account;
         t.FundID = fund;
-        t.TradeType = kTradeBuy;
+        t.TradeType = type;
         t.TradeMoney = money;
-        t.TradeFee = fee;
+        t.TradeCount = count;
         t.TradeTime = when;
+        return t;
+    }
+    static TradeInfo Purchase(int account, const std::string& fund, double money, double fee, const OleDate& when)
+    {
+        TradeInfo t = Trade(account, fund, kTradeBuy, money, 0, when);
+        t.TradeFee = fee;
         t.NoAutoBonus = 1;
         return t;
     }

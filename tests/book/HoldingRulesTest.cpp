@@ -15,12 +15,7 @@ TEST_F(BookTest, AnEmptiedHoldingBoughtAgainEarnsDividendsFromThatPurchase)
     services.nav["000001"] = 1.0;
     TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(buy), 0);
-    TradeInfo out;
-    out.AccountID = acc;
-    out.FundID = "000001";
-    out.TradeType = kTradeRedeem;
-    out.TradeCount = 1000;
-    out.TradeTime = OleDate::FromParts(2024, 6, 4, 10);
+    TradeInfo out = Trade(acc, "000001", kTradeRedeem, 0, 1000, OleDate::FromParts(2024, 6, 4, 10));
     ASSERT_EQ(manager.BookTrade(out), 0);
     // A dividend while nothing was held, then the fund is bought again.
     services.dividends["000001"] = {Dividend(0.2, OleDate::FromParts(2024, 6, 6))};
@@ -38,7 +33,7 @@ TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
     int acc = NewAccount("A");
     services.nav["000009"] = 1.0;
     services.incomePer10kPerDay = 1.0;
-    funds.latest["000009"] = 0.6;  // income per 10,000 units, not a price
+    funds.SetLatest("000009", 0.6);  // income per 10,000 units, not a price
     TradeInfo buy = Purchase(acc, "000009", 10000, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(buy), 0);
     auto cash = [&] {
@@ -55,12 +50,7 @@ TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
     ASSERT_EQ(manager.BookTrade(more), 0);
     EXPECT_EQ(cash(), "17.06");
     Clock::Fix(OleDate::FromParts(2024, 6, 21, 20, 0));
-    TradeInfo out;
-    out.AccountID = acc;
-    out.FundID = "000009";
-    out.TradeType = kTradeRedeem;
-    out.TradeCount = 10100;
-    out.TradeTime = OleDate::FromParts(2024, 6, 21, 10);
+    TradeInfo out = Trade(acc, "000009", kTradeRedeem, 0, 10100, OleDate::FromParts(2024, 6, 21, 10));
     ASSERT_EQ(manager.BookTrade(out), 0);
     EXPECT_EQ(cash(), "17.06");
 }
@@ -72,12 +62,7 @@ TEST_F(BookTest, ADividendBookedByHandCountsAsApplied)
     TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(buy), 0);  // no automatic dividends for this booking
     services.dividends["000001"] = {Dividend(0.1, OleDate::FromParts(2024, 6, 5))};
-    TradeInfo hand;
-    hand.AccountID = acc;
-    hand.FundID = "000001";
-    hand.TradeType = kTradeCashBonus;
-    hand.TradeMoney = 100;
-    hand.TradeTime = OleDate::FromParts(2024, 6, 5, 9);
+    TradeInfo hand = Trade(acc, "000001", kTradeCashBonus, 100, 0, OleDate::FromParts(2024, 6, 5, 9));
     ASSERT_EQ(manager.ManualDividend(hand), 0) << manager.GetLastErrorText();
 
     CAccountManager next;

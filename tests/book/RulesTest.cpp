@@ -1,5 +1,6 @@
 // Rules of the plans and forms that the larger scenarios do not reach.
 #include "BookFixture.h"
+#include "support/BookHome.h"
 
 namespace vextal::test {
 namespace {
@@ -12,18 +13,6 @@ struct PlanKeepingServices : FakeServices {
         return !down;
     }
 };
-
-std::vector<std::string> PlanPurchaseDays(CAdoDatabase& db)
-{
-    std::vector<std::string> days;
-    RecordsetPtr rs = db.OpenRecordsetEx("SELECT TradeTime FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime");
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        OleDate d;
-        db.GetFieldValue(rs, "TradeTime", d);
-        days.push_back(d.Format(1));
-    }
-    return days;
-}
 
 OleDate Ymd(int y, int m, int d, int h = 0) { return OleDate::FromParts(y, m, d, h); }
 

@@ -19,21 +19,6 @@ OleDate At(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromPar
 const OleDate kNow = At(2007, 3, 5, 21, 0);
 const MarketOptions kMarket{23, 200};
 
-// The price question fails for one day while `failDay` is set.
-struct FlakyPrices : CBookServiceClient {
-    using CBookServiceClient::CBookServiceClient;
-    OleDate failDay;
-    bool GetFundTradeValue(const std::string& fundId, const OleDate& t, double& v, OleDate& deal,
-                           std::string& error) override
-    {
-        if (failDay.dt != 0 && t.DateOnly() == failDay) {
-            error = "没有找到净值";
-            return false;
-        }
-        return CBookServiceClient::GetFundTradeValue(fundId, t, v, deal, error);
-    }
-};
-
 // One program home: its own database and engine.
 struct Home : test::BookHome {
     using BookHome::BookHome;
@@ -73,7 +58,7 @@ protected:
         ctx_.loginId = login.serverId;
         user_ = std::atoi(login.fields[0].c_str());
         directory_ = std::make_unique<test::SimDirectory>(*s_market);
-        services_ = std::make_unique<FlakyPrices>([this] { return ctx_; });
+        services_ = std::make_unique<test::FlakyPrices>([this] { return ctx_; });
     }
     void TearDown() override { Clock::Release(); }
 
@@ -92,7 +77,7 @@ protected:
     CommandContext ctx_;
     int user_ = 0;
     std::unique_ptr<test::SimDirectory> directory_;
-    std::unique_ptr<FlakyPrices> services_;
+    std::unique_ptr<test::FlakyPrices> services_;
 };
 
 // Separate suites, separate service processes: plans stored by one must not
@@ -100,33 +85,20 @@ protected:
 class Synchronisation : public ServiceSuite {};
 class Plans : public ServiceSuite {};
 
-void ExpectSameFigures(const AccountInfo& a, const AccountInfo& b)
+// What two homes must agree on, as text: the account's figures, each
+// holding's count, cost and income, and each trade (of that account).
+std::string Figures(const AccountInfo& a)
 {
-    for (double AccountInfo::*f : {&AccountInfo::MarketValue, &AccountInfo::TotalIncome, &AccountInfo::TotalIncomeRate,
-                                   &AccountInfo::NewIncome, &AccountInfo::TotalPrincipal, &AccountInfo::NewPrincipal,
-                                   &AccountInfo::RedeemMoney, &AccountInfo::CashBonus, &AccountInfo::TotalBonus,
-                                   &AccountInfo::SaleFeeEstimate})
-        EXPECT_NEAR(a.*f, b.*f, 1e-6);
-    EXPECT_EQ(a.FundCount, b.FundCount);
-    ASSERT_EQ(a.AnnualRate.has_value(), b.AnnualRate.has_value());
-    if (a.AnnualRate) {
-        EXPECT_NEAR(*a.AnnualRate, *b.AnnualRate, 1e-9);
-    }
-    ASSERT_EQ(a.holdings.size(), b.holdings.size());
-    for (size_t i = 0; i < a.holdings.size(); ++i) {
-        const FundTradeInfo &x = a.holdings[i], &y = b.holdings[i];
-        EXPECT_EQ(x.FundID, y.FundID);
-        EXPECT_NEAR(x.TotalCount, y.TotalCount, 1e-9);
-        EXPECT_NEAR(x.TradeValue, y.TradeValue, 1e-9);
-        EXPECT_NEAR(x.figures.TotalIncome, y.figures.TotalIncome, 1e-6);
-    }
-    ASSERT_EQ(a.trades.size(), b.trades.size());
-    for (auto i = a.trades.begin(), j = b.trades.begin(); i != a.trades.end(); ++i, ++j) {
-        const TradeInfo &x = i->second, &y = j->second;
-        EXPECT_EQ(std::tie(x.FundID, x.TradeType, x.TradeTime, x.TradeMoney, x.TradeCount, x.InnerDeduction),
-                  std::tie(y.FundID, y.TradeType, y.TradeTime, y.TradeMoney, y.TradeCount, y.InnerDeduction));
-        EXPECT_EQ(y.AccountID, b.AccountID);
-    }
+    std::string text = StrFormat("%d %s", a.FundCount, a.AnnualRate ? StrFormat("%.9f", *a.AnnualRate).c_str() : "-");
+    for (double v : {a.MarketValue, a.TotalIncome, a.TotalIncomeRate, a.NewIncome, a.TotalPrincipal, a.NewPrincipal,
+                     a.RedeemMoney, a.CashBonus, a.TotalBonus, a.SaleFeeEstimate})
+        text += StrFormat(" %.6f", v);
+    for (const FundTradeInfo& h : a.holdings)
+        text += StrFormat("\n%s %.9f %.9f %.6f", h.FundID.c_str(), h.TotalCount, h.TradeValue, h.figures.TotalIncome);
+    for (const auto& [id, t] : a.trades)
+        text += StrFormat("\n%s %d %s %.6f %.6f %d %d", t.FundID.c_str(), t.TradeType, t.TradeTime.Format(0).c_str(),
+                          t.TradeMoney, t.TradeCount, t.InnerDeduction, t.AccountID == a.AccountID);
+    return text;
 }
 
 TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
@@ -164,16 +136,16 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(copy->CreateDate, At(2006, 1, 10, 9, 30));
         EXPECT_NE(copy->AccountID, own);
-        ExpectSameFigures(*a.Named("主帐户"), *copy);
+        EXPECT_EQ(Figures(*a.Named("主帐户")), Figures(*copy));
         ASSERT_NE(b.Named("备用"), nullptr);
-        ExpectSameFigures(*a.Named("备用"), *b.Named("备用"));
+        EXPECT_EQ(Figures(*a.Named("备用")), Figures(*b.Named("备用")));
         // Once more: "主帐户1" is taken too.
         ASSERT_TRUE(b.manager.DownloadBookkeeping(true)) << b.manager.GetLastErrorText();
         ASSERT_TRUE(b.manager.LoadHoldings(0));
         b.manager.RefreshAnnualRates(0);
         ASSERT_NE(b.Named("主帐户2"), nullptr);
         ASSERT_NE(b.Named("备用1"), nullptr);
-        ExpectSameFigures(*a.Named("主帐户"), *b.Named("主帐户2"));
+        EXPECT_EQ(Figures(*a.Named("主帐户")), Figures(*b.Named("主帐户2")));
         EXPECT_EQ(b.manager.Accounts().size(), 5u);
     }
     // Replace: same AccountID and creation date, holdings and trades replaced.
@@ -190,7 +162,7 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
         EXPECT_EQ(replaced->AccountID, own);
         EXPECT_EQ(replaced->CreateDate, At(2005, 3, 3));
         EXPECT_EQ(b.manager.Accounts().size(), 3u);
-        ExpectSameFigures(*a.Named("主帐户"), *replaced);
+        EXPECT_EQ(Figures(*a.Named("主帐户")), Figures(*replaced));
         EXPECT_EQ(b.Count("SELECT * FROM T_Trade_Info WHERE TradeMoney=2000"), 0);
 
         // A text cut short changes nothing, not even its complete first account.
@@ -216,18 +188,6 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
     }
 }
 
-std::vector<std::string> PlanPurchaseDays(Home& h)
-{
-    std::vector<std::string> days;
-    RecordsetPtr rs = h.db.OpenRecordsetEx("SELECT TradeTime FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime");
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        OleDate d;
-        h.db.GetFieldValue(rs, "TradeTime", d);
-        days.push_back(d.Format(1));
-    }
-    return days;
-}
-
 PlanInfo DayPlan(int account, const std::string& fund, int day, const OleDate& start)
 {
     PlanInfo p;
@@ -251,14 +211,14 @@ TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
     // Nothing is due yet, and still the plan is kept at the service.
     PlanInfo p = DayPlan(account, funds[0], 31, At(2007, 1, 15));
     ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
-    EXPECT_TRUE(PlanPurchaseDays(h).empty());
+    EXPECT_TRUE(test::PlanPurchaseDays(h.db).empty());
 
     // The next run, on 2007-03-05: January's 31st and February's last day.
     Clock::Fix(kNow);
     CAccountManager next;
     next.Init(h.db, user_, false, services_.get(), directory_.get());
     ASSERT_TRUE(next.LoadAccounts(user_));
-    EXPECT_EQ(PlanPurchaseDays(h), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
+    EXPECT_EQ(test::PlanPurchaseDays(h.db), (std::vector<std::string>{"2007-01-31", "2007-02-28"}));
     ASSERT_EQ(next.Plans().size(), 1u);
     EXPECT_EQ(next.Plans().begin()->second.PeriodsDone, 2);
     EXPECT_EQ(next.Plans().begin()->second.trade.DealTime.Format(1), "2007-02-28");

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <functional>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "book/AccountManager.h"
@@ -185,120 +187,76 @@ TEST_F(TradeFormsAtFixedTime, InterestAndIncomingFeeInYuanAreStoredNegated)
     sub.Interest = 3;
     sub.InterestIsAmount = true;
     EXPECT_EQ(TradeFromForm(sub).SecondRate, -3);
-
     TradeForm convert = DefaultTradeForm(FormKind::Conversion);
     convert.TargetBonusIndex = kBonusIndexReinvest;
     convert.TargetFee = 5;
     convert.TargetFeeIsAmount = true;
-    TradeInfo t = TradeFromForm(convert);
-    EXPECT_EQ(t.SecondRate, -5);
-    EXPECT_EQ(t.TargetBonusType, kBonusReinvest);
+    EXPECT_EQ(TradeFromForm(convert).SecondRate, -5);
+    EXPECT_EQ(TradeFromForm(convert).TargetBonusType, kBonusReinvest);
 }
 
 TEST_F(TradeFormsAtFixedTime, SubscriptionCountsTheDayUntilThreeOClock)
 {
-    const OleDate established = OleDate::FromParts(2024, 6, 20);
-    struct Case {
-        int day, hour, minute;
-        bool allowed;
-    } cases[] = {
-        {20, 14, 0, false},  // the establishment day itself
-        {19, 16, 0, true},   // the evening before
-        {20, 0, 0, false},
-        {21, 10, 0, false},
-    };
-    for (const Case& c : cases) {
+    // The evening before the establishment day is allowed; that day itself is not.
+    for (auto [day, hour, allowed] : {std::tuple{20, 14, false}, std::tuple{19, 16, true}, std::tuple{20, 0, false},
+                                      std::tuple{21, 10, false}}) {
         TradeForm f = DefaultTradeForm(FormKind::Subscription);
         f.FundID = "000001";
-        f.EstablishDate = established;
-        f.TradeTime = OleDate::FromParts(2024, 6, c.day, c.hour, c.minute);
+        f.EstablishDate = OleDate::FromParts(2024, 6, 20);
+        f.TradeTime = OleDate::FromParts(2024, 6, day, hour, 0);
         if (f.TradeTime > kNow) Clock::Fix(f.TradeTime.AddDays(1));
         FormResult r = CheckTradeForm(f, NoRange);
-        EXPECT_EQ(r.ok, c.allowed) << c.day << " " << c.hour << ":" << c.minute << " " << r.message;
-        if (!c.allowed) {
-            EXPECT_EQ(r.message, "基金成立日期为：2024-06-20，认购日期不能大于基金成立日期。");
-        }
+        EXPECT_EQ(r.ok, allowed) << day << " " << hour << " " << r.message;
+        EXPECT_EQ(r.message, allowed ? "" : "基金成立日期为：2024-06-20，认购日期不能大于基金成立日期。");
     }
 }
 
 TEST(TradeForms, FeeCaptionsFollowTheAmountBox)
 {
-    struct Case {
-        FormKind kind;
-        FeeInput input;
-        const char* rate;
-        const char* amount;
-    } cases[] = {
-        {FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
-        {FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
-        {FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"},
-    };
-    for (const Case& c : cases) {
-        FeeLabel off = FeeCaption(c.kind, c.input, false), on = FeeCaption(c.kind, c.input, true);
-        EXPECT_EQ(off.caption, c.rate);
-        EXPECT_EQ(off.unit, "%");
-        EXPECT_EQ(on.caption, c.amount);
-        EXPECT_EQ(on.unit, "元");
+    for (auto [kind, input, rate, amount] : {std::tuple{FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
+                                             std::tuple{FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
+                                             std::tuple{FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"}}) {
+        EXPECT_EQ(FeeCaption(kind, input, false).caption, rate);
+        EXPECT_EQ(FeeCaption(kind, input, false).unit, "%");
+        EXPECT_EQ(FeeCaption(kind, input, true).caption, amount);
+        EXPECT_EQ(FeeCaption(kind, input, true).unit, "元");
     }
 }
 
 TEST(TradeForms, PreviewComputesWhatTheBookingWill)
 {
-    TradeForm buy;
-    buy.kind = FormKind::Purchase;
-    buy.Amount = 1000;
-    buy.Fee = 1.5;
-    FeePreview p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 821.02);
-    EXPECT_DOUBLE_EQ(p.Fee, 14.78);
-    buy.InnerDeduction = true;
-    p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 820.83);
-    EXPECT_DOUBLE_EQ(p.Fee, 15.00);
-    buy.BuyType = kBackEnd;  // the rate does not apply
-    p = PreviewFee(buy, 1.2);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 833.33);
-    EXPECT_DOUBLE_EQ(p.Fee, 0);
-
-    TradeForm sub;
-    sub.kind = FormKind::Subscription;
-    sub.Amount = 10000;
-    sub.Interest = 2;
-    sub.EstablishDate = OleDate::FromParts(2024, 6, 20);
-    sub.TradeTime = OleDate::FromParts(2024, 6, 10, 10, 0);
-    p = PreviewFee(sub, 0);
-    EXPECT_DOUBLE_EQ(p.Interest, 4.93);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 10004.93);
-
-    TradeForm redeem;
-    redeem.kind = FormKind::Redemption;
-    redeem.Count = 100;
-    redeem.Fee = 0.5;
-    p = PreviewFee(redeem, 1.5);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
-    EXPECT_DOUBLE_EQ(p.Fee, 0.75);
-
-    // 100.004 of 100 held empties the holding: the booking takes the 100.
-    TradeForm all = redeem;
-    all.HeldCount = 100;
-    all.Count = 100.004;
-    all.Fee = 0;
-    p = PreviewFee(all, 2.5);
-    EXPECT_DOUBLE_EQ(p.TradeCount, 100);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 250);
-
-    TradeForm convert = redeem;
-    convert.kind = FormKind::Conversion;
-    convert.TargetFee = 1.5;
-    p = PreviewFee(convert, 1.5, 1.25);
-    EXPECT_DOUBLE_EQ(p.TradeMoney, 149.25);
-    EXPECT_DOUBLE_EQ(p.TargetCount, 117.64);  // 149.25 * 100 / 101.5 / 1.25
-    EXPECT_DOUBLE_EQ(p.TargetFee, 2.21);
-
-    TradeForm quick;
-    quick.kind = FormKind::Quick;
-    quick.Count = 333;
-    EXPECT_DOUBLE_EQ(PreviewFee(quick, 1.2345).TradeMoney, 411.09);
+    using P = FeePreview;
+    using K = FormKind;
+    const OleDate june10 = OleDate::FromParts(2024, 6, 10, 10, 0), june20 = OleDate::FromParts(2024, 6, 20);
+    // Each form names what it sets; the rest keeps its default.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+    const struct {
+        TradeForm form;
+        double nav, targetNav;
+        std::vector<std::pair<double P::*, double>> want;
+    } cases[] = {
+        {{.kind = K::Purchase, .Amount = 1000, .Fee = 1.5}, 1.2, 0, {{&P::TradeCount, 821.02}, {&P::Fee, 14.78}}},
+        {{.kind = K::Purchase, .Amount = 1000, .Fee = 1.5, .InnerDeduction = true}, 1.2, 0,
+         {{&P::TradeCount, 820.83}, {&P::Fee, 15.00}}},
+        // Back-end: the rate does not apply.
+        {{.kind = K::Purchase, .BuyType = kBackEnd, .Amount = 1000, .Fee = 1.5, .InnerDeduction = true}, 1.2, 0,
+         {{&P::TradeCount, 833.33}, {&P::Fee, 0}}},
+        {{.kind = K::Subscription, .Amount = 10000, .Interest = 2, .TradeTime = june10, .EstablishDate = june20}, 0, 0,
+         {{&P::Interest, 4.93}, {&P::TradeCount, 10004.93}}},
+        {{.kind = K::Redemption, .Count = 100, .Fee = 0.5}, 1.5, 0, {{&P::TradeMoney, 149.25}, {&P::Fee, 0.75}}},
+        // 100.004 of 100 held empties the holding: the booking takes the 100.
+        {{.kind = K::Redemption, .Count = 100.004, .HeldCount = 100}, 2.5, 0, {{&P::TradeCount, 100}, {&P::TradeMoney, 250}}},
+        // 149.25 out; 149.25 * 100 / 101.5 / 1.25 in.
+        {{.kind = K::Conversion, .Count = 100, .Fee = 0.5, .TargetFee = 1.5}, 1.5, 1.25,
+         {{&P::TradeMoney, 149.25}, {&P::TargetCount, 117.64}, {&P::TargetFee, 2.21}}},
+        {{.kind = K::Quick, .Count = 333}, 1.2345, 0, {{&P::TradeMoney, 411.09}}},
+    };
+#pragma GCC diagnostic pop
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const FeePreview p = PreviewFee(cases[i].form, cases[i].nav, cases[i].targetNav);
+        for (auto [field, value] : cases[i].want) EXPECT_DOUBLE_EQ(p.*field, value) << "case " << i;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "curve/AccountIncomeHistory.h"
 #include "curve/CurveBuilders.h"
@@ -52,6 +53,15 @@ CurvePoint Pt(const OleDate& d, double v)
     p.Date = d;
     p.Value = v;
     return p;
+}
+
+// Adds one series of `points` and lays the chart out, 400 x 300.
+int AddAndLayOut(CCurveChartModel& chart, const std::vector<CurvePoint>& points, const OleDate& now = At(2024, 1, 10))
+{
+    const int s = chart.AddSeries();
+    for (const CurvePoint& p : points) chart.AddPoint(s, p);
+    chart.RecalculateLayout(FixedMeasure(), 400, 300, now);
+    return s;
 }
 
 }  // namespace
@@ -183,20 +193,16 @@ TEST(CurveSeries, AccountIncomeClearsTheChartAndCurrentPointFollowsTheFirstSerie
 
 TEST(CurveLayout, DateRangeValueRangeAndPixels)
 {
-    FixedMeasure measure;
     // Saturday and Sunday only: Monday to Friday, one trading day.
     CCurveChartModel weekend;
-    int s = weekend.AddSeries();
-    weekend.AddPoint(s, Pt(At(2024, 1, 6), 1));
-    weekend.AddPoint(s, Pt(At(2024, 1, 7), 2));
-    weekend.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    AddAndLayOut(weekend, {Pt(At(2024, 1, 6), 1), Pt(At(2024, 1, 7), 2)});
     EXPECT_EQ(weekend.StartDate(), At(2024, 1, 8));
     EXPECT_EQ(weekend.EndDate(), At(2024, 1, 5));
     EXPECT_EQ(weekend.TradingDays(), 1);
 
     // Empty: the default range, the last 30 days, no date labels.
     CCurveChartModel empty;
-    empty.RecalculateLayout(measure, 400, 300, At(2024, 1, 31));
+    empty.RecalculateLayout(FixedMeasure(), 400, 300, At(2024, 1, 31));
     EXPECT_EQ(empty.MinValue(), 0);
     EXPECT_EQ(empty.MaxValue(), 1.1);
     EXPECT_EQ(empty.StartDate(), At(2024, 1, 1));
@@ -204,65 +210,43 @@ TEST(CurveLayout, DateRangeValueRangeAndPixels)
 
     // One point: symmetric around 0, or around the base NAV in real time.
     CCurveChartModel one;
-    s = one.AddSeries();
-    one.AddPoint(s, Pt(At(2024, 1, 2), 5));
-    one.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    AddAndLayOut(one, {Pt(At(2024, 1, 2), 5)});
     EXPECT_EQ(one.MinValue(), -5);
     EXPECT_EQ(one.MaxValue(), 5);
     one.SetEstimateBase(true, 1.2);
     one.RemoveAllSeries();
-    s = one.AddSeries();
-    one.AddPoint(s, Pt(At(2024, 1, 2, 10), 1.2));
-    one.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    AddAndLayOut(one, {Pt(At(2024, 1, 2, 10), 1.2)});
     EXPECT_NEAR(one.MinValue(), 1.188, 1e-12);
     EXPECT_NEAR(one.MaxValue(), 1.212, 1e-12);
 
     // Values 3000 to 4000: the axis still starts at 100.
     CCurveChartModel high;
-    s = high.AddSeries();
-    high.AddPoint(s, Pt(At(2024, 1, 2), 3000));
-    high.AddPoint(s, Pt(At(2024, 1, 3), 4000));
-    high.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    AddAndLayOut(high, {Pt(At(2024, 1, 2), 3000), Pt(At(2024, 1, 3), 4000)});
     EXPECT_EQ(high.MinValue(), 100);
     EXPECT_EQ(high.GridUnit(), 250);  // 1000 halved until 3900 holds 8
 
     // Hand-computed: range 0..8 (unit 1), labels "0.0000"/"8.0000" 42 wide:
     // left margin 47, bottom 17; plot (49,22)-(313,281); Mon..Fri 4 days.
     CCurveChartModel px;
-    s = px.AddSeries();
-    px.AddPoint(s, Pt(At(2024, 1, 1), 0));
-    px.AddPoint(s, Pt(At(2024, 1, 3), 3));
-    px.AddPoint(s, Pt(At(2024, 1, 5), 8));
-    px.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    const int s = AddAndLayOut(px, {Pt(At(2024, 1, 1), 0), Pt(At(2024, 1, 3), 3), Pt(At(2024, 1, 5), 8)});
     EXPECT_EQ(px.GridUnit(), 1);
     EXPECT_EQ(px.LeftMargin(), 47);
     EXPECT_EQ(px.BottomMargin(), 17);
     const CurveRect& r = px.PlotRect();
-    EXPECT_EQ(r.left, 49);
-    EXPECT_EQ(r.top, 22);
-    EXPECT_EQ(r.right, 313);
-    EXPECT_EQ(r.bottom, 281);
+    EXPECT_EQ(std::tie(r.left, r.top, r.right, r.bottom), std::make_tuple(49, 22, 313, 281));
     auto p = PointsOf(px, s);
-    EXPECT_EQ(p[0].X, 49);
-    EXPECT_EQ(p[0].Y, 281);
-    EXPECT_EQ(p[1].X, 181);
-    EXPECT_EQ(p[1].Y, 184);
-    EXPECT_EQ(p[2].X, 313);
-    EXPECT_EQ(p[2].Y, 22);
+    const int xy[3][2] = {{49, 281}, {181, 184}, {313, 22}};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::tie(p[i].X, p[i].Y), std::make_tuple(xy[i][0], xy[i][1])) << i;
     EXPECT_EQ(px.ValueLabels().size(), 9u);
     EXPECT_EQ(px.HeaderText(), "日期区间:2024/01/01 - 2024/01/05");
 }
 
 TEST(CurveLayout, ValueLabelsAndRealTimeAxis)
 {
-    FixedMeasure measure;
     // A label that prints as -0.00 is printed from 0, black.
     CCurveChartModel chart;
     chart.SetDecimals(2);
-    int s = chart.AddSeries();
-    chart.AddPoint(s, Pt(At(2024, 1, 2), -0.001));
-    chart.AddPoint(s, Pt(At(2024, 1, 3), 0.8));
-    chart.RecalculateLayout(measure, 400, 300, At(2024, 1, 10));
+    AddAndLayOut(chart, {Pt(At(2024, 1, 2), -0.001), Pt(At(2024, 1, 3), 0.8)});
     int zeros = 0;
     for (const CurveValueLabel& l : chart.ValueLabels()) {
         EXPECT_NE(l.Text, "-0.00");
@@ -282,10 +266,7 @@ TEST(CurveLayout, ValueLabelsAndRealTimeAxis)
     CCurveChartModel rt;
     rt.SetEstimateBase(true, 1.0);
     rt.SetChartMode(kCurveEstimate);
-    s = rt.AddSeries();
-    rt.AddPoint(s, Pt(At(2024, 1, 2, 11, 30), 1.01));
-    rt.AddPoint(s, Pt(At(2024, 1, 2, 13, 0), 0.99));
-    rt.RecalculateLayout(measure, 400, 300, At(2024, 1, 2));
+    const int s = AddAndLayOut(rt, {Pt(At(2024, 1, 2, 11, 30), 1.01), Pt(At(2024, 1, 2, 13, 0), 0.99)}, At(2024, 1, 2));
     auto p = PointsOf(rt, s);
     EXPECT_EQ(p[0].X, p[1].X);
     const std::vector<std::string> hover = {"实时净值估算", "时间:13:00", "单位净值:0.9900", "估算增长:-1.00%"};

@@ -1,16 +1,16 @@
-// The estimate run with quote and holdings sources in the test: the
-// arithmetic, one fetch per stock, the wait, late workers and the rows.
+// The estimate run with quote and holdings sources in the test: where it
+// stops, the wait, late workers (the arithmetic, one fetch per stock and the
+// rows run against the real service).
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "db/DbTestUtil.h"
 #include "estimate/EstimateErrors.h"
-#include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
 
 using namespace vextal;
@@ -19,11 +19,10 @@ namespace {
 
 CFundInvestItem Item(const std::string& id, float percent) { return {id, "股票" + id, percent}; }
 
-// Holdings by fund; quotes by stock, counted; the calibration adds 0.1.
+// Holdings by fund; quotes by stock; the calibration adds 0.1.
 struct Market {
     std::map<std::string, std::vector<CFundInvestItem>> holdings;
     std::map<std::string, float> changes;
-    std::map<std::string, int> fetches;
     std::mutex mutex;
     int calcCalls = 0;
     bool calcFails = false;
@@ -39,7 +38,6 @@ struct Market {
         };
         s.quote = [this](const std::string& stock, float& change, OleDate& day) {
             std::lock_guard<std::mutex> lock(mutex);
-            ++fetches[stock];
             auto it = changes.find(stock);
             if (it == changes.end()) return false;
             change = it->second;
@@ -56,50 +54,6 @@ struct Market {
     }
 };
 
-// Sixty percent in one stock up 2.5 %, forty percent cash (no holding).
-TEST(EstimateRun, RawEstimateIsTheHoldingWeightedChangeAndEachStockIsFetchedOnce)
-{
-    Market m;
-    m.holdings["000001"] = {Item("600000", 60.0f)};
-    m.holdings["000002"] = {Item("600000", 30.0f), Item("600001", 20.0f), Item("600002", 10.0f)};
-    m.holdings["000003"] = {};  // no stocks: 0
-    m.changes = {{"600000", 2.5f}, {"600001", -1.25f}};  // 600002 gives no quote
-    for (int i = 0; i < 40; ++i) {  // more codes than workers
-        std::string code = "3000" + std::to_string(10 + i);
-        m.holdings["000004"].push_back(Item(code, 1.0f));
-        m.changes[code] = 1.0f;
-    }
-
-    // 000001 listed twice in the selection: its holdings count once.
-    EstimateResult r = RunEstimate({"000001", "000002", "000003", "000004", "999999", "000001"}, m.Sources());
-    ASSERT_EQ(r.Status, EstimateStatus::Done);
-    EXPECT_FLOAT_EQ(r.Raw["000001"], 1.5f);
-    EXPECT_FLOAT_EQ(r.Raw["000002"], 0.3f * 2.5f + 0.2f * -1.25f);
-    EXPECT_FLOAT_EQ(r.Raw["000003"], 0.0f);
-    EXPECT_NEAR(r.Raw["000004"], 0.4f, 1e-5);
-    EXPECT_FLOAT_EQ(r.Raw["999999"], 0.0f);  // holdings download failed
-    EXPECT_EQ(r.Plan.StockCodes.size(), 43u);
-    EXPECT_EQ(r.Plan.StockCodes[0], "600000");
-    for (const auto& [stock, n] : m.fetches) EXPECT_EQ(n, 1) << stock;
-    EXPECT_EQ(m.fetches.size(), 43u);
-    EXPECT_FLOAT_EQ(r.Calibrated["000001"], 1.6f);
-    EXPECT_EQ(r.Quotes.SessionDay, OleDate::FromParts(2024, 10, 9));
-
-    // The holdings of one fund with each contribution and the total row.
-    std::vector<ForecastHoldingRow> rows = HoldingRows(r, "000002");
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].No, "1");
-    EXPECT_EQ(rows[0].Name, "股票600000(600000)");
-    EXPECT_EQ(rows[0].Percent, "30.00");
-    EXPECT_EQ(rows[0].Change, "2.50");
-    EXPECT_EQ(rows[0].Contribution, "0.75");
-    EXPECT_EQ(rows[2].Change, "0.00");  // no quote: 0
-    EXPECT_EQ(rows[2].Contribution, "0.00");
-    EXPECT_EQ(rows[3].No, "合计");
-    EXPECT_EQ(rows[3].Percent, "60.00%");
-    EXPECT_EQ(rows[3].Contribution, "0.50%");
-}
-
 TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
 {
     Market m;
@@ -114,24 +68,6 @@ TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
     EXPECT_EQ(r.Status, EstimateStatus::CalcFailed);
     EXPECT_TRUE(r.Calibrated.empty());
 }
-
-// A gate the test opens; quotes behind it arrive only then.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    void Wait()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        cv.wait(lock, [this] { return open; });
-    }
-    void Open()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        cv.notify_all();
-    }
-};
 
 template <class F>
 bool WaitFor(F done)
@@ -169,12 +105,13 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
     // the worker that brings it later stores nothing.
     m.holdings["000002"] = {Item("600000", 50.0f), Item("600009", 50.0f)};
     m.changes["600009"] = 4.0f;
-    Gate gate;
+    std::promise<void> gate;  // the late quote arrives once the test opens it
+    std::shared_future<void> opened = gate.get_future().share();
     std::atomic<bool> lateReturned{false};
     EstimateSources gated = m.Sources();
-    gated.quote = [fast, &gate, &lateReturned](const std::string& stock, float& change, OleDate& day) {
+    gated.quote = [fast, opened, &lateReturned](const std::string& stock, float& change, OleDate& day) {
         if (stock != "600009") return fast(stock, change, day);
-        gate.Wait();
+        opened.wait();
         bool ok = fast(stock, change, day);
         lateReturned = true;
         return ok;
@@ -194,7 +131,7 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
     std::weak_ptr<const CQuoteFetch> state = r.Fetch;
     std::shared_ptr<const CQuoteFetch> fetch = r.Fetch;
     r.Fetch.reset();
-    gate.Open();
+    gate.set_value();
     ASSERT_TRUE(WaitFor([&] { return fetch->WorkersEnded() == kQuoteWorkers; }));
     EXPECT_TRUE(lateReturned);
     EXPECT_EQ(fetch->Stored(), 1);  // the late quote was dropped

@@ -1,15 +1,20 @@
 // The estimate against the real plindo-serve: holdings, quote pages and the
 // calibration of twelve funds at a fixed minute of a trading day, compared
-// with the simulator's growth of those funds for that minute.
+// with the simulator's growth of those funds for that minute, and the
+// holdings list of one of them.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
 #include "common/Clock.h"
+#include "common/Format.h"
+#include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
 #include "net/HttpTransport.h"
 
@@ -63,9 +68,20 @@ TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
     Clock::Fix(now);
     auto cache = std::make_shared<CFundInvestCache>();
     EstimateSources sources = ServiceSources(cache, service->Base(), service->Base());
+    // Every stock's quote is asked once; the first fund listed twice counts once.
+    std::map<std::string, int> fetches;
+    std::mutex fetchesMutex;
+    sources.quote = [&fetches, &fetchesMutex, quote = sources.quote](const std::string& stock, float& change, OleDate& day) {
+        std::lock_guard<std::mutex> lock(fetchesMutex);
+        ++fetches[stock];
+        return quote(stock, change, day);
+    };
+    codes.push_back(codes[0]);
     EstimateResult r = RunEstimate(codes, sources);
     ASSERT_EQ(r.Status, EstimateStatus::Done);
     EXPECT_EQ(r.Quotes.Arrived, static_cast<int>(r.Plan.StockCodes.size()));
+    EXPECT_EQ(fetches.size(), r.Plan.StockCodes.size());
+    for (const auto& [stock, n] : fetches) EXPECT_EQ(n, 1) << stock;
     EXPECT_EQ(r.Quotes.SessionDay, now.DateOnly());
     EXPECT_EQ(cache->Size(), 12u);
 
@@ -80,6 +96,17 @@ TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
         rawWorst = std::max(rawWorst, std::fabs(r.Raw[f->code] - pct));
         calibratedWorst = std::max(calibratedWorst, std::fabs(r.Calibrated[f->code] - pct));
     }
+    // The holdings list of one fund: each contribution is its weight times
+    // its change, and the total row sums them to the raw estimate.
+    const std::vector<ForecastHoldingRow> rows = HoldingRows(r, codes[0]);
+    ASSERT_GE(rows.size(), 2u);
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].No, std::to_string(i + 1));
+        EXPECT_NEAR(std::atof(rows[i].Contribution.c_str()),
+                    std::atof(rows[i].Percent.c_str()) * std::atof(rows[i].Change.c_str()) / 100, 0.0051);
+    }
+    EXPECT_EQ(rows.back().No, "合计");
+    EXPECT_EQ(rows.back().Contribution, StrFormat("%0.2f%%", r.Raw[codes[0]]));
     std::printf("largest deviation from the simulator's growth: raw %.4f, calibrated %.4f percentage points\n",
                 rawWorst, calibratedWorst);
 

@@ -10,6 +10,7 @@
 
 #include "MarketSimulator.h"
 #include "book/AccountManager.h"
+#include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "db/Schema.h"
 
@@ -41,6 +42,22 @@ struct SimDirectory : IFundDirectory {
         nav.TodayValue = records[0].nav;
         nav.ValueDate = DateOfDay(day);
         return true;
+    }
+};
+
+// The real service's client, whose price question fails for one day while
+// `failDay` is set.
+struct FlakyPrices : CBookServiceClient {
+    using CBookServiceClient::CBookServiceClient;
+    OleDate failDay;
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& t, double& v, OleDate& deal,
+                           std::string& error) override
+    {
+        if (failDay.dt != 0 && t.DateOnly() == failDay) {
+            error = "没有找到净值";
+            return false;
+        }
+        return CBookServiceClient::GetFundTradeValue(fundId, t, v, deal, error);
     }
 };
 
@@ -82,5 +99,14 @@ struct BookHome {
     }
     int Count(const std::string& sql) { return db.GetRecordCount(sql); }
 };
+
+// The days of the booked plan purchases, in order.
+inline std::vector<std::string> PlanPurchaseDays(CAdoDatabase& db)
+{
+    std::vector<std::string> days;
+    RecordsetPtr rs = db.OpenRecordsetEx("SELECT TradeTime FROM T_Trade_Info WHERE TradeType=9 ORDER BY TradeTime");
+    for (OleDate d; rs && !rs->IsEOF(); rs->MoveNext()) days.push_back(db.GetFieldValue(rs, "TradeTime", d) ? d.Format(1) : "?");
+    return days;
+}
 
 }  // namespace vextal::test
