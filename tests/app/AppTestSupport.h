@@ -82,14 +82,12 @@ public:
     FakeService()
     {
         members["demo"] = {7, "demo123", "demo@plindo.example", "演示", 1};
-        members["free"] = {8, "free123", "free@plindo.example", "免费", 0};
         files["/stylemain.css"] = "body{}";
         files["/vextalnew.htm"] = "<html>new</html>";
         files["/vextal.htm"] = "<html>login</html>";
         files["/stockindex.htm"] = "<html>index</html>";
         files["/fundkey.txt"] = "000001\t华夏成长\r\n000011\t华夏大盘\r\nbad\tline\tthree\r\n";
         files["/image/logoweb.gif"] = "GIF89a";
-        files["/Update/Vextal.chm"] = "help";
 
         auto command = [this](const httplib::Request& req, httplib::Response& res) {
             res.set_content(Command(req), "text/xml");

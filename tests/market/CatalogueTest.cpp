@@ -39,15 +39,9 @@ TEST_F(CatalogueTest, FundFieldsClassesAndFoldersAsSent)
     EXPECT_FALSE(cat.GetFundGroup("184688", group));
     EXPECT_EQ(cat.FundGroups().size(), 2u);
 
-    CFundInfo f;
-    ASSERT_TRUE(cat.FindFund("110011", f));
-    EXPECT_EQ(f.BankID, 4);
-    EXPECT_FLOAT_EQ(f.OldFundCount, 2.5f);
     const std::pair<const char*, int> classes[] = {{"110011", 1}, {"000009", 2}, {"184688", 3},
                                                    {"510050", 4}, {"900001", 5}, {"999999", 1}};
     for (const auto& [code, cls] : classes) EXPECT_EQ(cat.GetFundClass(code), cls) << code;
-    EXPECT_TRUE(cat.IsMoneyMarketFund("000009"));
-    EXPECT_FALSE(cat.IsMoneyMarketFund("999999"));  // unknown: refused for booking, not money-market
 }
 
 TEST_F(CatalogueTest, MalformedOrFailedDownloadsChangeNothing)
@@ -68,19 +62,6 @@ TEST_F(CatalogueTest, MalformedOrFailedDownloadsChangeNothing)
     AnswerMsg("1/11", "110011|0001|a|a|1|1|4|u|2008-06-19|0|0|110022|0001|b|b|1|1|4|u|notadate|0|0");
     EXPECT_FALSE(cat.DownloadFundInfos());
     EXPECT_EQ(Count("SELECT * FROM T_Fund_Info"), 0);
-
-    // The server's version is not stored after a failed download, and the
-    // local tables are loaded instead.
-    AnswerMsg("1/11", "110011|0001|a|a|1|1|4|u|2008-06-19|0|0");
-    ASSERT_TRUE(cat.DownloadFundInfos());
-    CFundCatalogue next(db);
-    next.SetSession(ctx, false);
-    AnswerMsg("1/11", "", -2);
-    next.SyncFundCatalogue("20070101", "20240106");
-    std::string v;
-    ASSERT_TRUE(GetSystemInfo(db, "FundInfoVersion", v));
-    EXPECT_EQ(v, "20070101");
-    EXPECT_NE(next.FindFund("110011"), nullptr);
 }
 
 TEST(CatalogueHelpers, NamesKeyListAndFolders)

@@ -167,31 +167,6 @@ TEST_F(LatestValueTest, ClassDownloadStoresRecordsAndAdvancesVersion)
     EXPECT_FLOAT_EQ(nav, 1.5f);
     ASSERT_TRUE(GetSystemInfo(db, "NewFundValueNO", version));
     EXPECT_EQ(version, "V1");
-
-    // The money-market class goes out as 2/2 and leaves the version alone.
-    AnswerValues("2/2", "M1", test::ValueRecord("2024-01-10", "000009", 0.65f));
-    EXPECT_EQ(values.DownloadClassValues(2, true), kMarketOk);
-    ASSERT_TRUE(GetSystemInfo(db, "NewFundValueNO", version));
-    EXPECT_EQ(version, "V1");
-    EXPECT_EQ(values.ClassValues(2).size(), 1u);
-}
-
-TEST_F(LatestValueTest, FundsWithoutValueCountAsStale)
-{
-    // One current value of the open-end class (from a history download);
-    // its other fund has none. Opening the list still fetches the class.
-    // The list is opened without refresh after the program loaded its values.
-    Clock::Fix(At(2024, 1, 9, 20));
-    ASSERT_TRUE(values.LoadNewFundValues());
-    ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 9), 1.5f)));
-    AnswerValues("2/1", "V1", test::ValueRecord("2024-01-09", "110022", 2.5f));
-    ASSERT_EQ(values.DownloadClassValues(1, false), kMarketOk) << values.GetLastError();
-    EXPECT_EQ(Sent("2/1").size(), 1u);
-    ASSERT_NE(values.FindValue("110022"), nullptr);
-    // Now every fund of the class is current: nothing more is asked.
-    EXPECT_EQ(values.DownloadClassValues(1, true), kMarketOk);
-    EXPECT_EQ(Sent("2/1").size(), 1u);
-    EXPECT_TRUE(Sent("2/5").empty());
 }
 
 TEST_F(LatestValueTest, SelectionOfFortyDownloadsTheFirstThirtyTwo)

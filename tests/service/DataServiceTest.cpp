@@ -19,16 +19,13 @@ namespace {
 // Thursday 2024-10-10, 10:17: the morning session runs.
 const OleDate kNow = OleDate::FromParts(2024, 10, 10, 10, 17, 0);
 
-class DataService : public ::testing::Test {
+class DataService : public test::ServiceSuite {
 protected:
     static void SetUpTestSuite()
     {
-        test::UseDirectHttp();
-        s_service = new test::RealService({7, 200, "2024-10-10 10:17:00"});
+        StartSuite({7, 200, "2024-10-10 10:17:00"});
         s_market = &test::SimulatedMarket(7, 200);
     }
-    static void TearDownTestSuite() { delete s_service; }
-    void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
 
     static const SimFund& Pick(bool (*pred)(const SimFund&), int skip = 0)
     {
@@ -36,7 +33,6 @@ protected:
     }
     static bool StockFund(const SimFund& f) { return f.fundType == 1 && f.HoldsStocks(); }
 
-    static inline test::RealService* s_service = nullptr;
     static inline const CMarketSimulator* s_market = nullptr;
 };
 

@@ -49,24 +49,14 @@ std::string Account(int id, const std::string& name, int firstTrade, int trades,
     return text + "_T_";
 }
 
-class Members : public ::testing::Test {
+class Members : public test::ServiceSuite {
 protected:
-    static void SetUpTestSuite()
-    {
-        test::UseDirectHttp();
-        s_service = new test::RealService({7, 200, "2024-10-09 21:00:00"});
-    }
-    static void TearDownTestSuite() { delete s_service; }
-    void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
+    static void SetUpTestSuite() { StartSuite({7, 200, "2024-10-09 21:00:00"}); }
 
     static std::string Url() { return s_service->CommandUrl(); }
     static CommandReply LoginReply(const std::string& name, const std::string& password)
     {
         return s_service->LoginReply(name, password);
-    }
-    static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123")
-    {
-        return s_service->Login(name, password);
     }
     static int UserId(const std::string& name, const std::string& password)
     {
@@ -83,8 +73,6 @@ protected:
         CommandReply list = SendFundList(Login());
         return list.fields.at(11 * i);
     }
-
-    static inline test::RealService* s_service = nullptr;
 };
 
 TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)

@@ -6,11 +6,11 @@
 #include <httplib.h>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "common/Format.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -32,24 +32,20 @@ bool Has(const std::string& page, const std::string& what) { return page.find(wh
 
 TEST(WebPages, EveryPageShowsTheMarketAndOnlyItsOwnMembersData)
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
     // Thursday 2024-10-10, 10:17: the morning session runs.
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--seed", "7", "--funds", "200", "--now", "2024-10-10 10:17:00", "--quiet"});
-    ASSERT_GT(service.Port(), 0);
-    CMarketSimulator market(MarketOptions{7, 200});
+    test::UseDirectHttp();
+    test::RealService service({7, 200, "2024-10-10 10:17:00"});
+    ASSERT_TRUE(service.Started());
+    const CMarketSimulator& market = test::SimulatedMarket(7, 200);
     const OleDate now = OleDate::FromParts(2024, 10, 10, 10, 17, 0);
 
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(service.Base());
-    CommandReply vip = SendLogin(ctx, "demo", "demo123", "3.25");
-    CommandReply free = SendLogin(ctx, "free", "free123", "3.25");
+    CommandReply vip = service.LoginReply("demo", "demo123");
+    CommandReply free = service.LoginReply("free", "free123");
     ASSERT_TRUE(vip.ok() && free.ok()) << vip.error << free.error;
     const std::string vipQuery = "loginid=" + vip.serverId + "&userid=" + vip.fields.at(0);
     const std::string freeQuery = "loginid=" + free.serverId + "&userid=" + free.fields.at(0);
 
-    httplib::Client client("127.0.0.1", service.Port());
+    httplib::Client client("127.0.0.1", service.Process().Port());
     const std::string form = "application/x-www-form-urlencoded";
     auto get = [&](const std::string& path) {
         auto r = client.Get(path.c_str());
