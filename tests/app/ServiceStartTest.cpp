@@ -195,7 +195,7 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
         EXPECT_EQ(ReadIniString("Login", "ServerURL", "", 128), svc->Base());
         EXPECT_EQ(ReadIniString("Login", "Password", "", 48).find("demo123"), std::string::npos);
 
-        // The catalogue came from the service and its versions are stored.
+        // The catalogue came from the service (its fields and stored versions: ServeTest).
         std::set<std::string> companies;
         for (const SimCompany& c : Market().Companies())
             if (c.firstFundDay && c.firstFundDay <= today) companies.insert(c.id);
@@ -204,12 +204,6 @@ TEST_F(ServiceStartTest, EmptyHomeOnlineThenOfflineStarts)
         for (const auto& [id, company] : run->market->Catalogue().Companies()) gotCompanies.insert(id);
         EXPECT_EQ(gotFunds, OnTheMarket());
         EXPECT_EQ(gotCompanies, companies);
-        EXPECT_EQ(Stored(doc, "FundCorVersion"), Market().CompanyListVersion(kNow));
-        EXPECT_EQ(Stored(doc, "FundInfoVersion"), Market().FundListVersion(kNow));
-        const CFundInfo* info = run->market->Catalogue().FindFund(stock.code);
-        ASSERT_NE(info, nullptr);
-        EXPECT_EQ(info->FundName, stock.name);
-        EXPECT_EQ(info->CompanyID, stock.companyId);
         // The bookkeeping's fund directory answers from the catalogue.
         EXPECT_TRUE(doc.FundDirectory().IsMoneyMarketFund(money.code));
         EXPECT_FALSE(doc.FundDirectory().IsMoneyMarketFund(stock.code));
