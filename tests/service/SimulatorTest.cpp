@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "MarketSimulator.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -12,19 +13,8 @@ namespace {
 int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 OleDate T(int y, int m, int d, int h, int mi) { return OleDate::FromParts(y, m, d, h, mi, 0); }
 
-const CMarketSimulator& Market()
-{
-    static CMarketSimulator market(MarketOptions{7, 400});
-    return market;
-}
-
-// The first fund matching `pred`, created before 2015 and still listed.
-const SimFund* Pick(const std::function<bool(const SimFund&)>& pred)
-{
-    for (const SimFund& f : Market().Funds())
-        if (f.createDay < D(2015, 1, 1) && !f.withdrawDay && pred(f)) return &f;
-    return nullptr;
-}
+const CMarketSimulator& Market() { return test::SimulatedMarket(7, 400); }
+const SimFund* Pick(const std::function<bool(const SimFund&)>& pred) { return &test::EstablishedFund(Market(), pred); }
 
 TEST(TradingCalendar, WeekendsAndHolidays)
 {
