@@ -11,14 +11,16 @@
 #include <thread>
 
 #include "MarketSimulator.h"
-#include "MarketTestUtil.h"
-#include "support/ServeFixture.h"
+#include "common/Clock.h"
 #include "common/Format.h"
+#include "db/DbTestUtil.h"
 #include "db/Schema.h"
 #include "market/FundCatalogue.h"
 #include "market/LatestValueCache.h"
 #include "market/NavHistory.h"
 #include "market/NewValueCommands.h"
+#include "net/LoopbackServer.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 
