@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "app/LoginDialogLogic.h"
+#include "app/MarketData.h"
 #include "app/ProgramState.h"
+#include "app/StartupSequence.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -193,6 +195,44 @@ protected:
 
     std::string home;
 };
+
+// One run of the program as the application object wires it: the login
+// dialog confirms `form` once (a refused login cancels the dialog); with
+// `withMarket` the market data is attached when the document is made.
+struct ProgramRun {
+    RecordingPrompt prompt;
+    std::unique_ptr<CStartupSequence> seq;
+    std::unique_ptr<CMarketData> market;
+    CLoginDialogLogic::OpenState opened;
+    StartupResult result = StartupResult::LoginCancelled;
+
+    CVextalDoc& Doc() { return *seq->GetDocument(); }
+};
+
+inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, const CLoginForm& form,
+                                                bool withMarket = true)
+{
+    auto run = std::make_unique<ProgramRun>();
+    ProgramRun* r = run.get();
+    CStartupCallbacks cb;
+    if (withMarket)
+        cb.documentCreated = [r](CVextalDoc& doc) {
+            doc.SetPrompt(&r->prompt);
+            r->market = std::make_unique<CMarketData>(doc);
+            r->market->Attach();
+        };
+    cb.runLoginDialog = [r, form](CVextalDoc& doc) {
+        CLoginDialogLogic dialog(doc, r->prompt);
+        r->opened = dialog.OnOpen();
+        return dialog.OnLogin(form);
+    };
+    r->seq = std::make_unique<CStartupSequence>(r->prompt, cb);
+    CStartupOptions options;
+    options.programFile = programFile;
+    options.renameRetryMs = 10;
+    r->result = r->seq->Start(options);
+    return run;
+}
 
 // A document opened on the program directory and its login dialog, for
 // the login cases.

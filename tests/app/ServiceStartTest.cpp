@@ -35,19 +35,6 @@ const OleDate kNow = OleDate::FromParts(2024, 6, 28, 10, 0, 0);
 
 const CMarketSimulator& Market() { return SimulatedMarket(kSeed, kFunds); }
 
-// One run of the program as the application object wires it: the market
-// data attached when the document is made, the login dialog confirming
-// `form` once (a refused login cancels the dialog).
-struct ProgramRun {
-    RecordingPrompt prompt;
-    std::unique_ptr<CStartupSequence> seq;
-    std::unique_ptr<CMarketData> market;
-    CLoginDialogLogic::OpenState opened;
-    StartupResult result = StartupResult::LoginCancelled;
-
-    CVextalDoc& Doc() { return *seq->GetDocument(); }
-};
-
 class ServiceStartTest : public AppHomeTest, protected LoginDesk {
 protected:
     // plindo-serve with the fixed clock; the program's settings point at it.
@@ -61,27 +48,7 @@ protected:
         Clock::Fix(kNow);
     }
 
-    std::unique_ptr<ProgramRun> Start(const CLoginForm& form)
-    {
-        auto run = std::make_unique<ProgramRun>();
-        ProgramRun* r = run.get();
-        CStartupCallbacks cb;
-        cb.documentCreated = [r](CVextalDoc& doc) {
-            doc.SetPrompt(&r->prompt);
-            r->market = std::make_unique<CMarketData>(doc);
-            r->market->Attach();
-        };
-        cb.runLoginDialog = [r, form](CVextalDoc& doc) {
-            CLoginDialogLogic dialog(doc, r->prompt);
-            r->opened = dialog.OnOpen();
-            return dialog.OnLogin(form);
-        };
-        r->seq = std::make_unique<CStartupSequence>(r->prompt, cb);
-        CStartupOptions options;
-        options.programFile = home + "Vextal";
-        r->result = r->seq->Start(options);
-        return run;
-    }
+    std::unique_ptr<ProgramRun> Start(const CLoginForm& form) { return StartProgram(home + "Vextal", form); }
 
     // Does the service still accept commands under this login id?
     bool SessionAlive(const std::string& loginId)

@@ -21,29 +21,7 @@ using namespace vextal::test;
 
 namespace {
 
-class StartupTest : public AppHomeTest {
-protected:
-    // One run of the program: the login dialog opens and confirms `form`
-    // once (a refused login cancels the dialog).
-    StartupResult Run(const CLoginForm& form, RecordingPrompt& prompt, CStartupSequence*& seqOut,
-                      std::unique_ptr<CStartupSequence>& holder, const std::string& programFile = std::string())
-    {
-        CStartupCallbacks cb;
-        cb.runLoginDialog = [&](CVextalDoc& doc) {
-            CLoginDialogLogic dialog(doc, prompt);
-            opened = dialog.OnOpen();
-            return dialog.OnLogin(form);
-        };
-        holder = std::make_unique<CStartupSequence>(prompt, cb);
-        seqOut = holder.get();
-        CStartupOptions options;
-        options.programFile = programFile.empty() ? home + "Vextal" : programFile;
-        options.renameRetryMs = 10;
-        return holder->Start(options);
-    }
-
-    CLoginDialogLogic::OpenState opened;
-};
+using StartupTest = AppHomeTest;
 
 // (A failed download: ServiceStartTest, with the service down.)
 TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadIsNoDatabase)
@@ -134,21 +112,16 @@ TEST_F(StartupTest, OneInstancePerProgramDirectory)
     FakeService svc;
     svc.mdb = MakeDatabaseBytes(home);
     UseServer(svc.Base());
-    RecordingPrompt prompt;
-    CStartupSequence* first = nullptr;
-    std::unique_ptr<CStartupSequence> holder1;
-    ASSERT_EQ(Run({"demo", "demo123", false, false}, prompt, first, holder1), StartupResult::Running);
+    const CLoginForm form{"demo", "demo123", false, false};
+    auto first = StartProgram(home + "Vextal", form, false);
+    ASSERT_EQ(first->result, StartupResult::Running);
+    auto second = StartProgram(home + "Vextal", form, false);
+    EXPECT_EQ(second->result, StartupResult::AlreadyRunning);
+    EXPECT_EQ(second->prompt.messages, std::vector<std::string>{kAlreadyRunningText});
+    EXPECT_EQ(second->seq->GetDocument(), nullptr);
 
-    RecordingPrompt prompt2;
-    CStartupSequence* second = nullptr;
-    std::unique_ptr<CStartupSequence> holder2;
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::AlreadyRunning);
-    ASSERT_EQ(prompt2.messages.size(), 1u);
-    EXPECT_EQ(prompt2.messages[0], kAlreadyRunningText);
-    EXPECT_EQ(second->GetDocument(), nullptr);
-
-    first->Shutdown();
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::Running);
+    first->seq->Shutdown();
+    EXPECT_EQ(StartProgram(home + "Vextal", form, false)->result, StartupResult::Running);
 }
 
 TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
@@ -165,25 +138,26 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     WriteWholeFile(home + "Vextal.update", "new program");
 
     // A build started elsewhere with this home is not an update.
+    const CLoginForm form{"demo", "demo123", false, false};
     fs::path elsewhere = fs::path(home).parent_path().parent_path() / "vextal-elsewhere-build";
-    RecordingPrompt prompt;
-    CStartupSequence* seq = nullptr;
-    std::unique_ptr<CStartupSequence> holder;
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, elsewhere.string()), StartupResult::Running);
-    EXPECT_FALSE(seq->GetSelfUpdateResult().ran);
+    auto run = StartProgram(elsewhere.string(), form, false);
+    EXPECT_EQ(run->result, StartupResult::Running);
+    EXPECT_FALSE(run->seq->GetSelfUpdateResult().ran);
     EXPECT_EQ(FindUserProcessesOf(installed), std::vector<pid_t>{old});
-    seq->Shutdown();
+    run->seq->Shutdown();
+    run.reset();
 
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
-              StartupResult::Running);
-    if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
+    run = StartProgram(home + "Vextal.update", form, false);
+    EXPECT_EQ(run->result, StartupResult::Running);
+    const SelfUpdateResult& update = run->seq->GetSelfUpdateResult();
+    if (update.endedProcesses != 1) kill(old, SIGKILL);
     int status = 0;
     EXPECT_TRUE(WaitChildFor(old, status, 10000));
-    EXPECT_EQ(seq->GetSelfUpdateResult().endedProcesses, 1);
-    EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
+    EXPECT_EQ(update.endedProcesses, 1);
+    EXPECT_TRUE(update.replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
     EXPECT_FALSE(fs::exists(home + "Vextal.update"));
-    seq->Shutdown();
+    run->seq->Shutdown();
 }
 
 TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
