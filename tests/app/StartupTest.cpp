@@ -1,7 +1,9 @@
-// The start of the program without windows against a fake service, for what
-// the real one cannot produce (a missing or broken database file, a failed
-// upgrade, a second instance, a self-update); the ordinary first start,
-// online and offline, runs against plindo-serve in ServiceStartTest.
+// The start of the program without windows against a stand-in service, for
+// what the real one cannot produce: a download that is no database, a failed
+// upgrade, a second instance, a self-update, members whose names hold quotes,
+// malformed login answers, a refused version query and page files that fail;
+// the ordinary first start, online and offline, logins, refusals and the
+// version question run against plindo-serve in ServiceStartTest.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,8 +12,11 @@
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
+#include "app/PageFiles.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+#include "app/VersionCheck.h"
+#include "app/VextalDoc.h"
 #include "support/ChildWait.h"
 
 extern char** environ;
@@ -166,6 +171,137 @@ TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
     EXPECT_EQ(HomeFromArguments({"--home=/c"}, nullptr), "/c");
     EXPECT_EQ(HomeFromArguments({"--other"}, "/env"), "/env");
     EXPECT_EQ(HomeFromArguments({"--home"}, nullptr), "");
+}
+
+class LoginTest : public AppHomeTest, protected LoginDesk {
+protected:
+    void Open(const std::string& base)
+    {
+        UseServer(base);
+        OpenDocument();
+    }
+};
+
+TEST_F(LoginTest, QuotesInNamesNeitherLogInNorBreakAnything)
+{
+    FakeService svc;
+    svc.members["o'brien"] = {31, "it's", "o@x", "奥", 0};
+    Open(svc.Base());
+
+    ASSERT_TRUE(Login("o'brien", "it's", false)) << LastMessage();
+    EXPECT_TRUE(Login("o'brien", "it's", true)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 31);
+    EXPECT_FALSE(Login("o'brien", "it''s", true));
+    int rows = 0;
+    EXPECT_TRUE(doc->GetDatabase().QueryInt("SELECT COUNT(*) FROM T_User_Info", rows));
+    EXPECT_EQ(rows, 1);
+}
+
+TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
+{
+    FakeService svc;
+    Open(svc.Base());
+    svc.loginMsgOverride = "7|演示|demo@x|2020-01-01|2030-12-31|20240101|20240102|2024-06-28|a=1|extra";
+    ASSERT_TRUE(Login("demo", "demo123", false)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 0);
+    EXPECT_TRUE(doc->IsVip());  // the login id still carries the level
+    EXPECT_FALSE(Login("demo", "demo123", true));
+
+    // Too short an answer is malformed and logs nobody in.
+    svc.loginMsgOverride = "7|演示";
+    EXPECT_FALSE(Login("demo", "demo123", false));
+    EXPECT_EQ(LastMessage(), "登录失败:LoginOnline():数据格式错误");
+
+    EXPECT_EQ(MembershipLevelOf("3f9a-12"), 12);
+    for (const char* bad : {"3f9a-", "3f9a", "a-1-x"}) EXPECT_EQ(MembershipLevelOf(bad), -1) << bad;
+}
+
+// The free member's limit and the trimming of both lists: ServiceStartTest.
+TEST(Membership, VipOnlyFunctionsAndTheVipLimit)
+{
+    CMembership m;
+    RecordingPrompt prompt;
+    EXPECT_FALSE(m.RequireVip(&prompt));
+    EXPECT_EQ(prompt.messages.back(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+    m.SetVipFlag(1);
+    EXPECT_TRUE(m.RequireVip(&prompt));
+    EXPECT_FALSE(m.CheckFundCount(12, &prompt));
+    EXPECT_EQ(prompt.messages.back(), "VIP会员最多可以选择12个基金");
+}
+
+class VersionTest : public AppHomeTest {
+protected:
+    void Open(FakeService& svc)
+    {
+        svc.mdb = MakeDatabaseBytes(home);
+        UseServer(svc.Base());
+        doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+    }
+    RecordingPrompt prompt;
+    std::unique_ptr<CVextalDoc> doc;
+};
+
+// The prompt itself runs against the real service (ServiceStartTest); here
+// the comparison and a refusal the real service never sends.
+TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
+{
+    FakeService svc;
+    Open(svc);
+    EXPECT_FALSE(IsNewerVersion("3.249", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
+    EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("3.25a", "3.25"));
+    EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
+
+    // A refused query leaves the server version empty and asks nothing.
+    svc.version = "3.99";
+    svc.versionRet = -1;
+    RecordingPrompt p;
+    CLoginDialogLogic dialog(*doc, p);
+    dialog.OnOpen();
+    EXPECT_EQ(doc->GetServerVersion(), "");
+    EXPECT_TRUE(p.questions.empty());
+    EXPECT_EQ(dialog.VersionCheck().GetLastError(), "3.99");
+}
+
+TEST_F(VersionTest, TheEveningQueryGoesToTheWebSite)
+{
+    CSettings s;
+    s.clientServiceUrl = "http://127.0.0.1:8610/plindo/client/ClientService.asmx/";
+    s.webSiteUrl = "http://www.plindo.example/";
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 18, 59, 59)),
+              "http://127.0.0.1:8610/plindo/client/ClientService.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 19, 0, 0)),
+              "http://www.plindo.example/plindo/client/clientservice.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 0, 0, 0)).find("www."), std::string::npos);
+}
+
+TEST_F(VersionTest, PageFilesOnlyMissingAndFundKeys)
+{
+    FakeService svc;
+    PrepareHtmlFiles(svc.Base(), true);
+    const size_t first = svc.srv.Seen().size();
+    EXPECT_EQ(first, 6u);
+    PrepareHtmlFiles(svc.Base(), true);
+    EXPECT_EQ(svc.srv.Seen().size(), first);
+
+    // A failed fetch keeps the old file; an empty answer too.
+    svc.files.erase("/stockindex.htm");
+    svc.files["/stylemain.css"] = "";
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(ReadWholeFile(home + "Html/stockindex.htm"), "<html>index</html>");
+    EXPECT_EQ(ReadWholeFile(home + "Html/stylemain.css"), "body{}");
+
+    auto keys = LoadFundKeyTable(home + "Html/fundkey.txt");
+    EXPECT_EQ(keys, (std::map<std::string, std::string>{{"000001", "华夏成长"}, {"000011", "华夏大盘"}}));
+    EXPECT_TRUE(LoadFundKeyTable(home + "missing.txt").empty());
+
+    // Html cannot be made (a file is in its way): nothing is requested.
+    fs::remove_all(home + "Html");
+    WriteWholeFile(home + "Html", "");
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(svc.srv.Seen().size(), first + 6);
 }
 
 }  // namespace
