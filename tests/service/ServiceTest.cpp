@@ -103,8 +103,7 @@ using Members = PlindoServe;
 
 TEST_F(PlindoServe, LoginRegistrationAndUserUpdate)
 {
-    // The fields of the login answer: ServiceStartTest, where the program reads them.
-    EXPECT_EQ(SendLogin(Anonymous(), "demo", "wrong", "3.25").error, "用户名或密码错误");
+    // The login answer's fields and refusal: ServiceStartTest, where the program reads them.
 
     // Registration: checks in order, then a refusal of the taken name.
     EXPECT_EQ(SendRegister(Anonymous(), "", "a@b.cn", "n", "p").error, "用户名不能为空");
@@ -363,8 +362,6 @@ TEST_F(PlindoServe, BadRequestsAreAnsweredNotFatal)
     EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
     ParseCommandAnswer(Post("cmdtype=x&cmdid=1"), ret, msg);
     EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
-    ParseCommandAnswer(Post(BuildCommand(2, 22, "000001", "")), ret, msg);
-    EXPECT_EQ(GbkToUtf8(msg), "请先登录");
 
     // Random and cut bodies of these commands: MemberTest.
     EXPECT_TRUE(SendLatestValue(ctx, Pick([](const SimFund&) { return true; }).code).ok());
