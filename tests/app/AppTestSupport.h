@@ -1,7 +1,7 @@
 #pragma once
 // A small stand-in of the client service inside the test (login, logout,
 // the version query and the files it serves) for answers the real service
-// never gives, a prompt recorder and a fresh program directory per test.
+// never gives, and a fresh program directory per test.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -30,6 +30,7 @@
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
 #include "support/DirectHttp.h"
+#include "support/RecordingPrompt.h"
 
 namespace vextal::test {
 
@@ -45,23 +46,6 @@ inline void WriteWholeFile(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;
 }
-
-struct RecordingPrompt : IUserPrompt {
-    std::vector<std::string> messages;
-    std::vector<PromptIcon> icons;
-    std::vector<std::string> questions;
-    bool answer = false;
-    void ShowMessage(const std::string& text, PromptIcon icon) override
-    {
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-    bool AskYesNo(const std::string& text) override
-    {
-        questions.push_back(text);
-        return answer;
-    }
-};
 
 class FakeService {
 public:

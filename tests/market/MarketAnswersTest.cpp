@@ -22,6 +22,7 @@
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
+#include "support/RecordingPrompt.h"
 
 using namespace vextal;
 
@@ -136,17 +137,6 @@ protected:
 
     CFundCatalogue cat{db};
     CLatestValueCache values{db, cat};
-};
-
-struct Recorder : IUserPrompt {
-    std::vector<std::string> shown, asked;
-    bool answer = true;
-    void ShowMessage(const std::string& text, PromptIcon) override { shown.push_back(text); }
-    bool AskYesNo(const std::string& text) override
-    {
-        asked.push_back(text);
-        return answer;
-    }
 };
 
 class CatalogueTest : public MarketTest {};
@@ -292,13 +282,14 @@ TEST_F(LatestValueTest, SelectionOfFortyDownloadsTheFirstThirtyTwo)
 {
     std::vector<std::string> selected;
     for (int i = 0; i < 40; ++i) selected.push_back(StrFormat("%06d", 100000 + i));
-    Recorder prompt;
+    test::RecordingPrompt prompt;
+    prompt.answer = true;
     std::vector<std::string> downloaded;
     RunServerDownloadCommand(prompt, "127.0.0.1:8610", selected,
                              [&](const std::vector<std::string>& ids) { downloaded = ids; });
-    ASSERT_EQ(prompt.asked.size(), 1u);
-    EXPECT_EQ(prompt.asked[0], "确认要从服务器 127.0.0.1:8610 下载选定基金的最新净值吗？");
-    EXPECT_EQ(prompt.shown, std::vector<std::string>{"一次最多可以下载32个基金"});
+    ASSERT_EQ(prompt.questions.size(), 1u);
+    EXPECT_EQ(prompt.questions[0], "确认要从服务器 127.0.0.1:8610 下载选定基金的最新净值吗？");
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"一次最多可以下载32个基金"});
     ASSERT_EQ(downloaded.size(), 32u);
     EXPECT_EQ(downloaded.back(), "100031");
 
@@ -362,17 +353,16 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
 
     std::vector<std::string> fetched;
     auto fetch = [&](const std::string& id) { fetched.push_back(id); };
-    Recorder wed;
+    test::RecordingPrompt wed, evening, sunday;
+    wed.answer = evening.answer = sunday.answer = true;
     RunLocalFetchCommand(wed, At(2024, 1, 10, 19, 59), {"110011"}, fetch);
-    EXPECT_EQ(wed.shown, std::vector<std::string>{"请在20:00后再使用此功能获取"});
+    EXPECT_EQ(wed.messages, std::vector<std::string>{"请在20:00后再使用此功能获取"});
     EXPECT_TRUE(fetched.empty());
-    Recorder evening;
     RunLocalFetchCommand(evening, At(2024, 1, 10, 20, 0), {"110011", "110022"}, fetch);
-    EXPECT_EQ(evening.asked, std::vector<std::string>{"确认要在本地获取选定基金的最新净值吗？"});
+    EXPECT_EQ(evening.questions, std::vector<std::string>{"确认要在本地获取选定基金的最新净值吗？"});
     EXPECT_EQ(fetched.size(), 2u);
-    Recorder sunday;
     RunLocalFetchCommand(sunday, At(2024, 1, 7, 10), {}, fetch);
-    EXPECT_EQ(sunday.shown, std::vector<std::string>{"请先选择基金。"});
+    EXPECT_EQ(sunday.messages, std::vector<std::string>{"请先选择基金。"});
 }
 
 // The sync, its versions and the withdrawal of a fund run against the real

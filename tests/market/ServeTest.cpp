@@ -20,6 +20,7 @@
 #include "market/NavHistory.h"
 #include "market/NewValueCommands.h"
 #include "net/LoopbackServer.h"
+#include "support/RecordingPrompt.h"
 #include "support/ServeFixture.h"
 
 using namespace vextal;
@@ -667,12 +668,7 @@ TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
 // ETF/LOF list through the command that asks first.
 TEST_F(ServeTest, OtherClassListsCatchUpWithTheService)
 {
-    struct Answer : IUserPrompt {
-        std::vector<std::string> asked;
-        bool yes = true;
-        void ShowMessage(const std::string&, PromptIcon) override {}
-        bool AskYesNo(const std::string& text) override { return asked.push_back(text), yes; }
-    } prompt;
+    test::RecordingPrompt prompt;
     ASSERT_NO_FATAL_FAILURE(Serve(kNow));
     Market m(db);
     Attach(m);
@@ -687,12 +683,12 @@ TEST_F(ServeTest, OtherClassListsCatchUpWithTheService)
     ASSERT_EQ(m.latest.DownloadClassValues(2, true), kMarketOk) << m.latest.GetLastError();
     int rc = 1;
     auto download = [&](bool refresh) { rc = m.latest.DownloadClassValues(4, refresh); };
-    prompt.yes = false;
+    prompt.answer = false;
     RunIncrementalValuesCommand(prompt, download);
     EXPECT_EQ(rc, 1);
-    prompt.yes = true;
+    prompt.answer = true;
     RunIncrementalValuesCommand(prompt, download);
-    EXPECT_EQ(prompt.asked, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
+    EXPECT_EQ(prompt.questions, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
     EXPECT_EQ(rc, kMarketOk) << m.latest.GetLastError();
     EXPECT_EQ(Sent("2/4").size(), 2u);
     for (int cls : {2, 4}) {
