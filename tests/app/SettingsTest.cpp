@@ -275,6 +275,7 @@ TEST_F(SettingsTest, FundListFundIdAndHighLight)
     const std::pair<const char*, uint32_t> colours[] = {
         {"#00ff80", 0x80FF00u},   // as 0x00BBGGRR
         {"FF0000", 0xDCDCDCu},    // 6 characters without "#": light grey stays
+        {"#FFF", 0xDCDCDCu},      // four characters: light grey stays
         {"#FF00001", 0x0000FFu},  // cut to 7 by the buffer
         {"#GG00FF", 0xFF0000u},   // no hex digit gives 0
     };
