@@ -4,7 +4,6 @@
 
 #include <httplib.h>
 
-#include <random>
 
 #include "MarketSimulator.h"
 #include "common/Format.h"
@@ -128,20 +127,15 @@ TEST_F(DataService, QuotePageAtTheServiceMinute)
     EXPECT_GE(std::atof(fields[4].c_str()), std::atof(fields[3].c_str()));
 }
 
-TEST_F(DataService, HostileQueriesLeaveTheServiceAnswering)
+TEST_F(DataService, HugeQueriesLeaveTheServiceAnswering)
 {
-    std::mt19937 rng(14);
+    // Junk parameters of each query: the fuzz harness of the service and its
+    // saved inputs. Here the request size limits: a huge list of codes and values.
     const std::string base = s_service->Base() + kDataServicePath;
     const std::string paths[] = {"GetNewFundInvestInfo?fundid=", "GetNewFundCalcResult?FundIDList=",
                                  "GetFundSplitInfo?TypeFlag=-99999999999&fundid=", "../../htmdata/html/"};
     std::string answer;
     for (const std::string& path : paths) {
-        for (int round = 0; round < 20; ++round) {
-            std::string junk;
-            for (int i = 0; i < 40; ++i) junk += StrFormat("%%%02X", static_cast<int>(rng() % 256));
-            HttpGetText(base + path + junk, answer, "", "");
-        }
-        // Near the request size limits: a huge list of codes and values.
         std::string codes(200000, '|'), values;
         for (int i = 0; i < 20000; ++i) values += "1e308|nan|";
         HttpGetText(base + path + codes + "&FundInvestVar=" + values, answer, "", "");
