@@ -1,7 +1,7 @@
 #pragma once
 // A small stand-in of the client service inside the test (login, logout,
 // the version query and the files it serves) for answers the real service
-// never gives, a prompt recorder and a fresh program directory per test.
+// never gives, and a fresh program directory per test.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "app/LoginDialogLogic.h"
+#include "app/MarketData.h"
 #include "app/ProgramState.h"
+#include "app/StartupSequence.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -28,6 +30,7 @@
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
 #include "support/DirectHttp.h"
+#include "support/RecordingPrompt.h"
 
 namespace vextal::test {
 
@@ -43,23 +46,6 @@ inline void WriteWholeFile(const std::string& path, const std::string& content)
 {
     std::ofstream(path, std::ios::binary) << content;
 }
-
-struct RecordingPrompt : IUserPrompt {
-    std::vector<std::string> messages;
-    std::vector<PromptIcon> icons;
-    std::vector<std::string> questions;
-    bool answer = false;
-    void ShowMessage(const std::string& text, PromptIcon icon) override
-    {
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-    bool AskYesNo(const std::string& text) override
-    {
-        questions.push_back(text);
-        return answer;
-    }
-};
 
 class FakeService {
 public:
@@ -82,14 +68,12 @@ public:
     FakeService()
     {
         members["demo"] = {7, "demo123", "demo@plindo.example", "演示", 1};
-        members["free"] = {8, "free123", "free@plindo.example", "免费", 0};
         files["/stylemain.css"] = "body{}";
         files["/vextalnew.htm"] = "<html>new</html>";
         files["/vextal.htm"] = "<html>login</html>";
         files["/stockindex.htm"] = "<html>index</html>";
         files["/fundkey.txt"] = "000001\t华夏成长\r\n000011\t华夏大盘\r\nbad\tline\tthree\r\n";
         files["/image/logoweb.gif"] = "GIF89a";
-        files["/Update/Vextal.chm"] = "help";
 
         auto command = [this](const httplib::Request& req, httplib::Response& res) {
             res.set_content(Command(req), "text/xml");
@@ -195,6 +179,44 @@ protected:
 
     std::string home;
 };
+
+// One run of the program as the application object wires it: the login
+// dialog confirms `form` once (a refused login cancels the dialog); with
+// `withMarket` the market data is attached when the document is made.
+struct ProgramRun {
+    RecordingPrompt prompt;
+    std::unique_ptr<CStartupSequence> seq;
+    std::unique_ptr<CMarketData> market;
+    CLoginDialogLogic::OpenState opened;
+    StartupResult result = StartupResult::LoginCancelled;
+
+    CVextalDoc& Doc() { return *seq->GetDocument(); }
+};
+
+inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, const CLoginForm& form,
+                                                bool withMarket = true)
+{
+    auto run = std::make_unique<ProgramRun>();
+    ProgramRun* r = run.get();
+    CStartupCallbacks cb;
+    if (withMarket)
+        cb.documentCreated = [r](CVextalDoc& doc) {
+            doc.SetPrompt(&r->prompt);
+            r->market = std::make_unique<CMarketData>(doc);
+            r->market->Attach();
+        };
+    cb.runLoginDialog = [r, form](CVextalDoc& doc) {
+        CLoginDialogLogic dialog(doc, r->prompt);
+        r->opened = dialog.OnOpen();
+        return dialog.OnLogin(form);
+    };
+    r->seq = std::make_unique<CStartupSequence>(r->prompt, cb);
+    CStartupOptions options;
+    options.programFile = programFile;
+    options.renameRetryMs = 10;
+    r->result = r->seq->Start(options);
+    return run;
+}
 
 // A document opened on the program directory and its login dialog, for
 // the login cases.

@@ -1,7 +1,9 @@
-// The start of the program without windows against a fake service, for what
-// the real one cannot produce (a missing or broken database file, a failed
-// upgrade, a second instance, a self-update); the ordinary first start,
-// online and offline, runs against plindo-serve in ServiceStartTest.
+// The start of the program without windows against a stand-in service, for
+// what the real one cannot produce: a download that is no database, a failed
+// upgrade, a second instance, a self-update, members whose names hold quotes,
+// malformed login answers, a refused version query and page files that fail;
+// the ordinary first start, online and offline, logins, refusals and the
+// version question run against plindo-serve in ServiceStartTest.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,8 +12,11 @@
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
 #include "app/LoginDialogLogic.h"
+#include "app/PageFiles.h"
 #include "app/Settings.h"
 #include "app/StartupSequence.h"
+#include "app/VersionCheck.h"
+#include "app/VextalDoc.h"
 #include "support/ChildWait.h"
 
 extern char** environ;
@@ -21,49 +26,23 @@ using namespace vextal::test;
 
 namespace {
 
-class StartupTest : public AppHomeTest {
-protected:
-    // One run of the program: the login dialog opens and confirms `form`
-    // once (a refused login cancels the dialog).
-    StartupResult Run(const CLoginForm& form, RecordingPrompt& prompt, CStartupSequence*& seqOut,
-                      std::unique_ptr<CStartupSequence>& holder, const std::string& programFile = std::string())
-    {
-        CStartupCallbacks cb;
-        cb.runLoginDialog = [&](CVextalDoc& doc) {
-            CLoginDialogLogic dialog(doc, prompt);
-            opened = dialog.OnOpen();
-            return dialog.OnLogin(form);
-        };
-        holder = std::make_unique<CStartupSequence>(prompt, cb);
-        seqOut = holder.get();
-        CStartupOptions options;
-        options.programFile = programFile.empty() ? home + "Vextal" : programFile;
-        options.renameRetryMs = 10;
-        return holder->Start(options);
-    }
+using StartupTest = AppHomeTest;
 
-    CLoginDialogLogic::OpenState opened;
-};
-
-TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadFailsOrIsNoDatabase)
+// (A failed download: ServiceStartTest, with the service down.)
+TEST_F(StartupTest, DatabaseMadeLocallyWhenTheDownloadIsNoDatabase)
 {
     FakeService svc;
+    svc.mdb = "<html>maintenance</html>";
     UseServer(svc.Base());
-    // 404 first, then an answer that is not a database.
-    for (std::string body : {std::string(), std::string("<html>maintenance</html>")}) {
-        svc.mdb = body;
-        RecordingPrompt prompt;
-        CVextalDoc doc;
-        doc.OnNewDocument(prompt);
-        EXPECT_TRUE(doc.IsDatabaseOpen()) << doc.GetDatabase().GetLastError();
-        EXPECT_TRUE(prompt.messages.empty());
-        std::string version;
-        EXPECT_TRUE(GetSystemInfo(doc.GetDatabase(), "DBVersion", version));
-        EXPECT_EQ(version, kCurrentDBVersion);
-        doc.CloseDatabase();
-        fs::remove(home + "Vextal.mdb");
-    }
-    EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 2);
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    doc.OnNewDocument(prompt);
+    EXPECT_TRUE(doc.IsDatabaseOpen()) << doc.GetDatabase().GetLastError();
+    EXPECT_TRUE(prompt.messages.empty());
+    std::string version;
+    EXPECT_TRUE(GetSystemInfo(doc.GetDatabase(), "DBVersion", version));
+    EXPECT_EQ(version, kCurrentDBVersion);
+    EXPECT_EQ(svc.Requests("/Update/Vextal.mdb"), 1);
     EXPECT_FALSE(fs::exists(home + "Vextal.mdb.download"));
 }
 
@@ -138,21 +117,16 @@ TEST_F(StartupTest, OneInstancePerProgramDirectory)
     FakeService svc;
     svc.mdb = MakeDatabaseBytes(home);
     UseServer(svc.Base());
-    RecordingPrompt prompt;
-    CStartupSequence* first = nullptr;
-    std::unique_ptr<CStartupSequence> holder1;
-    ASSERT_EQ(Run({"demo", "demo123", false, false}, prompt, first, holder1), StartupResult::Running);
+    const CLoginForm form{"demo", "demo123", false, false};
+    auto first = StartProgram(home + "Vextal", form, false);
+    ASSERT_EQ(first->result, StartupResult::Running);
+    auto second = StartProgram(home + "Vextal", form, false);
+    EXPECT_EQ(second->result, StartupResult::AlreadyRunning);
+    EXPECT_EQ(second->prompt.messages, std::vector<std::string>{kAlreadyRunningText});
+    EXPECT_EQ(second->seq->GetDocument(), nullptr);
 
-    RecordingPrompt prompt2;
-    CStartupSequence* second = nullptr;
-    std::unique_ptr<CStartupSequence> holder2;
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::AlreadyRunning);
-    ASSERT_EQ(prompt2.messages.size(), 1u);
-    EXPECT_EQ(prompt2.messages[0], kAlreadyRunningText);
-    EXPECT_EQ(second->GetDocument(), nullptr);
-
-    first->Shutdown();
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt2, second, holder2), StartupResult::Running);
+    first->seq->Shutdown();
+    EXPECT_EQ(StartProgram(home + "Vextal", form, false)->result, StartupResult::Running);
 }
 
 TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
@@ -169,25 +143,26 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     WriteWholeFile(home + "Vextal.update", "new program");
 
     // A build started elsewhere with this home is not an update.
+    const CLoginForm form{"demo", "demo123", false, false};
     fs::path elsewhere = fs::path(home).parent_path().parent_path() / "vextal-elsewhere-build";
-    RecordingPrompt prompt;
-    CStartupSequence* seq = nullptr;
-    std::unique_ptr<CStartupSequence> holder;
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, elsewhere.string()), StartupResult::Running);
-    EXPECT_FALSE(seq->GetSelfUpdateResult().ran);
+    auto run = StartProgram(elsewhere.string(), form, false);
+    EXPECT_EQ(run->result, StartupResult::Running);
+    EXPECT_FALSE(run->seq->GetSelfUpdateResult().ran);
     EXPECT_EQ(FindUserProcessesOf(installed), std::vector<pid_t>{old});
-    seq->Shutdown();
+    run->seq->Shutdown();
+    run.reset();
 
-    EXPECT_EQ(Run({"demo", "demo123", false, false}, prompt, seq, holder, home + "Vextal.update"),
-              StartupResult::Running);
-    if (seq->GetSelfUpdateResult().endedProcesses != 1) kill(old, SIGKILL);
+    run = StartProgram(home + "Vextal.update", form, false);
+    EXPECT_EQ(run->result, StartupResult::Running);
+    const SelfUpdateResult& update = run->seq->GetSelfUpdateResult();
+    if (update.endedProcesses != 1) kill(old, SIGKILL);
     int status = 0;
     EXPECT_TRUE(WaitChildFor(old, status, 10000));
-    EXPECT_EQ(seq->GetSelfUpdateResult().endedProcesses, 1);
-    EXPECT_TRUE(seq->GetSelfUpdateResult().replaced);
+    EXPECT_EQ(update.endedProcesses, 1);
+    EXPECT_TRUE(update.replaced);
     EXPECT_EQ(ReadWholeFile(installed), "new program");
     EXPECT_FALSE(fs::exists(home + "Vextal.update"));
-    seq->Shutdown();
+    run->seq->Shutdown();
 }
 
 TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
@@ -196,6 +171,137 @@ TEST(StartupArguments, HomeFromArgumentsOrEnvironment)
     EXPECT_EQ(HomeFromArguments({"--home=/c"}, nullptr), "/c");
     EXPECT_EQ(HomeFromArguments({"--other"}, "/env"), "/env");
     EXPECT_EQ(HomeFromArguments({"--home"}, nullptr), "");
+}
+
+class LoginTest : public AppHomeTest, protected LoginDesk {
+protected:
+    void Open(const std::string& base)
+    {
+        UseServer(base);
+        OpenDocument();
+    }
+};
+
+TEST_F(LoginTest, QuotesInNamesNeitherLogInNorBreakAnything)
+{
+    FakeService svc;
+    svc.members["o'brien"] = {31, "it's", "o@x", "奥", 0};
+    Open(svc.Base());
+
+    ASSERT_TRUE(Login("o'brien", "it's", false)) << LastMessage();
+    EXPECT_TRUE(Login("o'brien", "it's", true)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 31);
+    EXPECT_FALSE(Login("o'brien", "it''s", true));
+    int rows = 0;
+    EXPECT_TRUE(doc->GetDatabase().QueryInt("SELECT COUNT(*) FROM T_User_Info", rows));
+    EXPECT_EQ(rows, 1);
+}
+
+TEST_F(LoginTest, OnlyANineFieldAnswerIsSavedForOfflineUse)
+{
+    FakeService svc;
+    Open(svc.Base());
+    svc.loginMsgOverride = "7|演示|demo@x|2020-01-01|2030-12-31|20240101|20240102|2024-06-28|a=1|extra";
+    ASSERT_TRUE(Login("demo", "demo123", false)) << LastMessage();
+    EXPECT_EQ(doc->User().UserID, 0);
+    EXPECT_TRUE(doc->IsVip());  // the login id still carries the level
+    EXPECT_FALSE(Login("demo", "demo123", true));
+
+    // Too short an answer is malformed and logs nobody in.
+    svc.loginMsgOverride = "7|演示";
+    EXPECT_FALSE(Login("demo", "demo123", false));
+    EXPECT_EQ(LastMessage(), "登录失败:LoginOnline():数据格式错误");
+
+    EXPECT_EQ(MembershipLevelOf("3f9a-12"), 12);
+    for (const char* bad : {"3f9a-", "3f9a", "a-1-x"}) EXPECT_EQ(MembershipLevelOf(bad), -1) << bad;
+}
+
+// The free member's limit and the trimming of both lists: ServiceStartTest.
+TEST(Membership, VipOnlyFunctionsAndTheVipLimit)
+{
+    CMembership m;
+    RecordingPrompt prompt;
+    EXPECT_FALSE(m.RequireVip(&prompt));
+    EXPECT_EQ(prompt.messages.back(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+    m.SetVipFlag(1);
+    EXPECT_TRUE(m.RequireVip(&prompt));
+    EXPECT_FALSE(m.CheckFundCount(12, &prompt));
+    EXPECT_EQ(prompt.messages.back(), "VIP会员最多可以选择12个基金");
+}
+
+class VersionTest : public AppHomeTest {
+protected:
+    void Open(FakeService& svc)
+    {
+        svc.mdb = MakeDatabaseBytes(home);
+        UseServer(svc.Base());
+        doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+    }
+    RecordingPrompt prompt;
+    std::unique_ptr<CVextalDoc> doc;
+};
+
+// The prompt itself runs against the real service (ServiceStartTest); here
+// the comparison and a refusal the real service never sends.
+TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
+{
+    FakeService svc;
+    Open(svc);
+    EXPECT_FALSE(IsNewerVersion("3.249", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
+    EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("3.25a", "3.25"));
+    EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
+
+    // A refused query leaves the server version empty and asks nothing.
+    svc.version = "3.99";
+    svc.versionRet = -1;
+    RecordingPrompt p;
+    CLoginDialogLogic dialog(*doc, p);
+    dialog.OnOpen();
+    EXPECT_EQ(doc->GetServerVersion(), "");
+    EXPECT_TRUE(p.questions.empty());
+    EXPECT_EQ(dialog.VersionCheck().GetLastError(), "3.99");
+}
+
+TEST_F(VersionTest, TheEveningQueryGoesToTheWebSite)
+{
+    CSettings s;
+    s.clientServiceUrl = "http://127.0.0.1:8610/plindo/client/ClientService.asmx/";
+    s.webSiteUrl = "http://www.plindo.example/";
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 18, 59, 59)),
+              "http://127.0.0.1:8610/plindo/client/ClientService.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 19, 0, 0)),
+              "http://www.plindo.example/plindo/client/clientservice.asmx/GetClientVersion");
+    EXPECT_EQ(ClientVersionUrl(s, OleDate::FromParts(2024, 6, 28, 0, 0, 0)).find("www."), std::string::npos);
+}
+
+TEST_F(VersionTest, PageFilesOnlyMissingAndFundKeys)
+{
+    FakeService svc;
+    PrepareHtmlFiles(svc.Base(), true);
+    const size_t first = svc.srv.Seen().size();
+    EXPECT_EQ(first, 6u);
+    PrepareHtmlFiles(svc.Base(), true);
+    EXPECT_EQ(svc.srv.Seen().size(), first);
+
+    // A failed fetch keeps the old file; an empty answer too.
+    svc.files.erase("/stockindex.htm");
+    svc.files["/stylemain.css"] = "";
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(ReadWholeFile(home + "Html/stockindex.htm"), "<html>index</html>");
+    EXPECT_EQ(ReadWholeFile(home + "Html/stylemain.css"), "body{}");
+
+    auto keys = LoadFundKeyTable(home + "Html/fundkey.txt");
+    EXPECT_EQ(keys, (std::map<std::string, std::string>{{"000001", "华夏成长"}, {"000011", "华夏大盘"}}));
+    EXPECT_TRUE(LoadFundKeyTable(home + "missing.txt").empty());
+
+    // Html cannot be made (a file is in its way): nothing is requested.
+    fs::remove_all(home + "Html");
+    WriteWholeFile(home + "Html", "");
+    PrepareHtmlFiles(svc.Base(), false);
+    EXPECT_EQ(svc.srv.Seen().size(), first + 6);
 }
 
 }  // namespace

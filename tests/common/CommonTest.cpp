@@ -9,7 +9,6 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/OleDate.h"
-#include "common/StringTable.h"
 
 using namespace vextal;
 
@@ -116,23 +115,4 @@ TEST(Format, PrintfAndRound2)
     EXPECT_EQ(SplitText("a||b", '|'), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TrimText("  x y \r\n"), "x y");
     EXPECT_TRUE(EqualsNoCase("FundID", "fundid"));
-}
-
-TEST(Clock, FixedUntilReleased)
-{
-    OleDate at = OleDate::FromParts(2026, 1, 6, 16, 59, 0);
-    Clock::Fix(at);
-    EXPECT_EQ(Clock::Now(), at);
-    Clock::Release();
-    EXPECT_FALSE(Clock::IsFixed());
-    EXPECT_GT(Clock::Now().Year(), 2020);
-}
-
-TEST(StringTable, NumberedTexts)
-{
-    EXPECT_EQ(LoadResString(57344), "Vextal");
-    EXPECT_EQ(LoadResString(1), "");
-    // Column catalogues are title|width|id triples.
-    EXPECT_EQ(SplitText(LoadResString(str::NewValueColumns), '|').size() % 3, 0u);
-    EXPECT_EQ(SplitText(LoadResString(str::AccountColumns), '|').size(), 45u);
 }

@@ -67,18 +67,6 @@ TEST_F(AdoDatabaseTest, DamagedFileIsReportedAtOpen)
     EXPECT_EQ(db.GetLastError().rfind("Open Database Error:", 0), 0u) << db.GetLastError();
 }
 
-TEST_F(AdoDatabaseTest, LiteralsAndBuilders)
-{
-    CAdoDatabase db;
-    db.SetDatabase(Path("x.mdb"), 0);
-    OleDate when = OleDate::FromParts(2007, 3, 5, 14, 7, 42);
-    EXPECT_EQ(db.LiteralOf({"d", when}), "#2007-03-05 14:07:00#");
-    EXPECT_EQ(db.LiteralOf({"s", "it's"}), "'it''s'");
-    CAdoDatabase quoted;
-    quoted.SetDatabase(Path("x.mdb"), 1);
-    EXPECT_EQ(quoted.LiteralOf({"d", when}), "'2007-03-05 14:07:00'");
-}
-
 TEST_F(AdoDatabaseTest, StatementsCountsAndScalarReads)
 {
     CAdoDatabase db;
@@ -97,7 +85,8 @@ TEST_F(AdoDatabaseTest, StatementsCountsAndScalarReads)
     }
     EXPECT_TRUE(db.GetNextID("AccountID", "T_Account_Info", id));
     EXPECT_EQ(id, 42);
-    // Values are stored as their literals read: four decimals, dates to the minute.
+    // Values are stored as their literals read (the date literals of both
+    // connection kinds: JetSqlTest): four decimals, dates to the minute.
     ASSERT_TRUE(db.UpdateRecord("T_Account_Info", {{"FreeMoney", 1.23456f}, {"CreateDate", OleDate::FromParts(2020, 5, 6, 7, 8, 59)}},
                                 " WHERE AccountID=7 AND AccountName='acc7'"));
     double free = 0;

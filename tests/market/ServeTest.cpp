@@ -8,18 +8,20 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <stdexcept>
 #include <thread>
 
 #include "MarketSimulator.h"
-#include "MarketTestUtil.h"
-#include "support/ServeFixture.h"
+#include "common/Clock.h"
 #include "common/Format.h"
+#include "db/DbTestUtil.h"
 #include "db/Schema.h"
 #include "market/FundCatalogue.h"
 #include "market/LatestValueCache.h"
 #include "market/NavHistory.h"
 #include "market/NewValueCommands.h"
+#include "net/LoopbackServer.h"
+#include "support/RecordingPrompt.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 
@@ -136,11 +138,7 @@ protected:
     }
     static const SimFund& Established(const std::function<bool(const SimFund&)>& pred)
     {
-        auto funds = Pick([&](const SimFund& f) {
-            return f.createDay < DayNumber(At(2015, 1, 1)) && !f.withdrawDay && pred(f);
-        });
-        if (funds.empty()) throw std::runtime_error("no such fund in the simulated market");
-        return *funds.front();
+        return test::EstablishedFund(*s_market, pred);
     }
     static LatestValue LatestAt(const SimFund& f, const OleDate& now)
     {
@@ -370,27 +368,18 @@ TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
 
 namespace {
 
-// The latest-value rows with their statistics, as stored.
+// The latest-value rows with their statistics, as stored: one text a row.
 std::vector<std::string> StoredLatest(CAdoDatabase& db)
 {
-    std::vector<std::string> rows;
-    RecordsetPtr rs = db.OpenRecordsetEx(
-        "SELECT v.FundID,v.ValueDate,v.TodayValue,v.TotalValue1,v.WeekVarPercent,i.TotalIncome,i.IncomeSum44 "
-        "FROM T_New_Fund_Value v LEFT JOIN T_New_Income i ON i.FundID=v.FundID ORDER BY v.FundID");
-    for (; rs && !rs->IsEOF(); rs->MoveNext()) {
-        std::string id;
-        OleDate date;
-        float nav = 0, adjusted = 0, week = 0, total = 0;
-        int sum44 = 0;
-        db.GetFieldValue(rs, "FundID", id);
-        db.GetFieldValue(rs, "ValueDate", date);
-        db.GetFieldValue(rs, "TodayValue", nav);
-        db.GetFieldValue(rs, "TotalValue1", adjusted);
-        db.GetFieldValue(rs, "WeekVarPercent", week);
-        db.GetFieldValue(rs, "TotalIncome", total);
-        db.GetFieldValue(rs, "IncomeSum44", sum44);
-        rows.push_back(StrFormat("%s %s %.6f %.6f %.6f %.6f %d", id.c_str(), date.Format(0).c_str(), nav, adjusted,
-                                 week, total, sum44));
+    constexpr size_t kColumns = 7;
+    db.OpenRecordset("SELECT v.FundID,v.ValueDate,v.TodayValue,v.TotalValue1,v.WeekVarPercent,i.TotalIncome,"
+                     "i.IncomeSum44 FROM T_New_Fund_Value v LEFT JOIN T_New_Income i ON i.FundID=v.FundID "
+                     "ORDER BY v.FundID");
+    std::vector<std::string> fields = SplitText(db.RecordsetToText(true), '|'), rows;
+    for (size_t i = 0; i + kColumns <= fields.size(); i += kColumns) {
+        std::string row = fields[i];
+        for (size_t c = 1; c < kColumns; ++c) row += " " + fields[i + c];
+        rows.push_back(row);
     }
     return rows;
 }
@@ -415,6 +404,9 @@ TEST_F(ServeTest, ClassDownloadAdvancesVersionAndStatisticsReload)
     Attach(m);
     ASSERT_TRUE(m.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
     // A fund whose history ends on the stored day gets the next NAV appended.
+    // Its value is current, the class's other funds have none: the list,
+    // opened without refresh after the values were loaded, still asks.
+    ASSERT_TRUE(m.latest.LoadNewFundValues());
     const SimFund& tracked = Established([](const SimFund& f) { return f.fundType == 1 && f.investType == 2; });
     ASSERT_TRUE(m.history.IncrementalDownloadFund(tracked.code));
 
@@ -612,8 +604,6 @@ TEST_F(ServeTest, DisclosurePageValueIsStored)
 {
     ASSERT_NO_FATAL_FAILURE(Serve(kNow));
     const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
-    std::string page;
-    ASSERT_GT(HttpGetText(service->Base() + "jjzx/jjjz.jsp?fundCode=" + fund.code, page, "", ""), 0);
     Market m(db);
     Attach(m);
     m.latest.SetDisclosureBase(service->Base());
@@ -678,12 +668,7 @@ TEST_F(ServeTest, EveningNavsArriveWithinTheSession)
 // ETF/LOF list through the command that asks first.
 TEST_F(ServeTest, OtherClassListsCatchUpWithTheService)
 {
-    struct Answer : IUserPrompt {
-        std::vector<std::string> asked;
-        bool yes = true;
-        void ShowMessage(const std::string&, PromptIcon) override {}
-        bool AskYesNo(const std::string& text) override { return asked.push_back(text), yes; }
-    } prompt;
+    test::RecordingPrompt prompt;
     ASSERT_NO_FATAL_FAILURE(Serve(kNow));
     Market m(db);
     Attach(m);
@@ -698,12 +683,12 @@ TEST_F(ServeTest, OtherClassListsCatchUpWithTheService)
     ASSERT_EQ(m.latest.DownloadClassValues(2, true), kMarketOk) << m.latest.GetLastError();
     int rc = 1;
     auto download = [&](bool refresh) { rc = m.latest.DownloadClassValues(4, refresh); };
-    prompt.yes = false;
+    prompt.answer = false;
     RunIncrementalValuesCommand(prompt, download);
     EXPECT_EQ(rc, 1);
-    prompt.yes = true;
+    prompt.answer = true;
     RunIncrementalValuesCommand(prompt, download);
-    EXPECT_EQ(prompt.asked, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
+    EXPECT_EQ(prompt.questions, std::vector<std::string>(2, "确认要从服务器增量下载基金最新净值吗(一次最多可增量更新32个基金)？"));
     EXPECT_EQ(rc, kMarketOk) << m.latest.GetLastError();
     EXPECT_EQ(Sent("2/4").size(), 2u);
     for (int cls : {2, 4}) {
@@ -776,10 +761,10 @@ TEST_F(ServeTest, ManyFundHistoriesFetchOnAWorkerAndStopAtCancel)
     Market m(db);
     Attach(m);
     std::vector<std::string> funds;
-    for (const SimFund* f : Pick([](const SimFund& f) {
-             return f.fundType == 1 && !f.withdrawDay && !f.IsMoneyMarket() && f.createDay < DayNumber(At(2015, 1, 1));
-         }))
-        if (funds.size() < 5) funds.push_back(f->code);
+    for (int i = 0; i < 5; ++i)
+        funds.push_back(
+            test::EstablishedFund(*s_market, [](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); }, i)
+                .code);
     std::vector<HistoryRequest> requests = m.history.PlanIncrementalDownloads(funds);
     ASSERT_EQ(requests.size(), 5u);
 

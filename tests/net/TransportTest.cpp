@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <tuple>
 
 #include "LoopbackServer.h"
 #include "net/HttpTransport.h"
@@ -19,22 +20,21 @@ using vextal::test::NetTest;
 
 TEST(HttpUrl, SplitsServerPortAndObject)
 {
+    const struct {
+        const char *url, *scheme, *server, *object;
+        int port;
+    } good[] = {
+        {"http://www.plindo.example/plindo/x.asmx?fundid=000001", "http", "www.plindo.example",
+         "/plindo/x.asmx?fundid=000001", 80},
+        {"HTTP://host:8080/x", "http", "host", "/x", 8080},
+        {"http://host?a=1#frag", "http", "host", "/?a=1", 80},
+        {"https://[::1]/", "https", "[::1]", "/", 443},
+    };
     HttpUrlParts p;
-    ASSERT_TRUE(SplitHttpUrl("http://www.plindo.example/plindo/x.asmx?fundid=000001", p));
-    EXPECT_EQ(p.server, "www.plindo.example");
-    EXPECT_EQ(p.port, 80);
-    EXPECT_EQ(p.object, "/plindo/x.asmx?fundid=000001");
-    ASSERT_TRUE(SplitHttpUrl("HTTP://host:8080/x", p));
-    EXPECT_EQ(p.scheme, "http");
-    EXPECT_EQ(p.server, "host");
-    EXPECT_EQ(p.port, 8080);
-    EXPECT_EQ(p.object, "/x");
-    ASSERT_TRUE(SplitHttpUrl("http://host?a=1#frag", p));
-    EXPECT_EQ(p.object, "/?a=1");
-    ASSERT_TRUE(SplitHttpUrl("https://[::1]/", p));
-    EXPECT_EQ(p.server, "[::1]");
-    EXPECT_EQ(p.port, 443);
-
+    for (const auto& g : good) {
+        ASSERT_TRUE(SplitHttpUrl(g.url, p)) << g.url;
+        EXPECT_EQ(std::tie(p.scheme, p.server, p.object, p.port), std::tie(g.scheme, g.server, g.object, g.port));
+    }
     for (const char* bad : {"host/x", "ftp://host/", "http:///x", "http://:80/x", "http://host:/x",
                             "http://host:99999/", "http://host:8a/", "http://a b/", "http://u@host/", ""})
         EXPECT_FALSE(SplitHttpUrl(bad, p)) << bad;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "MarketSimulator.h"
+#include "support/ServeFixture.h"
 
 namespace vextal {
 namespace {
@@ -12,19 +13,8 @@ namespace {
 int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 OleDate T(int y, int m, int d, int h, int mi) { return OleDate::FromParts(y, m, d, h, mi, 0); }
 
-const CMarketSimulator& Market()
-{
-    static CMarketSimulator market(MarketOptions{7, 400});
-    return market;
-}
-
-// The first fund matching `pred`, created before 2015 and still listed.
-const SimFund* Pick(const std::function<bool(const SimFund&)>& pred)
-{
-    for (const SimFund& f : Market().Funds())
-        if (f.createDay < D(2015, 1, 1) && !f.withdrawDay && pred(f)) return &f;
-    return nullptr;
-}
+const CMarketSimulator& Market() { return test::SimulatedMarket(7, 400); }
+const SimFund* Pick(const std::function<bool(const SimFund&)>& pred) { return &test::EstablishedFund(Market(), pred); }
 
 TEST(TradingCalendar, WeekendsAndHolidays)
 {
@@ -91,10 +81,6 @@ TEST(MarketSimulator, CatalogueCoversTheClassTable)
         ++byClass[CMarketSimulator::FundClass(f)];
         EXPECT_EQ(f.code.size(), 6u);
         EXPECT_TRUE(codes.insert(f.code).second) << f.code;
-        EXPECT_GE(f.bankId, 1);
-        EXPECT_LE(f.bankId, 13);
-        EXPECT_GE(DateOfDay(f.createDay).Year(), 1998);
-        EXPECT_LE(DateOfDay(f.createDay).Year(), 2026);
         EXPECT_TRUE(big.Calendar().IsTradingDay(f.createDay));
     }
     for (int c = 1; c <= 5; ++c) EXPECT_GT(byClass[c], 40) << c;
@@ -115,38 +101,6 @@ TEST(MarketSimulator, TodaysTradeNavOnlyFromEightInTheEvening)
     EXPECT_NE(refusal.find("尚未公布"), std::string::npos);
     EXPECT_TRUE(Market().TradeNav(*f, T(2024, 10, 9, 10, 0), T(2024, 10, 9, 20, 0), nav, day, refusal));
     EXPECT_FALSE(Market().TradeNav(*f, T(2024, 10, 9, 15, 0), T(2024, 10, 9, 23, 0), nav, day, refusal));
-}
-
-TEST(MarketSimulator, FundReturnFollowsItsHoldings)
-{
-    const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1; });
-    ASSERT_NE(f, nullptr);
-    const auto& cal = Market().Calendar();
-    double sumDiff = 0, sumAbs = 0;
-    int n = 0;
-    for (int i = cal.IndexOnOrBefore(D(2024, 3, 1)); i < cal.IndexOnOrBefore(D(2024, 6, 28)); ++i) {
-        int day = cal.DayAt(i);
-        auto holdings = Market().Holdings(*f, day);
-        ASSERT_EQ(holdings.size(), 10u);
-        double w = 0, r = 0;
-        for (const Holding& h : holdings) {
-            w += h.weight;
-            r += h.weight * Market().StockReturn(h.stock, i);
-        }
-        EXPECT_GE(w, 0.79);
-        EXPECT_LE(w, 0.94);
-        auto rec = Market().Published(*f, T(2024, 10, 9, 21, 0), day, day);
-        ASSERT_EQ(rec.size(), 1u);
-        double fund = rec[0].pct / 100.0;
-        EXPECT_NEAR(fund, r, 0.004) << DateOfDay(day).Format(3);
-        sumDiff += std::fabs(fund - r);
-        sumAbs += std::fabs(fund);
-        ++n;
-    }
-    // The tracking error is small against the daily moves themselves.
-    EXPECT_LT(sumDiff / n, 0.25 * sumAbs / n);
-    // The holdings change with the quarter, not within it.
-    EXPECT_EQ(Market().Holdings(*f, D(2024, 4, 1))[0].stock, Market().Holdings(*f, D(2024, 6, 28))[0].stock);
 }
 
 TEST(MarketSimulator, MoneyMarketIncomeAndYield)
@@ -178,12 +132,6 @@ TEST(MarketSimulator, MoneyMarketIncomeAndYield)
     double income = Market().MoneyIncome(*f, now, recs[0].day, D(2024, 10, 9), 20000, last);
     EXPECT_NEAR(income, sum * 2, 1e-3);
     EXPECT_EQ(last, recs.back().day);
-    double nav = 0;
-    int day = 0;
-    std::string refusal;
-    ASSERT_TRUE(Market().TradeNav(*f, T(2024, 9, 27, 16, 0), now, nav, day, refusal));
-    EXPECT_EQ(nav, 1.0);
-    EXPECT_EQ(day, D(2024, 9, 30));
 }
 
 TEST(MarketSimulator, ClosedEndFundsPublishOnFridaysAndLatestStatistics)

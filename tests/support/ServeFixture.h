@@ -84,6 +84,31 @@ private:
 // Starts the service and fails the calling test (ASSERT) when it does not come up.
 #define VEXTAL_ASSERT_STARTED(svc) ASSERT_TRUE((svc) && (svc)->Started()) << "plindo-serve did not start"
 
+// One service for all the tests of a suite: a suite calls StartSuite from
+// its own SetUpTestSuite; every test fails at once when it did not start.
+class ServiceSuite : public ::testing::Test {
+protected:
+    static void StartSuite(const ServeOptions& o)
+    {
+        UseDirectHttp();
+        s_service = new RealService(o);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        s_service = nullptr;
+    }
+    void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
+
+    static CommandContext Anonymous() { return s_service->Anonymous(); }
+    static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123")
+    {
+        return s_service->Login(name, password);
+    }
+
+    static inline RealService* s_service = nullptr;
+};
+
 // The simulator of a seed and size, made once per test binary.
 inline const CMarketSimulator& SimulatedMarket(uint64_t seed, int funds)
 {
