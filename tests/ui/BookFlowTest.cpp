@@ -4,37 +4,24 @@
 // engine's new figures.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDateEdit>
-#include <QDir>
-#include <QEventLoop>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <deque>
 #include <functional>
-#include <fstream>
 
-#include "ServiceProcess.h"
-#include "app/MarketData.h"
+#include "UiFixture.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
-#include "common/Clock.h"
 #include "common/Format.h"
-#include "net/HttpTransport.h"
 #include "ui/BookDialogs.h"
 #include "ui/BookkeepingUi.h"
 #include "ui/FundCurveView.h"
@@ -42,27 +29,11 @@
 #include "ui/MainFrame.h"
 #include "ui/PlanDialogs.h"
 #include "ui/SyncDialog.h"
-#include "ui/VextalApp.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
-
-void Click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
-
-void Click(QWidget* w, const char* text)
-{
-    for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
-        if (b->text() == QString::fromUtf8(text)) return Click(b);
-    ADD_FAILURE() << "no button " << text << " in " << w->windowTitle().toStdString();
-}
-
-void Type(QLineEdit* edit, const QString& text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
-}
 
 // Answers the modal windows as they come up: message boxes with their
 // default yes or OK (their texts kept), other dialogs with the next filler;
@@ -114,34 +85,15 @@ private:
 
 }  // namespace
 
-TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
+using BookFlow = AppTest;
+
+TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
-    ASSERT_GT(service.Port(), 0);
-    Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
-    QTemporaryDir home;
-    std::ofstream(QDir(home.path()).filePath("Vextal.ini").toStdString())
-        << "[Login]\nServerURL=" << service.Base() << "\nDataServerURL=" << service.Base() << "\n";
-    AppOptions options;
-    options.args = {"--home", home.path().toStdString()};
-    options.user = "demo";
-    options.password = "demo123";
-    options.autoLogin = true;
-    auto app = std::make_unique<CVextalApp>(options);
-    ASSERT_TRUE(app->Start());
-    QEventLoop loop;
-    app->Runner()->WhenIdle([&loop] { loop.quit(); });
-    loop.exec();
+    ASSERT_NO_FATAL_FAILURE(Start());
     CMainFrame* frame = app->Frame();
     CBookkeepingUi* ui = app->Bookkeeping();
     CAccountManager& books = app->Document()->Accounts();
-    std::vector<std::string> funds;  // two stock or bond funds long established
-    for (const auto& [code, info] : app->Market()->Catalogue().Funds())
-        if (info.InvestTypeID != 4 && info.CreateDate < OleDate::FromParts(2023, 1, 1) && funds.size() < 2)
-            funds.push_back(code);
+    const std::vector<std::string> funds = EstablishedFunds(2);
     ASSERT_EQ(funds.size(), 2u);
     Driver driver;
     int account = 0;
@@ -199,8 +151,7 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
 
     // The latest values as the open-end page brings them, then a new account, chosen in the panel.
     frame->RunCommand(cmd::ValuesOpen);
-    app->Runner()->WhenIdle([&loop] { loop.quit(); });
-    loop.exec();
+    WaitIdle(*app);
     frame->RunCommand(cmd::GroupAccounts);
     driver.Next([](QDialog* d) {
         auto* dialog = qobject_cast<CAccountDialog*>(d);
@@ -236,7 +187,7 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     driver.Next([](QDialog* d) {
         Type(d->findChild<QLineEdit*>("perTen"), QStringLiteral("0.5"));
         d->findChild<QDateTimeEdit*>("time")->setDateTime(QDateTime(QDate(2024, 10, 8), QTime(10, 0)));
-        Click(d, "记帐");
+        Click(*d, "记帐");
     });
     frame->RunCommand(cmd::DividendBooking);
     EXPECT_DOUBLE_EQ(books.FindHolding({account, funds[0], kFrontEnd})->CashBonus, Round2((held - 1500) * 0.05));
@@ -249,14 +200,14 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     driver.Next([](QDialog* d) {
         d->findChild<QCheckBox*>("noStart")->setChecked(true);
         d->findChild<QDateEdit*>("end")->setDate(QDate(2024, 8, 31));
-        Click(d, "设置");
+        Click(*d, "设置");
         d->findChild<QCheckBox*>("noStart")->setChecked(false);
         d->findChild<QCheckBox*>("noEnd")->setChecked(true);
         d->findChild<QDateEdit*>("start")->setDate(QDate(2024, 9, 1));
         d->findChild<QComboBox*>("mode")->setCurrentIndex(1);
-        Click(d, "设置");
+        Click(*d, "设置");
         EXPECT_EQ(qobject_cast<CDividendModeDialog*>(d)->Ranges()->rowCount(), 2);
-        Click(d, "返回");
+        Click(*d, "返回");
     });
     frame->RunCommand(cmd::DividendMode);
     int mode = -1;
@@ -265,9 +216,9 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
 
     // A plan for the second fund from August on, its fund chosen with the picker ("F"), mixed dividends.
     driver.Next([&](QDialog* d) {
-        Click(d, "基金定投");
+        Click(*d, "基金定投");
         EXPECT_EQ(qobject_cast<CPlansDialog*>(d)->Model()->rowCount(), 1);  // the new plan listed
-        Click(d, "返回");
+        Click(*d, "返回");
     });
     driver.Next([&](QDialog* d) {
         auto* fund = d->findChild<CFundSelector*>("fund");
@@ -277,7 +228,7 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
         d->findChild<QSpinBox*>("day")->setValue(5);
         d->findChild<QDateEdit*>("start")->setDate(QDate(2024, 8, 1));
         d->findChild<QComboBox*>("mode")->setCurrentIndex(0);
-        Click(d, "保存");
+        Click(*d, "保存");
     });
     driver.Next([&](QDialog* d) {
         auto* picker = qobject_cast<CFundPicker*>(d);
@@ -299,8 +250,8 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
                                      << ",申购,2000,1.5\n2024-09-11," << funds[0] << ",赎回,100,0.5\n";
     driver.Next([&](QDialog* d) {
         Type(d->findChild<QLineEdit*>("file"), csv);
-        Click(d, "预览");
-        Click(d, "导入");
+        Click(*d, "预览");
+        Click(*d, "导入");
     });
     frame->RunCommand(cmd::ImportTrades);
     EXPECT_TRUE(driver.Said("导入成功：2笔交易"));
@@ -312,11 +263,11 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     // Up to the service, and down again as a new account of the same name.
     driver.Next([](QDialog* d) {
         QSignalSpy done(qobject_cast<CSyncDialog*>(d), &CSyncDialog::workDone);
-        Click(d, "上传记帐数据");
+        Click(*d, "上传记帐数据");
         ASSERT_TRUE(done.wait(30000));
-        Click(d, "下载记帐数据");
+        Click(*d, "下载记帐数据");
         ASSERT_TRUE(done.wait(30000));
-        Click(d, "取消");
+        Click(*d, "取消");
     });
     frame->RunCommand(cmd::SyncBookkeeping);
     EXPECT_TRUE(driver.Said("上传记帐数据成功"));
@@ -341,8 +292,8 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     // The history download's "选择基金" edits the chosen funds that "多个基金" downloads.
     driver.Next([](QDialog* d) {
         d->findChild<QCheckBox*>()->click();  // "多个基金"
-        Click(d, "选择基金");
-        Click(d, "取消");
+        Click(*d, "选择基金");
+        Click(*d, "取消");
     });
     driver.Next([&](QDialog* d) {
         auto* select = qobject_cast<CFundSelectDialog*>(d);
@@ -351,7 +302,7 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
             if (select->availableList->item(i)->data(Qt::UserRole).toString().toStdString() == funds[1])
                 select->availableList->setCurrentRow(i);
         EXPECT_TRUE(select->AddHighlighted());
-        Click(d, "确定");
+        Click(*d, "确定");
     });
     frame->RunCommand(cmd::DownloadHistory);
     const auto& chosen = app->Document()->Settings().fundIdList;
@@ -360,28 +311,4 @@ TEST(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     EXPECT_TRUE(driver.unexpected.empty()) << driver.unexpected.front();
     for (const char* success : {"交易成功，系统已经确认了您的交易", "手工分红记帐成功"})
         EXPECT_TRUE(driver.Said(success)) << success;
-    app->Shutdown();
-    Clock::Release();
-}
-
-// Delete and properties reach the page shown: the bookkeeping pages' own
-// actions and another page's, whoever registered last.
-TEST(BookFlow, DeleteAndPropertiesActOnThePageShown)
-{
-    FrameContext context;
-    QTemporaryDir dir;
-    context.iniPath = QDir(dir.path()).filePath("Vextal.ini").toStdString();
-    CMainFrame frame(context);
-    std::vector<std::string> calls;
-    frame.SetPageHandler(cmd::Delete, 106, [&] { calls.push_back("holdings"); });
-    frame.SetPageHandler(cmd::Properties, 106, [&] { calls.push_back("holdings properties"); });
-    frame.RunCommand(cmd::ValuesOpen);
-    const int values = frame.Navigation().page;
-    ASSERT_NE(values, 106);
-    frame.SetPageHandler(cmd::Delete, values, [&] { calls.push_back("values"); });
-    frame.RunCommand(cmd::Delete);
-    frame.ShowAccountsPage(106);
-    frame.RunCommand(cmd::Delete);
-    frame.RunCommand(cmd::Properties);
-    EXPECT_EQ(calls, (std::vector<std::string>{"values", "holdings", "holdings properties"}));
 }
