@@ -4,50 +4,37 @@
 // desktop browser, and none ends on a page or text that says it is missing.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDialog>
-#include <QDir>
 #include <QDirIterator>
 #include <QDockWidget>
-#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QProgressDialog>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QTimer>
-#include <QTreeWidget>
-#include <fstream>
 #include <map>
 #include <set>
 
-#include "ServiceProcess.h"
+#include "UiFixture.h"
 #include "app/IniFile.h"
-#include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "book/BookTypes.h"
-#include "common/Clock.h"
-#include "net/HttpTransport.h"
 #include "ui/BookkeepingUi.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
-#include "ui/ListView.h"
 #include "ui/MainFrame.h"
-#include "ui/TaskRunner.h"
 #include "ui/WebPane.h"
-#include "ui/VextalApp.h"
 #include "ui/WebViews.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
 
@@ -98,21 +85,6 @@ struct ModalCloser {
     }
 };
 
-void Settle(int ms = 50)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-void WaitIdle(CVextalApp& app)
-{
-    QEventLoop loop;
-    app.Runner()->WhenIdle([&loop] { loop.quit(); });
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Any text of the window that says a function or page is missing.
 std::string MissingText(CMainFrame& frame)
 {
@@ -123,58 +95,28 @@ std::string MissingText(CMainFrame& frame)
     return {};
 }
 
-class CommandWalkTest : public ::testing::Test {
+class CommandWalkTest : public AppTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        service = new CServiceProcess(PLINDO_SERVE_PATH, {"--funds", "120", "--now", "2024-10-09 21:00:00", "--quiet"});
-    }
-    static void TearDownTestSuite()
-    {
-        delete service;
-        service = nullptr;
-    }
-
     void SetUp() override
     {
-        ASSERT_GT(service->Port(), 0);
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
         // The export writes into the user's documents: here a folder of the test's.
         oldHome = qgetenv("HOME");
         oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", userHome.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", QDir(userHome.path()).filePath(".config").toUtf8());
-        qputenv("VEXTAL_NO_WEBENGINE", "1");
         for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &browser, "setSource");
-        std::ofstream(Path("Vextal.ini")) << "[Login]\nServerURL=" << service->Base()
-                                          << "\nDataServerURL=" << service->Base() << "\n";
-        AppOptions options;
-        options.args = {"--home", home.path().toStdString()};
-        options.autoLogin = true;
-        options.user = "demo";  // a VIP member of the service
-        options.password = "demo123";
-        app = std::make_unique<CVextalApp>(options);
-        ASSERT_TRUE(app->Start());
-        WaitIdle(*app);
-        ASSERT_NE(app->Frame(), nullptr);
+        ASSERT_NO_FATAL_FAILURE(Start({120}));
         ASSERT_TRUE(app->Document()->IsVip());
     }
-
     void TearDown() override
     {
-        app.reset();
+        AppTest::TearDown();
         for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         qputenv("HOME", oldHome);
         if (oldConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
         else qputenv("XDG_CONFIG_HOME", oldConfig);
-        Clock::Release();
     }
-
-    std::string Path(const char* name) const { return QDir(home.path()).filePath(name).toStdString(); }
 
     // An account with one holding, chosen in the account panel.
     int SeedAccount()
@@ -183,33 +125,24 @@ protected:
         AccountInfo account;
         account.AccountName = "巡检帐户";
         EXPECT_TRUE(doc.Accounts().CreateAccount(account));
-        std::string fund;
-        for (const auto& [code, f] : app->Market()->Catalogue().Funds())
-            if (fund.empty() && f.FundTypeID == 1 && f.CreateDate.dt > 0 && f.CreateDate.dt < Clock::Now().dt - 500)
-                fund = code;
         TradeInfo t;
         t.AccountID = account.AccountID;
-        t.FundID = fund;
+        t.FundID = EstablishedFunds(1).at(0);
         t.TradeType = kTradeBuy;
         t.TradeMoney = 10000;
         t.TradeFee = 1.5;
         t.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-        CBookkeepingUi* book = CBookkeepingUi::Of(*app->Frame());
         EXPECT_NE(doc.Accounts().BookTrade(t), -1) << doc.Accounts().GetLastErrorText();
         WaitIdle(*app);
-        book->RefreshAll();
-        book->SelectAccount(account.AccountID);
+        app->Bookkeeping()->RefreshAll();
+        app->Bookkeeping()->SelectAccount(account.AccountID);
         return account.AccountID;
     }
 
-    static CServiceProcess* service;
-    QTemporaryDir home, userHome;
+    QTemporaryDir userHome;
     QByteArray oldHome, oldConfig;
     UrlCatcher browser;
-    std::unique_ptr<CVextalApp> app;
 };
-
-CServiceProcess* CommandWalkTest::service = nullptr;
 
 }  // namespace
 
@@ -329,7 +262,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
     };
     expect[cmd::TodayIncome].after = [&] {
         EXPECT_TRUE(frame.Action(cmd::TodayIncome)->isChecked());
-        EXPECT_EQ(ReadIniString("Show", "ShowRealtimeFlag", "0", 16, Path("Vextal.ini")), "1");
+        EXPECT_EQ(ReadIniString("Show", "ShowRealtimeFlag", "0", 16, HomePath("Vextal.ini")), "1");
     };
     // The question is answered no: the account stays.
     expect[cmd::DeleteAccount].before = onAccount;
@@ -360,7 +293,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         frame.RunCommand(cmd::ValuesMoney);
     };
     expect[cmd::Back].page = 106;
-    expect[cmd::Help].urls = {"file://" + Path("Vextal.chm")};
+    expect[cmd::Help].urls = {"file://" + HomePath("Vextal.chm")};
     expect[cmd::VipList].urls = {base + "plindo/User/VIPFunction.htm"};
     expect[cmd::Suggestion].urls = {base + "plindo/SuggestView.aspx"};
     expect[cmd::Website].urls = {base};

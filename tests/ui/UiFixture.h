@@ -87,8 +87,13 @@ inline QString Cell(const CListModel* model, int row, int columnId)
 }
 
 struct ServeArgs {
-    int funds = 300;
-    std::string now = "2024-10-09 21:00:00";
+    ServeArgs(int funds_ = 300, std::string now_ = "2024-10-09 21:00:00", std::vector<std::string> extra_ = {},
+              std::string ini_ = {})
+        : funds(funds_), now(std::move(now_)), extra(std::move(extra_)), ini(std::move(ini_))
+    {
+    }
+    int funds;
+    std::string now;
     std::vector<std::string> extra;  // further service options
     std::string ini;                 // further lines of the program's Vextal.ini
 };
