@@ -22,21 +22,14 @@ class AppExitTest : public AppTest {
 protected:
     void SetUp() override
     {
-        // A message box would wait for a user who is not there: close it and fail.
-        QObject::connect(&modalGuard, &QTimer::timeout, [this] {
-            if (QWidget* box = QApplication::activeModalWidget()) {
-                boxes.push_back(box->windowTitle().toStdString());
-                box->close();
-            }
-        });
-        modalGuard.start(100);
         ASSERT_NO_FATAL_FAILURE(Serve({50}));
         Launch(false);
     }
     void TearDown() override
     {
         AppTest::TearDown();
-        EXPECT_TRUE(boxes.empty()) << boxes.front();
+        // A message box would wait for a user who is not there: closed, it fails the test.
+        EXPECT_TRUE(guard.seen.empty()) << guard.seen.front();
     }
 
     // True once another start could take the program directory.
@@ -52,8 +45,7 @@ protected:
         return false;
     }
 
-    QTimer modalGuard;
-    std::vector<std::string> boxes;
+    ModalDriver guard;
 };
 
 }  // namespace

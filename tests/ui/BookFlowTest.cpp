@@ -4,19 +4,12 @@
 // engine's new figures.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QListWidget>
-#include <QMessageBox>
-#include <QPointer>
-#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTreeWidget>
-#include <algorithm>
-#include <deque>
-#include <functional>
 
 #include "UiFixture.h"
 #include "app/VextalDoc.h"
@@ -33,58 +26,6 @@
 using namespace vextal;
 using namespace vextal::test;
 
-namespace {
-
-// Answers the modal windows as they come up: message boxes with their
-// default yes or OK (their texts kept), other dialogs with the next filler;
-// progress windows are left to close by themselves.
-class Driver : public QObject {
-public:
-    std::vector<std::string> said;
-    std::vector<std::string> unexpected;
-
-    Driver()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &Driver::Tick);
-        m_timer.start(20);
-    }
-    void Next(std::function<void(QDialog*)> fill) { m_fills.push_back(std::move(fill)); }
-    bool Said(const std::string& text) const { return std::find(said.begin(), said.end(), text) != said.end(); }
-
-private:
-    void Tick()
-    {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w || std::any_of(m_seen.begin(), m_seen.end(), [w](const QPointer<QWidget>& p) { return p == w; })) return;
-        m_seen.emplace_back(w);
-        if (auto* box = qobject_cast<QMessageBox*>(w)) {
-            said.push_back(box->text().toStdString());
-            QAbstractButton* b = box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->button(QMessageBox::Ok);
-            QTimer::singleShot(0, b, &QAbstractButton::click);
-            return;
-        }
-        if (qobject_cast<QProgressDialog*>(w)) return;  // long work's progress: it closes by itself
-        auto* dialog = qobject_cast<QDialog*>(w);
-        if (m_fills.empty() || !dialog) {
-            unexpected.push_back(std::string(w->metaObject()->className()) + " " + w->windowTitle().toStdString());
-            if (dialog) QTimer::singleShot(0, dialog, &QDialog::reject);
-            return;
-        }
-        auto fill = std::move(m_fills.front());
-        m_fills.pop_front();
-        QPointer<QDialog> d(dialog);
-        QTimer::singleShot(0, dialog, [fill, d] {
-            fill(d);
-            if (d && d->isVisible()) d->reject();  // a refused filling must not hang the test
-        });
-    }
-    QTimer m_timer;
-    std::deque<std::function<void(QDialog*)>> m_fills;
-    std::vector<QPointer<QWidget>> m_seen;
-};
-
-}  // namespace
-
 using BookFlow = AppTest;
 
 TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
@@ -95,24 +36,16 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     CAccountManager& books = app->Document()->Accounts();
     const std::vector<std::string> funds = EstablishedFunds(2);
     ASSERT_EQ(funds.size(), 2u);
-    Driver driver;
+    ModalDriver driver(true);
     int account = 0;
 
     // What the holdings list shows of a fund (shares, market value, recent income), and the engine's figures.
     auto shown = [&](const std::string& code) {
         const CListModel* m = ui->Holdings()->List()->Model();
         const QString name = QString::fromStdString(HoldingDisplayName(ui->Context().FundName(code).toStdString(), kFrontEnd));
-        auto column = [m](int id) {
-            for (size_t c = 0; c < m->Columns().size(); ++c)
-                if (m->Columns()[c].id == id) return static_cast<int>(c);
-            return -1;
-        };
         for (int row = 0; row < ui->Holdings()->HoldingCount(); ++row)
-            if (m->data(m->index(row, column(11))).toString() == name)
-                return QStringList{m->data(m->index(row, column(29))).toString(), m->data(m->index(row, column(23))).toString(),
-                                   m->data(m->index(row, column(13))).toString()}
-                    .join(" | ")
-                    .toStdString();
+            if (Cell(m, row, 11) == name)
+                return QStringList{Cell(m, row, 29), Cell(m, row, 23), Cell(m, row, 13)}.join(" | ").toStdString();
         return std::string();
     };
     auto engine = [&](const std::string& code) {
@@ -308,7 +241,7 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     const auto& chosen = app->Document()->Settings().fundIdList;
     EXPECT_NE(std::find(chosen.begin(), chosen.end(), funds[1]), chosen.end());
 
-    EXPECT_TRUE(driver.unexpected.empty()) << driver.unexpected.front();
+    EXPECT_TRUE(driver.unfilled.empty()) << driver.unfilled.front();
     for (const char* success : {"交易成功，系统已经确认了您的交易", "手工分红记帐成功"})
         EXPECT_TRUE(driver.Said(success)) << success;
 }

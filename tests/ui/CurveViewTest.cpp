@@ -250,37 +250,6 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_EQ(dialog.Selected().size(), 12u);
 }
 
-// The screenshot mode's pictures of every curve kind, during a trading day
-// (the real-time curve has its morning and part of its afternoon). Kept in
-// $CURVE_SHOTS_DIR when it is set.
-TEST_F(CurveViewTest, ScreenshotsOfEveryCurveKind)
-{
-    ASSERT_NO_FATAL_FAILURE(Start({300, "2024-10-09 14:10:00"}));
-    app->Frame()->resize(1280, 800);
-    app->Frame()->show();
-    QTemporaryDir out;
-    const QString dir = qEnvironmentVariableIsSet("CURVE_SHOTS_DIR") ? qEnvironmentVariable("CURVE_SHOTS_DIR") : out.path();
-    QDir().mkpath(dir);
-    bool finished = false, ok = false;
-    SaveCurveScreenshots(*app->Frame(), dir, [&](bool good) {
-        finished = true;
-        ok = good;
-    });
-    QElapsedTimer wait;
-    wait.start();
-    while (!finished && wait.elapsed() < 120000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    ASSERT_TRUE(finished);
-    EXPECT_TRUE(ok);
-    for (const char* name : {"curve-nav", "curve-daily-overlay", "curve-weekly-overlay", "curve-growth-overlay",
-                             "curve-moving-average", "curve-realtime"})
-        EXPECT_FALSE(QImage(QDir(dir).filePath(QString::fromUtf8(name) + ".png")).isNull()) << name;
-    // The NAV chart was taken of a fund with dividends in its range; the
-    // real-time curve ends at 14:10.
-    auto* view = qobject_cast<CFundCurveView*>(app->Frame()->HomeView()->Page(103));
-    ASSERT_TRUE(view->Chart()->Model().RealTime());
-    EXPECT_EQ(view->Chart()->Model().FindSeries(0)->Points.back().Date.FormatWith("%H:%M"), "14:10");
-}
-
 // The account income curve of an account with one purchase: a point per
 // NAV day from the purchase on, and on the last day the accumulated income
 // that the account list shows.

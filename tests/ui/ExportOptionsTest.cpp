@@ -244,42 +244,25 @@ TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
     const QModelIndex cell = values.List()->model()->index(row, 0);
     EXPECT_FALSE(cell.data(Qt::BackgroundRole).value<QColor>().isValid());
 
-    std::vector<QString> shown;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<CAddFavouriteDialog*>(modal)) {
-            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("添加到基金收藏夹"));
-            // After this slot: its message box needs the timer again.
-            if (!dialog->property("clicked").toBool())
-                QMetaObject::invokeMethod(dialog, &CAddFavouriteDialog::Add, Qt::QueuedConnection);
-            dialog->setProperty("clicked", true);
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            shown.push_back(box->text());
-            box->accept();
-        }
-    });
-    answer.start(20);
+    ModalDriver driver;
+    auto add = [&driver](QDialog* d) { qobject_cast<CAddFavouriteDialog*>(d)->Add(); };
+    driver.Next(add);
     frame.RunCommand(cmd::AddFavourite);
     WaitIdle(*app);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], QStringLiteral("添加成功"));
+    EXPECT_EQ(driver.seen, (std::vector<std::string>{"添加到基金收藏夹", "box:添加成功"}));
     EXPECT_TRUE(catalogue.GetFundGroup(fund, group));
     EXPECT_EQ(values.List()->model()->index(row, 0).data(Qt::BackgroundRole).value<QColor>(), QColor(0xDC, 0xDC, 0xDC));
     // The same fund again: the service says it is there.
     values.List()->setCurrentIndex(values.List()->model()->index(row, 0));
+    driver.Next(add);
     frame.RunCommand(cmd::AddFavourite);
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1], QStringLiteral("已收藏有此基金"));
-    answer.stop();
-
-    // New options reach the list at once: every column, tall rows.
-    QTimer::singleShot(0, [] {
-        auto* dialog = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        dialog->ColumnPage(2)->All();
-        dialog->accept();
+    EXPECT_TRUE(driver.Said("已收藏有此基金"));
+    driver.Next([](QDialog* d) {
+        qobject_cast<COptionsDialog*>(d)->ColumnPage(2)->All();
+        d->accept();
     });
+
+    // New options reach the list at once: every column.
     frame.RunCommand(cmd::Options);
     EXPECT_EQ(values.List()->model()->columnCount(), 21);
 

@@ -53,7 +53,8 @@ TEST_F(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
                                "sale-fee", "sync", "history-funds", "history-index", "import"})
         EXPECT_FALSE(QImage(QDir(out.path()).filePath(QString("dialog-%1.png").arg(dialog))).isNull()) << dialog;
     // The bookkeeping pages over the example books, and each booking dialog.
-    for (const char* shot : {"account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
+    for (const char* shot : {"curve-nav", "curve-daily-overlay", "curve-weekly-overlay", "curve-growth-overlay",
+                             "curve-moving-average", "curve-realtime", "account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
                              "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split"}) {
         QImage image(QDir(out.path()).filePath(QString::fromUtf8(shot) + ".png"));
         ASSERT_FALSE(image.isNull()) << shot;

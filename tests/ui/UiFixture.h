@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,10 +13,16 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +92,60 @@ inline QString Cell(const CListModel* model, int row, int columnId)
         if (model->Columns()[c].id == columnId) return model->data(model->index(row, static_cast<int>(c))).toString();
     return QStringLiteral("(no column)");
 }
+
+// Answers the modal windows as they come up, each noted in `seen`: a
+// message box as "box:" and its text, answered Yes when `yes` (else No), or
+// OK; a dialog by its title, filled by the next filler given or else
+// closed (and noted in `unfilled`). Progress windows close by themselves.
+class ModalDriver : public QObject {
+public:
+    std::vector<std::string> seen, unfilled;
+    bool yes;
+
+    explicit ModalDriver(bool answerYes = false) : yes(answerYes)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalDriver::Tick);
+        m_timer.start(20);
+    }
+    void Next(std::function<void(QDialog*)> fill) { m_fills.push_back(std::move(fill)); }
+    bool Said(const std::string& text) const { return std::count(seen.begin(), seen.end(), "box:" + text) > 0; }
+
+private:
+    void Tick()
+    {
+        QWidget* w = QApplication::activeModalWidget();
+        // A window already closed may stay on the modal stack until its exec() returns.
+        if (!w || !w->isVisible() || qobject_cast<QProgressDialog*>(w)) return;
+        if (std::any_of(m_done.begin(), m_done.end(), [w](const QPointer<QWidget>& p) { return p == w; })) return;
+        m_done.emplace_back(w);
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            seen.push_back("box:" + box->text().toStdString());
+            QAbstractButton* b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+            if (!b) b = box->button(QMessageBox::Ok);
+            if (b) QTimer::singleShot(0, b, &QAbstractButton::click);
+            else QTimer::singleShot(0, box, &QDialog::reject);
+            return;
+        }
+        auto* dialog = qobject_cast<QDialog*>(w);
+        seen.push_back(w->windowTitle().isEmpty() ? std::string("dialog:") + w->metaObject()->className()
+                                                  : w->windowTitle().toStdString());
+        if (!dialog || m_fills.empty()) {
+            unfilled.push_back(seen.back());
+            QTimer::singleShot(0, w, &QWidget::close);
+            return;
+        }
+        auto fill = std::move(m_fills.front());
+        m_fills.pop_front();
+        QPointer<QDialog> d(dialog);
+        QTimer::singleShot(0, dialog, [fill, d] {
+            fill(d);
+            if (d && d->isVisible()) d->reject();  // a refused filling must not hang the test
+        });
+    }
+    QTimer m_timer;
+    std::deque<std::function<void(QDialog*)>> m_fills;
+    std::vector<QPointer<QWidget>> m_done;
+};
 
 struct ServeArgs {
     ServeArgs(int funds_ = 300, std::string now_ = "2024-10-09 21:00:00", std::vector<std::string> extra_ = {},
