@@ -10,8 +10,10 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTreeWidget>
+#include <set>
 
 #include "UiFixture.h"
+#include "app/Settings.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
 #include "common/Format.h"
@@ -68,11 +70,12 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
         before[code] = now;
     };
     auto trade = [&](int command, const std::string& code, const char* amount, const char* count, QDateTime when,
-                     const std::string& target = {}) {
+                     const std::string& target = {}, const char* feeInYuan = nullptr) {
         driver.Next([=](QDialog* d) {
             auto* t = qobject_cast<CTradeDialog*>(d);
             ASSERT_NE(t, nullptr);
             if (!code.empty()) t->Fund()->SetFundID(code);
+            if (feeInYuan) Click(t->FeeIsAmount()), Type(t->FeeBox(), feeInYuan);
             if (amount) Type(t->AmountEdit(), QString::fromUtf8(amount));
             if (count) Type(t->CountEdit(), QString::fromUtf8(count));
             if (!target.empty()) t->TargetFund()->SetFundID(target);
@@ -82,28 +85,76 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
         frame->RunCommand(command);
     };
 
-    // The latest values as the open-end page brings them, then a new account, chosen in the panel.
+    // The latest values as the open-end page brings them, then a new account
+    // (refused without a name, and again under the same name), chosen in the panel.
+    app->Document()->Settings().showThousand = 1;
     frame->RunCommand(cmd::ValuesOpen);
     WaitIdle(*app);
     frame->RunCommand(cmd::GroupAccounts);
-    driver.Next([](QDialog* d) {
-        auto* dialog = qobject_cast<CAccountDialog*>(d);
-        ASSERT_NE(dialog, nullptr);
-        dialog->NameEdit()->insert(QStringLiteral("我的帐户"));  // as an input method commits it
-        Click(dialog->OkButton());
-    });
-    frame->RunCommand(cmd::NewAccount);
+    for (int i = 0; i < 2; ++i) {
+        driver.Next([](QDialog* d) {
+            auto* dialog = qobject_cast<CAccountDialog*>(d);
+            ASSERT_NE(dialog, nullptr);
+            Click(dialog->OkButton());
+            dialog->NameEdit()->insert(QStringLiteral("我的帐户"));  // as an input method commits it
+            Click(dialog->OkButton());
+        });
+        frame->RunCommand(cmd::NewAccount);
+    }
+    EXPECT_TRUE(driver.Said("名称不能为空"));
+    EXPECT_TRUE(driver.Said("已经存在相同名称的帐户"));
     ASSERT_EQ(ui->AccountList()->AccountCount(), 1);
     account = books.Accounts().begin()->first;
     ui->SelectAccount(account);
     EXPECT_EQ(frame->Navigation().page, 106);
+    EXPECT_EQ(frame->AccountTree()->currentItem()->data(0, Qt::UserRole).toInt(), account);
 
-    // Two purchases, part of the first redeemed, part converted into the second.
-    trade(cmd::Purchase, funds[0], "10000", nullptr, QDateTime(QDate(2024, 9, 2), QTime(10, 0)));
+    // The first purchase previewed with the default fee of 1.5 %: the count
+    // shown is the one booked, to the cent.
+    QString preview;
+    driver.Next([&](QDialog* d) {
+        auto* t = qobject_cast<CTradeDialog*>(d);
+        EXPECT_EQ(t->FeeBox()->currentText(), QStringLiteral("1.5"));
+        t->Fund()->SetFundID(funds[0]);
+        Type(t->AmountEdit(), QStringLiteral("10000"));
+        t->TimeEdit()->setDateTime(QDateTime(QDate(2024, 9, 2), QTime(10, 0)));
+        QSignalSpy calculated(t, &CTradeDialog::calculated);
+        Click(t->CalcButton());
+        ASSERT_TRUE(calculated.wait(30000));
+        preview = t->CountEdit()->text();
+        Type(t->CountEdit(), QString());  // the booking computes it
+        Click(t->OkButton());
+    });
+    frame->RunCommand(cmd::Purchase);
+    ASSERT_EQ(books.FindAccount(account)->trades.size(), 1u);
+    const TradeInfo& first = books.FindAccount(account)->trades.begin()->second;
+    EXPECT_DOUBLE_EQ(first.TradeCount, Round2(10000 * 100 / 101.5 / first.TradeValue));
+    EXPECT_EQ(preview.toStdString(), FormatNumber("%0.2f", first.TradeCount));
+    // The list: the holding, "合计", "平均"; the annualised return a column the user may choose.
+    const CListModel* list = ui->Holdings()->List()->Model();
+    ASSERT_EQ(list->rowCount(), 3);
+    EXPECT_EQ(Cell(list, 1, 11), QStringLiteral("合计"));
+    EXPECT_EQ(Cell(list, 2, 11), QStringLiteral("平均"));
+    ASSERT_TRUE(WriteVisibleColumns("FundItem", {10, 11, 12, 13, 23, 29, 30}, HomePath("Vextal.ini")));
+    ui->Holdings()->RebuildColumns();
+    EXPECT_EQ(list->headerData(6, Qt::Horizontal).toString(), QStringLiteral("年化收益率"));
+    const FundTradeInfo* firstHeld = books.FindHolding({account, funds[0], kFrontEnd});
+    ASSERT_TRUE(firstHeld->figures.AnnualRate.has_value());
+    EXPECT_EQ(Cell(list, 0, 30), QString::fromStdString(FormatNumber("%0.2f", *firstHeld->figures.AnnualRate)) + "%");
     follows(funds[0], "purchase 1");
-    trade(cmd::Purchase, funds[1], "5000", nullptr, QDateTime(QDate(2024, 9, 3), QTime(10, 0)));
+
+    // The second with a fee of 10 yuan; the panel lists both with the roles others read.
+    trade(cmd::Purchase, funds[1], "5000", nullptr, QDateTime(QDate(2024, 9, 3), QTime(10, 0)), {}, "10");
     follows(funds[1], "purchase 2");
-    EXPECT_EQ(frame->AccountTree()->topLevelItem(0)->child(0)->childCount(), 2);
+    QTreeWidgetItem* accountItem = frame->AccountTree()->topLevelItem(0)->child(0);
+    ASSERT_EQ(accountItem->childCount(), 2);
+    std::set<std::string> codes;
+    for (int i = 0; i < 2; ++i) {
+        codes.insert(accountItem->child(i)->data(0, Qt::UserRole + 1).toString().toStdString());
+        EXPECT_EQ(accountItem->child(i)->data(0, Qt::UserRole).toInt(), account);
+        EXPECT_EQ(accountItem->child(i)->data(0, Qt::UserRole + 2).toInt(), kFrontEnd);
+    }
+    EXPECT_EQ(codes, std::set<std::string>(funds.begin(), funds.end()));
     const double held = books.FindHolding({account, funds[0], kFrontEnd})->TotalCount;
     ui->SelectHolding({account, funds[0], kFrontEnd});
     trade(cmd::Redeem, {}, nullptr, "1000", QDateTime(QDate(2024, 9, 20), QTime(10, 0)));
@@ -178,6 +229,15 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     // A CSV file imported while the trade list is shown: the list and the holdings follow.
     frame->RunCommand(cmd::TradeDetails);
     const int listed = ui->TradeHistory()->TradeCount();
+    // The purchases in the trade list, thousands separated: the rate, or the fee in yuan without one.
+    const CListModel* trades = ui->TradeHistory()->List()->Model();
+    std::set<std::string> purchases;
+    for (int r = 0; r < listed; ++r)
+        if (Cell(trades, r, 6).endsWith(QStringLiteral(",000.00")))
+            purchases.insert(QStringList{Cell(trades, r, 6), Cell(trades, r, 9), Cell(trades, r, 10)}.join(" ").toStdString());
+    EXPECT_TRUE(purchases.count("5,000.00  10.00")) << ::testing::PrintToString(purchases);
+    EXPECT_TRUE(std::any_of(purchases.begin(), purchases.end(), [](const std::string& p) { return p.rfind("10,000.00 1.50 ", 0) == 0; }))
+        << ::testing::PrintToString(purchases);
     const QString csv = QDir(home.path()).filePath("trades.csv");
     std::ofstream(csv.toStdString()) << "日期,基金代码,类型,金额或份数,手续费\n2024-09-10," << funds[0]
                                      << ",申购,2000,1.5\n2024-09-11," << funds[0] << ",赎回,100,0.5\n";

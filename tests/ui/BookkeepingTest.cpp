@@ -1,7 +1,7 @@
-// Bookkeeping dialogs through the window against the real plindo-serve:
-// the account dialog, each booking dialog's fields reaching its checks and
-// its texts, the purchase's figures to the cent in the lists, the fund
-// picker, cancelling at the service and deleting.
+// Bookkeeping dialogs against the real plindo-serve, beside the window's
+// flow: a holding priced once the values arrive, each booking dialog's
+// fields reaching its checks and its texts, the fund picker, cancelling at
+// the service and deleting.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -103,108 +103,6 @@ protected:
 
 }  // namespace
 
-TEST_F(BookkeepingTest, APurchaseThroughTheWindowAddsAHoldingWithTheEnginesFigures)
-{
-    // The latest values as the open-end page brings them, then back to the accounts.
-    app->Frame()->RunCommand(cmd::ValuesOpen);
-    WaitIdle(*app);
-    app->Frame()->RunCommand(cmd::GroupAccounts);
-    {
-        CAccountDialog dialog(Manager(), prompt, nullptr, app->Frame());
-        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("新建帐户"));
-        EXPECT_EQ(dialog.OkButton()->text(), QStringLiteral("新建"));
-        dialog.show();
-        Click(dialog.OkButton());
-        EXPECT_EQ(prompt.Last(), "名称不能为空");
-    }
-    const int id = NewAccount(QStringLiteral("银行帐户"));
-    ASSERT_GT(id, 0);
-    EXPECT_EQ(NewAccount(QStringLiteral("银行帐户")), 0);
-    EXPECT_EQ(prompt.Last(), "已经存在相同名称的帐户");
-    ui->RefillTree();
-    ui->SelectAccount(id);
-    QTreeWidget* tree = app->Frame()->AccountTree();
-    ASSERT_NE(tree->currentItem(), nullptr);
-    EXPECT_EQ(tree->currentItem()->data(0, Qt::UserRole).toInt(), id);
-    EXPECT_TRUE(app->Frame()->Action(cmd::Purchase)->isEnabled());
-    QAbstractItemModelTester tester(ui->Holdings()->List()->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
-
-    // The purchase as a user fills it: fund, amount, the default fee of 1.5 %;
-    // the preview's count is the one booked, to the cent.
-    CTradeDialog dialog(FormKind::Purchase, *ctx, id, nullptr, ui->Hooks(), app->Frame());
-    dialog.show();
-    EXPECT_EQ(dialog.FeeBox()->currentText(), QStringLiteral("1.5"));
-    dialog.Fund()->SetFundID(funds[0]);
-    Type(dialog.AmountEdit(), QStringLiteral("1000"));
-    dialog.TimeEdit()->setDateTime(At(2024, 9, 2));
-    QSignalSpy calculated(&dialog, &CTradeDialog::calculated);
-    Click(dialog.CalcButton());
-    ASSERT_TRUE(calculated.wait(30000));
-    const QString previewCount = dialog.CountEdit()->text();
-    Type(dialog.CountEdit(), QString());  // the booking computes it
-    Click(dialog.OkButton());
-    EXPECT_EQ(prompt.Last(), "交易成功，系统已经确认了您的交易");
-    const AccountInfo* account = Manager().FindAccount(id);
-    ASSERT_EQ(account->trades.size(), 1u);
-    const TradeInfo& trade = account->trades.begin()->second;
-    ASSERT_GT(trade.TradeValue, 0);
-    EXPECT_DOUBLE_EQ(trade.TradeCount, Round2(1000 * 100 / 101.5 / trade.TradeValue));
-    EXPECT_EQ(previewCount, QString::fromStdString(FormatNumber("%0.2f", trade.TradeCount)));
-
-    // The list: the holding, "合计", "平均"; the annualised return a column the user may choose.
-    const FundTradeInfo* held = Manager().FindHolding({id, funds[0], kFrontEnd});
-    ASSERT_NE(held, nullptr);
-    const CListModel* model = ui->Holdings()->List()->Model();
-    ASSERT_EQ(model->rowCount(), 3);
-    EXPECT_EQ(Cell(model, 1, 11), QStringLiteral("合计"));
-    EXPECT_EQ(Cell(model, 2, 11), QStringLiteral("平均"));
-    ASSERT_TRUE(WriteVisibleColumns("FundItem", {10, 11, 12, 29, 30}, ctx->iniPath));
-    ui->Holdings()->RebuildColumns();
-    ASSERT_EQ(model->headerData(4, Qt::Horizontal).toString(), QStringLiteral("年化收益率"));
-    ASSERT_TRUE(held->figures.AnnualRate.has_value());
-    EXPECT_EQ(Cell(model, 0, 30), QString::fromStdString(FormatNumber("%0.2f", *held->figures.AnnualRate)) + "%");
-    // The panel has the holding under its account, with the roles others read.
-    ui->RefillTree();
-    QTreeWidgetItem* accountItem = tree->topLevelItem(0)->child(0);
-    ASSERT_EQ(accountItem->childCount(), 1);
-    EXPECT_EQ(accountItem->child(0)->data(0, Qt::UserRole + 1).toString().toStdString(), funds[0]);
-    EXPECT_EQ(accountItem->child(0)->data(0, Qt::UserRole + 2).toInt(), kFrontEnd);
-
-    // A fee of 10 yuan: the rate column empty and the fee 10.00 in the trade list, thousands separated.
-    app->Document()->Settings().showThousand = 1;
-    CTradeDialog second(FormKind::Purchase, *ctx, id, nullptr, ui->Hooks(), app->Frame());
-    second.show();
-    second.Fund()->SetFundID(funds[1]);
-    Type(second.AmountEdit(), QStringLiteral("2000"));
-    Click(second.FeeIsAmount());
-    Type(second.FeeBox(), QStringLiteral("10"));
-    second.TimeEdit()->setDateTime(At(2024, 9, 3));
-    Click(second.OkButton());
-    EXPECT_EQ(prompt.Last(), "交易成功，系统已经确认了您的交易");
-    app->Frame()->RunCommand(cmd::TradeDetails);
-    ASSERT_EQ(ui->TradeHistory()->TradeCount(), 2);
-    const CListModel* trades = ui->TradeHistory()->List()->Model();
-    EXPECT_EQ(Cell(trades, 1, 6), QStringLiteral("2,000.00"));
-    EXPECT_EQ(Cell(trades, 1, 9), QString());
-    EXPECT_EQ(Cell(trades, 1, 10), QStringLiteral("10.00"));
-    EXPECT_EQ(Cell(trades, 0, 9), QStringLiteral("1.50"));
-
-    // An emptied holding stays in the list unless zero holdings are hidden.
-    TradeInfo all;
-    all.AccountID = id;
-    all.FundID = funds[1];
-    all.TradeType = kTradeRedeem;
-    all.TradeCount = 1e9;
-    all.TradeTime = OleDate::FromParts(2024, 10, 8, 10, 0);
-    ASSERT_GE(Manager().BookTrade(all), 0) << Manager().GetLastErrorText();
-    app->Frame()->ShowAccountsPage(106);
-    ui->RefreshAll();
-    EXPECT_EQ(ui->Holdings()->HoldingCount(), 2);
-    app->Document()->Settings().fundZeroHide = 1;
-    ui->RefreshAll();
-    EXPECT_EQ(ui->Holdings()->HoldingCount(), 1);
-}
-
 TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnceTheyArrive)
 {
     // A newcomer books before any list of latest values was fetched.
@@ -227,6 +125,21 @@ TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnc
     EXPECT_GT(held->figures.LatestValue, 0);
     EXPECT_NEAR(held->figures.MarketValue, held->TotalCount * held->figures.LatestValue, 1e-6);
     EXPECT_GT(Manager().FindAccount(id)->MarketValue, 0);
+
+    // Emptied, the holding stays in the list unless zero holdings are hidden.
+    TradeInfo all;
+    all.AccountID = id;
+    all.FundID = funds[0];
+    all.TradeType = kTradeRedeem;
+    all.TradeCount = 1e9;
+    all.TradeTime = OleDate::FromParts(2024, 10, 9, 14, 0);
+    ASSERT_GE(Manager().BookTrade(all), 0) << Manager().GetLastErrorText();
+    ui->RefillTree();
+    ui->SelectAccount(id);
+    EXPECT_EQ(ui->Holdings()->HoldingCount(), 1);
+    app->Document()->Settings().fundZeroHide = 1;
+    ui->RefreshAll();
+    EXPECT_EQ(ui->Holdings()->HoldingCount(), 0);
 }
 
 // Every field of every booking dialog reaches its check (the order of the
