@@ -334,7 +334,9 @@ TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
     ASSERT_TRUE(stopped.wait(30000));
     EXPECT_FALSE(dialog.IsBusy());
     QSignalSpy idle(&runner, &CTaskRunner::idle);
-    if (runner.IsBusy()) ASSERT_TRUE(idle.wait(30000));
+    if (runner.IsBusy()) {
+        ASSERT_TRUE(idle.wait(30000));
+    }
     EXPECT_EQ(furthest.load(), 2u);  // no fund after the click was asked for
     // Nothing of the stopped run is stored, and no completion was reported.
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"确定要从服务器增量下载选定基金的本地历史净值数据吗?"});

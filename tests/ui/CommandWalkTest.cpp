@@ -271,10 +271,14 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
             EXPECT_EQ(closer.seen, e.modals);
             EXPECT_EQ(browser.urls.size(), e.url.empty() ? 0u : 1u);
         }
-        if (!e.url.empty() && !browser.urls.empty()) EXPECT_EQ(browser.urls[0].toStdString(), e.url);
+        if (!e.url.empty() && !browser.urls.empty()) {
+            EXPECT_EQ(browser.urls[0].toStdString(), e.url);
+        }
         if (e.page) {
             EXPECT_EQ(home.currentWidget(), home.Page(e.page));
-            if (c.page == e.page) EXPECT_EQ(frame.Navigation().page, e.page);
+            if (c.page == e.page) {
+                EXPECT_EQ(frame.Navigation().page, e.page);
+            }
         }
         EXPECT_EQ(MissingText(frame), "");
         if (e.after) e.after();
