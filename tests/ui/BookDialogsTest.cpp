@@ -3,22 +3,16 @@
 // not reach, and a many-fund history download stopped by its cancel button.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAbstractItemModelTester>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDateEdit>
-#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
-#include <QTemporaryDir>
-#include <QTest>
 #include <atomic>
-#include <fstream>
 
-#include "book/BookServiceClient.h"
-#include "common/Clock.h"
+#include "UiFixture.h"
+#include "app/VextalDoc.h"
+#include "book/AccountManager.h"
 #include "common/Format.h"
 #include "market/NavHistory.h"
 #include "ui/BookDialogs.h"
@@ -27,31 +21,11 @@
 #include "ui/ImportDialog.h"
 #include "ui/PlanDialogs.h"
 #include "ui/SyncDialog.h"
-#include "ui/TaskRunner.h"
-#include "support/BookHome.h"
-#include "support/ServeFixture.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
-
-const OleDate kNow = OleDate::FromParts(2007, 3, 5, 21, 0, 0);
-const MarketOptions kMarket{29, 120};
-
-struct Recorder : IUserPrompt {
-    std::vector<std::string> messages;
-    bool answer = true;
-    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
-    bool AskYesNo(const std::string&) override { return answer; }
-    std::string Last() const { return messages.empty() ? std::string() : messages.back(); }
-};
-
-void Click(QWidget& w, const char* text)
-{
-    for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
-        if (b->text() == QString::fromUtf8(text)) return b->click();
-    ADD_FAILURE() << "no button " << text;
-}
 
 void Type(QWidget& w, const char* field, const char* text)
 {
@@ -69,23 +43,40 @@ W* Child(QWidget& w, const char* name)
     return c;
 }
 
-// One program home, with the dialogs' prompt and refresh.
-struct Home : test::BookHome {
-    using BookHome::BookHome;
-    Recorder prompt;
-    int refreshes = 0;
-
+// The program at the service's seed 29 on 2007-03-05, with the dialogs' own
+// prompt and refresh (questions answered yes).
+class BookDialogs : public AppTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(Start({120, "2007-03-05 21:00:00", {"--seed", "29"}}));
+        prompt.yes = true;
+        for (const auto& [code, info] : app->Market()->Catalogue().Funds())
+            if (info.InvestTypeID != 4 && info.CreateDate < OleDate::FromParts(2005, 6, 1) && funds_.size() < 3)
+                funds_.push_back(code);
+        ASSERT_EQ(funds_.size(), 3u);
+    }
+    CAccountManager& Manager() { return app->Document()->Accounts(); }
+    CAdoDatabase& Db() { return app->Document()->GetDatabase(); }
     BookDialogContext Context(int account = 0)
     {
         BookDialogContext c;
-        c.accounts = &manager;
-        c.db = &db;
+        c.accounts = &Manager();
+        c.db = &Db();
         c.prompt = &prompt;
         c.fundName = [](const std::string& id) { return id.size() == 6 ? "基金" + id : std::string(); };
         c.isVip = [] { return true; };
         c.refresh = [this] { ++refreshes; };
         c.currentAccount = account;
         return c;
+    }
+    int NewAccount(const std::string& name)
+    {
+        AccountInfo a;
+        a.AccountName = name;
+        a.CreateDate = OleDate::FromParts(2006, 1, 4);
+        EXPECT_TRUE(Manager().CreateAccount(a)) << Manager().GetLastErrorText();
+        return a.AccountID;
     }
     void Buy(int account, const std::string& fund, double money, const OleDate& when)
     {
@@ -97,43 +88,19 @@ struct Home : test::BookHome {
         t.TradeFee = 1.5;
         t.TradeTime = when;
         t.NoAutoBonus = 1;
-        ASSERT_GE(manager.BookTrade(t), 0) << manager.GetLastErrorText();
+        ASSERT_GE(Manager().BookTrade(t), 0) << Manager().GetLastErrorText();
     }
-};
-
-class BookDialogs : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+    HistoryDialogContext History(CNavHistory& history)
     {
-        test::UseDirectHttp();
-        s_market = &test::SimulatedMarket(kMarket.seed, kMarket.fundCount);
-        s_service = new test::RealService({kMarket.seed, kMarket.fundCount, kNow.Format(0)});
+        history.SetSession(app->Document()->MakeCommandContext(), false);
+        HistoryDialogContext h;
+        h.history = &history;
+        h.prompt = &prompt;
+        return h;
     }
-    static void TearDownTestSuite() { delete s_service; }
-    void SetUp() override
-    {
-        VEXTAL_ASSERT_STARTED(s_service);
-        Clock::Fix(kNow);
-        CommandReply login = s_service->LoginReply();
-        ASSERT_TRUE(login.ok()) << login.error;
-        ctx_ = s_service->Anonymous();
-        ctx_.loginId = login.serverId;
-        user_ = std::atoi(login.fields[0].c_str());
-        directory_ = std::make_unique<test::SimDirectory>(*s_market);
-        services_ = std::make_unique<CBookServiceClient>([this] { return ctx_; });
-        for (const SimFund& f : s_market->Funds())
-            if (f.HoldsStocks() && !f.withdrawDay && f.createDay < DayNumber(OleDate::FromParts(2005, 6, 1)))
-                funds_.push_back(f.code);
-        ASSERT_GE(funds_.size(), 3u);
-    }
-    void TearDown() override { Clock::Release(); }
 
-    static inline test::RealService* s_service = nullptr;
-    static inline const CMarketSimulator* s_market = nullptr;
-    CommandContext ctx_;
-    int user_ = 0;
-    std::unique_ptr<test::SimDirectory> directory_;
-    std::unique_ptr<CBookServiceClient> services_;
+    RecordingPrompt prompt;
+    int refreshes = 0;
     std::vector<std::string> funds_;
 };
 
@@ -141,13 +108,12 @@ protected:
 
 TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
 {
-    Home home(user_, services_.get(), directory_.get());
-    const int main = home.NewAccount("主帐户");
-    const int empty = home.NewAccount("空帐户");
-    home.Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
-    const double shares = home.manager.FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
+    const int main = NewAccount("主帐户");
+    const int empty = NewAccount("空帐户");
+    Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const double shares = Manager().FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
 
-    CDividendBookingDialog dialog(home.Context(empty));
+    CDividendBookingDialog dialog(Context(empty));
     Click(dialog, "记帐");
     Type(dialog, "perTen", "0.5");
     Click(dialog, "记帐");  // no holding: no amount computed
@@ -158,27 +124,26 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
     EXPECT_EQ(Child<QLineEdit>(dialog, "amount")->text().toStdString(), FormatNumber("%0.2f", Round2(shares * 0.05)));
     Child<QDateTimeEdit>(dialog, "time")->setDateTime(QDateTime(QDate(2007, 3, 6), QTime(10, 0)));
     Click(dialog, "记帐");
-    EXPECT_EQ(home.prompt.messages,
+    EXPECT_EQ(prompt.messages,
               (std::vector<std::string>{"分红不能小于或者等于0", "分红金额不能小于或者等于0", "请先选择要分红的基金",
                                         "交易时间不能大于当前时间"}));
-    EXPECT_EQ(home.manager.FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 0);
+    EXPECT_EQ(Manager().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 0);
 
     Child<QDateTimeEdit>(dialog, "time")->setDateTime(QDateTime(QDate(2007, 1, 10), QTime(10, 0)));
     Type(dialog, "amount", "321.5");
     Click(dialog, "记帐");
-    EXPECT_EQ(home.prompt.Last(), "手工分红记帐成功");
+    EXPECT_EQ(prompt.Last(), "手工分红记帐成功");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_DOUBLE_EQ(home.manager.FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
-    EXPECT_EQ(home.refreshes, 1);
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
+    EXPECT_EQ(refreshes, 1);
 }
 
 TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
 {
-    Home home(user_, services_.get(), directory_.get());
-    const int main = home.NewAccount("主帐户");
-    home.Buy(main, funds_[0], 5000, OleDate::FromParts(2006, 3, 1, 10));
+    const int main = NewAccount("主帐户");
+    Buy(main, funds_[0], 5000, OleDate::FromParts(2006, 3, 1, 10));
 
-    CDividendModeDialog dialog(home.Context(main));
+    CDividendModeDialog dialog(Context(main));
     auto* start = Child<QDateEdit>(dialog, "start");
     auto* end = Child<QDateEdit>(dialog, "end");
     // Cash up to 2006-12-31 with no start, reinvest from 2007-01-01 with no end.
@@ -200,23 +165,23 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     start->setDate(QDate(2007, 1, 1));
     Child<QCheckBox>(dialog, "noEnd")->setChecked(true);
     Click(dialog, "设置");
-    EXPECT_EQ(home.prompt.messages,
+    EXPECT_EQ(prompt.messages,
               (std::vector<std::string>{"日期重叠，请重新设置", "日期范围中的日期不能大于当前日期",
                                         "开始日期不能大于结束日期", "请先选择需要删除的记录"}));
     ASSERT_EQ(dialog.Ranges()->rowCount(), 2);
     EXPECT_EQ(dialog.Ranges()->Rows()[0], (QStringList{"1", "无开始日期", "2006-12-31", "现金红利"}));
     EXPECT_EQ(dialog.Ranges()->Rows()[1], (QStringList{"2", "2007-01-01", "无结束日期", "红利转投"}));
     int mode = -1;
-    EXPECT_TRUE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2007, 3, 1), mode));
+    EXPECT_TRUE(Manager().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2007, 3, 1), mode));
     EXPECT_EQ(mode, kBonusReinvest);
 
     dialog.View()->selectRow(0);
     Click(dialog, "删除");
     ASSERT_EQ(dialog.Ranges()->rowCount(), 1);
-    EXPECT_FALSE(home.manager.GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_FALSE(Manager().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
 
     // A fund the account does not hold (a new plan's): found among all funds, its ranges its own.
-    BookDialogContext other = home.Context(main);
+    BookDialogContext other = Context(main);
     other.fundChoices = {{QString::fromStdString(funds_[2]), QStringLiteral("其他基金"), {}, {}, {}}};
     other.currentFund = funds_[2];
     CDividendModeDialog any(other);
@@ -226,17 +191,16 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     Child<QCheckBox>(any, "noStart")->setChecked(true);
     Child<QCheckBox>(any, "noEnd")->setChecked(true);
     Click(any, "设置");
-    EXPECT_TRUE(home.manager.GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_TRUE(Manager().GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
     EXPECT_EQ(any.Ranges()->rowCount(), 1);
 }
 
 TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
 {
-    Home home(user_, services_.get(), directory_.get());
-    const int main = home.NewAccount("定投帐户");
-    BookDialogContext context = home.Context(main);
-    for (const SimFund& f : s_market->Funds())
-        context.fundChoices.push_back({QString::fromStdString(f.code), QString::fromStdString(f.name), {}, {}, {}});
+    const int main = NewAccount("定投帐户");
+    BookDialogContext context = Context(main);
+    for (const auto& [code, info] : app->Market()->Catalogue().Funds())
+        context.fundChoices.push_back({QString::fromStdString(code), QString::fromStdString(info.FundName), {}, {}, {}});
     CPlanDialog plan(context, main, nullptr);
     Click(plan, "保存");
     Child<CFundSelector>(plan, "fund")->SetFundID(funds_[1]);
@@ -253,103 +217,101 @@ TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
     Child<QComboBox>(plan, "mode")->setCurrentIndex(1);
     Child<QDateEdit>(plan, "start")->setDate(QDate(2007, 1, 15));
     Click(plan, "保存");
-    EXPECT_EQ(home.prompt.messages,
+    EXPECT_EQ(prompt.messages,
               (std::vector<std::string>{"请先选择要定投的基金", "定投费率不能小于0", "定投金额不能小于0",
                                         "定投日期范围:1 ~ 31", "选择混合分红方式，请先设置混合分红方式",
                                         "保存基金定投信息成功"}));
     // The plan booked the months that fell due: 2007-01-31 and 2007-02-28.
-    EXPECT_EQ(home.db.GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
+    EXPECT_EQ(Db().GetRecordCount(StrFormat("SELECT TradeID FROM T_Trade_Info WHERE AccountID=%d AND TradeType=9", main)),
               2);
 
     CPlanDialog again(context, main, nullptr);
     Child<CFundSelector>(again, "fund")->SetFundID(funds_[1]);
     Type(again, "amount", "800");
     Click(again, "保存");
-    EXPECT_EQ(home.prompt.Last(), "已有此基金的定投记录");
+    EXPECT_EQ(prompt.Last(), "已有此基金的定投记录");
 
-    CPlansDialog plans(home.Context(main));
+    CPlansDialog plans(Context(main));
     ASSERT_EQ(plans.Model()->rowCount(), 1);
     const QStringList row = plans.Model()->Rows()[0];
     EXPECT_EQ(row[5], "每月31号");
     EXPECT_EQ(row[6], "2");
+    plans.show();
+    plans.activateWindow();  // the key goes to the dialog, not the frame's accelerators
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&plans));
     plans.View()->selectRow(0);
     QTest::keyClick(plans.View(), Qt::Key_Delete);
     EXPECT_EQ(plans.Model()->rowCount(), 0);
-    EXPECT_TRUE(home.manager.Plans().empty());
+    EXPECT_TRUE(Manager().Plans().empty());
 }
 
 TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
 {
-    Home home(user_, services_.get(), directory_.get());
-    const int a = home.NewAccount("甲");
-    const int b = home.NewAccount("乙");
-    home.Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const int a = NewAccount("甲");
+    const int b = NewAccount("乙");
+    Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
 
-    CSaleFeeDialog fee(home.Context(a));
+    CSaleFeeDialog fee(Context(a));
     Type(fee, "rate", "0.5");
     Type(fee, "fixed", "3");
     Click(fee, "设置");
-    EXPECT_EQ(home.prompt.Last(), "设置成功");
-    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0.5);
-    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->SaleFeeMoney, 3);
+    EXPECT_EQ(prompt.Last(), "设置成功");
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0.5);
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFeeMoney, 3);
 
-    CEditBookingDialog edit(home.Context(a));
+    CEditBookingDialog edit(Context(a));
     Click(edit, "保存");
-    EXPECT_EQ(home.prompt.Last(), "没有选择需要修改的记帐记录");
+    EXPECT_EQ(prompt.Last(), "没有选择需要修改的记帐记录");
     ASSERT_EQ(edit.View()->model()->rowCount(), 1);
     edit.View()->selectRow(0);
     EXPECT_FALSE(Child<QLineEdit>(edit, "count")->text().isEmpty());
     Type(edit, "count", "-9000");
     Click(edit, "保存");
-    EXPECT_EQ(home.prompt.Last(), "交易金额、交易份数和交易价不能小于0");
-    EXPECT_GT(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
+    EXPECT_EQ(prompt.Last(), "交易金额、交易份数和交易价不能小于0");
+    EXPECT_GT(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
     Type(edit, "count", "9000");
     Click(edit, "保存");
-    EXPECT_EQ(home.prompt.Last(), "保存修改成功");
-    EXPECT_DOUBLE_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
+    EXPECT_EQ(prompt.Last(), "保存修改成功");
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
 
-    CMoveHoldingDialog move(home.Context(a));
+    CMoveHoldingDialog move(Context(a));
     EXPECT_EQ(Child<QComboBox>(move, "to")->currentData().toInt(), b);  // another account to start with
     Child<QComboBox>(move, "to")->setCurrentIndex(0);  // the same account
     Click(move, "转移");
-    EXPECT_EQ(home.prompt.Last(), "转移基金失败:移出帐户和移入帐户相同");
+    EXPECT_EQ(prompt.Last(), "转移基金失败:移出帐户和移入帐户相同");
     Child<QComboBox>(move, "to")->setCurrentIndex(1);
     Click(move, "转移");
-    EXPECT_EQ(home.prompt.Last(), "转移基金成功");
-    EXPECT_EQ(home.manager.FindHolding({a, funds_[0], kFrontEnd}), nullptr);
-    ASSERT_NE(home.manager.FindHolding({b, funds_[0], kFrontEnd}), nullptr);
-    EXPECT_DOUBLE_EQ(home.manager.FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
+    EXPECT_EQ(prompt.Last(), "转移基金成功");
+    EXPECT_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd}), nullptr);
+    ASSERT_NE(Manager().FindHolding({b, funds_[0], kFrontEnd}), nullptr);
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
     Click(move, "转移");
-    EXPECT_EQ(home.prompt.Last(), "无可用的基金");
-    EXPECT_EQ(home.refreshes, 3);
+    EXPECT_EQ(prompt.Last(), "无可用的基金");
+    EXPECT_EQ(refreshes, 3);
 }
 
 // Up and down themselves run in the window's flow; the member check only here.
 TEST_F(BookDialogs, DownloadingBookkeepingIsForVipMembersOnly)
 {
-    Home home(user_, services_.get(), directory_.get());
-    BookDialogContext down = home.Context();
+    BookDialogContext down = Context();
     down.isVip = [] { return false; };
     CSyncDialog refused(down);
     Click(refused, "下载记帐数据");
-    EXPECT_EQ(home.prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+    EXPECT_EQ(prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
 }
 
 TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
 {
     CTaskRunner runner;
-    Home home(user_, services_.get(), directory_.get());
-    CNavHistory history(home.db);
-    history.SetSession(ctx_, false);
-    HistoryDialogContext h;
-    h.history = &history;
-    h.prompt = &home.prompt;
+    CNavHistory history(Db());
+    HistoryDialogContext h = History(history);
     h.runner = &runner;
     std::vector<std::string> many;
-    for (const SimFund& f : s_market->Funds()) {
-        h.funds.emplace_back(f.code, f.name + "(" + f.code + ")");
-        many.push_back(f.code);
+    for (const auto& [code, info] : app->Market()->Catalogue().Funds()) {
+        h.funds.emplace_back(code, info.FundName + "(" + code + ")");
+        many.push_back(code);
     }
+    const int stored = Db().GetRecordCount("SELECT FundID FROM T_Fund_Value");
     h.chosenFunds = [many] { return many; };
     // The user presses "取消" while the worker is about to ask for the third fund: the worker waits
     // for the click, so a quick service cannot finish the run first.
@@ -372,74 +334,71 @@ TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
     ASSERT_TRUE(stopped.wait(30000));
     EXPECT_FALSE(dialog.IsBusy());
     QSignalSpy idle(&runner, &CTaskRunner::idle);
-    if (runner.IsBusy()) ASSERT_TRUE(idle.wait(30000));
+    if (runner.IsBusy()) {
+        ASSERT_TRUE(idle.wait(30000));
+    }
     EXPECT_EQ(furthest.load(), 2u);  // no fund after the click was asked for
     // Nothing of the stopped run is stored, and no completion was reported.
-    EXPECT_TRUE(home.prompt.messages.empty());
-    EXPECT_EQ(home.db.GetRecordCount("SELECT FundID FROM T_Fund_Value"), 0);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"确定要从服务器增量下载选定基金的本地历史净值数据吗?"});
+    EXPECT_EQ(Db().GetRecordCount("SELECT FundID FROM T_Fund_Value"), stored);
     EXPECT_EQ(dialog.RangeText(), "此基金本地无历史净值数据");
 
     dialog.SetManyFunds(false);
     QSignalSpy done(&dialog, &CFundHistoryDialog::downloadDone);
     Click(dialog, "下载");
     ASSERT_TRUE(done.wait(30000));
-    EXPECT_EQ(home.prompt.Last(), "从服务器下载选定基金的本地历史净值数据完成");
+    EXPECT_EQ(prompt.Last(), "从服务器下载选定基金的本地历史净值数据完成");
     EXPECT_TRUE(dialog.RangeText().startsWith("本地历史净值数据日期范围:")) << dialog.RangeText().toStdString();
 }
 
 // A whole file is booked in the window's flow; here a refused line stops it.
 TEST_F(BookDialogs, ImportListsRefusedLinesAndBooksNothingOfARefusedFile)
 {
-    Home home(user_, services_.get(), directory_.get());
-    const int main = home.NewAccount("导入帐户");
+    const int main = NewAccount("导入帐户");
     QTemporaryDir dir;
     const QString path = dir.filePath("trades.csv");
     std::ofstream(path.toStdString()) << "日期,基金代码,类型,金额或份数,手续费\n2006-03-01," << funds_[0]
                                       << ",申购,10000,1.5\n2006-09-01," << funds_[0] << ",赎回,1000,0.5\n2006-10-01,"
                                       << funds_[1] << ",赎回,100\n";
-    CImportDialog dialog(home.Context(main));
+    CImportDialog dialog(Context(main));
     QAbstractItemModelTester tester(dialog.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     dialog.SetFile(path);
     EXPECT_EQ(dialog.Model()->rowCount(), 3);
     EXPECT_EQ(dialog.Refusals(), "第4行：最大可以赎回的份数为0.00份");
     Click(dialog, "导入");
-    EXPECT_EQ(home.prompt.Last(), "导入失败：1行被拒绝，没有导入任何交易");
-    EXPECT_EQ(home.db.GetRecordCount("SELECT TradeID FROM T_Trade_Info"), 0);
+    EXPECT_EQ(prompt.Last(), "导入失败：1行被拒绝，没有导入任何交易");
+    EXPECT_EQ(Db().GetRecordCount("SELECT TradeID FROM T_Trade_Info"), 0);
 }
 
 TEST_F(BookDialogs, HistoryDialogsActOnTheChosenIndexAndSayWhenADownloadFails)
 {
-    Home home(user_, services_.get(), directory_.get());
-    CNavHistory history(home.db);
-    history.SetSession(ctx_, false);
-    HistoryDialogContext h;
-    h.history = &history;
-    h.prompt = &home.prompt;
+    CNavHistory history(Db());
+    HistoryDialogContext h = History(history);
     CIndexHistoryDialog dialog(h);
     dialog.SelectIndex(2);
     EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
     Click(dialog, "下载");
-    EXPECT_EQ(home.prompt.Last(), "从服务器增量下载选定大盘指数数据完成");
+    EXPECT_EQ(prompt.Last(), "从服务器增量下载选定大盘指数数据完成");
     OleDate first, last;
     ASSERT_TRUE(history.GetIndexValueRange("399300", first, last));  // the third entry is 399300
     EXPECT_FALSE(history.GetIndexValueRange("1A0001", first, last));
     EXPECT_EQ(dialog.RangeText().toStdString(),
               "本地大盘指数数据日期范围:" + first.Format(1) + " ~ " + last.Format(1));
     Click(dialog, "清空本地数据");
-    EXPECT_EQ(home.prompt.Last(), "清空选定大盘指数的本地数据完成");
+    EXPECT_EQ(prompt.Last(), "清空选定大盘指数的本地数据完成");
     EXPECT_EQ(dialog.RangeText(), "此大盘指数本地无数据");
 
     // A service that does not answer: the downloads say they failed, not that they completed.
-    CommandContext gone = ctx_;
+    CommandContext gone = app->Document()->MakeCommandContext();
     gone.commandUrl = MakeCommandUrl("http://127.0.0.1:1/");
     history.SetSession(gone, false);
     Click(dialog, "下载");
-    EXPECT_EQ(home.prompt.Last().rfind("从服务器增量下载选定大盘指数数据失败:", 0), 0u) << home.prompt.Last();
+    EXPECT_EQ(prompt.Last().rfind("从服务器增量下载选定大盘指数数据失败:", 0), 0u) << prompt.Last();
     h.funds = {{funds_[0], funds_[0]}};
     CFundHistoryDialog funds(h);
     QSignalSpy done(&funds, &CFundHistoryDialog::downloadDone);
     Click(funds, "下载");
     ASSERT_TRUE(done.count() > 0 || done.wait(30000));
-    EXPECT_EQ(home.prompt.Last().rfind("1个基金的历史净值下载失败:", 0), 0u) << home.prompt.Last();
+    EXPECT_EQ(prompt.Last().rfind("1个基金的历史净值下载失败:", 0), 0u) << prompt.Last();
     EXPECT_EQ(funds.RangeText(), "此基金本地无历史净值数据");
 }

@@ -4,50 +4,33 @@
 // desktop browser, and none ends on a page or text that says it is missing.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QDesktopServices>
-#include <QDialog>
-#include <QDir>
 #include <QDirIterator>
 #include <QDockWidget>
-#include <QEventLoop>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QTimer>
-#include <QTreeWidget>
-#include <fstream>
 #include <map>
 #include <set>
 
-#include "ServiceProcess.h"
+#include "UiFixture.h"
 #include "app/IniFile.h"
-#include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "book/BookTypes.h"
-#include "common/Clock.h"
-#include "net/HttpTransport.h"
 #include "ui/BookkeepingUi.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
-#include "ui/ListView.h"
 #include "ui/MainFrame.h"
-#include "ui/TaskRunner.h"
 #include "ui/WebPane.h"
-#include "ui/VextalApp.h"
 #include "ui/WebViews.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
 
@@ -61,58 +44,6 @@ protected:
     void doSetSource(const QUrl& url, QTextDocument::ResourceType) override { urls.push_back(url.toString()); }
 };
 
-// Closes each modal window as it appears and notes it: a dialog by its
-// title, a message box as "box:" and its text. `yes` answers the next
-// question with yes.
-struct ModalCloser {
-    QTimer timer;
-    std::vector<std::string> seen;
-    bool yes = false;
-    QPointer<QWidget> last;
-    ModalCloser()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            // A window already closed may stay on the modal stack until its exec() returns.
-            // A busy indicator of work the command started is no dialog it opened: the walk waits for the work.
-            if (!w || !w->isVisible() || w == last || qobject_cast<QProgressDialog*>(w)) return;
-            last = w;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                seen.push_back("box:" + box->text().toStdString());
-                if (yes && box->button(QMessageBox::Yes)) {
-                    yes = false;
-                    box->button(QMessageBox::Yes)->click();
-                } else {
-                    box->reject();
-                }
-            } else if (auto* dialog = qobject_cast<QDialog*>(w)) {
-                seen.push_back(dialog->windowTitle().isEmpty() ? std::string("dialog:") + dialog->metaObject()->className()
-                                                                : dialog->windowTitle().toStdString());
-                dialog->reject();
-            } else {
-                seen.push_back("modal:" + w->windowTitle().toStdString());
-                w->close();
-            }
-        });
-        timer.start(30);
-    }
-};
-
-void Settle(int ms = 50)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-void WaitIdle(CVextalApp& app)
-{
-    QEventLoop loop;
-    app.Runner()->WhenIdle([&loop] { loop.quit(); });
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Any text of the window that says a function or page is missing.
 std::string MissingText(CMainFrame& frame)
 {
@@ -123,58 +54,28 @@ std::string MissingText(CMainFrame& frame)
     return {};
 }
 
-class CommandWalkTest : public ::testing::Test {
+class CommandWalkTest : public AppTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        service = new CServiceProcess(PLINDO_SERVE_PATH, {"--funds", "120", "--now", "2024-10-09 21:00:00", "--quiet"});
-    }
-    static void TearDownTestSuite()
-    {
-        delete service;
-        service = nullptr;
-    }
-
     void SetUp() override
     {
-        ASSERT_GT(service->Port(), 0);
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
         // The export writes into the user's documents: here a folder of the test's.
         oldHome = qgetenv("HOME");
         oldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", userHome.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", QDir(userHome.path()).filePath(".config").toUtf8());
-        qputenv("VEXTAL_NO_WEBENGINE", "1");
         for (const char* scheme : {"http", "https", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &browser, "setSource");
-        std::ofstream(Path("Vextal.ini")) << "[Login]\nServerURL=" << service->Base()
-                                          << "\nDataServerURL=" << service->Base() << "\n";
-        AppOptions options;
-        options.args = {"--home", home.path().toStdString()};
-        options.autoLogin = true;
-        options.user = "demo";  // a VIP member of the service
-        options.password = "demo123";
-        app = std::make_unique<CVextalApp>(options);
-        ASSERT_TRUE(app->Start());
-        WaitIdle(*app);
-        ASSERT_NE(app->Frame(), nullptr);
+        ASSERT_NO_FATAL_FAILURE(Start({120}));
         ASSERT_TRUE(app->Document()->IsVip());
     }
-
     void TearDown() override
     {
-        app.reset();
+        AppTest::TearDown();
         for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         qputenv("HOME", oldHome);
         if (oldConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
         else qputenv("XDG_CONFIG_HOME", oldConfig);
-        Clock::Release();
     }
-
-    std::string Path(const char* name) const { return QDir(home.path()).filePath(name).toStdString(); }
 
     // An account with one holding, chosen in the account panel.
     int SeedAccount()
@@ -183,33 +84,24 @@ protected:
         AccountInfo account;
         account.AccountName = "巡检帐户";
         EXPECT_TRUE(doc.Accounts().CreateAccount(account));
-        std::string fund;
-        for (const auto& [code, f] : app->Market()->Catalogue().Funds())
-            if (fund.empty() && f.FundTypeID == 1 && f.CreateDate.dt > 0 && f.CreateDate.dt < Clock::Now().dt - 500)
-                fund = code;
         TradeInfo t;
         t.AccountID = account.AccountID;
-        t.FundID = fund;
+        t.FundID = EstablishedFunds(1).at(0);
         t.TradeType = kTradeBuy;
         t.TradeMoney = 10000;
         t.TradeFee = 1.5;
         t.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-        CBookkeepingUi* book = CBookkeepingUi::Of(*app->Frame());
         EXPECT_NE(doc.Accounts().BookTrade(t), -1) << doc.Accounts().GetLastErrorText();
         WaitIdle(*app);
-        book->RefreshAll();
-        book->SelectAccount(account.AccountID);
+        app->Bookkeeping()->RefreshAll();
+        app->Bookkeeping()->SelectAccount(account.AccountID);
         return account.AccountID;
     }
 
-    static CServiceProcess* service;
-    QTemporaryDir home, userHome;
+    QTemporaryDir userHome;
     QByteArray oldHome, oldConfig;
     UrlCatcher browser;
-    std::unique_ptr<CVextalApp> app;
 };
-
-CServiceProcess* CommandWalkTest::service = nullptr;
 
 }  // namespace
 
@@ -222,47 +114,65 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
     EXPECT_EQ(home.currentWidget(), home.Page(105));
     const int accountId = SeedAccount();
     ASSERT_GT(accountId, 0);
-    ModalCloser closer;
+    ModalDriver closer;
     const std::string base = service->Base();
 
     // What each command must leave: a page (the view shown is that page's),
-    // the dialogs and boxes it opened, the addresses the browser got.
+    // the dialogs and boxes it opened, the address the browser got.
     struct Expect {
         int page = 0;
         std::vector<std::string> modals;
-        std::vector<std::string> urls;
+        std::string url;
         std::function<void()> before;  // puts the window where the command applies
-        std::function<void()> after;   // checks beyond page, dialogs and addresses
+        std::function<void()> after;   // checks beyond page, dialogs and address
         bool anyModals = false;        // `after` checks them
     };
     std::map<int, Expect> expect;
-    auto page = [&](int id, int p) { expect[id].page = p; };
-    auto dialog = [&](int id, std::string title) { expect[id].modals = {std::move(title)}; };
     auto onValues = [&] { frame.RunCommand(cmd::ValuesOpen); };
     auto onAccount = [&] {
         frame.RunCommand(cmd::GroupAccounts);
         CBookkeepingUi::Of(frame)->SelectAccount(accountId);
     };
-
-    dialog(cmd::SyncBookkeeping, "记帐数据上传/下载");
-    dialog(cmd::UserInfo, "修改用户信息");
-    dialog(cmd::Password, "设置登录密码");
-    expect[cmd::ExportExcel].before = onValues;
-    expect[cmd::ExportExcel].anyModals = true;
-    expect[cmd::ExportExcel].after = [&] {
-        // Without a spreadsheet program on the desktop the path of the file is shown.
-        if (!closer.seen.empty())
-            EXPECT_EQ(closer.seen[0].rfind("box:表格已保存到 " + userHome.path().toStdString(), 0), 0u) << closer.seen[0];
-        // The list went into a spreadsheet file, opened or its path shown.
-        QDirIterator files(userHome.path(), {QStringLiteral("开放式基金最新净值-*.xlsx")}, QDir::Files,
-                           QDirIterator::Subdirectories);
-        EXPECT_TRUE(files.hasNext());
+    auto spreadsheet = [&](const char* pattern) {
+        QDirIterator files(userHome.path(), {QString::fromUtf8(pattern)}, QDir::Files, QDirIterator::Subdirectories);
+        return files.hasNext() ? files.next() : QString();
     };
-    dialog(cmd::Options, "参数设置");
-    page(cmd::Estimate, 112);
-    page(cmd::Tools, 112);
-    expect[cmd::PortfolioIncome].before = onValues;
-    expect[cmd::PortfolioIncome].page = 100;  // no function: nothing happens
+    const std::pair<int, int> pages[] = {
+        {cmd::Estimate, 112},      {cmd::Tools, 112},         {cmd::InvestAnalysis, 116},   {cmd::ValuesOpen, 100},
+        {cmd::ValuesMoney, 102},   {cmd::ValuesEtf, 110},     {cmd::ValuesClosed, 109},     {cmd::ValuesCollective, 115},
+        {cmd::GroupData, 100},     {cmd::History, 113},       {cmd::HistoryMoney, 113},     {cmd::HistoryClosed, 113},
+        {cmd::DailyTrend, 103},    {cmd::GrowthTrend, 103},   {cmd::DailyOverlay, 103},     {cmd::WeeklyOverlay, 103},
+        {cmd::MonthlyOverlay, 103}, {cmd::MovingAverage, 103}, {cmd::RealtimeCurve, 103},   {cmd::NDayReturn, 103},
+        {cmd::RangeOverlay, 103},  {cmd::BandOverlay, 103},   {cmd::GroupCurves, 103},      {cmd::TradeDetails, 107},
+        {cmd::TradeIncome, 114},   {cmd::AccountDetail, 106}, {cmd::GroupAccounts, 106},    {cmd::Back, 106},
+        {cmd::PortfolioIncome, 100},  // no function: nothing happens
+        {cmd::GroupUsers, 100},       // no view for user management: the page stays
+        {cmd::Refresh, 100}};
+    for (auto [id, p] : pages) expect[id].page = p;
+    const std::pair<int, const char*> dialogs[] = {
+        {cmd::SyncBookkeeping, "记帐数据上传/下载"}, {cmd::UserInfo, "修改用户信息"}, {cmd::Password, "设置登录密码"},
+        {cmd::Options, "参数设置"},               {cmd::SortValues, "最新净值排序"}, {cmd::About, "关于Vextal"},
+        {cmd::DownloadHistory, "从服务器下载历史净值"}, {cmd::DownloadIndex, "从服务器下载大盘指数"},
+        {cmd::AddFavourite, "添加到基金收藏夹"},
+        // Answered no, the member centre question changes nothing; the yes is the next test's.
+        {cmd::UpgradeVip, "box:升级操作需要到网站中会员中心进行，确定要关闭程序登录到会员中心吗?"}};
+    for (auto [id, title] : dialogs) expect[id].modals = {title};
+    const std::pair<int, const char*> bookDialogs[] = {
+        {cmd::NewAccount, "新建帐户"},       {cmd::QuickBooking, "快速记帐"},         {cmd::Subscribe, "基金认购"},
+        {cmd::Purchase, "基金购买"},         {cmd::Redeem, "基金赎回"},               {cmd::Convert, "基金转换"},
+        {cmd::DividendBooking, "基金分红记帐"}, {cmd::Split, "基金拆分记帐"},         {cmd::Plans, "基金定投管理"},
+        {cmd::EditBooking, "修改记帐信息"},  {cmd::DividendMode, "基金分红设置"},     {cmd::SaleFee, "基金赎回参考费率设置"},
+        {cmd::MoveHolding, "帐户间基金移动"}, {cmd::ImportTrades, "导入交易记录"},    {cmd::AccountProperties, "帐户属性"},
+        // The question is answered no: the account stays.
+        {cmd::DeleteAccount, "box:确定要删除选定的帐户吗?"}};
+    for (auto [id, title] : bookDialogs) expect[id].modals = {title};
+    for (int id : {cmd::TradeDetails, cmd::TradeIncome, cmd::AccountPanel, cmd::DeleteAccount, cmd::NewAccount,
+                   cmd::QuickBooking, cmd::Subscribe, cmd::Purchase, cmd::Redeem, cmd::Convert, cmd::DividendBooking,
+                   cmd::Split, cmd::Plans, cmd::EditBooking, cmd::DividendMode, cmd::SaleFee, cmd::MoveHolding,
+                   cmd::ImportTrades, cmd::AccountProperties})
+        expect[id].before = onAccount;
+    for (int id : {cmd::ExportExcel, cmd::PortfolioIncome, cmd::SortValues, cmd::GroupUsers, cmd::Refresh})
+        expect[id].before = onValues;
     const std::pair<int, const char*> tools[] = {
         {cmd::MyFunds, "plindo/tool/myfundfocus.aspx?"},     {cmd::Notebook, "plindo/tool/financingnotepad.aspx?"},
         {cmd::FundFilter, "plindo/tool/FundFilterView.aspx?"}, {cmd::BuyStatus, "plindo/Info/FundStateIndex.aspx?"},
@@ -271,49 +181,34 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         {cmd::Ranking, "report/FundHistoryTopIndex.htm"},    {cmd::IndexQuotes, "vip/realstock.asp?"},
         {cmd::OpenBuyStatus, "html/Data/FundState.htm"}};
     for (const auto& [id, path] : tools) {
-        page(id, 111);
+        expect[id].page = 111;
         expect[id].after = [&, path = std::string(path)] {
             auto* view = qobject_cast<CFundValueHistoryView*>(home.currentWidget());
             ASSERT_NE(view, nullptr);
             EXPECT_EQ(view->LastUrl().rfind(base + path, 0), 0u) << view->LastUrl();
         };
     }
-    page(cmd::InvestAnalysis, 116);
-    for (auto [id, p] : {std::pair{cmd::ValuesOpen, 100}, {cmd::ValuesMoney, 102}, {cmd::ValuesEtf, 110},
-                         {cmd::ValuesClosed, 109}, {cmd::ValuesCollective, 115}, {cmd::GroupData, 100}})
-        page(id, p);
-    expect[cmd::SortValues].before = onValues;
-    dialog(cmd::SortValues, "最新净值排序");
-    for (int id : {cmd::History, cmd::HistoryMoney, cmd::HistoryClosed}) page(id, 113);
-    dialog(cmd::DownloadHistory, "从服务器下载历史净值");
-    dialog(cmd::DownloadIndex, "从服务器下载大盘指数");
-    for (int id : {cmd::DailyTrend, cmd::GrowthTrend, cmd::DailyOverlay, cmd::WeeklyOverlay, cmd::MonthlyOverlay,
-                   cmd::MovingAverage, cmd::RealtimeCurve, cmd::NDayReturn, cmd::RangeOverlay, cmd::BandOverlay,
-                   cmd::GroupCurves})
-        page(id, 103);
-    const std::pair<int, const char*> bookDialogs[] = {
-        {cmd::NewAccount, "新建帐户"},       {cmd::QuickBooking, "快速记帐"},         {cmd::Subscribe, "基金认购"},
-        {cmd::Purchase, "基金购买"},         {cmd::Redeem, "基金赎回"},               {cmd::Convert, "基金转换"},
-        {cmd::DividendBooking, "基金分红记帐"}, {cmd::Split, "基金拆分记帐"},         {cmd::Plans, "基金定投管理"},
-        {cmd::EditBooking, "修改记帐信息"},  {cmd::DividendMode, "基金分红设置"},     {cmd::SaleFee, "基金赎回参考费率设置"},
-        {cmd::MoveHolding, "帐户间基金移动"}, {cmd::ImportTrades, "导入交易记录"},    {cmd::AccountProperties, "帐户属性"}};
-    for (const auto& [id, title] : bookDialogs) {
-        dialog(id, title);
-        expect[id].before = onAccount;
-    }
-    for (auto [id, p] : {std::pair{cmd::TradeDetails, 107}, {cmd::TradeIncome, 114}}) {
-        page(id, p);
-        expect[id].before = onAccount;
-    }
+    expect[cmd::Help].url = "file://" + HomePath("Vextal.chm");
+    expect[cmd::VipList].url = base + "plindo/User/VIPFunction.htm";
+    expect[cmd::Suggestion].url = base + "plindo/SuggestView.aspx";
+    expect[cmd::Website].url = base;
+
+    expect[cmd::ExportExcel].anyModals = true;
+    expect[cmd::ExportExcel].after = [&] {
+        // Without a spreadsheet program on the desktop the path of the file is shown.
+        if (!closer.seen.empty()) {
+            EXPECT_EQ(closer.seen[0].rfind("box:表格已保存到 " + userHome.path().toStdString(), 0), 0u) << closer.seen[0];
+        }
+        EXPECT_FALSE(spreadsheet("开放式基金最新净值-*.xlsx").isEmpty());
+    };
     // The trade details go to a spreadsheet with the amounts as numbers.
     expect[cmd::TradeDetails].after = [&] {
         frame.RunCommand(cmd::ExportExcel);
         Settle();
-        QDirIterator files(userHome.path(), {QStringLiteral("帐户 巡检帐户 交易明细-*.xlsx")}, QDir::Files,
-                           QDirIterator::Subdirectories);
-        ASSERT_TRUE(files.hasNext());
+        const QString file = spreadsheet("帐户 巡检帐户 交易明细-*.xlsx");
+        ASSERT_FALSE(file.isEmpty());
         QProcess unzip;
-        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), files.next(), QStringLiteral("xl/worksheets/sheet1.xml")});
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), file, QStringLiteral("xl/worksheets/sheet1.xml")});
         ASSERT_TRUE(unzip.waitForFinished(10000));
         const QString sheet = QString::fromUtf8(unzip.readAllStandardOutput());
         EXPECT_TRUE(sheet.contains(QRegularExpression(QStringLiteral("<c r=\"F2\" s=\"\\d+\"><v>10000</v>")))) << sheet.toStdString();
@@ -322,18 +217,14 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         frame.RunCommand(cmd::ValuesOpen);
         CBookkeepingUi::Of(frame)->SelectAccount(accountId);
     };
-    expect[cmd::AccountDetail].page = 106;
     expect[cmd::AccountDetail].after = [&] {
         EXPECT_EQ(frame.Navigation().group, 3);
         EXPECT_TRUE(frame.AccountPanel()->isVisible());
     };
     expect[cmd::TodayIncome].after = [&] {
         EXPECT_TRUE(frame.Action(cmd::TodayIncome)->isChecked());
-        EXPECT_EQ(ReadIniString("Show", "ShowRealtimeFlag", "0", 16, Path("Vextal.ini")), "1");
+        EXPECT_EQ(ReadIniString("Show", "ShowRealtimeFlag", "0", 16, HomePath("Vextal.ini")), "1");
     };
-    // The question is answered no: the account stays.
-    expect[cmd::DeleteAccount].before = onAccount;
-    expect[cmd::DeleteAccount].modals = {"box:确定要删除选定的帐户吗?"};
     expect[cmd::DeleteAccount].after = [&] { EXPECT_NE(app->Document()->Accounts().FindAccount(accountId), nullptr); };
     expect[cmd::Delete] = expect[cmd::DeleteAccount];
     expect[cmd::Delete].before = [&] {
@@ -342,37 +233,22 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
     };
     expect[cmd::Properties].before = expect[cmd::Delete].before;
     expect[cmd::Properties].modals = {"帐户属性"};
-    expect[cmd::AccountPanel].before = onAccount;
     expect[cmd::AccountPanel].after = [&] {
         EXPECT_FALSE(frame.AccountPanel()->isVisible());
         frame.RunCommand(cmd::AccountPanel);
         EXPECT_TRUE(frame.AccountPanel()->isVisible());
     };
-    expect[cmd::GroupAccounts].page = 106;  // the accounts page last used
-    expect[cmd::GroupAccounts].after = [&] { EXPECT_TRUE(frame.AccountPanel()->isVisible()); };
-    expect[cmd::GroupUsers].before = onValues;
-    expect[cmd::GroupUsers].page = 100;  // no view for user management: the page stays
+    expect[cmd::GroupAccounts].after = [&] { EXPECT_TRUE(frame.AccountPanel()->isVisible()); };  // the page last used
     expect[cmd::GroupUsers].after = [&] { EXPECT_EQ(frame.Navigation().page, 104); };
-    expect[cmd::Refresh].before = onValues;
-    expect[cmd::Refresh].page = 100;
     expect[cmd::Back].before = [&] {
         frame.RunCommand(cmd::GroupAccounts);
         frame.RunCommand(cmd::ValuesMoney);
     };
-    expect[cmd::Back].page = 106;
-    expect[cmd::Help].urls = {"file://" + Path("Vextal.chm")};
-    expect[cmd::VipList].urls = {base + "plindo/User/VIPFunction.htm"};
-    expect[cmd::Suggestion].urls = {base + "plindo/SuggestView.aspx"};
-    expect[cmd::Website].urls = {base};
-    dialog(cmd::About, "关于Vextal");
     expect[cmd::AddFavourite].before = [&] {
         onValues();
         CListView* list = app->ValuesView()->List();
         list->setCurrentIndex(list->model()->index(0, 0));
     };
-    dialog(cmd::AddFavourite, "添加到基金收藏夹");
-    // Answered no, the member centre question changes nothing; the yes is the next test's.
-    expect[cmd::UpgradeVip].modals = {"box:升级操作需要到网站中会员中心进行，确定要关闭程序登录到会员中心吗?"};
 
     std::set<int> walked;
     for (const CommandDef& c : CommandTable()) {
@@ -393,13 +269,16 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         ASSERT_EQ(app->Frame(), &frame);
         if (!e.anyModals) {
             EXPECT_EQ(closer.seen, e.modals);
-            EXPECT_EQ(browser.urls.size(), e.urls.size());
+            EXPECT_EQ(browser.urls.size(), e.url.empty() ? 0u : 1u);
         }
-        for (size_t i = 0; i < e.urls.size() && i < browser.urls.size(); ++i)
-            EXPECT_EQ(browser.urls[i].toStdString(), e.urls[i]);
+        if (!e.url.empty() && !browser.urls.empty()) {
+            EXPECT_EQ(browser.urls[0].toStdString(), e.url);
+        }
         if (e.page) {
             EXPECT_EQ(home.currentWidget(), home.Page(e.page));
-            if (c.page == e.page) EXPECT_EQ(frame.Navigation().page, e.page);
+            if (c.page == e.page) {
+                EXPECT_EQ(frame.Navigation().page, e.page);
+            }
         }
         EXPECT_EQ(MissingText(frame), "");
         if (e.after) e.after();
@@ -416,8 +295,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
 TEST_F(CommandWalkTest, UpgradeToVipOpensTheMemberCentreAndCloses)
 {
     CMainFrame& frame = *app->Frame();
-    ModalCloser closer;
-    closer.yes = true;
+    ModalDriver closer(true);
     bool closed = false;
     QObject::connect(&frame, &CMainFrame::closed, [&closed] { closed = true; });
     frame.RunCommand(cmd::UpgradeVip);
@@ -429,7 +307,7 @@ TEST_F(CommandWalkTest, UpgradeToVipOpensTheMemberCentreAndCloses)
 TEST_F(CommandWalkTest, TheEstimatePageShowsTheServicesPageAndExportsItsList)
 {
     CMainFrame& frame = *app->Frame();
-    ModalCloser closer;
+    ModalDriver closer;
     ASSERT_TRUE(frame.RunCommand(cmd::Estimate));
     auto* view = qobject_cast<CFundForecastView*>(frame.HomeView()->currentWidget());
     ASSERT_NE(view, nullptr);
@@ -439,12 +317,12 @@ TEST_F(CommandWalkTest, TheEstimatePageShowsTheServicesPageAndExportsItsList)
     ASSERT_GT(view->FundList()->model()->rowCount(), 0) << view->StatusText().toStdString();
 
     // The chosen fund's estimate page, from the service that serves the site's pages.
-    auto* browser = view->Pane()->findChild<QTextBrowser*>();
-    ASSERT_NE(browser, nullptr);
-    EXPECT_EQ(browser->source().toString().toStdString().rfind(
+    auto* page = view->Pane()->findChild<QTextBrowser*>();
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->source().toString().toStdString().rfind(
                   service->Base() + "plindo/newvip/RealtimeCalcView.aspx?flag=1&fundid=", 0),
               0u)
-        << browser->source().toString().toStdString();
+        << page->source().toString().toStdString();
 
     // "导出表格到Excel" on this page writes the estimates.
     view->FundList()->setFocus();

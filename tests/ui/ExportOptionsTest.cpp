@@ -4,50 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QListWidget>
-#include <QTabWidget>
-#include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <fstream>
+#include <QTabWidget>
 
-#include "ServiceProcess.h"
-#include "app/MarketData.h"
+#include "UiFixture.h"
 #include "app/Settings.h"
 #include "app/VextalDoc.h"
-#include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
-#include "net/Cipher.h"
-#include "net/HttpTransport.h"
 #include "ui/ExcelExport.h"
 #include "ui/ExportOptionsPages.h"
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
-#include "ui/ListView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
 #include "ui/OptionsDialog.h"
-#include "ui/TaskRunner.h"
-#include "ui/VextalApp.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
-
-struct RecordingPrompt : IUserPrompt {
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
-    bool AskYesNo(const std::string&) override { return false; }
-};
 
 QString Unzip(const QString& file, const QString& member)
 {
@@ -185,17 +165,14 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
         values.None();
         EXPECT_TRUE(values.Visible().empty());
         values.Concise();
-        std::vector<int> concise = values.Visible();
-        ASSERT_EQ(concise.size(), 14u);
-        EXPECT_EQ(concise.back(), 30);
+        const std::vector<int> concise = values.Visible();
         // "->" appends the highlighted column, "↑" moves it up one place.
         values.Available()->setCurrentRow(0);  // 累计净值还 (17)
         values.MoveRight();
         values.Up();
-        concise = values.Visible();
-        ASSERT_EQ(concise.size(), 15u);
-        EXPECT_EQ(concise[13], 17);
-        EXPECT_EQ(concise[14], 30);
+        std::vector<int> moved = concise;
+        moved.insert(moved.end() - 1, 17);
+        EXPECT_EQ(values.Visible(), moved);
 
         // Unticking the box disables the four fields.
         dialog.ProxyBox()->setChecked(true);
@@ -238,55 +215,21 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     EXPECT_EQ(ReadCurveColours(ini).axis, 0x0000FFu);  // the chart's default
 }
 
-// The program against the real service: "设置" of the login dialog, page
-// 113 with its download and export, and a fund added to a folder.
-class ExportOptionsService : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
-        SetHttpConfig(config);
-        service = std::make_unique<CServiceProcess>(
-            PLINDO_SERVE_PATH, std::vector<std::string>{"--funds", "120", "--now", "2024-10-09 21:00:00", "--quiet"});
-        ASSERT_GT(service->Port(), 0);
-        Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
-        std::ofstream ini(QDir(home.path()).filePath("Vextal.ini").toStdString());
-        ini << "[Show]\nFundView=1\n[Login]\nServerURL=" << service->Base() << "\nDataServerURL=" << service->Base()
-            << "\n";
-        options.args = {"--home", home.path().toStdString()};
-        options.user = "demo";
-        options.password = "demo123";
-        options.autoLogin = true;
-    }
-    void TearDown() override { Clock::Release(); }
-
-    void WaitIdle(CVextalApp& app)
-    {
-        QEventLoop loop;
-        app.Runner()->WhenIdle([&loop] { loop.quit(); });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-
-    std::unique_ptr<CServiceProcess> service;
-    QTemporaryDir home;
-    AppOptions options;
-};
+// The program against the real service: page 113 with its download and
+// export, and a fund added to a folder.
+using ExportOptionsService = AppTest;
 
 TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
 {
-    CVextalApp app(options);
-    ASSERT_TRUE(app.Start());
-    WaitIdle(app);
-    CMainFrame& frame = *app.Frame();
+    ASSERT_NO_FATAL_FAILURE(Start({120, "2024-10-09 21:00:00", {}, "[Show]\nFundView=1\n"}));
+    CMainFrame& frame = *app->Frame();
 
     // A fund outside the folders, added through the dialog; the reply's
     // message is shown and the row is highlighted once the folders are read again.
     ASSERT_TRUE(frame.RunCommand(cmd::ValuesOpen));
-    WaitIdle(app);
-    CFundValueNewView& values = *app.ValuesView();
-    CFundCatalogue& catalogue = app.Market()->Catalogue();
+    WaitIdle(*app);
+    CFundValueNewView& values = *app->ValuesView();
+    CFundCatalogue& catalogue = app->Market()->Catalogue();
     ASSERT_FALSE(catalogue.FundGroups().empty());
     int row = -1, group = 0;
     for (int r = 0; r < values.RowCount() && row < 0; ++r) {
@@ -298,42 +241,25 @@ TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
     const QModelIndex cell = values.List()->model()->index(row, 0);
     EXPECT_FALSE(cell.data(Qt::BackgroundRole).value<QColor>().isValid());
 
-    std::vector<QString> shown;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<CAddFavouriteDialog*>(modal)) {
-            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("添加到基金收藏夹"));
-            // After this slot: its message box needs the timer again.
-            if (!dialog->property("clicked").toBool())
-                QMetaObject::invokeMethod(dialog, &CAddFavouriteDialog::Add, Qt::QueuedConnection);
-            dialog->setProperty("clicked", true);
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            shown.push_back(box->text());
-            box->accept();
-        }
-    });
-    answer.start(20);
+    ModalDriver driver;
+    auto add = [&driver](QDialog* d) { qobject_cast<CAddFavouriteDialog*>(d)->Add(); };
+    driver.Next(add);
     frame.RunCommand(cmd::AddFavourite);
-    WaitIdle(app);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], QStringLiteral("添加成功"));
+    WaitIdle(*app);
+    EXPECT_EQ(driver.seen, (std::vector<std::string>{"添加到基金收藏夹", "box:添加成功"}));
     EXPECT_TRUE(catalogue.GetFundGroup(fund, group));
     EXPECT_EQ(values.List()->model()->index(row, 0).data(Qt::BackgroundRole).value<QColor>(), QColor(0xDC, 0xDC, 0xDC));
     // The same fund again: the service says it is there.
     values.List()->setCurrentIndex(values.List()->model()->index(row, 0));
+    driver.Next(add);
     frame.RunCommand(cmd::AddFavourite);
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1], QStringLiteral("已收藏有此基金"));
-    answer.stop();
-
-    // New options reach the list at once: every column, tall rows.
-    QTimer::singleShot(0, [] {
-        auto* dialog = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        dialog->ColumnPage(2)->All();
-        dialog->accept();
+    EXPECT_TRUE(driver.Said("已收藏有此基金"));
+    driver.Next([](QDialog* d) {
+        qobject_cast<COptionsDialog*>(d)->ColumnPage(2)->All();
+        d->accept();
     });
+
+    // New options reach the list at once: every column.
     frame.RunCommand(cmd::Options);
     EXPECT_EQ(values.List()->model()->columnCount(), 21);
 
@@ -342,7 +268,7 @@ TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
     auto* history = qobject_cast<CFundValueListView*>(frame.HomeView()->Page(113));
     ASSERT_TRUE(history);
     EXPECT_EQ(frame.HomeView()->currentWidget(), history);
-    WaitIdle(app);
+    WaitIdle(*app);
     ASSERT_GT(history->RowCount(), 20);
     const QAbstractItemModel& rows = *history->List()->model();
     EXPECT_EQ(rows.headerData(4, Qt::Horizontal).toString(), QStringLiteral("日增长率"));
@@ -358,10 +284,9 @@ TEST_F(ExportOptionsService, HistoryPageAndAddingAFavourite)
     EXPECT_EQ(sheet.cells["C2"].format, QStringLiteral("0.0000"));
     EXPECT_EQ(sheet.cells["C2"].value.toDouble(), rows.data(rows.index(0, 2)).toString().toDouble());
     ASSERT_TRUE(frame.RunCommand(cmd::HistoryMoney));
-    WaitIdle(app);
+    WaitIdle(*app);
     EXPECT_EQ(history->List()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("每万份收益"));
     EXPECT_GT(history->RowCount(), 0);
-    app.Shutdown();
 }
 
 TEST(OptionsDialog, OpensFromTheLoginDialogBeforeLogin)

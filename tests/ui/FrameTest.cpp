@@ -201,3 +201,20 @@ TEST_F(FrameFixture, HelpFetchesTheFileFirstAndSaysWhenItCannot)
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{kHelpFileUnavailable});
 }
+
+// Delete and properties reach the page shown: the bookkeeping pages' own
+// actions and another page's, whoever registered last.
+TEST_F(FrameFixture, DeleteAndPropertiesActOnThePageShown)
+{
+    CMainFrame frame(Context(false, true));
+    std::vector<std::string> calls;
+    frame.SetPageHandler(cmd::Delete, 106, [&] { calls.push_back("holdings"); });
+    frame.SetPageHandler(cmd::Properties, 106, [&] { calls.push_back("holdings properties"); });
+    frame.RunCommand(cmd::ValuesOpen);
+    frame.SetPageHandler(cmd::Delete, 100, [&] { calls.push_back("values"); });
+    frame.RunCommand(cmd::Delete);
+    frame.ShowAccountsPage(106);
+    frame.RunCommand(cmd::Delete);
+    frame.RunCommand(cmd::Properties);
+    EXPECT_EQ(calls, (std::vector<std::string>{"values", "holdings", "holdings properties"}));
+}

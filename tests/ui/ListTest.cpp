@@ -80,12 +80,6 @@ TEST(ListFramework, SignColoursBlueNamesAndNumericSorting)
 
 TEST(ListFramework, SortDialogRefusalsAndWriteBack)
 {
-    EXPECT_STREQ(SortKeysRefusal(0, 0, 0), "主要关键字不能为空");
-    EXPECT_STREQ(SortKeysRefusal(1, 1, 0), "主要关键字和次要关键字不能相同");
-    EXPECT_STREQ(SortKeysRefusal(1, 2, 1), "主要关键字和第三关键字不能相同");
-    EXPECT_STREQ(SortKeysRefusal(1, 3, 3), "次要关键字和第三关键字不能相同");
-    EXPECT_EQ(SortKeysRefusal(1, 0, 0), nullptr);
-
     QTemporaryDir dir;
     std::string ini = QDir(dir.path()).filePath("Vextal.ini").toStdString();
     CSortDialog dialog(ini);

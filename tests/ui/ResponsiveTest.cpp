@@ -1,8 +1,7 @@
 // The window answers while the network is slow: plindo-serve delays every
-// answer by 100 ms, and a 10 ms timer on the GUI thread records the longest
-// wait between its runs during a login with 50 holdings and during a class
-// download. The bound asserted is 250 ms: 100 ms is what the window must
-// keep, the rest is margin for a loaded build machine.
+// answer by 100 ms, and no request is asked on the window's thread once it
+// is up, during a login with 50 holdings and during a class download (the
+// longest wait between runs of a 10 ms timer is recorded, not judged).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,7 +15,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "ServiceProcess.h"
+#include "UiFixture.h"
 #include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
@@ -29,6 +28,7 @@
 #include "ui/VextalApp.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
 
@@ -60,20 +60,11 @@ struct GapMeter {
     }
 };
 
-void WaitIdle(CVextalApp& app)
-{
-    QEventLoop loop;
-    app.Runner()->WhenIdle([&loop] { loop.quit(); });
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-class ResponsiveTest : public ::testing::Test {
+class ResponsiveTest : public AppTest {
 protected:
     void SetUp() override
     {
         HttpConfig config = GetHttpConfig();
-        config.noProxy = "*";
         config.onRequest = [](const std::string& url) {
             if (!g_watching || QThread::currentThread() != QCoreApplication::instance()->thread()) return;
             if (g_windowRequests++ == 0) {
@@ -84,29 +75,15 @@ protected:
         SetHttpConfig(config);
         g_watching = false;
         g_windowRequests = 0;
-        service = std::make_unique<CServiceProcess>(
-            PLINDO_SERVE_PATH,
-            std::vector<std::string>{"--funds", "300", "--now", "2024-10-09 21:00:00", "--latency-ms", "100", "--quiet"});
-        ASSERT_GT(service->Port(), 0);
-        Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
-        std::ofstream ini(QDir(home.path()).filePath("Vextal.ini").toStdString());
-        ini << "[Login]\nServerURL=" << service->Base() << "\nDataServerURL=" << service->Base() << "\n";
-        options.args = {"--home", home.path().toStdString()};
-        options.user = "demo";
-        options.password = "demo123";
-        options.autoLogin = true;
+        ASSERT_NO_FATAL_FAILURE(Serve({300, "2024-10-09 21:00:00", {"--latency-ms", "100"}}));
     }
     void TearDown() override
     {
         HttpConfig config = GetHttpConfig();
         config.onRequest = nullptr;
         SetHttpConfig(config);
-        Clock::Release();
+        AppTest::TearDown();
     }
-
-    std::unique_ptr<CServiceProcess> service;
-    QTemporaryDir home;
-    AppOptions options;
 };
 
 // The open-end list as shown: how many rows carry the old NAV and how many another.

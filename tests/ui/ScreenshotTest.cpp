@@ -3,13 +3,10 @@
 // with figures in the lists.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QImage>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <fstream>
 
-#include "ServiceProcess.h"
+#include "UiFixture.h"
 
 namespace {
 
@@ -27,15 +24,12 @@ double InkBelow(const QImage& image, int top)
 
 }  // namespace
 
-TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
+using Screenshots = vextal::test::AppTest;
+
+TEST_F(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
 {
-    vextal::CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
-    ASSERT_GT(service.Port(), 0);
-    QTemporaryDir home, out;
-    {
-        std::ofstream ini(QDir(home.path()).filePath("Vextal.ini").toStdString());
-        ini << "[Login]\nServerURL=" << service.Base() << "\nDataServerURL=" << service.Base() << "\n";
-    }
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    QTemporaryDir out;
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -59,7 +53,8 @@ TEST(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
                                "sale-fee", "sync", "history-funds", "history-index", "import"})
         EXPECT_FALSE(QImage(QDir(out.path()).filePath(QString("dialog-%1.png").arg(dialog))).isNull()) << dialog;
     // The bookkeeping pages over the example books, and each booking dialog.
-    for (const char* shot : {"account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
+    for (const char* shot : {"curve-nav", "curve-daily-overlay", "curve-weekly-overlay", "curve-growth-overlay",
+                             "curve-moving-average", "curve-realtime", "account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
                              "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split"}) {
         QImage image(QDir(out.path()).filePath(QString::fromUtf8(shot) + ".png"));
         ASSERT_FALSE(image.isNull()) << shot;
