@@ -198,10 +198,11 @@ bool BookRow(CAccountManager& manager, CAdoDatabase& db, const IFundDirectory* f
 }
 
 // The service as a run of many rows asks it. Each row asks the dividends of
-// its holding from the holding's last dividend or trade on: the dividends of
-// a fund are asked once over the whole run instead, and a row's question
-// whose range holds none of them is answered "none" here. Every other
-// question goes to the service, so each answer is the service's own.
+// its holding from the holding's last dividend or trade up to now: the
+// dividends of a fund are asked once over the whole run instead, and a
+// row's question that none of them can answer is answered "none" here.
+// Every other question goes to the service, so each answer is the
+// service's own.
 class CImportServices : public IBookServices {
 public:
     CImportServices(IBookServices& live, const OleDate& firstRow) : m_live(live), m_firstDay(firstRow.DateOnly()) {}
@@ -216,14 +217,11 @@ public:
     {
         const Known* known = KnownDividends(fundId, end);
         if (known && start >= m_firstDay && end.DateOnly() <= known->until.DateOnly()) {
-            // A week of margin on each date: the service's own bounds decide
-            // whenever a dividend is anywhere near the range.
-            const double from = start.DateOnly().dt - 7, to = end.dt + 1;
-            bool near = false;
-            for (const DividendItem& d : known->items)
-                for (const OleDate& date : {d.Date1, d.Date2, d.BookDate})
-                    near = near || (date.dt != 0 && date.dt >= from && date.dt <= to);
-            if (!near) {
+            // The service counts only ex-days after the day the holding
+            // starts (BookDate is the ex-day): none of those, no question.
+            bool later = false;
+            for (const DividendItem& d : known->items) later = later || d.BookDate > start.DateOnly();
+            if (!later) {
                 items.clear();
                 return kDividendOk;
             }
