@@ -1,6 +1,7 @@
 // Trades from a CSV file: booked as the dialogs book them, all or nothing.
 #include "book/TradeImport.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "BookFixture.h"
@@ -76,6 +77,16 @@ TEST_F(TradeImportTest, ThreeBadRowsRefuseTheWholeFileByTheirLines)
     EXPECT_DOUBLE_EQ(first.feeYuan, 8);
     EXPECT_DOUBLE_EQ(first.trade.TradeCount, Round2(992 / 1.2));
 
+    // A good file stopped after five rows: nothing booked either.
+    std::atomic<bool> stop{false};
+    ImportControl control;
+    control.cancelled = &stop;
+    control.progress = [&stop](size_t done, size_t) { stop = done == 5; };
+    ImportResult stopped = ImportTrades(manager, db, imported, BigFile(20, nullptr), false, nullptr, control);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_FALSE(stopped.booked);
+    EXPECT_EQ(Trades(imported), 0);
+    EXPECT_EQ(Holding(imported, "000001").count, -1);
 }
 
 TEST_F(TradeImportTest, AFileBooksTheSameHoldingsAsTheDialogsOneByOne)
