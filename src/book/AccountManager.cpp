@@ -340,10 +340,11 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
 // shares at the running average (C = C - n x A), never at its own stored
 // CostValue, which may be stale. Only values that change are written, so a
 // refresh over settled figures writes nothing.
-bool CAccountManager::RecomputeCostValues()
+bool CAccountManager::RecomputeCostValues(int onlyAccount)
 {
     CAdoTransaction trans(m_db);
     for (auto& [accountId, account] : m_accounts) {
+        if (onlyAccount != 0 && accountId != onlyAccount) continue;
         // The account's trades grouped by holding once, in TradeID order.
         std::map<std::pair<std::string, int>, std::vector<TradeInfo*>> byHolding;
         for (auto& [id, t] : account->trades) byHolding[{t.FundID, t.BuyType}].push_back(&t);
@@ -406,8 +407,29 @@ bool CAccountManager::RecomputeCostValues()
     }
     if (!trans.Commit()) return FailDb();
     // The latest principals follow the new average costs.
-    for (auto& [accountId, account] : m_accounts) ComputeIncome(*account);
+    for (auto& [accountId, account] : m_accounts)
+        if (onlyAccount == 0 || accountId == onlyAccount) ComputeIncome(*account);
     return true;
+}
+
+bool CAccountManager::AfterBooking(int accountId)
+{
+    if (m_deferRecompute) {
+        // What the full recomputation does to an emptied holding, without
+        // reading every trade of the account.
+        return Exec(StrFormat("UPDATE T_Fund_Trade SET CashBonusNew=0 WHERE AccountID=%d AND TotalCount=0 AND "
+                              "CashBonusNew<>0",
+                              accountId)) &&
+               LoadHoldings(accountId);
+    }
+    bool recomputed = LoadHoldings(accountId);
+    recomputed = RefreshAccount(accountId) && recomputed;
+    return RecomputeCostValues() && recomputed;
+}
+
+bool CAccountManager::FinishBookings(int accountId)
+{
+    return RefreshAccount(accountId) && RecomputeCostValues(accountId);
 }
 
 bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType)

@@ -43,6 +43,11 @@ public:
     void SetAfterDividendsAll(std::function<void(int userId)> f) { m_afterDividendsAll = std::move(f); }
     // Test hook: called between the statements of a booking with a label.
     void SetPausePoint(std::function<void(const char*)> f) { m_pausePoint = std::move(f); }
+    // An engine made for one job (an import on a worker, through a
+    // connection of its own) does not run the login-time dividends.
+    void SkipDividendsAll() { m_fundBonusApplied = 1; }
+    IBookServices* Services() const { return m_services; }
+    bool IsOffline() const { return m_offline; }
 
     int GetUserID() const { return m_userId; }
     const std::string& GetLastErrorText() const;
@@ -75,7 +80,8 @@ public:
     bool RemoveShares(const TradeInfo& trade, bool all);
     bool SetShares(const TradeInfo& trade);
     bool RecomputeHolding(const TradeInfo& trade, bool cancelling);
-    bool RecomputeCostValues();
+    // accountId 0: every account.
+    bool RecomputeCostValues(int accountId = 0);
     bool MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType);
     bool DeleteFundBookkeeping(const HoldingKey& key);
     bool SetBonusType(const HoldingKey& key, int bonusType);
@@ -101,6 +107,14 @@ public:
     // average costs) failed: GetLastWarningText says which and why.
     static constexpr int kBookedWithWarning = 1;
     int BookTrade(TradeInfo& trade);
+    // A run of many bookings (an import) leaves the account's trade list and
+    // the average costs to one recomputation at its end, FinishBookings,
+    // instead of one over all trades after each booking. Each booking still
+    // reads the holdings and their money-market income and clears the new
+    // cash dividends of an emptied holding, as later bookings must see them,
+    // so the end state is the one the bookings give one by one.
+    void DeferRecompute(bool defer) { m_deferRecompute = defer; }
+    bool FinishBookings(int accountId);
     const std::string& GetLastWarningText() const { return m_lastWarning; }
     static double GetTradeFee(TradeInfo& trade);
     bool GetFundTradeValueFormServer(TradeInfo& trade);
@@ -195,6 +209,8 @@ private:
     bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares, bool newSharesOnly,
                          double& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
+    // After a booking: the full recomputation, or what a deferred run needs.
+    bool AfterBooking(int accountId);
     // The rows of one account's holdings (0: all) into memory, nothing else.
     bool ReadHoldingRows(int accountId);
     void RecomputeAccountSums(AccountInfo& account);
@@ -219,6 +235,7 @@ private:
     int m_fundBonusApplied = 0;
     OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
     bool m_vip = false;
+    bool m_deferRecompute = false;
     std::map<PlanKey, PlanInfo> m_plans;
     std::function<void(int)> m_afterDividendsAll;
     std::function<void(const char*)> m_pausePoint;

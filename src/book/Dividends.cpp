@@ -335,10 +335,7 @@ int CAccountManager::ManualDividend(TradeInfo& t)
             return -1;
         if (!trans.Commit()) return FailDb(), -1;
     }
-    bool recomputed = LoadHoldings(t.AccountID);
-    recomputed = RefreshAccount(t.AccountID) && recomputed;
-    recomputed = RecomputeCostValues() && recomputed;
-    if (!recomputed)
+    if (!AfterBooking(t.AccountID))
         Warn("分红已经记帐，但持仓和买入均价重新计算失败:");
     return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }

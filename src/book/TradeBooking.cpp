@@ -450,10 +450,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
             Warn(kDividendsFailed);
         if (type == kTradeConvert && !ApplyNewShareDividends(incoming, covered)) Warn(kDividendsFailed);
     }
-    bool recomputed = LoadHoldings(trade.AccountID);
-    recomputed = RefreshAccount(trade.AccountID) && recomputed;
-    recomputed = RecomputeCostValues() && recomputed;
-    if (!recomputed)
+    if (!AfterBooking(trade.AccountID))
         Warn("交易已经记帐，但持仓和买入均价重新计算失败:");
     m_lastError.clear();
     return m_lastWarning.empty() ? 0 : kBookedWithWarning;

@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "db/AdoDatabase.h"
+#include "market/LatestValueCache.h"
 #include "net/Encoding.h"
 
 namespace vextal {
@@ -196,6 +197,73 @@ bool BookRow(CAccountManager& manager, CAdoDatabase& db, const IFundDirectory* f
     return true;
 }
 
+// The service as a run of many rows asks it. Each row asks the dividends of
+// its holding from the holding's last dividend or trade up to now: the
+// dividends of a fund are asked once over the whole run instead, and a
+// row's question that none of them can answer is answered "none" here.
+// Every other question goes to the service, so each answer is the
+// service's own.
+class CImportServices : public IBookServices {
+public:
+    CImportServices(IBookServices& live, const OleDate& firstRow) : m_live(live), m_firstDay(firstRow.DateOnly()) {}
+
+    bool GetFundTradeValue(const std::string& fundId, const OleDate& tradeTime, double& value, OleDate& dealTime,
+                           std::string& error) override
+    {
+        return m_live.GetFundTradeValue(fundId, tradeTime, value, dealTime, error);
+    }
+    int QueryDividends(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
+                       int bonusType, std::vector<DividendItem>& items, std::string& error) override
+    {
+        const Known* known = KnownDividends(fundId, end);
+        if (known && start >= m_firstDay && end.DateOnly() <= known->until.DateOnly()) {
+            // The service counts only ex-days after the day the holding
+            // starts (BookDate is the ex-day): none of those, no question.
+            bool later = false;
+            for (const DividendItem& d : known->items) later = later || d.BookDate > start.DateOnly();
+            if (!later) {
+                items.clear();
+                return kDividendOk;
+            }
+        }
+        return m_live.QueryDividends(fundId, start, end, shares, bonusType, items, error);
+    }
+    int QueryMoneyIncome(const std::string& fundId, const OleDate& start, const OleDate& end, double shares,
+                         double& amount, OleDate& date, std::string& error) override
+    {
+        return m_live.QueryMoneyIncome(fundId, start, end, shares, amount, date, error);
+    }
+    bool GetLatestValue(const std::string& fundId, double& value, OleDate& valueDate, std::string& error) override
+    {
+        return m_live.GetLatestValue(fundId, value, valueDate, error);
+    }
+    bool CancelTrade(int tradeId, std::string& error) override { return m_live.CancelTrade(tradeId, error); }
+
+private:
+    struct Known {
+        OleDate until;
+        std::vector<DividendItem> items;
+    };
+    const Known* KnownDividends(const std::string& fundId, const OleDate& end)
+    {
+        auto it = m_known.find(fundId);
+        if (it == m_known.end()) {
+            Known k;
+            k.until = end;
+            std::string error;
+            if (m_live.QueryDividends(fundId, m_firstDay.AddDays(-10), end, 1, kBonusCash, k.items, error) !=
+                kDividendOk)
+                return nullptr;  // asked again by the row itself, which reports its failure
+            it = m_known.emplace(fundId, std::move(k)).first;
+        }
+        return &it->second;
+    }
+
+    IBookServices& m_live;
+    OleDate m_firstDay;
+    std::map<std::string, Known> m_known;
+};
+
 }  // namespace
 
 const char* ImportKindName(ImportKind kind)
@@ -255,7 +323,7 @@ ImportResult ParseTradeCsv(const std::string& bytes, int accountId)
 }
 
 ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accountId, const std::string& bytes,
-                          bool dryRun, const IFundDirectory* funds)
+                          bool dryRun, const IFundDirectory* funds, const ImportControl& control)
 {
     ImportResult result = ParseTradeCsv(bytes, accountId);
     if (!manager.FindAccount(accountId)) {
@@ -266,6 +334,7 @@ ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accoun
     manager.LoadUserBonus();  // the mixed-mode ranges the checks look up
     std::stable_sort(result.rows.begin(), result.rows.end(),
                      [](const ImportRow& a, const ImportRow& b) { return a.trade.TradeTime < b.trade.TradeTime; });
+    auto cancelled = [&control] { return control.cancelled && control.cancelled->load(); };
     bool committed = false;
     {
         CAdoTransaction trans(db);
@@ -273,17 +342,29 @@ ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accoun
             result.refusals.push_back({0, "数据库错误:" + db.GetLastError()});
             return result;
         }
+        // The account is recomputed once at the end, not from all its
+        // trades after every row.
+        manager.DeferRecompute(true);
         // Every row is tried, so one run lists all refusals; later rows see
         // the earlier ones booked.
+        size_t done = 0;
         for (ImportRow& row : result.rows) {
+            if (cancelled()) break;
             std::string reason;
             if (!BookRow(manager, db, funds, row, reason)) result.refusals.push_back({row.line, reason});
+            if (control.progress) control.progress(++done, result.rows.size());
         }
+        manager.DeferRecompute(false);
         std::stable_sort(result.refusals.begin(), result.refusals.end(),
                          [](const ImportRefusal& a, const ImportRefusal& b) { return a.line < b.line; });
-        if (!dryRun && result.refusals.empty()) {
-            committed = trans.Commit();
-            if (!committed) result.refusals.push_back({0, "数据库错误:" + db.GetLastError()});
+        result.cancelled = cancelled();
+        if (!dryRun && result.refusals.empty() && !result.cancelled) {
+            if (!manager.FinishBookings(accountId))
+                result.refusals.push_back({0, manager.GetLastErrorText()});
+            else if (cancelled())
+                result.cancelled = true;
+            else if (!(committed = trans.Commit()))
+                result.refusals.push_back({0, "数据库错误:" + db.GetLastError()});
         }
     }
     if (!committed) {
@@ -292,6 +373,88 @@ ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accoun
         manager.RefreshAccount(accountId);
     }
     result.booked = committed;
+    return result;
+}
+
+CFundFacts::CFundFacts(const IFundDirectory* from, const std::vector<std::string>& fundIds)
+{
+    for (const std::string& id : fundIds) {
+        Fact f;
+        if (from) {
+            f.known = from->IsKnownFund(id);
+            f.moneyMarket = from->IsMoneyMarketFund(id);
+            f.established = from->GetEstablishDate(id, f.establishDate);
+        }
+        m_facts[id] = f;
+    }
+}
+
+bool CFundFacts::IsMoneyMarketFund(const std::string& fundId) const
+{
+    auto it = m_facts.find(fundId);
+    return it != m_facts.end() && it->second.moneyMarket;
+}
+
+bool CFundFacts::IsKnownFund(const std::string& fundId) const
+{
+    auto it = m_facts.find(fundId);
+    return it == m_facts.end() || it->second.known;
+}
+
+bool CFundFacts::GetEstablishDate(const std::string& fundId, OleDate& date) const
+{
+    auto it = m_facts.find(fundId);
+    if (it == m_facts.end() || !it->second.established) return false;
+    date = it->second.establishDate;
+    return true;
+}
+
+ImportJob PrepareImport(CAccountManager& manager, const CAdoDatabase& db, const IFundDirectory* funds, int accountId,
+                        const std::string& bytes, bool dryRun)
+{
+    ImportJob job;
+    job.db = db;
+    job.services = manager.Services();
+    job.offline = manager.IsOffline();
+    job.userId = manager.GetUserID();
+    job.accountId = accountId;
+    job.bytes = bytes;
+    job.dryRun = dryRun;
+    std::vector<std::string> ids;
+    for (const ImportRow& row : ParseTradeCsv(bytes, accountId).rows) {
+        ids.push_back(row.trade.FundID);
+        if (!row.trade.TargetFundID.empty()) ids.push_back(row.trade.TargetFundID);
+    }
+    if (const AccountInfo* a = manager.FindAccount(accountId))
+        for (const FundTradeInfo& h : a->holdings) ids.push_back(h.FundID);
+    job.funds = std::make_shared<CFundFacts>(funds, ids);
+    return job;
+}
+
+ImportResult ImportTradesElsewhere(const ImportJob& job, const ImportControl& control)
+{
+    ImportResult failed;
+    CAdoDatabase own;
+    if (!OpenOwnConnection(job.db, own)) {
+        failed.refusals.push_back({0, "数据库错误:" + own.GetLastError()});
+        return failed;
+    }
+    std::unique_ptr<CImportServices> services;
+    if (job.services) {
+        OleDate first = Clock::Now();
+        for (const ImportRow& row : ParseTradeCsv(job.bytes, job.accountId).rows)
+            first = std::min(first, row.trade.TradeTime);
+        services = std::make_unique<CImportServices>(*job.services, first);
+    }
+    CAccountManager engine;
+    engine.Init(own, job.userId, job.offline, services.get(), job.funds.get());
+    engine.SkipDividendsAll();
+    if (!engine.LoadAccounts(job.userId)) {
+        failed.refusals.push_back({0, engine.GetLastErrorText()});
+        return failed;
+    }
+    ImportResult result = ImportTrades(engine, own, job.accountId, job.bytes, job.dryRun, job.funds.get(), control);
+    own.Close();
     return result;
 }
 

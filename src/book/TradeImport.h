@@ -4,8 +4,20 @@
 // engine calls as the booking dialogs. The whole file is booked in one
 // transaction: one refused row and nothing is booked. A dry run books the
 // rows the same way and rolls back, so it shows the engine's own figures.
+//
+// A file of many rows runs on a worker (ImportTradesElsewhere): an engine of
+// its own on a connection of its own asks the service and books, and the
+// window's engine reads the account again once the file is committed, so
+// no list ever shows half a file.
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "book/BookServices.h"
+#include "db/AdoDatabase.h"
 
 #include "book/BookTypes.h"
 
@@ -36,6 +48,7 @@ struct ImportResult {
     std::vector<ImportRow> rows;
     std::vector<ImportRefusal> refusals;  // in line order
     bool booked = false;                  // the rows are in the books
+    bool cancelled = false;               // stopped by the user: nothing booked
     bool Ok() const { return refusals.empty(); }
 };
 
@@ -46,11 +59,53 @@ std::string DecodeImportText(const std::string& bytes);
 // Reads the rows (no booking); refusals for lines that cannot be read.
 ImportResult ParseTradeCsv(const std::string& bytes, int accountId);
 
+// What a run is told and tells while it books: a cancel, looked at before
+// each row and before the commit, and the rows done of all.
+struct ImportControl {
+    const std::atomic<bool>* cancelled = nullptr;
+    std::function<void(size_t done, size_t total)> progress;
+};
+
 // Books the rows into the account in date order (a stable sort: the file's
-// order within one time) inside one transaction. dryRun, or any refusal:
-// rolled back, the manager's lists read again, nothing booked.
+// order within one time) inside one transaction. dryRun, a cancel, or any
+// refusal: rolled back, the manager's lists read again, nothing booked.
 // funds: the establishment dates of subscriptions (none: not checked).
 ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accountId, const std::string& bytes,
-                          bool dryRun, const IFundDirectory* funds = nullptr);
+                          bool dryRun, const IFundDirectory* funds = nullptr, const ImportControl& control = {});
+
+// What a run on a worker knows of the funds it books, taken on the
+// window's thread: catalogue membership, money-market type, establishment.
+class CFundFacts : public IFundDirectory {
+public:
+    CFundFacts(const IFundDirectory* from, const std::vector<std::string>& fundIds);
+    bool IsMoneyMarketFund(const std::string& fundId) const override;
+    bool IsKnownFund(const std::string& fundId) const override;
+    bool GetEstablishDate(const std::string& fundId, OleDate& date) const override;
+    bool GetLatestNav(const std::string&, LatestNav&) const override { return false; }
+
+private:
+    struct Fact {
+        bool known = true, moneyMarket = false, established = false;
+        OleDate establishDate;
+    };
+    std::map<std::string, Fact> m_facts;
+};
+
+// Everything a worker's run needs, taken on the window's thread.
+struct ImportJob {
+    CAdoDatabase db;  // the window's: only its file and key are used
+    IBookServices* services = nullptr;
+    bool offline = false;
+    int userId = 0;
+    int accountId = 0;
+    std::string bytes;
+    bool dryRun = true;
+    std::shared_ptr<CFundFacts> funds;  // read only, on the worker
+};
+// The funds of the file and of the account's holdings, from the window's engine.
+ImportJob PrepareImport(CAccountManager& manager, const CAdoDatabase& db, const IFundDirectory* funds, int accountId,
+                        const std::string& bytes, bool dryRun);
+// Runs the job on this thread through an engine and a connection of its own.
+ImportResult ImportTradesElsewhere(const ImportJob& job, const ImportControl& control);
 
 }  // namespace vextal

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QLayout>
 #include <QLineEdit>
@@ -298,6 +299,12 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         }
         CImportDialog d(ctx, parent);
         if (ctx.currentAccount != 0) d.SetFile(csv);
+        if (d.IsBusy()) {
+            // The preview runs on the worker: the picture shows its end.
+            QEventLoop wait;
+            QObject::connect(&d, &CImportDialog::runDone, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
         ok = Shoot(d, dir, "dialog-import") && ok;
         QFile::remove(csv);
     }

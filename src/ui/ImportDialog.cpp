@@ -1,6 +1,5 @@
 #include "ui/ImportDialog.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -10,14 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <set>
 
 #include "book/AccountManager.h"
 #include "book/TradeImport.h"
 #include "common/Format.h"
+#include "ui/TaskRunner.h"
 
 namespace vextal {
 
@@ -32,8 +35,8 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     m_account->setObjectName("account");
     m_file = new QLineEdit;
     m_file->setObjectName("file");
-    auto* browse = new QPushButton(QStringLiteral("浏览..."));
-    auto* preview = new QPushButton(QStringLiteral("预览"));
+    auto* browse = m_browse = new QPushButton(QStringLiteral("浏览..."));
+    auto* preview = m_preview = new QPushButton(QStringLiteral("预览"));
     m_model = new CRowsModel({QStringLiteral("行号"), QStringLiteral("交易时间"), QStringLiteral("基金名称"),
                               QStringLiteral("交易类型"), QStringLiteral("交易金额"), QStringLiteral("交易份数"),
                               QStringLiteral("交易价"), QStringLiteral("手续费"), QStringLiteral("结果")},
@@ -47,6 +50,12 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     m_refusals->setReadOnly(true);
     m_refusals->setMaximumHeight(110);
     m_refusals->setPlaceholderText(QStringLiteral("被拒绝的行在此列出"));
+    m_progress = new QProgressBar;
+    m_progress->hide();
+    m_status = new QLabel;
+    m_status->hide();
+    m_poll = new QTimer(this);
+    m_poll->setInterval(100);
 
     auto* form = new QHBoxLayout;
     form->addWidget(new QLabel(QStringLiteral("基金帐户:")));
@@ -68,6 +77,8 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     top->addWidget(m_view, 1);
     top->addWidget(new QLabel(QStringLiteral("被拒绝的行:")));
     top->addWidget(m_refusals);
+    top->addWidget(m_status);
+    top->addWidget(m_progress);
     top->addWidget(buttons);
     resize(860, 540);
 
@@ -78,7 +89,10 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     });
     connect(preview, &QPushButton::clicked, this, &CImportDialog::OnPreview);
     connect(m_import, &QPushButton::clicked, this, &CImportDialog::OnImport);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(close, &QPushButton::clicked, this, &CImportDialog::reject);
+    connect(m_poll, &QTimer::timeout, this, [this] {
+        if (m_done) m_progress->setValue(static_cast<int>(m_done->load()));
+    });
     FillAccounts(m_account, m_ctx, m_ctx.currentAccount);
 }
 
@@ -129,30 +143,118 @@ void CImportDialog::Show(const ImportResult& result)
 
 void CImportDialog::OnPreview()
 {
-    std::string bytes;
-    if (!ReadFile(bytes)) return;
-    // The engine asks the service for each row's NAV: the busy cursor says so.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ImportResult result = ImportTrades(*m_ctx.accounts, *m_ctx.db, ChosenAccount(m_account), bytes, true, m_ctx.funds);
-    QApplication::restoreOverrideCursor();
-    Show(result);
+    if (!IsBusy()) Start(true);
 }
 
 void CImportDialog::OnImport()
 {
+    if (IsBusy() && m_importing) return;
+    // A preview still running only shows figures: the import replaces it.
+    if (IsBusy()) CTaskRunner::Cancel(m_cancel);
+    Start(false);
+}
+
+void CImportDialog::reject()
+{
+    if (!IsBusy()) return QDialog::reject();
+    // The run stops before its next row or its commit: nothing is booked.
+    CTaskRunner::Cancel(m_cancel);
+    ++m_serial;
+    SetBusy(false);
+    m_status->setText(QStringLiteral("已取消，没有导入任何交易"));
+    m_status->show();
+    emit runDone();
+}
+
+void CImportDialog::SetBusy(bool busy)
+{
+    for (QWidget* w : {static_cast<QWidget*>(m_browse), static_cast<QWidget*>(m_preview),
+                       static_cast<QWidget*>(m_account), static_cast<QWidget*>(m_file)})
+        w->setEnabled(!busy);
+    // "导入" stays for a preview, which it replaces, not for an import.
+    m_import->setEnabled(!busy || !m_importing);
+    m_file->setEnabled(!busy);
+    m_progress->setVisible(busy);
+    m_status->setVisible(busy);
+    if (busy) m_poll->start();
+    else m_poll->stop();
+    if (!busy) {
+        m_cancel.reset();
+        m_done.reset();
+    }
+}
+
+void CImportDialog::Start(bool dryRun)
+{
     std::string bytes;
     if (!ReadFile(bytes)) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ImportResult result = ImportTrades(*m_ctx.accounts, *m_ctx.db, ChosenAccount(m_account), bytes, false, m_ctx.funds);
-    QApplication::restoreOverrideCursor();
-    Show(result);
-    if (!result.booked) {
-        return m_ctx.Say(StrFormat("导入失败：%d行被拒绝，没有导入任何交易", static_cast<int>(result.refusals.size())),
-                         PromptIcon::Warning);
+    const int account = ChosenAccount(m_account);
+    // The window's engine and fund data are read here; the worker books
+    // through an engine and a connection of its own and asks the service.
+    ImportJob job = PrepareImport(*m_ctx.accounts, *m_ctx.db, m_ctx.funds, account, bytes, dryRun);
+    const int rows = static_cast<int>(ParseTradeCsv(bytes, account).rows.size());
+    const int serial = ++m_serial;
+    auto done = std::make_shared<std::atomic<size_t>>(0);
+    QPointer<CImportDialog> self(this);
+    CAccountManager* accounts = m_ctx.accounts;
+    std::function<void()> refresh = m_ctx.refresh;
+    Work work = [job, done, self, serial, accounts, refresh, dryRun](const std::atomic<bool>& cancelled) -> WorkFinish {
+        ImportControl control;
+        control.cancelled = &cancelled;
+        control.progress = [done](size_t n, size_t) { *done = n; };
+        auto result = std::make_shared<ImportResult>(ImportTradesElsewhere(job, control));
+        if (!result->booked && cancelled) return nullptr;  // stopped: nothing to show or store
+        return [self, serial, result, accounts, refresh, job, dryRun] {
+            if (result->booked) {
+                // The file is in the database: the window's lists take it at once.
+                accounts->ReadHoldings(job.accountId);
+                accounts->RefreshAccount(job.accountId);
+                if (!self && refresh) refresh();
+            }
+            if (self && self->m_serial == serial) self->Finished(dryRun, *result);
+            else if (self && result->booked) self->CommittedAfterCancel(*result);
+        };
+    };
+    m_progress->setRange(0, std::max(rows, 1));
+    m_progress->setValue(0);
+    m_status->setText(dryRun ? QStringLiteral("正在预览...") : QStringLiteral("正在导入..."));
+    m_done = done;
+    m_importing = !dryRun;
+    if (m_ctx.runner) {
+        m_cancel = m_ctx.runner->Run(std::move(work));
+        SetBusy(true);
+    } else {
+        // No worker (tests, the command line): in place.
+        m_cancel = std::make_shared<std::atomic<bool>>(false);
+        SetBusy(true);
+        RunWork(nullptr, std::move(work));
     }
-    m_ctx.Say(StrFormat("导入成功：%d笔交易", static_cast<int>(result.rows.size())));
+}
+
+void CImportDialog::CommittedAfterCancel(const ImportResult& result)
+{
+    // "取消" came after the commit: the rows are booked, and the dialog must
+    // not go on saying that nothing was.
+    const int n = static_cast<int>(result.rows.size());
     m_ctx.Changed();
-    accept();
+    m_status->setText(QString::fromStdString(StrFormat("取消时导入已经完成：%d笔交易已导入", n)));
+    m_status->show();
+    m_ctx.Say(StrFormat("导入成功：%d笔交易", n));
+}
+
+void CImportDialog::Finished(bool dryRun, const ImportResult& result)
+{
+    SetBusy(false);
+    Show(result);
+    if (!dryRun && !result.booked) {
+        m_ctx.Say(StrFormat("导入失败：%d行被拒绝，没有导入任何交易", static_cast<int>(result.refusals.size())),
+                  PromptIcon::Warning);
+    } else if (!dryRun) {
+        m_ctx.Say(StrFormat("导入成功：%d笔交易", static_cast<int>(result.rows.size())));
+        m_ctx.Changed();
+        accept();
+    }
+    emit runDone();
 }
 
 }  // namespace vextal

@@ -21,6 +21,7 @@
 #include "ui/BookkeepingUi.h"
 #include "ui/FundCurveView.h"
 #include "ui/FundPicker.h"
+#include "ui/ImportDialog.h"
 #include "ui/MainFrame.h"
 #include "ui/PlanDialogs.h"
 #include "ui/SyncDialog.h"
@@ -244,7 +245,10 @@ TEST_F(BookFlow, AUserKeepsTheBooksThroughTheWindowAndSeesTheFiguresFollow)
     driver.Next([&](QDialog* d) {
         Type(d->findChild<QLineEdit*>("file"), csv);
         Click(*d, "预览");
+        // Booked on the worker: the dialog closes when it is done.
+        QSignalSpy done(qobject_cast<CImportDialog*>(d), &CImportDialog::runDone);
         Click(*d, "导入");
+        ASSERT_TRUE(done.wait(30000));
     });
     frame->RunCommand(cmd::ImportTrades);
     EXPECT_TRUE(driver.Said("导入成功：2笔交易"));
