@@ -174,9 +174,10 @@ bool CDataWebService::QuotePage(const std::string& stockId, std::string& page) c
     const double price = m_market.StockPriceAt(stock, at);
     double open = prevClose, high = prevClose, low = prevClose;
     if (m >= 1) {
-        open = high = low = m_market.StockPriceAt(stock, TradingMinute(day, 1));
+        const std::vector<double> minutes = m_market.StockDayPrices(stock, day);
+        open = high = low = minutes[1];
         for (int k = 2; k <= m; ++k) {
-            double p = m_market.StockPriceAt(stock, TradingMinute(day, k));
+            const double p = minutes[static_cast<size_t>(k)];
             high = std::max(high, p);
             low = std::min(low, p);
         }

@@ -425,6 +425,33 @@ double CMarketSimulator::StockPriceAt(int stock, const OleDate& at) const
     return std::exp(p0 + f * (p1 - p0) + walkAtM - f * walk);
 }
 
+std::vector<double> CMarketSimulator::StockDayPrices(int stock, int day) const
+{
+    std::vector<double> prices(241);
+    int i = m_calendar.IndexOnOrBefore(day);
+    if (i < 0 || m_calendar.DayAt(i) != day || i == 0) {
+        std::fill(prices.begin(), prices.end(),
+                  i < 0 ? m_stocks[static_cast<size_t>(stock)].startPrice : StockClose(stock, i));
+        return prices;
+    }
+    double p0 = std::log(StockClose(stock, i - 1)), p1 = std::log(StockClose(stock, i));
+    // The walk summed in the same order as StockPriceAt, so every value is the same.
+    double step = m_stocks[static_cast<size_t>(stock)].sigma / std::sqrt(240.0);
+    std::vector<double> walkAt(240);
+    double walk = 0;
+    for (int k = 0; k < 240; ++k) {
+        walkAt[static_cast<size_t>(k)] = walk;
+        walk += step * Normal(Hash(m_options.seed, kTagIntraday, stock, i, k));
+    }
+    prices[0] = std::exp(p0);
+    prices[240] = std::exp(p1);
+    for (int m = 1; m < 240; ++m) {
+        double f = m / 240.0;
+        prices[static_cast<size_t>(m)] = std::exp(p0 + f * (p1 - p0) + walkAt[static_cast<size_t>(m)] - f * walk);
+    }
+    return prices;
+}
+
 double CMarketSimulator::BondReturn(int index) const
 {
     if (index < 0 || index >= m_calendar.Count()) return 0;

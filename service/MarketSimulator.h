@@ -149,6 +149,9 @@ public:
     // Intraday price: follows a fixed path from the previous close to the
     // day's close during 9:30-11:30 and 13:00-15:00.
     double StockPriceAt(int stock, const OleDate& at) const;
+    // StockPriceAt at every trading minute 0..240 of `day` (the same values),
+    // in one pass over the day's walk instead of one pass per minute.
+    std::vector<double> StockDayPrices(int stock, int day) const;
     double BondReturn(int index) const;
     // The ten disclosed holdings in force on a day (they change quarterly).
     std::vector<Holding> Holdings(const SimFund& fund, int day) const;

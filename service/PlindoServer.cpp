@@ -101,12 +101,18 @@ bool CPlindoServer::Open(std::string& error)
     // The library's default option is SO_REUSEPORT, under which a second
     // service on the same port starts and takes half the requests. With
     // SO_REUSEADDR alone a port in use fails to bind.
-    m_server->set_socket_options([](int sock) {
+    int listening = -1;
+    m_server->set_socket_options([&listening](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listening = sock;
     });
     m_port = m_options.port == 0 ? m_server->bind_to_any_port("127.0.0.1")
                                  : (m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1);
+    // The library listens with a backlog of 5: ten quote workers connecting
+    // at once overflow it, and a dropped connection retries a second later.
+    // Listening again on the bound socket only raises the backlog.
+    if (m_port > 0 && listening >= 0) ::listen(listening, 128);
     if (m_port <= 0) {
         const int code = errno;
         error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port) +

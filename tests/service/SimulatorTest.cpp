@@ -188,6 +188,13 @@ TEST(MarketSimulator, IntradayPathEndsAtTheClose)
         EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 12, 40)), noon, 1e-12);  // lunch break
         EXPECT_GT(noon, prevClose * 0.85);
         EXPECT_LT(noon, prevClose * 1.15);
+        // The whole day at once (the quote page's high and low) is the same path.
+        const std::vector<double> day = Market().StockDayPrices(s, D(2024, 10, 9));
+        for (int m = 0; m <= 240; ++m) {
+            const int minute = m <= 120 ? 570 + m : 660 + m;
+            ASSERT_EQ(day[static_cast<size_t>(m)], Market().StockPriceAt(s, T(2024, 10, 9, minute / 60, minute % 60)))
+                << "minute " << m;
+        }
     }
     const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1; });
     double nav = 0, pct = 0;
