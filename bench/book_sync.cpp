@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "../service/ServiceProcess.h"
+#include "BenchService.h"
 #include "BenchUtil.h"
 #include "common/Format.h"
 #include "net/ClientCommands.h"
@@ -44,18 +44,9 @@ std::string BookText()
 
 int main()
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    CServiceProcess p(PLINDO_SERVE_PATH, {"--funds", "400", "--now", "2025-06-18 21:00:00", "--quiet"});
-    if (p.Port() <= 0) {
-        std::fprintf(stderr, "book_sync: plindo-serve did not start\n");
-        return 1;
-    }
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(p.Base());
-    CommandReply login = SendLogin(ctx, "demo", "demo123", "3.25");
-    ctx.loginId = login.serverId;
+    bench::Service p("book_sync", {"--funds", "400", "--now", "2025-06-18 21:00:00", "--quiet"});
+    CommandReply login;
+    CommandContext ctx = p.DemoLogin(&login);
     const int userId = std::atoi(login.fields.empty() ? "0" : login.fields[0].c_str());
     const std::string text = BookText();
     std::printf("bookkeeping text: %zu bytes\n", text.size());

@@ -2,13 +2,11 @@
 // plindo-serve answering every request after 50 ms. The limit, measured in
 // the same run: ceil(distinct stocks / 10) quote requests one after another,
 // what ten workers can do at best.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "../service/ServiceProcess.h"
+#include "BenchService.h"
 #include "BenchUtil.h"
 #include "estimate/FundForecast.h"
 #include "net/ClientCommands.h"
@@ -18,21 +16,8 @@ using namespace vextal;
 
 int main()
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    char self[4096] = {};
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::string exe(self, static_cast<size_t>(n > 0 ? n : 0));
-    CServiceProcess p(exe.substr(0, exe.rfind('/')) + "/../service/plindo-serve",
-                      {"--now", "2025-06-18 14:00:00", "--latency-ms", "50", "--quiet"});
-    if (p.Port() <= 0) {
-        std::fprintf(stderr, "estimate_run: plindo-serve did not start\n");
-        return 1;
-    }
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(p.Base());
-    ctx.loginId = SendLogin(ctx, "demo", "demo123", "3.25").serverId;
+    bench::Service p("estimate_run", {"--now", "2025-06-18 14:00:00", "--latency-ms", "50", "--quiet"});
+    CommandContext ctx = p.DemoLogin();
     CommandReply list = SendFundList(ctx);
     auto cache = std::make_shared<CFundInvestCache>();
     std::vector<std::string> funds;

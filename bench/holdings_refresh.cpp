@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "BenchUtil.h"
-#include "ServiceProcess.h"
+#include "BenchService.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
 #include "common/Clock.h"
@@ -41,11 +41,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("VEXTAL_NO_WEBENGINE", "1");
     QApplication qapp(argc, argv);
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "600", "--now", "2024-10-09 21:00:00", "--quiet"});
-    if (service.Port() <= 0) return Die("plindo-serve did not start");
+    bench::Service service("holdings_refresh", {"--funds", "600", "--now", "2024-10-09 21:00:00", "--quiet"});
     Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0));
     bench::ScratchDir home;
     {

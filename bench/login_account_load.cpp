@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "BenchUtil.h"
-#include "ServiceProcess.h"
+#include "BenchService.h"
 #include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
 #include "app/StartupSequence.h"
@@ -132,12 +132,8 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "2000", "--now", "2026-12-04 21:00:00", "--latency-ms",
-                                                std::to_string(kLatencyMs), "--quiet"});
-    if (service.Port() <= 0) Die("plindo-serve did not start");
+    bench::Service service("login_account_load", {"--funds", "2000", "--now", "2026-12-04 21:00:00", "--latency-ms",
+                                                  std::to_string(kLatencyMs), "--quiet"});
     Clock::Fix(OleDate::FromParts(2026, 12, 4, 21, 0, 0));
     bench::ScratchDir home;
     {

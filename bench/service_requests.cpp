@@ -1,7 +1,6 @@
 // Latest-NAV requests (command 2/22) per second against plindo-serve from
 // two client threads, each request on its own connection as the program
 // sends it.
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "../service/ServiceProcess.h"
+#include "BenchService.h"
 #include "BenchUtil.h"
 #include "net/ClientCommands.h"
 #include "net/HttpTransport.h"
@@ -18,21 +17,8 @@ using namespace vextal;
 
 int main()
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    char self[4096] = {};
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::string exe(self, static_cast<size_t>(n > 0 ? n : 0));
-    CServiceProcess p(exe.substr(0, exe.rfind('/')) + "/../service/plindo-serve",
-                      {"--now", "2025-06-18 21:00:00", "--quiet"});
-    if (p.Port() <= 0) {
-        std::fprintf(stderr, "service_requests: plindo-serve did not start\n");
-        return 1;
-    }
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(p.Base());
-    ctx.loginId = SendLogin(ctx, "demo", "demo123", "3.25").serverId;
+    bench::Service p("service_requests", {"--now", "2025-06-18 21:00:00", "--quiet"});
+    CommandContext ctx = p.DemoLogin();
     CommandReply list = SendFundList(ctx);
     std::vector<std::string> codes;
     for (size_t i = 0; i + 10 < list.fields.size(); i += 11)

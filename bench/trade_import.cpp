@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "../service/ServiceProcess.h"
+#include "BenchService.h"
 #include "BenchUtil.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
@@ -68,16 +68,10 @@ std::string File(const std::vector<std::string>& funds)
 
 int main()
 {
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
-    if (service.Port() <= 0) return Die("plindo-serve did not start");
+    bench::Service service("trade_import", {"--funds", "300", "--now", "2024-10-09 21:00:00", "--quiet"});
     Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0, 0));
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(service.Base());
-    CommandReply login = SendLogin(ctx, "demo", "demo123", "3.25");
-    ctx.loginId = login.serverId;
+    CommandReply login;
+    CommandContext ctx = service.DemoLogin(&login);
     const int userId = std::atoi(login.fields.empty() ? "0" : login.fields[0].c_str());
     if (ctx.loginId.empty() || userId == 0) return Die("login failed: " + login.error);
 

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "BenchUtil.h"
-#include "ServiceProcess.h"
+#include "BenchService.h"
 #include "common/Clock.h"
 #include "net/HttpTransport.h"
 #include "ui/CommandTable.h"
@@ -41,15 +41,8 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("VEXTAL_NO_WEBENGINE", "1");
     QApplication qapp(argc, argv);
-    HttpConfig config = GetHttpConfig();
-    config.noProxy = "*";
-    SetHttpConfig(config);
     // The largest market the service makes; its open-end class is some 9,000 funds.
-    CServiceProcess service(PLINDO_SERVE_PATH, {"--funds", "20000", "--now", "2026-12-04 21:00:00", "--quiet"});
-    if (service.Port() <= 0) {
-        std::fprintf(stderr, "ui_startup: plindo-serve did not start\n");
-        return 1;
-    }
+    bench::Service service("ui_startup", {"--funds", "20000", "--now", "2026-12-04 21:00:00", "--quiet"});
     Clock::Fix(OleDate::FromParts(2026, 12, 4, 21, 0, 0));
     bench::ScratchDir home;
     {
