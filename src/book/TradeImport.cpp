@@ -421,9 +421,13 @@ ImportJob PrepareImport(CAccountManager& manager, const CAdoDatabase& db, const 
     job.bytes = bytes;
     job.dryRun = dryRun;
     std::vector<std::string> ids;
-    for (const ImportRow& row : ParseTradeCsv(bytes, accountId).rows) {
+    const ImportResult parsed = ParseTradeCsv(bytes, accountId);
+    job.rows = parsed.rows.size();
+    job.firstTrade = Clock::Now();
+    for (const ImportRow& row : parsed.rows) {
         ids.push_back(row.trade.FundID);
         if (!row.trade.TargetFundID.empty()) ids.push_back(row.trade.TargetFundID);
+        job.firstTrade = std::min(job.firstTrade, row.trade.TradeTime);
     }
     if (const AccountInfo* a = manager.FindAccount(accountId))
         for (const FundTradeInfo& h : a->holdings) ids.push_back(h.FundID);
@@ -440,12 +444,7 @@ ImportResult ImportTradesElsewhere(const ImportJob& job, const ImportControl& co
         return failed;
     }
     std::unique_ptr<CImportServices> services;
-    if (job.services) {
-        OleDate first = Clock::Now();
-        for (const ImportRow& row : ParseTradeCsv(job.bytes, job.accountId).rows)
-            first = std::min(first, row.trade.TradeTime);
-        services = std::make_unique<CImportServices>(*job.services, first);
-    }
+    if (job.services) services = std::make_unique<CImportServices>(*job.services, job.firstTrade);
     CAccountManager engine;
     engine.Init(own, job.userId, job.offline, services.get(), job.funds.get());
     engine.SkipDividendsAll();

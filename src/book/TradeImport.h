@@ -101,6 +101,8 @@ struct ImportJob {
     std::string bytes;
     bool dryRun = true;
     std::shared_ptr<CFundFacts> funds;  // read only, on the worker
+    size_t rows = 0;                    // rows read from the file
+    OleDate firstTrade;                 // the earliest row's trade time
 };
 // The funds of the file and of the account's holdings, from the window's engine.
 ImportJob PrepareImport(CAccountManager& manager, const CAdoDatabase& db, const IFundDirectory* funds, int accountId,

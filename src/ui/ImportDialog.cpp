@@ -192,7 +192,7 @@ void CImportDialog::Start(bool dryRun)
     // The window's engine and fund data are read here; the worker books
     // through an engine and a connection of its own and asks the service.
     ImportJob job = PrepareImport(*m_ctx.accounts, *m_ctx.db, m_ctx.funds, account, bytes, dryRun);
-    const int rows = static_cast<int>(ParseTradeCsv(bytes, account).rows.size());
+    const int rows = static_cast<int>(job.rows);
     const int serial = ++m_serial;
     auto done = std::make_shared<std::atomic<size_t>>(0);
     QPointer<CImportDialog> self(this);
