@@ -1,14 +1,45 @@
 #include "common/Format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <locale.h>
 
 namespace vextal {
 
+namespace {
+
+// The "C" locale, made once; uselocale() switches only the calling thread.
+locale_t CLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+
+struct CLocaleScope {
+    locale_t previous;
+    CLocaleScope() : previous(uselocale(CLocale())) {}
+    ~CLocaleScope() { uselocale(previous); }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view TrimView(std::string_view t)
+{
+    while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
+    while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
+    return t;
+}
+
+}  // namespace
+
 std::string StrFormatV(const char* fmt, va_list args)
 {
+    CLocaleScope cLocale;
     char small[256];
     va_list copy;
     va_copy(copy, args);
@@ -35,6 +66,59 @@ std::string FormatNumber(const char* fmt, double value)
     std::string text = StrFormat(fmt, value);
     if (!text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
     return text;
+}
+
+std::string FormatFixed(double value, int places)
+{
+    places = std::clamp(places, 0, 17);
+    if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value < 0 ? "-inf" : "inf");
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, places);
+    if (res.ec != std::errc()) return std::string();
+    std::string text(buf, res.ptr);
+    if (!text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
+    return text;
+}
+
+std::string FormatGrouped(double value, int places)
+{
+    std::string text = FormatFixed(value, places);
+    const size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
+    size_t end = text.find('.');
+    if (end == std::string::npos) end = text.size();
+    if (end <= start || text.find_first_not_of("0123456789", start) < end) return text;  // inf, nan
+    for (size_t i = end; i > start + 3; i -= 3) text.insert(i - 3, 1, ',');
+    return text;
+}
+
+std::optional<double> ParseNumber(std::string_view text)
+{
+    text = TrimView(text);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    // from_chars also takes "inf", "nan" and "infinity"; a user's or a
+    // file's figure never means those.
+    bool digit = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') digit = true;
+        else if (c != '.' && c != '-' && c != '+' && c != 'e' && c != 'E') return std::nullopt;
+    }
+    if (!digit) return std::nullopt;
+    double value = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<long long> ParseInteger(std::string_view text)
+{
+    text = TrimView(text);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    long long value = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 double RoundDecimal(double value, int places)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <optional>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -115,4 +117,41 @@ TEST(Format, PrintfAndRound2)
     EXPECT_EQ(SplitText("a||b", '|'), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TrimText("  x y \r\n"), "x y");
     EXPECT_TRUE(EqualsNoCase("FundID", "fundid"));
+}
+
+// Numbers are read and printed the same under every locale: a German desktop
+// sets LC_NUMERIC to a decimal comma, and the wire, files and lists must not
+// follow it.
+TEST(Format, NumbersIgnoreTheLocale)
+{
+    struct Case { const char* text; std::optional<double> value; };
+    const Case cases[] = {
+        {"1.0878", 1.0878}, {" -0.66 ", -0.66}, {"+12", 12.0}, {"1e3", 1000.0}, {".5", 0.5},
+        {"17695,94", std::nullopt}, {"1,000.50", std::nullopt}, {"inf", std::nullopt},
+        {"-inf", std::nullopt}, {"nan", std::nullopt}, {"infinity", std::nullopt}, {"abc", std::nullopt},
+        {"", std::nullopt}, {"  ", std::nullopt}, {"0x10", std::nullopt}, {"1e999", std::nullopt},
+        {"12abc", std::nullopt}, {"1 2", std::nullopt}, {"+-5", std::nullopt}, {"-", std::nullopt},
+        {"😀", std::nullopt}, {"１２", std::nullopt},
+    };
+    const char* saved = std::setlocale(LC_ALL, nullptr);
+    const std::string keep = saved ? saved : "C";
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        if (!std::setlocale(LC_ALL, locale)) continue;  // the German locale may not be generated here
+        SCOPED_TRACE(locale);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.text);
+            EXPECT_EQ(ParseNumber(c.text), c.value);
+        }
+        EXPECT_EQ(StrFormat("%0.4f|%0.2f", 1.0878, -0.66), "1.0878|-0.66");
+        EXPECT_EQ(FormatNumber("%0.2f", -0.001), "0.00");
+        EXPECT_EQ(FormatFixed(1.0878, 4), "1.0878");
+        EXPECT_EQ(FormatFixed(-0.004, 2), "0.00");
+        EXPECT_EQ(FormatGrouped(1234567.891, 2), "1,234,567.89");
+        EXPECT_EQ(FormatGrouped(-999.5, 0), "-1,000");
+        EXPECT_EQ(FormatGrouped(12.5, 1), "12.5");
+        EXPECT_EQ(ParseInteger(" 42 "), 42);
+        EXPECT_EQ(ParseInteger("4.2"), std::nullopt);
+        EXPECT_EQ(ParseInteger("99999999999999999999"), std::nullopt);
+    }
+    std::setlocale(LC_ALL, keep.c_str());
 }
