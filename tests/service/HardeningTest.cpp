@@ -1,0 +1,170 @@
+// plindo-serve as a hostile client meets it: slow and idle connections,
+// oversized heads and bodies, payloads that must not be read before the
+// login is checked, and the service still answering everyone else.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "HostileClients.h"
+#include "PlindoServer.h"
+#include "common/Format.h"
+#include "net/ClientCommands.h"
+#include "net/CommandProtocol.h"
+#include "net/Encoding.h"
+#include "support/ServeFixture.h"
+
+namespace vextal {
+namespace {
+
+int Connect(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends `request` (as far as the service takes it) and reads until it
+// closes or `ms` pass: the whole answer text.
+std::string Exchange(int port, const std::string& request, int ms = 10000)
+{
+    const int fd = Connect(port);
+    if (fd < 0) return "no connection";
+    for (size_t sent = 0; sent < request.size();) {
+        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, left) <= 0) break;
+        char buf[4096];
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        answer.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+std::string StatusLine(const std::string& answer) { return answer.substr(0, 12); }
+
+const char* kCommandPath = "/plindo/client/ClientService.asmx/SendCommand";
+
+std::string Post(const std::string& body, const std::string& extraHeaders = "")
+{
+    return std::string("POST ") + kCommandPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + extraHeaders +
+           StrFormat("Content-Length: %zu\r\n\r\n", body.size()) + body;
+}
+
+class Hardening : public test::ServiceSuite {
+protected:
+    static void SetUpTestSuite() { StartSuite({7, 200, "2024-10-09 21:00:00"}); }
+    static int Port() { return s_service->Process().Port(); }
+    static std::string Msg(const std::string& httpAnswer)
+    {
+        int ret = 0;
+        std::string msg;
+        ParseCommandAnswer(httpAnswer, ret, msg);
+        return GbkToUtf8(msg);
+    }
+};
+
+TEST_F(Hardening, HeadsAndBodiesOverTheirLimitsAreRefusedEarly)
+{
+    const std::string css = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\n";
+    std::string manyLines = css;
+    for (int i = 0; i < 10000; ++i) manyLines += StrFormat("X-Line-%d: y\r\n", i);
+    std::string chunked = std::string("POST ") + kCommandPath +
+                          " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string piece(1 << 20, 'x');
+    for (int i = 0; i < 6; ++i) chunked += StrFormat("%zx\r\n", piece.size()) + piece + "\r\n";
+    chunked += "0\r\n\r\n";
+    struct Case { std::string request, status; };
+    const Case cases[] = {
+        {manyLines + "\r\n", "HTTP/1.1 431"},
+        {css + "X-Long: " + std::string(20000, 'a') + "\r\n\r\n", "HTTP/1.1 431"},
+        {chunked, "HTTP/1.1 413"},
+        {Post(std::string(kMaxRequestBytes + 1, 'x')), "HTTP/1.1 413"},
+        {css + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nab", "HTTP/1.1 400"},
+        {"GET /stylemain.css\r\n\r\n", "HTTP/1.1 400"},
+        {"GET /nothing-here HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 404"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(StatusLine(Exchange(Port(), c.request)), c.status) << c.request.substr(0, 60);
+
+    // A chunked body within the cap is read whole; two requests share a connection.
+    const std::string body = BuildCommand(2, 22, "000001", "");
+    const std::string small = std::string("POST ") + kCommandPath + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                              StrFormat("%zx\r\n", body.size() / 2) + body.substr(0, body.size() / 2) + "\r\n" +
+                              StrFormat("%zx;ext=1\r\n", body.size() - body.size() / 2) + body.substr(body.size() / 2) +
+                              "\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    const std::string both = Exchange(Port(), small + css + "Connection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(both), "HTTP/1.1 200");
+    EXPECT_EQ(Msg(both), kLoginFirst);
+    EXPECT_NE(both.find("body{"), std::string::npos) << both;
+}
+
+// The login is checked, and the field count, before the payload is decoded
+// or split: a stranger's upload is refused for the login, whatever it holds.
+TEST_F(Hardening, CommandAndLoginCheckedBeforeThePayload)
+{
+    CommandContext demo = Login();
+    const std::string notGbk = "_A_1|2|\x81\x20|0|0|0|0|2024-01-01_A__F__F__T__T_";
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(4, 6, notGbk, "")))), kLoginFirst);
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(4, 6, notGbk, demo.loginId)))), "记帐数据编码错误");
+    std::string codes = "000001";
+    for (int i = 0; i < 5000; ++i) codes += "|000001";
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(2, 22, codes, demo.loginId)))), kDataFormatError);
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(2, 5, codes, demo.loginId)))), kDataFormatError);
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(9, 9, codes, demo.loginId)))), kUnknownCommand);
+    EXPECT_TRUE(SendLatestValue(demo, "000001").status != CommandStatus::SendFailed);
+}
+
+// The load test: 32 slow clients and 4 hostile 4 MiB bodies at once, and
+// every ordinary request is still answered; then SIGTERM ends the service
+// with the slow clients still connected.
+TEST(HardeningLoad, SlowClientsAndHostileBodiesLeaveOrdinaryRequestsAnswered)
+{
+    test::UseDirectHttp(15);
+    test::RealService service({7, 200, "2024-10-09 21:00:00"});
+    VEXTAL_ASSERT_STARTED(&service);
+    const CommandContext demo = service.Login();
+    CHostileClients hostile(service.Process().Port(), 32, 4);
+    // Until the slow clients hold their connections and the bodies flow.
+    for (int i = 0; i < 200 && (hostile.SlowConnections() < 32 || hostile.HostileBodies() < 4); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 30; ++i) {
+        CommandReply nav = SendLatestValue(demo, "000001");
+        ASSERT_NE(nav.status, CommandStatus::SendFailed) << "request " << i;
+        std::string css;
+        ASSERT_GT(HttpGetBuffer(service.Base() + "stylemain.css", css, "", ""), 0) << "request " << i;
+        EXPECT_NE(css.find("body{"), std::string::npos);
+    }
+    EXPECT_TRUE(service.Login().loginId.size() > 0);
+    EXPECT_GE(hostile.HostileBodies(), 4);
+    const int status = service.Process().Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM did not end the service: " << status;
+    hostile.Stop();
+}
+
+}  // namespace
+}  // namespace vextal
