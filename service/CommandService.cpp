@@ -149,7 +149,7 @@ CommandAnswer CCommandService::Dispatch(int cmdtype, int cmdid, const Fields& f,
         case 1: return Login(f, address);
         case 2: return Logout(f);
         case 3: return Register(f);
-        default: return UpdateUser(f, user, loginId);
+        default: return UpdateUser(f, user, loginId, address);
         }
     }
     if (cmdtype == 4) return MemberCommand(cmdid, f, data, user);
@@ -178,8 +178,13 @@ CommandAnswer CCommandService::Login(const Fields& f, const std::string& address
     if (f.size() < 2) return CommandAnswer::Fail(kDataFormatError);
     ServiceUser user;
     std::string password = GbkToUtf8(DecryptText(f[1], kCipherKey));
-    if (!m_users.FindByName(TrimText(f[0]), user) || !CUserStore::CheckPassword(user, password))
-        return CommandAnswer::Fail("用户名或密码错误");
+    long waitMs = 0;
+    switch (m_users.Authenticate(TrimText(f[0]), password, address, user, waitMs)) {
+    case CUserStore::LoginResult::Throttled:
+        return CommandAnswer::Fail(StrFormat("登录失败次数过多，请%ld秒后再试", (waitMs + 999) / 1000));
+    case CUserStore::LoginResult::Wrong: return CommandAnswer::Fail("用户名或密码错误");
+    case CUserStore::LoginResult::Ok: break;
+    }
     const OleDate now = Clock::Now();
     // A lapsed membership logs in as a free member.
     if (!CUserStore::IsVip(user, now)) user.level = 0;
@@ -246,19 +251,37 @@ CommandAnswer CCommandService::Register(const Fields& f)
     }
 }
 
-CommandAnswer CCommandService::UpdateUser(const Fields& f, int sessionUser, const std::string& loginId)
+// Fields: user id, Email, nickname, the new password, the current password
+// (enciphered). Without the fifth field the password field is taken as the
+// current one, so such an update cannot change the password. A changed
+// password ends the member's other logins.
+CommandAnswer CCommandService::UpdateUser(const Fields& f, int sessionUser, const std::string& loginId,
+                                          const std::string& address)
 {
     int userId = 0;
-    if (f.size() != 4 || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
+    if ((f.size() != 4 && f.size() != 5) || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
     if (userId != sessionUser) return CommandAnswer::Fail("不能修改其他用户的信息");
     ServiceUser user;
     if (!m_users.FindById(userId, user)) return CommandAnswer::Fail(kLoginFirst);
+    const std::string password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    const std::string current = f.size() == 5 ? GbkToUtf8(DecryptText(f[4], kCipherKey)) : password;
+    // Checked as a login is, back-off included: a borrowed login id is no
+    // way to guess the password.
+    ServiceUser checked;
+    long waitMs = 0;
+    switch (m_users.Authenticate(user.loginName, current, address, checked, waitMs)) {
+    case CUserStore::LoginResult::Throttled:
+        return CommandAnswer::Fail(StrFormat("登录失败次数过多，请%ld秒后再试", (waitMs + 999) / 1000));
+    case CUserStore::LoginResult::Wrong: return CommandAnswer::Fail("旧密码不正确");
+    case CUserStore::LoginResult::Ok: break;
+    }
     user.email = TrimText(f[1]);
     user.nickname = TrimText(f[2]);
-    user.password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    user.password = password;
     std::string problem = CheckUserFields(user.email, user.nickname, user.password);
     if (!problem.empty()) return CommandAnswer::Fail(problem);
     if (!m_users.UpdateUser(user)) return CommandAnswer::Fail("系统错误，请联系管理员");
+    if (password != current) m_users.EndOtherSessions(userId, loginId);
     return CommandAnswer::Ok("修改成功");
 }
 

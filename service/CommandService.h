@@ -53,7 +53,7 @@ private:
     CommandAnswer Login(const Fields& f, const std::string& address);
     CommandAnswer Logout(const Fields& f);
     CommandAnswer Register(const Fields& f);
-    CommandAnswer UpdateUser(const Fields& f, int sessionUser, const std::string& loginId);
+    CommandAnswer UpdateUser(const Fields& f, int sessionUser, const std::string& loginId, const std::string& address);
 
     CommandAnswer CompanyList();
     CommandAnswer FundList();
