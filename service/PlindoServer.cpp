@@ -6,6 +6,10 @@
 
 #include "net/Encoding.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -30,7 +34,11 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
 {
 }
 
-CPlindoServer::~CPlindoServer() { Stop(-1); }
+CPlindoServer::~CPlindoServer()
+{
+    Stop(-1);
+    if (m_lockFd >= 0) ::close(m_lockFd);
+}
 
 bool CPlindoServer::Start(std::string& error)
 {
@@ -80,6 +88,7 @@ bool CPlindoServer::Open(std::string& error)
         out.close();
         std::filesystem::remove(probe, ec);
     }
+    if (!TakeDataFolder(error)) return false;
     if (!m_users.Open(m_options.dataDir + "/plindo.db", error)) {
         error = "cannot open " + m_options.dataDir + "/plindo.db: " + error;
         return false;
@@ -92,6 +101,48 @@ bool CPlindoServer::Open(std::string& error)
         return false;
     }
     m_port = m_server->Port();
+    return true;
+}
+
+// One service per data folder: two would write the same store and the same
+// files. The lock ends with the process, however it ends. Then what is
+// ours in the folder is made private to this account (older services left
+// it readable by all), and temporary files of a start that was cut short
+// go.
+bool CPlindoServer::TakeDataFolder(std::string& error)
+{
+    namespace fs = std::filesystem;
+    const std::string lockPath = m_options.dataDir + "/plindo.lock";
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0) {
+        error = "cannot open " + lockPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "the data folder " + m_options.dataDir + " is in use (another plindo-serve?)"
+                                     : "cannot lock " + lockPath + ": " + std::strerror(errno);
+        ::close(m_lockFd);
+        m_lockFd = -1;
+        return false;
+    }
+    std::error_code ec;
+    const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
+    for (const char* name : {"plindo.db", "plindo.db-wal", "plindo.db-shm", "plindo.lock"})
+        if (fs::exists(m_options.dataDir + "/" + name, ec)) fs::permissions(m_options.dataDir + "/" + name, privateFile, ec);
+    if (fs::exists(m_options.dataDir + "/plindo.db", ec)) fs::permissions(m_options.dataDir, fs::perms::owner_all, ec);
+    const std::string update = m_options.dataDir + "/Update";
+    if (fs::is_directory(update, ec)) {
+        fs::permissions(update, fs::perms::owner_all, ec);
+        for (const fs::directory_entry& entry : fs::directory_iterator(update, ec)) {
+            const std::string name = entry.path().filename().string();
+            const size_t mark = name.rfind(".new");
+            if (mark != std::string::npos && mark + 4 < name.size() &&
+                name.find_first_not_of("0123456789", mark + 4) == std::string::npos)
+                fs::remove(entry.path(), ec);
+            else if (entry.is_regular_file(ec))
+                fs::permissions(entry.path(), privateFile, ec);
+        }
+    }
     return true;
 }
 

@@ -52,6 +52,7 @@ public:
 private:
     // Checks the data folder, opens the store, prepares the files and binds.
     bool Open(std::string& error);
+    bool TakeDataFolder(std::string& error);
     void Route();
 
     ServerOptions m_options;
@@ -65,6 +66,7 @@ private:
     std::thread m_warmer;
     std::atomic<bool> m_stopWarming{false};
     int m_port = 0;
+    int m_lockFd = -1;
 };
 
 }  // namespace vextal

@@ -18,6 +18,7 @@
 #include <string>
 
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include "PlindoServer.h"
 #include "TradingCalendar.h"
@@ -124,6 +125,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The data folder holds every member's bookkeeping and logins: what
+    // the service makes there is for this account only.
+    umask(077);
     CPlindoServer server(options);
     std::string error;
     if (!server.Start(error)) {
