@@ -346,8 +346,8 @@ void CHttpFront::Close(Connection& c)
 void CHttpFront::OnReadable(Connection& c)
 {
     char buf[65536];
-    // A bounded amount per turn keeps one fast sender from delaying the rest.
-    for (int turn = 0; turn < 8; ++turn) {
+    // A small amount per turn keeps one fast sender from delaying the rest.
+    for (int turn = 0; turn < 2; ++turn) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
             if (!c.started) {
@@ -396,8 +396,13 @@ void CHttpFront::Advance(Connection& c)
         if (!ReadChunked(c)) return;
     } else {
         if (c.in.size() < c.bodyLength) return;
-        c.request->body = c.in.substr(0, c.bodyLength);
-        c.in.erase(0, c.bodyLength);
+        if (c.in.size() == c.bodyLength) {
+            c.request->body = std::move(c.in);
+            c.in.clear();
+        } else {
+            c.request->body = c.in.substr(0, c.bodyLength);
+            c.in.erase(0, c.bodyLength);
+        }
     }
     Dispatch(c);
 }
@@ -513,6 +518,7 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
         }
         m_buffered += length;
         c.charged += length;
+        c.in.reserve(length);
     }
     // A client that waits for leave to send its body gets it.
     if (hasBody && !http10 && Lower(req->Header("expect")) == "100-continue") {

@@ -9,14 +9,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "HostileClients.h"
 #include "PlindoServer.h"
 #include "common/Format.h"
+#include "net/Cipher.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
@@ -137,6 +145,94 @@ TEST_F(Hardening, CommandAndLoginCheckedBeforeThePayload)
     EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(2, 5, codes, demo.loginId)))), kDataFormatError);
     EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(9, 9, codes, demo.loginId)))), kUnknownCommand);
     EXPECT_TRUE(SendLatestValue(demo, "000001").status != CommandStatus::SendFailed);
+}
+
+TEST_F(Hardening, PasswordChangeNeedsTheOldOneAndEndsTheOtherLogins)
+{
+    ASSERT_TRUE(SendRegister(Anonymous(), "pwuser", "p@x.cn", "改密", "old1").ok());
+    CommandContext here = Login("pwuser", "old1"), there = Login("pwuser", "old1");
+    const int id = std::atoi(s_service->LoginReply("pwuser", "old1").fields.at(0).c_str());
+    EXPECT_EQ(SendUserUpdate(here, id, "p@x.cn", "改密", "new1", "wrong").error, "旧密码不正确");
+    // The four-field form: the password field must be the one in force, and stays.
+    const std::string fourFields = JoinFields({std::to_string(id), "p@x.cn", "four", UrlEncode(EncryptText("new1", kCipherKey))});
+    EXPECT_EQ(Msg(Exchange(Port(), Post(BuildCommand(3, 4, fourFields, here.loginId)))), "旧密码不正确");
+    EXPECT_TRUE(SendCompanyList(there).ok());
+    ASSERT_TRUE(SendUserUpdate(here, id, "p@x.cn", "改密", "new1", "old1").ok());
+    EXPECT_EQ(SendCompanyList(there).error, kLoginFirst);
+    EXPECT_TRUE(SendCompanyList(here).ok());
+    EXPECT_FALSE(s_service->LoginReply("pwuser", "old1").ok());
+    EXPECT_TRUE(s_service->LoginReply("pwuser", "new1").ok());
+}
+
+TEST_F(Hardening, NamesAreOneAfterFoldingAndFailedLoginsBackOff)
+{
+    for (const char* taken : {"Demo", "DEMO", "ｄｅｍｏ", "ＦＲＥＥ"})
+        EXPECT_EQ(SendRegister(Anonymous(), taken, "d@x.cn", "n", "pw").error, "该用户名已经被注册") << taken;
+    EXPECT_TRUE(s_service->LoginReply("ＤＥＭＯ", "demo123").ok());
+
+    ASSERT_TRUE(SendRegister(Anonymous(), "slowme", "s@x.cn", "n", "right").ok());
+    // A few failures are free, and a success clears them.
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(s_service->LoginReply("slowme", "wrong").error, "用户名或密码错误");
+        EXPECT_TRUE(s_service->LoginReply("slowme", "right").ok()) << round;
+    }
+    // Then the right password waits too, under every spelling of the name.
+    for (int i = 0; i < 4; ++i) s_service->LoginReply("slowme", "wrong");
+    for (const char* name : {"slowme", "SLOWME"}) {
+        CommandReply r = s_service->LoginReply(name, "right");
+        EXPECT_FALSE(r.ok()) << name;
+        EXPECT_NE(r.error.find("登录失败次数过多"), std::string::npos) << r.error;
+    }
+    // Per address: failures under many names slow every name from it.
+    for (int i = 0; i < 12; ++i) s_service->LoginReply(StrFormat("nobody%d", i), "x");
+    EXPECT_NE(s_service->LoginReply("demo", "demo123").error.find("登录失败次数过多"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // so the suite's other logins pass
+}
+
+// What the service keeps in its folder: for its own account only, login
+// ids only as hashes, and no second service on it.
+TEST_F(Hardening, DataFolderIsPrivateAndHeldByOneService)
+{
+    CommandContext demo = Login();
+    const std::string dir = s_service->DataDir();
+    struct stat st{};
+    for (const char* name : {"/plindo.db", "/plindo.db-wal", "/plindo.lock", "/Update/Vextal.mdb"}) {
+        ASSERT_EQ(stat((dir + name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+    }
+    ASSERT_EQ(stat((dir + "/Update").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    std::string stored;
+    for (const char* name : {"/plindo.db", "/plindo.db-wal"}) {
+        std::ifstream in(dir + name, std::ios::binary);
+        stored.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_EQ(stored.find(demo.loginId.substr(0, 32)), std::string::npos) << "a login id in the file";
+
+    FILE* p = popen(("timeout 20 " + std::string(PLINDO_SERVE_PATH) + " --quiet --port 0 --data " + dir + " 2>&1").c_str(), "r");
+    std::string out;
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    const int status = p ? pclose(p) : -1;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << out;
+    EXPECT_NE(out.find("is in use"), std::string::npos) << out;
+    EXPECT_TRUE(SendCompanyList(demo).ok());
+}
+
+TEST(HardeningStart, LeftoverTemporaryFilesGo)
+{
+    char tmpl[] = "/tmp/plindo-left-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    std::filesystem::create_directories(dir + "/Update");
+    std::ofstream(dir + "/Update/Vextal.mdb.new4242") << "half a database";
+    std::string out;
+    FILE* p = popen(("cd " + dir + " && { " + PLINDO_SERVE_PATH + " --quiet --port 0 --funds 50 --data . & pid=$!;"
+                     " for i in $(seq 150); do [ -f Update/Vextal.mdb ] && break; sleep 0.1; done; kill $pid; wait $pid; }")
+                        .c_str(), "r");
+    if (p) pclose(p);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/Update/Vextal.mdb"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/Update/Vextal.mdb.new4242"));
+    std::filesystem::remove_all(dir);
 }
 
 // The load test: 32 slow clients and 4 hostile 4 MiB bodies at once, and
