@@ -1,12 +1,15 @@
 // A bookkeeping upload (4/6, replacing) of 32,000 small accounts against
 // 16 times one of 2,000: the time grows with the size, not its square; and
-// while the large one is stored, another member's logins: the longest wait.
+// while the large one is stored, another member's logins: the longest wait;
+// and SIGTERM during one: how long the service takes to end.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+
+#include <sys/wait.h>
 
 #include "BenchService.h"
 #include "BenchUtil.h"
@@ -64,9 +67,19 @@ int main()
     stop = true;
     other.join();
 
+    // SIGTERM while a large upload is being stored: how long until the process is gone.
+    std::thread last([&] { SendBookUpload(ctx, large, false); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const auto t0 = std::chrono::steady_clock::now();
+    const int status = p.Stop();
+    const double stopMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    last.join();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ok = false;
+
     std::printf("upload of 2,000 accounts (%zu bytes): %.1f ms; of 32,000 (%zu bytes): %.1f ms; %d logins meanwhile\n",
                 small.size(), smallMs, large.size(), largeMs, logins);
     bench::Report("plindo_serve_upload_32000_accounts", largeMs, "ms", 16 * smallMs, 1.5);
     bench::ReportTarget("plindo_serve_longest_login_during_upload", longestLogin, "ms", 1000);
+    bench::ReportTarget("plindo_serve_sigterm_during_upload", stopMs, "ms", 2000);
     return ok ? 0 : 1;
 }

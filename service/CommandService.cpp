@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "CommandLimits.h"
+#include "HttpFront.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -14,14 +15,6 @@
 
 namespace vextal {
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 size_t CharCount(const std::string& utf8)
 {
@@ -44,20 +37,7 @@ bool ParseInt(const std::string& text, int& value)
     return true;
 }
 
-std::string FormDecode(const std::string& value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 && HexValue(value[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-            i += 2;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
+std::string FormDecode(const std::string& value) { return PercentDecode(value, false); }
 
 CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
     : m_market(market), m_users(users), m_members(users), m_clientVersion(std::move(clientVersion))

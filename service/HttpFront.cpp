@@ -30,7 +30,9 @@ int HexDigit(char c)
     return -1;
 }
 
-std::string Decode(const std::string& text, bool plusIsBlank)
+}  // namespace
+
+std::string PercentDecode(const std::string& text, bool plusIsBlank)
 {
     std::string out;
     out.reserve(text.size());
@@ -44,6 +46,8 @@ std::string Decode(const std::string& text, bool plusIsBlank)
     }
     return out;
 }
+
+namespace {
 
 std::string Lower(std::string s)
 {
@@ -99,9 +103,9 @@ void ParseQueryText(const std::string& text, std::multimap<std::string, std::str
     for (const std::string& pair : SplitText(text, '&')) {
         if (pair.empty()) continue;
         const size_t eq = pair.find('=');
-        std::string key = Decode(pair.substr(0, eq), true);
+        std::string key = PercentDecode(pair.substr(0, eq), true);
         if (key.empty()) continue;
-        params.emplace(std::move(key), eq == std::string::npos ? std::string() : Decode(pair.substr(eq + 1), true));
+        params.emplace(std::move(key), eq == std::string::npos ? std::string() : PercentDecode(pair.substr(eq + 1), true));
     }
 }
 
@@ -116,6 +120,7 @@ struct CHttpFront::Connection {
     unsigned served = 0;
     // The request being read.
     bool started = false;  // its first byte has come
+    bool peerClosed = false;  // the client has sent all it will
     SteadyClock::time_point since;  // its first byte, or when the connection became idle
     std::unique_ptr<HttpRequest> request;
     const Route* route = nullptr;
@@ -361,10 +366,22 @@ void CHttpFront::OnReadable(Connection& c)
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
-        Close(c);  // closed by the client, or reset
-        return;
+        if (n < 0 || c.in.empty()) {
+            Close(c);  // reset, or closed by the client between requests
+            return;
+        }
+        // Closed after sending: what came is answered, then the connection ends.
+        c.peerClosed = true;
+        break;
     }
-    Advance(c);
+    const bool peerClosed = c.peerClosed;
+    const uint64_t id = c.id;
+    Advance(c);  // may close `c`
+    if (!peerClosed) return;
+    auto it = m_byId.find(id);
+    if (it == m_byId.end()) return;
+    Connection& same = *m_connections.at(it->second);
+    if (same.state == Connection::State::Reading) Close(same);
 }
 
 void CHttpFront::Advance(Connection& c)
@@ -434,7 +451,7 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
     }
     req->method = parts[0];
     const size_t q = parts[1].find('?');
-    req->path = Decode(parts[1].substr(0, q), false);
+    req->path = PercentDecode(parts[1].substr(0, q), false);
     if (q != std::string::npos) req->query = parts[1].substr(q + 1);
     if (req->path.find('\0') != std::string::npos) {
         Answer(c, 400, false);
@@ -473,7 +490,7 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
     const bool http10 = parts[2] == "HTTP/1.0";
     c.keepAlive = http10 ? connection.find("keep-alive") != std::string::npos
                          : connection.find("close") == std::string::npos;
-    if (c.served + 1 >= m_limits.maxRequestsPerConnection) c.keepAlive = false;
+    if (c.served + 1 >= m_limits.maxRequestsPerConnection || c.peerClosed) c.keepAlive = false;
     if (!transfer.empty() && (transfer != "chunked" || hasLength)) {
         Answer(c, transfer != "chunked" ? 501 : 400, false);
         return false;

@@ -63,6 +63,8 @@ struct HttpLimits {
     size_t maxRequestsPerConnection = 1000;
 };
 
+// %XX escapes decoded (broken ones kept as they are); "+" a blank when asked.
+std::string PercentDecode(const std::string& text, bool plusIsBlank);
 // "a=1&b=x+y%20z": the fields of a query or form text, "+" read as a blank.
 void ParseQueryText(const std::string& text, std::multimap<std::string, std::string>& params);
 

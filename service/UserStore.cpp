@@ -285,7 +285,9 @@ bool CUserStore::OpenFile(const std::string& path, std::string& error)
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
-    bool ok = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL") &&
+    // A page cache that holds a large member's bookkeeping whole (the
+    // default 2 MB does not), so an upload's cost grows with its size only.
+    bool ok = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768") &&
               Exec("CREATE TABLE IF NOT EXISTS T_Service_User(UserID int PRIMARY KEY, LoginName TEXT UNIQUE NOT NULL,"
                    " Email TEXT NOT NULL, NickName TEXT NOT NULL, UserPwd TEXT NOT NULL, UserLevel int NOT NULL,"
                    " RegDate DateTime NOT NULL, EndDate DateTime NOT NULL, NameKey TEXT)") &&
