@@ -277,7 +277,6 @@ void CHttpFront::Loop()
     for (auto& [fd, c] : m_connections) close(fd);
     m_connections.clear();
     m_byId.clear();
-    m_connectionCount = 0;
 }
 
 void CHttpFront::Accept()
@@ -309,7 +308,6 @@ void CHttpFront::Accept()
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
         m_byId[c->id] = fd;
         m_connections[fd] = std::move(c);
-        m_connectionCount = m_connections.size();
     }
 }
 
@@ -338,7 +336,6 @@ void CHttpFront::Close(Connection& c)
     close(c.fd);
     m_byId.erase(c.id);
     m_connections.erase(c.fd);  // destroys c
-    m_connectionCount = m_connections.size();
     if (!m_accepting && !m_stop) {
         m_accepting = true;
         epoll_event ev{};

@@ -96,8 +96,6 @@ public:
     // what that handler uses.
     bool Stop(int waitMs);
 
-    size_t ConnectionCount() const { return m_connectionCount; }
-
 private:
     struct Route {
         std::string method;
@@ -155,7 +153,6 @@ private:
     std::thread m_io;
     std::vector<std::thread> m_workers;
     std::atomic<bool> m_stop{false};
-    std::atomic<size_t> m_connectionCount{0};
 
     // I/O thread only.
     std::map<int, std::unique_ptr<Connection>> m_connections;  // by socket

@@ -577,7 +577,7 @@ std::string CUserStore::CreateSession(const ServiceUser& user, const OleDate& no
 
 // With m_sessionMutex held. The file's rows of expired sessions are
 // ignored by a later start (and removed by it).
-void CUserStore::ForgetSession(const std::string& key)
+void CUserStore::ForgetSession(std::string key)
 {
     auto it = m_sessions.find(key);
     if (it == m_sessions.end()) return;

@@ -115,7 +115,7 @@ private:
     bool StoreHash(int userId, const std::string& hash);
     // Called with m_sessionMutex held.
     void DropExpiredSessions(double now);
-    void ForgetSession(const std::string& key);
+    void ForgetSession(std::string key);  // a copy: `key` may be the list's own
 
     std::mutex m_mutex;  // the database
     sqlite3* m_db = nullptr;
