@@ -33,7 +33,13 @@ struct Stmt {
         return *this;
     }
     bool Step() { return stmt && sqlite3_step(stmt) == SQLITE_ROW; }
-    bool Done() { return stmt && sqlite3_step(stmt) == SQLITE_DONE; }
+    // Runs the statement to its end and resets it for the next bindings.
+    bool Done()
+    {
+        const bool done = stmt && sqlite3_step(stmt) == SQLITE_DONE;
+        if (stmt) sqlite3_reset(stmt);
+        return done;
+    }
     std::string Text(int i) const
     {
         const unsigned char* p = sqlite3_column_text(stmt, i);
@@ -135,6 +141,7 @@ bool CMemberStore::Ready(sqlite3* db)
     m_ready = Exec(db,
                    "CREATE TABLE IF NOT EXISTS T_Service_Book(UserID int NOT NULL, Seq int NOT NULL,"
                    " AccountName TEXT NOT NULL, Block TEXT NOT NULL, PRIMARY KEY(UserID, Seq));"
+                   "CREATE INDEX IF NOT EXISTS T_Service_Book_Name ON T_Service_Book(UserID, AccountName);"
                    "CREATE TABLE IF NOT EXISTS T_Service_Trade(UserID int NOT NULL, TradeID int NOT NULL,"
                    " Cancelled int NOT NULL DEFAULT 0, PRIMARY KEY(UserID, TradeID));"
                    "CREATE TABLE IF NOT EXISTS T_Service_Plan(UserID int NOT NULL, PlanID int NOT NULL,"
@@ -149,25 +156,26 @@ bool CMemberStore::Ready(sqlite3* db)
     return m_ready;
 }
 
+// Linear in the upload: each statement is prepared once and every lookup
+// goes through an index, so the one transaction (and the store's lock) is
+// short even for tens of thousands of accounts.
 bool CMemberStore::StoreBook(int userId, const std::vector<BookAccount>& accounts, bool replace, std::string& error)
 {
     error = "系统错误，请联系管理员";
     return m_users.WithDatabase([&](sqlite3* db) {
         if (!Ready(db)) return false;
         return Transaction(db, [&] {
+            Stmt del(db, "DELETE FROM T_Service_Book WHERE UserID=? AND AccountName=?");
+            Stmt ins(db, "INSERT INTO T_Service_Book VALUES(?, ?, ?, ?)");
+            Stmt trade(db, "INSERT OR IGNORE INTO T_Service_Trade VALUES(?, ?, 0)");  // never revives a cancelled trade
+            Stmt last(db, "SELECT IFNULL(MAX(Seq), 0) FROM T_Service_Book WHERE UserID=?");
+            if (!del || !ins || !trade || !last.Bind(1, userId).Step()) return false;
+            int seq = last.Int(0);
             for (const BookAccount& a : accounts) {
-                if (replace) {
-                    Stmt del(db, "DELETE FROM T_Service_Book WHERE UserID=? AND AccountName=?");
-                    if (!del.Bind(1, userId).Bind(2, a.name).Done()) return false;
-                }
-                Stmt ins(db, "INSERT INTO T_Service_Book SELECT ?, IFNULL(MAX(Seq), 0) + 1, ?, ?"
-                             " FROM T_Service_Book WHERE UserID=?");
-                if (!ins.Bind(1, userId).Bind(2, a.name).Bind(3, a.block).Bind(4, userId).Done()) return false;
-                for (int id : a.tradeIds) {
-                    // A re-upload never revives a cancelled trade.
-                    Stmt t(db, "INSERT OR IGNORE INTO T_Service_Trade VALUES(?, ?, 0)");
-                    if (!t.Bind(1, userId).Bind(2, id).Done()) return false;
-                }
+                if (replace && !del.Bind(1, userId).Bind(2, a.name).Done()) return false;
+                if (!ins.Bind(1, userId).Bind(2, ++seq).Bind(3, a.name).Bind(4, a.block).Done()) return false;
+                for (int id : a.tradeIds)
+                    if (!trade.Bind(1, userId).Bind(2, id).Done()) return false;
             }
             Stmt size(db, "SELECT IFNULL(SUM(LENGTH(CAST(Block AS BLOB))), 0) FROM T_Service_Book WHERE UserID=?");
             if (!size.Bind(1, userId).Step()) return false;

@@ -1088,7 +1088,8 @@ std::string CWebPages::Login(const PageParams& p, bool post)
     if (post) {
         ServiceUser user;
         const std::string name = Param(p, "name");
-        if (m_users.FindByName(name, user) && CUserStore::CheckPassword(user, Param(p, "password"))) {
+        long waitMs = 0;
+        if (m_users.Authenticate(name, Param(p, "password"), "", user, waitMs) == CUserStore::LoginResult::Ok) {
             const bool vip = CUserStore::IsVip(user, Clock::Now());
             html += "<p>欢迎您，" + Esc(user.nickname.empty() ? user.loginName : user.nickname) + "。</p><table>"
                     "<tr><th>登录名</th><td class=\"l\">" + Esc(user.loginName) + "</td></tr><tr><th>会员级别</th>"

@@ -18,6 +18,7 @@
 #include <string>
 
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include "PlindoServer.h"
 #include "TradingCalendar.h"
@@ -124,6 +125,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The data folder holds every member's bookkeeping and logins: what
+    // the service makes there is for this account only.
+    umask(077);
     CPlindoServer server(options);
     std::string error;
     if (!server.Start(error)) {
@@ -135,7 +139,13 @@ int main(int argc, char** argv)
 
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server.Stop();
+    // Requests still being handled get a moment; the store's writes are
+    // transactions, so ending during one loses nothing acknowledged.
+    if (!server.Stop(1500)) {
+        std::fprintf(stderr, "plindo-serve: stopped (%s) with requests unfinished\n", strsignal(sig));
+        std::fflush(stderr);
+        std::_Exit(0);
+    }
     std::fprintf(stderr, "plindo-serve: stopped (%s)\n", strsignal(sig));
     return 0;
 }

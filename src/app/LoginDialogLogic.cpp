@@ -107,7 +107,7 @@ bool SaveUserInformation(CVextalDoc& doc, IUserPrompt& prompt, const std::string
     changed.NickName = TrimText(nickname);
     if (changed.Email.empty()) return Refuse(prompt, "Email不能为空", focus, DialogFocus::Email);
     if (changed.NickName.empty()) return Refuse(prompt, "姓名不能为空", focus, DialogFocus::Nickname);
-    if (!doc.Membership().UpdateUser(changed)) {
+    if (!doc.Membership().UpdateUser(changed, doc.User().Password)) {
         ShowFailure(prompt, kUpdateFailed, doc.Membership());
         return false;
     }
@@ -126,7 +126,7 @@ bool ChangeLoginPassword(CVextalDoc& doc, IUserPrompt& prompt, const std::string
         return Refuse(prompt, kWrongOldPassword, focus, DialogFocus::OldPassword);
     CUserInfo changed = doc.User();
     changed.Password = TrimText(newPassword);
-    if (!doc.Membership().UpdateUser(changed)) {
+    if (!doc.Membership().UpdateUser(changed, doc.User().Password)) {
         ShowFailure(prompt, kPasswordFailed, doc.Membership());
         return false;
     }

@@ -93,11 +93,11 @@ bool CMembership::Register(const std::string& loginName, const std::string& emai
     return reply.ok();
 }
 
-bool CMembership::UpdateUser(const CUserInfo& user)
+bool CMembership::UpdateUser(const CUserInfo& user, const std::string& currentPassword)
 {
     m_error.clear();
-    CommandReply reply =
-        SendUserUpdate({m_commandUrl, user.LoginID, "UpdateUser"}, user.UserID, user.Email, user.NickName, user.Password);
+    CommandReply reply = SendUserUpdate({m_commandUrl, user.LoginID, "UpdateUser"}, user.UserID, user.Email,
+                                        user.NickName, user.Password, currentPassword);
     if (!reply.ok()) m_error = reply.error;
     return reply.ok();
 }

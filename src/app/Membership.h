@@ -59,8 +59,9 @@ public:
     bool SaveLocalUser(const CUserInfo& user);
     bool Register(const std::string& loginName, const std::string& email, const std::string& nickname,
                   const std::string& password);
-    // User id, Email, nickname and (enciphered) password of `user`.
-    bool UpdateUser(const CUserInfo& user);
+    // User id, Email, nickname and (enciphered) password of `user`, with the
+    // password in force (enciphered) that the service asks for.
+    bool UpdateUser(const CUserInfo& user, const std::string& currentPassword);
     // Only for an online user with a login id; the answer only sets the error text.
     void Logout(const CUserInfo& user);
     // The last error text, or "未知错误" when there is none.

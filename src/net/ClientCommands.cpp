@@ -281,10 +281,11 @@ CommandReply SendRegister(const CommandContext& ctx, const std::string& loginNam
 }
 
 CommandReply SendUserUpdate(const CommandContext& ctx, int userId, const std::string& email,
-                            const std::string& nickname, const std::string& password)
+                            const std::string& nickname, const std::string& password,
+                            const std::string& currentPassword)
 {
     std::string data = JoinFields({std::to_string(userId), WireField(email), WireField(nickname),
-                                   WirePassword(password)});
+                                   WirePassword(password), WirePassword(currentPassword)});
     return Run(ctx, {"SendUserUpdate", 3, 4}, data);
 }
 

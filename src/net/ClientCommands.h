@@ -115,9 +115,11 @@ CommandReply SendLogout(const CommandContext& ctx, int userId, const std::string
 // 3/3 registration (empty loginid).
 CommandReply SendRegister(const CommandContext& ctx, const std::string& loginName, const std::string& email,
                           const std::string& nickname, const std::string& password);
-// 3/4 update of the user's record.
+// 3/4 update of the user's record: `password` the one to keep (the new one
+// for a change), `currentPassword` the one in force, which the service checks.
 CommandReply SendUserUpdate(const CommandContext& ctx, int userId, const std::string& email,
-                            const std::string& nickname, const std::string& password);
+                            const std::string& nickname, const std::string& password,
+                            const std::string& currentPassword);
 
 // 4/4 download of the bookkeeping text (in msg).
 CommandReply SendBookDownload(const CommandContext& ctx, int userId);

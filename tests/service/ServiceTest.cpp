@@ -121,7 +121,7 @@ TEST_F(PlindoServe, LoginRegistrationAndUserUpdate)
     EXPECT_EQ(login.serverId.substr(33), "0");
     CommandContext ctx = Login("张三", "p+w&d%20中");
     const int userId = std::atoi(login.fields[0].c_str());
-    EXPECT_EQ(SendUserUpdate(ctx, userId + 1, "a@b.cn", "n", "p").error, "不能修改其他用户的信息");
+    EXPECT_EQ(SendUserUpdate(ctx, userId + 1, "a@b.cn", "n", "p", "p").error, "不能修改其他用户的信息");
     ASSERT_TRUE(SendLogout(Anonymous(), userId, ctx.loginId).ok());
     EXPECT_EQ(SendCompanyList(ctx).error, "请先登录");
 }
@@ -569,6 +569,13 @@ TEST(MemberStore, PasswordsAreHashedAndPlainOnesConverted)
                            " Email TEXT NOT NULL, NickName TEXT NOT NULL, UserPwd TEXT NOT NULL, UserLevel int NOT NULL,"
                            " RegDate DateTime NOT NULL, EndDate DateTime NOT NULL);"
                            "INSERT INTO T_Service_User VALUES(10001,'old','o@x.cn','旧','plainSecret77',1,"
+                           "'2024-01-01 00:00:00','2099-01-01 00:00:00');"
+                           // Registered before names were folded: both keep their logins.
+                           "INSERT INTO T_Service_User VALUES(10002,'OLD','p@x.cn','旧','other1',1,"
+                           "'2024-01-01 00:00:00','2099-01-01 00:00:00');"
+                           // A hash of an older service: 2 iterations of PBKDF2 over \"kdfpass\", salt 0102.
+                           "INSERT INTO T_Service_User VALUES(10003,'kdf','k@x.cn','旧','pbkdf2-sha256$2$0102$"
+                           "0e920c8769d6da141af0c93b1de2b1ad5d73bb2473d74624bfd73fa4fc5d2b40',1,"
                            "'2024-01-01 00:00:00','2099-01-01 00:00:00')",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
@@ -585,6 +592,16 @@ TEST(MemberStore, PasswordsAreHashedAndPlainOnesConverted)
         EXPECT_FALSE(CUserStore::CheckPassword(old, "plainSecret78"));
         ASSERT_TRUE(users.FindByName("demo", demo));
         EXPECT_TRUE(CUserStore::CheckPassword(demo, "demo123"));
+        EXPECT_EQ(demo.password.rfind("$argon2id$", 0), 0u);
+        ServiceUser upper, kdf;
+        ASSERT_TRUE(users.FindByName("OLD", upper));
+        EXPECT_TRUE(CUserStore::CheckPassword(upper, "other1"));
+        // The older hash lets its member in once more and is replaced.
+        long wait = 0;
+        EXPECT_EQ(users.Authenticate("kdf", "kdfpass", "", kdf, wait), CUserStore::LoginResult::Ok);
+        ASSERT_TRUE(users.FindByName("kdf", kdf));
+        EXPECT_EQ(kdf.password.rfind("$argon2id$", 0), 0u);
+        EXPECT_TRUE(CUserStore::CheckPassword(kdf, "kdfpass"));
         // Read while the service would still run: no copy of the plain text left in the file or its journal.
         std::string file = ReadFile(dir + "/plindo.db") + ReadFile(dir + "/plindo.db-wal");
         EXPECT_EQ(file.find("plainSecret77"), std::string::npos);
