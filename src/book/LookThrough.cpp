@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -154,56 +155,67 @@ std::vector<FundOverlap> ComputeOverlaps(const std::vector<LookThroughFund>& fun
     std::vector<CleanFund> clean = CleanFunds(funds, false);
     std::sort(clean.begin(), clean.end(), [](const CleanFund& a, const CleanFund& b) { return a.FundID < b.FundID; });
     const size_t n = clean.size();
-    // Who holds each stock; each pair then meets once per stock it shares.
+    // Who holds each stock (in fund order); each pair then meets once per stock it shares.
     struct Holder {
-        size_t fund;
+        uint32_t fund;
         double weight;
     };
-    std::unordered_map<std::string, std::vector<Holder>> holders;
+    std::vector<const std::string*> stockIds;
+    std::vector<std::vector<Holder>> holders;
+    std::unordered_map<std::string_view, uint32_t> stockIndex;
     for (size_t i = 0; i < n; ++i)
-        for (size_t k = 0; k < clean[i].Stocks.size(); ++k)
-            holders[clean[i].Stocks[k]->StockID].push_back({i, clean[i].Weights[k]});
-    struct Common {
-        double weight;
-        const std::string* stock;
-    };
-    // Only the pairs that share a stock; the others share 0.
-    struct Pair {
-        double weight = 0;
-        std::vector<Common> stocks;
-    };
-    std::unordered_map<uint64_t, Pair> pairs;
-    auto key = [](size_t a, size_t b) { return (static_cast<uint64_t>(a) << 32) | static_cast<uint64_t>(b); };
-    for (const auto& [stock, list] : holders)
-        for (size_t a = 0; a < list.size(); ++a)
-            for (size_t b = a + 1; b < list.size(); ++b) {
-                // Holders are in fund order, so list[a].fund < list[b].fund.
-                const double w = std::min(list[a].weight, list[b].weight);
-                Pair& p = pairs[key(list[a].fund, list[b].fund)];
-                p.weight += w;
-                p.stocks.push_back({w, &stock});
+        for (size_t k = 0; k < clean[i].Stocks.size(); ++k) {
+            const std::string& id = clean[i].Stocks[k]->StockID;
+            auto [it, added] = stockIndex.emplace(id, static_cast<uint32_t>(stockIds.size()));
+            if (added) {
+                stockIds.push_back(&id);
+                holders.emplace_back();
             }
-
-    std::vector<FundOverlap> out;
-    out.reserve(n > 1 ? n * (n - 1) / 2 : 0);
-    for (size_t a = 0; a < n; ++a)
-        for (size_t b = a + 1; b < n; ++b) {
-            FundOverlap o;
-            o.FundA = clean[a].FundID;
-            o.FundB = clean[b].FundID;
-            auto it = pairs.find(key(a, b));
-            if (it != pairs.end()) {
-                o.Percent = it->second.weight * 100.0;
-                std::vector<Common>& stocks = it->second.stocks;
-                std::sort(stocks.begin(), stocks.end(), [](const Common& x, const Common& y) {
-                    return x.weight != y.weight ? x.weight > y.weight : *x.stock < *y.stock;
-                });
-                for (const Common& c : stocks) o.Common.push_back(*c.stock);
-            }
-            out.push_back(std::move(o));
+            holders[it->second].push_back({static_cast<uint32_t>(i), clean[i].Weights[k]});
         }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const FundOverlap& x, const FundOverlap& y) { return x.Percent > y.Percent; });
+    // Pairs a < b in the order a, then b: a place in one triangle of n x n.
+    auto place = [n](size_t a, size_t b) { return a * n - a * (a + 1) / 2 + (b - a - 1); };
+    struct Shared {
+        size_t pair;
+        double weight;
+        uint32_t stock;
+    };
+    std::vector<Shared> shared;
+    for (uint32_t stock = 0; stock < holders.size(); ++stock) {
+        const std::vector<Holder>& list = holders[stock];
+        for (size_t a = 0; a < list.size(); ++a)
+            for (size_t b = a + 1; b < list.size(); ++b)
+                shared.push_back({place(list[a].fund, list[b].fund), std::min(list[a].weight, list[b].weight), stock});
+    }
+    std::sort(shared.begin(), shared.end(), [&stockIds](const Shared& x, const Shared& y) {
+        if (x.pair != y.pair) return x.pair < y.pair;
+        if (x.weight != y.weight) return x.weight > y.weight;
+        return *stockIds[x.stock] < *stockIds[y.stock];
+    });
+
+    const size_t pairCount = n > 1 ? n * (n - 1) / 2 : 0;
+    std::vector<double> percent(pairCount, 0.0);
+    std::vector<size_t> firstShared(pairCount, shared.size());
+    for (size_t i = 0; i < shared.size(); ++i) {
+        if (firstShared[shared[i].pair] == shared.size()) firstShared[shared[i].pair] = i;
+        percent[shared[i].pair] += shared[i].weight * 100.0;
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> order;  // the funds of each pair, strongest first
+    order.reserve(pairCount);
+    for (uint32_t a = 0; a < n; ++a)
+        for (uint32_t b = a + 1; b < n; ++b) order.emplace_back(a, b);
+    std::stable_sort(order.begin(), order.end(), [&](const auto& x, const auto& y) {
+        return percent[place(x.first, x.second)] > percent[place(y.first, y.second)];
+    });
+    std::vector<FundOverlap> out(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        const size_t p = place(order[i].first, order[i].second);
+        FundOverlap& o = out[i];
+        o.FundA = clean[order[i].first].FundID;
+        o.FundB = clean[order[i].second].FundID;
+        o.Percent = percent[p];
+        for (size_t k = firstShared[p]; k < shared.size() && shared[k].pair == p; ++k) o.Common.push_back(*stockIds[shared[k].stock]);
+    }
     return out;
 }
 
