@@ -88,25 +88,8 @@ AccountTwr ComputeAccountTwr(const std::map<int, TradeInfo>& trades,
             const TradeInfo& t = *walk[next].info;
             Fund& f = held[walk[next].fund];
             if (t.TradeValue > 0 && t.TradeType != kTradeSplit) f.lastPrice = t.TradeValue;
-            switch (t.TradeType) {
-            case kTradeBuy:
-            case kTradePlanBuy:
-            case kTradeSubscribe:
-            case kTradeQuick:
-                if (t.TradeCount > 0) flow += t.TradeMoney;
-                f.shares += t.TradeCount;
-                break;
-            case kTradeConvertIn:
-            case kTradeBonusReinvest: f.shares += t.TradeCount; break;
-            case kTradeRedeem:
-                if (t.TradeCount >= 0) flow -= t.TradeMoney;
-                f.shares -= t.TradeCount;
-                break;
-            case kTradeConvertOut: f.shares -= t.TradeCount; break;
-            case kTradeSplit: f.shares = t.TradeCount; break;
-            case kTradeCashBonus: flow -= t.TradeMoney; break;
-            default: break;
-            }
+            const AccountTradeMoney money = ApplyAccountTrade(t, f.shares);
+            flow += money.PaidIn - money.Redeemed - money.CashBonus;
         }
         double value = 0;
         for (const Fund& f : held) {
