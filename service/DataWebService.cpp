@@ -8,6 +8,7 @@
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "net/service/FundInvestInfo.h"
 
 namespace vextal {
 namespace {
@@ -21,12 +22,6 @@ std::string Document(const std::string& root, const std::string& items)
     return Utf8ToGbk("<?xml version=\"1.0\" encoding=\"gbk\"?>\n<" + root +
                      " xmlns=\"http://www.plindo.example/plindo/common/plindoservice\">\n" + items + "</" + root +
                      ">\n");
-}
-
-std::string InvestItem(const std::string& id, const std::string& name, double percent)
-{
-    return "  <FundInvestInfo><StockID>" + XmlEscape(id) + "</StockID><StockName>" + XmlEscape(name) +
-           "</StockName><InvestPercent>" + StrFormat("%0.2f", percent) + "</InvestPercent></FundInvestInfo>\n";
 }
 
 // Volumes and order-book sizes of the quote page: deterministic per stock,
@@ -49,21 +44,7 @@ OleDate TradingMinute(int day, int m)
 
 }  // namespace
 
-std::string XmlEscape(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+std::string XmlEscape(const std::string& text) { return XmlEscapeText(text); }
 
 CDataWebService::CDataWebService(const CMarketSimulator& market) : m_market(market)
 {
@@ -77,10 +58,10 @@ std::string CDataWebService::FundInvestInfo(const std::string& fundId) const
     if (const SimFund* fund = m_market.FindFund(TrimText(fundId))) {
         for (const Holding& h : m_market.Holdings(*fund, DayNumber(Clock::Now()))) {
             const SimStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
-            items += InvestItem(s.code, s.name, h.weight * 100.0);
+            items += WriteFundInvestInfo(s.code, s.name, h.weight * 100.0, SectorIndustry(s.sector));
         }
     }
-    return Document("ArrayOfFundInvestInfo", items);
+    return Document(kFundInvestInfoRoot, items);
 }
 
 // The calibration. The raw estimate is the client's sum of holding share
@@ -131,11 +112,11 @@ std::string CDataWebService::CalcResult(const std::string& fundIdList, const std
             const std::string code = TrimText(codes[i]);
             const SimFund* fund = m_market.FindFund(code);
             // An unknown code keeps its place, with its raw value and no name.
-            if (!fund) items += InvestItem(code, "", raw);
-            else items += InvestItem(fund->code, fund->name, Calibrate(*fund, raw, now));
+            if (!fund) items += WriteFundInvestInfo(code, "", raw);
+            else items += WriteFundInvestInfo(fund->code, fund->name, Calibrate(*fund, raw, now));
         }
     }
-    return Document("ArrayOfFundInvestInfo", items);
+    return Document(kFundInvestInfoRoot, items);
 }
 
 std::string CDataWebService::SplitInfo(const std::string& fundId, int typeFlag) const

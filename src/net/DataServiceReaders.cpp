@@ -17,28 +17,7 @@ double ReadDouble(const std::string& text)
     return v;
 }
 
-// Holdings shares are inputs of the estimate, which stays in single precision.
-float ReadFloat(const std::string& text) { return static_cast<float>(ReadDouble(text)); }
-
 }  // namespace
-
-void ReadFundInvestInfo(const std::string& answer, std::vector<CFundInvestItem>& items)
-{
-    CTagScanner scan;
-    std::string value;
-    // Every round must pass a new <FundInvestInfo>; the scanner restarts at
-    // the beginning after a miss, so without this guard a missing inner
-    // element could make the loop read the same element again forever.
-    while (scan.SkipPast(answer, "<FundInvestInfo>")) {
-        long round = scan.Position;
-        CFundInvestItem item;
-        if (scan.Next(answer, "<StockID>", "</StockID>", value)) item.StockID = value;
-        if (scan.Next(answer, "<StockName>", "</StockName>", value)) item.StockName = GbkToUtf8(value);
-        if (scan.Next(answer, "<InvestPercent>", "</InvestPercent>", value)) item.InvestPercent = ReadFloat(value);
-        items.push_back(std::move(item));
-        if (scan.Position < round) scan.Position = round;
-    }
-}
 
 void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& items)
 {

@@ -286,6 +286,7 @@ void CBookkeepingUi::RebuildFromMemory()
     m_accounts->Rebuild();
     m_holdings->Rebuild();
     if (m_frame.Navigation().page == 107) m_history->Rebuild();
+    emit booksChanged();
 }
 
 void CBookkeepingUi::RefreshAll()
@@ -296,6 +297,7 @@ void CBookkeepingUi::RefreshAll()
     for (int id : ids) manager.RefreshAccount(id);
     RefillTree();
     RebuildLists();
+    emit booksChanged();
 }
 
 void CBookkeepingUi::SaveColumnWidths() const
@@ -420,13 +422,13 @@ bool CBookkeepingUi::BookExamples()
     account.AccountName = "示例帐户";
     account.CreateDate = Clock::Now();
     if (!manager.CreateAccount(account)) return false;
-    // Two funds bought some months before the service's latest NAV, part of
+    // Three funds bought some months before the service's latest NAV, part of
     // one redeemed since (the program's clock may run ahead of the service's).
     std::vector<std::string> funds;
     OleDate latest;
     for (const auto& [code, info] : m_ctx.market.Catalogue().Funds()) {
         LatestNav nav;
-        if (info.InvestTypeID == 4 || funds.size() >= 2 || !m_ctx.doc.FundDirectory().GetLatestNav(code, nav)) continue;
+        if (info.InvestTypeID == 4 || funds.size() >= 3 || !m_ctx.doc.FundDirectory().GetLatestNav(code, nav)) continue;
         if (nav.ValueDate.dt == 0 || !(info.CreateDate < nav.ValueDate.AddDays(-400))) continue;
         funds.push_back(code);
         latest = nav.ValueDate;
@@ -436,7 +438,7 @@ bool CBookkeepingUi::BookExamples()
         TradeForm f = DefaultTradeForm(FormKind::Purchase);
         f.AccountID = account.AccountID;
         f.FundID = funds[i];
-        f.Amount = i == 0 ? 20000 : 15000;
+        f.Amount = i == 0 ? 20000 : i == 1 ? 15000 : 10000;
         f.TradeTime = OleDate::FromParts(bought.year, bought.month, bought.day, 10, 30);
         f.MarkInfo = "示例";
         TradeInfo t = TradeFromForm(f);

@@ -61,6 +61,13 @@ public:
     // of each list and each dialog.
     void SaveScreenshots(const QString& dir, std::function<void(bool ok)> done);
 
+signals:
+    // The books in memory changed (a booking, a refresh of every account);
+    // pages that show figures of the books compute them again.
+    void booksChanged();
+
+public:
+
     const BookContext& Context() const { return m_ctx; }
     BookingHooks Hooks();
     CAccountListView* AccountList() const { return m_accounts; }

@@ -27,6 +27,7 @@
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
+#include "ui/LookThroughUi.h"
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
 #include "ui/TaskRunner.h"
@@ -186,6 +187,7 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
     InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
+    InstallLookThrough(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     // The stack shows the first view added; the window opens on its own page.
     home->ShowPage(m_frame->Navigation().page);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
@@ -21,6 +22,9 @@
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
+#include <QDoubleSpinBox>
+
+#include "ui/LookThroughViews.h"
 #include "ui/MainFrame.h"
 #include "ui/OptionsDialog.h"
 
@@ -159,8 +163,9 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     RecordingPrompt prompt;
     {
         COptionsDialog dialog(ini, prompt);
-        ASSERT_EQ(dialog.Tabs()->count(), 5);
+        ASSERT_EQ(dialog.Tabs()->count(), 6);
         EXPECT_EQ(dialog.Tabs()->tabText(3), QStringLiteral("最新净值"));
+        EXPECT_EQ(dialog.Tabs()->tabText(5), QStringLiteral("持仓穿透"));
         CColumnPage& values = *dialog.ColumnPage(2);
         values.None();
         EXPECT_TRUE(values.Visible().empty());
@@ -199,6 +204,11 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));
     dialog.ProxyField(3)->setText("Pr0xy-secret");
     dialog.CurveColours().series[3] = 0x123456;
+    auto* lookThrough = qobject_cast<CLookThroughOptionsPage*>(dialog.Tabs()->widget(5));
+    ASSERT_NE(lookThrough, nullptr);
+    EXPECT_EQ(lookThrough->Threshold()->value(), 30.0);  // nothing in the file yet
+    lookThrough->Threshold()->setValue(12.5);
+    lookThrough->Columns()->All();
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
@@ -213,6 +223,13 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     EXPECT_EQ(read.proxy.password, "Pr0xy-secret");
     EXPECT_EQ(ReadCurveColours(ini).series[3], 0x123456u);
     EXPECT_EQ(ReadCurveColours(ini).axis, 0x0000FFu);  // the chart's default
+    EXPECT_NE(text.find("ExposureItem=10|11|12|13|14|15|16|17"), std::string::npos);
+    EXPECT_EQ(ReadOverlapWarning(ini), 12.5);
+    // A hand-edited threshold that is no percentage warns at the default.
+    for (const char* bad : {"nan", "150", "-1", "3O", "1e999"}) {
+        WriteShowString("OverlapWarn", bad, ini);
+        EXPECT_EQ(ReadOverlapWarning(ini), 30.0) << bad;
+    }
 }
 
 // The program against the real service: page 113 with its download and
