@@ -30,6 +30,7 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_commands(m_market, m_users, options.clientVersion),
       m_data(m_market),
       m_web(m_market, m_users),
+      m_stall(options.latencyMs, options.hang),
       m_server(std::make_unique<httplib::Server>())
 {
     // The program asks for up to ten quote pages at once; the library's
@@ -124,6 +125,7 @@ bool CPlindoServer::Open(std::string& error)
 
 void CPlindoServer::Stop()
 {
+    m_stall.Release();
     m_stopWarming = true;
     if (m_warmer.joinable()) m_warmer.join();
     if (m_server) m_server->stop();
@@ -134,12 +136,12 @@ void CPlindoServer::Route()
 {
     using httplib::Request;
     using httplib::Response;
-    const int latency = m_options.latencyMs;
+    CRequestStall* stall = &m_stall;
     // Every handler: the optional delay, and no exception ever reaches the
     // server thread.
-    auto guarded = [latency](auto fn) {
-        return [latency, fn](const Request& req, Response& res) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+    auto guarded = [stall](auto fn) {
+        return [stall, fn](const Request& req, Response& res) {
+            stall->BeforeAnswer(req.path);
             try {
                 fn(req, res);
             } catch (...) {
@@ -163,9 +165,9 @@ void CPlindoServer::Route()
         if (res.status < 400) res.status = body.size() > kMaxRequestBytes ? 413 : 400;
         return false;
     };
-    auto guardedForm = [latency, readBody](auto fn) {
-        return [latency, readBody, fn](const Request&, Response& res, const httplib::ContentReader& reader) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+    auto guardedForm = [stall, readBody](auto fn) {
+        return [stall, readBody, fn](const Request& req, Response& res, const httplib::ContentReader& reader) {
+            stall->BeforeAnswer(req.path);
             try {
                 std::string body;
                 if (readBody(reader, res, body)) fn(body, res);
@@ -177,7 +179,11 @@ void CPlindoServer::Route()
     };
     auto command = guardedForm([this, xml](const std::string& body, Response& res) {
         CommandRequest cmd;
-        if (ParseCommandBody(body, cmd)) res.set_header("X-Command", std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid));
+        if (ParseCommandBody(body, cmd)) {
+            const std::string name = std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
+            m_stall.BeforeCommand(name);
+            res.set_header("X-Command", name);
+        }
         xml(res, m_commands.HandleBody(body));
     });
     auto folder = guardedForm([this](const std::string& body, Response& res) {

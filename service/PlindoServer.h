@@ -6,11 +6,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CommandService.h"
 #include "DataWebService.h"
 #include "MarketSimulator.h"
 #include "PageFiles.h"
+#include "RequestStall.h"
 #include "UserStore.h"
 #include "WebPages.h"
 
@@ -24,6 +26,7 @@ struct ServerOptions {
     uint64_t seed = 1;
     int funds = 1000;
     int latencyMs = 0;
+    std::vector<std::string> hang;  // requests never answered: path prefixes or commands "T/I"
     std::string clientVersion = "3.25";
     std::string updateKeyPem;  // signs the updaters; empty: served unsigned
     bool log = true;  // one line per request on stderr
@@ -57,6 +60,7 @@ private:
     CCommandService m_commands;
     CDataWebService m_data;
     CWebPages m_web;
+    CRequestStall m_stall;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     std::thread m_warmer;
