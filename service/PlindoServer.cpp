@@ -35,7 +35,10 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
 {
     // The program asks for up to ten quote pages at once; the library's
     // default of eight threads on a small machine would queue the rest.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Hung answers (--hang) keep their threads until the stop, whether or
+    // not the client gave up: enough threads that the rest still answer.
+    const size_t threads = options.hang.empty() ? 16 : 96;
+    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
 }
 
 CPlindoServer::~CPlindoServer() { Stop(); }
