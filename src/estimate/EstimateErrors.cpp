@@ -10,6 +10,7 @@ namespace vextal {
 OleDate ErrorWindowStart(const OleDate& now, int days)
 {
     OleDate day = now.DateOnly();
+    if (days <= 0) return day;
     for (int counted = 0;; day = day.AddDays(-1)) {
         if (!day.IsWeekend() && ++counted == days) return day;
     }

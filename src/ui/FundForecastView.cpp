@@ -198,7 +198,7 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
                                         this);
     m_fundList = MakeList(m_fundModel, this);
     m_holdingList = MakeList(m_holdingModel, this);
-    const int fundWidths[] = {40, 170, 70, 70, 50, 110, 70};
+    const int fundWidths[] = {36, 150, 64, 64, 48, 104, 64};
     for (int i = 0; i < 7; ++i) m_fundList->setColumnWidth(i, fundWidths[i]);
     const int holdingWidths[] = {40, 180, 80, 80, 80};
     for (int i = 0; i < 5; ++i) m_holdingList->setColumnWidth(i, holdingWidths[i]);
