@@ -35,9 +35,9 @@ std::vector<ForecastFundRow> FundRows(const EstimateResult& result, const Foreca
             r.HasEstimate = true;
             r.EstimateValue = it->second;
             r.Estimate = Two(it->second) + "%";
-        } else if (c.Holdings == 0) {
+        } else if (result.Plan.HoldingsMissing.count(fund)) {
             r.Estimate = kNoHoldingsText;
-        } else if (c.Quoted == 0) {
+        } else if (c.Holdings > 0 && c.Quoted == 0) {
             r.Estimate = kNoQuoteText;
         }
         if (f.HasNav && day.IsValid() && f.NavDate.IsValid() && f.NavDate.DateOnly() == day) {
@@ -66,7 +66,7 @@ std::string RunSummary(const EstimateResult& result, const OleDate& at)
             return StrFormat("估算完成：%d个基金，股票行情%d/%d（%s）", funds, quotes, codes, when.c_str());
         return StrFormat("部分估算：基金%d/%d，股票行情%d/%d（%s）", estimated, funds, quotes, codes, when.c_str());
     case EstimateStatus::NoQuote:
-        return StrFormat("无行情：股票行情0/%d，没有估算（估算时间 %s）", codes, at.Format(5).c_str());
+        return StrFormat("无行情：股票行情%d/%d，没有估算（估算时间 %s）", quotes, codes, at.Format(5).c_str());
     case EstimateStatus::CalcFailed: return "估算失败：无法取得估算结果";
     case EstimateStatus::NoStock: return "没有取得基金的股票持仓";
     case EstimateStatus::Cancelled: return "估算已取消";

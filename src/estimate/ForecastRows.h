@@ -24,7 +24,7 @@ using ForecastInfoFn = std::function<ForecastFundInfo(const std::string& fundId)
 struct ForecastFundRow {
     std::string FundID;
     // Estimate: the figure, or why there is none ("无行情": no quote of its
-    // stocks came in time; "无持仓": no stock holdings to go by).
+    // stocks came in time; "无持仓数据": its holdings could not be had).
     std::string No, Name, LatestNav, Estimate;
     std::string Quotes;  // "行情": holdings with a quote of all holdings, "8/10"
     bool HasEstimate = false;
@@ -46,7 +46,7 @@ struct ForecastHoldingRow {
 
 inline constexpr const char* kPublishedMark = "已公布";
 inline constexpr const char* kNoQuoteText = "无行情";
-inline constexpr const char* kNoHoldingsText = "无持仓";
+inline constexpr const char* kNoHoldingsText = "无持仓数据";
 
 // The day whose published NAV answers a run: the quotes' session day.
 OleDate EstimateDay(const EstimateResult& result);

@@ -31,8 +31,11 @@ EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const Holdin
         // would double its estimate.
         if (!fundsSeen.insert(fund).second) continue;
         std::vector<CFundInvestItem> items;
-        // A failed download leaves the fund without holdings: its raw estimate is 0.
-        if (!holdings || !holdings(fund, items)) items.clear();
+        // A failed download leaves the fund without holdings: it is not estimated.
+        if (!holdings || !holdings(fund, items)) {
+            items.clear();
+            plan.HoldingsMissing.insert(fund);
+        }
         for (CFundInvestItem& item : items) {
             if (seen.insert(item.StockID).second) plan.StockCodes.push_back(item.StockID);
             plan.Holdings.push_back({fund, std::move(item)});
@@ -190,15 +193,17 @@ EstimateResult RunEstimate(const std::vector<std::string>& funds, const Estimate
     }
     result.Raw = RawEstimates(result.Plan, result.Quotes);
     result.Coverage = CoverageOf(result.Plan, result.Quotes);
-    if (result.Quotes.Arrived == 0) {
+    std::vector<std::pair<std::string, float>> raws;
+    std::set<std::string> sent;
+    for (const std::string& fund : result.Plan.Funds) {
+        const QuoteCoverage& c = result.Coverage[fund];
+        if (result.Plan.HoldingsMissing.count(fund) || (c.Holdings > 0 && c.Quoted == 0)) continue;
+        if (sent.insert(fund).second) raws.emplace_back(fund, result.Raw[fund]);
+    }
+    if (raws.empty()) {
         result.Status = EstimateStatus::NoQuote;
         return result;
     }
-
-    std::vector<std::pair<std::string, float>> raws;
-    std::set<std::string> sent;
-    for (const std::string& fund : result.Plan.Funds)
-        if (result.Coverage[fund].Quoted > 0 && sent.insert(fund).second) raws.emplace_back(fund, result.Raw[fund]);
     if (options.progress) options.progress(EstimatePhase::Calibration, 0, 0);
     std::vector<CFundInvestItem> answer;
     const bool calibrated = sources.calc && sources.calc(raws, answer);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ struct EstimatePlan {
     std::vector<std::string> Funds;
     std::vector<EstimateHolding> Holdings;  // fund by fund, each in holding order
     std::vector<std::string> StockCodes;    // distinct, in holding order
+    std::set<std::string> HoldingsMissing;  // funds whose holdings could not be had
 };
 
 // The parts of a run, in their order, for the progress shown meanwhile.
@@ -120,7 +122,7 @@ struct EstimateSources {
     CalcSource calc;
 };
 
-// NoQuote: not one quote came in time, so nothing was estimated.
+// NoQuote: no quote came in time for any fund with stocks, so nothing was estimated.
 enum class EstimateStatus { Done, NoFund, NoStock, Cancelled, CalcFailed, NoQuote };
 
 struct EstimateResult {
@@ -129,9 +131,10 @@ struct EstimateResult {
     QuoteSnapshot Quotes;
     std::map<std::string, float> Raw;
     std::map<std::string, QuoteCoverage> Coverage;
-    // fund → the service's estimate in percent; only funds with at least one
-    // quote are estimated (a fund without one would show the service's
-    // answer to a raw 0 as if it were an estimate).
+    // fund → the service's estimate in percent. Not estimated: a fund whose
+    // holdings could not be had, and one with stock holdings of which no
+    // quote came (the service's answer to its raw 0 would pass for an
+    // estimate). A fund without stock holdings is estimated by the service alone.
     std::map<std::string, float> Calibrated;
     int WaitMs = 0;                            // the longest wait the run allowed for its quotes
     std::shared_ptr<const CQuoteFetch> Fetch;  // for tests: what the workers did after the wait

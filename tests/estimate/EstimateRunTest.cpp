@@ -11,6 +11,7 @@
 
 #include "db/DbTestUtil.h"
 #include "estimate/EstimateErrors.h"
+#include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
 
 using namespace vextal;
@@ -26,6 +27,7 @@ struct Market {
     std::mutex mutex;
     int calcCalls = 0;
     bool calcFails = false;
+    std::vector<std::string> sent;  // the funds of the last calibration
 
     EstimateSources Sources()
     {
@@ -46,6 +48,8 @@ struct Market {
         };
         s.calc = [this](const std::vector<std::pair<std::string, float>>& raws, std::vector<CFundInvestItem>& items) {
             ++calcCalls;
+            sent.clear();
+            for (const auto& raw : raws) sent.push_back(raw.first);
             if (calcFails) return false;
             for (const auto& [fund, raw] : raws) items.push_back({fund, "", raw + 0.1f});
             return true;
@@ -67,6 +71,20 @@ TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
     EstimateResult r = RunEstimate({"000001"}, m.Sources());
     EXPECT_EQ(r.Status, EstimateStatus::CalcFailed);
     EXPECT_TRUE(r.Calibrated.empty());
+
+    // A fund without stock holdings is the service's estimate alone; one
+    // whose holdings did not come is not estimated, and the run says so.
+    m.calcFails = false;
+    r = RunEstimate({"000001", "000009", "000404"}, m.Sources());
+    ASSERT_EQ(r.Status, EstimateStatus::Done);
+    EXPECT_EQ(m.sent, (std::vector<std::string>{"000001", "000009"}));
+    const std::vector<ForecastFundRow> rows = FundRows(r, nullptr);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].Estimate, "0.10%");
+    EXPECT_EQ(rows[1].Quotes, "0/0");
+    EXPECT_EQ(rows[2].Estimate, "无持仓数据");
+    EXPECT_EQ(RunSummary(r, OleDate::FromParts(2024, 10, 9, 10, 0)),
+              "部分估算：基金2/3，股票行情1/1（行情日期 2024-10-09，估算时间 10:00:00）");
 }
 
 template <class F>
