@@ -6,6 +6,7 @@
 #include "app/VextalDoc.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
+#include "net/HttpTransport.h"
 
 namespace vextal {
 namespace {
@@ -46,7 +47,12 @@ CLoginDialogLogic::OpenState CLoginDialogLogic::OnOpen()
     state.form.rememberPassword = !stored.password.empty();
     if (!stored.name.empty()) state.focus = DialogFocus::Password;
     if (!state.form.offline) {
-        m_version.GetClientVersion();
+        {
+            // Asked before the dialog is shown, on the window's thread: a
+            // service that does not answer soon is not waited for.
+            CHttpCancelScope limit(nullptr, kVersionQuestionWaitMs);
+            m_version.GetClientVersion();
+        }
         state.endProgram = m_version.CheckNewVersion();
     }
     state.pagePath = ProgramPath(std::string(kHtmlFolder) + "/vextal.htm");

@@ -13,6 +13,8 @@ namespace vextal {
 class CVextalDoc;
 
 inline constexpr const char* kEmptyLoginName = "登录用户名不能为空";
+// The longest the opening of the login dialog waits for the newest version.
+inline constexpr int kVersionQuestionWaitMs = 5000;
 inline constexpr const char* kLoginFailed = "登录失败:%s";
 inline constexpr const char* kRegisterFailed = "注册失败:%s";
 inline constexpr const char* kRegisterDone =
