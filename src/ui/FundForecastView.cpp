@@ -315,8 +315,9 @@ bool CFundForecastView::RunEstimate()
     const int waitPerFund = m_ctx.waitPerFundMs;
     ForecastFetch latest = m_ctx.latestValues ? m_ctx.latestValues(funds) : nullptr;
     QPointer<CFundForecastView> self(this);
-    m_pending = m_runner.Run([funds, sources, waitPerFund, progress, latest,
-                              self](const std::atomic<bool>& cancelled) -> WorkFinish {
+    // Aside: a download the user starts meanwhile does not wait for the quotes.
+    m_pending = m_runner.RunAside([funds, sources, waitPerFund, progress, latest,
+                                   self](const std::atomic<bool>& cancelled) -> WorkFinish {
         EstimateOptions options;
         options.waitPerFundMs = waitPerFund;
         options.cancel = &cancelled;

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -18,8 +19,7 @@ struct CTaskRunner::Shared {
     CTaskRunner* owner = nullptr;
 };
 
-CTaskRunner::CTaskRunner(QObject* parent, int workers)
-    : QObject(parent), m_workers(std::max(workers, 1)), m_shared(std::make_shared<Shared>())
+CTaskRunner::CTaskRunner(QObject* parent) : QObject(parent), m_shared(std::make_shared<Shared>())
 {
     m_shared->owner = this;
 }
@@ -51,6 +51,13 @@ CTaskRunner::CancelFlag CTaskRunner::Run(Work work)
     return flag;
 }
 
+CTaskRunner::CancelFlag CTaskRunner::RunAside(Work work)
+{
+    auto flag = std::make_shared<std::atomic<bool>>(false);
+    Start({std::move(work), flag}, true);
+    return flag;
+}
+
 void CTaskRunner::CancelAll()
 {
     for (Task& t : m_queue) *t.cancel = true;
@@ -73,30 +80,37 @@ void CTaskRunner::WhenIdle(std::function<void()> fn)
 
 void CTaskRunner::StartNext()
 {
-    while (!m_queue.empty() && static_cast<int>(m_running.size()) < m_workers) {
+    while (!m_queue.empty() && *m_queue.front().cancel) m_queue.pop_front();
+    const bool inTurn = std::any_of(m_running.begin(), m_running.end(), [](const Running& r) { return !r.aside; });
+    if (!inTurn && !m_queue.empty()) {
         Task task = std::move(m_queue.front());
         m_queue.pop_front();
-        if (*task.cancel) continue;
-        Running& r = m_running.emplace_back();
-        r.cancel = task.cancel;
-        r.ended = std::make_shared<std::atomic<bool>>(false);
-        const Running* which = &r;
-        r.thread = std::thread([shared = m_shared, task = std::move(task), ended = r.ended, which] {
-            WorkFinish finish;
-            {
-                // Every request of the piece gives up once it is cancelled.
-                CHttpCancelScope scope(task.cancel.get());
-                finish = task.work(*task.cancel);
-            }
-            std::lock_guard<std::mutex> lock(shared->mutex);
-            *ended = true;
-            if (CTaskRunner* owner = shared->owner)
-                QMetaObject::invokeMethod(
-                    owner, [owner, which, finish] { owner->Done(which, finish); }, Qt::QueuedConnection);
-            shared->ended.notify_all();
-        });
+        Start(std::move(task), false);
     }
     if (m_running.empty() && m_queue.empty()) emit idle();
+}
+
+void CTaskRunner::Start(Task task, bool aside)
+{
+    Running& r = m_running.emplace_back();
+    r.cancel = task.cancel;
+    r.ended = std::make_shared<std::atomic<bool>>(false);
+    r.aside = aside;
+    const Running* which = &r;
+    r.thread = std::thread([shared = m_shared, task = std::move(task), ended = r.ended, which] {
+        WorkFinish finish;
+        {
+            // Every request of the piece gives up once it is cancelled.
+            CHttpCancelScope scope(task.cancel.get());
+            finish = task.work(*task.cancel);
+        }
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        *ended = true;
+        if (CTaskRunner* owner = shared->owner)
+            QMetaObject::invokeMethod(
+                owner, [owner, which, finish] { owner->Done(which, finish); }, Qt::QueuedConnection);
+        shared->ended.notify_all();
+    });
 }
 
 void CTaskRunner::Done(const Running* which, const WorkFinish& finish)

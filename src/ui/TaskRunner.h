@@ -1,10 +1,12 @@
 #pragma once
 // Runs the program's long network work on worker threads and its finishing
 // step back on the GUI thread through a queued call (see app/BackgroundWork.h
-// for what a piece of work may touch). A few workers run side by side, so a
-// long estimate never holds up a download the user starts meanwhile; pieces
-// start in the order they were given. The window keeps painting and
-// answering meanwhile; no nested event loop.
+// for what a piece of work may touch). Pieces run one after another in the
+// order given (some write through a connection of their own, and a preview
+// must not book beside the import that replaces it); a piece that only asks
+// the service, such as the estimate, runs aside on a worker of its own, so it
+// never holds up a download the user starts meanwhile. The window keeps
+// painting and answering meanwhile; no nested event loop.
 #include <QObject>
 #include <atomic>
 #include <deque>
@@ -23,11 +25,10 @@ class CTaskRunner : public QObject {
 public:
     using CancelFlag = std::shared_ptr<std::atomic<bool>>;
 
-    static constexpr int kWorkers = 3;
     // The longest the runner's end waits for its workers.
     static constexpr int kStopWaitMs = 1000;
 
-    explicit CTaskRunner(QObject* parent = nullptr, int workers = kWorkers);
+    explicit CTaskRunner(QObject* parent = nullptr);
     // Cancels everything (requests in flight end at once) and waits at most
     // kStopWaitMs for the running pieces; one still busy then is left to end
     // by itself, and its finishing step never runs.
@@ -36,6 +37,9 @@ public:
     // Queues the work; the returned flag cancels just this piece. Its
     // requests give up as soon as the flag is set.
     CancelFlag Run(Work work);
+    // At once on a worker of its own, beside the pieces of Run. For work that
+    // writes nothing but through its finishing step.
+    CancelFlag RunAside(Work work);
     WorkRunner AsRunner()
     {
         return [this](Work work) { Run(std::move(work)); };
@@ -67,11 +71,12 @@ private:
         std::thread thread;
         CancelFlag cancel;
         std::shared_ptr<std::atomic<bool>> ended;
+        bool aside = false;
     };
     void StartNext();
+    void Start(Task task, bool aside);
     void Done(const Running* which, const WorkFinish& finish);
 
-    const int m_workers;
     std::deque<Task> m_queue;
     std::list<Running> m_running;
     std::shared_ptr<Shared> m_shared;
