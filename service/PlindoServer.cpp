@@ -23,6 +23,19 @@
 
 namespace vextal {
 
+namespace {
+
+// Hung answers (--hang) hold their workers until the stop, whether or not
+// the client gave up: enough workers then that the rest still answer.
+HttpLimits FrontLimits(const ServerOptions& options)
+{
+    HttpLimits limits;
+    if (!options.hang.empty()) limits.workers = 96;
+    return limits;
+}
+
+}  // namespace
+
 CPlindoServer::CPlindoServer(const ServerOptions& options)
     : m_options(options),
       m_market(MarketOptions{options.seed, options.funds}),
@@ -30,7 +43,8 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_commands(m_market, m_users, options.clientVersion),
       m_data(m_market),
       m_web(m_market, m_users),
-      m_server(std::make_unique<CHttpFront>())
+      m_stall(options.latencyMs, options.hang),
+      m_server(std::make_unique<CHttpFront>(FrontLimits(options)))
 {
 }
 
@@ -148,6 +162,7 @@ bool CPlindoServer::TakeDataFolder(std::string& error)
 
 bool CPlindoServer::Stop(int waitMs)
 {
+    m_stall.Release();
     m_stopWarming = true;
     const bool ended = !m_server || m_server->Stop(waitMs);
     if (m_warmer.joinable()) m_warmer.join();
@@ -156,12 +171,12 @@ bool CPlindoServer::Stop(int waitMs)
 
 void CPlindoServer::Route()
 {
-    const int latency = m_options.latencyMs;
-    // Every handler: the optional delay, and no exception ever reaches the
-    // server thread.
-    auto guarded = [latency](auto fn) {
-        return [latency, fn](const HttpRequest& req, HttpResponse& res) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+    CRequestStall* stall = &m_stall;
+    // Every handler: the optional delay or hang, and no exception ever
+    // reaches the server thread.
+    auto guarded = [stall](auto fn) {
+        return [stall, fn](const HttpRequest& req, HttpResponse& res) {
+            stall->BeforeAnswer(req.path);
             try {
                 fn(req, res);
             } catch (...) {
@@ -174,8 +189,12 @@ void CPlindoServer::Route()
 
     auto command = guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
         CommandRequest cmd;
-        xml(res, m_commands.HandleBody(req.body, req.remoteAddr, &cmd));
-        if (cmd.cmdtype || cmd.cmdid) res.note = std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
+        const std::string answer = m_commands.HandleBody(req.body, req.remoteAddr, &cmd);
+        if (cmd.cmdtype || cmd.cmdid) {
+            res.note = std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
+            m_stall.BeforeCommand(res.note);
+        }
+        xml(res, answer);
     });
     auto folder = guarded([this](const HttpRequest& req, HttpResponse& res) {
         res.SetContent(m_commands.FolderRequest(req.body), "text/plain; charset=gbk");

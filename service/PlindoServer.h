@@ -6,12 +6,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CommandService.h"
 #include "DataWebService.h"
 #include "HttpFront.h"
 #include "MarketSimulator.h"
 #include "PageFiles.h"
+#include "RequestStall.h"
 #include "UserStore.h"
 #include "WebPages.h"
 
@@ -23,6 +25,7 @@ struct ServerOptions {
     uint64_t seed = 1;
     int funds = 1000;
     int latencyMs = 0;
+    std::vector<std::string> hang;  // requests never answered: path prefixes or commands "T/I"
     std::string clientVersion = "3.25";
     std::string updateKeyPem;  // signs the updaters; empty: served unsigned
     bool log = true;  // one line per request on stderr
@@ -62,6 +65,7 @@ private:
     CCommandService m_commands;
     CDataWebService m_data;
     CWebPages m_web;
+    CRequestStall m_stall;
     std::unique_ptr<CHttpFront> m_server;
     std::thread m_warmer;
     std::atomic<bool> m_stopWarming{false};

@@ -1,10 +1,13 @@
 // plindo-serve: the local stand-in of the Plindo services.
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
-//                [--update-key PEM-FILE]
+//                [--update-key PEM-FILE] [--hang WHAT]...
 //   plindo-serve --version
 // --update-key: the Ed25519 private key that signs the update files (each
 // served with "Update/<file>.sig" beside it); without it they go unsigned.
+// --hang: requests that never get an answer (until the service stops), to
+// try a client against a hung service: a path prefix such as /htmdata/ (the
+// quote pages) or a command such as 2/1.
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
 // SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
 // time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
@@ -33,7 +36,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
     "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
-    "[--quiet]\n"
+    "[--hang /PATH-PREFIX|TYPE/ID]... [--quiet]\n"
     "       plindo-serve --version\n";
 
 int Usage(const char* why)
@@ -104,6 +107,14 @@ int main(int argc, char** argv)
         } else if (arg == "--latency-ms") {
             if (!ToNumber(value, 0, 60000, n)) return Usage("bad --latency-ms");
             options.latencyMs = static_cast<int>(n);
+        } else if (arg == "--hang") {
+            const std::string what = value;
+            const size_t slash = what.find('/');
+            const bool command = slash != std::string::npos && slash > 0 && slash + 1 < what.size() &&
+                                 what.find_first_not_of("0123456789") == slash &&
+                                 what.find_first_not_of("0123456789", slash + 1) == std::string::npos;
+            if (what.empty() || (what[0] != '/' && !command)) return Usage("--hang needs a path prefix (/...) or a command (2/1)");
+            options.hang.push_back(what);
         } else if (arg == "--client-version") {
             options.clientVersion = value;
         } else if (arg == "--update-key") {

@@ -19,9 +19,19 @@ int MembershipLevelOf(const std::string& serverId)
 
 int CMembership::LoginOnline(CUserInfo& user, const std::string& clientVersion)
 {
+    return TakeLoginReply(user, AskLogin(m_commandUrl, user, clientVersion));
+}
+
+CommandReply CMembership::AskLogin(const std::string& commandUrl, const CUserInfo& user,
+                                   const std::string& clientVersion)
+{
+    CommandContext ctx{commandUrl, user.LoginID, "LoginOnline"};
+    return SendLogin(ctx, user.LoginName, user.Password, clientVersion);
+}
+
+int CMembership::TakeLoginReply(CUserInfo& user, const CommandReply& reply)
+{
     m_error.clear();
-    CommandContext ctx{m_commandUrl, user.LoginID, "LoginOnline"};
-    CommandReply reply = SendLogin(ctx, user.LoginName, user.Password, clientVersion);
     if (!reply.ok()) {
         m_error = reply.error;
         return -1;

@@ -9,6 +9,7 @@
 #include "common/OleDate.h"
 #include "common/UserPrompt.h"
 #include "db/AdoDatabase.h"
+#include "net/ClientCommands.h"
 
 namespace vextal {
 
@@ -54,6 +55,12 @@ public:
     // login answer of exactly 9 fields fills the record and is saved into
     // T_User_Info. The VIP flag comes from the issued login id.
     int LoginOnline(CUserInfo& user, const std::string& clientVersion);
+    // Its halves, so the question can go to a worker: the request (any
+    // thread, no member touched) and the answer taken into the user record
+    // (this object's thread; the same result as LoginOnline).
+    static CommandReply AskLogin(const std::string& commandUrl, const CUserInfo& user,
+                                 const std::string& clientVersion);
+    int TakeLoginReply(CUserInfo& user, const CommandReply& reply);
     // Against the credentials of the last online login; no service contact.
     int LoginOffline(CUserInfo& user);
     bool SaveLocalUser(const CUserInfo& user);

@@ -382,6 +382,36 @@ TEST(PlindoServeProcess, VersionByTheLowerCasePathAndCleanStop)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A service told to hang or to be slow holds those answers back, answers
+// the rest, and still stops cleanly (no SIGKILL) with answers held.
+TEST(PlindoServeProcess, HungAndSlowAnswersEndWithTheService)
+{
+    test::RealService hung({7, 50, "2024-10-09 10:32:00", {"--hang", "/htmdata/", "--hang", "2/1"}});
+    ASSERT_TRUE(hung.Started());
+    const CommandContext ctx = hung.Login();
+    std::string text;
+    for (int i = 0; i < 2; ++i) {
+        CHttpCancelScope limit(nullptr, 300);
+        if (i == 0) EXPECT_EQ(HttpGetText(hung.Base() + "htmdata/html/600000.htm", text, "", ""), -1);
+        else EXPECT_FALSE(SendClassValues(ctx, 1, "").ok());
+        EXPECT_NE(GetLastHttpError().find("no answer in time"), std::string::npos) << GetLastHttpError();
+    }
+    EXPECT_TRUE(SendLatestValue(ctx, "000001").ok());
+    int status = hung.Process().Stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    test::RealService slow({7, 50, "2024-10-09 10:32:00", {"--latency-ms", "60000"}});
+    ASSERT_TRUE(slow.Started());
+    {
+        CHttpCancelScope limit(nullptr, 300);
+        EXPECT_EQ(HttpGetText(slow.Base() + "stylemain.css", text, "", ""), -1);
+    }
+    status = slow.Process().Stop();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
 {
     CommandContext demo = Login();
@@ -651,6 +681,7 @@ TEST_F(Members, StartRefusals)
     EXPECT_EQ(RunServe("--help", out), 0);
     EXPECT_NE(out.find("usage: plindo-serve"), std::string::npos);
     EXPECT_EQ(RunServe("--port 0 --data ''", out), 2);
+    for (const char* hang : {"htmdata", "2/", "''", "a/b", "2/1/3"}) EXPECT_EQ(RunServe(std::string("--port 0 --data /tmp --hang ") + hang, out), 2) << hang;
     EXPECT_NE(out.find("--data"), std::string::npos);
     // A clock outside the simulated years is refused with the range.
     for (const char* now : {"'1997-12-31 12:00:00'", "'2036-01-01 12:00:00'"}) {
