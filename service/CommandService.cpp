@@ -90,19 +90,20 @@ CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& use
 std::string CCommandService::HandleBody(const std::string& body)
 {
     CommandRequest req;
-    if (!ParseCommandBody(body, req)) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
+    if (!ParseCommandBody(body, req)) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), nullptr);
+    const CommandSpec* spec = FindCommand(req.cmdtype, req.cmdid);
     // The one place where request text leaves the wire code page. A
     // bookkeeping text is stored converted, so it must come back as the very
     // bytes sent: text that is not clean GBK is refused rather than altered.
     std::string data = GbkToUtf8(req.data);
     if (req.cmdtype == 4 && (req.cmdid == 6 || req.cmdid == 7) && Utf8ToGbk(data) != req.data)
-        return BuildAnswerXml(CommandAnswer::Fail("记帐数据编码错误"));
-    return BuildAnswerXml(Handle(req.cmdtype, req.cmdid, data, req.loginId));
+        return WriteCommandAnswer(CommandAnswer::Fail("记帐数据编码错误"), spec);
+    return WriteCommandAnswer(Handle(req.cmdtype, req.cmdid, data, req.loginId), spec);
 }
 
 std::string CCommandService::ClientVersionAnswer() const
 {
-    return BuildAnswerXml(CommandAnswer::Ok(m_clientVersion));
+    return WriteCommandAnswer(CommandAnswer::Ok(m_clientVersion), nullptr);
 }
 
 CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId)
@@ -117,18 +118,9 @@ CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string&
         default: break;
         }
     }
-    const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 13 || cmdid == 21)) ||
-                       (cmdtype == 2 && ((cmdid >= 1 && cmdid <= 5) || (cmdid >= 11 && cmdid <= 13) ||
-                                         (cmdid >= 21 && cmdid <= 25))) ||
-                       (cmdtype == 3 && cmdid == 4) ||
-                       (cmdtype == 4 && ((cmdid >= 4 && cmdid <= 7) || cmdid == 15 || cmdid == 32));
-    if (!known) return CommandAnswer::Fail(kUnknownCommand);
+    if (!FindCommand(cmdtype, cmdid)) return CommandAnswer::Fail(kUnknownCommand);
     int user = 0;
-    if (!m_users.FindSession(loginId, user)) {
-        CommandAnswer a = CommandAnswer::Fail(kLoginFirst);
-        a.resultForm = cmdtype == 4 && cmdid == 15;
-        return a;
-    }
+    if (!m_users.FindSession(loginId, user)) return CommandAnswer::Fail(kLoginFirst);
 
     if (cmdtype == 3) return UpdateUser(f, user);
     if (cmdtype == 4) return MemberCommand(cmdid, f, data, user);

@@ -195,7 +195,6 @@ CommandAnswer CCommandService::LatestValues(const std::vector<const SimFund*>& f
     int newest = m_market.LatestNavDay(now);
     CommandAnswer a = CommandAnswer::Ok(newest ? DateOfDay(newest).Format(2) : "0");
     a.msg2 = JoinFields(records);
-    a.hasMsg2 = a.msg2Ciphered = true;
     return a;
 }
 
@@ -333,8 +332,6 @@ CommandAnswer CCommandService::DividendQuery(const Fields& f)
     if (!fund) return CommandAnswer::Fail(FundNotFound(f[0]));
     const OleDate now = Clock::Now();
     CommandAnswer a;
-    a.msgCiphered = true;
-    a.hasMsg2 = true;
     if (fund->IsMoneyMarket()) {
         // Money-market funds pay income: the holding's income over the
         // range and the day it runs to.
@@ -410,9 +407,7 @@ CommandAnswer CCommandService::IntervalFigures(const Fields& f)
     };
     double a = levelAt(from), b = levelAt(to);
     double indexGrowth = a > 0 && b > 0 ? (b / a - 1.0) * 100.0 : 0;
-    CommandAnswer ans = CommandAnswer::Ok(JoinFields({StrFormat("%0.2f", fundGrowth), StrFormat("%0.2f", indexGrowth)}));
-    ans.hasMsg2 = true;
-    return ans;
+    return CommandAnswer::Ok(JoinFields({StrFormat("%0.2f", fundGrowth), StrFormat("%0.2f", indexGrowth)}));
 }
 
 CommandAnswer CCommandService::RealtimeValue(const Fields& f)
@@ -424,7 +419,6 @@ CommandAnswer CCommandService::RealtimeValue(const Fields& f)
     LatestValue v;
     if (!m_market.Latest(*fund, now, v)) return CommandAnswer::Fail("该基金还没有公布净值");
     CommandAnswer a;
-    a.hasMsg2 = a.msg2Ciphered = true;
     const int minute = now.Hour() * 60 + now.Minute();
     double nav = 0, pct = 0;
     if (minute >= 570 && minute < 1200 && v.rec.day < DayNumber(now) && m_market.EstimateAt(*fund, now, nav, pct)) {

@@ -140,7 +140,6 @@ CommandAnswer CCommandService::TradeCancel(const Fields& f, int user)
         default: a = CommandAnswer::Fail("系统错误，请联系管理员"); break;
         }
     }
-    a.resultForm = true;
     return a;
 }
 

@@ -43,11 +43,11 @@ int DividendResult(const CommandReply& reply)
 }
 
 // A fund without dividends in the range answers with an empty list: return
-// code 0 and an empty message. Anything else without a message (a proxy's
-// page, an error page) is no answer at all.
+// code 0 and an empty message. An answer without its message (cut short, a
+// proxy's page) is no answer at all.
 bool EmptyList(const CommandReply& reply)
 {
-    return reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty();
+    return reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.ret == 0 && reply.msg.empty();
 }
 
 }  // namespace
@@ -176,12 +176,9 @@ bool CBookServiceClient::UploadBookkeeping(const std::string& text, bool createN
 
 bool CBookServiceClient::DownloadBookkeeping(int userId, std::string& text, std::string& error)
 {
-    CommandReply reply = SendBookDownload(m_context(), userId);
-    // A user who uploaded no accounts gets an empty text.
-    if (reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty()) {
-        text.clear();
-        return true;
-    }
+    // A user who uploaded no accounts gets an empty text; an answer cut
+    // before its message ends is a failure, not an empty bookkeeping.
+    CommandReply reply = SendBookDownload(m_context().For("DownloadBookkeeping"), userId);
     if (!reply.ok()) {
         error = reply.error;
         return false;

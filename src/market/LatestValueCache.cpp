@@ -363,7 +363,7 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
         v = it->second;
     }
     // The history record does not carry TotalValue1: the stored figure stays.
-    float totalValue1 = v.TotalValue1;
+    const double totalValue1 = v.TotalValue1;
     static_cast<CFundValue&>(v) = value;
     v.TotalValue1 = totalValue1;
     return SaveNewFundValue(v);
@@ -382,8 +382,8 @@ ValuesFetch FetchValues(const ValuesRequest& request)
     };
     if (reply.status == CommandStatus::SendFailed) return fail(kMarketNotSent, reply.error);
     if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
-    bool empty = reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0 &&
-                 reply.msg2.empty();
+    const bool empty = reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.fields.empty() &&
+                       reply.ret == 0;
     if (!reply.ok() && !empty) return fail(kMarketBadFormat, FormatErrorText(request.operation));
     out.records.resize(reply.fields.size() / 20);
     for (size_t r = 0; r < out.records.size(); ++r)

@@ -31,7 +31,7 @@ void MergeByDate(std::vector<CFundValue>& list, const std::vector<CFundValue>& r
 // An answer of the history commands without any record: nothing new.
 bool IsEmptyAnswer(const CommandReply& reply)
 {
-    return reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0;
+    return reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.fields.empty() && reply.ret == 0;
 }
 
 }  // namespace
