@@ -8,6 +8,7 @@
 #include "net/Cipher.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 namespace {
@@ -84,7 +85,7 @@ CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& use
     // highlighting and the favourites-only list show something at once.
     m_members.SetStarterFunds(m_market.StarterFunds(DayNumber(Clock::Now())));
     m_cipheredCodes.reserve(m_market.Funds().size());
-    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncryptText(f.code, kCipherKey));
+    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncipherFundCode(f.code));
 }
 
 std::string CCommandService::HandleBody(const std::string& body)

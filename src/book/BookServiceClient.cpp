@@ -2,6 +2,7 @@
 
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 
@@ -61,7 +62,7 @@ bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleD
         error = reply.error;
         return false;
     }
-    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[1], dealTime)) {
+    if (!ReadTradeNav(reply.fields, value, dealTime)) {
         error = op + "():数据格式错误";
         return false;
     }
@@ -78,16 +79,13 @@ int CBookServiceClient::QueryDividends(const std::string& fundId, const OleDate&
         error = reply.error;
         return DividendResult(reply);
     }
-    for (size_t i = 0; i + 3 < reply.fields.size(); i += 4) {
-        DividendItem d;
-        if (!ReadFloat(reply.fields[i], d.PerShare) || !OleDate::Parse(reply.fields[i + 1], d.Date1) ||
-            !OleDate::Parse(reply.fields[i + 2], d.Date2) || !OleDate::Parse(reply.fields[i + 3], d.BookDate)) {
-            error = "SendDividendQuery():数据格式错误";
-            items.clear();
-            return kDividendMalformed;
-        }
-        items.push_back(d);
+    std::vector<CFundBonus> records;
+    if (!ReadDividendRecords(reply.fields, records)) {
+        error = "SendDividendQuery():数据格式错误";
+        items.clear();
+        return kDividendMalformed;
     }
+    for (const CFundBonus& b : records) items.push_back({b.BonusValue, b.RecordDate, b.BonusDate, b.SubtractDate});
     return kDividendOk;
 }
 
@@ -99,9 +97,7 @@ int CBookServiceClient::QueryMoneyIncome(const std::string& fundId, const OleDat
         error = reply.error;
         return DividendResult(reply);
     }
-    // The last pair is the newest accumulated figure.
-    const size_t n = reply.fields.size();
-    if (!ReadFloat(reply.fields[n - 2], amount) || !OleDate::Parse(reply.fields[n - 1], date)) {
+    if (!ReadMoneyIncome(reply.fields, amount, date)) {
         error = "SendMoneyIncomeQuery():数据格式错误";
         return kDividendMalformed;
     }
@@ -117,10 +113,13 @@ bool CBookServiceClient::GetLatestValue(const std::string& fundId, double& value
         error = reply.error;
         return false;
     }
-    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[4], valueDate)) {
+    CFundValue latest;
+    if (!ReadLatestNav(reply.fields, 0, latest)) {
         error = op + "():数据格式错误";
         return false;
     }
+    value = latest.TodayValue;
+    valueDate = latest.ValueDate;
     return true;
 }
 
@@ -143,8 +142,7 @@ bool CBookServiceClient::QueryIntervalFigures(const std::string& fundId, const O
         error = reply.error;
         return false;
     }
-    if (reply.fields.size() != 2 || !ReadWholeDecimal(reply.fields[0], fundGrowth) ||
-        !ReadWholeDecimal(reply.fields[1], indexGrowth)) {
+    if (!ReadIntervalFigures(reply.fields, fundGrowth, indexGrowth)) {
         error = op + "():数据格式错误";
         return false;
     }
