@@ -152,7 +152,10 @@ public:
     // "_A_" row "_A_", "_F_" holdings "_F_", "_T_" trades "_T_", accounts
     // joined by "|", columns in the fixed order of the schema.
     void SetVip(bool vip) { m_vip = vip; }
-    std::string ExportBookkeeping();
+    // False (GetLastErrorText) when the database fails, or when the text
+    // could not travel whole: a character the service cannot keep, two
+    // accounts arriving under one name. Nothing is sent then.
+    bool ExportBookkeeping(std::string& text);
     // Network only, touching no member (may run on a worker).
     bool SendBookkeeping(const std::string& text, bool createNew, std::string& error) const;
     bool FetchBookkeeping(std::string& text, std::string& error) const;

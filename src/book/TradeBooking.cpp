@@ -1,10 +1,8 @@
-#include <cstdio>
-#include <cstdlib>
-
 #include "book/AccountManager.h"
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "wire/BookText.h"
 
 namespace vextal {
 
@@ -32,12 +30,7 @@ double NetPurchaseAmount(const TradeInfo& t)
     return (100 - f) * m * 0.01;
 }
 
-std::string RemarkOf(const TradeInfo& t)
-{
-    if (t.TradeType == kTradeSubscribe) return StrFormat("%0.2f|%d", t.SecondRate, t.InnerDeduction);
-    if (t.InnerDeduction == 1) return StrFormat("%d", t.InnerDeduction);
-    return std::string();
-}
+std::string RemarkOf(const TradeInfo& t) { return WriteTradeRemark(t.TradeType, t.SecondRate, t.InnerDeduction); }
 
 }  // namespace
 
@@ -88,15 +81,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     m_db.GetFieldValue(rs, "MarkInfo", t.MarkInfo);
     m_db.GetFieldValue(rs, "CostValue", t.CostValue);
     std::string remark;
-    if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
-        if (t.TradeType == kTradeSubscribe) {
-            size_t bar = remark.find('|');
-            t.SecondRate = std::atof(remark.c_str());
-            if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
-        } else {
-            t.InnerDeduction = std::atoi(remark.c_str());
-        }
-    }
+    if (m_db.GetFieldValue(rs, "Remark", remark)) ReadTradeRemark(remark, t.TradeType, t.SecondRate, t.InnerDeduction);
     return true;
 }
 

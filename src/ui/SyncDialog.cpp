@@ -77,7 +77,10 @@ void CSyncDialog::reject()
 void CSyncDialog::OnUpload()
 {
     if (m_busy || !m_ctx.Ask("确定要上传本地记帐数据到服务器吗?")) return;
-    const std::string text = m_ctx.accounts->ExportBookkeeping();
+    // A text that could not be made whole is not sent at all.
+    std::string text;
+    if (!m_ctx.accounts->ExportBookkeeping(text))
+        return m_ctx.Say("上传记帐数据失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     const bool createNew = m_createNew->isChecked();
     SetBusy(true, QStringLiteral("正在上传记帐数据…"));
     QPointer<CSyncDialog> self(this);

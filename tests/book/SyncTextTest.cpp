@@ -33,7 +33,8 @@ TEST_F(BookTest, MergedTextKeepsBookingOptionsAndFailsPerAccount)
                                                  {"TradeTime", OleDate::FromParts(2024, 5, 6, 10)},
                                                  {"DealTime", OleDate::FromParts(2024, 5, 6)}, {"TradeState", 1},
                                                  {"Remark", "0.50|1"}}));
-    const std::string text = manager.ExportBookkeeping();
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text)) << manager.GetLastErrorText();
     ASSERT_NE(text.find("|0.50;1|"), std::string::npos) << text;
 
     ASSERT_TRUE(manager.MergeBookkeeping(text, true)) << manager.GetLastErrorText();
@@ -69,7 +70,8 @@ TEST_F(BookTest, MarkersInsideNamesAndNotesDoNotCutTheText)
                                                  {"DealTime", OleDate::FromParts(2024, 5, 6)}, {"TradeState", 1},
                                                  {"MarkInfo", "见_T_表|_F_"}}));
     NewAccount("B");
-    const std::string text = manager.ExportBookkeeping();
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text)) << manager.GetLastErrorText();
     ASSERT_TRUE(manager.MergeBookkeeping(text, true)) << manager.GetLastErrorText() << "\n" << text;
     const TradeInfo* copy = OnlyTrade(Named(manager, "A_A_B1"));
     ASSERT_NE(copy, nullptr);
