@@ -1,8 +1,6 @@
 #include "net/CommandProtocol.h"
 
-#include <charconv>
 #include <climits>
-#include <cmath>
 
 #include "common/Format.h"
 #include "net/Cipher.h"
@@ -34,23 +32,6 @@ int ReadLeadingInt(const std::string& text)
     }
     if (negative) return static_cast<int>(-value);
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
-bool ReadLeadingDecimal(const std::string& text, double& value)
-{
-    value = 0;
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool plus = i < text.size() && text[i] == '+';
-    if (plus) ++i;
-    if (i >= text.size() || (text[i] != '-' && text[i] != '.' && (text[i] < '0' || text[i] > '9'))) return false;
-    if (plus && text[i] == '-') return false;
-    double v = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), v, std::chars_format::general);
-    // Infinities and NaN are not figures any answer may carry.
-    if (ec != std::errc() || !std::isfinite(v)) return false;
-    value = v;
-    return true;
 }
 
 std::string JoinFields(const std::vector<std::string>& fields)

@@ -26,9 +26,6 @@ std::string FormatErrorText(const std::string& operation);
 // Leading decimal integer as atoi reads it (white space, sign, digits; 0
 // when there are none), saturated instead of overflowing.
 int ReadLeadingInt(const std::string& text);
-// Leading decimal number as atof reads it, independent of the C locale.
-// False (value 0) when the text does not start with a number.
-bool ReadLeadingDecimal(const std::string& text, double& value);
 
 // The fields joined by "|"; no fields give the empty text.
 std::string JoinFields(const std::vector<std::string>& fields);
