@@ -123,12 +123,8 @@ std::string CDataWebService::CalcResult(const std::string& fundIdList, const std
         const OleDate now = Clock::Now();
         for (size_t i = 0; i < codes.size(); ++i) {
             // A value that is missing or not a number counts as no change.
-            double raw = 0;
-            if (i < raws.size()) {
-                char* end = nullptr;
-                raw = std::strtod(raws[i].c_str(), &end);
-                if (end == raws[i].c_str() || !std::isfinite(raw) || std::fabs(raw) > 1000) raw = 0;
-            }
+            double raw = i < raws.size() ? NumberOr(raws[i], 0) : 0;
+            if (std::fabs(raw) > 1000) raw = 0;
             const std::string code = TrimText(codes[i]);
             const SimFund* fund = m_market.FindFund(code);
             // An unknown code keeps its place, with its raw value and no name.

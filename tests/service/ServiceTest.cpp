@@ -32,7 +32,7 @@ namespace {
 
 int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 OleDate T(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
-double Num(const std::string& s) { return std::atof(s.c_str()); }
+double Num(const std::string& s) { return NumberOr(s, 0); }
 
 
 // Seed 7 with 400 funds, evening of Wednesday 2024-10-09 (after the

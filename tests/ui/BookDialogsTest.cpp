@@ -290,14 +290,22 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     EXPECT_EQ(refreshes, 3);
 }
 
-// Up and down themselves run in the window's flow; the member check only here.
-TEST_F(BookDialogs, DownloadingBookkeepingIsForVipMembersOnly)
+// Up and down themselves run in the window's flow; the member check and a
+// text that cannot be made whole only here.
+TEST_F(BookDialogs, DownloadingIsForVipMembersAndABrokenTextIsNotSent)
 {
     BookDialogContext down = Context();
     down.isVip = [] { return false; };
     CSyncDialog refused(down);
     Click(refused, "下载记帐数据");
     EXPECT_EQ(prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+
+    NewAccount("基金😀");
+    CSyncDialog up(Context());
+    Click(up, "上传记帐数据");
+    EXPECT_EQ(prompt.Last(), "上传记帐数据失败:帐户“基金😀”的名称含有服务器不能保存的字符“😀”，请先修改");
+    // Nothing went out: the dialog is not waiting for an answer.
+    for (QPushButton* b : up.findChildren<QPushButton*>()) EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
 }
 
 TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)
