@@ -156,6 +156,7 @@ bool CAccountManager::DownloadBookkeeping(bool createNew)
 
 bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
 {
+    ChangeScope scope(*this);
     std::vector<BookTextAccount> read;
     std::string formatError;
     if (!ReadBookText(text, read, formatError)) return Fail(kFormatError);
@@ -224,7 +225,7 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
             ok = (m_db.InsertRecord("T_Trade_Info", row) || FailDb()) && WriteRemark(t);
         }
         Pause("merged");
-        if (ok && !trans.Commit()) ok = FailDb();
+        if (ok && !Commit(trans, localId)) ok = FailDb();
         if (ok) names[name] = localId;
     }
     // The tree and the totals as they are now, whether or not every account

@@ -331,6 +331,7 @@ bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t, bool oldSharesC
 
 int CAccountManager::BookTrade(TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastError.clear();
     m_lastWarning.clear();
     if (m_offline) return Fail(kOffline), -1;
@@ -426,7 +427,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
             }
         }
         if (!ok) return -1;
-        if (!trans.Commit()) return FailDb(), -1;
+        if (!Commit(trans, trade.AccountID)) return FailDb(), -1;
     }
 
     // Dividends that fell after the trade, on the shares it brought.
@@ -443,12 +444,13 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
 bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
         if (!RecomputeHolding(trade, true)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -461,6 +463,7 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 
 bool CAccountManager::EditTrade(const TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
@@ -473,7 +476,7 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
             return false;
         if (!WriteRemark(trade)) return false;
         if (!RecomputeHolding(trade, false)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -489,8 +492,15 @@ bool CAccountManager::CancelTrade(const TradeInfo& trade)
     if (m_offline) return Fail(kOffline);
     std::string error;
     if (!m_services || !m_services->CancelTrade(trade.TradeID, error)) return Fail(error);
-    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(trade.TradeID);
+    DropCancelledTrade(trade.AccountID, trade.TradeID);
     return true;
+}
+
+void CAccountManager::DropCancelledTrade(int accountId, int tradeId)
+{
+    ChangeScope scope(*this);
+    if (AccountInfo* a = FindAccount(accountId)) a->trades.erase(tradeId);
+    Changed(accountId);
 }
 
 }  // namespace vextal

@@ -70,7 +70,6 @@ void CSyncDialog::reject()
 {
     // The answer of a running request still has to be stored or reported.
     if (m_busy) return;
-    if (m_changed) m_ctx.Changed();
     QDialog::reject();
 }
 
@@ -113,12 +112,11 @@ void CSyncDialog::OnDownload()
         const bool fetched = accounts->FetchBookkeeping(*text, *error);
         // The merge writes the database: back on the window's thread.
         return [self, accounts, createNew, fetched, text, error] {
+            // The engine tells the window's lists what the merge changed.
             const bool ok = fetched && accounts->MergeBookkeeping(*text, createNew);
-            if (ok && accounts->LoadAccounts(accounts->GetUserID())) accounts->ReadHoldings(0);
             if (!self) return;
             self->SetBusy(false);
             if (ok) {
-                self->m_changed = true;
                 self->m_ctx.Say("下载记帐数据成功");
             } else {
                 self->m_ctx.Say("下载记帐数据失败:" + (fetched ? accounts->GetLastErrorText() : *error),
