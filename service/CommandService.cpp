@@ -92,14 +92,14 @@ std::string CCommandService::HandleBody(const std::string& body)
 {
     CommandRequest req;
     if (!ParseCommandBody(body, req)) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), nullptr);
-    const CommandSpec* spec = FindCommand(req.cmdtype, req.cmdid);
+    const CommandEntry* entry = FindCommand(req.cmdtype, req.cmdid);
     // The one place where request text leaves the wire code page. A
     // bookkeeping text is stored converted, so it must come back as the very
     // bytes sent: text that is not clean GBK is refused rather than altered.
     std::string data = GbkToUtf8(req.data);
     if (req.cmdtype == 4 && (req.cmdid == 6 || req.cmdid == 7) && Utf8ToGbk(data) != req.data)
-        return WriteCommandAnswer(CommandAnswer::Fail("记帐数据编码错误"), spec);
-    return WriteCommandAnswer(Handle(req.cmdtype, req.cmdid, data, req.loginId), spec);
+        return WriteCommandAnswer(CommandAnswer::Fail("记帐数据编码错误"), entry);
+    return WriteCommandAnswer(Handle(req.cmdtype, req.cmdid, data, req.loginId), entry);
 }
 
 std::string CCommandService::ClientVersionAnswer() const

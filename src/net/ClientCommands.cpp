@@ -42,7 +42,7 @@ std::string WireData(const std::vector<std::string>& utf8Fields)
     return JoinFields(wire);
 }
 
-std::string OperationName(const CommandContext& ctx, const CommandSpec& def)
+std::string OperationName(const CommandContext& ctx, const CommandEntry& def)
 {
     return ctx.operation.empty() ? std::string(def.name) : ctx.operation;
 }
@@ -55,7 +55,7 @@ CommandReply BadFormat(CommandReply reply, const std::string& operation)
 }
 
 // `data` is already in wire form (GBK, escaped).
-CommandReply Run(const CommandContext& ctx, const CommandSpec& def, const std::string& data)
+CommandReply Run(const CommandContext& ctx, const CommandEntry& def, const std::string& data)
 {
     CommandReply reply;
     const std::string operation = OperationName(ctx, def);
@@ -204,7 +204,7 @@ CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fun
 CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                                   const OleDate& to, double shareCount)
 {
-    CommandSpec def = command::DividendQuery;
+    CommandEntry def = command::DividendQuery;
     def.name = "SendMoneyIncomeQuery";
     def.width = def.minimum = 2;
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),

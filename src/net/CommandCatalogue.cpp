@@ -18,12 +18,12 @@ constexpr std::array kCatalogue = {
 
 }  // namespace
 
-std::span<const CommandSpec> CommandCatalogue() { return kCatalogue; }
+std::span<const CommandEntry> CommandCatalogue() { return kCatalogue; }
 
-const CommandSpec* FindCommand(int cmdtype, int cmdid)
+const CommandEntry* FindCommand(int cmdtype, int cmdid)
 {
-    for (const CommandSpec& spec : kCatalogue)
-        if (spec.cmdtype == cmdtype && spec.cmdid == cmdid) return &spec;
+    for (const CommandEntry& entry : kCatalogue)
+        if (entry.cmdtype == cmdtype && entry.cmdid == cmdid) return &entry;
     return nullptr;
 }
 

@@ -15,7 +15,7 @@ enum class AnswerKind {
     Login,   // Ret, Msg, then ServerID
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name = "";  // the operation named in "():数据格式错误"
     int cmdtype = 0;
     int cmdid = 0;
@@ -31,12 +31,12 @@ struct CommandSpec {
 
 namespace command {
 
-inline constexpr CommandSpec CompanyList{.name = "SendCompanyList", .cmdtype = 1, .cmdid = 1, .width = 4, .minimum = 4};
-inline constexpr CommandSpec FundList{.name = "SendFundList", .cmdtype = 1, .cmdid = 11, .width = 11, .minimum = 11};
-inline constexpr CommandSpec GroupList{.name = "SendGroupList", .cmdtype = 1, .cmdid = 13};
-inline constexpr CommandSpec IndexHistory{.name = "SendIndexHistory", .cmdtype = 1, .cmdid = 21, .width = 5};
+inline constexpr CommandEntry CompanyList{.name = "SendCompanyList", .cmdtype = 1, .cmdid = 1, .width = 4, .minimum = 4};
+inline constexpr CommandEntry FundList{.name = "SendFundList", .cmdtype = 1, .cmdid = 11, .width = 11, .minimum = 11};
+inline constexpr CommandEntry GroupList{.name = "SendGroupList", .cmdtype = 1, .cmdid = 13};
+inline constexpr CommandEntry IndexHistory{.name = "SendIndexHistory", .cmdtype = 1, .cmdid = 21, .width = 5};
 // 2/1 to 2/4: the class code for 2, 3 and 4, 1 for every other class.
-inline constexpr CommandSpec ClassValues[4] = {
+inline constexpr CommandEntry ClassValues[4] = {
     {.name = "SendClassValues", .cmdtype = 2, .cmdid = 1, .answer = AnswerKind::MsgEx, .msg2Ciphered = true,
      .payloadInMsg2 = true, .width = 20, .minimum = 20},
     {.name = "SendClassValues", .cmdtype = 2, .cmdid = 2, .answer = AnswerKind::MsgEx, .msg2Ciphered = true,
@@ -46,45 +46,45 @@ inline constexpr CommandSpec ClassValues[4] = {
     {.name = "SendClassValues", .cmdtype = 2, .cmdid = 4, .answer = AnswerKind::MsgEx, .msg2Ciphered = true,
      .payloadInMsg2 = true, .width = 20, .minimum = 20},
 };
-inline constexpr CommandSpec SelectedValues{.name = "SendSelectedValues", .cmdtype = 2, .cmdid = 5,
+inline constexpr CommandEntry SelectedValues{.name = "SendSelectedValues", .cmdtype = 2, .cmdid = 5,
                                             .answer = AnswerKind::MsgEx, .msg2Ciphered = true,
                                             .payloadInMsg2 = true, .width = 20, .minimum = 20};
-inline constexpr CommandSpec FundHistory{.name = "SendFundHistory", .cmdtype = 2, .cmdid = 11, .width = 5,
+inline constexpr CommandEntry FundHistory{.name = "SendFundHistory", .cmdtype = 2, .cmdid = 11, .width = 5,
                                          .minimum = 5};
-inline constexpr CommandSpec PeriodRecords{.name = "SendPeriodRecords", .cmdtype = 2, .cmdid = 12, .width = 5};
+inline constexpr CommandEntry PeriodRecords{.name = "SendPeriodRecords", .cmdtype = 2, .cmdid = 12, .width = 5};
 // Groups of four (dividend per unit and three dates); a money-market fund's
 // income is a pair (amount, date) of the same command with mode 1.
-inline constexpr CommandSpec DividendQuery{.name = "SendDividendQuery", .cmdtype = 2, .cmdid = 13,
+inline constexpr CommandEntry DividendQuery{.name = "SendDividendQuery", .cmdtype = 2, .cmdid = 13,
                                            .answer = AnswerKind::MsgEx, .msgCiphered = true, .width = 4,
                                            .minimum = 4};
-inline constexpr CommandSpec TradeValue{.name = "SendTradeValue", .cmdtype = 2, .cmdid = 21, .width = 2, .minimum = 2};
-inline constexpr CommandSpec LatestValue{.name = "SendLatestValue", .cmdtype = 2, .cmdid = 22, .width = 5,
+inline constexpr CommandEntry TradeValue{.name = "SendTradeValue", .cmdtype = 2, .cmdid = 21, .width = 2, .minimum = 2};
+inline constexpr CommandEntry LatestValue{.name = "SendLatestValue", .cmdtype = 2, .cmdid = 22, .width = 5,
                                          .minimum = 5};
-inline constexpr CommandSpec IntervalFigures{.name = "SendIntervalFigures", .cmdtype = 2, .cmdid = 23,
+inline constexpr CommandEntry IntervalFigures{.name = "SendIntervalFigures", .cmdtype = 2, .cmdid = 23,
                                              .answer = AnswerKind::MsgEx, .width = 2, .minimum = 2, .maximum = 2};
-inline constexpr CommandSpec RealtimeValue{.name = "SendRealtimeValue", .cmdtype = 2, .cmdid = 24,
+inline constexpr CommandEntry RealtimeValue{.name = "SendRealtimeValue", .cmdtype = 2, .cmdid = 24,
                                            .answer = AnswerKind::MsgEx, .msg2Ciphered = true,
                                            .payloadInMsg2 = true, .width = 5, .minimum = 5};
-inline constexpr CommandSpec ValueCache{.name = "SendValueCache", .cmdtype = 2, .cmdid = 25, .width = 6};
-inline constexpr CommandSpec Login{.name = "SendLogin", .cmdtype = 3, .cmdid = 1, .answer = AnswerKind::Login,
+inline constexpr CommandEntry ValueCache{.name = "SendValueCache", .cmdtype = 2, .cmdid = 25, .width = 6};
+inline constexpr CommandEntry Login{.name = "SendLogin", .cmdtype = 3, .cmdid = 1, .answer = AnswerKind::Login,
                                    .width = 1, .minimum = 9};
-inline constexpr CommandSpec Logout{.name = "SendLogout", .cmdtype = 3, .cmdid = 2, .sendsLoginId = false};
-inline constexpr CommandSpec Register{.name = "SendRegister", .cmdtype = 3, .cmdid = 3, .sendsLoginId = false};
-inline constexpr CommandSpec UserUpdate{.name = "SendUserUpdate", .cmdtype = 3, .cmdid = 4};
-inline constexpr CommandSpec BookDownload{.name = "SendBookDownload", .cmdtype = 4, .cmdid = 4};
-inline constexpr CommandSpec PlanList{.name = "SendPlanList", .cmdtype = 4, .cmdid = 5, .width = 11, .minimum = 11};
+inline constexpr CommandEntry Logout{.name = "SendLogout", .cmdtype = 3, .cmdid = 2, .sendsLoginId = false};
+inline constexpr CommandEntry Register{.name = "SendRegister", .cmdtype = 3, .cmdid = 3, .sendsLoginId = false};
+inline constexpr CommandEntry UserUpdate{.name = "SendUserUpdate", .cmdtype = 3, .cmdid = 4};
+inline constexpr CommandEntry BookDownload{.name = "SendBookDownload", .cmdtype = 4, .cmdid = 4};
+inline constexpr CommandEntry PlanList{.name = "SendPlanList", .cmdtype = 4, .cmdid = 5, .width = 11, .minimum = 11};
 // Upload with "帐户名称相同则替换" (4/6) and with "帐户名称相同则新建" (4/7).
-inline constexpr CommandSpec BookUploadReplace{.name = "SendBookUpload", .cmdtype = 4, .cmdid = 6};
-inline constexpr CommandSpec BookUploadNew{.name = "SendBookUpload", .cmdtype = 4, .cmdid = 7};
-inline constexpr CommandSpec TradeCancel{.name = "SendTradeCancel", .cmdtype = 4, .cmdid = 15,
+inline constexpr CommandEntry BookUploadReplace{.name = "SendBookUpload", .cmdtype = 4, .cmdid = 6};
+inline constexpr CommandEntry BookUploadNew{.name = "SendBookUpload", .cmdtype = 4, .cmdid = 7};
+inline constexpr CommandEntry TradeCancel{.name = "SendTradeCancel", .cmdtype = 4, .cmdid = 15,
                                          .answer = AnswerKind::Result};
-inline constexpr CommandSpec PlanSave{.name = "SendPlanSave", .cmdtype = 4, .cmdid = 32};
+inline constexpr CommandEntry PlanSave{.name = "SendPlanSave", .cmdtype = 4, .cmdid = 32};
 
 }  // namespace command
 
 // Every command, each (cmdtype, cmdid) once.
-std::span<const CommandSpec> CommandCatalogue();
+std::span<const CommandEntry> CommandCatalogue();
 // The row of a command; nullptr for a command that does not exist.
-const CommandSpec* FindCommand(int cmdtype, int cmdid);
+const CommandEntry* FindCommand(int cmdtype, int cmdid);
 
 }  // namespace vextal

@@ -176,7 +176,7 @@ std::string XmlText(const std::string& text)
     return out;
 }
 
-std::string WriteCommandAnswer(const CommandAnswer& a, const CommandSpec* spec)
+std::string WriteCommandAnswer(const CommandAnswer& a, const CommandEntry* entry)
 {
     const bool ok = a.ret == 0;
     auto wire = [](const std::string& utf8, bool ciphered) {
@@ -184,15 +184,15 @@ std::string WriteCommandAnswer(const CommandAnswer& a, const CommandSpec* spec)
         return ciphered ? EncryptText(gbk, kCipherKey) : XmlText(gbk);
     };
     const std::string ret = std::to_string(a.ret);
-    if (spec && spec->answer == AnswerKind::Result)
+    if (entry && entry->answer == AnswerKind::Result)
         return "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<result>\r\n  <code>" + ret + "</code>\r\n  <msg>" +
                wire(a.msg, false) + "</msg>\r\n</result>";
     std::string xml = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<CommandAnswer ";
     xml += CommandNamespaceMarker();
     xml += "\r\n  <Ret>" + ret + "</Ret>\r\n";
-    xml += "  <Msg>" + wire(a.msg, ok && spec && spec->msgCiphered) + "</Msg>\r\n";
-    if (ok && spec && spec->answer == AnswerKind::MsgEx)
-        xml += "  <Msg2>" + wire(a.msg2, spec->msg2Ciphered) + "</Msg2>\r\n";
+    xml += "  <Msg>" + wire(a.msg, ok && entry && entry->msgCiphered) + "</Msg>\r\n";
+    if (ok && entry && entry->answer == AnswerKind::MsgEx)
+        xml += "  <Msg2>" + wire(a.msg2, entry->msg2Ciphered) + "</Msg2>\r\n";
     if (!a.serverId.empty()) xml += "  <ServerID>" + wire(a.serverId, false) + "</ServerID>\r\n";
     xml += "</CommandAnswer>";
     return xml;

@@ -75,7 +75,7 @@ struct CommandAnswer {
 // Ret, Msg, Msg2 or ServerID) and, for an answer with Ret 0, which messages
 // are enciphered (over their GBK bytes). Without a row (no such command, a
 // body that is not a command) it is a plain Ret and Msg answer.
-std::string WriteCommandAnswer(const CommandAnswer& answer, const CommandSpec* spec);
+std::string WriteCommandAnswer(const CommandAnswer& answer, const CommandEntry* entry);
 // "&", "<" and ">" as XML text.
 std::string XmlText(const std::string& text);
 
