@@ -51,6 +51,7 @@ private:
     std::vector<DbValue> m_cells;  // row-major
     size_t m_row = 0;
     bool m_open = false;
+    mutable size_t m_nextColumn = 0;  // where the next FindColumn starts looking
 };
 using RecordsetPtr = std::shared_ptr<CAdoRecordset>;
 
