@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 namespace vextal {
 namespace {
 
-constexpr int kLoginParallelRequests = 4;
+constexpr int kLoginParallelRequests = 16;
 
 // The bookkeeping's view of the fund data, answered by the market hooks.
 class CDocFundDirectory : public IFundDirectory {
@@ -223,8 +223,9 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
 
     // The first load books dividends and money-market income: their answers
     // are asked on the worker, the booking happens here from them.
-    // On a worker four questions are out at once: at a slow service the
-    // wait, not the work, is what takes the time.
+    // On a worker sixteen questions are out at once: at a slow service the
+    // wait, not the work, is what takes the time, and the service answers
+    // that many side by side.
     const int parallel = runner ? kLoginParallelRequests : 1;
     RunWork(runner, [this, holdings, services, workerClient, closing, done, parallel,
                      userId = m_user.UserID](const std::atomic<bool>& cancelled) -> WorkFinish {
