@@ -223,7 +223,7 @@ int RawRead(const std::string& home)
           std::string("SELECT * FROM T_Fund_Info"), std::string("SELECT * FROM T_New_Fund_Value"),
           StrFormat("SELECT * FROM T_Account_Info WHERE UserID=%d", kUserId),
           "SELECT * FROM T_Fund_Trade WHERE AccountID IN" + accounts,
-          "SELECT * FROM T_Trade_Info WHERE AccountID IN" + accounts + " AND TradeState=1 ORDER BY TradeID"}) {
+          "SELECT * FROM T_Trade_Info WHERE AccountID IN" + accounts + " AND TradeState=1"}) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
         const int n = sqlite3_column_count(st);
