@@ -79,6 +79,8 @@ public:
     bool AddShares(const TradeInfo& trade);
     bool RemoveShares(const TradeInfo& trade, bool all);
     bool SetShares(const TradeInfo& trade);
+    // Counts from the confirmed trades in the order they happened (a split
+    // replaces the running count), dividend sums from the dividend trades.
     bool RecomputeHolding(const TradeInfo& trade, bool cancelling);
     // accountId 0: every account.
     bool RecomputeCostValues(int accountId = 0);
@@ -209,6 +211,10 @@ private:
     bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares, bool newSharesOnly,
                          double& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
+    // The share count the holding's confirmed trades give.
+    bool ReplayHolding(const HoldingKey& key, double& count);
+    // Dividends due before a split, paid on the shares before it.
+    bool ApplyDividendsBeforeSplit(const TradeInfo& split);
     // After a booking: the full recomputation, or what a deferred run needs.
     bool AfterBooking(int accountId);
     // The rows of one account's holdings (0: all) into memory, nothing else.

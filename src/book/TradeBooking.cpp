@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -5,6 +6,7 @@
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
 
 namespace vextal {
 
@@ -30,6 +32,20 @@ double NetPurchaseAmount(const TradeInfo& t)
     if (t.BuyType == kBackEnd) return m;
     if (t.InnerDeduction == 0) return m * 100 / (f + 100);
     return (100 - f) * m * 0.01;
+}
+
+bool Within(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
+
+// The figures a trade may carry into the books, whatever the caller checked:
+// finite, not negative where a trade cannot be, within bounds no holding
+// reaches. The fee fields hold a rate in percent, or minus an amount.
+const char* FigureRefusal(const TradeInfo& t)
+{
+    if (!Within(t.TradeMoney, 0, kMaxFigure)) return "非法的交易金额";
+    if (!Within(t.TradeCount, 0, kMaxFigure) || !Within(t.TargetCount, 0, kMaxFigure)) return "非法的交易份数";
+    if (!Within(t.TradeFee, -kMaxFigure, 100) || !Within(t.SecondRate, -kMaxFigure, 100)) return "非法的手续费";
+    if (!Within(t.TradeValue, 0, 10000) || !std::isfinite(t.CostValue)) return "非法的交易价";
+    return nullptr;
 }
 
 std::string RemarkOf(const TradeInfo& t)
@@ -147,6 +163,16 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
                                       t.AccountID, t.UserID)) == 0)
         return Fail("非法的基金帐户");
     if (t.TradeTime > Clock::Now()) return Fail("交易时间不能大于当前时间");
+    if (const char* refusal = FigureRefusal(t)) return Fail(refusal);
+    // A fund has no NAV before its first day: a trade then would be priced
+    // at an invented 1.0. A subscription is made before it, at par.
+    if (t.TradeType != kTradeSubscribe && t.TradeType != kTradeSubscribeInterest)
+        for (const std::string& id : {t.FundID, t.TradeType == kTradeConvert ? t.TargetFundID : t.FundID}) {
+            OleDate established;
+            if (m_funds && m_funds->GetEstablishDate(id, established) && established.dt != 0 &&
+                t.TradeTime.DateOnly() < established.DateOnly())
+                return Fail(StrFormat("基金%s在%s之前没有净值", id.c_str(), established.Format(1).c_str()));
+        }
     switch (t.TradeType) {
     case kTradeBuy:
     case kTradePlanBuy:
@@ -162,9 +188,12 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
         break;
     case kTradeSplit:
         if (t.TradeCount <= 0) return Fail("基金拆分后份额不能小于0");
+        if (!(t.TradeValue > 0 && t.TradeValue <= 1000)) return Fail("非法的拆分比例");
         break;
     case kTradeBonusReinvest:
     case kTradeCashBonus:
+        if (!(t.TradeMoney > 0)) return Fail("分红金额不能小于或者等于0");
+        break;
     case kTradePlan: break;
     default: return Fail("非法的交易类型");
     }
@@ -219,6 +248,9 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
         if (!GetFundTradeValueFormServer(t)) return false;
         if (t.TradeValue == 0) return Fail(kPriceFormatError);
     }
+    // A fee in yuan that takes the whole amount buys nothing.
+    if (t.TradeType != kTradeBonusReinvest && !(NetPurchaseAmount(t) > 0))
+        return Fail("手续费不能大于或者等于交易金额");
     t.TradeState = kStateWritten;
     if (!InsertTrade(t)) return false;
     if (t.TradeCount <= 0) {
@@ -260,6 +292,8 @@ bool CAccountManager::BookRedemption(TradeInfo& t)
         double gross = t.TradeCount * t.TradeValue;
         double m = t.TradeFee < 0 ? gross + t.TradeFee : (100 - t.TradeFee) * gross * 0.01;
         t.TradeMoney = Round2(m);
+        // A fee in yuan above what the shares bring: no redemption pays the holder's money out.
+        if (t.TradeMoney < 0) return Fail("手续费不能大于交易金额");
     }
     if (!RemoveShares(t, all)) return false;
     t.TradeState = kStateConfirmed;
@@ -308,6 +342,25 @@ bool CAccountManager::BookSplit(TradeInfo& t)
     if (!SetShares(t)) return false;
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
+}
+
+bool CAccountManager::ApplyDividendsBeforeSplit(const TradeInfo& split)
+{
+    TradeInfo holding = split;
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount,BonusType,LastBonus,LastTrade FROM T_Fund_Trade WHERE" +
+                                           HoldingKey::Of(split).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF() || IsMoneyMarket(split.FundID)) return true;
+    m_db.GetFieldValue(rs, "TotalCount", holding.TradeCount);
+    m_db.GetFieldValue(rs, "BonusType", holding.BonusType);
+    if (!m_db.GetFieldValue(rs, "LastBonus", holding.TradeTime)) m_db.GetFieldValue(rs, "LastTrade", holding.TradeTime);
+    if (holding.TradeCount <= 0 || holding.TradeTime >= split.TradeTime) return true;
+    std::vector<DividendItem> items;
+    std::string error;
+    if (FetchDividends(holding, items, error) != kDividendOk) return Fail(error);
+    // Those from the split's day on belong to the shares after it.
+    std::erase_if(items, [&](const DividendItem& d) { return d.BookDate >= split.TradeTime.DateOnly(); });
+    return BookDividends(holding, items, false);
 }
 
 bool CAccountManager::ApplyExistingHoldingDividends(const TradeInfo& t)
@@ -386,6 +439,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     const char* const kDividendsFailed = "交易已经记帐，但自动分红处理失败:";
     bool covered = true;  // the holding that receives shares had its due dividends applied
     if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) covered = ApplyExistingHoldingDividends(trade);
+    if (type == kTradeSplit && !ApplyDividendsBeforeSplit(trade)) Warn(kDividendsFailed);
     if (type == kTradeConvert) {
         if (!ApplyExistingHoldingDividends(trade)) Warn(kDividendsFailed);
         TradeInfo target = trade;
@@ -462,6 +516,10 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
     {
         CAdoTransaction trans(m_db);
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
+        // Shares already redeemed cannot be taken out of the books.
+        double left = 0;
+        if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
+        if (left < 0) return Fail("删除此记帐后持仓份额将小于0，请先删除其后的赎回记帐");
         if (!RecomputeHolding(trade, true)) return false;
         if (!trans.Commit()) return FailDb();
     }
@@ -477,6 +535,7 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 bool CAccountManager::EditTrade(const TradeInfo& trade)
 {
     m_lastWarning.clear();
+    if (const char* refusal = FigureRefusal(trade)) return Fail(refusal);
     {
         CAdoTransaction trans(m_db);
         if (!ExecBound("UPDATE T_Trade_Info SET TradeCount=?,TradeMoney=?,TradeFee=?,TradeValue=? WHERE TradeID=?",
@@ -487,6 +546,9 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
                         {"TradeID", trade.TradeID}}))
             return false;
         if (!WriteRemark(trade)) return false;
+        double left = 0;
+        if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
+        if (left < 0) return Fail("修改后持仓份额将小于0");
         if (!RecomputeHolding(trade, false)) return false;
         if (!trans.Commit()) return FailDb();
     }
