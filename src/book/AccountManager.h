@@ -116,6 +116,9 @@ public:
     // cash dividends of an emptied holding, as later bookings must see them,
     // so the end state is the one the bookings give one by one.
     void DeferRecompute(bool defer) { m_deferRecompute = defer; }
+    // Off: bookings apply no dividends of their own, before or after them (an
+    // import, whose file carries its own dividends).
+    void SetAutomaticDividends(bool on) { m_autoDividends = on; }
     bool FinishBookings(int accountId);
     const std::string& GetLastWarningText() const { return m_lastWarning; }
     static double GetTradeFee(TradeInfo& trade);
@@ -242,6 +245,7 @@ private:
     OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
     bool m_vip = false;
     bool m_deferRecompute = false;
+    bool m_autoDividends = true;
     std::map<PlanKey, PlanInfo> m_plans;
     std::function<void(int)> m_afterDividendsAll;
     std::function<void(const char*)> m_pausePoint;

@@ -438,9 +438,11 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     // A failure there does not stop the booking, but the user hears of it.
     const char* const kDividendsFailed = "交易已经记帐，但自动分红处理失败:";
     bool covered = true;  // the holding that receives shares had its due dividends applied
-    if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) covered = ApplyExistingHoldingDividends(trade);
-    if (type == kTradeSplit && !ApplyDividendsBeforeSplit(trade)) Warn(kDividendsFailed);
-    if (type == kTradeConvert) {
+    const bool automatic = m_autoDividends;
+    if (automatic && (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem))
+        covered = ApplyExistingHoldingDividends(trade);
+    if (automatic && type == kTradeSplit && !ApplyDividendsBeforeSplit(trade)) Warn(kDividendsFailed);
+    if (automatic && type == kTradeConvert) {
         if (!ApplyExistingHoldingDividends(trade)) Warn(kDividendsFailed);
         TradeInfo target = trade;
         target.FundID = trade.TargetFundID;
@@ -499,7 +501,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     }
 
     // Dividends that fell after the trade, on the shares it brought.
-    if (trade.NoAutoBonus != 1 || type == kTradeQuick) {
+    if (automatic && (trade.NoAutoBonus != 1 || type == kTradeQuick)) {
         if ((IsPurchaseType(type) || type == kTradeQuick) && !ApplyNewShareDividends(trade, covered))
             Warn(kDividendsFailed);
         if (type == kTradeConvert && !ApplyNewShareDividends(incoming, covered)) Warn(kDividendsFailed);
