@@ -35,8 +35,12 @@ public:
     // After a booking or any change of the books: tree and open lists from
     // memory, without a database read or a service question.
     void AfterBooking(int accountId);
-    // The frame's refresh on a bookkeeping page: every account recomputed.
+    // Every account recomputed from the values the program holds.
     void RefreshAll();
+    // The frame's refresh (F5) on a bookkeeping page: the held funds' newest
+    // values asked on the worker, then RefreshAll; offline, RefreshAll alone.
+    void RefreshLatest();
+    bool IsRefreshingLatest() const { return m_latestPending != nullptr; }
     void SaveColumnWidths() const;
 
     // The panel's choice: the account (0: the root or nothing) and holding.
@@ -82,6 +86,7 @@ private:
     QPointer<CFundTradeHistoryView> m_history;
     QPointer<CFundIncomeListView> m_income;
     bool m_filling = false;
+    CTaskRunner::CancelFlag m_latestPending;
 };
 
 // Screenshot mode's bookkeeping pictures (called after the other pages').

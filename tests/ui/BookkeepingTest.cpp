@@ -103,6 +103,30 @@ protected:
 
 }  // namespace
 
+// F5 on the bookkeeping pages asks the held funds' newest values (on the
+// worker) before the figures are recomputed: a holding booked a week ago is
+// no longer priced at its purchase NAV.
+TEST_F(BookkeepingTest, RefreshBringsTheNewestValuesOfTheHeldFunds)
+{
+    app->Frame()->RunCommand(cmd::GroupAccounts);
+    TradeInfo buy;
+    const int a = BookedAccount("主帐户", buy);
+    ui->SelectAccount(a);
+    const FundTradeInfo* held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    ASSERT_NE(held, nullptr);
+    ASSERT_EQ(held->figures.ValueDate.Format(1), "2024-09-02");  // the purchase's NAV, nothing newer held
+    app->Frame()->RunCommand(cmd::Refresh);
+    EXPECT_TRUE(ui->IsRefreshingLatest());
+    WaitIdle(*app);
+    held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    const CNewFundValue* newest = app->Market()->Latest().FindValue(funds[0]);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(newest->ValueDate.Format(1), "2024-10-09");
+    EXPECT_EQ(held->figures.ValueDate.Format(1), "2024-10-09");
+    EXPECT_DOUBLE_EQ(held->figures.LatestValue, newest->TodayValue);
+    EXPECT_NEAR(Manager().FindAccount(a)->MarketValue, held->TotalCount * newest->TodayValue, 1e-6);
+}
+
 TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnceTheyArrive)
 {
     // A newcomer books before any list of latest values was fetched.
