@@ -363,7 +363,7 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
         v = it->second;
     }
     // The history record does not carry TotalValue1: the stored figure stays.
-    float totalValue1 = v.TotalValue1;
+    const double totalValue1 = v.TotalValue1;
     static_cast<CFundValue&>(v) = value;
     v.TotalValue1 = totalValue1;
     return SaveNewFundValue(v);

@@ -221,7 +221,9 @@ TEST_F(TradeImportTest, ThousandsSeparatorsOnlyInsideQuotes)
     for (const auto& c : cases) {
         const ImportResult r = ParseTradeCsv(c.line, account);
         EXPECT_EQ(r.refusals.empty() ? "" : r.refusals[0].Text(), c.refusal) << c.line;
-        if (!r.rows.empty()) EXPECT_EQ(r.rows[0].trade.TradeMoney, c.money) << c.line;
+        if (!r.rows.empty()) {
+            EXPECT_EQ(r.rows[0].trade.TradeMoney, c.money) << c.line;
+        }
     }
 }
 
