@@ -461,7 +461,13 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     };
     double src[4] = {0, 0, 0, 0}, dst[4] = {0, 0, 0, 0};
     if (!readSums(source, src)) return Fail("无可用的基金");
-    if (!readSums(target, dst)) {
+    const bool merging = readSums(target, dst);
+    // A split states the whole count of one holding on its day: merged with
+    // the other holding's trades it would state the wrong one.
+    if (merging && m_db.GetRecordCount("SELECT TradeID FROM T_Trade_Info WHERE TradeType=14 AND TradeState=1 AND "
+                                       "((" + source.Where() + ") OR (" + target.Where() + "))") > 0)
+        return Fail("两个帐户都持有该基金且有拆分记帐，不能合并");
+    if (!merging) {
         if (!Exec(StrFormat("UPDATE T_Fund_Trade SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
             return false;
         if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", toAccount)))

@@ -200,6 +200,7 @@ private:
 
     // Booking steps (inside the booking's transaction).
     bool ValidateTrade(TradeInfo& trade);
+    bool CheckSplitOrder(const TradeInfo& trade);
     bool InsertTrade(TradeInfo& trade);
     bool FinalUpdate(const TradeInfo& trade);
     bool WriteRemark(const TradeInfo& trade);

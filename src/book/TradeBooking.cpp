@@ -173,6 +173,7 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
                 t.TradeTime.DateOnly() < established.DateOnly())
                 return Fail(StrFormat("基金%s在%s之前没有净值", id.c_str(), established.Format(1).c_str()));
         }
+    if (!CheckSplitOrder(t)) return false;
     switch (t.TradeType) {
     case kTradeBuy:
     case kTradePlanBuy:
@@ -196,6 +197,37 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
         break;
     case kTradePlan: break;
     default: return Fail("非法的交易类型");
+    }
+    return true;
+}
+
+// A split replaces the shares held on its day by the count it states. A
+// trade that changes the shares on an earlier day, booked after the split,
+// would be lost in that count, and a split dated before trades already
+// booked would drop them: both are refused, so that a holding is always
+// what its trades give in the order they happened.
+bool CAccountManager::CheckSplitOrder(const TradeInfo& t)
+{
+    const std::string counted = "(TradeType=0 OR TradeType=1 OR TradeType=4 OR TradeType=5 OR TradeType=6 OR "
+                                "TradeType=9 OR TradeType=10 OR TradeType=12 OR TradeType=14)";
+    if (t.TradeType == kTradeSplit) {
+        if (m_db.GetRecordCount("SELECT TradeID FROM T_Trade_Info WHERE" + HoldingKey::Of(t).Where() +
+                                "AND TradeState=1 AND " + counted +
+                                " AND TradeTime>" + m_db.LiteralOf(FieldValue("", t.TradeTime))) > 0)
+            return Fail("拆分日期之后已有该基金的交易记帐，拆分不能记在这些交易之前");
+        return true;
+    }
+    if (t.TradeType == kTradeCashBonus || t.TradeType == kTradePlan) return true;
+    std::vector<HoldingKey> keys = {HoldingKey::Of(t)};
+    if (t.TradeType == kTradeConvert) keys.push_back({t.AccountID, t.TargetFundID, t.TargetBuyType});
+    for (const HoldingKey& key : keys) {
+        OleDate split;
+        if (m_db.QueryDate("SELECT MAX(TradeTime) FROM T_Trade_Info WHERE" + key.Where() +
+                               "AND TradeState=1 AND TradeType=14",
+                           split) &&
+            split.dt != 0 && t.TradeTime < split)
+            return Fail(StrFormat("基金%s在%s已经拆分，不能记入拆分之前的交易", key.FundID.c_str(),
+                                  split.Format(1).c_str()));
     }
     return true;
 }

@@ -119,6 +119,20 @@ TEST_F(BookTest, HoldingsFollowTheirTradesAroundASplit)
     ASSERT_EQ(manager.BookTrade(later), 0);
     ASSERT_TRUE(manager.EditTrade(manager.FindAccount(acc)->trades.at(later.TradeID)));
     EXPECT_DOUBLE_EQ(Held(acc, "000001"), 900);
+    // No trade is slipped in before the split, and no split before trades booked.
+    TradeInfo before = Purchase(acc, "000001", 100, 0, Day(6, 5));
+    EXPECT_EQ(manager.BookTrade(before), -1);
+    EXPECT_EQ(manager.GetLastErrorText(), "基金000001在2024-06-06已经拆分，不能记入拆分之前的交易");
+    TradeInfo early = Trade(acc, "000001", kTradeSplit, 0, 1800, Day(6, 6, 9));
+    early.TradeValue = 2;
+    EXPECT_EQ(manager.BookTrade(early), -1);
+    EXPECT_EQ(manager.GetLastErrorText(), "拆分日期之后已有该基金的交易记帐，拆分不能记在这些交易之前");
+    const int other = NewAccount("B");
+    TradeInfo there = Purchase(other, "000001", 120, 0, Day(6, 10));
+    ASSERT_EQ(manager.BookTrade(there), 0);
+    EXPECT_FALSE(manager.MoveHolding(other, acc, "000001", kFrontEnd));
+    EXPECT_EQ(manager.GetLastErrorText(), "两个帐户都持有该基金且有拆分记帐，不能合并");
+    EXPECT_DOUBLE_EQ(Held(acc, "000001"), 900);
     // The dividend of June 5 went to the 500 shares held then, once.
     ASSERT_TRUE(manager.ApplyDividendsAll(kUser));
     double cash = 0;
