@@ -1,5 +1,6 @@
 #include "book/AccountManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <tuple>
@@ -339,7 +340,8 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
     FieldValueList v = {{"TotalCount", count}, {"FreeCount", count}, {"TotalBonus", Round2(total)}, {"CashBonus", Round2(cash)}};
     std::string sql = "UPDATE T_Fund_Trade SET TotalCount=?,FreeCount=?,TotalBonus=?,CashBonus=?";
     if (cancelling && trade.TradeType == kTradeCashBonus) {
-        sql += ",CashBonusNew=CashBonusNew-?";
+        // The sum since the holding was last emptied may no longer hold it.
+        sql += ",CashBonusNew=MAX(0,CashBonusNew-?)";
         v.emplace_back("CashBonusNew", Round2(trade.TradeMoney));
     }
     m_db.CloseRecordset();
@@ -382,8 +384,12 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
                     case kTradeSplit: count = t->TradeCount; break;
                     case kTradeRedeem:
                     case kTradeConvertOut:
-                        cost -= t->TradeCount * avg;
-                        count -= t->TradeCount;
+                        // In booking order a redemption may take more than the
+                        // purchases booked before it hold (a purchase dated
+                        // earlier was booked later, or deleted): it takes what
+                        // there is, and the cost never turns negative.
+                        cost = t->TradeCount < count ? cost - t->TradeCount * avg : 0;
+                        count = std::max(0.0, count - t->TradeCount);
                         takesAverage = true;
                         break;
                     case kTradeCashBonus: takesAverage = true; break;

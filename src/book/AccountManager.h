@@ -217,6 +217,10 @@ private:
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
     // The share count the holding's confirmed trades give.
     bool ReplayHolding(const HoldingKey& key, double& count);
+    // A holding's cash sum beyond its cash dividend trades (money-market
+    // income), kept across a recomputation from the trades.
+    double IncomeBesideTrades(const HoldingKey& key);
+    bool KeepIncomeBesideTrades(const HoldingKey& key, double income);
     // Dividends due before a split, paid on the shares before it.
     bool ApplyDividendsBeforeSplit(const TradeInfo& split);
     // After a booking: the full recomputation, or what a deferred run needs.

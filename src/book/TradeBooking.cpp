@@ -549,12 +549,13 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
+        const double beside = IncomeBesideTrades(HoldingKey::Of(trade));
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
         // Shares already redeemed cannot be taken out of the books.
         double left = 0;
         if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
         if (left < 0) return Fail("删除此记帐后持仓份额将小于0，请先删除其后的赎回记帐");
-        if (!RecomputeHolding(trade, true)) return false;
+        if (!RecomputeHolding(trade, true) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
         if (!trans.Commit()) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
@@ -572,6 +573,7 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
     if (const char* refusal = FigureRefusal(trade)) return Fail(refusal);
     {
         CAdoTransaction trans(m_db);
+        const double beside = IncomeBesideTrades(HoldingKey::Of(trade));
         if (!ExecBound("UPDATE T_Trade_Info SET TradeCount=?,TradeMoney=?,TradeFee=?,TradeValue=? WHERE TradeID=?",
                        {{"TradeCount", Round2(trade.TradeCount)},
                         {"TradeMoney", Round2(trade.TradeMoney)},
@@ -583,7 +585,7 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
         double left = 0;
         if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
         if (left < 0) return Fail("修改后持仓份额将小于0");
-        if (!RecomputeHolding(trade, false)) return false;
+        if (!RecomputeHolding(trade, false) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
         if (!trans.Commit()) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
@@ -593,6 +595,23 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
     if (!recomputed)
         Warn("持仓和买入均价重新计算失败:");
     return true;
+}
+
+// A money-market holding's income is added to its cash sum as the service
+// reports it, not booked as trades: rebuilding the sum from the cash
+// dividend trades would lose it.
+double CAccountManager::IncomeBesideTrades(const HoldingKey& key)
+{
+    double cash = 0, booked = 0;
+    m_db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade WHERE" + key.Where(), cash);
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key.Where() + "AND TradeState=1 AND TradeType=7",
+                     booked);
+    return Round2(cash - booked);
+}
+
+bool CAccountManager::KeepIncomeBesideTrades(const HoldingKey& key, double income)
+{
+    return income == 0 || ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?", {{"CashBonus", income}}, key);
 }
 
 bool CAccountManager::CancelTrade(const TradeInfo& trade)
