@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QDateTimeEdit>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
@@ -125,6 +126,30 @@ TEST_F(BookkeepingTest, RefreshBringsTheNewestValuesOfTheHeldFunds)
     EXPECT_EQ(held->figures.ValueDate.Format(1), "2024-10-09");
     EXPECT_DOUBLE_EQ(held->figures.LatestValue, newest->TodayValue);
     EXPECT_NEAR(Manager().FindAccount(a)->MarketValue, held->TotalCount * newest->TodayValue, 1e-6);
+}
+
+// Header clicks sort the accounts; 合计 and 平均 stay under them, and a
+// rebuild keeps them there.
+TEST_F(BookkeepingTest, TotalsRowsStayLastUnderEverySort)
+{
+    TradeInfo buy;
+    BookedAccount("甲", buy);
+    BookedAccount("乙", buy);
+    BookedAccount("丙", buy);
+    ui->AccountList()->Rebuild();
+    CListView* list = ui->AccountList()->List();
+    auto names = [&] {
+        QStringList n;
+        for (int row = 0; row < list->Proxy()->rowCount(); ++row) n << list->Proxy()->index(row, 0).data().toString();
+        return n.join(' ');
+    };
+    for (int section = 0; section < list->Model()->columnCount(); ++section)
+        for (int click = 0; click < 2; ++click) {
+            list->horizontalHeader()->sectionClicked(section);
+            EXPECT_TRUE(names().endsWith(QStringLiteral("合计 平均"))) << section << " " << names().toStdString();
+        }
+    ui->AccountList()->Rebuild();
+    EXPECT_TRUE(names().endsWith(QStringLiteral("合计 平均"))) << names().toStdString();
 }
 
 TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnceTheyArrive)
