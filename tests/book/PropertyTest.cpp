@@ -195,6 +195,24 @@ private:
     // A fund of the walk; now and then the one that has no NAV yet on most days.
     std::string Fund() { return Chance(0.05) ? m_young : OneOf(m_funds); }
 
+    // A holding with shares, and a trade on it; false when nothing is held.
+    bool OnHolding(FundTradeInfo& h, TradeInfo& t)
+    {
+        const std::vector<FundTradeInfo> held = Held();
+        if (held.empty()) return false;
+        h = OneOf(held);
+        t = TradeInfo();
+        t.AccountID = h.AccountID;
+        t.FundID = h.FundID;
+        t.BuyType = h.BuyType;
+        return true;
+    }
+    std::string Book(TradeInfo& t, const std::string& what)
+    {
+        const std::string before = m_hostile ? Snapshot() : std::string();
+        return Outcome(M().BookTrade(t) >= 0, before, what);
+    }
+
     std::string Booking(int type)
     {
         TradeInfo t;
@@ -213,42 +231,30 @@ private:
         }
         if (m_hostile && (type == kTradeQuick || Chance(0.5))) (type == kTradeQuick ? t.TradeCount : t.TradeMoney) = Hostile();
         else if (m_hostile) t.TradeFee = Hostile(true);
-        const std::string before = m_hostile ? Snapshot() : std::string();
-        const bool ok = M().BookTrade(t) >= 0;
-        return Outcome(ok, before, StrFormat("book type %d %s %0.2f/%0.2f fee %g at %s", type, t.FundID.c_str(),
-                                             t.TradeMoney, t.TradeCount, t.TradeFee, t.TradeTime.Format(0).c_str()));
+        return Book(t, StrFormat("book type %d %s %0.2f/%0.2f fee %g at %s", type, t.FundID.c_str(), t.TradeMoney,
+                                 t.TradeCount, t.TradeFee, t.TradeTime.Format(0).c_str()));
     }
 
     std::string Redemption()
     {
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
         TradeInfo t;
-        t.AccountID = h.AccountID;
-        t.FundID = h.FundID;
-        t.BuyType = h.BuyType;
+        if (!OnHolding(h, t)) return Booking(kTradeBuy);
         t.TradeType = kTradeRedeem;
         t.TradeCount = Round2(h.TotalCount * Uniform(0.1, 1.2));
         t.TradeFee = Chance(0.9) ? Round2(Uniform(0, 1.5)) : -1e6;  // a fee in yuan above what the shares bring
         t.TradeTime = After(h);
         if (m_hostile && Chance(0.5)) t.TradeCount = Hostile();
         else if (m_hostile) t.TradeFee = Hostile(true);
-        const std::string before = m_hostile ? Snapshot() : std::string();
-        const bool ok = M().BookTrade(t) >= 0;
-        return Outcome(ok, before, StrFormat("redeem %s %0.2f fee %g at %s", t.FundID.c_str(), t.TradeCount,
-                                             t.TradeFee, t.TradeTime.Format(0).c_str()));
+        return Book(t, StrFormat("redeem %s %0.2f fee %g at %s", t.FundID.c_str(), t.TradeCount, t.TradeFee,
+                                 t.TradeTime.Format(0).c_str()));
     }
 
     std::string Conversion()
     {
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
         TradeInfo t;
-        t.AccountID = h.AccountID;
-        t.FundID = h.FundID;
-        t.BuyType = h.BuyType;
+        if (!OnHolding(h, t)) return Booking(kTradeBuy);
         t.TradeType = kTradeConvert;
         do t.TargetFundID = OneOf(m_funds);
         while (t.TargetFundID == t.FundID);
@@ -259,21 +265,15 @@ private:
         t.TradeTime = After(h);
         if (m_hostile && Chance(0.5)) t.SecondRate = Hostile(true);
         else if (m_hostile) t.TargetCount = Hostile();
-        const std::string before = m_hostile ? Snapshot() : std::string();
-        const bool ok = M().BookTrade(t) >= 0;
-        return Outcome(ok, before, StrFormat("convert %s->%s %0.2f at %s", t.FundID.c_str(), t.TargetFundID.c_str(),
-                                             t.TradeCount, t.TradeTime.Format(0).c_str()));
+        return Book(t, StrFormat("convert %s->%s %0.2f at %s", t.FundID.c_str(), t.TargetFundID.c_str(), t.TradeCount,
+                                 t.TradeTime.Format(0).c_str()));
     }
 
     std::string Split()
     {
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
         TradeInfo t;
-        t.AccountID = h.AccountID;
-        t.FundID = h.FundID;
-        t.BuyType = h.BuyType;
+        if (!OnHolding(h, t)) return Booking(kTradeBuy);
         t.TradeType = kTradeSplit;
         t.TradeValue = OneOf(std::vector<double>{0.5, 1.5, 2, 3});
         t.TradeCount = Round2(h.TotalCount * t.TradeValue);
@@ -282,21 +282,15 @@ private:
                                   : When().DateOnly();
         t.TradeTime = day > kNow.DateOnly() ? kNow.DateOnly() : day;
         if (m_hostile) (Chance(0.5) ? t.TradeValue : t.TradeCount) = Hostile();
-        const std::string before = m_hostile ? Snapshot() : std::string();
-        const bool ok = M().BookTrade(t) >= 0;
-        return Outcome(ok, before, StrFormat("split %s x%g to %0.2f at %s", t.FundID.c_str(), t.TradeValue, t.TradeCount,
-                                             t.TradeTime.Format(1).c_str()));
+        return Book(t, StrFormat("split %s x%g to %0.2f at %s", t.FundID.c_str(), t.TradeValue, t.TradeCount,
+                                 t.TradeTime.Format(1).c_str()));
     }
 
     std::string Dividend()
     {
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
         TradeInfo t;
-        t.AccountID = h.AccountID;
-        t.FundID = h.FundID;
-        t.BuyType = h.BuyType;
+        if (!OnHolding(h, t)) return Booking(kTradeBuy);
         const bool cash = Chance(0.6);
         t.TradeType = cash ? kTradeCashBonus : kTradeBonusReinvest;
         t.BonusType = cash ? kBonusCash : kBonusReinvest;
@@ -337,9 +331,9 @@ private:
     std::string Move()
     {
         m_hostile = false;
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
+        TradeInfo unused;
+        if (!OnHolding(h, unused)) return Booking(kTradeBuy);
         const int to = h.AccountID == m_accounts[0] ? m_accounts[1] : m_accounts[0];
         const bool ok = M().MoveHolding(to, h.AccountID, h.FundID, h.BuyType);
         return Outcome(ok, "", StrFormat("move %s from %d to %d", h.FundID.c_str(), h.AccountID, to));
@@ -370,9 +364,9 @@ private:
 
     std::string SaleFee()
     {
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        FundTradeInfo h = OneOf(held);
+        FundTradeInfo h;
+        TradeInfo unused;
+        if (!OnHolding(h, unused)) return Booking(kTradeBuy);
         h.SaleFee = m_hostile ? Hostile(true) : Round2(Uniform(0, 1.5));
         h.SaleFeeMoney = Round2(Uniform(0, 10));
         const std::string before = m_hostile ? Snapshot() : std::string();
@@ -384,9 +378,9 @@ private:
     std::string Forget()
     {
         m_hostile = false;
-        const std::vector<FundTradeInfo> held = Held();
-        if (held.empty()) return Booking(kTradeBuy);
-        const FundTradeInfo& h = OneOf(held);
+        FundTradeInfo h;
+        TradeInfo unused;
+        if (!OnHolding(h, unused)) return Booking(kTradeBuy);
         const bool ok = M().DeleteFundBookkeeping(HoldingKey::Of(h));
         return Outcome(ok, "", "forget " + h.FundID);
     }
