@@ -272,13 +272,11 @@ void CBookkeepingUi::RebuildLists()
 
 void CBookkeepingUi::AfterBooking(int)
 {
-    // On a bookkeeping page the frame's refresh runs (every account
-    // recomputed); another page (latest values, curves) is not reloaded for
-    // a booking, and the lists behind it take the engine's figures as they are.
-    if (IsBookPage(m_frame.Navigation().page)) {
-        m_frame.RunCommand(cmd::Refresh);
-        return;
-    }
+    // On a bookkeeping page every account is recomputed at once (F5 also asks
+    // the service for the newest values first); another page (latest values,
+    // curves) is not reloaded for a booking, and the lists behind it take the
+    // engine's figures as they are.
+    if (IsBookPage(m_frame.Navigation().page)) return RefreshAll();
     RebuildFromMemory();
 }
 
