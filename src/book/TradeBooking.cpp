@@ -544,8 +544,10 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }
 
-bool CAccountManager::DeleteTrade(const TradeInfo& trade)
+bool CAccountManager::DeleteTrade(const TradeInfo& given)
 {
+    // A copy: the caller's may be an entry of the trade map the refresh below rebuilds.
+    const TradeInfo trade = given;
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
@@ -567,8 +569,9 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
     return true;
 }
 
-bool CAccountManager::EditTrade(const TradeInfo& trade)
+bool CAccountManager::EditTrade(const TradeInfo& given)
 {
+    const TradeInfo trade = given;  // as DeleteTrade
     m_lastWarning.clear();
     if (const char* refusal = FigureRefusal(trade)) return Fail(refusal);
     {
@@ -618,8 +621,9 @@ bool CAccountManager::CancelTrade(const TradeInfo& trade)
 {
     if (m_offline) return Fail(kOffline);
     std::string error;
-    if (!m_services || !m_services->CancelTrade(trade.TradeID, error)) return Fail(error);
-    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(trade.TradeID);
+    const int id = trade.TradeID;  // the caller's record may be the entry erased
+    if (!m_services || !m_services->CancelTrade(id, error)) return Fail(error);
+    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(id);
     return true;
 }
 
