@@ -99,8 +99,8 @@ void CAccountManager::RefreshAnnualRates(int accountId)
         all.reserve(account->trades.size() + 1);
         for (const auto& [tradeId, t] : account->trades) {
             if (t.TradeState == kStateExcluded) continue;
-            if (auto i = index.find({t.FundID, t.BuyType}); i != index.end() && t.TradeType == kTradeCashBonus)
-                paidOut[i->second] += t.TradeMoney;
+            if (t.TradeType == kTradeCashBonus)
+                if (auto i = index.find({t.FundID, t.BuyType}); i != index.end()) paidOut[i->second] += t.TradeMoney;
             const double f = FlowOf(t, false);
             if (f == 0) continue;
             if (auto i = index.find({t.FundID, t.BuyType}); i != index.end())
