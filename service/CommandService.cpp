@@ -1,24 +1,20 @@
 #include "CommandService.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
+#include "HttpFront.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/Cipher.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 size_t CharCount(const std::string& utf8)
 {
@@ -41,41 +37,7 @@ bool ParseInt(const std::string& text, int& value)
     return true;
 }
 
-std::string FormDecode(const std::string& value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size() && HexValue(value[i + 1]) >= 0 && HexValue(value[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-            i += 2;
-        } else {
-            out += value[i];
-        }
-    }
-    return out;
-}
-
-bool ParseCommandBody(const std::string& body, CommandRequest& request)
-{
-    request = CommandRequest{};
-    bool hasType = false, hasId = false;
-    for (const std::string& pair : SplitText(body, '&')) {
-        size_t eq = pair.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = pair.substr(0, eq);
-        std::string value = FormDecode(pair.substr(eq + 1));
-        if (key == "cmdtype")
-            hasType = ParseInt(value, request.cmdtype);
-        else if (key == "cmdid")
-            hasId = ParseInt(value, request.cmdid);
-        else if (key == "data")
-            request.data = value;
-        else if (key == "loginid")
-            request.loginId = value;
-    }
-    return hasType && hasId;
-}
+std::string FormDecode(const std::string& value) { return PercentDecode(value, false); }
 
 CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
     : m_market(market), m_users(users), m_members(users), m_clientVersion(std::move(clientVersion))
@@ -84,53 +46,90 @@ CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& use
     // highlighting and the favourites-only list show something at once.
     m_members.SetStarterFunds(m_market.StarterFunds(DayNumber(Clock::Now())));
     m_cipheredCodes.reserve(m_market.Funds().size());
-    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncryptText(f.code, kCipherKey));
+    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncipherFundCode(f.code));
 }
 
-std::string CCommandService::HandleBody(const std::string& body)
+namespace {
+
+// The command's form fields; `data` is left encoded (a view into `body`)
+// until the command and the login are known to be worth it.
+bool ScanCommandBody(const std::string& body, CommandRequest& request, std::string_view& rawData)
+{
+    request = CommandRequest{};
+    rawData = {};
+    bool hasType = false, hasId = false;
+    size_t pos = 0;
+    while (pos <= body.size()) {
+        size_t amp = body.find('&', pos);
+        if (amp == std::string::npos) amp = body.size();
+        const std::string_view pair(body.data() + pos, amp - pos);
+        const size_t eq = pair.find('=');
+        if (eq != std::string_view::npos) {
+            const std::string_view key = pair.substr(0, eq), value = pair.substr(eq + 1);
+            if (key == "data")
+                rawData = value;
+            else if (key == "cmdtype")
+                hasType = ParseInt(FormDecode(std::string(value)), request.cmdtype);
+            else if (key == "cmdid")
+                hasId = ParseInt(FormDecode(std::string(value)), request.cmdid);
+            else if (key == "loginid")
+                request.loginId = FormDecode(std::string(value.substr(0, 256)));
+        }
+        pos = amp + 1;
+    }
+    return hasType && hasId;
+}
+
+}  // namespace
+
+std::string CCommandService::HandleBody(const std::string& body, const std::string& address, CommandRequest* parsed)
 {
     CommandRequest req;
-    if (!ParseCommandBody(body, req)) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
+    std::string_view rawData;
+    const bool wellFormed = ScanCommandBody(body, req, rawData);
+    if (parsed) *parsed = req;
+    if (!wellFormed) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), nullptr);
+    const CommandEntry* entry = FindCommand(req.cmdtype, req.cmdid);
+    if (!entry) return WriteCommandAnswer(CommandAnswer::Fail(kUnknownCommand), nullptr);
+    int user = 0;
+    if (entry->needsLogin && !m_users.FindSession(req.loginId, user))
+        return WriteCommandAnswer(CommandAnswer::Fail(kLoginFirst), entry);
+    // Percent-encoding makes a byte at most three.
+    if (rawData.size() > 3 * entry->requestBytes) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), entry);
+    req.data = FormDecode(std::string(rawData));
+    if (req.data.size() > entry->requestBytes ||
+        (entry->requestFields &&
+         static_cast<size_t>(std::count(req.data.begin(), req.data.end(), '|')) >= entry->requestFields))
+        return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), entry);
     // The one place where request text leaves the wire code page. A
     // bookkeeping text is stored converted, so it must come back as the very
     // bytes sent: text that is not clean GBK is refused rather than altered.
     std::string data = GbkToUtf8(req.data);
-    if (req.cmdtype == 4 && (req.cmdid == 6 || req.cmdid == 7) && Utf8ToGbk(data) != req.data)
-        return BuildAnswerXml(CommandAnswer::Fail("记帐数据编码错误"));
-    return BuildAnswerXml(Handle(req.cmdtype, req.cmdid, data, req.loginId));
+    if (entry->requestFields == 0) {
+        if (Utf8ToGbk(data) != req.data) return WriteCommandAnswer(CommandAnswer::Fail("记帐数据编码错误"), entry);
+        return WriteCommandAnswer(MemberCommand(req.cmdid, {}, data, user), entry);
+    }
+    Fields f;
+    SplitFields(data, "|", f);
+    return WriteCommandAnswer(Dispatch(req.cmdtype, req.cmdid, f, data, user, req.loginId, address), entry);
 }
 
 std::string CCommandService::ClientVersionAnswer() const
 {
-    return BuildAnswerXml(CommandAnswer::Ok(m_clientVersion));
+    return WriteCommandAnswer(CommandAnswer::Ok(m_clientVersion), nullptr);
 }
 
-CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId)
+CommandAnswer CCommandService::Dispatch(int cmdtype, int cmdid, const Fields& f, const std::string& data, int user,
+                                        const std::string& loginId, const std::string& address)
 {
-    Fields f;
-    SplitFields(data, "|", f);
     if (cmdtype == 3) {
         switch (cmdid) {
-        case 1: return Login(f);
+        case 1: return Login(f, address);
         case 2: return Logout(f);
         case 3: return Register(f);
-        default: break;
+        default: return UpdateUser(f, user, loginId, address);
         }
     }
-    const bool known = (cmdtype == 1 && (cmdid == 1 || cmdid == 11 || cmdid == 13 || cmdid == 21)) ||
-                       (cmdtype == 2 && ((cmdid >= 1 && cmdid <= 5) || (cmdid >= 11 && cmdid <= 13) ||
-                                         (cmdid >= 21 && cmdid <= 25))) ||
-                       (cmdtype == 3 && cmdid == 4) ||
-                       (cmdtype == 4 && ((cmdid >= 4 && cmdid <= 7) || cmdid == 15 || cmdid == 32));
-    if (!known) return CommandAnswer::Fail(kUnknownCommand);
-    int user = 0;
-    if (!m_users.FindSession(loginId, user)) {
-        CommandAnswer a = CommandAnswer::Fail(kLoginFirst);
-        a.resultForm = cmdtype == 4 && cmdid == 15;
-        return a;
-    }
-
-    if (cmdtype == 3) return UpdateUser(f, user);
     if (cmdtype == 4) return MemberCommand(cmdid, f, data, user);
     if (cmdtype == 1) {
         if (cmdid == 1) return CompanyList();
@@ -152,13 +151,18 @@ CommandAnswer CCommandService::Handle(int cmdtype, int cmdid, const std::string&
     }
 }
 
-CommandAnswer CCommandService::Login(const Fields& f)
+CommandAnswer CCommandService::Login(const Fields& f, const std::string& address)
 {
     if (f.size() < 2) return CommandAnswer::Fail(kDataFormatError);
     ServiceUser user;
     std::string password = GbkToUtf8(DecryptText(f[1], kCipherKey));
-    if (!m_users.FindByName(TrimText(f[0]), user) || !CUserStore::CheckPassword(user, password))
-        return CommandAnswer::Fail("用户名或密码错误");
+    long waitMs = 0;
+    switch (m_users.Authenticate(TrimText(f[0]), password, address, user, waitMs)) {
+    case CUserStore::LoginResult::Throttled:
+        return CommandAnswer::Fail(StrFormat("登录失败次数过多，请%ld秒后再试", (waitMs + 999) / 1000));
+    case CUserStore::LoginResult::Wrong: return CommandAnswer::Fail("用户名或密码错误");
+    case CUserStore::LoginResult::Ok: break;
+    }
     const OleDate now = Clock::Now();
     // A lapsed membership logs in as a free member.
     if (!CUserStore::IsVip(user, now)) user.level = 0;
@@ -225,19 +229,37 @@ CommandAnswer CCommandService::Register(const Fields& f)
     }
 }
 
-CommandAnswer CCommandService::UpdateUser(const Fields& f, int sessionUser)
+// Fields: user id, Email, nickname, the new password, the current password
+// (enciphered). Without the fifth field the password field is taken as the
+// current one, so such an update cannot change the password. A changed
+// password ends the member's other logins.
+CommandAnswer CCommandService::UpdateUser(const Fields& f, int sessionUser, const std::string& loginId,
+                                          const std::string& address)
 {
     int userId = 0;
-    if (f.size() != 4 || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
+    if ((f.size() != 4 && f.size() != 5) || !ParseInt(f[0], userId)) return CommandAnswer::Fail(kDataFormatError);
     if (userId != sessionUser) return CommandAnswer::Fail("不能修改其他用户的信息");
     ServiceUser user;
     if (!m_users.FindById(userId, user)) return CommandAnswer::Fail(kLoginFirst);
+    const std::string password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    const std::string current = f.size() == 5 ? GbkToUtf8(DecryptText(f[4], kCipherKey)) : password;
+    // Checked as a login is, back-off included: a borrowed login id is no
+    // way to guess the password.
+    ServiceUser checked;
+    long waitMs = 0;
+    switch (m_users.Authenticate(user.loginName, current, address, checked, waitMs)) {
+    case CUserStore::LoginResult::Throttled:
+        return CommandAnswer::Fail(StrFormat("登录失败次数过多，请%ld秒后再试", (waitMs + 999) / 1000));
+    case CUserStore::LoginResult::Wrong: return CommandAnswer::Fail("旧密码不正确");
+    case CUserStore::LoginResult::Ok: break;
+    }
     user.email = TrimText(f[1]);
     user.nickname = TrimText(f[2]);
-    user.password = GbkToUtf8(DecryptText(f[3], kCipherKey));
+    user.password = password;
     std::string problem = CheckUserFields(user.email, user.nickname, user.password);
     if (!problem.empty()) return CommandAnswer::Fail(problem);
     if (!m_users.UpdateUser(user)) return CommandAnswer::Fail("系统错误，请联系管理员");
+    if (password != current) m_users.EndOtherSessions(userId, loginId);
     return CommandAnswer::Ok("修改成功");
 }
 

@@ -25,9 +25,6 @@ struct CommandRequest {
 // Percent-decoding of one form value; "+" stays "+" (the client escapes a
 // plus of its own), broken escapes stay as they are.
 std::string FormDecode(const std::string& value);
-// The form fields of a command body. False when cmdtype or cmdid is missing
-// or not a number.
-bool ParseCommandBody(const std::string& body, CommandRequest& request);
 
 inline constexpr const char* kDataFormatError = "数据格式错误";
 inline constexpr const char* kLoginFirst = "请先登录";
@@ -38,10 +35,10 @@ class CCommandService {
 public:
     CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion);
 
-    // The whole answer (GBK XML) to a SendCommand body.
-    std::string HandleBody(const std::string& body);
-    // One command; `data` already converted to UTF-8.
-    CommandAnswer Handle(int cmdtype, int cmdid, const std::string& data, const std::string& loginId);
+    // The whole answer (GBK XML) to a SendCommand body from `address` (the
+    // client's, for the login's back-off); `parsed`: the command it named.
+    std::string HandleBody(const std::string& body, const std::string& address = {},
+                           CommandRequest* parsed = nullptr);
     // The answer of GetClientVersion.
     std::string ClientVersionAnswer() const;
     // The answer of DeleteFundFormTopic (LoginID, TopicID, FundID, AddFlag):
@@ -50,10 +47,13 @@ public:
 
 private:
     using Fields = std::vector<std::string>;
-    CommandAnswer Login(const Fields& f);
+    // A known command whose login was checked; `data` in UTF-8, `f` its fields.
+    CommandAnswer Dispatch(int cmdtype, int cmdid, const Fields& f, const std::string& data, int user,
+                           const std::string& loginId, const std::string& address);
+    CommandAnswer Login(const Fields& f, const std::string& address);
     CommandAnswer Logout(const Fields& f);
     CommandAnswer Register(const Fields& f);
-    CommandAnswer UpdateUser(const Fields& f, int sessionUser);
+    CommandAnswer UpdateUser(const Fields& f, int sessionUser, const std::string& loginId, const std::string& address);
 
     CommandAnswer CompanyList();
     CommandAnswer FundList();

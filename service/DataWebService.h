@@ -19,8 +19,8 @@ public:
     explicit CDataWebService(const CMarketSimulator& market);
 
     // The fund's ten holdings in force today: StockID, StockName,
-    // InvestPercent ("%0.2f"), largest first; none for an unknown fund or
-    // one without stocks.
+    // InvestPercent ("%0.2f") and the stock's Industry, largest first; none
+    // for an unknown fund or one without stocks.
     std::string FundInvestInfo(const std::string& fundId) const;
     // One FundInvestInfo per code of the "|"-joined list, in the order sent:
     // StockID the code, StockName the fund name, InvestPercent the

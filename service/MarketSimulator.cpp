@@ -111,6 +111,13 @@ CMarketSimulator::CMarketSimulator(const MarketOptions& options) : m_options(opt
     for (int i = 0; i < m_calendar.Count(); ++i) m_quarterOfIndex.push_back(HoldingsDate(m_calendar.DayAt(i)));
 }
 
+const char* SectorIndustry(int sector)
+{
+    static const char* const kIndustries[] = {"银行", "非银金融", "房地产", "医药生物", "电子",
+                                              "汽车机械", "食品饮料", "基础化工", "能源电力", "计算机"};
+    return sector >= 0 && sector < 10 ? kIndustries[sector] : "";
+}
+
 void RunAtBackgroundPriority()
 {
     // Linux gives each thread its own nice value.

@@ -44,7 +44,7 @@ struct SimFund {
 
 struct SimStock {
     std::string code, name;
-    int sector = 0;
+    int sector = 0;  // 0..9, see SectorIndustry
     double beta = 1, sigma = 0.02, startPrice = 10;
 };
 
@@ -100,6 +100,11 @@ struct IndexRecord {
     int day = 0;
     double value = 0, var = 0, pct = 0, turnover = 0;
 };
+
+// The industry a sector's stocks are disclosed under: banks, other
+// financials, property, pharma, electronics, autos and machinery, food and
+// drink, chemicals, energy and power, software; "" outside 0..9.
+const char* SectorIndustry(int sector);
 
 // Puts the calling thread at the lowest scheduling priority: warming that
 // runs beside the requests must not take their processor time.

@@ -6,9 +6,9 @@
 
 #include "net/Encoding.h"
 
-#include <httplib.h>
-
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +23,19 @@
 
 namespace vextal {
 
+namespace {
+
+// Hung answers (--hang) hold their workers until the stop, whether or not
+// the client gave up: enough workers then that the rest still answer.
+HttpLimits FrontLimits(const ServerOptions& options)
+{
+    HttpLimits limits;
+    if (!options.hang.empty()) limits.workers = 96;
+    return limits;
+}
+
+}  // namespace
+
 CPlindoServer::CPlindoServer(const ServerOptions& options)
     : m_options(options),
       m_market(MarketOptions{options.seed, options.funds}),
@@ -30,14 +43,16 @@ CPlindoServer::CPlindoServer(const ServerOptions& options)
       m_commands(m_market, m_users, options.clientVersion),
       m_data(m_market),
       m_web(m_market, m_users),
-      m_server(std::make_unique<httplib::Server>())
+      m_stall(options.latencyMs, options.hang),
+      m_server(std::make_unique<CHttpFront>(FrontLimits(options)))
 {
-    // The program asks for up to ten quote pages at once; the library's
-    // default of eight threads on a small machine would queue the rest.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
 }
 
-CPlindoServer::~CPlindoServer() { Stop(); }
+CPlindoServer::~CPlindoServer()
+{
+    Stop(-1);
+    if (m_lockFd >= 0) ::close(m_lockFd);
+}
 
 bool CPlindoServer::Start(std::string& error)
 {
@@ -60,8 +75,7 @@ bool CPlindoServer::Start(std::string& error)
         m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming);
     });
     m_web.StartWarming();
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_server->Start();
     return true;
 }
 
@@ -88,124 +102,126 @@ bool CPlindoServer::Open(std::string& error)
         out.close();
         std::filesystem::remove(probe, ec);
     }
+    if (!TakeDataFolder(error)) return false;
     if (!m_users.Open(m_options.dataDir + "/plindo.db", error)) {
         error = "cannot open " + m_options.dataDir + "/plindo.db: " + error;
         return false;
     }
     if (!m_pages.Prepare(error)) return false;
     Route();
-    m_server->set_payload_max_length(kMaxRequestBytes);
-    m_server->set_read_timeout(5, 0);
-    m_server->set_write_timeout(10, 0);
-    m_server->set_keep_alive_timeout(5);
-    // The library's default option is SO_REUSEPORT, under which a second
-    // service on the same port starts and takes half the requests. With
-    // SO_REUSEADDR alone a port in use fails to bind.
-    int listening = -1;
-    m_server->set_socket_options([&listening](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listening = sock;
-    });
-    m_port = m_options.port == 0 ? m_server->bind_to_any_port("127.0.0.1")
-                                 : (m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1);
-    // The library listens with a backlog of 5: ten quote workers connecting
-    // at once overflow it, and a dropped connection retries a second later.
-    // Listening again on the bound socket only raises the backlog.
-    if (m_port > 0 && listening >= 0) ::listen(listening, 128);
-    if (m_port <= 0) {
-        const int code = errno;
-        error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port) +
-                (code == EADDRINUSE ? ": the port is in use (another plindo-serve?)" : ": " + std::string(std::strerror(code)));
+    std::string why;
+    if (!m_server->Listen("127.0.0.1", m_options.port, why)) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(m_options.port) + ": " + why;
         return false;
+    }
+    m_port = m_server->Port();
+    return true;
+}
+
+// One service per data folder: two would write the same store and the same
+// files. The lock ends with the process, however it ends. Then what is
+// ours in the folder is made private to this account (older services left
+// it readable by all), and temporary files of a start that was cut short
+// go.
+bool CPlindoServer::TakeDataFolder(std::string& error)
+{
+    namespace fs = std::filesystem;
+    const std::string lockPath = m_options.dataDir + "/plindo.lock";
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0) {
+        error = "cannot open " + lockPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? "the data folder " + m_options.dataDir + " is in use (another plindo-serve?)"
+                                     : "cannot lock " + lockPath + ": " + std::strerror(errno);
+        ::close(m_lockFd);
+        m_lockFd = -1;
+        return false;
+    }
+    std::error_code ec;
+    const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
+    for (const char* name : {"plindo.db", "plindo.db-wal", "plindo.db-shm", "plindo.lock"})
+        if (fs::exists(m_options.dataDir + "/" + name, ec)) fs::permissions(m_options.dataDir + "/" + name, privateFile, ec);
+    if (fs::exists(m_options.dataDir + "/plindo.db", ec)) fs::permissions(m_options.dataDir, fs::perms::owner_all, ec);
+    const std::string update = m_options.dataDir + "/Update";
+    if (fs::is_directory(update, ec)) {
+        fs::permissions(update, fs::perms::owner_all, ec);
+        for (const fs::directory_entry& entry : fs::directory_iterator(update, ec)) {
+            const std::string name = entry.path().filename().string();
+            const size_t mark = name.rfind(".new");
+            if (mark != std::string::npos && mark + 4 < name.size() &&
+                name.find_first_not_of("0123456789", mark + 4) == std::string::npos)
+                fs::remove(entry.path(), ec);
+            else if (entry.is_regular_file(ec))
+                fs::permissions(entry.path(), privateFile, ec);
+        }
     }
     return true;
 }
 
-void CPlindoServer::Stop()
+bool CPlindoServer::Stop(int waitMs)
 {
+    m_stall.Release();
     m_stopWarming = true;
+    const bool ended = !m_server || m_server->Stop(waitMs);
     if (m_warmer.joinable()) m_warmer.join();
-    if (m_server) m_server->stop();
-    if (m_thread.joinable()) m_thread.join();
+    return ended;
 }
 
 void CPlindoServer::Route()
 {
-    using httplib::Request;
-    using httplib::Response;
-    const int latency = m_options.latencyMs;
-    // Every handler: the optional delay, and no exception ever reaches the
-    // server thread.
-    auto guarded = [latency](auto fn) {
-        return [latency, fn](const Request& req, Response& res) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
+    CRequestStall* stall = &m_stall;
+    // Every handler: the optional delay or hang, and no exception ever
+    // reaches the server thread.
+    auto guarded = [stall](auto fn) {
+        return [stall, fn](const HttpRequest& req, HttpResponse& res) {
+            stall->BeforeAnswer(req.path);
             try {
                 fn(req, res);
             } catch (...) {
                 res.status = 500;
-                res.set_content("internal error", "text/plain");
+                res.SetContent("internal error", "text/plain");
             }
         };
     };
-    auto xml = [](Response& res, const std::string& body) { res.set_content(body, "text/xml; charset=gbk"); };
+    auto xml = [](HttpResponse& res, const std::string& body) { res.SetContent(body, "text/xml; charset=gbk"); };
 
-    // Form bodies are read here, not by the library: it caps a form-encoded
-    // body at 8 KB whatever the payload limit, which a bookkeeping upload or
-    // a long code list passes. The payload limit still applies.
-    // False (and status 413 or 400) when the body is too long or cut.
-    auto readBody = [](const httplib::ContentReader& reader, Response& res, std::string& body) {
-        bool ok = reader([&body](const char* data, size_t size) {
-            body.append(data, size);
-            return body.size() <= kMaxRequestBytes;
-        });
-        if (ok && body.size() <= kMaxRequestBytes) return true;
-        if (res.status < 400) res.status = body.size() > kMaxRequestBytes ? 413 : 400;
-        return false;
-    };
-    auto guardedForm = [latency, readBody](auto fn) {
-        return [latency, readBody, fn](const Request&, Response& res, const httplib::ContentReader& reader) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
-            try {
-                std::string body;
-                if (readBody(reader, res, body)) fn(body, res);
-            } catch (...) {
-                res.status = 500;
-                res.set_content("internal error", "text/plain");
-            }
-        };
-    };
-    auto command = guardedForm([this, xml](const std::string& body, Response& res) {
+    auto command = guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
         CommandRequest cmd;
-        if (ParseCommandBody(body, cmd)) res.set_header("X-Command", std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid));
-        xml(res, m_commands.HandleBody(body));
+        const std::string answer = m_commands.HandleBody(req.body, req.remoteAddr, &cmd);
+        if (cmd.cmdtype || cmd.cmdid) {
+            res.note = std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
+            m_stall.BeforeCommand(res.note);
+        }
+        xml(res, answer);
     });
-    auto folder = guardedForm([this](const std::string& body, Response& res) {
-        res.set_content(m_commands.FolderRequest(body), "text/plain; charset=gbk");
+    auto folder = guarded([this](const HttpRequest& req, HttpResponse& res) {
+        res.SetContent(m_commands.FolderRequest(req.body), "text/plain; charset=gbk");
     });
-    auto version = guarded([this, xml](const Request&, Response& res) { xml(res, m_commands.ClientVersionAnswer()); });
+    auto version = guarded([this, xml](const HttpRequest&, HttpResponse& res) { xml(res, m_commands.ClientVersionAnswer()); });
     for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
         std::string base = std::string("/plindo/client/") + service + "/";
-        m_server->Post(base + "SendCommand", command);
-        m_server->Post(base + "DeleteFundFormTopic", folder);
-        m_server->Post(base + "GetClientVersion", version);
+        m_server->Post(base + "SendCommand", kMaxRequestBytes, command);
+        m_server->Post(base + "DeleteFundFormTopic", kMaxFormBytes, folder);
+        m_server->Post(base + "GetClientVersion", kMaxFormBytes, version);
         m_server->Get(base + "GetClientVersion", version);
     }
-    auto file = guarded([this](const Request& req, Response& res) {
+    auto file = guarded([this](const HttpRequest& req, HttpResponse& res) {
         std::string body, type;
         if (!m_pages.Get(req.path.substr(1), body, type)) {
             res.status = 404;
             return;
         }
-        res.set_content(std::move(body), type.c_str());
+        res.SetContent(std::move(body), type);
     });
     m_server->Get(R"(/(stylemain\.css|vextalnew\.htm|vextal\.htm|stockindex\.htm|fundkey\.txt|image/logoweb\.gif))", file);
     m_server->Get(R"(/Update/[A-Za-z.]+)", file);
 
     // The fund disclosure site's page of one fund: its newest NAV in a table
     // whose header cell reads 累计净值, in GBK like the rest of that site.
-    auto disclosure = guarded([this](const Request& req, Response& res) {
-        const SimFund* fund = m_market.FindFund(req.get_param_value("fundCode"));
+    auto disclosure = guarded([this](const HttpRequest& req, HttpResponse& res) {
+        const SimFund* fund = m_market.FindFund(req.Param("fundCode"));
         LatestValue latest;
         if (!fund || !m_market.Latest(*fund, Clock::Now(), latest)) {
             res.status = 404;
@@ -218,40 +234,40 @@ void CPlindoServer::Route()
                            DateOfDay(latest.rec.day).Format(1) + "</td>" + cell +
                            StrFormat("%0.4f", latest.rec.nav) + "</td>" + cell + StrFormat("%0.4f", latest.rec.acc) +
                            "</td></tr></table></body></html>";
-        res.set_content(Utf8ToGbk(page), "text/html; charset=gbk");
+        res.SetContent(Utf8ToGbk(page), "text/html; charset=gbk");
     });
     m_server->Get("/jjzx/jjjz.jsp", disclosure);
 
     // The data web service: GET with query parameters, XML answers in GBK.
     const std::string dataBase = "/plindo/common/plindoservice.asmx/";
-    m_server->Get(dataBase + "GetNewFundInvestInfo", guarded([this, xml](const Request& req, Response& res) {
-        xml(res, m_data.FundInvestInfo(req.get_param_value("fundid")));
+    m_server->Get(dataBase + "GetNewFundInvestInfo", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
+        xml(res, m_data.FundInvestInfo(req.Param("fundid")));
     }));
-    m_server->Get(dataBase + "GetNewFundCalcResult", guarded([this, xml](const Request& req, Response& res) {
-        xml(res, m_data.CalcResult(req.get_param_value("FundIDList"), req.get_param_value("FundInvestVar")));
+    m_server->Get(dataBase + "GetNewFundCalcResult", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
+        xml(res, m_data.CalcResult(req.Param("FundIDList"), req.Param("FundInvestVar")));
     }));
-    m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const Request& req, Response& res) {
-        xml(res, m_data.SplitInfo(req.get_param_value("fundid"), std::atoi(req.get_param_value("TypeFlag").c_str())));
+    m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
+        xml(res, m_data.SplitInfo(req.Param("fundid"), std::atoi(req.Param("TypeFlag").c_str())));
     }));
     // The quote site: one stock's quote line.
-    m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const Request& req, Response& res) {
+    m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const HttpRequest& req, HttpResponse& res) {
         std::string page;
         if (!m_data.QuotePage(req.matches[1].str(), page)) {
             res.status = 404;
             return;
         }
-        res.set_content(std::move(page), "text/html; charset=gbk");
+        res.SetContent(std::move(page), "text/html; charset=gbk");
     }));
 
     // The web site's pages (UTF-8 HTML); three of them take form posts.
     auto webPage = [this, &guarded](bool post) {
-        return guarded([this, post](const Request& req, Response& res) {
+        return guarded([this, post](const HttpRequest& req, HttpResponse& res) {
             std::string html;
             if (!m_web.Page(req.path.substr(1), req.params, post, html)) {
                 res.status = 404;
                 return;
             }
-            res.set_content(std::move(html), "text/html; charset=utf-8");
+            res.SetContent(std::move(html), "text/html; charset=utf-8");
         });
     };
     for (const std::string& path : CWebPages::Paths()) {
@@ -259,13 +275,12 @@ void CPlindoServer::Route()
         for (char c : path) pattern += c == '.' ? std::string("\\.") : std::string(1, c);
         m_server->Get(pattern, webPage(false));
         if (path == "plindo/SuggestView.aspx" || path == "plindo/Login.aspx" || path == "plindo/tool/financingnotepad.aspx")
-            m_server->Post(pattern, webPage(true));
+            m_server->Post(pattern, kMaxFormBytes, webPage(true), true);
     }
 
     if (m_options.log) {
-        m_server->set_logger([](const Request& req, const Response& res) {
-            std::string what = res.get_header_value("X-Command");
-            if (!what.empty()) what = " " + what;
+        m_server->SetLogger([](const HttpRequest& req, const HttpResponse& res) {
+            std::string what = res.note.empty() ? std::string() : " " + res.note;
             std::fprintf(stderr, "%s %s %s%s %d %zu\n", Clock::Now().Format(0).c_str(), req.method.c_str(),
                          req.path.c_str(), what.c_str(), res.status, res.body.size());
         });

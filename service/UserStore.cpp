@@ -2,9 +2,14 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <sodium.h>
 #include <sqlite3.h>
 #include <sys/random.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
+#include <algorithm>
+#include <semaphore>
 #include <vector>
 
 #include "common/Clock.h"
@@ -28,10 +33,29 @@ struct Statement {
     }
 };
 
-// "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>"
+// Stored hashes: libsodium's Argon2id string ("$argon2id$v=19$m=...").
+// Older stores hold "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>",
+// still checked and replaced at the next login.
+constexpr const char* kArgonPrefix = "$argon2id$";
 constexpr const char* kHashPrefix = "pbkdf2-sha256$";
-constexpr int kHashIterations = 60000;
+// 19 MiB and two passes: the least that current guidance asks of Argon2id.
+constexpr unsigned long long kArgonOps = 2;
+constexpr size_t kArgonMemory = size_t(19) << 20;
 constexpr double kSessionDays = 1.0;
+
+// At most two hashes at once: each takes its 19 MiB, and a burst of logins
+// must not take the service's memory.
+std::counting_semaphore<2> g_hashGate(2);
+struct HashSlot {
+    HashSlot() { g_hashGate.acquire(); }
+    ~HashSlot() { g_hashGate.release(); }
+};
+
+bool SodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
 
 bool RandomBytes(unsigned char* out, size_t n)
 {
@@ -46,9 +70,27 @@ bool RandomBytes(unsigned char* out, size_t n)
 
 std::string Hex(const unsigned char* p, size_t n)
 {
+    static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (size_t i = 0; i < n; ++i) out += StrFormat("%02x", p[i]);
+    out.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
     return out;
+}
+
+// What the file and the session table keep of a login id.
+std::string SessionKey(const std::string& loginId)
+{
+    unsigned char hash[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(hash, reinterpret_cast<const unsigned char*>(loginId.data()), loginId.size());
+    return Hex(hash, sizeof hash);
+}
+
+bool IsSessionKey(const std::string& text)
+{
+    return text.size() == 2 * crypto_hash_sha256_BYTES && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 std::vector<unsigned char> FromHex(const std::string& hex)
@@ -70,15 +112,44 @@ bool Derive(const std::string& password, const std::vector<unsigned char>& salt,
                              static_cast<int>(salt.size()), iterations, EVP_sha256(), sizeof out, out) == 1;
 }
 
-bool IsHashed(const std::string& stored) { return stored.rfind(kHashPrefix, 0) == 0; }
+bool IsArgon(const std::string& stored) { return stored.rfind(kArgonPrefix, 0) == 0; }
+bool IsHashed(const std::string& stored) { return IsArgon(stored) || stored.rfind(kHashPrefix, 0) == 0; }
+bool NeedsRehash(const std::string& stored)
+{
+    return !IsArgon(stored) || crypto_pwhash_str_needs_rehash(stored.c_str(), kArgonOps, kArgonMemory) != 0;
+}
 
-// Empty when the random source or the derivation fails.
+// Empty when the library or the derivation fails.
 std::string HashPassword(const std::string& password)
 {
-    std::vector<unsigned char> salt(16);
-    unsigned char hash[32];
-    if (!RandomBytes(salt.data(), salt.size()) || !Derive(password, salt, kHashIterations, hash)) return {};
-    return StrFormat("%s%d$", kHashPrefix, kHashIterations) + Hex(salt.data(), salt.size()) + "$" + Hex(hash, 32);
+    if (!SodiumReady()) return {};
+    char out[crypto_pwhash_STRBYTES];
+    HashSlot slot;
+    if (crypto_pwhash_str_alg(out, password.data(), password.size(), kArgonOps, kArgonMemory,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0)
+        return {};
+    return out;
+}
+
+// Checked in place of a member's hash when the name is unknown, so that
+// both cases cost the same.
+const std::string& UnknownMemberHash()
+{
+    static const std::string hash = HashPassword("no such member");
+    return hash;
+}
+
+std::u16string ToUtf16(const std::string& text, bool& ok)
+{
+    UErrorCode err = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()), &err);
+    ok = err == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(err);
+    std::u16string out(static_cast<size_t>(length), u'\0');
+    err = U_ZERO_ERROR;
+    u_strFromUTF8(out.data(), length, nullptr, text.data(), static_cast<int32_t>(text.size()), &err);
+    ok = ok && U_SUCCESS(err);
+    return out;
 }
 
 OleDate ParseOr(const std::string& text)
@@ -90,6 +161,80 @@ OleDate ParseOr(const std::string& text)
 
 }  // namespace
 
+std::string LoginNameKey(const std::string& name)
+{
+    if (name.empty() || name.size() > 1024) return {};
+    bool ok = false;
+    const std::u16string src = ToUtf16(name, ok);
+    UErrorCode err = U_ZERO_ERROR;
+    const UNormalizer2* nfkc = unorm2_getNFKCCasefoldInstance(&err);
+    if (!ok || U_FAILURE(err)) return {};
+    std::u16string folded(src.size() * 4 + 16, u'\0');
+    const int32_t n = unorm2_normalize(nfkc, src.data(), static_cast<int32_t>(src.size()), folded.data(),
+                                       static_cast<int32_t>(folded.size()), &err);
+    if (U_FAILURE(err)) return {};
+    int32_t bytes = 0;
+    err = U_ZERO_ERROR;
+    u_strToUTF8(nullptr, 0, &bytes, folded.data(), n, &err);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    err = U_ZERO_ERROR;
+    u_strToUTF8(out.data(), bytes, nullptr, folded.data(), n, &err);
+    return U_SUCCESS(err) ? out : std::string();
+}
+
+void CLoginThrottle::Fail(Table& table, const std::string& key, int free, Clock::time_point now)
+{
+    if (key.empty()) return;
+    Entry& e = table[key];
+    // An hour without failures starts the count again.
+    if (e.failures > 0 && now - e.last > std::chrono::hours(1)) e.failures = 0;
+    e.last = now;
+    if (++e.failures <= free) return;
+    const int doublings = std::min(e.failures - free - 1, 10);
+    e.until = now + std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1000L << doublings),
+                                                         std::chrono::minutes(15));
+}
+
+// The entries whose wait is over and whose count has lapsed go when the
+// tables have doubled since the last pruning: constant work per failure.
+void CLoginThrottle::Prune(Clock::time_point now)
+{
+    if (m_names.size() + m_addresses.size() < m_pruneAt) return;
+    for (Table* t : {&m_names, &m_addresses})
+        for (auto it = t->begin(); it != t->end();)
+            it = it->second.until <= now && now - it->second.last > std::chrono::hours(1) ? t->erase(it) : std::next(it);
+    m_pruneAt = std::max<size_t>(4096, 2 * (m_names.size() + m_addresses.size()));
+}
+
+long CLoginThrottle::WaitMs(const std::string& nameKey, const std::string& address)
+{
+    std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    long wait = 0;
+    for (auto [table, key] : {std::pair{&m_names, &nameKey}, std::pair{&m_addresses, &address}}) {
+        auto it = table->find(*key);
+        if (it != table->end() && it->second.until > now)
+            wait = std::max<long>(wait, std::chrono::duration_cast<std::chrono::milliseconds>(it->second.until - now).count() + 1);
+    }
+    return wait;
+}
+
+void CLoginThrottle::Failed(const std::string& nameKey, const std::string& address)
+{
+    std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    Fail(m_names, nameKey, kFreeNameFailures, now);
+    Fail(m_addresses, address, kFreeAddressFailures, now);
+    Prune(now);
+}
+
+void CLoginThrottle::Succeeded(const std::string& nameKey, const std::string& address)
+{
+    std::lock_guard lock(m_mutex);
+    m_names.erase(nameKey);
+    m_addresses.erase(address);
+}
+
 CUserStore::~CUserStore()
 {
     if (m_db) sqlite3_close_v2(m_db);
@@ -99,7 +244,15 @@ bool CUserStore::Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr,
 
 bool CUserStore::Open(const std::string& path, std::string& error)
 {
+    if (!SodiumReady()) {
+        error = "the password hash library does not start";
+        return false;
+    }
     if (!OpenFile(path, error)) return false;
+    if (!AddNameKeys()) {
+        error = "cannot give the login names their keys: " + path;
+        return false;
+    }
     struct Seed { const char *name, *password, *nick; int level; };
     const Seed seeds[] = {{"demo", "demo123", "演示用户", 1}, {"free", "free123", "免费用户", 0}};
     bool seeded = true;
@@ -132,48 +285,116 @@ bool CUserStore::OpenFile(const std::string& path, std::string& error)
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
-    bool ok = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL") &&
+    // A page cache that holds a large member's bookkeeping whole (the
+    // default 2 MB does not), so an upload's cost grows with its size only.
+    bool ok = Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768") &&
               Exec("CREATE TABLE IF NOT EXISTS T_Service_User(UserID int PRIMARY KEY, LoginName TEXT UNIQUE NOT NULL,"
                    " Email TEXT NOT NULL, NickName TEXT NOT NULL, UserPwd TEXT NOT NULL, UserLevel int NOT NULL,"
-                   " RegDate DateTime NOT NULL, EndDate DateTime NOT NULL)") &&
+                   " RegDate DateTime NOT NULL, EndDate DateTime NOT NULL, NameKey TEXT)") &&
               Exec("CREATE TABLE IF NOT EXISTS T_Service_Session(LoginID TEXT PRIMARY KEY, UserID int NOT NULL,"
-                   " LoginTime DateTime NOT NULL)");
+                   " LoginTime DateTime NOT NULL);"
+                   "CREATE INDEX IF NOT EXISTS T_Service_Session_User ON T_Service_Session(UserID)");
     if (!ok) {
         error = sqlite3_errmsg(m_db);
         return false;
     }
+    // Sessions of an older service were kept under their login ids: from
+    // now on only their hashes are.
+    const double now = Clock::Now().dt;
+    std::vector<std::pair<std::string, std::string>> plain;
     {
-        Statement st(m_db, "SELECT LoginID, UserID, LoginTime FROM T_Service_Session");
+        std::lock_guard sessions(m_sessionMutex);
+        Statement st(m_db, "SELECT LoginID, UserID, LoginTime FROM T_Service_Session ORDER BY LoginTime");
         while (st && sqlite3_step(st.stmt) == SQLITE_ROW) {
-            double use = ParseOr(st.Text(2)).dt;
-            m_sessions[st.Text(0)] = Session{sqlite3_column_int(st.stmt, 1), use, use};
+            std::string key = st.Text(0);
+            if (!IsSessionKey(key)) {
+                plain.emplace_back(key, SessionKey(key));
+                key = plain.back().second;
+            }
+            const double use = ParseOr(st.Text(2)).dt;
+            if (now - use >= kSessionDays) continue;
+            const int userId = sqlite3_column_int(st.stmt, 1);
+            auto order = m_byUse.insert(m_byUse.end(), key);
+            m_sessions[key] = Session{userId, use, use, order};
+            m_byUser[userId].insert(key);
         }
     }
-    DropExpiredSessions(Clock::Now());
+    if (!plain.empty()) {
+        ok = Exec("BEGIN IMMEDIATE");
+        for (const auto& [id, key] : plain) {
+            Statement up(m_db, "UPDATE T_Service_Session SET LoginID=? WHERE LoginID=?");
+            up.Bind(1, key);
+            up.Bind(2, id);
+            ok = ok && up && sqlite3_step(up.stmt) == SQLITE_DONE;
+        }
+        ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+        if (ok) Exec("PRAGMA wal_checkpoint(TRUNCATE); VACUUM; PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    OleDate cutoff;
+    cutoff.dt = now - kSessionDays;
+    Statement old(m_db, "DELETE FROM T_Service_Session WHERE LoginTime<?");
+    old.Bind(1, cutoff.Format(0));
+    if (old) sqlite3_step(old.stmt);
     return true;
+}
+
+// Stores of an older service have no name keys: each name gets its key;
+// a name whose key another already has (registered before names were
+// folded) keeps its login by its exact name and gets a key of its own.
+bool CUserStore::AddNameKeys()
+{
+    std::lock_guard lock(m_mutex);
+    bool hasColumn = false;
+    {
+        Statement cols(m_db, "PRAGMA table_info(T_Service_User)");
+        while (cols && sqlite3_step(cols.stmt) == SQLITE_ROW) hasColumn = hasColumn || cols.Text(1) == "NameKey";
+    }
+    if (!hasColumn && !Exec("ALTER TABLE T_Service_User ADD COLUMN NameKey TEXT")) return false;
+    std::vector<std::pair<int, std::string>> missing;
+    {
+        Statement st(m_db, "SELECT UserID, LoginName FROM T_Service_User WHERE NameKey IS NULL ORDER BY UserID");
+        while (st && sqlite3_step(st.stmt) == SQLITE_ROW) missing.emplace_back(sqlite3_column_int(st.stmt, 0), st.Text(1));
+    }
+    bool ok = Exec("BEGIN IMMEDIATE");
+    for (const auto& [id, name] : missing) {
+        std::string key = LoginNameKey(name);
+        Statement taken(m_db, "SELECT 1 FROM T_Service_User WHERE NameKey=?");
+        taken.Bind(1, key);
+        if (key.empty() || (taken && sqlite3_step(taken.stmt) == SQLITE_ROW)) key += StrFormat("\x1f%d", id);
+        Statement up(m_db, "UPDATE T_Service_User SET NameKey=? WHERE UserID=?");
+        up.Bind(1, key);
+        up.Bind(2, id);
+        ok = ok && up && sqlite3_step(up.stmt) == SQLITE_DONE;
+    }
+    ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
+    return ok && Exec("CREATE UNIQUE INDEX IF NOT EXISTS T_Service_User_Key ON T_Service_User(NameKey)");
 }
 
 // A data folder of an older service keeps plain passwords: each becomes a
 // hash in one transaction, so a failure leaves the file as it was.
 bool CUserStore::ConvertPlainPasswords()
 {
-    std::lock_guard lock(m_mutex);
     std::vector<std::pair<int, std::string>> plain;
     {
+        std::lock_guard lock(m_mutex);
         Statement st(m_db, "SELECT UserID, UserPwd FROM T_Service_User");
         while (st && sqlite3_step(st.stmt) == SQLITE_ROW)
             if (!IsHashed(st.Text(1))) plain.emplace_back(sqlite3_column_int(st.stmt, 0), st.Text(1));
     }
     if (plain.empty()) return true;
+    std::vector<std::string> hashes;
+    for (const auto& entry : plain) {
+        hashes.push_back(HashPassword(entry.second));
+        if (hashes.back().empty()) return false;
+    }
+    std::lock_guard lock(m_mutex);
     if (!Exec("BEGIN IMMEDIATE")) return false;
     bool ok = true;
-    for (const auto& [id, password] : plain) {
-        std::string hash = HashPassword(password);
+    for (size_t i = 0; i < plain.size() && ok; ++i) {
         Statement up(m_db, "UPDATE T_Service_User SET UserPwd=? WHERE UserID=?");
-        if (hash.empty() || !up) { ok = false; break; }
-        up.Bind(1, hash);
-        up.Bind(2, id);
-        if (sqlite3_step(up.stmt) != SQLITE_DONE) { ok = false; break; }
+        up.Bind(1, hashes[i]);
+        up.Bind(2, plain[i].first);
+        ok = up && sqlite3_step(up.stmt) == SQLITE_DONE;
     }
     ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
     // The plain texts may survive in free pages and the journal otherwise.
@@ -183,6 +404,11 @@ bool CUserStore::ConvertPlainPasswords()
 
 bool CUserStore::CheckPassword(const ServiceUser& user, const std::string& password)
 {
+    if (IsArgon(user.password)) {
+        if (!SodiumReady() || user.password.size() >= crypto_pwhash_STRBYTES) return false;
+        HashSlot slot;
+        return crypto_pwhash_str_verify(user.password.c_str(), password.data(), password.size()) == 0;
+    }
     std::vector<std::string> parts = SplitText(user.password, '$');
     if (!IsHashed(user.password) || parts.size() != 4) return false;
     int iterations = std::atoi(parts[1].c_str());
@@ -192,6 +418,40 @@ bool CUserStore::CheckPassword(const ServiceUser& user, const std::string& passw
         !Derive(password, salt, iterations, hash))
         return false;
     return CRYPTO_memcmp(hash, expected.data(), sizeof hash) == 0;
+}
+
+CUserStore::LoginResult CUserStore::Authenticate(const std::string& loginName, const std::string& password,
+                                                 const std::string& address, ServiceUser& user, long& waitMs)
+{
+    std::string key = LoginNameKey(loginName);
+    if (key.empty()) key = loginName;
+    waitMs = m_throttle.WaitMs(key, address);
+    if (waitMs > 0) return LoginResult::Throttled;
+    ServiceUser found;
+    const bool known = FindByName(loginName, found);
+    ServiceUser probe;
+    probe.password = known ? found.password : UnknownMemberHash();
+    if (!CheckPassword(probe, password) || !known) {
+        m_throttle.Failed(key, address);
+        return LoginResult::Wrong;
+    }
+    m_throttle.Succeeded(key, address);
+    if (NeedsRehash(found.password)) {
+        const std::string hash = HashPassword(password);
+        if (!hash.empty() && StoreHash(found.userId, hash)) found.password = hash;
+    }
+    user = found;
+    return LoginResult::Ok;
+}
+
+bool CUserStore::StoreHash(int userId, const std::string& hash)
+{
+    std::lock_guard lock(m_mutex);
+    Statement st(m_db, "UPDATE T_Service_User SET UserPwd=? WHERE UserID=?");
+    if (!st) return false;
+    st.Bind(1, hash);
+    st.Bind(2, userId);
+    return sqlite3_step(st.stmt) == SQLITE_DONE;
 }
 
 bool CUserStore::WithDatabase(const std::function<bool(sqlite3*)>& fn)
@@ -221,8 +481,12 @@ bool CUserStore::ReadUser(const char* sql, const std::string& key, int id, Servi
 bool CUserStore::FindByName(const std::string& loginName, ServiceUser& user)
 {
     if (loginName.empty()) return false;
-    return ReadUser("SELECT UserID, LoginName, Email, NickName, UserPwd, UserLevel, RegDate, EndDate"
-                    " FROM T_Service_User WHERE LoginName=?", loginName, 0, user);
+    if (ReadUser("SELECT UserID, LoginName, Email, NickName, UserPwd, UserLevel, RegDate, EndDate"
+                 " FROM T_Service_User WHERE LoginName=?", loginName, 0, user))
+        return true;
+    const std::string key = LoginNameKey(loginName);
+    return !key.empty() && ReadUser("SELECT UserID, LoginName, Email, NickName, UserPwd, UserLevel, RegDate, EndDate"
+                                    " FROM T_Service_User WHERE NameKey=?", key, 0, user);
 }
 
 bool CUserStore::FindById(int userId, ServiceUser& user)
@@ -233,6 +497,8 @@ bool CUserStore::FindById(int userId, ServiceUser& user)
 
 CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
 {
+    const std::string key = LoginNameKey(user.loginName);
+    if (key.empty()) return AddResult::Failed;
     const std::string hash = HashPassword(user.password);
     if (hash.empty()) return AddResult::Failed;
     std::lock_guard lock(m_mutex);
@@ -241,14 +507,16 @@ CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
     if (!Exec("BEGIN IMMEDIATE")) return AddResult::Failed;
     AddResult result = AddResult::Failed;
     {
-        Statement exists(m_db, "SELECT 1 FROM T_Service_User WHERE LoginName=?");
-        exists.Bind(1, user.loginName);
+        Statement exists(m_db, "SELECT 1 FROM T_Service_User WHERE NameKey=? OR LoginName=?");
+        exists.Bind(1, key);
+        exists.Bind(2, user.loginName);
         Statement next(m_db, "SELECT IFNULL(MAX(UserID), 10000) + 1 FROM T_Service_User");
         if (exists && sqlite3_step(exists.stmt) == SQLITE_ROW) {
             result = AddResult::NameTaken;
         } else if (next && sqlite3_step(next.stmt) == SQLITE_ROW) {
             int id = sqlite3_column_int(next.stmt, 0);
-            Statement ins(m_db, "INSERT INTO T_Service_User VALUES(?,?,?,?,?,?,?,?)");
+            Statement ins(m_db, "INSERT INTO T_Service_User(UserID, LoginName, Email, NickName, UserPwd, UserLevel,"
+                                " RegDate, EndDate, NameKey) VALUES(?,?,?,?,?,?,?,?,?)");
             if (ins) {
                 ins.Bind(1, id);
                 ins.Bind(2, user.loginName);
@@ -258,6 +526,7 @@ CUserStore::AddResult CUserStore::AddUser(ServiceUser& user)
                 ins.Bind(6, user.level);
                 ins.Bind(7, user.regDate.Format(0));
                 ins.Bind(8, user.endDate.Format(0));
+                ins.Bind(9, key);
                 if (sqlite3_step(ins.stmt) == SQLITE_DONE) {
                     user.userId = id;
                     result = AddResult::Added;
@@ -288,75 +557,130 @@ std::string CUserStore::CreateSession(const ServiceUser& user, const OleDate& no
     unsigned char bytes[16];
     if (!RandomBytes(bytes, sizeof bytes)) return {};
     std::string id = Hex(bytes, sizeof bytes) + StrFormat("-%d", user.level);
-    std::lock_guard lock(m_mutex);
-    DropExpiredSessions(now);
-    Statement st(m_db, "INSERT INTO T_Service_Session VALUES(?,?,?)");
-    if (!st) return {};
-    st.Bind(1, id);
-    st.Bind(2, user.userId);
-    st.Bind(3, now.Format(0));
-    if (sqlite3_step(st.stmt) != SQLITE_DONE) return {};
-    m_sessions[id] = Session{user.userId, now.dt, now.dt};
+    const std::string key = SessionKey(id);
+    {
+        std::lock_guard lock(m_mutex);
+        Statement st(m_db, "INSERT INTO T_Service_Session VALUES(?,?,?)");
+        if (!st) return {};
+        st.Bind(1, key);
+        st.Bind(2, user.userId);
+        st.Bind(3, now.Format(0));
+        if (sqlite3_step(st.stmt) != SQLITE_DONE) return {};
+    }
+    std::lock_guard lock(m_sessionMutex);
+    DropExpiredSessions(now.dt);
+    auto order = m_byUse.insert(m_byUse.end(), key);
+    m_sessions[key] = Session{user.userId, now.dt, now.dt, order};
+    m_byUser[user.userId].insert(key);
     return id;
 }
 
-// Called with the lock held (or before the store is shared).
-void CUserStore::DropExpiredSessions(const OleDate& now)
+// With m_sessionMutex held. The file's rows of expired sessions are
+// ignored by a later start (and removed by it).
+void CUserStore::ForgetSession(std::string key)
 {
-    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        if (now.dt - it->second.lastUse < kSessionDays) {
-            ++it;
-            continue;
-        }
-        Statement st(m_db, "DELETE FROM T_Service_Session WHERE LoginID=?");
-        if (st) {
-            st.Bind(1, it->first);
-            sqlite3_step(st.stmt);
-        }
-        it = m_sessions.erase(it);
+    auto it = m_sessions.find(key);
+    if (it == m_sessions.end()) return;
+    m_byUse.erase(it->second.order);
+    auto user = m_byUser.find(it->second.userId);
+    if (user != m_byUser.end()) {
+        user->second.erase(key);
+        if (user->second.empty()) m_byUser.erase(user);
+    }
+    m_sessions.erase(it);
+}
+
+// With m_sessionMutex held: the sessions in order of last use, so the
+// expired ones are all at the front.
+void CUserStore::DropExpiredSessions(double now)
+{
+    while (!m_byUse.empty()) {
+        auto it = m_sessions.find(m_byUse.front());
+        if (it != m_sessions.end() && now - it->second.lastUse < kSessionDays) break;
+        ForgetSession(m_byUse.front());
     }
 }
 
 bool CUserStore::FindSession(const std::string& loginId, int& userId)
 {
+    if (loginId.empty() || loginId.size() > 64) return false;
     const double now = Clock::Now().dt;
-    std::lock_guard lock(m_mutex);
-    auto it = m_sessions.find(loginId);
-    if (it == m_sessions.end()) return false;
-    if (now - it->second.lastUse >= kSessionDays) {
-        DropExpiredSessions(Clock::Now());
-        return false;
-    }
-    userId = it->second.userId;
-    if (now > it->second.lastUse) it->second.lastUse = now;
-    // The file learns of the use at most once an hour: enough for a restart
-    // to keep a live session, without a write per request.
-    if (it->second.lastUse - it->second.storedUse > 1.0 / 24) {
-        Statement st(m_db, "UPDATE T_Service_Session SET LoginTime=? WHERE LoginID=?");
-        if (st) {
-            OleDate use;
-            use.dt = it->second.lastUse;
-            st.Bind(1, use.Format(0));
-            st.Bind(2, loginId);
-            if (sqlite3_step(st.stmt) == SQLITE_DONE) it->second.storedUse = it->second.lastUse;
+    const std::string key = SessionKey(loginId);
+    OleDate use;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        DropExpiredSessions(now);
+        auto it = m_sessions.find(key);
+        if (it == m_sessions.end()) return false;
+        Session& s = it->second;
+        if (now - s.lastUse >= kSessionDays) {
+            ForgetSession(key);
+            return false;
         }
+        userId = s.userId;
+        if (now > s.lastUse) {
+            s.lastUse = now;
+            m_byUse.splice(m_byUse.end(), m_byUse, s.order);
+        }
+        // The file learns of the use at most once an hour: enough for a
+        // restart to keep a live session, without a write per request.
+        if (s.lastUse - s.storedUse <= 1.0 / 24) return true;
+        use.dt = s.lastUse;
     }
+    // Never waits for the database: a busy store (an upload being written)
+    // puts the note off to a later request.
+    std::unique_lock db(m_mutex, std::try_to_lock);
+    if (!db) return true;
+    Statement st(m_db, "UPDATE T_Service_Session SET LoginTime=? WHERE LoginID=?");
+    if (!st) return true;
+    st.Bind(1, use.Format(0));
+    st.Bind(2, key);
+    if (sqlite3_step(st.stmt) != SQLITE_DONE) return true;
+    db.unlock();
+    std::lock_guard lock(m_sessionMutex);
+    auto it = m_sessions.find(key);
+    if (it != m_sessions.end()) it->second.storedUse = std::max(it->second.storedUse, use.dt);
     return true;
 }
 
 bool CUserStore::EndSession(const std::string& loginId)
 {
+    const std::string key = SessionKey(loginId);
+    {
+        std::lock_guard lock(m_sessionMutex);
+        if (!m_sessions.count(key)) return false;
+        ForgetSession(key);
+    }
     std::lock_guard lock(m_mutex);
-    if (!m_sessions.erase(loginId)) return false;
     Statement st(m_db, "DELETE FROM T_Service_Session WHERE LoginID=?");
     if (!st) return false;
-    st.Bind(1, loginId);
+    st.Bind(1, key);
     return sqlite3_step(st.stmt) == SQLITE_DONE;
+}
+
+void CUserStore::EndOtherSessions(int userId, const std::string& keep)
+{
+    const std::string keepKey = SessionKey(keep);
+    {
+        std::lock_guard lock(m_sessionMutex);
+        auto user = m_byUser.find(userId);
+        if (user != m_byUser.end()) {
+            std::vector<std::string> keys(user->second.begin(), user->second.end());
+            for (const std::string& key : keys)
+                if (key != keepKey) ForgetSession(key);
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    Statement st(m_db, "DELETE FROM T_Service_Session WHERE UserID=? AND LoginID<>?");
+    if (!st) return;
+    st.Bind(1, userId);
+    st.Bind(2, keepKey);
+    sqlite3_step(st.stmt);
 }
 
 size_t CUserStore::SessionCount()
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_sessionMutex);
     return m_sessions.size();
 }
 

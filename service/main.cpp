@@ -1,13 +1,17 @@
 // plindo-serve: the local stand-in of the Plindo services.
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
-//                [--update-key PEM-FILE]
+//                [--update-key PEM-FILE] [--hang WHAT]...
 //   plindo-serve --version
 // --update-key: the Ed25519 private key that signs the update files (each
 // served with "Update/<file>.sig" beside it); without it they go unsigned.
+// --hang: requests that never get an answer (until the service stops), to
+// try a client against a hung service: a path prefix such as /htmdata/ (the
+// quote pages) or a command such as 2/1.
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
 // SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
 // time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,7 @@
 #include <string>
 
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include "PlindoServer.h"
 #include "TradingCalendar.h"
@@ -32,7 +37,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
     "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
-    "[--quiet]\n"
+    "[--hang /PATH-PREFIX|TYPE/ID]... [--quiet]\n"
     "       plindo-serve --version\n";
 
 int Usage(const char* why)
@@ -52,6 +57,9 @@ bool ToNumber(const char* text, long long lo, long long hi, long long& out)
 
 int main(int argc, char** argv)
 {
+    // The locale of the environment, as a server takes it; no figure on the
+    // wire follows it (the suites run the service under a decimal comma too).
+    std::setlocale(LC_ALL, "");
     ServerOptions options;
     bool hasData = false;
     for (int i = 1; i < argc; ++i) {
@@ -103,6 +111,14 @@ int main(int argc, char** argv)
         } else if (arg == "--latency-ms") {
             if (!ToNumber(value, 0, 60000, n)) return Usage("bad --latency-ms");
             options.latencyMs = static_cast<int>(n);
+        } else if (arg == "--hang") {
+            const std::string what = value;
+            const size_t slash = what.find('/');
+            const bool command = slash != std::string::npos && slash > 0 && slash + 1 < what.size() &&
+                                 what.find_first_not_of("0123456789") == slash &&
+                                 what.find_first_not_of("0123456789", slash + 1) == std::string::npos;
+            if (what.empty() || (what[0] != '/' && !command)) return Usage("--hang needs a path prefix (/...) or a command (2/1)");
+            options.hang.push_back(what);
         } else if (arg == "--client-version") {
             options.clientVersion = value;
         } else if (arg == "--update-key") {
@@ -124,6 +140,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The data folder holds every member's bookkeeping and logins: what
+    // the service makes there is for this account only.
+    umask(077);
     CPlindoServer server(options);
     std::string error;
     if (!server.Start(error)) {
@@ -135,7 +154,13 @@ int main(int argc, char** argv)
 
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server.Stop();
+    // Requests still being handled get a moment; the store's writes are
+    // transactions, so ending during one loses nothing acknowledged.
+    if (!server.Stop(1500)) {
+        std::fprintf(stderr, "plindo-serve: stopped (%s) with requests unfinished\n", strsignal(sig));
+        std::fflush(stderr);
+        std::_Exit(0);
+    }
     std::fprintf(stderr, "plindo-serve: stopped (%s)\n", strsignal(sig));
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
+#include "net/HttpTransport.h"
 
 namespace vextal {
 
@@ -56,7 +57,12 @@ std::shared_ptr<CLoginBookAnswers> CLoginBookAnswers::Fetch(IBookServices& servi
         }
     };
     std::vector<std::thread> helpers;
-    for (size_t k = 1; k < askers; ++k) helpers.emplace_back(ask, k);
+    for (size_t k = 1; k < askers; ++k)
+        helpers.emplace_back([&ask, &cancelled, k] {
+            // A helper's requests give up with the job's.
+            CHttpCancelScope scope(&cancelled);
+            ask(k);
+        });
     ask(0);
     for (std::thread& t : helpers) t.join();
     for (size_t k = 1; k < askers; ++k) parts[0]->Merge(*parts[k]);

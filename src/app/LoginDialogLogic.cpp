@@ -6,6 +6,7 @@
 #include "app/VextalDoc.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
+#include "net/HttpTransport.h"
 
 namespace vextal {
 namespace {
@@ -46,7 +47,12 @@ CLoginDialogLogic::OpenState CLoginDialogLogic::OnOpen()
     state.form.rememberPassword = !stored.password.empty();
     if (!stored.name.empty()) state.focus = DialogFocus::Password;
     if (!state.form.offline) {
-        m_version.GetClientVersion();
+        {
+            // Asked before the dialog is shown, on the window's thread: a
+            // service that does not answer soon is not waited for.
+            CHttpCancelScope limit(nullptr, kVersionQuestionWaitMs);
+            m_version.GetClientVersion();
+        }
         state.endProgram = m_version.CheckNewVersion();
     }
     state.pagePath = ProgramPath(std::string(kHtmlFolder) + "/vextal.htm");
@@ -55,24 +61,53 @@ CLoginDialogLogic::OpenState CLoginDialogLogic::OnOpen()
 
 bool CLoginDialogLogic::OnLogin(const CLoginForm& form, DialogFocus* focus)
 {
+    if (!BeginLogin(form, focus)) return false;
+    if (form.offline) return FinishOffline(form);
+    return FinishOnline(form, Ask(LoginQuestion()));
+}
+
+bool CLoginDialogLogic::BeginLogin(const CLoginForm& form, DialogFocus* focus)
+{
     SetFocus(focus, DialogFocus::None);
     const std::string name = TrimText(form.name);
-    const std::string password = TrimText(form.password);
     if (name.empty()) return Refuse(m_prompt, kEmptyLoginName, focus, DialogFocus::Name);
-
     CUserInfo& user = m_doc.User();
     user.LoginName = name;
-    user.Password = password;
+    user.Password = TrimText(form.password);
     user.OfflineFlag = form.offline ? 1 : 0;
     SetProgramOffline(form.offline);
+    return true;
+}
 
-    CMembership& membership = m_doc.Membership();
-    int rc = form.offline ? membership.LoginOffline(user) : membership.LoginOnline(user, m_doc.GetClientVersion());
+CLoginDialogLogic::Question CLoginDialogLogic::LoginQuestion() const
+{
+    return {m_doc.Membership().GetCommandUrl(), m_doc.User(), m_doc.GetClientVersion()};
+}
+
+CommandReply CLoginDialogLogic::Ask(const Question& question)
+{
+    return CMembership::AskLogin(question.commandUrl, question.user, question.clientVersion);
+}
+
+bool CLoginDialogLogic::FinishOnline(const CLoginForm& form, const CommandReply& reply)
+{
+    return Finish(form, m_doc.Membership().TakeLoginReply(m_doc.User(), reply));
+}
+
+bool CLoginDialogLogic::FinishOffline(const CLoginForm& form)
+{
+    return Finish(form, m_doc.Membership().LoginOffline(m_doc.User()));
+}
+
+bool CLoginDialogLogic::Finish(const CLoginForm& form, int rc)
+{
     if (rc != 0) {
-        ShowFailure(m_prompt, kLoginFailed, membership);
+        ShowFailure(m_prompt, kLoginFailed, m_doc.Membership());
         return false;
     }
-    SaveLoginSettings(name, m_doc.Settings().serverUrl, password, form.rememberPassword, user.OfflineFlag);
+    const CUserInfo& user = m_doc.User();
+    SaveLoginSettings(user.LoginName, m_doc.Settings().serverUrl, user.Password, form.rememberPassword,
+                      user.OfflineFlag);
     m_doc.TrimFundList();
     return true;
 }
@@ -107,7 +142,7 @@ bool SaveUserInformation(CVextalDoc& doc, IUserPrompt& prompt, const std::string
     changed.NickName = TrimText(nickname);
     if (changed.Email.empty()) return Refuse(prompt, "Email不能为空", focus, DialogFocus::Email);
     if (changed.NickName.empty()) return Refuse(prompt, "姓名不能为空", focus, DialogFocus::Nickname);
-    if (!doc.Membership().UpdateUser(changed)) {
+    if (!doc.Membership().UpdateUser(changed, doc.User().Password)) {
         ShowFailure(prompt, kUpdateFailed, doc.Membership());
         return false;
     }
@@ -126,7 +161,7 @@ bool ChangeLoginPassword(CVextalDoc& doc, IUserPrompt& prompt, const std::string
         return Refuse(prompt, kWrongOldPassword, focus, DialogFocus::OldPassword);
     CUserInfo changed = doc.User();
     changed.Password = TrimText(newPassword);
-    if (!doc.Membership().UpdateUser(changed)) {
+    if (!doc.Membership().UpdateUser(changed, doc.User().Password)) {
         ShowFailure(prompt, kPasswordFailed, doc.Membership());
         return false;
     }

@@ -4,6 +4,7 @@
 // nothing themselves (messages go through IUserPrompt).
 #include <string>
 
+#include "app/Membership.h"
 #include "app/VersionCheck.h"
 #include "common/UserPrompt.h"
 
@@ -12,6 +13,8 @@ namespace vextal {
 class CVextalDoc;
 
 inline constexpr const char* kEmptyLoginName = "登录用户名不能为空";
+// The longest the opening of the login dialog waits for the newest version.
+inline constexpr int kVersionQuestionWaitMs = 5000;
 inline constexpr const char* kLoginFailed = "登录失败:%s";
 inline constexpr const char* kRegisterFailed = "注册失败:%s";
 inline constexpr const char* kRegisterDone =
@@ -57,6 +60,21 @@ public:
     // shown and `focus` (when given) says where the focus goes.
     bool OnLogin(const CLoginForm& form, DialogFocus* focus = nullptr);
 
+    // The same in three steps, so that the window stays live while the
+    // service is asked: the checks and the user record (false: refused as
+    // OnLogin refuses); an offline login then ends with FinishOffline, an
+    // online one asks with Ask (any thread) and ends with FinishOnline.
+    struct Question {
+        std::string commandUrl;
+        CUserInfo user;
+        std::string clientVersion;
+    };
+    bool BeginLogin(const CLoginForm& form, DialogFocus* focus = nullptr);
+    Question LoginQuestion() const;
+    static CommandReply Ask(const Question& question);
+    bool FinishOnline(const CLoginForm& form, const CommandReply& reply);
+    bool FinishOffline(const CLoginForm& form);
+
     // "注册" of the registration dialog: true when registered; the trimmed
     // name and password are then in `form` for the login dialog.
     bool OnRegister(CRegisterForm& form, DialogFocus* focus = nullptr);
@@ -64,6 +82,9 @@ public:
     CVersionCheck& VersionCheck() { return m_version; }
 
 private:
+    // Success: the login settings stored and the fund list trimmed; failure shown.
+    bool Finish(const CLoginForm& form, int rc);
+
     CVextalDoc& m_doc;
     IUserPrompt& m_prompt;
     CVersionCheck m_version;

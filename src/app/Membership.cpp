@@ -19,9 +19,19 @@ int MembershipLevelOf(const std::string& serverId)
 
 int CMembership::LoginOnline(CUserInfo& user, const std::string& clientVersion)
 {
+    return TakeLoginReply(user, AskLogin(m_commandUrl, user, clientVersion));
+}
+
+CommandReply CMembership::AskLogin(const std::string& commandUrl, const CUserInfo& user,
+                                   const std::string& clientVersion)
+{
+    CommandContext ctx{commandUrl, user.LoginID, "LoginOnline"};
+    return SendLogin(ctx, user.LoginName, user.Password, clientVersion);
+}
+
+int CMembership::TakeLoginReply(CUserInfo& user, const CommandReply& reply)
+{
     m_error.clear();
-    CommandContext ctx{m_commandUrl, user.LoginID, "LoginOnline"};
-    CommandReply reply = SendLogin(ctx, user.LoginName, user.Password, clientVersion);
     if (!reply.ok()) {
         m_error = reply.error;
         return -1;
@@ -93,11 +103,11 @@ bool CMembership::Register(const std::string& loginName, const std::string& emai
     return reply.ok();
 }
 
-bool CMembership::UpdateUser(const CUserInfo& user)
+bool CMembership::UpdateUser(const CUserInfo& user, const std::string& currentPassword)
 {
     m_error.clear();
-    CommandReply reply =
-        SendUserUpdate({m_commandUrl, user.LoginID, "UpdateUser"}, user.UserID, user.Email, user.NickName, user.Password);
+    CommandReply reply = SendUserUpdate({m_commandUrl, user.LoginID, "UpdateUser"}, user.UserID, user.Email,
+                                        user.NickName, user.Password, currentPassword);
     if (!reply.ok()) m_error = reply.error;
     return reply.ok();
 }

@@ -9,6 +9,7 @@
 #include "common/OleDate.h"
 #include "common/UserPrompt.h"
 #include "db/AdoDatabase.h"
+#include "net/ClientCommands.h"
 
 namespace vextal {
 
@@ -54,13 +55,20 @@ public:
     // login answer of exactly 9 fields fills the record and is saved into
     // T_User_Info. The VIP flag comes from the issued login id.
     int LoginOnline(CUserInfo& user, const std::string& clientVersion);
+    // Its halves, so the question can go to a worker: the request (any
+    // thread, no member touched) and the answer taken into the user record
+    // (this object's thread; the same result as LoginOnline).
+    static CommandReply AskLogin(const std::string& commandUrl, const CUserInfo& user,
+                                 const std::string& clientVersion);
+    int TakeLoginReply(CUserInfo& user, const CommandReply& reply);
     // Against the credentials of the last online login; no service contact.
     int LoginOffline(CUserInfo& user);
     bool SaveLocalUser(const CUserInfo& user);
     bool Register(const std::string& loginName, const std::string& email, const std::string& nickname,
                   const std::string& password);
-    // User id, Email, nickname and (enciphered) password of `user`.
-    bool UpdateUser(const CUserInfo& user);
+    // User id, Email, nickname and (enciphered) password of `user`, with the
+    // password in force (enciphered) that the service asks for.
+    bool UpdateUser(const CUserInfo& user, const std::string& currentPassword);
     // Only for an online user with a login id; the answer only sets the error text.
     void Logout(const CUserInfo& user);
     // The last error text, or "未知错误" when there is none.

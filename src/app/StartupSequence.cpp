@@ -4,6 +4,7 @@
 
 #include "app/Settings.h"
 #include "common/ProgramDir.h"
+#include "net/HttpTransport.h"
 
 namespace fs = std::filesystem;
 
@@ -86,7 +87,12 @@ void CStartupSequence::Shutdown(bool accountGroup, bool accountPanelShown)
     if (!m_doc) return;
     if (accountGroup) WriteAccountPanel(accountPanelShown ? 1 : 0);
     if (m_doc->Market().askStoreUnsavedValues) m_doc->Market().askStoreUnsavedValues(m_prompt);
-    if (!m_doc->User().LoginID.empty()) m_doc->Logout();
+    if (!m_doc->User().LoginID.empty()) {
+        // The service is told when it answers at once; a hung one does not
+        // keep the program from ending (nor the next start from running).
+        CHttpCancelScope limit(nullptr, kLogoutWaitMs);
+        m_doc->Logout();
+    }
     m_doc->CloseDatabase();
     m_doc.reset();
     m_lock.Release();

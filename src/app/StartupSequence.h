@@ -46,6 +46,9 @@ struct CStartupOptions {
 
 enum class StartupResult { Running, AlreadyRunning, LoginCancelled };
 
+// The longest the shutdown waits for the logout's answer.
+inline constexpr int kLogoutWaitMs = 800;
+
 class CStartupSequence {
 public:
     CStartupSequence(IUserPrompt& prompt, CStartupCallbacks callbacks);

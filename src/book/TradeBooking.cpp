@@ -1,12 +1,11 @@
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "book/AccountManager.h"
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/NumberInput.h"
+#include "wire/BookText.h"
 
 namespace vextal {
 
@@ -48,12 +47,7 @@ const char* FigureRefusal(const TradeInfo& t)
     return nullptr;
 }
 
-std::string RemarkOf(const TradeInfo& t)
-{
-    if (t.TradeType == kTradeSubscribe) return StrFormat("%0.2f|%d", t.SecondRate, t.InnerDeduction);
-    if (t.InnerDeduction == 1) return StrFormat("%d", t.InnerDeduction);
-    return std::string();
-}
+std::string RemarkOf(const TradeInfo& t) { return WriteTradeRemark(t.TradeType, t.SecondRate, t.InnerDeduction); }
 
 }  // namespace
 
@@ -104,15 +98,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     m_db.GetFieldValue(rs, "MarkInfo", t.MarkInfo);
     m_db.GetFieldValue(rs, "CostValue", t.CostValue);
     std::string remark;
-    if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
-        if (t.TradeType == kTradeSubscribe) {
-            size_t bar = remark.find('|');
-            t.SecondRate = std::atof(remark.c_str());
-            if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
-        } else {
-            t.InnerDeduction = std::atoi(remark.c_str());
-        }
-    }
+    if (m_db.GetFieldValue(rs, "Remark", remark)) ReadTradeRemark(remark, t.TradeType, t.SecondRate, t.InnerDeduction);
     return true;
 }
 
@@ -431,6 +417,7 @@ bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t, bool oldSharesC
 
 int CAccountManager::BookTrade(TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastError.clear();
     m_lastWarning.clear();
     if (m_offline) return Fail(kOffline), -1;
@@ -529,7 +516,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
             }
         }
         if (!ok) return -1;
-        if (!trans.Commit()) return FailDb(), -1;
+        if (!Commit(trans, trade.AccountID)) return FailDb(), -1;
     }
 
     // Dividends that fell after the trade, on the shares it brought.
@@ -546,6 +533,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
 bool CAccountManager::DeleteTrade(const TradeInfo& given)
 {
+    ChangeScope scope(*this);
     // A copy: the caller's may be an entry of the trade map the refresh below rebuilds.
     const TradeInfo trade = given;
     m_lastWarning.clear();
@@ -558,7 +546,7 @@ bool CAccountManager::DeleteTrade(const TradeInfo& given)
         if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
         if (left < 0) return Fail("删除此记帐后持仓份额将小于0，请先删除其后的赎回记帐");
         if (!RecomputeHolding(trade, true) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -571,6 +559,7 @@ bool CAccountManager::DeleteTrade(const TradeInfo& given)
 
 bool CAccountManager::EditTrade(const TradeInfo& given)
 {
+    ChangeScope scope(*this);
     const TradeInfo trade = given;  // as DeleteTrade
     m_lastWarning.clear();
     if (const char* refusal = FigureRefusal(trade)) return Fail(refusal);
@@ -589,7 +578,7 @@ bool CAccountManager::EditTrade(const TradeInfo& given)
         if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
         if (left < 0) return Fail("修改后持仓份额将小于0");
         if (!RecomputeHolding(trade, false) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -621,10 +610,17 @@ bool CAccountManager::CancelTrade(const TradeInfo& trade)
 {
     if (m_offline) return Fail(kOffline);
     std::string error;
-    const int id = trade.TradeID;  // the caller's record may be the entry erased
+    const int id = trade.TradeID, accountId = trade.AccountID;  // the caller's record may be the entry erased
     if (!m_services || !m_services->CancelTrade(id, error)) return Fail(error);
-    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(id);
+    DropCancelledTrade(accountId, id);
     return true;
+}
+
+void CAccountManager::DropCancelledTrade(int accountId, int tradeId)
+{
+    ChangeScope scope(*this);
+    if (AccountInfo* a = FindAccount(accountId)) a->trades.erase(tradeId);
+    Changed(accountId);
 }
 
 }  // namespace vextal

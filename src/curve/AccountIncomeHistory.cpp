@@ -20,6 +20,31 @@ struct Holding {
 
 }  // namespace
 
+AccountTradeMoney ApplyAccountTrade(const TradeInfo& t, double& shares)
+{
+    AccountTradeMoney money;
+    switch (t.TradeType) {
+    case kTradeBuy:
+    case kTradePlanBuy:
+    case kTradeSubscribe:
+    case kTradeQuick:
+        if (t.TradeCount > 0) money.PaidIn = t.TradeMoney;
+        shares += t.TradeCount;
+        break;
+    case kTradeConvertIn:
+    case kTradeBonusReinvest: shares += t.TradeCount; break;
+    case kTradeRedeem:
+        if (t.TradeCount >= 0) money.Redeemed = t.TradeMoney;
+        shares -= t.TradeCount;
+        break;
+    case kTradeConvertOut: shares -= t.TradeCount; break;
+    case kTradeSplit: shares = t.TradeCount; break;
+    case kTradeCashBonus: money.CashBonus = t.TradeMoney; break;
+    default: break;
+    }
+    return money;
+}
+
 std::vector<CurveIncomePoint> AccountIncomeHistory(const std::map<int, TradeInfo>& trades,
                                                    const std::map<std::string, IncomeHistoryFund>& funds,
                                                    const OleDate& today)
@@ -47,26 +72,10 @@ std::vector<CurveIncomePoint> AccountIncomeHistory(const std::map<int, TradeInfo
             const TradeInfo& t = *done[next];
             Holding& h = holdings[{t.FundID, t.BuyType}];
             if (t.TradeValue > 0 && t.TradeType != kTradeSplit) h.LastPrice = t.TradeValue;
-            switch (t.TradeType) {
-            case kTradeBuy:
-            case kTradePlanBuy:
-            case kTradeSubscribe:
-            case kTradeQuick:
-                if (t.TradeCount > 0) principal += t.TradeMoney;
-                h.Count += t.TradeCount;
-                break;
-            // Conversions move money inside the account: shares only.
-            case kTradeConvertIn:
-            case kTradeBonusReinvest: h.Count += t.TradeCount; break;
-            case kTradeRedeem:
-                if (t.TradeCount >= 0) redeemed += t.TradeMoney;
-                h.Count -= t.TradeCount;
-                break;
-            case kTradeConvertOut: h.Count -= t.TradeCount; break;
-            case kTradeSplit: h.Count = t.TradeCount; break;
-            case kTradeCashBonus: cash += t.TradeMoney; break;
-            default: break;
-            }
+            const AccountTradeMoney money = ApplyAccountTrade(t, h.Count);
+            principal += money.PaidIn;
+            redeemed += money.Redeemed;
+            cash += money.CashBonus;
         }
         double market = 0;
         for (const auto& [key, h] : holdings) {

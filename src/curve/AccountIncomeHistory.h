@@ -17,6 +17,16 @@ struct IncomeHistoryFund {
     std::vector<CFundValue> Records;  // ascending dates
 };
 
+// What a confirmed trade does at account level: the shares of its holding
+// (`shares` is changed) and the money it moves across the account's edge.
+// Conversions move money inside the account and only change shares.
+struct AccountTradeMoney {
+    double PaidIn = 0;     // purchases, subscriptions, quick bookings
+    double Redeemed = 0;   // redemptions, after their fee
+    double CashBonus = 0;  // cash dividends
+};
+AccountTradeMoney ApplyAccountTrade(const TradeInfo& trade, double& shares);
+
 // The days are the NAV dates of the account's funds from the first trade's
 // day to `today` (the first trade's day always included). A fund without a
 // NAV on or before a day is valued at the price of its last trade. The

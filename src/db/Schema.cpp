@@ -136,6 +136,13 @@ const char* const kStep324[] = {
     "ALTER TABLE T_Fund_Estimate ADD PRIMARY KEY([FundID],[ValueDate])",
 };
 
+// The intraday estimate waits for its day's NAV (Compared 0) before it is
+// compared; rows of the earlier rule were compared when stored.
+const char* const kStep325[] = {
+    "ALTER TABLE T_Fund_Estimate ADD COLUMN EstimateTime DateTime NULL",
+    "ALTER TABLE T_Fund_Estimate ADD COLUMN Compared int NOT NULL DEFAULT 1",
+};
+
 struct UpgradeStep {
     const char* version;   // written to DBVersion
     const char* threshold;
@@ -154,7 +161,7 @@ const UpgradeStep kChain[] = {
     Step("3.12", "3.12", false, kStep312), Step("3.13", "3.12", true, kStep313),
     Step("3.16", "3.13", true, kStep316),  Step("3.19", "3.16", true, kStep319),
     Step("3.20", "3.19", true, kStep320),  Step("3.23", "3.20", true, kStep323),
-    Step("3.24", "3.23", true, kStep324),
+    Step("3.24", "3.23", true, kStep324),  Step("3.25", "3.24", true, kStep325),
 };
 
 bool StepRuns(const UpgradeStep& step, const std::string& stored)

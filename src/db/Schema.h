@@ -8,7 +8,7 @@
 
 namespace vextal {
 
-inline constexpr const char* kCurrentDBVersion = "3.24";
+inline constexpr const char* kCurrentDBVersion = "3.25";
 inline constexpr const char* kDatabaseFileName = "Vextal.mdb";
 
 // Physical column order of the three bookkeeping tables in a file made by

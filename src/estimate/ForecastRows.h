@@ -23,7 +23,10 @@ using ForecastInfoFn = std::function<ForecastFundInfo(const std::string& fundId)
 
 struct ForecastFundRow {
     std::string FundID;
+    // Estimate: the figure, or why there is none ("无行情": no quote of its
+    // stocks came in time; "无持仓数据": its holdings could not be had).
     std::string No, Name, LatestNav, Estimate;
+    std::string Quotes;  // "行情": holdings with a quote of all holdings, "8/10"
     bool HasEstimate = false;
     float EstimateValue = 0;
     // Once the day's NAV is out: its growth beside the estimate, marked.
@@ -42,6 +45,8 @@ struct ForecastHoldingRow {
 };
 
 inline constexpr const char* kPublishedMark = "已公布";
+inline constexpr const char* kNoQuoteText = "无行情";
+inline constexpr const char* kNoHoldingsText = "无持仓数据";
 
 // The day whose published NAV answers a run: the quotes' session day.
 OleDate EstimateDay(const EstimateResult& result);
@@ -50,5 +55,12 @@ OleDate EstimateDay(const EstimateResult& result);
 std::vector<ForecastFundRow> FundRows(const EstimateResult& result, const ForecastInfoFn& info);
 // The fund's holdings in holding order with each contribution, then "合计".
 std::vector<ForecastHoldingRow> HoldingRows(const EstimateResult& result, const std::string& fundId);
+
+// What the page says of a finished run (`at`: when it ended): complete runs
+// "估算完成", runs that missed funds or quotes "N/M" of each, runs without
+// any quote that nothing was estimated.
+std::string RunSummary(const EstimateResult& result, const OleDate& at);
+// The progress text of a phase.
+std::string PhaseText(EstimatePhase phase, int done, int total);
 
 }  // namespace vextal

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+#include "net/HttpTransport.h"
+
 namespace vextal {
 
 int EstimateWaitMs(size_t fundsEstimated, int perFundMs)
@@ -13,19 +15,27 @@ int EstimateWaitMs(size_t fundsEstimated, int perFundMs)
     return static_cast<int>(std::min<size_t>(fundsEstimated, 1000)) * perFundMs;
 }
 
-EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const HoldingsSource& holdings)
+EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const HoldingsSource& holdings,
+                             const std::atomic<bool>* cancel, const EstimateProgress& progress)
 {
     EstimatePlan plan;
     plan.Funds = funds;
     std::set<std::string> seen;
     std::set<std::string> fundsSeen;
+    int done = 0;
+    const int total = static_cast<int>(funds.size());
     for (const std::string& fund : funds) {
+        if (progress) progress(EstimatePhase::Holdings, done++, total);
+        if (cancel && cancel->load()) break;
         // A code listed twice has one set of holdings: adding them again
         // would double its estimate.
         if (!fundsSeen.insert(fund).second) continue;
         std::vector<CFundInvestItem> items;
-        // A failed download leaves the fund without holdings: its raw estimate is 0.
-        if (!holdings || !holdings(fund, items)) items.clear();
+        // A failed download leaves the fund without holdings: it is not estimated.
+        if (!holdings || !holdings(fund, items)) {
+            items.clear();
+            plan.HoldingsMissing.insert(fund);
+        }
         for (CFundInvestItem& item : items) {
             if (seen.insert(item.StockID).second) plan.StockCodes.push_back(item.StockID);
             plan.Holdings.push_back({fund, std::move(item)});
@@ -34,8 +44,8 @@ EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const Holdin
     return plan;
 }
 
-CQuoteFetch::CQuoteFetch(std::vector<std::string> codes, QuoteSource source)
-    : m_codes(std::move(codes)), m_source(std::move(source)), m_changes(m_codes.size()),
+CQuoteFetch::CQuoteFetch(std::vector<std::string> codes, QuoteSource source, int pageLimitMs)
+    : m_codes(std::move(codes)), m_source(std::move(source)), m_pageLimitMs(pageLimitMs), m_changes(m_codes.size()),
       m_days(m_codes.size(), OleDate::FromParts(0, 0, 0))
 {
 }
@@ -58,12 +68,18 @@ void CQuoteFetch::Start(const std::shared_ptr<CQuoteFetch>& self)
 
 void CQuoteFetch::Work()
 {
+    // A page still coming when the wait ends is given up at once.
+    CHttpCancelScope scope(&m_stop);
     for (;;) {
         const size_t i = m_next.fetch_add(1);
         if (i >= m_codes.size() || m_stop.load()) break;
         float change = 0;
         OleDate day = OleDate::FromParts(0, 0, 0);
-        const bool ok = m_source && m_source(m_codes[i], change, day);
+        bool ok = false;
+        {
+            CHttpCancelScope page(nullptr, m_pageLimitMs);
+            ok = m_source && m_source(m_codes[i], change, day);
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         // After the wait the waiting thread has taken its copy: a late quote stays out of it.
         if (ok && !m_stop.load()) {
@@ -81,7 +97,7 @@ void CQuoteFetch::Work()
 }
 
 QuoteSnapshot CQuoteFetch::WaitAndStop(int waitMs, const std::atomic<bool>* cancel,
-                                       const std::function<void(int, int)>& progress)
+                                       const EstimateProgress& progress)
 {
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + milliseconds(std::max(waitMs, 0));
@@ -101,7 +117,7 @@ QuoteSnapshot CQuoteFetch::WaitAndStop(int waitMs, const std::atomic<bool>* canc
         if (progress && m_stored != reported) {
             reported = m_stored;
             lock.unlock();
-            progress(reported, total);
+            progress(EstimatePhase::Quotes, reported, total);
             lock.lock();
         }
     }
@@ -114,6 +130,19 @@ QuoteSnapshot CQuoteFetch::WaitAndStop(int waitMs, const std::atomic<bool>* canc
             snap.SessionDay = m_days[i];
     }
     return snap;
+}
+
+std::map<std::string, QuoteCoverage> CoverageOf(const EstimatePlan& plan, const QuoteSnapshot& quotes)
+{
+    std::map<std::string, QuoteCoverage> coverage;
+    for (const std::string& fund : plan.Funds) coverage[fund];
+    for (const EstimateHolding& h : plan.Holdings) {
+        QuoteCoverage& c = coverage[h.FundID];
+        ++c.Holdings;
+        auto it = quotes.Changes.find(h.Item.StockID);
+        if (it != quotes.Changes.end() && it->second) ++c.Quoted;
+    }
+    return coverage;
 }
 
 int CQuoteFetch::Stored() const
@@ -139,16 +168,21 @@ EstimateResult RunEstimate(const std::vector<std::string>& funds, const Estimate
 {
     EstimateResult result;
     if (funds.empty()) return result;
-    result.Plan = PrepareEstimate(funds, sources.holdings);
+    // The holdings and the calibration give up with the run.
+    CHttpCancelScope scope(options.cancel);
+    auto cancelled = [&options, &result] {
+        if (!options.cancel || !options.cancel->load()) return false;
+        result.Status = EstimateStatus::Cancelled;
+        return true;
+    };
+    result.Plan = PrepareEstimate(funds, sources.holdings, options.cancel, options.progress);
+    if (cancelled()) return result;
     if (result.Plan.StockCodes.empty()) {
         result.Status = EstimateStatus::NoStock;
         return result;
     }
-    if (options.cancel && options.cancel->load()) {
-        result.Status = EstimateStatus::Cancelled;
-        return result;
-    }
-    auto fetch = std::make_shared<CQuoteFetch>(result.Plan.StockCodes, sources.quote);
+    if (options.progress) options.progress(EstimatePhase::Quotes, 0, static_cast<int>(result.Plan.StockCodes.size()));
+    auto fetch = std::make_shared<CQuoteFetch>(result.Plan.StockCodes, sources.quote, options.pageLimitMs);
     CQuoteFetch::Start(fetch);
     result.WaitMs = EstimateWaitMs(funds.size(), options.waitPerFundMs);
     result.Quotes = fetch->WaitAndStop(result.WaitMs, options.cancel, options.progress);
@@ -158,15 +192,29 @@ EstimateResult RunEstimate(const std::vector<std::string>& funds, const Estimate
         return result;
     }
     result.Raw = RawEstimates(result.Plan, result.Quotes);
-
+    result.Coverage = CoverageOf(result.Plan, result.Quotes);
     std::vector<std::pair<std::string, float>> raws;
-    for (const std::string& fund : result.Plan.Funds) raws.emplace_back(fund, result.Raw[fund]);
+    std::set<std::string> sent;
+    for (const std::string& fund : result.Plan.Funds) {
+        const QuoteCoverage& c = result.Coverage[fund];
+        if (result.Plan.HoldingsMissing.count(fund) || (c.Holdings > 0 && c.Quoted == 0)) continue;
+        if (sent.insert(fund).second) raws.emplace_back(fund, result.Raw[fund]);
+    }
+    if (raws.empty()) {
+        result.Status = EstimateStatus::NoQuote;
+        return result;
+    }
+    if (options.progress) options.progress(EstimatePhase::Calibration, 0, 0);
     std::vector<CFundInvestItem> answer;
-    if (!sources.calc || !sources.calc(raws, answer)) {
+    const bool calibrated = sources.calc && sources.calc(raws, answer);
+    if (cancelled()) return result;
+    if (!calibrated) {
         result.Status = EstimateStatus::CalcFailed;
         return result;
     }
-    for (const CFundInvestItem& item : answer) result.Calibrated[item.StockID] = item.InvestPercent;
+    // Only what was asked: an answer for a fund without a quote is no estimate.
+    for (const CFundInvestItem& item : answer)
+        if (sent.count(item.StockID)) result.Calibrated[item.StockID] = item.InvestPercent;
     result.Status = EstimateStatus::Done;
     return result;
 }

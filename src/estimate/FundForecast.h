@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,9 @@ namespace vextal {
 
 inline constexpr int kQuoteWorkers = 10;
 inline constexpr int kQuoteWaitPerFundMs = 4000;
+// The longest one quote page may take: a page that hangs would otherwise
+// hold its worker for the whole wait, and the pages behind it never come.
+inline constexpr int kQuotePageLimitMs = 2000;
 
 // The longest wait for the quotes: 4000 ms for each fund being estimated.
 // (Counting the selection list instead would give no wait at all when one
@@ -46,10 +50,19 @@ struct EstimatePlan {
     std::vector<std::string> Funds;
     std::vector<EstimateHolding> Holdings;  // fund by fund, each in holding order
     std::vector<std::string> StockCodes;    // distinct, in holding order
+    std::set<std::string> HoldingsMissing;  // funds whose holdings could not be had
 };
 
-// The funds' holdings and the distinct stock codes.
-EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const HoldingsSource& holdings);
+// The parts of a run, in their order, for the progress shown meanwhile.
+enum class EstimatePhase { Holdings, Quotes, Calibration, LatestValues };
+// done of total: funds whose holdings came, quotes that arrived; 0 of 0 for
+// the one-request phases.
+using EstimateProgress = std::function<void(EstimatePhase phase, int done, int total)>;
+
+// The funds' holdings and the distinct stock codes. Stops before the next
+// fund once `cancel` is set (the plan is then incomplete: the caller drops it).
+EstimatePlan PrepareEstimate(const std::vector<std::string>& funds, const HoldingsSource& holdings,
+                             const std::atomic<bool>* cancel = nullptr, const EstimateProgress& progress = nullptr);
 
 // The quotes as the waiting thread saw them when it stopped waiting.
 struct QuoteSnapshot {
@@ -64,14 +77,13 @@ struct QuoteSnapshot {
 // object, never what the waiting thread took from it.
 class CQuoteFetch {
 public:
-    CQuoteFetch(std::vector<std::string> codes, QuoteSource source);
+    CQuoteFetch(std::vector<std::string> codes, QuoteSource source, int pageLimitMs = kQuotePageLimitMs);
     // Starts the ten workers (each holds `self`).
     static void Start(const std::shared_ptr<CQuoteFetch>& self);
     // Waits for the last worker at most `waitMs` (or until `cancel`), then
     // sets the stop flag and takes the quotes that arrived. `progress`
-    // (arrived, total) runs on the waiting thread while quotes come in.
-    QuoteSnapshot WaitAndStop(int waitMs, const std::atomic<bool>* cancel,
-                              const std::function<void(int, int)>& progress);
+    // (Quotes, arrived, total) runs on the waiting thread while quotes come in.
+    QuoteSnapshot WaitAndStop(int waitMs, const std::atomic<bool>* cancel, const EstimateProgress& progress);
     // Quotes stored in this object, before or after the wait ended.
     int Stored() const;
     int WorkersEnded() const { return m_finished.load(); }
@@ -81,6 +93,7 @@ private:
 
     const std::vector<std::string> m_codes;
     const QuoteSource m_source;
+    const int m_pageLimitMs;
     std::atomic<size_t> m_next{0};
     std::atomic<int> m_finished{0};
     std::atomic<bool> m_stop{false};
@@ -96,32 +109,47 @@ private:
 // with a quote, in single precision; 0 for a fund without any.
 std::map<std::string, float> RawEstimates(const EstimatePlan& plan, const QuoteSnapshot& quotes);
 
+// How many of a fund's holdings had a quote in time.
+struct QuoteCoverage {
+    int Holdings = 0;
+    int Quoted = 0;
+};
+std::map<std::string, QuoteCoverage> CoverageOf(const EstimatePlan& plan, const QuoteSnapshot& quotes);
+
 struct EstimateSources {
     HoldingsSource holdings;
     QuoteSource quote;
     CalcSource calc;
 };
 
-enum class EstimateStatus { Done, NoFund, NoStock, Cancelled, CalcFailed };
+// NoQuote: no quote came in time for any fund with stocks, so nothing was estimated.
+enum class EstimateStatus { Done, NoFund, NoStock, Cancelled, CalcFailed, NoQuote };
 
 struct EstimateResult {
     EstimateStatus Status = EstimateStatus::NoFund;
     EstimatePlan Plan;
     QuoteSnapshot Quotes;
     std::map<std::string, float> Raw;
-    std::map<std::string, float> Calibrated;  // fund → the service's estimate in percent
+    std::map<std::string, QuoteCoverage> Coverage;
+    // fund → the service's estimate in percent. Not estimated: a fund whose
+    // holdings could not be had, and one with stock holdings of which no
+    // quote came (the service's answer to its raw 0 would pass for an
+    // estimate). A fund without stock holdings is estimated by the service alone.
+    std::map<std::string, float> Calibrated;
     int WaitMs = 0;                            // the longest wait the run allowed for its quotes
     std::shared_ptr<const CQuoteFetch> Fetch;  // for tests: what the workers did after the wait
 };
 
 struct EstimateOptions {
     int waitPerFundMs = kQuoteWaitPerFundMs;
+    int pageLimitMs = kQuotePageLimitMs;
     const std::atomic<bool>* cancel = nullptr;
-    std::function<void(int arrived, int total)> progress;
+    EstimateProgress progress;
 };
 
 // The whole run (prepare, fetch, wait, raw estimate, calibration) on the
-// calling thread, which must not be the window's.
+// calling thread, which must not be the window's. Every phase looks at the
+// cancel flag: a cancelled run comes back Cancelled with nothing to store.
 EstimateResult RunEstimate(const std::vector<std::string>& funds, const EstimateSources& sources,
                            const EstimateOptions& options = {});
 

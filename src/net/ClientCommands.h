@@ -51,6 +51,10 @@ struct CommandReply {
     // (class lists, selected funds, real-time value).
     std::vector<std::string> fields;
     std::string serverId;  // login only
+    // The payload's element (Msg, or Msg2 where the payload travels there)
+    // was in the answer, whole: an empty payload is one found empty, never
+    // an answer cut short or a page that is not the service's.
+    bool payloadFound = false;
     // What to show when !ok(): "发送请求错误，请检查网络是否可用" (login: "发送请求错误"),
     // the service's Msg, or "<operation>():数据格式错误".
     std::string error;
@@ -115,9 +119,11 @@ CommandReply SendLogout(const CommandContext& ctx, int userId, const std::string
 // 3/3 registration (empty loginid).
 CommandReply SendRegister(const CommandContext& ctx, const std::string& loginName, const std::string& email,
                           const std::string& nickname, const std::string& password);
-// 3/4 update of the user's record.
+// 3/4 update of the user's record: `password` the one to keep (the new one
+// for a change), `currentPassword` the one in force, which the service checks.
 CommandReply SendUserUpdate(const CommandContext& ctx, int userId, const std::string& email,
-                            const std::string& nickname, const std::string& password);
+                            const std::string& nickname, const std::string& password,
+                            const std::string& currentPassword);
 
 // 4/4 download of the bookkeeping text (in msg).
 CommandReply SendBookDownload(const CommandContext& ctx, int userId);

@@ -57,7 +57,8 @@ bool GetNewFundInvestInfo(CFundInvestCache& cache, const std::string& baseUrl, c
     std::string answer;
     std::string url = baseUrl + kDataServicePath + "GetNewFundInvestInfo?fundid=" + fundId;
     if (HttpGetText(url, answer, "", "") < 0) return false;
-    ReadFundInvestInfo(answer, holdings);
+    // A cut or foreign page is a failure, not a fund without stocks, and is not cached.
+    if (!ReadFundInvestInfo(answer, holdings)) return false;
     cache.Store(fundId, Clock::Now().DateOnly(), holdings);
     items.insert(items.end(), holdings.begin(), holdings.end());
     return true;
@@ -76,8 +77,7 @@ bool GetNewFundCalcResult(const std::string& baseUrl, const std::vector<std::pai
                       "&FundInvestVar=" + JoinFields(values);
     std::string answer;
     if (HttpGetText(url, answer, "", "") < 0) return false;
-    ReadFundInvestInfo(answer, items);
-    return true;
+    return ReadFundInvestInfo(answer, items);
 }
 
 bool GetFundSplitInfo(const std::string& baseUrl, const std::string& fundId, int typeFlag,

@@ -9,15 +9,9 @@
 #include <vector>
 
 #include "common/OleDate.h"
+#include "net/FundInvestInfo.h"
 
 namespace vextal {
-
-// One stock holding of a fund.
-struct CFundInvestItem {
-    std::string StockID;
-    std::string StockName;
-    float InvestPercent = 0;  // share of the fund's assets in percent
-};
 
 // One split record of a fund. The ratio scales share counts: double, as they are.
 struct CFundSplitItem {
@@ -47,8 +41,6 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// Appends every <FundInvestInfo> element of the answer (GBK text) to `items`.
-void ReadFundInvestInfo(const std::string& answer, std::vector<CFundInvestItem>& items);
 // Appends every complete FundID/SplitDate/SplitScale triple.
 void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& items);
 // The quote page: exactly 39 comma-separated fields, index 6 the change in
@@ -62,13 +54,13 @@ inline constexpr const char* kDataServicePath = "plindo/common/plindoservice.asm
 
 // The fund's stock holdings: from the cache when present, else requested
 // and cached. `clear` empties `items` first; the holdings are appended.
-// False only when the request failed (a failed fetch is not cached, so the
-// next call tries again).
+// False when the request failed or the answer was not a whole holdings
+// document (a failed fetch is not cached, so the next call tries again).
 bool GetNewFundInvestInfo(CFundInvestCache& cache, const std::string& baseUrl, const std::string& fundId,
                           bool clear, std::vector<CFundInvestItem>& items);
 // The service's computation for several funds, one value each ("%0.2f").
 // Answer: one FundInvestInfo per fund (StockID = fund code, StockName = fund
-// name, InvestPercent = the result). `items` is replaced.
+// name, InvestPercent = the result). `items` is replaced; false as above.
 bool GetNewFundCalcResult(const std::string& baseUrl, const std::vector<std::pair<std::string, float>>& funds,
                           std::vector<CFundInvestItem>& items);
 // Split records; `typeFlag` 0 all, 1 only the latest. `items` is replaced.

@@ -5,40 +5,16 @@
 #include "net/DataService.h"
 #include "net/Encoding.h"
 #include "net/TagScanner.h"
+#include "net/QuotePage.h"
 
 namespace vextal {
 
 namespace {
 
-double ReadDouble(const std::string& text)
-{
-    double v = 0;
-    ReadLeadingDecimal(text, v);
-    return v;
-}
-
-// Holdings shares are inputs of the estimate, which stays in single precision.
-float ReadFloat(const std::string& text) { return static_cast<float>(ReadDouble(text)); }
+// A figure that is not a number reads as 0.
+double ReadDouble(const std::string& text) { return NumberOr(text, 0); }
 
 }  // namespace
-
-void ReadFundInvestInfo(const std::string& answer, std::vector<CFundInvestItem>& items)
-{
-    CTagScanner scan;
-    std::string value;
-    // Every round must pass a new <FundInvestInfo>; the scanner restarts at
-    // the beginning after a miss, so without this guard a missing inner
-    // element could make the loop read the same element again forever.
-    while (scan.SkipPast(answer, "<FundInvestInfo>")) {
-        long round = scan.Position;
-        CFundInvestItem item;
-        if (scan.Next(answer, "<StockID>", "</StockID>", value)) item.StockID = value;
-        if (scan.Next(answer, "<StockName>", "</StockName>", value)) item.StockName = GbkToUtf8(value);
-        if (scan.Next(answer, "<InvestPercent>", "</InvestPercent>", value)) item.InvestPercent = ReadFloat(value);
-        items.push_back(std::move(item));
-        if (scan.Position < round) scan.Position = round;
-    }
-}
 
 void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& items)
 {
@@ -56,23 +32,17 @@ void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& i
 
 bool ReadStockQuote(const std::string& page, float& changePercent)
 {
-    std::vector<std::string> fields;
-    SplitFields(page, ",", fields);
-    if (fields.size() != 39) return false;
-    double v;
-    if (!ReadLeadingDecimal(fields[6], v)) return false;
-    changePercent = static_cast<float>(v);
-    return true;
+    OleDate day;
+    return ReadStockQuote(page, changePercent, day);
 }
 
 bool ReadStockQuote(const std::string& page, float& changePercent, OleDate& sessionDay)
 {
     sessionDay = OleDate::FromParts(0, 0, 0);
-    if (!ReadStockQuote(page, changePercent)) return false;
-    std::vector<std::string> fields;
-    SplitFields(page, ",", fields);
-    OleDate day;
-    if (OleDate::Parse(TrimText(fields[29]), day)) sessionDay = day.DateOnly();
+    StockQuote q;
+    if (!ReadQuotePage(page, q)) return false;
+    changePercent = static_cast<float>(q.ChangePercent);
+    sessionDay = q.Session;
     return true;
 }
 

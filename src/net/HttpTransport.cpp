@@ -16,6 +16,10 @@ std::mutex g_settingsMutex;
 ProxySettings g_proxy;
 HttpConfig g_config;
 thread_local std::string t_lastError;
+thread_local const CHttpCancelScope* t_scope = nullptr;
+
+// How often a request in flight looks at its cancel flag and deadline.
+constexpr int kCancelPollMs = 50;
 
 void InitCurlOnce()
 {
@@ -51,6 +55,11 @@ struct CurlRequest {
         if (headers) curl_slist_free_all(headers);
     }
 };
+
+// Runs the transfer in short slices, so that the thread's cancel flag and
+// deadline are seen while the service is silent (curl's own progress
+// callback may go a second without a call). `stop` names why it was given up.
+CURLcode Perform(CurlRequest& req, const char*& stop);
 
 bool IsDigits(const std::string& s)
 {
@@ -90,6 +99,30 @@ std::string GetLastHttpError()
 {
     return t_lastError;
 }
+
+struct HttpScopeAccess {
+    // Why the requests of this thread must stop now: "" when they need not.
+    static const char* StopReason()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        for (const CHttpCancelScope* s = t_scope; s; s = s->m_outer) {
+            if (s->m_cancel && s->m_cancel->load()) return "request cancelled";
+            if (s->m_hasDeadline && now >= s->m_deadline) return "no answer in time";
+        }
+        return "";
+    }
+};
+
+CHttpCancelScope::CHttpCancelScope(const std::atomic<bool>* cancel, long limitMs)
+    : m_cancel(cancel), m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs)),
+      m_hasDeadline(limitMs > 0), m_outer(t_scope)
+{
+    t_scope = this;
+}
+
+CHttpCancelScope::~CHttpCancelScope() { t_scope = m_outer; }
+
+bool CHttpCancelScope::Cancelled() { return *HttpScopeAccess::StopReason() != '\0'; }
 
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts)
 {
@@ -148,6 +181,38 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts)
     return true;
 }
 
+namespace {
+
+CURLcode Perform(CurlRequest& req, const char*& stop)
+{
+    CURLM* multi = curl_multi_init();
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    CURLcode rc = CURLE_OK;
+    if (curl_multi_add_handle(multi, req.handle) != CURLM_OK) rc = CURLE_FAILED_INIT;
+    for (bool done = rc != CURLE_OK; !done;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            rc = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            rc = CURLE_RECV_ERROR;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == req.handle) rc = msg->data.result;
+            break;
+        }
+        stop = HttpScopeAccess::StopReason();
+        if (*stop) break;
+        curl_multi_poll(multi, nullptr, 0, kCancelPollMs, nullptr);
+    }
+    curl_multi_remove_handle(multi, req.handle);
+    curl_multi_cleanup(multi);
+    return rc;
+}
+
+}  // namespace
+
 bool ApplyProxySettings(CURL* session)
 {
     ProxySettings proxy = GetProxySettings();
@@ -171,6 +236,10 @@ int HttpRequest(const std::string& url, const std::string& verb, std::string& an
     HttpUrlParts parts;
     if (!SplitHttpUrl(url, parts)) {
         t_lastError = "invalid URL: " + url;
+        return -1;
+    }
+    if (const char* stop = HttpScopeAccess::StopReason(); *stop) {
+        t_lastError = std::string(stop) + ": " + url;
         return -1;
     }
     InitCurlOnce();
@@ -221,7 +290,13 @@ int HttpRequest(const std::string& url, const std::string& verb, std::string& an
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteAnswer);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &state);
 
-    CURLcode rc = curl_easy_perform(h);
+    const char* stop = "";
+    CURLcode rc = Perform(req, stop);
+    if (*stop) {
+        t_lastError = std::string(stop) + ": " + url;
+        answer.clear();
+        return -1;
+    }
     if (rc != CURLE_OK) {
         t_lastError = state.tooLarge
             ? StrFormat("answer larger than %zu bytes: %s", config.maxAnswerBytes, url.c_str())

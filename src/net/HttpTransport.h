@@ -9,6 +9,8 @@
 // code page of the service); the command layer turns it into UTF-8.
 #include <curl/curl.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -59,6 +61,30 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
 
 // Why the last request of this thread failed (empty after a success).
 std::string GetLastHttpError();
+
+// Gives up the requests of the thread that holds it: a request in flight
+// ends within a twentieth of a second of `cancel` being set (or of the
+// deadline `limitMs` from now passing), and a later one fails at once, so a
+// long job stops between its phases without waiting on the network. Scopes
+// nest: the inner one adds to what the outer ones ask. A thread a job starts
+// for its own requests holds a scope of its own (with the job's flag).
+class CHttpCancelScope {
+public:
+    explicit CHttpCancelScope(const std::atomic<bool>* cancel, long limitMs = 0);
+    ~CHttpCancelScope();
+    CHttpCancelScope(const CHttpCancelScope&) = delete;
+    CHttpCancelScope& operator=(const CHttpCancelScope&) = delete;
+
+    // True when a scope of this thread asks its requests to stop.
+    static bool Cancelled();
+
+private:
+    friend struct HttpScopeAccess;
+    const std::atomic<bool>* m_cancel;
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_hasDeadline;
+    const CHttpCancelScope* m_outer;
+};
 
 // Sends one request and reads the whole answer into `answer`. An answer above
 // the configured ceiling fails (-1) instead of being cut. `timeoutSeconds`

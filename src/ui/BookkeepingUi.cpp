@@ -59,6 +59,14 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
     connect(&frame, &CMainFrame::refreshRequested, this, [this](int page) {
         if (IsBookPage(page)) RefreshLatest();
     });
+    // Told by the engine once per change, whoever made it (a dialog, a plan
+    // run, a download); on the window's thread.
+    QPointer<CBookkeepingUi> self(this);
+    m_ctx.Accounts().SetChangeListener([self](const std::vector<int>&) {
+        if (self) QMetaObject::invokeMethod(self.data(), [self] {
+            if (self) self->BooksChanged();
+        });
+    });
     // "导出表格到Excel" on these pages, and the options' new columns and row size at once.
     SetExportSource(m_accounts, [this] { return ExportSource{m_accounts->List(), 59175, AccountsSheetName()}; });
     SetExportSource(m_holdings, [this] {
@@ -152,7 +160,6 @@ CBookkeepingUi* CBookkeepingUi::Of(const CMainFrame& frame)
 BookingHooks CBookkeepingUi::Hooks()
 {
     BookingHooks hooks;
-    hooks.afterBooking = [this](int accountId) { AfterBooking(accountId); };
     hooks.mixedSettings = [this] { m_frame.RunCommand(cmd::DividendMode); };
     return hooks;
 }
@@ -270,22 +277,12 @@ void CBookkeepingUi::RebuildLists()
     if (page == 114) m_income->Rebuild();
 }
 
-void CBookkeepingUi::AfterBooking(int)
+void CBookkeepingUi::BooksChanged()
 {
-    // On a bookkeeping page every account is recomputed at once (F5 also asks
-    // the service for the newest values first); another page (latest values,
-    // curves) is not reloaded for a booking, and the lists behind it take the
-    // engine's figures as they are.
-    if (IsBookPage(m_frame.Navigation().page)) return RefreshAll();
-    RebuildFromMemory();
-}
-
-void CBookkeepingUi::RebuildFromMemory()
-{
+    if (!m_accounts) return;
     RefillTree();
-    m_accounts->Rebuild();
-    m_holdings->Rebuild();
-    if (m_frame.Navigation().page == 107) m_history->Rebuild();
+    RebuildLists();
+    emit booksChanged();
 }
 
 void CBookkeepingUi::RefreshAll()
@@ -296,6 +293,7 @@ void CBookkeepingUi::RefreshAll()
     for (int id : ids) manager.RefreshAccount(id);
     RefillTree();
     RebuildLists();
+    emit booksChanged();
 }
 
 void CBookkeepingUi::RefreshLatest()
@@ -354,9 +352,7 @@ void CBookkeepingUi::NewAccount()
 {
     CAccountDialog dialog(m_ctx.Accounts(), m_ctx.prompt, nullptr, &m_frame);
     if (dialog.exec() != QDialog::Accepted) return;
-    RefillTree();
     SelectAccount(dialog.AccountID());
-    AfterBooking(dialog.AccountID());
 }
 
 void CBookkeepingUi::AccountProperties(int accountId)
@@ -364,7 +360,7 @@ void CBookkeepingUi::AccountProperties(int accountId)
     const AccountInfo* account = m_ctx.Accounts().FindAccount(accountId);
     if (!account) return;
     CAccountDialog dialog(m_ctx.Accounts(), m_ctx.prompt, account, &m_frame);
-    if (dialog.exec() == QDialog::Accepted) AfterBooking(accountId);
+    dialog.exec();
 }
 
 void CBookkeepingUi::DeleteAccount(int accountId)
@@ -377,7 +373,6 @@ void CBookkeepingUi::DeleteAccount(int accountId)
     if (!m_ctx.Accounts().DeleteAccount(doomed))
         m_ctx.prompt.ShowMessage("删除帐户失败:" + m_ctx.Accounts().GetLastErrorText(), PromptIcon::Warning);
     m_frame.AccountTree()->setCurrentItem(m_frame.AccountTree()->topLevelItem(0));
-    AfterBooking(0);
 }
 
 void CBookkeepingUi::OpenTradeDialog(FormKind kind)
@@ -403,11 +398,6 @@ void CBookkeepingUi::OpenCancelDialog()
     int accountId = CurrentAccountID();
     if (!accountId && m_history->CurrentTrade()) accountId = m_history->CurrentTrade()->AccountID;
     CCancelTradeDialog dialog(m_ctx, accountId, Hooks(), &m_frame);
-    // The lists from memory: a refresh would read the cancelled trade back
-    // from the local tables, which a cancellation leaves as they are.
-    connect(&dialog, &CCancelTradeDialog::answered, this, [this](bool ok) {
-        if (ok) RebuildFromMemory();
-    });
     dialog.exec();
 }
 
@@ -426,7 +416,6 @@ void CBookkeepingUi::DeleteCurrentItem()
         if (!m_ctx.prompt.AskYesNo("确定要删除选定基金的记帐信息吗?")) return;
         if (!manager.DeleteFundBookkeeping(key))
             m_ctx.prompt.ShowMessage("删除基金记帐信息失败:" + manager.GetLastErrorText(), PromptIcon::Warning);
-        AfterBooking(key.AccountID);
         break;
     }
     case 107: {
@@ -436,7 +425,6 @@ void CBookkeepingUi::DeleteCurrentItem()
         if (!m_ctx.prompt.AskYesNo("确定要删除选定的记帐明细信息吗?")) return;
         if (!manager.DeleteTrade(trade))
             m_ctx.prompt.ShowMessage("删除记帐明细信息失败:" + manager.GetLastErrorText(), PromptIcon::Warning);
-        AfterBooking(trade.AccountID);
         break;
     }
     default: break;
@@ -464,13 +452,13 @@ bool CBookkeepingUi::BookExamples()
     account.AccountName = "示例帐户";
     account.CreateDate = Clock::Now();
     if (!manager.CreateAccount(account)) return false;
-    // Two funds bought some months before the service's latest NAV, part of
+    // Three funds bought some months before the service's latest NAV, part of
     // one redeemed since (the program's clock may run ahead of the service's).
     std::vector<std::string> funds;
     OleDate latest;
     for (const auto& [code, info] : m_ctx.market.Catalogue().Funds()) {
         LatestNav nav;
-        if (info.InvestTypeID == 4 || funds.size() >= 2 || !m_ctx.doc.FundDirectory().GetLatestNav(code, nav)) continue;
+        if (info.InvestTypeID == 4 || funds.size() >= 3 || !m_ctx.doc.FundDirectory().GetLatestNav(code, nav)) continue;
         if (nav.ValueDate.dt == 0 || !(info.CreateDate < nav.ValueDate.AddDays(-400))) continue;
         funds.push_back(code);
         latest = nav.ValueDate;
@@ -480,7 +468,7 @@ bool CBookkeepingUi::BookExamples()
         TradeForm f = DefaultTradeForm(FormKind::Purchase);
         f.AccountID = account.AccountID;
         f.FundID = funds[i];
-        f.Amount = i == 0 ? 20000 : 15000;
+        f.Amount = i == 0 ? 20000 : i == 1 ? 15000 : 10000;
         f.TradeTime = OleDate::FromParts(bought.year, bought.month, bought.day, 10, 30);
         f.MarkInfo = "示例";
         TradeInfo t = TradeFromForm(f);

@@ -32,9 +32,9 @@ public:
     void Install();
     // The tree again from the engine's accounts and holdings; the choice kept.
     void RefillTree();
-    // After a booking or any change of the books: tree and open lists from
-    // memory, without a database read or a service question.
-    void AfterBooking(int accountId);
+    // The engine changed the books: tree and open lists from its figures,
+    // without a recomputation or a service question.
+    void BooksChanged();
     // Every account recomputed from the values the program holds.
     void RefreshAll();
     // The frame's refresh (F5) on a bookkeeping page: the held funds' newest
@@ -65,6 +65,13 @@ public:
     // of each list and each dialog.
     void SaveScreenshots(const QString& dir, std::function<void(bool ok)> done);
 
+signals:
+    // The books in memory changed (a booking, a refresh of every account);
+    // pages that show figures of the books compute them again.
+    void booksChanged();
+
+public:
+
     const BookContext& Context() const { return m_ctx; }
     BookingHooks Hooks();
     CAccountListView* AccountList() const { return m_accounts; }
@@ -76,7 +83,6 @@ private:
     void AddAccountCurveItem(QMenu& menu, int accountId);
     void OnTreeChoice();
     void RebuildLists();
-    void RebuildFromMemory();
     bool BookExamples();
 
     CMainFrame& m_frame;

@@ -80,6 +80,9 @@ const std::vector<CommandDef>& CommandTable()
         {ImportTrades, "导入交易记录(CSV)...", 0, 0, 0, 0, kMenuBook},
         {TradeDetails, "查询交易明细", 107, 0, kCheckAccountPanel, 0, kMenuBook},
         {TradeIncome, "查询交易收益", 114, 0, kCheckAccountPanel, 0, kMenuBook},
+        {LookThrough, "持仓穿透分析", 117, 3, kCheckOffline, 0, kMenuBook},
+        {FundOverlap, "基金持仓重合", 118, 3, kCheckOffline, 0, kMenuBook},
+        {IndexCompare, "帐户收益与指数比较", 119, 3, 0, 0, kMenuBook},
         {TodayIncome, "最新当日收益估算", 0, 0, 0, 0, kMenuBook},
         {AccountDetail, "浏览帐户详情...", 0, 0, 0, 0, kMenuBook},
         {DeleteAccount, "删除帐户", 0, 0, kCheckAccountPanel, 0, kMenuBook},
@@ -162,6 +165,9 @@ std::string PageCaption(int page)
     case 114: return "交易收益";
     case 115: return "集合理财产品最新净值";
     case 116: return "基金投资分析";
+    case 117: return "持仓穿透分析";
+    case 118: return "基金持仓重合";
+    case 119: return "帐户收益与指数比较";
     default: return std::string();
     }
 }

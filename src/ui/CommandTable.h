@@ -27,6 +27,7 @@ enum : int {
     AccountDetail = 32864, DeleteAccount = 32786, AccountProperties = 32787, Options = 32818,
     TodayIncome = 32886, AccountPanel = 32789, SortValues = 32848, Help = 32805, UpgradeVip = 32878,
     VipList = 32877, Suggestion = 32791, Website = 32793, About = 57664, ImportTrades = 32898,
+    LookThrough = 32899, FundOverlap = 32900, IndexCompare = 32901,
     // Toolbar and accelerators only.
     GroupData = 32869, GroupCurves = 32870, GroupAccounts = 32897, GroupUsers = 32868, Refresh = 32830,
     Back = 32896, Tools = 108, Delete = 32840, Properties = 32867,

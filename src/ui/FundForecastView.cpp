@@ -7,14 +7,17 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "app/MarketData.h"
+#include "app/ProgramState.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -91,11 +94,83 @@ QVariant CForecastModel::headerData(int section, Qt::Orientation orientation, in
     return m_titles[section];
 }
 
+// --- error curve -------------------------------------------------------------
+
+CErrorCurve::CErrorCurve(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(110);
+    setAutoFillBackground(false);
+}
+
+void CErrorCurve::SetOutcomes(const QString& fundName, std::vector<EstimateOutcome> outcomes)
+{
+    m_fund = fundName;
+    m_outcomes = std::move(outcomes);
+    update();
+}
+
+void CErrorCurve::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(QColor(160, 160, 160));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QFontMetrics fm = p.fontMetrics();
+    const int line = fm.height();
+    QString title = QStringLiteral("估算误差（近%1个交易日）").arg(kEstimateErrorDays);
+    if (!m_fund.isEmpty()) title = m_fund + QStringLiteral(" ") + title;
+    std::vector<double> errors;
+    for (const EstimateOutcome& o : m_outcomes) errors.push_back(o.Estimate - o.Published);
+    if (!errors.empty())
+        title += QStringLiteral("：平均 %1%，%2天").arg(Q(FormatNumber("%0.2f", Round2(MeanAbs(errors))))).arg(errors.size());
+    p.setPen(Qt::black);
+    p.drawText(QRect(8, 4, width() - 16, line), Qt::AlignLeft | Qt::AlignVCenter, title);
+    if (errors.empty()) {
+        p.setPen(QColor(120, 120, 120));
+        p.drawText(rect().adjusted(8, line + 4, -8, -4), Qt::AlignCenter,
+                   QStringLiteral("暂无记录：交易日15:00前的估算在当天净值公布后比较"));
+        return;
+    }
+    const double scale = ErrorScale(errors);
+    const QString top = Q(FormatNumber("+%0.2f%%", scale)), bottom = Q(FormatNumber("-%0.2f%%", scale));
+    const int labelWidth = std::max(fm.horizontalAdvance(top), fm.horizontalAdvance(bottom)) + 6;
+    const QRect plot(8 + labelWidth, line + 10, width() - 24 - labelWidth, height() - 2 * line - 20);
+    if (plot.width() < 20 || plot.height() < 20) return;
+    p.setPen(QColor(90, 90, 90));
+    p.drawText(QRect(4, plot.top() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter, top);
+    p.drawText(QRect(4, plot.bottom() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter, bottom);
+    p.drawText(QRect(4, plot.center().y() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter,
+               QStringLiteral("0"));
+    auto yOf = [&plot, scale](double v) {
+        return plot.center().y() - static_cast<int>(std::lround(v / scale * plot.height() / 2.0));
+    };
+    const size_t n = errors.size();
+    auto xOf = [&plot, n](size_t i) {
+        return n == 1 ? plot.center().x()
+                      : plot.left() + static_cast<int>(std::lround(double(i) * plot.width() / double(n - 1)));
+    };
+    p.setPen(QPen(QColor(180, 180, 180), 1, Qt::DashLine));
+    p.drawLine(plot.left(), yOf(0), plot.right(), yOf(0));
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 90, 170), 1.5));
+    for (size_t i = 1; i < n; ++i) p.drawLine(xOf(i - 1), yOf(errors[i - 1]), xOf(i), yOf(errors[i]));
+    for (size_t i = 0; i < n; ++i) {
+        const QColor c = errors[i] > 0 ? kUp : errors[i] < 0 ? kDown : QColor(0, 0, 0);
+        p.setPen(c);
+        p.setBrush(c);
+        p.drawEllipse(QPoint(xOf(i), yOf(errors[i])), 3, 3);
+    }
+    p.setPen(QColor(90, 90, 90));
+    const QRect dates(plot.left(), plot.bottom() + 4, plot.width(), line);
+    p.drawText(dates, Qt::AlignLeft | Qt::AlignVCenter, Q(m_outcomes.front().Day.FormatWith("%m-%d")));
+    if (n > 1) p.drawText(dates, Qt::AlignRight | Qt::AlignVCenter, Q(m_outcomes.back().Day.FormatWith("%m-%d")));
+}
+
 // --- view ------------------------------------------------------------------
 
 CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext context, QWidget* parent)
-    : QWidget(parent), m_runner(runner), m_ctx(std::move(context)), m_arrived(std::make_shared<std::atomic<int>>(0)),
-      m_total(std::make_shared<std::atomic<int>>(0)), m_result(std::make_shared<EstimateResult>())
+    : QWidget(parent), m_runner(runner), m_ctx(std::move(context)), m_progressState(std::make_shared<Progress>()),
+      m_result(std::make_shared<EstimateResult>())
 {
     m_fundBox = new QComboBox(this);
     m_fundBox->setMinimumWidth(200);
@@ -114,7 +189,8 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
     bar->addWidget(m_indexQuotes);
 
     m_fundModel = new CForecastModel({QStringLiteral("序号"), QStringLiteral("基金名称"), QStringLiteral("最新净值"),
-                                      QStringLiteral("估算值"), QStringLiteral("公布值"), QStringLiteral("估算误差")},
+                                      QStringLiteral("估算值"), QStringLiteral("行情"), QStringLiteral("公布值"),
+                                      QStringLiteral("估算误差")},
                                      this);
     m_holdingModel = new CForecastModel({QStringLiteral("序号"), QStringLiteral("证券名称"),
                                          QStringLiteral("持仓比例"), QStringLiteral("涨跌幅"),
@@ -122,15 +198,20 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
                                         this);
     m_fundList = MakeList(m_fundModel, this);
     m_holdingList = MakeList(m_holdingModel, this);
-    const int fundWidths[] = {40, 180, 80, 80, 120, 80};
-    for (int i = 0; i < 6; ++i) m_fundList->setColumnWidth(i, fundWidths[i]);
+    const int fundWidths[] = {36, 150, 64, 64, 48, 104, 64};
+    for (int i = 0; i < 7; ++i) m_fundList->setColumnWidth(i, fundWidths[i]);
     const int holdingWidths[] = {40, 180, 80, 80, 80};
     for (int i = 0; i < 5; ++i) m_holdingList->setColumnWidth(i, holdingWidths[i]);
     m_web = new CWebPane(this);
+    m_curve = new CErrorCurve(this);
 
     auto* lists = new QSplitter(Qt::Vertical, this);
     lists->addWidget(m_fundList);
     lists->addWidget(m_holdingList);
+    lists->addWidget(m_curve);
+    lists->setStretchFactor(0, 3);
+    lists->setStretchFactor(1, 3);
+    lists->setStretchFactor(2, 1);
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(lists);
     split->addWidget(m_web);
@@ -161,10 +242,12 @@ CFundForecastView::CFundForecastView(CTaskRunner& runner, ForecastViewContext co
     connect(&m_autoTimer, &QTimer::timeout, this, [this] { OnTimerTick(kAutoRefreshTimerId); });
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
-        const int total = m_total->load();
-        m_progress->setMaximum(std::max(total, 1));
-        m_progress->setValue(m_arrived->load());
-        m_status->setText(QStringLiteral("正在取得股票行情 %1/%2").arg(m_arrived->load()).arg(total));
+        const auto phase = static_cast<EstimatePhase>(m_progressState->phase.load());
+        const int done = m_progressState->done.load(), total = m_progressState->total.load();
+        // The one-request phases have no count: the bar just shows it is busy.
+        m_progress->setMaximum(total);
+        m_progress->setValue(done);
+        m_status->setText(Q(PhaseText(phase, done, total)));
     });
 
     connect(m_estimate, &QPushButton::clicked, this, [this] { RunEstimate(); });
@@ -224,34 +307,46 @@ bool CFundForecastView::RunEstimate()
         m_status->setText(QStringLiteral("没有要估算的基金"));
         return false;
     }
-    m_arrived->store(0);
-    m_total->store(0);
+    auto progress = std::make_shared<Progress>();
+    progress->phase = static_cast<int>(EstimatePhase::Holdings);
+    progress->total = static_cast<int>(funds.size());
+    m_progressState = progress;
     EstimateSources sources = m_ctx.sources;
     const int waitPerFund = m_ctx.waitPerFundMs;
-    auto arrived = m_arrived;
-    auto total = m_total;
+    ForecastFetch latest = m_ctx.latestValues ? m_ctx.latestValues(funds) : nullptr;
     QPointer<CFundForecastView> self(this);
-    m_pending = m_runner.Run([funds, sources, waitPerFund, arrived, total,
-                              self](const std::atomic<bool>& cancelled) -> WorkFinish {
+    // Aside: a download the user starts meanwhile does not wait for the quotes.
+    m_pending = m_runner.RunAside([funds, sources, waitPerFund, progress, latest,
+                                   self](const std::atomic<bool>& cancelled) -> WorkFinish {
         EstimateOptions options;
         options.waitPerFundMs = waitPerFund;
         options.cancel = &cancelled;
-        options.progress = [arrived, total](int a, int t) {
-            arrived->store(a);
-            total->store(t);
+        options.progress = [progress](EstimatePhase phase, int done, int total) {
+            progress->total = total;
+            progress->done = done;
+            progress->phase = static_cast<int>(phase);
         };
         auto result = std::make_shared<EstimateResult>(vextal::RunEstimate(funds, sources, options));
         result->Fetch.reset();  // the workers' state is theirs alone now
-        if (result->Status == EstimateStatus::Cancelled) return nullptr;
-        return [self, result] {
+        if (result->Status == EstimateStatus::Cancelled || cancelled) return nullptr;
+        // What the page shows beside the estimate, asked for these funds themselves.
+        ForecastStore store;
+        if (latest) {
+            options.progress(EstimatePhase::LatestValues, 0, 0);
+            store = latest();
+        }
+        if (cancelled) return nullptr;
+        return [self, result, store] {
+            if (store) store();
             if (self) self->Finish(result);
         };
     });
     m_estimate->setEnabled(false);
+    m_progress->setMaximum(static_cast<int>(funds.size()));
     m_progress->setValue(0);
     m_progress->show();
     m_cancel->show();
-    m_status->setText(QStringLiteral("正在取得基金持仓…"));
+    m_status->setText(Q(PhaseText(EstimatePhase::Holdings, 0, static_cast<int>(funds.size()))));
     m_progressTimer.start();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     return true;
@@ -280,41 +375,74 @@ void CFundForecastView::CancelRun()
 void CFundForecastView::Finish(std::shared_ptr<EstimateResult> result)
 {
     EndRun();
-    switch (result->Status) {
-    case EstimateStatus::Done: break;
-    case EstimateStatus::CalcFailed: m_status->setText(QStringLiteral("估算失败：无法取得估算结果")); break;
-    case EstimateStatus::NoStock: m_status->setText(QStringLiteral("没有取得基金的股票持仓")); break;
-    default: break;
+    const OleDate now = Clock::Now();
+    const EstimateStatus status = result->Status;
+    m_status->setText(Q(RunSummary(*result, now)));
+    // A failed calibration or no holdings at all leave the lists as they were.
+    if (status == EstimateStatus::Done || status == EstimateStatus::NoQuote) {
+        m_result = std::move(result);
+        const OleDate day = EstimateDay(*m_result);
+        if (m_ctx.realtime) m_ctx.realtime->Clear();
+        for (const auto& [fund, estimate] : m_result->Calibrated) {
+            ForecastFundInfo info = m_ctx.fundInfo ? m_ctx.fundInfo(fund) : ForecastFundInfo{};
+            const bool published = info.HasNav && day.IsValid() && info.NavDate.IsValid() && info.NavDate.DateOnly() == day;
+            if (!published && m_ctx.realtime && info.HasNav && day.IsValid())
+                m_ctx.realtime->Set(fund, day, estimate, info.LatestNav);
+        }
+        if (m_ctx.errors && !m_ctx.errors->RecordRun(m_result->Calibrated, day, now))
+            m_status->setText(m_status->text() + QStringLiteral("；估算记录未能保存"));
+        CompareWithLatest();
+        ShowFundRows();
     }
-    if (result->Status != EstimateStatus::Done) {
-        emit estimateFinished(static_cast<int>(result->Status));
-        return;
+    emit estimateFinished(static_cast<int>(status));
+}
+
+void CFundForecastView::CompareWithLatest()
+{
+    if (!m_ctx.errors || !m_ctx.fundInfo) return;
+    std::vector<CFundValue> published;
+    for (const std::string& fund : m_result->Plan.Funds) {
+        ForecastFundInfo info = m_ctx.fundInfo(fund);
+        if (!info.HasNav || !info.NavDate.IsValid()) continue;
+        CFundValue v;
+        v.FundID = fund;
+        v.ValueDate = info.NavDate.DateOnly();
+        v.VarPercent = info.NavGrowth;
+        published.push_back(v);
     }
-    m_result = std::move(result);
-    // Funds whose NAV of the quotes' day is out: the error enters the history.
-    const OleDate day = EstimateDay(*m_result);
-    std::vector<EstimateOutcome> outcomes;
-    if (m_ctx.realtime) m_ctx.realtime->Clear();
-    for (const auto& [fund, estimate] : m_result->Calibrated) {
-        ForecastFundInfo info = m_ctx.fundInfo ? m_ctx.fundInfo(fund) : ForecastFundInfo{};
-        const bool published = info.HasNav && day.IsValid() && info.NavDate.IsValid() && info.NavDate.DateOnly() == day;
-        if (published) outcomes.push_back({fund, day, estimate, info.NavGrowth});
-        else if (m_ctx.realtime && info.HasNav && day.IsValid()) m_ctx.realtime->Set(fund, day, estimate, info.LatestNav);
-    }
-    if (m_ctx.errors && !m_ctx.errors->Record(outcomes))
-        m_status->setText(QStringLiteral("估算误差未能保存"));
-    else
-        m_status->setText(QStringLiteral("估算完成（行情日期 %1，估算时间 %2）")
-                              .arg(Q(day.IsValid() ? day.Format(1) : "-"), Q(Clock::Now().Format(5))));
-    ShowFundRows();
-    emit estimateFinished(static_cast<int>(EstimateStatus::Done));
+    m_ctx.errors->Compare(published);
+}
+
+void CFundForecastView::CompareWaitingEstimates()
+{
+    if (!m_ctx.errors || !m_ctx.publishedValues) return;
+    const OleDate now = Clock::Now();
+    const std::map<std::string, OleDate> waiting = m_ctx.errors->Waiting(now);
+    if (waiting.empty()) return;
+    PublishedSource source = m_ctx.publishedValues();
+    if (!source) return;
+    QPointer<CFundForecastView> self(this);
+    m_runner.Run([waiting, source, today = now.DateOnly(), self](const std::atomic<bool>& cancelled) -> WorkFinish {
+        auto records = std::make_shared<std::vector<CFundValue>>();
+        for (const auto& [fund, from] : waiting) {
+            if (cancelled) return nullptr;
+            std::vector<CFundValue> days;
+            if (source(fund, from, today, days)) records->insert(records->end(), days.begin(), days.end());
+        }
+        if (cancelled) return nullptr;
+        return [self, records] {
+            if (!self || self->m_ctx.errors->Compare(*records) <= 0) return;
+            self->ShowFundRows();
+        };
+    });
 }
 
 void CFundForecastView::ShowFundRows()
 {
-    auto info = [this](const std::string& fund) {
+    const OleDate now = Clock::Now();
+    auto info = [this, now](const std::string& fund) {
         ForecastFundInfo f = m_ctx.fundInfo ? m_ctx.fundInfo(fund) : ForecastFundInfo{};
-        if (m_ctx.errors) f.MeanError = m_ctx.errors->MeanAbsError(fund);
+        if (m_ctx.errors) f.MeanError = m_ctx.errors->MeanAbsError(fund, now);
         return f;
     };
     m_fundRows = FundRows(*m_result, info);
@@ -324,6 +452,7 @@ void CFundForecastView::ShowFundRows()
                         {Q(r.Name)},
                         {Q(r.LatestNav)},
                         {Q(r.Estimate), r.HasEstimate ? SignOf(r.EstimateValue) : 0},
+                        {Q(r.Quotes)},
                         {Q(r.PublishedText), r.Published ? SignOf(r.PublishedGrowth) : 0},
                         {Q(r.Error)}});
     }
@@ -334,8 +463,12 @@ void CFundForecastView::ShowFundRows()
     int row = 0;
     for (size_t i = 0; i < m_fundRows.size(); ++i)
         if (Q(m_fundRows[i].FundID) == selected) row = static_cast<int>(i);
-    if (!m_fundRows.empty()) m_fundList->setCurrentIndex(m_fundModel->index(row, 0));
-    else m_holdingModel->SetRows({});
+    if (!m_fundRows.empty()) {
+        m_fundList->setCurrentIndex(m_fundModel->index(row, 0));
+        ShowErrorCurve(m_fundRows[static_cast<size_t>(row)].FundID);  // also when the row stayed the same
+    } else {
+        m_holdingModel->SetRows({});
+    }
 }
 
 void CFundForecastView::SelectFund(int row)
@@ -343,6 +476,7 @@ void CFundForecastView::SelectFund(int row)
     if (row < 0 || static_cast<size_t>(row) >= m_fundRows.size()) return;
     const std::string& fund = m_fundRows[static_cast<size_t>(row)].FundID;
     ShowHoldings(fund);
+    ShowErrorCurve(fund);
     m_web->Load(Q(RealtimeCalcUrl(m_ctx.webSiteBase, fund)));
 }
 
@@ -357,6 +491,14 @@ void CFundForecastView::ShowHoldings(const std::string& fundId)
                         {Q(r.Contribution), SignOf(r.ContributionValue)}});
     }
     m_holdingModel->SetRows(std::move(rows));
+}
+
+void CFundForecastView::ShowErrorCurve(const std::string& fundId)
+{
+    std::vector<EstimateOutcome> outcomes;
+    if (m_ctx.errors) outcomes = m_ctx.errors->RecentOutcomes(fundId, Clock::Now());
+    std::string name = m_ctx.fundInfo ? m_ctx.fundInfo(fundId).Name : std::string();
+    m_curve->SetOutcomes(Q(name.empty() ? fundId : name), std::move(outcomes));
 }
 
 void CFundForecastView::SetAutoRefresh(bool on)
@@ -423,6 +565,26 @@ CFundForecastView* InstallFundForecastView(CMainFrame& frame, CVextalDoc& doc, C
     ctx.indexPage = QString::fromStdString(ProgramPath("Html/stockindex.htm"));
     ctx.errors = owned->errors.get();
     ctx.realtime = owned->realtime.get();
+    // The funds' latest values (2/5): the list shows their NAV and, once the
+    // day's is out, its growth beside the estimate.
+    ctx.latestValues = [&market](const std::vector<std::string>& funds) -> ForecastFetch {
+        market.SyncSession();
+        auto request = std::make_shared<ValuesRequest>();
+        if (market.Latest().PlanSelectedValues(funds, *request) != kMarketOk || !request->send) return nullptr;
+        return [&market, request]() -> ForecastStore {
+            auto fetched = std::make_shared<ValuesFetch>(FetchValues(*request));
+            return [&market, request, fetched] { market.Latest().StoreValues(*request, *fetched); };
+        };
+    };
+    ctx.publishedValues = [&doc]() -> PublishedSource {
+        if (doc.User().OfflineFlag != 0 || IsProgramOffline()) return nullptr;
+        const CommandContext command = doc.MakeCommandContext("GetFundValueHistory");
+        return [command](const std::string& fund, const OleDate& from, const OleDate& to, std::vector<CFundValue>& records) {
+            HistoryFetch fetched = FetchFundHistory({fund, from, to, 0, command});
+            records = std::move(fetched.records);
+            return fetched.result == kMarketOk;
+        };
+    };
     // Posted: the page changes after the click has been handled.
     ctx.showIndexQuotes = [&frame] {
         QMetaObject::invokeMethod(&frame, [&frame] { frame.RunCommand(cmd::IndexQuotes); }, Qt::QueuedConnection);

@@ -1,9 +1,11 @@
 #pragma once
 // The real-time estimate page: the funds with their estimate, the holdings
-// of the selected fund with each stock's contribution, and the service page
-// of that fund. One run at a time goes to the task runner's worker; the
-// quotes' progress shows under the lists with a cancel button, and the lists
-// change only when the run's result is back on this thread.
+// of the selected fund with each stock's contribution, the curve of its
+// daily estimate errors, and the service page of that fund. One run at a
+// time goes to the task runner's worker: holdings, quotes, the service's
+// calibration and the funds' latest values, each phase's progress under the
+// lists with a cancel button; the lists change only when the run's result
+// is back on this thread.
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QTimer>
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <memory>
 
+#include "estimate/EstimateErrors.h"
 #include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
 #include "ui/TaskRunner.h"
@@ -34,6 +37,15 @@ class CWebPane;
 inline constexpr int kAutoRefreshTimerId = 12020;
 inline constexpr int kAutoRefreshMs = 30000;
 
+// Brings values for the page: called on this thread, the fetch it returns
+// runs on the worker, and the store the fetch returns runs here again.
+using ForecastStore = std::function<void()>;
+using ForecastFetch = std::function<ForecastStore()>;
+// The published NAV records of a fund over days (on the worker); false when
+// they could not be had.
+using PublishedSource =
+    std::function<bool(const std::string& fundId, const OleDate& from, const OleDate& to, std::vector<CFundValue>& records)>;
+
 // What the view reads from the program; tests give their own.
 struct ForecastViewContext {
     std::function<std::vector<std::string>()> selectedFunds;  // "自选基金"
@@ -45,6 +57,29 @@ struct ForecastViewContext {
     CRealtimeEstimates* realtime = nullptr;  // fed from each estimate
     std::function<void()> showIndexQuotes;   // command 32893
     int waitPerFundMs = kQuoteWaitPerFundMs;
+    // The latest values of the funds estimated (the page shows their latest
+    // NAV and, once out, the day's published growth); none: not fetched.
+    std::function<ForecastFetch(const std::vector<std::string>& funds)> latestValues;
+    // For the estimates still waiting for their NAV; none (offline): not asked.
+    std::function<PublishedSource()> publishedValues;
+};
+
+// The daily errors of one fund's estimate (estimate − published, in
+// percentage points) over the last 20 trading days, with their mean.
+class CErrorCurve : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CErrorCurve(QWidget* parent = nullptr);
+    void SetOutcomes(const QString& fundName, std::vector<EstimateOutcome> outcomes);
+    QSize sizeHint() const override { return {360, 130}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_fund;
+    std::vector<EstimateOutcome> m_outcomes;
 };
 
 // Rows of one list with their sign colours.
@@ -87,6 +122,10 @@ public:
     // Stops the run going; the lists keep what they show.
     void CancelRun();
     bool IsRunning() const { return m_pending != nullptr; }
+    // Compares the intraday estimates that wait for a NAV by now published
+    // (at the start, for days the program was closed); on the worker.
+    void CompareWaitingEstimates();
+    CErrorCurve* ErrorCurve() const { return m_curve; }
     // The fund box and the all/one mode.
     void SetAllFunds(bool all);
     void ReloadFundBox();
@@ -114,11 +153,18 @@ private:
     void ShowFundRows();
     void ShowHoldings(const std::string& fundId);
 
+    struct Progress {
+        std::atomic<int> phase{0}, done{0}, total{0};
+    };
+
+    void ShowErrorCurve(const std::string& fundId);
+    // The published growth of the funds' latest values, for the estimates of that day.
+    void CompareWithLatest();
+
     CTaskRunner& m_runner;
     ForecastViewContext m_ctx;
     CTaskRunner::CancelFlag m_pending;
-    std::shared_ptr<std::atomic<int>> m_arrived;
-    std::shared_ptr<std::atomic<int>> m_total;
+    std::shared_ptr<Progress> m_progressState;
     std::shared_ptr<EstimateResult> m_result;  // the last calibrated run
     std::vector<ForecastFundRow> m_fundRows;
     QTimer m_autoTimer;
@@ -133,6 +179,7 @@ private:
     CForecastModel* m_fundModel;
     CForecastModel* m_holdingModel;
     CWebPane* m_web;
+    CErrorCurve* m_curve;
     QProgressBar* m_progress;
     QPushButton* m_cancel;
     QLabel* m_status;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -60,11 +61,17 @@ CLoginDialog::CLoginDialog(CVextalDoc& doc, IUserPrompt& prompt, QWidget* parent
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     for (QPushButton* b : {login, reg, options, cancel}) buttons->addWidget(b);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_page, 1);
     layout->addLayout(form);
     layout->addLayout(checks);
+    layout->addWidget(m_status);
     layout->addLayout(buttons);
+    m_inputs = {m_name, m_password, m_remember, m_offline, login, reg, options};
+    m_countdown.setInterval(1000);
+    connect(&m_countdown, &QTimer::timeout, this, &CLoginDialog::Tick);
     connect(login, &QPushButton::clicked, this, &CLoginDialog::accept);
     connect(reg, &QPushButton::clicked, this, &CLoginDialog::Register);
     // Before login too: a proxy may be needed to reach the service at all.
@@ -104,13 +111,81 @@ void CLoginDialog::Focus(DialogFocus focus)
 
 void CLoginDialog::accept()
 {
+    if (m_pending) return;  // one login at a time
+    const CLoginForm form = Form();
     DialogFocus focus = DialogFocus::None;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool ok = m_logic.OnLogin(Form(), &focus);
-    QApplication::restoreOverrideCursor();
-    if (ok) QDialog::accept();
-    else Focus(focus);
+    if (!m_logic.BeginLogin(form, &focus)) {
+        Focus(focus);
+        return;
+    }
+    if (!form.offline) {
+        StartOnlineLogin(form);
+        return;
+    }
+    // The local table only: no wait worth a worker.
+    if (m_logic.FinishOffline(form)) QDialog::accept();
+    else Focus(DialogFocus::Password);
 }
+
+void CLoginDialog::StartOnlineLogin(const CLoginForm& form)
+{
+    const CLoginDialogLogic::Question question = m_logic.LoginQuestion();
+    QPointer<CLoginDialog> self(this);
+    m_pending = m_runner.Run([question, form, self](const std::atomic<bool>& cancelled) -> WorkFinish {
+        auto reply = std::make_shared<CommandReply>(CLoginDialogLogic::Ask(question));
+        if (cancelled) return nullptr;
+        return [self, form, reply] {
+            if (self) self->Answered(form, *reply);
+        };
+    });
+    for (QWidget* w : m_inputs) w->setEnabled(false);
+    m_left = m_waitSeconds;
+    m_status->setText(QStringLiteral("正在登录，最多再等%1秒…").arg(m_left));
+    m_countdown.start();
+}
+
+void CLoginDialog::Tick()
+{
+    if (!m_pending) return;
+    if (--m_left > 0) {
+        m_status->setText(QStringLiteral("正在登录，最多再等%1秒…").arg(m_left));
+        return;
+    }
+    // The service did not answer in time: given up as a failed request.
+    EndLogin(QStringLiteral("服务器%1秒内没有回答").arg(m_waitSeconds));
+    CommandReply reply;
+    reply.status = CommandStatus::SendFailed;
+    reply.error = kSendRequestErrorLogin;
+    m_logic.FinishOnline(Form(), reply);
+}
+
+void CLoginDialog::Answered(const CLoginForm& form, const CommandReply& reply)
+{
+    if (!m_pending) return;
+    EndLogin(QString());
+    if (m_logic.FinishOnline(form, reply)) QDialog::accept();
+    else Focus(DialogFocus::Password);
+}
+
+void CLoginDialog::EndLogin(const QString& status)
+{
+    CTaskRunner::Cancel(m_pending);
+    m_pending.reset();
+    m_countdown.stop();
+    m_status->setText(status);
+    for (QWidget* w : m_inputs) w->setEnabled(true);
+}
+
+void CLoginDialog::reject()
+{
+    if (m_pending) {
+        EndLogin(QStringLiteral("登录已取消"));
+        return;
+    }
+    QDialog::reject();
+}
+
+QString CLoginDialog::StatusText() const { return m_status->text(); }
 
 void CLoginDialog::Register()
 {

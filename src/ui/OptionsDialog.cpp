@@ -26,6 +26,7 @@
 #include "net/Cipher.h"
 #include "net/HttpTransport.h"
 #include "ui/ListView.h"
+#include "ui/LookThroughViews.h"
 
 namespace vextal {
 
@@ -324,6 +325,8 @@ COptionsDialog::COptionsDialog(std::string iniPath, IUserPrompt& prompt, QWidget
         m_tabs->addTab(m_columns[i], QString::fromUtf8(pages[i].second));
     }
     m_tabs->addTab(BuildProxyPage(), QStringLiteral("代理服务器"));
+    m_lookThrough = new CLookThroughOptionsPage(m_iniPath, this);
+    m_tabs->addTab(m_lookThrough, QStringLiteral("持仓穿透"));
     auto* box = new QDialogButtonBox(this);
     box->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
     box->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
@@ -536,6 +539,7 @@ void COptionsDialog::accept()
     for (CColumnPage* page : m_columns) WriteVisibleColumns(page->List().key, page->Visible(), m_iniPath);
     SaveProxySettings(proxy, m_iniPath);
     WriteCurveColours(m_curveColours, m_iniPath);
+    m_lookThrough->Save();
     QDialog::accept();
 }
 

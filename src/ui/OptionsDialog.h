@@ -21,6 +21,7 @@ class QTabWidget;
 namespace vextal {
 
 class CListView;
+class CLookThroughOptionsPage;
 class IUserPrompt;
 
 // A colour button: shows its colour, picks a new one when clicked.
@@ -131,6 +132,7 @@ private:
     CColumnPage* m_columns[3];
     QCheckBox* m_proxyEnable;
     QLineEdit* m_proxyFields[4];
+    CLookThroughOptionsPage* m_lookThrough;
 };
 
 // Tells the lists that the options changed (after "确定"), so they apply

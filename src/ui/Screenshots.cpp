@@ -9,6 +9,7 @@
 #include "ui/BookDialogsInstall.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundCurveView.h"
+#include "ui/LookThroughUi.h"
 #include "ui/MainFrame.h"
 #include "ui/TaskRunner.h"
 #include "ui/WebViews.h"
@@ -47,7 +48,10 @@ void TakeNext(const std::shared_ptr<ShotRun>& run)
             run->ok = SaveBookDialogShots(run->dir) && ok && run->ok;
             SaveForecastScreenshot(run->frame, run->dir, [run](bool ok) {
                 run->ok = run->ok && ok;
-                SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+                SaveCurveScreenshots(run->frame, run->dir, [run](bool ok) {
+                    run->ok = run->ok && ok;
+                    SaveLookThroughScreenshots(run->frame, run->dir, [run](bool ok) { run->done(run->ok && ok); });
+                });
             });
         });
         return;

@@ -2,23 +2,59 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "net/HttpTransport.h"
 
 namespace vextal {
 
-CTaskRunner::CTaskRunner(QObject* parent) : QObject(parent) {}
+// What a worker may still reach once the runner is gone: the runner only
+// while `owner` is set, under the mutex.
+struct CTaskRunner::Shared {
+    std::mutex mutex;
+    std::condition_variable ended;
+    CTaskRunner* owner = nullptr;
+};
+
+CTaskRunner::CTaskRunner(QObject* parent) : QObject(parent), m_shared(std::make_shared<Shared>())
+{
+    m_shared->owner = this;
+}
 
 CTaskRunner::~CTaskRunner()
 {
     CancelAll();
-    // The worker's queued call to Done dies with this object.
-    if (m_thread.joinable()) m_thread.join();
+    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    auto allEnded = [this] {
+        for (const Running& r : m_running)
+            if (!*r.ended) return false;
+        return true;
+    };
+    m_shared->ended.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), allEnded);
+    // From here no worker calls back; their queued calls die with this object.
+    m_shared->owner = nullptr;
+    lock.unlock();
+    for (Running& r : m_running) {
+        if (*r.ended) r.thread.join();
+        else r.thread.detach();  // ends by itself once its work returns
+    }
 }
 
 CTaskRunner::CancelFlag CTaskRunner::Run(Work work)
 {
     auto flag = std::make_shared<std::atomic<bool>>(false);
     m_queue.push_back({std::move(work), flag});
-    if (!m_running) StartNext();
+    StartNext();
+    return flag;
+}
+
+CTaskRunner::CancelFlag CTaskRunner::RunAside(Work work)
+{
+    auto flag = std::make_shared<std::atomic<bool>>(false);
+    Start({std::move(work), flag}, true);
     return flag;
 }
 
@@ -26,7 +62,7 @@ void CTaskRunner::CancelAll()
 {
     for (Task& t : m_queue) *t.cancel = true;
     m_queue.clear();
-    if (m_current) *m_current = true;
+    for (Running& r : m_running) *r.cancel = true;
 }
 
 void CTaskRunner::WhenIdle(std::function<void()> fn)
@@ -45,31 +81,51 @@ void CTaskRunner::WhenIdle(std::function<void()> fn)
 void CTaskRunner::StartNext()
 {
     while (!m_queue.empty() && *m_queue.front().cancel) m_queue.pop_front();
-    if (m_queue.empty()) {
-        emit idle();
-        return;
+    const bool inTurn = std::any_of(m_running.begin(), m_running.end(), [](const Running& r) { return !r.aside; });
+    if (!inTurn && !m_queue.empty()) {
+        Task task = std::move(m_queue.front());
+        m_queue.pop_front();
+        Start(std::move(task), false);
     }
-    Task task = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_running = true;
-    m_current = task.cancel;
-    m_thread = std::thread([this, task] {
-        WorkFinish finish = task.work(*task.cancel);
-        QMetaObject::invokeMethod(
-            this, [this, finish, cancel = task.cancel] { Done(finish, cancel); }, Qt::QueuedConnection);
+    if (m_running.empty() && m_queue.empty()) emit idle();
+}
+
+void CTaskRunner::Start(Task task, bool aside)
+{
+    Running& r = m_running.emplace_back();
+    r.cancel = task.cancel;
+    r.ended = std::make_shared<std::atomic<bool>>(false);
+    r.aside = aside;
+    const Running* which = &r;
+    r.thread = std::thread([shared = m_shared, task = std::move(task), ended = r.ended, which] {
+        WorkFinish finish;
+        {
+            // Every request of the piece gives up once it is cancelled.
+            CHttpCancelScope scope(task.cancel.get());
+            finish = task.work(*task.cancel);
+        }
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        *ended = true;
+        if (CTaskRunner* owner = shared->owner)
+            QMetaObject::invokeMethod(
+                owner, [owner, which, finish] { owner->Done(which, finish); }, Qt::QueuedConnection);
+        shared->ended.notify_all();
     });
 }
 
-void CTaskRunner::Done(const WorkFinish& finish, const CancelFlag&)
+void CTaskRunner::Done(const Running* which, const WorkFinish& finish)
 {
-    if (m_thread.joinable()) m_thread.join();
-    m_running = false;
-    m_current.reset();
+    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
+        if (&*it != which) continue;
+        if (it->thread.joinable()) it->thread.join();
+        m_running.erase(it);
+        break;
+    }
     // A piece that saw its cancel gave no step; one that had already written
     // gives its step, which must run so the caches match the database.
     if (finish) finish();
     emit finished();
-    if (!m_running) StartNext();
+    StartNext();
 }
 
 }  // namespace vextal

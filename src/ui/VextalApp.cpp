@@ -27,6 +27,7 @@
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
+#include "ui/LookThroughUi.h"
 #include "ui/Screenshots.h"
 #include "ui/SortDialog.h"
 #include "ui/TaskRunner.h"
@@ -184,8 +185,9 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     for (CFundValueNewView* view : {m_values, m_money})
         QObject::connect(view, &CFundValueNewView::downloadFinished, m_book, [this] { m_book->RefreshAll(); });
     InstallExportOptionsPages(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath, m_values, m_money);
-    InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
+    m_forecast = InstallFundForecastView(*m_frame, doc, *m_market, *m_runner);
     InstallCurveView(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
+    InstallLookThrough(*m_frame, doc, *m_market, *m_runner, m_prompt, context.iniPath);
     // The stack shows the first view added; the window opens on its own page.
     home->ShowPage(m_frame->Navigation().page);
     if (m_options.screenshotDir.isEmpty()) m_frame->showMaximized();
@@ -265,6 +267,8 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     InstallWebPages(*m_frame, doc, *m_market);
     InstallAccountCommands(*m_frame, doc, m_prompt, context.iniPath);
     m_frame->UpdateCommandStates();
+    // Estimates of days whose NAV came out while the program was closed.
+    if (m_forecast) m_forecast->CompareWaitingEstimates();
 }
 
 void CVextalApp::Shutdown()
@@ -284,6 +288,7 @@ void CVextalApp::Shutdown()
     m_sequence.reset();
     m_values = m_money = nullptr;
     m_book = nullptr;
+    m_forecast = nullptr;
     m_prompt.SetParent(nullptr);
     m_frame.reset();
     m_market.reset();

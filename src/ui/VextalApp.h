@@ -18,6 +18,7 @@ class CStartupSequence;
 class CMarketData;
 class CMainFrame;
 class CFundValueNewView;
+class CFundForecastView;
 class CVextalDoc;
 class CTaskRunner;
 class CBookkeepingUi;
@@ -71,6 +72,7 @@ private:
     CFundValueNewView* m_values = nullptr;
     CFundValueNewView* m_money = nullptr;
     CBookkeepingUi* m_book = nullptr;  // owned by the frame
+    CFundForecastView* m_forecast = nullptr;  // owned by the frame
     CVextalDoc* m_doc = nullptr;
     std::unique_ptr<QSocketNotifier> m_sessionEnd;
 };

@@ -81,7 +81,7 @@ TEST_F(SchemaTest, FileFromNothingHoldsEveryTableAtCurrentVersion)
     CAdoDatabase db;
     db.SetDatabase(Path("Vextal.mdb"), 1);
     ASSERT_TRUE(db.Open()) << db.GetLastError();
-    EXPECT_EQ(Version(db), "3.24");
+    EXPECT_EQ(Version(db), "3.25");
     std::string stamp;
     EXPECT_TRUE(GetSystemInfo(db, "FundInfoVersion", stamp));
     EXPECT_EQ(stamp, "20070101");
@@ -110,7 +110,7 @@ TEST_F(SchemaTest, FileFromNothingHoldsEveryTableAtCurrentVersion)
                           "SixMonthIncome", "ThisYearIncome", "OneYearIncome", "LastYearIncome", "YearAvgIncome",
                           "TotalIncome", "IncomeSum22", "IncomeSum44", "LastCalcDate"}},
         {"T_MyFund_Focus", {"FundID"}},
-        {"T_Fund_Estimate", {"FundID", "ValueDate", "Estimate", "Published"}},
+        {"T_Fund_Estimate", {"FundID", "ValueDate", "Estimate", "Published", "EstimateTime", "Compared"}},
     };
     for (const auto& [table, cols] : expected) EXPECT_EQ(ColumnsOf(db, table), cols) << table;
 
@@ -124,16 +124,17 @@ TEST_F(SchemaTest, FileFromNothingHoldsEveryTableAtCurrentVersion)
 TEST_F(SchemaTest, UpgradeChainFollowsTheStoredVersionAsADecimal)
 {
     EXPECT_EQ(PendingUpgradeSteps("3.11"),
-              (std::vector<std::string>{"3.12", "3.13", "3.16", "3.19", "3.20", "3.23", "3.24"}));
-    EXPECT_EQ(PendingUpgradeSteps("3.2"), (std::vector<std::string>{"3.23", "3.24"}));  // 3.20
-    EXPECT_TRUE(PendingUpgradeSteps("3.3").empty());                                   // 3.30 > 3.24
-    EXPECT_TRUE(PendingUpgradeSteps("3.24").empty());
+              (std::vector<std::string>{"3.12", "3.13", "3.16", "3.19", "3.20", "3.23", "3.24", "3.25"}));
+    EXPECT_EQ(PendingUpgradeSteps("3.2"), (std::vector<std::string>{"3.23", "3.24", "3.25"}));  // 3.20
+    EXPECT_TRUE(PendingUpgradeSteps("3.3").empty());                                   // 3.30 > 3.25
+    EXPECT_EQ(PendingUpgradeSteps("3.24"), (std::vector<std::string>{"3.25"}));
+    EXPECT_TRUE(PendingUpgradeSteps("3.25").empty());
     EXPECT_TRUE(PendingUpgradeSteps("10.0").empty());  // a later release, not "1" < "3"
 
     CAdoDatabase none;
     MakeOldFile(none, nullptr);  // no T_System_Info at all
     EXPECT_TRUE(UpgradeDatabase(none));
-    EXPECT_EQ(Version(none), "3.24");
+    EXPECT_EQ(Version(none), "3.25");
     EXPECT_EQ(ColumnsOf(none, "T_Fund_Trade"), FundTradeColumns());
     EXPECT_TRUE(HasTable(none, "T_New_Income"));
     none.Close();
@@ -146,7 +147,7 @@ TEST_F(SchemaTest, UpgradeChainFollowsTheStoredVersionAsADecimal)
     MakeOldFile(v312, "3.12");
     ASSERT_TRUE(SetSystemInfo(v312, "FundCorVersion", "20240101"));
     EXPECT_TRUE(UpgradeDatabase(v312));
-    EXPECT_EQ(Version(v312), "3.24");
+    EXPECT_EQ(Version(v312), "3.25");
     EXPECT_TRUE(HasTable(v312, "T_Fund_Bonus"));  // 3.13 ran
     std::string stamp;
     GetSystemInfo(v312, "FundCorVersion", stamp);
@@ -185,7 +186,7 @@ TEST_F(SchemaTest, AFailedStepKeepsItsVersionAndTheBackup)
     // With room again the next start completes the chain; the column already there counts as done.
     ASSERT_TRUE(db.Execute("PRAGMA max_page_count=1073741823"));
     EXPECT_TRUE(UpgradeDatabase(db, &error)) << error;
-    EXPECT_EQ(Version(db), "3.24");
+    EXPECT_EQ(Version(db), "3.25");
     EXPECT_EQ(ColumnsOf(db, "T_Fund_Trade"), FundTradeColumns());
 }
 
@@ -195,7 +196,7 @@ TEST_F(SchemaTest, UpgradeKeepsABackupAndASecondRunChangesNothing)
     MakeOldFile(db, "3.13");
     ASSERT_TRUE(db.Execute("INSERT INTO T_Trade_Info(TradeID,AccountID,FundID,TradeTime) VALUES(1,2,'000001',#2020-01-01#)"));
     EXPECT_TRUE(UpgradeDatabase(db));
-    EXPECT_EQ(Version(db), "3.24");
+    EXPECT_EQ(Version(db), "3.25");
     std::string after = SchemaDump(db);
     UpgradeDatabase(db);
     EXPECT_EQ(SchemaDump(db), after);

@@ -4,8 +4,12 @@
 // holdings list of one of them.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <future>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +21,7 @@
 #include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
 #include "net/HttpTransport.h"
+#include "support/ServeFixture.h"
 
 using namespace vextal;
 
@@ -40,13 +45,34 @@ protected:
         Clock::Release();
         SetHttpConfig({});
     }
-    std::unique_ptr<CServiceProcess> Serve(const OleDate& now)
+    std::unique_ptr<CServiceProcess> Serve(const OleDate& now, std::vector<std::string> extra = {})
     {
-        return std::make_unique<CServiceProcess>(
-            PLINDO_SERVE_PATH, std::vector<std::string>{"--seed", std::to_string(kSeed), "--funds",
-                                                        std::to_string(kFunds), "--now", now.Format(0), "--quiet"});
+        std::vector<std::string> args = {"--seed", std::to_string(kSeed), "--funds", std::to_string(kFunds),
+                                         "--now", now.Format(0), "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return std::make_unique<CServiceProcess>(PLINDO_SERVE_PATH, args);
+    }
+    // The first `n` stock funds of the simulated market listed before 2023.
+    static std::vector<std::string> StockFunds(size_t n)
+    {
+        std::vector<std::string> codes;
+        for (const SimFund& f : test::SimulatedMarket(kSeed, kFunds).Funds())
+            if (codes.size() < n && f.HoldsStocks() && f.fundType == 1 && !f.withdrawDay &&
+                f.createDay < DayNumber(OleDate::FromParts(2023, 1, 1)))
+                codes.push_back(f.code);
+        return codes;
     }
 };
+
+template <class F>
+bool WaitUntil(F done, int limitMs = 15000)
+{
+    for (int waited = 0; !done(); waited += 10) {
+        if (waited >= limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
 {
@@ -102,8 +128,8 @@ TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
     ASSERT_GE(rows.size(), 2u);
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         EXPECT_EQ(rows[i].No, std::to_string(i + 1));
-        EXPECT_NEAR(std::atof(rows[i].Contribution.c_str()),
-                    std::atof(rows[i].Percent.c_str()) * std::atof(rows[i].Change.c_str()) / 100, 0.0051);
+        EXPECT_NEAR(NumberOr(rows[i].Contribution, 0),
+                    NumberOr(rows[i].Percent, 0) * NumberOr(rows[i].Change, 0) / 100, 0.0051);
     }
     EXPECT_EQ(rows.back().No, "合计");
     EXPECT_EQ(rows.back().Contribution, StrFormat("%0.2f%%", r.Raw[codes[0]]));
@@ -114,6 +140,98 @@ TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
     float change = 0;
     OleDate day;
     EXPECT_FALSE(GetStockQuote(service->Base(), "999999", change, day));
+}
+
+// 取消 while the service does not answer the holdings, or the quote pages:
+// the run comes back at once, and the quote workers end with it.
+TEST_F(EstimateServeTest, CancelDuringHoldingsOrQuotesReturnsWithinASecond)
+{
+    const OleDate now = OleDate::FromParts(2024, 10, 16, 14, 30);
+    Clock::Fix(now);
+    const std::vector<std::string> funds = StockFunds(12);
+    const struct {
+        const char* hang;
+        EstimatePhase phase;
+    } cases[] = {{"/plindo/common/plindoservice.asmx/GetNewFundInvestInfo", EstimatePhase::Holdings},
+                 {"/htmdata/", EstimatePhase::Quotes}};
+    for (const auto& c : cases) {
+        auto service = Serve(now, {"--hang", c.hang});
+        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+        std::atomic<bool> cancel{false};
+        std::atomic<int> phase{-1};
+        EstimateOptions o;
+        o.cancel = &cancel;
+        o.progress = [&phase](EstimatePhase p, int, int) { phase = static_cast<int>(p); };
+        auto run = std::async(std::launch::async, [&] {
+            return RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
+                                                     service->Base()), o);
+        });
+        ASSERT_TRUE(WaitUntil([&] { return phase == static_cast<int>(c.phase); })) << c.hang;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well inside the hung request
+        cancel = true;
+        ASSERT_EQ(run.wait_for(std::chrono::seconds(1)), std::future_status::ready) << c.hang;
+        EstimateResult r = run.get();
+        EXPECT_EQ(r.Status, EstimateStatus::Cancelled) << c.hang;
+        EXPECT_TRUE(r.Calibrated.empty());
+        if (r.Fetch) {
+            EXPECT_TRUE(WaitUntil([&] { return r.Fetch->WorkersEnded() == kQuoteWorkers; }, 1000));
+        }
+    }
+}
+
+// Quotes that do not come in time: with none the funds say so and nothing
+// is estimated; with the Shanghai pages missing, each row counts its quoted
+// holdings and the run says how many funds and quotes it had.
+TEST_F(EstimateServeTest, RowsAndStatusSayHowManyQuotesCameInTime)
+{
+    const OleDate now = OleDate::FromParts(2024, 10, 16, 14, 30);
+    Clock::Fix(now);
+    const std::vector<std::string> funds = StockFunds(4);
+    EstimateOptions o;
+    o.waitPerFundMs = 2000;
+    o.pageLimitMs = 200;  // a hung page frees its worker soon for the pages behind it
+    {
+        auto service = Serve(now, {"--hang", "/htmdata/"});
+        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+        EstimateResult r = RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
+                                                             service->Base()), o);
+        ASSERT_EQ(r.Status, EstimateStatus::NoQuote);
+        EXPECT_TRUE(r.Calibrated.empty());
+        for (const ForecastFundRow& row : FundRows(r, nullptr)) {
+            EXPECT_EQ(row.Estimate, "无行情") << row.FundID;
+            EXPECT_FALSE(row.HasEstimate);
+            EXPECT_EQ(row.Quotes, StrFormat("0/%d", r.Coverage[row.FundID].Holdings));
+        }
+        EXPECT_EQ(RunSummary(r, now),
+                  StrFormat("无行情：股票行情0/%zu，没有估算（估算时间 14:30:00）", r.Plan.StockCodes.size()));
+    }
+    auto service = Serve(now, {"--hang", "/htmdata/html/6"});
+    ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+    EstimateResult r = RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
+                                                         service->Base()), o);
+    ASSERT_EQ(r.Status, EstimateStatus::Done);
+    // What should have come: every page but the Shanghai ones.
+    int answering = 0;
+    for (const std::string& code : r.Plan.StockCodes) answering += code[0] != '6';
+    ASSERT_GT(answering, 0);
+    ASSERT_LT(answering, static_cast<int>(r.Plan.StockCodes.size()));
+    std::map<std::string, std::pair<int, int>> expected;  // fund → quoted, held
+    for (const EstimateHolding& h : r.Plan.Holdings) {
+        expected[h.FundID].first += h.Item.StockID[0] != '6';
+        expected[h.FundID].second += 1;
+    }
+    int estimated = 0;
+    for (const ForecastFundRow& row : FundRows(r, nullptr)) {
+        const auto [quoted, held] = expected[row.FundID];
+        EXPECT_EQ(row.Quotes, StrFormat("%d/%d", quoted, held)) << row.FundID;
+        EXPECT_EQ(row.HasEstimate, quoted > 0) << row.FundID;
+        if (quoted == 0) {
+            EXPECT_EQ(row.Estimate, "无行情");
+        }
+        estimated += quoted > 0;
+    }
+    EXPECT_EQ(RunSummary(r, now), StrFormat("部分估算：基金%d/%zu，股票行情%d/%zu（行情日期 2024-10-16，估算时间 14:30:00）",
+                                            estimated, funds.size(), answering, r.Plan.StockCodes.size()));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "LoopbackServer.h"
+#include "book/BookServiceClient.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
 #include "net/DataService.h"
@@ -132,13 +133,37 @@ TEST_F(CommandsTest, DividendAmountAndCancelAnswerWithoutResult)
     EXPECT_FALSE(SendTradeCancel(ctx, 42).ok());
 }
 
+// An answer cut before its message ends is a failure with a text, never an
+// empty bookkeeping or "no dividends"; a message found empty is one.
+TEST_F(CommandsTest, CutAnswersAreFailuresNotEmptyLists)
+{
+    CBookServiceClient book([this] { return ctx; });
+    const OleDate from = OleDate::FromParts(2023, 1, 1), to = OleDate::FromParts(2024, 1, 1);
+    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>"}) {
+        SCOPED_TRACE(cut);
+        Answer(cut);
+        std::string text = "x", error;
+        EXPECT_FALSE(book.DownloadBookkeeping(1, text, error));
+        EXPECT_EQ(error, "DownloadBookkeeping():数据格式错误");
+        std::vector<DividendItem> items;
+        EXPECT_EQ(book.QueryDividends("161005", from, to, 100, 0, items, error), kDividendMalformed);
+    }
+    Answer("<Ret>0</Ret><Msg></Msg><Msg2></Msg2>");
+    std::string text = "x", error;
+    EXPECT_TRUE(book.DownloadBookkeeping(1, text, error)) << error;
+    EXPECT_EQ(text, "");
+    std::vector<DividendItem> items;
+    EXPECT_EQ(book.QueryDividends("161005", from, to, 100, 0, items, error), kDividendOk);
+    EXPECT_TRUE(items.empty());
+}
+
 TEST(DataServiceReaders, ReadHoldingsSplitsAndQuotes)
 {
     std::vector<CFundInvestItem> items;
-    ReadFundInvestInfo("<ArrayOfFundInvestInfo>" + InvestInfo("600000", "\xc6\xd6\xb7\xa2", "8.5") +
-                           InvestInfo("000002", "\xcd\xf2\xbf\xc6", "x") + "<FundInvestInfo><StockID>1",
-                       items);
-    // The cut third element still counts as a round, with what it holds.
+    // A cut answer is a failure; the cut third element still counts as a round, with what it holds.
+    EXPECT_FALSE(ReadFundInvestInfo("<ArrayOfFundInvestInfo>" + InvestInfo("600000", "\xc6\xd6\xb7\xa2", "8.5") +
+                                        InvestInfo("000002", "\xcd\xf2\xbf\xc6", "x") + "<FundInvestInfo><StockID>1",
+                                    items));
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].StockName, "浦发");
     EXPECT_FLOAT_EQ(items[0].InvestPercent, 8.5f);
@@ -166,13 +191,39 @@ TEST(DataServiceReaders, ReadHoldingsSplitsAndQuotes)
     EXPECT_EQ(change, 99);
 }
 
+// The holdings record as both programs write and read it: the old three
+// fields unchanged, the industry after them, and each field taken from its
+// own element only, so an element without the industry does not borrow its
+// neighbour's.
+TEST(DataServiceReaders, FundInvestInfoWithAndWithoutIndustry)
+{
+    EXPECT_EQ(WriteFundInvestInfo("600000", "浦发银行", 8.5),
+              "  <FundInvestInfo><StockID>600000</StockID><StockName>浦发银行</StockName>"
+              "<InvestPercent>8.50</InvestPercent></FundInvestInfo>\n");
+    const std::string answer = Utf8ToGbk(std::string("<?xml version=\"1.0\" encoding=\"gbk\"?>\n<") + kFundInvestInfoRoot +
+                                         " xmlns=\"x\">\n" + WriteFundInvestInfo("000002", "万科A", 3) +
+                                         WriteFundInvestInfo("600000", "浦发&<银行>", 8.534, "银行") + "</" +
+                                         kFundInvestInfoRoot + ">\n");
+    std::vector<CFundInvestItem> items;
+    ASSERT_TRUE(ReadFundInvestInfo(answer, items));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].StockName, "万科A");
+    EXPECT_EQ(items[0].Industry, "");
+    EXPECT_EQ(items[1].StockName, "浦发&<银行>");
+    EXPECT_EQ(items[1].Industry, "银行");
+    EXPECT_FLOAT_EQ(items[1].InvestPercent, 8.53f);
+    items.clear();
+    EXPECT_FALSE(ReadFundInvestInfo("<html><body>portal login</body></html>", items));
+    EXPECT_TRUE(items.empty());
+}
+
 // Calculation, splits and quotes run against the real service (tests/service);
 // here the holdings cache and the answers the real service never gives.
 TEST_F(DataServiceTest, HoldingsCacheAndFolderRefusals)
 {
     LoopbackServer srv;
     std::atomic<int> holdingsRequests{0};
-    std::atomic<bool> holdingsDown{false};
+    std::atomic<bool> holdingsDown{false}, holdingsPortal{false};
     const std::string holdings = "<?xml version=\"1.0\" encoding=\"utf-8\"?><ArrayOfFundInvestInfo xmlns=\"d\">" +
                                  InvestInfo("600000", "\xe6\xb5\xa6\xe5\x8f\x91", "9.5") +  // 浦发 (UTF-8 page)
                                  InvestInfo("600036", "b", "7.25") + InvestInfo("000002", "c", "3") +
@@ -180,7 +231,7 @@ TEST_F(DataServiceTest, HoldingsCacheAndFolderRefusals)
     srv.Get("/plindo/common/plindoservice.asmx/GetNewFundInvestInfo", [&](const httplib::Request&, httplib::Response& res) {
         ++holdingsRequests;
         if (holdingsDown) res.status = 503;
-        res.set_content(holdings, "text/xml");
+        res.set_content(holdingsPortal ? "<html><body>portal login</body></html>" : holdings, "text/xml");
     });
     std::string topicAnswer;
     srv.Post("/plindo/client/ClientService.asmx/DeleteFundFormTopic", [&](const httplib::Request&, httplib::Response& res) {
@@ -208,6 +259,10 @@ TEST_F(DataServiceTest, HoldingsCacheAndFolderRefusals)
     holdingsDown = false;
     EXPECT_TRUE(GetNewFundInvestInfo(cache, srv.Base(), "110022", true, items));
     EXPECT_EQ(holdingsRequests, 3);
+    EXPECT_EQ(cache.Size(), 2u);
+    // A page that is no holdings answer is a failure, not a fund without stocks, and is not cached.
+    holdingsPortal = true;
+    EXPECT_FALSE(GetNewFundInvestInfo(cache, srv.Base(), "519000", true, items));
     EXPECT_EQ(cache.Size(), 2u);
 
     // 0 and -5 come from the real service (tests/service); here the answers it never gives.

@@ -5,8 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <fstream>
 #include <regex>
 #include <tuple>
@@ -187,20 +191,27 @@ TEST_F(NetTest, NamedProxyCarriesTheCredentials)
     EXPECT_EQ(proxy.Seen().size(), before);
 }
 
+// Accepts connections (the kernel's backlog) but never answers.
+struct SilentServer {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    std::string url;
+    SilentServer()
+    {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) return;
+        socklen_t len = sizeof addr;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x";
+    }
+    ~SilentServer() { close(fd); }
+};
+
 TEST_F(NetTest, SilentServerTimesOut)
 {
-    // Accepts connections (the kernel's backlog) but never answers.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x";
-
+    SilentServer silent;
+    ASSERT_FALSE(silent.url.empty());
     // From a limit far beyond the suite's time limit down to 1 s: a setting
     // that did not take effect fails the test by that limit, without a
     // timing in the test itself.
@@ -210,8 +221,61 @@ TEST_F(NetTest, SilentServerTimesOut)
     c.requestTimeoutSeconds = 1;
     SetHttpConfig(c);
     std::string text;
-    EXPECT_FALSE(HttpPostCommand(url, text, "a=1", ""));
-    close(fd);
+    EXPECT_FALSE(HttpPostCommand(silent.url, text, "a=1", ""));
+}
+
+// A job that is told to stop does not wait for a silent service: the
+// request in flight ends soon after the flag, a later one is never sent,
+// and a scope's own limit ends a wait too.
+TEST_F(NetTest, CancelledRequestsEndAtOnceWhateverTheServiceDoes)
+{
+    SilentServer silent;
+    ASSERT_FALSE(silent.url.empty());
+    HttpConfig c = GetHttpConfig();
+    c.requestTimeoutSeconds = 600;  // only the cancel can end these
+    SetHttpConfig(c);
+
+    std::atomic<bool> cancel{false}, started{false};
+    std::string error;
+    auto inFlight = std::async(std::launch::async, [&] {
+        CHttpCancelScope scope(&cancel);
+        started = true;
+        std::string text;
+        const int n = HttpGetText(silent.url, text, "", "");
+        error = GetLastHttpError();
+        return n;
+    });
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // connected and waiting
+    cancel = true;
+    ASSERT_EQ(inFlight.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+    EXPECT_EQ(inFlight.get(), -1);
+    EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
+
+    LoopbackServer srv;
+    srv.Get("/x", [](const httplib::Request&, httplib::Response& res) { res.set_content("page", "text/html"); });
+    srv.Start();
+    std::string text;
+    {
+        CHttpCancelScope outer(&cancel);
+        CHttpCancelScope inner(nullptr);  // an inner scope keeps what the outer one asks
+        EXPECT_TRUE(CHttpCancelScope::Cancelled());
+        EXPECT_EQ(HttpGetText(srv.Base() + "x", text, "", ""), -1);
+    }
+    EXPECT_TRUE(srv.Seen().empty());
+    EXPECT_FALSE(CHttpCancelScope::Cancelled());
+    EXPECT_EQ(HttpGetText(srv.Base() + "x", text, "", ""), 4);  // the scope ended with its block
+
+    auto limited = std::async(std::launch::async, [&] {
+        CHttpCancelScope scope(nullptr, 300);
+        std::string page;
+        const int n = HttpGetText(silent.url, page, "", "");
+        return std::make_pair(n, GetLastHttpError());
+    });
+    ASSERT_EQ(limited.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    auto [n, why] = limited.get();
+    EXPECT_EQ(n, -1);
+    EXPECT_NE(why.find("no answer in time"), std::string::npos) << why;
 }
 
 TEST(HttpTransport, SavesBuffersToFiles)

@@ -4,6 +4,8 @@
 
 #include <httplib.h>
 
+#include <set>
+
 
 #include "MarketSimulator.h"
 #include "common/Format.h"
@@ -62,6 +64,30 @@ TEST_F(DataService, BondFundsAndUnknownCodesHoldNoStocks)
     EXPECT_TRUE(items.empty());
     ASSERT_TRUE(GetNewFundInvestInfo(cache, s_service->Base(), "999999", true, items));
     EXPECT_TRUE(items.empty());
+}
+
+// The disclosed holdings as the simulated fund runs on them, each with its
+// stock's industry (the look-through exposure sums by it).
+TEST_F(DataService, HoldingsCarryTheirIndustry)
+{
+    const SimFund& f = Pick(StockFund);
+    const std::vector<Holding> held = s_market->Holdings(f, DayNumber(kNow));
+    CFundInvestCache cache;
+    std::vector<CFundInvestItem> items;
+    ASSERT_TRUE(GetNewFundInvestInfo(cache, s_service->Base(), f.code, true, items));
+    ASSERT_EQ(items.size(), held.size());
+    std::set<std::string> industries;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const SimStock& s = s_market->Stocks()[static_cast<size_t>(held[i].stock)];
+        EXPECT_EQ(items[i].StockID, s.code);
+        EXPECT_EQ(items[i].StockName, s.name);
+        EXPECT_NEAR(items[i].InvestPercent, held[i].weight * 100, 0.005);
+        EXPECT_EQ(items[i].Industry, SectorIndustry(s.sector));
+        industries.insert(items[i].Industry);
+    }
+    // Half the picks come from the fund's own sector, the rest from anywhere.
+    EXPECT_GE(industries.size(), 2u);
+    EXPECT_EQ(industries.count(SectorIndustry(f.sector)), 1u);
 }
 
 TEST_F(DataService, CalculationAnswersEveryFundInTheOrderSent)
@@ -123,8 +149,8 @@ TEST_F(DataService, QuotePageAtTheServiceMinute)
     const double prev = s_market->StockClose(stock, index - 1), price = s_market->StockPriceAt(stock, kNow);
     EXPECT_EQ(fields[2], StrFormat("%0.2f", prev));
     EXPECT_EQ(fields[3], StrFormat("%0.2f", price));
-    EXPECT_LE(std::atof(fields[5].c_str()), std::atof(fields[3].c_str()));
-    EXPECT_GE(std::atof(fields[4].c_str()), std::atof(fields[3].c_str()));
+    EXPECT_LE(NumberOr(fields[5], 0), NumberOr(fields[3], 0));
+    EXPECT_GE(NumberOr(fields[4], 0), NumberOr(fields[3], 0));
 }
 
 TEST_F(DataService, HugeQueriesLeaveTheServiceAnswering)

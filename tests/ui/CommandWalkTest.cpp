@@ -147,7 +147,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         {cmd::TradeIncome, 114},   {cmd::AccountDetail, 106}, {cmd::GroupAccounts, 106},    {cmd::Back, 106},
         {cmd::PortfolioIncome, 100},  // no function: nothing happens
         {cmd::GroupUsers, 100},       // no view for user management: the page stays
-        {cmd::Refresh, 100}};
+        {cmd::Refresh, 100},       {cmd::LookThrough, 117},   {cmd::FundOverlap, 118},      {cmd::IndexCompare, 119}};
     for (auto [id, p] : pages) expect[id].page = p;
     const std::pair<int, const char*> dialogs[] = {
         {cmd::SyncBookkeeping, "记帐数据上传/下载"}, {cmd::UserInfo, "修改用户信息"}, {cmd::Password, "设置登录密码"},
@@ -169,7 +169,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
     for (int id : {cmd::TradeDetails, cmd::TradeIncome, cmd::AccountPanel, cmd::DeleteAccount, cmd::NewAccount,
                    cmd::QuickBooking, cmd::Subscribe, cmd::Purchase, cmd::Redeem, cmd::Convert, cmd::DividendBooking,
                    cmd::Split, cmd::Plans, cmd::EditBooking, cmd::DividendMode, cmd::SaleFee, cmd::MoveHolding,
-                   cmd::ImportTrades, cmd::AccountProperties})
+                   cmd::ImportTrades, cmd::AccountProperties, cmd::LookThrough, cmd::FundOverlap, cmd::IndexCompare})
         expect[id].before = onAccount;
     for (int id : {cmd::ExportExcel, cmd::PortfolioIncome, cmd::SortValues, cmd::GroupUsers, cmd::Refresh})
         expect[id].before = onValues;

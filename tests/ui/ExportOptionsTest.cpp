@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <clocale>
 
 #include "UiFixture.h"
 #include "app/Settings.h"
@@ -21,6 +23,9 @@
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
 #include "ui/LoginDialogs.h"
+#include <QDoubleSpinBox>
+
+#include "ui/LookThroughViews.h"
 #include "ui/MainFrame.h"
 #include "ui/OptionsDialog.h"
 
@@ -152,6 +157,33 @@ TEST(ExcelExport, HoldingsCellsKeepTheirTypesFormatsAndColours)
     EXPECT_EQ(empty.cells["E1"].value, QStringLiteral("当日收益"));
 }
 
+// A desktop whose locale writes a decimal comma changes no number: the sign
+// colour and the exported figure are the cell's number.
+TEST(ExcelExport, CellsKeepTheirNumbersUnderADecimalComma)
+{
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/setup makes it)";
+    QTemporaryDir dir;
+    CListView list;
+    list.Model()->SetColumns(59176, VisibleColumnSpecs(59176, "10|11|23|13|18"));
+    const ListCell cells[] = {{"1", 1}, {"示例成长", {}}, {"1,234.50", 1234.5}, {"-0.66", -0.66}, {"1.09", 1.0878}};
+    list.Model()->SetSource(1, [&cells](int, int id) -> ListCell {
+        return cells[id == 10 ? 0 : id == 11 ? 1 : id == 23 ? 2 : id == 13 ? 3 : 4];
+    });
+    EXPECT_EQ(list.Model()->data(list.Model()->index(0, 3), Qt::ForegroundRole).value<QColor>(), QColor(0, 124, 0));
+    EXPECT_EQ(list.Model()->data(list.Model()->index(0, 4), Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    RecordingPrompt prompt;
+    const QString path = ExportList({&list, 59176, QStringLiteral("明细")}, true, prompt,
+                                    {dir.path(), [](const QString&) { return false; }});
+    std::setlocale(LC_NUMERIC, before.c_str());
+    ASSERT_FALSE(path.isEmpty());
+    Sheet sheet(path);
+    EXPECT_EQ(sheet.cells["C2"].value, QStringLiteral("1234.5"));
+    EXPECT_EQ(sheet.cells["D2"].value, QStringLiteral("-0.66"));
+    EXPECT_EQ(sheet.cells["D2"].colour, QStringLiteral("FF007C00"));
+    EXPECT_EQ(sheet.cells["E2"].value, QStringLiteral("1.09"));
+}
+
 TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
 {
     QTemporaryDir dir;
@@ -159,8 +191,9 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     RecordingPrompt prompt;
     {
         COptionsDialog dialog(ini, prompt);
-        ASSERT_EQ(dialog.Tabs()->count(), 5);
+        ASSERT_EQ(dialog.Tabs()->count(), 6);
         EXPECT_EQ(dialog.Tabs()->tabText(3), QStringLiteral("最新净值"));
+        EXPECT_EQ(dialog.Tabs()->tabText(5), QStringLiteral("持仓穿透"));
         CColumnPage& values = *dialog.ColumnPage(2);
         values.None();
         EXPECT_TRUE(values.Visible().empty());
@@ -199,6 +232,11 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));
     dialog.ProxyField(3)->setText("Pr0xy-secret");
     dialog.CurveColours().series[3] = 0x123456;
+    auto* lookThrough = qobject_cast<CLookThroughOptionsPage*>(dialog.Tabs()->widget(5));
+    ASSERT_NE(lookThrough, nullptr);
+    EXPECT_EQ(lookThrough->Threshold()->value(), 30.0);  // nothing in the file yet
+    lookThrough->Threshold()->setValue(12.5);
+    lookThrough->Columns()->All();
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
@@ -213,6 +251,13 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     EXPECT_EQ(read.proxy.password, "Pr0xy-secret");
     EXPECT_EQ(ReadCurveColours(ini).series[3], 0x123456u);
     EXPECT_EQ(ReadCurveColours(ini).axis, 0x0000FFu);  // the chart's default
+    EXPECT_NE(text.find("ExposureItem=10|11|12|13|14|15|16|17"), std::string::npos);
+    EXPECT_EQ(ReadOverlapWarning(ini), 12.5);
+    // A hand-edited threshold that is no percentage warns at the default.
+    for (const char* bad : {"nan", "150", "-1", "3O", "1e999"}) {
+        WriteShowString("OverlapWarn", bad, ini);
+        EXPECT_EQ(ReadOverlapWarning(ini), 30.0) << bad;
+    }
 }
 
 // The program against the real service: page 113 with its download and

@@ -1,13 +1,17 @@
 // The estimate page: the refresh timer only estimates while the page is
 // shown, a run's rows and colours, the published mark with its error
-// history, and a cancel while quotes are still coming.
+// history, the progress of each phase, and a cancel while quotes are still
+// coming.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
 #include <QThread>
 #include <atomic>
 
+#include "common/Clock.h"
 #include "db/DbTestUtil.h"
 #include "estimate/EstimateErrors.h"
 #include "estimate/RealtimeEstimates.h"
@@ -98,6 +102,12 @@ class ForecastViewDbTest : public test::TempDirTest {};
 
 TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
 {
+    // 14:50 on the quotes' day: the intraday estimate is kept, and compared
+    // at once for the fund whose NAV of the day is known.
+    Clock::Fix(OleDate::FromParts(2024, 10, 16, 14, 50));
+    struct Release {
+        ~Release() { Clock::Release(); }
+    } release;
     CAdoDatabase db;
     MakeDatabase(db);
     CEstimateErrors errors(db);
@@ -114,8 +124,11 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
 
     QSignalSpy finished(&view, &CFundForecastView::estimateFinished);
     ASSERT_TRUE(view.RunEstimate());
+    EXPECT_EQ(view.StatusText(), QStringLiteral("正在取得基金持仓 0/2"));
     EXPECT_FALSE(view.RunEstimate());  // one run at a time
     ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(view.StatusText(),
+              QStringLiteral("估算完成：2个基金，股票行情3/3（行情日期 2024-10-16，估算时间 14:50:00）"));
     EXPECT_EQ(finished.at(0).at(0).toInt(), static_cast<int>(EstimateStatus::Done));
 
     QAbstractItemModel* funds = view.FundModel();
@@ -127,10 +140,14 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
     EXPECT_EQ(Colour(funds, 0, 3), QColor(255, 0, 0));
     EXPECT_EQ(Text(funds, 1, 3), QStringLiteral("-1.50%"));
     EXPECT_EQ(Colour(funds, 1, 3), QColor(0, 124, 0));
-    EXPECT_EQ(Text(funds, 0, 4), QString());
-    EXPECT_EQ(Text(funds, 1, 4), QStringLiteral("-1.25% 已公布"));
-    EXPECT_EQ(Text(funds, 1, 5), QStringLiteral("0.25%"));  // |−1.50 − (−1.25)|
+    EXPECT_EQ(Text(funds, 0, 4), QStringLiteral("3/3"));
+    EXPECT_EQ(Text(funds, 1, 4), QStringLiteral("1/1"));
     EXPECT_EQ(Text(funds, 0, 5), QString());
+    EXPECT_EQ(Text(funds, 1, 5), QStringLiteral("-1.25% 已公布"));
+    EXPECT_EQ(Text(funds, 1, 6), QStringLiteral("0.25%"));  // |−1.50 − (−1.25)|
+    EXPECT_EQ(Text(funds, 0, 6), QString());
+    // The first fund's estimate waits for its NAV.
+    EXPECT_EQ(errors.Waiting(OleDate::FromParts(2024, 10, 16, 21, 0)).count("000001"), 1u);
 
     // The first fund is selected: its holdings and the total row.
     QAbstractItemModel* holdings = view.HoldingModel();
@@ -154,6 +171,11 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
     view.SetAllFunds(false);
     market->blockQuotes = true;
     ASSERT_TRUE(view.RunEstimate());
+    QElapsedTimer waited;
+    waited.start();
+    while (!view.StatusText().startsWith(QStringLiteral("正在取得股票行情")) && waited.elapsed() < 10000)
+        QTest::qWait(20);
+    EXPECT_EQ(view.StatusText(), QStringLiteral("正在取得股票行情 0/3"));
     view.CancelRun();
     EXPECT_FALSE(view.IsRunning());
     EXPECT_EQ(view.StatusText(), QStringLiteral("估算已取消"));

@@ -28,8 +28,9 @@ using namespace vextal;
 namespace {
 std::atomic<int> g_windowRequests{0};
 
-// Its own recorder: the widget tests' fixture has another of the same name,
-// and two inline definitions of one class in one program are one too many.
+// Its own recorder: the widget tests' fixture has a vextal::test::RecordingPrompt
+// of another shape, and two inline definitions of one class in one program are
+// one too many.
 struct Prompt : IUserPrompt {
     std::vector<std::string> messages, questions;
     void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
@@ -74,8 +75,12 @@ TEST(ImportDialog, BooksOnTheWorkerAndACancelBooksNothing)
     c.funds = &directory;
     c.runner = &runner;
     c.currentAccount = account;
+    // The engine's announcements of what the import booked.
     int refreshes = 0;
-    c.refresh = [&refreshes] { ++refreshes; };
+    home.manager.SetChangeListener([&](const std::vector<int>& ids) {
+        ++refreshes;
+        EXPECT_EQ(ids, std::vector<int>{account});
+    });
     Prompt prompt;
     c.prompt = &prompt;
 

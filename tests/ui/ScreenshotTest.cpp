@@ -55,7 +55,8 @@ TEST_F(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
     // The bookkeeping pages over the example books, and each booking dialog.
     for (const char* shot : {"curve-nav", "curve-daily-overlay", "curve-weekly-overlay", "curve-growth-overlay",
                              "curve-moving-average", "curve-realtime", "account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
-                             "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split"}) {
+                             "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split", "look-through",
+                             "fund-overlap", "account-vs-index"}) {
         QImage image(QDir(out.path()).filePath(QString::fromUtf8(shot) + ".png"));
         ASSERT_FALSE(image.isNull()) << shot;
         EXPECT_GT(InkBelow(image, 0), 0.01) << shot;

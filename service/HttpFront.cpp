@@ -1,0 +1,812 @@
+#include "HttpFront.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "common/Format.h"
+
+namespace vextal {
+
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string PercentDecode(const std::string& text, bool plusIsBlank)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += plusIsBlank && text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+const char* Reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 411: return "Length Required";
+    case 413: return "Payload Too Large";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+constexpr int kDrainMs = 2000;
+constexpr size_t kMaxDrainBytes = size_t(8) << 20;
+
+int Remaining(SteadyClock::time_point at, SteadyClock::time_point now)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(at - now).count());
+}
+
+}  // namespace
+
+std::string HttpRequest::Header(const std::string& lowerName) const
+{
+    for (const auto& [name, value] : headers)
+        if (name == lowerName) return value;
+    return {};
+}
+
+std::string HttpRequest::Param(const std::string& key) const
+{
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
+}
+
+void ParseQueryText(const std::string& text, std::multimap<std::string, std::string>& params)
+{
+    for (const std::string& pair : SplitText(text, '&')) {
+        if (pair.empty()) continue;
+        const size_t eq = pair.find('=');
+        std::string key = PercentDecode(pair.substr(0, eq), true);
+        if (key.empty()) continue;
+        params.emplace(std::move(key), eq == std::string::npos ? std::string() : PercentDecode(pair.substr(eq + 1), true));
+    }
+}
+
+struct CHttpFront::Connection {
+    enum class State { Reading, Handling, Writing, Draining };
+    int fd = -1;
+    uint64_t id = 0;
+    std::string addr;
+    State state = State::Reading;
+    std::string in;
+    size_t scanned = 0;  // of `in`, searched for the end of the headers
+    unsigned served = 0;
+    // The request being read.
+    bool started = false;  // its first byte has come
+    bool peerClosed = false;  // the client has sent all it will
+    SteadyClock::time_point since;  // its first byte, or when the connection became idle
+    std::unique_ptr<HttpRequest> request;
+    const Route* route = nullptr;
+    bool head = false, keepAlive = false, chunked = false;
+    size_t bodyLength = 0;  // Content-Length
+    size_t charged = 0;     // of the memory budget
+    size_t headerBytes = 0, headerCount = 0;  // trailers count against the head's limits
+    bool inTrailers = false;
+    // The answer being written.
+    std::string out;
+    size_t written = 0;
+    bool keepAfterWrite = false;
+    SteadyClock::time_point writeUntil;  // and the end of draining
+    size_t drained = 0;
+};
+
+CHttpFront::CHttpFront(HttpLimits limits) : m_limits(limits) {}
+
+CHttpFront::~CHttpFront()
+{
+    Stop(-1);
+}
+
+void CHttpFront::Get(const std::string& pattern, Handler handler)
+{
+    m_routes.push_back(Route{"GET", std::regex(pattern), 0, false, std::move(handler)});
+}
+
+void CHttpFront::Post(const std::string& pattern, size_t maxBody, Handler handler, bool form)
+{
+    m_routes.push_back(Route{"POST", std::regex(pattern), maxBody, form, std::move(handler)});
+}
+
+bool CHttpFront::Listen(const std::string& host, int port, std::string& error)
+{
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_listen < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    // SO_REUSEADDR alone (not SO_REUSEPORT): a second service on a port in
+    // use fails to bind instead of sharing its requests.
+    int yes = 1;
+    setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
+        error = "bad address " + host;
+        return false;
+    }
+    if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(m_listen, 256) != 0) {
+        const int code = errno;
+        error = code == EADDRINUSE ? "the port is in use (another plindo-serve?)" : std::strerror(code);
+        close(m_listen);
+        m_listen = -1;
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    return true;
+}
+
+void CHttpFront::Start()
+{
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = m_listen;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
+    ev.data.fd = m_wake;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev);
+    m_alive = m_limits.workers;
+    for (size_t i = 0; i < m_limits.workers; ++i) m_workers.emplace_back([this] { WorkerLoop(); });
+    m_io = std::thread([this] { Loop(); });
+}
+
+bool CHttpFront::Stop(int waitMs)
+{
+    if (m_stop.exchange(true)) return true;
+    if (m_wake >= 0) {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(m_wake, &one, sizeof one);
+    }
+    if (m_io.joinable()) m_io.join();
+    bool ended = true;
+    {
+        std::unique_lock lock(m_jobMutex);
+        m_jobs.clear();
+        m_jobReady.notify_all();
+        auto allGone = [this] { return m_alive == 0; };
+        if (waitMs < 0) m_workerExit.wait(lock, allGone);
+        else ended = m_workerExit.wait_for(lock, std::chrono::milliseconds(waitMs), allGone);
+    }
+    for (std::thread& t : m_workers) {
+        if (ended) t.join();
+        else t.detach();
+    }
+    m_workers.clear();
+    if (m_listen >= 0) close(m_listen);
+    if (m_epoll >= 0) close(m_epoll);
+    m_listen = m_epoll = -1;
+    // The wake descriptor stays open while a left-behind handler may still post to it.
+    if (ended && m_wake >= 0) {
+        close(m_wake);
+        m_wake = -1;
+    }
+    return ended;
+}
+
+void CHttpFront::Watch(Connection& c, unsigned events)
+{
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = c.fd;
+    epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &ev);
+}
+
+void CHttpFront::Loop()
+{
+    std::vector<epoll_event> events(256);
+    auto lastCheck = SteadyClock::now();
+    while (!m_stop) {
+        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
+        for (int i = 0; i < n && !m_stop; ++i) {
+            const int fd = events[static_cast<size_t>(i)].data.fd;
+            const unsigned what = events[static_cast<size_t>(i)].events;
+            if (fd == m_listen) {
+                Accept();
+                continue;
+            }
+            if (fd == m_wake) {
+                uint64_t count = 0;
+                [[maybe_unused]] ssize_t r = read(m_wake, &count, sizeof count);
+                Collect();
+                continue;
+            }
+            auto it = m_connections.find(fd);
+            if (it == m_connections.end()) continue;
+            Connection& c = *it->second;
+            if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
+            else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
+            else if (c.state == Connection::State::Draining) Drain(c);
+            else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
+        }
+        const auto now = SteadyClock::now();
+        if (now - lastCheck >= std::chrono::milliseconds(100)) {
+            lastCheck = now;
+            CheckDeadlines();
+        }
+    }
+    for (auto& [fd, c] : m_connections) close(fd);
+    m_connections.clear();
+    m_byId.clear();
+}
+
+void CHttpFront::Accept()
+{
+    while (m_accepting) {
+        if (m_connections.size() >= m_limits.maxConnections && !EvictOne()) {
+            // Full of connections that are being answered: the rest waits
+            // in the listen queue until one closes.
+            m_accepting = false;
+            epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listen, nullptr);
+            return;
+        }
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        int yes = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        auto c = std::make_unique<Connection>();
+        c->fd = fd;
+        c->id = m_nextId++;
+        char text[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        c->addr = text;
+        c->since = SteadyClock::now();
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev);
+        m_byId[c->id] = fd;
+        m_connections[fd] = std::move(c);
+    }
+}
+
+// At the connection limit the connection that has waited longest without
+// a complete request makes room: idle and slow clients cannot keep new
+// ones out.
+bool CHttpFront::EvictOne()
+{
+    Connection* oldest = nullptr;
+    for (auto& [fd, c] : m_connections) {
+        if (c->state == Connection::State::Draining) {
+            oldest = c.get();
+            break;
+        }
+        if (c->state == Connection::State::Reading && (!oldest || c->since < oldest->since)) oldest = c.get();
+    }
+    if (!oldest) return false;
+    Close(*oldest);
+    return true;
+}
+
+void CHttpFront::Close(Connection& c)
+{
+    m_buffered -= c.charged;
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+    close(c.fd);
+    m_byId.erase(c.id);
+    m_connections.erase(c.fd);  // destroys c
+    if (!m_accepting && !m_stop) {
+        m_accepting = true;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = m_listen;
+        epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
+    }
+}
+
+void CHttpFront::OnReadable(Connection& c)
+{
+    char buf[65536];
+    // A small amount per turn keeps one fast sender from delaying the rest.
+    for (int turn = 0; turn < 2; ++turn) {
+        const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        if (n > 0) {
+            if (!c.started) {
+                c.started = true;
+                c.since = SteadyClock::now();
+            }
+            c.in.append(buf, static_cast<size_t>(n));
+            if (static_cast<size_t>(n) < sizeof buf) break;
+            // Past what the request may carry: let Advance refuse it now.
+            if (c.in.size() > m_limits.maxHeaderBytes + (c.route ? c.route->maxBody : 0) + 64) break;
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
+        if (n < 0 || c.in.empty()) {
+            Close(c);  // reset, or closed by the client between requests
+            return;
+        }
+        // Closed after sending: what came is answered, then the connection ends.
+        c.peerClosed = true;
+        break;
+    }
+    const bool peerClosed = c.peerClosed;
+    const uint64_t id = c.id;
+    Advance(c);  // may close `c`
+    if (!peerClosed) return;
+    auto it = m_byId.find(id);
+    if (it == m_byId.end()) return;
+    Connection& same = *m_connections.at(it->second);
+    if (same.state == Connection::State::Reading) Close(same);
+}
+
+void CHttpFront::Advance(Connection& c)
+{
+    if (!c.request) {
+        // Search only what is new, from a little before it for a split "\r\n\r\n".
+        size_t from = c.scanned > 3 ? c.scanned - 3 : 0;
+        size_t end = std::string::npos, skip = 0;
+        for (size_t i = from; i < c.in.size(); ++i) {
+            if (c.in[i] != '\n') continue;
+            if (i >= 1 && c.in[i - 1] == '\n') { end = i - 1; skip = 1; break; }
+            if (i >= 3 && c.in.compare(i - 3, 3, "\r\n\r") == 0) { end = i - 3; skip = 4; break; }
+        }
+        c.scanned = c.in.size();
+        if (end == std::string::npos) {
+            if (c.in.size() > m_limits.maxHeaderBytes) Answer(c, 431, false);
+            return;
+        }
+        if (end + skip > m_limits.maxHeaderBytes) {
+            Answer(c, 431, false);
+            return;
+        }
+        const std::string head = c.in.substr(0, end);
+        c.in.erase(0, end + skip);
+        c.scanned = 0;
+        if (!ParseHead(c, head)) return;
+    }
+    if (c.chunked) {
+        if (!ReadChunked(c)) return;
+    } else {
+        if (c.in.size() < c.bodyLength) return;
+        if (c.in.size() == c.bodyLength) {
+            c.request->body = std::move(c.in);
+            c.in.clear();
+        } else {
+            c.request->body = c.in.substr(0, c.bodyLength);
+            c.in.erase(0, c.bodyLength);
+        }
+    }
+    Dispatch(c);
+}
+
+// The request line and headers; false when the request was answered here.
+bool CHttpFront::ParseHead(Connection& c, const std::string& head)
+{
+    auto req = std::make_unique<HttpRequest>();
+    req->remoteAddr = c.addr;
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < head.size()) {
+        size_t nl = head.find('\n', pos);
+        if (nl == std::string::npos) nl = head.size();
+        size_t stop = nl > pos && head[nl - 1] == '\r' ? nl - 1 : nl;
+        lines.push_back(head.substr(pos, stop - pos));
+        pos = nl + 1;
+    }
+    if (lines.empty() || lines.size() - 1 > m_limits.maxHeaderCount) {
+        Answer(c, lines.empty() ? 400 : 431, false);
+        return false;
+    }
+    // Request line: METHOD SP target SP HTTP/1.x
+    const std::vector<std::string> parts = SplitText(lines[0], ' ');
+    if (parts.size() != 3 || (parts[2] != "HTTP/1.1" && parts[2] != "HTTP/1.0") || parts[1].empty() ||
+        parts[1][0] != '/') {
+        Answer(c, 400, false);
+        return false;
+    }
+    req->method = parts[0];
+    const size_t q = parts[1].find('?');
+    req->path = PercentDecode(parts[1].substr(0, q), false);
+    if (q != std::string::npos) req->query = parts[1].substr(q + 1);
+    if (req->path.find('\0') != std::string::npos) {
+        Answer(c, 400, false);
+        return false;
+    }
+    bool hasLength = false;
+    size_t length = 0;
+    std::string transfer, connection;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const size_t colon = line.find(':');
+        // No folded or nameless lines: they are how requests get smuggled.
+        if (colon == std::string::npos || colon == 0 || line[0] == ' ' || line[0] == '\t') {
+            Answer(c, 400, false);
+            return false;
+        }
+        std::string name = Lower(line.substr(0, colon));
+        std::string value = TrimText(line.substr(colon + 1));
+        if (name == "content-length") {
+            size_t v = 0;
+            if (value.empty() || value.size() > 15 || value.find_first_not_of("0123456789") != std::string::npos ||
+                (hasLength && std::stoull(value) != length)) {
+                Answer(c, 400, false);
+                return false;
+            }
+            v = static_cast<size_t>(std::stoull(value));
+            hasLength = true;
+            length = v;
+        } else if (name == "transfer-encoding") {
+            transfer = Lower(value);
+        } else if (name == "connection") {
+            connection = Lower(value);
+        }
+        req->headers.emplace_back(std::move(name), std::move(value));
+    }
+    const bool http10 = parts[2] == "HTTP/1.0";
+    c.keepAlive = http10 ? connection.find("keep-alive") != std::string::npos
+                         : connection.find("close") == std::string::npos;
+    if (c.served + 1 >= m_limits.maxRequestsPerConnection || c.peerClosed) c.keepAlive = false;
+    if (!transfer.empty() && (transfer != "chunked" || hasLength)) {
+        Answer(c, transfer != "chunked" ? 501 : 400, false);
+        return false;
+    }
+    c.chunked = !transfer.empty();
+    c.bodyLength = length;
+    const bool hasBody = c.chunked || length > 0;
+
+    c.head = req->method == "HEAD";
+    const std::string method = c.head ? "GET" : req->method;
+    if (method != "GET" && method != "POST") {
+        Answer(c, 405, !hasBody && c.keepAlive);
+        return false;
+    }
+    c.route = nullptr;
+    for (const Route& r : m_routes) {
+        if (r.method != method) continue;
+        std::smatch m;
+        if (std::regex_match(req->path, m, r.pattern)) {
+            c.route = &r;
+            break;
+        }
+    }
+    if (!c.route) {
+        Answer(c, 404, !hasBody && c.keepAlive);
+        return false;
+    }
+    if (hasBody && c.route->maxBody == 0) {
+        Answer(c, 413, false);
+        return false;
+    }
+    if (!c.chunked && length > c.route->maxBody) {
+        Answer(c, 413, false);
+        return false;
+    }
+    // A body is charged whole before it is read; over the budget the
+    // request is refused rather than the service running out of memory.
+    if (!c.chunked && length > 0) {
+        if (m_buffered + length > m_limits.maxBufferedBytes) {
+            Answer(c, 503, false);
+            return false;
+        }
+        m_buffered += length;
+        c.charged += length;
+        c.in.reserve(length);
+    }
+    // A client that waits for leave to send its body gets it.
+    if (hasBody && !http10 && Lower(req->Header("expect")) == "100-continue") {
+        static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        [[maybe_unused]] ssize_t n = send(c.fd, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL);
+    }
+    c.headerBytes = head.size();
+    c.headerCount = lines.size() - 1;
+    c.inTrailers = false;
+    c.request = std::move(req);
+    return true;
+}
+
+// Decodes what has come of a chunked body; true when it is complete.
+bool CHttpFront::ReadChunked(Connection& c)
+{
+    size_t pos = 0;
+    bool complete = false;
+    while (!complete) {
+        const size_t nl = c.in.find('\n', pos);
+        if (nl == std::string::npos) {
+            if (c.in.size() - pos > 1024) {  // a size line or trailer that never ends
+                Answer(c, 400, false);
+                return false;
+            }
+            break;
+        }
+        std::string line = c.in.substr(pos, nl - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (c.inTrailers) {
+            c.headerBytes += line.size() + 2;
+            if (++c.headerCount > m_limits.maxHeaderCount + 1 || c.headerBytes > m_limits.maxHeaderBytes) {
+                Answer(c, 431, false);
+                return false;
+            }
+            pos = nl + 1;
+            if (line.empty()) complete = true;
+            continue;
+        }
+        const std::string digits = TrimText(line.substr(0, line.find(';')));
+        size_t size = 0;
+        if (digits.empty() || digits.size() > 8) {
+            Answer(c, digits.size() > 8 ? 413 : 400, false);
+            return false;
+        }
+        for (char ch : digits) {
+            const int d = HexDigit(ch);
+            if (d < 0) {
+                Answer(c, 400, false);
+                return false;
+            }
+            size = size * 16 + static_cast<size_t>(d);
+        }
+        if (size == 0) {
+            c.inTrailers = true;
+            pos = nl + 1;
+            continue;
+        }
+        if (c.request->body.size() + size > c.route->maxBody) {
+            Answer(c, 413, false);
+            return false;
+        }
+        if (c.in.size() < nl + 1 + size + 2) break;  // the chunk is not all here yet
+        if (m_buffered + size > m_limits.maxBufferedBytes) {
+            Answer(c, 503, false);
+            return false;
+        }
+        m_buffered += size;
+        c.charged += size;
+        c.request->body.append(c.in, nl + 1, size);
+        size_t after = nl + 1 + size;
+        if (c.in[after] == '\r') ++after;
+        if (c.in[after] != '\n') {
+            Answer(c, 400, false);
+            return false;
+        }
+        pos = after + 1;
+    }
+    c.in.erase(0, pos);
+    return complete;
+}
+
+void CHttpFront::Dispatch(Connection& c)
+{
+    Job job;
+    job.connection = c.id;
+    job.request = std::move(c.request);
+    job.route = c.route;
+    job.head = c.head;
+    job.keepAlive = c.keepAlive;
+    job.charged = c.charged;
+    {
+        std::lock_guard lock(m_jobMutex);
+        if (m_jobs.size() >= m_limits.maxQueued) {
+            c.request = std::move(job.request);
+            Answer(c, 503, false);
+            return;
+        }
+        m_jobs.push_back(std::move(job));
+    }
+    m_jobReady.notify_one();
+    // The budget now travels with the job and comes back with its answer.
+    c.charged = 0;
+    c.state = Connection::State::Handling;
+    Watch(c, 0);
+}
+
+void CHttpFront::WorkerLoop()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_jobMutex);
+            m_jobReady.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+            if (m_stop) break;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        HttpRequest& req = *job.request;
+        HttpResponse res;
+        if (job.route->form && req.Header("content-type").rfind("application/x-www-form-urlencoded", 0) == 0)
+            ParseQueryText(req.body, req.params);
+        ParseQueryText(req.query, req.params);
+        std::regex_match(req.path, req.matches, job.route->pattern);
+        try {
+            job.route->handler(req, res);
+        } catch (...) {
+            res = HttpResponse{};
+            res.status = 500;
+            res.SetContent("internal error", "text/plain");
+        }
+        if (m_logger) m_logger(req, res);
+        Done done{job.connection, Serialize(res, job.head, job.keepAlive), job.keepAlive, job.charged};
+        job.request.reset();
+        {
+            std::lock_guard lock(m_doneMutex);
+            m_done.push_back(std::move(done));
+        }
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(m_wake, &one, sizeof one);
+    }
+    std::lock_guard lock(m_jobMutex);
+    --m_alive;
+    m_workerExit.notify_all();
+}
+
+std::string CHttpFront::Serialize(const HttpResponse& res, bool head, bool keepAlive)
+{
+    std::string out = StrFormat("HTTP/1.1 %d %s\r\n", res.status, Reason(res.status));
+    if (!res.contentType.empty()) out += "Content-Type: " + res.contentType + "\r\n";
+    out += StrFormat("Content-Length: %zu\r\n", res.body.size());
+    out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    if (!head) out += res.body;
+    return out;
+}
+
+void CHttpFront::Collect()
+{
+    std::vector<Done> done;
+    {
+        std::lock_guard lock(m_doneMutex);
+        done.swap(m_done);
+    }
+    for (Done& d : done) {
+        m_buffered -= d.charged;
+        auto id = m_byId.find(d.connection);
+        if (id == m_byId.end()) continue;
+        Connection& c = *m_connections.at(id->second);
+        StartWrite(c, std::move(d.bytes), d.keepAlive);
+    }
+}
+
+// An answer made here (an error before the handler): small, then the
+// connection closes unless `keepAlive` says the request had no body.
+void CHttpFront::Answer(Connection& c, int status, bool keepAlive)
+{
+    HttpResponse res;
+    res.status = status;
+    res.SetContent(Reason(status), "text/plain");
+    if (m_logger) {
+        HttpRequest req;
+        if (c.request) req = *c.request;
+        req.remoteAddr = c.addr;
+        m_logger(req, res);
+    }
+    c.request.reset();
+    StartWrite(c, Serialize(res, c.head, keepAlive), keepAlive);
+}
+
+void CHttpFront::StartWrite(Connection& c, std::string bytes, bool keepAlive)
+{
+    m_buffered -= c.charged;
+    c.charged = 0;
+    c.out = std::move(bytes);
+    c.written = 0;
+    c.keepAfterWrite = keepAlive;
+    c.state = Connection::State::Writing;
+    c.writeUntil = SteadyClock::now() + std::chrono::milliseconds(m_limits.writeDeadlineMs);
+    Watch(c, EPOLLOUT);
+    OnWritable(c);
+}
+
+void CHttpFront::OnWritable(Connection& c)
+{
+    while (c.written < c.out.size()) {
+        const ssize_t n = send(c.fd, c.out.data() + c.written, c.out.size() - c.written, MSG_NOSIGNAL);
+        if (n > 0) {
+            c.written += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        Close(c);
+        return;
+    }
+    if (!c.keepAfterWrite) {
+        // The answer may have come before the client sent all it meant to
+        // (a refused body). Closing with its bytes unread would reset the
+        // connection and could lose the answer: half-close, then read and
+        // drop for a little while.
+        shutdown(c.fd, SHUT_WR);
+        c.state = Connection::State::Draining;
+        c.writeUntil = SteadyClock::now() + std::chrono::milliseconds(kDrainMs);
+        c.in.clear();
+        c.in.shrink_to_fit();
+        Watch(c, EPOLLIN);
+        return;
+    }
+    ++c.served;
+    c.out.clear();
+    c.out.shrink_to_fit();
+    c.state = Connection::State::Reading;
+    c.request.reset();
+    c.route = nullptr;
+    c.scanned = 0;
+    c.head = c.chunked = false;
+    c.bodyLength = 0;
+    c.started = !c.in.empty();
+    c.since = SteadyClock::now();
+    Watch(c, EPOLLIN);
+    if (!c.in.empty()) Advance(c);  // a request that came meanwhile
+}
+
+void CHttpFront::Drain(Connection& c)
+{
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        c.drained += n > 0 ? static_cast<size_t>(n) : 0;
+        if (n <= 0 || c.drained > kMaxDrainBytes) {
+            Close(c);
+            return;
+        }
+    }
+}
+
+void CHttpFront::CheckDeadlines()
+{
+    const auto now = SteadyClock::now();
+    std::vector<Connection*> late, timedOut;
+    for (auto& [fd, c] : m_connections) {
+        if (c->state == Connection::State::Writing || c->state == Connection::State::Draining) {
+            if (Remaining(c->writeUntil, now) <= 0) late.push_back(c.get());
+        } else if (c->state == Connection::State::Reading) {
+            if (!c->started) {
+                if (Remaining(c->since, now) + m_limits.idleMs <= 0) late.push_back(c.get());
+            } else if (Remaining(c->since, now) + m_limits.requestDeadlineMs <= 0 ||
+                       (!c->request && Remaining(c->since, now) + m_limits.headerDeadlineMs <= 0)) {
+                timedOut.push_back(c.get());
+            }
+        }
+    }
+    for (Connection* c : late) Close(*c);
+    for (Connection* c : timedOut) Answer(*c, 408, false);
+}
+
+}  // namespace vextal
