@@ -59,6 +59,8 @@ private:
     bool RunLoginDialog(CVextalDoc& doc);
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
+    // The end after the frame closed, once no dialog's event loop runs.
+    void EndOnceUnwound();
 
     // Receives the frame's queued close; gone with the application object,
     // so a close still queued then is dropped with it.
