@@ -19,6 +19,7 @@
 #include "ui/CommandTable.h"
 #include "ui/CurveChart.h"
 #include "ui/CurvePointsDialog.h"
+#include "ui/ExcelExport.h"
 #include "ui/MainFrame.h"
 
 namespace vextal {
@@ -386,6 +387,13 @@ void CFundCurveView::ApplyCurveBar()
     }, indexes);
 }
 
+void CFundCurveView::Redraw()
+{
+    if (m_kind == kCurveAccountIncome) ShowAccountIncome(m_accountId);
+    else if (m_bar->isVisibleTo(this)) ApplyCurveBar();
+    else ApplySingleFund();
+}
+
 void CFundCurveView::ShowAccountIncome(int accountId)
 {
     m_accountId = accountId;
@@ -558,6 +566,18 @@ CFundCurveView* InstallCurveView(CMainFrame& frame, CVextalDoc& doc, CMarketData
     frame.SetHandler(cmd::GroupCurves, [view] {
         if (view->Chart()->Model().Series().empty() && !view->IsLoading()) view->RunCurveCommand(cmd::DailyTrend);
     });
+    QObject::connect(&frame, &CMainFrame::refreshRequested, view, [view](int page) {
+        if (page == 103) view->Redraw();
+    });
+    // "导出表格到Excel": the points of the curves drawn.
+    SetExportSource(view, [view] {
+        ExportSource source;
+        source.model = CurvePointsTable(view->Chart()->Model());
+        source.kind = kExportCurvePoints;
+        source.sheetName = QStringLiteral("基金曲线");
+        return source;
+    });
+    QObject::connect(view, &CFundCurveView::curveDrawn, &frame, &CMainFrame::UpdateCommandStates);
     return view;
 }
 

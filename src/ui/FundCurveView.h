@@ -111,6 +111,8 @@ public:
     void ShowPointList();
     // The colours of the options, read again.
     void ReloadDisplay();
+    // The refresh command: the curve shown drawn again, with the bar's values.
+    void Redraw();
 
     CCurveChart* Chart() const { return m_chart; }
     CCurveBar* Bar() const { return m_bar; }

@@ -108,7 +108,12 @@ bool CMainFrame::AccountPanelChosen() const { return !m_accountDock->isHidden();
 void CMainFrame::BuildMenus()
 {
     std::map<std::string, QMenu*> menus;
-    for (const char* title : MenuTitles()) menus[title] = menuBar()->addMenu(QString::fromUtf8(title));
+    for (const char* title : MenuTitles()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+        // What a command can do depends on the page and its list: asked as the menu opens.
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+        menus[title] = menu;
+    }
     for (const CommandDef& c : CommandTable()) {
         auto* action = new QAction(QString::fromUtf8(c.text), this);
         action->setData(c.id);
@@ -213,6 +218,10 @@ bool CMainFrame::RunCommand(int id)
 {
     const CommandDef* c = FindCommand(id);
     if (!c) return false;
+    if (!CommandAvailable(id)) {
+        UpdateCommandStates();
+        return false;
+    }
     if (int refusal = RefusalFor(*c, m_context.offline, m_context.vip, Clock::Now())) {
         // The action toggled itself when triggered: put its check mark back.
         UpdateCommandStates();
@@ -282,12 +291,41 @@ void CMainFrame::ShowAccountsPage(int page)
     ShowCurrentPage();
 }
 
+bool CMainFrame::CommandAvailable(int id) const
+{
+    const int p = m_nav.page;
+    switch (id) {
+    // No view for user management, no function for the portfolio income.
+    case cmd::GroupUsers:
+    case cmd::PortfolioIncome: return false;
+    case cmd::AccountPanel:
+    case cmd::DividendMode: return m_nav.group == 3;
+    case cmd::SortValues: return p == 100 || p == 109 || p == 110;
+    case cmd::AddFavourite: return p == 100 || p == 102 || p == 109 || p == 110 || p == 115;
+    case cmd::EditBooking:
+        return m_nav.group == 3 && m_accountTree && m_accountTree->topLevelItem(0) &&
+               m_accountTree->topLevelItem(0)->childCount() > 0;
+    case cmd::Delete:
+    case cmd::Properties: return m_pageHandlers.count({id, p}) > 0;
+    case cmd::Refresh: return m_home->Page(p) != nullptr;
+    // Back from the accounts group with nothing recorded goes nowhere.
+    case cmd::Back: return !(m_nav.lastCommand == -1 && m_nav.group == 3);
+    default: break;
+    }
+    if (auto it = m_available.find(id); it != m_available.end()) return it->second();
+    const CommandDef* c = FindCommand(id);
+    if (c && (c->checks & kCheckAccountPanel) && id != cmd::NewAccount)
+        return m_accountTree && m_accountTree->currentItem() && m_accountTree->currentItem()->parent();
+    return c != nullptr;
+}
+
 void CMainFrame::UpdateCommandStates()
 {
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandDef* c = FindCommand(it.key());
         QAction* a = it.value();
         if (c->page != 0) a->setChecked(m_nav.command == c->id);
+        a->setEnabled(CommandAvailable(c->id));
     }
     auto group = [&](int id, int g) {
         if (QAction* a = m_actions.value(id)) a->setChecked(m_nav.group == g);
@@ -296,17 +334,7 @@ void CMainFrame::UpdateCommandStates()
     group(cmd::GroupCurves, 2);
     group(cmd::GroupAccounts, 3);
     group(cmd::GroupUsers, 4);
-    m_actions[cmd::AccountPanel]->setEnabled(m_nav.group == 3);
     m_actions[cmd::AccountPanel]->setChecked(m_accountDock && m_accountDock->isVisible());
-    m_actions[cmd::DividendMode]->setEnabled(m_nav.group == 3);
-    const int p = m_nav.page;
-    m_actions[cmd::SortValues]->setEnabled(p == 100 || p == 109 || p == 110);
-    bool accountSelected = m_accountTree && m_accountTree->currentItem() && m_accountTree->currentItem()->parent();
-    m_actions[cmd::EditBooking]->setEnabled(m_nav.group == 3 && m_accountTree && m_accountTree->topLevelItem(0) &&
-                                            m_accountTree->topLevelItem(0)->childCount() > 0);
-    for (const CommandDef& c : CommandTable())
-        if ((c.checks & kCheckAccountPanel) && c.id != cmd::NewAccount)
-            m_actions[c.id]->setEnabled(accountSelected);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

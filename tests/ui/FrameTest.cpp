@@ -99,10 +99,10 @@ TEST_F(FrameFixture, BackReturnsOnceToTheAccountsPage)
     frame.RunCommand(cmd::DailyTrend);
     frame.RunCommand(cmd::Back);
     EXPECT_EQ(frame.Navigation().group, 3);
-    // The tools group page for user management has no view: the state changes, the page does not.
-    frame.RunCommand(cmd::GroupUsers);
-    EXPECT_EQ(frame.Navigation().page, 104);
-    EXPECT_EQ(frame.Navigation().group, 4);
+    // User management has no view: its command is disabled and refused.
+    EXPECT_FALSE(frame.Action(cmd::GroupUsers)->isEnabled());
+    EXPECT_FALSE(frame.RunCommand(cmd::GroupUsers));
+    EXPECT_EQ(frame.Navigation().group, 3);
 }
 
 TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
