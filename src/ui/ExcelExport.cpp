@@ -137,9 +137,14 @@ bool OpenWithDesktop(const QString& path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QHash<QWidget*, std::function<ExportSource()>>& Sources()
+struct RegisteredSource {
+    std::function<ExportSource()> make;
+    std::function<bool()> available;
+};
+
+QHash<QWidget*, RegisteredSource>& Sources()
 {
-    static QHash<QWidget*, std::function<ExportSource()>> sources;
+    static QHash<QWidget*, RegisteredSource> sources;
     return sources;
 }
 
@@ -259,19 +264,24 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
     return true;
 }
 
-void SetExportSource(QWidget* page, std::function<ExportSource()> source)
+void SetExportSource(QWidget* page, std::function<ExportSource()> source, std::function<bool()> available)
 {
     if (!page) return;
     const bool known = Sources().contains(page);
-    Sources()[page] = std::move(source);
+    Sources()[page] = {std::move(source), std::move(available)};
     if (!known) QObject::connect(page, &QObject::destroyed, [page] { Sources().remove(page); });
+}
+
+bool HasExportSource(QWidget* page)
+{
+    auto it = Sources().find(page);
+    return it != Sources().end() && (!it->available || it->available());
 }
 
 bool FindExportSource(QWidget* page, ExportSource& source)
 {
-    auto it = Sources().find(page);
-    if (it == Sources().end()) return false;
-    source = it.value()();
+    if (!HasExportSource(page)) return false;
+    source = Sources().value(page).make();
     return source.list != nullptr || source.table != nullptr || source.model != nullptr;
 }
 

@@ -92,7 +92,11 @@ struct ExportSource {
     std::shared_ptr<QAbstractItemModel> model = nullptr;
 };
 // A page registers what its export command exports; gone with the page.
-void SetExportSource(QWidget* page, std::function<ExportSource()> source);
+// `available`, when given, says cheaply whether there is anything to export
+// now (a chart with points); the command is disabled while there is not.
+void SetExportSource(QWidget* page, std::function<ExportSource()> source, std::function<bool()> available = {});
+// Whether the page offers an export now (asked whenever the commands' states are).
+bool HasExportSource(QWidget* page);
 // The page's source, if it has one and it has something to export now.
 bool FindExportSource(QWidget* page, ExportSource& source);
 

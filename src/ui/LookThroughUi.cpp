@@ -51,7 +51,7 @@ CLookThroughUi::CLookThroughUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
         source.kind = kExportCurvePoints;
         source.sheetName = QStringLiteral("帐户收益与指数比较");
         return source;
-    });
+    }, [this] { return !m_index->Chart()->Model().Series().empty(); });
     connect(m_index, &CAccountIndexView::drawn, &frame, &CMainFrame::UpdateCommandStates);
 
     // The warning line sits under the holdings page's title.

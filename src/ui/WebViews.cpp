@@ -260,7 +260,7 @@ void InstallWebPages(CMainFrame& frame, CVextalDoc& doc, CMarketData& market)
         source.kind = kExportAnalysis;
         source.sheetName = QStringLiteral("基金投资分析");
         return source;
-    });
+    }, [analyse] { return !analyse->FirstUrl().empty(); });
     frame.SetHandler(cmd::About, [d, f = &frame] {
         const CUserInfo& u = d->User();
         std::string member = u.LoginName.empty() ? std::string("未登录")

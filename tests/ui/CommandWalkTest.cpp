@@ -22,6 +22,7 @@
 #include "app/VextalDoc.h"
 #include "book/BookTypes.h"
 #include "ui/BookkeepingUi.h"
+#include "ui/FundCurveView.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
@@ -335,4 +336,86 @@ TEST_F(CommandWalkTest, TheEstimatePageShowsTheServicesPageAndExportsItsList)
     Settle();
     QDirIterator files(userHome.path(), {QStringLiteral("基金净值估算-*.xlsx")}, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_TRUE(files.hasNext());
+}
+
+TEST_F(CommandWalkTest, EveryPageOffersOnlyTheCommandsThatActOnIt)
+{
+    CMainFrame& frame = *app->Frame();
+    const int accountId = SeedAccount();
+    ModalDriver closer;
+    auto spreadsheets = [&] {
+        int n = 0;
+        for (QDirIterator it(userHome.path(), {QStringLiteral("*.xlsx")}, QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext(); it.next())
+            ++n;
+        return n;
+    };
+    auto onAccount = [&](int command) {
+        return [&, command] {
+            frame.RunCommand(cmd::GroupAccounts);
+            CBookkeepingUi::Of(frame)->SelectAccount(accountId);
+            if (command) frame.RunCommand(command);
+            else frame.ShowAccountsPage(105);
+        };
+    };
+    auto go = [&](int command) { return [&, command] { frame.RunCommand(command); }; };
+    auto drawn = [&] {
+        frame.RunCommand(cmd::ValuesOpen);
+        CListView* list = app->ValuesView()->List();
+        list->setCurrentIndex(list->model()->index(0, 0));
+        auto* view = qobject_cast<CFundCurveView*>(frame.HomeView()->Page(103));
+        ASSERT_NE(view, nullptr);
+        QSignalSpy spy(view, &CFundCurveView::curveDrawn);
+        frame.RunCommand(cmd::DailyTrend);
+        if (spy.count() == 0) {
+            ASSERT_TRUE(spy.wait(60000));
+        }
+    };
+    // The export: 1 offered, 0 not, -1 as the page's data has it. Delete and
+    // properties act on the accounts, a holding, a trade: nowhere else.
+    struct Case {
+        int page;
+        std::function<void()> show;
+        int exports;
+    };
+    const Case cases[] = {
+        {100, go(cmd::ValuesOpen), 1},      {102, go(cmd::ValuesMoney), 1},   {109, go(cmd::ValuesClosed), 1},
+        {110, go(cmd::ValuesEtf), 1},       {115, go(cmd::ValuesCollective), 1}, {103, drawn, 1},
+        {105, onAccount(0), 1},             {106, onAccount(cmd::AccountDetail), 1}, {107, onAccount(cmd::TradeDetails), 1},
+        {114, onAccount(cmd::TradeIncome), 1}, {111, go(cmd::MyFunds), 0},   {112, go(cmd::Estimate), -1},
+        {113, go(cmd::History), -1},        {116, go(cmd::InvestAnalysis), 0}, {117, onAccount(cmd::LookThrough), -1},
+        {118, onAccount(cmd::FundOverlap), -1}, {119, onAccount(cmd::IndexCompare), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("page " + std::to_string(c.page));
+        ASSERT_NO_FATAL_FAILURE(c.show());
+        Settle();
+        WaitIdle(*app);
+        ASSERT_EQ(frame.Navigation().page, c.page);
+        const bool book = c.page == 105 || c.page == 106 || c.page == 107;
+        for (int id : {cmd::ExportExcel, cmd::Delete, cmd::Properties}) {
+            SCOPED_TRACE(FindCommand(id)->text);
+            frame.UpdateCommandStates();
+            const bool enabled = frame.Action(id)->isEnabled();
+            if (id != cmd::ExportExcel) {
+                EXPECT_EQ(enabled, book);
+            } else if (c.exports >= 0) {
+                EXPECT_EQ(enabled, c.exports == 1);
+            }
+            closer.seen.clear();
+            const int before = spreadsheets();
+            // A disabled command is refused; an enabled one shows a box or dialog or writes a file.
+            EXPECT_EQ(frame.RunCommand(id), enabled);
+            Settle();
+            WaitIdle(*app);
+            if (enabled) {
+                EXPECT_TRUE(!closer.seen.empty() || spreadsheets() > before);
+            } else {
+                EXPECT_TRUE(closer.seen.empty());
+                EXPECT_EQ(spreadsheets(), before);
+            }
+            EXPECT_EQ(frame.Navigation().page, c.page);
+        }
+    }
+    EXPECT_NE(app->Document()->Accounts().FindAccount(accountId), nullptr);
 }
