@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QLayout>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -38,6 +40,20 @@
 #include "ui/WebViews.h"
 
 namespace vextal {
+
+bool LoadQtChineseTexts()
+{
+    static QTranslator* translator = nullptr;
+    if (translator) return true;
+    auto* t = new QTranslator(qApp);
+    if (!t->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    translator = t;
+    return true;
+}
 
 namespace {
 

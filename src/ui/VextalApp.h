@@ -32,6 +32,11 @@ struct AppOptions {
     bool autoLogin = false;         // no login dialog (benchmarks, screenshots)
 };
 
+// Qt's own texts (standard buttons, the file dialog) in Chinese, as the
+// rest of the program, whatever the desktop's language. False when Qt's
+// translation is not installed (the texts then stay English).
+bool LoadQtChineseTexts();
+
 class CVextalApp {
 public:
     explicit CVextalApp(AppOptions options);

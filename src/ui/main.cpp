@@ -56,6 +56,10 @@ int main(int argc, char** argv)
     // The application object took the desktop's locale for everything; the
     // numbers keep the C one (a decimal point), whatever the desktop uses.
     std::setlocale(LC_NUMERIC, "C");
+    if (!vextal::LoadQtChineseTexts())
+        std::fputs("Vextal: Qt's Chinese translation (package qt6-translations-l10n) is missing; "
+                   "standard buttons stay English\n",
+                   stderr);
     QApplication::setApplicationName(QStringLiteral("Vextal"));
     QApplication::setApplicationVersion(QString::fromLatin1(vextal::kProgramVersion));
     QCommandLineParser parser;

@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTableView>
@@ -217,4 +221,20 @@ TEST_F(FrameFixture, DeleteAndPropertiesActOnThePageShown)
     frame.RunCommand(cmd::Delete);
     frame.RunCommand(cmd::Properties);
     EXPECT_EQ(calls, (std::vector<std::string>{"values", "holdings", "holdings properties"}));
+}
+
+// Qt's own buttons and file dialog speak Chinese like the rest of the window.
+TEST(QtTexts, StandardButtonsAndTheFileDialogAreChinese)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("问"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("否(&N)"));
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList labels;
+    for (QLabel* label : files.findChildren<QLabel*>()) labels << label->text();
+    EXPECT_TRUE(labels.contains(QStringLiteral("查找范围："))) << labels.join('|').toStdString();
 }
