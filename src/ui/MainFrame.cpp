@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDockWidget>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -92,6 +93,24 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     if (ReadAccountPanel(m_context.iniPath) == 0) m_accountDock->hide();
     ShowCurrentPage();
     resize(1200, 760);
+    // Enter is the properties key of the lists only: see eventFilter.
+    qApp->installEventFilter(this);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return and Enter belong to the focused widget (a code box draws, a
+    // button presses) unless it is a list, where they show the properties.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier && w &&
+            w->window() == this && !qobject_cast<QAbstractItemView*>(w)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 CMainFrame::~CMainFrame()

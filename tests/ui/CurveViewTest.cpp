@@ -3,6 +3,8 @@
 // curve commands of the program logged in to the real plindo-serve.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -20,6 +22,7 @@
 #include "ui/CurveChart.h"
 #include "ui/CurvePointsDialog.h"
 #include "ui/FundCurveView.h"
+#include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 
 using namespace vextal;
@@ -199,6 +202,31 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     ASSERT_EQ(chart.Series().size(), 1u);
     EXPECT_EQ(chart.FindSeries(0)->Name, "日收益");
     EXPECT_TRUE(chart.RangeLines().empty());
+
+    // Enter in the code box draws that fund; "F" picks one with the keyboard picker and draws it.
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    QLineEdit* code = view->SingleBar()->fund->lineEdit();
+    code->setFocus();
+    Type(code, QString::fromStdString(funds[1]));
+    Drawn(*view, [&] { QTest::keyClick(code, Qt::Key_Return); });
+    EXPECT_EQ(chart.Series().size(), 2u);
+    EXPECT_EQ(frame.Navigation().page, 103);
+    {
+        ModalDriver picker;
+        picker.Next([&](QDialog* d) {
+            auto* p = qobject_cast<CFundPicker*>(d);
+            ASSERT_NE(p, nullptr);
+            p->SearchEdit()->setText(QString::fromStdString(money));
+            p->Results()->setCurrentRow(0);
+            p->accept();
+        });
+        Type(code, QString::fromStdString(money));
+        Drawn(*view, [&] { view->SingleBar()->keyboard->click(); });
+        EXPECT_EQ(picker.seen, std::vector<std::string>{"键盘精灵"});
+        EXPECT_EQ(view->SingleBar()->fund->currentText().toStdString(), money);
+        EXPECT_EQ(chart.Series().size(), 1u);
+    }
 
     // A fund without records: an empty chart without the title before.
     view->SingleBar()->fund->setCurrentText(QStringLiteral("999999"));
