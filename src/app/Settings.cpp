@@ -126,6 +126,10 @@ void LoadSettings(CSettings& s, const CProfileText& f)
     s.proxy.enable = f.GetInt(kProxy, "Enable", 0, kFlagBuffer);
     s.proxy.ip = f.GetString(kProxy, "IP", "", kProxyIpBuffer);
     s.proxy.port = f.GetInt(kProxy, "Port", kDefaultProxyPort, kIntBuffer);
+    // A hand-edited file: a port no socket has, or a proxy without an
+    // address (every request would fail), is read as the default and off.
+    if (s.proxy.port < 1 || s.proxy.port > 65535) s.proxy.port = kDefaultProxyPort;
+    if (s.proxy.ip.empty()) s.proxy.enable = 0;
     s.proxy.userName = f.GetString(kProxy, "UserName", "", kProxyUserBuffer);
     s.proxy.password = DecryptText(f.GetString(kProxy, "Password", "", kPasswordBuffer), kCipherKey);
     // 6. ServerURL.

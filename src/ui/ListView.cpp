@@ -152,6 +152,8 @@ void CListView::BuildColumns(const ConfigurableList& list, bool loadWidths, int 
 {
     std::string visible = ReadVisibleColumns(list.key, list.defaultColumns, iniPath);
     std::vector<ColumnSpec> specs = VisibleColumnSpecs(list.catalogueId, visible);
+    // Nothing readable in the file: the list's default columns, not a list without any.
+    if (specs.empty()) specs = VisibleColumnSpecs(list.catalogueId, list.defaultColumns);
     m_model->SetColumns(list.catalogueId, specs);
     ApplyListStyle(listItemSize);
     const double scale = WidthScale(font());

@@ -24,6 +24,7 @@
 
 #include "common/UserPrompt.h"
 #include "net/Cipher.h"
+#include "common/Format.h"
 #include "net/HttpTransport.h"
 #include "ui/ListView.h"
 #include "ui/LookThroughViews.h"
@@ -519,6 +520,15 @@ void COptionsDialog::EditCurveColours()
 void COptionsDialog::accept()
 {
     const CProxySettings proxy = Proxy();
+    auto refuse = [this](const char* text, int field) {
+        m_prompt.ShowMessage(text, PromptIcon::Warning);
+        m_tabs->setCurrentIndex(4);
+        m_proxyFields[field]->setFocus();
+    };
+    if (proxy.enable && proxy.ip.empty()) return refuse("使用代理服务器时请填写代理服务器的地址", 0);
+    const std::optional<long long> port = ParseInteger(m_proxyFields[1]->text().trimmed().toStdString());
+    if (proxy.enable && (!port || *port < 1 || *port > 65535))
+        return refuse("代理服务器的端口应是1到65535之间的整数", 1);
     // The file keeps 47 characters of the enciphered password: a longer one
     // would come back cut and undecipherable.
     if (EncryptText(proxy.password, kCipherKey).size() >= ini::kPasswordBuffer) {
