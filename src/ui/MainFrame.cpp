@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -13,13 +14,18 @@
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <fstream>
+#include <iterator>
 
 #include "app/Settings.h"
 #include "app/VersionCheck.h"
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
+#include "net/Encoding.h"
 #include "ui/WebUrls.h"
 
 namespace vextal {
@@ -215,7 +221,30 @@ void CMainFrame::BuildTrayIcon()
     m_tray->show();
 }
 
-void CMainFrame::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
+void CMainFrame::OpenUrl(const std::string& url)
+{
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(url))) || !m_context.prompt) return;
+    // No browser on this desktop: the address, to copy into one.
+    m_context.prompt->ShowMessage("没有找到可以打开网页的浏览器。请把下面的地址复制到浏览器中打开：\n\n" + url,
+                                  PromptIcon::Information);
+}
+
+void CMainFrame::ShowHelp(const std::string& path)
+{
+    // The help file is an HTML page in the service's code page: shown here, read as UTF-8.
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("帮助文档"));
+    auto* page = new QTextBrowser(&dialog);
+    page->setOpenExternalLinks(false);
+    page->setHtml(QString::fromStdString(ServiceTextToUtf8(bytes)));
+    connect(page, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { OpenUrl(url.toString().toStdString()); });
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(page);
+    dialog.resize(760, 560);
+    dialog.exec();
+}
 
 void CMainFrame::ShowCurrentPage()
 {
@@ -276,7 +305,7 @@ bool CMainFrame::RunCommand(int id)
             if (m_context.prompt) m_context.prompt->ShowMessage(kHelpFileUnavailable, PromptIcon::Warning);
             return true;
         }
-        OpenUrl("file://" + ProgramPath(kHelpFileName));
+        ShowHelp(ProgramPath(kHelpFileName));
         return true;
     case cmd::UpgradeVip:
         if (m_context.prompt &&

@@ -90,6 +90,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The help page in a window of its own (no browser needed).
+    void ShowHelp(const std::string& path);
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 

@@ -238,3 +238,15 @@ TEST(QtTexts, StandardButtonsAndTheFileDialogAreChinese)
     for (QLabel* label : files.findChildren<QLabel*>()) labels << label->text();
     EXPECT_TRUE(labels.contains(QStringLiteral("查找范围："))) << labels.join('|').toStdString();
 }
+
+// Without a browser on the desktop a link says where it leads.
+TEST_F(FrameFixture, ALinkWithoutABrowserShowsItsAddress)
+{
+    FrameContext c = Context(false, true);
+    c.serverUrl = "http://127.0.0.1:8610/";
+    CMainFrame frame(c);
+    EXPECT_TRUE(frame.RunCommand(cmd::VipList));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("http://127.0.0.1:8610/plindo/User/VIPFunction.htm"), std::string::npos)
+        << prompt.messages[0];
+}
