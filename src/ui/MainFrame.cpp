@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDockWidget>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -92,6 +93,12 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     BuildAccountPanel();
     BuildTrayIcon();
     statusBar()->showMessage(QStringLiteral("就绪"));
+    if (m_context.offline) {
+        auto* mark = new QLabel(QStringLiteral("离线"), statusBar());
+        mark->setObjectName(QStringLiteral("offlineMark"));
+        mark->setToolTip(QStringLiteral("离线登录：显示的是本机保存的数据，不从服务器更新"));
+        statusBar()->addPermanentWidget(mark);
+    }
     // Menu items without a prompt clear the status bar as the pointer passes them.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) statusBar()->showMessage(QStringLiteral("就绪"));
@@ -250,7 +257,8 @@ void CMainFrame::ShowCurrentPage()
 {
     m_home->ShowPage(m_nav.page);
     std::string caption = PageCaption(m_nav.page);
-    setWindowTitle(QString::fromStdString(LoadResString(str::AppTitle) + " -- " + caption));
+    // Offline the figures are the stored ones: the title says so.
+    setWindowTitle(QString::fromStdString(LoadResString(str::AppTitle) + (m_context.offline ? "（离线）" : "") + " -- " + caption));
     UpdateCommandStates();
     emit pageShown(m_nav.page);
 }

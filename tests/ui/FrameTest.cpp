@@ -55,7 +55,7 @@ TEST_F(FrameFixture, OfflineCommandsAreRefusedAndThePageStays)
     EXPECT_EQ(frame.Navigation().page, 105);
     EXPECT_TRUE(frame.RunCommand(cmd::ValuesOpen));
     EXPECT_EQ(frame.Navigation().page, 100);
-    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal -- 开放式基金最新净值"));
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal（离线） -- 开放式基金最新净值"));
     EXPECT_TRUE(frame.Action(cmd::ValuesOpen)->isChecked());
     EXPECT_TRUE(frame.Action(cmd::GroupData)->isChecked());
     EXPECT_TRUE(frame.Action(cmd::SortValues)->isEnabled());
@@ -249,4 +249,17 @@ TEST_F(FrameFixture, ALinkWithoutABrowserShowsItsAddress)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("http://127.0.0.1:8610/plindo/User/VIPFunction.htm"), std::string::npos)
         << prompt.messages[0];
+}
+
+// Offline, the title and the status bar say so.
+TEST_F(FrameFixture, OfflineIsMarkedInTheTitleAndStatusBar)
+{
+    CMainFrame offline(Context(true, false));
+    EXPECT_TRUE(offline.windowTitle().contains(QStringLiteral("（离线）"))) << offline.windowTitle().toStdString();
+    auto* mark = offline.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark"));
+    ASSERT_NE(mark, nullptr);
+    EXPECT_EQ(mark->text(), QStringLiteral("离线"));
+    CMainFrame online(Context(false, false));
+    EXPECT_FALSE(online.windowTitle().contains(QStringLiteral("离线")));
+    EXPECT_EQ(online.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark")), nullptr);
 }
