@@ -101,7 +101,7 @@ void CCurveChart::RecalculateLayout()
     m_model.RecalculateLayout(*this, width(), height(), Clock::Now());
     // The legend takes the rows it needs; the plot shrinks by the extra ones.
     const std::vector<LegendEntry> legend = PlaceLegend(m_model.PlotRect().left, m_model.PlotRect().right);
-    const int below = legend.empty() ? 0 : legend.back().rect.bottom() + 1 - m_model.Display().OuterMargin + 4;
+    const int below = legend.empty() ? 0 : legend.back().rect.bottom() + 1 - m_model.Display().OuterMargin + 2;
     const int top = std::max(m_headerTop, below);
     if (top != m_model.Display().TopMargin) {
         CurveDisplayParams d = m_model.Display();
