@@ -503,9 +503,8 @@ CProxySettings COptionsDialog::Proxy() const
     CProxySettings p;
     p.enable = m_proxyEnable->isChecked() ? 1 : 0;
     p.ip = m_proxyFields[0]->text().trimmed().toStdString();
-    bool number = false;
-    const int port = m_proxyFields[1]->text().toInt(&number);
-    p.port = number && port > 0 ? port : ini::kDefaultProxyPort;
+    const NumberReading port = ReadNumberInput(m_proxyFields[1]->text().toStdString(), ProxyPortRule());
+    p.port = port.ok() ? static_cast<int>(port.value) : ini::kDefaultProxyPort;
     p.userName = m_proxyFields[2]->text().toStdString();
     p.password = m_proxyFields[3]->text().toStdString();
     return p;
@@ -519,16 +518,23 @@ void COptionsDialog::EditCurveColours()
 
 void COptionsDialog::accept()
 {
-    const CProxySettings proxy = Proxy();
-    auto refuse = [this](const char* text, int field) {
-        m_prompt.ShowMessage(text, PromptIcon::Warning);
+    // A ticked proxy without an address would fail every request.
+    if (m_proxyEnable->isChecked() && m_proxyFields[0]->text().trimmed().isEmpty()) {
+        m_prompt.ShowMessage("使用代理服务器时请填写代理服务器的地址", PromptIcon::Warning);
         m_tabs->setCurrentIndex(4);
-        m_proxyFields[field]->setFocus();
-    };
-    if (proxy.enable && proxy.ip.empty()) return refuse("使用代理服务器时请填写代理服务器的地址", 0);
-    const std::optional<long long> port = ParseInteger(m_proxyFields[1]->text().trimmed().toStdString());
-    if (proxy.enable && (!port || *port < 1 || *port > 65535))
-        return refuse("代理服务器的端口应是1到65535之间的整数", 1);
+        m_proxyFields[0]->setFocus();
+        return;
+    }
+    // A port that is no port is said, not replaced by 8080 behind the user's back.
+    const QString portText = m_proxyFields[1]->text();
+    const NumberReading port = ReadNumberInput(portText.toStdString(), ProxyPortRule());
+    if (!port.ok() && (m_proxyEnable->isChecked() || !portText.trimmed().isEmpty())) {
+        m_prompt.ShowMessage(port.refusal, PromptIcon::Warning);
+        m_tabs->setCurrentIndex(4);
+        m_proxyFields[1]->setFocus();
+        return;
+    }
+    const CProxySettings proxy = Proxy();
     // The file keeps 47 characters of the enciphered password: a longer one
     // would come back cut and undecipherable.
     if (EncryptText(proxy.password, kCipherKey).size() >= ini::kPasswordBuffer) {

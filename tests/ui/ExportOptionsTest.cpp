@@ -228,14 +228,15 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     dialog.ProxyBox()->setChecked(true);
     // A proxy needs an address and a port a socket can have: refused, the field named.
     const std::pair<const char*, const char*> refused[] = {
-        {"", "使用代理服务器时请填写代理服务器的地址"}, {"0", "代理服务器的端口应是1到65535之间的整数"},
-        {"99999999", "代理服务器的端口应是1到65535之间的整数"}, {"", "代理服务器的端口应是1到65535之间的整数"}};
+        {"", "使用代理服务器时请填写代理服务器的地址"}, {"0", "端口"}, {"99999999", "端口"}, {"", "端口"}};
     for (const auto& [port, text] : refused) {
-        if (std::string(text).find("地址") == std::string::npos) dialog.ProxyField(0)->setText("10.1.2.3");
+        if (std::string(text) == "端口") dialog.ProxyField(0)->setText("10.1.2.3");
         dialog.ProxyField(1)->setText(port);
+        prompt.messages.clear();
         dialog.accept();
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
-        EXPECT_EQ(prompt.messages.back(), text) << port;
+        ASSERT_EQ(prompt.messages.size(), 1u) << port;
+        EXPECT_NE(prompt.messages[0].find(text), std::string::npos) << port << ": " << prompt.messages[0];
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));
     dialog.ProxyField(1)->setText("3128");
