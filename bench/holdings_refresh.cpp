@@ -120,7 +120,7 @@ int main(int argc, char** argv)
         trade.NoAutoBonus = 1;
         if (manager.BookTrade(trade) < 0) return Die(manager.GetLastErrorText());
         best = std::min(best, bench::BestMs(1, [&](int) {
-            ui->AfterBooking(1);
+            ui->BooksChanged();
             ui->Holdings()->grab();  // laid out and painted
         }));
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/TagScanner.h"
 
@@ -26,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t n = 1 + data[0] % 3;
         if (n < size) vextal::SplitFields(text.substr(n), text.substr(1, n), fields);
     }
-    double d;
-    vextal::ReadLeadingDecimal(text, d);
+    vextal::NumberOr(text, 0);
 
     vextal::CTagScanner scan("<Msg>", "</Msg>");
     scan.Limit = static_cast<long>(size / 2);

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "CommandLimits.h"
 #include "HttpFront.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
@@ -12,6 +11,7 @@
 #include "net/Cipher.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 namespace {
@@ -46,7 +46,7 @@ CCommandService::CCommandService(const CMarket& market, CUserStore& users, std::
     // highlighting and the favourites-only list show something at once.
     m_members.SetStarterFunds(m_market.StarterFunds(DayNumber(Clock::Now())));
     m_cipheredCodes.reserve(m_market.Funds().size());
-    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncryptText(f.code, kCipherKey));
+    for (const SimFund& f : m_market.Funds()) m_cipheredCodes.push_back(EncipherFundCode(f.code));
 }
 
 namespace {
@@ -88,37 +88,35 @@ std::string CCommandService::HandleBody(const std::string& body, const std::stri
     std::string_view rawData;
     const bool wellFormed = ScanCommandBody(body, req, rawData);
     if (parsed) *parsed = req;
-    if (!wellFormed) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
-    const CommandLimit* limit = FindCommandLimit(req.cmdtype, req.cmdid);
-    if (!limit) return BuildAnswerXml(CommandAnswer::Fail(kUnknownCommand));
+    if (!wellFormed) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), nullptr);
+    const CommandEntry* entry = FindCommand(req.cmdtype, req.cmdid);
+    if (!entry) return WriteCommandAnswer(CommandAnswer::Fail(kUnknownCommand), nullptr);
     int user = 0;
-    if (limit->session && !m_users.FindSession(req.loginId, user)) {
-        CommandAnswer a = CommandAnswer::Fail(kLoginFirst);
-        a.resultForm = req.cmdtype == 4 && req.cmdid == 15;
-        return BuildAnswerXml(a);
-    }
+    if (entry->needsLogin && !m_users.FindSession(req.loginId, user))
+        return WriteCommandAnswer(CommandAnswer::Fail(kLoginFirst), entry);
     // Percent-encoding makes a byte at most three.
-    if (rawData.size() > 3 * limit->maxDataBytes) return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
+    if (rawData.size() > 3 * entry->requestBytes) return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), entry);
     req.data = FormDecode(std::string(rawData));
-    if (req.data.size() > limit->maxDataBytes ||
-        (limit->maxFields && static_cast<size_t>(std::count(req.data.begin(), req.data.end(), '|')) >= limit->maxFields))
-        return BuildAnswerXml(CommandAnswer::Fail(kDataFormatError));
+    if (req.data.size() > entry->requestBytes ||
+        (entry->requestFields &&
+         static_cast<size_t>(std::count(req.data.begin(), req.data.end(), '|')) >= entry->requestFields))
+        return WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), entry);
     // The one place where request text leaves the wire code page. A
     // bookkeeping text is stored converted, so it must come back as the very
     // bytes sent: text that is not clean GBK is refused rather than altered.
     std::string data = GbkToUtf8(req.data);
-    if (limit->maxFields == 0) {
-        if (Utf8ToGbk(data) != req.data) return BuildAnswerXml(CommandAnswer::Fail("记帐数据编码错误"));
-        return BuildAnswerXml(MemberCommand(req.cmdid, {}, data, user));
+    if (entry->requestFields == 0) {
+        if (Utf8ToGbk(data) != req.data) return WriteCommandAnswer(CommandAnswer::Fail("记帐数据编码错误"), entry);
+        return WriteCommandAnswer(MemberCommand(req.cmdid, {}, data, user), entry);
     }
     Fields f;
     SplitFields(data, "|", f);
-    return BuildAnswerXml(Dispatch(req.cmdtype, req.cmdid, f, data, user, req.loginId, address));
+    return WriteCommandAnswer(Dispatch(req.cmdtype, req.cmdid, f, data, user, req.loginId, address), entry);
 }
 
 std::string CCommandService::ClientVersionAnswer() const
 {
-    return BuildAnswerXml(CommandAnswer::Ok(m_clientVersion));
+    return WriteCommandAnswer(CommandAnswer::Ok(m_clientVersion), nullptr);
 }
 
 CommandAnswer CCommandService::Dispatch(int cmdtype, int cmdid, const Fields& f, const std::string& data, int user,

@@ -9,7 +9,8 @@
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
-#include "net/service/FundInvestInfo.h"
+#include "net/FundInvestInfo.h"
+#include "net/QuotePage.h"
 
 namespace vextal {
 namespace {
@@ -117,12 +118,8 @@ std::string CDataWebService::CalcResult(const std::string& fundIdList, const std
         const OleDate now = Clock::Now();
         for (size_t i = 0; i < codes.size(); ++i) {
             // A value that is missing or not a number counts as no change.
-            double raw = 0;
-            if (i < raws.size()) {
-                char* end = nullptr;
-                raw = std::strtod(raws[i].c_str(), &end);
-                if (end == raws[i].c_str() || !std::isfinite(raw) || std::fabs(raw) > 1000) raw = 0;
-            }
+            double raw = i < raws.size() ? NumberOr(raws[i], 0) : 0;
+            if (std::fabs(raw) > 1000) raw = 0;
             const std::string code = TrimText(codes[i]);
             const SimFund* fund = m_market.FindFund(code);
             // An unknown code keeps its place, with its raw value and no name.
@@ -182,25 +179,30 @@ bool CDataWebService::QuotePage(const std::string& stockId, std::string& page) c
     }
     const uint64_t key = Mix(CodeHash(stockId) * 1000003u + static_cast<uint64_t>(day));
     const double volume = std::floor(static_cast<double>(Mix(key) % 400000) * m / 240.0) * 100.0;
-    auto f2 = [](double v) { return StrFormat("%0.2f", v); };
-    std::vector<std::string> fields = {
-        m_market.Stocks()[static_cast<size_t>(stock)].name, f2(open), f2(prevClose), f2(price), f2(high), f2(low),
-        f2((price / prevClose - 1.0) * 100.0), StrFormat("%0.0f", volume), StrFormat("%0.2f", volume * price)};
-    for (int side = 0; side < 2; ++side) {
-        for (int level = 1; level <= 5; ++level) {
-            uint64_t size = Mix(key + static_cast<uint64_t>(m * 16 + side * 8 + level)) % 500 + 1;
-            fields.push_back(std::to_string(size * 100));
-            fields.push_back(f2(price + (side == 0 ? -0.01 : 0.01) * level));
+    StockQuote q;
+    q.Name = m_market.Stocks()[static_cast<size_t>(stock)].name;
+    q.Open = open;
+    q.PrevClose = prevClose;
+    q.Price = price;
+    q.High = high;
+    q.Low = low;
+    q.ChangePercent = (price / prevClose - 1.0) * 100.0;
+    q.Volume = volume;
+    q.Turnover = volume * price;
+    for (size_t level = 1; level <= 5; ++level) {
+        for (int side = 0; side < 2; ++side) {
+            const uint64_t size = Mix(key + static_cast<uint64_t>(m * 16 + side * 8 + static_cast<int>(level))) % 500 + 1;
+            const double at = price + (side == 0 ? -0.01 : 0.01) * static_cast<double>(level);
+            (side == 0 ? q.BidSize : q.AskSize)[level - 1] = static_cast<double>(size * 100);
+            (side == 0 ? q.BidPrice : q.AskPrice)[level - 1] = at;
         }
     }
-    fields.push_back(DateOfDay(day).Format(1));
-    fields.push_back(at.Format(5));
-    fields.push_back(f2(price - prevClose));
-    fields.push_back(f2((high - low) / prevClose * 100.0));
-    fields.push_back(stockId);
-    while (fields.size() < 39) fields.push_back("0");
-    std::string text;
-    for (size_t i = 0; i < fields.size(); ++i) text += (i ? "," : "") + fields[i];
+    q.Session = DateOfDay(day);
+    q.Time = at;
+    q.Change = price - prevClose;
+    q.Amplitude = (high - low) / prevClose * 100.0;
+    q.Code = stockId;
+    const std::string text = WriteQuotePage(q);
     page = Utf8ToGbk(text);
     return true;
 }

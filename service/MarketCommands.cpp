@@ -6,8 +6,9 @@
 #include "CommandService.h"
 #include "common/Clock.h"
 #include "common/Format.h"
-#include "net/Cipher.h"
 #include "net/CommandProtocol.h"
+#include "wire/PeriodRecords.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 namespace {
@@ -28,23 +29,20 @@ bool ParseTime(const std::string& text, OleDate& at)
     return OleDate::Parse(TrimText(text), at) && at.IsValid();
 }
 
-bool ParseNumber(const std::string& text, double& value)
-{
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0' && std::isfinite(value);
-}
-
 std::string DayText(int day) { return DateOfDay(day).Format(3); }
 
-// NAV, accumulated NAV, day change in percent and in value; a money-market
-// fund's income per 10,000 units and 7-day yield carry more decimals.
-Fields NavFields(const SimFund& fund, const NavRecord& r)
+// A simulated NAV as the records carry it: a money-market fund's income per
+// 10,000 units and 7-day yield, with 1 as its accumulated value.
+CFundValue ValueOf(const SimFund& fund, const NavRecord& r)
 {
-    if (fund.IsMoneyMarket())
-        return {StrFormat("%0.4f", r.nav), "1.0000", StrFormat("%0.3f", r.pct), "0.0000"};
-    return {StrFormat("%0.4f", r.nav), StrFormat("%0.4f", r.acc), StrFormat("%0.2f", r.pct), StrFormat("%0.4f", r.var)};
+    CFundValue v;
+    v.FundID = fund.code;
+    v.ValueDate = DateOfDay(r.day);
+    v.TodayValue = r.nav;
+    v.TotalValue = fund.IsMoneyMarket() ? 1.0 : r.acc;
+    v.VarPercent = r.pct;
+    v.VarValue = fund.IsMoneyMarket() ? 0.0 : r.var;
+    return v;
 }
 
 void Append(std::vector<std::string>& out, const std::vector<std::string>& more)
@@ -156,14 +154,20 @@ CommandAnswer CCommandService::IndexHistory(const Fields& f)
     if (f.size() < 2 || !ParseDay(f[0], from) || !ParseDay(f[1], to)) return CommandAnswer::Fail(kDataFormatError);
     int index = f.size() > 3 ? m_market.FindIndex(TrimText(f[3])) : -1;
     if (index < 0) {
-        int number = f.size() > 2 ? std::atoi(f[2].c_str()) : 1;
-        index = number >= 1 && number <= 3 ? number - 1 : 0;
+        const long long number = f.size() > 2 ? IntegerOr(f[2], 1) : 1;
+        index = number >= 1 && number <= 3 ? static_cast<int>(number) - 1 : 0;
     }
     const std::string& code = m_market.Indices()[static_cast<size_t>(index)].code;
     std::vector<std::string> out;
-    for (const IndexRecord& r : m_market.IndexHistory(index, Clock::Now(), from, to))
-        Append(out, {code, DayText(r.day), StrFormat("%0.2f", r.turnover), StrFormat("%0.2f", r.value),
-                     StrFormat("%0.2f", r.var)});
+    for (const IndexRecord& r : m_market.IndexHistory(index, Clock::Now(), from, to)) {
+        CIndexValue v;
+        v.IndexID = code;
+        v.ValueDate = DateOfDay(r.day);
+        v.TradeMoney = r.turnover;
+        v.IndexValue = r.value;
+        v.VarValue = r.var;
+        WriteIndexRecord(out, v);
+    }
     return CommandAnswer::Ok(JoinFields(out));
 }
 
@@ -172,14 +176,22 @@ std::string CCommandService::LatestRecord(const SimFund& fund, const OleDate& no
     LatestValue v;
     if (m_market.IsWithdrawn(fund, DayNumber(now)) || !m_market.Latest(fund, now, v) || v.rec.day <= sinceDay)
         return {};
-    std::vector<std::string> rec = {DayText(v.rec.day), m_cipheredCodes[static_cast<size_t>(fund.ordinal)]};
-    Append(rec, NavFields(fund, v.rec));
-    for (double x : {v.week, v.month, v.week, v.month, v.twoMonth, v.threeMonth, v.sixMonth, v.oneYear, v.thisYear,
-                     v.yearAvg, v.total})
-        rec.push_back(StrFormat("%0.2f", x));
-    rec.push_back(std::to_string(v.sum22));
-    rec.push_back(std::to_string(v.sum44));
-    rec.push_back(StrFormat("%0.4f", v.adjusted));
+    CNewFundValue r;
+    static_cast<CFundValue&>(r) = ValueOf(fund, v.rec);
+    r.WeekVarPercent = r.WeekIncome = v.week;
+    r.MonthVarPercent = r.MonthIncome = v.month;
+    r.TwoMonthIncome = v.twoMonth;
+    r.ThreeMonthIncome = v.threeMonth;
+    r.SixMonthIncome = v.sixMonth;
+    r.OneYearIncome = v.oneYear;
+    r.ThisYearIncome = v.thisYear;
+    r.YearAvgIncome = v.yearAvg;
+    r.TotalIncome = v.total;
+    r.IncomeSum22 = v.sum22;
+    r.IncomeSum44 = v.sum44;
+    r.TotalValue1 = v.adjusted;
+    std::vector<std::string> rec;
+    WriteLatestValueRecord(rec, r, m_cipheredCodes[static_cast<size_t>(fund.ordinal)], fund.IsMoneyMarket());
     return JoinFields(rec);
 }
 
@@ -195,7 +207,6 @@ CommandAnswer CCommandService::LatestValues(const std::vector<const SimFund*>& f
     int newest = m_market.LatestNavDay(now);
     CommandAnswer a = CommandAnswer::Ok(newest ? DateOfDay(newest).Format(2) : "0");
     a.msg2 = JoinFields(records);
-    a.hasMsg2 = a.msg2Ciphered = true;
     return a;
 }
 
@@ -240,9 +251,7 @@ CommandAnswer CCommandService::FundHistory(const Fields& f)
     std::vector<std::string> out;
     for (const NavRecord& r : records) {
         if (incremental && r.day >= from && r.day <= to) continue;
-        out.push_back(DayText(r.day));
-        Fields nav = NavFields(*fund, r);
-        Append(out, {nav[0], nav[1], nav[2], nav[3]});
+        WriteHistoryRecord(out, ValueOf(*fund, r), fund->IsMoneyMarket());
     }
     return CommandAnswer::Ok(JoinFields(out));
 }
@@ -251,14 +260,14 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
 {
     int from = 0, to = 0, kind = 0, stat = 0;
     if (f.size() < 5 || !ParseDay(f[1], from) || !ParseDay(f[2], to)) return CommandAnswer::Fail(kDataFormatError);
-    kind = std::atoi(f[3].c_str());
-    stat = std::atoi(f[4].c_str());
+    kind = static_cast<int>(IntegerOr(f[3], -1));
+    stat = static_cast<int>(IntegerOr(f[4], -1));
     const SimFund* fund = m_market.FindFund(TrimText(f[0]));
     if (!fund) return CommandAnswer::Fail(FundNotFound(f[0]));
     const OleDate now = Clock::Now();
     std::vector<std::string> out;
-    auto add = [&](const std::string& date, double value, double companion) {
-        Append(out, {date, StrFormat("%0.4f", value), "0", StrFormat("%0.2f", companion), "0"});
+    auto add = [&](const OleDate& date, double value, double companion) {
+        WritePeriodRecord(out, kind, {date, value, companion});
     };
 
     if (kind == 31) {
@@ -271,7 +280,7 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
                                             m / 60, m % 60);
             double nav = 0, pct = 0;
             if (!m_market.EstimateAt(*fund, at, nav, pct)) break;
-            add(at.Format(0), nav, pct);
+            add(at, nav, pct);
         }
         if (out.empty()) return CommandAnswer::Fail("当前没有实时估值数据");
         return CommandAnswer::Ok(JoinFields(out));
@@ -298,7 +307,7 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
             std::vector<NavRecord> period(recs.begin() + static_cast<long>(begin), recs.begin() + static_cast<long>(i));
             double change = 0;
             double value = PeriodStatistic(period, stat, prevGrowth, prevNav, change);
-            add(DayText(period.back().day), value, change);
+            add(DateOfDay(period.back().day), value, change);
             prevGrowth = period.back().growth;
             prevNav = period.back().nav;
             begin = i;
@@ -315,7 +324,7 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
         size_t prev = 0;
         for (size_t i : ZigZag(z, kind == 10 ? 0.03 : 0.08)) {
             double companion = z[prev] != 0 ? (z[i] / z[prev] - 1.0) * 100.0 : 0;
-            add(DayText(recs[i].day), x[i], companion);
+            add(DateOfDay(recs[i].day), x[i], companion);
             prev = i;
         }
         return CommandAnswer::Ok(JoinFields(out));
@@ -326,21 +335,21 @@ CommandAnswer CCommandService::PeriodRecords(const Fields& f)
 CommandAnswer CCommandService::DividendQuery(const Fields& f)
 {
     int from = 0, to = 0;
-    double shares = 0;
-    if (f.size() < 4 || !ParseDay(f[1], from) || !ParseDay(f[2], to) || !ParseNumber(f[3], shares) || shares < 0)
-        return CommandAnswer::Fail(kDataFormatError);
+    if (f.size() < 4 || !ParseDay(f[1], from) || !ParseDay(f[2], to)) return CommandAnswer::Fail(kDataFormatError);
+    const double shares = NumberOr(f[3], -1);
+    if (shares < 0) return CommandAnswer::Fail(kDataFormatError);
     const SimFund* fund = m_market.FindFund(TrimText(f[0]));
     if (!fund) return CommandAnswer::Fail(FundNotFound(f[0]));
     const OleDate now = Clock::Now();
     CommandAnswer a;
-    a.msgCiphered = true;
-    a.hasMsg2 = true;
     if (fund->IsMoneyMarket()) {
         // Money-market funds pay income: the holding's income over the
         // range and the day it runs to.
         int last = 0;
         double income = m_market.MoneyIncome(*fund, now, from, to, shares, last);
-        a.msg = JoinFields({StrFormat("%0.2f", income), DayText(last)});
+        std::vector<std::string> pair;
+        WriteMoneyIncome(pair, income, DateOfDay(last));
+        a.msg = JoinFields(pair);
         return a;
     }
     // A dividend belongs to the shares held before its ex-day. A holding
@@ -352,7 +361,12 @@ CommandAnswer CCommandService::DividendQuery(const Fields& f)
     if (confirmIndex < calendar.Count()) from = calendar.DayAt(confirmIndex);
     std::vector<std::string> groups, exDays;
     for (const SimDividend& d : m_market.Dividends(*fund, now, from, to)) {
-        Append(groups, {StrFormat("%0.4f", d.perUnit), DayText(d.recordDay), DayText(d.payDay), DayText(d.exDay)});
+        CFundBonus b;
+        b.BonusValue = d.perUnit;
+        b.RecordDate = DateOfDay(d.recordDay);
+        b.BonusDate = DateOfDay(d.payDay);
+        b.SubtractDate = DateOfDay(d.exDay);
+        WriteDividendRecord(groups, b);
         exDays.push_back(DayText(d.exDay));
     }
     a.msg = JoinFields(groups);
@@ -370,7 +384,9 @@ CommandAnswer CCommandService::TradeValue(const Fields& f)
     int day = 0;
     std::string refusal;
     if (!m_market.TradeNav(*fund, at, Clock::Now(), nav, day, refusal)) return CommandAnswer::Fail(refusal);
-    return CommandAnswer::Ok(JoinFields({StrFormat("%0.4f", nav), DayText(day)}));
+    Fields out;
+    WriteTradeNav(out, nav, DateOfDay(day));
+    return CommandAnswer::Ok(JoinFields(out));
 }
 
 CommandAnswer CCommandService::LatestNav(const Fields& f)
@@ -380,8 +396,8 @@ CommandAnswer CCommandService::LatestNav(const Fields& f)
     if (!fund) return CommandAnswer::Fail(FundNotFound(f[0]));
     LatestValue v;
     if (!m_market.Latest(*fund, Clock::Now(), v)) return CommandAnswer::Fail("该基金还没有公布净值");
-    Fields out = NavFields(*fund, v.rec);
-    out.push_back(DayText(v.rec.day));
+    Fields out;
+    WriteLatestNav(out, ValueOf(*fund, v.rec), fund->IsMoneyMarket());
     return CommandAnswer::Ok(JoinFields(out));
 }
 
@@ -410,9 +426,9 @@ CommandAnswer CCommandService::IntervalFigures(const Fields& f)
     };
     double a = levelAt(from), b = levelAt(to);
     double indexGrowth = a > 0 && b > 0 ? (b / a - 1.0) * 100.0 : 0;
-    CommandAnswer ans = CommandAnswer::Ok(JoinFields({StrFormat("%0.2f", fundGrowth), StrFormat("%0.2f", indexGrowth)}));
-    ans.hasMsg2 = true;
-    return ans;
+    Fields out;
+    WriteIntervalFigures(out, fundGrowth, indexGrowth);
+    return CommandAnswer::Ok(JoinFields(out));
 }
 
 CommandAnswer CCommandService::RealtimeValue(const Fields& f)
@@ -424,19 +440,24 @@ CommandAnswer CCommandService::RealtimeValue(const Fields& f)
     LatestValue v;
     if (!m_market.Latest(*fund, now, v)) return CommandAnswer::Fail("该基金还没有公布净值");
     CommandAnswer a;
-    a.hasMsg2 = a.msg2Ciphered = true;
     const int minute = now.Hour() * 60 + now.Minute();
     double nav = 0, pct = 0;
     if (minute >= 570 && minute < 1200 && v.rec.day < DayNumber(now) && m_market.EstimateAt(*fund, now, nav, pct)) {
         // During the trading day (until the evening's NAV): the estimate.
-        double var = nav - v.rec.nav;
+        CFundValue e;
+        e.ValueDate = now;
+        e.TodayValue = nav;
+        e.VarValue = nav - v.rec.nav;
+        e.TotalValue = v.rec.acc + e.VarValue;
+        e.VarPercent = pct;
+        Fields out;
+        WriteLatestNav(out, e, false, true);
         a.msg = "实时估值";
-        a.msg2 = JoinFields({StrFormat("%0.4f", nav), StrFormat("%0.4f", v.rec.acc + var), StrFormat("%0.2f", pct),
-                             StrFormat("%0.4f", var), now.Format(0)});
+        a.msg2 = JoinFields(out);
         return a;
     }
-    Fields out = NavFields(*fund, v.rec);
-    out.push_back(DayText(v.rec.day));
+    Fields out;
+    WriteLatestNav(out, ValueOf(*fund, v.rec), fund->IsMoneyMarket());
     a.msg = "最新净值";
     a.msg2 = JoinFields(out);
     return a;
@@ -451,8 +472,7 @@ CommandAnswer CCommandService::ValueCache(const Fields& f)
         const SimFund* fund = m_market.FindFund(TrimText(code));
         LatestValue v;
         if (!fund || !m_market.Latest(*fund, now, v)) continue;
-        Append(out, NavFields(*fund, v.rec));
-        Append(out, {DayText(v.rec.day), fund->code});
+        WriteCachedValue(out, ValueOf(*fund, v.rec), fund->IsMoneyMarket());
     }
     return CommandAnswer::Ok(JoinFields(out));
 }

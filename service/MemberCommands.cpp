@@ -2,25 +2,19 @@
 // download, fixed-investment plans, trade cancellation and favourite folders.
 #include <cmath>
 #include <cstdlib>
+#include <set>
 
 #include "CommandService.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
+#include "wire/PlanRecords.h"
 
 namespace vextal {
 namespace {
 
 using Fields = std::vector<std::string>;
-
-bool ToNumber(const std::string& text, double& value)
-{
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return *end == '\0' && std::isfinite(value) && std::fabs(value) < 1e12;
-}
 
 // The user number a command names must be the session's own.
 bool IsOwnUser(const Fields& f, size_t index, int user)
@@ -50,8 +44,16 @@ CommandAnswer CCommandService::BookUpload(const std::string& data, bool replace,
 {
     std::vector<BookAccount> accounts;
     std::string error;
-    if (!ParseBookText(data, accounts, error) || !m_members.StoreBook(user, accounts, replace, error))
-        return CommandAnswer::Fail(error);
+    if (!ParseBookText(data, accounts, error)) return CommandAnswer::Fail(error);
+    // Stored accounts are replaced by name: two of one name in one upload
+    // would leave only the last.
+    if (replace) {
+        std::set<std::string> names;
+        for (const BookAccount& a : accounts)
+            if (!names.insert(a.name).second)
+                return CommandAnswer::Fail("记帐数据中有两个名为“" + a.name + "”的帐户，不能按名称替换");
+    }
+    if (!m_members.StoreBook(user, accounts, replace, error)) return CommandAnswer::Fail(error);
     return CommandAnswer::Ok("上传记帐数据成功");
 }
 
@@ -80,11 +82,19 @@ CommandAnswer CCommandService::PlanList(const Fields& f, int user)
     if (plans.empty()) return CommandAnswer::Make(1, "没有基金定投记录");
     Fields out;
     for (const ServicePlan& p : plans) {
-        for (std::string v : {std::to_string(p.planId), std::to_string(p.accountId), std::to_string(p.buyType),
-                              std::to_string(p.bonusType), std::to_string(p.periodsDone), p.fundId,
-                              StrFormat("%0.2f", p.money), StrFormat("%0.2f", p.feeRate), std::to_string(p.day),
-                              p.startDate, p.lastDate})
-            out.push_back(std::move(v));
+        PlanListRecord r;
+        r.PlanID = p.planId;
+        r.AccountID = p.accountId;
+        r.BuyType = p.buyType;
+        r.BonusType = p.bonusType;
+        r.PeriodsDone = p.periodsDone;
+        r.FundID = p.fundId;
+        r.Money = p.money;
+        r.FeeRate = p.feeRate;
+        r.Day = p.day;
+        OleDate::Parse(p.startDate, r.Start);
+        OleDate::Parse(p.lastDate, r.LastProcessed);
+        WritePlanListRecord(out, r);
     }
     return CommandAnswer::Ok(JoinFields(out));
 }
@@ -94,19 +104,23 @@ CommandAnswer CCommandService::PlanList(const Fields& f, int user)
 // user number. A plan is the member's plan for that account and fund.
 CommandAnswer CCommandService::PlanSave(const Fields& f, int user)
 {
-    ServicePlan p;
-    double day = 0;
-    int tradeType = 0;
-    OleDate start;
-    if (f.size() != 12 || !ParseInt(f[1], p.accountId) || !ParseInt(f[2], p.buyType) || !ToNumber(f[3], p.money) ||
-        !ToNumber(f[4], day) || !ToNumber(f[5], p.feeRate) || !ParseInt(f[6], tradeType) || tradeType != 8 ||
-        !ParseInt(f[7], p.bonusType) || !OleDate::Parse(TrimText(f[8]), start) || !start.IsValid() ||
-        !ParseInt(f[9], p.plannedPeriods) || !ParseInt(f[10], p.periodsDone) || p.plannedPeriods < -1 ||
-        p.periodsDone < 0 || (p.buyType != 0 && p.buyType != 1) || p.bonusType < -1 || p.bonusType > 1 ||
-        day != std::floor(day))
+    PlanSaveData in;
+    if (!ReadPlanSave(f, in) || in.TradeType != 8 || in.PlannedPeriods < -1 || in.PeriodsDone < 0 ||
+        (in.BuyType != 0 && in.BuyType != 1) || in.BonusType < -1 || in.BonusType > 1 || in.Day != std::floor(in.Day) ||
+        std::fabs(in.Money) >= 1e12 || std::fabs(in.FeeRate) >= 1e12 || std::fabs(in.Day) >= 1e12)
         return CommandAnswer::Fail(kDataFormatError);
-    if (!IsOwnUser(f, 11, user)) return CommandAnswer::Fail("不能修改其他用户的定投记录");
-    p.fundId = TrimText(f[0]);
+    if (in.UserID != user) return CommandAnswer::Fail("不能修改其他用户的定投记录");
+    ServicePlan p;
+    p.accountId = in.AccountID;
+    p.buyType = in.BuyType;
+    p.bonusType = in.BonusType;
+    p.money = in.Money;
+    p.feeRate = in.FeeRate;
+    p.plannedPeriods = in.PlannedPeriods;
+    p.periodsDone = in.PeriodsDone;
+    p.fundId = in.FundID;
+    const double day = in.Day;
+    const OleDate start = in.Start;
     if (!m_market.FindFund(p.fundId)) return CommandAnswer::Fail(FundNotFound(p.fundId));
     if (p.plannedPeriods == -1) {
         bool found = false;
@@ -140,7 +154,6 @@ CommandAnswer CCommandService::TradeCancel(const Fields& f, int user)
         default: a = CommandAnswer::Fail("系统错误，请联系管理员"); break;
         }
     }
-    a.resultForm = true;
     return a;
 }
 

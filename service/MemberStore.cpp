@@ -8,6 +8,7 @@
 #include "common/Format.h"
 #include "common/OleDate.h"
 #include "net/CommandProtocol.h"
+#include "wire/BookText.h"
 
 namespace vextal {
 namespace {
@@ -63,74 +64,24 @@ bool Transaction(sqlite3* db, F body)
     return false;
 }
 
-bool IsInteger(const std::string& s)
-{
-    if (s.empty() || s.size() > 10) return false;
-    size_t i = s[0] == '-' ? 1 : 0;
-    if (i == s.size()) return false;
-    for (; i < s.size(); ++i)
-        if (s[i] < '0' || s[i] > '9') return false;
-    return true;
-}
-
-// The text between `marker` at `pos` and the next `marker`; pos moves behind it.
-bool Section(const std::string& text, size_t& pos, const std::string& marker, std::string& inner)
-{
-    if (text.compare(pos, marker.size(), marker) != 0) return false;
-    size_t end = text.find(marker, pos + marker.size());
-    if (end == std::string::npos) return false;
-    inner = text.substr(pos + marker.size(), end - pos - marker.size());
-    pos = end + marker.size();
-    return true;
-}
-
-std::vector<std::string> Fields(const std::string& inner)
-{
-    std::vector<std::string> f;
-    SplitFields(inner, "|", f);
-    return f;
-}
-
 }  // namespace
 
 bool ParseBookText(const std::string& text, std::vector<BookAccount>& accounts, std::string& error)
 {
     accounts.clear();
-    // The text travels inside the answer's <Msg>: a "<" could end it early.
-    if (text.find('<') != std::string::npos) {
-        error = "记帐数据不能包含<字符";
-        return false;
-    }
-    // One account from `pos` on; false when the text is not one there.
-    size_t pos = 0;
-    auto readAccount = [&] {
-        const size_t start = pos;
-        std::string a, f, t;
-        if (!Section(text, pos, "_A_", a) || !Section(text, pos, "_F_", f) || !Section(text, pos, "_T_", t))
-            return false;
-        std::vector<std::string> af = Fields(a), ff = Fields(f), tf = Fields(t);
-        if (af.size() != 8 || !IsInteger(af[0]) || af[2].empty() || ff.size() % 14 || tf.size() % 15) return false;
+    std::vector<BookTextAccount> read;
+    if (!ReadBookText(text, read, error)) return false;
+    accounts.reserve(read.size());
+    for (BookTextAccount& a : read) {
         BookAccount account;
-        account.name = af[2];
-        for (size_t i = 0; i < ff.size(); i += 14)
-            if (ff[i] != af[0]) return false;
-        for (size_t i = 0; i < tf.size(); i += 15) {
-            if (!IsInteger(tf[i]) || tf[i + 1] != af[0]) return false;
-            account.tradeIds.push_back(std::atoi(tf[i].c_str()));
-        }
-        account.block = text.substr(start, pos - start);
+        account.name = a.account[kBookAccountName];
+        for (const std::vector<std::string>& t : a.trades)
+            account.tradeIds.push_back(static_cast<int>(IntegerOr(t[kBookTradeId], 0)));
+        // Written back as read: the very bytes of this account in the upload.
+        std::vector<BookTextAccount> one;
+        one.push_back(std::move(a));
+        account.block = WriteBookTextUnchecked(one);
         accounts.push_back(std::move(account));
-        return true;
-    };
-    bool ok = true;
-    while (ok && pos < text.size()) {
-        if (!accounts.empty() && text[pos++] != '|') ok = false;
-        else ok = readAccount();
-    }
-    if (!ok) {
-        accounts.clear();
-        error = "记帐数据格式错误";
-        return false;
     }
     return true;
 }
@@ -251,17 +202,20 @@ bool CMemberStore::Plans(int userId, std::vector<ServicePlan>& plans)
 
 namespace {
 
-// The due day of the plan's n-th period (n >= 1): the plan's day of each
-// month from its start on, or the month's last day when the month is
-// shorter. Empty when the start does not read.
-std::string NthDueDay(const std::string& start, int day, int n)
+// The due day of the `count`-th purchase after `last` (count >= 1), walked as
+// the program walks it: from the day after the last processed one, not
+// before the start, each month's plan day or the month's last day when the
+// month is shorter. Empty when a date does not read.
+std::string DueDayAfter(const std::string& last, const std::string& start, int day, int count)
 {
-    OleDate s;
-    if (!OleDate::Parse(start, s) || n < 1) return std::string();
-    DateParts p = s.Parts();
+    OleDate l, s;
+    if (!OleDate::Parse(last, l) || !OleDate::Parse(start, s) || count < 1) return std::string();
+    OleDate from = l.DateOnly().AddDays(1);
+    if (from < s.DateOnly()) from = s.DateOnly();
+    DateParts p = from.Parts();
     int year = p.year, month = p.month;
     if (std::min(day, DaysInMonth(year, month)) < p.day) ++month;
-    month += n - 1;
+    month += count - 1;
     year += (month - 1) / 12;
     month = (month - 1) % 12 + 1;
     return OleDate::FromParts(year, month, std::min(day, DaysInMonth(year, month))).Format(3);
@@ -279,10 +233,13 @@ bool CMemberStore::SavePlan(int userId, ServicePlan& plan, const std::string& to
             if (old.Bind(1, userId).Bind(2, plan.accountId).Bind(3, plan.fundId).Step()) {
                 plan.planId = old.Int(0);
                 // The save carries no processed day: the due day of the last
-                // booked period, so a walk that stopped at a failed period
-                // resumes there (today would skip it for good).
+                // purchase booked, counted on from the stored processed day
+                // with the plan's day and start as they are now, so a walk
+                // that stopped at a failed period resumes there however the
+                // day or the start were changed before it (today would skip
+                // it for good).
                 if (plan.periodsDone > old.Int(1)) {
-                    plan.lastDate = NthDueDay(plan.startDate, plan.day, plan.periodsDone);
+                    plan.lastDate = DueDayAfter(old.Text(2), plan.startDate, plan.day, plan.periodsDone - old.Int(1));
                     if (plan.lastDate.empty() || plan.lastDate > today) plan.lastDate = today;
                 } else {
                     plan.lastDate = old.Text(2);

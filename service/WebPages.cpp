@@ -499,10 +499,10 @@ std::string CWebPages::Notepad(const PageParams& p, bool post)
 
 std::string CWebPages::FundFilter(const PageParams& p)
 {
-    const int invest = std::atoi(Param(p, "invest").c_str());
+    const int invest = static_cast<int>(IntegerOr(Param(p, "invest"), 0));
     const std::string minYearText = Param(p, "minyear");
-    const double minYear = minYearText.empty() ? -1000 : std::atof(minYearText.c_str());
-    const int minAge = std::clamp(std::atoi(Param(p, "age").c_str()), 0, 100);
+    const double minYear = NumberOr(minYearText, -1000);
+    const int minAge = static_cast<int>(std::clamp(IntegerOr(Param(p, "age"), 0), 0LL, 100LL));
     std::string sort = Param(p, "sort");
     if (sort != "month" && sort != "three" && sort != "thisyear") sort = "year";
 
@@ -743,7 +743,7 @@ std::string CWebPages::IncomeTool(const PageParams& p)
             "\">申购费率 <input name=\"fee\" size=\"4\" value=\"" + Esc(fee) + "\">% <input type=\"submit\" value=\"计算\"></form>";
     const SimFund* f = m_market.FindFund(code);
     OleDate d0, d1;
-    const double amount = std::atof(money.c_str()), rate = std::atof(fee.c_str());
+    const double amount = NumberOr(money, 0), rate = NumberOr(fee, 0);
     if (!f) return html + "<p class=\"warn\">没有找到基金“" + Esc(code) + "”。</p>" + Tail();
     if (!OleDate::Parse(from, d0) || !OleDate::Parse(to, d1) || d1 < d0)
         return html + "<p class=\"warn\">请输入正确的日期（卖出日期不能早于买入日期）。</p>" + Tail();
@@ -976,8 +976,9 @@ std::string CWebPages::RealtimeCalc(const PageParams& p)
 
 std::string CWebPages::FinancingResult(const PageParams& p)
 {
-    const int type = std::atoi(Param(p, "type").c_str()), show = std::atoi(Param(p, "show").c_str()),
-              style = std::atoi(Param(p, "style").c_str());
+    const int type = static_cast<int>(IntegerOr(Param(p, "type"), 0)),
+              show = static_cast<int>(IntegerOr(Param(p, "show"), 0)),
+              style = static_cast<int>(IntegerOr(Param(p, "style"), 0));
     static const char* const kTypes[] = {"按帐户统计", "按基金统计", "按类型统计"};
     static const char* const kShows[] = {"基金市值", "最新本金", "最新收益", "累计红利",
                                          "当日收益", "赎回金额", "累计本金", "累计收益"};
@@ -990,10 +991,9 @@ std::string CWebPages::FinancingResult(const PageParams& p)
     std::vector<std::pair<std::string, double>> items;
     std::vector<std::string> fields = SplitText(Param(p, "data"), '|');
     for (size_t i = 0; i + 1 < fields.size() && items.size() < 200; i += 2) {
-        char* endp = nullptr;
-        const double value = std::strtod(fields[i + 1].c_str(), &endp);
-        if (endp == fields[i + 1].c_str() || !std::isfinite(value)) continue;
-        items.emplace_back(fields[i], value);
+        const std::optional<double> value = ParseNumber(fields[i + 1]);
+        if (!value) continue;
+        items.emplace_back(fields[i], *value);
     }
     if (style == 0) {
         // Incomes are coloured by their sign; amounts of money are not.

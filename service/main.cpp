@@ -11,6 +11,7 @@
 // Prints "listening on 127.0.0.1:PORT" as its first line and runs until
 // SIGTERM or SIGINT. Every time it reads or takes (--now) is Beijing wall
 // time, whatever the machine's TZ: NAVs appear at 20:00 in Beijing.
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +57,9 @@ bool ToNumber(const char* text, long long lo, long long hi, long long& out)
 
 int main(int argc, char** argv)
 {
+    // The locale of the environment, as a server takes it; no figure on the
+    // wire follows it (the suites run the service under a decimal comma too).
+    std::setlocale(LC_ALL, "");
     ServerOptions options;
     bool hasData = false;
     for (int i = 1; i < argc; ++i) {

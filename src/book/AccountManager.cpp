@@ -50,6 +50,34 @@ bool CAccountManager::FailDb(const std::string& prefix)
     return false;
 }
 
+void CAccountManager::Changed(int accountId)
+{
+    if (m_db.TransDepth() == 0) m_changed.insert(accountId);
+}
+
+bool CAccountManager::Commit(CAdoTransaction& trans, int accountId)
+{
+    if (!trans.Commit()) return false;
+    Changed(accountId);
+    return true;
+}
+
+void CAccountManager::Announce()
+{
+    if (m_changed.empty()) return;
+    const std::vector<int> ids(m_changed.begin(), m_changed.end());
+    m_changed.clear();
+    if (m_changeListener) m_changeListener(ids);
+}
+
+bool CAccountManager::TakeCommittedRows(int accountId)
+{
+    ChangeScope scope(*this);
+    const bool ok = ReadHoldings(accountId) && RefreshAccount(accountId);
+    Changed(accountId);
+    return ok;
+}
+
 void CAccountManager::Pause(const char* label)
 {
     if (m_pausePoint) m_pausePoint(label);
@@ -103,6 +131,7 @@ FundTradeInfo* CAccountManager::FindHolding(const HoldingKey& key)
 
 bool CAccountManager::LoadAccounts(int userId)
 {
+    ChangeScope scope(*this);
     m_accounts.clear();
     m_userId = userId;
     RecordsetPtr rs = m_db.OpenRecordsetEx(StrFormat("SELECT * FROM T_Account_Info WHERE UserID=%d ORDER BY AccountName", userId));
@@ -128,6 +157,7 @@ bool CAccountManager::LoadAccounts(int userId)
 
 bool CAccountManager::CreateAccount(AccountInfo& account)
 {
+    ChangeScope scope(*this);
     for (const auto& [id, a] : m_accounts)
         if (a->AccountName == account.AccountName) return Fail("已经存在相同名称的帐户");
     int newId = 0;
@@ -147,11 +177,13 @@ bool CAccountManager::CreateAccount(AccountInfo& account)
     copy->AccountName = account.AccountName;
     copy->CreateDate = account.CreateDate;
     m_accounts[newId] = std::move(copy);
+    Changed(newId);
     return true;
 }
 
 bool CAccountManager::RenameAccount(const AccountInfo& account)
 {
+    ChangeScope scope(*this);
     for (const auto& [id, a] : m_accounts)
         if (id != account.AccountID && a->AccountName == account.AccountName)
             return Fail("已经存在相同名称的帐户");
@@ -159,18 +191,20 @@ bool CAccountManager::RenameAccount(const AccountInfo& account)
                         SqlEscape(account.AccountName).c_str(), account.AccountID)))
         return false;
     if (AccountInfo* a = FindAccount(account.AccountID)) a->AccountName = account.AccountName;
+    Changed(account.AccountID);
     return true;
 }
 
 bool CAccountManager::DeleteAccount(const AccountInfo& account)
 {
+    ChangeScope scope(*this);
     const int id = account.AccountID;
     CAdoTransaction trans(m_db);
     m_db.Execute(StrFormat("DELETE FROM T_User_Bonus WHERE AccountID=%d", id));
     if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE AccountID=%d", id))) return false;
     if (!Exec(StrFormat("DELETE FROM T_Fund_Trade WHERE AccountID=%d", id))) return false;
     if (!Exec(StrFormat("DELETE FROM T_Account_Info WHERE AccountID=%d", id))) return false;
-    if (!trans.Commit()) return FailDb();
+    if (!Commit(trans, id)) return FailDb();
     m_accounts.erase(id);
     return true;
 }
@@ -429,11 +463,14 @@ bool CAccountManager::AfterBooking(int accountId)
 
 bool CAccountManager::FinishBookings(int accountId)
 {
+    ChangeScope scope(*this);
+    Changed(accountId);
     return RefreshAccount(accountId) && RecomputeCostValues(accountId);
 }
 
 bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::string& fundId, int buyType)
 {
+    ChangeScope scope(*this);
     if (toAccount == fromAccount) return Fail("移出帐户和移入帐户相同");
     const HoldingKey source{fromAccount, fundId, buyType};
     const HoldingKey target{toAccount, fundId, buyType};
@@ -470,7 +507,8 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount-1 WHERE AccountID=%d AND FundCount>0",
                         fromAccount)))
         return false;
-    if (!trans.Commit()) return FailDb();
+    if (!Commit(trans, fromAccount)) return FailDb();
+    Changed(toAccount);
     LoadHoldings(fromAccount);
     LoadHoldings(toAccount);
     RefreshAccount(fromAccount);
@@ -481,10 +519,11 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
 
 bool CAccountManager::DeleteFundBookkeeping(const HoldingKey& key)
 {
+    ChangeScope scope(*this);
     CAdoTransaction trans(m_db);
     if (!Exec("DELETE FROM T_Trade_Info WHERE" + key.Where())) return false;
     if (!Exec("DELETE FROM T_Fund_Trade WHERE" + key.Where())) return false;
-    if (!trans.Commit()) return FailDb();
+    if (!Commit(trans, key.AccountID)) return FailDb();
     LoadHoldings(key.AccountID);
     RefreshAccount(key.AccountID);
     return true;
@@ -492,13 +531,16 @@ bool CAccountManager::DeleteFundBookkeeping(const HoldingKey& key)
 
 bool CAccountManager::SetBonusType(const HoldingKey& key, int bonusType)
 {
+    ChangeScope scope(*this);
     if (!Exec(StrFormat("UPDATE T_Fund_Trade SET BonusType=%d WHERE%s", bonusType, key.Where().c_str()))) return false;
     if (FundTradeInfo* h = FindHolding(key)) h->BonusType = bonusType;
+    Changed(key.AccountID);
     return true;
 }
 
 bool CAccountManager::SetSaleFee(const FundTradeInfo& holding)
 {
+    ChangeScope scope(*this);
     if (!ExecOnHolding("UPDATE T_Fund_Trade SET SaleFee=?,SaleFeeMoney=?",
                        {{"SaleFee", Round2(holding.SaleFee)}, {"SaleFeeMoney", Round2(holding.SaleFeeMoney)}},
                        HoldingKey::Of(holding)))
@@ -507,7 +549,9 @@ bool CAccountManager::SetSaleFee(const FundTradeInfo& holding)
         h->SaleFee = holding.SaleFee;
         h->SaleFeeMoney = holding.SaleFeeMoney;
     }
-    return true;
+    Changed(holding.AccountID);
+    // The estimated fee is one of the income figures.
+    return RefreshAccount(holding.AccountID);
 }
 
 bool CAccountManager::ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h)
@@ -608,6 +652,7 @@ std::vector<CAccountManager::MoneyIncome> CAccountManager::FetchMoneyIncome(int 
 
 bool CAccountManager::StoreMoneyIncome(const std::vector<MoneyIncome>& answers)
 {
+    ChangeScope scope(*this);
     CAdoTransaction trans(m_db);
     // Accumulated income never shrinks because of a booking: each answer
     // adds the income since LastBonus, which moves to the answer's day.
@@ -623,6 +668,7 @@ bool CAccountManager::StoreMoneyIncome(const std::vector<MoneyIncome>& answers)
         }
     }
     if (!trans.Commit()) return FailDb();
+    for (const MoneyIncome& m : answers) Changed(m.key.AccountID);
     for (auto& [id, a] : m_accounts) {
         RecomputeAccountSums(*a);
         if (!answers.empty()) ComputeIncome(*a);

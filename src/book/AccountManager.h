@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,17 @@ public:
     void SetAfterDividendsAll(std::function<void(int userId)> f) { m_afterDividendsAll = std::move(f); }
     // Test hook: called between the statements of a booking with a label.
     void SetPausePoint(std::function<void(const char*)> f) { m_pausePoint = std::move(f); }
+    // The one listener told which accounts changed, once at the end of each
+    // operation that committed changes to them (a booking with its
+    // dividends, an edit or deletion, an account created, renamed or
+    // deleted, a merged download, a plan run, rows another connection
+    // wrote), their figures already recomputed. Nothing is told for changes
+    // rolled back.
+    using ChangeListener = std::function<void(const std::vector<int>& accountIds)>;
+    void SetChangeListener(ChangeListener listener) { m_changeListener = std::move(listener); }
+    // Rows another connection committed to the account (an import on a
+    // worker): its holdings and trades read again, and the listener told.
+    bool TakeCommittedRows(int accountId);
     // An engine made for one job (an import on a worker, through a
     // connection of its own) does not run the login-time dividends.
     void SkipDividendsAll() { m_fundBonusApplied = 1; }
@@ -123,6 +135,9 @@ public:
     bool DeleteTrade(const TradeInfo& trade);
     bool EditTrade(const TradeInfo& trade);
     bool CancelTrade(const TradeInfo& trade);
+    // The service took the trade back (asked elsewhere): it leaves the
+    // account's confirmed trades; the local tables keep the row.
+    void DropCancelledTrade(int accountId, int tradeId);
     // Reads a T_Trade_Info row of the current or given result set.
     bool ReadTrade(const RecordsetPtr& rs, TradeInfo& trade);
 
@@ -152,7 +167,10 @@ public:
     // "_A_" row "_A_", "_F_" holdings "_F_", "_T_" trades "_T_", accounts
     // joined by "|", columns in the fixed order of the schema.
     void SetVip(bool vip) { m_vip = vip; }
-    std::string ExportBookkeeping();
+    // False (GetLastErrorText) when the database fails, or when the text
+    // could not travel whole: a character the service cannot keep, two
+    // accounts arriving under one name. Nothing is sent then.
+    bool ExportBookkeeping(std::string& text);
     // Network only, touching no member (may run on a worker).
     bool SendBookkeeping(const std::string& text, bool createNew, std::string& error) const;
     bool FetchBookkeeping(std::string& text, std::string& error) const;
@@ -181,6 +199,27 @@ public:
     bool DeletePlan(const PlanInfo& plan);
 
 private:
+    // The operation running outermost collects the accounts it changed and
+    // tells the listener when it ends.
+    class ChangeScope {
+    public:
+        explicit ChangeScope(CAccountManager& m) : m_m(m) { ++m_m.m_changeDepth; }
+        ~ChangeScope()
+        {
+            if (--m_m.m_changeDepth == 0) m_m.Announce();
+        }
+        ChangeScope(const ChangeScope&) = delete;
+        ChangeScope& operator=(const ChangeScope&) = delete;
+
+    private:
+        CAccountManager& m_m;
+    };
+    // The account's rows changed for good: outside any transaction (a
+    // commit that only ends an inner one counts with its outer one).
+    void Changed(int accountId);
+    bool Commit(CAdoTransaction& trans, int accountId);
+    void Announce();
+
     bool Fail(const std::string& text);
     bool FailDb(const std::string& prefix = std::string());
     void Pause(const char* label);
@@ -238,6 +277,9 @@ private:
     bool m_deferRecompute = false;
     std::map<PlanKey, PlanInfo> m_plans;
     std::function<void(int)> m_afterDividendsAll;
+    ChangeListener m_changeListener;
+    std::set<int> m_changed;
+    int m_changeDepth = 0;
     std::function<void(const char*)> m_pausePoint;
 };
 

@@ -2,34 +2,12 @@
 
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
+#include "wire/PlanRecords.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
 
 namespace {
-
-bool ReadFloat(const std::string& text, double& out)
-{
-    double d = 0;
-    if (!ReadLeadingDecimal(text, d)) return false;
-    out = d;
-    return true;
-}
-
-// A whole field of decimal digits with an optional sign and point.
-bool ReadWholeDecimal(const std::string& text, double& out)
-{
-    size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    size_t digits = 0, points = 0;
-    for (size_t k = i; k < text.size(); ++k) {
-        if (text[k] >= '0' && text[k] <= '9')
-            ++digits;
-        else if (text[k] == '.' && ++points == 1)
-            continue;
-        else
-            return false;
-    }
-    return digits > 0 && ReadFloat(text, out);
-}
 
 int DividendResult(const CommandReply& reply)
 {
@@ -43,11 +21,11 @@ int DividendResult(const CommandReply& reply)
 }
 
 // A fund without dividends in the range answers with an empty list: return
-// code 0 and an empty message. Anything else without a message (a proxy's
-// page, an error page) is no answer at all.
+// code 0 and an empty message. An answer without its message (cut short, a
+// proxy's page) is no answer at all.
 bool EmptyList(const CommandReply& reply)
 {
-    return reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty();
+    return reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.ret == 0 && reply.msg.empty();
 }
 
 }  // namespace
@@ -61,7 +39,7 @@ bool CBookServiceClient::GetFundTradeValue(const std::string& fundId, const OleD
         error = reply.error;
         return false;
     }
-    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[1], dealTime)) {
+    if (!ReadTradeNav(reply.fields, value, dealTime)) {
         error = op + "():数据格式错误";
         return false;
     }
@@ -78,16 +56,13 @@ int CBookServiceClient::QueryDividends(const std::string& fundId, const OleDate&
         error = reply.error;
         return DividendResult(reply);
     }
-    for (size_t i = 0; i + 3 < reply.fields.size(); i += 4) {
-        DividendItem d;
-        if (!ReadFloat(reply.fields[i], d.PerShare) || !OleDate::Parse(reply.fields[i + 1], d.Date1) ||
-            !OleDate::Parse(reply.fields[i + 2], d.Date2) || !OleDate::Parse(reply.fields[i + 3], d.BookDate)) {
-            error = "SendDividendQuery():数据格式错误";
-            items.clear();
-            return kDividendMalformed;
-        }
-        items.push_back(d);
+    std::vector<CFundBonus> records;
+    if (!ReadDividendRecords(reply.fields, records)) {
+        error = "SendDividendQuery():数据格式错误";
+        items.clear();
+        return kDividendMalformed;
     }
+    for (const CFundBonus& b : records) items.push_back({b.BonusValue, b.RecordDate, b.BonusDate, b.SubtractDate});
     return kDividendOk;
 }
 
@@ -99,9 +74,7 @@ int CBookServiceClient::QueryMoneyIncome(const std::string& fundId, const OleDat
         error = reply.error;
         return DividendResult(reply);
     }
-    // The last pair is the newest accumulated figure.
-    const size_t n = reply.fields.size();
-    if (!ReadFloat(reply.fields[n - 2], amount) || !OleDate::Parse(reply.fields[n - 1], date)) {
+    if (!ReadMoneyIncome(reply.fields, amount, date)) {
         error = "SendMoneyIncomeQuery():数据格式错误";
         return kDividendMalformed;
     }
@@ -117,10 +90,13 @@ bool CBookServiceClient::GetLatestValue(const std::string& fundId, double& value
         error = reply.error;
         return false;
     }
-    if (!ReadFloat(reply.fields[0], value) || !OleDate::Parse(reply.fields[4], valueDate)) {
+    CFundValue latest;
+    if (!ReadLatestNav(reply.fields, 0, latest)) {
         error = op + "():数据格式错误";
         return false;
     }
+    value = latest.TodayValue;
+    valueDate = latest.ValueDate;
     return true;
 }
 
@@ -143,26 +119,12 @@ bool CBookServiceClient::QueryIntervalFigures(const std::string& fundId, const O
         error = reply.error;
         return false;
     }
-    if (reply.fields.size() != 2 || !ReadWholeDecimal(reply.fields[0], fundGrowth) ||
-        !ReadWholeDecimal(reply.fields[1], indexGrowth)) {
+    if (!ReadIntervalFigures(reply.fields, fundGrowth, indexGrowth)) {
         error = op + "():数据格式错误";
         return false;
     }
     return true;
 }
-
-namespace {
-
-bool ReadWholeInt(const std::string& text, int& out)
-{
-    double d = 0;
-    if (text.empty() || !ReadWholeDecimal(text, d) || d != static_cast<int>(d) || text.find('.') != std::string::npos)
-        return false;
-    out = static_cast<int>(d);
-    return true;
-}
-
-}  // namespace
 
 bool CBookServiceClient::UploadBookkeeping(const std::string& text, bool createNew, std::string& error)
 {
@@ -176,12 +138,9 @@ bool CBookServiceClient::UploadBookkeeping(const std::string& text, bool createN
 
 bool CBookServiceClient::DownloadBookkeeping(int userId, std::string& text, std::string& error)
 {
-    CommandReply reply = SendBookDownload(m_context(), userId);
-    // A user who uploaded no accounts gets an empty text.
-    if (reply.status == CommandStatus::BadFormat && reply.ret == 0 && reply.msg.empty()) {
-        text.clear();
-        return true;
-    }
+    // A user who uploaded no accounts gets an empty text; an answer cut
+    // before its message ends is a failure, not an empty bookkeeping.
+    CommandReply reply = SendBookDownload(m_context().For("DownloadBookkeeping"), userId);
     if (!reply.ok()) {
         error = reply.error;
         return false;
@@ -200,24 +159,27 @@ bool CBookServiceClient::ListPlans(int userId, std::vector<PlanInfo>& plans, std
         error = reply.error;
         return false;
     }
-    const std::vector<std::string>& f = reply.fields;
-    for (size_t i = 0; i + 10 < f.size(); i += 11) {
+    std::vector<PlanListRecord> records;
+    if (!ReadPlanList(reply.fields, records)) {
+        error = "SendPlanList():数据格式错误";
+        return false;
+    }
+    for (const PlanListRecord& r : records) {
         PlanInfo p;
         TradeInfo& t = p.trade;
         t.TradeType = kTradePlan;
         t.UserID = userId;
-        int day = 0;
-        if (!ReadWholeInt(f[i], p.PlanID) || !ReadWholeInt(f[i + 1], t.AccountID) || !ReadWholeInt(f[i + 2], t.BuyType) ||
-            !ReadWholeInt(f[i + 3], t.BonusType) || !ReadWholeInt(f[i + 4], p.PeriodsDone) || f[i + 5].empty() ||
-            !ReadWholeDecimal(f[i + 6], t.TradeMoney) || !ReadWholeDecimal(f[i + 7], t.TradeFee) ||
-            !ReadWholeInt(f[i + 8], day) || !OleDate::Parse(f[i + 9], t.TradeTime) ||
-            !OleDate::Parse(f[i + 10], t.DealTime)) {
-            plans.clear();
-            error = "SendPlanList():数据格式错误";
-            return false;
-        }
-        t.FundID = f[i + 5];
-        t.TradeCount = day;
+        p.PlanID = r.PlanID;
+        p.PeriodsDone = r.PeriodsDone;
+        t.AccountID = r.AccountID;
+        t.BuyType = r.BuyType;
+        t.BonusType = r.BonusType;
+        t.FundID = r.FundID;
+        t.TradeMoney = r.Money;
+        t.TradeFee = r.FeeRate;
+        t.TradeCount = r.Day;
+        t.TradeTime = r.Start;
+        t.DealTime = r.LastProcessed;
         plans.push_back(std::move(p));
     }
     return true;
@@ -226,11 +188,20 @@ bool CBookServiceClient::ListPlans(int userId, std::vector<PlanInfo>& plans, std
 bool CBookServiceClient::SavePlan(int userId, const PlanInfo& plan, int plannedPeriods, std::string& error)
 {
     const TradeInfo& t = plan.trade;
-    CommandReply reply = SendPlanSave(
-        m_context(), {t.FundID, StrFormat("%d", t.AccountID), StrFormat("%d", t.BuyType), StrFormat("%0.2f", t.TradeMoney),
-                      StrFormat("%0.2f", t.TradeCount), StrFormat("%0.1f", t.TradeFee), StrFormat("%d", kTradePlan),
-                      StrFormat("%d", t.BonusType), t.TradeTime.Format(0), StrFormat("%d", plannedPeriods),
-                      StrFormat("%d", plan.PeriodsDone), StrFormat("%d", userId)});
+    PlanSaveData data;
+    data.FundID = t.FundID;
+    data.AccountID = t.AccountID;
+    data.BuyType = t.BuyType;
+    data.Money = t.TradeMoney;
+    data.Day = t.TradeCount;
+    data.FeeRate = t.TradeFee;
+    data.TradeType = kTradePlan;
+    data.BonusType = t.BonusType;
+    data.Start = t.TradeTime;
+    data.PlannedPeriods = plannedPeriods;
+    data.PeriodsDone = plan.PeriodsDone;
+    data.UserID = userId;
+    CommandReply reply = SendPlanSave(m_context(), WritePlanSave(data));
     if (!reply.ok()) {
         error = reply.error;
         return false;

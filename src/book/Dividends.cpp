@@ -85,6 +85,7 @@ bool CAccountManager::LoadHoldingBonus(const HoldingKey& key, std::vector<UserBo
 
 bool CAccountManager::SaveUserBonus(UserBonusInfo& record)
 {
+    ChangeScope scope(*this);
     record.StartDate = record.StartDate.DateOnly();
     record.EndDate = record.EndDate.DateOnly();
     if (record.UserID == 0) record.UserID = m_userId;
@@ -102,7 +103,7 @@ bool CAccountManager::SaveUserBonus(UserBonusInfo& record)
     } else if (!m_db.UpdateRecord("T_User_Bonus", fields, StrFormat(" WHERE BonusID=%d", record.BonusID))) {
         return FailDb();
     }
-    if (!trans.Commit()) return FailDb();
+    if (!Commit(trans, record.AccountID)) return FailDb();
     for (UserBonusInfo& r : m_userBonus)
         if (r.BonusID == record.BonusID) {
             r = record;
@@ -114,7 +115,10 @@ bool CAccountManager::SaveUserBonus(UserBonusInfo& record)
 
 bool CAccountManager::DeleteUserBonus(int bonusId)
 {
+    ChangeScope scope(*this);
     if (!Exec(StrFormat("DELETE FROM T_User_Bonus WHERE BonusID=%d", bonusId))) return false;
+    for (const UserBonusInfo& r : m_userBonus)
+        if (r.BonusID == bonusId) Changed(r.AccountID);
     std::erase_if(m_userBonus, [&](const UserBonusInfo& r) { return r.BonusID == bonusId; });
     return true;
 }
@@ -141,6 +145,7 @@ bool CAccountManager::IsRangeOverlapping(const UserBonusInfo& record) const
 
 bool CAccountManager::ApplyDividends(TradeInfo holding, bool newSharesOnly, bool moneyMarket)
 {
+    ChangeScope scope(*this);
     m_lastDividendBooked = OleDate();
     if (moneyMarket) return true;
     if (!newSharesOnly) {
@@ -176,6 +181,7 @@ int CAccountManager::FetchDividends(const TradeInfo& holding, std::vector<Divide
 bool CAccountManager::BookDividends(const TradeInfo& holding, const std::vector<DividendItem>& reported,
                                     bool newSharesOnly)
 {
+    ChangeScope scope(*this);
     m_lastDividendBooked = OleDate();
     const HoldingKey key = HoldingKey::Of(holding);
     const OleDate start = holding.TradeTime;
@@ -238,11 +244,12 @@ bool CAccountManager::BookOneDividend(const TradeInfo& holding, const DividendIt
                            v, key))
             return false;
     }
-    return trans.Commit() || FailDb();
+    return Commit(trans, holding.AccountID) || FailDb();
 }
 
 bool CAccountManager::ApplyDividendsAll(int userId)
 {
+    ChangeScope scope(*this);
     RecordsetPtr rs = m_db.OpenRecordsetEx(StrFormat(
         "SELECT * FROM T_Fund_Trade WHERE TotalCount>0 AND AccountID IN (SELECT AccountID FROM T_Account_Info WHERE "
         "UserID=%d)",
@@ -289,6 +296,7 @@ bool CAccountManager::ApplyDividendsAll(int userId)
 
 int CAccountManager::BookDividend(TradeInfo& t)
 {
+    ChangeScope scope(*this);
     const HoldingKey key = HoldingKey::Of(t);
     CAdoTransaction trans(m_db);
     t.TradeState = kStateConfirmed;
@@ -311,11 +319,12 @@ int CAccountManager::BookDividend(TradeInfo& t)
     } else {
         return Fail("非法的交易类型"), -1;
     }
-    return trans.Commit() ? 0 : (FailDb(), -1);
+    return Commit(trans, t.AccountID) ? 0 : (FailDb(), -1);
 }
 
 int CAccountManager::ManualDividend(TradeInfo& t)
 {
+    ChangeScope scope(*this);
     m_lastError.clear();
     m_lastWarning.clear();
     t.UserID = m_userId;
@@ -333,7 +342,7 @@ int CAccountManager::ManualDividend(TradeInfo& t)
                            "AND (LastBonus IS NULL OR LastBonus<?)",
                        v))
             return -1;
-        if (!trans.Commit()) return FailDb(), -1;
+        if (!Commit(trans, t.AccountID)) return FailDb(), -1;
     }
     if (!AfterBooking(t.AccountID))
         Warn("分红已经记帐，但持仓和买入均价重新计算失败:");

@@ -48,6 +48,7 @@ void CAccountManager::SetPlans(std::vector<PlanInfo> plans)
 
 bool CAccountManager::ProcessPlan(PlanInfo& plan)
 {
+    ChangeScope scope(*this);
     const int day = static_cast<int>(plan.trade.TradeCount);
     const OleDate today = Clock::Now().DateOnly();
     bool ok = true;
@@ -102,6 +103,7 @@ bool CAccountManager::ProcessPlan(PlanInfo& plan)
 
 bool CAccountManager::ProcessPlans()
 {
+    ChangeScope scope(*this);
     bool ok = true;
     for (auto& [key, plan] : m_plans)
         // Plans of accounts this database does not have stay as they are.
@@ -111,6 +113,7 @@ bool CAccountManager::ProcessPlans()
 
 int CAccountManager::SavePlan(PlanInfo& plan)
 {
+    ChangeScope scope(*this);
     m_lastError.clear();
     if (m_offline) return Fail("此功能在脱机模式下不可用"), -1;
     if (!m_services) return Fail("发送请求错误，请检查网络是否可用"), -1;

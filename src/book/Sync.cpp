@@ -1,13 +1,8 @@
 // Synchronisation of the user's bookkeeping with the copy kept at the service.
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <set>
-
 #include "book/AccountManager.h"
 #include "common/Format.h"
 #include "db/Schema.h"
+#include "wire/BookText.h"
 
 namespace vextal {
 
@@ -25,163 +20,107 @@ std::string ColumnList(const std::vector<std::string>& columns)
 
 // One account of a downloaded text, read whole before anything is written.
 struct BookAccount {
-    int uploadedId = 0;
     std::string name;
     OleDate created;
     std::vector<FundTradeInfo> holdings;
     std::vector<TradeInfo> trades;
-    std::vector<std::string> remarks;  // per trade, "|" having become ";"
 };
-
-bool ToInt(const std::string& s, int& out)
-{
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end || errno || v < -2147483647L || v > 2147483647L) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-bool ToNumber(const std::string& s, double& out)
-{
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return !*end && std::isfinite(out);
-}
-
-// An empty field is NULL: the value stays as it was (0 or an invalid date).
-bool ToNumberOrNull(const std::string& s, double& out) { return s.empty() || ToNumber(s, out); }
-bool ToDateOrNull(const std::string& s, OleDate& out, bool& present)
-{
-    present = !s.empty();
-    return s.empty() || OleDate::Parse(s, out);
-}
-
-// The text between the next pair of `marker`s from `pos` on. An account name
-// or a note may itself hold the marker: the closing one is the first that
-// leaves whole rows (`perRow` fields each, exactly one row when `oneRow`) and
-// is followed by `follower`, or for an empty follower by the end of the text
-// or the next account ("|_A_").
-bool Section(const std::string& text, size_t& pos, const std::string& m, size_t perRow, bool oneRow,
-             const std::string& follower, std::vector<std::string>& fields)
-{
-    if (text.compare(pos, m.size(), m) != 0) return false;
-    const size_t begin = pos + m.size();
-    size_t bars = 0, counted = begin;
-    for (size_t end = text.find(m, begin); end != std::string::npos; end = text.find(m, end + 1)) {
-        bars += static_cast<size_t>(std::count(text.begin() + counted, text.begin() + end, '|'));
-        counted = end;
-        const size_t n = end == begin ? 0 : bars + 1;
-        const size_t after = end + m.size();
-        const bool followed = follower.empty()
-                                  ? after == text.size() || text.compare(after, 4, "|_A_") == 0
-                                  : text.compare(after, follower.size(), follower) == 0;
-        if (!followed || (oneRow ? n != perRow : n % perRow != 0)) continue;
-        const std::string body = text.substr(begin, end - begin);
-        fields = body.empty() ? std::vector<std::string>() : SplitText(body, '|');
-        pos = after;
-        return true;
-    }
-    return false;
-}
 
 struct DatedFlags {
     bool lastBonus = false, lastTrade = false, dealTime = false;
 };
 
-bool ParseAccount(const std::string& text, size_t& pos, BookAccount& a, std::vector<DatedFlags>& hFlags,
-                  std::vector<DatedFlags>& tFlags)
+int Int(const std::string& s) { return static_cast<int>(IntegerOr(s, 0)); }
+double Number(const std::string& s) { return NumberOr(s, 0); }
+// An empty field is NULL: the value stays as it was (0 or an invalid date).
+bool Date(const std::string& s, OleDate& out)
 {
-    std::vector<std::string> af, ff, tf;
-    const size_t nA = AccountInfoColumns().size(), nF = FundTradeColumns().size(), nT = TradeInfoColumns().size();
-    if (!Section(text, pos, "_A_", nA, true, "_F_", af) || !Section(text, pos, "_F_", nF, false, "_T_", ff) ||
-        !Section(text, pos, "_T_", nT, false, "", tf))
-        return false;
-    // One account row per section: the export never writes more.
-    if (af.size() != nA || ff.size() % nF || tf.size() % nT) return false;
-    if (!ToInt(af[0], a.uploadedId) || af[2].empty() || !OleDate::Parse(af[7], a.created)) return false;
-    a.name = af[2];
-    for (size_t i = 0; i < ff.size(); i += nF) {
+    return !s.empty() && OleDate::Parse(s, out);
+}
+
+// The fields of an account the codec has checked, as records.
+BookAccount ToAccount(const BookTextAccount& text, std::vector<DatedFlags>& hFlags, std::vector<DatedFlags>& tFlags)
+{
+    BookAccount a;
+    a.name = text.account[kBookAccountName];
+    Date(text.account[kBookAccountCreated], a.created);
+    for (const std::vector<std::string>& f : text.holdings) {
         FundTradeInfo h;
         DatedFlags fl;
-        int account = 0;
-        if (!ToInt(ff[i], account) || account != a.uploadedId || ff[i + 1].empty() || !ToInt(ff[i + 2], h.BuyType) ||
-            !ToNumber(ff[i + 3], h.TotalCount) || !ToNumber(ff[i + 4], h.FreeCount) ||
-            !ToNumber(ff[i + 5], h.TradeValue) || !ToInt(ff[i + 6], h.BonusType) || !ToNumber(ff[i + 7], h.CashBonus) ||
-            !ToNumber(ff[i + 8], h.TotalBonus) || !ToDateOrNull(ff[i + 9], h.LastBonus, fl.lastBonus) ||
-            !ToDateOrNull(ff[i + 10], h.LastTrade, fl.lastTrade) || !ToNumberOrNull(ff[i + 11], h.SaleFee) ||
-            !ToNumberOrNull(ff[i + 12], h.CashBonusNew) || !ToNumberOrNull(ff[i + 13], h.SaleFeeMoney))
-            return false;
-        h.FundID = ff[i + 1];
+        h.FundID = f[1];
+        h.BuyType = Int(f[2]);
+        h.TotalCount = Number(f[3]);
+        h.FreeCount = Number(f[4]);
+        h.TradeValue = Number(f[5]);
+        h.BonusType = Int(f[6]);
+        h.CashBonus = Number(f[7]);
+        h.TotalBonus = Number(f[8]);
+        fl.lastBonus = Date(f[9], h.LastBonus);
+        fl.lastTrade = Date(f[10], h.LastTrade);
+        h.SaleFee = Number(f[11]);
+        h.CashBonusNew = Number(f[12]);
+        h.SaleFeeMoney = Number(f[13]);
         a.holdings.push_back(std::move(h));
         hFlags.push_back(fl);
     }
-    for (size_t i = 0; i < tf.size(); i += nT) {
+    for (const std::vector<std::string>& f : text.trades) {
         TradeInfo t;
         DatedFlags fl;
-        int id = 0;
-        if (!ToInt(tf[i], id) || !ToInt(tf[i + 1], t.AccountID) || t.AccountID != a.uploadedId || tf[i + 2].empty() ||
-            !ToNumber(tf[i + 3], t.TradeMoney) || !ToNumber(tf[i + 4], t.TradeCount) ||
-            !ToNumber(tf[i + 5], t.TradeFee) || !ToInt(tf[i + 6], t.TradeType) || !OleDate::Parse(tf[i + 7], t.TradeTime) ||
-            !ToDateOrNull(tf[i + 8], t.DealTime, fl.dealTime) || !ToInt(tf[i + 9], t.TradeState) ||
-            !ToInt(tf[i + 10], t.BuyType) || !ToNumber(tf[i + 11], t.TradeValue) ||
-            !ToNumberOrNull(tf[i + 14], t.CostValue))
-            return false;
-        t.FundID = tf[i + 2];
-        t.MarkInfo = tf[i + 13];
-        // The booking options: a subscription's "rate|inner" arrives as "rate;inner".
-        const std::string& remark = tf[i + 12];
-        if (!remark.empty()) {
-            if (t.TradeType == kTradeSubscribe) {
-                const size_t sep = remark.find_first_of(";|");
-                t.SecondRate = std::atof(remark.c_str());
-                if (sep != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + sep + 1);
-            } else {
-                t.InnerDeduction = std::atoi(remark.c_str());
-            }
-        }
+        t.FundID = f[2];
+        t.TradeMoney = Number(f[3]);
+        t.TradeCount = Number(f[4]);
+        t.TradeFee = Number(f[5]);
+        t.TradeType = Int(f[6]);
+        Date(f[7], t.TradeTime);
+        fl.dealTime = Date(f[8], t.DealTime);
+        t.TradeState = Int(f[9]);
+        t.BuyType = Int(f[10]);
+        t.TradeValue = Number(f[11]);
+        ReadTradeRemark(f[kBookTradeRemark], t.TradeType, t.SecondRate, t.InnerDeduction);
+        t.MarkInfo = f[13];
+        t.CostValue = Number(f[14]);
         a.trades.push_back(std::move(t));
         tFlags.push_back(fl);
     }
-    return true;
+    return a;
 }
 
 }  // namespace
 
-std::string CAccountManager::ExportBookkeeping()
+bool CAccountManager::ExportBookkeeping(std::string& text)
 {
+    text.clear();
     const std::string aCols = ColumnList(AccountInfoColumns()), fCols = ColumnList(FundTradeColumns()),
                       tCols = ColumnList(TradeInfoColumns());
     std::vector<int> ids;
     RecordsetPtr rs = m_db.OpenRecordsetEx(
         StrFormat("SELECT AccountID FROM T_Account_Info WHERE UserID=%d ORDER BY AccountName", m_userId));
-    if (!rs) return FailDb(), std::string();
+    if (!rs) return FailDb();
     for (; !rs->IsEOF(); rs->MoveNext()) {
         int id = 0;
         m_db.GetFieldValue(rs, "AccountID", id);
         ids.push_back(id);
     }
     rs->Close();
-    std::string text;
     bool ok = true;
     auto rows = [&](const std::string& sql) {
         RecordsetPtr r = m_db.OpenRecordsetEx(sql);
         if (!r) ok = FailDb();
-        return r ? m_db.RecordsetToText(true, r) : std::string();
+        return r ? m_db.RecordsetToFields(true, r) : std::vector<std::vector<std::string>>();
     };
+    std::vector<BookTextAccount> accounts;
     for (int id : ids) {
-        if (!text.empty()) text += "|";
         const std::string where = StrFormat(" WHERE AccountID=%d", id);
-        text += "_A_" + rows("SELECT " + aCols + " FROM T_Account_Info" + where) + "_A_";
-        text += "_F_" + rows("SELECT " + fCols + " FROM T_Fund_Trade" + where) + "_F_";
+        BookTextAccount& a = accounts.emplace_back();
+        auto head = rows("SELECT " + aCols + " FROM T_Account_Info" + where);
+        if (head.size() == 1) a.account = std::move(head.front());
+        a.holdings = rows("SELECT " + fCols + " FROM T_Fund_Trade" + where);
         // In booking order: the average costs are rebuilt in TradeID order.
-        text += "_T_" + rows("SELECT " + tCols + " FROM T_Trade_Info" + where + " ORDER BY TradeID") + "_T_";
+        a.trades = rows("SELECT " + tCols + " FROM T_Trade_Info" + where + " ORDER BY TradeID");
     }
-    if (!ok) return std::string();
-    return text;
+    if (!ok) return false;
+    std::string error;
+    return WriteBookText(accounts, text, error) || Fail(error);
 }
 
 bool CAccountManager::SendBookkeeping(const std::string& text, bool createNew, std::string& error) const
@@ -202,8 +141,8 @@ bool CAccountManager::FetchBookkeeping(std::string& text, std::string& error) co
 bool CAccountManager::UploadBookkeeping(bool createNew)
 {
     m_lastError.clear();
-    const std::string text = ExportBookkeeping();
-    if (!m_lastError.empty()) return false;
+    std::string text;
+    if (!ExportBookkeeping(text)) return false;
     std::string error;
     return SendBookkeeping(text, createNew, error) || Fail(error);
 }
@@ -217,17 +156,13 @@ bool CAccountManager::DownloadBookkeeping(bool createNew)
 
 bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
 {
+    ChangeScope scope(*this);
+    std::vector<BookTextAccount> read;
+    std::string formatError;
+    if (!ReadBookText(text, read, formatError)) return Fail(kFormatError);
     std::vector<BookAccount> accounts;
-    std::vector<std::vector<DatedFlags>> hFlags, tFlags;
-    for (size_t pos = 0; pos < text.size();) {
-        if (!accounts.empty() && text[pos++] != '|') return Fail(kFormatError);
-        BookAccount a;
-        std::vector<DatedFlags> hf, tf;
-        if (!ParseAccount(text, pos, a, hf, tf)) return Fail(kFormatError);
-        accounts.push_back(std::move(a));
-        hFlags.push_back(std::move(hf));
-        tFlags.push_back(std::move(tf));
-    }
+    std::vector<std::vector<DatedFlags>> hFlags(read.size()), tFlags(read.size());
+    for (size_t k = 0; k < read.size(); ++k) accounts.push_back(ToAccount(read[k], hFlags[k], tFlags[k]));
 
     // Names as the accounts in memory have them, kept in step with each merge.
     std::map<std::string, int> names;
@@ -290,7 +225,7 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
             ok = (m_db.InsertRecord("T_Trade_Info", row) || FailDb()) && WriteRemark(t);
         }
         Pause("merged");
-        if (ok && !trans.Commit()) ok = FailDb();
+        if (ok && !Commit(trans, localId)) ok = FailDb();
         if (ok) names[name] = localId;
     }
     // The tree and the totals as they are now, whether or not every account

@@ -1,10 +1,8 @@
-#include <cstdio>
-#include <cstdlib>
-
 #include "book/AccountManager.h"
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "wire/BookText.h"
 
 namespace vextal {
 
@@ -32,12 +30,7 @@ double NetPurchaseAmount(const TradeInfo& t)
     return (100 - f) * m * 0.01;
 }
 
-std::string RemarkOf(const TradeInfo& t)
-{
-    if (t.TradeType == kTradeSubscribe) return StrFormat("%0.2f|%d", t.SecondRate, t.InnerDeduction);
-    if (t.InnerDeduction == 1) return StrFormat("%d", t.InnerDeduction);
-    return std::string();
-}
+std::string RemarkOf(const TradeInfo& t) { return WriteTradeRemark(t.TradeType, t.SecondRate, t.InnerDeduction); }
 
 }  // namespace
 
@@ -88,15 +81,7 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     m_db.GetFieldValue(rs, "MarkInfo", t.MarkInfo);
     m_db.GetFieldValue(rs, "CostValue", t.CostValue);
     std::string remark;
-    if (m_db.GetFieldValue(rs, "Remark", remark) && !remark.empty()) {
-        if (t.TradeType == kTradeSubscribe) {
-            size_t bar = remark.find('|');
-            t.SecondRate = std::atof(remark.c_str());
-            if (bar != std::string::npos) t.InnerDeduction = std::atoi(remark.c_str() + bar + 1);
-        } else {
-            t.InnerDeduction = std::atoi(remark.c_str());
-        }
-    }
+    if (m_db.GetFieldValue(rs, "Remark", remark)) ReadTradeRemark(remark, t.TradeType, t.SecondRate, t.InnerDeduction);
     return true;
 }
 
@@ -346,6 +331,7 @@ bool CAccountManager::ApplyNewShareDividends(const TradeInfo& t, bool oldSharesC
 
 int CAccountManager::BookTrade(TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastError.clear();
     m_lastWarning.clear();
     if (m_offline) return Fail(kOffline), -1;
@@ -441,7 +427,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
             }
         }
         if (!ok) return -1;
-        if (!trans.Commit()) return FailDb(), -1;
+        if (!Commit(trans, trade.AccountID)) return FailDb(), -1;
     }
 
     // Dividends that fell after the trade, on the shares it brought.
@@ -458,12 +444,13 @@ int CAccountManager::BookTrade(TradeInfo& trade)
 
 bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
         if (!RecomputeHolding(trade, true)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -476,6 +463,7 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
 
 bool CAccountManager::EditTrade(const TradeInfo& trade)
 {
+    ChangeScope scope(*this);
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
@@ -488,7 +476,7 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
             return false;
         if (!WriteRemark(trade)) return false;
         if (!RecomputeHolding(trade, false)) return false;
-        if (!trans.Commit()) return FailDb();
+        if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
     bool recomputed = RefreshAccount(trade.AccountID);
@@ -504,8 +492,15 @@ bool CAccountManager::CancelTrade(const TradeInfo& trade)
     if (m_offline) return Fail(kOffline);
     std::string error;
     if (!m_services || !m_services->CancelTrade(trade.TradeID, error)) return Fail(error);
-    if (AccountInfo* a = FindAccount(trade.AccountID)) a->trades.erase(trade.TradeID);
+    DropCancelledTrade(trade.AccountID, trade.TradeID);
     return true;
+}
+
+void CAccountManager::DropCancelledTrade(int accountId, int tradeId)
+{
+    ChangeScope scope(*this);
+    if (AccountInfo* a = FindAccount(accountId)) a->trades.erase(tradeId);
+    Changed(accountId);
 }
 
 }  // namespace vextal

@@ -18,13 +18,7 @@ locale_t CLocale()
     return c;
 }
 
-struct CLocaleScope {
-    locale_t previous;
-    CLocaleScope() : previous(uselocale(CLocale())) {}
-    ~CLocaleScope() { uselocale(previous); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-};
+using CLocaleScope = CNumericLocaleScope;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -36,6 +30,9 @@ std::string_view TrimView(std::string_view t)
 }
 
 }  // namespace
+
+CNumericLocaleScope::CNumericLocaleScope() : m_previous(uselocale(CLocale())) {}
+CNumericLocaleScope::~CNumericLocaleScope() { uselocale(static_cast<locale_t>(m_previous)); }
 
 std::string StrFormatV(const char* fmt, va_list args)
 {
@@ -80,9 +77,10 @@ std::string FormatFixed(double value, int places)
     return text;
 }
 
-std::string FormatGrouped(double value, int places)
+std::string FormatGrouped(double value, int places) { return GroupThousands(FormatFixed(value, places)); }
+
+std::string GroupThousands(std::string text)
 {
-    std::string text = FormatFixed(value, places);
     const size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
     size_t end = text.find('.');
     if (end == std::string::npos) end = text.size();

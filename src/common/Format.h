@@ -16,6 +16,19 @@ namespace vextal {
 // wire or read "17695,94" back as 17695.
 std::string StrFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string StrFormatV(const char* fmt, va_list args);
+// The calling thread runs under the "C" locale while one of these lives:
+// for a library that prints numbers with printf (the spreadsheet writer).
+class CNumericLocaleScope {
+public:
+    CNumericLocaleScope();
+    ~CNumericLocaleScope();
+    CNumericLocaleScope(const CNumericLocaleScope&) = delete;
+    CNumericLocaleScope& operator=(const CNumericLocaleScope&) = delete;
+
+private:
+    void* m_previous;
+};
+
 // One number printed with a printf format ("%0.2f"); a value that rounds to
 // zero shows no sign ("0.00", never "-0.00").
 std::string FormatNumber(const char* fmt, double value);
@@ -23,6 +36,9 @@ std::string FormatNumber(const char* fmt, double value);
 std::string FormatFixed(double value, int places);
 // The same with a comma between thousands: 1234567.891, 2 -> "1,234,567.89".
 std::string FormatGrouped(double value, int places);
+// Commas between the thousands of a number already written ("-1234.5" ->
+// "-1,234.5"); a text that is not such a number stays as it is.
+std::string GroupThousands(std::string number);
 
 // Reads the whole text as one finite decimal number: blanks around it, an
 // optional sign, digits with at most one '.', an optional exponent. Anything

@@ -99,13 +99,13 @@ std::string FormatCurveNumber(const std::string& format, double value)
         i = j;
     }
     const char* fmt = ok && conversions == 1 ? format.c_str() : "%0.4f";
-    char buf[512];
+    // Locale-free, as every number the program shows.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int n = std::snprintf(buf, sizeof buf, fmt, value);
+    std::string text = StrFormat(fmt, value);
 #pragma GCC diagnostic pop
-    if (n < 0) return std::string();
-    return std::string(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+    if (text.size() > 511) text.resize(511);
+    return text;
 }
 
 CCurveChartModel::CCurveChartModel() = default;
@@ -351,7 +351,7 @@ void CCurveChartModel::LayoutValueLabels()
         l.Y = YOfValue(v);
         l.Text = FormatCurveNumber(fmt, v);
         // "-0.0000" reads back as 0: printed from exactly 0, without a sign.
-        if (std::atof(l.Text.c_str()) == 0) {
+        if (NumberOr(l.Text, 0) == 0) {
             l.Text = FormatCurveNumber(fmt, 0.0);
             l.Sign = kLabelZero;
         } else {

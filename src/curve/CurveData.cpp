@@ -9,6 +9,7 @@
 #include "market/LatestValueCache.h"
 #include "market/NavHistory.h"
 #include "net/DataService.h"
+#include "wire/PeriodRecords.h"
 
 namespace vextal {
 
@@ -42,25 +43,6 @@ double AgeSeconds(const OleDate& since)
 
 }  // namespace
 
-bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, std::vector<CFundValue>& records)
-{
-    // Date, the statistic, 0, its companion percentage, 0.
-    records.clear();
-    const auto& f = reply.fields;
-    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        CFundValue v;
-        v.FundID = fundId;
-        if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
-            !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
-            !ReadWireFloat(f[i + 4], v.VarValue)) {
-            records.clear();
-            return false;
-        }
-        records.push_back(v);
-    }
-    return true;
-}
-
 bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate& from, const OleDate& to,
                        std::vector<CIndexValue>& records)
 {
@@ -68,36 +50,12 @@ bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate
     CommandReply reply = SendIndexHistory(ctx.For("GetIndexValueHistory"), from, to, indexNumber,
                                           GetIndexCode(indexNumber));
     if (!reply.ok()) return false;
-    // Index id, date, 0, value, change (as the history download reads them).
-    const auto& f = reply.fields;
-    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        CIndexValue v;
-        v.IndexID = f[i];
-        if (v.IndexID.empty() || !ReadWireDate(f[i + 1], v.ValueDate) || !ReadWireFloat(f[i + 3], v.IndexValue) ||
-            !ReadWireFloat(f[i + 4], v.VarValue)) {
-            records.clear();
-            return false;
-        }
-        records.push_back(std::move(v));
-    }
-    return true;
+    return ReadIndexRecords(reply.fields, records);
 }
 
 bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus)
 {
-    bonus.clear();
-    const auto& f = reply.fields;
-    if (f.size() % 4 != 0) return false;
-    for (size_t i = 0; i + 4 <= f.size(); i += 4) {
-        CFundBonus b;
-        if (!ReadWireFloat(f[i], b.BonusValue) || !ReadWireDate(f[i + 1], b.RecordDate) ||
-            !ReadWireDate(f[i + 2], b.BonusDate) || !ReadWireDate(f[i + 3], b.SubtractDate)) {
-            bonus.clear();
-            return false;
-        }
-        bonus.push_back(b);
-    }
-    return true;
+    return ReadDividendRecords(reply.fields, bonus);
 }
 
 CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataServiceUrl,
@@ -116,7 +74,8 @@ CurvePrefetch FetchCurveData(const CommandContext& ctx, const std::string& dataS
         if (!IsLocalCurveDataKind(dataKind)) {
             CommandReply reply = SendPeriodRecords(ctx.For("LoadCurveData"), fund, start, end, dataKind, statistic);
             std::vector<CFundValue> records;
-            if (reply.ok() && ParsePeriodRecords(reply, fund, records)) p.Records[fund] = std::move(records);
+            if (reply.ok() && ReadPeriodRecords(reply.fields, dataKind, statistic, fund, records))
+                p.Records[fund] = std::move(records);
         }
         if (p.HasSplits && !cancelled) {
             std::vector<CFundSplitItem> items;
@@ -204,7 +163,7 @@ bool CCurveData::LoadFromService(int dataKind, int statistic)
         return false;
     }
     std::vector<CFundValue> records;
-    if (!ParsePeriodRecords(reply, m_params.CurrentFund, records)) {
+    if (!ReadPeriodRecords(reply.fields, dataKind, statistic, m_params.CurrentFund, records)) {
         m_lastError = "LoadCurveData():数据格式错误";
         return false;
     }

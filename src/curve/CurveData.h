@@ -84,8 +84,6 @@ bool FetchIndexRecords(const CommandContext& ctx, int indexNumber, const OleDate
                        std::vector<CIndexValue>& records);
 // The 2/13 answer for one unit: per unit, record, payment and ex-dividend date.
 bool ParseUnitDividends(const CommandReply& reply, std::vector<CFundBonus>& bonus);
-// The 2/12 answer as records of one fund; false on a malformed answer.
-bool ParsePeriodRecords(const CommandReply& reply, const std::string& fundId, std::vector<CFundValue>& records);
 
 class CCurveData {
 public:

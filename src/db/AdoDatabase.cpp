@@ -782,17 +782,17 @@ bool CAdoDatabase::ExecuteFields(const std::string& table, const FieldValueList&
     return true;
 }
 
-std::string CAdoDatabase::RecordsetToText(bool allRows, const RecordsetPtr& rs)
+std::vector<std::vector<std::string>> CAdoDatabase::RecordsetToFields(bool allRows, const RecordsetPtr& rs)
 {
     RecordsetPtr r = Pick(rs);
-    std::string text;
-    if (!r) return text;
+    std::vector<std::vector<std::string>> rows;
+    if (!r) return rows;
     while (!r->IsEOF()) {
-        if (!text.empty()) text += '|';
+        std::vector<std::string>& row = rows.emplace_back();
+        row.reserve(r->ColumnCount());
         for (size_t c = 0; c < r->ColumnCount(); ++c) {
-            if (c) text += '|';
             const DbValue* v = r->Cell(c);
-            std::string s;
+            std::string& s = row.emplace_back();
             switch (v->kind) {
             case DbValue::Integer: s = StrFormat("%lld", v->i); break;
             case DbValue::Real: s = StrFormat("%f", v->d); break;
@@ -800,14 +800,25 @@ std::string CAdoDatabase::RecordsetToText(bool allRows, const RecordsetPtr& rs)
             case DbValue::Text: s = v->s; break;
             default: break;
             }
-            for (char& ch : s)
-                if (ch == '|') ch = ';';
-            text += s;
         }
         if (!allRows) break;
         r->MoveNext();
     }
     r->Close();
+    return rows;
+}
+
+std::string CAdoDatabase::RecordsetToText(bool allRows, const RecordsetPtr& rs)
+{
+    std::string text;
+    bool first = true;
+    for (const std::vector<std::string>& row : RecordsetToFields(allRows, rs)) {
+        for (const std::string& s : row) {
+            if (!first) text += '|';
+            first = false;
+            for (char ch : s) text += ch == '|' ? ';' : ch;
+        }
+    }
     return text;
 }
 

@@ -147,6 +147,9 @@ public:
     // Rows from the current one: columns joined by "|", rows by "|", a "|"
     // inside a value becomes ";". Releases the result set.
     std::string RecordsetToText(bool allRows, const RecordsetPtr& rs = nullptr);
+    // The same rows as field texts ("%d", "%f", "%Y-%m-%d %H:%M:%S", text
+    // unchanged, NULL empty). Releases the result set.
+    std::vector<std::vector<std::string>> RecordsetToFields(bool allRows, const RecordsetPtr& rs = nullptr);
 
     // Transactions. They nest (savepoints); a failure or crash before the
     // outermost commit leaves the database as it was before the first begin.

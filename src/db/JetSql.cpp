@@ -233,10 +233,11 @@ bool ParseNumber(std::string_view view, SqlParam& p)
         return true;
     }
     if (text[0] == '0' && text.size() > 1 && (text[1] == 'x' || text[1] == 'X')) return false;
-    double d = std::strtod(begin, &end);
-    if (*end != '\0') return false;
+    // The statement's literal, whatever the desktop's decimal separator.
+    std::optional<double> d = vextal::ParseNumber(text);
+    if (!d) return false;
     p.kind = SqlParam::Real;
-    p.d = d;
+    p.d = *d;
     return true;
 }
 

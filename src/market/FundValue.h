@@ -1,43 +1,15 @@
 #pragma once
 // The records of fund market data shared by the history store, the latest
-// values and the curves, and the plain helpers that read them off the wire.
+// values and the curves (defined with their wire records), and the results
+// of the downloads.
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "common/OleDate.h"
+#include "wire/ValueRecords.h"
 
 namespace vextal {
-
-// One NAV record. Money-market funds: TodayValue is the income per 10,000
-// units and VarPercent the 7-day annualised yield.
-struct CFundValue {
-    std::string FundID;
-    OleDate ValueDate;
-    double TodayValue = 0;
-    double VarPercent = 0;
-    double VarValue = 0;
-    double TotalValue = 0;
-    double TotalValue1 = 0;
-};
-
-// One index record; TradeMoney may be missing (0).
-struct CIndexValue {
-    std::string IndexID;
-    OleDate ValueDate;
-    double IndexValue = 0;
-    double VarValue = 0;
-    double VarPercent = 0;
-    double TradeMoney = 0;
-};
-
-// One dividend record; SubtractDate may be missing (invalid date).
-struct CFundBonus {
-    OleDate RecordDate;
-    OleDate SubtractDate;
-    OleDate BonusDate;
-    double BonusValue = 0;
-};
 
 // Progress of a long operation: done of total steps. Returning false asks
 // the operation to stop; it then leaves the database as it was.
@@ -53,10 +25,5 @@ enum MarketResult {
     kMarketMissing = -5,     // the fund has no history even after loading
     kMarketStoreFailed = -6, // the database refused a write; nothing stored
 };
-
-// A wire number ("%f"-like text); false when the field is not a number.
-bool ReadWireFloat(const std::string& field, double& value);
-// A wire date ("YYYY-MM-DD" with or without time); false when unreadable.
-bool ReadWireDate(const std::string& field, OleDate& value);
 
 }  // namespace vextal

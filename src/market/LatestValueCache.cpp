@@ -67,45 +67,6 @@ FieldValueList NewValueFields(const CNewFundValue& v)
             {"ThreeMonthVar", v.ThreeMonthVar}};
 }
 
-// A 2/22 or 2/24 record: TodayValue, TotalValue, VarPercent, VarValue, ValueDate.
-bool ReadFiveFields(const std::vector<std::string>& f, size_t i, CFundValue& v)
-{
-    return i + 5 <= f.size() && ReadWireFloat(f[i], v.TodayValue) && ReadWireFloat(f[i + 1], v.TotalValue) &&
-           ReadWireFloat(f[i + 2], v.VarPercent) && ReadWireFloat(f[i + 3], v.VarValue) &&
-           ReadWireDate(f[i + 4], v.ValueDate);
-}
-
-bool IsFundCode(const std::string& id)
-{
-    if (id.empty() || id.size() > 6) return false;
-    for (char c : id)
-        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-// A 20-field latest-value record; the code field is enciphered on its own.
-bool ReadValueRecord(const std::vector<std::string>& f, size_t i, CNewFundValue& v)
-{
-    v.FundID = TrimText(DecryptText(f[i + 1], kCipherKey));
-    if (!IsFundCode(v.FundID)) return false;
-    double* figures[] = {&v.TodayValue,     &v.TotalValue,      &v.VarPercent,     &v.VarValue,
-                        &v.WeekVarPercent, &v.MonthVarPercent, &v.WeekIncome,     &v.MonthIncome,
-                        &v.TwoMonthIncome, &v.ThreeMonthIncome, &v.SixMonthIncome, &v.OneYearIncome,
-                        &v.ThisYearIncome, &v.YearAvgIncome,   &v.TotalIncome};
-    for (size_t k = 0; k < 15; ++k)
-        if (!ReadWireFloat(f[i + 2 + k], *figures[k])) return false;
-    double sum22 = 0, sum44 = 0;
-    if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 17], sum22) || !ReadWireFloat(f[i + 18], sum44) ||
-        !ReadWireFloat(f[i + 19], v.TotalValue1))
-        return false;
-    v.IncomeSum22 = ReadLeadingInt(f[i + 17]);
-    v.IncomeSum44 = ReadLeadingInt(f[i + 18]);
-    v.OneMonthVar = v.MonthIncome;
-    v.TwoMonthVar = v.TwoMonthIncome;
-    v.ThreeMonthVar = v.ThreeMonthIncome;
-    return true;
-}
-
 }  // namespace
 
 OleDate ExpectedValueDate(const OleDate& now, int fundClass, const OleDate& newestNavDay)
@@ -363,7 +324,7 @@ bool CLatestValueCache::SaveIfNewer(const CFundValue& value)
         v = it->second;
     }
     // The history record does not carry TotalValue1: the stored figure stays.
-    float totalValue1 = v.TotalValue1;
+    const double totalValue1 = v.TotalValue1;
     static_cast<CFundValue&>(v) = value;
     v.TotalValue1 = totalValue1;
     return SaveNewFundValue(v);
@@ -382,12 +343,12 @@ ValuesFetch FetchValues(const ValuesRequest& request)
     };
     if (reply.status == CommandStatus::SendFailed) return fail(kMarketNotSent, reply.error);
     if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
-    bool empty = reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0 &&
-                 reply.msg2.empty();
+    const bool empty = reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.fields.empty() &&
+                       reply.ret == 0;
     if (!reply.ok() && !empty) return fail(kMarketBadFormat, FormatErrorText(request.operation));
-    out.records.resize(reply.fields.size() / 20);
+    out.records.resize(reply.fields.size() / kLatestValueFields);
     for (size_t r = 0; r < out.records.size(); ++r)
-        if (!ReadValueRecord(reply.fields, r * 20, out.records[r])) {
+        if (!ReadLatestValueRecord(reply.fields, r * kLatestValueFields, out.records[r])) {
             out.records.clear();
             return fail(kMarketBadFormat, FormatErrorText(request.operation));
         }
@@ -612,7 +573,7 @@ bool CLatestValueCache::GetFundNewValueFormServer(const std::string& fundId, CFu
     CommandReply reply = SendLatestValue(m_ctx.For("GetFundNewValueFormServer"), fundId);
     CFundValue v;
     v.FundID = fundId;
-    if (reply.ok() && !ReadFiveFields(reply.fields, 0, v)) reply.error = FormatErrorText("GetFundNewValueFormServer");
+    if (reply.ok() && !ReadLatestNav(reply.fields, 0, v)) reply.error = FormatErrorText("GetFundNewValueFormServer");
     else if (reply.ok()) {
         m_valueCache[fundId] = {v, now};
         value = v;
@@ -628,7 +589,7 @@ bool CLatestValueCache::GetRealtimeValueFormServer(const std::string& fundId, CF
     CommandReply reply = SendRealtimeValue(m_ctx.For("GetRealtimeValueFormServer"), fundId);
     CFundValue v;
     v.FundID = fundId;
-    if (!reply.ok() || !ReadFiveFields(reply.fields, 0, v)) {
+    if (!reply.ok() || !ReadLatestNav(reply.fields, 0, v)) {
         error = reply.ok() ? FormatErrorText("GetRealtimeValueFormServer") : reply.error;
         return false;
     }
@@ -641,14 +602,10 @@ bool CLatestValueCache::GetFundTradeValueFormServer(const std::string& fundId, c
 {
     if (RefuseOffline(error)) return false;
     CommandReply reply = SendTradeValue(m_ctx.For("GetFundTradeValueFormServer"), fundId, tradeTime);
-    double v = 0;
-    OleDate d;
-    if (!reply.ok() || !ReadWireFloat(reply.fields[0], v) || !ReadWireDate(reply.fields[1], d)) {
+    if (!reply.ok() || !ReadTradeNav(reply.fields, nav, navDate)) {
         error = reply.ok() ? FormatErrorText("GetFundTradeValueFormServer") : reply.error;
         return false;
     }
-    nav = v;
-    navDate = d;
     return true;
 }
 
@@ -662,14 +619,9 @@ bool CLatestValueCache::InitFundValueCacheFromServer(const std::vector<std::stri
         return false;
     }
     std::vector<CFundValue> records;
-    for (size_t i = 0; i + 6 <= reply.fields.size(); i += 6) {
-        CFundValue v;
-        v.FundID = TrimText(reply.fields[i + 5]);
-        if (!ReadFiveFields(reply.fields, i, v) || v.FundID.empty()) {
-            error = FormatErrorText("InitFundValueCacheFromServer");
-            return false;
-        }
-        records.push_back(v);
+    if (!ReadCachedValues(reply.fields, records)) {
+        error = FormatErrorText("InitFundValueCacheFromServer");
+        return false;
     }
     OleDate now = Clock::Now();
     for (const CFundValue& v : records) m_valueCache[v.FundID] = {v, now};

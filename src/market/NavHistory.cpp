@@ -31,7 +31,7 @@ void MergeByDate(std::vector<CFundValue>& list, const std::vector<CFundValue>& r
 // An answer of the history commands without any record: nothing new.
 bool IsEmptyAnswer(const CommandReply& reply)
 {
-    return reply.status == CommandStatus::BadFormat && reply.fields.empty() && reply.ret == 0;
+    return reply.status == CommandStatus::BadFormat && reply.payloadFound && reply.fields.empty() && reply.ret == 0;
 }
 
 }  // namespace
@@ -258,17 +258,8 @@ HistoryFetch FetchFundHistory(const HistoryRequest& request)
     if (reply.status == CommandStatus::Refused) return fail(kMarketRefused, reply.error);
     if (IsEmptyAnswer(reply)) return out;
     if (!reply.ok()) return fail(kMarketBadFormat, reply.error);
-    out.records.reserve(reply.fields.size() / 5);
-    const auto& f = reply.fields;
-    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        CFundValue v;
-        v.FundID = request.fundId;
-        if (!ReadWireDate(f[i], v.ValueDate) || !ReadWireFloat(f[i + 1], v.TodayValue) ||
-            !ReadWireFloat(f[i + 2], v.TotalValue) || !ReadWireFloat(f[i + 3], v.VarPercent) ||
-            !ReadWireFloat(f[i + 4], v.VarValue))
-            return fail(kMarketBadFormat, FormatErrorText("GetFundValueHistory"));
-        out.records.push_back(std::move(v));
-    }
+    if (!ReadHistoryRecords(reply.fields, request.fundId, out.records))
+        return fail(kMarketBadFormat, FormatErrorText("GetFundValueHistory"));
     return out;
 }
 
@@ -364,15 +355,7 @@ int CNavHistory::DownloadIndexHistory(int indexNumber, const std::string& indexC
     if (!reply.ok()) return Fail(kMarketBadFormat, reply.error);
 
     std::vector<CIndexValue> records;
-    const auto& f = reply.fields;
-    for (size_t i = 0; i + 5 <= f.size(); i += 5) {
-        CIndexValue v;
-        v.IndexID = f[i];
-        if (v.IndexID.empty() || !ReadWireDate(f[i + 1], v.ValueDate) || !ReadWireFloat(f[i + 3], v.IndexValue) ||
-            !ReadWireFloat(f[i + 4], v.VarValue))
-            return Fail(kMarketBadFormat, FormatErrorText("GetIndexValueHistory"));
-        records.push_back(std::move(v));
-    }
+    if (!ReadIndexRecords(reply.fields, records)) return Fail(kMarketBadFormat, FormatErrorText("GetIndexValueHistory"));
     CAdoTransaction trans(m_db);
     for (const CIndexValue& v : records)
         if (!SaveIndexValue(v)) return kMarketStoreFailed;

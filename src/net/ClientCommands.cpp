@@ -2,6 +2,7 @@
 
 #include "common/Format.h"
 #include "net/Cipher.h"
+#include "net/CommandCatalogue.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
@@ -9,22 +10,6 @@
 namespace vextal {
 
 namespace {
-
-enum class AnswerKind { Msg, MsgEx, Result, Login };
-
-struct CommandDef {
-    const char* name;
-    int cmdtype;
-    int cmdid;
-    AnswerKind answer = AnswerKind::Msg;
-    bool sendsLoginId = true;
-    bool msgCiphered = false;
-    bool msg2Ciphered = false;
-    bool payloadInMsg2 = false;
-    size_t width = 0;  // 0: the payload is not checked
-    size_t minimum = 0;
-    size_t maximum = 0;
-};
 
 // A plain field on the wire: GBK, with the bytes that would end or alter a
 // form value escaped. GBK trail bytes are >= 0x40, so no character is split.
@@ -57,7 +42,7 @@ std::string WireData(const std::vector<std::string>& utf8Fields)
     return JoinFields(wire);
 }
 
-std::string OperationName(const CommandContext& ctx, const CommandDef& def)
+std::string OperationName(const CommandContext& ctx, const CommandEntry& def)
 {
     return ctx.operation.empty() ? std::string(def.name) : ctx.operation;
 }
@@ -70,7 +55,7 @@ CommandReply BadFormat(CommandReply reply, const std::string& operation)
 }
 
 // `data` is already in wire form (GBK, escaped).
-CommandReply Run(const CommandContext& ctx, const CommandDef& def, const std::string& data)
+CommandReply Run(const CommandContext& ctx, const CommandEntry& def, const std::string& data)
 {
     CommandReply reply;
     const std::string operation = OperationName(ctx, def);
@@ -126,7 +111,8 @@ CommandReply Run(const CommandContext& ctx, const CommandDef& def, const std::st
     SplitFields(def.payloadInMsg2 ? reply.msg2 : reply.msg, "|", reply.fields);
     reply.status = CommandStatus::Ok;
 
-    bool payloadFound = def.payloadInMsg2 ? msg2Found : msgFound;
+    const bool payloadFound = def.payloadInMsg2 ? msg2Found : msgFound;
+    reply.payloadFound = payloadFound;
     if (!payloadFound || (def.answer == AnswerKind::Login && (!idFound || reply.serverId.empty())))
         return BadFormat(std::move(reply), operation);
     if (def.width > 0) CheckRecordFields(reply, def.width, def.minimum, def.maximum, operation);
@@ -164,59 +150,53 @@ bool CheckRecordFields(CommandReply& reply, size_t width, size_t minimum, size_t
 
 CommandReply SendCompanyList(const CommandContext& ctx)
 {
-    return Run(ctx, {"SendCompanyList", 1, 1, AnswerKind::Msg, true, false, false, false, 4, 4}, "");
+    return Run(ctx, command::CompanyList, "");
 }
 
 CommandReply SendFundList(const CommandContext& ctx)
 {
-    return Run(ctx, {"SendFundList", 1, 11, AnswerKind::Msg, true, false, false, false, 11, 11}, "");
+    return Run(ctx, command::FundList, "");
 }
 
 CommandReply SendGroupList(const CommandContext& ctx)
 {
-    return Run(ctx, {"SendGroupList", 1, 13}, "");
+    return Run(ctx, command::GroupList, "");
 }
 
 CommandReply SendIndexHistory(const CommandContext& ctx, const OleDate& from, const OleDate& to,
                               int indexNumber, const std::string& indexCode)
 {
-    CommandDef def{"SendIndexHistory", 1, 21, AnswerKind::Msg, true, false, false, false, 5, 0};
-    return Run(ctx, def, WireData({TimeStamp(from), TimeStamp(to), std::to_string(indexNumber), indexCode}));
+    return Run(ctx, command::IndexHistory, WireData({TimeStamp(from), TimeStamp(to), std::to_string(indexNumber), indexCode}));
 }
 
 CommandReply SendClassValues(const CommandContext& ctx, int fundClass, const std::string& payload)
 {
-    int cmdid = (fundClass == 2 || fundClass == 3 || fundClass == 4) ? fundClass : 1;
-    CommandDef def{"SendClassValues", 2, cmdid, AnswerKind::MsgEx, true, false, true, true, 20, 20};
-    return Run(ctx, def, WireField(payload));
+    const int cmdid = (fundClass == 2 || fundClass == 3 || fundClass == 4) ? fundClass : 1;
+    return Run(ctx, command::ClassValues[cmdid - 1], WireField(payload));
 }
 
 CommandReply SendSelectedValues(const CommandContext& ctx, const std::vector<std::string>& fundIds)
 {
-    CommandDef def{"SendSelectedValues", 2, 5, AnswerKind::MsgEx, true, false, true, true, 20, 20};
-    return Run(ctx, def, WireData(fundIds));
+    return Run(ctx, command::SelectedValues, WireData(fundIds));
 }
 
 CommandReply SendFundHistory(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                              const OleDate& to, int flag)
 {
-    CommandDef def{"SendFundHistory", 2, 11, AnswerKind::Msg, true, false, false, false, 5, 5};
-    return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to), std::to_string(flag)}));
+    return Run(ctx, command::FundHistory, WireData({fundId, CalendarDate(from), CalendarDate(to), std::to_string(flag)}));
 }
 
 CommandReply SendPeriodRecords(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                                const OleDate& to, int kind, int count)
 {
-    CommandDef def{"SendPeriodRecords", 2, 12, AnswerKind::Msg, true, false, false, false, 5, 0};
-    return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to), std::to_string(kind),
+    return Run(ctx, command::PeriodRecords, WireData({fundId, CalendarDate(from), CalendarDate(to), std::to_string(kind),
                                    std::to_string(count)}));
 }
 
 CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                                const OleDate& to, double shareCount, int bonusType)
 {
-    CommandDef def{"SendDividendQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 4, 4};
-    return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
+    return Run(ctx, command::DividendQuery, WireData({fundId, CalendarDate(from), CalendarDate(to),
                                    StrFormat("%0.2f", shareCount),
                                    std::to_string(bonusType)}));
 }
@@ -224,60 +204,56 @@ CommandReply SendDividendQuery(const CommandContext& ctx, const std::string& fun
 CommandReply SendMoneyIncomeQuery(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                                   const OleDate& to, double shareCount)
 {
-    CommandDef def{"SendMoneyIncomeQuery", 2, 13, AnswerKind::MsgEx, true, true, false, false, 2, 2};
+    CommandEntry def = command::DividendQuery;
+    def.name = "SendMoneyIncomeQuery";
+    def.width = def.minimum = 2;
     return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to),
                                    StrFormat("%0.2f", shareCount), "1"}));
 }
 
 CommandReply SendTradeValue(const CommandContext& ctx, const std::string& fundId, const OleDate& tradeTime)
 {
-    CommandDef def{"SendTradeValue", 2, 21, AnswerKind::Msg, true, false, false, false, 2, 2};
-    return Run(ctx, def, WireData({fundId, TimeStamp(tradeTime)}));
+    return Run(ctx, command::TradeValue, WireData({fundId, TimeStamp(tradeTime)}));
 }
 
 CommandReply SendLatestValue(const CommandContext& ctx, const std::string& fundId)
 {
-    CommandDef def{"SendLatestValue", 2, 22, AnswerKind::Msg, true, false, false, false, 5, 5};
-    return Run(ctx, def, WireData({fundId}));
+    return Run(ctx, command::LatestValue, WireData({fundId}));
 }
 
 CommandReply SendIntervalFigures(const CommandContext& ctx, const std::string& fundId, const OleDate& from,
                                  const OleDate& to)
 {
-    CommandDef def{"SendIntervalFigures", 2, 23, AnswerKind::MsgEx, true, false, false, false, 2, 2, 2};
-    return Run(ctx, def, WireData({fundId, CalendarDate(from), CalendarDate(to)}));
+    return Run(ctx, command::IntervalFigures, WireData({fundId, CalendarDate(from), CalendarDate(to)}));
 }
 
 CommandReply SendRealtimeValue(const CommandContext& ctx, const std::string& fundId)
 {
-    CommandDef def{"SendRealtimeValue", 2, 24, AnswerKind::MsgEx, true, false, true, true, 5, 5};
-    return Run(ctx, def, WireData({fundId}));
+    return Run(ctx, command::RealtimeValue, WireData({fundId}));
 }
 
 CommandReply SendValueCache(const CommandContext& ctx, const std::vector<std::string>& fundIds)
 {
-    CommandDef def{"SendValueCache", 2, 25, AnswerKind::Msg, true, false, false, false, 6, 0};
-    return Run(ctx, def, WireData(fundIds));
+    return Run(ctx, command::ValueCache, WireData(fundIds));
 }
 
 CommandReply SendLogin(const CommandContext& ctx, const std::string& loginName, const std::string& password,
                        const std::string& clientVersion)
 {
-    CommandDef def{"SendLogin", 3, 1, AnswerKind::Login, true, false, false, false, 1, 9};
     std::string data = JoinFields({WireField(loginName), WirePassword(password), WireField(clientVersion)});
-    return Run(ctx, def, data);
+    return Run(ctx, command::Login, data);
 }
 
 CommandReply SendLogout(const CommandContext& ctx, int userId, const std::string& loginId)
 {
-    return Run(ctx, {"SendLogout", 3, 2, AnswerKind::Msg, false}, WireData({std::to_string(userId), loginId}));
+    return Run(ctx, command::Logout, WireData({std::to_string(userId), loginId}));
 }
 
 CommandReply SendRegister(const CommandContext& ctx, const std::string& loginName, const std::string& email,
                           const std::string& nickname, const std::string& password)
 {
     std::string data = JoinFields({WireField(loginName), WireField(email), WireField(nickname), WirePassword(password)});
-    return Run(ctx, {"SendRegister", 3, 3, AnswerKind::Msg, false}, data);
+    return Run(ctx, command::Register, data);
 }
 
 CommandReply SendUserUpdate(const CommandContext& ctx, int userId, const std::string& email,
@@ -286,33 +262,32 @@ CommandReply SendUserUpdate(const CommandContext& ctx, int userId, const std::st
 {
     std::string data = JoinFields({std::to_string(userId), WireField(email), WireField(nickname),
                                    WirePassword(password), WirePassword(currentPassword)});
-    return Run(ctx, {"SendUserUpdate", 3, 4}, data);
+    return Run(ctx, command::UserUpdate, data);
 }
 
 CommandReply SendBookDownload(const CommandContext& ctx, int userId)
 {
-    return Run(ctx, {"SendBookDownload", 4, 4}, std::to_string(userId));
+    return Run(ctx, command::BookDownload, std::to_string(userId));
 }
 
 CommandReply SendBookUpload(const CommandContext& ctx, const std::string& bookText, bool createNew)
 {
-    return Run(ctx, {"SendBookUpload", 4, createNew ? 7 : 6}, WireField(bookText));
+    return Run(ctx, createNew ? command::BookUploadNew : command::BookUploadReplace, WireField(bookText));
 }
 
 CommandReply SendPlanList(const CommandContext& ctx, int userId)
 {
-    CommandDef def{"SendPlanList", 4, 5, AnswerKind::Msg, true, false, false, false, 11, 11};
-    return Run(ctx, def, std::to_string(userId));
+    return Run(ctx, command::PlanList, std::to_string(userId));
 }
 
 CommandReply SendPlanSave(const CommandContext& ctx, const std::vector<std::string>& tradeFields)
 {
-    return Run(ctx, {"SendPlanSave", 4, 32}, WireData(tradeFields));
+    return Run(ctx, command::PlanSave, WireData(tradeFields));
 }
 
 CommandReply SendTradeCancel(const CommandContext& ctx, int tradeId)
 {
-    return Run(ctx, {"SendTradeCancel", 4, 15, AnswerKind::Result}, std::to_string(tradeId));
+    return Run(ctx, command::TradeCancel, std::to_string(tradeId));
 }
 
 }  // namespace vextal

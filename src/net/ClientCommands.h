@@ -51,6 +51,10 @@ struct CommandReply {
     // (class lists, selected funds, real-time value).
     std::vector<std::string> fields;
     std::string serverId;  // login only
+    // The payload's element (Msg, or Msg2 where the payload travels there)
+    // was in the answer, whole: an empty payload is one found empty, never
+    // an answer cut short or a page that is not the service's.
+    bool payloadFound = false;
     // What to show when !ok(): "发送请求错误，请检查网络是否可用" (login: "发送请求错误"),
     // the service's Msg, or "<operation>():数据格式错误".
     std::string error;

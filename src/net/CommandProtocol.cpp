@@ -1,10 +1,10 @@
 #include "net/CommandProtocol.h"
 
-#include <charconv>
 #include <climits>
-#include <cmath>
 
 #include "common/Format.h"
+#include "net/Cipher.h"
+#include "net/Encoding.h"
 #include "net/TagScanner.h"
 
 namespace vextal {
@@ -32,23 +32,6 @@ int ReadLeadingInt(const std::string& text)
     }
     if (negative) return static_cast<int>(-value);
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
-bool ReadLeadingDecimal(const std::string& text, double& value)
-{
-    value = 0;
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool plus = i < text.size() && text[i] == '+';
-    if (plus) ++i;
-    if (i >= text.size() || (text[i] != '-' && text[i] != '.' && (text[i] < '0' || text[i] > '9'))) return false;
-    if (plus && text[i] == '-') return false;
-    double v = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), v, std::chars_format::general);
-    // Infinities and NaN are not figures any answer may carry.
-    if (ec != std::errc() || !std::isfinite(v)) return false;
-    value = v;
-    return true;
 }
 
 std::string JoinFields(const std::vector<std::string>& fields)
@@ -95,6 +78,39 @@ bool ReadRet(CTagScanner& scan, const std::string& answer, int& ret)
     return true;
 }
 
+// The predefined entities back to their characters, in one pass ("&amp;lt;" is "&lt;").
+std::string XmlUnescape(const std::string& text)
+{
+    if (text.find('&') == std::string::npos) return text;
+    static const std::pair<const char*, char> kEntities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&apos;", '\''}};
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool replaced = false;
+        if (text[i] == '&') {
+            for (const auto& [entity, c] : kEntities) {
+                const std::string_view e(entity);
+                if (text.compare(i, e.size(), e) == 0) {
+                    out += c;
+                    i += e.size() - 1;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += text[i];
+    }
+    return out;
+}
+
+bool NextText(CTagScanner& scan, const std::string& answer, const char* start, const char* end, std::string& value)
+{
+    if (!scan.Next(answer, start, end, value)) return false;
+    value = XmlUnescape(value);
+    return true;
+}
+
 // White space at both ends, then the 0xA1 bytes of leading full-width spaces.
 std::string TrimMessage(const std::string& text)
 {
@@ -110,7 +126,7 @@ bool ParseCommandAnswer(const std::string& answer, int& ret, std::string& msg)
 {
     msg.clear();
     CTagScanner scan;
-    return ReadRet(scan, answer, ret) && scan.Next(answer, "<Msg>", "</Msg>", msg);
+    return ReadRet(scan, answer, ret) && NextText(scan, answer, "<Msg>", "</Msg>", msg);
 }
 
 bool ParseCommandAnswerEx(const std::string& answer, int& ret, std::string& msg, std::string& msg2)
@@ -120,8 +136,8 @@ bool ParseCommandAnswerEx(const std::string& answer, int& ret, std::string& msg,
     CTagScanner scan;
     if (!ReadRet(scan, answer, ret)) return false;
     std::string value;
-    if (scan.Next(answer, "<Msg>", "</Msg>", value)) msg = TrimMessage(value);
-    if (!scan.Next(answer, "<Msg2>", "</Msg2>", value)) return false;
+    if (NextText(scan, answer, "<Msg>", "</Msg>", value)) msg = TrimMessage(value);
+    if (!NextText(scan, answer, "<Msg2>", "</Msg2>", value)) return false;
     msg2 = TrimMessage(value);
     return true;
 }
@@ -134,14 +150,52 @@ bool ParseResultAnswer(const std::string& answer, int& code, std::string& msg)
     if (!scan.SkipPast(answer, "<result>")) return false;
     std::string value;
     if (scan.Next(answer, "<code>", "</code>", value)) code = ReadLeadingInt(value);
-    return scan.Next(answer, "<msg>", "</msg>", msg);
+    return NextText(scan, answer, "<msg>", "</msg>", msg);
 }
 
 bool ParseServerIdAnswer(const std::string& answer, int& ret, std::string& serverId)
 {
     serverId.clear();
     CTagScanner scan;
-    return ReadRet(scan, answer, ret) && scan.Next(answer, "<ServerID>", "</ServerID>", serverId);
+    return ReadRet(scan, answer, ret) && NextText(scan, answer, "<ServerID>", "</ServerID>", serverId);
+}
+
+std::string XmlText(const std::string& text)
+{
+    if (text.find_first_of("&<>") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string WriteCommandAnswer(const CommandAnswer& a, const CommandEntry* entry)
+{
+    const bool ok = a.ret == 0;
+    auto wire = [](const std::string& utf8, bool ciphered) {
+        std::string gbk = Utf8ToGbk(utf8);
+        return ciphered ? EncryptText(gbk, kCipherKey) : XmlText(gbk);
+    };
+    const std::string ret = std::to_string(a.ret);
+    if (entry && entry->answer == AnswerKind::Result)
+        return "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<result>\r\n  <code>" + ret + "</code>\r\n  <msg>" +
+               wire(a.msg, false) + "</msg>\r\n</result>";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<CommandAnswer ";
+    xml += CommandNamespaceMarker();
+    xml += "\r\n  <Ret>" + ret + "</Ret>\r\n";
+    xml += "  <Msg>" + wire(a.msg, ok && entry && entry->msgCiphered) + "</Msg>\r\n";
+    if (ok && entry && entry->answer == AnswerKind::MsgEx)
+        xml += "  <Msg2>" + wire(a.msg2, entry->msg2Ciphered) + "</Msg2>\r\n";
+    if (!a.serverId.empty()) xml += "  <ServerID>" + wire(a.serverId, false) + "</ServerID>\r\n";
+    xml += "</CommandAnswer>";
+    return xml;
 }
 
 }  // namespace vextal

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "net/CommandCatalogue.h"
+
 namespace vextal {
 
 // Shared with the service: the namespace of every command answer.
@@ -24,9 +26,6 @@ std::string FormatErrorText(const std::string& operation);
 // Leading decimal integer as atoi reads it (white space, sign, digits; 0
 // when there are none), saturated instead of overflowing.
 int ReadLeadingInt(const std::string& text);
-// Leading decimal number as atof reads it, independent of the C locale.
-// False (value 0) when the text does not start with a number.
-bool ReadLeadingDecimal(const std::string& text, double& value);
 
 // The fields joined by "|"; no fields give the empty text.
 std::string JoinFields(const std::vector<std::string>& fields);
@@ -48,5 +47,36 @@ bool ParseCommandAnswerEx(const std::string& answer, int& ret, std::string& msg,
 bool ParseResultAnswer(const std::string& answer, int& code, std::string& msg);
 // Ret and ServerID. True when ServerID was found.
 bool ParseServerIdAnswer(const std::string& answer, int& ret, std::string& serverId);
+// The readers above hand back each element's text with "&lt;", "&gt;",
+// "&amp;", "&quot;" and "&#39;" turned back into their characters: the
+// service writes its texts as XML text, so a "<" or a "</Msg>" in a trade
+// note cannot end an element early.
+
+// An answer of the service before it is written: texts in UTF-8.
+struct CommandAnswer {
+    int ret = 0;
+    std::string msg;
+    std::string msg2;
+    std::string serverId;  // login answers only
+
+    static CommandAnswer Ok(std::string msg) { return Make(0, std::move(msg)); }
+    static CommandAnswer Fail(std::string msg) { return Make(-1, std::move(msg)); }
+    static CommandAnswer Make(int ret, std::string msg)
+    {
+        CommandAnswer a;
+        a.ret = ret;
+        a.msg = std::move(msg);
+        return a;
+    }
+};
+
+// The XML answer in GBK, in the form the readers above take apart. The
+// command's row decides the form (<result> or the namespace element with
+// Ret, Msg, Msg2 or ServerID) and, for an answer with Ret 0, which messages
+// are enciphered (over their GBK bytes). Without a row (no such command, a
+// body that is not a command) it is a plain Ret and Msg answer.
+std::string WriteCommandAnswer(const CommandAnswer& answer, const CommandEntry* entry);
+// "&", "<" and ">" as XML text.
+std::string XmlText(const std::string& text);
 
 }  // namespace vextal

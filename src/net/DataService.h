@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/OleDate.h"
-#include "net/service/FundInvestInfo.h"
+#include "net/FundInvestInfo.h"
 
 namespace vextal {
 

@@ -5,17 +5,14 @@
 #include "net/DataService.h"
 #include "net/Encoding.h"
 #include "net/TagScanner.h"
+#include "net/QuotePage.h"
 
 namespace vextal {
 
 namespace {
 
-double ReadDouble(const std::string& text)
-{
-    double v = 0;
-    ReadLeadingDecimal(text, v);
-    return v;
-}
+// A figure that is not a number reads as 0.
+double ReadDouble(const std::string& text) { return NumberOr(text, 0); }
 
 }  // namespace
 
@@ -35,23 +32,17 @@ void ReadFundSplitInfo(const std::string& answer, std::vector<CFundSplitItem>& i
 
 bool ReadStockQuote(const std::string& page, float& changePercent)
 {
-    std::vector<std::string> fields;
-    SplitFields(page, ",", fields);
-    if (fields.size() != 39) return false;
-    double v;
-    if (!ReadLeadingDecimal(fields[6], v)) return false;
-    changePercent = static_cast<float>(v);
-    return true;
+    OleDate day;
+    return ReadStockQuote(page, changePercent, day);
 }
 
 bool ReadStockQuote(const std::string& page, float& changePercent, OleDate& sessionDay)
 {
     sessionDay = OleDate::FromParts(0, 0, 0);
-    if (!ReadStockQuote(page, changePercent)) return false;
-    std::vector<std::string> fields;
-    SplitFields(page, ",", fields);
-    OleDate day;
-    if (OleDate::Parse(TrimText(fields[29]), day)) sessionDay = day.DateOnly();
+    StockQuote q;
+    if (!ReadQuotePage(page, q)) return false;
+    changePercent = static_cast<float>(q.ChangePercent);
+    sessionDay = q.Session;
     return true;
 }
 

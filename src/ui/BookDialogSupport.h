@@ -32,8 +32,6 @@ struct BookDialogContext {
     std::function<bool()> isVip;
     // What the fund pickers of the dialogs offer (any fund, not only those held).
     std::vector<FundChoice> fundChoices;
-    // Asks the frame to show the new figures after a change.
-    std::function<void()> refresh;
     CTaskRunner* runner = nullptr;
     int currentAccount = 0;  // the account panel's choice, 0: none
     std::string currentFund;
@@ -43,10 +41,6 @@ struct BookDialogContext {
         if (prompt) prompt->ShowMessage(text, icon);
     }
     bool Ask(const std::string& text) const { return prompt && prompt->AskYesNo(text); }
-    void Changed() const
-    {
-        if (refresh) refresh();
-    }
     // "名称(代码)", or the code alone when the catalogue does not know it.
     QString FundLabel(const std::string& fundId, int buyType = kFrontEnd) const;
 };

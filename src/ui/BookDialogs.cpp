@@ -157,7 +157,6 @@ void CDividendBookingDialog::OnBook()
     m_ctx.Say(result == CAccountManager::kBookedWithWarning
                   ? "手工分红记帐成功\n" + m_ctx.accounts->GetLastWarningText()
                   : std::string("手工分红记帐成功"));
-    m_ctx.Changed();
     accept();
 }
 
@@ -335,7 +334,6 @@ void CDividendModeDialog::OnSet()
         return m_ctx.Say("设置失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_view->clearSelection();
     ShowRanges();
-    m_ctx.Changed();
 }
 
 void CDividendModeDialog::OnDelete()
@@ -347,7 +345,6 @@ void CDividendModeDialog::OnDelete()
         return m_ctx.Say("删除失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_view->clearSelection();
     ShowRanges();
-    m_ctx.Changed();
 }
 
 // ---------------------------------------------------------------- 基金赎回参考费率设置
@@ -407,9 +404,7 @@ void CSaleFeeDialog::OnSet()
     changed.SaleFee = NumberOf(m_rate);
     changed.SaleFeeMoney = NumberOf(m_fixed);
     if (!m_ctx.accounts->SetSaleFee(changed)) return m_ctx.Say("设置失败", PromptIcon::Error);
-    m_ctx.accounts->RefreshAccount(key.AccountID);  // the estimated fee is one of the income figures
     m_ctx.Say("设置成功");
-    m_ctx.Changed();
 }
 
 // ---------------------------------------------------------------- 帐户间基金移动
@@ -455,7 +450,6 @@ void CMoveHoldingDialog::OnMove()
     if (!m_ctx.accounts->MoveHolding(ChosenAccount(m_to), key.AccountID, key.FundID, key.BuyType))
         return m_ctx.Say("转移基金失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_ctx.Say("转移基金成功");
-    m_ctx.Changed();
     FillHoldings(m_fund, m_ctx, ChosenAccount(m_from), std::string());
 }
 
@@ -552,7 +546,6 @@ void CEditBookingDialog::OnSave()
         return m_ctx.Say("交易金额、交易份数和交易价不能小于0", PromptIcon::Warning);
     if (!m_ctx.accounts->EditTrade(t)) return m_ctx.Say("保存修改失败", PromptIcon::Error);
     m_ctx.Say("保存修改成功");
-    m_ctx.Changed();
     ShowTrades();
 }
 

@@ -65,12 +65,6 @@ BookDialogContext MakeContext(const Installed& in)
     CVextalDoc* doc = in.doc;
     c.isVip = [doc] { return doc->IsVip(); };
     c.fundChoices = FundChoicesOf(market->Catalogue(), doc->FundKeys());
-    CMainFrame* frame = in.frame;
-    // The panel and every open bookkeeping list follow, whatever page is shown.
-    c.refresh = [frame] {
-        if (CBookkeepingUi* ui = CBookkeepingUi::Of(*frame)) ui->AfterBooking(0);
-        else frame->RunCommand(cmd::Refresh);
-    };
     c.runner = in.runner;
     PanelChoice(*in.frame, c.currentAccount, c.currentFund);
     return c;

@@ -32,12 +32,7 @@ int BookContext::ListItemSize() const { return doc.Settings().listItemSize; }
 QString BookNumber(double value, bool thousands, const char* format)
 {
     std::string text = FormatNumber(format, value);
-    if (!thousands) return QString::fromStdString(text);
-    size_t start = (!text.empty() && text[0] == '-') ? 1 : 0;
-    size_t dot = text.find('.');
-    if (dot == std::string::npos) dot = text.size();
-    for (size_t i = dot; i > start + 3; i -= 3) text.insert(i - 3, ",");
-    return QString::fromStdString(text);
+    return QString::fromStdString(thousands ? GroupThousands(std::move(text)) : text);
 }
 
 namespace {

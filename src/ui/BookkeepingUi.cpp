@@ -57,6 +57,14 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
     connect(&frame, &CMainFrame::refreshRequested, this, [this](int page) {
         if (IsBookPage(page)) RefreshAll();
     });
+    // Told by the engine once per change, whoever made it (a dialog, a plan
+    // run, a download); on the window's thread.
+    QPointer<CBookkeepingUi> self(this);
+    m_ctx.Accounts().SetChangeListener([self](const std::vector<int>&) {
+        if (self) QMetaObject::invokeMethod(self.data(), [self] {
+            if (self) self->BooksChanged();
+        });
+    });
     // "导出表格到Excel" on these pages, and the options' new columns and row size at once.
     SetExportSource(m_accounts, [this] { return ExportSource{m_accounts->List(), 59175, AccountsSheetName()}; });
     SetExportSource(m_holdings, [this] {
@@ -150,7 +158,6 @@ CBookkeepingUi* CBookkeepingUi::Of(const CMainFrame& frame)
 BookingHooks CBookkeepingUi::Hooks()
 {
     BookingHooks hooks;
-    hooks.afterBooking = [this](int accountId) { AfterBooking(accountId); };
     hooks.mixedSettings = [this] { m_frame.RunCommand(cmd::DividendMode); };
     return hooks;
 }
@@ -268,24 +275,11 @@ void CBookkeepingUi::RebuildLists()
     if (page == 114) m_income->Rebuild();
 }
 
-void CBookkeepingUi::AfterBooking(int)
+void CBookkeepingUi::BooksChanged()
 {
-    // On a bookkeeping page the frame's refresh runs (every account
-    // recomputed); another page (latest values, curves) is not reloaded for
-    // a booking, and the lists behind it take the engine's figures as they are.
-    if (IsBookPage(m_frame.Navigation().page)) {
-        m_frame.RunCommand(cmd::Refresh);
-        return;
-    }
-    RebuildFromMemory();
-}
-
-void CBookkeepingUi::RebuildFromMemory()
-{
+    if (!m_accounts) return;
     RefillTree();
-    m_accounts->Rebuild();
-    m_holdings->Rebuild();
-    if (m_frame.Navigation().page == 107) m_history->Rebuild();
+    RebuildLists();
     emit booksChanged();
 }
 
@@ -312,9 +306,7 @@ void CBookkeepingUi::NewAccount()
 {
     CAccountDialog dialog(m_ctx.Accounts(), m_ctx.prompt, nullptr, &m_frame);
     if (dialog.exec() != QDialog::Accepted) return;
-    RefillTree();
     SelectAccount(dialog.AccountID());
-    AfterBooking(dialog.AccountID());
 }
 
 void CBookkeepingUi::AccountProperties(int accountId)
@@ -322,7 +314,7 @@ void CBookkeepingUi::AccountProperties(int accountId)
     const AccountInfo* account = m_ctx.Accounts().FindAccount(accountId);
     if (!account) return;
     CAccountDialog dialog(m_ctx.Accounts(), m_ctx.prompt, account, &m_frame);
-    if (dialog.exec() == QDialog::Accepted) AfterBooking(accountId);
+    dialog.exec();
 }
 
 void CBookkeepingUi::DeleteAccount(int accountId)
@@ -335,7 +327,6 @@ void CBookkeepingUi::DeleteAccount(int accountId)
     if (!m_ctx.Accounts().DeleteAccount(doomed))
         m_ctx.prompt.ShowMessage("删除帐户失败:" + m_ctx.Accounts().GetLastErrorText(), PromptIcon::Warning);
     m_frame.AccountTree()->setCurrentItem(m_frame.AccountTree()->topLevelItem(0));
-    AfterBooking(0);
 }
 
 void CBookkeepingUi::OpenTradeDialog(FormKind kind)
@@ -361,11 +352,6 @@ void CBookkeepingUi::OpenCancelDialog()
     int accountId = CurrentAccountID();
     if (!accountId && m_history->CurrentTrade()) accountId = m_history->CurrentTrade()->AccountID;
     CCancelTradeDialog dialog(m_ctx, accountId, Hooks(), &m_frame);
-    // The lists from memory: a refresh would read the cancelled trade back
-    // from the local tables, which a cancellation leaves as they are.
-    connect(&dialog, &CCancelTradeDialog::answered, this, [this](bool ok) {
-        if (ok) RebuildFromMemory();
-    });
     dialog.exec();
 }
 
@@ -384,7 +370,6 @@ void CBookkeepingUi::DeleteCurrentItem()
         if (!m_ctx.prompt.AskYesNo("确定要删除选定基金的记帐信息吗?")) return;
         if (!manager.DeleteFundBookkeeping(key))
             m_ctx.prompt.ShowMessage("删除基金记帐信息失败:" + manager.GetLastErrorText(), PromptIcon::Warning);
-        AfterBooking(key.AccountID);
         break;
     }
     case 107: {
@@ -394,7 +379,6 @@ void CBookkeepingUi::DeleteCurrentItem()
         if (!m_ctx.prompt.AskYesNo("确定要删除选定的记帐明细信息吗?")) return;
         if (!manager.DeleteTrade(trade))
             m_ctx.prompt.ShowMessage("删除记帐明细信息失败:" + manager.GetLastErrorText(), PromptIcon::Warning);
-        AfterBooking(trade.AccountID);
         break;
     }
     default: break;

@@ -32,9 +32,9 @@ public:
     void Install();
     // The tree again from the engine's accounts and holdings; the choice kept.
     void RefillTree();
-    // After a booking or any change of the books: tree and open lists from
-    // memory, without a database read or a service question.
-    void AfterBooking(int accountId);
+    // The engine changed the books: tree and open lists from its figures,
+    // without a recomputation or a service question.
+    void BooksChanged();
     // The frame's refresh on a bookkeeping page: every account recomputed.
     void RefreshAll();
     void SaveColumnWidths() const;
@@ -79,7 +79,6 @@ private:
     void AddAccountCurveItem(QMenu& menu, int accountId);
     void OnTreeChoice();
     void RebuildLists();
-    void RebuildFromMemory();
     bool BookExamples();
 
     CMainFrame& m_frame;

@@ -1,7 +1,5 @@
 #include "ui/ColumnCatalogue.h"
 
-#include <cstdlib>
-
 #include "app/Settings.h"
 #include "book/Income.h"
 #include "common/Format.h"
@@ -14,7 +12,7 @@ std::vector<ColumnSpec> ParseCatalogue(int catalogueId)
     std::vector<std::string> parts = SplitText(LoadResString(catalogueId), '|');
     std::vector<ColumnSpec> specs;
     for (size_t i = 0; i + 2 < parts.size(); i += 3)
-        specs.push_back({parts[i], std::atoi(parts[i + 1].c_str()), std::atoi(parts[i + 2].c_str())});
+        specs.push_back({parts[i], static_cast<int>(IntegerOr(parts[i + 1], 0)), static_cast<int>(IntegerOr(parts[i + 2], 0))});
     // The annualised return is offered after the numbered columns.
     if (catalogueId == 59175) specs.push_back({kAnnualRateTitle, 75, kAccountAnnualRateColumn});
     if (catalogueId == 59176) specs.push_back({kAnnualRateTitle, 75, kHoldingAnnualRateColumn});
@@ -36,7 +34,7 @@ std::vector<ColumnSpec> VisibleColumnSpecs(int catalogueId, const std::string& v
     std::vector<ColumnSpec> out;
     for (const std::string& piece : SplitText(visible, '|')) {
         ColumnSpec spec;
-        if (!piece.empty() && FindColumnSpec(catalogueId, std::atoi(piece.c_str()), spec)) out.push_back(spec);
+        if (!piece.empty() && FindColumnSpec(catalogueId, static_cast<int>(IntegerOr(piece, 0)), spec)) out.push_back(spec);
     }
     return out;
 }
@@ -55,18 +53,34 @@ bool IsSignedColumn(int catalogueId, int columnId)
     }
 }
 
-SignColour SignColourOf(const std::string& text)
+double ShownNumber(const std::string& text)
 {
-    // Read as a number the way the cells are written: thousands separators
-    // and a trailing "%" do not count.
     std::string digits;
     for (char c : text)
         if (c != ',') digits += c;
-    double v = std::atof(digits.c_str());
+    digits = TrimText(digits);
+    if (!digits.empty() && digits.back() == '%') digits.pop_back();
+    return NumberOr(digits, 0);
+}
+
+int ShownDecimals(const std::string& text)
+{
+    const size_t dot = text.find('.');
+    if (dot == std::string::npos) return 0;
+    int n = 0;
+    for (size_t i = dot + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) ++n;
+    return n;
+}
+
+SignColour SignColourOf(double value, const std::string& shown)
+{
+    const double v = RoundDecimal(value, ShownDecimals(shown));
     if (v > 0) return SignColour::Red;
     if (v < 0) return SignColour::Green;
     return SignColour::Black;
 }
+
+SignColour SignColourOf(const std::string& text) { return SignColourOf(ShownNumber(text), text); }
 
 const ConfigurableList& AccountListConfig()
 {

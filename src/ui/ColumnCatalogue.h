@@ -22,8 +22,16 @@ std::vector<ColumnSpec> VisibleColumnSpecs(int catalogueId, const std::string& v
 bool IsSignedColumn(int catalogueId, int columnId);
 
 enum class SignColour { Black, Red, Green };
-// A cell's text read as a number: above 0 red, below 0 green, else black.
+// A cell's number: above 0 red, below 0 green, else black. `shown` is the
+// cell's text: a number that shows as zero there ("0.00") stays black.
+SignColour SignColourOf(double value, const std::string& shown);
+// A cell without a number behind it: its text read as one.
 SignColour SignColourOf(const std::string& text);
+// A cell's text as the number it shows: thousands separators and a trailing
+// "%" do not count; 0 when it is no number.
+double ShownNumber(const std::string& text);
+// The decimals a cell's text shows ("12.30%" 2, "88" 0).
+int ShownDecimals(const std::string& text);
 
 // The three configurable lists: catalogue, visible-columns key, list name
 // for the widths, default visible columns.

@@ -10,12 +10,11 @@
 #include <QHash>
 #include <QPointer>
 #include <QProcess>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 
 #include "common/Format.h"
@@ -110,19 +109,6 @@ std::string NumberFormat(int decimals)
     return decimals > 0 ? "0." + std::string(static_cast<size_t>(decimals), '0') : "0";
 }
 
-// The cell text without thousands separators, rounded to the decimals
-// the way the cell is shown ("%0.Nf").
-double CellNumber(const QByteArray& text, int decimals)
-{
-    std::string digits;
-    digits.reserve(static_cast<size_t>(text.size()));
-    for (char c : text)
-        if (c != ',') digits += c;
-    char printed[64];
-    std::snprintf(printed, sizeof printed, "%0.*f", std::clamp(decimals, 0, 15), std::atof(digits.c_str()));
-    return std::atof(printed);
-}
-
 QString DefaultFolder()
 {
     QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -181,6 +167,9 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
         if (error) *error = text;
         return false;
     };
+    // The library prints its numbers with printf: a decimal comma of the
+    // desktop's locale would make them unreadable to any spreadsheet.
+    CNumericLocaleScope cLocale;
     const QByteArray file = QFile::encodeName(path);
     // Rows go to the file as they are written, strings inline: a list of
     // ten thousand funds costs neither a string table nor the whole sheet in memory.
@@ -227,6 +216,9 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
     for (int c = 0; c < columns; ++c)
         worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c),
                                model.headerData(c, Qt::Horizontal).toString().toUtf8().constData(), text);
+    // A list (or the sorting proxy over one) has the number behind each cell.
+    const auto* proxy = qobject_cast<const QSortFilterProxyModel*>(&model);
+    const bool listModel = qobject_cast<const CListModel*>(proxy ? proxy->sourceModel() : &model) != nullptr;
     // Rows 2 on: the list rows in the order shown.
     std::vector<QByteArray> cells(static_cast<size_t>(columns));
     for (int r = 0; r < model.rowCount(); ++r) {
@@ -246,7 +238,9 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
                 worksheet_write_string(ws, row, col, cell.constData(), separator || cell.isEmpty() ? text : type.format[0]);
                 continue;
             }
-            const double v = CellNumber(cell, type.type.decimals);
+            // The number behind the cell (a list's sort value), rounded as the column shows it.
+            const QVariant behind = listModel ? model.data(model.index(r, c), CListModel::SortRole) : QVariant();
+            const double v = RoundDecimal(CellNumberOf(behind, QString::fromUtf8(cell)), std::clamp(type.type.decimals, 0, 15));
             worksheet_write_number(ws, row, col, v, type.format[v > 0 ? 1 : v < 0 ? 2 : 0]);
         }
     }

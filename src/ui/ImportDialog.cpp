@@ -197,20 +197,16 @@ void CImportDialog::Start(bool dryRun)
     auto done = std::make_shared<std::atomic<size_t>>(0);
     QPointer<CImportDialog> self(this);
     CAccountManager* accounts = m_ctx.accounts;
-    std::function<void()> refresh = m_ctx.refresh;
-    Work work = [job, done, self, serial, accounts, refresh, dryRun](const std::atomic<bool>& cancelled) -> WorkFinish {
+    Work work = [job, done, self, serial, accounts, dryRun](const std::atomic<bool>& cancelled) -> WorkFinish {
         ImportControl control;
         control.cancelled = &cancelled;
         control.progress = [done](size_t n, size_t) { *done = n; };
         auto result = std::make_shared<ImportResult>(ImportTradesElsewhere(job, control));
         if (!result->booked && cancelled) return nullptr;  // stopped: nothing to show or store
-        return [self, serial, result, accounts, refresh, job, dryRun] {
-            if (result->booked) {
-                // The file is in the database: the window's lists take it at once.
-                accounts->ReadHoldings(job.accountId);
-                accounts->RefreshAccount(job.accountId);
-                if (!self && refresh) refresh();
-            }
+        return [self, serial, result, accounts, job, dryRun] {
+            // The file is in the database: the window's engine reads it and
+            // tells the lists, whether or not the dialog is still open.
+            if (result->booked) accounts->TakeCommittedRows(job.accountId);
             if (self && self->m_serial == serial) self->Finished(dryRun, *result);
             else if (self && result->booked) self->CommittedAfterCancel(*result);
         };
@@ -236,7 +232,6 @@ void CImportDialog::CommittedAfterCancel(const ImportResult& result)
     // "取消" came after the commit: the rows are booked, and the dialog must
     // not go on saying that nothing was.
     const int n = static_cast<int>(result.rows.size());
-    m_ctx.Changed();
     m_status->setText(QString::fromStdString(StrFormat("取消时导入已经完成：%d笔交易已导入", n)));
     m_status->show();
     m_ctx.Say(StrFormat("导入成功：%d笔交易", n));
@@ -251,7 +246,6 @@ void CImportDialog::Finished(bool dryRun, const ImportResult& result)
                   PromptIcon::Warning);
     } else if (!dryRun) {
         m_ctx.Say(StrFormat("导入成功：%d笔交易", static_cast<int>(result.rows.size())));
-        m_ctx.Changed();
         accept();
     }
     emit runDone();

@@ -60,6 +60,24 @@ int CListModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
+double CellNumberOf(const QVariant& sortValue, const QString& text)
+{
+    switch (sortValue.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return sortValue.toDouble();
+    default: return ShownNumber(text.toStdString());
+    }
+}
+
+SignColour CellSign(const ListCell& cell)
+{
+    return SignColourOf(CellNumberOf(cell.sortKey, cell.text), cell.text.toStdString());
+}
+
 QColor SignQColor(SignColour c)
 {
     switch (c) {
@@ -84,7 +102,7 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
     case Qt::ForegroundRole:
         if (m_catalogue == 59177 && columnId == 12) return kFundNameBlue;
         if (IsSignedColumn(m_catalogue, columnId) || std::count(m_signed.begin(), m_signed.end(), columnId))
-            return SignQColor(SignColourOf(m_cell(index.row(), columnId).text.toStdString()));
+            return SignQColor(CellSign(m_cell(index.row(), columnId)));
         return QColor(0, 0, 0);
     case Qt::BackgroundRole:
         if (m_background) {

@@ -54,6 +54,12 @@ private:
 // value, texts in pinyin order as Chinese readers expect fund names.
 int CompareListValues(const QVariant& a, const QVariant& b);
 
+// The number behind a cell: its sort value when that is a number, else its
+// text read as the number it shows. Never the text through the C library,
+// whose locale may read "1.0878" as 1.
+double CellNumberOf(const QVariant& sortValue, const QString& text);
+SignColour CellSign(const ListCell& cell);
+
 // Colours of the cells.
 QColor SignQColor(SignColour c);
 inline const QColor kFundNameBlue(49, 121, 189);

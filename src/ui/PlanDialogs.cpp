@@ -153,7 +153,6 @@ void CPlanDialog::OnSave()
     if (result < 0)
         return m_ctx.Say("保存基金定投信息失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_ctx.Say(result == 0 ? "保存基金定投信息成功" : "交易成功，等待系统确认交易");
-    m_ctx.Changed();
     accept();
 }
 
@@ -240,7 +239,6 @@ void CPlansDialog::DeleteChosen()
     if (!m_ctx.accounts->DeletePlan(m_shown[static_cast<size_t>(rows.first().row())]))
         return m_ctx.Say("删除失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     ShowPlans();
-    m_ctx.Changed();
 }
 
 bool CPlansDialog::eventFilter(QObject* watched, QEvent* event)

@@ -70,14 +70,16 @@ void CSyncDialog::reject()
 {
     // The answer of a running request still has to be stored or reported.
     if (m_busy) return;
-    if (m_changed) m_ctx.Changed();
     QDialog::reject();
 }
 
 void CSyncDialog::OnUpload()
 {
     if (m_busy || !m_ctx.Ask("确定要上传本地记帐数据到服务器吗?")) return;
-    const std::string text = m_ctx.accounts->ExportBookkeeping();
+    // A text that could not be made whole is not sent at all.
+    std::string text;
+    if (!m_ctx.accounts->ExportBookkeeping(text))
+        return m_ctx.Say("上传记帐数据失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     const bool createNew = m_createNew->isChecked();
     SetBusy(true, QStringLiteral("正在上传记帐数据…"));
     QPointer<CSyncDialog> self(this);
@@ -110,12 +112,11 @@ void CSyncDialog::OnDownload()
         const bool fetched = accounts->FetchBookkeeping(*text, *error);
         // The merge writes the database: back on the window's thread.
         return [self, accounts, createNew, fetched, text, error] {
+            // The engine tells the window's lists what the merge changed.
             const bool ok = fetched && accounts->MergeBookkeeping(*text, createNew);
-            if (ok && accounts->LoadAccounts(accounts->GetUserID())) accounts->ReadHoldings(0);
             if (!self) return;
             self->SetBusy(false);
             if (ok) {
-                self->m_changed = true;
                 self->m_ctx.Say("下载记帐数据成功");
             } else {
                 self->m_ctx.Say("下载记帐数据失败:" + (fetched ? accounts->GetLastErrorText() : *error),

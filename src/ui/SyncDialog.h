@@ -22,8 +22,6 @@ public:
     void OnDownload();
     void SetCreateNew(bool createNew);
     bool IsBusy() const { return m_busy; }
-    // A download changed the books: the owner refreshes the views.
-    bool DataChanged() const { return m_changed; }
     void reject() override;
 
 signals:
@@ -41,7 +39,6 @@ private:
     QProgressBar* m_progress;
     QLabel* m_status;
     bool m_busy = false;
-    bool m_changed = false;
 };
 
 }  // namespace vextal

@@ -454,8 +454,6 @@ bool CTradeDialog::Submit()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int result = manager.BookTrade(trade);
     QApplication::restoreOverrideCursor();
-    // The lists take the new figures before the message shows over them.
-    if (result >= 0 && m_hooks.afterBooking) m_hooks.afterBooking(m_accountId);
     BookingOutcome outcome = BookingOutcomeText(result, m_kind == FormKind::Quick, manager.GetLastErrorText());
     std::string text = outcome.text;
     if (result == CAccountManager::kBookedWithWarning) text += "\n" + manager.GetLastWarningText();
@@ -664,7 +662,6 @@ bool CSplitDialog::Submit()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int result = manager.BookTrade(trade);
     QApplication::restoreOverrideCursor();
-    if (result >= 0 && m_hooks.afterBooking) m_hooks.afterBooking(trade.AccountID);
     BookingOutcome outcome = BookingOutcomeText(result, false, manager.GetLastErrorText());
     std::string text = outcome.text;
     if (result == CAccountManager::kBookedWithWarning) text += "\n" + manager.GetLastWarningText();
@@ -719,9 +716,8 @@ bool CCancelTradeDialog::CancelChosen()
             m_cancel->setEnabled(true);
             if (!ok) {
                 m_ctx.prompt.ShowMessage("取消交易失败:" + *error, PromptIcon::Warning);
-            } else if (AccountInfo* a = m_ctx.Accounts().FindAccount(accountId)) {
-                // The service took it back; the local tables keep the row.
-                a->trades.erase(tradeId);
+            } else {
+                m_ctx.Accounts().DropCancelledTrade(accountId, tradeId);
             }
             m_list->Show(m_accountId);
             emit answered(ok);

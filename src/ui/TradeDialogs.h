@@ -47,8 +47,6 @@ private:
 
 // Hooks the frame gives the booking dialogs.
 struct BookingHooks {
-    // After a booking: the lists show the new figures (before the message).
-    std::function<void(int accountId)> afterBooking;
     // "设置混合分红方式": the dividend settings dialog.
     std::function<void()> mixedSettings;
 };

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +53,9 @@ int main(int argc, char** argv)
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // The application object took the desktop's locale for everything; the
+    // numbers keep the C one (a decimal point), whatever the desktop uses.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Vextal"));
     QApplication::setApplicationVersion(QString::fromLatin1(vextal::kProgramVersion));
     QCommandLineParser parser;

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "common/Format.h"
 #include "BookFixture.h"
 
 using namespace vextal;
@@ -108,7 +109,7 @@ TEST_F(BookTest, SubscriptionInterestCountsDaysToEstablishment)
                        booked);
         EXPECT_EQ(StrFormat("%0.2f", booked), interest) << hour << ":" << minute;
         // Shares are the interest plus the net amount, all at 1.0.
-        EXPECT_EQ(StrFormat("%0.2f", t.TradeCount), StrFormat("%0.2f", std::atof(interest) + 10000 * 100 / 101.0));
+        EXPECT_EQ(StrFormat("%0.2f", t.TradeCount), StrFormat("%0.2f", NumberOr(interest, 0) + 10000 * 100 / 101.0));
         EXPECT_DOUBLE_EQ(t.TradeValue, 1.0);
     }
 }

@@ -72,7 +72,7 @@ protected:
     // The NAV as the wire carries it (four decimals).
     static double NavOn(const SimFund& f, int day)
     {
-        return static_cast<double>(std::atof(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav).c_str()));
+        return NumberOr(StrFormat("%0.4f", s_market->Published(f, kNow, day, day).at(0).nav), 0);
     }
 
     TradeInfo Purchase(const std::string& fund, double money, const OleDate& when, int bonusType)

@@ -178,7 +178,9 @@ TEST_F(Synchronisation, UploadedBookkeepingComesBackInAnotherHome)
 
         // A home without accounts uploads the empty text.
         Home empty(user_, services_.get(), directory_.get());
-        EXPECT_EQ(empty.manager.ExportBookkeeping(), "");
+        std::string none = "x";
+        EXPECT_TRUE(empty.manager.ExportBookkeeping(none));
+        EXPECT_EQ(none, "");
         EXPECT_TRUE(empty.manager.UploadBookkeeping(true)) << empty.manager.GetLastErrorText();
 
         b.manager.SetVip(false);
@@ -254,6 +256,52 @@ TEST_F(Plans, DueDaysAreBookedAtTheFirstLoadAndAFailureIsRetried)
     ASSERT_TRUE(next.LoadPlans()) << next.GetLastErrorText();
     EXPECT_TRUE(next.Plans().empty());
     EXPECT_EQ(h.Count("SELECT * FROM T_Trade_Info WHERE TradeType=9"), 4);
+}
+
+// A plan edited after some purchases, whose next run books one period and
+// fails at the following: the service keeps the due day of the purchase
+// actually booked, so the run after that books the failed period.
+TEST_F(Plans, AFailedPeriodAfterAnEditIsRetried)
+{
+    const std::vector<std::string> funds = OldFunds(2);
+    ASSERT_EQ(funds.size(), 2u);
+    struct Case {
+        const char* edit;
+        int day;
+        OleDate start;
+        OleDate run, failing;
+        const char* booked;  // the one purchase the failing run books
+    } cases[] = {
+        {"day 5 -> 20", 20, At(2006, 9, 1), At(2006, 12, 21, 12), At(2006, 12, 20), "2006-11-20"},
+        {"start moved to 11-20", 5, At(2006, 11, 20), At(2007, 1, 6, 12), At(2007, 1, 5), "2006-12-05"},
+    };
+    Home h(user_, services_.get(), directory_.get());
+    const int account = h.NewAccount("定投帐户", At(2006, 1, 1));
+    for (size_t i = 0; i < 2; ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.edit);
+        Clock::Fix(At(2006, 11, 10, 12));
+        PlanInfo p = DayPlan(account, funds[i], 5, At(2006, 9, 1));
+        ASSERT_EQ(h.manager.SavePlan(p), 0) << h.manager.GetLastErrorText();
+        ASSERT_EQ(h.manager.Plans().at({account, funds[i]}).PeriodsDone, 3);
+        PlanInfo edited = DayPlan(account, funds[i], c.day, c.start);
+        ASSERT_EQ(h.manager.SavePlan(edited), 0) << h.manager.GetLastErrorText();
+
+        Clock::Fix(c.run);
+        services_->failDay = c.failing;
+        EXPECT_FALSE(h.manager.ProcessPlans());
+        services_->failDay = OleDate();
+        ASSERT_TRUE(h.manager.LoadPlans()) << h.manager.GetLastErrorText();
+        const PlanInfo& stored = h.manager.Plans().at({account, funds[i]});
+        EXPECT_EQ(stored.PeriodsDone, 4);
+        EXPECT_EQ(stored.trade.DealTime.Format(1), c.booked);
+        ASSERT_TRUE(h.manager.ProcessPlans()) << h.manager.GetLastErrorText();
+        const std::string days = StrFormat(
+            "SELECT * FROM T_Trade_Info WHERE TradeType=9 AND FundID='%s' AND TradeTime>=#%s# AND TradeTime<#%s#",
+            funds[i].c_str(), c.failing.Format(0).c_str(), c.failing.AddDays(1).Format(0).c_str());
+        EXPECT_EQ(h.Count(days), 1);
+        EXPECT_EQ(h.manager.Plans().at({account, funds[i]}).PeriodsDone, 5);
+    }
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ TEST_F(BookTest, MergedTextKeepsBookingOptionsAndFailsPerAccount)
                                                  {"TradeTime", OleDate::FromParts(2024, 5, 6, 10)},
                                                  {"DealTime", OleDate::FromParts(2024, 5, 6)}, {"TradeState", 1},
                                                  {"Remark", "0.50|1"}}));
-    const std::string text = manager.ExportBookkeeping();
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text)) << manager.GetLastErrorText();
     ASSERT_NE(text.find("|0.50;1|"), std::string::npos) << text;
 
     ASSERT_TRUE(manager.MergeBookkeeping(text, true)) << manager.GetLastErrorText();
@@ -69,10 +70,56 @@ TEST_F(BookTest, MarkersInsideNamesAndNotesDoNotCutTheText)
                                                  {"DealTime", OleDate::FromParts(2024, 5, 6)}, {"TradeState", 1},
                                                  {"MarkInfo", "见_T_表|_F_"}}));
     NewAccount("B");
-    const std::string text = manager.ExportBookkeeping();
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text)) << manager.GetLastErrorText();
     ASSERT_TRUE(manager.MergeBookkeeping(text, true)) << manager.GetLastErrorText() << "\n" << text;
     const TradeInfo* copy = OnlyTrade(Named(manager, "A_A_B1"));
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->MarkInfo, "见_T_表;_F_");
     EXPECT_NE(Named(manager, "B1"), nullptr);
+}
+
+// The engine tells its listener which accounts changed, once per operation,
+// and nothing for what was rolled back.
+TEST_F(BookTest, ChangesAreToldOncePerOperationAndNeverForARollback)
+{
+    std::vector<std::vector<int>> told;
+    manager.SetChangeListener([&](const std::vector<int>& ids) { told.push_back(ids); });
+    const int a = NewAccount("A"), b = NewAccount("B");
+    EXPECT_EQ(told, (std::vector<std::vector<int>>{{a}, {b}}));
+
+    told.clear();
+    TradeInfo buy = Purchase(a, "000001", 1000, 1.5, OleDate::FromParts(2024, 5, 6, 10));
+    ASSERT_GE(manager.BookTrade(buy), 0) << manager.GetLastErrorText();
+    TradeInfo edited = buy;
+    edited.TradeMoney = 2000;
+    ASSERT_TRUE(manager.EditTrade(edited));
+    ASSERT_TRUE(manager.MoveHolding(b, a, "000001", kFrontEnd));
+    EXPECT_EQ(told, (std::vector<std::vector<int>>{{a}, {a}, {a, b}}));
+
+    // Stopped inside its transaction: rolled back, nothing told.
+    told.clear();
+    manager.SetPausePoint([](const char* label) {
+        if (std::string(label) == "inserted") throw std::runtime_error("stopped");
+    });
+    TradeInfo stopped = Purchase(a, "000002", 500, 1.5, OleDate::FromParts(2024, 5, 7, 10));
+    EXPECT_THROW(manager.BookTrade(stopped), std::runtime_error);
+    manager.SetPausePoint(nullptr);
+    services.failingFunds.insert("000003");
+    TradeInfo refused = Purchase(a, "000003", 500, 1.5, OleDate::FromParts(2024, 5, 7, 10));
+    EXPECT_LT(manager.BookTrade(refused), 0);
+    EXPECT_TRUE(told.empty());
+
+    // A download: the accounts it committed, the second stopped before its commit.
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text));
+    int merges = 0;
+    manager.SetPausePoint([&](const char* label) {
+        if (std::string(label) == "merged" && ++merges == 2) throw std::runtime_error("stopped");
+    });
+    EXPECT_THROW(manager.MergeBookkeeping(text, true), std::runtime_error);
+    manager.SetPausePoint(nullptr);
+    ASSERT_EQ(told.size(), 1u);
+    ASSERT_EQ(told[0].size(), 1u);
+    EXPECT_EQ(Count(StrFormat("SELECT * FROM T_Account_Info WHERE AccountID=%d AND AccountName='A1'", told[0][0])), 1);
 }

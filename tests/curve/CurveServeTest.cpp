@@ -3,6 +3,7 @@
 // charts by fund type and the one-minute cache of the real-time estimate.
 // The expected figures come from the service's simulator with the same seed.
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -216,4 +217,42 @@ TEST_F(CurveServeTest, EstimateIsKeptForSixtySeconds)
     Clock::Fix(now.AddSeconds(61));
     curves->Params().Loaded = false;
     EXPECT_FALSE(curves->LoadCurveData(kCurveEstimate, 0));
+}
+
+// The range and band overlays plot, at each turning point, the figure of the
+// chosen statistic on that day, and its change against the point before.
+TEST_F(CurveServeTest, RangeAndBandOverlaysShowTheirStatistic)
+{
+    const OleDate now = At(2024, 10, 9, 21);
+    Serve(now);
+    const SimFund& fund = Pick(false);
+    const OleDate from = At(2024, 3, 1), to = At(2024, 9, 30);
+    std::map<int, NavRecord> days;
+    for (const NavRecord& r : s_market->Published(fund, now, DayNumber(from), DayNumber(to))) days[r.day] = r;
+    curves->Params().SelectedFunds = {fund.code};
+    CurveBarValues bar;
+    bar.StartDate = from;
+    bar.EndDate = to;
+    bar.Statistics = {"单位净值", "累计净值", "涨跌值", "涨跌幅"};
+    for (int kind : {kCurveRangeOverlay, kCurveBandOverlay}) {
+        for (int stat = 0; stat < 4; ++stat) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << ", statistic " << stat);
+            bar.StatisticIndex = stat;
+            CCurveChartModel chart;
+            curves->ApplyCurveBar(chart, bar, kind);
+            ASSERT_EQ(chart.Series().size(), 1u) << curves->LastError();
+            const auto& points = chart.FindSeries(0)->Points;
+            ASSERT_GE(points.size(), kind == kCurveRangeOverlay ? 3u : 2u);
+            double previous = 0;
+            for (size_t i = 0; i < points.size(); ++i) {
+                const NavRecord& r = days.at(DayNumber(points[i].Date));
+                const double x = stat == 0 ? r.nav : stat == 1 ? r.acc : stat == 2 ? r.var : r.pct;
+                EXPECT_NEAR(points[i].Value, x, 6e-5) << points[i].Date.Format(1);
+                const double p = i == 0 ? points[0].Value : previous;
+                EXPECT_NEAR(points[i].Info1, p == 0 ? 0 : (points[i].Value - p) * 100 / p, 1e-9);
+                previous = points[i].Value;
+            }
+            EXPECT_EQ(chart.Unit(), stat == 3 ? "%" : "元");
+        }
+    }
 }

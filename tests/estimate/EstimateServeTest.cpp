@@ -128,8 +128,8 @@ TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
     ASSERT_GE(rows.size(), 2u);
     for (size_t i = 0; i + 1 < rows.size(); ++i) {
         EXPECT_EQ(rows[i].No, std::to_string(i + 1));
-        EXPECT_NEAR(std::atof(rows[i].Contribution.c_str()),
-                    std::atof(rows[i].Percent.c_str()) * std::atof(rows[i].Change.c_str()) / 100, 0.0051);
+        EXPECT_NEAR(NumberOr(rows[i].Contribution, 0),
+                    NumberOr(rows[i].Percent, 0) * NumberOr(rows[i].Change, 0) / 100, 0.0051);
     }
     EXPECT_EQ(rows.back().No, "合计");
     EXPECT_EQ(rows.back().Contribution, StrFormat("%0.2f%%", r.Raw[codes[0]]));

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "LoopbackServer.h"
+#include "book/BookServiceClient.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
 #include "net/DataService.h"
@@ -130,6 +131,30 @@ TEST_F(CommandsTest, DividendAmountAndCancelAnswerWithoutResult)
     // Without the <result> element the code is not read: no false success.
     RawAnswer("<code>0</code><msg>ok</msg>");
     EXPECT_FALSE(SendTradeCancel(ctx, 42).ok());
+}
+
+// An answer cut before its message ends is a failure with a text, never an
+// empty bookkeeping or "no dividends"; a message found empty is one.
+TEST_F(CommandsTest, CutAnswersAreFailuresNotEmptyLists)
+{
+    CBookServiceClient book([this] { return ctx; });
+    const OleDate from = OleDate::FromParts(2023, 1, 1), to = OleDate::FromParts(2024, 1, 1);
+    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>"}) {
+        SCOPED_TRACE(cut);
+        Answer(cut);
+        std::string text = "x", error;
+        EXPECT_FALSE(book.DownloadBookkeeping(1, text, error));
+        EXPECT_EQ(error, "DownloadBookkeeping():数据格式错误");
+        std::vector<DividendItem> items;
+        EXPECT_EQ(book.QueryDividends("161005", from, to, 100, 0, items, error), kDividendMalformed);
+    }
+    Answer("<Ret>0</Ret><Msg></Msg><Msg2></Msg2>");
+    std::string text = "x", error;
+    EXPECT_TRUE(book.DownloadBookkeeping(1, text, error)) << error;
+    EXPECT_EQ(text, "");
+    std::vector<DividendItem> items;
+    EXPECT_EQ(book.QueryDividends("161005", from, to, 100, 0, items, error), kDividendOk);
+    EXPECT_TRUE(items.empty());
 }
 
 TEST(DataServiceReaders, ReadHoldingsSplitsAndQuotes)

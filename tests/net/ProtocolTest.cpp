@@ -37,7 +37,7 @@ TEST(CommandProtocol, SplitsFieldLists)
     EXPECT_EQ(Split("abc", ""), (std::vector<std::string>{"abc"}));
 }
 
-TEST(CommandProtocol, ReadsNumbersLikeAtoiWithoutOverflow)
+TEST(CommandProtocol, ReadsRetLikeAtoiWithoutOverflow)
 {
     EXPECT_EQ(ReadLeadingInt("0"), 0);
     EXPECT_EQ(ReadLeadingInt(" -2</Ret>"), -2);
@@ -45,21 +45,6 @@ TEST(CommandProtocol, ReadsNumbersLikeAtoiWithoutOverflow)
     EXPECT_EQ(ReadLeadingInt("abc"), 0);
     EXPECT_EQ(ReadLeadingInt("99999999999999999999"), INT_MAX);
     EXPECT_EQ(ReadLeadingInt("-99999999999999999999"), INT_MIN);
-
-    double v = 9;
-    EXPECT_TRUE(ReadLeadingDecimal(" 1.25xyz", v));
-    EXPECT_DOUBLE_EQ(v, 1.25);
-    EXPECT_TRUE(ReadLeadingDecimal("-2.5", v));
-    EXPECT_DOUBLE_EQ(v, -2.5);
-    EXPECT_TRUE(ReadLeadingDecimal("+3", v));
-    EXPECT_DOUBLE_EQ(v, 3);
-    EXPECT_FALSE(ReadLeadingDecimal("abc", v));
-    EXPECT_EQ(v, 0);
-    EXPECT_FALSE(ReadLeadingDecimal("+-1", v));
-    EXPECT_FALSE(ReadLeadingDecimal("nan", v));
-    EXPECT_FALSE(ReadLeadingDecimal("-inf", v));
-    EXPECT_FALSE(ReadLeadingDecimal("1e999", v));
-    EXPECT_FALSE(ReadLeadingDecimal("", v));
 }
 
 TEST(CommandProtocol, ParsesRetAndMessagesInOrder)

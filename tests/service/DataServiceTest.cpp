@@ -150,8 +150,8 @@ TEST_F(DataService, QuotePageAtTheServiceMinute)
     const double prev = quotes->prevClose, price = quotes->PriceAt(SecondOfDay(kNow));
     EXPECT_EQ(fields[2], StrFormat("%0.2f", prev));
     EXPECT_EQ(fields[3], StrFormat("%0.2f", price));
-    EXPECT_LE(std::atof(fields[5].c_str()), std::atof(fields[3].c_str()));
-    EXPECT_GE(std::atof(fields[4].c_str()), std::atof(fields[3].c_str()));
+    EXPECT_LE(NumberOr(fields[5], 0), NumberOr(fields[3], 0));
+    EXPECT_GE(NumberOr(fields[4], 0), NumberOr(fields[3], 0));
 }
 
 TEST_F(DataService, HugeQueriesLeaveTheServiceAnswering)

@@ -32,7 +32,7 @@ namespace {
 
 int D(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 OleDate T(int y, int m, int d, int h = 0, int mi = 0) { return OleDate::FromParts(y, m, d, h, mi, 0); }
-double Num(const std::string& s) { return std::atof(s.c_str()); }
+double Num(const std::string& s) { return NumberOr(s, 0); }
 
 
 // Seed 7 with 400 funds, evening of Wednesday 2024-10-09 (after the
@@ -416,9 +416,6 @@ TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
 {
     CommandContext demo = Login();
     const int demoId = UserId("demo", "demo123");
-    const std::string first = Account(1, "工商银行", 1, 3) + "|" + Account(2, "招商<银行", 4, 1);
-    EXPECT_EQ(SendBookUpload(demo, first, false).error, "记帐数据不能包含<字符");
-
     // 4/6: stored, and the same account name replaces.
     const std::string text = Account(1, "工商银行", 1, 3) + "|" + Account(2, "招商&银行 100%+", 4, 1);
     ASSERT_TRUE(SendBookUpload(demo, text, false).ok());
@@ -438,7 +435,7 @@ TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
                                    std::string("_A_1|2|3_A__F__F__T__T_"), Account(3, "甲", 20, 1) + "|garbage"}) {
         CommandReply r = SendBookUpload(demo, bad, true);
         EXPECT_EQ(r.status, CommandStatus::Refused) << bad;
-        EXPECT_EQ(r.error, "记帐数据格式错误");
+        EXPECT_EQ(r.error.rfind("记帐数据格式错误：", 0), 0u) << r.error;
     }
     std::string raw = "_A_1|2|\x81\x20|0|0|0|0|2024-01-01_A__F__F__T__T_";
     int ret = 0;
@@ -560,7 +557,7 @@ TEST_F(Members, BodiesAtTheSizeCapAndWrongLoginsLeaveTheServiceAnswering)
         int ret = 0;
         std::string msg;
         ASSERT_TRUE(ParseCommandAnswer(Post(body), ret, msg));
-        EXPECT_EQ(GbkToUtf8(msg), "记帐数据格式错误");
+        EXPECT_EQ(GbkToUtf8(msg).rfind("记帐数据格式错误：第1个帐户", 0), 0u) << GbkToUtf8(msg);
     }
     // A valid upload just under the cap is stored; one byte over the cap is refused.
     const size_t base = Account(1, "大", 100000, 1).size();

@@ -51,6 +51,11 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(Start({120, "2007-03-05 21:00:00", {"--seed", "29"}}));
         prompt.yes = true;
+        // The engine's announcements, which the window's lists follow.
+        Manager().SetChangeListener([this](const std::vector<int>& ids) {
+            ++refreshes;
+            changed = ids;
+        });
         for (const auto& [code, info] : app->Market()->Catalogue().Funds())
             if (info.InvestTypeID != 4 && info.CreateDate < OleDate::FromParts(2005, 6, 1) && funds_.size() < 3)
                 funds_.push_back(code);
@@ -66,7 +71,6 @@ protected:
         c.prompt = &prompt;
         c.fundName = [](const std::string& id) { return id.size() == 6 ? "基金" + id : std::string(); };
         c.isVip = [] { return true; };
-        c.refresh = [this] { ++refreshes; };
         c.currentAccount = account;
         return c;
     }
@@ -101,6 +105,7 @@ protected:
 
     RecordingPrompt prompt;
     int refreshes = 0;
+    std::vector<int> changed;
     std::vector<std::string> funds_;
 };
 
@@ -112,6 +117,7 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
     const int empty = NewAccount("空帐户");
     Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
     const double shares = Manager().FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
+    refreshes = 0;
 
     CDividendBookingDialog dialog(Context(empty));
     Click(dialog, "记帐");
@@ -135,7 +141,9 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
     EXPECT_EQ(prompt.Last(), "手工分红记帐成功");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_DOUBLE_EQ(Manager().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
+    // Refused attempts change nothing and say nothing; the booking says which account.
     EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(changed, std::vector<int>{main});
 }
 
 TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
@@ -250,6 +258,7 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     const int a = NewAccount("甲");
     const int b = NewAccount("乙");
     Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    refreshes = 0;
 
     CSaleFeeDialog fee(Context(a));
     Type(fee, "rate", "0.5");
@@ -287,17 +296,27 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     EXPECT_DOUBLE_EQ(Manager().FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
     Click(move, "转移");
     EXPECT_EQ(prompt.Last(), "无可用的基金");
+    // Fee, edit and move were told, the move with both accounts.
     EXPECT_EQ(refreshes, 3);
+    EXPECT_EQ(changed, (std::vector<int>{a, b}));
 }
 
-// Up and down themselves run in the window's flow; the member check only here.
-TEST_F(BookDialogs, DownloadingBookkeepingIsForVipMembersOnly)
+// Up and down themselves run in the window's flow; the member check and a
+// text that cannot be made whole only here.
+TEST_F(BookDialogs, DownloadingIsForVipMembersAndABrokenTextIsNotSent)
 {
     BookDialogContext down = Context();
     down.isVip = [] { return false; };
     CSyncDialog refused(down);
     Click(refused, "下载记帐数据");
     EXPECT_EQ(prompt.Last(), "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
+
+    NewAccount("基金😀");
+    CSyncDialog up(Context());
+    Click(up, "上传记帐数据");
+    EXPECT_EQ(prompt.Last(), "上传记帐数据失败:帐户“基金😀”的名称含有服务器不能保存的字符“😀”，请先修改");
+    // Nothing went out: the dialog is not waiting for an answer.
+    for (QPushButton* b : up.findChildren<QPushButton*>()) EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
 }
 
 TEST_F(BookDialogs, CancelStopsAManyFundHistoryDownload)

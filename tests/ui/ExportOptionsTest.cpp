@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <clocale>
 
 #include "UiFixture.h"
 #include "app/Settings.h"
@@ -154,6 +155,33 @@ TEST(ExcelExport, HoldingsCellsKeepTheirTypesFormatsAndColours)
     Sheet empty(ExportList(source, true, prompt, env));
     EXPECT_EQ(empty.rows, 1);
     EXPECT_EQ(empty.cells["E1"].value, QStringLiteral("当日收益"));
+}
+
+// A desktop whose locale writes a decimal comma changes no number: the sign
+// colour and the exported figure are the cell's number.
+TEST(ExcelExport, CellsKeepTheirNumbersUnderADecimalComma)
+{
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale (scripts/setup makes it)";
+    QTemporaryDir dir;
+    CListView list;
+    list.Model()->SetColumns(59176, VisibleColumnSpecs(59176, "10|11|23|13|18"));
+    const ListCell cells[] = {{"1", 1}, {"示例成长", {}}, {"1,234.50", 1234.5}, {"-0.66", -0.66}, {"1.09", 1.0878}};
+    list.Model()->SetSource(1, [&cells](int, int id) -> ListCell {
+        return cells[id == 10 ? 0 : id == 11 ? 1 : id == 23 ? 2 : id == 13 ? 3 : 4];
+    });
+    EXPECT_EQ(list.Model()->data(list.Model()->index(0, 3), Qt::ForegroundRole).value<QColor>(), QColor(0, 124, 0));
+    EXPECT_EQ(list.Model()->data(list.Model()->index(0, 4), Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    RecordingPrompt prompt;
+    const QString path = ExportList({&list, 59176, QStringLiteral("明细")}, true, prompt,
+                                    {dir.path(), [](const QString&) { return false; }});
+    std::setlocale(LC_NUMERIC, before.c_str());
+    ASSERT_FALSE(path.isEmpty());
+    Sheet sheet(path);
+    EXPECT_EQ(sheet.cells["C2"].value, QStringLiteral("1234.5"));
+    EXPECT_EQ(sheet.cells["D2"].value, QStringLiteral("-0.66"));
+    EXPECT_EQ(sheet.cells["D2"].colour, QStringLiteral("FF007C00"));
+    EXPECT_EQ(sheet.cells["E2"].value, QStringLiteral("1.09"));
 }
 
 TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)

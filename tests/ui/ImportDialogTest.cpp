@@ -63,8 +63,12 @@ TEST(ImportDialog, BooksOnTheWorkerAndACancelBooksNothing)
     c.funds = &directory;
     c.runner = &runner;
     c.currentAccount = account;
+    // The engine's announcements of what the import booked.
     int refreshes = 0;
-    c.refresh = [&refreshes] { ++refreshes; };
+    home.manager.SetChangeListener([&](const std::vector<int>& ids) {
+        ++refreshes;
+        EXPECT_EQ(ids, std::vector<int>{account});
+    });
     test::RecordingPrompt prompt;
     c.prompt = &prompt;
 

@@ -151,7 +151,6 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
     const double before = Ui().Exposure()->Result().MarketValue;
     ASSERT_NO_FATAL_FAILURE(Buy(account, a->code, 5000, OleDate::FromParts(2024, 9, 9, 10)));
-    book->AfterBooking(account);
     ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
     EXPECT_NEAR(Ui().Exposure()->Result().MarketValue, Books().FindAccount(account)->MarketValue, 0.01);
     EXPECT_GT(Ui().Exposure()->Result().MarketValue, before + 4500);

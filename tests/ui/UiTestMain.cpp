@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <clocale>
 
 int main(int argc, char** argv)
 {
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     // this binary reaches the test as its first entry only.)
     qputenv("VEXTAL_NO_WEBENGINE", "1");
     QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");  // as the program does
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,4 +1,4 @@
-#include "net/service/FundInvestInfo.h"
+#include "net/FundInvestInfo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,8 +93,7 @@ bool ReadFundInvestInfo(const std::string& answer, std::vector<CFundInvestItem>&
         CFundInvestItem item;
         item.StockID = XmlUnescapeText(Field(element, "StockID"));
         item.StockName = XmlUnescapeText(GbkToUtf8(Field(element, "StockName")));
-        double percent = 0;
-        ReadLeadingDecimal(Field(element, "InvestPercent"), percent);
+        double percent = NumberOr(Field(element, "InvestPercent"), 0);
         if (!(std::fabs(percent) <= 1e6)) percent = 0;  // no share of anything, and no float overflow
         // Holdings shares are inputs of the estimate, which stays in single precision.
         item.InvestPercent = static_cast<float>(percent);
