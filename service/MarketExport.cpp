@@ -89,9 +89,10 @@ bool ExportMarket(const CMarket& market, const std::string& folder, int from, in
     }
     const CTradingCalendar& cal = market.Calendar();
     const OleDate now = OleDate::FromParts(DateOfDay(to).Year(), DateOfDay(to).Month(), DateOfDay(to).Day(), 23, 59, 59);
+    // Every fund of the catalogue, those still to be founded too: they are
+    // in subscription until then, and the order of the funds is kept.
     std::vector<const MarketFund*> funds;
-    for (const MarketFund& f : market.Funds())
-        if (market.IsListed(f, to)) funds.push_back(&f);
+    for (const MarketFund& f : market.Funds()) funds.push_back(&f);
 
     CLines closed;
     closed.Add("date").End();
