@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "MarketFolder.h"
 #include "MarketSimulator.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
+#include "net/Encoding.h"
 #include "support/ServeFixture.h"
 
 namespace vextal {
@@ -153,6 +155,105 @@ TEST(MarketFolder, TheExportedSimulatorAnswersAsTheSimulator)
     // While the stocks trade, and once the day's NAVs are out.
     ASSERT_NO_FATAL_FAILURE(CompareAt(folder, "2025-06-18 14:30:00"));
     ASSERT_NO_FATAL_FAILURE(CompareAt(folder, "2025-06-18 21:00:00"));
+}
+
+std::string ReadFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, const std::string& text)
+{
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The example folder with one change: `from` replaced by `to` in `file`
+// (the whole file when `from` is empty; a missing file when both are).
+std::string Altered(const std::string& root, const std::string& file, const std::string& from, const std::string& to)
+{
+    const std::string dir = root + "/case";
+    fs::remove_all(dir);
+    fs::copy(VEXTAL_MARKET_EXAMPLE, dir, fs::copy_options::recursive);
+    const fs::path p = fs::path(dir) / file;
+    if (from.empty() && to.empty()) {
+        fs::remove(p);
+    } else if (from.empty()) {
+        WriteFile(p, to);
+    } else {
+        std::string text = ReadFile(p);
+        const size_t at = text.find(from);
+        if (at == std::string::npos) return {};
+        WriteFile(p, text.replace(at, from.size(), to));
+    }
+    return dir;
+}
+
+TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
+{
+    TempDir tmp;
+    std::string error;
+    // The example itself loads, and so does its catalogue in GBK with a byte-order mark.
+    ASSERT_TRUE(CFileMarket::Load(VEXTAL_MARKET_EXAMPLE, error)) << error;
+    {
+        const std::string dir = Altered(tmp.path, "funds.csv", "", "");
+        WriteFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(ReadFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv")));
+        auto m = CFileMarket::Load(dir, error);
+        ASSERT_TRUE(m) << error;
+        EXPECT_EQ(m->FindFund("910001")->name, "澄江成长精选混合型证券投资基金");
+    }
+    struct Case {
+        const char* file;
+        std::string from, to, error;
+    };
+    const Case cases[] = {
+        {"funds.csv", "", "", "funds.csv: missing (every folder needs it)"},
+        {"funds.csv", "0101,开放式,货币", "0101,基金,货币",
+         "funds.csv:4: type must be one of 开放式, 封闭式, ETF, LOF, 集合理财: \"基金\""},
+        {"funds.csv", "910002,", "910001,", "funds.csv:3: fund 910001 again (first on line 2)"},
+        {"funds.csv", "0102,开放式,股票", "0103,开放式,股票", "funds.csv:5: company \"0103\" is not in companies.csv"},
+        {"funds.csv", "2016-07-04", "2016-02-30", "funds.csv:3: founded: not a date (YYYY-MM-DD): \"2016-02-30\""},
+        {"funds.csv", "澄江稳健添利债券,", "澄江稳健|添利债券,",
+         "funds.csv:3: short_name \"澄江稳健|添利债券\" holds a character the service cannot send (< > & |, a control "
+         "character, or one GBK lacks)"},
+        {"funds.csv", "澄江稳健添利债券,", "\"澄江稳健添利债券,", "funds.csv:3: a quote is not closed"},
+        {"companies.csv", "0102,远山", "0102,远山,x,y,z", "companies.csv:3: 7 fields, the header names 4"},
+        {"nav/910001.csv", "2025-10-13", "2025-10-10",
+         "nav/910001.csv:4: dates must increase: 2025-10-10 follows 2025-10-10"},
+        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,1.49七2", "nav/910001.csv:4: nav: not a number: \"1.49七2\""},
+        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,nan", "nav/910001.csv:4: nav: not a number: \"nan\""},
+        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,1e400", "nav/910001.csv:4: nav: not a number: \"1e400\""},
+        {"funds.csv", "澄江现金宝货币,", "澄江现金宝😀,",
+         "funds.csv:4: short_name \"澄江现金宝😀\" holds a character the service cannot send (< > & |, a control "
+         "character, or one GBK lacks)"},
+        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,-1.4972",
+         "nav/910001.csv:4: nav must be above 0: \"-1.4972\""},
+        {"nav/910001.csv", "2025-10-09", "2019-03-15",
+         "nav/910001.csv:2: date 2019-03-15 lies before the fund was founded (2019-03-18)"},
+        {"nav/910003.csv", "date,income,yield", "date,nav,acc",
+         "nav/910003.csv:1: unknown column \"nav\" (the columns are date, income, yield); a money-market fund's NAV "
+         "file has date,income,yield"},
+        {"nav/930001.csv", "", "date,nav,acc\n", "nav/930001.csv: no fund \"930001\" in funds.csv"},
+        {"holdings.csv", "910001,2025-10-24,601988,海融证券,5.02", "910001,2025-10-24,601988,海融证券,75.02",
+         "holdings.csv:6: the holdings of 910001 on 2025-10-24 add up to 106.86%, more than the whole fund"},
+        {"holdings.csv", "920001,2025-10-24,000950", "920009,2025-10-24,000950",
+         "holdings.csv:7: no fund \"920009\" in funds.csv"},
+        {"dividends.csv", "920002,", "910003,", "dividends.csv:2: 910003 is a money-market fund: its income is in its NAV file"},
+        {"quotes/2025-11-29.csv", "", "time,stock,price,prev_close\n",
+         "quotes/2025-11-29.csv: 2025-11-29 is not a trading day"},
+        {"quotes/2025-11-28.csv", "10:00:00,600901", "10:60:00,600901",
+         "quotes/2025-11-28.csv:3: time: not a time of day (HH:MM:SS): \"10:60:00\""},
+        {"indices/000300.csv", "", "date,close\n",
+         "indices/000300.csv: the index files are 1A0001.csv, 399001.csv and 399300.csv"},
+        {"companies.csv", "", "id,name\n0101,\xB3\xCE\xFF\n", "companies.csv:2: neither UTF-8 nor GBK text"},
+    };
+    for (const Case& c : cases) {
+        const std::string dir = Altered(tmp.path, c.file, c.from, c.to);
+        ASSERT_FALSE(dir.empty()) << c.file << ": no " << c.from;
+        std::unique_ptr<CFileMarket> m = CFileMarket::Load(dir, error);
+        EXPECT_FALSE(m) << c.file;
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 }  // namespace
