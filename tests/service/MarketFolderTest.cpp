@@ -256,5 +256,53 @@ TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
     }
 }
 
+// The latest NAV record (2/22) of a fund: "nav|acc|pct|var|date".
+std::string LatestNav(const RealService& s, const CommandContext& c, const std::string& code)
+{
+    std::string text;
+    HttpPostCommand(s.CommandUrl(), text, BuildCommand(2, 22, code, c.loginId), "");
+    int ret = -1;
+    std::string msg;
+    ParseCommandAnswer(GbkToUtf8(text), ret, msg);
+    return msg;
+}
+
+TEST(MarketFolder, SighupServesTheDayAppendedAndKeepsTheOldMarketOnAFault)
+{
+    TempDir tmp;
+    const std::string dir = tmp.path + "/market";
+    fs::copy(VEXTAL_MARKET_EXAMPLE, dir, fs::copy_options::recursive);
+    RealService s(ServeOptions(kSeed, kFunds, "2025-12-01 21:00:00", {"--market", dir}));
+    ASSERT_TRUE(s.Started());
+    const CommandContext c = s.Login();
+    const std::string before = LatestNav(s, c, "910001");
+    ASSERT_NE(before.find("2025-11-28"), std::string::npos) << before;
+    auto reloaded = [&](const std::string& expected, int tries = 100) {
+        EXPECT_EQ(kill(s.Process().Pid(), SIGHUP), 0);
+        for (int i = 0; i < tries; ++i) {
+            if (LatestNav(s, c, "910001") == expected) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    };
+    // Monday's NAV appended: served, its change from Friday's NAV computed.
+    std::ofstream(dir + "/nav/910001.csv", std::ios::app) << "2025-12-01,1.5250,2.3780\n";
+    const double friday = NumberOr(before.substr(0, before.find('|')), 0);
+    const std::string monday =
+        StrFormat("1.5250|2.3780|%0.2f|%0.4f|2025-12-01", (1.5250 / friday - 1) * 100, 1.5250 - friday);
+    ASSERT_TRUE(reloaded(monday)) << LatestNav(s, c, "910001");
+    // A faulty line: the reload is refused and Monday stays.
+    std::ofstream(dir + "/nav/910001.csv", std::ios::app) << "2025-12-02,abc,2.3780\n";
+    EXPECT_FALSE(reloaded("", 20)) << "the service stopped answering";
+    EXPECT_EQ(LatestNav(s, c, "910001"), monday);
+
+    // A faulty folder does not start the service at all.
+    const std::string cmd = std::string(PLINDO_SERVE_PATH) + " --port 0 --data " + tmp.path + "/data --market " + dir +
+                            " --quiet 2>" + tmp.path + "/err.txt";
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 1);
+    EXPECT_EQ(ReadFile(tmp.path + "/err.txt"), "plindo-serve: the market folder " + dir +
+                                                   " is refused: nav/910001.csv:40: nav: not a number: \"abc\"\n");
+}
+
 }  // namespace
 }  // namespace vextal
