@@ -219,25 +219,25 @@ TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
         {"funds.csv", "澄江稳健添利债券,", "\"澄江稳健添利债券,", "funds.csv:3: a quote is not closed"},
         {"companies.csv", "0102,远山", "0102,远山,x,y,z", "companies.csv:3: 7 fields, the header names 4"},
         {"nav/910001.csv", "2025-10-13", "2025-10-10",
-         "nav/910001.csv:4: dates must increase: 2025-10-10 follows 2025-10-10"},
-        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,1.49七2", "nav/910001.csv:4: nav: not a number: \"1.49七2\""},
-        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,nan", "nav/910001.csv:4: nav: not a number: \"nan\""},
-        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,1e400", "nav/910001.csv:4: nav: not a number: \"1e400\""},
+         "nav/910001.csv:209: dates must increase: 2025-10-10 follows 2025-10-10"},
+        {"nav/910001.csv", "2025-10-13,1.1919", "2025-10-13,1.49七2", "nav/910001.csv:209: nav: not a number: \"1.49七2\""},
+        {"nav/910001.csv", "2025-10-13,1.1919", "2025-10-13,nan", "nav/910001.csv:209: nav: not a number: \"nan\""},
+        {"nav/910001.csv", "2025-10-13,1.1919", "2025-10-13,1e400", "nav/910001.csv:209: nav: not a number: \"1e400\""},
         {"funds.csv", "澄江现金宝货币,", "澄江现金宝😀,",
          "funds.csv:4: short_name \"澄江现金宝😀\" holds a character the service cannot send (< > & |, a control "
          "character, or one GBK lacks)"},
-        {"nav/910001.csv", "2025-10-13,1.4972", "2025-10-13,-1.4972",
-         "nav/910001.csv:4: nav must be above 0: \"-1.4972\""},
-        {"nav/910001.csv", "2025-10-09", "2019-03-15",
+        {"nav/910001.csv", "2025-10-13,1.1919", "2025-10-13,-1.4972",
+         "nav/910001.csv:209: nav must be above 0: \"-1.4972\""},
+        {"nav/910001.csv", "2024-12-02", "2019-03-15",
          "nav/910001.csv:2: date 2019-03-15 lies before the fund was founded (2019-03-18)"},
         {"nav/910003.csv", "date,income,yield", "date,nav,acc",
          "nav/910003.csv:1: unknown column \"nav\" (the columns are date, income, yield); a money-market fund's NAV "
          "file has date,income,yield"},
         {"nav/930001.csv", "", "date,nav,acc\n", "nav/930001.csv: no fund \"930001\" in funds.csv"},
         {"holdings.csv", "910001,2025-10-24,601988,海融证券,5.02", "910001,2025-10-24,601988,海融证券,75.02",
-         "holdings.csv:6: the holdings of 910001 on 2025-10-24 add up to 106.86%, more than the whole fund"},
+         "holdings.csv:18: the holdings of 910001 on 2025-10-24 add up to 106.86%, more than the whole fund"},
         {"holdings.csv", "920001,2025-10-24,000950", "920009,2025-10-24,000950",
-         "holdings.csv:7: no fund \"920009\" in funds.csv"},
+         "holdings.csv:19: no fund \"920009\" in funds.csv"},
         {"dividends.csv", "920002,", "910003,", "dividends.csv:2: 910003 is a money-market fund: its income is in its NAV file"},
         {"quotes/2025-11-29.csv", "", "time,stock,price,prev_close\n",
          "quotes/2025-11-29.csv: 2025-11-29 is not a trading day"},
@@ -301,7 +301,7 @@ TEST(MarketFolder, SighupServesTheDayAppendedAndKeepsTheOldMarketOnAFault)
                             " --quiet 2>" + tmp.path + "/err.txt";
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 1);
     EXPECT_EQ(ReadFile(tmp.path + "/err.txt"), "plindo-serve: the market folder " + dir +
-                                                   " is refused: nav/910001.csv:40: nav: not a number: \"abc\"\n");
+                                                   " is refused: nav/910001.csv:245: nav: not a number: \"abc\"\n");
 }
 
 }  // namespace
