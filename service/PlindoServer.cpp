@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "MarketFolder.h"
 #include "MarketSimulator.h"
@@ -129,10 +130,14 @@ bool CPlindoServer::Reload(std::string& error)
     m_stopWarming = true;
     if (m_warmer.joinable()) m_warmer.join();
     m_stopWarming = false;
+    std::shared_ptr<MarketServices> old;
     {
         std::lock_guard lock(m_servicesMutex);
-        m_services = services;
+        old = std::exchange(m_services, services);
     }
+    // The old market goes with its last request, or here, outside the lock
+    // (its page warmer is joined on the way).
+    old.reset();
     StartWarming(services);
     return true;
 }
