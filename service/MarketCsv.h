@@ -11,6 +11,11 @@
 
 namespace vextal {
 
+// The words of funds.csv for a fund's type (MarketFund::fundType 1..5) and
+// its investment (investType 1..4), as the loader reads and the export writes them.
+inline constexpr const char* kFolderFundTypes[] = {"开放式", "封闭式", "ETF", "LOF", "集合理财"};
+inline constexpr const char* kFolderInvestTypes[] = {"股票", "混合", "债券", "货币"};
+
 struct CsvColumn {
     const char* name;
     bool required;

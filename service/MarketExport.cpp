@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "MarketCsv.h"
 #include "common/Format.h"
 
 namespace vextal {
@@ -17,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kFundTypes[] = {"开放式", "封闭式", "ETF", "LOF", "集合理财"};
-const char* const kInvestTypes[] = {"股票", "混合", "债券", "货币"};
 
 // Lines of one file, numbers printed as printf's "%0.Nf" would (locale-free).
 class CLines {
@@ -107,8 +106,8 @@ bool ExportMarket(const CMarket& market, const std::string& folder, int from, in
     list.Add("code").Add("name").Add("short_name").Add("company").Add("type").Add("invest").Add("bank").Add("url");
     list.Add("founded").Add("wound_up").Add("units").Add("units_before").End();
     for (const MarketFund* f : funds) {
-        list.Add(f->code).Add(f->name).Add(f->shortName).Add(f->companyId).Add(kFundTypes[f->fundType - 1]);
-        list.Add(kInvestTypes[f->investType - 1]).Add(std::to_string(f->bankId)).Add(f->url).Day(f->createDay);
+        list.Add(f->code).Add(f->name).Add(f->shortName).Add(f->companyId).Add(kFolderFundTypes[f->fundType - 1]);
+        list.Add(kFolderInvestTypes[f->investType - 1]).Add(std::to_string(f->bankId)).Add(f->url).Day(f->createDay);
         list.Day(f->withdrawDay).Add(f->newCount, 2).Add(f->oldCount, 2).End();
     }
     if (!closed.Write(root / "closed-days.csv", error) || !companies.Write(root / "companies.csv", error) ||

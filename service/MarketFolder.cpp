@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kFundTypes[] = {"开放式", "封闭式", "ETF", "LOF", "集合理财"};
-const char* const kInvestTypes[] = {"股票", "混合", "债券", "货币"};
 
 // Place (1-based) of `text` in `names`, 0 when it is none of them.
 template <size_t N>
@@ -225,11 +223,11 @@ bool CFolderLoader::ReadFunds()
         f.companyId = std::string(csv.Field(kCompany));
         if (!companies.count(f.companyId))
             return Fail(csv.Fail("company " + Quoted(f.companyId) + " is not in companies.csv"));
-        f.fundType = Lookup(csv.Field(kType), kFundTypes);
-        if (!f.fundType) return Fail(csv.Fail("type must be one of " + Choices(kFundTypes) + ": " + Quoted(csv.Field(kType))));
-        f.investType = Lookup(csv.Field(kInvest), kInvestTypes);
+        f.fundType = Lookup(csv.Field(kType), kFolderFundTypes);
+        if (!f.fundType) return Fail(csv.Fail("type must be one of " + Choices(kFolderFundTypes) + ": " + Quoted(csv.Field(kType))));
+        f.investType = Lookup(csv.Field(kInvest), kFolderInvestTypes);
         if (!f.investType)
-            return Fail(csv.Fail("invest must be one of " + Choices(kInvestTypes) + ": " + Quoted(csv.Field(kInvest))));
+            return Fail(csv.Fail("invest must be one of " + Choices(kFolderInvestTypes) + ": " + Quoted(csv.Field(kInvest))));
         f.bankId = 0;
         if (!csv.Field(kBank).empty()) {
             const std::optional<long long> bank = ParseInteger(csv.Field(kBank));
