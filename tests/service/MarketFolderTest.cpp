@@ -197,10 +197,13 @@ TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
     ASSERT_TRUE(CFileMarket::Load(VEXTAL_MARKET_EXAMPLE, error)) << error;
     {
         const std::string dir = Altered(tmp.path, "funds.csv", "", "");
-        WriteFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(ReadFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv")));
+        std::string funds = ReadFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv");
+        funds.replace(funds.find(",澄江成长精选混合,"), 26, ", \"澄江\"\"成长\"\",精选\" ,");
+        WriteFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(funds));
         auto m = CFileMarket::Load(dir, error);
         ASSERT_TRUE(m) << error;
         EXPECT_EQ(m->FindFund("910001")->name, "澄江成长精选混合型证券投资基金");
+        EXPECT_EQ(m->FindFund("910001")->shortName, "澄江\"成长\",精选");
     }
     struct Case {
         const char* file;
