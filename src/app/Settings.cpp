@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "common/Format.h"
 #include "net/Cipher.h"
@@ -47,7 +48,20 @@ std::string JoinInts(const std::vector<int>& values)
     return out;
 }
 
+// An integer key through the one number reader: a value that is no whole
+// number within the key's range ("abc", "1x", 7 for a choice of 0 to 3) is
+// the key's default, not whatever its leading digits say.
+int SettingInt(const CProfileText& f, const char* section, const char* key, int def, size_t buffer, int min = INT_MIN,
+               int max = INT_MAX)
+{
+    const NumberReading r = ReadNumberInput(f.GetString(section, key, StrFormat("%d", def), buffer),
+                                            {key, static_cast<double>(min), static_cast<double>(max), 0});
+    return r.ok() ? static_cast<int>(r.value) : def;
+}
+
 }  // namespace
+
+NumberRule ProxyPortRule() { return {"端口", 1, 65535, 0}; }
 
 std::string CutToGbkBuffer(const std::string& text, size_t buffer)
 {
@@ -108,14 +122,14 @@ void LoadSettings(CSettings& s, const CProfileText& f)
 {
     using namespace ini;
     // 1. The Show integers and HighLight.
-    s.fundShowType = f.GetInt(kShow, "FundShowType", 0, kIntBuffer);
-    s.listItemSize = f.GetInt(kShow, "ListItemSize", 1, kIntBuffer);
-    s.showThousand = f.GetInt(kShow, "ShowThousand", 0, kIntBuffer);
-    s.fundView = f.GetInt(kShow, "FundView", 0, kIntBuffer);
-    s.showNew = f.GetInt(kShow, "ShowNew", 1, kIntBuffer);
+    s.fundShowType = SettingInt(f, kShow, "FundShowType", 0, kIntBuffer, 0, 3);
+    s.listItemSize = SettingInt(f, kShow, "ListItemSize", 1, kIntBuffer, 0, 1);
+    s.showThousand = SettingInt(f, kShow, "ShowThousand", 0, kIntBuffer);
+    s.fundView = SettingInt(f, kShow, "FundView", 0, kIntBuffer, 0, 2);
+    s.showNew = SettingInt(f, kShow, "ShowNew", 1, kIntBuffer);
     s.highLight = ParseHighLight(f.GetString(kShow, "HighLight", kDefaultHighLight, kHighLightBuffer), s.highLight);
-    s.fundZeroHide = f.GetInt(kShow, "FundZeroHide", 0, kIntBuffer);
-    s.showRealtimeFlag = f.GetInt(kShow, "ShowRealtimeFlag", 0, kIntBuffer);
+    s.fundZeroHide = SettingInt(f, kShow, "FundZeroHide", 0, kIntBuffer);
+    s.showRealtimeFlag = SettingInt(f, kShow, "ShowRealtimeFlag", 0, kIntBuffer);
     // 2. FundIDList, cut to 55 characters by its buffer before it is split.
     s.fundIdList = ParseFundIdList(f.GetString(kShow, "FundIDList", "", kFundIdListBuffer));
     // 3. FundID.
@@ -123,9 +137,9 @@ void LoadSettings(CSettings& s, const CProfileText& f)
     if (s.fundId.empty()) s.fundId = kDefaultFundId;
     // 4. (Row images and the list font: the document's UI side.)
     // 5. Proxy; the password deciphered.
-    s.proxy.enable = f.GetInt(kProxy, "Enable", 0, kFlagBuffer);
+    s.proxy.enable = SettingInt(f, kProxy, "Enable", 0, kFlagBuffer);
     s.proxy.ip = f.GetString(kProxy, "IP", "", kProxyIpBuffer);
-    s.proxy.port = f.GetInt(kProxy, "Port", kDefaultProxyPort, kIntBuffer);
+    s.proxy.port = SettingInt(f, kProxy, "Port", kDefaultProxyPort, kIntBuffer, 1, 65535);
     s.proxy.userName = f.GetString(kProxy, "UserName", "", kProxyUserBuffer);
     s.proxy.password = DecryptText(f.GetString(kProxy, "Password", "", kPasswordBuffer), kCipherKey);
     // 6. ServerURL.
@@ -184,7 +198,7 @@ CLoginSettings ReadLoginSettings(const std::string& iniPath)
     CLoginSettings l;
     l.name = CutToGbkBuffer(f.GetString(kLogin, "Name", "", kIniNoLimit), kNameBuffer);
     l.password = DecryptText(f.GetString(kLogin, "Password", "", kPasswordBuffer), kCipherKey);
-    l.loginFlag = f.GetInt(kLogin, "LoginFlag", 0, kFlagBuffer);
+    l.loginFlag = SettingInt(f, kLogin, "LoginFlag", 0, kFlagBuffer);
     return l;
 }
 
@@ -201,7 +215,9 @@ bool SaveLoginSettings(const std::string& name, const std::string& serverUrl, co
 
 int ReadAccountPanel(const std::string& iniPath)
 {
-    return ReadIniInt(ini::kShow, "AccountPanel", 1, ini::kIntBuffer, iniPath);
+    CProfileText f;
+    ReadProfileFile(iniPath, f);
+    return SettingInt(f, ini::kShow, "AccountPanel", 1, ini::kIntBuffer);
 }
 
 bool WriteAccountPanel(int shown, const std::string& iniPath)
@@ -257,8 +273,8 @@ CSortSettings ReadSortSettings(const std::string& iniPath)
     const char* items[3] = {"SortItemA", "SortItemB", "SortItemC"};
     const char* orders[3] = {"SortA", "SortB", "SortC"};
     for (int i = 0; i < 3; ++i) {
-        s.item[i] = f.GetInt(kSort, items[i], 0, kFlagBuffer);
-        s.descending[i] = f.GetInt(kSort, orders[i], 0, kFlagBuffer);
+        s.item[i] = SettingInt(f, kSort, items[i], 0, kFlagBuffer, 0, 11);
+        s.descending[i] = SettingInt(f, kSort, orders[i], 0, kFlagBuffer, 0, 1);
     }
     return s;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/IniFile.h"
+#include "common/NumberInput.h"
 #include "net/CommandProtocol.h"
 
 namespace vextal {
@@ -49,6 +50,9 @@ inline constexpr const char* kDefaultAccountItem = "10|11|12|13|15|16|17|18|19|2
 inline constexpr const char* kDefaultFundItem = "10|11|13|14|15|17|18|19|20|23|25|29";
 inline constexpr const char* kDefaultNewValueItem = "10|11|12|13|14|15|16|18|19|20|21|22|23|30";
 }  // namespace ini
+
+// The proxy port as the options dialog and the settings file read it.
+NumberRule ProxyPortRule();
 
 struct CProxySettings {
     int enable = 0;

@@ -1,5 +1,6 @@
 // CAccountManager: the income figures of the account refresh, the
 // annualised returns and the trade income list.
+#include <algorithm>
 #include <cmath>
 
 #include "book/AccountManager.h"
@@ -13,8 +14,10 @@ LatestNav CAccountManager::LatestValueOf(const std::string& fundId) const
 {
     LatestNav nav;
     if (m_estimates && UsesRealtimeValue(m_showRealtime, Clock::Now()) &&
-        m_estimates->GetRealtimeEstimate(fundId, nav))
+        m_estimates->GetRealtimeEstimate(fundId, nav)) {
+        nav.Estimate = true;
         return nav;
+    }
     nav = LatestNav();
     if (m_funds && !m_funds->GetLatestNav(fundId, nav)) nav = LatestNav();
     return nav;
@@ -91,26 +94,35 @@ void CAccountManager::RefreshAnnualRates(int accountId)
         std::map<std::pair<std::string, int>, size_t> index;
         for (const FundTradeInfo& h : account->holdings) index.emplace(std::pair{h.FundID, h.BuyType}, index.size());
         std::vector<std::vector<CashFlow>> byHolding(index.size());
+        std::vector<double> paidOut(index.size(), 0.0);  // cash dividends booked as trades
         std::vector<CashFlow> all;
         all.reserve(account->trades.size() + 1);
         for (const auto& [tradeId, t] : account->trades) {
             if (t.TradeState == kStateExcluded) continue;
+            if (t.TradeType == kTradeCashBonus)
+                if (auto i = index.find({t.FundID, t.BuyType}); i != index.end()) paidOut[i->second] += t.TradeMoney;
             const double f = FlowOf(t, false);
             if (f == 0) continue;
             if (auto i = index.find({t.FundID, t.BuyType}); i != index.end())
                 byHolding[i->second].push_back({t.TradeTime, f});
             if (const double g = FlowOf(t, true)) all.push_back({t.TradeTime, g});
         }
-        double marketValue = 0;
+        double finalValue = 0;
         for (FundTradeInfo& h : account->holdings) {
-            std::vector<CashFlow>& flows = byHolding[index.at({h.FundID, h.BuyType})];
-            if (h.TotalCount != 0) {
-                flows.push_back({today, h.figures.MarketValue});
-                marketValue += h.figures.MarketValue;
+            const size_t i = index.at({h.FundID, h.BuyType});
+            std::vector<CashFlow>& flows = byHolding[i];
+            // A money-market fund's income accrues in its cash dividend sum,
+            // not in trades: it counts as part of today's value, as in the
+            // accumulated income (the dates of the accruals are not kept).
+            const double income = IsMoneyMarket(h.FundID) ? std::max(0.0, h.CashBonus - paidOut[i]) : 0;
+            const double value = (h.TotalCount != 0 ? h.figures.MarketValue : 0) + income;
+            if (h.TotalCount != 0 || income != 0) {
+                flows.push_back({today, value});
+                finalValue += value;
             }
             h.figures.AnnualRate = Percent(Xirr(std::move(flows)));
         }
-        all.push_back({today, marketValue});
+        all.push_back({today, finalValue});
         account->AnnualRate = Percent(Xirr(std::move(all)));
     }
 }

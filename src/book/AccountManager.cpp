@@ -1,5 +1,6 @@
 #include "book/AccountManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <tuple>
@@ -7,6 +8,7 @@
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
 
 namespace vextal {
 
@@ -324,22 +326,15 @@ bool CAccountManager::SetShares(const TradeInfo& trade)
                          {{"TotalCount", n}, {"FreeCount", n}, {"LastTrade", trade.TradeTime}}, HoldingKey::Of(trade));
 }
 
-bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
+bool CAccountManager::ReplayHolding(const HoldingKey& key, double& count)
 {
-    const std::string key = HoldingKey::Of(trade).Where();
-    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_Fund_Trade WHERE" + key);
+    // In the order the trades happened: a split replaces the shares held at
+    // its day, which the redemptions before it have already reduced; those
+    // after it reduce the new count.
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TradeType,TradeCount FROM T_Trade_Info WHERE" + key.Where() +
+                                           "AND TradeState=1 ORDER BY TradeTime,TradeID");
     if (!rs) return FailDb();
-    if (rs->IsEOF()) return Fail("非法的基金帐户");
-
-    double cash = 0, total = 0, redeemed = 0;
-    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key + "AND TradeState=1 AND TradeType=7", cash);
-    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key +
-                        "AND TradeState=1 AND (TradeType=6 OR TradeType=7)",
-                    total);
-    rs = m_db.OpenRecordsetEx("SELECT TradeType,TradeCount FROM T_Trade_Info WHERE" + key +
-                              "AND TradeState=1 ORDER BY TradeTime");
-    if (!rs) return FailDb();
-    double count = 0;
+    count = 0;
     for (; !rs->IsEOF(); rs->MoveNext()) {
         int type = 0;
         double n = 0;
@@ -353,17 +348,34 @@ bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
         case kTradeSubscribe:
         case kTradeQuick: count += n; break;
         case kTradeSplit: count = n; break;
+        case kTradeRedeem:
+        case kTradeConvertOut: count -= n; break;
         default: break;
         }
     }
-    m_db.QueryDouble("SELECT SUM(TradeCount) FROM T_Trade_Info WHERE" + key +
-                        "AND TradeState=1 AND (TradeType=1 OR TradeType=4)",
-                    redeemed);
-    count = Round2(count - redeemed);
+    count = Round2(count);
+    if (count == 0) count = 0;
+    return true;
+}
+
+bool CAccountManager::RecomputeHolding(const TradeInfo& trade, bool cancelling)
+{
+    const std::string key = HoldingKey::Of(trade).Where();
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_Fund_Trade WHERE" + key);
+    if (!rs) return FailDb();
+    if (rs->IsEOF()) return Fail("非法的基金帐户");
+
+    double cash = 0, total = 0, count = 0;
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key + "AND TradeState=1 AND TradeType=7", cash);
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key +
+                        "AND TradeState=1 AND (TradeType=6 OR TradeType=7)",
+                    total);
+    if (!ReplayHolding(HoldingKey::Of(trade), count)) return false;
     FieldValueList v = {{"TotalCount", count}, {"FreeCount", count}, {"TotalBonus", Round2(total)}, {"CashBonus", Round2(cash)}};
     std::string sql = "UPDATE T_Fund_Trade SET TotalCount=?,FreeCount=?,TotalBonus=?,CashBonus=?";
     if (cancelling && trade.TradeType == kTradeCashBonus) {
-        sql += ",CashBonusNew=CashBonusNew-?";
+        // The sum since the holding was last emptied may no longer hold it.
+        sql += ",CashBonusNew=MAX(0,CashBonusNew-?)";
         v.emplace_back("CashBonusNew", Round2(trade.TradeMoney));
     }
     m_db.CloseRecordset();
@@ -406,8 +418,12 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
                     case kTradeSplit: count = t->TradeCount; break;
                     case kTradeRedeem:
                     case kTradeConvertOut:
-                        cost -= t->TradeCount * avg;
-                        count -= t->TradeCount;
+                        // In booking order a redemption may take more than the
+                        // purchases booked before it hold (a purchase dated
+                        // earlier was booked later, or deleted): it takes what
+                        // there is, and the cost never turns negative.
+                        cost = t->TradeCount < count ? cost - t->TradeCount * avg : 0;
+                        count = std::max(0.0, count - t->TradeCount);
                         takesAverage = true;
                         break;
                     case kTradeCashBonus: takesAverage = true; break;
@@ -472,6 +488,8 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
 {
     ChangeScope scope(*this);
     if (toAccount == fromAccount) return Fail("移出帐户和移入帐户相同");
+    // Both ends are this user's accounts: trades never move to an account that is not there.
+    if (!FindAccount(toAccount) || !FindAccount(fromAccount)) return Fail("非法的基金帐户");
     const HoldingKey source{fromAccount, fundId, buyType};
     const HoldingKey target{toAccount, fundId, buyType};
     CAdoTransaction trans(m_db);
@@ -486,7 +504,13 @@ bool CAccountManager::MoveHolding(int toAccount, int fromAccount, const std::str
     };
     double src[4] = {0, 0, 0, 0}, dst[4] = {0, 0, 0, 0};
     if (!readSums(source, src)) return Fail("无可用的基金");
-    if (!readSums(target, dst)) {
+    const bool merging = readSums(target, dst);
+    // A split states the whole count of one holding on its day: merged with
+    // the other holding's trades it would state the wrong one.
+    if (merging && m_db.GetRecordCount("SELECT TradeID FROM T_Trade_Info WHERE TradeType=14 AND TradeState=1 AND "
+                                       "((" + source.Where() + ") OR (" + target.Where() + "))") > 0)
+        return Fail("两个帐户都持有该基金且有拆分记帐，不能合并");
+    if (!merging) {
         if (!Exec(StrFormat("UPDATE T_Fund_Trade SET AccountID=%d WHERE%s", toAccount, source.Where().c_str())))
             return false;
         if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=FundCount+1 WHERE AccountID=%d", toAccount)))
@@ -540,6 +564,10 @@ bool CAccountManager::SetBonusType(const HoldingKey& key, int bonusType)
 
 bool CAccountManager::SetSaleFee(const FundTradeInfo& holding)
 {
+    // A negative rate would add a "fee" to the estimated proceeds.
+    if (!std::isfinite(holding.SaleFee) || holding.SaleFee < 0 || holding.SaleFee > 100) return Fail("非法的赎回费率");
+    if (!std::isfinite(holding.SaleFeeMoney) || holding.SaleFeeMoney < 0 || holding.SaleFeeMoney > kMaxFigure)
+        return Fail("非法的固定费用");
     ChangeScope scope(*this);
     if (!ExecOnHolding("UPDATE T_Fund_Trade SET SaleFee=?,SaleFeeMoney=?",
                        {{"SaleFee", Round2(holding.SaleFee)}, {"SaleFeeMoney", Round2(holding.SaleFeeMoney)}},

@@ -91,6 +91,8 @@ public:
     bool AddShares(const TradeInfo& trade);
     bool RemoveShares(const TradeInfo& trade, bool all);
     bool SetShares(const TradeInfo& trade);
+    // Counts from the confirmed trades in the order they happened (a split
+    // replaces the running count), dividend sums from the dividend trades.
     bool RecomputeHolding(const TradeInfo& trade, bool cancelling);
     // accountId 0: every account.
     bool RecomputeCostValues(int accountId = 0);
@@ -126,6 +128,9 @@ public:
     // cash dividends of an emptied holding, as later bookings must see them,
     // so the end state is the one the bookings give one by one.
     void DeferRecompute(bool defer) { m_deferRecompute = defer; }
+    // Off: bookings apply no dividends of their own, before or after them (an
+    // import, whose file carries its own dividends).
+    void SetAutomaticDividends(bool on) { m_autoDividends = on; }
     bool FinishBookings(int accountId);
     const std::string& GetLastWarningText() const { return m_lastWarning; }
     static double GetTradeFee(TradeInfo& trade);
@@ -234,6 +239,7 @@ private:
 
     // Booking steps (inside the booking's transaction).
     bool ValidateTrade(TradeInfo& trade);
+    bool CheckSplitOrder(const TradeInfo& trade);
     bool InsertTrade(TradeInfo& trade);
     bool FinalUpdate(const TradeInfo& trade);
     bool WriteRemark(const TradeInfo& trade);
@@ -248,6 +254,14 @@ private:
     bool BookOneDividend(const TradeInfo& holding, const DividendItem& item, int mode, double shares, bool newSharesOnly,
                          double& addedShares);
     bool ReadHoldingRow(const RecordsetPtr& rs, FundTradeInfo& h);
+    // The share count the holding's confirmed trades give.
+    bool ReplayHolding(const HoldingKey& key, double& count);
+    // A holding's cash sum beyond its cash dividend trades (money-market
+    // income), kept across a recomputation from the trades.
+    double IncomeBesideTrades(const HoldingKey& key);
+    bool KeepIncomeBesideTrades(const HoldingKey& key, double income);
+    // Dividends due before a split, paid on the shares before it.
+    bool ApplyDividendsBeforeSplit(const TradeInfo& split);
     // After a booking: the full recomputation, or what a deferred run needs.
     bool AfterBooking(int accountId);
     // The rows of one account's holdings (0: all) into memory, nothing else.
@@ -275,6 +289,7 @@ private:
     OleDate m_lastDividendBooked;  // the latest dividend the last ApplyDividends booked
     bool m_vip = false;
     bool m_deferRecompute = false;
+    bool m_autoDividends = true;
     std::map<PlanKey, PlanInfo> m_plans;
     std::function<void(int)> m_afterDividendsAll;
     ChangeListener m_changeListener;

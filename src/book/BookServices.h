@@ -70,6 +70,7 @@ struct LatestNav {
     double VarPercent = 0;
     double VarValue = 0;
     OleDate ValueDate;
+    bool Estimate = false;  // today's real-time estimate, not a published value
 };
 
 class IFundDirectory {

@@ -73,8 +73,10 @@ void ComputeHoldingFigures(FundTradeInfo& h, const LatestNav& nav, bool moneyMar
         const double d = g + 100 != 0 ? m * g / (g + 100) : 0;
         f.TodayIncome = d - std::fabs(std::trunc(d)) * h.SaleFee * 0.01;
     }
-    // A value of an earlier day earned nothing today.
-    if (!settings.offline && settings.currentValueDate.dt != 0 &&
+    // A value of an earlier day earned nothing today. The real-time estimate
+    // is today's by its nature (during the trading day the expected NAV is
+    // still yesterday's): showing today's estimated income is what it is for.
+    if (!settings.offline && !nav.Estimate && settings.currentValueDate.dt != 0 &&
         nav.ValueDate.DateOnly() != settings.currentValueDate.DateOnly())
         f.TodayIncome = 0;
 }

@@ -3,6 +3,9 @@
 #include "book/AccountManager.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
+
+#include <cmath>
 
 namespace vextal {
 
@@ -57,6 +60,10 @@ bool CAccountManager::ProcessPlan(PlanInfo& plan)
     OleDate first = LastProcessed(plan).AddDays(1);
     const OleDate start = plan.trade.TradeTime.DateOnly();
     if (start.IsValid() && first < start) first = start;
+    // No purchase falls due before the fund's first NAV.
+    OleDate established;
+    if (m_funds && m_funds->GetEstablishDate(plan.trade.FundID, established) && first < established.DateOnly())
+        first = established.DateOnly();
     for (OleDate d = first; d <= today; d = d.AddDays(1)) {
         if (!IsDue(d, day)) continue;
         // A purchase of this day already in the books, whose progress never
@@ -116,6 +123,12 @@ int CAccountManager::SavePlan(PlanInfo& plan)
     ChangeScope scope(*this);
     m_lastError.clear();
     if (m_offline) return Fail("此功能在脱机模式下不可用"), -1;
+    // The dialog's checks again: a plan stored at the service books by itself for years.
+    const TradeInfo& t = plan.trade;
+    if (!(t.TradeFee >= 0 && t.TradeFee <= 100)) return Fail("定投费率不能小于0"), -1;
+    if (!(t.TradeMoney > 0 && t.TradeMoney <= kMaxFigure)) return Fail("定投金额不能小于0"), -1;
+    if (!(t.TradeCount >= 1 && t.TradeCount <= 31 && t.TradeCount == std::trunc(t.TradeCount)))
+        return Fail("定投日期范围:1 ~ 31"), -1;
     if (!m_services) return Fail("发送请求错误，请检查网络是否可用"), -1;
     plan.trade.TradeType = kTradePlan;
     plan.trade.UserID = m_userId;

@@ -224,9 +224,23 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
             if (tFlags[k][i].dealTime) row.emplace_back("DealTime", t.DealTime);
             ok = (m_db.InsertRecord("T_Trade_Info", row) || FailDb()) && WriteRemark(t);
         }
+        // The average costs of what came in, in the same transaction: the
+        // text carries them to six places, and an account committed without
+        // its cost pass would keep those if the program stopped here.
+        if (ok) {
+            std::unique_ptr<AccountInfo>& held = m_accounts[localId];
+            if (!held) {
+                held = std::make_unique<AccountInfo>();
+                held->AccountID = localId;
+                held->AccountName = name;
+                held->CreateDate = a.created;
+            }
+            ok = RefreshAccountSums(*held) && RecomputeCostValues(localId);
+        }
         Pause("merged");
         if (ok && !Commit(trans, localId)) ok = FailDb();
         if (ok) names[name] = localId;
+        Pause("committed");
     }
     // The tree and the totals as they are now, whether or not every account
     // came in; from the database alone (no dividends, no service questions).
@@ -236,7 +250,6 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
     LoadAccounts(m_userId);
     m_fundBonusApplied = applied;
     ReadHoldings(0);
-    RecomputeCostValues();
     m_lastError = error;
     return ok;
 }

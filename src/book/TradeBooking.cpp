@@ -1,7 +1,10 @@
+#include <cmath>
+
 #include "book/AccountManager.h"
 #include "book/BookSql.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
 #include "wire/BookText.h"
 
 namespace vextal {
@@ -28,6 +31,20 @@ double NetPurchaseAmount(const TradeInfo& t)
     if (t.BuyType == kBackEnd) return m;
     if (t.InnerDeduction == 0) return m * 100 / (f + 100);
     return (100 - f) * m * 0.01;
+}
+
+bool Within(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
+
+// The figures a trade may carry into the books, whatever the caller checked:
+// finite, not negative where a trade cannot be, within bounds no holding
+// reaches. The fee fields hold a rate in percent, or minus an amount.
+const char* FigureRefusal(const TradeInfo& t)
+{
+    if (!Within(t.TradeMoney, 0, kMaxFigure)) return "非法的交易金额";
+    if (!Within(t.TradeCount, 0, kMaxFigure) || !Within(t.TargetCount, 0, kMaxFigure)) return "非法的交易份数";
+    if (!Within(t.TradeFee, -kMaxFigure, 100) || !Within(t.SecondRate, -kMaxFigure, 100)) return "非法的手续费";
+    if (!Within(t.TradeValue, 0, 10000) || !std::isfinite(t.CostValue)) return "非法的交易价";
+    return nullptr;
 }
 
 std::string RemarkOf(const TradeInfo& t) { return WriteTradeRemark(t.TradeType, t.SecondRate, t.InnerDeduction); }
@@ -132,6 +149,17 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
                                       t.AccountID, t.UserID)) == 0)
         return Fail("非法的基金帐户");
     if (t.TradeTime > Clock::Now()) return Fail("交易时间不能大于当前时间");
+    if (const char* refusal = FigureRefusal(t)) return Fail(refusal);
+    // A fund has no NAV before its first day: a trade then would be priced
+    // at an invented 1.0. A subscription is made before it, at par.
+    if (t.TradeType != kTradeSubscribe && t.TradeType != kTradeSubscribeInterest)
+        for (const std::string& id : {t.FundID, t.TradeType == kTradeConvert ? t.TargetFundID : t.FundID}) {
+            OleDate established;
+            if (m_funds && m_funds->GetEstablishDate(id, established) && established.dt != 0 &&
+                t.TradeTime.DateOnly() < established.DateOnly())
+                return Fail(StrFormat("基金%s在%s之前没有净值", id.c_str(), established.Format(1).c_str()));
+        }
+    if (!CheckSplitOrder(t)) return false;
     switch (t.TradeType) {
     case kTradeBuy:
     case kTradePlanBuy:
@@ -147,11 +175,45 @@ bool CAccountManager::ValidateTrade(TradeInfo& t)
         break;
     case kTradeSplit:
         if (t.TradeCount <= 0) return Fail("基金拆分后份额不能小于0");
+        if (!(t.TradeValue > 0 && t.TradeValue <= 1000)) return Fail("非法的拆分比例");
         break;
     case kTradeBonusReinvest:
     case kTradeCashBonus:
+        if (!(t.TradeMoney > 0)) return Fail("分红金额不能小于或者等于0");
+        break;
     case kTradePlan: break;
     default: return Fail("非法的交易类型");
+    }
+    return true;
+}
+
+// A split replaces the shares held on its day by the count it states. A
+// trade that changes the shares on an earlier day, booked after the split,
+// would be lost in that count, and a split dated before trades already
+// booked would drop them: both are refused, so that a holding is always
+// what its trades give in the order they happened.
+bool CAccountManager::CheckSplitOrder(const TradeInfo& t)
+{
+    const std::string counted = "(TradeType=0 OR TradeType=1 OR TradeType=4 OR TradeType=5 OR TradeType=6 OR "
+                                "TradeType=9 OR TradeType=10 OR TradeType=12 OR TradeType=14)";
+    if (t.TradeType == kTradeSplit) {
+        if (m_db.GetRecordCount("SELECT TradeID FROM T_Trade_Info WHERE" + HoldingKey::Of(t).Where() +
+                                "AND TradeState=1 AND " + counted +
+                                " AND TradeTime>" + m_db.LiteralOf(FieldValue("", t.TradeTime))) > 0)
+            return Fail("拆分日期之后已有该基金的交易记帐，拆分不能记在这些交易之前");
+        return true;
+    }
+    if (t.TradeType == kTradeCashBonus || t.TradeType == kTradePlan) return true;
+    std::vector<HoldingKey> keys = {HoldingKey::Of(t)};
+    if (t.TradeType == kTradeConvert) keys.push_back({t.AccountID, t.TargetFundID, t.TargetBuyType});
+    for (const HoldingKey& key : keys) {
+        OleDate split;
+        if (m_db.QueryDate("SELECT MAX(TradeTime) FROM T_Trade_Info WHERE" + key.Where() +
+                               "AND TradeState=1 AND TradeType=14",
+                           split) &&
+            split.dt != 0 && t.TradeTime < split)
+            return Fail(StrFormat("基金%s在%s已经拆分，不能记入拆分之前的交易", key.FundID.c_str(),
+                                  split.Format(1).c_str()));
     }
     return true;
 }
@@ -204,6 +266,9 @@ bool CAccountManager::BookPurchase(TradeInfo& t)
         if (!GetFundTradeValueFormServer(t)) return false;
         if (t.TradeValue == 0) return Fail(kPriceFormatError);
     }
+    // A fee in yuan that takes the whole amount buys nothing.
+    if (t.TradeType != kTradeBonusReinvest && !(NetPurchaseAmount(t) > 0))
+        return Fail("手续费不能大于或者等于交易金额");
     t.TradeState = kStateWritten;
     if (!InsertTrade(t)) return false;
     if (t.TradeCount <= 0) {
@@ -245,6 +310,8 @@ bool CAccountManager::BookRedemption(TradeInfo& t)
         double gross = t.TradeCount * t.TradeValue;
         double m = t.TradeFee < 0 ? gross + t.TradeFee : (100 - t.TradeFee) * gross * 0.01;
         t.TradeMoney = Round2(m);
+        // A fee in yuan above what the shares bring: no redemption pays the holder's money out.
+        if (t.TradeMoney < 0) return Fail("手续费不能大于交易金额");
     }
     if (!RemoveShares(t, all)) return false;
     t.TradeState = kStateConfirmed;
@@ -293,6 +360,25 @@ bool CAccountManager::BookSplit(TradeInfo& t)
     if (!SetShares(t)) return false;
     t.TradeState = kStateConfirmed;
     return FinalUpdate(t);
+}
+
+bool CAccountManager::ApplyDividendsBeforeSplit(const TradeInfo& split)
+{
+    TradeInfo holding = split;
+    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT TotalCount,BonusType,LastBonus,LastTrade FROM T_Fund_Trade WHERE" +
+                                           HoldingKey::Of(split).Where());
+    if (!rs) return FailDb();
+    if (rs->IsEOF() || IsMoneyMarket(split.FundID)) return true;
+    m_db.GetFieldValue(rs, "TotalCount", holding.TradeCount);
+    m_db.GetFieldValue(rs, "BonusType", holding.BonusType);
+    if (!m_db.GetFieldValue(rs, "LastBonus", holding.TradeTime)) m_db.GetFieldValue(rs, "LastTrade", holding.TradeTime);
+    if (holding.TradeCount <= 0 || holding.TradeTime >= split.TradeTime) return true;
+    std::vector<DividendItem> items;
+    std::string error;
+    if (FetchDividends(holding, items, error) != kDividendOk) return Fail(error);
+    // Those from the split's day on belong to the shares after it.
+    std::erase_if(items, [&](const DividendItem& d) { return d.BookDate >= split.TradeTime.DateOnly(); });
+    return BookDividends(holding, items, false);
 }
 
 bool CAccountManager::ApplyExistingHoldingDividends(const TradeInfo& t)
@@ -371,8 +457,11 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     // A failure there does not stop the booking, but the user hears of it.
     const char* const kDividendsFailed = "交易已经记帐，但自动分红处理失败:";
     bool covered = true;  // the holding that receives shares had its due dividends applied
-    if (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem) covered = ApplyExistingHoldingDividends(trade);
-    if (type == kTradeConvert) {
+    const bool automatic = m_autoDividends;
+    if (automatic && (IsPurchaseType(type) || type == kTradeQuick || type == kTradeRedeem))
+        covered = ApplyExistingHoldingDividends(trade);
+    if (automatic && type == kTradeSplit && !ApplyDividendsBeforeSplit(trade)) Warn(kDividendsFailed);
+    if (automatic && type == kTradeConvert) {
         if (!ApplyExistingHoldingDividends(trade)) Warn(kDividendsFailed);
         TradeInfo target = trade;
         target.FundID = trade.TargetFundID;
@@ -431,7 +520,7 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     }
 
     // Dividends that fell after the trade, on the shares it brought.
-    if (trade.NoAutoBonus != 1 || type == kTradeQuick) {
+    if (automatic && (trade.NoAutoBonus != 1 || type == kTradeQuick)) {
         if ((IsPurchaseType(type) || type == kTradeQuick) && !ApplyNewShareDividends(trade, covered))
             Warn(kDividendsFailed);
         if (type == kTradeConvert && !ApplyNewShareDividends(incoming, covered)) Warn(kDividendsFailed);
@@ -442,14 +531,21 @@ int CAccountManager::BookTrade(TradeInfo& trade)
     return m_lastWarning.empty() ? 0 : kBookedWithWarning;
 }
 
-bool CAccountManager::DeleteTrade(const TradeInfo& trade)
+bool CAccountManager::DeleteTrade(const TradeInfo& given)
 {
     ChangeScope scope(*this);
+    // A copy: the caller's may be an entry of the trade map the refresh below rebuilds.
+    const TradeInfo trade = given;
     m_lastWarning.clear();
     {
         CAdoTransaction trans(m_db);
+        const double beside = IncomeBesideTrades(HoldingKey::Of(trade));
         if (!Exec(StrFormat("DELETE FROM T_Trade_Info WHERE TradeID=%d", trade.TradeID))) return false;
-        if (!RecomputeHolding(trade, true)) return false;
+        // Shares already redeemed cannot be taken out of the books.
+        double left = 0;
+        if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
+        if (left < 0) return Fail("删除此记帐后持仓份额将小于0，请先删除其后的赎回记帐");
+        if (!RecomputeHolding(trade, true) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
         if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
@@ -461,12 +557,15 @@ bool CAccountManager::DeleteTrade(const TradeInfo& trade)
     return true;
 }
 
-bool CAccountManager::EditTrade(const TradeInfo& trade)
+bool CAccountManager::EditTrade(const TradeInfo& given)
 {
     ChangeScope scope(*this);
+    const TradeInfo trade = given;  // as DeleteTrade
     m_lastWarning.clear();
+    if (const char* refusal = FigureRefusal(trade)) return Fail(refusal);
     {
         CAdoTransaction trans(m_db);
+        const double beside = IncomeBesideTrades(HoldingKey::Of(trade));
         if (!ExecBound("UPDATE T_Trade_Info SET TradeCount=?,TradeMoney=?,TradeFee=?,TradeValue=? WHERE TradeID=?",
                        {{"TradeCount", Round2(trade.TradeCount)},
                         {"TradeMoney", Round2(trade.TradeMoney)},
@@ -475,7 +574,10 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
                         {"TradeID", trade.TradeID}}))
             return false;
         if (!WriteRemark(trade)) return false;
-        if (!RecomputeHolding(trade, false)) return false;
+        double left = 0;
+        if (!ReplayHolding(HoldingKey::Of(trade), left)) return false;
+        if (left < 0) return Fail("修改后持仓份额将小于0");
+        if (!RecomputeHolding(trade, false) || !KeepIncomeBesideTrades(HoldingKey::Of(trade), beside)) return false;
         if (!Commit(trans, trade.AccountID)) return FailDb();
     }
     // The trade is saved; the user hears when the figures could not follow.
@@ -487,12 +589,30 @@ bool CAccountManager::EditTrade(const TradeInfo& trade)
     return true;
 }
 
+// A money-market holding's income is added to its cash sum as the service
+// reports it, not booked as trades: rebuilding the sum from the cash
+// dividend trades would lose it.
+double CAccountManager::IncomeBesideTrades(const HoldingKey& key)
+{
+    double cash = 0, booked = 0;
+    m_db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade WHERE" + key.Where(), cash);
+    m_db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE" + key.Where() + "AND TradeState=1 AND TradeType=7",
+                     booked);
+    return Round2(cash - booked);
+}
+
+bool CAccountManager::KeepIncomeBesideTrades(const HoldingKey& key, double income)
+{
+    return income == 0 || ExecOnHolding("UPDATE T_Fund_Trade SET CashBonus=CashBonus+?", {{"CashBonus", income}}, key);
+}
+
 bool CAccountManager::CancelTrade(const TradeInfo& trade)
 {
     if (m_offline) return Fail(kOffline);
     std::string error;
-    if (!m_services || !m_services->CancelTrade(trade.TradeID, error)) return Fail(error);
-    DropCancelledTrade(trade.AccountID, trade.TradeID);
+    const int id = trade.TradeID, accountId = trade.AccountID;  // the caller's record may be the entry erased
+    if (!m_services || !m_services->CancelTrade(id, error)) return Fail(error);
+    DropCancelledTrade(accountId, id);
     return true;
 }
 

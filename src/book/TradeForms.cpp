@@ -4,6 +4,8 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace vextal {
@@ -142,6 +144,120 @@ TradeInfo TradeFromForm(const TradeForm& f)
     return t;
 }
 
+namespace {
+
+bool IsNumberField(FormField field)
+{
+    switch (field) {
+    case FormField::Fee:
+    case FormField::TargetFee:
+    case FormField::Interest:
+    case FormField::Amount:
+    case FormField::Count:
+    case FormField::TargetCount:
+    case FormField::Ratio: return true;
+    default: return false;
+    }
+}
+
+double* NumberSlot(TradeForm& f, FormField field)
+{
+    switch (field) {
+    case FormField::Fee: return &f.Fee;
+    case FormField::TargetFee: return &f.TargetFee;
+    case FormField::Interest: return &f.Interest;
+    case FormField::Amount: return &f.Amount;
+    case FormField::Count: return &f.Count;
+    case FormField::TargetCount: return &f.TargetCount;
+    case FormField::Ratio: return &f.Ratio;
+    default: return nullptr;
+    }
+}
+
+double NumberOf(const TradeForm& f, FormField field)
+{
+    return *NumberSlot(const_cast<TradeForm&>(f), field);
+}
+
+// The caption of a fee field without its colon: "购买费率", "认购期利息".
+std::string FeeName(FormKind kind, FeeInput input, bool isAmount)
+{
+    std::string caption = FeeCaption(kind, input, isAmount).caption;
+    if (!caption.empty() && caption.back() == ':') caption.pop_back();
+    return caption;
+}
+
+}  // namespace
+
+NumberRule FormNumberRule(const TradeForm& f, FormField field)
+{
+    NumberRule r;
+    // An empty field is 0, as the dialogs have always read it: 0 shares is
+    // "work it out", and an amount of 0 meets the dialog's own check.
+    r.blankIsZero = true;
+    const FormKind k = f.kind;
+    switch (field) {
+    case FormField::Amount:
+        r.name = k == FormKind::Subscription ? "认购金额"
+                 : k == FormKind::Redemption ? "赎回金额"
+                 : k == FormKind::Quick      ? "投入本金"
+                                             : "购买金额";
+        break;
+    case FormField::Count:
+        r.name = k == FormKind::Subscription ? "认购份额"
+                 : k == FormKind::Redemption ? "赎回份数"
+                 : k == FormKind::Conversion ? "转换份数"
+                 : k == FormKind::Quick      ? "份数"
+                 : k == FormKind::Split      ? "拆分后份额"
+                                             : "购买份额";
+        // Statements give shares to more places than the books keep: 100.004
+        // of 100 shares held is all of them.
+        r.decimals = 4;
+        break;
+    case FormField::TargetCount:
+        r.name = "转入份额";
+        r.decimals = 4;
+        break;
+    case FormField::Fee:
+    case FormField::TargetFee:
+    case FormField::Interest: {
+        const FeeInput input = field == FormField::Fee         ? FeeInput::Fee
+                               : field == FormField::TargetFee ? FeeInput::TargetFee
+                                                               : FeeInput::Interest;
+        const bool isAmount = field == FormField::Fee         ? f.FeeIsAmount
+                              : field == FormField::TargetFee ? f.TargetFeeIsAmount
+                                                              : f.InterestIsAmount;
+        r.name = FeeName(k, input, isAmount);
+        if (!isAmount) r.max = 100;  // percent
+        break;
+    }
+    case FormField::Ratio:
+        r.name = "拆分比例";
+        r.max = 1000;
+        r.decimals = 4;
+        break;
+    default: break;
+    }
+    return r;
+}
+
+void SetFormNumber(TradeForm& f, FormField field, std::string_view text)
+{
+    double* slot = NumberSlot(f, field);
+    if (!slot) return;
+    f.Unreadable.erase(field);
+    // A number outside the rule is kept as typed: the dialog's own check
+    // (its text) comes before the rule's, in CheckTradeForm.
+    const NumberReading r = ReadNumberInput(text, FormNumberRule(f, field));
+    const std::optional<double> typed = ParseNumber(text);
+    if (r.ok() || typed) {
+        *slot = r.ok() ? r.value : *typed;
+        return;
+    }
+    *slot = std::numeric_limits<double>::quiet_NaN();
+    f.Unreadable[field] = r.refusal;
+}
+
 FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
 {
     const OleDate now = Clock::Now();
@@ -150,20 +266,33 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
     const bool mixed = IsMixedWithoutRange(own, f.BonusIndex, f.TradeTime, lookup);
     // Held minus requested to the cent: 100.004 of 100 shares is all of them.
     const bool overHeld = Round2(f.HeldCount - f.Count) < 0;
+    // Before its first NAV a fund has no price: a trade then would be booked
+    // at an invented 1.0. Subscriptions come before it by their nature.
+    const bool known = f.EstablishDate.IsValid() && f.EstablishDate.dt != 0;
+    const bool beforeNav = known && f.kind != FormKind::Subscription && !f.FundID.empty() &&
+                           f.TradeTime.DateOnly() < f.EstablishDate.DateOnly();
+    // A fee in yuan that eats the whole amount buys nothing.
+    const bool feeEatsAmount = f.FeeIsAmount && f.BuyType == kFrontEnd && f.Fee >= f.Amount && f.Fee > 0;
     std::string countedText;  // the one text built from the form (held count, establishment date)
+    const std::string noNav =
+        known ? StrFormat("基金%s在%s之前没有净值", f.FundID.c_str(), f.EstablishDate.Format(1).c_str()) : "";
     std::vector<Check> checks;
     switch (f.kind) {
     case FormKind::Purchase:
         checks = {{f.FundID.empty(), "请先选择要购买的基金", FormField::Fund},
                   {BelowZero(f.Fee), kNegativeFee, FormField::Fee},
                   {NotAboveZero(f.Amount), "购买金额不能小于0", FormField::Amount},
+                  {feeEatsAmount, "购买费用必须小于购买金额", FormField::Fee},
+                  {BelowZero(f.Count), "购买份额不能小于0", FormField::Count},
                   {future, kFutureTime, FormField::Time},
+                  {beforeNav, noNav.c_str(), FormField::Time},
                   {mixed, kMixedWithoutRange, FormField::BonusMode}};
         break;
     case FormKind::Subscription:
         checks = {{f.FundID.empty(), "请先选择要购买的基金", FormField::Fund},
                   {BelowZero(f.Fee), kNegativeFee, FormField::Fee},
                   {NotAboveZero(f.Amount), "认购金额不能小于0", FormField::Amount},
+                  {feeEatsAmount, "认购费用必须小于认购金额", FormField::Fee},
                   {BelowZero(f.Count), "认购份额不能小于0", FormField::Count},
                   // A negative rate would be read as an interest amount by the booking.
                   {BelowZero(f.Interest), f.InterestIsAmount ? "认购期利息不能小于0" : "同业利率不能小于0",
@@ -181,7 +310,8 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                   {BelowZero(f.Fee), kNegativeFee, FormField::Fee},
                   {NotAboveZero(f.Count), "赎回份数必需大于0", FormField::Count},
                   {BelowZero(f.Amount), "赎回金额不能小于0", FormField::Amount},
-                  {overHeld, nullptr, FormField::Count}};
+                  {overHeld, nullptr, FormField::Count},
+                  {beforeNav, noNav.c_str(), FormField::Time}};
         break;
     case FormKind::Conversion: {
         countedText = StrFormat("最大可以转换的份数为%0.2f份", f.HeldCount);
@@ -193,6 +323,8 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                   {BelowZero(f.TargetFee), "转入费率不能小于0", FormField::TargetFee},
                   {NotAboveZero(f.Count), "转换份数必需大于0", FormField::Count},
                   {overHeld, nullptr, FormField::Count},
+                  {BelowZero(f.TargetCount), "转入份额不能小于0", FormField::TargetCount},
+                  {beforeNav, noNav.c_str(), FormField::Time},
                   // The dividend mode chosen here is the target holding's.
                   {IsMixedWithoutRange(target, f.TargetBonusIndex, f.TradeTime, lookup), kMixedWithoutRange,
                    FormField::TargetBonusMode}};
@@ -203,6 +335,7 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                   {BelowZero(f.Count), "份数不能小于0", FormField::Count},
                   {BelowZero(f.Amount), "投入本金不能小于0", FormField::Amount},
                   {future, kFutureTime, FormField::Time},
+                  {beforeNav, noNav.c_str(), FormField::Time},
                   {mixed, kMixedWithoutRange, FormField::BonusMode}};
         break;
     case FormKind::Split:
@@ -210,20 +343,104 @@ FormResult CheckTradeForm(const TradeForm& f, const BonusTypeLookup& lookup)
                   {f.FundID.empty(), "请先选择要拆分的基金", FormField::Fund},
                   {NotAboveZero(f.Ratio), "拆分比例不能小于0", FormField::Ratio},
                   {NotAboveZero(f.Count), "拆分份额不能小于0", FormField::Count},
-                  {f.TradeTime.DateOnly() > now.DateOnly(), "拆分日期不能大于当前日期", FormField::Time}};
+                  {f.TradeTime.DateOnly() > now.DateOnly(), "拆分日期不能大于当前日期", FormField::Time},
+                  {beforeNav, noNav.c_str(), FormField::Time}};
         break;
     case FormKind::Edit: break;
     }
     FormResult r;
-    for (const Check& c : checks) {
-        if (!c.fails) continue;
-        r.message = c.text ? c.text : countedText;
-        r.focus = c.field;
+    auto refuse = [&r](const std::string& text, FormField field) {
+        r.message = text;
+        r.focus = field;
         return r;
+    };
+    std::vector<FormField> read;  // number fields met so far
+    for (const Check& c : checks) {
+        const bool first = IsNumberField(c.field) && std::find(read.begin(), read.end(), c.field) == read.end();
+        if (first) {
+            read.push_back(c.field);
+            if (auto u = f.Unreadable.find(c.field); u != f.Unreadable.end()) return refuse(u->second, c.field);
+        }
+        if (c.fails) return refuse(c.text ? c.text : countedText, c.field);
+        if (first) {
+            const std::string rule = NumberRefusal(NumberOf(f, c.field), FormNumberRule(f, c.field));
+            if (!rule.empty()) return refuse(rule, c.field);
+        }
     }
     r.ok = true;
     r.trade = TradeFromForm(f);
     return r;
+}
+
+FormResult CheckEditForm(const TradeInfo& chosen, std::string_view money, std::string_view count, std::string_view fee,
+                         std::string_view price)
+{
+    FormResult r;
+    r.trade = chosen;
+    const struct {
+        std::string_view text;
+        NumberRule rule;
+        double* into;
+        FormField field;
+    } fields[] = {
+        {money, {"交易金额", 0, kMaxFigure, 2}, &r.trade.TradeMoney, FormField::Amount},
+        {count, {"交易份数", 0, kMaxFigure, 2}, &r.trade.TradeCount, FormField::Count},
+        // A rate in percent, or minus a fee in yuan.
+        {fee, {"费率", -kMaxFigure, 100, 2}, &r.trade.TradeFee, FormField::Fee},
+        {price, {"交易价", 0, 10000, 4}, &r.trade.TradeValue, FormField::Ratio},
+    };
+    for (const auto& f : fields) {
+        const NumberReading n = ReadNumberInput(f.text, f.rule);
+        if (!n.ok()) {
+            r.message = n.refusal;
+            r.focus = f.field;
+            return r;
+        }
+        *f.into = n.value;
+    }
+    r.ok = true;
+    return r;
+}
+
+FormResult CheckDividendForm(const HoldingKey& holding, std::string_view perTen, std::string_view amount,
+                             const OleDate& when)
+{
+    FormResult r;
+    const NumberReading unit = ReadNumberInput(perTen, {"单位分红", -kMaxFigure, 10000, 4, true});
+    const NumberReading money = ReadNumberInput(amount, {"分红金额", -kMaxFigure, kMaxFigure, 2, true});
+    const Check checks[] = {
+        {!unit.ok(), unit.refusal.c_str(), FormField::Ratio},
+        {!(unit.value > 0), "分红不能小于或者等于0", FormField::Ratio},
+        {!money.ok(), money.refusal.c_str(), FormField::Amount},
+        {!(money.value > 0), "分红金额不能小于或者等于0", FormField::Amount},
+        {holding.FundID.empty(), "请先选择要分红的基金", FormField::Fund},
+        {when > Clock::Now(), kFutureTime, FormField::Time},
+    };
+    for (const Check& c : checks)
+        if (c.fails) {
+            r.message = c.text;
+            r.focus = c.field;
+            return r;
+        }
+    r.ok = true;
+    r.trade.AccountID = holding.AccountID;
+    r.trade.FundID = holding.FundID;
+    r.trade.BuyType = holding.BuyType;
+    r.trade.TradeMoney = money.value;
+    r.trade.TradeTime = r.trade.DealTime = when;
+    r.trade.TradeState = kStateConfirmed;
+    return r;
+}
+
+std::string ReadSaleFees(std::string_view rate, std::string_view fixed, FundTradeInfo& holding)
+{
+    const NumberReading r = ReadNumberInput(rate, {"赎回费率", 0, 100, 2, false});
+    if (!r.ok()) return r.refusal;
+    const NumberReading m = ReadNumberInput(fixed, {"固定费用", 0, kMaxFigure, 2, true});
+    if (!m.ok()) return m.refusal;
+    holding.SaleFee = r.value;
+    holding.SaleFeeMoney = m.value;
+    return std::string();
 }
 
 FeeLabel FeeCaption(FormKind kind, FeeInput input, bool isAmount)

@@ -5,9 +5,12 @@
 // that goes to BookTrade. A dialog only collects a TradeForm and shows what
 // these functions return.
 #include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 
 #include "book/BookTypes.h"
+#include "common/NumberInput.h"
 #include "common/OleDate.h"
 
 namespace vextal {
@@ -15,7 +18,10 @@ namespace vextal {
 enum class FormKind { Purchase, Subscription, Redemption, Conversion, Quick, Split, Edit };
 
 // The field a refused form focuses.
-enum class FormField { None, Account, Fund, TargetFund, Fee, TargetFee, Interest, Amount, Count, Ratio, Time, BonusMode, TargetBonusMode };
+enum class FormField {
+    None, Account, Fund, TargetFund, Fee, TargetFee, Interest, Amount, Count, TargetCount, Ratio, Time, BonusMode,
+    TargetBonusMode
+};
 
 // Index in the dividend mode list "混合分红", "现金红利", "红利转投"; BonusType = index - 1.
 enum { kBonusIndexMixed = 0, kBonusIndexCash = 1, kBonusIndexReinvest = 2 };
@@ -47,8 +53,18 @@ struct TradeForm {
     std::string MarkInfo;
     // Known from the books when the dialog opens.
     double HeldCount = 0;   // redemption, conversion: the source holding's shares
-    OleDate EstablishDate;  // subscription: the fund's establishment date (invalid: unknown)
+    OleDate EstablishDate;  // the fund's establishment date (invalid or 0: unknown)
+    // Typed fields that hold no number (SetFormNumber), with their refusal;
+    // the checks show it in their order.
+    std::map<FormField, std::string> Unreadable;
 };
+
+// The name, range and decimals of a number field of the form's dialog.
+NumberRule FormNumberRule(const TradeForm& form, FormField field);
+// A typed field into the form: its number, or its refusal kept for the
+// checks (the number is then NaN). Set the "输入金额" boxes first: they
+// decide whether a fee field is a rate or an amount.
+void SetFormNumber(TradeForm& form, FormField field, std::string_view text);
 
 // Answers whether a mixed-dividend range of the holding covers the date
 // (CAccountManager::GetBonusTypeForDate after LoadUserBonus).
@@ -70,9 +86,26 @@ TradeForm DefaultTradeForm(FormKind kind);
 inline constexpr const char* kFeeChoices[] = {"0.5", "1", "1.5"};
 
 // Runs the checks of the form's dialog in order; the first failure gives its
-// text and field. A mixed dividend mode without a range covering the trade
-// date is refused; without a lookup no range is known.
+// text and field. A number field is first read (SetFormNumber), then held to
+// the dialog's own check, then to its rule (FormNumberRule). A mixed dividend
+// mode without a range covering the trade date is refused; without a lookup
+// no range is known. A trade dated before the fund's establishment has no
+// NAV to be priced at (a subscription is made before it, at 1.0).
 FormResult CheckTradeForm(const TradeForm& form, const BonusTypeLookup& bonusTypeForDate);
+// "修改记帐信息": the chosen trade with its four typed fields (交易金额,
+// 交易份数, 费率 as stored: a rate, or minus an amount in yuan, and 交易价);
+// the trade to save, or the first field's refusal.
+FormResult CheckEditForm(const TradeInfo& chosen, std::string_view money, std::string_view count, std::string_view fee,
+                         std::string_view price);
+// "基金分红记帐": the dividend per 10 shares and the amount as typed, the
+// holding chosen (FundID empty: none) and the time, checked in the dialog's
+// order; the trade carries the key, money and time (the caller sets the mode).
+FormResult CheckDividendForm(const HoldingKey& holding, std::string_view perTen, std::string_view amount,
+                             const OleDate& when);
+// "基金赎回参考费率设置": 赎回费率 in percent and 固定费用 in yuan into the
+// holding; the refusal, or empty when both were read.
+std::string ReadSaleFees(std::string_view rate, std::string_view fixed, FundTradeInfo& holding);
+
 // The TradeInfo of a form, without checks.
 TradeInfo TradeFromForm(const TradeForm& form);
 

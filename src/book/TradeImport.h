@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct ImportRow {
     double nav = 0;  // the file's NAV, 0 when left out
     TradeInfo trade;  // as read; after a run: as the engine booked it
     double feeYuan = 0;  // after a run: the fee in yuan
+    bool duplicate = false;  // the account already holds this trade
 };
 
 struct ImportRefusal {
@@ -52,9 +54,15 @@ struct ImportResult {
     bool Ok() const { return refusals.empty(); }
 };
 
-// The file's bytes as UTF-8: a UTF-8 byte-order mark is dropped, a text that
-// is not valid UTF-8 is read as GBK.
-std::string DecodeImportText(const std::string& bytes);
+// The file's lines as UTF-8: UTF-8 with or without its byte-order mark,
+// UTF-16 with its mark, or else GBK line by line; a line none of them
+// reads is kept as unreadable, so it is refused by its number.
+struct ImportText {
+    std::vector<std::string> lines;
+    std::vector<bool> readable;
+    std::string refusal;  // the file as a whole cannot be read
+};
+ImportText DecodeImportText(const std::string& bytes);
 
 // Reads the rows (no booking); refusals for lines that cannot be read.
 ImportResult ParseTradeCsv(const std::string& bytes, int accountId);
@@ -64,11 +72,20 @@ ImportResult ParseTradeCsv(const std::string& bytes, int accountId);
 struct ImportControl {
     const std::atomic<bool>* cancelled = nullptr;
     std::function<void(size_t done, size_t total)> progress;
+    // Rows the account already holds are booked again only when the user said so.
+    bool bookDuplicates = false;
 };
 
+// The lines of rows the account already holds: a confirmed trade of the same
+// day, fund and kind, with the same amount (shares for redemptions and
+// conversions). Each trade answers one row.
+std::set<int> DuplicateLines(const std::vector<ImportRow>& rows, const AccountInfo& account);
+
 // Books the rows into the account in date order (a stable sort: the file's
-// order within one time) inside one transaction. dryRun, a cancel, or any
-// refusal: rolled back, the manager's lists read again, nothing booked.
+// order within one time) inside one transaction, without automatic
+// dividends: the file carries its own. Duplicates are marked, and booked
+// only with control.bookDuplicates. dryRun, a cancel, or any refusal:
+// rolled back, the manager's lists read again, nothing booked.
 // funds: the establishment dates of subscriptions (none: not checked).
 ImportResult ImportTrades(CAccountManager& manager, CAdoDatabase& db, int accountId, const std::string& bytes,
                           bool dryRun, const IFundDirectory* funds = nullptr, const ImportControl& control = {});
@@ -102,7 +119,8 @@ struct ImportJob {
     bool dryRun = true;
     std::shared_ptr<CFundFacts> funds;  // read only, on the worker
     size_t rows = 0;                    // rows read from the file
-    OleDate firstTrade;                 // the earliest row's trade time
+    size_t duplicates = 0;              // rows the account already holds
+    bool bookDuplicates = false;        // the user said to book them again
 };
 // The funds of the file and of the account's holdings, from the window's engine.
 ImportJob PrepareImport(CAccountManager& manager, const CAdoDatabase& db, const IFundDirectory* funds, int accountId,

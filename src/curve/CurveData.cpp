@@ -4,6 +4,7 @@
 
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
 #include "curve/RangeStatistics.h"
 #include "market/FundCatalogue.h"
 #include "market/LatestValueCache.h"
@@ -302,8 +303,9 @@ void CCurveData::ApplyCurveBar(CCurveChartModel& chart, const CurveBarValues& ba
     m_params.Shanghai = bar.Shanghai;
     m_params.Shenzhen = bar.Shenzhen;
     m_params.Csi300 = bar.Csi300;
-    int n = bar.HasWindow ? std::atoi(bar.DayText.c_str()) : 0;
-    m_params.N = n > 0 ? n : 10;
+    // The day box is typed into: a text that is no whole number of days keeps 10.
+    const NumberReading days = ReadNumberInput(bar.DayText, {"天数", 1, 10000, 0});
+    m_params.N = bar.HasWindow && days.ok() ? static_cast<int>(days.value) : 10;
 
     switch (commandKind) {
     case kCurveDailyOverlay:

@@ -79,11 +79,4 @@ HoldingKey ChosenHolding(const QComboBox* box, int accountId)
     return key;
 }
 
-double NumberOf(const QLineEdit* edit)
-{
-    bool ok = false;
-    const double v = edit->text().trimmed().toDouble(&ok);
-    return ok ? v : 0;
-}
-
 }  // namespace vextal

@@ -73,7 +73,5 @@ void FillHoldings(QComboBox* box, const BookDialogContext& ctx, int accountId, c
 int ChosenAccount(const QComboBox* box);
 // The chosen holding's key; FundID empty when there is none.
 HoldingKey ChosenHolding(const QComboBox* box, int accountId);
-// A number typed in a line edit; 0 when empty or not a number.
-double NumberOf(const QLineEdit* edit);
 
 }  // namespace vextal

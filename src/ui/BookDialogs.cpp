@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "book/AccountManager.h"
+#include "book/TradeForms.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 
@@ -129,29 +130,24 @@ void CDividendBookingDialog::ComputeAmount()
     // The amount the holding's shares receive; the user may still change it.
     const HoldingKey key = ChosenHolding(m_fund, ChosenAccount(m_account));
     const FundTradeInfo* h = key.FundID.empty() ? nullptr : m_ctx.accounts->FindHolding(key);
-    if (h && NumberOf(m_perTen) > 0) m_amount->setText(Num("%0.2f", Round2(h->TotalCount * NumberOf(m_perTen) / 10)));
+    const NumberReading perTen = ReadNumberInput(m_perTen->text().toStdString(), {"单位分红", 0, 10000, 4});
+    if (h && perTen.ok() && perTen.value > 0) m_amount->setText(Num("%0.2f", Round2(h->TotalCount * perTen.value / 10)));
 }
 
 void CDividendBookingDialog::OnBook()
 {
-    const HoldingKey key = ChosenHolding(m_fund, ChosenAccount(m_account));
-    const OleDate when = FromQDateTime(m_time->dateTime());
-    const char* refusal = NumberOf(m_perTen) <= 0   ? "分红不能小于或者等于0"
-                          : NumberOf(m_amount) <= 0 ? "分红金额不能小于或者等于0"
-                          : key.FundID.empty()      ? "请先选择要分红的基金"
-                          : when > Clock::Now()     ? "交易时间不能大于当前时间"
-                                                    : nullptr;
-    if (refusal) return m_ctx.Say(refusal, PromptIcon::Warning);
-    TradeInfo t;
-    t.AccountID = key.AccountID;
-    t.FundID = key.FundID;
-    t.BuyType = key.BuyType;
+    FormResult checked = CheckDividendForm(ChosenHolding(m_fund, ChosenAccount(m_account)), m_perTen->text().toStdString(),
+                                           m_amount->text().toStdString(), FromQDateTime(m_time->dateTime()));
+    if (!checked.ok) {
+        m_ctx.Say(checked.message, PromptIcon::Warning);
+        if (checked.focus == FormField::Ratio) m_perTen->setFocus();
+        if (checked.focus == FormField::Amount) m_amount->setFocus();
+        return;
+    }
+    TradeInfo t = checked.trade;
     const bool cash = m_mode->currentIndex() == 0;
     t.TradeType = cash ? kTradeCashBonus : kTradeBonusReinvest;
     t.BonusType = cash ? kBonusCash : kBonusReinvest;
-    t.TradeState = kStateConfirmed;
-    t.TradeMoney = NumberOf(m_amount);
-    t.TradeTime = t.DealTime = when;
     const int result = m_ctx.accounts->ManualDividend(t);
     if (result < 0) return m_ctx.Say("手工分红记帐失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_ctx.Say(result == CAccountManager::kBookedWithWarning
@@ -379,6 +375,7 @@ CSaleFeeDialog::CSaleFeeDialog(const BookDialogContext& ctx, QWidget* parent) : 
     top->addLayout(form);
     top->addWidget(Hint("赎回费率用于计算投资收益时减去赎回时的手续费，是一个动态参考值。"));
     top->addWidget(buttons);
+    setMinimumWidth(440);
     connect(m_account, &QComboBox::currentIndexChanged, this,
             [this] { FillHoldings(m_fund, m_ctx, ChosenAccount(m_account), m_ctx.currentFund); });
     connect(m_fund, &QComboBox::currentIndexChanged, this, &CSaleFeeDialog::ShowFees);
@@ -401,9 +398,14 @@ void CSaleFeeDialog::OnSet()
     FundTradeInfo* h = key.FundID.empty() ? nullptr : m_ctx.accounts->FindHolding(key);
     if (!h) return m_ctx.Say("设置失败", PromptIcon::Error);
     FundTradeInfo changed = *h;
-    changed.SaleFee = NumberOf(m_rate);
-    changed.SaleFeeMoney = NumberOf(m_fixed);
-    if (!m_ctx.accounts->SetSaleFee(changed)) return m_ctx.Say("设置失败", PromptIcon::Error);
+    const std::string refusal = ReadSaleFees(m_rate->text().toStdString(), m_fixed->text().toStdString(), changed);
+    if (!refusal.empty()) {
+        m_ctx.Say(refusal, PromptIcon::Warning);
+        (refusal.rfind("固定费用", 0) == 0 ? m_fixed : m_rate)->setFocus();
+        return;
+    }
+    if (!m_ctx.accounts->SetSaleFee(changed))
+        return m_ctx.Say("设置失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_ctx.Say("设置成功");
 }
 
@@ -535,16 +537,22 @@ void CEditBookingDialog::OnSave()
     const int row = SelectedRow(m_view);
     if (row < 0 || row >= static_cast<int>(m_trades.size()))
         return m_ctx.Say("没有选择需要修改的记帐记录", PromptIcon::Warning);
-    TradeInfo t = m_trades[static_cast<size_t>(row)];
-    if (!m_ctx.accounts->FindHolding(HoldingKey::Of(t))) return m_ctx.Say("获取持有基金信息错误", PromptIcon::Error);
-    t.TradeMoney = NumberOf(m_money);
-    t.TradeCount = NumberOf(m_count);
-    t.TradeFee = NumberOf(m_fee);
-    t.TradeValue = NumberOf(m_price);
-    // A negative amount, share count or price would turn the holding's shares and costs negative.
-    if (t.TradeMoney < 0 || t.TradeCount < 0 || t.TradeValue < 0)
-        return m_ctx.Say("交易金额、交易份数和交易价不能小于0", PromptIcon::Warning);
-    if (!m_ctx.accounts->EditTrade(t)) return m_ctx.Say("保存修改失败", PromptIcon::Error);
+    const TradeInfo& chosen = m_trades[static_cast<size_t>(row)];
+    if (!m_ctx.accounts->FindHolding(HoldingKey::Of(chosen))) return m_ctx.Say("获取持有基金信息错误", PromptIcon::Error);
+    const FormResult checked = CheckEditForm(chosen, m_money->text().toStdString(), m_count->text().toStdString(),
+                                             m_fee->text().toStdString(), m_price->text().toStdString());
+    if (!checked.ok) {
+        m_ctx.Say(checked.message, PromptIcon::Warning);
+        switch (checked.focus) {
+        case FormField::Amount: m_money->setFocus(); break;
+        case FormField::Count: m_count->setFocus(); break;
+        case FormField::Fee: m_fee->setFocus(); break;
+        default: m_price->setFocus(); break;
+        }
+        return;
+    }
+    if (!m_ctx.accounts->EditTrade(checked.trade))
+        return m_ctx.Say("保存修改失败:" + m_ctx.accounts->GetLastErrorText(), PromptIcon::Error);
     m_ctx.Say("保存修改成功");
     ShowTrades();
 }

@@ -139,7 +139,7 @@ void CAccountListView::Rebuild()
         m_rows.push_back(IncomeRowOf(*account));
     }
     AddSumRows(m_rows);
-    m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); });
+    m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); }, 2);
 }
 
 void CAccountListView::RebuildColumns()
@@ -319,7 +319,8 @@ void CFundTradeView::Rebuild()
     }
     SetTitle(account ? QStringLiteral("帐户 %1 持有基金明细").arg(QString::fromStdString(account->AccountName))
                      : QStringLiteral("持有基金明细"));
-    m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); });
+    m_list->Model()->SetSource(static_cast<int>(m_rows.size()), [this](int row, int id) { return Cell(row, id); },
+                               account ? 2 : 0);
     if (hadCurrent && current.AccountID == m_accountId) SelectHolding(current.FundID, current.BuyType);
     else ShowTradesOfCurrent();
 }

@@ -9,9 +9,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <set>
 
 #include "app/MarketData.h"
 #include "app/VextalDoc.h"
@@ -55,7 +57,7 @@ CBookkeepingUi::CBookkeepingUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
     });
     connect(m_accounts, &CAccountListView::accountActivated, this, [this](int id) { SelectAccount(id); });
     connect(&frame, &CMainFrame::refreshRequested, this, [this](int page) {
-        if (IsBookPage(page)) RefreshAll();
+        if (IsBookPage(page)) RefreshLatest();
     });
     // Told by the engine once per change, whoever made it (a dialog, a plan
     // run, a download); on the window's thread.
@@ -148,7 +150,7 @@ void CBookkeepingUi::SelectHolding(const HoldingKey& key)
     }
 }
 
-CBookkeepingUi::~CBookkeepingUi() = default;
+CBookkeepingUi::~CBookkeepingUi() { CTaskRunner::Cancel(m_latestPending); }
 
 CBookkeepingUi* CBookkeepingUi::Of(const CMainFrame& frame)
 {
@@ -292,6 +294,50 @@ void CBookkeepingUi::RefreshAll()
     RefillTree();
     RebuildLists();
     emit booksChanged();
+}
+
+void CBookkeepingUi::RefreshLatest()
+{
+    if (m_latestPending) return;  // one question at a time
+    std::set<std::string> held;
+    for (const auto& [id, a] : m_ctx.Accounts().Accounts())
+        for (const FundTradeInfo& h : a->holdings)
+            if (h.TotalCount > 0) held.insert(h.FundID);
+    CLatestValueCache& latest = m_ctx.market.Latest();
+    m_ctx.market.SyncSession();
+    // The service answers at most 32 funds a question.
+    const std::vector<std::string> ids(held.begin(), held.end());
+    auto requests = std::make_shared<std::vector<ValuesRequest>>();
+    for (size_t i = 0; i < ids.size() && m_ctx.doc.User().OfflineFlag == 0; i += 32) {
+        ValuesRequest r;
+        const std::vector<std::string> part(ids.begin() + static_cast<long>(i),
+                                            ids.begin() + static_cast<long>(std::min(i + 32, ids.size())));
+        if (latest.PlanSelectedValues(part, r) == kMarketOk && r.send) requests->push_back(std::move(r));
+    }
+    if (requests->empty()) return RefreshAll();
+    m_latestPending = m_ctx.runner.Run([self = QPointer<CBookkeepingUi>(this), requests,
+                                        &latest](const std::atomic<bool>& cancelled) -> WorkFinish {
+        auto stored = std::make_shared<std::vector<StoredValues>>();
+        for (const ValuesRequest& r : *requests) {
+            if (cancelled) return nullptr;
+            StoredValues s = latest.WriteValuesElsewhere(r, FetchValues(r), cancelled);
+            if (s.result == kMarketCancelled) return nullptr;
+            stored->push_back(std::move(s));
+        }
+        return [self, stored, &latest] {
+            std::string error;
+            for (StoredValues& s : *stored)
+                if (latest.ApplyStored(s) != kMarketOk && error.empty()) error = latest.GetLastError();
+            if (!self) return;
+            self->m_latestPending.reset();
+            self->RefreshAll();
+            // The figures stand on the values held before: the user hears why.
+            if (!error.empty())
+                self->m_frame.statusBar()->showMessage(QStringLiteral("最新净值获取失败，按已有净值计算:") +
+                                                           QString::fromStdString(error),
+                                                       10000);
+        };
+    });
 }
 
 void CBookkeepingUi::SaveColumnWidths() const

@@ -35,8 +35,12 @@ public:
     // The engine changed the books: tree and open lists from its figures,
     // without a recomputation or a service question.
     void BooksChanged();
-    // The frame's refresh on a bookkeeping page: every account recomputed.
+    // Every account recomputed from the values the program holds.
     void RefreshAll();
+    // The frame's refresh (F5) on a bookkeeping page: the held funds' newest
+    // values asked on the worker, then RefreshAll; offline, RefreshAll alone.
+    void RefreshLatest();
+    bool IsRefreshingLatest() const { return m_latestPending != nullptr; }
     void SaveColumnWidths() const;
 
     // The panel's choice: the account (0: the root or nothing) and holding.
@@ -88,6 +92,7 @@ private:
     QPointer<CFundTradeHistoryView> m_history;
     QPointer<CFundIncomeListView> m_income;
     bool m_filling = false;
+    CTaskRunner::CancelFlag m_latestPending;
 };
 
 // Screenshot mode's bookkeeping pictures (called after the other pages').

@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "book/AccountManager.h"
@@ -131,14 +132,22 @@ void CImportDialog::Show(const ImportResult& result)
                         t.TradeMoney > 0 || !byShares ? Num("%0.2f", t.TradeMoney) : QString(),
                         t.TradeCount > 0 ? Num("%0.2f", t.TradeCount) : QString(),
                         t.TradeValue > 0 && !refused ? Num("%0.4f", t.TradeValue) : QString(),
-                        refused ? QString() : Num("%0.2f", r.feeYuan),
-                        refused ? QStringLiteral("拒绝") : result.booked ? QStringLiteral("已记帐") : QStringLiteral("可以记帐")});
+                        refused || Skipped(r) ? QString() : Num("%0.2f", r.feeYuan), Outcome(r, refused, result.booked)});
     }
     m_model->SetRows(std::move(rows));
     m_view->resizeColumnsToContents();
     QStringList refused;
     for (const ImportRefusal& r : result.refusals) refused << QString::fromStdString(r.Text());
     m_refusals->setPlainText(refused.join('\n'));
+}
+
+bool CImportDialog::Skipped(const ImportRow& row) const { return row.duplicate && !m_bookDuplicates; }
+
+QString CImportDialog::Outcome(const ImportRow& row, bool refused, bool booked) const
+{
+    if (refused) return QStringLiteral("拒绝");
+    if (Skipped(row)) return booked ? QStringLiteral("重复，未记帐") : QStringLiteral("重复，确认后才记帐");
+    return booked ? QStringLiteral("已记帐") : QStringLiteral("可以记帐");
 }
 
 void CImportDialog::OnPreview()
@@ -192,6 +201,13 @@ void CImportDialog::Start(bool dryRun)
     // The window's engine and fund data are read here; the worker books
     // through an engine and a connection of its own and asks the service.
     ImportJob job = PrepareImport(*m_ctx.accounts, *m_ctx.db, m_ctx.funds, account, bytes, dryRun);
+    // Rows the account already holds are booked again only when the user says so.
+    job.bookDuplicates =
+        !dryRun && job.duplicates > 0 &&
+        m_ctx.Ask(StrFormat("文件中有%d笔交易与帐户中已有的记帐相同（日期、基金、类型和金额或份数都相同）。"
+                            "要再次记入这些交易吗?选择“否”则只导入其余的交易。",
+                            static_cast<int>(job.duplicates)));
+    m_bookDuplicates = job.bookDuplicates;
     const int rows = static_cast<int>(job.rows);
     const int serial = ++m_serial;
     auto done = std::make_shared<std::atomic<size_t>>(0);
@@ -231,10 +247,16 @@ void CImportDialog::CommittedAfterCancel(const ImportResult& result)
 {
     // "取消" came after the commit: the rows are booked, and the dialog must
     // not go on saying that nothing was.
-    const int n = static_cast<int>(result.rows.size());
+    const int n = BookedRows(result);
     m_status->setText(QString::fromStdString(StrFormat("取消时导入已经完成：%d笔交易已导入", n)));
     m_status->show();
     m_ctx.Say(StrFormat("导入成功：%d笔交易", n));
+}
+
+int CImportDialog::BookedRows(const ImportResult& result) const
+{
+    return static_cast<int>(std::count_if(result.rows.begin(), result.rows.end(),
+                                          [this](const ImportRow& r) { return !Skipped(r); }));
 }
 
 void CImportDialog::Finished(bool dryRun, const ImportResult& result)
@@ -245,7 +267,7 @@ void CImportDialog::Finished(bool dryRun, const ImportResult& result)
         m_ctx.Say(StrFormat("导入失败：%d行被拒绝，没有导入任何交易", static_cast<int>(result.refusals.size())),
                   PromptIcon::Warning);
     } else if (!dryRun) {
-        m_ctx.Say(StrFormat("导入成功：%d笔交易", static_cast<int>(result.rows.size())));
+        m_ctx.Say(StrFormat("导入成功：%d笔交易", BookedRows(result)));
         accept();
     }
     emit runDone();

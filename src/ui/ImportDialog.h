@@ -21,6 +21,7 @@ class QTimer;
 namespace vextal {
 
 struct ImportResult;
+struct ImportRow;
 
 class CImportDialog : public QDialog {
     Q_OBJECT
@@ -50,6 +51,10 @@ private:
     void Finished(bool dryRun, const ImportResult& result);
     void SetBusy(bool busy);
     void Show(const ImportResult& result);
+    // A duplicate the user did not say to book again.
+    bool Skipped(const ImportRow& row) const;
+    QString Outcome(const ImportRow& row, bool refused, bool booked) const;
+    int BookedRows(const ImportResult& result) const;
     BookDialogContext m_ctx;
     QProgressBar* m_progress;
     QLabel* m_status;
@@ -66,6 +71,7 @@ private:
     QPushButton* m_browse;
     QPushButton* m_preview;
     bool m_importing = false;  // the run books (not a preview)
+    bool m_bookDuplicates = false;  // the run books the rows the account already holds
 };
 
 }  // namespace vextal

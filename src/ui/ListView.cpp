@@ -17,10 +17,11 @@ void CListModel::SetColumns(int catalogueId, std::vector<ColumnSpec> columns)
     endResetModel();
 }
 
-void CListModel::SetSource(int rowCount, std::function<ListCell(int, int)> cell)
+void CListModel::SetSource(int rowCount, std::function<ListCell(int, int)> cell, int pinned)
 {
     beginResetModel();
     m_rows = rowCount;
+    m_pinned = std::clamp(pinned, 0, rowCount);
     m_cell = std::move(cell);
     endResetModel();
 }
@@ -47,6 +48,13 @@ public:
 protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
     {
+        // The totals rows stay under the others in both directions, in their
+        // own order; a descending sort asks lessThan(right, left).
+        const auto* model = static_cast<const CListModel*>(sourceModel());
+        const int first = model->rowCount() - model->PinnedRows();
+        const bool l = left.row() >= first, r = right.row() >= first;
+        const bool ascending = sortOrder() == Qt::AscendingOrder;
+        if (l || r) return l && r ? (left.row() < right.row()) == ascending : ascending ? r : l;
         return CompareListValues(left.data(sortRole()), right.data(sortRole())) < 0;
     }
 };

@@ -28,8 +28,10 @@ public:
     explicit CListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     void SetColumns(int catalogueId, std::vector<ColumnSpec> columns);
-    // Cells come from the source on demand, so large lists cost nothing until shown.
-    void SetSource(int rowCount, std::function<ListCell(int row, int columnId)> cell);
+    // Cells come from the source on demand, so large lists cost nothing until
+    // shown. The last `pinned` rows (合计, 平均) stay last under every sort.
+    void SetSource(int rowCount, std::function<ListCell(int row, int columnId)> cell, int pinned = 0);
+    int PinnedRows() const { return m_pinned; }
     void SetRowBackground(std::function<QColor(int row)> background) { m_background = std::move(background); }
     // Columns coloured by sign besides the catalogue's (lists with fixed columns).
     void SetSignedColumns(std::vector<int> ids) { m_signed = std::move(ids); }
@@ -45,6 +47,7 @@ private:
     int m_catalogue = 0;
     std::vector<ColumnSpec> m_columns;
     int m_rows = 0;
+    int m_pinned = 0;
     std::function<ListCell(int, int)> m_cell;
     std::function<QColor(int)> m_background;
     std::vector<int> m_signed;

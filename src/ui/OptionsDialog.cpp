@@ -502,9 +502,8 @@ CProxySettings COptionsDialog::Proxy() const
     CProxySettings p;
     p.enable = m_proxyEnable->isChecked() ? 1 : 0;
     p.ip = m_proxyFields[0]->text().trimmed().toStdString();
-    bool number = false;
-    const int port = m_proxyFields[1]->text().toInt(&number);
-    p.port = number && port > 0 ? port : ini::kDefaultProxyPort;
+    const NumberReading port = ReadNumberInput(m_proxyFields[1]->text().toStdString(), ProxyPortRule());
+    p.port = port.ok() ? static_cast<int>(port.value) : ini::kDefaultProxyPort;
     p.userName = m_proxyFields[2]->text().toStdString();
     p.password = m_proxyFields[3]->text().toStdString();
     return p;
@@ -518,6 +517,15 @@ void COptionsDialog::EditCurveColours()
 
 void COptionsDialog::accept()
 {
+    // A port that is no port is said, not replaced by 8080 behind the user's back.
+    const QString portText = m_proxyFields[1]->text();
+    const NumberReading port = ReadNumberInput(portText.toStdString(), ProxyPortRule());
+    if (!port.ok() && (m_proxyEnable->isChecked() || !portText.trimmed().isEmpty())) {
+        m_prompt.ShowMessage(port.refusal, PromptIcon::Warning);
+        m_tabs->setCurrentIndex(4);
+        m_proxyFields[1]->setFocus();
+        return;
+    }
     const CProxySettings proxy = Proxy();
     // The file keeps 47 characters of the enciphered password: a longer one
     // would come back cut and undecipherable.

@@ -18,6 +18,7 @@
 #include "book/TradeForms.h"
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/NumberInput.h"
 #include "ui/BookDialogs.h"
 #include "ui/FundPicker.h"
 
@@ -117,9 +118,10 @@ CPlanDialog::CPlanDialog(const BookDialogContext& ctx, int accountId, const Plan
 void CPlanDialog::OnSave()
 {
     const std::string code = m_new ? m_fund->FundID() : m_plan.trade.FundID;
-    bool feeOk = false;
-    const double fee = m_fee->currentText().trimmed().toDouble(&feeOk);
-    const double amount = NumberOf(m_amount);
+    // Below zero is the dialog's own refusal; letters, too many places or a
+    // rate above 100 % are the reader's.
+    const NumberReading fee = ReadNumberInput(m_fee->currentText().toStdString(), {"定投费率", -kMaxFigure, 100, 2, true});
+    const NumberReading amount = ReadNumberInput(m_amount->text().toStdString(), {"定投金额", -kMaxFigure, kMaxFigure, 2, true});
     const int day = m_day->value();
     const int bonusType = m_mode->currentIndex() - 1;
     const OleDate start = OleDate::FromParts(m_start->date().year(), m_start->date().month(), m_start->date().day());
@@ -132,8 +134,10 @@ void CPlanDialog::OnSave()
     }
     const auto& plans = m_ctx.accounts->Plans();
     const char* refusal = code.empty()                   ? "请先选择要定投的基金"
-                          : !feeOk || fee < 0            ? "定投费率不能小于0"
-                          : amount <= 0                  ? "定投金额不能小于0"
+                          : !fee.ok()                    ? fee.refusal.c_str()
+                          : fee.value < 0                ? "定投费率不能小于0"
+                          : !amount.ok()                 ? amount.refusal.c_str()
+                          : amount.value <= 0            ? "定投金额不能小于0"
                           : day < 1 || day > 31          ? "定投日期范围:1 ~ 31"
                           : mixedWithoutRange            ? "选择混合分红方式，请先设置混合分红方式"
                           : m_new && plans.count({m_accountId, code}) ? "已有此基金的定投记录"
@@ -145,8 +149,8 @@ void CPlanDialog::OnSave()
     t.FundID = code;
     t.BuyType = kFrontEnd;
     t.BonusType = bonusType;
-    t.TradeMoney = amount;
-    t.TradeFee = fee;
+    t.TradeMoney = amount.value;
+    t.TradeFee = fee.value;
     t.TradeCount = day;
     t.TradeTime = start;
     const int result = m_ctx.accounts->SavePlan(plan);

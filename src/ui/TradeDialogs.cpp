@@ -30,15 +30,6 @@
 
 namespace vextal {
 
-double FieldNumber(const QString& text)
-{
-    const QString t = text.trimmed();
-    if (t.isEmpty()) return 0;
-    bool ok = false;
-    double v = t.toDouble(&ok);
-    return ok ? v : std::numeric_limits<double>::quiet_NaN();
-}
-
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -389,25 +380,29 @@ TradeForm CTradeDialog::Form() const
     if (m_kind == FormKind::Conversion)
         if (const FundTradeInfo* h = m_ctx.Accounts().FindHolding({m_accountId, f.FundID, f.BuyType}))
             f.BonusIndex = h->BonusType + 1;
+    // Every typed number through the one reader; its refusal waits for the
+    // field's turn in the checks.
+    auto read = [&f](FormField field, const QString& text) { SetFormNumber(f, field, text.toStdString()); };
     if (m_target) {
         f.TargetFundID = m_target->FundID();
         f.TargetBuyType = m_targetBackEnd->isChecked() ? kBackEnd : kFrontEnd;
         f.TargetBonusIndex = m_targetBonus->currentIndex();
-        f.TargetCount = FieldNumber(m_targetCount->text());
-        f.TargetFee = FieldNumber(m_targetFee->currentText());
         f.TargetFeeIsAmount = m_targetFeeIsAmount->isChecked();
+        read(FormField::TargetCount, m_targetCount->text());
+        read(FormField::TargetFee, m_targetFee->currentText());
     }
-    f.Amount = m_amount ? FieldNumber(m_amount->text()) : 0;
-    f.Count = m_count ? FieldNumber(m_count->text()) : 0;
+    f.Amount = 0;
+    f.Count = 0;
+    f.Fee = 0;
+    if (m_amount) read(FormField::Amount, m_amount->text());
+    if (m_count) read(FormField::Count, m_count->text());
     if (m_fee) {
-        f.Fee = FieldNumber(m_fee->currentText());
         f.FeeIsAmount = m_feeIsAmount->isChecked();
-    } else {
-        f.Fee = 0;
+        read(FormField::Fee, m_fee->currentText());
     }
     if (m_interest) {
-        f.Interest = FieldNumber(m_interest->text());
         f.InterestIsAmount = m_interestIsAmount->isChecked();
+        read(FormField::Interest, m_interest->text());
     }
     f.InnerDeduction = m_inner && m_inner->isChecked();
     f.NoAutoBonus = m_noAutoBonus && m_noAutoBonus->isChecked();
@@ -430,6 +425,7 @@ QWidget* CTradeDialog::FieldWidget(FormField field) const
     case FormField::Interest: return m_interest;
     case FormField::Amount: return m_amount;
     case FormField::Count: return m_count;
+    case FormField::TargetCount: return m_targetCount;
     case FormField::Time: return m_time;
     case FormField::BonusMode: return m_bonus;
     case FormField::TargetBonusMode: return m_targetBonus;
@@ -464,9 +460,14 @@ bool CTradeDialog::Submit()
 void CTradeDialog::Calculate()
 {
     const TradeForm form = Form();
-    if (form.FundID.empty() || (m_kind == FormKind::Conversion && form.TargetFundID.empty())) {
-        FormResult checked = CheckTradeForm(form, nullptr);
+    // What the booking would refuse is not previewed either (a field that is
+    // no number, a day before the fund's first NAV); the dividend mode does
+    // not matter to the figures.
+    const FormResult checked =
+        CheckTradeForm(form, [](const HoldingKey&, const OleDate&, int& mode) { return mode = kBonusCash, true; });
+    if (!checked.ok) {
         m_ctx.prompt.ShowMessage(checked.message, PromptIcon::Warning);
+        if (QWidget* w = FieldWidget(checked.focus)) w->setFocus();
         return;
     }
     if (m_pending) return;
@@ -631,8 +632,8 @@ TradeForm CSplitDialog::Form() const
     TradeForm f = DefaultTradeForm(FormKind::Split);
     f.AccountID = m_account->currentIndex() >= 0 ? m_account->currentData().toInt() : 0;
     f.FundID = m_fund->FundID();
-    f.Ratio = FieldNumber(m_ratio->text());
-    f.Count = FieldNumber(m_count->text());
+    SetFormNumber(f, FormField::Ratio, m_ratio->text().toStdString());
+    SetFormNumber(f, FormField::Count, m_count->text().toStdString());
     const QDate d = m_date->date();
     f.TradeTime = OleDate::FromParts(d.year(), d.month(), d.day());
     if (const AccountInfo* account = m_ctx.Accounts().FindAccount(f.AccountID))

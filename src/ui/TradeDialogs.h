@@ -210,8 +210,4 @@ private:
     QPushButton* m_cancel;
 };
 
-// A number field as the forms read it: empty is 0, anything unreadable NaN
-// (refused by every check).
-double FieldNumber(const QString& text);
-
 }  // namespace vextal

@@ -285,6 +285,35 @@ TEST_F(SettingsTest, FundListFundIdAndHighLight)
     EXPECT_EQ(load("ShowRealtimeFlag=1").showRealtimeFlag, 1);
 }
 
+// Integer keys go through the one number reader: what is no whole number
+// within the key's range is the key's default, not its leading digits.
+TEST_F(SettingsTest, IntegersOutsideTheirRangeTakeTheDefault)
+{
+    const struct {
+        const char* file;
+        int CSettings::*show;
+        int want;
+    } cases[] = {
+        {"[Show]\nFundShowType=3", &CSettings::fundShowType, 3},
+        {"[Show]\nFundShowType=7", &CSettings::fundShowType, 0},
+        {"[Show]\nFundShowType=2x", &CSettings::fundShowType, 0},
+        {"[Show]\nListItemSize=0", &CSettings::listItemSize, 0},
+        {"[Show]\nListItemSize=abc", &CSettings::listItemSize, 1},
+        {"[Show]\nListItemSize=-1", &CSettings::listItemSize, 1},
+        {"[Show]\nFundView=1.5", &CSettings::fundView, 0},
+        {"[Show]\nFundZeroHide= 1 ", &CSettings::fundZeroHide, 1},
+        {"[Show]\nShowNew=inf", &CSettings::showNew, 1},
+    };
+    for (const auto& c : cases) {
+        Put(std::string(c.file) + "\n");
+        EXPECT_EQ(Load().*c.show, c.want) << c.file;
+    }
+    for (auto [text, port] : {std::pair{"3128", 3128}, {"99999", 8080}, {"0", 8080}, {"80abc", 8080}}) {
+        Put(std::string("[Proxy]\nPort=") + text + "\n");
+        EXPECT_EQ(Load().proxy.port, port) << text;
+    }
+}
+
 TEST_F(SettingsTest, PasswordsAreNeverStoredInPlainText)
 {
     Put("; the user's own comment\n[Show]\nFundView=1\n");

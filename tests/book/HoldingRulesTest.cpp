@@ -55,6 +55,30 @@ TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
     EXPECT_EQ(cash(), "17.06");
 }
 
+// Editing or deleting a trade of a money-market holding rebuilds its counts
+// from the trades; the income the service reported stays.
+TEST_F(BookTest, MoneyMarketIncomeSurvivesEditsAndDeletions)
+{
+    int acc = NewAccount("A");
+    services.nav["000009"] = 1.0;
+    services.incomePer10kPerDay = 1.0;
+    TradeInfo buy = Purchase(acc, "000009", 10000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    TradeInfo more = Purchase(acc, "000009", 100, 0, OleDate::FromParts(2024, 6, 10, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0);
+    ASSERT_EQ(manager.BookTrade(more), 0);
+    auto cash = [&] {
+        double c = 0;
+        db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", c);
+        return StrFormat("%0.2f", c);
+    };
+    EXPECT_EQ(cash(), "11.00");
+    TradeInfo edited = manager.FindAccount(acc)->trades.at(buy.TradeID);
+    edited.TradeMoney = 10001;
+    ASSERT_TRUE(manager.EditTrade(edited));
+    ASSERT_TRUE(manager.DeleteTrade(manager.FindAccount(acc)->trades.at(more.TradeID)));
+    EXPECT_EQ(cash(), "11.00");
+}
+
 TEST_F(BookTest, ADividendBookedByHandCountsAsApplied)
 {
     int acc = NewAccount("A");

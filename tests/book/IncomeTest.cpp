@@ -189,6 +189,14 @@ TEST_F(Income, RealtimeEstimateOnlyDuringTheTradingDay)
         ASSERT_TRUE(manager.RefreshAccount(account));
         EXPECT_NEAR(Figures(account, "000001").MarketValue, 1000 * c.value, 1e-9) << c.now.Format(0);
     }
+    // During the day the expected NAV is yesterday's; the estimate, up 2 %,
+    // still shows today's income and rate instead of 0.
+    estimates.estimate = Value(1.2, 2, today);
+    Clock::Fix(Ymd(2024, 6, 14, 14));
+    manager.SetIncomeSettings(true, today.AddDays(-1));
+    ASSERT_TRUE(manager.RefreshAccount(account));
+    EXPECT_NEAR(Figures(account, "000001").TodayIncome, 1200 * 2 / 102.0, 1e-9);
+    EXPECT_NEAR(manager.FindAccount(account)->TodayIncomeRate, 1200 * 2 / 102.0 / 10, 1e-9);  // of 1000 principal
 }
 
 // Cash-flow series solved by hand, to 4 decimals of a percent; NAN: no rate.
@@ -251,10 +259,22 @@ TEST_F(Income, AnnualRatesOfHoldingsAndAccounts)
                           std::pow(1 + r, -(today.dt - Ymd(2023, 6, 14).dt) / 365);
     EXPECT_NEAR(pv, 0, 1e-6);
 
+    // A money-market fund's income counts: 10,000 a year ago with 200 of
+    // income is 2 % a year, not 0.
+    services.nav["000009"] = 1.0;
+    TradeInfo money = Purchase(account, "000009", 10000, 0, Ymd(2023, 6, 14, 10));
+    ASSERT_EQ(manager.BookTrade(money), 0) << manager.GetLastErrorText();
+    ASSERT_TRUE(db.Execute("UPDATE T_Fund_Trade SET CashBonus=200,CashBonusNew=200 WHERE FundID='000009'"));
+    ASSERT_TRUE(manager.ReadHoldings(account));
+    manager.RefreshAnnualRates(account);
+    EXPECT_DOUBLE_EQ(Figures(account, "000009").TotalIncome, 200);
+    ASSERT_TRUE(Figures(account, "000009").AnnualRate.has_value());
+    EXPECT_NEAR(*Figures(account, "000009").AnnualRate, (std::pow(1.02, 365.0 / 366) - 1) * 100, 1e-4);
+
     // The trade income list: a fund filter is a value, never part of the statement.
     std::vector<TradeIncomeRow> rows;
     ASSERT_TRUE(manager.LoadTradeIncome(0, "", rows));
-    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows.size(), 3u);
     ASSERT_TRUE(manager.LoadTradeIncome(0, "0' OR '1'='1", rows)) << manager.GetLastErrorText();
     EXPECT_TRUE(rows.empty());
 }

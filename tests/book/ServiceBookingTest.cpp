@@ -150,6 +150,45 @@ TEST_F(ServiceBooking, APurchaseConfirmedOnTheExDayGetsNoDividendOfIt)
     EXPECT_EQ(db().GetRecordCount("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
 }
 
+// Before its first NAV a fund has no price: the service answers 1.0 for
+// any such day (subscriptions are made at par), which only a subscription may take.
+TEST_F(ServiceBooking, NoTradeIsPricedBeforeTheFundsFirstNav)
+{
+    const SimFund* young = nullptr;
+    for (const SimFund& f : s_market->Funds())
+        if (!f.IsMoneyMarket() && !f.withdrawDay && f.createDay > Day(2016, 1, 1) && f.createDay < Day(2024, 1, 1)) {
+            young = &f;
+            break;
+        }
+    ASSERT_NE(young, nullptr);
+    const OleDate before = DateOfDay(young->createDay).AddDays(-400).AddSeconds(10 * 3600);
+    double nav = 0;
+    OleDate deal;
+    std::string error;
+    ASSERT_TRUE(services_->GetFundTradeValue(young->code, before, nav, deal, error)) << error;
+    EXPECT_EQ(nav, 1.0);  // what a booking must not take as the fund's price
+
+    const std::string refusal =
+        StrFormat("基金%s在%s之前没有净值", young->code.c_str(), DateOfDay(young->createDay).Format(1).c_str());
+    TradeInfo quick;
+    quick.AccountID = account_;
+    quick.FundID = young->code;
+    quick.TradeType = kTradeQuick;
+    quick.TradeCount = 100;
+    quick.TradeTime = before;
+    TradeInfo buy = Purchase(young->code, 1000, before, kBonusCash);
+    for (TradeInfo* t : {&quick, &buy}) {
+        EXPECT_EQ(manager().BookTrade(*t), -1);
+        EXPECT_EQ(manager().GetLastErrorText(), refusal);
+    }
+    EXPECT_EQ(home_->Count("SELECT * FROM T_Trade_Info"), 0);
+    TradeInfo sub = Purchase(young->code, 1000, before, kBonusCash);
+    sub.TradeType = kTradeSubscribe;
+    sub.NoAutoBonus = 1;
+    ASSERT_EQ(manager().BookTrade(sub), 0) << manager().GetLastErrorText();
+    EXPECT_EQ(sub.TradeValue, 1.0);
+}
+
 TEST_F(ServiceBooking, DividendsAfterAPurchaseAreBookedInCashOrShares)
 {
     const int from = Day(2023, 1, 1), to = Day(2024, 10, 9);

@@ -79,6 +79,29 @@ TEST_F(BookTest, MarkersInsideNamesAndNotesDoNotCutTheText)
     EXPECT_NE(Named(manager, "B1"), nullptr);
 }
 
+// A download stopped right after an account came in: that account's average
+// costs are already its own, not the text's six places.
+TEST_F(BookTest, ADownloadedAccountCommitsWithItsCosts)
+{
+    const int acc = NewAccount("A");
+    TradeInfo buy = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 3, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0);  // 833.33 shares: 1.20000480 a share
+    std::string text;
+    ASSERT_TRUE(manager.ExportBookkeeping(text));
+    ASSERT_NE(text.find("|1.200005|"), std::string::npos) << text;
+    manager.SetPausePoint([](const char* label) {
+        if (std::string(label) == "committed") throw std::runtime_error("stopped");
+    });
+    EXPECT_THROW(manager.MergeBookkeeping(text, true), std::runtime_error);
+    manager.SetPausePoint(nullptr);
+    for (const char* sql : {"SELECT CostValue FROM T_Trade_Info WHERE AccountID<>%d",
+                            "SELECT TradeValue FROM T_Fund_Trade WHERE AccountID<>%d"}) {
+        double cost = 0;
+        ASSERT_TRUE(db.QueryDouble(StrFormat(sql, acc), cost)) << sql;
+        EXPECT_EQ(StrFormat("%0.8f", cost), "1.20000480") << sql;
+    }
+}
+
 // The engine tells its listener which accounts changed, once per operation,
 // and nothing for what was rolled back.
 TEST_F(BookTest, ChangesAreToldOncePerOperationAndNeverForARollback)

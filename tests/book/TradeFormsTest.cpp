@@ -72,6 +72,7 @@ TEST_F(TradeFormsAtFixedTime, EveryDialogRefusesInItsOrder)
     RunSteps(buy, {{"请先选择要购买的基金", FormField::Fund, [](TradeForm& f) { f.FundID = "000001"; }},
                    {"手续费不能小于0", FormField::Fee, [](TradeForm& f) { f.Fee = 1.5; }},
                    {"购买金额不能小于0", FormField::Amount, [](TradeForm& f) { f.Amount = 1000; }},
+                   {"购买份额不能小于0", FormField::Count, [](TradeForm& f) { f.Count = 0; }},
                    {"交易时间不能大于当前时间", FormField::Time, [](TradeForm& f) { f.TradeTime = kPast; }},
                    {"选择混合分红方式，请先设置混合分红方式", FormField::BonusMode,
                     [](TradeForm& f) { f.BonusIndex = kBonusIndexCash; }}});
@@ -123,11 +124,91 @@ TEST_F(TradeFormsAtFixedTime, EveryDialogRefusesInItsOrder)
                      {"拆分份额不能小于0", FormField::Count, [](TradeForm& f) { f.Count = 120; }},
                      {"拆分日期不能大于当前日期", FormField::Time, [&](TradeForm& f) { f.TradeTime = future; }}});
 
-    // A number the field could not read is refused, not booked.
-    TradeForm nan = DefaultTradeForm(FormKind::Purchase);
-    nan.FundID = "000001";
-    nan.Amount = std::nan("");
-    EXPECT_EQ(CheckTradeForm(nan, NoRange).message, "购买金额不能小于0");
+}
+
+// What a field holds, through the one reader: each wrong text is refused in
+// the field's turn with a text naming it, never booked as 0 or inf.
+TEST_F(TradeFormsAtFixedTime, TypedFieldsAreReadAndNamed)
+{
+    const struct {
+        FormKind kind;
+        FormField field;
+        const char* text;
+        const char* refusal;
+    } cases[] = {
+        {FormKind::Purchase, FormField::Amount, "inf", "购买金额必须是数字"},
+        {FormKind::Purchase, FormField::Amount, "", "购买金额不能小于0"},
+        {FormKind::Purchase, FormField::Amount, "-5", "购买金额不能小于0"},  // the dialog's own text
+        {FormKind::Purchase, FormField::Amount, "1e11", "购买金额不能大于10000000000"},
+        {FormKind::Purchase, FormField::Amount, "1000.555", "购买金额最多只能有2位小数"},
+        {FormKind::Purchase, FormField::Fee, "abc", "购买费率必须是数字"},
+        {FormKind::Purchase, FormField::Fee, "150", "购买费率不能大于100"},
+        {FormKind::Purchase, FormField::Count, "abc", "购买份额必须是数字"},
+        {FormKind::Purchase, FormField::Count, "-50", "购买份额不能小于0"},
+        {FormKind::Redemption, FormField::Count, "nan", "赎回份数必须是数字"},
+        {FormKind::Redemption, FormField::Amount, "1,000", "赎回金额必须是数字"},
+        {FormKind::Conversion, FormField::TargetCount, "-1", "转入份额不能小于0"},
+        {FormKind::Conversion, FormField::TargetFee, "x", "转入费率必须是数字"},
+        {FormKind::Subscription, FormField::Interest, "101", "同业利率不能大于100"},
+        {FormKind::Quick, FormField::Count, "1e-5", "份数最多只能有4位小数"},
+        {FormKind::Split, FormField::Ratio, "two", "拆分比例必须是数字"},
+    };
+    for (const auto& c : cases) {
+        TradeForm f = DefaultTradeForm(c.kind);
+        f.AccountID = 1;
+        f.FundID = "000001";
+        f.TargetFundID = "000002";
+        f.TradeTime = kPast;
+        f.Amount = 1000;
+        f.Count = 10;
+        f.HeldCount = 100;
+        f.Ratio = 2;
+        f.Interest = 1.87;
+        SetFormNumber(f, c.field, c.text);
+        const FormResult r = CheckTradeForm(f, NoRange);
+        EXPECT_EQ(r.message, c.refusal) << c.text;
+        EXPECT_EQ(r.focus, c.field) << c.text;
+    }
+    // A fee in yuan that takes the whole amount buys nothing.
+    TradeForm buy = DefaultTradeForm(FormKind::Purchase);
+    buy.FundID = "000001";
+    buy.TradeTime = kPast;
+    buy.Amount = 100;
+    buy.FeeIsAmount = true;
+    SetFormNumber(buy, FormField::Fee, "100");
+    EXPECT_EQ(CheckTradeForm(buy, NoRange).message, "购买费用必须小于购买金额");
+    // Before its first NAV a fund is not priced (a subscription is, at 1.0).
+    buy.Fee = 1.5;
+    buy.FeeIsAmount = false;
+    buy.EstablishDate = OleDate::FromParts(2024, 6, 20);
+    EXPECT_EQ(CheckTradeForm(buy, NoRange).message, "基金000001在2024-06-20之前没有净值");
+    buy.kind = FormKind::Subscription;
+    EXPECT_TRUE(CheckTradeForm(buy, NoRange).ok);
+
+    // The edit dialog's four fields.
+    TradeInfo chosen;
+    chosen.TradeType = kTradeBuy;
+    EXPECT_EQ(CheckEditForm(chosen, "100", "abc", "1.5", "1.2").message, "交易份数必须是数字");
+    EXPECT_EQ(CheckEditForm(chosen, "100", "50", "150", "1.2").message, "费率不能大于100");
+    EXPECT_EQ(CheckEditForm(chosen, "-1", "50", "1.5", "1.2").message, "交易金额不能小于0");
+    FormResult edit = CheckEditForm(chosen, "100", "50", "-10", "1.2345");
+    ASSERT_TRUE(edit.ok) << edit.message;
+    EXPECT_EQ(edit.trade.TradeFee, -10);
+    EXPECT_EQ(edit.trade.TradeValue, 1.2345);
+    // The manual dividend: the Part's texts for 0 and below, the reader's for letters.
+    const HoldingKey held{1, "000001", 0};
+    EXPECT_EQ(CheckDividendForm(held, "abc", "10", kPast).message, "单位分红必须是数字");
+    EXPECT_EQ(CheckDividendForm(held, "", "10", kPast).message, "分红不能小于或者等于0");
+    EXPECT_EQ(CheckDividendForm(held, "0.5", "inf", kPast).message, "分红金额必须是数字");
+    EXPECT_EQ(CheckDividendForm(held, "0.5", "-3", kPast).message, "分红金额不能小于或者等于0");
+    EXPECT_TRUE(CheckDividendForm(held, "0.5", "3", kPast).ok);
+    // The reference redemption fee.
+    FundTradeInfo h;
+    EXPECT_EQ(ReadSaleFees("-50", "0", h), "赎回费率不能小于0");
+    EXPECT_EQ(ReadSaleFees("abc", "0", h), "赎回费率必须是数字");
+    EXPECT_EQ(ReadSaleFees("0.5", "nan", h), "固定费用必须是数字");
+    EXPECT_EQ(ReadSaleFees("0.5", "", h), "");
+    EXPECT_EQ(h.SaleFee, 0.5);
 }
 
 }  // namespace

@@ -110,7 +110,9 @@ TEST_F(TradeImportTest, AFileBooksTheSameHoldingsAsTheDialogsOneByOne)
     manager.ReadHoldings(imported);
     manager.RefreshAccount(imported);
 
-    // The same rows through the dialogs' path, one by one.
+    // The same rows through the dialogs' path, one by one, without
+    // automatic dividends as the import books them.
+    manager.SetAutomaticDividends(false);
     for (const ImportRow& row : ParseTradeCsv(good, byHand).rows) {
         TradeInfo t = row.trade;
         if (row.kind == ImportKind::CashDividend) {
@@ -144,7 +146,7 @@ TEST_F(TradeImportTest, AFileBooksTheSameHoldingsAsTheDialogsOneByOne)
                             "LastBonus,LastTrade,CashBonusNew FROM T_Fund_Trade WHERE AccountID=%d ORDER BY FundID",
                             "SELECT FundCount FROM T_Account_Info WHERE AccountID=%d"})
         EXPECT_EQ(rows(sql, imported), rows(sql, byHand)) << sql;
-    EXPECT_GT(Trades(imported), 305);  // the automatic dividend
+    EXPECT_EQ(Trades(imported), 305);  // the file's rows, no dividend of the service's on top
     for (const char* fund : {"000001", "000002", "000003", "000009"}) {
         Figures a = Holding(imported, fund), b = Holding(byHand, fund);
         EXPECT_GT(a.count, 0) << fund;
@@ -153,24 +155,116 @@ TEST_F(TradeImportTest, AFileBooksTheSameHoldingsAsTheDialogsOneByOne)
     }
 }
 
-TEST_F(TradeImportTest, ReadsGbkAndBomFilesAndRefusesWrongNav)
+// UTF-16 as a spreadsheet saves it, without every character in one byte.
+std::string Utf16Le(const std::string& utf8, bool bom)
+{
+    std::string out = bom ? "\xFF\xFE" : "";
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp = c;
+        size_t n = 1;
+        if (c >= 0xE0) cp = c & 0x0F, n = 3;
+        else if (c >= 0xC0) cp = c & 0x1F, n = 2;
+        for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        out += static_cast<char>(cp & 0xFF);
+        out += static_cast<char>(cp >> 8);
+        i += n;
+    }
+    return out;
+}
+
+TEST_F(TradeImportTest, ReadsGbkBomAndUtf16FilesAndListsEveryRefusedLine)
 {
     const int account = NewAccount("A");
     const std::string utf8 = "日期\t基金代码\t类型\t金额或份数\n2024-03-01\t000001\t申购\t1,200.00\n";
-    EXPECT_EQ(DecodeImportText("\xEF\xBB\xBF" + utf8), utf8);
-    EXPECT_EQ(DecodeImportText(Utf8ToGbk(utf8)), utf8);
+    for (const std::string& file : {"\xEF\xBB\xBF" + utf8, Utf8ToGbk(utf8), Utf16Le(utf8, true)}) {
+        const ImportText text = DecodeImportText(file);
+        ASSERT_EQ(text.lines.size(), 3u) << text.refusal;
+        EXPECT_EQ(text.lines[1], "2024-03-01\t000001\t申购\t1,200.00");
+    }
+    EXPECT_EQ(ParseTradeCsv(Utf16Le(utf8, false), account).refusals.at(0).Text(),
+              "文件是没有字节顺序标记的UTF-16编码，请另存为UTF-8或带字节顺序标记的UTF-16");
 
-    // A GBK file with tabs; the NAV the file gives must be the booked one.
-    const std::string gbk = Utf8ToGbk(utf8 + "2024-03-04\t000002\t申购\t500\t\t1.3\n2024-03-05\t000001\t转换\t100\t0.5\n");
+    // A GBK file with tabs; the NAV the file gives must be the booked one. A
+    // line of bytes no encoding reads is refused by its number, and the
+    // lines after it are still read.
+    const std::string gbk = Utf8ToGbk(utf8 + "2024-03-04\t000002\t申购\t500\t\t1.3\n") + std::string("\x81\0\xFF garbage\n", 12) +
+                            Utf8ToGbk("2024-03-05\t000001\t转换\t100\t0.5\n2024-03-06\t000001\t卖空\t1\n");
     ImportResult r = ImportTrades(manager, db, account, gbk, true);
-    ASSERT_EQ(r.refusals.size(), 2u);
-    EXPECT_EQ(r.refusals[0].Text(), "第3行：文件中的净值1.3000与记帐净值1.2000不符");
-    EXPECT_EQ(r.refusals[1].Text(), "第4行：转换需要6位数字的目标基金代码");
+    std::vector<std::string> refused;
+    for (const ImportRefusal& x : r.refusals) refused.push_back(x.Text());
+    EXPECT_EQ(refused, (std::vector<std::string>{"第3行：文件中的净值1.3000与记帐净值1.2000不符", "第4行：含有无法识别的字符",
+                                                 "第5行：转换需要6位数字的目标基金代码", "第6行：未知的交易类型：卖空"}));
 
     ImportResult ok = ImportTrades(manager, db, account, "\xEF\xBB\xBF" + utf8 + "2024-03-05,000001,转换,100,0.5,,000002\n", false);
     ASSERT_TRUE(ok.Ok()) << ok.refusals.front().Text();
     EXPECT_DOUBLE_EQ(Held(account, "000001"), 900);
     EXPECT_GT(Held(account, "000002"), 0);
+}
+
+// A comma is a thousands separator only where it cannot separate fields.
+TEST_F(TradeImportTest, ThousandsSeparatorsOnlyInsideQuotes)
+{
+    const int account = NewAccount("A");
+    const struct {
+        const char* line;
+        double money;
+        const char* refusal;
+    } cases[] = {
+        {"2024-03-01,000001,申购,1,000.50", 0, "第1行：数字中的千位分隔符必须放在引号中：1,000.50"},
+        {"2024-03-01,000001,申购,\"1,000.50\"", 1000.5, ""},
+        {"2024-03-01\t000001\t申购\t1,000,000", 1e6, ""},
+        {"2024-03-01,000001,申购,\"1,00\"", 0, "第1行：金额必须是数字：1,00"},
+        {"2024-03-01,000001,申购,1000,inf", 0, "第1行：手续费必须是数字：inf"},
+        {"2024-03-01,000001,申购,1000.555", 0, "第1行：金额最多只能有2位小数：1000.555"},
+    };
+    for (const auto& c : cases) {
+        const ImportResult r = ParseTradeCsv(c.line, account);
+        EXPECT_EQ(r.refusals.empty() ? "" : r.refusals[0].Text(), c.refusal) << c.line;
+        if (!r.rows.empty()) {
+            EXPECT_EQ(r.rows[0].trade.TradeMoney, c.money) << c.line;
+        }
+    }
+}
+
+// A statement's dividend is booked once, from its own row, whatever date the
+// statement gives it; the automatic dividends stay out of an import.
+TEST_F(TradeImportTest, AStatementsDividendIsBookedOnce)
+{
+    const int account = NewAccount("A");
+    services.nav["000002"] = 1.0;
+    services.dividends["000002"] = {{0.028, OleDate(), OleDate(), OleDate::FromParts(2024, 3, 6)}};
+    const std::string file = "2024-03-01,000002,申购,10000\n2024-03-05,000002,现金红利,280\n2024-03-11,000002,申购,5000\n";
+    ImportResult r = ImportTrades(manager, db, account, file, false);
+    ASSERT_TRUE(r.booked) << r.refusals.front().Text();
+    double cash = 0;
+    db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE TradeType=7", cash);
+    EXPECT_DOUBLE_EQ(cash, 280);
+    EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 OR TradeType=7"), 1);
+}
+
+// The same file twice: the second run shows every row as already held, and
+// books them again only when told.
+TEST_F(TradeImportTest, RowsTheAccountHoldsAreBookedOnlyWhenConfirmed)
+{
+    const int account = NewAccount("A");
+    const std::string file = "2024-03-01,000001,申购,1200\n2024-03-04,000001,赎回,100\n2024-03-05,000001,申购,600\n";
+    ASSERT_TRUE(ImportTrades(manager, db, account, file, false).booked);
+    const std::string more = file + "2024-03-05,000001,申购,600\n2024-03-06,000001,申购,600\n";
+    EXPECT_EQ(PrepareImport(manager, db, &funds, account, more, true).duplicates, 3u);
+    ImportResult dry = ImportTrades(manager, db, account, more, true);
+    std::vector<bool> dup;
+    for (const ImportRow& row : dry.rows) dup.push_back(row.duplicate);
+    EXPECT_EQ(dup, (std::vector<bool>{true, true, true, false, false}));
+
+    ImportResult skipped = ImportTrades(manager, db, account, more, false);
+    ASSERT_TRUE(skipped.booked);
+    EXPECT_EQ(Trades(account), 5);
+    EXPECT_DOUBLE_EQ(Held(account, "000001"), 2400);  // 1000 - 100 + 500 + 500 + 500
+    ImportControl confirmed;
+    confirmed.bookDuplicates = true;
+    ASSERT_TRUE(ImportTrades(manager, db, account, file, false, nullptr, confirmed).booked);
+    EXPECT_EQ(Trades(account), 8);
 }
 
 }  // namespace

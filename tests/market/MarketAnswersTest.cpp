@@ -96,8 +96,8 @@ protected:
 };
 
 // One 20-field latest-value record, its code enciphered.
-std::string ValueRecord(const std::string& date, const std::string& code, float nav, float week = 0.5f,
-                        float total = 12.5f)
+std::string ValueRecord(const std::string& date, const std::string& code, double nav, double week = 0.5,
+                        double total = 12.5)
 {
     return date + "|" + EncryptText(code, kCipherKey) + "|" + StrFormat("%0.4f", nav) + "|" +
            StrFormat("%0.4f", nav + 1) + "|1.25|0.0120|" + StrFormat("%0.2f", week) +
@@ -126,7 +126,7 @@ protected:
         ASSERT_TRUE(db.Execute("INSERT INTO T_Fund_Value(FundID,TodayValue,VarPercent,TotalValue,VarValue,ValueDate) "
                                "VALUES('" + fund + "',1,0,1,0,'" + date.Format(0) + "')"));
     }
-    CNewFundValue Value(const std::string& fund, const OleDate& date, float nav)
+    CNewFundValue Value(const std::string& fund, const OleDate& date, double nav)
     {
         CNewFundValue v;
         v.FundID = fund;
@@ -206,52 +206,62 @@ TEST_F(LatestValueTest, SaveKeepsNewerRowsAndExtendsHistoryOnlyWithoutGap)
     History("184688", At(2024, 1, 5));
 
     // Monday after the stored Friday: added to the history too.
-    CNewFundValue mon = Value("110011", At(2024, 1, 8), 1.2345f);
-    mon.TotalValue1 = 3.5f;
+    CNewFundValue mon = Value("110011", At(2024, 1, 8), 1.2345);
+    mon.TotalValue1 = 3.5;
     ASSERT_TRUE(values.SaveNewFundValue(mon));
     EXPECT_EQ(Rows("110011"), 2);
-    float total1 = 0;
-    ASSERT_TRUE(db.QueryFloat("SELECT TotalValue1 FROM T_Fund_Value WHERE FundID='110011' AND "
+    double total1 = 0;
+    ASSERT_TRUE(db.QueryDouble("SELECT TotalValue1 FROM T_Fund_Value WHERE FundID='110011' AND "
                               "ValueDate='2024-01-08 00:00:00'", total1));
-    EXPECT_FLOAT_EQ(total1, 3.5f);
+    EXPECT_DOUBLE_EQ(total1, 3.5);
     // Tuesday after the stored Friday: a gap, the history waits.
-    ASSERT_TRUE(values.SaveNewFundValue(Value("110022", At(2024, 1, 9), 1.1f)));
+    ASSERT_TRUE(values.SaveNewFundValue(Value("110022", At(2024, 1, 9), 1.1)));
     EXPECT_EQ(Rows("110022"), 1);
     // Weekly NAVs: 6 days is not enough, exactly 7 is.
-    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 11), 0.9f)));
+    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 11), 0.9)));
     EXPECT_EQ(Rows("184688"), 1);
-    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 12), 0.95f)));
+    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 12), 0.95)));
     EXPECT_EQ(Rows("184688"), 2);
 
     // An older value never replaces a newer one, in the table or the map.
-    EXPECT_FALSE(values.SaveNewFundValue(Value("110011", At(2024, 1, 5), 9.0f)));
-    float nav = 0;
-    ASSERT_TRUE(db.QueryFloat("SELECT TodayValue FROM T_New_Fund_Value WHERE FundID='110011'", nav));
-    EXPECT_FLOAT_EQ(nav, 1.2345f);
-    EXPECT_FLOAT_EQ(values.FindValue("110011")->TodayValue, 1.2345f);
+    EXPECT_FALSE(values.SaveNewFundValue(Value("110011", At(2024, 1, 5), 9.0)));
+    double nav = 0;
+    ASSERT_TRUE(db.QueryDouble("SELECT TodayValue FROM T_New_Fund_Value WHERE FundID='110011'", nav));
+    EXPECT_DOUBLE_EQ(nav, 1.2345);
+    EXPECT_DOUBLE_EQ(values.FindValue("110011")->TodayValue, 1.2345);
 
     // Statistics: the second save replaces the first; LastYearIncome stays 0.
     CNewFundValue again = mon;
-    again.WeekIncome = 1.5f;
-    again.TotalIncome = 88.25f;
+    again.WeekIncome = 1.5;
+    again.TotalIncome = 88.25;
     again.IncomeSum44 = 7;
     ASSERT_TRUE(values.SaveNewFundValue(again));
     EXPECT_EQ(Count("SELECT * FROM T_New_Income WHERE FundID='110011'"), 1);
     ASSERT_TRUE(values.LoadNewFundValues());
     const CNewFundValue* v = values.FindValue("110011");
     ASSERT_NE(v, nullptr);
-    EXPECT_FLOAT_EQ(v->WeekIncome, 1.5f);
-    EXPECT_FLOAT_EQ(v->TotalIncome, 88.25f);
+    EXPECT_DOUBLE_EQ(v->WeekIncome, 1.5);
+    EXPECT_DOUBLE_EQ(v->TotalIncome, 88.25);
     EXPECT_EQ(v->IncomeSum44, 7);
-    EXPECT_FLOAT_EQ(v->TotalValue1, 3.5f);
+    EXPECT_DOUBLE_EQ(v->TotalValue1, 3.5);
     EXPECT_EQ(Count("SELECT * FROM T_New_Income WHERE LastYearIncome<>0"), 0);
+
+    // A newer history record keeps the stored 累计净值还 as it was, to the last digit.
+    mon.TotalValue1 = 1.1640;
+    ASSERT_TRUE(values.SaveNewFundValue(mon));
+    CFundValue tue = Value("110011", At(2024, 1, 9), 1.25);
+    ASSERT_TRUE(values.SaveIfNewer(tue));
+    EXPECT_EQ(values.FindValue("110011")->TotalValue1, 1.1640);
+    double stored = 0;
+    ASSERT_TRUE(db.QueryDouble("SELECT TotalValue1 FROM T_New_Fund_Value WHERE FundID='110011'", stored));
+    EXPECT_EQ(stored, 1.1640);
 }
 
 TEST_F(LatestValueTest, ClassDownloadStoresRecordsAndAdvancesVersion)
 {
     Clock::Fix(At(2024, 1, 9, 18));
-    AnswerValues("2/1", "V1", ValueRecord("2024-01-09", "110011", 1.5f) + "|" +
-                                  ValueRecord("2024-01-09", "110022", 2.5f));
+    AnswerValues("2/1", "V1", ValueRecord("2024-01-09", "110011", 1.5) + "|" +
+                                  ValueRecord("2024-01-09", "110022", 2.5));
     // The figures of every field and the refresh that asks for nothing run
     // against the real service (ServeTest); here the answers it never gives.
     ASSERT_EQ(values.DownloadClassValues(1, true), kMarketOk) << values.GetLastError();
@@ -260,20 +270,20 @@ TEST_F(LatestValueTest, ClassDownloadStoresRecordsAndAdvancesVersion)
     // Next evening both are stale: whole class, from the oldest value held
     // of it. A field count that is not a multiple of 20 stores nothing.
     Clock::Fix(At(2024, 1, 10, 18));
-    AnswerValues("2/1", "V2", ValueRecord("2024-01-10", "110011", 1.6f) + "|extra");
+    AnswerValues("2/1", "V2", ValueRecord("2024-01-10", "110011", 1.6) + "|extra");
     EXPECT_EQ(values.DownloadClassValues(1, true), kMarketBadFormat);
     EXPECT_EQ(values.GetLastError(), "DownloadClassValues():数据格式错误");
     EXPECT_EQ(Sent("2/1").back(), "cmdtype=2&cmdid=1&data=20240109&loginid=u1");
     ASSERT_TRUE(GetSystemInfo(db, "NewFundValueNO", version));
     EXPECT_EQ(version, "V1");
-    EXPECT_FLOAT_EQ(values.FindValue("110011")->TodayValue, 1.5f);
+    EXPECT_DOUBLE_EQ(values.FindValue("110011")->TodayValue, 1.5);
 
     // Cancelled while storing: nothing kept.
-    AnswerValues("2/1", "V3", ValueRecord("2024-01-10", "110011", 1.7f));
+    AnswerValues("2/1", "V3", ValueRecord("2024-01-10", "110011", 1.7));
     EXPECT_EQ(values.DownloadClassValues(1, true, [](size_t, size_t) { return false; }), kMarketCancelled);
-    float nav = 0;
-    ASSERT_TRUE(db.QueryFloat("SELECT TodayValue FROM T_New_Fund_Value WHERE FundID='110011'", nav));
-    EXPECT_FLOAT_EQ(nav, 1.5f);
+    double nav = 0;
+    ASSERT_TRUE(db.QueryDouble("SELECT TodayValue FROM T_New_Fund_Value WHERE FundID='110011'", nav));
+    EXPECT_DOUBLE_EQ(nav, 1.5);
     ASSERT_TRUE(GetSystemInfo(db, "NewFundValueNO", version));
     EXPECT_EQ(version, "V1");
 }
@@ -310,9 +320,9 @@ TEST_F(LatestValueTest, SingleFundValueAnswerShapes)
     CFundValue v;
     std::string error;
     ASSERT_TRUE(values.GetFundNewValueFormServer("110011", v, error)) << error;
-    EXPECT_FLOAT_EQ(v.TodayValue, 1.05f);
-    EXPECT_FLOAT_EQ(v.TotalValue, 3.21f);
-    EXPECT_FLOAT_EQ(v.VarValue, 0.0055f);
+    EXPECT_DOUBLE_EQ(v.TodayValue, 1.05);
+    EXPECT_DOUBLE_EQ(v.TotalValue, 3.21);
+    EXPECT_DOUBLE_EQ(v.VarValue, 0.0055);
     EXPECT_EQ(v.ValueDate.Format(1), "2024-01-08");
     // (Four fields where five are due: CommandsTest.)
 }
@@ -326,23 +336,23 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
         res.set_content(req.get_param_value("fundCode") != "110022" ? Utf8ToGbk(page) : "<html></html>", "text/html");
     });
     values.SetDisclosureBase(srv.Base());
-    ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 8), 1.2f)));
+    ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 8), 1.2)));
     // The page's figures against the real service: ServeTest. The day
     // change against the value held from the day before:
     ASSERT_TRUE(values.FetchDisclosureValue("110011"));
-    EXPECT_NEAR(values.FindValue("110011")->VarPercent, 2.875f, 1e-3);
+    EXPECT_NEAR(values.FindValue("110011")->VarPercent, 2.875, 1e-3);
     // Held from the Friday before the Tuesday page: no day change is known.
-    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 5), 1.2f)));
+    ASSERT_TRUE(values.SaveNewFundValue(Value("184688", At(2024, 1, 5), 1.2)));
     ASSERT_TRUE(values.FetchDisclosureValue("184688"));
-    EXPECT_EQ(values.FindValue("184688")->VarPercent, 0.0f);
-    EXPECT_EQ(values.FindValue("184688")->VarValue, 0.0f);
+    EXPECT_EQ(values.FindValue("184688")->VarPercent, 0.0);
+    EXPECT_EQ(values.FindValue("184688")->VarValue, 0.0);
     // A money-market fund keeps its 7-day yield.
-    CNewFundValue money = Value("000009", At(2024, 1, 8), 0.65f);
-    money.VarPercent = 2.695f;
+    CNewFundValue money = Value("000009", At(2024, 1, 8), 0.65);
+    money.VarPercent = 2.695;
     ASSERT_TRUE(values.SaveNewFundValue(money));
     ASSERT_TRUE(values.FetchDisclosureValue("000009"));
     EXPECT_EQ(values.FindValue("000009")->ValueDate.Format(1), "2024-01-09");
-    EXPECT_FLOAT_EQ(values.FindValue("000009")->VarPercent, 2.695f);
+    EXPECT_DOUBLE_EQ(values.FindValue("000009")->VarPercent, 2.695);
     // A page without the marker changes nothing.
     EXPECT_FALSE(values.FetchDisclosureValue("110022"));
     EXPECT_EQ(values.FindValue("110022"), nullptr);
@@ -447,7 +457,7 @@ TEST_F(HistoryTest, IncrementalDownloadSendsStoredRangeAndUpserts)
                                           true, false, list),
               kMarketOk);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_FLOAT_EQ(list[0].TodayValue, 1.51f);
+    EXPECT_DOUBLE_EQ(list[0].TodayValue, 1.51);
 
     // 11 fields: nothing stored, a negative result.
     AnswerMsg("2/11", "2007-04-03|1|1|0|0|2007-04-04|1|1|0|0|x");
@@ -472,7 +482,7 @@ TEST_F(HistoryTest, IncrementalDownloadSendsStoredRangeAndUpserts)
     EXPECT_EQ(Rows("110011"), 0);
     auto bonus = history.LoadFundBonus("110011", OleDate(0), OleDate::FromParts(2024, 1, 1));
     ASSERT_EQ(bonus.size(), 1u);
-    EXPECT_FLOAT_EQ(bonus[0].BonusValue, 0.05f);
+    EXPECT_DOUBLE_EQ(bonus[0].BonusValue, 0.05);
     EXPECT_FALSE(bonus[0].SubtractDate.IsValid());
 }
 
@@ -484,8 +494,8 @@ TEST_F(HistoryTest, LatestValueRowsReachTheCachedHistory)
     AnswerMsg("2/11", "2024-01-04|1.0|1.0|0|0|2024-01-05|1.1|1.1|0|0");
     ASSERT_TRUE(history.IncrementalDownloadFund("110011"));
     ASSERT_EQ(history.CachedHistory("110011")->size(), 2u);
-    AnswerValues("2/5", "", ValueRecord("2024-01-08", "110011", 1.2f));
+    AnswerValues("2/5", "", ValueRecord("2024-01-08", "110011", 1.2));
     ASSERT_EQ(latest.DownloadSelectedValues({"110011"}), kMarketOk);
     ASSERT_EQ(history.CachedHistory("110011")->size(), 3u);
-    EXPECT_FLOAT_EQ(history.CachedHistory("110011")->back().TodayValue, 1.2f);
+    EXPECT_DOUBLE_EQ(history.CachedHistory("110011")->back().TodayValue, 1.2);
 }

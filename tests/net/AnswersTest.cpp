@@ -176,7 +176,7 @@ TEST(DataServiceReaders, ReadHoldingsSplitsAndQuotes)
                       splits);
     ASSERT_EQ(splits.size(), 1u);  // only complete triples
     EXPECT_EQ(splits[0].SplitDate, "2007-05-10");
-    EXPECT_FLOAT_EQ(splits[0].SplitScale, 2.5f);
+    EXPECT_DOUBLE_EQ(splits[0].SplitScale, 2.5);
 
     float change = 99;
     EXPECT_TRUE(ReadStockQuote(QuotePage("1.54"), change));

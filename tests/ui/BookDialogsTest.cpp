@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QDateEdit>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
@@ -21,6 +22,7 @@
 #include "ui/ImportDialog.h"
 #include "ui/PlanDialogs.h"
 #include "ui/SyncDialog.h"
+#include "ui/TradeDialogs.h"
 
 using namespace vextal;
 using namespace vextal::test;
@@ -276,7 +278,7 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     EXPECT_FALSE(Child<QLineEdit>(edit, "count")->text().isEmpty());
     Type(edit, "count", "-9000");
     Click(edit, "保存");
-    EXPECT_EQ(prompt.Last(), "交易金额、交易份数和交易价不能小于0");
+    EXPECT_EQ(prompt.Last(), "交易份数不能小于0");
     EXPECT_GT(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
     Type(edit, "count", "9000");
     Click(edit, "保存");
@@ -299,6 +301,95 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     // Fee, edit and move were told, the move with both accounts.
     EXPECT_EQ(refreshes, 3);
     EXPECT_EQ(changed, (std::vector<int>{a, b}));
+}
+
+namespace {
+
+// The dialog as the user sees it, and under it the message box of its
+// refusal, saved under $VEXTAL_SHOT_DIR when that is set.
+void ShotWithMessage(QWidget& dialog, const std::string& message, const char* name)
+{
+    const QString dir = qEnvironmentVariable("VEXTAL_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    dialog.show();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vextal"), QString::fromStdString(message), QMessageBox::Ok);
+    box.adjustSize();
+    QImage image(std::max(dialog.width(), box.width()), dialog.height() + box.height() + 12, QImage::Format_ARGB32);
+    image.fill(QColor(160, 160, 160));
+    QPainter painter(&image);
+    dialog.render(&painter);
+    const QPoint at((image.width() - box.width()) / 2, dialog.height() + 6);
+    box.render(&painter, at);
+    painter.end();
+    EXPECT_TRUE(image.save(QDir(dir).filePath(QString::fromUtf8(name) + ".png")));
+}
+
+}  // namespace
+
+// Letters, inf, blanks and impossible figures in the purchase, edit and
+// reference-fee dialogs: each is refused with a text naming its field, and
+// nothing changes in the books.
+TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
+{
+    const int a = NewAccount("甲");
+    Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const double held = Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount;
+    const size_t trades = Manager().FindAccount(a)->trades.size();
+
+    BookContext book{*app->Document(), *app->Market(), *app->Runner(), prompt, HomePath("Vextal.ini")};
+    CTradeDialog buy(FormKind::Purchase, book, a, nullptr);
+    buy.Fund()->SetFundID(funds_[1]);
+    buy.TimeEdit()->setDateTime(QDateTime(QDate(2007, 3, 1), QTime(10, 0)));
+    const struct {
+        QLineEdit* edit;
+        const char* text;
+        const char* refusal;
+    } typed[] = {
+        {buy.AmountEdit(), "inf", "购买金额必须是数字"},
+        {buy.AmountEdit(), "1,000", "购买金额必须是数字"},
+        {buy.AmountEdit(), "", "购买金额不能小于0"},
+        {buy.AmountEdit(), "1000.555", "购买金额最多只能有2位小数"},
+        {buy.CountEdit(), "abc", "购买份额必须是数字"},
+        {buy.CountEdit(), "-50", "购买份额不能小于0"},
+        {buy.FeeBox()->lineEdit(), "abc", "购买费率必须是数字"},
+    };
+    for (const auto& t : typed) {
+        Type(buy.AmountEdit(), QStringLiteral("1000"));
+        Type(buy.CountEdit(), QString());
+        Type(buy.FeeBox(), QStringLiteral("1.5"));
+        Type(t.edit, QString::fromUtf8(t.text));
+        Click(buy.OkButton());
+        EXPECT_EQ(prompt.Last(), t.refusal) << t.text;
+    }
+    ShotWithMessage(buy, prompt.Last(), "refused-purchase");
+    EXPECT_EQ(Manager().FindAccount(a)->trades.size(), trades);
+
+    CEditBookingDialog edit(Context(a));
+    edit.View()->selectRow(0);
+    for (auto [field, text, refusal] : {std::tuple{"count", "abc", "交易份数必须是数字"},
+                                        std::tuple{"money", "inf", "交易金额必须是数字"},
+                                        std::tuple{"fee", "150", "费率不能大于100"},
+                                        std::tuple{"price", "", "请输入交易价"}}) {
+        for (auto [f, good] : {std::pair{"money", "10000"}, {"count", "100"}, {"fee", "1.5"}, {"price", "1.1"}})
+            Type(edit, f, good);
+        Type(edit, field, text);
+        Click(edit, "保存");
+        EXPECT_EQ(prompt.Last(), refusal) << field;
+    }
+    ShotWithMessage(edit, prompt.Last(), "refused-edit");
+    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, held);
+
+    CSaleFeeDialog fee(Context(a));
+    for (auto [rate, fixed, refusal] : {std::tuple{"-50", "0", "赎回费率不能小于0"},
+                                        std::tuple{"abc", "0", "赎回费率必须是数字"},
+                                        std::tuple{"0.5", "nan", "固定费用必须是数字"}}) {
+        Type(fee, "rate", rate);
+        Type(fee, "fixed", fixed);
+        Click(fee, "设置");
+        EXPECT_EQ(prompt.Last(), refusal) << rate << " " << fixed;
+    }
+    ShotWithMessage(fee, prompt.Last(), "refused-sale-fee");
+    EXPECT_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0);
 }
 
 // Up and down themselves run in the window's flow; the member check and a

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QDateTimeEdit>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
@@ -102,6 +103,54 @@ protected:
 };
 
 }  // namespace
+
+// F5 on the bookkeeping pages asks the held funds' newest values (on the
+// worker) before the figures are recomputed: a holding booked a week ago is
+// no longer priced at its purchase NAV.
+TEST_F(BookkeepingTest, RefreshBringsTheNewestValuesOfTheHeldFunds)
+{
+    app->Frame()->RunCommand(cmd::GroupAccounts);
+    TradeInfo buy;
+    const int a = BookedAccount("主帐户", buy);
+    ui->SelectAccount(a);
+    const FundTradeInfo* held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    ASSERT_NE(held, nullptr);
+    ASSERT_EQ(held->figures.ValueDate.Format(1), "2024-09-02");  // the purchase's NAV, nothing newer held
+    app->Frame()->RunCommand(cmd::Refresh);
+    EXPECT_TRUE(ui->IsRefreshingLatest());
+    WaitIdle(*app);
+    held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    const CNewFundValue* newest = app->Market()->Latest().FindValue(funds[0]);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(newest->ValueDate.Format(1), "2024-10-09");
+    EXPECT_EQ(held->figures.ValueDate.Format(1), "2024-10-09");
+    EXPECT_DOUBLE_EQ(held->figures.LatestValue, newest->TodayValue);
+    EXPECT_NEAR(Manager().FindAccount(a)->MarketValue, held->TotalCount * newest->TodayValue, 1e-6);
+}
+
+// Header clicks sort the accounts; 合计 and 平均 stay under them, and a
+// rebuild keeps them there.
+TEST_F(BookkeepingTest, TotalsRowsStayLastUnderEverySort)
+{
+    TradeInfo buy;
+    BookedAccount("甲", buy);
+    BookedAccount("乙", buy);
+    BookedAccount("丙", buy);
+    ui->AccountList()->Rebuild();
+    CListView* list = ui->AccountList()->List();
+    auto names = [&] {
+        QStringList n;
+        for (int row = 0; row < list->Proxy()->rowCount(); ++row) n << list->Proxy()->index(row, 0).data().toString();
+        return n.join(' ');
+    };
+    for (int section = 0; section < list->Model()->columnCount(); ++section)
+        for (int click = 0; click < 2; ++click) {
+            list->horizontalHeader()->sectionClicked(section);
+            EXPECT_TRUE(names().endsWith(QStringLiteral("合计 平均"))) << section << " " << names().toStdString();
+        }
+    ui->AccountList()->Rebuild();
+    EXPECT_TRUE(names().endsWith(QStringLiteral("合计 平均"))) << names().toStdString();
+}
 
 TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnceTheyArrive)
 {
