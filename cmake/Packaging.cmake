@@ -35,7 +35,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.plindo.example/")
 # The dependencies come from the shared libraries the programs link
-# (dpkg-shlibdeps), plus the Chinese font the windows need.
+# (dpkg-shlibdeps), plus Qt's own Chinese texts (buttons, file dialog) and
+# the Chinese font the windows need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei")
 include(CPack)

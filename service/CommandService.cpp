@@ -39,7 +39,7 @@ bool ParseInt(const std::string& text, int& value)
 
 std::string FormDecode(const std::string& value) { return PercentDecode(value, false); }
 
-CCommandService::CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion)
+CCommandService::CCommandService(const CMarket& market, CUserStore& users, std::string clientVersion)
     : m_market(market), m_users(users), m_members(users), m_clientVersion(std::move(clientVersion))
 {
     // A new member's first folder holds a few equity funds, so the favourite

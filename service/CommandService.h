@@ -33,7 +33,7 @@ inline constexpr const char* kVipOnly = "此功能只对VIP会员开放，如有
 
 class CCommandService {
 public:
-    CCommandService(const CMarketSimulator& market, CUserStore& users, std::string clientVersion);
+    CCommandService(const CMarket& market, CUserStore& users, std::string clientVersion);
 
     // The whole answer (GBK XML) to a SendCommand body from `address` (the
     // client's, for the login's back-off); `parsed`: the command it named.
@@ -84,7 +84,7 @@ private:
     std::string LatestRecord(const SimFund& fund, const OleDate& now, int sinceDay) const;
     std::string FundNotFound(const std::string& code) const;
 
-    const CMarketSimulator& m_market;
+    const CMarket& m_market;
     // Each fund's code as the latest-value records carry it, by ordinal: a
     // whole class list would otherwise set up the cipher once per record.
     std::vector<std::string> m_cipheredCodes;

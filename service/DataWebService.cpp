@@ -1,6 +1,7 @@
 #include "DataWebService.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -35,6 +36,15 @@ uint64_t Mix(uint64_t x)
     return x ^ (x >> 31);
 }
 
+// The stock code as a number for those draws: markets that number their
+// stocks differently give the same page.
+uint64_t CodeHash(const std::string& code)
+{
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (unsigned char c : code) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+}
+
 // Clock minute of trading minute m (1 = 9:31, 120 = 11:30, 121 = 13:01, 240 = 15:00).
 OleDate TradingMinute(int day, int m)
 {
@@ -47,19 +57,15 @@ OleDate TradingMinute(int day, int m)
 
 std::string XmlEscape(const std::string& text) { return XmlEscapeText(text); }
 
-CDataWebService::CDataWebService(const CMarketSimulator& market) : m_market(market)
-{
-    const auto& stocks = m_market.Stocks();
-    for (size_t i = 0; i < stocks.size(); ++i) m_stockByCode[stocks[i].code] = static_cast<int>(i);
-}
+CDataWebService::CDataWebService(const CMarket& market) : m_market(market) {}
 
 std::string CDataWebService::FundInvestInfo(const std::string& fundId) const
 {
     std::string items;
     if (const SimFund* fund = m_market.FindFund(TrimText(fundId))) {
         for (const Holding& h : m_market.Holdings(*fund, DayNumber(Clock::Now()))) {
-            const SimStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
-            items += WriteFundInvestInfo(s.code, s.name, h.weight * 100.0, SectorIndustry(s.sector));
+            const MarketStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
+            items += WriteFundInvestInfo(s.code, s.name, h.weight * 100.0, s.industry);
         }
     }
     return Document(kFundInvestInfoRoot, items);
@@ -73,23 +79,31 @@ std::string CDataWebService::FundInvestInfo(const std::string& fundId) const
 // published trading days of its day change minus the change its holdings
 // alone gave. A money-market fund has no stock part: its estimate is the
 // newest day's income in percent.
-double CDataWebService::Calibrate(const SimFund& fund, double raw, const OleDate& now) const
+double CDataWebService::Calibrate(const MarketFund& fund, double raw, const OleDate& now) const
 {
     const CTradingCalendar& cal = m_market.Calendar();
     const int last = m_market.LatestNavDay(now);
     if (last < fund.createDay) return raw;
-    auto series = m_market.Series(fund, last);
-    const int lastEntry = std::min(series->Size() - 1, cal.IndexOnOrBefore(last) - series->firstIndex);
-    if (fund.IsMoneyMarket()) return lastEntry >= 0 ? series->nav[static_cast<size_t>(lastEntry)] / 100.0 : raw;
+    auto h = m_market.History(fund, last);
+    const long lastEntry = h->LastOnOrBefore(last);
+    if (lastEntry < 0) return raw;
+    if (fund.IsMoneyMarket()) return h->nav[static_cast<size_t>(lastEntry)] / 100.0;
     double drift = 0;
     int days = 0;
-    // Entry 0 is the first NAV, which has no day change.
-    for (int k = lastEntry; k >= 1 && days < kDriftDays; --k, ++days) {
-        const int index = series->firstIndex + k;
+    // A record counts when it is a day's change (the previous trading day's
+    // NAV before it) and the market has the quotes of its day; entry 0 is
+    // the first NAV, which has no change.
+    for (long k = lastEntry; k >= 1 && k > lastEntry - kDriftDays; --k) {
+        const int day = h->days[static_cast<size_t>(k)];
+        if (h->days[static_cast<size_t>(k - 1)] != cal.PrevTradingDay(day) || !m_market.HasQuotes(day)) continue;
         double stocks = 0;
-        for (const Holding& h : m_market.Holdings(fund, cal.DayAt(index)))
-            stocks += h.weight * m_market.StockReturn(h.stock, index);
-        drift += series->pct[static_cast<size_t>(k)] - stocks * 100.0;
+        for (const Holding& held : m_market.Holdings(fund, day)) {
+            double close = 0, prevClose = 0;
+            if (m_market.DayClose(held.stock, day, close, prevClose) && prevClose > 0)
+                stocks += held.weight * (close / prevClose - 1.0);
+        }
+        drift += h->pct[static_cast<size_t>(k)] - stocks * 100.0;
+        ++days;
     }
     return raw + (days ? drift / days : 0.0);
 }
@@ -131,9 +145,8 @@ std::string CDataWebService::SplitInfo(const std::string& fundId, int typeFlag) 
 
 bool CDataWebService::QuotePage(const std::string& stockId, std::string& page) const
 {
-    auto it = m_stockByCode.find(stockId);
-    if (it == m_stockByCode.end()) return false;
-    const int stock = it->second;
+    const int stock = m_market.FindStock(stockId);
+    if (stock < 0) return false;
     const CTradingCalendar& cal = m_market.Calendar();
     const OleDate now = Clock::Now();
     const int today = DayNumber(now);
@@ -141,28 +154,30 @@ bool CDataWebService::QuotePage(const std::string& stockId, std::string& page) c
     // The session shown: today's from 9:30, else the last one, at its close.
     int index = cal.IndexOnOrBefore(today);
     if (index >= 0 && cal.DayAt(index) == today && minuteNow < 570) --index;
-    if (index < 1) return false;
+    if (index < 0) return false;
     const int day = cal.DayAt(index);
+    const std::shared_ptr<const StockQuotes> quotes = m_market.Quotes(stock, day);
+    if (!quotes || quotes->prevClose <= 0) return false;
     const bool live = day == today && minuteNow < 900;
     int m = 240;  // trading minutes passed
     if (live) m = minuteNow < 690 ? minuteNow - 570 : minuteNow < 780 ? 120 : minuteNow - 660;
     const OleDate at = live ? now : TradingMinute(day, 240);
+    const int until = live ? SecondOfDay(now) : INT_MAX;
 
-    const double prevClose = m_market.StockClose(stock, index - 1);
-    const double price = m_market.StockPriceAt(stock, at);
+    const double prevClose = quotes->prevClose;
+    const double price = quotes->PriceAt(until);
     double open = prevClose, high = prevClose, low = prevClose;
-    if (m >= 1) {
-        const std::vector<double> minutes = m_market.StockDayPrices(stock, day);
-        open = high = low = minutes[1];
-        for (int k = 2; k <= m; ++k) {
-            const double p = minutes[static_cast<size_t>(k)];
-            high = std::max(high, p);
-            low = std::min(low, p);
+    const auto& rows = quotes->rows;
+    if (!rows.empty() && rows.front().second <= until) {
+        open = high = low = rows.front().price;
+        for (size_t k = 1; k < rows.size() && rows[k].second <= until; ++k) {
+            high = std::max<double>(high, rows[k].price);
+            low = std::min<double>(low, rows[k].price);
         }
         high = std::max(high, price);
         low = std::min(low, price);
     }
-    const uint64_t key = Mix(static_cast<uint64_t>(stock) * 1000003u + static_cast<uint64_t>(day));
+    const uint64_t key = Mix(CodeHash(stockId) * 1000003u + static_cast<uint64_t>(day));
     const double volume = std::floor(static_cast<double>(Mix(key) % 400000) * m / 240.0) * 100.0;
     StockQuote q;
     q.Name = m_market.Stocks()[static_cast<size_t>(stock)].name;

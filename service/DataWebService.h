@@ -1,6 +1,6 @@
 #pragma once
 // The data web service (holdings, calibrated estimates, splits) and the
-// quote site of plindo-serve, over the market simulator. Each function
+// quote site of plindo-serve, over the market. Each function
 // gives the whole answer text in GBK; no HTTP here.
 #include <map>
 #include <string>
@@ -16,7 +16,7 @@ namespace vextal {
 
 class CDataWebService {
 public:
-    explicit CDataWebService(const CMarketSimulator& market);
+    explicit CDataWebService(const CMarket& market);
 
     // The fund's ten holdings in force today: StockID, StockName,
     // InvestPercent ("%0.2f") and the stock's Industry, largest first; none
@@ -34,11 +34,10 @@ public:
 
     // The calibrated estimate of today's change in percent from the raw
     // estimate (the holdings' weighted stock changes).
-    double Calibrate(const SimFund& fund, double raw, const OleDate& now) const;
+    double Calibrate(const MarketFund& fund, double raw, const OleDate& now) const;
 
 private:
-    const CMarketSimulator& m_market;
-    std::map<std::string, int> m_stockByCode;
+    const CMarket& m_market;
 };
 
 }  // namespace vextal

@@ -221,7 +221,7 @@ CommandAnswer CCommandService::ClassValues(int cmdid, const std::string& version
     if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) ParseDay(v, since);
     std::vector<const SimFund*> funds;
     for (const SimFund& f : m_market.Funds()) {
-        int cls = CMarketSimulator::FundClass(f);
+        int cls = CMarket::FundClass(f);
         if (cmdid == 1 ? (cls == 1 || cls == 5) : cls == cmdid) funds.push_back(&f);
     }
     return LatestValues(funds, since);

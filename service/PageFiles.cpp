@@ -110,7 +110,7 @@ std::string MakeLogoGif()
     return EncodeGif(w, h, palette, px);
 }
 
-CPageFiles::CPageFiles(const CMarketSimulator& market, std::string dataDir, std::string updateKeyPem)
+CPageFiles::CPageFiles(const CMarket& market, std::string dataDir, std::string updateKeyPem)
     : m_market(market), m_dataDir(std::move(dataDir)), m_updateKeyPem(std::move(updateKeyPem))
 {
 }

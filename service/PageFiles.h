@@ -12,7 +12,7 @@ class CPageFiles {
 public:
     // `updateKeyPem`: the Ed25519 private key (PEM) that signs the updaters;
     // empty: they are served unsigned, and the program refuses them.
-    CPageFiles(const CMarketSimulator& market, std::string dataDir, std::string updateKeyPem = {});
+    CPageFiles(const CMarket& market, std::string dataDir, std::string updateKeyPem = {});
 
     // Makes <dataDir>/Update/Vextal.mdb when it is missing.
     bool Prepare(std::string& error);
@@ -25,7 +25,7 @@ public:
 private:
     std::string Page(const std::string& name, const OleDate& now) const;
 
-    const CMarketSimulator& m_market;
+    const CMarket& m_market;
     std::string m_dataDir;
     std::string m_updateKeyPem;
 };

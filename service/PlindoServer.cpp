@@ -18,7 +18,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+#include <utility>
 
+#include "MarketFolder.h"
+#include "MarketSimulator.h"
 #include "common/Clock.h"
 
 namespace vextal {
@@ -36,22 +40,47 @@ HttpLimits FrontLimits(const ServerOptions& options)
 
 }  // namespace
 
-CPlindoServer::CPlindoServer(const ServerOptions& options)
+std::shared_ptr<const CMarket> MakeMarket(const ServerOptions& options, std::string& error)
+{
+    if (options.marketDir.empty()) return std::make_shared<CMarketSimulator>(MarketOptions{options.seed, options.funds});
+    const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    std::shared_ptr<const CMarket> market = CFileMarket::Load(options.marketDir, error, threads);
+    if (!market) error = "the market folder " + options.marketDir + " is refused: " + error;
+    return market;
+}
+
+MarketServices::MarketServices(std::shared_ptr<const CMarket> m, CUserStore& users, const ServerOptions& options)
+    : market(std::move(m)),
+      pages(*market, options.dataDir, options.updateKeyPem),
+      commands(*market, users, options.clientVersion),
+      data(*market),
+      web(*market, users)
+{
+}
+
+CPlindoServer::CPlindoServer(const ServerOptions& options, std::shared_ptr<const CMarket> market)
     : m_options(options),
-      m_market(MarketOptions{options.seed, options.funds}),
-      m_pages(m_market, options.dataDir, options.updateKeyPem),
-      m_commands(m_market, m_users, options.clientVersion),
-      m_data(m_market),
-      m_web(m_market, m_users),
       m_stall(options.latencyMs, options.hang),
       m_server(std::make_unique<CHttpFront>(FrontLimits(options)))
 {
+    if (!market) {
+        std::string error;
+        market = MakeMarket(options, error);
+        if (!market) throw std::runtime_error(error);
+    }
+    m_services = std::make_shared<MarketServices>(std::move(market), m_users, m_options);
 }
 
 CPlindoServer::~CPlindoServer()
 {
     Stop(-1);
     if (m_lockFd >= 0) ::close(m_lockFd);
+}
+
+std::shared_ptr<MarketServices> CPlindoServer::Services() const
+{
+    std::lock_guard lock(m_servicesMutex);
+    return m_services;
 }
 
 bool CPlindoServer::Start(std::string& error)
@@ -62,20 +91,54 @@ bool CPlindoServer::Start(std::string& error)
     // request, which waits in the listen queue meanwhile; the other classes
     // in the background.
     const OleDate now = Clock::Now();
-    std::thread firstClass([this, now] {
-        m_market.WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)),
-                            &m_stopWarming);
+    const std::shared_ptr<MarketServices> services = Services();
+    std::thread firstClass([this, now, services] {
+        services->market->WarmLatest(now, {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)),
+                                     &m_stopWarming);
     });
     const bool opened = Open(error);
     if (!opened) m_stopWarming = true;
     firstClass.join();
     if (!opened) return false;
-    m_warmer = std::thread([this, now] {
-        RunAtBackgroundPriority();
-        m_market.WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming);
-    });
-    m_web.StartWarming();
+    if (!services->pages.Prepare(error)) return false;
+    StartWarming(services);
     m_server->Start();
+    return true;
+}
+
+void CPlindoServer::StartWarming(const std::shared_ptr<MarketServices>& services)
+{
+    if (m_warmer.joinable()) m_warmer.join();
+    const OleDate now = Clock::Now();
+    std::weak_ptr<const CMarket> market = services->market;
+    m_warmer = std::thread([this, now, market] {
+        RunAtBackgroundPriority();
+        // A market swapped out meanwhile is not kept alive for this.
+        if (auto m = market.lock()) m->WarmLatest(now, {2, 3, 4}, 1, &m_stopWarming);
+    });
+    services->web.StartWarming();
+}
+
+bool CPlindoServer::Reload(std::string& error)
+{
+    std::shared_ptr<const CMarket> market = MakeMarket(m_options, error);
+    if (!market) return false;
+    // The first class list ready before the swap, as at the start.
+    market->WarmLatest(Clock::Now(), {1, 5}, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)),
+                       &m_stopWarming);
+    auto services = std::make_shared<MarketServices>(std::move(market), m_users, m_options);
+    m_stopWarming = true;
+    if (m_warmer.joinable()) m_warmer.join();
+    m_stopWarming = false;
+    std::shared_ptr<MarketServices> old;
+    {
+        std::lock_guard lock(m_servicesMutex);
+        old = std::exchange(m_services, services);
+    }
+    // The old market goes with its last request, or here, outside the lock
+    // (its page warmer is joined on the way).
+    old.reset();
+    StartWarming(services);
     return true;
 }
 
@@ -107,7 +170,6 @@ bool CPlindoServer::Open(std::string& error)
         error = "cannot open " + m_options.dataDir + "/plindo.db: " + error;
         return false;
     }
-    if (!m_pages.Prepare(error)) return false;
     Route();
     std::string why;
     if (!m_server->Listen("127.0.0.1", m_options.port, why)) {
@@ -189,7 +251,7 @@ void CPlindoServer::Route()
 
     auto command = guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
         CommandRequest cmd;
-        const std::string answer = m_commands.HandleBody(req.body, req.remoteAddr, &cmd);
+        const std::string answer = Services()->commands.HandleBody(req.body, req.remoteAddr, &cmd);
         if (cmd.cmdtype || cmd.cmdid) {
             res.note = std::to_string(cmd.cmdtype) + "/" + std::to_string(cmd.cmdid);
             m_stall.BeforeCommand(res.note);
@@ -197,9 +259,9 @@ void CPlindoServer::Route()
         xml(res, answer);
     });
     auto folder = guarded([this](const HttpRequest& req, HttpResponse& res) {
-        res.SetContent(m_commands.FolderRequest(req.body), "text/plain; charset=gbk");
+        res.SetContent(Services()->commands.FolderRequest(req.body), "text/plain; charset=gbk");
     });
-    auto version = guarded([this, xml](const HttpRequest&, HttpResponse& res) { xml(res, m_commands.ClientVersionAnswer()); });
+    auto version = guarded([this, xml](const HttpRequest&, HttpResponse& res) { xml(res, Services()->commands.ClientVersionAnswer()); });
     for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
         std::string base = std::string("/plindo/client/") + service + "/";
         m_server->Post(base + "SendCommand", kMaxRequestBytes, command);
@@ -209,7 +271,7 @@ void CPlindoServer::Route()
     }
     auto file = guarded([this](const HttpRequest& req, HttpResponse& res) {
         std::string body, type;
-        if (!m_pages.Get(req.path.substr(1), body, type)) {
+        if (!Services()->pages.Get(req.path.substr(1), body, type)) {
             res.status = 404;
             return;
         }
@@ -221,9 +283,10 @@ void CPlindoServer::Route()
     // The fund disclosure site's page of one fund: its newest NAV in a table
     // whose header cell reads 累计净值, in GBK like the rest of that site.
     auto disclosure = guarded([this](const HttpRequest& req, HttpResponse& res) {
-        const SimFund* fund = m_market.FindFund(req.Param("fundCode"));
+        const std::shared_ptr<MarketServices> services = Services();
+        const MarketFund* fund = services->market->FindFund(req.Param("fundCode"));
         LatestValue latest;
-        if (!fund || !m_market.Latest(*fund, Clock::Now(), latest)) {
+        if (!fund || !services->market->Latest(*fund, Clock::Now(), latest)) {
             res.status = 404;
             return;
         }
@@ -241,18 +304,18 @@ void CPlindoServer::Route()
     // The data web service: GET with query parameters, XML answers in GBK.
     const std::string dataBase = "/plindo/common/plindoservice.asmx/";
     m_server->Get(dataBase + "GetNewFundInvestInfo", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
-        xml(res, m_data.FundInvestInfo(req.Param("fundid")));
+        xml(res, Services()->data.FundInvestInfo(req.Param("fundid")));
     }));
     m_server->Get(dataBase + "GetNewFundCalcResult", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
-        xml(res, m_data.CalcResult(req.Param("FundIDList"), req.Param("FundInvestVar")));
+        xml(res, Services()->data.CalcResult(req.Param("FundIDList"), req.Param("FundInvestVar")));
     }));
     m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
-        xml(res, m_data.SplitInfo(req.Param("fundid"), std::atoi(req.Param("TypeFlag").c_str())));
+        xml(res, Services()->data.SplitInfo(req.Param("fundid"), std::atoi(req.Param("TypeFlag").c_str())));
     }));
     // The quote site: one stock's quote line.
     m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const HttpRequest& req, HttpResponse& res) {
         std::string page;
-        if (!m_data.QuotePage(req.matches[1].str(), page)) {
+        if (!Services()->data.QuotePage(req.matches[1].str(), page)) {
             res.status = 404;
             return;
         }
@@ -263,7 +326,7 @@ void CPlindoServer::Route()
     auto webPage = [this, &guarded](bool post) {
         return guarded([this, post](const HttpRequest& req, HttpResponse& res) {
             std::string html;
-            if (!m_web.Page(req.path.substr(1), req.params, post, html)) {
+            if (!Services()->web.Page(req.path.substr(1), req.params, post, html)) {
                 res.status = 404;
                 return;
             }

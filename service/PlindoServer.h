@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,9 @@ struct ServerOptions {
     std::string dataDir;
     uint64_t seed = 1;
     int funds = 1000;
+    // A market folder to serve in place of the simulated market (seed and
+    // funds then go unused); SIGHUP reads it again (Reload).
+    std::string marketDir;
     int latencyMs = 0;
     std::vector<std::string> hang;  // requests never answered: path prefixes or commands "T/I"
     std::string clientVersion = "3.25";
@@ -37,34 +41,51 @@ inline constexpr size_t kMaxRequestBytes = size_t(4) << 20;
 // The other form posts: a note, a suggestion, a login, a folder change.
 inline constexpr size_t kMaxFormBytes = size_t(64) << 10;
 
+// Everything that answers from the market, over one market: a reload
+// builds a new one beside it and swaps it in whole, and a request keeps the
+// one it started with to its end.
+struct MarketServices {
+    MarketServices(std::shared_ptr<const CMarket> market, CUserStore& users, const ServerOptions& options);
+    std::shared_ptr<const CMarket> market;
+    CPageFiles pages;
+    CCommandService commands;
+    CDataWebService data;
+    CWebPages web;
+};
+
+// The market the options name: the folder's, or the simulated one.
+std::shared_ptr<const CMarket> MakeMarket(const ServerOptions& options, std::string& error);
+
 class CPlindoServer {
 public:
-    explicit CPlindoServer(const ServerOptions& options);
+    explicit CPlindoServer(const ServerOptions& options, std::shared_ptr<const CMarket> market = nullptr);
     ~CPlindoServer();
 
     // Opens the store, prepares the files and starts listening on a thread.
     bool Start(std::string& error);
+    // Reads the market folder again and serves it from the next request on;
+    // a folder with a fault changes nothing and gives the fault.
+    bool Reload(std::string& error);
     int Port() const { return m_port; }
     // Stops listening and waits at most `waitMs` (-1: without end) for
     // the requests being handled; false when one still runs, and then the
     // process must end without freeing the server.
     bool Stop(int waitMs);
 
-    const CMarketSimulator& Market() const { return m_market; }
+    std::shared_ptr<const CMarket> Market() const { return Services()->market; }
 
 private:
     // Checks the data folder, opens the store, prepares the files and binds.
     bool Open(std::string& error);
     bool TakeDataFolder(std::string& error);
     void Route();
+    std::shared_ptr<MarketServices> Services() const;
+    void StartWarming(const std::shared_ptr<MarketServices>& services);
 
     ServerOptions m_options;
-    CMarketSimulator m_market;
     CUserStore m_users;
-    CPageFiles m_pages;
-    CCommandService m_commands;
-    CDataWebService m_data;
-    CWebPages m_web;
+    mutable std::mutex m_servicesMutex;
+    std::shared_ptr<MarketServices> m_services;
     CRequestStall m_stall;
     std::unique_ptr<CHttpFront> m_server;
     std::thread m_warmer;

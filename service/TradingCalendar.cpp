@@ -1,6 +1,7 @@
 #include "TradingCalendar.h"
 
 #include <algorithm>
+#include <set>
 
 namespace vextal {
 namespace {
@@ -24,36 +25,38 @@ const int kClosedWeekdays[][3] = {
 constexpr int kListedFirstYear = 2024;
 constexpr int kListedLastYear = 2026;
 
-int Day(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
-
 }  // namespace
 
-CTradingCalendar::CTradingCalendar(int lastYear)
+CTradingCalendar::CTradingCalendar(int lastYear, const std::vector<int>& closedWeekdays)
 {
     lastYear = std::clamp(lastYear, kFirstYear, kFirstYear + static_cast<int>(std::size(kSpringFestival)) - 1);
-    m_firstDay = Day(kFirstYear, 1, 1);
-    m_lastDay = Day(lastYear, 12, 31);
+    m_firstDay = DayOf(kFirstYear, 1, 1);
+    m_lastDay = DayOf(lastYear, 12, 31);
     m_holiday.assign(static_cast<size_t>(m_lastDay - m_firstDay + 1), false);
     auto mark = [&](int from, int count) {
         for (int d = from; d < from + count; ++d)
             if (d >= m_firstDay && d <= m_lastDay) m_holiday[static_cast<size_t>(d - m_firstDay)] = true;
     };
-    for (const auto& c : kClosedWeekdays) mark(Day(c[0], c[1], c[2]), 1);
+    std::set<int> ownYears;
+    for (int d : closedWeekdays) ownYears.insert(DateOfDay(d).Year());
+    for (int d : closedWeekdays) mark(d, 1);
+    for (const auto& c : kClosedWeekdays)
+        if (!ownYears.count(c[0])) mark(DayOf(c[0], c[1], c[2]), 1);
     for (int y = kFirstYear; y <= lastYear; ++y) {
-        if (y >= kListedFirstYear && y <= kListedLastYear) continue;
+        if ((y >= kListedFirstYear && y <= kListedLastYear) || ownYears.count(y)) continue;
         const int* sf = kSpringFestival[y - kFirstYear];
-        int lunarNewYear = Day(y, sf[0], sf[1]);
-        mark(Day(y, 1, 1), 1);               // New Year
+        int lunarNewYear = DayOf(y, sf[0], sf[1]);
+        mark(DayOf(y, 1, 1), 1);               // New Year
         mark(lunarNewYear - 1, 7);           // Spring Festival week from the eve
-        mark(Day(y, 4, y % 4 == 0 ? 4 : 5), 1);  // Qingming
-        mark(Day(y, 5, 1), 3);               // Labour Day
+        mark(DayOf(y, 4, y % 4 == 0 ? 4 : 5), 1);  // Qingming
+        mark(DayOf(y, 5, 1), 3);               // Labour Day
         // The two later lunar festivals are placed a fixed number of days
         // after the new year (leap months ignored): a simulated market needs
         // the closures, not the exact almanac.
         mark(lunarNewYear + 122, 1);         // Dragon Boat (5th day of the 5th month)
         int midAutumn = lunarNewYear + 222;  // 15th day of the 8th month
         mark(midAutumn, 1);
-        mark(Day(y, 10, 1), 7);              // National Day week
+        mark(DayOf(y, 10, 1), 7);              // National Day week
     }
     m_indexOnOrBefore.resize(m_holiday.size());
     int last = -1;

@@ -1,5 +1,5 @@
 #pragma once
-// The trading calendar of the simulated market: weekdays minus the exchange
+// The trading calendar of the market: weekdays minus the exchange
 // holidays. Days are whole OLE date numbers (days since 1899-12-30).
 #include <vector>
 
@@ -9,11 +9,14 @@ namespace vextal {
 
 inline int DayNumber(const OleDate& d) { return static_cast<int>(d.dt); }
 inline OleDate DateOfDay(int day) { return OleDate(static_cast<double>(day)); }
+inline int DayOf(int y, int m, int d) { return DayNumber(OleDate::FromParts(y, m, d)); }
 
 class CTradingCalendar {
 public:
-    // Covers 1998-01-01 to the end of lastYear.
-    explicit CTradingCalendar(int lastYear = 2035);
+    // Covers 1998-01-01 to the end of lastYear. The years that any of
+    // `closedWeekdays` falls in take that list alone as their closed days,
+    // in place of the built-in one.
+    explicit CTradingCalendar(int lastYear = 2035, const std::vector<int>& closedWeekdays = {});
 
     int FirstDay() const { return m_firstDay; }
     int LastDay() const { return m_lastDay; }

@@ -270,7 +270,7 @@ std::string BuyState(const SimFund& f, int day, std::string& sell)
 
 }  // namespace
 
-CWebPages::CWebPages(const CMarketSimulator& market, CUserStore& users)
+CWebPages::CWebPages(const CMarket& market, CUserStore& users)
     : m_market(market), m_users(users), m_members(users)
 {
     // The same first folder as the command service gives a new member, so
@@ -339,6 +339,12 @@ std::vector<const SimFund*> CWebPages::ListedFunds(int day) const
     for (const SimFund& f : m_market.Funds())
         if (m_market.IsListed(f, day) && !m_market.IsWithdrawn(f, day)) out.push_back(&f);
     return out;
+}
+
+std::string CWebPages::HoldingsDateText(const MarketFund& fund, int day) const
+{
+    const int disclosed = m_market.HoldingsDate(fund, day);
+    return disclosed ? DateOfDay(disclosed).Format(1) : "—";
 }
 
 std::string CWebPages::FundName(const std::string& code) const
@@ -613,11 +619,13 @@ std::string CWebPages::FundInfo(const PageParams& p)
                          DateOfDay(recs.back().day).Format(1), f->IsMoneyMarket() ? "%" : "");
     }
     if (f->HoldsStocks()) {
-        html += "<h2>十大重仓股（" + DateOfDay(m_market.HoldingsDate(today)).Format(1) +
+        const std::vector<Holding> holdings = m_market.Holdings(*f, today);
+        html += "<h2>十大重仓股（" + HoldingsDateText(*f, today) +
                 "）</h2><table><tr><th>序号</th><th>股票代码</th><th>股票名称</th><th>占净值比例</th></tr>";
+        if (holdings.empty()) html += "<tr><td class=\"l\" colspan=\"4\">暂无持仓数据</td></tr>";
         int k = 0;
-        for (const Holding& h : m_market.Holdings(*f, today)) {
-            const SimStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
+        for (const Holding& h : holdings) {
+            const MarketStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
             html += StrFormat("<tr><td>%d</td><td>%s</td><td class=\"l\">%s</td><td>%0.2f%%</td></tr>", ++k,
                               s.code.c_str(), Esc(s.name).c_str(), h.weight * 100);
         }
@@ -817,10 +825,11 @@ bool CWebPages::RankYears(int year)
     for (const SimFund& f : m_market.Funds()) {
         if (m_stop) return false;
         if (f.fundType != 1 || !f.HoldsStocks() || f.createDay > yearEnd(year - 2) - 10) continue;
-        std::shared_ptr<const FundSeries> series = m_market.Series(f, yearEnd(year - 1), false);
+        std::shared_ptr<const FundHistory> history = m_market.History(f, yearEnd(year - 1), false);
+        // The growth at the year's last trading day; none when the fund has no NAV of that day.
         auto growthAt = [&](int day) {
-            const int i = cal.IndexOnOrBefore(day) - series->firstIndex;
-            return i >= 0 && i < series->Size() ? static_cast<double>(series->growth[static_cast<size_t>(i)]) : 0.0;
+            const long i = history->Find(cal.DayAt(cal.IndexOnOrBefore(day)));
+            return i >= 0 ? static_cast<double>(history->growth[static_cast<size_t>(i)]) : 0.0;
         };
         for (int k = 0; k < 3; ++k) {
             const int y = year - 1 - k;
@@ -892,7 +901,7 @@ std::string CWebPages::IndexQuotes(const PageParams& p)
         std::vector<IndexRecord> recs = m_market.IndexHistory(static_cast<int>(k), now, today - 90, today);
         if (recs.empty()) continue;
         const IndexRecord& r = recs.back();
-        const SimIndex& idx = m_market.Indices()[k];
+        const MarketIndex& idx = m_market.Indices()[k];
         html += "<tr><td>" + idx.code + "</td><td class=\"l\">" + Esc(idx.name) + "</td><td>" + DateOfDay(r.day).Format(1) +
                 StrFormat("</td><td>%0.2f</td>", r.value) + MoneyCell(r.var) + PctCell(r.pct) +
                 StrFormat("<td>%0.2f</td></tr>", r.turnover);
@@ -938,23 +947,27 @@ std::string CWebPages::RealtimeCalc(const PageParams& p)
     const bool tradingDay = cal.IsTradingDay(today);
     const bool trading = tradingDay && now.Hour() * 60 + now.Minute() >= 570;
     const int last = cal.IndexOnOrBefore(today) - (tradingDay && !trading ? 1 : 0);
-    html += "<h2>重仓股行情（" + DateOfDay(m_market.HoldingsDate(today)).Format(1) + "公布的持仓）</h2>"
+    const std::vector<Holding> holdings = m_market.Holdings(*f, today);
+    html += "<h2>重仓股行情（" + HoldingsDateText(*f, today) + "公布的持仓）</h2>"
             "<table><tr><th>序号</th><th>股票</th><th>持仓比例</th><th>现价</th><th>涨跌幅</th><th>贡献</th></tr>";
+    if (holdings.empty()) html += "<tr><td class=\"l\" colspan=\"6\">暂无持仓数据，不做持仓估算</td></tr>";
     double sumW = 0, sumC = 0;
     int k = 0;
-    for (const Holding& h : m_market.Holdings(*f, today)) {
-        const SimStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
-        double price = 0, change = 0;
-        if (last >= 1) {
-            const double prev = m_market.StockClose(h.stock, last - 1);
-            price = trading ? m_market.StockPriceAt(h.stock, now) : m_market.StockClose(h.stock, last);
-            change = prev > 0 ? (price / prev - 1) * 100 : 0;
+    for (const Holding& h : holdings) {
+        const MarketStock& s = m_market.Stocks()[static_cast<size_t>(h.stock)];
+        std::shared_ptr<const StockQuotes> q = last >= 0 ? m_market.Quotes(h.stock, cal.DayAt(last)) : nullptr;
+        double change = 0;
+        std::string price = "—";
+        if (q && q->prevClose > 0) {
+            const double p = trading ? q->PriceAt(SecondOfDay(now)) : q->Close();
+            change = (p / q->prevClose - 1) * 100;
+            price = StrFormat("%0.2f", p);
         }
         const double contribution = h.weight * 100 * change * 0.01;
         sumW += h.weight * 100;
         sumC += contribution;
-        html += StrFormat("<tr><td>%d</td><td class=\"l\">%s(%s)</td><td>%0.2f%%</td><td>%0.2f</td>", ++k,
-                          Esc(s.name).c_str(), s.code.c_str(), h.weight * 100, price) +
+        html += StrFormat("<tr><td>%d</td><td class=\"l\">%s(%s)</td><td>%0.2f%%</td><td>%s</td>", ++k,
+                          Esc(s.name).c_str(), s.code.c_str(), h.weight * 100, price.c_str()) +
                 PctCell(change) + PctCell(contribution) + "</tr>";
     }
     html += StrFormat("<tr><th>合计</th><td></td><td>%0.2f%%</td><td></td><td></td>", sumW) + PctCell(sumC) + "</tr></table>";

@@ -21,7 +21,7 @@ using PageParams = std::multimap<std::string, std::string>;
 
 class CWebPages {
 public:
-    CWebPages(const CMarketSimulator& market, CUserStore& users);
+    CWebPages(const CMarket& market, CUserStore& users);
     ~CWebPages();
     CWebPages(const CWebPages&) = delete;
     CWebPages& operator=(const CWebPages&) = delete;
@@ -67,8 +67,10 @@ private:
 
     std::vector<const SimFund*> ListedFunds(int day) const;
     std::string FundName(const std::string& code) const;
+    // The disclosure day of the holdings in force, "—" when none is.
+    std::string HoldingsDateText(const MarketFund& fund, int day) const;
 
-    const CMarketSimulator& m_market;
+    const CMarket& m_market;
     CUserStore& m_users;
     CMemberStore m_members;
 

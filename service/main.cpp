@@ -2,7 +2,16 @@
 //   plindo-serve --port N --data DIR [--seed S] [--funds N]
 //                [--now "YYYY-MM-DD HH:MM:SS"] [--latency-ms N] [--client-version V]
 //                [--update-key PEM-FILE] [--hang WHAT]...
+//   plindo-serve --port N --data DIR --market MARKET-DIR [--now ...] [...]
+//   plindo-serve --export-market MARKET-DIR [--seed S] [--funds N] [--from YYYY-MM-DD] [--to YYYY-MM-DD]
 //   plindo-serve --version
+// --market: serves the market of a folder (MarketFolder.h) in place of the
+// simulated one; SIGHUP reads the folder again, and a folder with a fault
+// is refused with the file and line, the market served staying as it was.
+// --export-market: writes the simulated market as such a folder: the NAVs
+// published by the end of --to (default: the day of --now, or today), and
+// the holdings and every minute's quotes of the trading days from --from
+// (default: --to) on; a whole year of minutes would take gigabytes.
 // --update-key: the Ed25519 private key that signs the update files (each
 // served with "Update/<file>.sig" beside it); without it they go unsigned.
 // --hang: requests that never get an answer (until the service stops), to
@@ -24,6 +33,8 @@
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include "MarketExport.h"
+#include "MarketSimulator.h"
 #include "PlindoServer.h"
 #include "TradingCalendar.h"
 #include "common/Clock.h"
@@ -37,7 +48,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: plindo-serve --port N --data DIR [--seed S] [--funds N] "
     "[--now \"YYYY-MM-DD HH:MM:SS\"] [--latency-ms N] [--client-version V] [--update-key PEM-FILE] "
-    "[--hang /PATH-PREFIX|TYPE/ID]... [--quiet]\n"
+    "[--hang /PATH-PREFIX|TYPE/ID]... [--market MARKET-DIR] [--quiet]\n"
+    "       plindo-serve --export-market MARKET-DIR [--seed S] [--funds N] [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
     "       plindo-serve --version\n";
 
 int Usage(const char* why)
@@ -62,6 +74,15 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     ServerOptions options;
     bool hasData = false;
+    std::string exportDir;
+    int exportFrom = 0, exportTo = 0;
+    const CTradingCalendar calendar;
+    auto dayOption = [&](const char* value, int& day) {
+        OleDate at;
+        if (!OleDate::Parse(value, at) || !at.IsValid()) return false;
+        day = DayNumber(at);
+        return day >= calendar.FirstDay() && day <= calendar.LastDay();
+    };
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--quiet") {
@@ -101,7 +122,6 @@ int main(int argc, char** argv)
             if (!OleDate::Parse(value, at) || !at.IsValid()) return Usage("bad --now");
             // Outside the simulated years funds would answer with days past
             // the clock or the empty date: refuse rather than serve that.
-            const CTradingCalendar calendar;
             const int day = DayNumber(at);
             if (day < calendar.FirstDay() || day > calendar.LastDay())
                 return Usage(("--now must lie in the simulated range " + DateOfDay(calendar.FirstDay()).Format(1) +
@@ -119,6 +139,16 @@ int main(int argc, char** argv)
                                  what.find_first_not_of("0123456789", slash + 1) == std::string::npos;
             if (what.empty() || (what[0] != '/' && !command)) return Usage("--hang needs a path prefix (/...) or a command (2/1)");
             options.hang.push_back(what);
+        } else if (arg == "--market") {
+            if (!*value) return Usage("--market needs a folder");
+            options.marketDir = value;
+        } else if (arg == "--export-market") {
+            if (!*value) return Usage("--export-market needs a folder");
+            exportDir = value;
+        } else if (arg == "--from") {
+            if (!dayOption(value, exportFrom)) return Usage("bad --from");
+        } else if (arg == "--to") {
+            if (!dayOption(value, exportTo)) return Usage("bad --to");
         } else if (arg == "--client-version") {
             options.clientVersion = value;
         } else if (arg == "--update-key") {
@@ -129,6 +159,18 @@ int main(int argc, char** argv)
             return Usage(("unknown option " + arg).c_str());
         }
     }
+    if (!exportDir.empty()) {
+        if (!exportTo) exportTo = DayNumber(Clock::Now());
+        if (!exportFrom) exportFrom = exportTo;
+        if (exportFrom > exportTo) return Usage("--from lies after --to");
+        const CMarketSimulator market(MarketOptions{options.seed, options.funds});
+        std::string error;
+        if (!ExportMarket(market, exportDir, exportFrom, exportTo, error)) {
+            std::fprintf(stderr, "plindo-serve: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (!hasData) return Usage("--data DIR is required");
 
     // Signals are taken by sigwait below, never by an asynchronous handler,
@@ -137,14 +179,20 @@ int main(int argc, char** argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     // The data folder holds every member's bookkeeping and logins: what
     // the service makes there is for this account only.
     umask(077);
-    CPlindoServer server(options);
     std::string error;
+    const std::shared_ptr<const CMarket> market = MakeMarket(options, error);
+    if (!market) {
+        std::fprintf(stderr, "plindo-serve: %s\n", error.c_str());
+        return 1;
+    }
+    CPlindoServer server(options, market);
     if (!server.Start(error)) {
         std::fprintf(stderr, "plindo-serve: %s\n", error.c_str());
         return 1;
@@ -153,7 +201,15 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     int sig = 0;
-    sigwait(&stopSignals, &sig);
+    while (sigwait(&stopSignals, &sig) == 0 && sig == SIGHUP) {
+        // The simulated market has nothing to read again.
+        if (options.marketDir.empty()) continue;
+        if (server.Reload(error))
+            std::fprintf(stderr, "plindo-serve: market folder read again\n");
+        else
+            std::fprintf(stderr, "plindo-serve: %s; still serving the market read before\n", error.c_str());
+        std::fflush(stderr);
+    }
     // Requests still being handled get a moment; the store's writes are
     // transactions, so ending during one loses nothing acknowledged.
     if (!server.Stop(1500)) {

@@ -7,6 +7,8 @@ namespace vextal {
 
 inline constexpr const char* kInstanceLockFile = "Vextal.lock";
 inline constexpr const char* kAlreadyRunningText = "Vextal已经在运行，同一个程序目录只能运行一个Vextal。";
+// The lock file could not be made: the folder (and the reason) named, and what to do.
+std::string LockFileFailureText(const std::string& folder, int error);
 
 class CInstanceLock {
 public:
@@ -20,9 +22,13 @@ public:
     bool Acquire(const std::string& path, int waitMs = 0);
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
+    // After a failed Acquire: the error that kept the lock file from being
+    // opened (0 when another instance holds the lock).
+    int OpenError() const { return m_openError; }
 
 private:
     int m_fd = -1;
+    int m_openError = 0;
 };
 
 }  // namespace vextal

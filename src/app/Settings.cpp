@@ -140,6 +140,8 @@ void LoadSettings(CSettings& s, const CProfileText& f)
     s.proxy.enable = SettingInt(f, kProxy, "Enable", 0, kFlagBuffer);
     s.proxy.ip = f.GetString(kProxy, "IP", "", kProxyIpBuffer);
     s.proxy.port = SettingInt(f, kProxy, "Port", kDefaultProxyPort, kIntBuffer, 1, 65535);
+    // A proxy without an address would fail every request: read as off.
+    if (s.proxy.ip.empty()) s.proxy.enable = 0;
     s.proxy.userName = f.GetString(kProxy, "UserName", "", kProxyUserBuffer);
     s.proxy.password = DecryptText(f.GetString(kProxy, "Password", "", kPasswordBuffer), kCipherKey);
     // 6. ServerURL.

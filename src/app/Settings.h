@@ -171,7 +171,7 @@ struct CCurveColours {
     uint32_t grid = 0xC0C0C0;
     uint32_t series[ini::kCurveCount] = {0x0000FF, 0xFF0000, 0x00FF00, 0x005000, 0x000000, 0xCECF00,
                                          0xCE309C, 0xFF00FF, 0x009A63, 0x008080, 0x505000, 0xFFFF00,
-                                         0x500000, 0x500050, 0xFF00FF, 0x000050};
+                                         0x500000, 0x500050, 0x0080FF, 0x000050};
 };
 // Keys AxisColor, TextColor, PlotColor, BackColor, GridColor, CurveColor1..16.
 CCurveColours ReadCurveColours(const std::string& iniPath = DefaultIniPath());

@@ -58,7 +58,9 @@ StartupResult CStartupSequence::Start(const CStartupOptions& options)
                           fs::equivalent(fs::path(programFile).parent_path(), fs::path(dir), ec);
     if (updating) m_selfUpdate = CompleteSelfUpdate(dir, programName, options.renameRetryMs);
     if (!m_lock.Acquire(ProgramPath(kInstanceLockFile), updating ? options.lockWaitMs : 0)) {
-        m_prompt.ShowMessage(kAlreadyRunningText, PromptIcon::Warning);
+        // A folder that cannot be written is no second instance: say which and why.
+        if (m_lock.OpenError() != 0) m_prompt.ShowMessage(LockFileFailureText(dir, m_lock.OpenError()), PromptIcon::Error);
+        else m_prompt.ShowMessage(kAlreadyRunningText, PromptIcon::Warning);
         return StartupResult::AlreadyRunning;
     }
 

@@ -247,14 +247,17 @@ void CCurveChartModel::LayoutValueRange()
             hi = std::max(hi, p.Value);
             any = true;
         }
+    // Without a base NAV a real-time chart is laid out as any other: the
+    // range of its points, plain value labels (the window says why).
+    const bool centred = m_realTime && !MissingBaseNav();
     if (!any) {
         // The default range; in real time (before the first estimate) the
         // range around the base NAV.
         lo = 0.0;
-        hi = m_realTime ? 0.0 : 1.1;
+        hi = centred ? 0.0 : 1.1;
     }
-    if (lo == hi || m_realTime) {
-        const double base = m_realTime ? m_baseNav : 0.0;
+    if (lo == hi || centred) {
+        const double base = centred ? m_baseNav : 0.0;
         if (lo == 0) lo = 0.98 * base;
         double d = std::max(std::fabs(base - lo), std::fabs(base - hi));
         if (d == 0) d = 0.01 * base;
@@ -360,7 +363,7 @@ void CCurveChartModel::LayoutValueLabels()
         return l;
     };
     const double eps = m_unit_ * 1e-9;
-    if (!m_realTime) {
+    if (!m_realTime || MissingBaseNav()) {
         for (int i = 0; i < 1000; ++i) {
             double v = m_min + i * m_unit_;
             if (v > m_max + eps) break;

@@ -61,7 +61,7 @@ struct CurveDisplayParams {
     CurveRgb SeriesColours[16] = {{255, 0, 0},   {0, 0, 255},     {0, 255, 0},    {0, 80, 0},
                                   {0, 0, 0},     {0, 207, 206},   {156, 48, 206}, {255, 0, 255},
                                   {99, 154, 0},  {128, 128, 0},   {0, 80, 80},    {0, 255, 255},
-                                  {0, 0, 80},    {80, 0, 80},     {255, 0, 255},  {80, 0, 0}};
+                                  {0, 0, 80},    {80, 0, 80},     {255, 128, 0},  {80, 0, 0}};
 };
 
 // Text extents in pixels, in the chart's font.
@@ -147,6 +147,8 @@ public:
     bool Tracking() const { return m_tracking; }
     bool RealTime() const { return m_realTime; }
     double BaseNav() const { return m_baseNav; }
+    // A real-time chart without the last NAV: no axis to centre the estimate on.
+    bool MissingBaseNav() const { return m_realTime && !(m_baseNav > 0); }
     const CurveDisplayParams& Display() const { return m_display; }
 
     // The whole layout for a client area of the given size; `today` is the

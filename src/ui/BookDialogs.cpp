@@ -521,6 +521,14 @@ void CEditBookingDialog::ShowTrades()
     for (QLineEdit* e : {m_money, m_count, m_fee, m_price}) e->clear();
 }
 
+void CEditBookingDialog::SelectTrade(int accountId, int tradeId)
+{
+    const int index = m_account->findData(accountId);
+    if (index >= 0) m_account->setCurrentIndex(index);
+    for (size_t row = 0; row < m_trades.size(); ++row)
+        if (m_trades[row].TradeID == tradeId) m_view->selectRow(static_cast<int>(row));
+}
+
 void CEditBookingDialog::LoadTrade()
 {
     const int row = SelectedRow(m_view);

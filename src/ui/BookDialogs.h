@@ -105,6 +105,8 @@ class CEditBookingDialog : public QDialog {
 
 public:
     CEditBookingDialog(const BookDialogContext& ctx, QWidget* parent = nullptr);
+    // Chooses the trade's account and row (the trade list's Enter).
+    void SelectTrade(int accountId, int tradeId);
     void OnSave();
     QTableView* View() const { return m_view; }
 

@@ -122,6 +122,14 @@ void InstallBookDialogs(CMainFrame& frame, CVextalDoc& doc, CMarketData& market,
     frame.SetHandler(cmd::DividendMode, [f] { Open<CDividendModeDialog>(MakeContext(g_installed), f); });
     frame.SetHandler(cmd::Plans, [f] { Open<CPlansDialog>(MakeContext(g_installed), f); });
     frame.SetHandler(cmd::EditBooking, [f] { Open<CEditBookingDialog>(MakeContext(g_installed), f); });
+    // Enter on a trade of the trade details: that trade in the edit dialog.
+    frame.SetPageHandler(cmd::Properties, 107, [f] {
+        CBookkeepingUi* book = CBookkeepingUi::Of(*f);
+        const TradeInfo* trade = book ? book->TradeHistory()->CurrentTrade() : nullptr;
+        CEditBookingDialog dialog(MakeContext(g_installed), f);
+        if (trade) dialog.SelectTrade(trade->AccountID, trade->TradeID);
+        dialog.exec();
+    });
     frame.SetHandler(cmd::MoveHolding, [f] { Open<CMoveHoldingDialog>(MakeContext(g_installed), f); });
     frame.SetHandler(cmd::SaleFee, [f] { Open<CSaleFeeDialog>(MakeContext(g_installed), f); });
     frame.SetHandler(cmd::SyncBookkeeping, [f] { Open<CSyncDialog>(MakeContext(g_installed), f); });

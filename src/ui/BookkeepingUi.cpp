@@ -20,6 +20,7 @@
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "ui/ExcelExport.h"
 #include "ui/FundCurveView.h"
 #include "ui/FundPicker.h"
@@ -177,11 +178,10 @@ void CBookkeepingUi::Install()
     m_frame.SetHandler(cmd::Split, [this] { OpenSplitDialog(); });
     m_frame.SetHandler(cmd::TradeDetails, [this] { m_history->SetAccount(CurrentAccountID()); });
     m_frame.SetHandler(cmd::TradeIncome, [this] { m_income->SetAccount(CurrentAccountID()); });
-    // Delete and properties act on the page shown: these pages' own, other pages keep theirs.
-    for (int page : {105, 106, 107}) {
-        m_frame.SetPageHandler(cmd::Delete, page, [this] { DeleteCurrentItem(); });
-        m_frame.SetPageHandler(cmd::Properties, page, [this] { ShowCurrentProperties(); });
-    }
+    // Delete and properties act on the page shown: the accounts, a holding,
+    // a trade (whose properties are the edit dialog's, installed with it).
+    for (int page : {105, 106, 107}) m_frame.SetPageHandler(cmd::Delete, page, [this] { DeleteCurrentItem(); });
+    for (int page : {105, 106}) m_frame.SetPageHandler(cmd::Properties, page, [this] { ShowCurrentProperties(); });
     RefillTree();
     RebuildLists();
 }
@@ -358,7 +358,10 @@ void CBookkeepingUi::NewAccount()
 void CBookkeepingUi::AccountProperties(int accountId)
 {
     const AccountInfo* account = m_ctx.Accounts().FindAccount(accountId);
-    if (!account) return;
+    if (!account) {
+        m_ctx.prompt.ShowMessage("请先在帐户面板或帐户列表中选择一个帐户", PromptIcon::Information);
+        return;
+    }
     CAccountDialog dialog(m_ctx.Accounts(), m_ctx.prompt, account, &m_frame);
     dialog.exec();
 }
@@ -366,8 +369,16 @@ void CBookkeepingUi::AccountProperties(int accountId)
 void CBookkeepingUi::DeleteAccount(int accountId)
 {
     const AccountInfo* account = m_ctx.Accounts().FindAccount(accountId);
-    if (!account) return;
-    if (!m_ctx.prompt.AskYesNo("确定要删除选定的帐户吗?")) return;
+    if (!account) {
+        m_ctx.prompt.ShowMessage("请先在帐户面板或帐户列表中选择要删除的帐户", PromptIcon::Information);
+        return;
+    }
+    // The question names the account and what goes with it.
+    const int trades = m_ctx.doc.GetDatabase().GetRecordCount(StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d", accountId));
+    const std::string question = "确定要删除选定的帐户吗?\n\n帐户“" + account->AccountName + "”" +
+                                 StrFormat("和它的%d个基金持仓、%d条交易记录将一并删除，不能恢复。",
+                                           static_cast<int>(account->holdings.size()), std::max(trades, 0));
+    if (!m_ctx.prompt.AskYesNo(question)) return;
     AccountInfo doomed;
     doomed.AccountID = accountId;
     if (!m_ctx.Accounts().DeleteAccount(doomed))
@@ -412,7 +423,10 @@ void CBookkeepingUi::DeleteCurrentItem()
     }
     case 106: {
         HoldingKey key;
-        if (!m_holdings->CurrentHolding(key) && !CurrentHolding(key)) return;
+        if (!m_holdings->CurrentHolding(key) && !CurrentHolding(key)) {
+            m_ctx.prompt.ShowMessage("请先在列表中选择要删除的基金", PromptIcon::Information);
+            return;
+        }
         if (!m_ctx.prompt.AskYesNo("确定要删除选定基金的记帐信息吗?")) return;
         if (!manager.DeleteFundBookkeeping(key))
             m_ctx.prompt.ShowMessage("删除基金记帐信息失败:" + manager.GetLastErrorText(), PromptIcon::Warning);
@@ -420,7 +434,10 @@ void CBookkeepingUi::DeleteCurrentItem()
     }
     case 107: {
         const TradeInfo* current = m_history->CurrentTrade();
-        if (!current) return;
+        if (!current) {
+            m_ctx.prompt.ShowMessage("请先在列表中选择要删除的记帐明细", PromptIcon::Information);
+            return;
+        }
         const TradeInfo trade = *current;
         if (!m_ctx.prompt.AskYesNo("确定要删除选定的记帐明细信息吗?")) return;
         if (!manager.DeleteTrade(trade))

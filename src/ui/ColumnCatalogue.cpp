@@ -1,5 +1,7 @@
 #include "ui/ColumnCatalogue.h"
 
+#include <algorithm>
+
 #include "app/Settings.h"
 #include "book/Income.h"
 #include "common/Format.h"
@@ -31,10 +33,12 @@ bool FindColumnSpec(int catalogueId, int columnId, ColumnSpec& spec)
 
 std::vector<ColumnSpec> VisibleColumnSpecs(int catalogueId, const std::string& visible)
 {
+    // Keys not in the catalogue are dropped, and a repeated one shows once.
     std::vector<ColumnSpec> out;
     for (const std::string& piece : SplitText(visible, '|')) {
         ColumnSpec spec;
-        if (!piece.empty() && FindColumnSpec(catalogueId, static_cast<int>(IntegerOr(piece, 0)), spec)) out.push_back(spec);
+        if (piece.empty() || !FindColumnSpec(catalogueId, static_cast<int>(IntegerOr(piece, 0)), spec)) continue;
+        if (std::none_of(out.begin(), out.end(), [&](const ColumnSpec& c) { return c.id == spec.id; })) out.push_back(spec);
     }
     return out;
 }

@@ -83,6 +83,7 @@ void CCurveChart::SetDisplay(const CurveDisplayParams& display)
     // The header holds two lines (title; unit and legend) in the chart's font.
     const int line = QFontMetrics(m_font).height();
     d.TopMargin = std::max(d.TopMargin, 2 * line + 6);
+    m_headerTop = d.TopMargin;
     m_model.SetDisplayParams(d);
     RecalculateLayout();
 }
@@ -98,7 +99,50 @@ void CCurveChart::RecalculateLayout()
 {
     HideTip();
     m_model.RecalculateLayout(*this, width(), height(), Clock::Now());
+    // The legend takes the rows it needs; the plot shrinks by the extra ones.
+    const std::vector<LegendEntry> legend = PlaceLegend(m_model.PlotRect().left, m_model.PlotRect().right);
+    const int below = legend.empty() ? 0 : legend.back().rect.bottom() + 1 - m_model.Display().OuterMargin + 2;
+    const int top = std::max(m_headerTop, below);
+    if (top != m_model.Display().TopMargin) {
+        CurveDisplayParams d = m_model.Display();
+        d.TopMargin = top;
+        m_model.SetDisplayParams(d);
+        m_model.RecalculateLayout(*this, width(), height(), Clock::Now());
+    }
     update();
+}
+
+std::vector<CCurveChart::LegendEntry> CCurveChart::Legend() const
+{
+    return PlaceLegend(m_model.PlotRect().left, m_model.PlotRect().right);
+}
+
+std::vector<CCurveChart::LegendEntry> CCurveChart::PlaceLegend(int left, int right) const
+{
+    const CCurveChartModel& m = m_model;
+    const QFontMetrics fm(m_font);
+    const int lineH = fm.height();
+    std::vector<LegendEntry> entries;
+    if (!m.UnitText().empty()) entries.push_back({Q(m.UnitText()), QColor(), false, {}});
+    for (const auto& [index, s] : m.Series())
+        if (s.Visible) entries.push_back({Q(s.Name), Qc(s.Colour), false, {}});
+    if (m.HasDividendMarks()) entries.push_back({QStringLiteral("单位分红"), QColor(), true, {}});
+    QStringList range;
+    for (const std::string& line : m.RangeLines()) range << Q(line);
+    if (!range.isEmpty()) entries.push_back({range.join(QStringLiteral("  ")), QColor(), false, {}});
+    // Entries run left to right and wrap; one wider than the row gets a row of its own.
+    int x = left, y = m.Display().OuterMargin + 2 + lineH + 2;
+    for (LegendEntry& e : entries) {
+        const int lead = e.box.isValid() ? kLegendBox + 3 : e.dividendMark ? 6 : 0;
+        const int w = lead + fm.horizontalAdvance(e.text);
+        if (x > left && x + w > right) {
+            x = left;
+            y += lineH + 2;
+        }
+        e.rect = QRect(x, y, w, lineH);
+        x += w + (e.box.isValid() || e.dividendMark ? 10 : 12);
+    }
+    return entries;
 }
 
 void CCurveChart::resizeEvent(QResizeEvent* event)
@@ -171,31 +215,26 @@ void CCurveChart::Render(QImage& image) const
     // Header: date range, title and subtitle; then unit, legend and the
     // range figures of a single-fund chart.
     p.setPen(Qc(d.DateTextColour));
-    const int row1 = outer + 2, row2 = row1 + lineH + 2;
+    const int row1 = outer + 2;
     p.drawText(QRect(r.left, row1, r.Width(), lineH), Qt::AlignHCenter | Qt::AlignVCenter, Q(m.HeaderText()));
-    int x = r.left;
-    p.drawText(QRect(x, row2, w, lineH), Qt::AlignLeft | Qt::AlignVCenter, Q(m.UnitText()));
-    x += fm.horizontalAdvance(Q(m.UnitText())) + 12;
-    for (const auto& [index, s] : m.Series()) {
-        if (!s.Visible) continue;
-        p.fillRect(QRect(x, row2 + (lineH - kLegendBox) / 2, kLegendBox, kLegendBox), Qc(s.Colour));
-        x += kLegendBox + 3;
+    for (const LegendEntry& e : PlaceLegend(r.left, r.right)) {
+        int x = e.rect.left();
+        if (e.box.isValid()) {
+            p.fillRect(QRect(x, e.rect.top() + (lineH - kLegendBox) / 2, kLegendBox, kLegendBox), e.box);
+            x += kLegendBox + 3;
+        } else if (e.dividendMark) {
+            p.setPen(QPen(kBlue, 0));
+            p.drawLine(x + 2, e.rect.top() + 2, x + 2, e.rect.bottom() - 1);
+            x += 6;
+        }
         p.setPen(Qc(d.DateTextColour));
-        p.drawText(QRect(x, row2, w, lineH), Qt::AlignLeft | Qt::AlignVCenter, Q(s.Name));
-        x += fm.horizontalAdvance(Q(s.Name)) + 10;
+        p.drawText(QRect(x, e.rect.top(), e.rect.right() - x + 1, lineH), Qt::AlignLeft | Qt::AlignVCenter, e.text);
     }
-    if (m.HasDividendMarks()) {
-        p.setPen(QPen(kBlue, 0));
-        p.drawLine(x + 2, row2 + 2, x + 2, row2 + lineH - 2);
-        x += 6;
+    if (m.MissingBaseNav()) {
+        // An estimate needs the last NAV: without one there is no axis to centre on.
         p.setPen(Qc(d.DateTextColour));
-        p.drawText(QRect(x, row2, w, lineH), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("单位分红"));
-        x += fm.horizontalAdvance(QStringLiteral("单位分红")) + 10;
+        p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("没有该基金上一交易日的净值，无法按涨跌幅画出实时估值曲线"));
     }
-    QStringList range;
-    for (const std::string& line : m.RangeLines()) range << Q(line);
-    if (!range.isEmpty())
-        p.drawText(QRect(x, row2, r.right - x, lineH), Qt::AlignRight | Qt::AlignVCenter, range.join(QStringLiteral("  ")));
 
     // Series: nothing leaves the plot area.
     p.save();

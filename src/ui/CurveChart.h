@@ -31,6 +31,18 @@ public:
     // over its device pixel ratio is the size laid out for).
     void Render(QImage& image) const;
 
+    // The header's second line onwards: the unit, one entry per visible
+    // curve (its colour box and name), the dividend mark and the range
+    // figures, wrapped onto as many rows as the width needs; the plot starts
+    // below the last row.
+    struct LegendEntry {
+        QString text;
+        QColor box;          // invalid: no box
+        bool dividendMark = false;
+        QRect rect;          // where it is painted
+    };
+    std::vector<LegendEntry> Legend() const;
+
     // The tip window's lines while it is shown (empty when hidden).
     QStringList TipLines() const;
 
@@ -56,7 +68,10 @@ private:
     void HideTip();
     void ChoosePoint(size_t point);
 
+    std::vector<LegendEntry> PlaceLegend(int left, int right) const;
+
     CCurveChartModel m_model;
+    int m_headerTop = 0;  // the top margin for a one-row legend
     QFont m_font;
     QLabel* m_tip;
     mutable QImage m_buffer;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <map>
 
 #include "ui/CurveChart.h"
 
@@ -86,6 +87,34 @@ CCurvePointsDialog::CCurvePointsDialog(CCurveChart& chart, QWidget* parent)
         if (m.HasCurrentPoint()) ShowPoint(0, static_cast<int>(m.CurrentPoint()));
     });
     Refill();
+}
+
+std::shared_ptr<CTextTableModel> CurvePointsTable(const CCurveChartModel& m)
+{
+    // One row per moment any curve has a point, in time order.
+    std::map<double, QStringList> rows;
+    QStringList headers{m.RealTime() ? QStringLiteral("时间") : QStringLiteral("日期")};
+    const int columns = static_cast<int>(m.Series().size());
+    int column = 0;
+    for (const auto& [index, s] : m.Series()) {
+        headers << QString::fromStdString(s.Name);
+        const std::string& format = s.ValueFormat.empty() ? m.ValueFormat() : s.ValueFormat;
+        for (const CurvePoint& p : s.Points) {
+            QStringList& row = rows[p.Date.dt];
+            if (row.isEmpty()) {
+                row << QString::fromStdString(p.Date.FormatWith(m.RealTime() ? "%Y-%m-%d %H:%M" : "%Y-%m-%d"));
+                for (int c = 0; c < columns; ++c) row << QString();
+            }
+            row[column + 1] = QString::fromStdString(FormatCurveNumber(format, p.Value));
+        }
+        ++column;
+    }
+    if (rows.empty()) return nullptr;
+    auto table = std::make_shared<CTextTableModel>(headers);
+    std::vector<QStringList> ordered;
+    for (auto& [when, row] : rows) ordered.push_back(std::move(row));
+    table->SetRows(std::move(ordered));
+    return table;
 }
 
 void CCurvePointsDialog::Refill()

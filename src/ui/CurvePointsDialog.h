@@ -4,6 +4,7 @@
 // unless "不同步更新曲线点" is ticked.
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -33,6 +34,13 @@ private:
     QStringList m_headers;
     std::vector<QStringList> m_rows;
 };
+
+class CCurveChartModel;
+
+// Every point of the chart as a table: the date (the time in real-time
+// mode), then one column per curve with its value where it has a point.
+// Null when the chart has no points (nothing to export).
+std::shared_ptr<CTextTableModel> CurvePointsTable(const CCurveChartModel& chart);
 
 class CCurvePointsDialog : public QDialog {
     Q_OBJECT

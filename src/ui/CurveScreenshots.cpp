@@ -84,10 +84,11 @@ void SaveCurveScreenshots(CMainFrame& frame, const QString& dir, std::function<v
         return;
     }
     auto run = std::make_shared<CurveShotRun>(CurveShotRun{frame, *view, dir, {}, std::move(done), {}});
-    std::vector<std::string> funds;
+    std::vector<std::string> funds, sixteen;
     for (const auto& [code, info] : view->Market().Catalogue().Funds())
         if (!info.CompanyID.empty() && info.InvestTypeID != 4) {
             if (funds.size() < 4) funds.push_back(code);
+            if (sixteen.size() < 16) sixteen.push_back(code);
             if (run->candidates.size() < 12) run->candidates.push_back(code);
         }
     view->SetSelectedFunds(funds);
@@ -120,6 +121,12 @@ void SaveCurveScreenshots(CMainFrame& frame, const QString& dir, std::function<v
          [funds](CMainFrame& f, CFundCurveView& v) {
              if (!funds.empty()) v.SingleBar()->fund->setCurrentText(QString::fromStdString(funds[0]));
              f.RunCommand(cmd::RealtimeCurve);
+         }},
+        // As many funds as a chart takes: the legend wraps, every name shown.
+        {"curve-legend-16",
+         [sixteen](CMainFrame& f, CFundCurveView& v) {
+             v.SetSelectedFunds(sixteen);
+             f.RunCommand(cmd::DailyOverlay);
          }},
     };
     NextCurveShot(run);

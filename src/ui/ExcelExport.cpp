@@ -12,11 +12,17 @@
 #include <QProcess>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTemporaryFile>
 #include <QUrl>
 #include <QWidget>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
+#include "common/Clock.h"
 #include "common/Format.h"
 #include "common/StringTable.h"
 #include "common/UserPrompt.h"
@@ -66,6 +72,9 @@ std::map<int, ExportKindTable>& Kinds()
         {kExportEstimates, Runs({{0, 1, C::Number, 0}, {1, 1, C::Highlight, 0}, {2, 1, C::Number, 4},
                                  {3, 1, C::Signed, 2}, {5, 1, C::Number, 2}})},
         {kExportEstimateStocks, Runs({{2, 1, C::Number, 2}, {3, 2, C::Signed, 2}})},
+        // A chart's points: the date, then each curve (NAVs need four places).
+        {kExportCurvePoints, Runs({{1, 16, C::Number, 4}})},
+        {kExportAnalysis, Runs({{1, 1, C::Number, 2}})},
     };
     return kinds;
 }
@@ -128,9 +137,14 @@ bool OpenWithDesktop(const QString& path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QHash<QWidget*, std::function<ExportSource()>>& Sources()
+struct RegisteredSource {
+    std::function<ExportSource()> make;
+    std::function<bool()> available;
+};
+
+QHash<QWidget*, RegisteredSource>& Sources()
 {
-    static QHash<QWidget*, std::function<ExportSource()>> sources;
+    static QHash<QWidget*, RegisteredSource> sources;
     return sources;
 }
 
@@ -250,20 +264,25 @@ bool WriteListWorkbook(const QAbstractItemModel& model, const std::vector<int>& 
     return true;
 }
 
-void SetExportSource(QWidget* page, std::function<ExportSource()> source)
+void SetExportSource(QWidget* page, std::function<ExportSource()> source, std::function<bool()> available)
 {
     if (!page) return;
     const bool known = Sources().contains(page);
-    Sources()[page] = std::move(source);
+    Sources()[page] = {std::move(source), std::move(available)};
     if (!known) QObject::connect(page, &QObject::destroyed, [page] { Sources().remove(page); });
+}
+
+bool HasExportSource(QWidget* page)
+{
+    auto it = Sources().find(page);
+    return it != Sources().end() && (!it->available || it->available());
 }
 
 bool FindExportSource(QWidget* page, ExportSource& source)
 {
-    auto it = Sources().find(page);
-    if (it == Sources().end()) return false;
-    source = it.value()();
-    return source.list != nullptr || source.table != nullptr;
+    if (!HasExportSource(page)) return false;
+    source = Sources().value(page).make();
+    return source.list != nullptr || source.table != nullptr || source.model != nullptr;
 }
 
 QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt, const ExportEnvironment& env)
@@ -273,21 +292,56 @@ QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt, co
         return {};
     }
     QTableView* table = source.list ? source.list : source.table;
-    if (!table || !table->model()) return {};
+    const QAbstractItemModel* model = source.model ? source.model.get() : table ? table->model() : nullptr;
+    if (!model) return {};
     const QString folder = env.folder.isEmpty() ? DefaultFolder() : env.folder;
-    QDir().mkpath(folder);
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    if (!QDir().mkpath(folder)) {
+        prompt.ShowMessage(QStringLiteral("无法创建文件夹 %1，表格没有保存。").arg(folder).toStdString(), PromptIcon::Warning);
+        return {};
+    }
+    // The time of the program's clock (the market's), as every other time it shows.
+    const DateParts now = Clock::Now().Parts();
+    const QString stamp = QString::fromStdString(
+        StrFormat("%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day, now.hour, now.minute, now.second));
     const QString path = QDir(folder).filePath(ExcelSheetName(source.sheetName) + "-" + stamp + ".xlsx");
     std::vector<int> ids;
     if (source.list)
         for (const ColumnSpec& spec : source.list->Model()->Columns()) ids.push_back(spec.id);
+    // Written beside the final name and renamed when whole: a full disk or a
+    // failed write leaves no cut file under a name a user would open.
+    QString partial;
+    {
+        QTemporaryFile reserve(QDir(folder).filePath(QStringLiteral(".export-XXXXXX.xlsx")));
+        reserve.setAutoRemove(false);
+        if (!reserve.open()) {
+            prompt.ShowMessage(QStringLiteral("无法在文件夹 %1 中写入文件（%2），表格没有保存。")
+                                   .arg(folder, reserve.errorString())
+                                   .toStdString(),
+                               PromptIcon::Warning);
+            return {};
+        }
+        partial = reserve.fileName();
+    }
     QString error;
     // A local write of at most a second for the largest list: in place, under a busy cursor.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool written = WriteListWorkbook(*table->model(), ids, source.kind, source.sheetName, path, &error);
+    bool written = WriteListWorkbook(*model, ids, source.kind, source.sheetName, partial, &error);
+    if (written && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) != 0) {
+        written = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
     QApplication::restoreOverrideCursor();
     if (!written) {
-        prompt.ShowMessage(error.toStdString(), PromptIcon::Warning);
+        QFile::remove(partial);
+        // The library says only that the file could not be made: a full disk is the usual cause.
+        const QStorageInfo disk(folder);
+        const QString why = disk.isValid() && disk.bytesAvailable() < 1024 * 1024
+                                ? QStringLiteral("磁盘空间不足（%1 只剩 %2 KB）").arg(folder).arg(disk.bytesAvailable() / 1024)
+                                : error;
+        prompt.ShowMessage(QStringLiteral("表格没有保存到 %1：%2。请腾出磁盘空间或换一个文件夹后再导出。")
+                               .arg(path, why)
+                               .toStdString(),
+                           PromptIcon::Warning);
         return {};
     }
     const bool opened = env.open ? env.open(path) : OpenWithDesktop(path);

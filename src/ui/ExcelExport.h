@@ -20,6 +20,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ enum ExportKind : int {
     kExportTradeIncome = 5,   // trade income
     kExportEstimates = 6,     // real-time estimates of the funds (ids: column numbers)
     kExportEstimateStocks = 7,  // the estimated fund's stocks (ids: column numbers)
+    kExportCurvePoints = 8,   // a chart's points: date, then one column per curve
+    kExportAnalysis = 9,      // the investment analysis: group, figure
 };
 
 // Adds or replaces a kind's table.
@@ -85,10 +88,16 @@ struct ExportSource {
     QString sheetName;
     // A plain table instead of a list: its column numbers are the ids.
     QTableView* table = nullptr;
+    // A table made for the export (a chart's points), same ids.
+    std::shared_ptr<QAbstractItemModel> model = nullptr;
 };
 // A page registers what its export command exports; gone with the page.
-void SetExportSource(QWidget* page, std::function<ExportSource()> source);
-// The page's source, if it has one.
+// `available`, when given, says cheaply whether there is anything to export
+// now (a chart with points); the command is disabled while there is not.
+void SetExportSource(QWidget* page, std::function<ExportSource()> source, std::function<bool()> available = {});
+// Whether the page offers an export now (asked whenever the commands' states are).
+bool HasExportSource(QWidget* page);
+// The page's source, if it has one and it has something to export now.
 bool FindExportSource(QWidget* page, ExportSource& source);
 
 struct ExportEnvironment {
@@ -99,6 +108,9 @@ struct ExportEnvironment {
 
 // The export command: VIP check (59163), the file written and opened; where
 // no spreadsheet program opens it, the path of the saved file is shown.
+// The file is written under a temporary name in the target folder and
+// renamed when complete, so a full disk leaves nothing under the final
+// name; its name carries the program's clock.
 // Returns the file written (empty when nothing was written).
 QString ExportList(const ExportSource& source, bool vip, IUserPrompt& prompt,
                    const ExportEnvironment& env = ExportEnvironment());

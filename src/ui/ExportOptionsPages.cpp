@@ -144,6 +144,8 @@ CFundValueListView* InstallExportOptionsPages(CMainFrame& frame, CVextalDoc& doc
         ExportSource source;
         if (FindExportSource(f->HomeView()->currentWidget(), source)) ExportList(source, d->IsVip(), *p);
     });
+    // Only a page with a list or a table to export offers the export.
+    frame.SetAvailability(cmd::ExportExcel, [f] { return HasExportSource(f->HomeView()->currentWidget()); });
     frame.SetHandler(cmd::Options, [f, d, p, iniPath] { RunOptionsDialog(d->Settings(), iniPath, *p, f); });
 
     // The lists take the new options at once.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QTreeWidget>
@@ -19,6 +20,8 @@
 #include "ui/CommandTable.h"
 #include "ui/CurveChart.h"
 #include "ui/CurvePointsDialog.h"
+#include "ui/ExcelExport.h"
+#include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 
 namespace vextal {
@@ -154,6 +157,11 @@ CSingleFundBar::CSingleFundBar(QWidget* parent) : QWidget(parent)
     end = DateBox(this);
     dailyChange = new QCheckBox(QStringLiteral("涨跌幅曲线"), this);
     ok = new QPushButton(QStringLiteral("确定"), this);
+    list = new QPushButton(QStringLiteral("？"), this);
+    list->setToolTip(QStringLiteral("选择基金"));
+    keyboard = new QPushButton(QStringLiteral("F"), this);
+    keyboard->setToolTip(QStringLiteral("显示键盘精灵,快速选择基金"));
+    for (QPushButton* b : {list, keyboard}) b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("WW")) + 8);
     row->addWidget(new QLabel(QStringLiteral("基金:"), this));
     row->addWidget(fund);
     row->addWidget(new QLabel(QStringLiteral("开始日期:"), this));
@@ -162,6 +170,8 @@ CSingleFundBar::CSingleFundBar(QWidget* parent) : QWidget(parent)
     row->addWidget(end);
     row->addWidget(dailyChange);
     row->addWidget(ok);
+    row->addWidget(list);
+    row->addWidget(keyboard);
     row->addStretch(1);
 }
 
@@ -277,6 +287,10 @@ CFundCurveView::CFundCurveView(CVextalDoc& doc, CMarketData& market, CTaskRunner
     connect(m_bar->ok, &QPushButton::clicked, this, &CFundCurveView::ApplyCurveBar);
     connect(m_bar->chooseFunds, &QPushButton::clicked, this, &CFundCurveView::ChooseFunds);
     connect(m_single->ok, &QPushButton::clicked, this, &CFundCurveView::ApplySingleFund);
+    // Enter in the code box draws, as "确定".
+    connect(m_single->fund->lineEdit(), &QLineEdit::returnPressed, this, &CFundCurveView::ApplySingleFund);
+    connect(m_single->list, &QPushButton::clicked, this, [this] { PickSingleFund(false); });
+    connect(m_single->keyboard, &QPushButton::clicked, this, [this] { PickSingleFund(true); });
     connect(m_chart, &CCurveChart::pointListRequested, this, &CFundCurveView::ShowPointList);
 
     const QDate today = ToQDate(Clock::Now());
@@ -290,6 +304,15 @@ CFundCurveView::~CFundCurveView()
 {
     CTaskRunner::Cancel(m_pending);
     if (m_busyCursor) QApplication::restoreOverrideCursor();
+}
+
+void CFundCurveView::PickSingleFund(bool withTyped)
+{
+    const std::vector<FundChoice> choices = FundChoicesOf(m_market.Catalogue(), m_doc.FundKeys());
+    const QString code = CFundPicker::Pick(choices, this, withTyped ? m_single->fund->currentText().trimmed() : QString());
+    if (code.isEmpty()) return;
+    m_single->fund->setCurrentText(code);
+    ApplySingleFund();
 }
 
 void CFundCurveView::ReloadDisplay()
@@ -384,6 +407,13 @@ void CFundCurveView::ApplyCurveBar()
         m_chart->Model().SetTitle("", "");
         m_data.ApplyCurveBar(m_chart->Model(), values, kind);
     }, indexes);
+}
+
+void CFundCurveView::Redraw()
+{
+    if (m_kind == kCurveAccountIncome) ShowAccountIncome(m_accountId);
+    else if (m_bar->isVisibleTo(this)) ApplyCurveBar();
+    else ApplySingleFund();
 }
 
 void CFundCurveView::ShowAccountIncome(int accountId)
@@ -558,6 +588,18 @@ CFundCurveView* InstallCurveView(CMainFrame& frame, CVextalDoc& doc, CMarketData
     frame.SetHandler(cmd::GroupCurves, [view] {
         if (view->Chart()->Model().Series().empty() && !view->IsLoading()) view->RunCurveCommand(cmd::DailyTrend);
     });
+    QObject::connect(&frame, &CMainFrame::refreshRequested, view, [view](int page) {
+        if (page == 103) view->Redraw();
+    });
+    // "导出表格到Excel": the points of the curves drawn.
+    SetExportSource(view, [view] {
+        ExportSource source;
+        source.model = CurvePointsTable(view->Chart()->Model());
+        source.kind = kExportCurvePoints;
+        source.sheetName = QStringLiteral("基金曲线");
+        return source;
+    }, [view] { return !view->Chart()->Model().Series().empty(); });
+    QObject::connect(view, &CFundCurveView::curveDrawn, &frame, &CMainFrame::UpdateCommandStates);
     return view;
 }
 

@@ -61,6 +61,8 @@ public:
     QDateEdit *start, *end;
     QCheckBox* dailyChange;
     QPushButton* ok;
+    QPushButton* list;      // "？": every fund to choose from
+    QPushButton* keyboard;  // "F": the keyboard picker with what was typed
 };
 
 // "基金选择": the available and the selected funds.
@@ -111,6 +113,10 @@ public:
     void ShowPointList();
     // The colours of the options, read again.
     void ReloadDisplay();
+    // The single-fund bar's pickers: the chosen fund drawn at once.
+    void PickSingleFund(bool withTyped);
+    // The refresh command: the curve shown drawn again, with the bar's values.
+    void Redraw();
 
     CCurveChart* Chart() const { return m_chart; }
     CCurveBar* Bar() const { return m_bar; }

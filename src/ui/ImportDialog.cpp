@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -84,9 +85,13 @@ CImportDialog::CImportDialog(const BookDialogContext& ctx, QWidget* parent) : QD
     resize(860, 540);
 
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("导入交易记录"), QString(),
+        // The folder of the last file chosen, for the next one.
+        static QString folder;
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("导入交易记录"), folder,
                                                           QStringLiteral("CSV (*.csv *.txt);;所有文件 (*)"));
-        if (!path.isEmpty()) SetFile(path);
+        if (path.isEmpty()) return;
+        folder = QFileInfo(path).absolutePath();
+        SetFile(path);
     });
     connect(preview, &QPushButton::clicked, this, &CImportDialog::OnPreview);
     connect(m_import, &QPushButton::clicked, this, &CImportDialog::OnImport);

@@ -1,5 +1,8 @@
 #include "ui/ListView.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <QCollator>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -88,12 +91,15 @@ SignColour CellSign(const ListCell& cell)
 
 QColor SignQColor(SignColour c)
 {
+    // On a dark desktop palette the same signs in shades that stay legible.
+    const QPalette palette = QApplication::palette();
+    const bool dark = palette.color(QPalette::Base).lightness() < 128;
     switch (c) {
-    case SignColour::Red: return QColor(255, 0, 0);
-    case SignColour::Green: return QColor(0, 124, 0);
+    case SignColour::Red: return dark ? QColor(255, 96, 96) : QColor(255, 0, 0);
+    case SignColour::Green: return dark ? QColor(72, 200, 72) : QColor(0, 124, 0);
     case SignColour::Black: break;
     }
-    return QColor(0, 0, 0);
+    return dark ? palette.color(QPalette::Text) : QColor(0, 0, 0);
 }
 
 QVariant CListModel::data(const QModelIndex& index, int role) const
@@ -111,7 +117,7 @@ QVariant CListModel::data(const QModelIndex& index, int role) const
         if (m_catalogue == 59177 && columnId == 12) return kFundNameBlue;
         if (IsSignedColumn(m_catalogue, columnId) || std::count(m_signed.begin(), m_signed.end(), columnId))
             return SignQColor(CellSign(m_cell(index.row(), columnId)));
-        return QColor(0, 0, 0);
+        return SignQColor(SignColour::Black);
     case Qt::BackgroundRole:
         if (m_background) {
             QColor c = m_background(index.row());
@@ -160,6 +166,8 @@ void CListView::BuildColumns(const ConfigurableList& list, bool loadWidths, int 
 {
     std::string visible = ReadVisibleColumns(list.key, list.defaultColumns, iniPath);
     std::vector<ColumnSpec> specs = VisibleColumnSpecs(list.catalogueId, visible);
+    // Nothing readable in the file: the list's default columns, not a list without any.
+    if (specs.empty()) specs = VisibleColumnSpecs(list.catalogueId, list.defaultColumns);
     m_model->SetColumns(list.catalogueId, specs);
     ApplyListStyle(listItemSize);
     const double scale = WidthScale(font());

@@ -1,5 +1,7 @@
 #include "ui/LoginDialogs.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -226,6 +228,8 @@ CUserInfoDialog::CUserInfoDialog(CVextalDoc& doc, IUserPrompt& prompt, QWidget* 
     setWindowTitle(QStringLiteral("修改用户信息"));
     m_email = new QLineEdit(QString::fromStdString(doc.User().Email), this);
     m_email->setReadOnly(true);
+    // The whole address shows, however long.
+    m_email->setMinimumWidth(std::max(240, m_email->fontMetrics().horizontalAdvance(m_email->text()) + 24));
     m_nickname = new QLineEdit(QString::fromStdString(doc.User().NickName), this);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Email:"), m_email);

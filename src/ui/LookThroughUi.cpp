@@ -13,6 +13,8 @@
 #include "book/TradeForms.h"
 #include "common/Format.h"
 #include "ui/BookkeepingUi.h"
+#include "ui/CurvePointsDialog.h"
+#include "ui/CurveChart.h"
 #include "ui/ExcelExport.h"
 #include "ui/MainFrame.h"
 #include "ui/OptionsDialog.h"
@@ -42,6 +44,15 @@ CLookThroughUi::CLookThroughUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
                                         {5, {ExportCell::Number, 0}}});
     SetExportSource(m_exposure, [this] { return ExportSource{m_exposure->List(), kExposureCatalogue, m_exposure->Title()}; });
     SetExportSource(m_overlap, [this] { return ExportSource{m_overlap->List(), kExportOverlap, m_overlap->Title()}; });
+    // The comparison's chart: its points.
+    SetExportSource(m_index, [this] {
+        ExportSource source;
+        source.model = CurvePointsTable(m_index->Chart()->Model());
+        source.kind = kExportCurvePoints;
+        source.sheetName = QStringLiteral("帐户收益与指数比较");
+        return source;
+    }, [this] { return !m_index->Chart()->Model().Series().empty(); });
+    connect(m_index, &CAccountIndexView::drawn, &frame, &CMainFrame::UpdateCommandStates);
 
     // The warning line sits under the holdings page's title.
     if (CBookkeepingUi* book = CBookkeepingUi::Of(frame)) {

@@ -5,20 +5,28 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDockWidget>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <fstream>
+#include <iterator>
 
 #include "app/Settings.h"
 #include "app/VersionCheck.h"
 #include "common/Clock.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
+#include "net/Encoding.h"
 #include "ui/WebUrls.h"
 
 namespace vextal {
@@ -85,6 +93,12 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     BuildAccountPanel();
     BuildTrayIcon();
     statusBar()->showMessage(QStringLiteral("就绪"));
+    if (m_context.offline) {
+        auto* mark = new QLabel(QStringLiteral("离线"), statusBar());
+        mark->setObjectName(QStringLiteral("offlineMark"));
+        mark->setToolTip(QStringLiteral("离线登录：显示的是本机保存的数据，不从服务器更新"));
+        statusBar()->addPermanentWidget(mark);
+    }
     // Menu items without a prompt clear the status bar as the pointer passes them.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
         if (text.isEmpty()) statusBar()->showMessage(QStringLiteral("就绪"));
@@ -92,6 +106,24 @@ CMainFrame::CMainFrame(const FrameContext& context, QWidget* parent)
     if (ReadAccountPanel(m_context.iniPath) == 0) m_accountDock->hide();
     ShowCurrentPage();
     resize(1200, 760);
+    // Enter is the properties key of the lists only: see eventFilter.
+    qApp->installEventFilter(this);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return and Enter belong to the focused widget (a code box draws, a
+    // button presses) unless it is a list, where they show the properties.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier && w &&
+            w->window() == this && !qobject_cast<QAbstractItemView*>(w)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 CMainFrame::~CMainFrame()
@@ -108,7 +140,12 @@ bool CMainFrame::AccountPanelChosen() const { return !m_accountDock->isHidden();
 void CMainFrame::BuildMenus()
 {
     std::map<std::string, QMenu*> menus;
-    for (const char* title : MenuTitles()) menus[title] = menuBar()->addMenu(QString::fromUtf8(title));
+    for (const char* title : MenuTitles()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+        // What a command can do depends on the page and its list: asked as the menu opens.
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+        menus[title] = menu;
+    }
     for (const CommandDef& c : CommandTable()) {
         auto* action = new QAction(QString::fromUtf8(c.text), this);
         action->setData(c.id);
@@ -191,13 +228,37 @@ void CMainFrame::BuildTrayIcon()
     m_tray->show();
 }
 
-void CMainFrame::OpenUrl(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
+void CMainFrame::OpenUrl(const std::string& url)
+{
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(url))) || !m_context.prompt) return;
+    // No browser on this desktop: the address, to copy into one.
+    m_context.prompt->ShowMessage("没有找到可以打开网页的浏览器。请把下面的地址复制到浏览器中打开：\n\n" + url,
+                                  PromptIcon::Information);
+}
+
+void CMainFrame::ShowHelp(const std::string& path)
+{
+    // The help file is an HTML page in the service's code page: shown here, read as UTF-8.
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("帮助文档"));
+    auto* page = new QTextBrowser(&dialog);
+    page->setOpenExternalLinks(false);
+    page->setHtml(QString::fromStdString(ServiceTextToUtf8(bytes)));
+    connect(page, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { OpenUrl(url.toString().toStdString()); });
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(page);
+    dialog.resize(760, 560);
+    dialog.exec();
+}
 
 void CMainFrame::ShowCurrentPage()
 {
     m_home->ShowPage(m_nav.page);
     std::string caption = PageCaption(m_nav.page);
-    setWindowTitle(QString::fromStdString(LoadResString(str::AppTitle) + " -- " + caption));
+    // Offline the figures are the stored ones: the title says so.
+    setWindowTitle(QString::fromStdString(LoadResString(str::AppTitle) + (m_context.offline ? "（离线）" : "") + " -- " + caption));
     UpdateCommandStates();
     emit pageShown(m_nav.page);
 }
@@ -213,6 +274,10 @@ bool CMainFrame::RunCommand(int id)
 {
     const CommandDef* c = FindCommand(id);
     if (!c) return false;
+    if (!CommandAvailable(id)) {
+        UpdateCommandStates();
+        return false;
+    }
     if (int refusal = RefusalFor(*c, m_context.offline, m_context.vip, Clock::Now())) {
         // The action toggled itself when triggered: put its check mark back.
         UpdateCommandStates();
@@ -248,7 +313,7 @@ bool CMainFrame::RunCommand(int id)
             if (m_context.prompt) m_context.prompt->ShowMessage(kHelpFileUnavailable, PromptIcon::Warning);
             return true;
         }
-        OpenUrl("file://" + ProgramPath(kHelpFileName));
+        ShowHelp(ProgramPath(kHelpFileName));
         return true;
     case cmd::UpgradeVip:
         if (m_context.prompt &&
@@ -282,12 +347,41 @@ void CMainFrame::ShowAccountsPage(int page)
     ShowCurrentPage();
 }
 
+bool CMainFrame::CommandAvailable(int id) const
+{
+    const int p = m_nav.page;
+    switch (id) {
+    // No view for user management, no function for the portfolio income.
+    case cmd::GroupUsers:
+    case cmd::PortfolioIncome: return false;
+    case cmd::AccountPanel:
+    case cmd::DividendMode: return m_nav.group == 3;
+    case cmd::SortValues: return p == 100 || p == 109 || p == 110;
+    case cmd::AddFavourite: return p == 100 || p == 102 || p == 109 || p == 110 || p == 115;
+    case cmd::EditBooking:
+        return m_nav.group == 3 && m_accountTree && m_accountTree->topLevelItem(0) &&
+               m_accountTree->topLevelItem(0)->childCount() > 0;
+    case cmd::Delete:
+    case cmd::Properties: return m_pageHandlers.count({id, p}) > 0;
+    case cmd::Refresh: return m_home->Page(p) != nullptr;
+    // Back from the accounts group with nothing recorded goes nowhere.
+    case cmd::Back: return !(m_nav.lastCommand == -1 && m_nav.group == 3);
+    default: break;
+    }
+    if (auto it = m_available.find(id); it != m_available.end()) return it->second();
+    const CommandDef* c = FindCommand(id);
+    if (c && (c->checks & kCheckAccountPanel) && id != cmd::NewAccount)
+        return m_accountTree && m_accountTree->currentItem() && m_accountTree->currentItem()->parent();
+    return c != nullptr;
+}
+
 void CMainFrame::UpdateCommandStates()
 {
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         const CommandDef* c = FindCommand(it.key());
         QAction* a = it.value();
         if (c->page != 0) a->setChecked(m_nav.command == c->id);
+        a->setEnabled(CommandAvailable(c->id));
     }
     auto group = [&](int id, int g) {
         if (QAction* a = m_actions.value(id)) a->setChecked(m_nav.group == g);
@@ -296,17 +390,7 @@ void CMainFrame::UpdateCommandStates()
     group(cmd::GroupCurves, 2);
     group(cmd::GroupAccounts, 3);
     group(cmd::GroupUsers, 4);
-    m_actions[cmd::AccountPanel]->setEnabled(m_nav.group == 3);
     m_actions[cmd::AccountPanel]->setChecked(m_accountDock && m_accountDock->isVisible());
-    m_actions[cmd::DividendMode]->setEnabled(m_nav.group == 3);
-    const int p = m_nav.page;
-    m_actions[cmd::SortValues]->setEnabled(p == 100 || p == 109 || p == 110);
-    bool accountSelected = m_accountTree && m_accountTree->currentItem() && m_accountTree->currentItem()->parent();
-    m_actions[cmd::EditBooking]->setEnabled(m_nav.group == 3 && m_accountTree && m_accountTree->topLevelItem(0) &&
-                                            m_accountTree->topLevelItem(0)->childCount() > 0);
-    for (const CommandDef& c : CommandTable())
-        if ((c.checks & kCheckAccountPanel) && c.id != cmd::NewAccount)
-            m_actions[c.id]->setEnabled(accountSelected);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

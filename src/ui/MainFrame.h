@@ -66,7 +66,14 @@ public:
     // Handlers that later parts of the program register for their commands.
     void SetHandler(int id, std::function<void()> handler) { m_handlers[id] = std::move(handler); }
     // A command that acts on the page shown (Delete, Properties): each page its own handler, before SetHandler's.
+    // Such a command is enabled only on the pages that gave it a handler.
     void SetPageHandler(int id, int page, std::function<void()> handler) { m_pageHandlers[{id, page}] = std::move(handler); }
+    // A command that can act only when the page shown has something for it
+    // (the export: a list or table): `available` says whether it has now.
+    void SetAvailability(int id, std::function<bool()> available) { m_available[id] = std::move(available); }
+    // Whether the command does something here and now; a command that does
+    // not is disabled (its menu item, button and shortcut) and refused.
+    bool CommandAvailable(int id) const;
     // Called when a latest-value page is shown with its fund class.
     void SetFundClassHandler(std::function<void(int page, int fundClass)> f) { m_fundClass = std::move(f); }
     void UpdateCommandStates();
@@ -83,6 +90,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The help page in a window of its own (no browser needed).
+    void ShowHelp(const std::string& path);
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -103,6 +113,7 @@ private:
     QMap<int, QAction*> m_actions;
     std::map<int, std::function<void()>> m_handlers;
     std::map<std::pair<int, int>, std::function<void()>> m_pageHandlers;
+    std::map<int, std::function<bool()>> m_available;
     std::function<void(int, int)> m_fundClass;
 };
 

@@ -16,6 +16,8 @@ void CMessagePrompt::ShowMessage(const std::string& text, PromptIcon icon)
     if (icon == PromptIcon::Error) i = QMessageBox::Critical;
     if (icon == PromptIcon::Question) i = QMessageBox::Question;
     QMessageBox box(i, QStringLiteral("Vextal"), QString::fromStdString(text), QMessageBox::Ok, m_parent);
+    // A path or an address in the text can be copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
 }
 

@@ -24,6 +24,7 @@
 
 #include "common/UserPrompt.h"
 #include "net/Cipher.h"
+#include "common/Format.h"
 #include "net/HttpTransport.h"
 #include "ui/ListView.h"
 #include "ui/LookThroughViews.h"
@@ -517,6 +518,13 @@ void COptionsDialog::EditCurveColours()
 
 void COptionsDialog::accept()
 {
+    // A ticked proxy without an address would fail every request.
+    if (m_proxyEnable->isChecked() && m_proxyFields[0]->text().trimmed().isEmpty()) {
+        m_prompt.ShowMessage("使用代理服务器时请填写代理服务器的地址", PromptIcon::Warning);
+        m_tabs->setCurrentIndex(4);
+        m_proxyFields[0]->setFocus();
+        return;
+    }
     // A port that is no port is said, not replaced by 8080 behind the user's back.
     const QString portText = m_proxyFields[1]->text();
     const NumberReading port = ReadNumberInput(portText.toStdString(), ProxyPortRule());

@@ -5,12 +5,18 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QDir>
 #include <QDockWidget>
 #include <QLayout>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QStatusBar>
+#include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "app/MarketData.h"
@@ -34,6 +40,20 @@
 #include "ui/WebViews.h"
 
 namespace vextal {
+
+bool LoadQtChineseTexts()
+{
+    static QTranslator* translator = nullptr;
+    if (translator) return true;
+    auto* t = new QTranslator(qApp);
+    if (!t->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    translator = t;
+    return true;
+}
 
 namespace {
 
@@ -168,10 +188,8 @@ void CVextalApp::ShowMainFrame(CVextalDoc& doc)
     m_prompt.SetParent(m_frame.get());
     // Every way out closes the frame, shown or hidden in the tray; the
     // shutdown runs once the close has returned.
-    QObject::connect(m_frame.get(), &CMainFrame::closed, &m_receiver, [this] {
-        Shutdown();
-        QApplication::quit();
-    }, Qt::QueuedConnection);
+    QObject::connect(m_frame.get(), &CMainFrame::closed, &m_receiver, [this] { EndOnceUnwound(); },
+                     Qt::QueuedConnection);
 
     m_values = new CFundValueNewView(*m_market, *m_runner, doc.Settings(), context.iniPath, m_prompt, false,
                                      m_frame.get());
@@ -269,6 +287,48 @@ void CVextalApp::RefillPanels(CVextalDoc& doc)
     m_frame->UpdateCommandStates();
     // Estimates of days whose NAV came out while the program was closed.
     if (m_forecast) m_forecast->CompareWaitingEstimates();
+}
+
+namespace {
+
+// Closes the modal windows and popup menus open now; false when there were none.
+bool CloseModalWindows()
+{
+    bool any = false;
+    // A dialog whose rejection opens another window does not hold the end up for ever.
+    for (int i = 0; i < 32; ++i) {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        } else if (QPointer<QWidget> modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            // Rejected as by Esc, so the dialog stops its work; one that
+            // refuses (it asks first) is hidden, which ends its loop too.
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            else modal->close();
+            if (modal && modal->isVisible()) modal->hide();
+        } else {
+            break;
+        }
+        any = true;
+    }
+    return any;
+}
+
+}  // namespace
+
+void CVextalApp::EndOnceUnwound()
+{
+    // The close may arrive inside a dialog's own event loop (the tray's
+    // 退出, the end of the session). That dialog lives on the stack of the
+    // code that opened it, as a child of the frame: the frame must not go
+    // before it. The windows are closed first, and the end runs once their
+    // loops have returned.
+    const bool closed = CloseModalWindows();
+    if (closed || QThread::currentThread()->loopLevel() > 1) {
+        QTimer::singleShot(closed ? 0 : 10, &m_receiver, [this] { EndOnceUnwound(); });
+        return;
+    }
+    Shutdown();
+    QApplication::quit();
 }
 
 void CVextalApp::Shutdown()

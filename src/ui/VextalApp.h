@@ -32,6 +32,11 @@ struct AppOptions {
     bool autoLogin = false;         // no login dialog (benchmarks, screenshots)
 };
 
+// Qt's own texts (standard buttons, the file dialog) in Chinese, as the
+// rest of the program, whatever the desktop's language. False when Qt's
+// translation is not installed (the texts then stay English).
+bool LoadQtChineseTexts();
+
 class CVextalApp {
 public:
     explicit CVextalApp(AppOptions options);
@@ -59,6 +64,8 @@ private:
     bool RunLoginDialog(CVextalDoc& doc);
     void ShowMainFrame(CVextalDoc& doc);
     void RefillPanels(CVextalDoc& doc);
+    // The end after the frame closed, once no dialog's event loop runs.
+    void EndOnceUnwound();
 
     // Receives the frame's queued close; gone with the application object,
     // so a close still queued then is dropped with it.

@@ -22,6 +22,8 @@
 #include "common/Format.h"
 #include "common/StringTable.h"
 #include "market/FundCatalogue.h"
+#include "ui/CurvePointsDialog.h"
+#include "ui/ExcelExport.h"
 #include "ui/MainFrame.h"
 #include "ui/WebPane.h"
 
@@ -57,7 +59,14 @@ void CFundValueHistoryView::OpenToolPage(int index)
                                   RandomPageSerial());
     if (url.empty()) return;
     m_url = url;
+    m_index = index;
     m_pane->Load(QString::fromStdString(m_url));
+}
+
+void CFundValueHistoryView::Reload()
+{
+    // A new serial, so that no cache answers for the page.
+    if (m_index >= 0) OpenToolPage(m_index);
 }
 
 // ---- financing analysis --------------------------------------------------------
@@ -135,12 +144,29 @@ void CFinancingAnalyseView::ShowResult()
     std::vector<const AccountInfo*> accounts = m_source.accounts ? m_source.accounts() : std::vector<const AccountInfo*>();
     const std::string data = FinancingDataText(accounts, q, ChosenAccount(), m_source.fundName, m_source.fundType);
     const std::string base = Get(m_source.webBase), query = Get(m_source.userQuery);
+    m_data = data;
+    m_groupTitle = m_type->checkedButton() ? m_type->checkedButton()->text() : QString();
+    m_figureTitle = m_show->currentText();
     m_first = FinancingAnalyseUrl(base, q, query, data);
     FinancingQuery table = q;
     table.style = 0;
     m_second = FinancingAnalyseUrl(base, table, query, data);
     m_chart->Load(QString::fromStdString(m_first));
     m_table->Load(QString::fromStdString(m_second));
+}
+
+std::shared_ptr<QAbstractItemModel> CFinancingAnalyseView::ResultTable() const
+{
+    if (m_first.empty()) return nullptr;
+    // "name|figure|name|figure...", as the two pages got it.
+    const std::vector<std::string> f = SplitText(m_data, '|');
+    std::vector<QStringList> rows;
+    for (size_t i = 0; i + 1 < f.size(); i += 2) rows.push_back({QString::fromStdString(f[i]), QString::fromStdString(f[i + 1])});
+    QString group = m_groupTitle;
+    group.remove(QStringLiteral("按")).remove(QStringLiteral("统计"));
+    auto table = std::make_shared<CTextTableModel>(QStringList{group.isEmpty() ? QStringLiteral("项目") : group, m_figureTitle});
+    table->SetRows(std::move(rows));
+    return table;
 }
 
 // ---- About -------------------------------------------------------------------
@@ -220,6 +246,21 @@ void InstallWebPages(CMainFrame& frame, CVextalDoc& doc, CMarketData& market)
             if (ToolPageOfCommand(c.id) == i) frame.SetHandler(c.id, [tools, i] { tools->OpenToolPage(i); });
     // The accounts may have changed since the page was last shown.
     frame.SetHandler(cmd::InvestAnalysis, [analyse] { analyse->RefillAccounts(); });
+    // "刷新": the tool page loaded again; the analysis of the accounts as they are now.
+    QObject::connect(&frame, &CMainFrame::refreshRequested, tools, [tools, analyse](int page) {
+        if (page == 111) tools->Reload();
+        if (page == 116) {
+            analyse->RefillAccounts();
+            analyse->ShowResult();
+        }
+    });
+    SetExportSource(analyse, [analyse] {
+        ExportSource source;
+        source.model = analyse->ResultTable();
+        source.kind = kExportAnalysis;
+        source.sheetName = QStringLiteral("基金投资分析");
+        return source;
+    }, [analyse] { return !analyse->FirstUrl().empty(); });
     frame.SetHandler(cmd::About, [d, f = &frame] {
         const CUserInfo& u = d->User();
         std::string member = u.LoginName.empty() ? std::string("未登录")

@@ -5,11 +5,13 @@
 #include <QDialog>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/WebUrls.h"
 
+class QAbstractItemModel;
 class QButtonGroup;
 class QComboBox;
 class QPushButton;
@@ -39,6 +41,8 @@ public:
     explicit CFundValueHistoryView(WebPageSource source, QWidget* parent = nullptr);
     // Opens tool page `index` (0..10); any other index does nothing.
     void OpenToolPage(int index);
+    // The refresh command: the page shown loaded again.
+    void Reload();
     const std::string& LastUrl() const { return m_url; }
     CWebPane* Pane() const { return m_pane; }
 
@@ -46,6 +50,7 @@ private:
     WebPageSource m_source;
     CWebPane* m_pane;
     std::string m_url;
+    int m_index = -1;
 };
 
 class CFinancingAnalyseView : public QWidget {
@@ -60,6 +65,8 @@ public:
     int ChosenAccount() const;
     // "显示": the data text and the two pages.
     void ShowResult();
+    // The figures of the last "显示" as a table (group, figure); null before it.
+    std::shared_ptr<QAbstractItemModel> ResultTable() const;
     const std::string& FirstUrl() const { return m_first; }
     const std::string& SecondUrl() const { return m_second; }
     CWebPane* FirstPane() const { return m_chart; }
@@ -74,6 +81,8 @@ private:
     CWebPane* m_chart;
     CWebPane* m_table;
     std::string m_first, m_second;
+    std::string m_data;            // the data text shown
+    QString m_groupTitle, m_figureTitle;
 };
 
 // The About dialog: the program's version, the service and member, the

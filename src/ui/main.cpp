@@ -1,6 +1,7 @@
 // Vextal: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPalette>
 #include <unistd.h>
 
 #include <clocale>
@@ -56,6 +57,10 @@ int main(int argc, char** argv)
     // The application object took the desktop's locale for everything; the
     // numbers keep the C one (a decimal point), whatever the desktop uses.
     std::setlocale(LC_NUMERIC, "C");
+    if (!vextal::LoadQtChineseTexts())
+        std::fputs("Vextal: Qt's Chinese translation (package qt6-translations-l10n) is missing; "
+                   "standard buttons stay English\n",
+                   stderr);
     QApplication::setApplicationName(QStringLiteral("Vextal"));
     QApplication::setApplicationVersion(QString::fromLatin1(vextal::kProgramVersion));
     QCommandLineParser parser;
@@ -80,6 +85,22 @@ int main(int argc, char** argv)
     vextal::AppOptions options;
     if (parser.isSet(home)) options.args = {"--home", parser.value(home).toStdString()};
     options.screenshotDir = parser.value(shots);
+    // Pictures under a dark desktop palette (VEXTAL_SCREENSHOT_PALETTE=dark),
+    // to see that every text stays readable there.
+    if (!options.screenshotDir.isEmpty() && qEnvironmentVariable("VEXTAL_SCREENSHOT_PALETTE") == QLatin1String("dark")) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(45, 45, 48));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Button, QColor(55, 55, 58));
+        dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+        dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        QApplication::setPalette(dark);
+    }
     options.user = parser.value(user).toStdString();
     options.password = parser.value(password).toStdString();
     options.offline = parser.isSet(offline);

@@ -253,6 +253,21 @@ TEST_F(SettingsTest, ServerAddresses)
     EXPECT_EQ(Load().serverUrl, longUrl.substr(0, 127) + "/");
 }
 
+// A hand-edited proxy without an address (every request would fail) is off.
+TEST_F(SettingsTest, AProxyWithoutAnAddressIsOff)
+{
+    const struct {
+        const char* lines;
+        int enable, port;
+    } cases[] = {{"Enable=1\nIP=\nPort=3128\n", 0, 3128}, {"Enable=1\nIP=10.1.2.3\nPort=65535\n", 1, 65535}};
+    for (const auto& c : cases) {
+        Put(std::string("[Proxy]\n") + c.lines);
+        const CSettings s = Load();
+        EXPECT_EQ(s.proxy.enable, c.enable) << c.lines;
+        EXPECT_EQ(s.proxy.port, c.port) << c.lines;
+    }
+}
+
 TEST_F(SettingsTest, FundListFundIdAndHighLight)
 {
     auto load = [&](const std::string& show) {

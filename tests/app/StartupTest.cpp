@@ -8,6 +8,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
@@ -127,6 +130,24 @@ TEST_F(StartupTest, OneInstancePerProgramDirectory)
 
     first->seq->Shutdown();
     EXPECT_EQ(StartProgram(home + "Vextal", form, false)->result, StartupResult::Running);
+}
+
+// A lock file that cannot be made (a folder one may not write; here a
+// directory in its place, as root may write anywhere) is named with its
+// reason, not taken for a second instance.
+TEST_F(StartupTest, ALockFileThatCannotBeMadeIsNamed)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+    ASSERT_TRUE(std::filesystem::create_directory(home + kInstanceLockFile));
+    auto run = StartProgram(home + "Vextal", {"demo", "demo123", false, false}, false);
+    EXPECT_EQ(run->result, StartupResult::AlreadyRunning);
+    ASSERT_EQ(run->prompt.messages.size(), 1u);
+    const std::string& text = run->prompt.messages[0];
+    EXPECT_EQ(text.find("已经在运行"), std::string::npos) << text;
+    EXPECT_NE(text.find("Vextal.lock"), std::string::npos) << text;
+    EXPECT_NE(text.find(std::strerror(EISDIR)), std::string::npos) << text;
 }
 
 TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)

@@ -78,16 +78,16 @@ TEST_F(DataService, HoldingsCarryTheirIndustry)
     ASSERT_EQ(items.size(), held.size());
     std::set<std::string> industries;
     for (size_t i = 0; i < items.size(); ++i) {
-        const SimStock& s = s_market->Stocks()[static_cast<size_t>(held[i].stock)];
+        const MarketStock& s = s_market->Stocks()[static_cast<size_t>(held[i].stock)];
         EXPECT_EQ(items[i].StockID, s.code);
         EXPECT_EQ(items[i].StockName, s.name);
         EXPECT_NEAR(items[i].InvestPercent, held[i].weight * 100, 0.005);
-        EXPECT_EQ(items[i].Industry, SectorIndustry(s.sector));
+        EXPECT_EQ(items[i].Industry, SectorIndustry(s_market->StockModel(held[i].stock).sector));
         industries.insert(items[i].Industry);
     }
     // Half the picks come from the fund's own sector, the rest from anywhere.
     EXPECT_GE(industries.size(), 2u);
-    EXPECT_EQ(industries.count(SectorIndustry(f.sector)), 1u);
+    EXPECT_EQ(industries.count(SectorIndustry(s_market->FundSector(f))), 1u);
 }
 
 TEST_F(DataService, CalculationAnswersEveryFundInTheOrderSent)
@@ -138,15 +138,16 @@ TEST_F(DataService, QuotePageAtTheServiceMinute)
 {
     const SimFund& f = Pick(StockFund);
     const int stock = s_market->Holdings(f, DayNumber(kNow)).front().stock;
-    const SimStock& s = s_market->Stocks()[static_cast<size_t>(stock)];
+    const MarketStock& s = s_market->Stocks()[static_cast<size_t>(stock)];
     std::string page;
     ASSERT_GE(HttpGetText(s_service->Base() + "htmdata/html/" + s.code + ".htm", page, "", ""), 0);
     std::vector<std::string> fields;
     SplitFields(GbkToUtf8(page), ",", fields);
     ASSERT_EQ(fields.size(), 39u) << page;
     EXPECT_EQ(fields[0], s.name);
-    const int index = s_market->Calendar().IndexOnOrBefore(DayNumber(kNow));
-    const double prev = s_market->StockClose(stock, index - 1), price = s_market->StockPriceAt(stock, kNow);
+    const auto quotes = s_market->Quotes(stock, DayNumber(kNow));
+    ASSERT_TRUE(quotes);
+    const double prev = quotes->prevClose, price = quotes->PriceAt(SecondOfDay(kNow));
     EXPECT_EQ(fields[2], StrFormat("%0.2f", prev));
     EXPECT_EQ(fields[3], StrFormat("%0.2f", price));
     EXPECT_LE(NumberOr(fields[5], 0), NumberOr(fields[3], 0));
@@ -213,7 +214,7 @@ TEST_F(DataService, EveryWebPageShowsTheMarketAndOnlyItsOwnMembersData)
     EXPECT_TRUE(Has(info, fund->name));
     EXPECT_TRUE(Has(info, StrFormat("%0.4f", latest.rec.nav)));
     EXPECT_TRUE(Has(info, "<svg"));
-    const SimStock& top = market.Stocks()[static_cast<size_t>(market.Holdings(*fund, DayNumber(now)).at(0).stock)];
+    const MarketStock& top = market.Stocks()[static_cast<size_t>(market.Holdings(*fund, DayNumber(now)).at(0).stock)];
     EXPECT_TRUE(Has(info, top.name));
     EXPECT_TRUE(Has(get("/fundinfo/FundInfoClient.asp?FundID=999999"), "没有找到基金"));
 

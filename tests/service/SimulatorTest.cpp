@@ -178,24 +178,29 @@ TEST(MarketSimulator, ClosedEndFundsPublishOnFridaysAndLatestStatistics)
 
 TEST(MarketSimulator, IntradayPathEndsAtTheClose)
 {
-    const auto& cal = Market().Calendar();
-    int i = cal.IndexOnOrBefore(D(2024, 10, 9));
+    const int day = D(2024, 10, 9), next = D(2024, 10, 10);
     for (int s : {0, 700, 1499}) {
-        double prevClose = Market().StockClose(s, i - 1), close = Market().StockClose(s, i);
-        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 9, 0)), prevClose, 1e-9);
-        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 15, 0)), close, 1e-9);
-        double noon = Market().StockPriceAt(s, T(2024, 10, 9, 11, 30));
-        EXPECT_NEAR(Market().StockPriceAt(s, T(2024, 10, 9, 12, 40)), noon, 1e-12);  // lunch break
+        const auto q = Market().Quotes(s, day);
+        ASSERT_TRUE(q);
+        ASSERT_EQ(q->rows.size(), 240u);
+        EXPECT_EQ(q->rows.front().second, (9 * 60 + 31) * 60);
+        EXPECT_EQ(q->rows[119].second, (11 * 60 + 30) * 60);
+        EXPECT_EQ(q->rows[120].second, (13 * 60 + 1) * 60);
+        EXPECT_EQ(q->rows.back().second, 15 * 3600);
+        double close = 0, prevClose = 0;
+        ASSERT_TRUE(Market().DayClose(s, day, close, prevClose));
+        EXPECT_EQ(prevClose, q->prevClose);
+        EXPECT_EQ(q->PriceAt(9 * 3600), prevClose);
+        EXPECT_EQ(q->PriceAt(15 * 3600), close);
+        EXPECT_EQ(q->Close(), close);
+        EXPECT_EQ(Market().Quotes(s, next)->prevClose, q->Close());  // one close, two days
+        const double noon = q->PriceAt(11 * 3600 + 30 * 60);
+        EXPECT_EQ(q->PriceAt(12 * 3600 + 40 * 60), noon);  // lunch break
         EXPECT_GT(noon, prevClose * 0.85);
         EXPECT_LT(noon, prevClose * 1.15);
-        // The whole day at once (the quote page's high and low) is the same path.
-        const std::vector<double> day = Market().StockDayPrices(s, D(2024, 10, 9));
-        for (int m = 0; m <= 240; ++m) {
-            const int minute = m <= 120 ? 570 + m : 660 + m;
-            ASSERT_EQ(day[static_cast<size_t>(m)], Market().StockPriceAt(s, T(2024, 10, 9, minute / 60, minute % 60)))
-                << "minute " << m;
-        }
+        for (const QuoteRow& r : q->rows) ASSERT_EQ(static_cast<float>(std::round(r.price * 100.0) / 100.0), r.price);  // cents
     }
+    EXPECT_FALSE(Market().Quotes(0, D(2024, 10, 5)));  // holiday
     const SimFund* f = Pick([](const SimFund& x) { return x.investType == 1; });
     double nav = 0, pct = 0;
     ASSERT_TRUE(Market().EstimateAt(*f, T(2024, 10, 9, 15, 0), nav, pct));

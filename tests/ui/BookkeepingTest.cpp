@@ -402,7 +402,9 @@ TEST_F(BookkeepingTest, DeletingAsksFirstAndEveryListFollows)
 
     // The account (its No is the command walk's): gone from the books, the panel and the list.
     frame.RunCommand(cmd::DeleteAccount);
-    EXPECT_TRUE(driver.Said("确定要删除选定的帐户吗?"));
+    // The question names the account and what goes with it.
+    EXPECT_TRUE(driver.Said("确定要删除选定的帐户吗?\n\n帐户“待删帐户”和它的1个基金持仓、0条交易记录将一并删除，不能恢复。"))
+        << (driver.seen.empty() ? "" : driver.seen.back());
     EXPECT_EQ(Manager().FindAccount(a), nullptr);
     EXPECT_EQ(frame.AccountTree()->topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(ui->AccountList()->AccountCount(), 0);

@@ -22,6 +22,7 @@
 #include "app/VextalDoc.h"
 #include "book/BookTypes.h"
 #include "ui/BookkeepingUi.h"
+#include "ui/FundCurveView.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundValueListView.h"
 #include "ui/FundValueNewView.h"
@@ -126,6 +127,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         std::function<void()> before;  // puts the window where the command applies
         std::function<void()> after;   // checks beyond page, dialogs and address
         bool anyModals = false;        // `after` checks them
+        bool disabled = false;         // does nothing anywhere: disabled and refused
     };
     std::map<int, Expect> expect;
     auto onValues = [&] { frame.RunCommand(cmd::ValuesOpen); };
@@ -145,8 +147,6 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         {cmd::MonthlyOverlay, 103}, {cmd::MovingAverage, 103}, {cmd::RealtimeCurve, 103},   {cmd::NDayReturn, 103},
         {cmd::RangeOverlay, 103},  {cmd::BandOverlay, 103},   {cmd::GroupCurves, 103},      {cmd::TradeDetails, 107},
         {cmd::TradeIncome, 114},   {cmd::AccountDetail, 106}, {cmd::GroupAccounts, 106},    {cmd::Back, 106},
-        {cmd::PortfolioIncome, 100},  // no function: nothing happens
-        {cmd::GroupUsers, 100},       // no view for user management: the page stays
         {cmd::Refresh, 100},       {cmd::LookThrough, 117},   {cmd::FundOverlap, 118},      {cmd::IndexCompare, 119}};
     for (auto [id, p] : pages) expect[id].page = p;
     const std::pair<int, const char*> dialogs[] = {
@@ -164,7 +164,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         {cmd::EditBooking, "修改记帐信息"},  {cmd::DividendMode, "基金分红设置"},     {cmd::SaleFee, "基金赎回参考费率设置"},
         {cmd::MoveHolding, "帐户间基金移动"}, {cmd::ImportTrades, "导入交易记录"},    {cmd::AccountProperties, "帐户属性"},
         // The question is answered no: the account stays.
-        {cmd::DeleteAccount, "box:确定要删除选定的帐户吗?"}};
+        {cmd::DeleteAccount, "box:确定要删除选定的帐户吗?\n\n帐户“巡检帐户”和它的1个基金持仓、1条交易记录将一并删除，不能恢复。"}};
     for (auto [id, title] : bookDialogs) expect[id].modals = {title};
     for (int id : {cmd::TradeDetails, cmd::TradeIncome, cmd::AccountPanel, cmd::DeleteAccount, cmd::NewAccount,
                    cmd::QuickBooking, cmd::Subscribe, cmd::Purchase, cmd::Redeem, cmd::Convert, cmd::DividendBooking,
@@ -188,7 +188,7 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
             EXPECT_EQ(view->LastUrl().rfind(base + path, 0), 0u) << view->LastUrl();
         };
     }
-    expect[cmd::Help].url = "file://" + HomePath("Vextal.chm");
+    expect[cmd::Help].modals = {"帮助文档"};  // the program's own window
     expect[cmd::VipList].url = base + "plindo/User/VIPFunction.htm";
     expect[cmd::Suggestion].url = base + "plindo/SuggestView.aspx";
     expect[cmd::Website].url = base;
@@ -239,7 +239,8 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         EXPECT_TRUE(frame.AccountPanel()->isVisible());
     };
     expect[cmd::GroupAccounts].after = [&] { EXPECT_TRUE(frame.AccountPanel()->isVisible()); };  // the page last used
-    expect[cmd::GroupUsers].after = [&] { EXPECT_EQ(frame.Navigation().page, 104); };
+    // No function for the portfolio income, no view for user management.
+    for (int id : {cmd::PortfolioIncome, cmd::GroupUsers}) expect[id].disabled = true;
     expect[cmd::Back].before = [&] {
         frame.RunCommand(cmd::GroupAccounts);
         frame.RunCommand(cmd::ValuesMoney);
@@ -263,6 +264,11 @@ TEST_F(CommandWalkTest, EveryCommandOpensWhatItNames)
         WaitIdle(*app);
         closer.seen.clear();
         browser.urls.clear();
+        if (e.disabled) {
+            EXPECT_FALSE(frame.Action(c.id)->isEnabled());
+            EXPECT_FALSE(frame.RunCommand(c.id));
+            continue;
+        }
         EXPECT_TRUE(frame.RunCommand(c.id));
         Settle();
         WaitIdle(*app);
@@ -330,4 +336,86 @@ TEST_F(CommandWalkTest, TheEstimatePageShowsTheServicesPageAndExportsItsList)
     Settle();
     QDirIterator files(userHome.path(), {QStringLiteral("基金净值估算-*.xlsx")}, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_TRUE(files.hasNext());
+}
+
+TEST_F(CommandWalkTest, EveryPageOffersOnlyTheCommandsThatActOnIt)
+{
+    CMainFrame& frame = *app->Frame();
+    const int accountId = SeedAccount();
+    ModalDriver closer;
+    auto spreadsheets = [&] {
+        int n = 0;
+        for (QDirIterator it(userHome.path(), {QStringLiteral("*.xlsx")}, QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext(); it.next())
+            ++n;
+        return n;
+    };
+    auto onAccount = [&](int command) {
+        return [&, command] {
+            frame.RunCommand(cmd::GroupAccounts);
+            CBookkeepingUi::Of(frame)->SelectAccount(accountId);
+            if (command) frame.RunCommand(command);
+            else frame.ShowAccountsPage(105);
+        };
+    };
+    auto go = [&](int command) { return [&, command] { frame.RunCommand(command); }; };
+    auto drawn = [&] {
+        frame.RunCommand(cmd::ValuesOpen);
+        CListView* list = app->ValuesView()->List();
+        list->setCurrentIndex(list->model()->index(0, 0));
+        auto* view = qobject_cast<CFundCurveView*>(frame.HomeView()->Page(103));
+        ASSERT_NE(view, nullptr);
+        QSignalSpy spy(view, &CFundCurveView::curveDrawn);
+        frame.RunCommand(cmd::DailyTrend);
+        if (spy.count() == 0) {
+            ASSERT_TRUE(spy.wait(60000));
+        }
+    };
+    // The export: 1 offered, 0 not, -1 as the page's data has it. Delete and
+    // properties act on the accounts, a holding, a trade: nowhere else.
+    struct Case {
+        int page;
+        std::function<void()> show;
+        int exports;
+    };
+    const Case cases[] = {
+        {100, go(cmd::ValuesOpen), 1},      {102, go(cmd::ValuesMoney), 1},   {109, go(cmd::ValuesClosed), 1},
+        {110, go(cmd::ValuesEtf), 1},       {115, go(cmd::ValuesCollective), 1}, {103, drawn, 1},
+        {105, onAccount(0), 1},             {106, onAccount(cmd::AccountDetail), 1}, {107, onAccount(cmd::TradeDetails), 1},
+        {114, onAccount(cmd::TradeIncome), 1}, {111, go(cmd::MyFunds), 0},   {112, go(cmd::Estimate), -1},
+        {113, go(cmd::History), -1},        {116, go(cmd::InvestAnalysis), 0}, {117, onAccount(cmd::LookThrough), -1},
+        {118, onAccount(cmd::FundOverlap), -1}, {119, onAccount(cmd::IndexCompare), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("page " + std::to_string(c.page));
+        ASSERT_NO_FATAL_FAILURE(c.show());
+        Settle();
+        WaitIdle(*app);
+        ASSERT_EQ(frame.Navigation().page, c.page);
+        const bool book = c.page == 105 || c.page == 106 || c.page == 107;
+        for (int id : {cmd::ExportExcel, cmd::Delete, cmd::Properties}) {
+            SCOPED_TRACE(FindCommand(id)->text);
+            frame.UpdateCommandStates();
+            const bool enabled = frame.Action(id)->isEnabled();
+            if (id != cmd::ExportExcel) {
+                EXPECT_EQ(enabled, book);
+            } else if (c.exports >= 0) {
+                EXPECT_EQ(enabled, c.exports == 1);
+            }
+            closer.seen.clear();
+            const int before = spreadsheets();
+            // A disabled command is refused; an enabled one shows a box or dialog or writes a file.
+            EXPECT_EQ(frame.RunCommand(id), enabled);
+            Settle();
+            WaitIdle(*app);
+            if (enabled) {
+                EXPECT_TRUE(!closer.seen.empty() || spreadsheets() > before);
+            } else {
+                EXPECT_TRUE(closer.seen.empty());
+                EXPECT_EQ(spreadsheets(), before);
+            }
+            EXPECT_EQ(frame.Navigation().page, c.page);
+        }
+    }
+    EXPECT_NE(app->Document()->Accounts().FindAccount(accountId), nullptr);
 }

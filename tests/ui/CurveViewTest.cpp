@@ -3,12 +3,16 @@
 // curve commands of the program logged in to the real plindo-serve.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QSignalSpy>
 
+#include <set>
+#include <QFontMetrics>
 #include "UiFixture.h"
 #include "app/IniFile.h"
 #include "app/VextalDoc.h"
@@ -20,6 +24,7 @@
 #include "ui/CurveChart.h"
 #include "ui/CurvePointsDialog.h"
 #include "ui/FundCurveView.h"
+#include "ui/FundPicker.h"
 #include "ui/MainFrame.h"
 
 using namespace vextal;
@@ -200,6 +205,31 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_EQ(chart.FindSeries(0)->Name, "日收益");
     EXPECT_TRUE(chart.RangeLines().empty());
 
+    // Enter in the code box draws that fund; "F" picks one with the keyboard picker and draws it.
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    QLineEdit* code = view->SingleBar()->fund->lineEdit();
+    code->setFocus();
+    Type(code, QString::fromStdString(funds[1]));
+    Drawn(*view, [&] { QTest::keyClick(code, Qt::Key_Return); });
+    EXPECT_EQ(chart.Series().size(), 2u);
+    EXPECT_EQ(frame.Navigation().page, 103);
+    {
+        ModalDriver picker;
+        picker.Next([&](QDialog* d) {
+            auto* p = qobject_cast<CFundPicker*>(d);
+            ASSERT_NE(p, nullptr);
+            p->SearchEdit()->setText(QString::fromStdString(money));
+            p->Results()->setCurrentRow(0);
+            p->accept();
+        });
+        Type(code, QString::fromStdString(money));
+        Drawn(*view, [&] { view->SingleBar()->keyboard->click(); });
+        EXPECT_EQ(picker.seen, std::vector<std::string>{"键盘精灵"});
+        EXPECT_EQ(view->SingleBar()->fund->currentText().toStdString(), money);
+        EXPECT_EQ(chart.Series().size(), 1u);
+    }
+
     // A fund without records: an empty chart without the title before.
     view->SingleBar()->fund->setCurrentText(QStringLiteral("999999"));
     Drawn(*view, [&] { view->ApplySingleFund(); });
@@ -297,4 +327,51 @@ TEST_F(CurveViewTest, AccountIncomeCurveEndsAtTheAccountsIncome)
     EXPECT_NEAR(points.front().Value, Round2(1000 * navs.front().TodayValue - 1000), 1e-9);
     ASSERT_TRUE(app->Document()->Accounts().RefreshAccount(1));
     EXPECT_NEAR(points.back().Value, app->Document()->Accounts().FindAccount(1)->TotalIncome, 0.005);
+}
+
+// Sixteen curves at a narrow width: the legend wraps onto more rows, every
+// name inside the window and above the plot, each curve its own colour.
+TEST(CurveLegend, WrapsAndKeepsEveryName)
+{
+    CCurveChart chart;
+    chart.resize(883, 500);
+    CCurveChartModel& m = chart.Model();
+    m.SetUnit("单位: 元");
+    for (int i = 0; i < 16; ++i) {
+        const int s = m.AddSeries();
+        m.SetSeriesName(s, StrFormat("测试证券投资基金第%d号混合型", i + 1));
+        m.AddPoint(s, CurvePoint{OleDate::FromParts(2024, 9, 2), 1.0 + i * 0.01});
+        m.AddPoint(s, CurvePoint{OleDate::FromParts(2024, 9, 3), 1.1 + i * 0.01});
+    }
+    chart.RecalculateLayout();
+    const std::vector<CCurveChart::LegendEntry> legend = chart.Legend();
+    ASSERT_EQ(legend.size(), 17u);
+    std::set<QRgb> colours;
+    for (const auto& e : legend) {
+        EXPECT_LE(e.rect.right(), 883) << e.text.toStdString();
+        EXPECT_LT(e.rect.bottom(), m.PlotRect().top) << e.text.toStdString();
+        if (e.box.isValid()) colours.insert(e.box.rgb());
+    }
+    EXPECT_GE(legend.back().rect.top(), legend.front().rect.top() + 3 * QFontMetrics(chart.font()).height());
+    EXPECT_EQ(colours.size(), 16u);
+}
+
+// A real-time chart without the last NAV: plain value labels from the
+// estimates, not an axis round 0 with every right-hand label "0.00%".
+TEST(CurveLegend, RealTimeWithoutABaseNavHasNoZeroCentredAxis)
+{
+    CCurveChart chart;
+    chart.resize(800, 400);
+    CCurveChartModel& m = chart.Model();
+    m.SetEstimateBase(true, 0.0);
+    const int s = m.AddSeries();
+    m.AddPoint(s, CurvePoint{OleDate::FromParts(2024, 9, 2, 9, 35), 1.2345});
+    m.AddPoint(s, CurvePoint{OleDate::FromParts(2024, 9, 2, 10, 0), 1.2400});
+    chart.RecalculateLayout();
+    EXPECT_TRUE(m.MissingBaseNav());
+    ASSERT_FALSE(m.ValueLabels().empty());
+    for (const CurveValueLabel& l : m.ValueLabels()) {
+        EXPECT_TRUE(l.RightText.empty()) << l.RightText;
+        EXPECT_GT(l.Value, 1.0);
+    }
 }

@@ -16,6 +16,7 @@
 #include "UiFixture.h"
 #include "app/Settings.h"
 #include "app/VextalDoc.h"
+#include "common/Format.h"
 #include "common/ProgramDir.h"
 #include "common/StringTable.h"
 #include "ui/ExcelExport.h"
@@ -225,6 +226,20 @@ TEST(OptionsDialog, ColumnsProxyAndColoursAreWrittenOnOkOnly)
     COptionsDialog dialog(ini, prompt);
     dialog.ColumnPage(2)->Concise();
     dialog.ProxyBox()->setChecked(true);
+    // A proxy needs an address and a port a socket can have: refused, the field named.
+    const std::pair<const char*, const char*> refused[] = {
+        {"", "使用代理服务器时请填写代理服务器的地址"}, {"0", "端口"}, {"99999999", "端口"}, {"", "端口"}};
+    for (const auto& [port, text] : refused) {
+        if (std::string(text) == "端口") dialog.ProxyField(0)->setText("10.1.2.3");
+        dialog.ProxyField(1)->setText(port);
+        prompt.messages.clear();
+        dialog.accept();
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        ASSERT_EQ(prompt.messages.size(), 1u) << port;
+        EXPECT_NE(prompt.messages[0].find(text), std::string::npos) << port << ": " << prompt.messages[0];
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(ini)));
+    dialog.ProxyField(1)->setText("3128");
     dialog.ProxyField(0)->setText("10.1.2.3");
     dialog.ProxyField(3)->setText(QString(40, 'x'));  // enciphered it would not fit the file
     dialog.accept();
@@ -362,4 +377,37 @@ TEST(OptionsDialog, OpensFromTheLoginDialogBeforeLogin)
     EXPECT_EQ(doc.Settings().proxy.enable, 1);
     EXPECT_EQ(doc.Settings().proxy.port, 9);
     SetProxySettings(ProxySettings());
+}
+
+// The file's name carries the program's clock; a full disk leaves nothing
+// under the final name (nor the temporary file) and says so.
+TEST(ExcelExport, NamedByTheProgramClockAndNothingCutOnAFullDisk)
+{
+    Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0, 5));
+    CListView list;
+    list.Model()->SetColumns(59176, VisibleColumnSpecs(59176, "10|11|23|13|18"));
+    list.Model()->SetSource(5000, [](int row, int id) -> ListCell {
+        return {QString::fromStdString(StrFormat("%d-%d 示例基金的一段不短的说明文字", row, id)), {}};
+    });
+    RecordingPrompt prompt;
+    const ExportSource source{&list, 59176, QStringLiteral("明细")};
+    QTemporaryDir roomy;
+    const QString path = ExportList(source, true, prompt, {roomy.path(), [](const QString&) { return true; }});
+    EXPECT_TRUE(path.endsWith(QStringLiteral("明细-20241009-210005.xlsx"))) << path.toStdString();
+
+    QTemporaryDir small;
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=64k", "tmpfs", small.path()});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0) {
+        Clock::Release();
+        GTEST_SKIP() << "no small file system to fill (mounting needs root)";
+    }
+    prompt.messages.clear();
+    EXPECT_TRUE(ExportList(source, true, prompt, {small.path(), [](const QString&) { return true; }}).isEmpty());
+    const QStringList left = QDir(small.path()).entryList(QDir::Files | QDir::Hidden);
+    QProcess::execute(QStringLiteral("umount"), {small.path()});
+    Clock::Release();
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("磁盘空间不足"), std::string::npos) << prompt.messages[0];
 }

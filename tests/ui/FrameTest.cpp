@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTableView>
@@ -51,7 +55,7 @@ TEST_F(FrameFixture, OfflineCommandsAreRefusedAndThePageStays)
     EXPECT_EQ(frame.Navigation().page, 105);
     EXPECT_TRUE(frame.RunCommand(cmd::ValuesOpen));
     EXPECT_EQ(frame.Navigation().page, 100);
-    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal -- 开放式基金最新净值"));
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal（离线） -- 开放式基金最新净值"));
     EXPECT_TRUE(frame.Action(cmd::ValuesOpen)->isChecked());
     EXPECT_TRUE(frame.Action(cmd::GroupData)->isChecked());
     EXPECT_TRUE(frame.Action(cmd::SortValues)->isEnabled());
@@ -99,10 +103,10 @@ TEST_F(FrameFixture, BackReturnsOnceToTheAccountsPage)
     frame.RunCommand(cmd::DailyTrend);
     frame.RunCommand(cmd::Back);
     EXPECT_EQ(frame.Navigation().group, 3);
-    // The tools group page for user management has no view: the state changes, the page does not.
-    frame.RunCommand(cmd::GroupUsers);
-    EXPECT_EQ(frame.Navigation().page, 104);
-    EXPECT_EQ(frame.Navigation().group, 4);
+    // User management has no view: its command is disabled and refused.
+    EXPECT_FALSE(frame.Action(cmd::GroupUsers)->isEnabled());
+    EXPECT_FALSE(frame.RunCommand(cmd::GroupUsers));
+    EXPECT_EQ(frame.Navigation().group, 3);
 }
 
 TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
@@ -217,4 +221,45 @@ TEST_F(FrameFixture, DeleteAndPropertiesActOnThePageShown)
     frame.RunCommand(cmd::Delete);
     frame.RunCommand(cmd::Properties);
     EXPECT_EQ(calls, (std::vector<std::string>{"values", "holdings", "holdings properties"}));
+}
+
+// Qt's own buttons and file dialog speak Chinese like the rest of the window.
+TEST(QtTexts, StandardButtonsAndTheFileDialogAreChinese)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("问"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("否(&N)"));
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    QFileDialog files;
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList labels;
+    for (QLabel* label : files.findChildren<QLabel*>()) labels << label->text();
+    EXPECT_TRUE(labels.contains(QStringLiteral("查找范围："))) << labels.join('|').toStdString();
+}
+
+// Without a browser on the desktop a link says where it leads.
+TEST_F(FrameFixture, ALinkWithoutABrowserShowsItsAddress)
+{
+    FrameContext c = Context(false, true);
+    c.serverUrl = "http://127.0.0.1:8610/";
+    CMainFrame frame(c);
+    EXPECT_TRUE(frame.RunCommand(cmd::VipList));
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_NE(prompt.messages[0].find("http://127.0.0.1:8610/plindo/User/VIPFunction.htm"), std::string::npos)
+        << prompt.messages[0];
+}
+
+// Offline, the title and the status bar say so.
+TEST_F(FrameFixture, OfflineIsMarkedInTheTitleAndStatusBar)
+{
+    CMainFrame offline(Context(true, false));
+    EXPECT_TRUE(offline.windowTitle().contains(QStringLiteral("（离线）"))) << offline.windowTitle().toStdString();
+    auto* mark = offline.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark"));
+    ASSERT_NE(mark, nullptr);
+    EXPECT_EQ(mark->text(), QStringLiteral("离线"));
+    CMainFrame online(Context(false, false));
+    EXPECT_FALSE(online.windowTitle().contains(QStringLiteral("离线")));
+    EXPECT_EQ(online.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark")), nullptr);
 }

@@ -29,6 +29,18 @@ TEST(ListFramework, ColumnsComeFromTheCatalogueAndTheVisibleKey)
     EXPECT_EQ(holdings.Model()->columnCount(), 12);
     EXPECT_EQ(ReadIniString("Show", "FundItem", "", 256, ini), ini::kDefaultFundItem);
 
+    // Keys a hand edit broke: nothing readable gives the defaults, a repeat shows once.
+    for (const char* broken : {"||||", "-1", "abc|"}) {
+        WriteIniString("Show", "FundItem", broken, ini);
+        CListView repaired;
+        repaired.BuildColumns(HoldingListConfig(), false, 1, ini);
+        EXPECT_EQ(repaired.Model()->columnCount(), 12) << broken;
+    }
+    WriteIniString("Show", "AccountItem", "10|12|10", ini);
+    CListView once;
+    once.BuildColumns(AccountListConfig(), false, 1, ini);
+    EXPECT_EQ(once.Model()->columnCount(), 2);
+
     // Stored widths outside 1..1024 keep the catalogue width.
     WriteIniString("ColumnWidth", "AccountList", "0|2000", ini);
     CListView widths;

@@ -113,13 +113,13 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
             EXPECT_EQ(s.Industry, "开放式基金");
             continue;
         }
-        const SimStock* stock = nullptr;
-        for (const SimStock& x : Sim().Stocks())
+        const MarketStock* stock = nullptr;
+        for (const MarketStock& x : Sim().Stocks())
             if (x.code == s.StockID) stock = &x;
         ASSERT_NE(stock, nullptr) << s.StockID;
         const int index = static_cast<int>(stock - Sim().Stocks().data());
         EXPECT_NEAR(s.Amount, valueA * Weight(heldA, index) + valueB * Weight(heldB, index), 0.01) << s.StockID;
-        EXPECT_EQ(s.Industry, SectorIndustry(stock->sector));
+        EXPECT_EQ(s.Industry, SectorIndustry(Sim().StockModel(index).sector));
         if (s.Funds.size() == 2) ++common;
     }
     EXPECT_GE(common, 1);

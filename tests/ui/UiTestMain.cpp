@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <clocale>
 
+#include "ui/VextalApp.h"
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -12,6 +14,7 @@ int main(int argc, char** argv)
     qputenv("VEXTAL_NO_WEBENGINE", "1");
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");  // as the program does
+    vextal::LoadQtChineseTexts();     // as the program does
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
