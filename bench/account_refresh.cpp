@@ -123,7 +123,7 @@ int main()
     });
     volatile double sink = 0;
     double floor = bench::BestMs(5, [&](int) { sink = sink + RawPass(db.Handle()); });
-    bench::Report("account_refresh_200_holdings_20000_trades", ours, "ms", floor, 10);
+    bench::Report("account_refresh_200_holdings_20000_trades", ours, "ms", floor, 2);
 
     double xirr = bench::BestMs(5, [&](int) { manager.RefreshAnnualRates(1); });
     int rated = 0;

@@ -41,20 +41,20 @@ std::shared_ptr<CLoginBookAnswers> CLoginBookAnswers::Fetch(IBookServices& servi
     // The same question asked once: holdings that ask it alike go to one asker.
     std::map<std::string, std::vector<const LoginHolding*>> byFund;
     for (const LoginHolding& h : holdings) byFund[h.FundID].push_back(&h);
-    const size_t askers = static_cast<size_t>(std::max(1, std::min<int>(parallel, static_cast<int>(byFund.size()))));
-    std::vector<std::vector<const LoginHolding*>> shares(askers);
-    size_t next = 0;
-    for (auto& [fund, list] : byFund) {
-        auto& share = shares[next++ % askers];
-        share.insert(share.end(), list.begin(), list.end());
-    }
+    std::vector<const std::vector<const LoginHolding*>*> funds;
+    for (const auto& [fund, list] : byFund) funds.push_back(&list);
+    const size_t askers = static_cast<size_t>(std::max(1, std::min<int>(parallel, static_cast<int>(funds.size()))));
+    // Each asker takes the next fund when its last is answered, so one slow
+    // answer does not hold back a share of the others.
+    std::atomic<size_t> next{0};
     std::vector<std::shared_ptr<CLoginBookAnswers>> parts(askers);
     auto ask = [&](size_t k) {
         parts[k] = std::make_shared<CLoginBookAnswers>();
-        for (const LoginHolding* h : shares[k]) {
-            if (cancelled) break;
-            parts[k]->Ask(service, *h, cancelled);
-        }
+        for (size_t f = next++; f < funds.size() && !cancelled; f = next++)
+            for (const LoginHolding* h : *funds[f]) {
+                if (cancelled) break;
+                parts[k]->Ask(service, *h, cancelled);
+            }
     };
     std::vector<std::thread> helpers;
     for (size_t k = 1; k < askers; ++k)

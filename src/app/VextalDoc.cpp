@@ -1,6 +1,7 @@
 #include "app/VextalDoc.h"
 
 #include <filesystem>
+#include <thread>
 
 #include "app/IniFile.h"
 #include "app/LoginBookAnswers.h"
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 namespace vextal {
 namespace {
 
-constexpr int kLoginParallelRequests = 4;
+constexpr int kLoginParallelRequests = 16;
 
 // The bookkeeping's view of the fund data, answered by the market hooks.
 class CDocFundDirectory : public IFundDirectory {
@@ -223,18 +224,27 @@ void CVextalDoc::LoadAccountsAfterLogin(const WorkRunner& runner, std::function<
 
     // The first load books dividends and money-market income: their answers
     // are asked on the worker, the booking happens here from them.
-    // On a worker four questions are out at once: at a slow service the
-    // wait, not the work, is what takes the time.
+    // On a worker sixteen questions are out at once: at a slow service the
+    // wait, not the work, is what takes the time, and the service answers
+    // that many side by side.
     const int parallel = runner ? kLoginParallelRequests : 1;
     RunWork(runner, [this, holdings, services, workerClient, closing, done, parallel,
                      userId = m_user.UserID](const std::atomic<bool>& cancelled) -> WorkFinish {
+        // The plans are asked here too (the window only books what is due),
+        // and with the closing request beside the holdings' questions, not
+        // after them: none needs another's answer.
+        auto plans = std::make_shared<std::vector<PlanInfo>>();
+        bool plansListed = false;
+        StoreStep closingStore;
+        std::thread beside([&] {
+            CHttpCancelScope scope(&cancelled);
+            std::string planError;
+            plansListed = services && !cancelled && services->ListPlans(userId, *plans, planError);
+            if (closing && !cancelled) closingStore = closing();
+        });
         std::shared_ptr<CLoginBookAnswers> answers;
         if (services) answers = CLoginBookAnswers::Fetch(*services, holdings, cancelled, parallel);
-        // The plans are asked here too: the window only books what is due.
-        auto plans = std::make_shared<std::vector<PlanInfo>>();
-        std::string planError;
-        const bool plansListed = answers && !cancelled && services->ListPlans(userId, *plans, planError);
-        StoreStep closingStore = closing && !cancelled ? closing() : nullptr;
+        beside.join();
         if (cancelled) return nullptr;
         return [this, answers, plans, plansListed, closingStore, done] {
             if (answers) m_accounts->Init(m_db, m_user.UserID, false, answers.get(), m_fundDirectory.get());

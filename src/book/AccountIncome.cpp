@@ -34,6 +34,9 @@ void CAccountManager::ComputeIncome(AccountInfo& account)
     OleDate expected;
     if (m_funds && m_funds->GetCurrentValueDate(expected)) settings.currentValueDate = expected;
     static const HoldingSums none;
+    // The newest trade of each holding, gathered once if a holding needs it.
+    std::map<std::pair<std::string, int>, const TradeInfo*> newest;
+    bool newestKnown = false;
     for (FundTradeInfo& h : account.holdings) {
         auto s = sums.find({h.FundID, h.BuyType});
         const bool moneyMarket = IsMoneyMarket(h.FundID);
@@ -42,15 +45,18 @@ void CAccountManager::ComputeIncome(AccountInfo& account)
         // download): the NAV of its newest trade, not 0, which would show
         // the whole holding as lost.
         if (nav.TodayValue <= 0 && !moneyMarket) {
-            const TradeInfo* newest = nullptr;
-            for (const auto& [id, t] : account.trades)
-                if (t.FundID == h.FundID && t.BuyType == h.BuyType && t.TradeValue > 0 &&
-                    (!newest || t.TradeTime >= newest->TradeTime))
-                    newest = &t;
-            if (newest) {
+            if (!newestKnown) {
+                for (const auto& [id, t] : account.trades) {
+                    if (!(t.TradeValue > 0)) continue;
+                    const TradeInfo*& n = newest[{t.FundID, t.BuyType}];
+                    if (!n || t.TradeTime >= n->TradeTime) n = &t;
+                }
+                newestKnown = true;
+            }
+            if (auto n = newest.find({h.FundID, h.BuyType}); n != newest.end()) {
                 nav = LatestNav();
-                nav.TodayValue = newest->TradeValue;
-                nav.ValueDate = newest->TradeTime.DateOnly();
+                nav.TodayValue = n->second->TradeValue;
+                nav.ValueDate = n->second->TradeTime.DateOnly();
             }
         }
         ComputeHoldingFigures(h, nav, moneyMarket, s != sums.end() ? s->second : none, settings);

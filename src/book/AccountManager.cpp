@@ -138,7 +138,6 @@ bool CAccountManager::LoadAccounts(int userId)
     m_userId = userId;
     RecordsetPtr rs = m_db.OpenRecordsetEx(StrFormat("SELECT * FROM T_Account_Info WHERE UserID=%d ORDER BY AccountName", userId));
     if (!rs) return Fail("查询帐户信息列表错误:" + m_db.GetLastError());
-    std::vector<int> ids;
     for (; !rs->IsEOF(); rs->MoveNext()) {
         auto a = std::make_unique<AccountInfo>();
         a->CreateDate = Clock::Now();
@@ -146,10 +145,9 @@ bool CAccountManager::LoadAccounts(int userId)
         m_db.GetFieldValue(rs, "AccountName", a->AccountName);
         m_db.GetFieldValue(rs, "FundCount", a->FundCount);
         m_db.GetFieldValue(rs, "CreateDate", a->CreateDate);
-        ids.push_back(a->AccountID);
         m_accounts[a->AccountID] = std::move(a);
     }
-    for (int id : ids) RefreshAccount(id);
+    RefreshAccountSums(0);
     if (!m_fundBonusApplied) {
         ApplyDividendsAll(userId);
         m_fundBonusApplied = 1;
@@ -213,48 +211,76 @@ bool CAccountManager::DeleteAccount(const AccountInfo& account)
 
 bool CAccountManager::RefreshAccount(int accountId)
 {
-    AccountInfo* a = FindAccount(accountId);
-    if (!a) return Fail("非法的基金帐户");
-    return RefreshAccountSums(*a);
+    if (!FindAccount(accountId)) return Fail("非法的基金帐户");
+    return RefreshAccountSums(accountId);
 }
 
-bool CAccountManager::RefreshAccountSums(AccountInfo& a)
+bool CAccountManager::RefreshAccountSums(int accountId)
 {
-    const int id = a.AccountID;
-    a.trades.clear();
+    // The trades of every account refreshed in one read (unsorted: the map
+    // orders them by TradeID, cheaper than the engine's sort of whole rows);
+    // the redemptions not excluded (a written one counts too) kept aside
+    // for the account's redeemed money.
+    struct Redemption {
+        std::string fundId;
+        int buyType;
+        double money;
+    };
+    std::map<int, std::vector<Redemption>> redemptions;
+    for (auto& [id, a] : m_accounts)
+        if (accountId == 0 || id == accountId) {
+            a->trades.clear();
+            redemptions[id];
+        }
     RecordsetPtr rs = m_db.OpenRecordsetEx(
-        StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID=%d AND TradeState=1 ORDER BY TradeID", id));
+        StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID%s AND TradeState<>2",
+                  accountId != 0 ? StrFormat("=%d", accountId).c_str()
+                                 : StrFormat(" IN(SELECT AccountID FROM T_Account_Info WHERE UserID=%d)", m_userId)
+                                       .c_str()));
     if (!rs) return FailDb();
     for (; !rs->IsEOF(); rs->MoveNext()) {
         TradeInfo t;
         ReadTrade(rs, t);
-        a.trades[t.TradeID] = std::move(t);
+        auto r = redemptions.find(t.AccountID);
+        if (r == redemptions.end()) continue;
+        if (t.TradeType == kTradeRedeem && t.TradeCount >= 0) r->second.push_back({t.FundID, t.BuyType, t.TradeMoney});
+        if (t.TradeState == kStateConfirmed) {
+            auto& trades = m_accounts[t.AccountID]->trades;
+            trades.emplace(t.TradeID, std::move(t));
+        }
     }
 
     // The holdings as stored now: the income figures at the end are theirs,
     // whatever the in-memory list held before (a booking changes counts).
-    if (!ReadHoldingRows(id)) return false;
+    if (!ReadHoldingRows(accountId)) return false;
 
-    std::string redeem = StrFormat(
-        "SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE AccountID=%d AND TradeCount>=0 AND TradeState<>2 AND "
-        "(TradeType=1)",
-        id);
-    if (m_fundZeroHide)
-        redeem += StrFormat(" AND 0 < (SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND "
-                            "T_Fund_Trade.FundID=T_Trade_Info.FundID AND T_Fund_Trade.BuyType=T_Trade_Info.BuyType)",
-                            id);
-    m_db.QueryDouble(redeem, a.RedeemMoney);
-    const char* held = m_fundZeroHide ? " AND TotalCount<>0" : "";
-    m_db.QueryDouble(StrFormat("SELECT SUM(TotalBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.TotalBonus);
-    m_db.QueryDouble(StrFormat("SELECT SUM(CashBonus) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held), a.CashBonus);
-    m_db.QueryDouble(StrFormat("SELECT SUM(CashBonusNew) FROM T_Fund_Trade WHERE AccountID=%d%s", id, held),
-                    a.CashBonusNew);
-    int count = 0;
-    m_db.QueryInt(StrFormat("SELECT COUNT(FundID) FROM T_Fund_Trade WHERE AccountID=%d", id), count);
-    a.FundCount = count;
-    m_db.CloseRecordset();
-    if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=%d WHERE AccountID=%d", count, id))) return false;
-    ComputeIncome(a);
+    for (auto& [id, list] : redemptions) {
+        AccountInfo& a = *m_accounts[id];
+        // Hiding emptied holdings hides their redemptions and bonuses too.
+        std::map<std::pair<std::string, int>, double> held;
+        a.TotalBonus = a.CashBonus = a.CashBonusNew = 0;
+        for (const FundTradeInfo& h : a.holdings) {
+            held[{h.FundID, h.BuyType}] = h.TotalCount;
+            if (m_fundZeroHide && h.TotalCount == 0) continue;
+            a.TotalBonus += h.TotalBonus;
+            a.CashBonus += h.CashBonus;
+            a.CashBonusNew += h.CashBonusNew;
+        }
+        a.RedeemMoney = 0;
+        for (const Redemption& r : list) {
+            if (m_fundZeroHide) {
+                auto h = held.find({r.fundId, r.buyType});
+                if (h == held.end() || !(h->second > 0)) continue;
+            }
+            a.RedeemMoney += r.money;
+        }
+        const int count = static_cast<int>(a.holdings.size());
+        a.FundCount = count;
+        if (!Exec(StrFormat("UPDATE T_Account_Info SET FundCount=%d WHERE AccountID=%d AND FundCount<>%d", count, id,
+                            count)))
+            return false;
+        ComputeIncome(a);
+    }
     return true;
 }
 
@@ -439,7 +465,7 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
                         if (count == 0) continue;  // the trade keeps its cost value
                         avg = cost / count;
                     }
-                    if (Cost(avg) != Cost(t->CostValue)) {
+                    if (!SameCost(avg, t->CostValue)) {
                         const double stored = RoundDecimal(avg, 8);
                         if (!ExecBound("UPDATE T_Trade_Info SET CostValue=? WHERE TradeID=?",
                                        {{"CostValue", stored}, {"TradeID", t->TradeID}}))
@@ -448,7 +474,7 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
                     }
                 }
             }
-            if (Cost(avg) != Cost(h.TradeValue)) {
+            if (!SameCost(avg, h.TradeValue)) {
                 if (!ExecOnHolding("UPDATE T_Fund_Trade SET TradeValue=?", {{"TradeValue", RoundDecimal(avg, 8)}}, key))
                     return false;
             }

@@ -267,7 +267,9 @@ private:
     // The rows of one account's holdings (0: all) into memory, nothing else.
     bool ReadHoldingRows(int accountId);
     void RecomputeAccountSums(AccountInfo& account);
-    bool RefreshAccountSums(AccountInfo& account);
+    // The account's trades, holdings and sums read again (0: every account
+    // of the user, in one read of their trades), then its income figures.
+    bool RefreshAccountSums(int accountId);
     // The income figures of the account and its holdings (the refresh's last step).
     void ComputeIncome(AccountInfo& account);
     LatestNav LatestValueOf(const std::string& fundId) const;

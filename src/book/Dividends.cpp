@@ -288,7 +288,7 @@ bool CAccountManager::ApplyDividendsAll(int userId)
         // rows alone: the load that follows the login asks the money-market
         // income, once.
         ReadHoldings(0);
-        for (auto& [id, a] : m_accounts) RefreshAccount(id);
+        RefreshAccountSums(0);
         RecomputeCostValues();
     }
     return true;

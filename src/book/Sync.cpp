@@ -235,7 +235,7 @@ bool CAccountManager::MergeBookkeeping(const std::string& text, bool createNew)
                 held->AccountName = name;
                 held->CreateDate = a.created;
             }
-            ok = RefreshAccountSums(*held) && RecomputeCostValues(localId);
+            ok = RefreshAccountSums(localId) && RecomputeCostValues(localId);
         }
         Pause("merged");
         if (ok && !Commit(trans, localId)) ok = FailDb();

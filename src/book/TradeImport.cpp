@@ -11,7 +11,6 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "db/AdoDatabase.h"
-#include "market/LatestValueCache.h"
 #include "net/Encoding.h"
 
 namespace vextal {
@@ -550,7 +549,7 @@ ImportResult ImportTradesElsewhere(const ImportJob& job, const ImportControl& co
 {
     ImportResult failed;
     CAdoDatabase own;
-    if (!OpenOwnConnection(job.db, own)) {
+    if (!own.OpenAnother(job.db)) {
         failed.refusals.push_back({0, "数据库错误:" + own.GetLastError()});
         return failed;
     }

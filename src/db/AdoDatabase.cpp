@@ -2,10 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <openssl/evp.h>
+
 #include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <unordered_map>
 
 #include "common/Format.h"
@@ -54,8 +58,16 @@ void CAdoRecordset::Close()
 
 int CAdoRecordset::FindColumn(const std::string& name) const
 {
-    for (size_t i = 0; i < m_names.size(); ++i)
-        if (EqualsNoCase(m_names[i], name)) return static_cast<int>(i);
+    // Readers mostly ask for the columns in their order: the one after the
+    // last found is tried first.
+    const size_t n = m_names.size();
+    for (size_t k = 0; k < n; ++k) {
+        const size_t i = (m_nextColumn + k) % n;
+        if (EqualsNoCase(m_names[i], name)) {
+            m_nextColumn = i + 1;
+            return static_cast<int>(i);
+        }
+    }
     return -1;
 }
 
@@ -200,6 +212,13 @@ bool OnlyTrailingNoise(const char* tail)
     return true;
 }
 
+std::string ConnectString(const std::string& path, const std::string& password)
+{
+    std::string s = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+    if (!password.empty()) s += ";Persist Security Info=True;Jet OLEDB:Database Password=" + password;
+    return s;
+}
+
 std::string ConnectionPart(const std::string& conn, const std::string& key)
 {
     std::string lower = ToLowerAscii(conn);
@@ -244,13 +263,130 @@ void CAdoDatabase::SetDatabase(const std::string& fileName, int dateStyle)
     auto st = fs::status(m_filePath, ec);
     if (!ec && fs::exists(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none)
         fs::permissions(m_filePath, fs::perms::owner_write, fs::perm_options::add, ec);
-    m_connectString = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_filePath;
-    if (!m_password.empty())
-        m_connectString += ";Persist Security Info=True;Jet OLEDB:Database Password=" + m_password;
+    m_connectString = ConnectString(m_filePath, m_password);
     m_dateStyle = dateStyle;
 }
 
-bool CAdoDatabase::Open()
+namespace {
+
+// Keying a connection with the password makes SQLCipher derive the page key
+// from it and the file's salt (PBKDF2-HMAC-SHA1 at its default iteration
+// count): tens of milliseconds, at every open. The same derivation is made
+// here once per password and salt, and every connection of this process to
+// such a file is keyed with the result as a raw key, so a worker's
+// connection costs no derivation. The parameters are SQLCipher's own
+// defaults, read from the engine; an engine of another line keeps the
+// password path.
+class CDerivedKeys {
+public:
+    // The raw key of `password` for a file whose first bytes are `salt`, or
+    // empty when this engine's derivation is not the one made here.
+    std::string KeyFor(sqlite3* db, const std::string& password, const std::string& salt)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_iterations < 0) m_iterations = DefaultIterations(db);
+        if (m_iterations == 0) return {};
+        auto it = m_keys.find({password, salt});
+        if (it != m_keys.end()) return it->second;
+        unsigned char key[32];
+        if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()),
+                                   reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()),
+                                   m_iterations, sizeof key, key) != 1)
+            return {};
+        static const char hex[] = "0123456789ABCDEF";
+        std::string spec = "x'";
+        auto add = [&](const unsigned char* p, size_t n) {
+            for (size_t i = 0; i < n; ++i) {
+                spec += hex[p[i] >> 4];
+                spec += hex[p[i] & 15];
+            }
+        };
+        add(key, sizeof key);
+        add(reinterpret_cast<const unsigned char*>(salt.data()), salt.size());
+        spec += '\'';
+        OPENSSL_cleanse(key, sizeof key);
+        ++m_derived;
+        return m_pending[{password, salt}] = spec;
+    }
+    int Derived()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_derived;
+    }
+    // The engine derives it from the password itself.
+    void CountEngineDerivation()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_derived;
+    }
+    // A key that opened its file: later connections take it as it is.
+    void Confirm(const std::string& password, const std::string& salt)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_pending.find({password, salt});
+        if (it == m_pending.end()) return;
+        m_keys[it->first] = it->second;
+        m_pending.erase(it);
+    }
+
+private:
+    static int DefaultIterations(sqlite3* db)
+    {
+        std::string version, iterations;
+        auto one = [](void* out, int n, char** values, char**) {
+            if (n > 0 && values[0]) *static_cast<std::string*>(out) = values[0];
+            return 0;
+        };
+        sqlite3_exec(db, "PRAGMA cipher_version", one, &version, nullptr);
+        sqlite3_exec(db, "PRAGMA cipher_default_kdf_iter", one, &iterations, nullptr);
+        if (version.rfind("3.", 0) != 0) return 0;  // 4.x derives with SHA-512
+        const std::optional<long long> n = ParseInteger(iterations);
+        return n && *n > 0 && *n <= 100000000 ? static_cast<int>(*n) : 0;
+    }
+
+    std::mutex m_mutex;
+    int m_iterations = -1;  // not yet asked; 0: not ours to derive
+    int m_derived = 0;
+    std::map<std::pair<std::string, std::string>, std::string> m_keys, m_pending;
+};
+
+CDerivedKeys& DerivedKeys()
+{
+    static CDerivedKeys keys;
+    return keys;
+}
+
+// The salt SQLCipher keeps in the first bytes of the file; empty for a
+// file too short to hold one (not yet written).
+std::string ReadSalt(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string salt(16, '\0');
+    if (!in.read(salt.data(), static_cast<std::streamsize>(salt.size()))) return {};
+    return salt;
+}
+
+}  // namespace
+
+bool CAdoDatabase::Open() { return OpenFile(true); }
+
+int CAdoDatabase::KeyDerivations() { return DerivedKeys().Derived(); }
+
+bool CAdoDatabase::OpenAnother(const CAdoDatabase& open)
+{
+    // Copies made before the file was chosen know it only through the
+    // shared connection, and the password only as the program's own.
+    const char* file = open.Handle() ? sqlite3_db_filename(open.Handle(), "main") : nullptr;
+    SetLogin(open.m_userId, open.m_connectString.empty()
+                                ? open.m_password
+                                : ConnectionPart(open.m_connectString, "Jet OLEDB:Database Password"));
+    m_filePath = file && *file ? file : open.m_filePath;
+    m_dateStyle = open.m_dateStyle;
+    m_connectString = ConnectString(m_filePath, m_password);
+    return OpenFile(false);
+}
+
+bool CAdoDatabase::OpenFile(bool check)
 {
     if (m_openFlag) return true;
     if (m_conn->db) {  // opened through a copy
@@ -279,33 +415,59 @@ bool CAdoDatabase::Open()
         return false;
     }
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     auto fail = [&](const std::string& why) {
         m_lastError = "Open Database Error:" + why;
         if (db) sqlite3_close_v2(db);
         return false;
     };
-    if (rc != SQLITE_OK) return fail(db ? sqlite3_errmsg(db) : "out of memory");
-    if (!password.empty() && sqlite3_key(db, password.data(), static_cast<int>(password.size())) != SQLITE_OK)
-        return fail(sqlite3_errmsg(db));
-    sqlite3_busy_timeout(db, 5000);
-    // A wrong or missing key only shows at the first read.
-    if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail(sqlite3_errmsg(db));
-    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail(sqlite3_errmsg(db));
-    std::string check;
-    auto collect = [](void* p, int n, char** values, char**) {
-        auto* s = static_cast<std::string*>(p);
-        if (n > 0 && values[0]) {
-            if (!s->empty()) *s += "; ";
-            *s += values[0];
-        }
-        return 0;
+    // Keyed, and read once: a wrong or missing key only shows at the first read.
+    auto connect = [&](const std::string& key) {
+        if (db) sqlite3_close_v2(db);
+        db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+            return SQLITE_CANTOPEN;
+        if (!key.empty() && sqlite3_key(db, key.data(), static_cast<int>(key.size())) != SQLITE_OK) return SQLITE_ERROR;
+        sqlite3_busy_timeout(db, 5000);
+        return sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     };
-    if (sqlite3_exec(db, "PRAGMA quick_check", collect, &check, nullptr) != SQLITE_OK)
+    int rc = SQLITE_ERROR;
+    const std::string salt = password.empty() ? std::string() : ReadSalt(path);
+    if (!salt.empty()) {
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+            return fail(db ? sqlite3_errmsg(db) : "out of memory");
+        const std::string raw = DerivedKeys().KeyFor(db, password, salt);
+        if (!raw.empty() && (rc = connect(raw)) == SQLITE_OK) DerivedKeys().Confirm(password, salt);
+    }
+    // The password itself when no derived key opened the file (a wrong
+    // password fails here as before).
+    if (rc != SQLITE_OK) {
+        if (!password.empty()) DerivedKeys().CountEngineDerivation();
+        rc = connect(password);
+    }
+    if (rc == SQLITE_CANTOPEN) return fail(db ? sqlite3_errmsg(db) : "out of memory");
+    if (rc != SQLITE_OK) return fail(sqlite3_errmsg(db));
+    // Every page read is decrypted: a cache that holds a whole book of
+    // ordinary size (16 MiB) decrypts the pages the open's check reads only
+    // once, not again for the loads that follow it.
+    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384", nullptr,
+                     nullptr, nullptr) != SQLITE_OK)
         return fail(sqlite3_errmsg(db));
-    if (check != "ok") return fail("database disk image is malformed: " + check);
+    // The program's open checks the file; a second connection of the same
+    // process to it does not read it all again.
+    if (check) {
+        std::string result;
+        auto collect = [](void* p, int n, char** values, char**) {
+            auto* s = static_cast<std::string*>(p);
+            if (n > 0 && values[0]) {
+                if (!s->empty()) *s += "; ";
+                *s += values[0];
+            }
+            return 0;
+        };
+        if (sqlite3_exec(db, "PRAGMA quick_check", collect, &result, nullptr) != SQLITE_OK)
+            return fail(sqlite3_errmsg(db));
+        if (result != "ok") return fail("database disk image is malformed: " + result);
+    }
     m_conn->db = db;
     m_conn->transDepth = 0;
     m_openFlag = 1;

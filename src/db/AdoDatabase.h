@@ -51,6 +51,7 @@ private:
     std::vector<DbValue> m_cells;  // row-major
     size_t m_row = 0;
     bool m_open = false;
+    mutable size_t m_nextColumn = 0;  // where the next FindColumn starts looking
 };
 using RecordsetPtr = std::shared_ptr<CAdoRecordset>;
 
@@ -93,6 +94,14 @@ public:
     // read-only file is made writable; builds the connection string.
     void SetDatabase(const std::string& fileName, int dateStyle);
     bool Open();
+    // A connection of its own to the file `open` has open, for a worker
+    // (copies share one connection, which two threads must not use): keyed
+    // alike without deriving the key again, and without the check of the
+    // whole file that the first open made.
+    bool OpenAnother(const CAdoDatabase& open);
+    // How many times this process has had a key derived from a password,
+    // here or by the engine (tests).
+    static int KeyDerivations();
     bool Close();
     bool IsOpen();
     const std::string& GetLastError() const { return m_lastError; }
@@ -163,6 +172,7 @@ public:
 
 private:
     struct Connection;
+    bool OpenFile(bool check);
     RecordsetPtr Query(const std::string& sql, std::string& error, bool keepRows = true, size_t* rowCount = nullptr);
     // Runs a statement already in engine form with its values bound.
     RecordsetPtr Run(const std::string& translated, std::vector<SqlParam>& params, std::string& error, bool keepRows,

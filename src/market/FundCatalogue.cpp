@@ -317,7 +317,7 @@ bool CFundCatalogue::StoreFundInfos(const FundInfosFetch& fetched)
 bool CFundCatalogue::WriteFundInfosElsewhere(const FundInfosFetch& fetched, std::string& error) const
 {
     CAdoDatabase own;
-    if (!OpenOwnConnection(m_db, own)) {
+    if (!own.OpenAnother(m_db)) {
         error = own.GetLastError();
         return false;
     }

@@ -1,7 +1,5 @@
 #include "market/LatestValueCache.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 #include <cmath>
 
@@ -356,27 +354,6 @@ ValuesFetch FetchValues(const ValuesRequest& request)
     return out;
 }
 
-bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own)
-{
-    // Copies made before the file was chosen know it only through the
-    // shared connection; the key is the program's own unless the copy says
-    // otherwise.
-    const char* file = db.Handle() ? sqlite3_db_filename(db.Handle(), "main") : nullptr;
-    std::string path = file && *file ? file : db.GetFilePath();
-    const std::string key = "Jet OLEDB:Database Password=";
-    const std::string& conn = db.GetConnectionString();
-    std::string password = CAdoDatabase::kDefaultPassword;
-    size_t p = conn.find(key);
-    if (p != std::string::npos) {
-        p += key.size();
-        size_t end = conn.find(';', p);
-        password = conn.substr(p, end == std::string::npos ? std::string::npos : end - p);
-    }
-    own.SetLogin(std::string(), password);
-    own.SetDatabase(path, db.GetDateStyle());
-    return own.Open();
-}
-
 StoredValues CLatestValueCache::WriteValues(const ValuesRequest& request, const ValuesFetch& fetched,
                                             const ProgressFn& progress)
 {
@@ -416,7 +393,7 @@ StoredValues CLatestValueCache::WriteValuesElsewhere(const ValuesRequest& reques
                                                      const std::atomic<bool>& cancelled) const
 {
     CAdoDatabase own;
-    if (!OpenOwnConnection(m_db, own)) {
+    if (!own.OpenAnother(m_db)) {
         StoredValues out;
         out.result = kMarketStoreFailed;
         out.error = own.GetLastError();

@@ -63,10 +63,6 @@ struct StoredValues {
     int fundClass = 0;                    // the class a class answer filled
 };
 
-// A connection of its own to the file `db` is open on, for a worker (copies
-// of a CAdoDatabase share one connection, which two threads must not use).
-bool OpenOwnConnection(const CAdoDatabase& db, CAdoDatabase& own);
-
 // The disclosure page of one fund, fetched and read (any thread).
 struct DisclosureFetch {
     std::string fundId;

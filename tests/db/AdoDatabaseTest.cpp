@@ -43,6 +43,44 @@ TEST_F(AdoDatabaseTest, OpenNeedsTheRightKeyAndMakesReadOnlyFilesWritable)
     EXPECT_TRUE(db.Execute("INSERT INTO T_MyFund_Focus(FundID) VALUES('000001')")) << db.GetLastError();
 }
 
+TEST_F(AdoDatabaseTest, KeyIsDerivedOnceAndAWorkersConnectionSharesTheFile)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    const int derived = CAdoDatabase::KeyDerivations();
+    ASSERT_TRUE(db.Execute("INSERT INTO T_MyFund_Focus(FundID) VALUES('000001')"));
+
+    // A copy made before the file was chosen, as the engines hold theirs.
+    CAdoDatabase early;
+    CAdoDatabase copy = early;
+    copy = db;
+    CAdoDatabase worker;
+    ASSERT_TRUE(worker.OpenAnother(copy)) << worker.GetLastError();
+    EXPECT_EQ(worker.GetRecordCount("SELECT * FROM T_MyFund_Focus"), 1);
+    ASSERT_TRUE(worker.Execute("INSERT INTO T_MyFund_Focus(FundID) VALUES('000002')"));
+    EXPECT_EQ(db.GetRecordCount("SELECT * FROM T_MyFund_Focus"), 2);
+    CAdoDatabase again;
+    again.SetDatabase(Path("Vextal.mdb"), 1);
+    ASSERT_TRUE(again.Open()) << again.GetLastError();
+    EXPECT_EQ(CAdoDatabase::KeyDerivations(), derived);
+    worker.Close();
+    again.Close();
+    db.Close();
+
+    // The file stays keyed as the engine keys it from the password.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(Path("Vextal.mdb").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const std::string password = CAdoDatabase::kDefaultPassword;
+    sqlite3_key(raw, password.data(), static_cast<int>(password.size()));
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT COUNT(*) FROM T_MyFund_Focus", -1, &st, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(raw);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 2);
+    sqlite3_finalize(st);
+    sqlite3_close_v2(raw);
+}
+
 TEST_F(AdoDatabaseTest, DamagedFileIsReportedAtOpen)
 {
     {
