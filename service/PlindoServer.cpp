@@ -310,7 +310,7 @@ void CPlindoServer::Route()
         xml(res, Services()->data.CalcResult(req.Param("FundIDList"), req.Param("FundInvestVar")));
     }));
     m_server->Get(dataBase + "GetFundSplitInfo", guarded([this, xml](const HttpRequest& req, HttpResponse& res) {
-        xml(res, Services()->data.SplitInfo(req.Param("fundid"), std::atoi(req.Param("TypeFlag").c_str())));
+        xml(res, Services()->data.SplitInfo(req.Param("fundid"), IntegerOr(req.Param("TypeFlag"), 0) == 1 ? 1 : 0));
     }));
     // The quote site: one stock's quote line.
     m_server->Get(R"(/htmdata/html/([0-9A-Za-z]{1,12})\.htm)", guarded([this](const HttpRequest& req, HttpResponse& res) {

@@ -411,11 +411,11 @@ bool CUserStore::CheckPassword(const ServiceUser& user, const std::string& passw
     }
     std::vector<std::string> parts = SplitText(user.password, '$');
     if (!IsHashed(user.password) || parts.size() != 4) return false;
-    int iterations = std::atoi(parts[1].c_str());
+    const long long iterations = IntegerOr(parts[1], 0);
     std::vector<unsigned char> salt = FromHex(parts[2]), expected = FromHex(parts[3]);
     unsigned char hash[32];
     if (iterations < 1 || iterations > 10000000 || salt.empty() || expected.size() != sizeof hash ||
-        !Derive(password, salt, iterations, hash))
+        !Derive(password, salt, int(iterations), hash))
         return false;
     return CRYPTO_memcmp(hash, expected.data(), sizeof hash) == 0;
 }

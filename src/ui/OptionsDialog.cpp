@@ -45,7 +45,8 @@ std::vector<int> ParseIds(const std::string& text)
     for (size_t start = 0; start <= text.size();) {
         size_t bar = text.find('|', start);
         std::string piece = text.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-        if (!piece.empty()) ids.push_back(std::atoi(piece.c_str()));
+        // A piece that is not a whole number names no column; it is left out.
+        if (auto id = ParseInteger(piece); id && *id >= 0 && *id <= 1000) ids.push_back(int(*id));
         if (bar == std::string::npos) break;
         start = bar + 1;
     }

@@ -36,7 +36,7 @@ void FillChoices(QComboBox* box, int stringId)
 {
     std::vector<std::string> f = SplitText(LoadResString(stringId), '|');
     for (size_t i = 0; i + 1 < f.size(); i += 2)
-        box->addItem(QString::fromStdString(f[i]), std::atoi(f[i + 1].c_str()));
+        box->addItem(QString::fromStdString(f[i]), int(IntegerOr(f[i + 1], 0)));
 }
 
 std::string Get(const std::function<std::string()>& f) { return f ? f() : std::string(); }
