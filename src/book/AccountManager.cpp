@@ -422,7 +422,12 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
         if (onlyAccount != 0 && accountId != onlyAccount) continue;
         // The account's trades grouped by holding once, in TradeID order.
         std::map<std::pair<std::string, int>, std::vector<TradeInfo*>> byHolding;
-        for (auto& [id, t] : account->trades) byHolding[{t.FundID, t.BuyType}].push_back(&t);
+        std::vector<TradeInfo*>* last = nullptr;  // the last trade's group, tried first
+        for (auto& [id, t] : account->trades) {
+            if (!last || last->back()->BuyType != t.BuyType || last->back()->FundID != t.FundID)
+                last = &byHolding[{t.FundID, t.BuyType}];
+            last->push_back(&t);
+        }
         for (FundTradeInfo& h : account->holdings) {
             const HoldingKey key = HoldingKey::Of(h);
             if (h.TotalCount == 0 && h.CashBonusNew != 0) {
