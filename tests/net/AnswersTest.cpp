@@ -133,15 +133,17 @@ TEST_F(CommandsTest, DividendAmountAndCancelAnswerWithoutResult)
     EXPECT_FALSE(SendTradeCancel(ctx, 42).ok());
 }
 
-// An answer cut before its message ends is a failure with a text, never an
-// empty bookkeeping or "no dividends"; a message found empty is one.
+// An answer cut before its message ends, or a page that is no answer at all
+// (a proxy's), is a failure with a text, never an empty bookkeeping or "no
+// dividends"; a message found empty is one.
 TEST_F(CommandsTest, CutAnswersAreFailuresNotEmptyLists)
 {
     CBookServiceClient book([this] { return ctx; });
     const OleDate from = OleDate::FromParts(2023, 1, 1), to = OleDate::FromParts(2024, 1, 1);
-    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>"}) {
+    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>", "<html>Proxy authentication required</html>"}) {
         SCOPED_TRACE(cut);
-        Answer(cut);
+        if (cut[1] == 'h') RawAnswer(cut);
+        else Answer(cut);
         std::string text = "x", error;
         EXPECT_FALSE(book.DownloadBookkeeping(1, text, error));
         EXPECT_EQ(error, "DownloadBookkeeping():数据格式错误");
