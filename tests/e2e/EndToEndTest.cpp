@@ -49,11 +49,7 @@ std::vector<std::string> Split(const std::string& text, char sep)
 template <class F>
 bool Poll(F done)
 {
-    for (int waited = 0; waited < kLimitMs; waited += 100) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return test::WaitUntil(done, kLimitMs, 100);
 }
 
 // A private X server; its display number comes back through -displayfd.
