@@ -113,6 +113,19 @@ void Open(Args&&... args)
 
 }  // namespace
 
+void OpenDividendModeFor(CMainFrame& frame, const HoldingKey& key)
+{
+    BookDialogContext ctx = MakeContext(g_installed);
+    if (!key.FundID.empty()) {
+        ctx.currentAccount = key.AccountID;
+        ctx.currentFund = key.FundID;
+        ctx.currentBuyType = key.BuyType;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    CDividendModeDialog dialog(ctx, modal ? modal : &frame);
+    dialog.exec();
+}
+
 void InstallBookDialogs(CMainFrame& frame, CVextalDoc& doc, CMarketData& market, CTaskRunner& runner,
                         IUserPrompt& prompt)
 {

@@ -227,7 +227,10 @@ CTradeDialog::CTradeDialog(FormKind kind, const BookContext& context, int accoun
         }
         auto* mixed = new QPushButton(QStringLiteral("设置混合分红方式"), this);
         connect(mixed, &QPushButton::clicked, this, [this] {
-            if (m_hooks.mixedSettings) m_hooks.mixedSettings();
+            if (!m_hooks.mixedSettings) return;
+            const TradeForm f = Form();
+            m_hooks.mixedSettings(m_target ? HoldingKey{m_accountId, f.TargetFundID, f.TargetBuyType}
+                                           : HoldingKey{m_accountId, f.FundID, f.BuyType});
         });
         row->addWidget(mixed);
         form->addRow(QStringLiteral("分红方式:"), row);
