@@ -564,6 +564,11 @@ void CBookkeepingUi::SaveScreenshots(const QString& dir, std::function<void(bool
         d.show();
         save(&d, "dialog-split");
     }
+    {
+        CCancelTradeDialog d(m_ctx, first, {}, &m_frame);
+        d.show();
+        save(&d, "dialog-cancel-trade");
+    }
     // The split records arrive from the worker; the lists' pages are done.
     m_ctx.runner.WhenIdle([ok, done] { done(ok); });
 }

@@ -27,6 +27,7 @@
 #include "common/Format.h"
 #include "net/DataService.h"
 #include "ui/FundPicker.h"
+#include "ui/ListView.h"
 
 namespace vextal {
 
@@ -111,7 +112,7 @@ KindTexts TextsOf(FormKind kind)
 QLabel* Hint(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
-    label->setStyleSheet(QStringLiteral("color: #666;"));
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(HintQColor().name()));
     return label;
 }
 
