@@ -348,6 +348,20 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         i.SelectIndex(2);
         ok = Shoot(i, dir, "dialog-history-index") && ok;
     }
+    ok = ShootSmallDialogs(ctx, dir) && ok;
+    return ok;
+}
+
+// The import previews on a connection of its own, which must be able to
+// write: taken outside the example books' transaction, on the user's books.
+bool ShootImport(BookDialogContext ctx, const QString& dir)
+{
+    QWidget* parent = g_installed.frame;
+    CAccountManager& accounts = *ctx.accounts;
+    // The example account may have gone with the transaction.
+    if (!accounts.FindAccount(ctx.currentAccount))
+        ctx.currentAccount = accounts.Accounts().empty() ? 0 : accounts.Accounts().begin()->first;
+    bool ok = true;
     {
         // A small file with one good and one refused row, previewed (rolled back).
         const QString csv = QDir(dir).filePath("import-example.csv");
@@ -376,7 +390,6 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         ok = Shoot(d, dir, "dialog-import") && ok;
         QFile::remove(csv);
     }
-    ok = ShootSmallDialogs(ctx, dir) && ok;
     return ok;
 }
 
@@ -396,7 +409,7 @@ bool SaveBookDialogShots(const QString& dir)
     }
     ctx.accounts->LoadAccounts(ctx.accounts->GetUserID());
     ctx.accounts->ReadHoldings(0);
-    return ok;
+    return ShootImport(ctx, dir) && ok;
 }
 
 }  // namespace vextal
