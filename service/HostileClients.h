@@ -40,8 +40,10 @@ public:
         for (std::thread& t : m_threads)
             if (t.joinable()) t.join();
     }
-    // Slow connections opened, and hostile bodies sent whole.
+    // Slow connections opened, hostile posts begun, and those whose body
+    // the service let them send whole.
     long SlowConnections() const { return m_slowConnections; }
+    long HostilePosts() const { return m_hostilePosts; }
     long HostileBodies() const { return m_hostileBodies; }
 
 private:
@@ -94,6 +96,7 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
+            ++m_hostilePosts;
             timeval tv{1, 0};
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -113,7 +116,7 @@ private:
 
     int m_port;
     std::atomic<bool> m_stop{false};
-    std::atomic<long> m_slowConnections{0}, m_hostileBodies{0};
+    std::atomic<long> m_slowConnections{0}, m_hostilePosts{0}, m_hostileBodies{0};
     std::vector<std::thread> m_threads;
 };
 

@@ -129,6 +129,8 @@ struct CHttpFront::Connection {
     size_t charged = 0;     // of the memory budget
     size_t headerBytes = 0, headerCount = 0;  // trailers count against the head's limits
     bool inTrailers = false;
+    bool screening = false;  // the route's screen has yet to decide
+    bool cutOff = false;     // answered from the start of its body: the rest is not read
     // The answer being written.
     std::string out;
     size_t written = 0;
@@ -146,12 +148,12 @@ CHttpFront::~CHttpFront()
 
 void CHttpFront::Get(const std::string& pattern, Handler handler)
 {
-    m_routes.push_back(Route{"GET", std::regex(pattern), 0, false, std::move(handler)});
+    m_routes.push_back(Route{"GET", std::regex(pattern), 0, false, std::move(handler), {}});
 }
 
-void CHttpFront::Post(const std::string& pattern, size_t maxBody, Handler handler, bool form)
+void CHttpFront::Post(const std::string& pattern, size_t maxBody, Handler handler, bool form, Screen screen)
 {
-    m_routes.push_back(Route{"POST", std::regex(pattern), maxBody, form, std::move(handler)});
+    m_routes.push_back(Route{"POST", std::regex(pattern), maxBody, form, std::move(handler), std::move(screen)});
 }
 
 bool CHttpFront::Listen(const std::string& host, int port, std::string& error)
@@ -265,6 +267,7 @@ void CHttpFront::Loop()
             Connection& c = *it->second;
             if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
             else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
+            else if (c.state == Connection::State::Draining && c.cutOff) Close(c);  // the client has gone
             else if (c.state == Connection::State::Draining) Drain(c);
             else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
         }
@@ -407,9 +410,18 @@ void CHttpFront::Advance(Connection& c)
         if (!ParseHead(c, head)) return;
     }
     if (c.chunked) {
-        if (!ReadChunked(c)) return;
+        const bool complete = ReadChunked(c);
+        if (!c.request) return;  // refused
+        if (c.screening && Screened(c, c.request->body, complete)) return;
+        if (!complete) return;
     } else {
-        if (c.in.size() < c.bodyLength) return;
+        if (c.screening &&
+            Screened(c, std::string_view(c.in).substr(0, c.bodyLength), c.in.size() >= c.bodyLength))
+            return;
+        if (c.in.size() < c.bodyLength) {
+            if (!c.screening) c.in.reserve(c.bodyLength);  // once it is known to be read whole
+            return;
+        }
         if (c.in.size() == c.bodyLength) {
             c.request->body = std::move(c.in);
             c.in.clear();
@@ -532,7 +544,6 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
         }
         m_buffered += length;
         c.charged += length;
-        c.in.reserve(length);
     }
     // A client that waits for leave to send its body gets it.
     if (hasBody && !http10 && Lower(req->Header("expect")) == "100-continue") {
@@ -542,7 +553,32 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
     c.headerBytes = head.size();
     c.headerCount = lines.size() - 1;
     c.inTrailers = false;
+    c.screening = hasBody && c.route->screen;
     c.request = std::move(req);
+    return true;
+}
+
+bool CHttpFront::Screened(Connection& c, std::string_view start, bool whole)
+{
+    if (start.empty() && !whole) return false;
+    const bool arrived = whole;
+    if (start.size() > kScreenBytes) {
+        start = start.substr(0, kScreenBytes);
+        whole = false;
+    }
+    HttpResponse res;
+    const Verdict verdict = c.route->screen(*c.request, start, whole, res);
+    if (verdict == Verdict::More && !whole && start.size() < kScreenBytes) return false;
+    c.screening = false;
+    if (verdict != Verdict::Answer) return false;
+    if (m_logger) m_logger(*c.request, res);
+    c.request.reset();
+    // A body that has come whole is answered as any other; one cut off
+    // ends its connection.
+    if (arrived && !c.chunked) c.in.erase(0, c.bodyLength);
+    c.cutOff = !arrived;
+    const bool keepAlive = arrived && c.keepAlive;
+    StartWrite(c, Serialize(res, c.head, keepAlive), keepAlive);
     return true;
 }
 
@@ -751,13 +787,15 @@ void CHttpFront::OnWritable(Connection& c)
         // The answer may have come before the client sent all it meant to
         // (a refused body). Closing with its bytes unread would reset the
         // connection and could lose the answer: half-close, then read and
-        // drop for a little while.
+        // drop for a little while. A body refused from its start is not read
+        // on at all (that is what the refusal saves): the connection just
+        // waits as long for the client to take its answer and go.
         shutdown(c.fd, SHUT_WR);
         c.state = Connection::State::Draining;
         c.writeUntil = SteadyClock::now() + std::chrono::milliseconds(kDrainMs);
         c.in.clear();
         c.in.shrink_to_fit();
-        Watch(c, EPOLLIN);
+        Watch(c, c.cutOff ? EPOLLRDHUP : EPOLLIN);
         return;
     }
     ++c.served;
@@ -778,7 +816,7 @@ void CHttpFront::OnWritable(Connection& c)
 void CHttpFront::Drain(Connection& c)
 {
     char buf[65536];
-    for (;;) {
+    for (int turn = 0; turn < 2; ++turn) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         c.drained += n > 0 ? static_cast<size_t>(n) : 0;
