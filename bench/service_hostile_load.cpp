@@ -1,6 +1,7 @@
 // Ordinary requests (a latest NAV and the style sheet, each on its own
 // connection as the program sends them) on an idle plindo-serve, then
-// while 32 slow clients and 4 hostile 4 MiB bodies are at it: their median
+// while 32 slow clients and 4 hostile 4 MiB bodies are at it (two the
+// service refuses from their start, two it must read whole): their median
 // and 99th-percentile latency against the idle ones, and the service's
 // peak memory.
 #include <algorithm>

@@ -2,7 +2,10 @@
 // Clients that try to wear plindo-serve down, for the load test and the
 // benchmark: slow clients that send a header byte now and then (and come
 // back when they are cut off), and clients that post a 4 MiB body of
-// separators without a login, over and over.
+// separators without a login, over and over: half of them with the empty
+// login id before the body (the service can refuse those from their
+// start), half after it, as the program orders its fields (those the
+// service must read whole).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -24,12 +27,12 @@ public:
     {
         if (slowClients > 0) m_threads.emplace_back([this, slowClients] { Slow(slowClients); });
         for (int i = 0; i < hostileBodies; ++i)
-            m_threads.emplace_back([this] {
+            m_threads.emplace_back([this, i] {
                 // On one machine with the service the senders' own copying
                 // would be measured too: they yield to everything else (an
                 // attacker's processor is not the service's).
                 setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-                Hostile();
+                Hostile(i % 2 == 1);
             });
     }
     ~CHostileClients() { Stop(); }
@@ -84,10 +87,11 @@ private:
             if (fd >= 0) close(fd);
     }
 
-    void Hostile()
+    void Hostile(bool loginLast)
     {
         const std::string data(size_t(4) << 20, '|');
-        const std::string body = "cmdtype=4&cmdid=6&loginid=&data=" + data.substr(0, data.size() - 64);
+        const std::string body = loginLast ? "cmdtype=4&cmdid=6&data=" + data.substr(0, data.size() - 64) + "&loginid="
+                                           : "cmdtype=4&cmdid=6&loginid=&data=" + data.substr(0, data.size() - 64);
         const std::string request = "POST /plindo/client/ClientService.asmx/SendCommand HTTP/1.1\r\nHost: x\r\n"
                                     "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         while (!m_stop) {

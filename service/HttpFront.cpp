@@ -76,6 +76,8 @@ const char* Reason(int status)
 }
 
 constexpr int kDrainMs = 2000;
+constexpr size_t kBulkBody = size_t(64) << 10;  // a body that is read over many turns
+constexpr size_t kBulkPerTurn = 1;              // such bodies read from per turn
 constexpr size_t kMaxDrainBytes = size_t(8) << 20;
 
 int Remaining(SteadyClock::time_point at, SteadyClock::time_point now)
@@ -246,9 +248,22 @@ void CHttpFront::Watch(Connection& c, unsigned events)
 void CHttpFront::Loop()
 {
     std::vector<epoll_event> events(256);
+    std::vector<epoll_event> bulk;
+    size_t bulkTurn = 0;
     auto lastCheck = SteadyClock::now();
+    auto serve = [this](int fd, unsigned what) {
+        auto it = m_connections.find(fd);
+        if (it == m_connections.end()) return;
+        Connection& c = *it->second;
+        if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
+        else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
+        else if (c.state == Connection::State::Draining && c.cutOff) Close(c);  // the client has gone
+        else if (c.state == Connection::State::Draining) Drain(c);
+        else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
+    };
     while (!m_stop) {
         const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
+        bulk.clear();
         for (int i = 0; i < n && !m_stop; ++i) {
             const int fd = events[static_cast<size_t>(i)].data.fd;
             const unsigned what = events[static_cast<size_t>(i)].events;
@@ -264,13 +279,24 @@ void CHttpFront::Loop()
             }
             auto it = m_connections.find(fd);
             if (it == m_connections.end()) continue;
-            Connection& c = *it->second;
-            if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
-            else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
-            else if (c.state == Connection::State::Draining && c.cutOff) Close(c);  // the client has gone
-            else if (c.state == Connection::State::Draining) Drain(c);
-            else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
+            // Big bodies (and the draining of refused ones) wait until
+            // everything else of this turn is done, and only a few get a
+            // slice each turn, in rotation: a small request never queues
+            // behind them for long.
+            const Connection& c = *it->second;
+            if ((c.state == Connection::State::Reading && c.request && !c.screening &&
+                 (c.chunked || c.bodyLength > kBulkBody)) ||
+                (c.state == Connection::State::Draining && !c.cutOff)) {
+                bulk.push_back(events[static_cast<size_t>(i)]);
+                continue;
+            }
+            serve(fd, what);
         }
+        for (size_t k = 0; k < std::min(bulk.size(), kBulkPerTurn) && !m_stop; ++k) {
+            const epoll_event& e = bulk[(bulkTurn + k) % bulk.size()];
+            serve(e.data.fd, e.events);
+        }
+        bulkTurn += kBulkPerTurn;
         const auto now = SteadyClock::now();
         if (now - lastCheck >= std::chrono::milliseconds(100)) {
             lastCheck = now;
