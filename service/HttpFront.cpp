@@ -378,7 +378,8 @@ void CHttpFront::OnReadable(Connection& c)
 {
     char buf[65536];
     // A small amount per turn keeps one fast sender from delaying the rest.
-    for (int turn = 0; turn < 2; ++turn) {
+    const int turns = c.request && c.bodyLength > kBulkBody ? 1 : 2;
+    for (int turn = 0; turn < turns; ++turn) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
             if (!c.started) {
