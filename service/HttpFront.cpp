@@ -78,6 +78,11 @@ const char* Reason(int status)
 constexpr int kDrainMs = 2000;
 constexpr size_t kBulkBody = size_t(64) << 10;  // a body that is read over many turns
 constexpr size_t kBulkPerTurn = 1;              // such bodies read from per turn
+// Such bodies are read at most this fast, all together: senders of big
+// bodies (hostile or not) can never take the whole I/O thread.
+constexpr double kBulkBytesPerSecond = 128.0 * (1 << 20);
+constexpr double kBulkBurst = 1 << 20;
+constexpr size_t kSlice = 65536;
 constexpr size_t kMaxDrainBytes = size_t(8) << 20;
 
 int Remaining(SteadyClock::time_point at, SteadyClock::time_point now)
@@ -250,7 +255,16 @@ void CHttpFront::Loop()
     std::vector<epoll_event> events(256);
     std::vector<epoll_event> bulk;
     size_t bulkTurn = 0;
+    double tokens = kBulkBurst;
+    auto refilled = SteadyClock::now();
+    std::vector<uint64_t> paused;  // big bodies not watched until there is room again
     auto lastCheck = SteadyClock::now();
+    // A connection that reads a big body or drains a refused one.
+    auto bulky = [](const Connection& c) {
+        return (c.state == Connection::State::Reading && c.request && !c.screening &&
+                (c.chunked || c.bodyLength > kBulkBody)) ||
+               (c.state == Connection::State::Draining && !c.cutOff);
+    };
     auto serve = [this](int fd, unsigned what) {
         auto it = m_connections.find(fd);
         if (it == m_connections.end()) return;
@@ -262,7 +276,21 @@ void CHttpFront::Loop()
         else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
     };
     while (!m_stop) {
-        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
+        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), paused.empty() ? 100 : 1);
+        {
+            const auto now = SteadyClock::now();
+            tokens = std::min(kBulkBurst, tokens + kBulkBytesPerSecond * std::chrono::duration<double>(now - refilled).count());
+            refilled = now;
+        }
+        if (tokens > 0) {
+            for (uint64_t id : paused) {
+                auto at = m_byId.find(id);
+                if (at == m_byId.end()) continue;
+                Connection& c = *m_connections.at(at->second);
+                if (bulky(c)) Watch(c, EPOLLIN);
+            }
+            paused.clear();
+        }
         bulk.clear();
         for (int i = 0; i < n && !m_stop; ++i) {
             const int fd = events[static_cast<size_t>(i)].data.fd;
@@ -283,18 +311,24 @@ void CHttpFront::Loop()
             // everything else of this turn is done, and only a few get a
             // slice each turn, in rotation: a small request never queues
             // behind them for long.
-            const Connection& c = *it->second;
-            if ((c.state == Connection::State::Reading && c.request && !c.screening &&
-                 (c.chunked || c.bodyLength > kBulkBody)) ||
-                (c.state == Connection::State::Draining && !c.cutOff)) {
+            if (bulky(*it->second)) {
                 bulk.push_back(events[static_cast<size_t>(i)]);
                 continue;
             }
             serve(fd, what);
         }
-        for (size_t k = 0; k < std::min(bulk.size(), kBulkPerTurn) && !m_stop; ++k) {
+        for (size_t k = 0; k < std::min(bulk.size(), kBulkPerTurn) && !m_stop && tokens > 0; ++k) {
             const epoll_event& e = bulk[(bulkTurn + k) % bulk.size()];
             serve(e.data.fd, e.events);
+            tokens -= kSlice;
+        }
+        if (tokens <= 0) {
+            for (const epoll_event& e : bulk) {
+                auto it = m_connections.find(e.data.fd);
+                if (it == m_connections.end() || !bulky(*it->second)) continue;
+                Watch(*it->second, 0);
+                paused.push_back(it->second->id);
+            }
         }
         bulkTurn += kBulkPerTurn;
         const auto now = SteadyClock::now();
