@@ -6,6 +6,7 @@
 #include "app/VextalDoc.h"
 #include "common/Format.h"
 #include "common/ProgramDir.h"
+#include "db/Schema.h"
 #include "net/HttpTransport.h"
 
 namespace vextal {
@@ -96,6 +97,15 @@ bool CLoginDialogLogic::FinishOnline(const CLoginForm& form, const CommandReply&
 
 bool CLoginDialogLogic::FinishOffline(const CLoginForm& form)
 {
+    // The offline login reads the local copy: without the database file
+    // there is nothing to check, which the database's own text would not say.
+    if (!m_doc.IsDatabaseOpen()) {
+        m_prompt.ShowMessage(StrFormat("登录失败:数据库文件 %s 没有打开,不能离线登录。\n"
+                                       "请在线登录,或者重新启动程序按提示打开备份或新建数据库文件。",
+                                       ProgramPath(kDatabaseFileName).c_str()),
+                             PromptIcon::Warning);
+        return false;
+    }
     return Finish(form, m_doc.Membership().LoginOffline(m_doc.User()));
 }
 

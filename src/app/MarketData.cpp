@@ -1,7 +1,10 @@
 #include "app/MarketData.h"
 
+#include "app/BookFileRepair.h"
 #include "app/ProgramState.h"
 #include "app/VextalDoc.h"
+#include "common/ProgramDir.h"
+#include "db/Schema.h"
 
 #include <memory>
 
@@ -14,6 +17,14 @@ CMarketData::CMarketData(CVextalDoc& doc)
 }
 
 CMarketData::~CMarketData() = default;
+
+// A list received but not stored (a full disk): the user is told, the
+// version stays, so the next login downloads it again.
+void CMarketData::ReportStoreFailure(const char* what, const std::string& error)
+{
+    if (IUserPrompt* prompt = m_doc.Prompt())
+        prompt->ShowMessage(StoreFailedText(what, ProgramPath(kDatabaseFileName), error), PromptIcon::Error);
+}
 
 void CMarketData::SyncSession()
 {
@@ -46,6 +57,7 @@ void CMarketData::Attach()
             auto fetched = std::make_shared<CompaniesFetch>(FetchFundCompanies(ctx));
             return [this, fetched] {
                 if (m_catalogue.StoreFundCompanies(*fetched)) return true;
+                if (fetched->ok) ReportStoreFailure("基金公司列表", m_catalogue.GetLastError());
                 m_catalogue.LoadFundCompanies();
                 return false;
             };
@@ -65,11 +77,12 @@ void CMarketData::Attach()
             auto fetched = std::make_shared<FundInfosFetch>(FetchFundInfos(ctx));
             std::string error;
             bool written = fetched->ok && m_catalogue.WriteFundInfosElsewhere(*fetched, error);
-            return [this, fetched, written] {
+            return [this, fetched, written, error] {
                 if (written) {
                     m_catalogue.ApplyFundInfos(*fetched);
                     return true;
                 }
+                if (fetched->ok) ReportStoreFailure("基金列表", error);
                 m_catalogue.LoadFundInfos();
                 return false;
             };

@@ -30,6 +30,7 @@ public:
     CNavHistory& History() { return m_history; }
 
 private:
+    void ReportStoreFailure(const char* what, const std::string& error);
     CVextalDoc& m_doc;
     CFundCatalogue m_catalogue;
     CLatestValueCache m_latest;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/BookFileRepair.h"
 #include "app/IniFile.h"
 #include "app/LoginBookAnswers.h"
 #include "app/PageFiles.h"
@@ -86,14 +87,27 @@ bool CVextalDoc::OnNewDocument(IUserPrompt& prompt)
     SetProgramServerUrl(m_settings.serverUrl);
     m_membership.SetCommandUrl(m_settings.commandUrl);
 
+    // A file that cannot be made, or one that holds no book, is said as such
+    // with what the user can do, not as a file the open cannot find.
+    const std::string path = ProgramPath(kDatabaseFileName);
     std::error_code ec;
-    if (!fs::exists(ProgramPath(kDatabaseFileName), ec)) FetchDatabaseFile();
-
+    if (!fs::exists(path, ec)) {
+        const std::string why = FetchDatabaseFile();
+        if (!fs::exists(path, ec)) {
+            prompt.ShowMessage(CannotCreateBookText(path, why), PromptIcon::Error);
+            return true;
+        }
+    }
     m_db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
     m_db.SetDatabase(kDatabaseFileName, 0);
-    m_dbOpen = m_db.Open();
+    std::string damage;
+    m_dbOpen = OpenBookFile(m_db, path, damage);
+    if (!m_dbOpen && !damage.empty()) {
+        if (!RepairDamagedBook(prompt, path, damage, [this] { return FetchDatabaseFile(); })) return true;
+        m_dbOpen = OpenBookFile(m_db, path, damage);
+    }
     if (!m_dbOpen) {
-        prompt.ShowMessage(m_db.GetLastError(), PromptIcon::Error);
+        prompt.ShowMessage(damage.empty() ? m_db.GetLastError() : damage, PromptIcon::Error);
         return true;
     }
     m_db.Execute(kClearEmptyFundValues);
@@ -111,7 +125,7 @@ bool CVextalDoc::OnNewDocument(IUserPrompt& prompt)
     return true;
 }
 
-void CVextalDoc::FetchDatabaseFile()
+std::string CVextalDoc::FetchDatabaseFile()
 {
     const std::string path = ProgramPath(kDatabaseFileName);
     const std::string part = path + ".download";
@@ -129,7 +143,7 @@ void CVextalDoc::FetchDatabaseFile()
         probe.Close();
         if (usable) {
             fs::rename(part, path, ec);
-            if (!ec) return;
+            if (!ec) return std::string();
         }
     }
     fs::remove(part, ec);
@@ -137,6 +151,7 @@ void CVextalDoc::FetchDatabaseFile()
     fs::remove(part + "-shm", ec);
     std::string error;
     CreateDatabaseFile(path, CAdoDatabase::kDefaultPassword, error);
+    return error;
 }
 
 FetchStep CVextalDoc::PlanCatalogueList(const char* versionItem, const std::string& serverVersion,

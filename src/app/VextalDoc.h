@@ -135,7 +135,8 @@ public:
 private:
     // Vextal.mdb from the server's Update/ folder; made locally when the
     // download fails or does not open as a database.
-    void FetchDatabaseFile();
+    // Downloads or makes Vextal.mdb; the reason it could not, else empty.
+    std::string FetchDatabaseFile();
     // Compares the stored catalogue version with the service's and loads;
     // the download to run when the list is newer or does not load (empty:
     // none).

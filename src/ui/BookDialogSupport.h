@@ -35,6 +35,7 @@ struct BookDialogContext {
     CTaskRunner* runner = nullptr;
     int currentAccount = 0;  // the account panel's choice, 0: none
     std::string currentFund;
+    int currentBuyType = -1;  // -1: the holding's own
 
     void Say(const std::string& text, PromptIcon icon = PromptIcon::Information) const
     {

@@ -247,6 +247,7 @@ CDividendModeDialog::CDividendModeDialog(const BookDialogContext& ctx, QWidget* 
         if (!held) m_heldOnly->setChecked(false);
     }
     FillFunds();
+    if (m_ctx.currentBuyType >= 0) m_buyType->setCurrentIndex(m_ctx.currentBuyType);
 }
 
 void CDividendModeDialog::FillFunds()

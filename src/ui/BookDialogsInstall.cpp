@@ -12,6 +12,8 @@
 #include <QTableView>
 #include <QTreeWidget>
 
+#include "app/IniFile.h"
+#include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
 #include "app/Settings.h"
 #include "app/VextalDoc.h"
@@ -20,10 +22,14 @@
 #include "ui/BookDialogs.h"
 #include "ui/BookkeepingUi.h"
 #include "ui/FundCurveView.h"
+#include "ui/ExportOptionsPages.h"
+#include "ui/FundPicker.h"
 #include "ui/HistoryDialogs.h"
 #include "ui/ImportDialog.h"
+#include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
 #include "ui/PlanDialogs.h"
+#include "ui/SortDialog.h"
 #include "ui/SyncDialog.h"
 
 namespace vextal {
@@ -112,6 +118,19 @@ void Open(Args&&... args)
 }
 
 }  // namespace
+
+void OpenDividendModeFor(CMainFrame& frame, const HoldingKey& key)
+{
+    BookDialogContext ctx = MakeContext(g_installed);
+    if (!key.FundID.empty()) {
+        ctx.currentAccount = key.AccountID;
+        ctx.currentFund = key.FundID;
+        ctx.currentBuyType = key.BuyType;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    CDividendModeDialog dialog(ctx, modal ? modal : &frame);
+    dialog.exec();
+}
 
 void InstallBookDialogs(CMainFrame& frame, CVextalDoc& doc, CMarketData& market, CTaskRunner& runner,
                         IUserPrompt& prompt)
@@ -211,6 +230,53 @@ void MakeExampleBooks(BookDialogContext& ctx)
     }
 }
 
+// The dialogs of the fund lists, the login and the settings, filled as a
+// user would see them.
+bool ShootSmallDialogs(const BookDialogContext& ctx, const QString& dir)
+{
+    QWidget* parent = g_installed.frame;
+    IUserPrompt& prompt = *g_installed.prompt;
+    CVextalDoc& doc = *g_installed.doc;
+    bool ok = true;
+    std::vector<std::pair<std::string, std::string>> available;
+    for (const auto& [code, info] : g_installed.market->Catalogue().Funds())
+        if (available.size() < 40) available.emplace_back(code, info.FundName);
+    std::vector<std::string> selected;
+    for (size_t i = 0; i < available.size() && i < 3; ++i) selected.push_back(available[i].first);
+    {
+        CFundSelectDialog d(available, selected, prompt, [](int) { return true; }, parent);
+        ok = Shoot(d, dir, "dialog-fund-select") && ok;
+    }
+    {
+        CFundPicker d(ctx.fundChoices, QStringLiteral("华"), parent);
+        ok = Shoot(d, dir, "dialog-fund-picker") && ok;
+    }
+    {
+        std::vector<CFundGroup> folders = g_installed.market->Catalogue().FundGroups();
+        if (folders.empty()) folders.push_back({});
+        CAddFavouriteDialog d(folders, [](int) { return std::string(); }, prompt, parent);
+        ok = Shoot(d, dir, "dialog-add-favourite") && ok;
+    }
+    {
+        CSortDialog d(DefaultIniPath(), parent);
+        ok = Shoot(d, dir, "dialog-sort") && ok;
+    }
+    {
+        CUserInfoDialog d(doc, prompt, parent);
+        ok = Shoot(d, dir, "dialog-user-info") && ok;
+    }
+    {
+        CPasswordDialog d(doc, prompt, parent);
+        ok = Shoot(d, dir, "dialog-password") && ok;
+    }
+    {
+        CLoginDialogLogic logic(doc, prompt);
+        CRegisterDialog d(logic, parent);
+        ok = Shoot(d, dir, "dialog-register") && ok;
+    }
+    return ok;
+}
+
 bool ShootAll(BookDialogContext ctx, const QString& dir)
 {
     CAccountManager& accounts = *ctx.accounts;
@@ -282,6 +348,20 @@ bool ShootAll(BookDialogContext ctx, const QString& dir)
         i.SelectIndex(2);
         ok = Shoot(i, dir, "dialog-history-index") && ok;
     }
+    ok = ShootSmallDialogs(ctx, dir) && ok;
+    return ok;
+}
+
+// The import previews on a connection of its own, which must be able to
+// write: taken outside the example books' transaction, on the user's books.
+bool ShootImport(BookDialogContext ctx, const QString& dir)
+{
+    QWidget* parent = g_installed.frame;
+    CAccountManager& accounts = *ctx.accounts;
+    // The example account may have gone with the transaction.
+    if (!accounts.FindAccount(ctx.currentAccount))
+        ctx.currentAccount = accounts.Accounts().empty() ? 0 : accounts.Accounts().begin()->first;
+    bool ok = true;
     {
         // A small file with one good and one refused row, previewed (rolled back).
         const QString csv = QDir(dir).filePath("import-example.csv");
@@ -329,7 +409,7 @@ bool SaveBookDialogShots(const QString& dir)
     }
     ctx.accounts->LoadAccounts(ctx.accounts->GetUserID());
     ctx.accounts->ReadHoldings(0);
-    return ok;
+    return ShootImport(ctx, dir) && ok;
 }
 
 }  // namespace vextal

@@ -18,6 +18,7 @@
 #include "app/MarketData.h"
 #include "app/VextalDoc.h"
 #include "book/AccountManager.h"
+#include "ui/BookDialogsInstall.h"
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
@@ -161,7 +162,7 @@ CBookkeepingUi* CBookkeepingUi::Of(const CMainFrame& frame)
 BookingHooks CBookkeepingUi::Hooks()
 {
     BookingHooks hooks;
-    hooks.mixedSettings = [this] { m_frame.RunCommand(cmd::DividendMode); };
+    hooks.mixedSettings = [this](const HoldingKey& key) { OpenDividendModeFor(m_frame, key); };
     return hooks;
 }
 
@@ -562,6 +563,11 @@ void CBookkeepingUi::SaveScreenshots(const QString& dir, std::function<void(bool
         d.CountEdit()->setText(QString::number(shares, 'f', 2));
         d.show();
         save(&d, "dialog-split");
+    }
+    {
+        CCancelTradeDialog d(m_ctx, first, {}, &m_frame);
+        d.show();
+        save(&d, "dialog-cancel-trade");
     }
     // The split records arrive from the worker; the lists' pages are done.
     m_ctx.runner.WhenIdle([ok, done] { done(ok); });

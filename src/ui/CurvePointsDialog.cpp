@@ -41,7 +41,9 @@ QVariant CTextTableModel::headerData(int section, Qt::Orientation orientation, i
 
 namespace {
 
-QTableView* Table(QAbstractItemModel* model, const std::vector<int>& widths, QWidget* parent)
+// Columns as wide as their texts (a date, a fund's full name), at any font
+// size or scale; the last one takes what is left.
+QTableView* Table(QAbstractItemModel* model, QWidget* parent)
 {
     auto* view = new QTableView(parent);
     view->setModel(model);
@@ -49,7 +51,8 @@ QTableView* Table(QAbstractItemModel* model, const std::vector<int>& widths, QWi
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (size_t i = 0; i < widths.size(); ++i) view->setColumnWidth(static_cast<int>(i), widths[i]);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setStretchLastSection(true);
     return view;
 }
 
@@ -67,14 +70,14 @@ CCurvePointsDialog::CCurvePointsDialog(CCurveChart& chart, QWidget* parent)
     top->addWidget(m_curve, 1);
     top->addWidget(m_unit);
     auto* lists = new QHBoxLayout;
-    lists->addWidget(Table(m_items, {80, 90}, this), 1);
-    m_pointView = Table(m_points, {40, 70, 65}, this);
-    lists->addWidget(m_pointView, 1);
+    lists->addWidget(Table(m_items, this), 3);
+    m_pointView = Table(m_points, this);
+    lists->addWidget(m_pointView, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_noSync);
     layout->addLayout(lists, 1);
-    resize(420, 420);
+    resize(fontMetrics().horizontalAdvance(QString(48, QChar(0x4E2D))), 420);
 
     connect(m_curve, &QComboBox::currentIndexChanged, this, [this] { FillPoints(); });
     connect(m_pointView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -8,6 +8,7 @@
 #include "app/MarketData.h"
 #include "curve/CurveBuilders.h"
 #include "ui/CurveChart.h"
+#include "ui/CurvePointsDialog.h"
 #include "ui/FundCurveView.h"
 #include "ui/MainFrame.h"
 
@@ -69,6 +70,13 @@ void NextCurveShot(const std::shared_ptr<CurveShotRun>& run)
             return;
         }
         Save(run, name);
+        // The points of the overlay, in their own window.
+        if (std::string(name) == "curve-daily-overlay") {
+            CCurvePointsDialog points(*run->view.Chart(), &run->view);
+            points.Refill();
+            points.show();
+            run->ok = points.grab().save(QDir(run->dir).filePath(QStringLiteral("dialog-curve-points.png"))) && run->ok;
+        }
         ++run->next;
         NextCurveShot(run);
     });

@@ -16,6 +16,7 @@
 #include "common/Format.h"
 #include "market/NavHistory.h"
 #include "ui/TaskRunner.h"
+#include "ui/ListView.h"
 
 namespace vextal {
 
@@ -24,7 +25,8 @@ namespace {
 QLabel* RangeLabel()
 {
     auto* l = new QLabel;
-    l->setStyleSheet(QStringLiteral("color: #c00000;"));  // the range stands out, as the highlight colour did
+    // The range stands out, as the highlight colour did, on a dark palette too.
+    l->setStyleSheet(IsDarkPalette() ? QStringLiteral("color: #ff7070;") : QStringLiteral("color: #c00000;"));
     return l;
 }
 

@@ -89,11 +89,15 @@ SignColour CellSign(const ListCell& cell)
     return SignColourOf(CellNumberOf(cell.sortKey, cell.text), cell.text.toStdString());
 }
 
+bool IsDarkPalette() { return QApplication::palette().color(QPalette::Base).lightness() < 128; }
+
+QColor HintQColor() { return IsDarkPalette() ? QColor(160, 160, 160) : QColor(96, 96, 96); }
+
 QColor SignQColor(SignColour c)
 {
     // On a dark desktop palette the same signs in shades that stay legible.
     const QPalette palette = QApplication::palette();
-    const bool dark = palette.color(QPalette::Base).lightness() < 128;
+    const bool dark = IsDarkPalette();
     switch (c) {
     case SignColour::Red: return dark ? QColor(255, 96, 96) : QColor(255, 0, 0);
     case SignColour::Green: return dark ? QColor(72, 200, 72) : QColor(0, 124, 0);

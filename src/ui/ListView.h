@@ -63,8 +63,11 @@ int CompareListValues(const QVariant& a, const QVariant& b);
 double CellNumberOf(const QVariant& sortValue, const QString& text);
 SignColour CellSign(const ListCell& cell);
 
-// Colours of the cells.
+// Colours of the cells; on a dark desktop palette (a dark base) lighter
+// shades, and texts that only stand aside (hints) a lighter grey.
+bool IsDarkPalette();
 QColor SignQColor(SignColour c);
+QColor HintQColor();
 inline const QColor kFundNameBlue(49, 121, 189);
 
 class CListView : public QTableView {

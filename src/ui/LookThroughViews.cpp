@@ -24,6 +24,7 @@
 #include "ui/CurveChart.h"
 #include "ui/ExcelExport.h"
 #include "ui/OptionsDialog.h"
+#include "ui/ListView.h"
 
 namespace vextal {
 
@@ -581,11 +582,16 @@ void CAccountIndexView::Draw()
 QString CAccountIndexView::Figures() const
 {
     const QString index = Q(CurveIndexName(m_index->currentData().toInt()));
-    auto row = [](const QString& name, const QString& value, const char* colour = "#000000") {
-        return QStringLiteral("<tr><td>%1</td><td align=\"right\" style=\"color:%3\"><b>%2</b></td></tr>").arg(name, value, QString::fromLatin1(colour));
+    // The list's sign colours, legible on a dark palette too.
+    const QString plain = SignQColor(SignColour::Black).name();
+    auto row = [&plain](const QString& name, const QString& value, const QString& colour = QString()) {
+        return QStringLiteral("<tr><td>%1</td><td align=\"right\" style=\"color:%3\"><b>%2</b></td></tr>")
+            .arg(name, value, colour.isEmpty() ? plain : colour);
     };
     auto signedPercent = [](double v) { return Q(FormatNumber("%+0.2f", v)) + "%"; };
-    auto colour = [](double v) { return v > 0 ? "#ff0000" : v < 0 ? "#007c00" : "#000000"; };
+    auto colour = [](double v) {
+        return SignQColor(v > 0 ? SignColour::Red : v < 0 ? SignColour::Green : SignColour::Black).name();
+    };
     if (m_start->date() > m_end->date()) return QStringLiteral("<p>开始日期晚于结束日期。</p>");
     if (m_twr.Points.empty()) return QStringLiteral("<p>所选区间内帐户没有持仓和交易。</p>");
     const OleDate start = m_twr.Points.front().Date, end = m_twr.Points.back().Date;
@@ -603,10 +609,10 @@ QString CAccountIndexView::Figures() const
     if (auto annual = AnnualisedPercent(m_twr.Twr, start, end))
         html += row(QStringLiteral("时间加权年化"), signedPercent(*annual), colour(*annual));
     html += row(QStringLiteral("资金加权年化(XIRR)"), m_twr.Xirr ? signedPercent(*m_twr.Xirr) : QStringLiteral("无"),
-                m_twr.Xirr ? colour(*m_twr.Xirr) : "#000000");
+                m_twr.Xirr ? colour(*m_twr.Xirr) : plain);
     html += row(QStringLiteral("期初市值"), BookNumber(m_twr.StartValue, true));
     html += row(QStringLiteral("期末市值"), BookNumber(m_twr.EndValue, true));
-    html += QStringLiteral("</table><p style=\"color:#606060\">时间加权收益率在每次申购、赎回处把区间切开，"
+    html += QStringLiteral("</table><p style=\"color:") + HintQColor().name() + QStringLiteral("\">时间加权收益率在每次申购、赎回处把区间切开，"
                            "各段按当日净值计算的收益连乘，与资金进出的时点和多少无关，可与指数直接比较；"
                            "现金红利和货币基金每日收益计入当天的收益，红利再投资只增加份额。"
                            "XIRR按每笔资金进出的日期和金额计算，含择时的影响。</p>");

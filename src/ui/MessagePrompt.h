@@ -20,4 +20,8 @@ private:
     bool m_unattended = false;
 };
 
+// Screenshot mode: a question (是/否) and an error (确定/取消) as the
+// program shows them, in `dir`.
+bool SaveMessageBoxShots(const QString& dir, QWidget* parent);
+
 }  // namespace vextal

@@ -11,6 +11,7 @@
 #include "ui/FundCurveView.h"
 #include "ui/LookThroughUi.h"
 #include "ui/MainFrame.h"
+#include "ui/MessagePrompt.h"
 #include "ui/TaskRunner.h"
 #include "ui/WebViews.h"
 
@@ -71,6 +72,7 @@ void SaveScreenshots(CMainFrame& frame, CTaskRunner& runner, const QString& dir,
 {
     QDir().mkpath(dir);
     SaveExportOptionsScreenshots(frame, dir);
+    SaveMessageBoxShots(dir, &frame);
     done = WithWebScreenshots(frame, dir, std::move(done));
     TakeNext(std::make_shared<ShotRun>(ShotRun{frame, runner, dir, std::move(done)}));
 }

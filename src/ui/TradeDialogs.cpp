@@ -27,6 +27,7 @@
 #include "common/Format.h"
 #include "net/DataService.h"
 #include "ui/FundPicker.h"
+#include "ui/ListView.h"
 
 namespace vextal {
 
@@ -111,7 +112,7 @@ KindTexts TextsOf(FormKind kind)
 QLabel* Hint(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
-    label->setStyleSheet(QStringLiteral("color: #666;"));
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(HintQColor().name()));
     return label;
 }
 
@@ -227,7 +228,10 @@ CTradeDialog::CTradeDialog(FormKind kind, const BookContext& context, int accoun
         }
         auto* mixed = new QPushButton(QStringLiteral("设置混合分红方式"), this);
         connect(mixed, &QPushButton::clicked, this, [this] {
-            if (m_hooks.mixedSettings) m_hooks.mixedSettings();
+            if (!m_hooks.mixedSettings) return;
+            const TradeForm f = Form();
+            m_hooks.mixedSettings(m_target ? HoldingKey{m_accountId, f.TargetFundID, f.TargetBuyType}
+                                           : HoldingKey{m_accountId, f.FundID, f.BuyType});
         });
         row->addWidget(mixed);
         form->addRow(QStringLiteral("分红方式:"), row);

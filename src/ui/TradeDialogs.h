@@ -47,8 +47,9 @@ private:
 
 // Hooks the frame gives the booking dialogs.
 struct BookingHooks {
-    // "设置混合分红方式": the dividend settings dialog.
-    std::function<void()> mixedSettings;
+    // "设置混合分红方式": the dividend settings dialog on the holding whose
+    // mode the trade sets (a conversion's target).
+    std::function<void(const HoldingKey&)> mixedSettings;
 };
 
 // Purchase, subscription, redemption, conversion and quick booking.

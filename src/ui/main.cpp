@@ -99,6 +99,9 @@ int main(int argc, char** argv)
         dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
         dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
         dark.setColor(QPalette::HighlightedText, Qt::white);
+        // As a desktop's dark scheme does: disabled commands look disabled.
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(QPalette::Disabled, role, QColor(125, 125, 128));
         QApplication::setPalette(dark);
     }
     options.user = parser.value(user).toStdString();

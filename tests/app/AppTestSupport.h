@@ -4,6 +4,7 @@
 // never gives, and a fresh program directory per test.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 
 #include <atomic>
 #include <filesystem>
@@ -164,7 +165,23 @@ protected:
         Clock::Release();
         SetHttpConfig({});
         SetProxySettings({});
+        if (smallHome) ::umount2(home.c_str(), MNT_DETACH);
         fs::remove_all(home);
+    }
+    // The home on a tmpfs of `size` ("128k"): mounting needs root.
+    bool MountSmallHome(const char* size)
+    {
+        smallHome = ::mount("tmpfs", home.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+        return smallHome;
+    }
+    // Takes the rest of the home's file system.
+    void FillHome()
+    {
+        std::ofstream filler(home + "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {}
+        std::ofstream last(home + "filler2", std::ios::binary);
+        while (last.put('f') && last.flush()) {}
     }
     // Points the program at `base` as a user would, in Vextal.ini.
     void UseServer(const std::string& base) { WriteWholeFile(home + "Vextal.ini", "[Login]\r\nServerURL=" + base + "\r\n"); }
@@ -178,6 +195,7 @@ protected:
     }
 
     std::string home;
+    bool smallHome = false;
 };
 
 // One run of the program as the application object wires it: the login

@@ -389,6 +389,41 @@ TEST_F(ServiceStartTest, FirstStartWithTheServiceDown)
     EXPECT_EQ(ReadLoginSettings().name, "");
 }
 
+// A fund list received after the login that a full disk cannot take is
+// said, with the lack of space, instead of an empty list shown as ready;
+// its version stays, so the next login asks again.
+TEST_F(ServiceStartTest, AFundListTheFullDiskCannotTakeIsReported)
+{
+    if (!MountSmallHome("8m")) GTEST_SKIP() << "no small file system to fill (mounting needs root)";
+    Serve();
+    RecordingPrompt prompt;
+    std::unique_ptr<CMarketData> market;
+    CStartupCallbacks cb;
+    cb.documentCreated = [&](CVextalDoc& doc) {
+        market = std::make_unique<CMarketData>(doc);
+        market->Attach();
+    };
+    std::string versionBefore;
+    cb.runLoginDialog = [&](CVextalDoc& doc) {
+        CLoginDialogLogic dialog(doc, prompt);
+        dialog.OnOpen();
+        const bool ok = dialog.OnLogin({"demo", "demo123", false, false});
+        versionBefore = Stored(doc, "FundInfoVersion");
+        FillHome();
+        return ok;
+    };
+    CStartupSequence seq(prompt, cb);
+    CStartupOptions options;
+    options.programFile = home + "Vextal";
+    ASSERT_EQ(seq.Start(options), StartupResult::Running);
+    std::string said;
+    for (const std::string& m : prompt.messages)
+        if (m.find("基金列表没有存入数据库文件 " + home + "Vextal.mdb") == 0) said = m;
+    EXPECT_NE(said.find("磁盘空间不足"), std::string::npos) << ::testing::PrintToString(prompt.messages);
+    EXPECT_EQ(Stored(*seq.GetDocument(), "FundInfoVersion"), versionBefore);
+    seq.Shutdown();
+}
+
 TEST_F(ServiceStartTest, LogoutAtShutdownOnlyWhenOnline)
 {
     Serve();

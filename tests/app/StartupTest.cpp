@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "app/AppTestSupport.h"
 #include "app/IniFile.h"
@@ -74,7 +75,7 @@ TEST_F(StartupTest, AFailedUpgradeIsReportedAndChangesNothing)
     EXPECT_TRUE(fs::exists(home + "Vextal.mdb.bak"));  // version and copy kept: SchemaTest
 }
 
-TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
+TEST_F(StartupTest, EmptyFundCodeRowsGo)
 {
     FakeService svc;
     UseServer(svc.Base());
@@ -90,29 +91,106 @@ TEST_F(StartupTest, EmptyFundCodeRowsGoAndAnUnreadableDatabaseIsReported)
             "INSERT INTO T_Fund_Value(FundID,TodayValue,VarPercent,TotalValue,VarValue,ValueDate) "
             "VALUES('000001',1,0,1,0,#2024-06-27 00:00:00#)"));
     }
+    RecordingPrompt prompt;
+    CVextalDoc doc;
+    doc.OnNewDocument(prompt);
+    int n = -1;
+    EXPECT_TRUE(doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Fund_Value", n));
+    EXPECT_EQ(n, 1);
+}
+
+// A damaged database file: the user chooses the last backup or a new file;
+// the damaged one is kept aside byte for byte and the backup is never
+// overwritten, not by this start nor by the next.
+TEST_F(StartupTest, ADamagedDatabaseOffersTheBackupOrANewFileAndKeepsIt)
+{
+    FakeService svc;  // serves no database: a new file is made here
+    UseServer(svc.Base());
+    std::string good;
     {
         RecordingPrompt prompt;
         CVextalDoc doc;
         doc.OnNewDocument(prompt);
-        int n = -1;
-        EXPECT_TRUE(doc.GetDatabase().QueryInt("SELECT COUNT(*) FROM T_Fund_Value", n));
-        EXPECT_EQ(n, 1);
+        ASSERT_TRUE(doc.IsDatabaseOpen());
+        ASSERT_TRUE(SetSystemInfo(doc.GetDatabase(), "Mark", "backup"));
     }
-    // A file that is not a database: its error is shown, the program goes on.
-    fs::remove(home + "Vextal.mdb-wal");
-    fs::remove(home + "Vextal.mdb-shm");
-    WriteWholeFile(home + "Vextal.mdb", std::string(4096, 'x'));
+    good = ReadWholeFile(home + "Vextal.mdb");
+    const std::string garbage(4096, 'x');
+    const std::string aside = home + "Vextal.mdb.damaged-20240628-100000";
+    struct Case {
+        const char* name;
+        std::string damaged, backup;
+        bool answer;
+        const char* mark;  // the Mark of the file opened; nullptr: none opened
+    } cases[] = {
+        {"empty file, backup chosen", "", good, true, "backup"},
+        {"garbage, new file chosen", garbage, good, false, ""},
+        {"garbage, no backup, new file", garbage, "", true, ""},
+        {"empty file, no backup, declined", "", "", false, nullptr},
+        {"garbage, damaged backup, new file", garbage, garbage, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* f : {"Vextal.mdb", "Vextal.mdb-wal", "Vextal.mdb-shm", "Vextal.mdb.bak"}) fs::remove(home + f);
+        fs::remove(aside);
+        WriteWholeFile(home + "Vextal.mdb", c.damaged);
+        if (!c.backup.empty()) WriteWholeFile(home + "Vextal.mdb.bak", c.backup);
+        RecordingPrompt prompt;
+        prompt.answer = c.answer;
+        auto doc = std::make_unique<CVextalDoc>();
+        doc->OnNewDocument(prompt);
+        ASSERT_EQ(prompt.questions.size(), 1u);
+        EXPECT_NE(prompt.questions[0].find(home + "Vextal.mdb 已损坏"), std::string::npos) << prompt.questions[0];
+        EXPECT_NE(prompt.questions[0].find(c.backup == good ? "打开最近的备份" : "没有可用的备份"), std::string::npos);
+        EXPECT_TRUE(prompt.messages.empty()) << prompt.messages.front();
+        ASSERT_EQ(doc->IsDatabaseOpen(), c.mark != nullptr);
+        if (c.mark) {
+            std::string mark;
+            GetSystemInfo(doc->GetDatabase(), "Mark", mark);
+            EXPECT_EQ(mark, c.mark);
+            EXPECT_EQ(ReadWholeFile(aside), c.damaged);
+            EXPECT_TRUE(fs::exists(aside));
+        } else {
+            EXPECT_EQ(ReadWholeFile(home + "Vextal.mdb"), c.damaged);
+            EXPECT_FALSE(fs::exists(aside));
+            // Offline login without the database says so, not the closed database's text.
+            CLoginDialogLogic dialog(*doc, prompt);
+            EXPECT_FALSE(dialog.OnLogin({"demo", "demo123", false, true}));
+            EXPECT_NE(prompt.messages.back().find("不能离线登录"), std::string::npos) << prompt.messages.back();
+        }
+        doc.reset();
+        // The next start opens what this one chose; the backup is what it was.
+        RecordingPrompt next;
+        CVextalDoc again;
+        again.OnNewDocument(next);
+        EXPECT_EQ(next.questions.size(), c.mark ? 0u : 1u);
+        if (!c.backup.empty()) EXPECT_EQ(ReadWholeFile(home + "Vextal.mdb.bak"), c.backup);
+        else EXPECT_FALSE(fs::exists(home + "Vextal.mdb.bak"));
+    }
+}
+
+// A first start on a full disk names the folder and the lack of space, and
+// leaves no part of a file behind.
+TEST_F(StartupTest, NoRoomAtTheFirstStartIsNamed)
+{
+    FakeService svc;
+    svc.mdb = MakeDatabaseBytes(home);
+    if (!MountSmallHome("128k")) GTEST_SKIP() << "no small file system to fill (mounting needs root)";
+    UseServer(svc.Base());
+    FillHome();
     RecordingPrompt prompt;
     CVextalDoc doc;
-    EXPECT_TRUE(doc.OnNewDocument(prompt));
+    doc.OnNewDocument(prompt);
     EXPECT_FALSE(doc.IsDatabaseOpen());
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0], doc.GetDatabase().GetLastError());
-    EXPECT_EQ(prompt.icons[0], PromptIcon::Error);
-    // Offline login against no database fails with the database's text.
-    CLoginDialogLogic dialog(doc, prompt);
-    EXPECT_FALSE(dialog.OnLogin({"demo", "demo123", false, true}));
-    EXPECT_EQ(prompt.messages.back().rfind("登录失败:", 0), 0u);
+    const std::string& text = prompt.messages[0];
+    EXPECT_NE(text.find("无法在文件夹 " + home.substr(0, home.size() - 1) + " 中建立数据库文件 Vextal.mdb"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("磁盘空间不足"), std::string::npos) << text;
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(home)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"Vextal.ini", "filler", "filler2"}));
 }
 
 TEST_F(StartupTest, OneInstancePerProgramDirectory)

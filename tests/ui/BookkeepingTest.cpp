@@ -243,7 +243,8 @@ TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
         EXPECT_EQ(d.AvailableLabel()->text().toStdString(), StrFormat("可用份数:%0.2f", held));
     }
     {
-        CTradeDialog d(FormKind::Conversion, *ctx, a, nullptr, {}, app->Frame());
+        CTradeDialog d(FormKind::Conversion, *ctx, a, nullptr, CBookkeepingUi::Of(*app->Frame())->Hooks(),
+                       app->Frame());
         d.show();
         Caption(d.FeeIsAmount(), d.FeeCaptionLabel(), "转出费率:", "转出费用:");
         Caption(d.TargetFeeIsAmount(), d.TargetFeeCaptionLabel(), "转入费率:", "转入费用:");
@@ -256,6 +257,16 @@ TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
                                {[&] { Type(d.CountEdit(), QString::number(held + 1, 'f', 2)); },
                                 StrFormat("最大可以转换的份数为%0.2f份", held)},
                                {[&] { Type(d.CountEdit(), "100"), d.TargetBonusBox()->setCurrentIndex(0); }, mixed}});
+        // 设置混合分红方式 opens on the target, whose mode the conversion checks.
+        ModalDriver driver;
+        std::string shown;
+        driver.Next([&](QDialog* m) {
+            shown = m->findChild<QCheckBox*>("heldOnly")->isChecked()
+                        ? m->findChild<QComboBox*>("fund")->currentData().toString().toStdString()
+                        : m->findChild<CFundSelector*>("anyFund")->FundID();
+        });
+        Click(d, "设置混合分红方式");
+        EXPECT_EQ(shown, funds[1]);
         // Booked into a cash-dividend target: the source keeps its reinvestment.
         ASSERT_TRUE(Manager().SetBonusType({a, funds[0], kFrontEnd}, kBonusReinvest));
         Manager().ReadHoldings(a);

@@ -6,17 +6,25 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+#include <fstream>
 #include <QTreeWidget>
 
 #include "app/VersionCheck.h"
+#include "app/VextalDoc.h"
 #include "common/Clock.h"
+#include "common/ProgramDir.h"
 #include "common/StringTable.h"
+#include "net/Encoding.h"
+#include "ui/LoginDialogs.h"
 #include "ui/MainFrame.h"
 
 using namespace vextal;
@@ -262,4 +270,37 @@ TEST_F(FrameFixture, OfflineIsMarkedInTheTitleAndStatusBar)
     CMainFrame online(Context(false, false));
     EXPECT_FALSE(online.windowTitle().contains(QStringLiteral("离线")));
     EXPECT_EQ(online.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark")), nullptr);
+}
+
+// 帮助文档 shows the help page in a window of the program, its Chinese read
+// from the service's code page; 修改用户信息 shows a long address whole.
+TEST_F(FrameFixture, HelpReadsItsCodePageAndTheUserInfoShowsTheWholeAddress)
+{
+    const std::string home = GetProgramDirectory();
+    SetProgramDirectory(dir.path().toStdString());
+    std::ofstream(ProgramPath(kHelpFileName), std::ios::binary)
+        << Utf8ToGbk("<html><body><h1>基金净值估算</h1><p>按持仓估算当日净值。</p></body></html>");
+    CMainFrame frame(Context(false, true));
+    QString shown, title;
+    QTimer::singleShot(0, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w) return;
+        title = w->windowTitle();
+        if (auto* page = w->findChild<QTextBrowser*>()) shown = page->toPlainText();
+        w->close();
+    });
+    EXPECT_TRUE(frame.RunCommand(cmd::Help));
+    SetProgramDirectory(home);
+    EXPECT_EQ(title, QStringLiteral("帮助文档"));
+    EXPECT_TRUE(shown.contains(QStringLiteral("按持仓估算当日净值"))) << shown.toStdString();
+
+    CVextalDoc doc;
+    doc.User().Email = "a.rather.long.address.for.testing@mail.subdomain.plindo.example";
+    CUserInfoDialog info(doc, prompt);
+    info.show();
+    int widthShort = 1 << 20;  // no such field: fails
+    for (QLineEdit* edit : info.findChildren<QLineEdit*>())
+        if (edit->text().toStdString() == doc.User().Email)
+            widthShort = edit->fontMetrics().horizontalAdvance(edit->text()) - edit->width();
+    EXPECT_LT(widthShort, 0);
 }

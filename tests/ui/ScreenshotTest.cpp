@@ -56,7 +56,7 @@ TEST_F(Screenshots, EveryLatestValuePageShowsFiguresAfterLogin)
     for (const char* shot : {"curve-nav", "curve-daily-overlay", "curve-weekly-overlay", "curve-growth-overlay",
                              "curve-moving-average", "curve-realtime", "account-list", "holdings", "trades", "dialog-account", "dialog-purchase", "dialog-subscription",
                              "dialog-redemption", "dialog-conversion", "dialog-quick", "dialog-split", "look-through",
-                             "fund-overlap", "account-vs-index"}) {
+                             "fund-overlap", "account-vs-index", "message-question", "message-error"}) {
         QImage image(QDir(out.path()).filePath(QString::fromUtf8(shot) + ".png"));
         ASSERT_FALSE(image.isNull()) << shot;
         EXPECT_GT(InkBelow(image, 0), 0.01) << shot;
