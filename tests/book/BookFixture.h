@@ -3,14 +3,13 @@
 // bookkeeping engine.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <set>
 
 #include "book/AccountManager.h"
 #include "common/Clock.h"
 #include "common/Format.h"
-#include "db/Schema.h"
+#include "support/BookHome.h"
 
 namespace vextal::test {
 
@@ -75,57 +74,31 @@ struct FakeFunds : IFundDirectory {
     }
 };
 
+// A program home on the fakes above, at a fixed time.
 class BookTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    BookTest()
     {
-        char tmpl[] = "/tmp/vextal-book-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        Clock::Fix(OleDate::FromParts(2024, 6, 14, 20, 0, 0));
-        std::string error;
-        ASSERT_TRUE(CreateDatabaseFile(DbPath(), CAdoDatabase::kDefaultPassword, error)) << error;
-        db.SetDatabase(DbPath(), 0);
-        ASSERT_TRUE(db.Open()) << db.GetLastError();
         for (const char* f : {"000001", "000002", "000003"}) {
             funds.known.insert(f);
             services.nav[f] = 1.2;
         }
         funds.known.insert("000009");
         funds.moneyMarket.insert("000009");
-        manager.Init(db, kUser, false, &services, &funds);
-        ASSERT_TRUE(manager.LoadAccounts(kUser));
     }
-    void TearDown() override
-    {
-        Clock::Release();
-        db.Close();
-        std::filesystem::remove_all(dir_);
-    }
-    std::string DbPath() const { return dir_ + "/Vextal.mdb"; }
+    void SetUp() override { Clock::Fix(OleDate::FromParts(2024, 6, 14, 20, 0, 0)); }
+    void TearDown() override { Clock::Release(); }
+    std::string DbPath() const { return home.dir + "/Vextal.mdb"; }
 
-    int NewAccount(const std::string& name)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = Clock::Now();
-        EXPECT_TRUE(manager.CreateAccount(a)) << manager.GetLastErrorText();
-        return a.AccountID;
-    }
+    int NewAccount(const std::string& name) { return home.NewAccount(name, Clock::Now()); }
     static TradeInfo Trade(int account, const std::string& fund, int type, double money, double count,
                            const OleDate& when)
     {
-        TradeInfo t;
-        t.AccountID = account;
-        t.FundID = fund;
-        t.TradeType = type;
-        t.TradeMoney = money;
-        t.TradeCount = count;
-        t.TradeTime = when;
-        return t;
+        return MakeTrade(account, fund, type, money, count, when);
     }
     static TradeInfo Purchase(int account, const std::string& fund, double money, double fee, const OleDate& when)
     {
-        TradeInfo t = Trade(account, fund, kTradeBuy, money, 0, when);
+        TradeInfo t = MakeTrade(account, fund, kTradeBuy, money, 0, when);
         t.TradeFee = fee;
         t.NoAutoBonus = 1;
         return t;
@@ -138,14 +111,14 @@ protected:
                       n);
         return n;
     }
-    int Count(const std::string& sql) { return db.GetRecordCount(sql); }
+    int Count(const std::string& sql) { return home.Count(sql); }
 
     static constexpr int kUser = 7;
-    std::string dir_;
-    CAdoDatabase db;
     FakeServices services;
     FakeFunds funds;
-    CAccountManager manager;
+    BookHome home{kUser, &services, &funds};
+    CAdoDatabase& db = home.db;
+    CAccountManager& manager = home.manager;
 };
 
 }  // namespace vextal::test

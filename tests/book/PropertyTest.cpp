@@ -415,13 +415,12 @@ TEST(BookProperty, RandomWalksKeepEveryHoldingEqualToItsTrades)
     }
     ASSERT_EQ(funds.size(), 4u);
     ASSERT_FALSE(young.empty());
-    CommandReply login = service.LoginReply();
-    ASSERT_TRUE(login.ok()) << login.error;
-    CommandContext ctx = service.Anonymous();
-    ctx.loginId = login.serverId;
+    int user = 0;
+    const CommandContext ctx = service.Login("demo", "demo123", &user);
+    ASSERT_FALSE(ctx.loginId.empty());
     CBookServiceClient services([&ctx] { return ctx; });
     test::SimDirectory directory(market);
-    test::BookHome home(static_cast<int>(ParseInteger(login.fields.at(0)).value_or(0)), &services, &directory);
+    test::BookHome home(user, &services, &directory);
 
     const char* asked = std::getenv("VEXTAL_PROPERTY_STEPS");
     const long long steps = asked ? ParseInteger(asked).value_or(2000) : 2000;

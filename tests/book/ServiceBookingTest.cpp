@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "MarketSimulator.h"
-#include "net/LoopbackServer.h"
 #include "book/AccountManager.h"
 #include "book/BookServiceClient.h"
 #include "book/Income.h"
@@ -77,14 +76,9 @@ protected:
 
     TradeInfo Purchase(const std::string& fund, double money, const OleDate& when, int bonusType)
     {
-        TradeInfo t;
-        t.AccountID = account_;
-        t.FundID = fund;
-        t.TradeType = kTradeBuy;
-        t.TradeMoney = money;
+        TradeInfo t = test::MakeTrade(account_, fund, kTradeBuy, money, 0, when);
         t.TradeFee = 1.5;
         t.BonusType = bonusType;
-        t.TradeTime = when;
         return t;
     }
 
@@ -170,12 +164,7 @@ TEST_F(ServiceBooking, NoTradeIsPricedBeforeTheFundsFirstNav)
 
     const std::string refusal =
         StrFormat("基金%s在%s之前没有净值", young->code.c_str(), DateOfDay(young->createDay).Format(1).c_str());
-    TradeInfo quick;
-    quick.AccountID = account_;
-    quick.FundID = young->code;
-    quick.TradeType = kTradeQuick;
-    quick.TradeCount = 100;
-    quick.TradeTime = before;
+    TradeInfo quick = test::MakeTrade(account_, young->code, kTradeQuick, 0, 100, before);
     TradeInfo buy = Purchase(young->code, 1000, before, kBonusCash);
     for (TradeInfo* t : {&quick, &buy}) {
         EXPECT_EQ(manager().BookTrade(*t), -1);
@@ -385,27 +374,6 @@ TEST_F(ServiceBooking, TradeIncomeListWithTheServiceIntervalFigures)
 
     ASSERT_TRUE(manager().LoadTradeIncome(account_, "000000", rows));
     EXPECT_TRUE(rows.empty());
-}
-
-// A page that is not the service's answer (here a proxy's) is a failed
-// dividend query, not an empty dividend list; the real service's empty
-// list is one (the tests above book funds without dividends in range).
-TEST(BookServiceClient, AnUnreadableDividendAnswerIsAFailure)
-{
-    test::LoopbackServer proxy;
-    proxy.Post("/.*", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body>Proxy authentication required</body></html>", "text/html");
-    });
-    proxy.Start();
-    CommandContext ctx;
-    ctx.commandUrl = MakeCommandUrl(proxy.Base());
-    ctx.loginId = "u1";
-    CBookServiceClient client([&] { return ctx; });
-    std::vector<DividendItem> items;
-    std::string error;
-    EXPECT_EQ(client.QueryDividends("000001", At(2024, 1, 1), At(2024, 6, 1), 1000, kBonusCash, items, error),
-              kDividendMalformed);
-    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

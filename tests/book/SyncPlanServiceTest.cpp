@@ -7,7 +7,6 @@
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
 #include "common/Format.h"
-#include "net/HttpTransport.h"
 #include "support/BookHome.h"
 #include "support/ServeFixture.h"
 
@@ -25,40 +24,27 @@ struct Home : test::BookHome {
     void Book(int account, const std::string& fund, int type, double money, double count, const OleDate& when,
               int inner = 0)
     {
-        TradeInfo t;
-        t.AccountID = account;
-        t.FundID = fund;
-        t.TradeType = type;
-        t.TradeMoney = money;
-        t.TradeCount = count;
+        TradeInfo t = test::MakeTrade(account, fund, type, money, count, when);
         t.TradeFee = type == kTradeRedeem ? 0.5 : 1.5;
         t.InnerDeduction = inner;
         t.BonusType = kBonusReinvest;
-        t.TradeTime = when;
         ASSERT_GE(manager.BookTrade(t), 0) << manager.GetLastErrorText();
     }
 };
 
-class ServiceSuite : public ::testing::Test {
+class BookSuite : public test::ServiceSuite {
 protected:
     static void SetUpTestSuite()
     {
-        test::UseDirectHttp();
         s_market = &test::SimulatedMarket(kMarket.seed, kMarket.fundCount);
-        s_service = new test::RealService({kMarket.seed, kMarket.fundCount, kNow.Format(0), {}, false});
+        StartSuite({kMarket.seed, kMarket.fundCount, kNow.Format(0)});
     }
-    static void TearDownTestSuite() { delete s_service; }
     void SetUp() override
     {
-        VEXTAL_ASSERT_STARTED(s_service);
+        ServiceSuite::SetUp();
         Clock::Fix(kNow);
-        CommandReply login = s_service->LoginReply();
-        ASSERT_TRUE(login.ok()) << login.error;
-        ctx_ = s_service->Anonymous();
-        ctx_.loginId = login.serverId;
-        user_ = std::atoi(login.fields[0].c_str());
-        directory_ = std::make_unique<test::SimDirectory>(*s_market);
-        services_ = std::make_unique<test::FlakyPrices>([this] { return ctx_; });
+        ctx_ = Login("demo", "demo123", &user_);
+        ASSERT_FALSE(ctx_.loginId.empty());
     }
     void TearDown() override { Clock::Release(); }
 
@@ -72,18 +58,17 @@ protected:
         return out;
     }
 
-    static inline test::RealService* s_service = nullptr;
     static inline const CMarketSimulator* s_market = nullptr;
     CommandContext ctx_;
     int user_ = 0;
-    std::unique_ptr<test::SimDirectory> directory_;
-    std::unique_ptr<test::FlakyPrices> services_;
+    std::unique_ptr<test::SimDirectory> directory_ = std::make_unique<test::SimDirectory>(*s_market);
+    std::unique_ptr<test::FlakyPrices> services_ = std::make_unique<test::FlakyPrices>([this] { return ctx_; });
 };
 
 // Separate suites, separate service processes: plans stored by one must not
 // be processed into the homes of the other at their first load.
-class Synchronisation : public ServiceSuite {};
-class Plans : public ServiceSuite {};
+class Synchronisation : public BookSuite {};
+class Plans : public BookSuite {};
 
 // What two homes must agree on, as text: the account's figures, each
 // holding's count, cost and income, and each trade (of that account).

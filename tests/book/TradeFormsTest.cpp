@@ -292,18 +292,6 @@ TEST_F(TradeFormsAtFixedTime, SubscriptionCountsTheDayUntilThreeOClock)
     }
 }
 
-TEST(TradeForms, FeeCaptionsFollowTheAmountBox)
-{
-    for (auto [kind, input, rate, amount] : {std::tuple{FormKind::Purchase, FeeInput::Fee, "购买费率:", "购买费用:"},
-                                             std::tuple{FormKind::Subscription, FeeInput::Interest, "同业利率:", "认购期利息:"},
-                                             std::tuple{FormKind::Conversion, FeeInput::TargetFee, "转入费率:", "转入费用:"}}) {
-        EXPECT_EQ(FeeCaption(kind, input, false).caption, rate);
-        EXPECT_EQ(FeeCaption(kind, input, false).unit, "%");
-        EXPECT_EQ(FeeCaption(kind, input, true).caption, amount);
-        EXPECT_EQ(FeeCaption(kind, input, true).unit, "元");
-    }
-}
-
 TEST(TradeForms, PreviewComputesWhatTheBookingWill)
 {
     using P = FeePreview;

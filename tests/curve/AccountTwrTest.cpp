@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "curve/AccountTwr.h"
+#include "support/BookHome.h"
 
 namespace vextal {
 namespace {
@@ -17,15 +18,11 @@ struct Books {
 
     void Trade(int type, const std::string& fund, const OleDate& day, double count, double money, double price)
     {
-        TradeInfo t;
+        TradeInfo t = test::MakeTrade(0, fund, type, money, count, day.AddDays(10.0 / 24));
         t.TradeID = static_cast<int>(trades.size()) + 1;
         t.TradeState = kStateConfirmed;
-        t.TradeType = type;
-        t.FundID = fund;
-        t.TradeCount = count;
-        t.TradeMoney = money;
         t.TradeValue = price;
-        t.TradeTime = t.DealTime = day.AddDays(10.0 / 24);
+        t.DealTime = t.TradeTime;
         trades[t.TradeID] = t;
     }
     void Nav(const std::string& fund, const OleDate& day, double nav)

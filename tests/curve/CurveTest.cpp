@@ -11,6 +11,7 @@
 #include "curve/CurveData.h"
 #include "curve/RangeStatistics.h"
 #include "common/Format.h"
+#include "support/BookHome.h"
 
 using namespace vextal;
 
@@ -347,12 +348,8 @@ TEST(CurveSeries, AccountIncomeHistoryOfAHandComputedAccount)
 {
     auto trade = [](int id, const char* fund, int type, double count, double money, double price, OleDate when,
                     int state = kStateConfirmed) {
-        TradeInfo t;
+        TradeInfo t = test::MakeTrade(0, fund, type, money, count, OleDate());
         t.TradeID = id;
-        t.FundID = fund;
-        t.TradeType = type;
-        t.TradeCount = count;
-        t.TradeMoney = money;
         t.TradeValue = price;
         t.DealTime = when;
         t.TradeState = state;

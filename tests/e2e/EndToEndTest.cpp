@@ -19,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "ServiceProcess.h"
@@ -37,23 +36,11 @@ namespace {
 constexpr const char* kNow = "2024-10-09 14:10:00";
 constexpr int kLimitMs = 20000;  // for any one step to show its result
 
-std::vector<std::string> Split(const std::string& text, char sep)
-{
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, sep);) parts.push_back(part);
-    return parts;
-}
-
 // Polls `done` every 100 ms for at most the step limit.
 template <class F>
 bool Poll(F done)
 {
-    for (int waited = 0; waited < kLimitMs; waited += 100) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return test::WaitUntil(done, kLimitMs, 100);
 }
 
 // A private X server; its display number comes back through -displayfd.
@@ -121,7 +108,7 @@ public:
         std::string first = ReadLine();
         if (rows) {
             rows->clear();
-            for (int n = first.rfind("ok ", 0) == 0 ? std::atoi(first.c_str() + 3) : 0; n > 0; --n)
+            for (int n = first.rfind("ok ", 0) == 0 ? static_cast<int>(IntegerOr(first.substr(3), 0)) : 0; n > 0; --n)
                 rows->push_back(ReadLine());
         }
         return first;
@@ -203,9 +190,9 @@ public:
         std::vector<std::string> lines;
         EXPECT_EQ(Ask("tree", &lines).substr(0, 2), "ok");
         for (const std::string& line : lines) {
-            const std::vector<std::string> item = Split(line, '\t');
+            const std::vector<std::string> item = SplitText(line, '\t');
             if (item.size() == 3 && item[1].empty() && item[2].find(name) != std::string::npos)
-                return std::atoi(item[0].c_str());
+                return static_cast<int>(IntegerOr(item[0], 0));
         }
         return 0;
     }
@@ -291,7 +278,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         ASSERT_TRUE(program.Command(32775));
         const std::vector<std::string> values = program.Rows(0);
         ASSERT_GT(values.size(), 50u);
-        const std::vector<std::string> first = Split(values.front(), '\t');
+        const std::vector<std::string> first = SplitText(values.front(), '\t');
         ASSERT_GT(first.size(), 5u);
         fund = first[3];
         ASSERT_TRUE(std::regex_match(fund, std::regex("[0-9]{6}"))) << values.front();
@@ -333,7 +320,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         ASSERT_EQ(trades.size(), 2u) << program.Ask("page");
         // The purchase by the rules: the fee charged outside the amount
         // (amount - amount / (1 + rate)), the shares the rest at the NAV, to the cent.
-        const std::vector<std::string> purchase = Split(trades[0], '\t');
+        const std::vector<std::string> purchase = SplitText(trades[0], '\t');
         ASSERT_GT(purchase.size(), 9u);
         EXPECT_EQ(purchase[3], fund);
         EXPECT_EQ(purchase[7], first[5]);
@@ -341,7 +328,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         const double shares = Cents((10000 - fee) / nav);
         EXPECT_EQ(purchase[9], Money(fee));
         EXPECT_EQ(purchase[6], Money(shares));
-        const std::vector<std::string> redemption = Split(trades[1], '\t');
+        const std::vector<std::string> redemption = SplitText(trades[1], '\t');
         ASSERT_GT(redemption.size(), 6u);
         EXPECT_EQ(redemption[6], "1000.00");
         // What is left, and its market value at the NAV, in the holdings list.
@@ -372,7 +359,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         program.Fill("", {"全部自选基金 0"}, "估算");
         const std::vector<std::string> estimate = program.Rows(0);
         ASSERT_EQ(estimate.size(), 1u);
-        const std::vector<std::string> estimated = Split(estimate[0], '\t');
+        const std::vector<std::string> estimated = SplitText(estimate[0], '\t');
         ASSERT_GT(estimated.size(), 3u) << estimate[0];
         EXPECT_EQ(estimated[2], first[5]);
         EXPECT_FALSE(estimated[3].empty()) << estimate[0];

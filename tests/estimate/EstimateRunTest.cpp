@@ -13,6 +13,7 @@
 #include "estimate/EstimateErrors.h"
 #include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
+#include "support/ChildWait.h"
 
 using namespace vextal;
 
@@ -87,13 +88,6 @@ TEST(EstimateRun, StopsWithoutFundsOrStocksAndKeepsNothingOfAFailedCalibration)
               "部分估算：基金2/3，股票行情1/1（行情日期 2024-10-09，估算时间 10:00:00）");
 }
 
-template <class F>
-bool WaitFor(F done)
-{
-    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
 {
     Market five;
@@ -152,26 +146,13 @@ TEST(EstimateRun, TheWaitIsBoundedPerFundAndLateWorkersWriteNothing)
     std::shared_ptr<const CQuoteFetch> fetch = r.Fetch;
     r.Fetch.reset();
     gate.set_value();
-    ASSERT_TRUE(WaitFor([&] { return fetch->WorkersEnded() == kQuoteWorkers; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return fetch->WorkersEnded() == kQuoteWorkers; }));
     EXPECT_TRUE(lateReturned);
     EXPECT_EQ(fetch->Stored(), 1);  // the late quote was dropped
     EXPECT_FALSE(r.Quotes.Changes.at("600009").has_value());
     fetch.reset();
     // The last worker to end releases the run's state.
-    EXPECT_TRUE(WaitFor([&] { return state.expired(); }));
-}
-
-TEST(EstimateRun, QuotePageNeedsExactlyThirtyNineFields)
-{
-    std::string page = "浦发银行,10.00,9.90,10.15,10.20,9.95,2.53";
-    for (int i = 7; i < 29; ++i) page += ",1";
-    page += ",2024-10-09,14:30:00,0.25,2.53,0,0,0,0,0,0";
-    float change = 0;
-    OleDate day;
-    ASSERT_TRUE(ReadStockQuote(page, change, day));
-    EXPECT_FLOAT_EQ(change, 2.53f);
-    EXPECT_EQ(day, OleDate::FromParts(2024, 10, 9));
-    EXPECT_FALSE(ReadStockQuote(page.substr(0, page.rfind(',')), change, day));  // 38 fields
+    EXPECT_TRUE(test::WaitUntil([&] { return state.expired(); }));
 }
 
 class EstimateStoreTest : public test::TempDirTest {};

@@ -15,12 +15,11 @@
 #include <mutex>
 
 #include "MarketSimulator.h"
-#include "ServiceProcess.h"
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "estimate/ForecastRows.h"
 #include "estimate/FundForecast.h"
-#include "net/HttpTransport.h"
+#include "support/ChildWait.h"
 #include "support/ServeFixture.h"
 
 using namespace vextal;
@@ -32,65 +31,48 @@ constexpr int kFunds = 200;
 
 class EstimateServeTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        HttpConfig c;
-        c.noProxy = "*";
-        c.connectTimeoutSeconds = 5;
-        c.requestTimeoutSeconds = 30;
-        SetHttpConfig(c);
-    }
+    void SetUp() override { test::UseDirectHttp(); }
     void TearDown() override
     {
         Clock::Release();
         SetHttpConfig({});
     }
-    std::unique_ptr<CServiceProcess> Serve(const OleDate& now, std::vector<std::string> extra = {})
+    static std::unique_ptr<test::RealService> Serve(const OleDate& now, std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"--seed", std::to_string(kSeed), "--funds", std::to_string(kFunds),
-                                         "--now", now.Format(0), "--quiet"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return std::make_unique<CServiceProcess>(PLINDO_SERVE_PATH, args);
+        return std::make_unique<test::RealService>(test::ServeOptions{kSeed, kFunds, now.Format(0), std::move(extra)});
+    }
+    static EstimateSources Sources(const test::RealService& service)
+    {
+        return ServiceSources(std::make_shared<CFundInvestCache>(), service.Base(), service.Base());
     }
     // The first `n` stock funds of the simulated market listed before 2023.
-    static std::vector<std::string> StockFunds(size_t n)
+    static std::vector<const SimFund*> StockFunds(size_t n)
+    {
+        std::vector<const SimFund*> funds;
+        for (const SimFund& f : test::SimulatedMarket(kSeed, kFunds).Funds())
+            if (funds.size() < n && f.HoldsStocks() && f.fundType == 1 && !f.withdrawDay &&
+                f.createDay < DayNumber(OleDate::FromParts(2023, 1, 1)))
+                funds.push_back(&f);
+        return funds;
+    }
+    static std::vector<std::string> Codes(const std::vector<const SimFund*>& funds)
     {
         std::vector<std::string> codes;
-        for (const SimFund& f : test::SimulatedMarket(kSeed, kFunds).Funds())
-            if (codes.size() < n && f.HoldsStocks() && f.fundType == 1 && !f.withdrawDay &&
-                f.createDay < DayNumber(OleDate::FromParts(2023, 1, 1)))
-                codes.push_back(f.code);
+        for (const SimFund* f : funds) codes.push_back(f->code);
         return codes;
     }
 };
 
-template <class F>
-bool WaitUntil(F done, int limitMs = 15000)
-{
-    for (int waited = 0; !done(); waited += 10) {
-        if (waited >= limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 TEST_F(EstimateServeTest, TwelveFundsFollowTheSimulatorsGrowthForTheMinute)
 {
     const OleDate now = OleDate::FromParts(2024, 10, 16, 14, 30);
-    CMarketSimulator market(MarketOptions{kSeed, kFunds});
-    std::vector<const SimFund*> picked;
-    std::vector<std::string> codes;
-    for (const SimFund& f : market.Funds()) {
-        if (picked.size() == 12) break;
-        if (f.HoldsStocks() && f.fundType == 1 && !f.withdrawDay && f.createDay < DayNumber(OleDate::FromParts(2023, 1, 1))) {
-            picked.push_back(&f);
-            codes.push_back(f.code);
-        }
-    }
+    const CMarketSimulator& market = test::SimulatedMarket(kSeed, kFunds);
+    const std::vector<const SimFund*> picked = StockFunds(12);
+    std::vector<std::string> codes = Codes(picked);
     ASSERT_EQ(picked.size(), 12u);
 
     auto service = Serve(now);
-    ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+    VEXTAL_ASSERT_STARTED(service);
     Clock::Fix(now);
     auto cache = std::make_shared<CFundInvestCache>();
     EstimateSources sources = ServiceSources(cache, service->Base(), service->Base());
@@ -148,7 +130,7 @@ TEST_F(EstimateServeTest, CancelDuringHoldingsOrQuotesReturnsWithinASecond)
 {
     const OleDate now = OleDate::FromParts(2024, 10, 16, 14, 30);
     Clock::Fix(now);
-    const std::vector<std::string> funds = StockFunds(12);
+    const std::vector<std::string> funds = Codes(StockFunds(12));
     const struct {
         const char* hang;
         EstimatePhase phase;
@@ -156,17 +138,16 @@ TEST_F(EstimateServeTest, CancelDuringHoldingsOrQuotesReturnsWithinASecond)
                  {"/htmdata/", EstimatePhase::Quotes}};
     for (const auto& c : cases) {
         auto service = Serve(now, {"--hang", c.hang});
-        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
+        VEXTAL_ASSERT_STARTED(service);
         std::atomic<bool> cancel{false};
         std::atomic<int> phase{-1};
         EstimateOptions o;
         o.cancel = &cancel;
         o.progress = [&phase](EstimatePhase p, int, int) { phase = static_cast<int>(p); };
         auto run = std::async(std::launch::async, [&] {
-            return RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
-                                                     service->Base()), o);
+            return RunEstimate(funds, Sources(*service), o);
         });
-        ASSERT_TRUE(WaitUntil([&] { return phase == static_cast<int>(c.phase); })) << c.hang;
+        ASSERT_TRUE(test::WaitUntil([&] { return phase == static_cast<int>(c.phase); })) << c.hang;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well inside the hung request
         cancel = true;
         ASSERT_EQ(run.wait_for(std::chrono::seconds(1)), std::future_status::ready) << c.hang;
@@ -174,7 +155,7 @@ TEST_F(EstimateServeTest, CancelDuringHoldingsOrQuotesReturnsWithinASecond)
         EXPECT_EQ(r.Status, EstimateStatus::Cancelled) << c.hang;
         EXPECT_TRUE(r.Calibrated.empty());
         if (r.Fetch) {
-            EXPECT_TRUE(WaitUntil([&] { return r.Fetch->WorkersEnded() == kQuoteWorkers; }, 1000));
+            EXPECT_TRUE(test::WaitUntil([&] { return r.Fetch->WorkersEnded() == kQuoteWorkers; }, 1000));
         }
     }
 }
@@ -186,15 +167,14 @@ TEST_F(EstimateServeTest, RowsAndStatusSayHowManyQuotesCameInTime)
 {
     const OleDate now = OleDate::FromParts(2024, 10, 16, 14, 30);
     Clock::Fix(now);
-    const std::vector<std::string> funds = StockFunds(4);
+    const std::vector<std::string> funds = Codes(StockFunds(4));
     EstimateOptions o;
     o.waitPerFundMs = 2000;
     o.pageLimitMs = 200;  // a hung page frees its worker soon for the pages behind it
     {
         auto service = Serve(now, {"--hang", "/htmdata/"});
-        ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
-        EstimateResult r = RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
-                                                             service->Base()), o);
+        VEXTAL_ASSERT_STARTED(service);
+        EstimateResult r = RunEstimate(funds, Sources(*service), o);
         ASSERT_EQ(r.Status, EstimateStatus::NoQuote);
         EXPECT_TRUE(r.Calibrated.empty());
         for (const ForecastFundRow& row : FundRows(r, nullptr)) {
@@ -206,9 +186,8 @@ TEST_F(EstimateServeTest, RowsAndStatusSayHowManyQuotesCameInTime)
                   StrFormat("无行情：股票行情0/%zu，没有估算（估算时间 14:30:00）", r.Plan.StockCodes.size()));
     }
     auto service = Serve(now, {"--hang", "/htmdata/html/6"});
-    ASSERT_GT(service->Port(), 0) << "plindo-serve did not start";
-    EstimateResult r = RunEstimate(funds, ServiceSources(std::make_shared<CFundInvestCache>(), service->Base(),
-                                                         service->Base()), o);
+    VEXTAL_ASSERT_STARTED(service);
+    EstimateResult r = RunEstimate(funds, Sources(*service), o);
     ASSERT_EQ(r.Status, EstimateStatus::Done);
     // What should have come: every page but the Shanghai ones.
     int answering = 0;

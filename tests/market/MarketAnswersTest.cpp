@@ -6,8 +6,6 @@
 
 #include <fstream>
 #include <map>
-#include <mutex>
-#include <regex>
 
 #include "common/Clock.h"
 #include "common/StringTable.h"
@@ -37,17 +35,6 @@ protected:
         TempDirTest::SetUp();
         test::UseDirectHttp(10);
         MakeDatabase(db);
-        srv.Post("/plindo/client/ClientService.asmx/SendCommand",
-                 [this](const httplib::Request& req, httplib::Response& res) {
-                     std::lock_guard<std::mutex> lock(mutex);
-                     std::string key = req.get_param_value("cmdtype") + "/" + req.get_param_value("cmdid");
-                     auto it = answers.find(key);
-                     res.set_content(it == answers.end() ? Wrap("<Ret>-1</Ret><Msg>unknown</Msg>") : it->second,
-                                     "text/xml");
-                 });
-        srv.Start();
-        ctx.commandUrl = MakeCommandUrl(srv.Base());
-        ctx.loginId = "u1";
     }
     void TearDown() override
     {
@@ -56,43 +43,23 @@ protected:
         TempDirTest::TearDown();
     }
 
-    // The service speaks GBK.
-    static std::string Wrap(const std::string& inner)
-    {
-        return "<?xml version=\"1.0\"?>\r\n<CommandResult xmlns=\"" + std::string(kCommandNamespace) + "\">" +
-               Utf8ToGbk(inner) + "</CommandResult>";
-    }
     // cmd is "type/id"; the answer to a plain Msg command.
     void AnswerMsg(const std::string& cmd, const std::string& msg, int ret = 0)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        answers[cmd] = Wrap("<Ret>" + std::to_string(ret) + "</Ret><Msg>" + msg + "</Msg>");
+        stub.Answer(cmd, "<Ret>" + std::to_string(ret) + "</Ret><Msg>" + msg + "</Msg>");
     }
     // A latest-value answer: Msg plain, Msg2 the enciphered records.
     void AnswerValues(const std::string& cmd, const std::string& msg, const std::string& plainMsg2)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        answers[cmd] = Wrap("<Ret>0</Ret><Msg>" + msg + "</Msg><Msg2>" + EncryptText(plainMsg2, kCipherKey) +
-                            "</Msg2>");
+        stub.Answer(cmd, "<Ret>0</Ret><Msg>" + msg + "</Msg><Msg2>" + EncryptText(plainMsg2, kCipherKey) + "</Msg2>");
     }
-    // Bodies of the requests of one command ("type/id"), without the suffix.
-    std::vector<std::string> Sent(const std::string& cmd)
-    {
-        std::vector<std::string> out;
-        std::string type = cmd.substr(0, cmd.find('/')), id = cmd.substr(cmd.find('/') + 1);
-        std::string prefix = "cmdtype=" + type + "&cmdid=" + id + "&";
-        for (const test::SeenRequest& r : srv.Seen())
-            if (r.body.rfind(prefix, 0) == 0) out.push_back(std::regex_replace(r.body, std::regex("&FundSN=.*$"), ""));
-        return out;
-    }
+    std::vector<std::string> Sent(const std::string& cmd) { return stub.Sent(cmd); }
     int Count(const std::string& sql) { return db.GetRecordCount(sql); }
     int Rows(const std::string& fund) { return Count("SELECT * FROM T_Fund_Value WHERE FundID='" + fund + "'"); }
 
     CAdoDatabase db;
-    test::LoopbackServer srv;
-    CommandContext ctx;
-    std::mutex mutex;
-    std::map<std::string, std::string> answers;
+    test::CommandStub stub;
+    CommandContext& ctx = stub.ctx;
 };
 
 // One 20-field latest-value record, its code enciphered.
@@ -332,10 +299,10 @@ TEST_F(LatestValueTest, DisclosurePageAndLocalFetchRule)
     const std::string cell = "<td align=\"center\" height=\"20\">";
     std::string page = "<html><table><tr>" + cell + "净值日期</td>" + cell + "累计净值</td></tr><tr>" + cell +
                        " 2024-01-09 </td>" + cell + "1.2345</td>" + cell + "3.4567</td></tr></table></html>";
-    srv.Get("/jjzx/jjjz.jsp", [&](const httplib::Request& req, httplib::Response& res) {
+    stub.http.Get("/jjzx/jjjz.jsp", [&](const httplib::Request& req, httplib::Response& res) {
         res.set_content(req.get_param_value("fundCode") != "110022" ? Utf8ToGbk(page) : "<html></html>", "text/html");
     });
-    values.SetDisclosureBase(srv.Base());
+    values.SetDisclosureBase(stub.http.Base());
     ASSERT_TRUE(values.SaveNewFundValue(Value("110011", At(2024, 1, 8), 1.2)));
     // The page's figures against the real service: ServeTest. The day
     // change against the value held from the day before:

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
 
 #include "LoopbackServer.h"
 #include "book/BookServiceClient.h"
@@ -22,48 +21,13 @@ namespace {
 // The command service: answers every command with the text the test set.
 class CommandsTest : public NetTest {
 protected:
-    void SetUp() override
-    {
-        NetTest::SetUp();
-        srv.Post("/plindo/client/ClientService.asmx/SendCommand",
-                 [this](const httplib::Request&, httplib::Response& res) {
-                     std::lock_guard<std::mutex> lock(mutex);
-                     res.status = status;
-                     res.set_content(answer, "text/xml");
-                 });
-        srv.Start();
-        ctx.commandUrl = MakeCommandUrl(srv.Base());
-        ctx.loginId = "u1";
-    }
-    void Answer(const std::string& inner, int httpStatus = 200)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        answer = "<?xml version=\"1.0\" encoding=\"gb2312\"?>\r\n<CommandResult xmlns=\"" +
-                 std::string(kCommandNamespace) + "\">" + inner + "</CommandResult>";
-        status = httpStatus;
-    }
-    void RawAnswer(const std::string& text, int httpStatus = 200)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        answer = text;
-        status = httpStatus;
-    }
-    // The body without the anti-cache suffix.
-    std::string LastBody()
-    {
-        std::string body = srv.Last().body;
-        std::smatch m;
-        EXPECT_TRUE(std::regex_search(body, m, std::regex("&FundSN=[0-9]{1,5}$"))) << body;
-        return body.substr(0, body.size() - m.length(0));
-    }
+    void Answer(const std::string& inner, int httpStatus = 200) { stub.Answer("", inner, httpStatus); }
+    void RawAnswer(const std::string& text, int httpStatus = 200) { stub.Raw("", text, httpStatus); }
+    std::string LastBody() { return stub.Sent().back(); }
 
-    LoopbackServer srv;
-    CommandContext ctx;
-    std::mutex mutex;
-    std::string answer;
-    int status = 200;
+    test::CommandStub stub;
+    CommandContext& ctx = stub.ctx;
 };
-
 
 std::string InvestInfo(const std::string& id, const std::string& gbkName, const std::string& percent)
 {
@@ -105,7 +69,7 @@ TEST_F(CommandsTest, MalformedAnswersNameTheOperation)
     Answer("<Ret>0</Ret><Msg>1.5|2.5|3.5</Msg><Msg2></Msg2>");
     EXPECT_FALSE(SendIntervalFigures(ctx, "000001", OleDate::FromParts(2024, 1, 1), OleDate::FromParts(2024, 2, 1)).ok());
     // A login answer without its ServerID logs nobody in.
-    Answer("<Ret>0</Ret><Msg>" + Utf8ToGbk("12|小明|a@x.cn|2020-01-01|2027-01-01|5|9|2024-01-05|k=v") + "</Msg>");
+    Answer("<Ret>0</Ret><Msg>12|小明|a@x.cn|2020-01-01|2027-01-01|5|9|2024-01-05|k=v</Msg>");
     EXPECT_EQ(SendLogin(CommandContext{ctx.commandUrl, "", ""}.For("Login"), "a", "b", "3.25").error,
               "Login():数据格式错误");
 
@@ -133,15 +97,17 @@ TEST_F(CommandsTest, DividendAmountAndCancelAnswerWithoutResult)
     EXPECT_FALSE(SendTradeCancel(ctx, 42).ok());
 }
 
-// An answer cut before its message ends is a failure with a text, never an
-// empty bookkeeping or "no dividends"; a message found empty is one.
+// An answer cut before its message ends, or a page that is no answer at all
+// (a proxy's), is a failure with a text, never an empty bookkeeping or "no
+// dividends"; a message found empty is one.
 TEST_F(CommandsTest, CutAnswersAreFailuresNotEmptyLists)
 {
     CBookServiceClient book([this] { return ctx; });
     const OleDate from = OleDate::FromParts(2023, 1, 1), to = OleDate::FromParts(2024, 1, 1);
-    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>"}) {
+    for (const char* cut : {"<Ret>0</Ret><Msg>_A_1|10001|", "<Ret>0</Ret>", "<html>Proxy authentication required</html>"}) {
         SCOPED_TRACE(cut);
-        Answer(cut);
+        if (cut[1] == 'h') RawAnswer(cut);
+        else Answer(cut);
         std::string text = "x", error;
         EXPECT_FALSE(book.DownloadBookkeeping(1, text, error));
         EXPECT_EQ(error, "DownloadBookkeeping():数据格式错误");

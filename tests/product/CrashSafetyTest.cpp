@@ -45,13 +45,9 @@ struct Child {
     }
     std::string Text() const { return test::ReadFile(log); }
     // Until `line` has appeared, or the limit.
-    bool WaitFor(const std::string& line, int limitMs = 30000) const
+    bool WaitFor(const std::string& line) const
     {
-        for (int waited = 0; Text().find(line + "\n") == std::string::npos; waited += 2) {
-            if (waited >= limitMs) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return test::WaitUntil([&] { return Text().find(line + "\n") != std::string::npos; }, 30000, 2);
     }
     int Finish() const
     {

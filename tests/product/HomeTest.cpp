@@ -7,8 +7,7 @@
 
 #include "app/IniFile.h"
 #include "common/ProgramDir.h"
-#include "db/AdoDatabase.h"
-#include "db/Schema.h"
+#include "db/DbTestUtil.h"
 
 using namespace vextal;
 namespace fs = std::filesystem;
@@ -21,31 +20,21 @@ unsigned ModeOf(const fs::path& p)
     return ::stat(p.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
 }
 
-struct Scratch {
-    Scratch()
-    {
-        char tmpl[] = "/tmp/vextal-home-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    ~Scratch()
-    {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    fs::path root;
+// A fresh folder per test.
+struct ProgramHome : test::TempDirTest {
+    fs::path Root() const { return dir_; }
 };
 
 }  // namespace
 
-TEST(ProgramHome, RuleChoosesGivenFolderProgramFolderOrUserData)
+TEST_F(ProgramHome, RuleChoosesGivenFolderProgramFolderOrUserData)
 {
-    Scratch s;
     // A build folder: no desktop entry installed beside it.
-    const fs::path build = s.root / "build" / "src" / "ui";
+    const fs::path build = Root() / "build" / "src" / "ui";
     fs::create_directories(build);
     EXPECT_FALSE(IsInstalledProgramFolder(build.string()));
     // An installed prefix (or the same unpacked from the package).
-    const fs::path prefix = s.root / "usr";
+    const fs::path prefix = Root() / "usr";
     fs::create_directories(prefix / "bin");
     fs::create_directories(prefix / "share" / "applications");
     EXPECT_FALSE(IsInstalledProgramFolder((prefix / "bin").string()));
@@ -73,12 +62,11 @@ TEST(ProgramHome, RuleChoosesGivenFolderProgramFolderOrUserData)
         EXPECT_EQ(ChooseHome("", "/usr/bin", true, xdg, "/home/u").dir, "/home/u/.local/share/Vextal/");
 }
 
-TEST(ProgramHome, HomeAndItsFilesAreTheOwnersAlone)
+TEST_F(ProgramHome, HomeAndItsFilesAreTheOwnersAlone)
 {
-    Scratch s;
     const mode_t before = ::umask(022);
     // A new user-data home under parents that do not exist yet.
-    const fs::path home = s.root / "share" / "Vextal";
+    const fs::path home = Root() / "share" / "Vextal";
     std::string error;
     ASSERT_TRUE(PrepareProgramDirectory(home.string() + "/", true, error)) << error;
     EXPECT_EQ(ModeOf(home), 0700u);
@@ -103,7 +91,7 @@ TEST(ProgramHome, HomeAndItsFilesAreTheOwnersAlone)
 
     // A folder the user named keeps its own mode (it may be shared, as /tmp);
     // only the program's files in it are closed.
-    const fs::path named = s.root / "named";
+    const fs::path named = Root() / "named";
     fs::create_directory(named);
     ::chmod(named.c_str(), 0755);
     std::ofstream(named / "Vextal.ini") << "[Login]\n";
@@ -116,8 +104,8 @@ TEST(ProgramHome, HomeAndItsFilesAreTheOwnersAlone)
     EXPECT_EQ(ModeOf(named / "notes.txt"), 0644u);
 
     // A home that cannot be made is reported.
-    std::ofstream(s.root / "file") << "x";
-    EXPECT_FALSE(PrepareProgramDirectory((s.root / "file" / "Vextal").string(), true, error));
+    std::ofstream(Root() / "file") << "x";
+    EXPECT_FALSE(PrepareProgramDirectory((Root() / "file" / "Vextal").string(), true, error));
     EXPECT_NE(error.find("file/Vextal"), std::string::npos) << error;
     ::umask(before);
 }

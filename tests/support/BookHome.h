@@ -61,6 +61,20 @@ struct FlakyPrices : CBookServiceClient {
     }
 };
 
+// A trade as a form hands it to the engine, before the engine completes it.
+inline TradeInfo MakeTrade(int account, const std::string& fund, int type, double money, double count,
+                           const OleDate& when)
+{
+    TradeInfo t;
+    t.AccountID = account;
+    t.FundID = fund;
+    t.TradeType = type;
+    t.TradeMoney = money;
+    t.TradeCount = count;
+    t.TradeTime = when;
+    return t;
+}
+
 struct BookHome {
     std::string dir;
     CAdoDatabase db;

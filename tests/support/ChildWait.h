@@ -1,7 +1,7 @@
 #pragma once
-// Waits for a child process for a bounded time: a child still running at
-// the deadline is killed (SIGKILL) and reaped, so a stuck child fails its
-// test instead of hanging the suite.
+// Bounded waits: for a condition, and for a child process (a child still
+// running at the deadline is killed with SIGKILL and reaped), so a stuck
+// child or worker fails its test instead of hanging the suite.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -9,6 +9,17 @@
 #include <thread>
 
 namespace vextal::test {
+
+// Polls `done` every `stepMs`: true once it holds, false after `limitMs`.
+template <class F>
+bool WaitUntil(F done, int limitMs = 15000, int stepMs = 10)
+{
+    for (int waited = 0; !done(); waited += stepMs) {
+        if (waited >= limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+    }
+    return true;
+}
 
 // True when the child ended by itself within `timeoutMs`; `status` is its
 // wait status either way.

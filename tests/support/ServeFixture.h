@@ -14,6 +14,7 @@
 
 #include "MarketSimulator.h"
 #include "ServiceProcess.h"
+#include "common/Format.h"
 #include "common/OleDate.h"
 #include "net/ClientCommands.h"
 #include "net/CommandProtocol.h"
@@ -57,14 +58,16 @@ public:
     {
         return SendLogin(Anonymous(), name, password, "3.25");
     }
-    // A logged-in session; a refused login fails the test and gives an
-    // anonymous context.
-    CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123") const
+    // A logged-in session, and the member's id in `user`; a refused login
+    // fails the test and gives an anonymous context.
+    CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123",
+                         int* user = nullptr) const
     {
         CommandReply r = LoginReply(name, password);
         EXPECT_TRUE(r.ok()) << r.error;
         CommandContext c = Anonymous();
         c.loginId = r.serverId;
+        if (user) *user = r.ok() ? static_cast<int>(IntegerOr(r.fields.at(0), 0)) : 0;
         return c;
     }
 
@@ -101,9 +104,10 @@ protected:
     void SetUp() override { VEXTAL_ASSERT_STARTED(s_service); }
 
     static CommandContext Anonymous() { return s_service->Anonymous(); }
-    static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123")
+    static CommandContext Login(const std::string& name = "demo", const std::string& password = "demo123",
+                                int* user = nullptr)
     {
-        return s_service->Login(name, password);
+        return s_service->Login(name, password, user);
     }
 
     static inline RealService* s_service = nullptr;

@@ -37,11 +37,8 @@ protected:
     {
         ServiceSuite::SetUp();
         Clock::Fix(kNow);
-        CommandReply login = s_service->LoginReply();
-        ASSERT_TRUE(login.ok()) << login.error;
-        ctx = Anonymous();
-        ctx.loginId = login.serverId;
-        user = static_cast<int>(IntegerOr(login.fields[0], 0));
+        ctx = Login("demo", "demo123", &user);
+        ASSERT_FALSE(ctx.loginId.empty());
     }
     void TearDown() override { Clock::Release(); }
 
