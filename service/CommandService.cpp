@@ -82,6 +82,56 @@ bool ScanCommandBody(const std::string& body, CommandRequest& request, std::stri
 
 }  // namespace
 
+BodyScreen CCommandService::ScreenBody(std::string_view start, bool whole, size_t length, std::string& answer)
+{
+    CommandRequest req;
+    bool hasType = false, hasId = false, hasLogin = false, dataFirst = false;
+    for (size_t pos = 0; pos <= start.size();) {
+        size_t amp = start.find('&', pos);
+        if (amp == std::string_view::npos) {
+            // The last field may still be coming; only its name counts then.
+            if (!whole) {
+                dataFirst = dataFirst || start.substr(pos).rfind("data=", 0) == 0;
+                break;
+            }
+            amp = start.size();
+        }
+        const std::string_view pair = start.substr(pos, amp - pos);
+        const size_t eq = pair.find('=');
+        if (eq != std::string_view::npos) {
+            const std::string_view key = pair.substr(0, eq), value = pair.substr(eq + 1);
+            if (key == "data")
+                dataFirst = dataFirst || !hasLogin;
+            else if (key == "cmdtype")
+                hasType = ParseInt(FormDecode(std::string(value)), req.cmdtype);
+            else if (key == "cmdid")
+                hasId = ParseInt(FormDecode(std::string(value)), req.cmdid);
+            else if (key == "loginid") {
+                hasLogin = true;
+                req.loginId = FormDecode(std::string(value.substr(0, 256)));
+            }
+        }
+        pos = amp + 1;
+    }
+    if (!hasType || !hasId) return dataFirst || whole ? BodyScreen::Read : BodyScreen::More;
+    const CommandEntry* entry = FindCommand(req.cmdtype, req.cmdid);
+    if (!entry) {
+        answer = WriteCommandAnswer(CommandAnswer::Fail(kUnknownCommand), nullptr);
+        return BodyScreen::Answered;
+    }
+    if (hasLogin && entry->needsLogin && !m_users.SessionLive(req.loginId)) {
+        answer = WriteCommandAnswer(CommandAnswer::Fail(kLoginFirst), entry);
+        return BodyScreen::Answered;
+    }
+    // Percent-encoding makes a byte of data at most three; the other fields
+    // are short.
+    if (length > 3 * entry->requestBytes + 1024) {
+        answer = WriteCommandAnswer(CommandAnswer::Fail(kDataFormatError), entry);
+        return BodyScreen::Answered;
+    }
+    return hasLogin || dataFirst || whole ? BodyScreen::Read : BodyScreen::More;
+}
+
 std::string CCommandService::HandleBody(const std::string& body, const std::string& address, CommandRequest* parsed)
 {
     CommandRequest req;

@@ -3,6 +3,7 @@
 // runs the command against the market simulator and the user store, and
 // gives back the XML answer. No HTTP here, so tests drive it in-process.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AnswerBuilder.h"
@@ -31,6 +32,10 @@ inline constexpr const char* kLoginFirst = "请先登录";
 inline constexpr const char* kUnknownCommand = "不支持的命令";
 inline constexpr const char* kVipOnly = "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。";
 
+// What the start of a SendCommand body settles: nothing yet, nothing (the
+// body is to be read whole), or the answer.
+enum class BodyScreen { More, Read, Answered };
+
 class CCommandService {
 public:
     CCommandService(const CMarket& market, CUserStore& users, std::string clientVersion);
@@ -39,6 +44,11 @@ public:
     // client's, for the login's back-off); `parsed`: the command it named.
     std::string HandleBody(const std::string& body, const std::string& address = {},
                            CommandRequest* parsed = nullptr);
+    // Settles a request from the start of its body when it can, so that a
+    // refused one is never read whole: an unknown command, a body longer
+    // than its command may carry (`length`, 0 when not known), or a login id
+    // sent before the data that is no live login. Never waits for the store.
+    BodyScreen ScreenBody(std::string_view start, bool whole, size_t length, std::string& answer);
     // The answer of GetClientVersion.
     std::string ClientVersionAnswer() const;
     // The answer of DeleteFundFormTopic (LoginID, TopicID, FundID, AddFlag):

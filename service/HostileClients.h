@@ -2,7 +2,10 @@
 // Clients that try to wear plindo-serve down, for the load test and the
 // benchmark: slow clients that send a header byte now and then (and come
 // back when they are cut off), and clients that post a 4 MiB body of
-// separators without a login, over and over.
+// separators without a login, over and over: half of them with the empty
+// login id before the body (the service can refuse those from their
+// start), half after it, as the program orders its fields (those the
+// service must read whole).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -24,12 +27,12 @@ public:
     {
         if (slowClients > 0) m_threads.emplace_back([this, slowClients] { Slow(slowClients); });
         for (int i = 0; i < hostileBodies; ++i)
-            m_threads.emplace_back([this] {
+            m_threads.emplace_back([this, i] {
                 // On one machine with the service the senders' own copying
                 // would be measured too: they yield to everything else (an
                 // attacker's processor is not the service's).
                 setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-                Hostile();
+                Hostile(i % 2 == 1);
             });
     }
     ~CHostileClients() { Stop(); }
@@ -40,8 +43,10 @@ public:
         for (std::thread& t : m_threads)
             if (t.joinable()) t.join();
     }
-    // Slow connections opened, and hostile bodies sent whole.
+    // Slow connections opened, hostile posts begun, and those whose body
+    // the service let them send whole.
     long SlowConnections() const { return m_slowConnections; }
+    long HostilePosts() const { return m_hostilePosts; }
     long HostileBodies() const { return m_hostileBodies; }
 
 private:
@@ -82,10 +87,11 @@ private:
             if (fd >= 0) close(fd);
     }
 
-    void Hostile()
+    void Hostile(bool loginLast)
     {
         const std::string data(size_t(4) << 20, '|');
-        const std::string body = "cmdtype=4&cmdid=6&loginid=&data=" + data.substr(0, data.size() - 64);
+        const std::string body = loginLast ? "cmdtype=4&cmdid=6&data=" + data.substr(0, data.size() - 64) + "&loginid="
+                                           : "cmdtype=4&cmdid=6&loginid=&data=" + data.substr(0, data.size() - 64);
         const std::string request = "POST /plindo/client/ClientService.asmx/SendCommand HTTP/1.1\r\nHost: x\r\n"
                                     "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         while (!m_stop) {
@@ -94,6 +100,7 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
+            ++m_hostilePosts;
             timeval tv{1, 0};
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -113,7 +120,7 @@ private:
 
     int m_port;
     std::atomic<bool> m_stop{false};
-    std::atomic<long> m_slowConnections{0}, m_hostileBodies{0};
+    std::atomic<long> m_slowConnections{0}, m_hostilePosts{0}, m_hostileBodies{0};
     std::vector<std::thread> m_threads;
 };
 

@@ -76,6 +76,13 @@ const char* Reason(int status)
 }
 
 constexpr int kDrainMs = 2000;
+constexpr size_t kBulkBody = size_t(64) << 10;  // a body that is read over many turns
+constexpr size_t kBulkPerTurn = 1;              // such bodies read from per turn
+// Such bodies are read at most this fast, all together: senders of big
+// bodies (hostile or not) can never take the whole I/O thread.
+constexpr double kBulkBytesPerSecond = 128.0 * (1 << 20);
+constexpr double kBulkBurst = 1 << 20;
+constexpr size_t kSlice = 65536;
 constexpr size_t kMaxDrainBytes = size_t(8) << 20;
 
 int Remaining(SteadyClock::time_point at, SteadyClock::time_point now)
@@ -129,6 +136,8 @@ struct CHttpFront::Connection {
     size_t charged = 0;     // of the memory budget
     size_t headerBytes = 0, headerCount = 0;  // trailers count against the head's limits
     bool inTrailers = false;
+    bool screening = false;  // the route's screen has yet to decide
+    bool cutOff = false;     // answered from the start of its body: the rest is not read
     // The answer being written.
     std::string out;
     size_t written = 0;
@@ -146,12 +155,12 @@ CHttpFront::~CHttpFront()
 
 void CHttpFront::Get(const std::string& pattern, Handler handler)
 {
-    m_routes.push_back(Route{"GET", std::regex(pattern), 0, false, std::move(handler)});
+    m_routes.push_back(Route{"GET", std::regex(pattern), 0, false, std::move(handler), {}});
 }
 
-void CHttpFront::Post(const std::string& pattern, size_t maxBody, Handler handler, bool form)
+void CHttpFront::Post(const std::string& pattern, size_t maxBody, Handler handler, bool form, Screen screen)
 {
-    m_routes.push_back(Route{"POST", std::regex(pattern), maxBody, form, std::move(handler)});
+    m_routes.push_back(Route{"POST", std::regex(pattern), maxBody, form, std::move(handler), std::move(screen)});
 }
 
 bool CHttpFront::Listen(const std::string& host, int port, std::string& error)
@@ -244,9 +253,45 @@ void CHttpFront::Watch(Connection& c, unsigned events)
 void CHttpFront::Loop()
 {
     std::vector<epoll_event> events(256);
+    std::vector<epoll_event> bulk;
+    size_t bulkTurn = 0;
+    double tokens = kBulkBurst;
+    auto refilled = SteadyClock::now();
+    std::vector<uint64_t> paused;  // big bodies not watched until there is room again
     auto lastCheck = SteadyClock::now();
+    // A connection that reads a big body or drains a refused one.
+    auto bulky = [](const Connection& c) {
+        return (c.state == Connection::State::Reading && c.request && !c.screening &&
+                (c.chunked || c.bodyLength > kBulkBody)) ||
+               (c.state == Connection::State::Draining && !c.cutOff);
+    };
+    auto serve = [this](int fd, unsigned what) {
+        auto it = m_connections.find(fd);
+        if (it == m_connections.end()) return;
+        Connection& c = *it->second;
+        if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
+        else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
+        else if (c.state == Connection::State::Draining && c.cutOff) Close(c);  // the client has gone
+        else if (c.state == Connection::State::Draining) Drain(c);
+        else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
+    };
     while (!m_stop) {
-        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
+        const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), paused.empty() ? 100 : 1);
+        {
+            const auto now = SteadyClock::now();
+            tokens = std::min(kBulkBurst, tokens + kBulkBytesPerSecond * std::chrono::duration<double>(now - refilled).count());
+            refilled = now;
+        }
+        if (tokens > 0) {
+            for (uint64_t id : paused) {
+                auto at = m_byId.find(id);
+                if (at == m_byId.end()) continue;
+                Connection& c = *m_connections.at(at->second);
+                if (bulky(c)) Watch(c, EPOLLIN);
+            }
+            paused.clear();
+        }
+        bulk.clear();
         for (int i = 0; i < n && !m_stop; ++i) {
             const int fd = events[static_cast<size_t>(i)].data.fd;
             const unsigned what = events[static_cast<size_t>(i)].events;
@@ -262,12 +307,30 @@ void CHttpFront::Loop()
             }
             auto it = m_connections.find(fd);
             if (it == m_connections.end()) continue;
-            Connection& c = *it->second;
-            if (c.state == Connection::State::Writing && (what & (EPOLLOUT | EPOLLERR | EPOLLHUP))) OnWritable(c);
-            else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
-            else if (c.state == Connection::State::Draining) Drain(c);
-            else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
+            // Big bodies (and the draining of refused ones) wait until
+            // everything else of this turn is done, and only a few get a
+            // slice each turn, in rotation: a small request never queues
+            // behind them for long.
+            if (bulky(*it->second)) {
+                bulk.push_back(events[static_cast<size_t>(i)]);
+                continue;
+            }
+            serve(fd, what);
         }
+        for (size_t k = 0; k < std::min(bulk.size(), kBulkPerTurn) && !m_stop && tokens > 0; ++k) {
+            const epoll_event& e = bulk[(bulkTurn + k) % bulk.size()];
+            serve(e.data.fd, e.events);
+            tokens -= kSlice;
+        }
+        if (tokens <= 0) {
+            for (const epoll_event& e : bulk) {
+                auto it = m_connections.find(e.data.fd);
+                if (it == m_connections.end() || !bulky(*it->second)) continue;
+                Watch(*it->second, 0);
+                paused.push_back(it->second->id);
+            }
+        }
+        bulkTurn += kBulkPerTurn;
         const auto now = SteadyClock::now();
         if (now - lastCheck >= std::chrono::milliseconds(100)) {
             lastCheck = now;
@@ -349,7 +412,8 @@ void CHttpFront::OnReadable(Connection& c)
 {
     char buf[65536];
     // A small amount per turn keeps one fast sender from delaying the rest.
-    for (int turn = 0; turn < 2; ++turn) {
+    const int turns = c.request && c.bodyLength > kBulkBody ? 1 : 2;
+    for (int turn = 0; turn < turns; ++turn) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
             if (!c.started) {
@@ -407,9 +471,18 @@ void CHttpFront::Advance(Connection& c)
         if (!ParseHead(c, head)) return;
     }
     if (c.chunked) {
-        if (!ReadChunked(c)) return;
+        const bool complete = ReadChunked(c);
+        if (!c.request) return;  // refused
+        if (c.screening && Screened(c, c.request->body, complete)) return;
+        if (!complete) return;
     } else {
-        if (c.in.size() < c.bodyLength) return;
+        if (c.screening &&
+            Screened(c, std::string_view(c.in).substr(0, c.bodyLength), c.in.size() >= c.bodyLength))
+            return;
+        if (c.in.size() < c.bodyLength) {
+            if (!c.screening) c.in.reserve(c.bodyLength);  // once it is known to be read whole
+            return;
+        }
         if (c.in.size() == c.bodyLength) {
             c.request->body = std::move(c.in);
             c.in.clear();
@@ -532,7 +605,6 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
         }
         m_buffered += length;
         c.charged += length;
-        c.in.reserve(length);
     }
     // A client that waits for leave to send its body gets it.
     if (hasBody && !http10 && Lower(req->Header("expect")) == "100-continue") {
@@ -542,7 +614,32 @@ bool CHttpFront::ParseHead(Connection& c, const std::string& head)
     c.headerBytes = head.size();
     c.headerCount = lines.size() - 1;
     c.inTrailers = false;
+    c.screening = hasBody && c.route->screen;
     c.request = std::move(req);
+    return true;
+}
+
+bool CHttpFront::Screened(Connection& c, std::string_view start, bool whole)
+{
+    if (start.empty() && !whole) return false;
+    const bool arrived = whole;
+    if (start.size() > kScreenBytes) {
+        start = start.substr(0, kScreenBytes);
+        whole = false;
+    }
+    HttpResponse res;
+    const Verdict verdict = c.route->screen(*c.request, start, whole, res);
+    if (verdict == Verdict::More && !whole && start.size() < kScreenBytes) return false;
+    c.screening = false;
+    if (verdict != Verdict::Answer) return false;
+    if (m_logger) m_logger(*c.request, res);
+    c.request.reset();
+    // A body that has come whole is answered as any other; one cut off
+    // ends its connection.
+    if (arrived && !c.chunked) c.in.erase(0, c.bodyLength);
+    c.cutOff = !arrived;
+    const bool keepAlive = arrived && c.keepAlive;
+    StartWrite(c, Serialize(res, c.head, keepAlive), keepAlive);
     return true;
 }
 
@@ -751,13 +848,15 @@ void CHttpFront::OnWritable(Connection& c)
         // The answer may have come before the client sent all it meant to
         // (a refused body). Closing with its bytes unread would reset the
         // connection and could lose the answer: half-close, then read and
-        // drop for a little while.
+        // drop for a little while. A body refused from its start is not read
+        // on at all (that is what the refusal saves): the connection just
+        // waits as long for the client to take its answer and go.
         shutdown(c.fd, SHUT_WR);
         c.state = Connection::State::Draining;
         c.writeUntil = SteadyClock::now() + std::chrono::milliseconds(kDrainMs);
         c.in.clear();
         c.in.shrink_to_fit();
-        Watch(c, EPOLLIN);
+        Watch(c, c.cutOff ? EPOLLRDHUP : EPOLLIN);
         return;
     }
     ++c.served;
@@ -778,7 +877,7 @@ void CHttpFront::OnWritable(Connection& c)
 void CHttpFront::Drain(Connection& c)
 {
     char buf[65536];
-    for (;;) {
+    for (int turn = 0; turn < 2; ++turn) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         c.drained += n > 0 ? static_cast<size_t>(n) : 0;

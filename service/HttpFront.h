@@ -16,6 +16,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -72,6 +73,12 @@ class CHttpFront {
 public:
     using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
     using Logger = std::function<void(const HttpRequest&, const HttpResponse&)>;
+    // Looks at the start of a body while the rest is still on its way, on
+    // the I/O thread (so it must never wait): Answer when the start settles
+    // the request (the answer goes out at once and the rest is not read),
+    // Read to take the body whole, More to see more of it first.
+    enum class Verdict { More, Read, Answer };
+    using Screen = std::function<Verdict(const HttpRequest& head, std::string_view start, bool whole, HttpResponse& res)>;
 
     explicit CHttpFront(HttpLimits limits = {});
     ~CHttpFront();
@@ -82,7 +89,9 @@ public:
     // A GET route answers HEAD too. `form`: the body's form fields are
     // added to the params (a form-encoded body only).
     void Get(const std::string& pattern, Handler handler);
-    void Post(const std::string& pattern, size_t maxBody, Handler handler, bool form = false);
+    // `screen`: asked about the first kScreenBytes of the body at most.
+    void Post(const std::string& pattern, size_t maxBody, Handler handler, bool form = false, Screen screen = {});
+    static constexpr size_t kScreenBytes = 4096;
     void SetLogger(Logger logger) { m_logger = std::move(logger); }
 
     // Binds host:port (0 picks a free one) and listens; false with the reason.
@@ -103,6 +112,7 @@ private:
         size_t maxBody = 0;
         bool form = false;
         Handler handler;
+        Screen screen;
     };
     struct Connection;
     struct Job {
@@ -130,6 +140,8 @@ private:
     void Advance(Connection& c);
     bool ParseHead(Connection& c, const std::string& head);
     bool ReadChunked(Connection& c);
+    // Asks the route's screen about what has come of the body; true when it answered.
+    bool Screened(Connection& c, std::string_view start, bool whole);
     void Dispatch(Connection& c);
     void Answer(Connection& c, int status, bool keepAlive);
     void StartWrite(Connection& c, std::string bytes, bool keepAlive);

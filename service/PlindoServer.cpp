@@ -258,13 +258,25 @@ void CPlindoServer::Route()
         }
         xml(res, answer);
     });
+    auto screen = [this, xml](const HttpRequest& head, std::string_view start, bool whole, HttpResponse& res) {
+        std::string answer;
+        const size_t length = static_cast<size_t>(std::max(0LL, IntegerOr(head.Header("content-length"), 0LL)));
+        switch (Services()->commands.ScreenBody(start, whole, length, answer)) {
+        case BodyScreen::More: return CHttpFront::Verdict::More;
+        case BodyScreen::Read: return CHttpFront::Verdict::Read;
+        case BodyScreen::Answered: break;
+        }
+        res.note = "screened";
+        xml(res, answer);
+        return CHttpFront::Verdict::Answer;
+    };
     auto folder = guarded([this](const HttpRequest& req, HttpResponse& res) {
         res.SetContent(Services()->commands.FolderRequest(req.body), "text/plain; charset=gbk");
     });
     auto version = guarded([this, xml](const HttpRequest&, HttpResponse& res) { xml(res, Services()->commands.ClientVersionAnswer()); });
     for (const char* service : {"ClientService.asmx", "clientservice.asmx"}) {
         std::string base = std::string("/plindo/client/") + service + "/";
-        m_server->Post(base + "SendCommand", kMaxRequestBytes, command);
+        m_server->Post(base + "SendCommand", kMaxRequestBytes, command, false, screen);
         m_server->Post(base + "DeleteFundFormTopic", kMaxFormBytes, folder);
         m_server->Post(base + "GetClientVersion", kMaxFormBytes, version);
         m_server->Get(base + "GetClientVersion", version);

@@ -643,6 +643,15 @@ bool CUserStore::FindSession(const std::string& loginId, int& userId)
     return true;
 }
 
+bool CUserStore::SessionLive(const std::string& loginId)
+{
+    if (loginId.empty() || loginId.size() > 64) return false;
+    const std::string key = SessionKey(loginId);
+    std::lock_guard lock(m_sessionMutex);
+    auto it = m_sessions.find(key);
+    return it != m_sessions.end() && Clock::Now().dt - it->second.lastUse < kSessionDays;
+}
+
 bool CUserStore::EndSession(const std::string& loginId)
 {
     const std::string key = SessionKey(loginId);

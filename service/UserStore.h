@@ -97,6 +97,8 @@ public:
     // The user of a login id; false for an unknown, ended or expired
     // session. A found session counts as used at the service clock's now.
     bool FindSession(const std::string& loginId, int& userId);
+    // Whether `loginId` is a live login, without noting its use.
+    bool SessionLive(const std::string& loginId);
     bool EndSession(const std::string& loginId);
     // Ends every login id of the user but `keep`.
     void EndOtherSessions(int userId, const std::string& keep);
