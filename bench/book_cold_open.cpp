@@ -208,7 +208,9 @@ int RawRead(const std::string& home)
     const auto t0 = std::chrono::steady_clock::now();
     sqlite3* db = nullptr;
     const std::string path = home + "/Vextal.mdb";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) Die("raw open");
+    // Opened as the program opens it: one thread per connection, no locks.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+        Die("raw open");
     sqlite3_key(db, CAdoDatabase::kDefaultPassword, static_cast<int>(std::strlen(CAdoDatabase::kDefaultPassword)));
     struct Cell {
         long long i = 0;
@@ -223,7 +225,7 @@ int RawRead(const std::string& home)
           std::string("SELECT * FROM T_Fund_Info"), std::string("SELECT * FROM T_New_Fund_Value"),
           StrFormat("SELECT * FROM T_Account_Info WHERE UserID=%d", kUserId),
           "SELECT * FROM T_Fund_Trade WHERE AccountID IN" + accounts,
-          "SELECT * FROM T_Trade_Info WHERE AccountID IN" + accounts + " AND TradeState=1"}) {
+          "SELECT * FROM T_Trade_Info WHERE AccountID IN" + accounts + " AND TradeState<>2"}) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) Die(sqlite3_errmsg(db));
         const int n = sqlite3_column_count(st);

@@ -232,23 +232,26 @@ bool CAccountManager::RefreshAccountSums(int accountId)
             a->trades.clear();
             redemptions[id];
         }
-    RecordsetPtr rs = m_db.OpenRecordsetEx(
+    // Row by row: a large book is never held twice, as rows and as trades.
+    const bool read = m_db.ForEachRow(
         StrFormat("SELECT * FROM T_Trade_Info WHERE AccountID%s AND TradeState<>2",
                   accountId != 0 ? StrFormat("=%d", accountId).c_str()
                                  : StrFormat(" IN(SELECT AccountID FROM T_Account_Info WHERE UserID=%d)", m_userId)
-                                       .c_str()));
-    if (!rs) return FailDb();
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-        TradeInfo t;
-        ReadTrade(rs, t);
-        auto r = redemptions.find(t.AccountID);
-        if (r == redemptions.end()) continue;
-        if (t.TradeType == kTradeRedeem && t.TradeCount >= 0) r->second.push_back({t.FundID, t.BuyType, t.TradeMoney});
-        if (t.TradeState == kStateConfirmed) {
-            auto& trades = m_accounts[t.AccountID]->trades;
-            trades.emplace(t.TradeID, std::move(t));
-        }
-    }
+                                       .c_str()),
+        [&](const RecordsetPtr& rs) {
+            TradeInfo t;
+            ReadTrade(rs, t);
+            auto r = redemptions.find(t.AccountID);
+            if (r == redemptions.end()) return true;
+            if (t.TradeType == kTradeRedeem && t.TradeCount >= 0)
+                r->second.push_back({t.FundID, t.BuyType, t.TradeMoney});
+            if (t.TradeState == kStateConfirmed) {
+                auto& trades = m_accounts[t.AccountID]->trades;
+                trades.emplace(t.TradeID, std::move(t));
+            }
+            return true;
+        });
+    if (!read) return FailDb();
 
     // The holdings as stored now: the income figures at the end are theirs,
     // whatever the in-memory list held before (a booking changes counts).
@@ -419,7 +422,12 @@ bool CAccountManager::RecomputeCostValues(int onlyAccount)
         if (onlyAccount != 0 && accountId != onlyAccount) continue;
         // The account's trades grouped by holding once, in TradeID order.
         std::map<std::pair<std::string, int>, std::vector<TradeInfo*>> byHolding;
-        for (auto& [id, t] : account->trades) byHolding[{t.FundID, t.BuyType}].push_back(&t);
+        std::vector<TradeInfo*>* last = nullptr;  // the last trade's group, tried first
+        for (auto& [id, t] : account->trades) {
+            if (!last || last->back()->BuyType != t.BuyType || last->back()->FundID != t.FundID)
+                last = &byHolding[{t.FundID, t.BuyType}];
+            last->push_back(&t);
+        }
         for (FundTradeInfo& h : account->holdings) {
             const HoldingKey key = HoldingKey::Of(h);
             if (h.TotalCount == 0 && h.CashBonusNew != 0) {

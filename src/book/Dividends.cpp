@@ -278,8 +278,15 @@ bool CAccountManager::ApplyDividendsAll(int userId)
     }
     int before = 0, after = 0;
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", before);
-    // A holding whose dividends fail keeps its LastBonus and is retried next run.
-    for (const auto& [h, items] : answers) BookDividends(h, items, false);
+    {
+        // One commit for the pass, not one per dividend (hundreds at a
+        // login); each dividend stays a step of its own inside it. A holding
+        // whose dividends fail keeps its LastBonus and is retried next run.
+        CAdoTransaction pass(m_db);
+        for (const auto& [h, items] : answers) BookDividends(h, items, false);
+        if (!pass.Commit()) return FailDb();
+        for (const auto& [h, items] : answers) Changed(h.AccountID);
+    }
     if (m_afterDividendsAll) m_afterDividendsAll(userId);
     m_db.QueryInt("SELECT COUNT(*) FROM T_Trade_Info", after);
     m_db.CloseRecordset();

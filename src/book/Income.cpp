@@ -25,9 +25,15 @@ bool UsesRealtimeValue(bool showRealtime, const OleDate& now)
 HoldingSumsMap SumHoldingTrades(const std::map<int, TradeInfo>& trades)
 {
     HoldingSumsMap sums;
+    // A holding's trades mostly follow one another: the last one's sums are
+    // tried before the map.
+    const TradeInfo* last = nullptr;
+    HoldingSums* lastSums = nullptr;
     for (const auto& [id, t] : trades) {
         if (t.TradeState == kStateExcluded) continue;
-        HoldingSums& s = sums[{t.FundID, t.BuyType}];
+        if (!last || last->BuyType != t.BuyType || last->FundID != t.FundID) lastSums = &sums[{t.FundID, t.BuyType}];
+        last = &t;
+        HoldingSums& s = *lastSums;
         if ((IsPrincipalType(t.TradeType) || t.TradeType == kTradeConvertIn) && t.TradeCount > 0) {
             s.Principal += t.TradeMoney;
             if (t.TradeType != kTradeConvertIn) s.AccountPrincipal += t.TradeMoney;

@@ -95,10 +95,12 @@ bool CAccountManager::ReadTrade(const RecordsetPtr& rs, TradeInfo& t)
     m_db.GetFieldValue(rs, "TradeState", t.TradeState);
     m_db.GetFieldValue(rs, "BuyType", t.BuyType);
     m_db.GetFieldValue(rs, "TradeValue", t.TradeValue);
+    // In the table's order, which the column look-up tries first.
+    std::string remark;
+    const bool remarked = m_db.GetFieldValue(rs, "Remark", remark);
     m_db.GetFieldValue(rs, "MarkInfo", t.MarkInfo);
     m_db.GetFieldValue(rs, "CostValue", t.CostValue);
-    std::string remark;
-    if (m_db.GetFieldValue(rs, "Remark", remark)) ReadTradeRemark(remark, t.TradeType, t.SecondRate, t.InnerDeduction);
+    if (remarked) ReadTradeRemark(remark, t.TradeType, t.SecondRate, t.InnerDeduction);
     return true;
 }
 

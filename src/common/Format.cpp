@@ -186,6 +186,7 @@ std::string ToLowerAscii(std::string text)
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;  // mostly spelt alike: one compare
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
         if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');

@@ -109,9 +109,11 @@ std::time_t OleDate::ToTimeT() const
                                     kBeijingOffsetSeconds);
 }
 
-bool OleDate::Parse(const std::string& text, OleDate& out)
+bool OleDate::Parse(const std::string& text, OleDate& out) { return Parse(text.c_str(), out); }
+
+bool OleDate::Parse(const char* s, OleDate& out)
 {
-    const char* s = text.c_str();
+    if (!s) return false;
     while (*s == ' ' || *s == '\t') ++s;
     auto readInt = [&](int maxDigits, int& value) {
         int n = 0;

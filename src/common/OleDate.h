@@ -32,6 +32,8 @@ public:
     // Accepts "YYYY-MM-DD", "YYYY-M-D", "YYYY-MM-DD HH:MM", "YYYY-MM-DD HH:MM:SS",
     // "YYYY/MM/DD ..." and "YYYYMMDD". Returns false and leaves out unchanged otherwise.
     static bool Parse(const std::string& text, OleDate& out);
+    // The same of a text ending at its first NUL (a cell as the engine gives it).
+    static bool Parse(const char* text, OleDate& out);
 
     bool IsValid() const { return valid_; }
     DateParts Parts() const;

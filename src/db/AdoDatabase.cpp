@@ -56,14 +56,15 @@ void CAdoRecordset::Close()
     m_row = 0;
 }
 
-int CAdoRecordset::FindColumn(const std::string& name) const
+int CAdoRecordset::FindColumn(std::string_view name) const
 {
     // Readers mostly ask for the columns in their order: the one after the
     // last found is tried first.
     const size_t n = m_names.size();
     for (size_t k = 0; k < n; ++k) {
         const size_t i = (m_nextColumn + k) % n;
-        if (EqualsNoCase(m_names[i], name)) {
+        const std::string& n = m_names[i];
+        if (n.size() == name.size() && (n == name || EqualsNoCase(n, name))) {
             m_nextColumn = i + 1;
             return static_cast<int>(i);
         }
@@ -133,33 +134,38 @@ bool IsStoredDateText(const unsigned char* text, int len)
     return true;
 }
 
-DbValue ReadCell(sqlite3_stmt* st, int col, ColumnKind kind)
+// One cell into `v`, whose text keeps its buffer from the row before: a
+// large read row by row allocates nothing per cell. A date keeps no text.
+void ReadCellInto(sqlite3_stmt* st, int col, ColumnKind kind, DbValue& v)
 {
-    DbValue v;
-    int type = sqlite3_column_type(st, col);
-    if (type == SQLITE_NULL) return v;
+    v.kind = DbValue::Null;
+    v.i = 0;
+    v.d = 0;
+    v.s.clear();
+    const int type = sqlite3_column_type(st, col);
+    if (type == SQLITE_NULL) return;
     auto asText = [&] {
         const unsigned char* p = sqlite3_column_text(st, col);
-        int n = sqlite3_column_bytes(st, col);
-        return std::string(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const unsigned char*>("")), static_cast<size_t>(n));
+        const int n = sqlite3_column_bytes(st, col);
+        if (p) v.s.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
     };
     auto textOrDate = [&](bool dateColumn) {
         const unsigned char* p = sqlite3_column_text(st, col);
-        int n = sqlite3_column_bytes(st, col);
-        v.s = asText();
+        const int n = sqlite3_column_bytes(st, col);
         OleDate d;
-        if ((dateColumn || IsStoredDateText(p, n)) && OleDate::Parse(v.s, d)) {
+        if (p && (dateColumn || IsStoredDateText(p, n)) && OleDate::Parse(reinterpret_cast<const char*>(p), d)) {
             v.kind = DbValue::Date;
             v.d = d.dt;
         } else {
             v.kind = DbValue::Text;
+            asText();
         }
     };
     switch (kind) {
     case ColumnKind::Text:
         v.kind = DbValue::Text;
-        v.s = asText();
-        return v;
+        asText();
+        return;
     case ColumnKind::Date:
         if (type == SQLITE_TEXT) {
             textOrDate(true);
@@ -169,7 +175,7 @@ DbValue ReadCell(sqlite3_stmt* st, int col, ColumnKind kind)
         } else {
             v.kind = DbValue::Other;
         }
-        return v;
+        return;
     case ColumnKind::Integer:
     case ColumnKind::Real:
     case ColumnKind::ByValue:
@@ -194,14 +200,13 @@ DbValue ReadCell(sqlite3_stmt* st, int col, ColumnKind kind)
             textOrDate(false);
         } else {
             v.kind = DbValue::Text;
-            v.s = asText();
+            asText();
         }
         break;
     default:
         v.kind = DbValue::Other;
         break;
     }
-    return v;
 }
 
 // Only white space and semicolons may follow the one statement.
@@ -510,9 +515,10 @@ RecordsetPtr CAdoDatabase::Query(const std::string& sql, std::string& error, boo
 }
 
 RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlParam>& params, std::string& error,
-                               bool keepRows, size_t* rowCount)
+                               bool keepRows, size_t* rowCount, const RowReader* each)
 {
-    if (!m_conn->db) {
+    sqlite3* const db = m_conn->db;
+    if (!db) {
         error = "Operation is not allowed when the object is closed.";
         return nullptr;
     }
@@ -523,9 +529,8 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
         cached = true;
     } else {
         const char* tail = nullptr;
-        if (sqlite3_prepare_v2(m_conn->db, translated.c_str(), static_cast<int>(translated.size()), &st, &tail) !=
-            SQLITE_OK) {
-            error = sqlite3_errmsg(m_conn->db);
+        if (sqlite3_prepare_v2(db, translated.c_str(), static_cast<int>(translated.size()), &st, &tail) != SQLITE_OK) {
+            error = sqlite3_errmsg(db);
             return nullptr;
         }
         if (!st) {
@@ -543,13 +548,18 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
             cached = true;
         }
     }
+    // A reader of rows may run statements of its own meanwhile, this one's
+    // text among them: while it steps, the statement is out of the cache.
+    if (cached && each) m_conn->prepared.erase(translated);
     // Hands the statement back for its next use (or frees a one-off).
     auto release = [&] {
-        if (cached) {
+        if (!cached) {
+            sqlite3_finalize(st);
+        } else if (each && (m_conn->db != db || !m_conn->prepared.emplace(translated, st).second)) {
+            sqlite3_finalize(st);
+        } else {
             sqlite3_reset(st);
             sqlite3_clear_bindings(st);
-        } else {
-            sqlite3_finalize(st);
         }
     };
     for (size_t p = 0; p < params.size(); ++p) {
@@ -560,7 +570,7 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
                                              : sqlite3_bind_text(st, idx, v.s.data(), static_cast<int>(v.s.size()),
                                                                  SQLITE_TRANSIENT);
         if (rc != SQLITE_OK) {
-            error = sqlite3_errmsg(m_conn->db);
+            error = sqlite3_errmsg(db);
             release();
             return nullptr;
         }
@@ -570,28 +580,63 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
     // table changed since (ALTER TABLE ... ADD) is prepared again inside
     // that step, and only then reports its new column list.
     int rc = sqlite3_step(st);
-    int cols = sqlite3_column_count(st);
+    const int cols = sqlite3_column_count(st);
     std::vector<ColumnKind> kinds(static_cast<size_t>(cols));
     for (int c = 0; c < cols; ++c) {
         const char* name = sqlite3_column_name(st, c);
         rs->m_names.emplace_back(name ? name : "");
         kinds[static_cast<size_t>(c)] = KindOfDecl(sqlite3_column_decltype(st, c));
     }
+    if (each) {
+        rs->m_cells.resize(static_cast<size_t>(cols));
+        rs->m_open = true;
+    }
     size_t rows = 0;
     for (; rc == SQLITE_ROW; rc = sqlite3_step(st)) {
         ++rows;
-        if (!keepRows) continue;
-        for (int c = 0; c < cols; ++c) rs->m_cells.push_back(ReadCell(st, c, kinds[static_cast<size_t>(c)]));
+        if (each) {
+            for (int c = 0; c < cols; ++c)
+                ReadCellInto(st, c, kinds[static_cast<size_t>(c)], rs->m_cells[static_cast<size_t>(c)]);
+            rs->m_row = 0;
+            if (!(*each)(rs)) {
+                rc = SQLITE_DONE;
+                break;
+            }
+            if (m_conn->db != db) {
+                error = "Operation is not allowed when the object is closed.";
+                release();
+                return nullptr;
+            }
+        } else if (keepRows) {
+            for (int c = 0; c < cols; ++c) ReadCellInto(st, c, kinds[static_cast<size_t>(c)], rs->m_cells.emplace_back());
+        }
     }
     if (rc != SQLITE_DONE) {
-        error = sqlite3_errmsg(m_conn->db);
+        error = sqlite3_errmsg(db);
         release();
         return nullptr;
     }
     release();
     if (rowCount) *rowCount = rows;
-    rs->m_open = true;
+    if (each) rs->Close();
+    else rs->m_open = true;
     return rs;
+}
+
+bool CAdoDatabase::ForEachRow(const std::string& sql, const RowReader& each)
+{
+    if (!m_conn->db) {
+        m_lastError = "Operation is not allowed when the object is closed.";
+        return false;
+    }
+    std::vector<SqlParam> params;
+    const std::string translated = TranslateJetSql(sql, params);
+    std::string error;
+    if (!Run(translated, params, error, true, nullptr, &each)) {
+        m_lastError = error;
+        return false;
+    }
+    return true;
 }
 
 bool CAdoDatabase::Execute(const std::string& sql)
@@ -662,16 +707,16 @@ int CAdoDatabase::GetRecordCount(const std::string& sql)
     return static_cast<int>(rows);
 }
 
-const DbValue* CAdoDatabase::CurrentCell(const RecordsetPtr& rs, const std::string& column)
+const DbValue* CAdoDatabase::CurrentCell(const RecordsetPtr& rs, std::string_view column)
 {
-    RecordsetPtr r = Pick(rs);
+    const CAdoRecordset* r = rs ? rs.get() : m_rs ? m_rs->get() : nullptr;
     if (!r || !r->IsOpen()) {
         m_lastError = "GetFieldValue Error:Operation is not allowed when the object is closed.";
         return nullptr;
     }
     int c = r->FindColumn(column);
     if (c < 0) {
-        m_lastError = "GetFieldValue Error:Item '" + column + "' cannot be found in the result set.";
+        m_lastError = "GetFieldValue Error:Item '" + std::string(column) + "' cannot be found in the result set.";
         return nullptr;
     }
     const DbValue* v = r->Cell(static_cast<size_t>(c));
@@ -679,7 +724,7 @@ const DbValue* CAdoDatabase::CurrentCell(const RecordsetPtr& rs, const std::stri
     return v;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, std::string& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, std::string& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v || v->kind != DbValue::Text) return false;
@@ -687,7 +732,7 @@ bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& colu
     return true;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, int& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, int& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v || v->kind != DbValue::Integer) return false;
@@ -695,7 +740,7 @@ bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& colu
     return true;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, unsigned& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, unsigned& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v || v->kind != DbValue::Integer) return false;
@@ -703,7 +748,7 @@ bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& colu
     return true;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, float& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, float& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v) return false;
@@ -713,7 +758,7 @@ bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& colu
     return true;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, double& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, double& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v) return false;
@@ -723,7 +768,7 @@ bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& colu
     return true;
 }
 
-bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, const std::string& column, OleDate& out)
+bool CAdoDatabase::GetFieldValue(const RecordsetPtr& rs, std::string_view column, OleDate& out)
 {
     const DbValue* v = CurrentCell(rs, column);
     if (!v || v->kind != DbValue::Date) return false;

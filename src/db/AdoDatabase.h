@@ -5,8 +5,10 @@
 // Statements are written in the Jet dialect and translated (JetSql.h).
 // Nothing throws: failures return false and leave GetLastError().
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -41,7 +43,7 @@ public:
     size_t ColumnCount() const { return m_names.size(); }
     const std::string& ColumnName(size_t i) const { return m_names[i]; }
     // Column index by name, without regard to case; -1 when absent.
-    int FindColumn(const std::string& name) const;
+    int FindColumn(std::string_view name) const;
     // Cell of the current row; nullptr past the end.
     const DbValue* Cell(size_t column) const;
 
@@ -116,6 +118,13 @@ public:
     bool ExecuteBound(const std::string& sql, const FieldValueList& values);
     bool OpenRecordset(const std::string& sql);
     RecordsetPtr OpenRecordsetEx(const std::string& sql);
+    // Rows straight from the engine one at a time, for large reads that keep
+    // none of them as they are: `each` reads the current row of the result
+    // set it is given (GetFieldValue) and returns false to stop; that set
+    // holds the one row only. False, with GetLastError(), when the engine
+    // fails, however many rows were seen before.
+    using RowReader = std::function<bool(const RecordsetPtr&)>;
+    bool ForEachRow(const std::string& sql, const RowReader& each);
     bool CloseRecordset();
     bool IsRecordsetOpen(const RecordsetPtr& rs);
     bool MoveNext();
@@ -126,18 +135,18 @@ public:
 
     // Typed column reads of the current row. True only when the column holds
     // a value of an accepted kind; otherwise the output is left as it was.
-    bool GetFieldValue(const std::string& column, std::string& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const std::string& column, int& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const std::string& column, unsigned& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const std::string& column, float& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const std::string& column, double& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const std::string& column, OleDate& out) { return GetFieldValue(nullptr, column, out); }
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, std::string& out);
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, int& out);
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, unsigned& out);
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, float& out);
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, double& out);
-    bool GetFieldValue(const RecordsetPtr& rs, const std::string& column, OleDate& out);
+    bool GetFieldValue(std::string_view column, std::string& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(std::string_view column, int& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(std::string_view column, unsigned& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(std::string_view column, float& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(std::string_view column, double& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(std::string_view column, OleDate& out) { return GetFieldValue(nullptr, column, out); }
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, std::string& out);
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, int& out);
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, unsigned& out);
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, float& out);
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, double& out);
+    bool GetFieldValue(const RecordsetPtr& rs, std::string_view column, OleDate& out);
 
     // Scalar reads: first column of the first row of the query.
     bool QueryInt(const std::string& sql, int& out);
@@ -174,14 +183,15 @@ private:
     struct Connection;
     bool OpenFile(bool check);
     RecordsetPtr Query(const std::string& sql, std::string& error, bool keepRows = true, size_t* rowCount = nullptr);
-    // Runs a statement already in engine form with its values bound.
+    // Runs a statement already in engine form with its values bound; with
+    // `each`, hands it the rows one at a time instead of keeping them.
     RecordsetPtr Run(const std::string& translated, std::vector<SqlParam>& params, std::string& error, bool keepRows,
-                     size_t* rowCount);
+                     size_t* rowCount, const RowReader* each = nullptr);
     // The builders' statements in engine form: the same statement as the
     // text builders make, with the literals as bound values.
     bool ExecuteFields(const std::string& head, const FieldValueList& fields, const std::string& condition, bool insert);
     RecordsetPtr Pick(const RecordsetPtr& rs) const { return rs ? rs : CurrentRecordset(); }
-    const DbValue* CurrentCell(const RecordsetPtr& rs, const std::string& column);
+    const DbValue* CurrentCell(const RecordsetPtr& rs, std::string_view column);
     bool RunTransStatement(const std::string& sql);
 
     std::string m_linkFile;

@@ -170,10 +170,9 @@ bool CFundCatalogue::LoadFundCompanies()
 
 bool CFundCatalogue::LoadFundInfos()
 {
-    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_Fund_Info ORDER BY FundName");
-    if (!rs) return FailWith(m_db.GetLastError());
-    m_funds.clear();
-    for (; !rs->IsEOF(); rs->MoveNext()) {
+    // Row by row and unsorted: the map orders the funds by code.
+    std::map<std::string, CFundInfo> funds;
+    const bool read = m_db.ForEachRow("SELECT * FROM T_Fund_Info", [&](const RecordsetPtr& rs) {
         CFundInfo f;
         m_db.GetFieldValue(rs, "FundID", f.FundID);
         m_db.GetFieldValue(rs, "CompanyID", f.CompanyID);
@@ -187,8 +186,11 @@ bool CFundCatalogue::LoadFundInfos()
         m_db.GetFieldValue(rs, "NewFundCount", f.NewFundCount);
         m_db.GetFieldValue(rs, "OldFundCount", f.OldFundCount);
         std::string id = f.FundID;
-        m_funds[id] = std::move(f);
-    }
+        funds[id] = std::move(f);
+        return true;
+    });
+    if (!read) return FailWith(m_db.GetLastError());
+    m_funds = std::move(funds);
     return true;
 }
 

@@ -204,13 +204,9 @@ OleDate CLatestValueCache::NewestNavDay(const OleDate& now) const
 bool CLatestValueCache::LoadNewFundValues()
 {
     CleanUpLatestValues(m_db);
-    RecordsetPtr rs = m_db.OpenRecordsetEx("SELECT * FROM T_New_Fund_Value ORDER BY FundID");
-    if (!rs) {
-        m_lastError = m_db.GetLastError();
-        return false;
-    }
-    m_values.clear();
-    for (; !rs->IsEOF(); rs->MoveNext()) {
+    // Row by row and unsorted: the map orders the values by code.
+    std::map<std::string, CNewFundValue> values;
+    const bool read = m_db.ForEachRow("SELECT * FROM T_New_Fund_Value", [&](const RecordsetPtr& rs) {
         CNewFundValue v;
         m_db.GetFieldValue(rs, "FundID", v.FundID);
         m_db.GetFieldValue(rs, "ValueDate", v.ValueDate);
@@ -226,8 +222,14 @@ bool CLatestValueCache::LoadNewFundValues()
         m_db.GetFieldValue(rs, "ThreeMonthVar", v.ThreeMonthVar);
         std::string id = v.FundID;
         m_classesHeld.insert(m_catalogue.GetFundClass(id));
-        m_values[id] = std::move(v);
+        values[id] = std::move(v);
+        return true;
+    });
+    if (!read) {
+        m_lastError = m_db.GetLastError();
+        return false;
     }
+    m_values = std::move(values);
     LoadReturnStatistics(m_db, m_values);
     m_loaded = true;
     return true;

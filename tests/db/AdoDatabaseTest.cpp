@@ -235,6 +235,45 @@ TEST_F(AdoDatabaseTest, IndependentResultSets)
     EXPECT_EQ(db.OpenRecordsetEx("SELECT * FROM Nowhere"), nullptr);
 }
 
+// Rows one at a time: the same values as a whole read, the same statement
+// free to run again inside, a stop on request, and an engine failure after
+// some rows reported as a failure.
+TEST_F(AdoDatabaseTest, RowsOneAtATime)
+{
+    CAdoDatabase db;
+    MakeDatabase(db);
+    ASSERT_TRUE(db.Execute("CREATE TABLE R(n int, s TEXT(10), d DateTime)"));
+    for (int n = 1; n <= 4; ++n)
+        ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO R VALUES(%d,'%c',#2021-02-0%d 04:05:06#)", n, 'a' + n, n)));
+    const std::string sql = "SELECT * FROM R ORDER BY n";
+    std::string seen;
+    ASSERT_TRUE(db.ForEachRow(sql, [&](const RecordsetPtr& rs) {
+        int n = 0;
+        std::string s;
+        OleDate d;
+        EXPECT_TRUE(db.GetFieldValue(rs, "n", n) && db.GetFieldValue(rs, "s", s) && db.GetFieldValue(rs, "d", d));
+        // The same statement, whole and row by row, inside the first.
+        EXPECT_EQ(db.GetRecordCount(sql), 4);
+        int inner = 0;
+        EXPECT_TRUE(db.ForEachRow(sql, [&](const RecordsetPtr&) { return ++inner < 2; }));
+        EXPECT_EQ(inner, 2);
+        seen += StrFormat("%d%s%s;", n, s.c_str(), d.Format(0).c_str());
+        return true;
+    })) << db.GetLastError();
+    EXPECT_EQ(seen, "1b2021-02-01 04:05:06;2c2021-02-02 04:05:06;3d2021-02-03 04:05:06;4e2021-02-04 04:05:06;");
+    EXPECT_EQ(db.GetRecordCount(sql), 4);
+
+    // The engine fails on the last row: what came before is no whole read.
+    ASSERT_TRUE(db.Execute("INSERT INTO R(n,s,d) VALUES(-9223372036854775807-1,'z',#2021-03-01#)"));
+    int rows = 0;
+    EXPECT_FALSE(db.ForEachRow("SELECT abs(n) AS a FROM R", [&](const RecordsetPtr&) {
+        ++rows;
+        return true;
+    }));
+    EXPECT_EQ(rows, 4);
+    EXPECT_NE(db.GetLastError().find("overflow"), std::string::npos) << db.GetLastError();
+}
+
 TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
 {
     CAdoDatabase db;
