@@ -10,6 +10,7 @@
 #include <map>
 
 #include "ui/CurveChart.h"
+#include "ui/ExcelExport.h"
 
 namespace vextal {
 
@@ -157,6 +158,17 @@ void CCurvePointsDialog::ShowPoint(int series, int point)
         rows.push_back(colon < 0 ? QStringList{text, QString()} : QStringList{text.left(colon), text.mid(colon + 1)});
     }
     m_items->SetRows(std::move(rows));
+}
+
+void SetCurvePointsExport(QWidget* page, const CCurveChart* chart, const QString& sheetName)
+{
+    SetExportSource(page, [chart, sheetName] {
+        ExportSource source;
+        source.model = CurvePointsTable(chart->Model());
+        source.kind = kExportCurvePoints;
+        source.sheetName = sheetName;
+        return source;
+    }, [chart] { return !chart->Model().Series().empty(); });
 }
 
 }  // namespace vextal

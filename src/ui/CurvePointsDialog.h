@@ -41,6 +41,9 @@ class CCurveChartModel;
 // mode), then one column per curve with its value where it has a point.
 // Null when the chart has no points (nothing to export).
 std::shared_ptr<CTextTableModel> CurvePointsTable(const CCurveChartModel& chart);
+// "导出表格到Excel" on `page` exports the points of `chart`, and is offered
+// only while it has curves.
+void SetCurvePointsExport(QWidget* page, const CCurveChart* chart, const QString& sheetName);
 
 class CCurvePointsDialog : public QDialog {
     Q_OBJECT

@@ -592,13 +592,7 @@ CFundCurveView* InstallCurveView(CMainFrame& frame, CVextalDoc& doc, CMarketData
         if (page == 103) view->Redraw();
     });
     // "导出表格到Excel": the points of the curves drawn.
-    SetExportSource(view, [view] {
-        ExportSource source;
-        source.model = CurvePointsTable(view->Chart()->Model());
-        source.kind = kExportCurvePoints;
-        source.sheetName = QStringLiteral("基金曲线");
-        return source;
-    }, [view] { return !view->Chart()->Model().Series().empty(); });
+    SetCurvePointsExport(view, view->Chart(), QStringLiteral("基金曲线"));
     QObject::connect(view, &CFundCurveView::curveDrawn, &frame, &CMainFrame::UpdateCommandStates);
     return view;
 }

@@ -45,13 +45,7 @@ CLookThroughUi::CLookThroughUi(CMainFrame& frame, CVextalDoc& doc, CMarketData& 
     SetExportSource(m_exposure, [this] { return ExportSource{m_exposure->List(), kExposureCatalogue, m_exposure->Title()}; });
     SetExportSource(m_overlap, [this] { return ExportSource{m_overlap->List(), kExportOverlap, m_overlap->Title()}; });
     // The comparison's chart: its points.
-    SetExportSource(m_index, [this] {
-        ExportSource source;
-        source.model = CurvePointsTable(m_index->Chart()->Model());
-        source.kind = kExportCurvePoints;
-        source.sheetName = QStringLiteral("帐户收益与指数比较");
-        return source;
-    }, [this] { return !m_index->Chart()->Model().Series().empty(); });
+    SetCurvePointsExport(m_index, m_index->Chart(), QStringLiteral("帐户收益与指数比较"));
     connect(m_index, &CAccountIndexView::drawn, &frame, &CMainFrame::UpdateCommandStates);
 
     // The warning line sits under the holdings page's title.
