@@ -82,6 +82,9 @@ class CAdoDatabase {
 public:
     // The password the program protects its database with.
     static constexpr const char* kDefaultPassword = "m3Rk9pWz2Tq8Vd";
+    // How long a connection waits for another connection of the file to
+    // release the write lock before the statement fails.
+    static constexpr int kBusyTimeoutMs = 5000;
 
     CAdoDatabase();
     // Copies share the connection and the current result set.
@@ -171,6 +174,8 @@ public:
 
     // Transactions. They nest (savepoints); a failure or crash before the
     // outermost commit leaves the database as it was before the first begin.
+    // The outermost begin waits for the write lock (kBusyTimeoutMs) and
+    // fails when it is not released in that time.
     bool BeginTrans();
     bool CommitTrans();
     bool RollbackTrans();
