@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 struct CAdoDatabase::Connection {
     sqlite3* db = nullptr;
     int transDepth = 0;
+    // Transactions alive whose begin failed, and the begin's error: their
+    // statements fail too, rather than each waiting for the lock and being
+    // stored one by one outside any transaction.
+    int refusedScopes = 0;
+    std::string refusal;
     std::unordered_map<std::string, sqlite3_stmt*> prepared;
 
     void FinalizeAll()
@@ -520,6 +525,10 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
     sqlite3* const db = m_conn->db;
     if (!db) {
         error = "Operation is not allowed when the object is closed.";
+        return nullptr;
+    }
+    if (m_conn->refusedScopes > 0) {
+        error = m_conn->refusal;
         return nullptr;
     }
     sqlite3_stmt* st = nullptr;
@@ -1055,6 +1064,10 @@ bool CAdoDatabase::RunTransStatement(const std::string& sql)
 // the begin with the engine's text.
 bool CAdoDatabase::BeginTrans()
 {
+    if (m_conn->refusedScopes > 0) {
+        m_lastError = m_conn->refusal;
+        return false;
+    }
     const int depth = m_conn->transDepth;
     if (!RunTransStatement(depth == 0 ? std::string("BEGIN IMMEDIATE") : StrFormat("SAVEPOINT vx_%d", depth)))
         return false;
@@ -1098,5 +1111,11 @@ bool CAdoDatabase::RollbackTrans()
 }
 
 int CAdoDatabase::TransDepth() const { return m_conn->transDepth; }
+
+void CAdoDatabase::RefuseStatements(bool on)
+{
+    if (on && m_conn->refusedScopes++ == 0) m_conn->refusal = m_lastError;
+    if (!on && m_conn->refusedScopes > 0) --m_conn->refusedScopes;
+}
 
 }  // namespace vextal

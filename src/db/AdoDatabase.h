@@ -185,7 +185,11 @@ public:
     sqlite3* Handle() const;
 
 private:
+    friend class CAdoTransaction;
     struct Connection;
+    // While on (counted), every statement and begin of the connection fails
+    // with the error the refused begin left.
+    void RefuseStatements(bool on);
     bool OpenFile(bool check);
     RecordsetPtr Query(const std::string& sql, std::string& error, bool keepRows = true, size_t* rowCount = nullptr);
     // Runs a statement already in engine form with its values bound; with
@@ -212,12 +216,19 @@ private:
 };
 
 // Commits on Commit(); rolls back when it goes out of scope uncommitted.
+// When the begin fails (the write lock not released in time), the statements
+// of the connection fail with its error until this goes out of scope, so an
+// operation that goes on regardless stores nothing of itself.
 class CAdoTransaction {
 public:
-    explicit CAdoTransaction(CAdoDatabase& db) : m_db(db), m_active(db.BeginTrans()) {}
+    explicit CAdoTransaction(CAdoDatabase& db) : m_db(db), m_active(db.BeginTrans()), m_refused(!m_active)
+    {
+        if (m_refused) m_db.RefuseStatements(true);
+    }
     ~CAdoTransaction()
     {
         if (m_active) m_db.RollbackTrans();
+        if (m_refused) m_db.RefuseStatements(false);
     }
     CAdoTransaction(const CAdoTransaction&) = delete;
     CAdoTransaction& operator=(const CAdoTransaction&) = delete;
@@ -232,6 +243,7 @@ public:
 private:
     CAdoDatabase& m_db;
     bool m_active;
+    bool m_refused;
 };
 
 }  // namespace vextal

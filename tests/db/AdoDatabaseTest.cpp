@@ -328,7 +328,8 @@ TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
 
 // The import's preview books on a connection of its own while the window's
 // connection may be writing: the later writer waits for the lock instead of
-// failing at its first write, and a lock held past the wait is an error.
+// failing at its first write, and a lock held past the wait is an error
+// that stores nothing of the operation.
 TEST_F(AdoDatabaseTest, TwoConnectionsTakeTurnsAtWriting)
 {
     CAdoDatabase window;
@@ -361,13 +362,20 @@ TEST_F(AdoDatabaseTest, TwoConnectionsTakeTurnsAtWriting)
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(count(), 2);
 
-    // A lock that outlasts the wait: the begin fails and says so.
+    // A lock that outlasts the wait: the begin fails and says so, and what
+    // the operation tries regardless is refused, even once the lock is free.
     ASSERT_TRUE(window.BeginTrans());
     ASSERT_TRUE(window.Execute("INSERT INTO T_MyFund_Focus VALUES('000003')"));
-    EXPECT_FALSE(preview.BeginTrans());
-    EXPECT_NE(preview.GetLastError().find("locked"), std::string::npos) << preview.GetLastError();
+    {
+        CAdoTransaction refused(preview);
+        EXPECT_FALSE(refused.IsActive());
+        EXPECT_NE(preview.GetLastError().find("locked"), std::string::npos) << preview.GetLastError();
+        ASSERT_TRUE(window.CommitTrans());
+        EXPECT_FALSE(preview.Execute("INSERT INTO T_MyFund_Focus VALUES('000005')"));
+        EXPECT_NE(preview.GetLastError().find("locked"), std::string::npos) << preview.GetLastError();
+        EXPECT_FALSE(refused.Commit());
+    }
     EXPECT_EQ(preview.TransDepth(), 0);
-    ASSERT_TRUE(window.CommitTrans());
     {
         CAdoTransaction trans(preview);
         EXPECT_TRUE(preview.Execute("INSERT INTO T_MyFund_Focus VALUES('000004')")) << preview.GetLastError();
