@@ -157,16 +157,8 @@ TEST_P(QuitWithDialogTest, ClosesTheDialogsFirstAndEndsCleanly)
         if (way == WayOut::SessionEnd) app->WatchSessionEnd();
         CBookkeepingUi* book = CBookkeepingUi::Of(*frame);
         if (accountId == 0) {
-            AccountInfo account;
-            account.AccountName = "退出帐户";
-            ASSERT_TRUE(app->Document()->Accounts().CreateAccount(account));
-            TradeInfo t;
-            t.AccountID = accountId = account.AccountID;
-            t.FundID = EstablishedFunds(1).at(0);
-            t.TradeType = kTradeBuy;
-            t.TradeMoney = 5000;
-            t.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-            ASSERT_NE(app->Document()->Accounts().BookTrade(t), -1);
+            accountId = NewAccount("退出帐户");
+            Book(accountId, EstablishedFunds(1).at(0), kTradeBuy, 5000, OleDate::FromParts(2024, 9, 2, 10, 0), true);
             WaitIdle(*app);
             book->RefreshAll();
         }

@@ -25,29 +25,8 @@ namespace {
 class LookThroughPages : public AppTest {
 protected:
     const CMarketSimulator& Sim() const { return SimulatedMarket(1, 300); }
-    CAccountManager& Books() const { return app->Document()->Accounts(); }
     CLookThroughUi& Ui() const { return *CLookThroughUi::Of(*app->Frame()); }
 
-    int NewAccount(const char* name)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = Clock::Now();
-        EXPECT_TRUE(Books().CreateAccount(a)) << Books().GetLastErrorText();
-        return a.AccountID;
-    }
-    void Buy(int account, const std::string& fund, double money, const OleDate& when)
-    {
-        TradeInfo t;
-        t.AccountID = account;
-        t.FundID = fund;
-        t.TradeType = kTradeBuy;
-        t.TradeMoney = money;
-        t.TradeFee = 1.5;
-        t.TradeTime = when;
-        t.NoAutoBonus = 1;
-        ASSERT_GE(Books().BookTrade(t), 0) << Books().GetLastErrorText();
-    }
     template <class F>
     static void WaitWhile(F busy)
     {
@@ -87,8 +66,8 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     const std::vector<Holding> heldA = Sim().Holdings(*a, today), heldB = Sim().Holdings(*b, today);
 
     const int account = NewAccount("穿透帐户");
-    ASSERT_NO_FATAL_FAILURE(Buy(account, a->code, 10000, OleDate::FromParts(2024, 9, 2, 10)));
-    ASSERT_NO_FATAL_FAILURE(Buy(account, b->code, 6000, OleDate::FromParts(2024, 9, 2, 10)));
+    Book(account, a->code, kTradeBuy, 10000, OleDate::FromParts(2024, 9, 2, 10));
+    Book(account, b->code, kTradeBuy, 6000, OleDate::FromParts(2024, 9, 2, 10));
     CBookkeepingUi* book = app->Bookkeeping();
     book->RefreshAll();
     book->SelectAccount(account);
@@ -150,7 +129,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     ASSERT_TRUE(frame->RunCommand(cmd::LookThrough));
     ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
     const double before = Ui().Exposure()->Result().MarketValue;
-    ASSERT_NO_FATAL_FAILURE(Buy(account, a->code, 5000, OleDate::FromParts(2024, 9, 9, 10)));
+    Book(account, a->code, kTradeBuy, 5000, OleDate::FromParts(2024, 9, 9, 10));
     ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
     EXPECT_NEAR(Ui().Exposure()->Result().MarketValue, Books().FindAccount(account)->MarketValue, 0.01);
     EXPECT_GT(Ui().Exposure()->Result().MarketValue, before + 4500);
@@ -172,7 +151,7 @@ TEST_F(LookThroughPages, AccountAgainstTheIndexIsTheFundAgainstTheIndex)
         return true;
     });
     const int account = NewAccount("指数比较");
-    ASSERT_NO_FATAL_FAILURE(Buy(account, fund.code, 10000, OleDate::FromParts(2024, 3, 1, 10)));
+    Book(account, fund.code, kTradeBuy, 10000, OleDate::FromParts(2024, 3, 1, 10));
     app->Bookkeeping()->RefreshAll();
     app->Bookkeeping()->SelectAccount(account);
     ASSERT_TRUE(app->Frame()->RunCommand(cmd::IndexCompare));
