@@ -17,6 +17,7 @@
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "support/Files.h"
 #include "support/ServeFixture.h"
 
 namespace vextal {
@@ -157,17 +158,6 @@ TEST(MarketFolder, TheExportedSimulatorAnswersAsTheSimulator)
     ASSERT_NO_FATAL_FAILURE(CompareAt(folder, "2025-06-18 21:00:00"));
 }
 
-std::string ReadFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& p, const std::string& text)
-{
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
-}
-
 // The example folder with one change: `from` replaced by `to` in `file`
 // (the whole file when `from` is empty; a missing file when both are).
 std::string Altered(const std::string& root, const std::string& file, const std::string& from, const std::string& to)
@@ -179,12 +169,12 @@ std::string Altered(const std::string& root, const std::string& file, const std:
     if (from.empty() && to.empty()) {
         fs::remove(p);
     } else if (from.empty()) {
-        WriteFile(p, to);
+        test::WriteWholeFile(p, to);
     } else {
-        std::string text = ReadFile(p);
+        std::string text = test::ReadWholeFile(p);
         const size_t at = text.find(from);
         if (at == std::string::npos) return {};
-        WriteFile(p, text.replace(at, from.size(), to));
+        test::WriteWholeFile(p, text.replace(at, from.size(), to));
     }
     return dir;
 }
@@ -197,9 +187,9 @@ TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
     ASSERT_TRUE(CFileMarket::Load(VEXTAL_MARKET_EXAMPLE, error)) << error;
     {
         const std::string dir = Altered(tmp.path, "funds.csv", "", "");
-        std::string funds = ReadFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv");
+        std::string funds = test::ReadWholeFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv");
         funds.replace(funds.find(",澄江成长精选混合,"), 26, ", \"澄江\"\"成长\"\",精选\" ,");
-        WriteFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(funds));
+        test::WriteWholeFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(funds));
         auto m = CFileMarket::Load(dir, error);
         ASSERT_TRUE(m) << error;
         EXPECT_EQ(m->FindFund("910001")->name, "澄江成长精选混合型证券投资基金");
@@ -300,11 +290,9 @@ TEST(MarketFolder, SighupServesTheDayAppendedAndKeepsTheOldMarketOnAFault)
     EXPECT_EQ(LatestNav(s, c, "910001"), monday);
 
     // A faulty folder does not start the service at all.
-    const std::string cmd = std::string(PLINDO_SERVE_PATH) + " --port 0 --data " + tmp.path + "/data --market " + dir +
-                            " --quiet 2>" + tmp.path + "/err.txt";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 1);
-    EXPECT_EQ(ReadFile(tmp.path + "/err.txt"), "plindo-serve: the market folder " + dir +
-                                                   " is refused: nav/910001.csv:245: nav: not a number: \"abc\"\n");
+    std::string out;
+    EXPECT_EQ(test::RunServe("--port 0 --data " + tmp.path + "/data --market " + dir + " --quiet", out), 1);
+    EXPECT_EQ(out, "plindo-serve: the market folder " + dir + " is refused: nav/910001.csv:245: nav: not a number: \"abc\"\n");
 }
 
 }  // namespace

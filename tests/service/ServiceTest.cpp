@@ -25,6 +25,7 @@
 #include "net/DataService.h"
 #include "net/Encoding.h"
 #include "net/HttpTransport.h"
+#include "support/Files.h"
 #include "support/ServeFixture.h"
 
 namespace vextal {
@@ -578,12 +579,6 @@ TEST_F(Members, BodiesAtTheSizeCapAndWrongLoginsLeaveTheServiceAnswering)
     EXPECT_TRUE(SendGroupList(demo).ok());
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(MemberStore, PasswordsAreHashedAndPlainOnesConverted)
 {
     char tmpl[] = "/tmp/member-store-XXXXXX";
@@ -630,7 +625,7 @@ TEST(MemberStore, PasswordsAreHashedAndPlainOnesConverted)
         EXPECT_EQ(kdf.password.rfind("$argon2id$", 0), 0u);
         EXPECT_TRUE(CUserStore::CheckPassword(kdf, "kdfpass"));
         // Read while the service would still run: no copy of the plain text left in the file or its journal.
-        std::string file = ReadFile(dir + "/plindo.db") + ReadFile(dir + "/plindo.db-wal");
+        std::string file = test::ReadWholeFile(dir + "/plindo.db") + test::ReadWholeFile(dir + "/plindo.db-wal");
         EXPECT_EQ(file.find("plainSecret77"), std::string::npos);
         EXPECT_EQ(file.find("demo123"), std::string::npos);
         EXPECT_EQ(file.find("free123"), std::string::npos);
@@ -658,44 +653,35 @@ TEST_F(Members, RegisteredPasswordNeverInTheDataFile)
     EXPECT_TRUE(LoginReply("newbie", "Zq9secretPw").ok());
     EXPECT_FALSE(LoginReply("newbie", "Zq9secretPx").ok());
     for (const char* file : {"/plindo.db", "/plindo.db-wal"})
-        EXPECT_EQ(ReadFile(s_service->DataDir() + file).find("Zq9secretPw"), std::string::npos) << file;
-}
-
-// Runs plindo-serve with `args` to its end; its exit status and output.
-int RunServe(const std::string& args, std::string& output)
-{
-    FILE* p = popen((std::string(PLINDO_SERVE_PATH) + " " + args + " 2>&1").c_str(), "r");
-    output.clear();
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) output += buf;
-    int status = p ? pclose(p) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        EXPECT_EQ(test::ReadWholeFile(s_service->DataDir() + file).find("Zq9secretPw"), std::string::npos) << file;
 }
 
 TEST_F(Members, StartRefusals)
 {
     std::string out;
-    EXPECT_EQ(RunServe("--help", out), 0);
+    EXPECT_EQ(test::RunServe("--help", out), 0);
     EXPECT_NE(out.find("usage: plindo-serve"), std::string::npos);
-    EXPECT_EQ(RunServe("--port 0 --data ''", out), 2);
-    for (const char* hang : {"htmdata", "2/", "''", "a/b", "2/1/3"}) EXPECT_EQ(RunServe(std::string("--port 0 --data /tmp --hang ") + hang, out), 2) << hang;
+    EXPECT_EQ(test::RunServe("--port 0 --data ''", out), 2);
+    for (const char* hang : {"htmdata", "2/", "''", "a/b", "2/1/3"}) EXPECT_EQ(test::RunServe(std::string("--port 0 --data /tmp --hang ") + hang, out), 2) << hang;
     EXPECT_NE(out.find("--data"), std::string::npos);
     // A clock outside the simulated years is refused with the range.
     for (const char* now : {"'1997-12-31 12:00:00'", "'2036-01-01 12:00:00'"}) {
         // (the last option is never reached when the clock is refused, so no service starts)
-        EXPECT_EQ(RunServe(std::string("--port 0 --data /tmp --now ") + now + " --no-such-option", out), 2) << now;
+        EXPECT_EQ(test::RunServe(std::string("--port 0 --data /tmp --now ") + now + " --no-such-option", out), 2) << now;
         EXPECT_NE(out.find("1998-01-01 to 2035-12-31"), std::string::npos) << out;
     }
-    EXPECT_EQ(RunServe("--port 0 --data /proc/version/sub", out), 1);
+    EXPECT_EQ(test::RunServe("--port 0 --data /proc/version/sub", out), 1);
     EXPECT_NE(out.find("/proc/version/sub"), std::string::npos) << out;
     // A second service on the port of the running one.
-    EXPECT_EQ(RunServe("--quiet --data " + s_service->DataDir() + "/second --port " + std::to_string(s_service->Process().Port()), out), 1);
+    EXPECT_EQ(test::RunServe("--quiet --data " + s_service->DataDir() + "/second --port " + std::to_string(s_service->Process().Port()), out), 1);
     EXPECT_NE(out.find("in use"), std::string::npos) << out;
     EXPECT_TRUE(SendGroupList(Login()).ok());
 
-    // A relative data folder is the one below where the service was started.
+    // A relative data folder is the one below where the service was started;
+    // a temporary file that a killed service left there goes.
     const std::string cwd = s_service->DataDir() + "/started-here";
-    std::filesystem::create_directories(cwd);
+    std::filesystem::create_directories(cwd + "/rel/Update");
+    std::ofstream(cwd + "/rel/Update/Vextal.mdb.new4242") << "half a database";
     const std::string script = "cd '" + cwd + "' && { " + PLINDO_SERVE_PATH +
                                " --quiet --port 0 --funds 50 --data rel >/dev/null 2>&1 & pid=$!; "
                                "for i in $(seq 100); do [ -f rel/Update/Vextal.mdb ] && break; sleep 0.1; done; "
@@ -703,6 +689,7 @@ TEST_F(Members, StartRefusals)
     FILE* p = popen(script.c_str(), "r");
     if (p) pclose(p);
     EXPECT_TRUE(std::filesystem::exists(cwd + "/rel/Update/Vextal.mdb"));
+    EXPECT_FALSE(std::filesystem::exists(cwd + "/rel/Update/Vextal.mdb.new4242"));
 }
 
 }  // namespace
