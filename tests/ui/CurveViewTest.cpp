@@ -293,9 +293,7 @@ TEST_F(CurveViewTest, AccountIncomeCurveEndsAtTheAccountsIncome)
     app->Shutdown();
     {
         CAdoDatabase db;
-        db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
-        db.SetDatabase(HomePath("Vextal.mdb"), 0);
-        ASSERT_TRUE(db.Open()) << db.GetLastError();
+        ASSERT_NO_FATAL_FAILURE(OpenHomeDatabase(db));
         ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO T_Account_Info(UserID,AccountID,AccountName,CreateDate,FundCount) "
                                          "VALUES(%d,1,'主帐户',#2024-09-02 00:00:00#,1)",
                                          userId)));
