@@ -83,7 +83,7 @@ protected:
         return h;
     }
 
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     int refreshes = 0;
     std::vector<int> changed;
     std::vector<std::string> funds_;

@@ -85,7 +85,7 @@ protected:
     }
 
     CBookkeepingUi* ui = nullptr;
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     std::unique_ptr<BookContext> ctx;
     std::vector<std::string> funds;
 };

@@ -263,7 +263,7 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_EQ(itemDate(), chart.FindSeries(0)->Points[lastPoint].Date.FormatWith("%Y-%m-%d"));
 
     // The fund selection: at most 12 funds for a VIP member.
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     std::vector<std::pair<std::string, std::string>> all;
     for (const auto& [code, info] : market.Catalogue().Funds()) all.emplace_back(code, info.FundName);
     app->Document()->SetPrompt(&prompt);

@@ -35,7 +35,7 @@ namespace {
 
 struct FrameFixture : ::testing::Test {
     QTemporaryDir dir;
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     FrameContext Context(bool offline, bool vip)
     {
         FrameContext c;

@@ -40,8 +40,8 @@
 
 namespace vextal::test {
 
-// Messages and questions as shown; questions answered with `yes`.
-struct RecordingPrompt : IUserPrompt {
+// Messages and questions in the order shown; questions answered with `yes`.
+struct ShownPrompt : IUserPrompt {
     std::vector<std::string> messages;
     bool yes = false;
     void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
