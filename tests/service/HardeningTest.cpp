@@ -213,10 +213,13 @@ TEST_F(Hardening, NamesAreOneAfterFoldingAndFailedLoginsBackOff)
 }
 
 // What the service keeps in its folder: for its own account only, login
-// ids only as hashes, and no second service on it.
+// ids only as hashes, no registered password, and no second service on it.
 TEST_F(Hardening, DataFolderIsPrivateAndHeldByOneService)
 {
     CommandContext demo = Login();
+    ASSERT_TRUE(SendRegister(Anonymous(), "newbie", "n@x.cn", "新人", "Zq9secretPw").ok());
+    EXPECT_TRUE(s_service->LoginReply("newbie", "Zq9secretPw").ok());
+    EXPECT_FALSE(s_service->LoginReply("newbie", "Zq9secretPx").ok());
     const std::string dir = s_service->DataDir();
     struct stat st{};
     for (const char* name : {"/plindo.db", "/plindo.db-wal", "/plindo.lock", "/Update/Vextal.mdb"}) {
@@ -227,6 +230,7 @@ TEST_F(Hardening, DataFolderIsPrivateAndHeldByOneService)
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     const std::string stored = test::ReadWholeFile(dir + "/plindo.db") + test::ReadWholeFile(dir + "/plindo.db-wal");
     EXPECT_EQ(stored.find(demo.loginId.substr(0, 32)), std::string::npos) << "a login id in the file";
+    EXPECT_EQ(stored.find("Zq9secretPw"), std::string::npos) << "a password in the file";
 
     std::string out;
     EXPECT_EQ(test::RunServe("--quiet --port 0 --data " + dir, out), 1) << out;

@@ -599,16 +599,6 @@ TEST(MemberStore, PasswordsAreHashedAndPlainOnesConverted)
     std::filesystem::remove_all(dir);
 }
 
-TEST_F(Members, RegisteredPasswordNeverInTheDataFile)
-{
-    CommandReply r = SendRegister(Ctx(Url(), ""), "newbie", "n@x.cn", "新人", "Zq9secretPw");
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_TRUE(LoginReply("newbie", "Zq9secretPw").ok());
-    EXPECT_FALSE(LoginReply("newbie", "Zq9secretPx").ok());
-    for (const char* file : {"/plindo.db", "/plindo.db-wal"})
-        EXPECT_EQ(test::ReadWholeFile(s_service->DataDir() + file).find("Zq9secretPw"), std::string::npos) << file;
-}
-
 TEST_F(Members, StartRefusals)
 {
     std::string out;
