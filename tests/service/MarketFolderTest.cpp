@@ -52,29 +52,6 @@ std::string Export(const std::string& dir, const char* from, const char* to)
     return std::system(cmd.c_str()) == 0 ? dir : std::string();
 }
 
-// Every market request the program makes, as raw text of the answer.
-class Requests {
-public:
-    Requests(RealService& s, const std::string& loginId) : m_s(s), m_login(loginId) {}
-
-    std::string Command(int type, int id, const std::string& data) const
-    {
-        std::string text;
-        if (!HttpPostCommand(m_s.CommandUrl(), text, BuildCommand(type, id, data, m_login), "")) return "(failed)";
-        return text;
-    }
-    std::string Get(const std::string& path) const
-    {
-        std::string text;
-        const int status = HttpGetText(m_s.Base() + path, text, "", "");
-        return std::to_string(status) + " " + text;
-    }
-
-private:
-    RealService& m_s;
-    std::string m_login;
-};
-
 // The same requests to the simulator and to the folder written from it.
 void CompareAt(const std::string& folder, const std::string& now)
 {
@@ -82,7 +59,7 @@ void CompareAt(const std::string& folder, const std::string& now)
     RealService files(ServeOptions(kSeed, kFunds, now, {"--market", folder}));
     ASSERT_TRUE(sim.Started());
     ASSERT_TRUE(files.Started());
-    const Requests a(sim, sim.Login().loginId), b(files, files.Login().loginId);
+    const std::string loginA = sim.Login().loginId, loginB = files.Login().loginId;
     const CMarketSimulator market(MarketOptions{kSeed, kFunds});
     OleDate clock;
     ASSERT_TRUE(OleDate::Parse(now, clock));
@@ -93,11 +70,21 @@ void CompareAt(const std::string& folder, const std::string& now)
         ++compared;
         ASSERT_EQ(x, y) << what << " at " << now;
     };
-    auto cmd = [&](int type, int id, const std::string& data) {
-        same(std::to_string(type) + "/" + std::to_string(id) + " " + data, a.Command(type, id, data),
-             b.Command(type, id, data));
+    // Every market request the program makes, as raw text of the answer.
+    auto command = [](const RealService& s, const std::string& login, int type, int id, const std::string& data) {
+        std::string text;
+        return HttpPostCommand(s.CommandUrl(), text, BuildCommand(type, id, data, login), "") ? text : "(failed)";
     };
-    auto get = [&](const std::string& path) { same(path, a.Get(path), b.Get(path)); };
+    auto page = [](const RealService& s, const std::string& path) {
+        std::string text;
+        const int status = HttpGetText(s.Base() + path, text, "", "");
+        return std::to_string(status) + " " + text;
+    };
+    auto cmd = [&](int type, int id, const std::string& data) {
+        same(std::to_string(type) + "/" + std::to_string(id) + " " + data, command(sim, loginA, type, id, data),
+             command(files, loginB, type, id, data));
+    };
+    auto get = [&](const std::string& path) { same(path, page(sim, path), page(files, path)); };
 
     for (const auto& [type, id, data] : std::vector<std::tuple<int, int, std::string>>{
              {1, 1, "0"}, {1, 11, "0"}, {1, 13, "0"}, {2, 1, "0"}, {2, 2, "0"}, {2, 3, "0"}, {2, 4, "0"},
