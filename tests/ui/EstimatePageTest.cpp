@@ -29,19 +29,6 @@ using namespace vextal::test;
 
 namespace {
 
-// Runs the event loop until `done` or `limitMs`; true when done.
-template <class F>
-bool LoopUntil(F done, int limitMs)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() >= limitMs) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 void Shot(QWidget& window, const char* name)
 {
     const QByteArray dir = qgetenv("VEXTAL_TEST_SHOTS");

@@ -26,13 +26,6 @@ class LookThroughPages : public AppTest {
 protected:
     const CMarketSimulator& Sim() const { return SimulatedMarket(1, 300); }
     CLookThroughUi& Ui() const { return *CLookThroughUi::Of(*app->Frame()); }
-
-    template <class F>
-    static void WaitWhile(F busy)
-    {
-        for (int i = 0; i < 1500 && busy(); ++i) Settle(20);
-        ASSERT_FALSE(busy());
-    }
 };
 
 double Weight(const std::vector<Holding>& held, int stock)
@@ -73,7 +66,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     book->SelectAccount(account);
     CMainFrame* frame = app->Frame();
     ASSERT_TRUE(frame->RunCommand(cmd::LookThrough));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
 
     // Each fund's market value from the books, spread by the weights the simulated fund runs on.
     const AccountInfo* books = Books().FindAccount(account);
@@ -105,7 +98,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
 
     // The pair at the top of the overlap table, as much as the simulator says they share.
     ASSERT_TRUE(frame->RunCommand(cmd::FundOverlap));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Overlap()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Overlap()->IsLoading(); }));
     ASSERT_EQ(Ui().Overlap()->Overlaps().size(), 1u);
     EXPECT_NEAR(Ui().Overlap()->Overlaps()[0].Percent, shared * 100, 1e-6);
     EXPECT_EQ(static_cast<int>(Ui().Overlap()->Overlaps()[0].Common.size()), common);
@@ -115,7 +108,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
         WriteOverlapWarning(threshold, HomePath("Vextal.ini"));
         emit OptionsNotifier().settingsChanged();
         frame->ShowAccountsPage(106);
-        WaitWhile([&] { return Ui().IsWarningLoading(); });
+        EXPECT_TRUE(LoopUntil([&] { return !Ui().IsWarningLoading(); }));
         return Ui().Warning()->isVisibleTo(book->Holdings()) ? Ui().Warning()->text() : QString();
     };
     const QString shown = warning(shared * 100 - 0.5);
@@ -127,10 +120,10 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     // A booking while the exposure page of every account shows: the page follows the books.
     frame->AccountTree()->setCurrentItem(frame->AccountTree()->topLevelItem(0));
     ASSERT_TRUE(frame->RunCommand(cmd::LookThrough));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
     const double before = Ui().Exposure()->Result().MarketValue;
     Book(account, a->code, kTradeBuy, 5000, OleDate::FromParts(2024, 9, 9, 10));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
     EXPECT_NEAR(Ui().Exposure()->Result().MarketValue, Books().FindAccount(account)->MarketValue, 0.01);
     EXPECT_GT(Ui().Exposure()->Result().MarketValue, before + 4500);
     EXPECT_TRUE(Ui().Exposure()->Title().startsWith(QStringLiteral("全部帐户")));
@@ -156,11 +149,11 @@ TEST_F(LookThroughPages, AccountAgainstTheIndexIsTheFundAgainstTheIndex)
     app->Bookkeeping()->SelectAccount(account);
     ASSERT_TRUE(app->Frame()->RunCommand(cmd::IndexCompare));
     CAccountIndexView* view = Ui().IndexCompare();
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return view->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !view->IsLoading(); }));
     EXPECT_EQ(view->StartEdit()->date(), QDate(2024, 3, 1));  // the account's first trade
     view->StartEdit()->setDate(QDate(2024, 3, 4));
     view->Apply();
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return view->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !view->IsLoading(); }));
 
     const std::vector<NavRecord> navs = Sim().Published(fund, now, bought, today);
     ASSERT_GE(navs.size(), 2u);

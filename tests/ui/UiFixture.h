@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -66,6 +67,19 @@ inline void Settle(int ms = 50)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Runs the event loop until `done` or `limitMs`; true when done.
+template <class F>
+bool LoopUntil(F done, int limitMs = 30000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() >= limitMs) return false;
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 inline void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
