@@ -398,6 +398,11 @@ TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
         EXPECT_EQ(r.status, CommandStatus::Refused) << bad;
         EXPECT_EQ(r.error.rfind("记帐数据格式错误：", 0), 0u) << r.error;
     }
+    std::string raw = "_A_1|2|\x81\x20|0|0|0|0|2024-01-01_A__F__F__T__T_";
+    int ret = 0;
+    std::string msg;
+    ParseCommandAnswer(Post(BuildCommand(4, 6, raw, demo.loginId)), ret, msg);
+    EXPECT_EQ(GbkToUtf8(msg), "记帐数据编码错误");
     EXPECT_EQ(SendBookDownload(demo, demoId).msg, changed + "|" + changed + "|" + Account(2, "招商&银行 100%+", 4, 1));
     EXPECT_EQ(SendBookDownload(demo, demoId + 1).status, CommandStatus::Refused);
 
