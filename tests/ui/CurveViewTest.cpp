@@ -195,6 +195,7 @@ TEST_F(CurveViewTest, CurveCommandsDrawTheirSeriesFromTheService)
     EXPECT_FALSE(bar.isVisibleTo(view));
     EXPECT_EQ(chart.Title(), name(funds[0]) + "净值走势图");
     ASSERT_EQ(chart.Series().size(), 2u);
+    EXPECT_EQ(chart.FindSeries(0)->Name, "单位净值");
     view->SingleBar()->fund->setCurrentText(QString::fromStdString(money));
     Drawn(*view, [&] { view->ApplySingleFund(); });
     ASSERT_EQ(chart.Series().size(), 1u);
