@@ -1,6 +1,6 @@
 // Latest-NAV requests (command 2/22) per second against plindo-serve from
-// two client threads, each request on its own connection as the program
-// sends it. Three runs, and their spread around the middle one.
+// two client threads, each keeping its connection between requests as the
+// program does. Three runs, and their spread around the middle one.
 
 #include <algorithm>
 #include <atomic>

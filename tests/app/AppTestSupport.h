@@ -31,22 +31,12 @@
 #include "net/Encoding.h"
 #include "net/LoopbackServer.h"
 #include "support/DirectHttp.h"
+#include "support/Files.h"
 #include "support/RecordingPrompt.h"
 
 namespace vextal::test {
 
 namespace fs = std::filesystem;
-
-inline std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteWholeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 class FakeService {
 public:

@@ -15,6 +15,7 @@
 #include "app/Settings.h"
 #include "db/DbTestUtil.h"
 #include "net/Cipher.h"
+#include "support/Files.h"
 
 using namespace vextal;
 namespace fs = std::filesystem;
@@ -30,11 +31,7 @@ protected:
     }
 
     void Put(const std::string& content) const { std::ofstream(ini, std::ios::binary) << content; }
-    std::string Get() const
-    {
-        std::ifstream in(ini, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    std::string Get() const { return test::ReadWholeFile(ini); }
     CSettings Load() const
     {
         CSettings s;
@@ -150,9 +147,7 @@ TEST_F(IniFileTest, WritingOneKeyLeavesEveryOtherLineAsItWas)
     std::string fresh = Path("fresh.ini");
     ASSERT_TRUE(WriteIniString("Login", "Name", "demo", fresh));
     ASSERT_TRUE(WriteIniString("Login", "LoginFlag", "1", fresh));
-    std::ifstream in(fresh, std::ios::binary);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-              "[Login]\nName=demo\nLoginFlag=1\n");
+    EXPECT_EQ(test::ReadWholeFile(fresh), "[Login]\nName=demo\nLoginFlag=1\n");
 }
 
 TEST_F(IniFileTest, ValuesRoundTripAndBadNamesAreRefused)
@@ -192,12 +187,7 @@ TEST_F(IniFileTest, WritesReplaceTheFileAtomically)
     struct stat st{};
     ASSERT_EQ(::stat(ini.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // the permissions stay
-    int files = 0;
-    for (const auto& e : fs::directory_iterator(dir_)) {
-        (void)e;
-        ++files;
-    }
-    EXPECT_EQ(files, 1);  // no temporary file left behind
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no temporary file left
 
     // Through a symbolic link the link stays and its target is replaced.
     fs::create_directory(Path("real"));

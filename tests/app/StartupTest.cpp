@@ -328,25 +328,18 @@ TEST(Membership, VipOnlyFunctionsAndTheVipLimit)
     EXPECT_EQ(prompt.messages.back(), "VIP会员最多可以选择12个基金");
 }
 
-class VersionTest : public AppHomeTest {
-protected:
-    void Open(FakeService& svc)
-    {
-        svc.mdb = MakeDatabaseBytes(home);
-        UseServer(svc.Base());
-        doc = std::make_unique<CVextalDoc>();
-        doc->OnNewDocument(prompt);
-    }
-    RecordingPrompt prompt;
-    std::unique_ptr<CVextalDoc> doc;
-};
+using VersionTest = AppHomeTest;
 
 // The prompt itself runs against the real service (ServiceStartTest); here
 // the comparison and a refusal the real service never sends.
 TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
 {
     FakeService svc;
-    Open(svc);
+    svc.mdb = MakeDatabaseBytes(home);
+    UseServer(svc.Base());
+    CVextalDoc doc;
+    RecordingPrompt p;
+    doc.OnNewDocument(p);
     EXPECT_FALSE(IsNewerVersion("3.249", "3.25"));
     EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
     EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
@@ -356,10 +349,9 @@ TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
     // A refused query leaves the server version empty and asks nothing.
     svc.version = "3.99";
     svc.versionRet = -1;
-    RecordingPrompt p;
-    CLoginDialogLogic dialog(*doc, p);
+    CLoginDialogLogic dialog(doc, p);
     dialog.OnOpen();
-    EXPECT_EQ(doc->GetServerVersion(), "");
+    EXPECT_EQ(doc.GetServerVersion(), "");
     EXPECT_TRUE(p.questions.empty());
     EXPECT_EQ(dialog.VersionCheck().GetLastError(), "3.99");
 }

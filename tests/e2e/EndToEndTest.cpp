@@ -23,11 +23,12 @@
 
 #include "ServiceProcess.h"
 #include "common/Format.h"
+#include "support/Automation.h"
 #include "support/SpawnLogged.h"
 #include "support/StoredHoldings.h"
 
 using namespace vextal;
-using vextal::test::ReadFile;
+using vextal::test::ReadWholeFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -70,48 +71,19 @@ struct VirtualDisplay {
 };
 
 // One start of the program, and its automation socket.
-class Program {
+class Program : public test::AutomationClient {
 public:
     Program(const std::string& work, const std::string& display)
-        : m_socket(work + "/automation.sock"), m_log(work + "/vextal.log")
+        : AutomationClient(work + "/automation.sock", kLimitMs), m_log(work + "/vextal.log")
     {
-        m_pid = test::SpawnLogged({VEXTAL_PATH, "--home", work + "/home", "--automation", m_socket},
+        m_pid = test::SpawnLogged({VEXTAL_PATH, "--home", work + "/home", "--automation", work + "/automation.sock"},
                       {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "HOME=" + work + "/user", "XDG_RUNTIME_DIR=" + work,
                        "VEXTAL_NOW=" + std::string(kNow), "QTWEBENGINE_DISABLE_SANDBOX=1", "TZ=Asia/Shanghai"},
                       m_log);
     }
     ~Program()
     {
-        if (m_fd >= 0) close(m_fd);
         if (m_pid > 0) kill(m_pid, SIGKILL), waitpid(m_pid, nullptr, 0);
-    }
-
-    bool Connect()
-    {
-        return Poll([this] {
-            m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un a{};
-            a.sun_family = AF_UNIX;
-            std::strncpy(a.sun_path, m_socket.c_str(), sizeof a.sun_path - 1);
-            if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
-            close(m_fd);
-            m_fd = -1;
-            return false;
-        });
-    }
-
-    // One request; its answer's first line, and the rows that follow "ok N" for rows/tree.
-    std::string Ask(const std::string& request, std::vector<std::string>* rows = nullptr)
-    {
-        const std::string line = request + "\n";
-        if (write(m_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "error write";
-        std::string first = ReadLine();
-        if (rows) {
-            rows->clear();
-            for (int n = first.rfind("ok ", 0) == 0 ? static_cast<int>(IntegerOr(first.substr(3), 0)) : 0; n > 0; --n)
-                rows->push_back(ReadLine());
-        }
-        return first;
     }
 
     // Until the front dialog's title is `title`.
@@ -197,21 +169,11 @@ public:
         return 0;
     }
 
-    std::string Log() const { return ReadFile(m_log); }
+    std::string Log() const { return ReadWholeFile(m_log); }
 
 private:
-    std::string ReadLine()
-    {
-        std::string line;
-        char c;
-        pollfd p{m_fd, POLLIN, 0};
-        while (poll(&p, 1, kLimitMs) > 0 && read(m_fd, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-
-    std::string m_socket, m_log;
+    std::string m_log;
     pid_t m_pid = -1;
-    int m_fd = -1;
     std::vector<std::string> m_messages;
 };
 
@@ -244,8 +206,8 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
                                     {"DISPLAY=" + display.name, "QT_QPA_PLATFORM=xcb"}, work + "/refused.log");
         int status = 0;
         ASSERT_TRUE(test::WaitChildFor(refused, status, kLimitMs));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadFile(work + "/refused.log");
-        EXPECT_EQ(ReadFile(work + "/notes.txt"), "mine");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadWholeFile(work + "/refused.log");
+        EXPECT_EQ(ReadWholeFile(work + "/notes.txt"), "mine");
     }
 
     // plindo-serve with its request log kept (stderr, one line per request,
@@ -254,7 +216,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
     std::ofstream(script) << "#!/bin/sh\nexec '" << PLINDO_SERVE_PATH << "' \"$@\" 2>>'" << serviceLog << "'\n";
     fs::permissions(script, fs::perms::owner_all);
     CServiceProcess service(script, {"--funds", "300", "--now", kNow});
-    ASSERT_GT(service.Port(), 0) << ReadFile(serviceLog);
+    ASSERT_GT(service.Port(), 0) << ReadWholeFile(serviceLog);
     std::ofstream(work + "/home/Vextal.ini") << "[Login]\nServerURL=" << service.Base()
                                              << "\nDataServerURL=" << service.Base() << "\n";
 
@@ -373,7 +335,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
 
     // The database came from the service, not made locally; the shutdown
     // logged out: the logout command (3/2) reached the service.
-    const std::string requests = ReadFile(serviceLog);
+    const std::string requests = ReadWholeFile(serviceLog);
     EXPECT_NE(requests.find(" GET /Update/Vextal.mdb 200 "), std::string::npos) << requests;
     EXPECT_NE(requests.find(" 3/2 200 "), std::string::npos) << requests;
 

@@ -26,6 +26,7 @@ struct SeenRequest {
     std::string target;  // path with query as sent
     std::string body;
     httplib::Headers headers;
+    int clientPort = -1;  // tells the client's connections apart
 };
 
 class LoopbackServer {
@@ -44,6 +45,11 @@ public:
         server.stop();
         if (m_thread.joinable()) m_thread.join();
     }
+
+    // Each answer closes its connection unless a test asks for more: a
+    // connection the client keeps would hold up stop() for the server's
+    // keep-alive wait.
+    LoopbackServer() { server.set_keep_alive_max_count(1); }
 
     void Start()
     {
@@ -71,7 +77,7 @@ private:
         return [this, fn = std::move(fn)](const httplib::Request& req, httplib::Response& res) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                m_seen.push_back({req.method, req.target, req.body, req.headers});
+                m_seen.push_back({req.method, req.target, req.body, req.headers, req.remote_port});
             }
             fn(req, res);
         };

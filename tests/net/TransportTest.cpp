@@ -13,6 +13,7 @@
 #include <thread>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <tuple>
 
 #include "LoopbackServer.h"
@@ -81,6 +82,28 @@ TEST_F(NetTest, RequestsReachTheServerWithTheFixedHeaders)
         EXPECT_EQ(header(post, "Content-Type"), "application/x-www-form-urlencoded");
         EXPECT_EQ(header(post, "Expect"), "<none>");
     }
+}
+
+// One thread's requests share a kept-alive connection (a connection each
+// would leave thousands of sockets in TIME_WAIT in a busy minute), and one
+// the server has since dropped, or closes after its answer, is not an
+// error: the next request goes over a new one.
+TEST_F(NetTest, ConnectionsTheServerDroppedAreReplaced)
+{
+    LoopbackServer srv;
+    srv.server.set_keep_alive_timeout(1).set_keep_alive_max_count(3);
+    srv.Post("/cmd", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.body, "text/xml"); });
+    srv.Start();
+    std::string text;
+    for (int i = 0; i < 7; ++i) {
+        if (i == 4) std::this_thread::sleep_for(std::chrono::milliseconds(1300));  // dropped as idle
+        ASSERT_TRUE(HttpPostCommand(srv.Base() + "cmd", text, "n=" + std::to_string(i), "")) << i << GetLastHttpError();
+        EXPECT_EQ(text.substr(0, 4), "n=" + std::to_string(i) + "&");
+    }
+    std::vector<int> ports;
+    for (const auto& r : srv.Seen()) ports.push_back(r.clientPort);
+    ASSERT_EQ(ports.size(), 7u);  // each request sent once
+    EXPECT_EQ(std::set<int>(ports.begin(), ports.end()).size(), 3u);  // 3 + 1 (closed after 3), idle drop, 2
 }
 
 TEST_F(NetTest, ErrorStatusFailsButKeepsThePage)

@@ -43,7 +43,7 @@ struct Child {
         argv.insert(argv.end(), args.begin(), args.end());
         pid = test::SpawnLogged(argv, {}, log);
     }
-    std::string Text() const { return test::ReadFile(log); }
+    std::string Text() const { return test::ReadWholeFile(log); }
     // Until `line` has appeared, or the limit.
     bool WaitFor(const std::string& line) const
     {

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "MarketFolder.h"
@@ -17,6 +16,7 @@
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
 #include "net/Encoding.h"
+#include "support/Files.h"
 #include "support/ServeFixture.h"
 
 namespace vextal {
@@ -51,29 +51,6 @@ std::string Export(const std::string& dir, const char* from, const char* to)
     return std::system(cmd.c_str()) == 0 ? dir : std::string();
 }
 
-// Every market request the program makes, as raw text of the answer.
-class Requests {
-public:
-    Requests(RealService& s, const std::string& loginId) : m_s(s), m_login(loginId) {}
-
-    std::string Command(int type, int id, const std::string& data) const
-    {
-        std::string text;
-        if (!HttpPostCommand(m_s.CommandUrl(), text, BuildCommand(type, id, data, m_login), "")) return "(failed)";
-        return text;
-    }
-    std::string Get(const std::string& path) const
-    {
-        std::string text;
-        const int status = HttpGetText(m_s.Base() + path, text, "", "");
-        return std::to_string(status) + " " + text;
-    }
-
-private:
-    RealService& m_s;
-    std::string m_login;
-};
-
 // The same requests to the simulator and to the folder written from it.
 void CompareAt(const std::string& folder, const std::string& now)
 {
@@ -81,7 +58,7 @@ void CompareAt(const std::string& folder, const std::string& now)
     RealService files(ServeOptions(kSeed, kFunds, now, {"--market", folder}));
     ASSERT_TRUE(sim.Started());
     ASSERT_TRUE(files.Started());
-    const Requests a(sim, sim.Login().loginId), b(files, files.Login().loginId);
+    const std::string loginA = sim.Login().loginId, loginB = files.Login().loginId;
     const CMarketSimulator market(MarketOptions{kSeed, kFunds});
     OleDate clock;
     ASSERT_TRUE(OleDate::Parse(now, clock));
@@ -92,11 +69,21 @@ void CompareAt(const std::string& folder, const std::string& now)
         ++compared;
         ASSERT_EQ(x, y) << what << " at " << now;
     };
-    auto cmd = [&](int type, int id, const std::string& data) {
-        same(std::to_string(type) + "/" + std::to_string(id) + " " + data, a.Command(type, id, data),
-             b.Command(type, id, data));
+    // Every market request the program makes, as raw text of the answer.
+    auto command = [](const RealService& s, const std::string& login, int type, int id, const std::string& data) {
+        std::string text;
+        return HttpPostCommand(s.CommandUrl(), text, BuildCommand(type, id, data, login), "") ? text : "(failed)";
     };
-    auto get = [&](const std::string& path) { same(path, a.Get(path), b.Get(path)); };
+    auto page = [](const RealService& s, const std::string& path) {
+        std::string text;
+        const int status = HttpGetText(s.Base() + path, text, "", "");
+        return std::to_string(status) + " " + text;
+    };
+    auto cmd = [&](int type, int id, const std::string& data) {
+        same(std::to_string(type) + "/" + std::to_string(id) + " " + data, command(sim, loginA, type, id, data),
+             command(files, loginB, type, id, data));
+    };
+    auto get = [&](const std::string& path) { same(path, page(sim, path), page(files, path)); };
 
     for (const auto& [type, id, data] : std::vector<std::tuple<int, int, std::string>>{
              {1, 1, "0"}, {1, 11, "0"}, {1, 13, "0"}, {2, 1, "0"}, {2, 2, "0"}, {2, 3, "0"}, {2, 4, "0"},
@@ -157,17 +144,6 @@ TEST(MarketFolder, TheExportedSimulatorAnswersAsTheSimulator)
     ASSERT_NO_FATAL_FAILURE(CompareAt(folder, "2025-06-18 21:00:00"));
 }
 
-std::string ReadFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& p, const std::string& text)
-{
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
-}
-
 // The example folder with one change: `from` replaced by `to` in `file`
 // (the whole file when `from` is empty; a missing file when both are).
 std::string Altered(const std::string& root, const std::string& file, const std::string& from, const std::string& to)
@@ -179,12 +155,12 @@ std::string Altered(const std::string& root, const std::string& file, const std:
     if (from.empty() && to.empty()) {
         fs::remove(p);
     } else if (from.empty()) {
-        WriteFile(p, to);
+        test::WriteWholeFile(p, to);
     } else {
-        std::string text = ReadFile(p);
+        std::string text = test::ReadWholeFile(p);
         const size_t at = text.find(from);
         if (at == std::string::npos) return {};
-        WriteFile(p, text.replace(at, from.size(), to));
+        test::WriteWholeFile(p, text.replace(at, from.size(), to));
     }
     return dir;
 }
@@ -197,9 +173,9 @@ TEST(MarketFolder, AFaultyFileRefusesTheWholeFolderWithItsLine)
     ASSERT_TRUE(CFileMarket::Load(VEXTAL_MARKET_EXAMPLE, error)) << error;
     {
         const std::string dir = Altered(tmp.path, "funds.csv", "", "");
-        std::string funds = ReadFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv");
+        std::string funds = test::ReadWholeFile(std::string(VEXTAL_MARKET_EXAMPLE) + "/funds.csv");
         funds.replace(funds.find(",澄江成长精选混合,"), 26, ", \"澄江\"\"成长\"\",精选\" ,");
-        WriteFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(funds));
+        test::WriteWholeFile(dir + "/funds.csv", "\xEF\xBB\xBF" + Utf8ToGbk(funds));
         auto m = CFileMarket::Load(dir, error);
         ASSERT_TRUE(m) << error;
         EXPECT_EQ(m->FindFund("910001")->name, "澄江成长精选混合型证券投资基金");
@@ -300,11 +276,9 @@ TEST(MarketFolder, SighupServesTheDayAppendedAndKeepsTheOldMarketOnAFault)
     EXPECT_EQ(LatestNav(s, c, "910001"), monday);
 
     // A faulty folder does not start the service at all.
-    const std::string cmd = std::string(PLINDO_SERVE_PATH) + " --port 0 --data " + tmp.path + "/data --market " + dir +
-                            " --quiet 2>" + tmp.path + "/err.txt";
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 1);
-    EXPECT_EQ(ReadFile(tmp.path + "/err.txt"), "plindo-serve: the market folder " + dir +
-                                                   " is refused: nav/910001.csv:245: nav: not a number: \"abc\"\n");
+    std::string out;
+    EXPECT_EQ(test::RunServe("--port 0 --data " + tmp.path + "/data --market " + dir + " --quiet", out), 1);
+    EXPECT_EQ(out, "plindo-serve: the market folder " + dir + " is refused: nav/910001.csv:245: nav: not a number: \"abc\"\n");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // the same market simulator it runs for the expected figures.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,6 +86,18 @@ private:
 
     CServiceProcess m_process;
 };
+
+// plindo-serve run with `args` (shell words) to its end, for at most 20 s:
+// its exit status, and what it wrote to stdout and stderr in `output`.
+inline int RunServe(const std::string& args, std::string& output)
+{
+    FILE* p = popen(("timeout 20 " + std::string(PLINDO_SERVE_PATH) + " " + args + " 2>&1").c_str(), "r");
+    output.clear();
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) output += buf;
+    const int status = p ? pclose(p) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // Starts the service and fails the calling test (ASSERT) when it does not come up.
 #define VEXTAL_ASSERT_STARTED(svc) ASSERT_TRUE((svc) && (svc)->Started()) << "plindo-serve did not start"

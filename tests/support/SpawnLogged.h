@@ -8,20 +8,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/ChildWait.h"
+#include "support/Files.h"
 
 namespace vextal::test {
-
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Runs argv[0] with `env` added, its standard output and error appended to
 // `log`. It inherits every descriptor not marked close-on-exec.

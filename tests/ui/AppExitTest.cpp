@@ -23,6 +23,10 @@ using namespace vextal::test;
 
 namespace {
 
+// The ways out: the window's close button, the tray menu's "退出(&X)", and
+// the signal the desktop sends its programs when the user logs out.
+enum class WayOut { CloseButton, TrayExit, SessionEnd };
+
 class AppExitTest : public AppTest {
 protected:
     void SetUp() override
@@ -55,38 +59,37 @@ protected:
 
 }  // namespace
 
-TEST_F(AppExitTest, TrayExitWhileHiddenShutsDown)
+// Each way out with no dialog open (from the tray and at the session's end
+// with only the tray icon left): the program shuts down, gives the program
+// directory back and keeps the panel the user chose.
+TEST_F(AppExitTest, EveryWayOutShutsDownAndKeepsThePanel)
 {
-    CMainFrame* frame = app->Frame();
-    frame->hide();  // minimised with a tray icon: only the icon remains
-    frame->RunCommand(cmd::Exit);  // the tray menu's "退出(&X)"
-    EXPECT_TRUE(DirectoryFree());
-    EXPECT_EQ(app->Frame(), nullptr);
-    EXPECT_EQ(ReadAccountPanel(HomePath("Vextal.ini")), 1);
-}
-
-TEST_F(AppExitTest, ClosingKeepsThePanelTheUserChose)
-{
-    ASSERT_TRUE(app->Frame()->AccountPanel()->isVisible());
-    app->Frame()->close();  // the window's close button
-    EXPECT_TRUE(DirectoryFree());
-    app->Shutdown();
-    EXPECT_EQ(ReadAccountPanel(HomePath("Vextal.ini")), 1);
-}
-
-TEST_F(AppExitTest, TheEndOfTheSessionShutsDown)
-{
-    app->WatchSessionEnd();
-    app->Frame()->hide();
-    raise(SIGTERM);  // what the desktop sends its programs when the user logs out
-    EXPECT_TRUE(DirectoryFree());
-    EXPECT_EQ(app->Frame(), nullptr);
+    for (WayOut way : {WayOut::CloseButton, WayOut::TrayExit, WayOut::SessionEnd}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        if (!app) {
+            ASSERT_NO_FATAL_FAILURE(Launch(false));
+        }
+        CMainFrame* frame = app->Frame();
+        ASSERT_TRUE(frame->AccountPanel()->isVisible());
+        if (way == WayOut::CloseButton) {
+            frame->close();
+        } else {
+            if (way == WayOut::SessionEnd) app->WatchSessionEnd();
+            frame->hide();
+            if (way == WayOut::TrayExit) frame->RunCommand(cmd::Exit);
+            else raise(SIGTERM);
+        }
+        EXPECT_TRUE(DirectoryFree());
+        if (way != WayOut::CloseButton) {
+            EXPECT_EQ(app->Frame(), nullptr);
+        }
+        app->Shutdown();
+        app.reset();
+        EXPECT_EQ(ReadAccountPanel(HomePath("Vextal.ini")), 1);
+    }
 }
 
 namespace {
-
-// The ways out of the program while a dialog waits for the user.
-enum class WayOut { CloseButton, TrayExit, SessionEnd };
 
 struct DialogCase {
     int command;
@@ -157,16 +160,8 @@ TEST_P(QuitWithDialogTest, ClosesTheDialogsFirstAndEndsCleanly)
         if (way == WayOut::SessionEnd) app->WatchSessionEnd();
         CBookkeepingUi* book = CBookkeepingUi::Of(*frame);
         if (accountId == 0) {
-            AccountInfo account;
-            account.AccountName = "退出帐户";
-            ASSERT_TRUE(app->Document()->Accounts().CreateAccount(account));
-            TradeInfo t;
-            t.AccountID = accountId = account.AccountID;
-            t.FundID = EstablishedFunds(1).at(0);
-            t.TradeType = kTradeBuy;
-            t.TradeMoney = 5000;
-            t.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-            ASSERT_NE(app->Document()->Accounts().BookTrade(t), -1);
+            accountId = NewAccount("退出帐户");
+            Book(accountId, EstablishedFunds(1).at(0), kTradeBuy, 5000, OleDate::FromParts(2024, 9, 2, 10, 0), true);
             WaitIdle(*app);
             book->RefreshAll();
         }

@@ -54,21 +54,18 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Start({120, "2007-03-05 21:00:00", {"--seed", "29"}}));
         prompt.yes = true;
         // The engine's announcements, which the window's lists follow.
-        Manager().SetChangeListener([this](const std::vector<int>& ids) {
+        Books().SetChangeListener([this](const std::vector<int>& ids) {
             ++refreshes;
             changed = ids;
         });
-        for (const auto& [code, info] : app->Market()->Catalogue().Funds())
-            if (info.InvestTypeID != 4 && info.CreateDate < OleDate::FromParts(2005, 6, 1) && funds_.size() < 3)
-                funds_.push_back(code);
+        funds_ = EstablishedFunds(3, OleDate::FromParts(2005, 6, 1));
         ASSERT_EQ(funds_.size(), 3u);
     }
-    CAccountManager& Manager() { return app->Document()->Accounts(); }
     CAdoDatabase& Db() { return app->Document()->GetDatabase(); }
     BookDialogContext Context(int account = 0)
     {
         BookDialogContext c;
-        c.accounts = &Manager();
+        c.accounts = &Books();
         c.db = &Db();
         c.prompt = &prompt;
         c.fundName = [](const std::string& id) { return id.size() == 6 ? "基金" + id : std::string(); };
@@ -76,26 +73,7 @@ protected:
         c.currentAccount = account;
         return c;
     }
-    int NewAccount(const std::string& name)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = OleDate::FromParts(2006, 1, 4);
-        EXPECT_TRUE(Manager().CreateAccount(a)) << Manager().GetLastErrorText();
-        return a.AccountID;
-    }
-    void Buy(int account, const std::string& fund, double money, const OleDate& when)
-    {
-        TradeInfo t;
-        t.AccountID = account;
-        t.FundID = fund;
-        t.TradeType = kTradeBuy;
-        t.TradeMoney = money;
-        t.TradeFee = 1.5;
-        t.TradeTime = when;
-        t.NoAutoBonus = 1;
-        ASSERT_GE(Manager().BookTrade(t), 0) << Manager().GetLastErrorText();
-    }
+    int NewAccount(const std::string& name) { return AppTest::NewAccount(name, OleDate::FromParts(2006, 1, 4)); }
     HistoryDialogContext History(CNavHistory& history)
     {
         history.SetSession(app->Document()->MakeCommandContext(), false);
@@ -105,7 +83,7 @@ protected:
         return h;
     }
 
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     int refreshes = 0;
     std::vector<int> changed;
     std::vector<std::string> funds_;
@@ -117,8 +95,8 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
 {
     const int main = NewAccount("主帐户");
     const int empty = NewAccount("空帐户");
-    Buy(main, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
-    const double shares = Manager().FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
+    Book(main, funds_[0], kTradeBuy, 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const double shares = Books().FindHolding({main, funds_[0], kFrontEnd})->TotalCount;
     refreshes = 0;
 
     CDividendBookingDialog dialog(Context(empty));
@@ -135,14 +113,14 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
     EXPECT_EQ(prompt.messages,
               (std::vector<std::string>{"分红不能小于或者等于0", "分红金额不能小于或者等于0", "请先选择要分红的基金",
                                         "交易时间不能大于当前时间"}));
-    EXPECT_EQ(Manager().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 0);
+    EXPECT_EQ(Books().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 0);
 
     Child<QDateTimeEdit>(dialog, "time")->setDateTime(QDateTime(QDate(2007, 1, 10), QTime(10, 0)));
     Type(dialog, "amount", "321.5");
     Click(dialog, "记帐");
     EXPECT_EQ(prompt.Last(), "手工分红记帐成功");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({main, funds_[0], kFrontEnd})->CashBonus, 321.5);
     // Refused attempts change nothing and say nothing; the booking says which account.
     EXPECT_EQ(refreshes, 1);
     EXPECT_EQ(changed, std::vector<int>{main});
@@ -151,7 +129,7 @@ TEST_F(BookDialogs, ManualDividendChecksInOrderThenBooksTheAmount)
 TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
 {
     const int main = NewAccount("主帐户");
-    Buy(main, funds_[0], 5000, OleDate::FromParts(2006, 3, 1, 10));
+    Book(main, funds_[0], kTradeBuy, 5000, OleDate::FromParts(2006, 3, 1, 10));
 
     CDividendModeDialog dialog(Context(main));
     auto* start = Child<QDateEdit>(dialog, "start");
@@ -182,13 +160,13 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     EXPECT_EQ(dialog.Ranges()->Rows()[0], (QStringList{"1", "无开始日期", "2006-12-31", "现金红利"}));
     EXPECT_EQ(dialog.Ranges()->Rows()[1], (QStringList{"2", "2007-01-01", "无结束日期", "红利转投"}));
     int mode = -1;
-    EXPECT_TRUE(Manager().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2007, 3, 1), mode));
+    EXPECT_TRUE(Books().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2007, 3, 1), mode));
     EXPECT_EQ(mode, kBonusReinvest);
 
     dialog.View()->selectRow(0);
     Click(dialog, "删除");
     ASSERT_EQ(dialog.Ranges()->rowCount(), 1);
-    EXPECT_FALSE(Manager().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_FALSE(Books().GetBonusTypeForDate({main, funds_[0], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
 
     // A fund the account does not hold (a new plan's): found among all funds, its ranges its own.
     BookDialogContext other = Context(main);
@@ -201,7 +179,7 @@ TEST_F(BookDialogs, DividendRangesAreCheckedListedAndDeleted)
     Child<QCheckBox>(any, "noStart")->setChecked(true);
     Child<QCheckBox>(any, "noEnd")->setChecked(true);
     Click(any, "设置");
-    EXPECT_TRUE(Manager().GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
+    EXPECT_TRUE(Books().GetBonusTypeForDate({main, funds_[2], kFrontEnd}, OleDate::FromParts(2006, 6, 30), mode));
     EXPECT_EQ(any.Ranges()->rowCount(), 1);
 }
 
@@ -252,14 +230,14 @@ TEST_F(BookDialogs, PlansAreCheckedSavedListedAndDeleted)
     plans.View()->selectRow(0);
     QTest::keyClick(plans.View(), Qt::Key_Delete);
     EXPECT_EQ(plans.Model()->rowCount(), 0);
-    EXPECT_TRUE(Manager().Plans().empty());
+    EXPECT_TRUE(Books().Plans().empty());
 }
 
 TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
 {
     const int a = NewAccount("甲");
     const int b = NewAccount("乙");
-    Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
+    Book(a, funds_[0], kTradeBuy, 10000, OleDate::FromParts(2006, 3, 1, 10));
     refreshes = 0;
 
     CSaleFeeDialog fee(Context(a));
@@ -267,8 +245,8 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     Type(fee, "fixed", "3");
     Click(fee, "设置");
     EXPECT_EQ(prompt.Last(), "设置成功");
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0.5);
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFeeMoney, 3);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0.5);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->SaleFeeMoney, 3);
 
     CEditBookingDialog edit(Context(a));
     Click(edit, "保存");
@@ -279,11 +257,11 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     Type(edit, "count", "-9000");
     Click(edit, "保存");
     EXPECT_EQ(prompt.Last(), "交易份数不能小于0");
-    EXPECT_GT(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
+    EXPECT_GT(Books().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 0);
     Type(edit, "count", "9000");
     Click(edit, "保存");
     EXPECT_EQ(prompt.Last(), "保存修改成功");
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, 9000);
 
     CMoveHoldingDialog move(Context(a));
     EXPECT_EQ(Child<QComboBox>(move, "to")->currentData().toInt(), b);  // another account to start with
@@ -293,9 +271,9 @@ TEST_F(BookDialogs, SaleFeeMoveAndEditGoThroughTheEngine)
     Child<QComboBox>(move, "to")->setCurrentIndex(1);
     Click(move, "转移");
     EXPECT_EQ(prompt.Last(), "转移基金成功");
-    EXPECT_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd}), nullptr);
-    ASSERT_NE(Manager().FindHolding({b, funds_[0], kFrontEnd}), nullptr);
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
+    EXPECT_EQ(Books().FindHolding({a, funds_[0], kFrontEnd}), nullptr);
+    ASSERT_NE(Books().FindHolding({b, funds_[0], kFrontEnd}), nullptr);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({b, funds_[0], kFrontEnd})->TotalCount, 9000);
     Click(move, "转移");
     EXPECT_EQ(prompt.Last(), "无可用的基金");
     // Fee, edit and move were told, the move with both accounts.
@@ -332,9 +310,9 @@ void ShotWithMessage(QWidget& dialog, const std::string& message, const char* na
 TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
 {
     const int a = NewAccount("甲");
-    Buy(a, funds_[0], 10000, OleDate::FromParts(2006, 3, 1, 10));
-    const double held = Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount;
-    const size_t trades = Manager().FindAccount(a)->trades.size();
+    Book(a, funds_[0], kTradeBuy, 10000, OleDate::FromParts(2006, 3, 1, 10));
+    const double held = Books().FindHolding({a, funds_[0], kFrontEnd})->TotalCount;
+    const size_t trades = Books().FindAccount(a)->trades.size();
 
     BookContext book{*app->Document(), *app->Market(), *app->Runner(), prompt, HomePath("Vextal.ini")};
     CTradeDialog buy(FormKind::Purchase, book, a, nullptr);
@@ -362,7 +340,7 @@ TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
         EXPECT_EQ(prompt.Last(), t.refusal) << t.text;
     }
     ShotWithMessage(buy, prompt.Last(), "refused-purchase");
-    EXPECT_EQ(Manager().FindAccount(a)->trades.size(), trades);
+    EXPECT_EQ(Books().FindAccount(a)->trades.size(), trades);
 
     CEditBookingDialog edit(Context(a));
     edit.View()->selectRow(0);
@@ -377,7 +355,7 @@ TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
         EXPECT_EQ(prompt.Last(), refusal) << field;
     }
     ShotWithMessage(edit, prompt.Last(), "refused-edit");
-    EXPECT_DOUBLE_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, held);
+    EXPECT_DOUBLE_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, held);
 
     CSaleFeeDialog fee(Context(a));
     for (auto [rate, fixed, refusal] : {std::tuple{"-50", "0", "赎回费率不能小于0"},
@@ -389,7 +367,7 @@ TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
         EXPECT_EQ(prompt.Last(), refusal) << rate << " " << fixed;
     }
     ShotWithMessage(fee, prompt.Last(), "refused-sale-fee");
-    EXPECT_EQ(Manager().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0);
+    EXPECT_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->SaleFee, 0);
 }
 
 // Up and down themselves run in the window's flow; the member check and a

@@ -53,31 +53,19 @@ protected:
         AppTest::TearDown();
     }
 
-    CAccountManager& Manager() { return app->Document()->Accounts(); }
-
     // An account made through its dialog, as a user makes it.
     int NewAccount(const QString& name)
     {
-        CAccountDialog dialog(Manager(), prompt, nullptr, app->Frame());
+        CAccountDialog dialog(Books(), prompt, nullptr, app->Frame());
         dialog.show();
         dialog.NameEdit()->insert(name);  // as an input method commits it
         Click(dialog.OkButton());
         return dialog.AccountID();
     }
-    int BookedAccount(const char* name, TradeInfo& buy)
+    // An account holding 1000 yuan of the first fund, bought on 2024-09-02.
+    TradeInfo BookedAccount(const char* name, bool autoBonus = true)
     {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = Clock::Now();
-        EXPECT_TRUE(Manager().CreateAccount(a));
-        buy.AccountID = a.AccountID;
-        buy.FundID = funds[0];
-        buy.TradeType = kTradeBuy;
-        buy.TradeMoney = 1000;
-        buy.TradeFee = 1.5;
-        buy.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-        EXPECT_GE(Manager().BookTrade(buy), 0) << Manager().GetLastErrorText();
-        return a.AccountID;
+        return Book(AppTest::NewAccount(name), funds[0], kTradeBuy, 1000, OleDate::FromParts(2024, 9, 2, 10, 0), autoBonus);
     }
     void Refuses(QAbstractButton* ok, const std::vector<Refusal>& steps)
     {
@@ -97,7 +85,7 @@ protected:
     }
 
     CBookkeepingUi* ui = nullptr;
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     std::unique_ptr<BookContext> ctx;
     std::vector<std::string> funds;
 };
@@ -110,32 +98,29 @@ protected:
 TEST_F(BookkeepingTest, RefreshBringsTheNewestValuesOfTheHeldFunds)
 {
     app->Frame()->RunCommand(cmd::GroupAccounts);
-    TradeInfo buy;
-    const int a = BookedAccount("主帐户", buy);
+    const TradeInfo buy = BookedAccount("主帐户");
+    const int a = buy.AccountID;
     ui->SelectAccount(a);
-    const FundTradeInfo* held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    const FundTradeInfo* held = Books().FindHolding({a, funds[0], kFrontEnd});
     ASSERT_NE(held, nullptr);
     ASSERT_EQ(held->figures.ValueDate.Format(1), "2024-09-02");  // the purchase's NAV, nothing newer held
     app->Frame()->RunCommand(cmd::Refresh);
     EXPECT_TRUE(ui->IsRefreshingLatest());
     WaitIdle(*app);
-    held = Manager().FindHolding({a, funds[0], kFrontEnd});
+    held = Books().FindHolding({a, funds[0], kFrontEnd});
     const CNewFundValue* newest = app->Market()->Latest().FindValue(funds[0]);
     ASSERT_NE(newest, nullptr);
     EXPECT_EQ(newest->ValueDate.Format(1), "2024-10-09");
     EXPECT_EQ(held->figures.ValueDate.Format(1), "2024-10-09");
     EXPECT_DOUBLE_EQ(held->figures.LatestValue, newest->TodayValue);
-    EXPECT_NEAR(Manager().FindAccount(a)->MarketValue, held->TotalCount * newest->TodayValue, 1e-6);
+    EXPECT_NEAR(Books().FindAccount(a)->MarketValue, held->TotalCount * newest->TodayValue, 1e-6);
 }
 
 // Header clicks sort the accounts; 合计 and 平均 stay under them, and a
 // rebuild keeps them there.
 TEST_F(BookkeepingTest, TotalsRowsStayLastUnderEverySort)
 {
-    TradeInfo buy;
-    BookedAccount("甲", buy);
-    BookedAccount("乙", buy);
-    BookedAccount("丙", buy);
+    for (const char* name : {"甲", "乙", "丙"}) BookedAccount(name);
     ui->AccountList()->Rebuild();
     CListView* list = ui->AccountList()->List();
     auto names = [&] {
@@ -169,20 +154,14 @@ TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnc
     // The latest values page brings them: the holding is priced without a refresh.
     app->Frame()->RunCommand(cmd::ValuesOpen);
     WaitIdle(*app);
-    const FundTradeInfo* held = Manager().FindHolding({id, funds[0], kFrontEnd});
+    const FundTradeInfo* held = Books().FindHolding({id, funds[0], kFrontEnd});
     ASSERT_NE(held, nullptr);
     EXPECT_GT(held->figures.LatestValue, 0);
     EXPECT_NEAR(held->figures.MarketValue, held->TotalCount * held->figures.LatestValue, 1e-6);
-    EXPECT_GT(Manager().FindAccount(id)->MarketValue, 0);
+    EXPECT_GT(Books().FindAccount(id)->MarketValue, 0);
 
     // Emptied, the holding stays in the list unless zero holdings are hidden.
-    TradeInfo all;
-    all.AccountID = id;
-    all.FundID = funds[0];
-    all.TradeType = kTradeRedeem;
-    all.TradeCount = 1e9;
-    all.TradeTime = OleDate::FromParts(2024, 10, 9, 14, 0);
-    ASSERT_GE(Manager().BookTrade(all), 0) << Manager().GetLastErrorText();
+    Book(id, funds[0], kTradeRedeem, 1e9, OleDate::FromParts(2024, 10, 9, 14, 0), true);
     ui->RefillTree();
     ui->SelectAccount(id);
     EXPECT_EQ(ui->Holdings()->HoldingCount(), 1);
@@ -195,9 +174,9 @@ TEST_F(BookkeepingTest, AHoldingBookedBeforeTheLatestValuesAreFetchedIsPricedOnc
 // checks is the forms' own, tested with them): one table per dialog.
 TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
 {
-    TradeInfo buy;
-    const int a = BookedAccount("主帐户", buy);
-    const double held = Manager().FindHolding({a, funds[0], kFrontEnd})->TotalCount;
+    const TradeInfo buy = BookedAccount("主帐户");
+    const int a = buy.AccountID;
+    const double held = Books().FindHolding({a, funds[0], kFrontEnd})->TotalCount;
     const QDateTime future = At(2024, 10, 10), past = At(2024, 9, 5);
     const std::string mixed = "选择混合分红方式，请先设置混合分红方式";
     {
@@ -268,17 +247,17 @@ TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
         Click(d, "设置混合分红方式");
         EXPECT_EQ(shown, funds[1]);
         // Booked into a cash-dividend target: the source keeps its reinvestment.
-        ASSERT_TRUE(Manager().SetBonusType({a, funds[0], kFrontEnd}, kBonusReinvest));
-        Manager().ReadHoldings(a);
+        ASSERT_TRUE(Books().SetBonusType({a, funds[0], kFrontEnd}, kBonusReinvest));
+        Books().ReadHoldings(a);
         Refuses(d.OkButton(), {{[&] { d.TargetBonusBox()->setCurrentIndex(1), d.TimeEdit()->setDateTime(past); },
                                 "交易成功，系统已经确认了您的交易"}});
-        EXPECT_EQ(Manager().FindHolding({a, funds[0], kFrontEnd})->BonusType, kBonusReinvest);
-        EXPECT_EQ(Manager().FindHolding({a, funds[1], kFrontEnd})->BonusType, kBonusCash);
+        EXPECT_EQ(Books().FindHolding({a, funds[0], kFrontEnd})->BonusType, kBonusReinvest);
+        EXPECT_EQ(Books().FindHolding({a, funds[1], kFrontEnd})->BonusType, kBonusCash);
     }
     {
         CTradeDialog d(FormKind::Quick, *ctx, a, nullptr, {}, app->Frame());
         d.show();
-        const double before = Manager().FindHolding({a, funds[1], kFrontEnd})->TotalCount;
+        const double before = Books().FindHolding({a, funds[1], kFrontEnd})->TotalCount;
         Refuses(d.OkButton(), {{{}, "请先选择要记帐的基金"},
                                {[&] { d.Fund()->SetFundID(funds[1]), Type(d.CountEdit(), "-1"); }, "份数不能小于0"},
                                {[&] { Type(d.CountEdit(), "100"), Type(d.AmountEdit(), "-1"); }, "投入本金不能小于0"},
@@ -286,7 +265,7 @@ TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
                                 "交易时间不能大于当前时间"},
                                {[&] { d.TimeEdit()->setDateTime(past), d.BonusBox()->setCurrentIndex(0); }, mixed},
                                {[&] { d.BonusBox()->setCurrentIndex(1); }, "记帐成功，系统已经确认了您的记帐"}});
-        EXPECT_NEAR(Manager().FindHolding({a, funds[1], kFrontEnd})->TotalCount - before, 100, 1e-6);
+        EXPECT_NEAR(Books().FindHolding({a, funds[1], kFrontEnd})->TotalCount - before, 100, 1e-6);
     }
     {
         CSplitDialog d(*ctx, a, nullptr, {}, app->Frame());
@@ -304,16 +283,10 @@ TEST_F(BookkeepingTest, EveryBookingDialogsFieldsReachTheirChecks)
 // while the window goes on.
 TEST_F(BookkeepingTest, CancellingATradeAsksTheServiceAndTheListFollows)
 {
-    TradeInfo buy;
-    const int a = BookedAccount("主帐户", buy);
-    ASSERT_TRUE(Manager().UploadBookkeeping(false)) << Manager().GetLastErrorText();
-    TradeInfo late;
-    late.AccountID = a;
-    late.FundID = funds[1];
-    late.TradeType = kTradeQuick;
-    late.TradeCount = 10;
-    late.TradeTime = OleDate::FromParts(2024, 9, 6, 10, 0);
-    ASSERT_GE(Manager().BookTrade(late), 0) << Manager().GetLastErrorText();
+    const TradeInfo buy = BookedAccount("主帐户");
+    const int a = buy.AccountID;
+    ASSERT_TRUE(Books().UploadBookkeeping(false)) << Books().GetLastErrorText();
+    const TradeInfo late = Book(a, funds[1], kTradeQuick, 10, OleDate::FromParts(2024, 9, 6, 10, 0), true);
     prompt.yes = true;
     CCancelTradeDialog d(*ctx, a, {}, app->Frame());
     d.show();
@@ -389,9 +362,7 @@ TEST_F(BookkeepingTest, TheFundPickerFindsByNameAndWizardList)
 
 TEST_F(BookkeepingTest, DeletingAsksFirstAndEveryListFollows)
 {
-    TradeInfo buy;
-    buy.NoAutoBonus = 1;
-    const int a = BookedAccount("待删帐户", buy);
+    const int a = BookedAccount("待删帐户", false).AccountID;
     CMainFrame& frame = *app->Frame();
     frame.RunCommand(cmd::GroupAccounts);
     ui->RefillTree();
@@ -409,14 +380,14 @@ TEST_F(BookkeepingTest, DeletingAsksFirstAndEveryListFollows)
     driver.yes = true;
     frame.RunCommand(cmd::Delete);
     EXPECT_EQ(ui->TradeHistory()->TradeCount(), 0);
-    EXPECT_EQ(Manager().FindHolding({a, funds[0], kFrontEnd})->TotalCount, 0);
+    EXPECT_EQ(Books().FindHolding({a, funds[0], kFrontEnd})->TotalCount, 0);
 
     // The account (its No is the command walk's): gone from the books, the panel and the list.
     frame.RunCommand(cmd::DeleteAccount);
     // The question names the account and what goes with it.
     EXPECT_TRUE(driver.Said("确定要删除选定的帐户吗?\n\n帐户“待删帐户”和它的1个基金持仓、0条交易记录将一并删除，不能恢复。"))
         << (driver.seen.empty() ? "" : driver.seen.back());
-    EXPECT_EQ(Manager().FindAccount(a), nullptr);
+    EXPECT_EQ(Books().FindAccount(a), nullptr);
     EXPECT_EQ(frame.AccountTree()->topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(ui->AccountList()->AccountCount(), 0);
     EXPECT_EQ(app->Document()->GetDatabase().GetRecordCount(

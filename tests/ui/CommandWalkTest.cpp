@@ -81,22 +81,12 @@ protected:
     // An account with one holding, chosen in the account panel.
     int SeedAccount()
     {
-        CVextalDoc& doc = *app->Document();
-        AccountInfo account;
-        account.AccountName = "巡检帐户";
-        EXPECT_TRUE(doc.Accounts().CreateAccount(account));
-        TradeInfo t;
-        t.AccountID = account.AccountID;
-        t.FundID = EstablishedFunds(1).at(0);
-        t.TradeType = kTradeBuy;
-        t.TradeMoney = 10000;
-        t.TradeFee = 1.5;
-        t.TradeTime = OleDate::FromParts(2024, 9, 2, 10, 0);
-        EXPECT_NE(doc.Accounts().BookTrade(t), -1) << doc.Accounts().GetLastErrorText();
+        const int id = NewAccount("巡检帐户");
+        Book(id, EstablishedFunds(1).at(0), kTradeBuy, 10000, OleDate::FromParts(2024, 9, 2, 10, 0), true);
         WaitIdle(*app);
         app->Bookkeeping()->RefreshAll();
-        app->Bookkeeping()->SelectAccount(account.AccountID);
-        return account.AccountID;
+        app->Bookkeeping()->SelectAccount(id);
+        return id;
     }
 
     QTemporaryDir userHome;

@@ -6,22 +6,18 @@
 // estimate of 14:50 is compared with the NAV at the next start at 21:00.
 // VEXTAL_TEST_SHOTS=DIR keeps pictures of the page in DIR.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QThread>
-#include <cstring>
 
 #include "UiFixture.h"
 #include "app/VextalDoc.h"
 #include "common/ProgramDir.h"
 #include "net/ClientCommands.h"
+#include "support/Automation.h"
 #include "support/ServeFixture.h"
 #include "ui/FundForecastView.h"
 #include "ui/FundValueNewView.h"
@@ -32,19 +28,6 @@ using namespace vextal;
 using namespace vextal::test;
 
 namespace {
-
-// Runs the event loop until `done` or `limitMs`; true when done.
-template <class F>
-bool LoopUntil(F done, int limitMs)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() >= limitMs) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 void Shot(QWidget& window, const char* name)
 {
@@ -173,9 +156,9 @@ TEST_F(EstimatePageTest, ClosedAt1450StartedAt2100FindsThatDaysEstimateCompared)
 namespace {
 
 // The program as its own process, driven through its automation socket.
-class ProgramProcess {
+class ProgramProcess : public AutomationClient {
 public:
-    ProgramProcess(const QString& home, const QString& socket) : m_socket(socket.toStdString())
+    ProgramProcess(const QString& home, const QString& socket) : AutomationClient(socket.toStdString(), 30000)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -187,52 +170,22 @@ public:
     }
     ~ProgramProcess()
     {
-        if (m_fd >= 0) close(m_fd);
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
             m_process.waitForFinished(5000);
         }
     }
-    bool Connect()
-    {
-        return Until([this] {
-            m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un a{};
-            a.sun_family = AF_UNIX;
-            std::strncpy(a.sun_path, m_socket.c_str(), sizeof a.sun_path - 1);
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
-            close(m_fd);
-            m_fd = -1;
-            return false;
-        });
-    }
-    std::string Ask(const std::string& request)
-    {
-        const std::string line = request + "\n";
-        if (write(m_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "error write";
-        std::string answer;
-        char c;
-        pollfd p{m_fd, POLLIN, 0};
-        while (poll(&p, 1, 20000) > 0 && read(m_fd, &c, 1) == 1 && c != '\n') answer += c;
-        return answer;
-    }
     // Polls `done` every 50 ms for at most 30 s.
     template <class F>
     static bool Until(F done)
     {
-        for (int waited = 0; waited < 30000; waited += 50) {
-            if (done()) return true;
-            QThread::msleep(50);
-        }
-        return false;
+        return WaitUntil(done, 30000, 50);
     }
     QProcess& Process() { return m_process; }
     std::string Output() { return m_process.readAll().toStdString(); }
 
 private:
     QProcess m_process;
-    std::string m_socket;
-    int m_fd = -1;
 };
 
 }  // namespace
@@ -283,7 +236,7 @@ TEST(LoginDialog, AHungServiceIsGivenUpAfterTheCountAndCancelEndsTheLogin)
     doc.Settings().serverUrl = service.Base();
     doc.Settings().clientServiceUrl = service.Base() + "plindo/client/ClientService.asmx/";
     doc.Membership().SetCommandUrl(service.CommandUrl());
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     CLoginDialog login(doc, prompt);
     QElapsedTimer opening;
     opening.start();

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <QTreeWidget>
 
+#include "UiFixture.h"
 #include "app/VersionCheck.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
@@ -28,18 +29,13 @@
 #include "ui/MainFrame.h"
 
 using namespace vextal;
+using namespace vextal::test;
 
 namespace {
 
-struct RecordingPrompt : IUserPrompt {
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
-    bool AskYesNo(const std::string&) override { return false; }
-};
-
 struct FrameFixture : ::testing::Test {
     QTemporaryDir dir;
-    RecordingPrompt prompt;
+    ShownPrompt prompt;
     FrameContext Context(bool offline, bool vip)
     {
         FrameContext c;
@@ -54,13 +50,26 @@ struct FrameFixture : ::testing::Test {
 
 }  // namespace
 
-TEST_F(FrameFixture, OfflineCommandsAreRefusedAndThePageStays)
+// Offline, the title and the status bar say so; what needs the service is
+// refused there, and what needs a VIP member for a free one: the page stays
+// and a refused command (as a toolbar click or menu pick triggers it) leaves
+// no check mark.
+TEST_F(FrameFixture, OfflineAndFreeMembersAreRefusedAndThePageStays)
 {
     CMainFrame frame(Context(true, true));
+    auto* mark = frame.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark"));
+    ASSERT_NE(mark, nullptr);
+    EXPECT_EQ(mark->text(), QStringLiteral("离线"));
     EXPECT_FALSE(frame.RunCommand(cmd::History));
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0], LoadResString(59154));
     EXPECT_EQ(frame.Navigation().page, 105);
+    frame.Action(cmd::Estimate)->trigger();
+    frame.Action(cmd::MyFunds)->trigger();
+    EXPECT_FALSE(frame.Action(cmd::Estimate)->isChecked());
+    EXPECT_FALSE(frame.Action(cmd::MyFunds)->isChecked());
+    EXPECT_TRUE(frame.Action(cmd::GroupAccounts)->isChecked());
+    EXPECT_EQ(prompt.messages.size(), 3u);
     EXPECT_TRUE(frame.RunCommand(cmd::ValuesOpen));
     EXPECT_EQ(frame.Navigation().page, 100);
     EXPECT_EQ(frame.windowTitle(), QStringLiteral("Vextal（离线） -- 开放式基金最新净值"));
@@ -69,8 +78,13 @@ TEST_F(FrameFixture, OfflineCommandsAreRefusedAndThePageStays)
     EXPECT_TRUE(frame.Action(cmd::SortValues)->isEnabled());
     // VIP-only commands refuse a free member with 59163.
     CMainFrame free(Context(false, false));
+    EXPECT_FALSE(free.windowTitle().contains(QStringLiteral("离线")));
+    EXPECT_EQ(free.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark")), nullptr);
     EXPECT_FALSE(free.RunCommand(cmd::RangeOverlay));
     EXPECT_EQ(prompt.messages.back(), LoadResString(59163));
+    free.Action(cmd::BandOverlay)->trigger();
+    EXPECT_FALSE(free.Action(cmd::BandOverlay)->isChecked());
+    EXPECT_EQ(prompt.messages.size(), 5u);
 }
 
 TEST_F(FrameFixture, FreeMembersGetTheEstimateCurveOnlyOutsideTradingHours)
@@ -105,6 +119,13 @@ TEST_F(FrameFixture, BackReturnsOnceToTheAccountsPage)
     frame.RunCommand(cmd::Back);
     EXPECT_EQ(frame.Navigation().page, 105);
     EXPECT_EQ(frame.Navigation().lastCommand, -1);
+    // With nothing to go back to, a panel the user hid stays hidden.
+    frame.show();
+    frame.RunCommand(cmd::AccountPanel);
+    ASSERT_TRUE(frame.AccountPanel()->isHidden());
+    frame.RunCommand(cmd::Back);
+    EXPECT_TRUE(frame.AccountPanel()->isHidden());
+    EXPECT_EQ(frame.Navigation().page, 105);
 
     // From a data page to a curve page, back goes to the accounts group.
     frame.RunCommand(cmd::ValuesMoney);
@@ -127,23 +148,12 @@ TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
         EXPECT_FALSE(frame.AccountPanel()->isVisible());
         frame.close();
     }
+    // Read back; shown again, the frame with its panel is destroyed cleanly.
     CMainFrame again(Context(false, true));
     again.show();
     EXPECT_FALSE(again.AccountPanel()->isVisible());
-}
-
-TEST_F(FrameFixture, ARefusedCommandLeavesNoCheckMark)
-{
-    CMainFrame offline(Context(true, true));
-    offline.Action(cmd::Estimate)->trigger();  // as a toolbar click or menu pick does
-    offline.Action(cmd::MyFunds)->trigger();
-    EXPECT_FALSE(offline.Action(cmd::Estimate)->isChecked());
-    EXPECT_FALSE(offline.Action(cmd::MyFunds)->isChecked());
-    EXPECT_TRUE(offline.Action(cmd::GroupAccounts)->isChecked());
-    CMainFrame free(Context(false, false));
-    free.Action(cmd::BandOverlay)->trigger();
-    EXPECT_FALSE(free.Action(cmd::BandOverlay)->isChecked());
-    EXPECT_EQ(prompt.messages.size(), 3u);
+    again.RunCommand(cmd::AccountPanel);
+    EXPECT_TRUE(again.AccountPanel()->isVisible());
 }
 
 TEST_F(FrameFixture, HistoryCommandsOpenTheHistoryPageOnly)
@@ -175,32 +185,12 @@ TEST_F(FrameFixture, TheShownPagesListTakesTheKeys)
     EXPECT_EQ(frame.focusWidget(), list);
 }
 
-TEST_F(FrameFixture, BackWithNothingToGoBackToKeepsTheHiddenPanel)
-{
-    CMainFrame frame(Context(false, true));
-    frame.show();
-    frame.RunCommand(cmd::AccountPanel);
-    ASSERT_TRUE(frame.AccountPanel()->isHidden());
-    frame.RunCommand(cmd::Back);
-    EXPECT_TRUE(frame.AccountPanel()->isHidden());
-    EXPECT_EQ(frame.Navigation().page, 105);
-}
-
 TEST_F(FrameFixture, IdleTextReturnsAfterAMenuItemWithoutPrompt)
 {
     CMainFrame frame(Context(false, true));
     QStatusTipEvent passing{QString()};  // what a menu item without a prompt sends
     QApplication::sendEvent(&frame, &passing);
     EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("就绪"));
-}
-
-TEST_F(FrameFixture, AShownFrameWithItsPanelIsDestroyedCleanly)
-{
-    auto frame = std::make_unique<CMainFrame>(Context(false, true));
-    frame->show();
-    ASSERT_TRUE(frame->AccountPanel()->isVisible());
-    frame.reset();
-    SUCCEED();
 }
 
 TEST_F(FrameFixture, HelpFetchesTheFileFirstAndSaysWhenItCannot)
@@ -257,19 +247,6 @@ TEST_F(FrameFixture, ALinkWithoutABrowserShowsItsAddress)
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].find("http://127.0.0.1:8610/plindo/User/VIPFunction.htm"), std::string::npos)
         << prompt.messages[0];
-}
-
-// Offline, the title and the status bar say so.
-TEST_F(FrameFixture, OfflineIsMarkedInTheTitleAndStatusBar)
-{
-    CMainFrame offline(Context(true, false));
-    EXPECT_TRUE(offline.windowTitle().contains(QStringLiteral("（离线）"))) << offline.windowTitle().toStdString();
-    auto* mark = offline.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark"));
-    ASSERT_NE(mark, nullptr);
-    EXPECT_EQ(mark->text(), QStringLiteral("离线"));
-    CMainFrame online(Context(false, false));
-    EXPECT_FALSE(online.windowTitle().contains(QStringLiteral("离线")));
-    EXPECT_EQ(online.statusBar()->findChild<QLabel*>(QStringLiteral("offlineMark")), nullptr);
 }
 
 // 帮助文档 shows the help page in a window of the program, its Chinese read

@@ -19,6 +19,7 @@
 #include "net/HttpTransport.h"
 #include "support/BookHome.h"
 #include "support/DirectHttp.h"
+#include "support/RecordingPrompt.h"
 #include "support/ServeFixture.h"
 #include "ui/ImportDialog.h"
 #include "ui/TaskRunner.h"
@@ -27,19 +28,6 @@ using namespace vextal;
 
 namespace {
 std::atomic<int> g_windowRequests{0};
-
-// Its own recorder: the widget tests' fixture has a vextal::test::RecordingPrompt
-// of another shape, and two inline definitions of one class in one program are
-// one too many.
-struct Prompt : IUserPrompt {
-    std::vector<std::string> messages, questions;
-    void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
-    bool AskYesNo(const std::string& text) override
-    {
-        questions.push_back(text);
-        return false;
-    }
-};
 }  // namespace
 
 TEST(ImportDialog, BooksOnTheWorkerAndACancelBooksNothing)
@@ -81,7 +69,7 @@ TEST(ImportDialog, BooksOnTheWorkerAndACancelBooksNothing)
         ++refreshes;
         EXPECT_EQ(ids, std::vector<int>{account});
     });
-    Prompt prompt;
+    test::RecordingPrompt prompt;
     c.prompt = &prompt;
 
     HttpConfig config = GetHttpConfig();

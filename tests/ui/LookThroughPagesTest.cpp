@@ -25,35 +25,7 @@ namespace {
 class LookThroughPages : public AppTest {
 protected:
     const CMarketSimulator& Sim() const { return SimulatedMarket(1, 300); }
-    CAccountManager& Books() const { return app->Document()->Accounts(); }
     CLookThroughUi& Ui() const { return *CLookThroughUi::Of(*app->Frame()); }
-
-    int NewAccount(const char* name)
-    {
-        AccountInfo a;
-        a.AccountName = name;
-        a.CreateDate = Clock::Now();
-        EXPECT_TRUE(Books().CreateAccount(a)) << Books().GetLastErrorText();
-        return a.AccountID;
-    }
-    void Buy(int account, const std::string& fund, double money, const OleDate& when)
-    {
-        TradeInfo t;
-        t.AccountID = account;
-        t.FundID = fund;
-        t.TradeType = kTradeBuy;
-        t.TradeMoney = money;
-        t.TradeFee = 1.5;
-        t.TradeTime = when;
-        t.NoAutoBonus = 1;
-        ASSERT_GE(Books().BookTrade(t), 0) << Books().GetLastErrorText();
-    }
-    template <class F>
-    static void WaitWhile(F busy)
-    {
-        for (int i = 0; i < 1500 && busy(); ++i) Settle(20);
-        ASSERT_FALSE(busy());
-    }
 };
 
 double Weight(const std::vector<Holding>& held, int stock)
@@ -87,14 +59,14 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     const std::vector<Holding> heldA = Sim().Holdings(*a, today), heldB = Sim().Holdings(*b, today);
 
     const int account = NewAccount("穿透帐户");
-    ASSERT_NO_FATAL_FAILURE(Buy(account, a->code, 10000, OleDate::FromParts(2024, 9, 2, 10)));
-    ASSERT_NO_FATAL_FAILURE(Buy(account, b->code, 6000, OleDate::FromParts(2024, 9, 2, 10)));
+    Book(account, a->code, kTradeBuy, 10000, OleDate::FromParts(2024, 9, 2, 10));
+    Book(account, b->code, kTradeBuy, 6000, OleDate::FromParts(2024, 9, 2, 10));
     CBookkeepingUi* book = app->Bookkeeping();
     book->RefreshAll();
     book->SelectAccount(account);
     CMainFrame* frame = app->Frame();
     ASSERT_TRUE(frame->RunCommand(cmd::LookThrough));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
 
     // Each fund's market value from the books, spread by the weights the simulated fund runs on.
     const AccountInfo* books = Books().FindAccount(account);
@@ -126,7 +98,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
 
     // The pair at the top of the overlap table, as much as the simulator says they share.
     ASSERT_TRUE(frame->RunCommand(cmd::FundOverlap));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Overlap()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Overlap()->IsLoading(); }));
     ASSERT_EQ(Ui().Overlap()->Overlaps().size(), 1u);
     EXPECT_NEAR(Ui().Overlap()->Overlaps()[0].Percent, shared * 100, 1e-6);
     EXPECT_EQ(static_cast<int>(Ui().Overlap()->Overlaps()[0].Common.size()), common);
@@ -136,7 +108,7 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
         WriteOverlapWarning(threshold, HomePath("Vextal.ini"));
         emit OptionsNotifier().settingsChanged();
         frame->ShowAccountsPage(106);
-        WaitWhile([&] { return Ui().IsWarningLoading(); });
+        EXPECT_TRUE(LoopUntil([&] { return !Ui().IsWarningLoading(); }));
         return Ui().Warning()->isVisibleTo(book->Holdings()) ? Ui().Warning()->text() : QString();
     };
     const QString shown = warning(shared * 100 - 0.5);
@@ -148,10 +120,10 @@ TEST_F(LookThroughPages, ExposureOverlapAndWarningFollowTheBooks)
     // A booking while the exposure page of every account shows: the page follows the books.
     frame->AccountTree()->setCurrentItem(frame->AccountTree()->topLevelItem(0));
     ASSERT_TRUE(frame->RunCommand(cmd::LookThrough));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
     const double before = Ui().Exposure()->Result().MarketValue;
-    ASSERT_NO_FATAL_FAILURE(Buy(account, a->code, 5000, OleDate::FromParts(2024, 9, 9, 10)));
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return Ui().Exposure()->IsLoading(); }));
+    Book(account, a->code, kTradeBuy, 5000, OleDate::FromParts(2024, 9, 9, 10));
+    ASSERT_TRUE(LoopUntil([&] { return !Ui().Exposure()->IsLoading(); }));
     EXPECT_NEAR(Ui().Exposure()->Result().MarketValue, Books().FindAccount(account)->MarketValue, 0.01);
     EXPECT_GT(Ui().Exposure()->Result().MarketValue, before + 4500);
     EXPECT_TRUE(Ui().Exposure()->Title().startsWith(QStringLiteral("全部帐户")));
@@ -172,16 +144,16 @@ TEST_F(LookThroughPages, AccountAgainstTheIndexIsTheFundAgainstTheIndex)
         return true;
     });
     const int account = NewAccount("指数比较");
-    ASSERT_NO_FATAL_FAILURE(Buy(account, fund.code, 10000, OleDate::FromParts(2024, 3, 1, 10)));
+    Book(account, fund.code, kTradeBuy, 10000, OleDate::FromParts(2024, 3, 1, 10));
     app->Bookkeeping()->RefreshAll();
     app->Bookkeeping()->SelectAccount(account);
     ASSERT_TRUE(app->Frame()->RunCommand(cmd::IndexCompare));
     CAccountIndexView* view = Ui().IndexCompare();
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return view->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !view->IsLoading(); }));
     EXPECT_EQ(view->StartEdit()->date(), QDate(2024, 3, 1));  // the account's first trade
     view->StartEdit()->setDate(QDate(2024, 3, 4));
     view->Apply();
-    ASSERT_NO_FATAL_FAILURE(WaitWhile([&] { return view->IsLoading(); }));
+    ASSERT_TRUE(LoopUntil([&] { return !view->IsLoading(); }));
 
     const std::vector<NavRecord> navs = Sim().Published(fund, now, bought, today);
     ASSERT_GE(navs.size(), 2u);

@@ -114,9 +114,7 @@ TEST_F(ResponsiveTest, LoginWithFiftyHoldingsKeepsTheWindowAnswering)
     {
         // 45 holdings of stock or bond funds since 2020 (dividends to book) and 5 money-market ones.
         CAdoDatabase db;
-        db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
-        db.SetDatabase(QDir(home.path()).filePath("Vextal.mdb").toStdString(), 0);
-        ASSERT_TRUE(db.Open()) << db.GetLastError();
+        ASSERT_NO_FATAL_FAILURE(OpenHomeDatabase(db));
         ASSERT_TRUE(db.Execute(StrFormat("INSERT INTO T_Account_Info(UserID,AccountID,AccountType,TotalMoney,FreeMoney,"
                                          "FundCount,CreateDate,AccountName) VALUES(%d,1,0,0,0,50,#2020-01-02 00:00:00#,"
                                          "'主帐户')",

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -29,6 +30,8 @@
 
 #include "ServiceProcess.h"
 #include "app/MarketData.h"
+#include "app/VextalDoc.h"
+#include "book/AccountManager.h"
 #include "common/Clock.h"
 #include "common/UserPrompt.h"
 #include "net/HttpTransport.h"
@@ -38,8 +41,8 @@
 
 namespace vextal::test {
 
-// Messages and questions as shown; questions answered with `yes`.
-struct RecordingPrompt : IUserPrompt {
+// Messages and questions in the order shown; questions answered with `yes`.
+struct ShownPrompt : IUserPrompt {
     std::vector<std::string> messages;
     bool yes = false;
     void ShowMessage(const std::string& text, PromptIcon) override { messages.push_back(text); }
@@ -64,6 +67,19 @@ inline void Settle(int ms = 50)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Runs the event loop until `done` or `limitMs`; true when done.
+template <class F>
+bool LoopUntil(F done, int limitMs = 30000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() >= limitMs) return false;
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 inline void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -202,13 +218,47 @@ protected:
     }
 
     std::string HomePath(const char* name) const { return QDir(home.path()).filePath(name).toStdString(); }
+    CAccountManager& Books() const { return app->Document()->Accounts(); }
 
-    // The first `n` stock or bond funds of the catalogue listed before 2023.
-    std::vector<std::string> EstablishedFunds(size_t n) const
+    // An account made in the engine directly.
+    int NewAccount(const std::string& name, const OleDate& created = Clock::Now())
+    {
+        AccountInfo a;
+        a.AccountName = name;
+        a.CreateDate = created;
+        EXPECT_TRUE(Books().CreateAccount(a)) << Books().GetLastErrorText();
+        return a.AccountID;
+    }
+    // A trade booked in the engine directly: a purchase of `amount` yuan at
+    // 1.5 %, any other type of `amount` shares. The booked trade, with its id.
+    TradeInfo Book(int account, const std::string& fund, int type, double amount, const OleDate& when,
+                   bool autoBonus = false)
+    {
+        TradeInfo t;
+        t.AccountID = account;
+        t.FundID = fund;
+        t.TradeType = type;
+        (type == kTradeBuy ? t.TradeMoney : t.TradeCount) = amount;
+        t.TradeFee = type == kTradeBuy ? 1.5 : 0;
+        t.TradeTime = when;
+        t.NoAutoBonus = autoBonus ? 0 : 1;
+        EXPECT_GE(Books().BookTrade(t), 0) << Books().GetLastErrorText();
+        return t;
+    }
+    // The program's database, opened while the program is not running.
+    void OpenHomeDatabase(CAdoDatabase& db) const
+    {
+        db.SetLogin(std::string(), CAdoDatabase::kDefaultPassword);
+        db.SetDatabase(HomePath("Vextal.mdb"), 0);
+        ASSERT_TRUE(db.Open()) << db.GetLastError();
+    }
+
+    // The first `n` stock or bond funds of the catalogue listed before `before`.
+    std::vector<std::string> EstablishedFunds(size_t n, const OleDate& before = OleDate::FromParts(2023, 1, 1)) const
     {
         std::vector<std::string> funds;
         for (const auto& [code, info] : app->Market()->Catalogue().Funds())
-            if (info.InvestTypeID != 4 && info.CreateDate < OleDate::FromParts(2023, 1, 1) && funds.size() < n)
+            if (info.InvestTypeID != 4 && info.CreateDate < before && funds.size() < n)
                 funds.push_back(code);
         EXPECT_EQ(funds.size(), n);
         return funds;
