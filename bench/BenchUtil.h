@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "common/Format.h"
 
 namespace vextal::bench {
 
@@ -41,6 +46,25 @@ inline void Report(const char* name, double value, const char* unit)
 {
     std::printf("BENCH %s: %.2f %s\n", name, value, unit);
     std::fflush(stdout);
+}
+
+// A memory figure of a process's status file ("/proc/self/status" or
+// "/proc/PID/status"), "VmHWM" or "VmRSS", in MiB; -1 when the line is
+// missing or its figure does not read.
+inline double StatusMegabytes(const std::string& statusFile, std::string_view field)
+{
+    std::ifstream in(statusFile);
+    const std::string head = std::string(field) + ":";
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(head, 0) != 0) continue;
+        std::string_view kb(line);
+        kb.remove_prefix(head.size());
+        if (kb.size() >= 2 && kb.substr(kb.size() - 2) == "kB") kb.remove_suffix(2);
+        const std::optional<long long> n = ParseInteger(kb);
+        return n && *n >= 0 ? static_cast<double>(*n) / 1024.0 : -1;
+    }
+    return -1;
 }
 
 class ScratchDir {

@@ -88,7 +88,7 @@ int main()
     bench::Service p("book_sync", {"--funds", "400", "--now", "2025-06-18 21:00:00", "--quiet"});
     CommandReply login;
     CommandContext ctx = p.DemoLogin(&login);
-    const int userId = std::atoi(login.fields.empty() ? "0" : login.fields[0].c_str());
+    const int userId = static_cast<int>(login.fields.empty() ? 0 : IntegerOr(login.fields[0], 0));
     const std::string text = BookText();
     std::printf("bookkeeping text: %zu bytes\n", text.size());
 

@@ -33,15 +33,6 @@ struct Outcome {
     bool ok = false;
 };
 
-double PeakMegabytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return -1;
-}
-
 // Runs `f` in a child process and takes back its time and peak memory.
 template <class F>
 Outcome InChild(F&& f)
@@ -55,7 +46,7 @@ Outcome InChild(F&& f)
         const auto t0 = std::chrono::steady_clock::now();
         o.ok = f(o.rows);
         o.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-        o.peakMb = PeakMegabytes();
+        o.peakMb = bench::StatusMegabytes("/proc/self/status", "VmHWM");
         (void)!write(fds[1], &o, sizeof o);
         _exit(0);
     }
@@ -180,7 +171,7 @@ bool ReadRaw(const std::string& dir, long& rows)
 int main()
 {
     const char* env = std::getenv("VEXTAL_BENCH_MARKET_FUNDS");
-    const int funds = env ? std::max(10, std::atoi(env)) : 20000;
+    const int funds = env ? static_cast<int>(std::clamp(IntegerOr(env, 20000), 10LL, 1000000LL)) : 20000;
     bench::ScratchDir scratch;
     const std::string dir = scratch.File("market");
     const long rows = MakeFolder(dir, funds, DayOf(2025, 12, 31));

@@ -49,15 +49,6 @@ double Percentile(const std::vector<double>& sorted, double q)
     return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(sorted.size())))];
 }
 
-double PeakMegabytes(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
-
 }  // namespace
 
 int main()
@@ -73,7 +64,7 @@ int main()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     int failedUnderLoad = 0;
     const std::vector<double> loaded = Ordinary(p, ctx, failedUnderLoad);
-    const double peak = PeakMegabytes(p.Pid());
+    const double peak = bench::StatusMegabytes("/proc/" + std::to_string(p.Pid()) + "/status", "VmHWM");
     const long posts = hostile.HostilePosts(), bodies = hostile.HostileBodies(), slow = hostile.SlowConnections();
     hostile.Stop();
 
@@ -81,6 +72,8 @@ int main()
                 posts, bodies, slow, failedUnderLoad, kRequests);
     bench::Report("plindo_serve_ordinary_p50_under_hostile_load", Percentile(loaded, 0.5), "ms", Percentile(idle, 0.5), 3);
     bench::Report("plindo_serve_ordinary_p99_under_hostile_load", Percentile(loaded, 0.99), "ms", Percentile(idle, 0.99), 3);
-    bench::ReportTarget("plindo_serve_peak_memory_under_hostile_load", peak, "MB", 300);
-    return failed + failedUnderLoad > 0 ? 1 : 0;
+    // No figure is no pass of the memory target.
+    if (peak < 0) std::fprintf(stderr, "service_hostile_load: no VmHWM figure of the service\n");
+    else bench::ReportTarget("plindo_serve_peak_memory_under_hostile_load", peak, "MB", 300);
+    return failed + failedUnderLoad > 0 || peak < 0 ? 1 : 0;
 }

@@ -26,15 +26,6 @@ std::string ServeBinary()
     return dir.substr(0, dir.rfind('/')) + "/../service/plindo-serve";
 }
 
-double RssMegabytes(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return -1;
-}
-
 }  // namespace
 
 int main()
@@ -53,7 +44,7 @@ int main()
         }
     });
     CServiceProcess p(binary, args);
-    double rssStart = RssMegabytes(p.Pid());
+    double rssStart = bench::StatusMegabytes("/proc/" + std::to_string(p.Pid()) + "/status", "VmRSS");
 
     CommandContext ctx;
     ctx.commandUrl = MakeCommandUrl(p.Base());
@@ -62,7 +53,7 @@ int main()
     auto t0 = std::chrono::steady_clock::now();
     CommandReply all = SendClassValues(ctx, 1, "");
     double classMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    double rssAfter = RssMegabytes(p.Pid());
+    double rssAfter = bench::StatusMegabytes("/proc/" + std::to_string(p.Pid()) + "/status", "VmRSS");
 
     bench::Report("plindo_serve_startup_10000_funds", startMs, "ms", 2000, 1);
     bench::Report("plindo_serve_rss_after_startup_10000_funds", rssStart, "MB");

@@ -72,7 +72,7 @@ int main()
     Clock::Fix(OleDate::FromParts(2024, 10, 9, 21, 0, 0));
     CommandReply login;
     CommandContext ctx = service.DemoLogin(&login);
-    const int userId = std::atoi(login.fields.empty() ? "0" : login.fields[0].c_str());
+    const int userId = static_cast<int>(login.fields.empty() ? 0 : IntegerOr(login.fields[0], 0));
     if (ctx.loginId.empty() || userId == 0) return Die("login failed: " + login.error);
 
     bench::ScratchDir dir;

@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 struct CAdoDatabase::Connection {
     sqlite3* db = nullptr;
     int transDepth = 0;
+    // Transactions alive whose begin failed, and the begin's error: their
+    // statements fail too, rather than each waiting for the lock and being
+    // stored one by one outside any transaction.
+    int refusedScopes = 0;
+    std::string refusal;
     std::unordered_map<std::string, sqlite3_stmt*> prepared;
 
     void FinalizeAll()
@@ -432,7 +437,7 @@ bool CAdoDatabase::OpenFile(bool check)
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
             return SQLITE_CANTOPEN;
         if (!key.empty() && sqlite3_key(db, key.data(), static_cast<int>(key.size())) != SQLITE_OK) return SQLITE_ERROR;
-        sqlite3_busy_timeout(db, 5000);
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
         return sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     };
     int rc = SQLITE_ERROR;
@@ -520,6 +525,10 @@ RecordsetPtr CAdoDatabase::Run(const std::string& translated, std::vector<SqlPar
     sqlite3* const db = m_conn->db;
     if (!db) {
         error = "Operation is not allowed when the object is closed.";
+        return nullptr;
+    }
+    if (m_conn->refusedScopes > 0) {
+        error = m_conn->refusal;
         return nullptr;
     }
     sqlite3_stmt* st = nullptr;
@@ -1044,9 +1053,24 @@ bool CAdoDatabase::RunTransStatement(const std::string& sql)
     return true;
 }
 
+// The outermost level takes the write lock at its begin (BEGIN IMMEDIATE),
+// nested levels are savepoints. A deferred transaction that has read and
+// then writes while another connection of the file holds the write lock gets
+// "database is locked" at once: the engine does not wait for a connection
+// that already reads, since the other writer's commit would leave it a stale
+// snapshot. A writer that asks for the lock before its first read waits
+// (kBusyTimeoutMs, set at open) for the other's commit and then reads what
+// that committed; WAL readers never wait. A lock held past the wait fails
+// the begin with the engine's text.
 bool CAdoDatabase::BeginTrans()
 {
-    if (!RunTransStatement(StrFormat("SAVEPOINT vx_%d", m_conn->transDepth))) return false;
+    if (m_conn->refusedScopes > 0) {
+        m_lastError = m_conn->refusal;
+        return false;
+    }
+    const int depth = m_conn->transDepth;
+    if (!RunTransStatement(depth == 0 ? std::string("BEGIN IMMEDIATE") : StrFormat("SAVEPOINT vx_%d", depth)))
+        return false;
     ++m_conn->transDepth;
     return true;
 }
@@ -1057,10 +1081,17 @@ bool CAdoDatabase::CommitTrans()
         m_lastError = "No transaction is active.";
         return false;
     }
-    --m_conn->transDepth;
-    bool ok = RunTransStatement(StrFormat("RELEASE vx_%d", m_conn->transDepth));
-    if (!ok && m_conn->db && sqlite3_get_autocommit(m_conn->db)) m_conn->transDepth = 0;
-    return ok;
+    const int d = --m_conn->transDepth;
+    if (d > 0) {
+        bool ok = RunTransStatement(StrFormat("RELEASE vx_%d", d));
+        if (!ok && m_conn->db && sqlite3_get_autocommit(m_conn->db)) m_conn->transDepth = 0;
+        return ok;
+    }
+    if (RunTransStatement("COMMIT")) return true;
+    // A commit that failed leaves nothing of the transaction behind, nor
+    // the write lock held.
+    if (m_conn->db && !sqlite3_get_autocommit(m_conn->db)) sqlite3_exec(m_conn->db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
 }
 
 bool CAdoDatabase::RollbackTrans()
@@ -1069,17 +1100,22 @@ bool CAdoDatabase::RollbackTrans()
         m_lastError = "No transaction is active.";
         return false;
     }
-    --m_conn->transDepth;
-    int d = m_conn->transDepth;
+    const int d = --m_conn->transDepth;
     // The engine may already have rolled the whole transaction back (disk
     // full, I/O error); then there is no savepoint left to return to.
     if (m_conn->db && sqlite3_get_autocommit(m_conn->db)) {
         m_conn->transDepth = 0;
         return true;
     }
-    return RunTransStatement(StrFormat("ROLLBACK TO vx_%d; RELEASE vx_%d", d, d));
+    return RunTransStatement(d == 0 ? std::string("ROLLBACK") : StrFormat("ROLLBACK TO vx_%d; RELEASE vx_%d", d, d));
 }
 
 int CAdoDatabase::TransDepth() const { return m_conn->transDepth; }
+
+void CAdoDatabase::RefuseStatements(bool on)
+{
+    if (on && m_conn->refusedScopes++ == 0) m_conn->refusal = m_lastError;
+    if (!on && m_conn->refusedScopes > 0) --m_conn->refusedScopes;
+}
 
 }  // namespace vextal

@@ -82,6 +82,9 @@ class CAdoDatabase {
 public:
     // The password the program protects its database with.
     static constexpr const char* kDefaultPassword = "m3Rk9pWz2Tq8Vd";
+    // How long a connection waits for another connection of the file to
+    // release the write lock before the statement fails.
+    static constexpr int kBusyTimeoutMs = 5000;
 
     CAdoDatabase();
     // Copies share the connection and the current result set.
@@ -171,6 +174,8 @@ public:
 
     // Transactions. They nest (savepoints); a failure or crash before the
     // outermost commit leaves the database as it was before the first begin.
+    // The outermost begin waits for the write lock (kBusyTimeoutMs) and
+    // fails when it is not released in that time.
     bool BeginTrans();
     bool CommitTrans();
     bool RollbackTrans();
@@ -180,7 +185,11 @@ public:
     sqlite3* Handle() const;
 
 private:
+    friend class CAdoTransaction;
     struct Connection;
+    // While on (counted), every statement and begin of the connection fails
+    // with the error the refused begin left.
+    void RefuseStatements(bool on);
     bool OpenFile(bool check);
     RecordsetPtr Query(const std::string& sql, std::string& error, bool keepRows = true, size_t* rowCount = nullptr);
     // Runs a statement already in engine form with its values bound; with
@@ -207,12 +216,19 @@ private:
 };
 
 // Commits on Commit(); rolls back when it goes out of scope uncommitted.
+// When the begin fails (the write lock not released in time), the statements
+// of the connection fail with its error until this goes out of scope, so an
+// operation that goes on regardless stores nothing of itself.
 class CAdoTransaction {
 public:
-    explicit CAdoTransaction(CAdoDatabase& db) : m_db(db), m_active(db.BeginTrans()) {}
+    explicit CAdoTransaction(CAdoDatabase& db) : m_db(db), m_active(db.BeginTrans()), m_refused(!m_active)
+    {
+        if (m_refused) m_db.RefuseStatements(true);
+    }
     ~CAdoTransaction()
     {
         if (m_active) m_db.RollbackTrans();
+        if (m_refused) m_db.RefuseStatements(false);
     }
     CAdoTransaction(const CAdoTransaction&) = delete;
     CAdoTransaction& operator=(const CAdoTransaction&) = delete;
@@ -227,6 +243,7 @@ public:
 private:
     CAdoDatabase& m_db;
     bool m_active;
+    bool m_refused;
 };
 
 }  // namespace vextal

@@ -25,6 +25,7 @@
 #include "estimate/EstimateErrors.h"
 #include "estimate/RealtimeEstimates.h"
 #include "ui/ExcelExport.h"
+#include "ui/ListView.h"
 #include "ui/MainFrame.h"
 #include "ui/WebPane.h"
 #include "ui/WebUrls.h"
@@ -33,11 +34,13 @@ namespace vextal {
 
 namespace {
 
-const QColor kUp(255, 0, 0);
-const QColor kDown(0, 124, 0);
-
 // Red above 0, green below, by the value itself (a gain of 0.004 is a gain).
 int SignOf(double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
+// In the shades of the program's other lists, which follow the palette.
+QColor SignShade(double v)
+{
+    return SignQColor(v > 0 ? SignColour::Red : v < 0 ? SignColour::Green : SignColour::Black);
+}
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QTableView* MakeList(CForecastModel* model, QWidget* parent)
@@ -50,7 +53,6 @@ QTableView* MakeList(CForecastModel* model, QWidget* parent)
     list->verticalHeader()->hide();
     list->verticalHeader()->setDefaultSectionSize(22);
     list->horizontalHeader()->setStretchLastSection(true);
-    list->setStyleSheet(QStringLiteral("QTableView { background: white; }"));
     return list;
 }
 
@@ -80,8 +82,7 @@ QVariant CForecastModel::data(const QModelIndex& index, int role) const
     const Cell& c = row[static_cast<size_t>(index.column())];
     switch (role) {
     case Qt::DisplayRole: return c.text;
-    case Qt::ForegroundRole: return c.sign > 0 ? kUp : c.sign < 0 ? kDown : QColor(0, 0, 0);
-    case Qt::BackgroundRole: return QColor(255, 255, 255);
+    case Qt::ForegroundRole: return SignShade(c.sign);
     case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
     default: return {};
     }
@@ -112,7 +113,7 @@ void CErrorCurve::SetOutcomes(const QString& fundName, std::vector<EstimateOutco
 void CErrorCurve::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
+    p.fillRect(rect(), palette().color(QPalette::Base));
     p.setPen(QColor(160, 160, 160));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
     const QFontMetrics fm = p.fontMetrics();
@@ -123,10 +124,10 @@ void CErrorCurve::paintEvent(QPaintEvent*)
     for (const EstimateOutcome& o : m_outcomes) errors.push_back(o.Estimate - o.Published);
     if (!errors.empty())
         title += QStringLiteral("：平均 %1%，%2天").arg(Q(FormatNumber("%0.2f", Round2(MeanAbs(errors))))).arg(errors.size());
-    p.setPen(Qt::black);
+    p.setPen(palette().color(QPalette::Text));
     p.drawText(QRect(8, 4, width() - 16, line), Qt::AlignLeft | Qt::AlignVCenter, title);
     if (errors.empty()) {
-        p.setPen(QColor(120, 120, 120));
+        p.setPen(HintQColor());
         p.drawText(rect().adjusted(8, line + 4, -8, -4), Qt::AlignCenter,
                    QStringLiteral("暂无记录：交易日15:00前的估算在当天净值公布后比较"));
         return;
@@ -136,7 +137,7 @@ void CErrorCurve::paintEvent(QPaintEvent*)
     const int labelWidth = std::max(fm.horizontalAdvance(top), fm.horizontalAdvance(bottom)) + 6;
     const QRect plot(8 + labelWidth, line + 10, width() - 24 - labelWidth, height() - 2 * line - 20);
     if (plot.width() < 20 || plot.height() < 20) return;
-    p.setPen(QColor(90, 90, 90));
+    p.setPen(HintQColor());
     p.drawText(QRect(4, plot.top() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter, top);
     p.drawText(QRect(4, plot.bottom() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter, bottom);
     p.drawText(QRect(4, plot.center().y() - line / 2, labelWidth, line), Qt::AlignRight | Qt::AlignVCenter,
@@ -152,15 +153,15 @@ void CErrorCurve::paintEvent(QPaintEvent*)
     p.setPen(QPen(QColor(180, 180, 180), 1, Qt::DashLine));
     p.drawLine(plot.left(), yOf(0), plot.right(), yOf(0));
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(40, 90, 170), 1.5));
+    p.setPen(QPen(IsDarkPalette() ? QColor(90, 150, 230) : QColor(40, 90, 170), 1.5));
     for (size_t i = 1; i < n; ++i) p.drawLine(xOf(i - 1), yOf(errors[i - 1]), xOf(i), yOf(errors[i]));
     for (size_t i = 0; i < n; ++i) {
-        const QColor c = errors[i] > 0 ? kUp : errors[i] < 0 ? kDown : QColor(0, 0, 0);
+        const QColor c = SignShade(errors[i]);
         p.setPen(c);
         p.setBrush(c);
         p.drawEllipse(QPoint(xOf(i), yOf(errors[i])), 3, 3);
     }
-    p.setPen(QColor(90, 90, 90));
+    p.setPen(HintQColor());
     const QRect dates(plot.left(), plot.bottom() + 4, plot.width(), line);
     p.drawText(dates, Qt::AlignLeft | Qt::AlignVCenter, Q(m_outcomes.front().Day.FormatWith("%m-%d")));
     if (n > 1) p.drawText(dates, Qt::AlignRight | Qt::AlignVCenter, Q(m_outcomes.back().Day.FormatWith("%m-%d")));

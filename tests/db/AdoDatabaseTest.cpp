@@ -4,7 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "DbTestUtil.h"
 #include "common/OleDate.h"
@@ -321,6 +324,64 @@ TEST_F(AdoDatabaseTest, TransactionsUndoEverythingOnFailureOrCrash)
     again.SetDatabase(Path("Vextal.mdb"), 1);
     ASSERT_TRUE(again.Open()) << again.GetLastError();
     EXPECT_EQ(again.GetRecordCount("SELECT * FROM T_MyFund_Focus"), 1);
+}
+
+// The import's preview books on a connection of its own while the window's
+// connection may be writing: the later writer waits for the lock instead of
+// failing at its first write, and a lock held past the wait is an error
+// that stores nothing of the operation.
+TEST_F(AdoDatabaseTest, TwoConnectionsTakeTurnsAtWriting)
+{
+    CAdoDatabase window;
+    MakeDatabase(window);
+    CAdoDatabase preview;
+    ASSERT_TRUE(preview.OpenAnother(window)) << preview.GetLastError();
+    auto count = [&] { return window.GetRecordCount("SELECT * FROM T_MyFund_Focus"); };
+
+    std::promise<void> holding;
+    std::thread writer([&] {
+        CAdoTransaction trans(window);
+        window.Execute("INSERT INTO T_MyFund_Focus VALUES('000001')");
+        holding.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        trans.Commit();
+    });
+    holding.get_future().wait();
+    // Read first, then write, as a booking does.
+    bool began = false, inserted = false, committed = false;
+    int seen = -1;
+    {
+        CAdoTransaction trans(preview);
+        began = trans.IsActive();
+        seen = preview.GetRecordCount("SELECT * FROM T_MyFund_Focus");
+        inserted = preview.Execute("INSERT INTO T_MyFund_Focus VALUES('000002')");
+        committed = trans.Commit();
+    }
+    writer.join();
+    EXPECT_TRUE(began && inserted && committed) << preview.GetLastError();
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(count(), 2);
+
+    // A lock that outlasts the wait: the begin fails and says so, and what
+    // the operation tries regardless is refused, even once the lock is free.
+    ASSERT_TRUE(window.BeginTrans());
+    ASSERT_TRUE(window.Execute("INSERT INTO T_MyFund_Focus VALUES('000003')"));
+    {
+        CAdoTransaction refused(preview);
+        EXPECT_FALSE(refused.IsActive());
+        EXPECT_NE(preview.GetLastError().find("locked"), std::string::npos) << preview.GetLastError();
+        ASSERT_TRUE(window.CommitTrans());
+        EXPECT_FALSE(preview.Execute("INSERT INTO T_MyFund_Focus VALUES('000005')"));
+        EXPECT_NE(preview.GetLastError().find("locked"), std::string::npos) << preview.GetLastError();
+        EXPECT_FALSE(refused.Commit());
+    }
+    EXPECT_EQ(preview.TransDepth(), 0);
+    {
+        CAdoTransaction trans(preview);
+        EXPECT_TRUE(preview.Execute("INSERT INTO T_MyFund_Focus VALUES('000004')")) << preview.GetLastError();
+        EXPECT_TRUE(trans.Commit());
+    }
+    EXPECT_EQ(count(), 4);
 }
 
 // A result set run again after ALTER TABLE ... ADD on the same connection

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QTableView>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
@@ -181,6 +183,45 @@ TEST_F(ForecastViewDbTest, ARunFillsBothListsAndRecordsThePublishedError)
     EXPECT_EQ(view.StatusText(), QStringLiteral("估算已取消"));
     market->blockQuotes = false;
     EXPECT_EQ(funds->rowCount(), 2);
+}
+
+// Under a dark desktop palette the lists and the error curve are dark as the
+// program's other lists are, with signs in the shades legible there.
+TEST(ForecastView, ListsAndCurveTakeADarkPalette)
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    struct Restore {
+        QPalette palette;
+        ~Restore() { QApplication::setPalette(palette); }
+    } restore{light};
+
+    auto market = std::make_shared<FakeMarket>();
+    CTaskRunner runner;
+    CFundForecastView view(runner, Context(market));
+    view.resize(900, 700);
+    view.show();
+    QSignalSpy finished(&view, &CFundForecastView::estimateFinished);
+    ASSERT_TRUE(view.RunEstimate());
+    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_EQ(view.HoldingModel()->rowCount(), 4);
+    EXPECT_EQ(Colour(view.HoldingModel(), 1, 3), QColor(72, 200, 72));
+    EXPECT_EQ(Colour(view.HoldingModel(), 0, 1), QColor(230, 230, 230));
+
+    for (QTableView* list : {view.FundList(), view.HoldingList()}) {
+        const QImage image = list->viewport()->grab().toImage();
+        // Inside the last row (not the selected one) beside its centred
+        // text, and below the rows.
+        const QRect cell = list->visualRect(list->model()->index(list->model()->rowCount() - 1, 1));
+        EXPECT_LT(image.pixelColor(cell.left() + 3, cell.center().y()).lightness(), 100);
+        EXPECT_LT(image.pixelColor(5, image.height() - 5).lightness(), 100);
+    }
+    const QImage curve = view.ErrorCurve()->grab().toImage();
+    EXPECT_LT(curve.pixelColor(curve.width() / 2, curve.height() - 5).lightness(), 100);
 }
 
 }  // namespace
