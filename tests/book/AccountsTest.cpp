@@ -37,8 +37,8 @@ TEST_F(BookTest, AccountIdsNamesAndDeleteCascade)
     EXPECT_EQ(same.AccountID, 3);
 
     // Deleting the largest id frees it; deleting a smaller one does not.
-    ASSERT_TRUE(manager.BookTrade(*std::make_unique<TradeInfo>(Purchase(a, "000001", 1000, 1.5, OleDate::FromParts(2024, 6, 3, 10)))) == 0)
-        << manager.GetLastErrorText();
+    TradeInfo buy = Purchase(a, "000001", 1000, 1.5, OleDate::FromParts(2024, 6, 3, 10));
+    ASSERT_EQ(manager.BookTrade(buy), 0) << manager.GetLastErrorText();
     UserBonusInfo range;
     range.AccountID = a;
     range.FundID = "000001";
@@ -74,9 +74,7 @@ TEST_F(BookTest, MovingAHoldingMergesSumsAndKeepsFundCount)
     EXPECT_EQ(fc, 0);
     EXPECT_EQ(manager.FindAccount(b)->FundCount, 1);
     // 1500 shares for 2000 yuan, at once.
-    double avg = 0;
-    db.QueryDouble(StrFormat("SELECT TradeValue FROM T_Fund_Trade WHERE AccountID=%d", b), avg);
-    EXPECT_NEAR(avg, 2000.0 / 1500.0, 1e-8);
+    EXPECT_NEAR(Number(StrFormat("SELECT TradeValue FROM T_Fund_Trade WHERE AccountID=%d", b)), 2000.0 / 1500.0, 1e-8);
     EXPECT_NEAR(manager.FindHolding({b, "000001", 0})->TradeValue, 2000.0 / 1500.0, 1e-8);
 }
 

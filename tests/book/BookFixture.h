@@ -103,13 +103,17 @@ protected:
         t.NoAutoBonus = 1;
         return t;
     }
-    double Held(int account, const std::string& fund, int buyType = 0)
+    // The first column of the first row, or -1 when there is none.
+    double Number(const std::string& sql)
     {
         double n = -1;
-        db.QueryDouble(StrFormat("SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND FundID='%s' AND BuyType=%d",
-                                account, fund.c_str(), buyType),
-                      n);
+        db.QueryDouble(sql, n);
         return n;
+    }
+    double Held(int account, const std::string& fund, int buyType = 0)
+    {
+        return Number(StrFormat("SELECT TotalCount FROM T_Fund_Trade WHERE AccountID=%d AND FundID='%s' AND BuyType=%d",
+                                account, fund.c_str(), buyType));
     }
     int Count(const std::string& sql) { return home.Count(sql); }
 

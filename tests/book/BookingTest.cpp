@@ -104,9 +104,8 @@ TEST_F(BookTest, SubscriptionInterestCountsDaysToEstablishment)
         t.SecondRate = 2.0;
         t.NoAutoBonus = 1;
         ASSERT_EQ(manager.BookTrade(t), 0) << manager.GetLastErrorText();
-        double booked = 0;
-        db.QueryDouble(StrFormat("SELECT TradeMoney FROM T_Trade_Info WHERE TradeType=11 AND TradeID=%d", t.TradeID - 1),
-                       booked);
+        const double booked =
+            Number(StrFormat("SELECT TradeMoney FROM T_Trade_Info WHERE TradeType=11 AND TradeID=%d", t.TradeID - 1));
         EXPECT_EQ(StrFormat("%0.2f", booked), interest) << hour << ":" << minute;
         // Shares are the interest plus the net amount, all at 1.0.
         EXPECT_EQ(StrFormat("%0.2f", t.TradeCount), StrFormat("%0.2f", NumberOr(interest, 0) + 10000 * 100 / 101.0));
@@ -123,9 +122,7 @@ TEST_F(BookTest, RedemptionsSplitsAndReplay)
     TradeInfo split = Trade(acc, "000001", kTradeSplit, 0, 200, OleDate::FromParts(2024, 6, 4, 10));
     split.TradeValue = 2.0;  // ratio
     ASSERT_EQ(manager.BookTrade(split), 0) << manager.GetLastErrorText();
-    double ratio = 0;
-    db.QueryDouble(StrFormat("SELECT TradeValue FROM T_Trade_Info WHERE TradeID=%d", split.TradeID), ratio);
-    EXPECT_DOUBLE_EQ(ratio, 2.0);
+    EXPECT_DOUBLE_EQ(Number(StrFormat("SELECT TradeValue FROM T_Trade_Info WHERE TradeID=%d", split.TradeID)), 2.0);
     TradeInfo buy2 = Purchase(acc, "000001", 50, 0, OleDate::FromParts(2024, 6, 5, 10));
     ASSERT_EQ(manager.BookTrade(buy2), 0);
     EXPECT_DOUBLE_EQ(Held(acc, "000001"), 250.0);
@@ -171,9 +168,8 @@ TEST_F(BookTest, LargeSumsKeepTheirCents)
 
     TradeInfo odd = Purchase(acc, "000002", 2345678.91, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(odd), 0) << manager.GetLastErrorText();
-    double money = 0;
-    db.QueryDouble(StrFormat("SELECT TradeMoney FROM T_Trade_Info WHERE TradeID=%d", odd.TradeID), money);
-    EXPECT_EQ(StrFormat("%0.2f", money), "2345678.91");
+    EXPECT_EQ(StrFormat("%0.2f", Number(StrFormat("SELECT TradeMoney FROM T_Trade_Info WHERE TradeID=%d", odd.TradeID))),
+              "2345678.91");
     EXPECT_EQ(StrFormat("%0.2f", manager.FindAccount(acc)->trades.at(odd.TradeID).TradeMoney), "2345678.91");
 }
 
@@ -248,11 +244,7 @@ TEST_F(BookTest, AverageCostsSettleInOnePass)
     book(Trade(acc, "000001", kTradeRedeem, 0, 500, day(5)), 1.2);          // 1500 shares for 1650: 1.1
     book(Purchase(acc, "000001", 1000, 0, day(6)), 1.25);                   // 2300 shares for 2650
     book(Trade(acc, "000001", kTradeRedeem, 0, 300, day(7)), 1.25);         // 2000 shares, average unchanged
-    auto column = [&](const char* name) {
-        double v = 0;
-        db.QueryDouble(StrFormat("SELECT %s FROM T_Fund_Trade", name), v);
-        return v;
-    };
+    auto column = [&](const char* name) { return Number(StrFormat("SELECT %s FROM T_Fund_Trade", name)); };
     EXPECT_NEAR(column("TradeValue"), 2650.0 / 2300.0, 1e-8);
 
     // From cost values all 0 (a download or import): one pass gives the final figures.
@@ -262,9 +254,7 @@ TEST_F(BookTest, AverageCostsSettleInOnePass)
     ASSERT_TRUE(manager.LoadHoldings(acc));
     ASSERT_TRUE(manager.RecomputeCostValues());
     EXPECT_NEAR(column("TradeValue"), 2650.0 / 2300.0, 1e-8);
-    double redeemedAt = 0;
-    db.QueryDouble("SELECT CostValue FROM T_Trade_Info WHERE TradeType=1 ORDER BY TradeID", redeemedAt);
-    EXPECT_NEAR(redeemedAt, 1.1, 1e-8);
+    EXPECT_NEAR(Number("SELECT CostValue FROM T_Trade_Info WHERE TradeType=1 ORDER BY TradeID"), 1.1, 1e-8);
     ASSERT_TRUE(manager.RefreshAccount(acc));
     const int before = sqlite3_total_changes(db.Handle());
     ASSERT_TRUE(manager.RecomputeCostValues());

@@ -135,9 +135,7 @@ TEST_F(BookTest, HoldingsFollowTheirTradesAroundASplit)
     EXPECT_DOUBLE_EQ(Held(acc, "000001"), 900);
     // The dividend of June 5 went to the 500 shares held then, once.
     ASSERT_TRUE(manager.ApplyDividendsAll(kUser));
-    double cash = 0;
-    db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE TradeType=7", cash);
-    EXPECT_DOUBLE_EQ(cash, 200);  // 500 x 0.4
+    EXPECT_DOUBLE_EQ(Number("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE TradeType=7"), 200);  // 500 x 0.4
 }
 
 TEST_F(BookTest, ADeletionThatWouldLeaveAHoldingNegativeIsRefused)

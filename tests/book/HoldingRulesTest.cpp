@@ -7,9 +7,21 @@ using vextal::test::BookTest;
 
 namespace {
 DividendItem Dividend(double perShare, const OleDate& date) { return {perShare, date, date, date}; }
+
+class HoldingRules : public BookTest {
+protected:
+    std::string CashBonus() { return StrFormat("%0.2f", Number("SELECT CashBonus FROM T_Fund_Trade")); }
+    // A later run's first load, which applies the dividends still due.
+    void LoadAgain()
+    {
+        CAccountManager next;
+        next.Init(db, kUser, false, &services, &funds);
+        ASSERT_TRUE(next.LoadAccounts(kUser));
+    }
+};
 }  // namespace
 
-TEST_F(BookTest, AnEmptiedHoldingBoughtAgainEarnsDividendsFromThatPurchase)
+TEST_F(HoldingRules, AnEmptiedHoldingBoughtAgainEarnsDividendsFromThatPurchase)
 {
     int acc = NewAccount("A");
     services.nav["000001"] = 1.0;
@@ -22,13 +34,11 @@ TEST_F(BookTest, AnEmptiedHoldingBoughtAgainEarnsDividendsFromThatPurchase)
     TradeInfo again = Purchase(acc, "000001", 1000, 0, OleDate::FromParts(2024, 6, 10, 10));
     ASSERT_EQ(manager.BookTrade(again), 0);
 
-    CAccountManager next;
-    next.Init(db, kUser, false, &services, &funds);
-    ASSERT_TRUE(next.LoadAccounts(kUser));
+    LoadAgain();
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=7"), 0);
 }
 
-TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
+TEST_F(HoldingRules, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
 {
     int acc = NewAccount("A");
     services.nav["000009"] = 1.0;
@@ -36,28 +46,23 @@ TEST_F(BookTest, MoneyMarketIncomeOnlyGrowsAndAUnitIsWorthOne)
     funds.SetLatest("000009", 0.6);  // income per 10,000 units, not a price
     TradeInfo buy = Purchase(acc, "000009", 10000, 0, OleDate::FromParts(2024, 6, 3, 10));
     ASSERT_EQ(manager.BookTrade(buy), 0);
-    auto cash = [&] {
-        double c = 0;
-        db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", c);
-        return StrFormat("%0.2f", c);
-    };
-    EXPECT_EQ(cash(), "11.00");  // 11 days on 10,000 units
+    EXPECT_EQ(CashBonus(), "11.00");  // 11 days on 10,000 units
     EXPECT_EQ(StrFormat("%0.2f", manager.FindAccount(acc)->MarketValue), "10000.00");
 
     // A top-up six days later adds the income since; a full redemption keeps it.
     Clock::Fix(OleDate::FromParts(2024, 6, 20, 20, 0));
     TradeInfo more = Purchase(acc, "000009", 100, 0, OleDate::FromParts(2024, 6, 20, 10));
     ASSERT_EQ(manager.BookTrade(more), 0);
-    EXPECT_EQ(cash(), "17.06");
+    EXPECT_EQ(CashBonus(), "17.06");
     Clock::Fix(OleDate::FromParts(2024, 6, 21, 20, 0));
     TradeInfo out = Trade(acc, "000009", kTradeRedeem, 0, 10100, OleDate::FromParts(2024, 6, 21, 10));
     ASSERT_EQ(manager.BookTrade(out), 0);
-    EXPECT_EQ(cash(), "17.06");
+    EXPECT_EQ(CashBonus(), "17.06");
 }
 
 // Editing or deleting a trade of a money-market holding rebuilds its counts
 // from the trades; the income the service reported stays.
-TEST_F(BookTest, MoneyMarketIncomeSurvivesEditsAndDeletions)
+TEST_F(HoldingRules, MoneyMarketIncomeSurvivesEditsAndDeletions)
 {
     int acc = NewAccount("A");
     services.nav["000009"] = 1.0;
@@ -66,20 +71,15 @@ TEST_F(BookTest, MoneyMarketIncomeSurvivesEditsAndDeletions)
     TradeInfo more = Purchase(acc, "000009", 100, 0, OleDate::FromParts(2024, 6, 10, 10));
     ASSERT_EQ(manager.BookTrade(buy), 0);
     ASSERT_EQ(manager.BookTrade(more), 0);
-    auto cash = [&] {
-        double c = 0;
-        db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", c);
-        return StrFormat("%0.2f", c);
-    };
-    EXPECT_EQ(cash(), "11.00");
+    EXPECT_EQ(CashBonus(), "11.00");
     TradeInfo edited = manager.FindAccount(acc)->trades.at(buy.TradeID);
     edited.TradeMoney = 10001;
     ASSERT_TRUE(manager.EditTrade(edited));
     ASSERT_TRUE(manager.DeleteTrade(manager.FindAccount(acc)->trades.at(more.TradeID)));
-    EXPECT_EQ(cash(), "11.00");
+    EXPECT_EQ(CashBonus(), "11.00");
 }
 
-TEST_F(BookTest, ADividendBookedByHandCountsAsApplied)
+TEST_F(HoldingRules, ADividendBookedByHandCountsAsApplied)
 {
     int acc = NewAccount("A");
     services.nav["000001"] = 1.0;
@@ -89,10 +89,6 @@ TEST_F(BookTest, ADividendBookedByHandCountsAsApplied)
     TradeInfo hand = Trade(acc, "000001", kTradeCashBonus, 100, 0, OleDate::FromParts(2024, 6, 5, 9));
     ASSERT_EQ(manager.ManualDividend(hand), 0) << manager.GetLastErrorText();
 
-    CAccountManager next;
-    next.Init(db, kUser, false, &services, &funds);
-    ASSERT_TRUE(next.LoadAccounts(kUser));
-    double cash = 0;
-    db.QueryDouble("SELECT CashBonus FROM T_Fund_Trade", cash);
-    EXPECT_DOUBLE_EQ(cash, 100.0);
+    LoadAgain();
+    EXPECT_EQ(CashBonus(), "100.00");
 }

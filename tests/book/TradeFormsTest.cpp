@@ -241,9 +241,7 @@ TEST_F(BookTest, FormsHandTheEngineWhatItBooks)
     r = CheckTradeForm(buy, UserBonusLookup(manager));
     ASSERT_TRUE(r.ok) << r.message;
     ASSERT_EQ(manager.BookTrade(r.trade), 0) << manager.GetLastErrorText();
-    double fee = 0;
-    db.QueryDouble("SELECT TradeFee FROM T_Trade_Info WHERE TradeType=0", fee);
-    EXPECT_EQ(fee, -10);
+    EXPECT_EQ(Number("SELECT TradeFee FROM T_Trade_Info WHERE TradeType=0"), -10);
     EXPECT_EQ(CAccountManager::GetTradeFee(r.trade), 10);
     ASSERT_EQ(Held(acc, "000001"), 100);  // (130 - 10) / 1.2
 

@@ -237,9 +237,7 @@ TEST_F(TradeImportTest, AStatementsDividendIsBookedOnce)
     const std::string file = "2024-03-01,000002,申购,10000\n2024-03-05,000002,现金红利,280\n2024-03-11,000002,申购,5000\n";
     ImportResult r = ImportTrades(manager, db, account, file, false);
     ASSERT_TRUE(r.booked) << r.refusals.front().Text();
-    double cash = 0;
-    db.QueryDouble("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE TradeType=7", cash);
-    EXPECT_DOUBLE_EQ(cash, 280);
+    EXPECT_DOUBLE_EQ(Number("SELECT SUM(TradeMoney) FROM T_Trade_Info WHERE TradeType=7"), 280);
     EXPECT_EQ(Count("SELECT * FROM T_Trade_Info WHERE TradeType=6 OR TradeType=7"), 1);
 }
 
