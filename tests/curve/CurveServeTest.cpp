@@ -253,6 +253,8 @@ TEST_F(CurveServeTest, RangeAndBandOverlaysShowTheirStatistic)
                 previous = points[i].Value;
             }
             EXPECT_EQ(chart.Unit(), stat == 3 ? "%" : "元");
+            EXPECT_EQ(chart.FindSeries(0)->InfoFormat,
+                      kind == kCurveRangeOverlay ? "区间增长率:%0.2f" : "波段增长率:%0.2f");
         }
     }
 }

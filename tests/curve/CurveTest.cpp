@@ -122,7 +122,7 @@ TEST(CurveSeries, NDayReturnStepsAndMovingAverageWindows)
     EXPECT_TRUE(PointsOf(none, 0).empty());
 }
 
-TEST(CurveSeries, MarksTurningPointsAndTheSeriesLimit)
+TEST(CurveSeries, MarksAndTheSeriesLimit)
 {
     // Marks go on the unit NAV series; the label loses trailing zeros.
     CCurveChartModel nav;
@@ -146,15 +146,6 @@ TEST(CurveSeries, MarksTurningPointsAndTheSeriesLimit)
     EXPECT_EQ(nav.PointInfoLines(1, 2), tip);
     tip.push_back("日增长值:0.0000");
     EXPECT_EQ(nav.PointInfoLines(0, 2, true), tip);
-
-    // Turning points: growth against the previous point's value.
-    auto recs = Records(3);
-    CCurveChartModel range;
-    BuildTurningOverlay(range, kCurveRangeOverlay, "F", recs, 0);
-    auto p = PointsOf(range, 0);
-    EXPECT_EQ(p[0].Info1, 0);
-    EXPECT_NEAR(p[2].Info1, (1.2 - 1.1) * 100 / 1.1, 1e-9);
-    EXPECT_EQ(range.FindSeries(0)->InfoFormat, "区间增长率:%0.2f");
 
     // The chart holds 16 series; points for -1 are dropped.
     CCurveChartModel full;

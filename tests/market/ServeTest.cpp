@@ -198,7 +198,6 @@ TEST_F(ServeTest, CatalogueSyncStoresServerVersionsAndDropsWithdrawnFund)
     ASSERT_NO_FATAL_FAILURE(Serve(lastDay));
 
     EXPECT_EQ(fundVersion, s_market->FundListVersion(lastDay));
-    EXPECT_GT(fundVersion, std::string("20070101"));
     Market first(db);
     Attach(first);
     ASSERT_TRUE(first.catalogue.SyncFundCatalogue(companyVersion, fundVersion));
@@ -327,43 +326,6 @@ TEST_F(ServeTest, FundHistoryDownloadStoresWholeRangeAndRepeatsIdentically)
         EXPECT_EQ(Sent("2/11").back(), f->code + "|" + first.Format(1) + "|" + last.Format(1) + "|1");
         EXPECT_EQ(StoredHistory(m.history, f->code), before);
     }
-}
-
-// The stored history grows by the new days only; the latest value it brings
-// keeps TotalValue1 and the statistics, which the history does not carry.
-TEST_F(ServeTest, IncrementalHistoryDownloadAddsOnlyNewRows)
-{
-    const SimFund& fund = Established([](const SimFund& f) { return f.fundType == 1 && !f.IsMoneyMarket(); });
-    const OleDate earlier = At(2024, 9, 27, 21);  // a Friday
-    ASSERT_NO_FATAL_FAILURE(Serve(earlier));
-    Market m(db);
-    Attach(m);
-    ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
-    ASSERT_EQ(m.latest.DownloadSelectedValues({fund.code}), kMarketOk) << m.latest.GetLastError();
-    const LatestValue friday = LatestAt(fund, earlier);
-    ASSERT_NE(friday.adjusted, 0.0);
-    std::vector<std::string> old = StoredHistory(m.history, fund.code);
-    OleDate first, last;
-    ASSERT_TRUE(m.history.GetFundValueRange(fund.code, first, last));
-    ASSERT_EQ(last.Format(1), "2024-09-27");
-
-    ASSERT_NO_FATAL_FAILURE(Serve(kNow));
-    Attach(m);
-    ASSERT_TRUE(m.history.IncrementalDownloadFund(fund.code)) << m.history.GetLastError();
-    EXPECT_EQ(Sent("2/11").back(), fund.code + "|" + first.Format(1) + "|2024-09-27|1");
-    std::vector<NavRecord> published = s_market->Published(fund, kNow, 0, DayNumber(kNow));
-    std::vector<std::string> now = StoredHistory(m.history, fund.code);
-    ASSERT_EQ(now.size(), published.size());
-    ASSERT_GT(now.size(), old.size());
-    EXPECT_TRUE(std::equal(old.begin(), old.end(), now.begin()));
-    const CNewFundValue* v = m.latest.FindValue(fund.code);
-    ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->ValueDate.Format(1), "2024-10-09");
-    EXPECT_NEAR(v->TodayValue, LatestAt(fund, kNow).rec.nav, 6e-5);
-    float stored = 0;
-    ASSERT_TRUE(db.QueryFloat("SELECT TotalValue1 FROM T_New_Fund_Value WHERE FundID='" + fund.code + "'", stored));
-    EXPECT_NEAR(stored, friday.adjusted, 6e-5);
-    EXPECT_NEAR(v->TotalIncome, friday.total, 0.006);
 }
 
 namespace {
