@@ -67,6 +67,42 @@ inline double StatusMegabytes(const std::string& statusFile, std::string_view fi
     return -1;
 }
 
+// The CPU time of the whole machine so far (/proc/stat, in ticks) and the
+// part of it the host of this virtual machine gave to others (steal); both
+// -1 when unreadable.
+struct CpuTicks {
+    long long total = -1, steal = -1;
+};
+
+inline CpuTicks ReadCpuTicks()
+{
+    std::ifstream in("/proc/stat");
+    std::string line;
+    if (!std::getline(in, line) || line.rfind("cpu ", 0) != 0) return {};
+    // user nice system idle iowait irq softirq steal; the guest times after
+    // them are already within user and nice.
+    CpuTicks t{0, 0};
+    std::string_view rest(line);
+    rest.remove_prefix(4);
+    for (int field = 0; field < 8; ++field) {
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        const size_t end = std::min(rest.find(' '), rest.size());
+        const std::optional<long long> n = ParseInteger(rest.substr(0, end));
+        if (!n || *n < 0) return {};
+        t.total += *n;
+        if (field == 7) t.steal = *n;
+        rest.remove_prefix(end);
+    }
+    return t;
+}
+
+// Percent of the machine's CPU time between `from` and `to` that the host took.
+inline double StealPercent(const CpuTicks& from, const CpuTicks& to)
+{
+    if (from.total < 0 || to.total <= from.total) return 0;
+    return 100.0 * static_cast<double>(to.steal - from.steal) / static_cast<double>(to.total - from.total);
+}
+
 class ScratchDir {
 public:
     ScratchDir()

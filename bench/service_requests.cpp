@@ -31,30 +31,52 @@ int main()
     // Three runs of five seconds after three that are not counted: the
     // pace, and how far the runs lie apart. The first seconds ran slower in
     // every try (threads, sockets and the allocator's pools still growing,
-    // longer right after another benchmark has freed much memory), and on
-    // two shared cores the pace of half-seconds swings between 8,000 and
-    // 18,000 requests with the scheduler: three-second runs after one
-    // second lay up to 26 % apart.
-    std::vector<double> rates;
+    // longer right after another benchmark has freed much memory).
+    //
+    // The pace is bound by wake-ups (the client threads, the service's I/O
+    // thread and a worker pass each request along), not by work, and on a
+    // shared virtual machine a wake-up costs what the host makes it cost:
+    // while the host took 17-19 % of the two cores (steal), the pace halved.
+    // A run during which the host took more than kQuietSteal is not counted
+    // and is measured again; it is printed with what the host took.
+    constexpr double kQuietSteal = 3.0;
+    constexpr int kMaxRuns = 9;
     long failedAll = 0;
-    for (int run = -1; run < 3; ++run) {
+    auto measure = [&](int seconds, double& steal) {
         std::atomic<long> ok{0}, failed{0};
         std::atomic<bool> stop{false};
         auto worker = [&](size_t offset) {
             for (size_t i = offset; !stop; i += 2)
                 (SendLatestValue(ctx, codes[i % codes.size()]).ok() ? ok : failed)++;
         };
+        const bench::CpuTicks before = bench::ReadCpuTicks();
         auto t0 = std::chrono::steady_clock::now();
         std::thread a(worker, 0), b(worker, 1);
-        std::this_thread::sleep_for(std::chrono::seconds(run < 0 ? 3 : 5));
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
         stop = true;
         a.join();
         b.join();
-        if (run < 0) continue;
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        rates.push_back(ok / seconds);
+        steal = bench::StealPercent(before, bench::ReadCpuTicks());
         failedAll += failed;
-        std::printf("service_requests: run %d: %.0f req/s\n", run + 1, rates.back());
+        return ok / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
+    double steal = 0;
+    measure(3, steal);
+    std::vector<double> rates;
+    std::vector<std::pair<double, double>> disturbed;  // steal, rate
+    for (int run = 1; run <= kMaxRuns && rates.size() < 3; ++run) {
+        const double rate = measure(5, steal);
+        const bool quiet = steal <= kQuietSteal;
+        std::printf("service_requests: run %d: %.0f req/s, the host took %.1f %%%s\n", run, rate, steal,
+                    quiet ? "" : " (not counted)");
+        if (quiet) rates.push_back(rate);
+        else disturbed.emplace_back(steal, rate);
+    }
+    if (rates.size() < 3) {
+        // The host never calmed: the least disturbed runs make up the three.
+        std::printf("service_requests: fewer than 3 runs with the host under %.0f %%\n", kQuietSteal);
+        std::sort(disturbed.begin(), disturbed.end());
+        for (size_t i = 0; rates.size() < 3; ++i) rates.push_back(disturbed[i].second);
     }
     std::sort(rates.begin(), rates.end());
     bench::Report("plindo_serve_2_22_requests_per_second_2_threads", rates[1], "req/s");

@@ -122,6 +122,8 @@ struct CHttpFront::Connection {
     uint64_t id = 0;
     std::string addr;
     State state = State::Reading;
+    unsigned watched = EPOLLIN;  // the events asked of epoll; a handled socket is not in it
+    bool inEpoll = true;
     std::string in;
     size_t scanned = 0;  // of `in`, searched for the end of the headers
     unsigned served = 0;
@@ -205,7 +207,10 @@ void CHttpFront::Start()
     ev.data.fd = m_wake;
     epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev);
     m_alive = m_limits.workers;
-    for (size_t i = 0; i < m_limits.workers; ++i) m_workers.emplace_back([this] { WorkerLoop(); });
+    for (size_t i = 0; i < m_limits.workers; ++i) {
+        m_idleSlots.push_back(std::make_unique<Idle>());
+        m_workers.emplace_back([this, slot = m_idleSlots.back().get()] { WorkerLoop(*slot); });
+    }
     m_io = std::thread([this] { Loop(); });
 }
 
@@ -221,7 +226,7 @@ bool CHttpFront::Stop(int waitMs)
     {
         std::unique_lock lock(m_jobMutex);
         m_jobs.clear();
-        m_jobReady.notify_all();
+        for (auto& slot : m_idleSlots) slot->wake.notify_all();
         auto allGone = [this] { return m_alive == 0; };
         if (waitMs < 0) m_workerExit.wait(lock, allGone);
         else ended = m_workerExit.wait_for(lock, std::chrono::milliseconds(waitMs), allGone);
@@ -231,6 +236,9 @@ bool CHttpFront::Stop(int waitMs)
         else t.detach();
     }
     m_workers.clear();
+    if (ended)
+        for (int fd : m_handedOver) close(fd);
+    m_handedOver.clear();
     if (m_listen >= 0) close(m_listen);
     if (m_epoll >= 0) close(m_epoll);
     m_listen = m_epoll = -1;
@@ -244,10 +252,13 @@ bool CHttpFront::Stop(int waitMs)
 
 void CHttpFront::Watch(Connection& c, unsigned events)
 {
+    if (c.inEpoll && c.watched == events) return;
     epoll_event ev{};
     ev.events = events;
     ev.data.fd = c.fd;
-    epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &ev);
+    epoll_ctl(m_epoll, c.inEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c.fd, &ev);
+    c.watched = events;
+    c.inEpoll = true;
 }
 
 void CHttpFront::Loop()
@@ -273,7 +284,6 @@ void CHttpFront::Loop()
         else if (c.state == Connection::State::Reading && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) OnReadable(c);
         else if (c.state == Connection::State::Draining && c.cutOff) Close(c);  // the client has gone
         else if (c.state == Connection::State::Draining) Drain(c);
-        else if (what & (EPOLLERR | EPOLLHUP)) Close(c);
     };
     while (!m_stop) {
         const int n = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), paused.empty() ? 100 : 1);
@@ -337,7 +347,10 @@ void CHttpFront::Loop()
             CheckDeadlines();
         }
     }
-    for (auto& [fd, c] : m_connections) close(fd);
+    for (auto& [fd, c] : m_connections) {
+        if (c->state == Connection::State::Handling) m_handedOver.push_back(fd);
+        else close(fd);
+    }
     m_connections.clear();
     m_byId.clear();
 }
@@ -394,8 +407,9 @@ bool CHttpFront::EvictOne()
 
 void CHttpFront::Close(Connection& c)
 {
+    // A socket being handled is closed only from Collect, once its worker is done with it.
     m_buffered -= c.charged;
-    epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+    if (c.inEpoll) epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
     close(c.fd);
     m_byId.erase(c.id);
     m_connections.erase(c.fd);  // destroys c
@@ -716,11 +730,13 @@ void CHttpFront::Dispatch(Connection& c)
 {
     Job job;
     job.connection = c.id;
+    job.fd = c.fd;
     job.request = std::move(c.request);
     job.route = c.route;
     job.head = c.head;
     job.keepAlive = c.keepAlive;
     job.charged = c.charged;
+    Idle* idle = nullptr;
     {
         std::lock_guard lock(m_jobMutex);
         if (m_jobs.size() >= m_limits.maxQueued) {
@@ -729,21 +745,34 @@ void CHttpFront::Dispatch(Connection& c)
             return;
         }
         m_jobs.push_back(std::move(job));
+        if (!m_idle.empty()) {
+            idle = m_idle.back();
+            m_idle.pop_back();
+            idle->woken = true;
+        }
     }
-    m_jobReady.notify_one();
+    if (idle) idle->wake.notify_one();
     // The budget now travels with the job and comes back with its answer.
     c.charged = 0;
+    // Out of epoll while a worker has it: nothing here reads, writes or
+    // closes the socket until its answer is collected.
     c.state = Connection::State::Handling;
-    Watch(c, 0);
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+    c.inEpoll = false;
 }
 
-void CHttpFront::WorkerLoop()
+void CHttpFront::WorkerLoop(Idle& slot)
 {
     for (;;) {
         Job job;
         {
             std::unique_lock lock(m_jobMutex);
-            m_jobReady.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+            while (!m_stop && m_jobs.empty()) {
+                // Whoever wakes this worker takes it off the idle list.
+                slot.woken = false;
+                m_idle.push_back(&slot);
+                slot.wake.wait(lock, [&] { return slot.woken || m_stop; });
+            }
             if (m_stop) break;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
@@ -762,8 +791,20 @@ void CHttpFront::WorkerLoop()
             res.SetContent("internal error", "text/plain");
         }
         if (m_logger) m_logger(req, res);
-        Done done{job.connection, Serialize(res, job.head, job.keepAlive), job.keepAlive, job.charged};
+        Done done{job.connection, Serialize(res, job.head, job.keepAlive), 0, false, job.keepAlive, job.charged};
         job.request.reset();
+        // Most answers fit the socket's buffer: the client has it without
+        // waiting for the I/O thread; the rest is written from there.
+        while (done.sent < done.bytes.size()) {
+            const ssize_t n = send(job.fd, done.bytes.data() + done.sent, done.bytes.size() - done.sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                done.sent += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            done.broken = !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+            break;
+        }
         {
             std::lock_guard lock(m_doneMutex);
             m_done.push_back(std::move(done));
@@ -798,7 +839,8 @@ void CHttpFront::Collect()
         auto id = m_byId.find(d.connection);
         if (id == m_byId.end()) continue;
         Connection& c = *m_connections.at(id->second);
-        StartWrite(c, std::move(d.bytes), d.keepAlive);
+        if (d.broken) Close(c);
+        else StartWrite(c, std::move(d.bytes), d.keepAlive, d.sent);
     }
 }
 
@@ -819,16 +861,15 @@ void CHttpFront::Answer(Connection& c, int status, bool keepAlive)
     StartWrite(c, Serialize(res, c.head, keepAlive), keepAlive);
 }
 
-void CHttpFront::StartWrite(Connection& c, std::string bytes, bool keepAlive)
+void CHttpFront::StartWrite(Connection& c, std::string bytes, bool keepAlive, size_t sent)
 {
     m_buffered -= c.charged;
     c.charged = 0;
     c.out = std::move(bytes);
-    c.written = 0;
+    c.written = sent;
     c.keepAfterWrite = keepAlive;
     c.state = Connection::State::Writing;
     c.writeUntil = SteadyClock::now() + std::chrono::milliseconds(m_limits.writeDeadlineMs);
-    Watch(c, EPOLLOUT);
     OnWritable(c);
 }
 
@@ -840,7 +881,10 @@ void CHttpFront::OnWritable(Connection& c)
             c.written += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            Watch(c, EPOLLOUT);
+            return;
+        }
         Close(c);
         return;
     }

@@ -115,8 +115,13 @@ private:
         Screen screen;
     };
     struct Connection;
+    struct Idle {
+        std::condition_variable wake;
+        bool woken = false;
+    };
     struct Job {
         uint64_t connection = 0;
+        int fd = -1;  // the worker sends the answer itself: one hand-over less per request
         std::unique_ptr<HttpRequest> request;
         const Route* route = nullptr;
         bool head = false;
@@ -126,12 +131,14 @@ private:
     struct Done {
         uint64_t connection = 0;
         std::string bytes;
+        size_t sent = 0;      // of `bytes`, sent by the worker
+        bool broken = false;  // the send failed: the client has gone
         bool keepAlive = false;
         size_t charged = 0;
     };
 
     void Loop();
-    void WorkerLoop();
+    void WorkerLoop(Idle& slot);
     void Accept();
     void OnReadable(Connection& c);
     void OnWritable(Connection& c);
@@ -144,7 +151,7 @@ private:
     bool Screened(Connection& c, std::string_view start, bool whole);
     void Dispatch(Connection& c);
     void Answer(Connection& c, int status, bool keepAlive);
-    void StartWrite(Connection& c, std::string bytes, bool keepAlive);
+    void StartWrite(Connection& c, std::string bytes, bool keepAlive, size_t sent = 0);
     void Close(Connection& c);
     void Collect();
     void CheckDeadlines();
@@ -173,10 +180,17 @@ private:
     size_t m_buffered = 0;
 
     std::mutex m_jobMutex;
-    std::condition_variable m_jobReady;
+    // Idle workers, the one idle for the shortest time last: a job goes to
+    // it, so the few workers a steady load needs stay warm and where the
+    // scheduler put them, instead of a different one of all of them each time.
+    std::vector<std::unique_ptr<Idle>> m_idleSlots;  // one per worker
+    std::vector<Idle*> m_idle;
     std::condition_variable m_workerExit;
     std::deque<Job> m_jobs;
     size_t m_alive = 0;     // worker threads not yet ended
+    // Sockets whose answer a worker was writing when the I/O thread ended:
+    // closed only once the workers have, so no worker writes to a reused one.
+    std::vector<int> m_handedOver;
 
     std::mutex m_doneMutex;
     std::vector<Done> m_done;

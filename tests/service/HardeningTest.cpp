@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -260,6 +261,40 @@ TEST(HardeningLoad, SlowClientsAndHostileBodiesLeaveOrdinaryRequestsAnswered)
     const int status = service.Process().Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM did not end the service: " << status;
     hostile.Stop();
+}
+
+// Clients that leave while their request is being handled, by a reset or
+// by closing after sending, leave no socket behind in the service, and the
+// next client is answered.
+TEST(HardeningLoad, ClientsThatLeaveWhileAnsweredLeaveNoSocketBehind)
+{
+    test::RealService service({7, 50, "2024-10-09 21:00:00", {"--latency-ms", "300"}});
+    VEXTAL_ASSERT_STARTED(&service);
+    const int port = service.Process().Port();
+    const std::string css = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(StatusLine(Exchange(port, css)), "HTTP/1.1 200");
+    const std::filesystem::path fds = StrFormat("/proc/%d/fd", static_cast<int>(service.Process().Pid()));
+    auto openFiles = [&] { return std::distance(std::filesystem::directory_iterator(fds), {}); };
+    const auto before = openFiles();
+    std::vector<int> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(Connect(port));
+        ASSERT_GE(clients.back(), 0);
+        const std::string keep = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(send(clients.back(), keep.data(), keep.size(), MSG_NOSIGNAL), static_cast<ssize_t>(keep.size()));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // handled now, answers held back
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (i % 2 == 0) {
+            linger reset{1, 0};
+            setsockopt(clients[i], SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        close(clients[i]);
+    }
+    // (The first exchange's socket may still be closing when counted.)
+    for (int i = 0; i < 100 && openFiles() > before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LE(openFiles(), before);
+    EXPECT_EQ(StatusLine(Exchange(port, css)), "HTTP/1.1 200");
 }
 
 }  // namespace
