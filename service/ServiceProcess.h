@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/Format.h"
+
 namespace vextal {
 
 class CServiceProcess {
@@ -65,7 +67,8 @@ public:
         }
         close(out[0]);
         const std::string prefix = "listening on 127.0.0.1:";
-        if (complete && line.rfind(prefix, 0) == 0) m_port = std::atoi(line.c_str() + prefix.size());
+        const long long port = complete && line.rfind(prefix, 0) == 0 ? IntegerOr(line.substr(prefix.size()), 0) : 0;
+        if (port > 0 && port < 65536) m_port = static_cast<int>(port);
         else Kill();
     }
 

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -245,7 +246,7 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         fund = first[3];
         ASSERT_TRUE(std::regex_match(fund, std::regex("[0-9]{6}"))) << values.front();
         EXPECT_EQ(first[1], "2024-10-08");
-        const double nav = std::atof(first[5].c_str());
+        const double nav = NumberOr(first[5], 0);
         ASSERT_GT(nav, 0);
 
         // A new account, seen in the accounts group's panel.
@@ -286,7 +287,9 @@ TEST(EndToEnd, FirstStartBooksAndExportsThenOfflineStartShowsTheSameBooks)
         ASSERT_GT(purchase.size(), 9u);
         EXPECT_EQ(purchase[3], fund);
         EXPECT_EQ(purchase[7], first[5]);
-        const double fee = Cents(10000 - 10000 / (1 + std::atof(purchase[8].c_str()) / 100));
+        const std::optional<double> rate = ParseNumber(purchase[8]);
+        ASSERT_TRUE(rate) << trades[0];
+        const double fee = Cents(10000 - 10000 / (1 + *rate / 100));
         const double shares = Cents((10000 - fee) / nav);
         EXPECT_EQ(purchase[9], Money(fee));
         EXPECT_EQ(purchase[6], Money(shares));

@@ -172,7 +172,7 @@ TEST_F(Hardening, PasswordChangeNeedsTheOldOneAndEndsTheOtherLogins)
 {
     ASSERT_TRUE(SendRegister(Anonymous(), "pwuser", "p@x.cn", "改密", "old1").ok());
     CommandContext here = Login("pwuser", "old1"), there = Login("pwuser", "old1");
-    const int id = std::atoi(s_service->LoginReply("pwuser", "old1").fields.at(0).c_str());
+    const int id = static_cast<int>(IntegerOr(s_service->LoginReply("pwuser", "old1").fields.at(0), -1));
     EXPECT_EQ(SendUserUpdate(here, id, "p@x.cn", "改密", "new1", "wrong").error, "旧密码不正确");
     // The four-field form: the password field must be the one in force, and stays.
     const std::string fourFields = JoinFields({std::to_string(id), "p@x.cn", "four", UrlEncode(EncryptText("new1", kCipherKey))});

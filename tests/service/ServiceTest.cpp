@@ -80,7 +80,7 @@ protected:
     }
     static int UserId(const std::string& name, const std::string& password)
     {
-        return std::atoi(LoginReply(name, password).fields.at(0).c_str());
+        return static_cast<int>(IntegerOr(LoginReply(name, password).fields.at(0), -1));
     }
     static std::string Post(const std::string& body, const std::string& path = "SendCommand")
     {
@@ -119,7 +119,7 @@ TEST_F(PlindoServe, LoginRegistrationAndUserUpdate)
     ASSERT_TRUE(login.ok()) << login.error;
     EXPECT_EQ(login.fields[1], "小张+%");
     CommandContext ctx = Login("张三", "p+w&d%20中");
-    const int userId = std::atoi(login.fields[0].c_str());
+    const int userId = static_cast<int>(IntegerOr(login.fields[0], -1));
     EXPECT_EQ(SendUserUpdate(ctx, userId + 1, "a@b.cn", "n", "p", "p").error, "不能修改其他用户的信息");
     ASSERT_TRUE(SendLogout(Anonymous(), userId, ctx.loginId).ok());
     EXPECT_EQ(SendCompanyList(ctx).error, "请先登录");

@@ -16,6 +16,7 @@
 
 #include "book/BookServiceClient.h"
 #include "common/Clock.h"
+#include "common/Format.h"
 #include "net/HttpTransport.h"
 #include "support/BookHome.h"
 #include "support/DirectHttp.h"
@@ -48,7 +49,7 @@ TEST(ImportDialog, BooksOnTheWorkerAndACancelBooksNothing)
     ASSERT_FALSE(fund.empty());
     test::SimDirectory directory(market);
     CBookServiceClient services([&ctx] { return ctx; });
-    test::BookHome home(std::atoi(login.fields[0].c_str()), &services, &directory);
+    test::BookHome home(static_cast<int>(IntegerOr(login.fields[0], -1)), &services, &directory);
     const int account = home.NewAccount("导入帐户");
 
     QTemporaryDir dir;
