@@ -96,10 +96,11 @@ inline CpuTicks ReadCpuTicks()
     return t;
 }
 
-// Percent of the machine's CPU time between `from` and `to` that the host took.
+// Percent of the machine's CPU time between `from` and `to` that the host
+// took; -1 when it cannot be told.
 inline double StealPercent(const CpuTicks& from, const CpuTicks& to)
 {
-    if (from.total < 0 || to.total <= from.total) return 0;
+    if (from.total < 0 || to.total <= from.total) return -1;
     return 100.0 * static_cast<double>(to.steal - from.steal) / static_cast<double>(to.total - from.total);
 }
 

@@ -32,8 +32,8 @@ int main()
     // pace, and how far the runs lie apart. The first seconds ran slower in
     // every try (threads, sockets and the allocator's pools still growing,
     // longer right after another benchmark has freed much memory), and the
-    // pace drifts over seconds on two shared cores: ten-second runs lie
-    // closer together than five-second ones.
+    // pace drifts over seconds on two shared cores: a longer run averages
+    // more of the drift.
     //
     // The pace is bound by wake-ups (the client threads, the service's I/O
     // thread and a worker pass each request along), not by work, and on a
@@ -70,9 +70,12 @@ int main()
     std::vector<std::pair<double, double>> disturbed;  // steal, rate
     for (int run = 1; run <= kMaxRuns && rates.size() < 3; ++run) {
         const double rate = measure(kRunSeconds, steal);
+        // Where the host's share cannot be read, every run counts, and says so.
         const bool quiet = steal <= kQuietSteal;
-        std::printf("service_requests: run %d: %.0f req/s, the host took %.1f %%%s\n", run, rate, steal,
-                    quiet ? "" : " (not counted)");
+        if (steal < 0) std::printf("service_requests: run %d: %.0f req/s, the host's share unknown\n", run, rate);
+        else
+            std::printf("service_requests: run %d: %.0f req/s, the host took %.1f %%%s\n", run, rate, steal,
+                        quiet ? "" : " (not counted)");
         if (quiet) rates.push_back(rate);
         else disturbed.emplace_back(steal, rate);
     }
