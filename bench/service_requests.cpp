@@ -35,8 +35,8 @@ int main()
     // pace drifts over seconds on two shared cores: a longer run averages
     // more of the drift.
     //
-    // The pace is bound by wake-ups (the client threads, the service's I/O
-    // thread and a worker pass each request along), not by work, and on a
+    // The pace is bound by wake-ups (the client threads and the service's
+    // worker pass each request along), not by work, and on a
     // shared virtual machine a wake-up costs what the host makes it cost:
     // while the host took 20-25 % of the two cores (steal), the pace halved,
     // and runs with 2-3 % went 8-17 % slower than their neighbours with

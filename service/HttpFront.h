@@ -74,7 +74,8 @@ public:
     using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
     using Logger = std::function<void(const HttpRequest&, const HttpResponse&)>;
     // Looks at the start of a body while the rest is still on its way, on
-    // the I/O thread (so it must never wait): Answer when the start settles
+    // the I/O thread, or on a worker for a request that reached it whole (so
+    // it must never wait, and may run on several threads at once): Answer when the start settles
     // the request (the answer goes out at once and the rest is not read),
     // Read to take the body whole, More to see more of it first.
     enum class Verdict { More, Read, Answer };
@@ -115,6 +116,16 @@ private:
         Screen screen;
     };
     struct Connection;
+    // A request's head as read, or the status to refuse it with.
+    struct Head {
+        std::unique_ptr<HttpRequest> request;
+        const Route* route = nullptr;
+        bool head = false, http10 = false, keepAlive = false, chunked = false, expectContinue = false;
+        size_t bodyLength = 0;
+        size_t lines = 0;  // header lines
+        int refuse = 0;
+        bool refuseKeepAlive = false;
+    };
     struct Idle {
         std::condition_variable wake;
         bool woken = false;
@@ -127,6 +138,11 @@ private:
         bool head = false;
         bool keepAlive = false;
         size_t charged = 0;  // bytes of the memory budget the request holds
+        // Nothing came after the request, so the worker may wait for the
+        // client's next one itself (TakeNext).
+        bool mayStay = false;
+        unsigned served = 0;  // requests the connection had before this one
+        std::string addr;
     };
     struct Done {
         uint64_t connection = 0;
@@ -135,6 +151,8 @@ private:
         bool broken = false;  // the send failed: the client has gone
         bool keepAlive = false;
         size_t charged = 0;
+        unsigned servedMore = 0;  // requests the worker took itself and answered whole
+        std::string leftover;     // read by the worker, for the I/O thread to go on with
     };
 
     void Loop();
@@ -145,7 +163,15 @@ private:
     void Drain(Connection& c);
     // Parses what `c` has read; queues a complete request or answers an error.
     void Advance(Connection& c);
+    Head ReadHead(const std::string& head, const std::string& addr, bool lastRequest) const;
     bool ParseHead(Connection& c, const std::string& head);
+    // The handler, its answer, and as much of it sent as the socket takes.
+    void Serve(Job& job, Done& done);
+    // Waits briefly for the next request on a socket whose answer went out
+    // whole; true with it in `next` when it came whole and plain, else what
+    // was read is in `leftover` for the I/O thread (false, `gone` when the
+    // client closed or reset).
+    bool TakeNext(const Job& last, Job& next, std::string& leftover, bool& gone);
     bool ReadChunked(Connection& c);
     // Asks the route's screen about what has come of the body; true when it answered.
     bool Screened(Connection& c, std::string_view start, bool whole);
@@ -187,6 +213,7 @@ private:
     std::vector<Idle*> m_idle;
     std::condition_variable m_workerExit;
     std::deque<Job> m_jobs;
+    std::atomic<size_t> m_queued{0};  // m_jobs.size(), read without the lock
     size_t m_alive = 0;     // worker threads not yet ended
     // Sockets whose answer a worker was writing when the I/O thread ended:
     // closed only once the workers have, so no worker writes to a reused one.

@@ -145,6 +145,85 @@ TEST_F(Hardening, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_EQ(statuses, (std::vector<std::string>{"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200", "HTTP/1.1 200"}));
 }
 
+// One answer from a kept connection; what came after it stays in `in`.
+std::string ReadAnswer(int fd, std::string& in)
+{
+    for (;;) {
+        const size_t end = in.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const size_t at = in.find("Content-Length: ");
+            const size_t whole = end + 4 + (at < end ? static_cast<size_t>(IntegerOr(in.substr(at + 16, in.find('\r', at) - at - 16), 0)) : 0);
+            if (in.size() >= whole) {
+                std::string answer = in.substr(0, whole);
+                in.erase(0, whole);
+                return answer;
+            }
+        }
+        pollfd p{fd, POLLIN, 0};
+        char buf[8192];
+        const ssize_t n = poll(&p, 1, 5000) == 1 ? recv(fd, buf, sizeof buf, 0) : -1;
+        if (n <= 0) return "closed";
+        in.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// A client that sends its next request as soon as it has an answer is
+// served by the worker that answered it: requests whole, in parts, several
+// at once, with bodies or broken are answered as on a new connection, and the
+// connection still ends after its 1000th.
+TEST_F(Hardening, RequestsSentOnReceiptOfTheAnswerAreReadLikeAnyOther)
+{
+    CommandContext demo = Login();
+    const std::string css = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string missing = "GET /no-such-page HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string body = BuildCommand(2, 22, "000001", demo.loginId);
+    const std::string command = std::string("POST ") + kCommandPath + " HTTP/1.1\r\nHost: x\r\n" +
+                                StrFormat("Content-Length: %zu\r\n\r\n", body.size()) + body;
+    const int fd = Connect(Port());
+    ASSERT_GE(fd, 0);
+    auto put = [fd](const std::string& bytes) { return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; };
+    std::string in;
+    int answered = 0, unexpected = 0;
+    auto expect = [&](const char* status) {
+        const std::string answer = ReadAnswer(fd, in);
+        ++answered;
+        const bool last = answered == 1000;
+        if (answer.rfind(status, 0) != 0 ||
+            answer.find(last ? "Connection: close" : "Connection: keep-alive") == std::string::npos)
+            ++unexpected;
+    };
+    while (answered < 1000) {
+        const int i = answered;
+        if (i % 100 == 1 && i < 998) {
+            ASSERT_TRUE(put(css + missing));  // two in one write: answered in order
+            expect("HTTP/1.1 200");
+            expect("HTTP/1.1 404");
+        } else if (i % 100 == 2) {
+            ASSERT_TRUE(put(command.substr(0, 40)));  // in two parts, the head unfinished
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ASSERT_TRUE(put(command.substr(40)));
+            expect("HTTP/1.1 200");
+        } else {
+            ASSERT_TRUE(put(i % 3 ? css : command));
+            expect("HTTP/1.1 200");
+        }
+    }
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(ReadAnswer(fd, in), "closed");
+    close(fd);
+
+    // A broken request right after an answer is refused as ever.
+    const int again = Connect(Port());
+    ASSERT_GE(again, 0);
+    in.clear();
+    ASSERT_GT(send(again, css.data(), css.size(), MSG_NOSIGNAL), 0);
+    EXPECT_EQ(StatusLine(ReadAnswer(again, in)), "HTTP/1.1 200");
+    ASSERT_GT(send(again, "BOGUS\r\n\r\n", 9, MSG_NOSIGNAL), 0);
+    EXPECT_EQ(StatusLine(ReadAnswer(again, in)), "HTTP/1.1 400");
+    EXPECT_EQ(ReadAnswer(again, in), "closed");
+    close(again);
+}
+
 TEST_F(Hardening, CommandAndLoginCheckedBeforeThePayload)
 {
     CommandContext demo = Login();
