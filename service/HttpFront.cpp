@@ -566,9 +566,9 @@ CHttpFront::Head CHttpFront::ReadHead(const std::string& head, const std::string
         }
         req->headers.emplace_back(std::move(name), std::move(value));
     }
-    h.http10 = parts[2] == "HTTP/1.0";
-    h.keepAlive = h.http10 ? connection.find("keep-alive") != std::string::npos
-                           : connection.find("close") == std::string::npos;
+    const bool http10 = parts[2] == "HTTP/1.0";
+    h.keepAlive = http10 ? connection.find("keep-alive") != std::string::npos
+                         : connection.find("close") == std::string::npos;
     if (lastRequest) h.keepAlive = false;
     if (!transfer.empty() && (transfer != "chunked" || hasLength)) return refuse(transfer != "chunked" ? 501 : 400);
     h.chunked = !transfer.empty();
@@ -589,7 +589,7 @@ CHttpFront::Head CHttpFront::ReadHead(const std::string& head, const std::string
     if (!h.route) return refuse(404, !hasBody && h.keepAlive);
     if (hasBody && h.route->maxBody == 0) return refuse(413);
     if (!h.chunked && length > h.route->maxBody) return refuse(413);
-    h.expectContinue = hasBody && !h.http10 && Lower(req->Header("expect")) == "100-continue";
+    h.expectContinue = hasBody && !http10 && Lower(req->Header("expect")) == "100-continue";
     h.request = std::move(req);
     return h;
 }

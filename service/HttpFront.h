@@ -120,7 +120,7 @@ private:
     struct Head {
         std::unique_ptr<HttpRequest> request;
         const Route* route = nullptr;
-        bool head = false, http10 = false, keepAlive = false, chunked = false, expectContinue = false;
+        bool head = false, keepAlive = false, chunked = false, expectContinue = false;
         size_t bodyLength = 0;
         size_t lines = 0;  // header lines
         int refuse = 0;

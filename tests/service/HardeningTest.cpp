@@ -133,18 +133,6 @@ TEST_F(Hardening, HeadsAndBodiesOverTheirLimitsAreRefusedEarly)
 // The login is checked, and the field count, before the payload is decoded
 // or split: a stranger's upload is refused for the login, whatever it holds.
 // Requests sent back to back on one connection are each answered, in order.
-TEST_F(Hardening, PipelinedRequestsAreAnsweredInOrder)
-{
-    const std::string css = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\n\r\n";
-    const std::string missing = "GET /no-such-page HTTP/1.1\r\nHost: x\r\n\r\n";
-    const std::string last = "GET /stylemain.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    const std::string answer = Exchange(Port(), css + missing + css + last);
-    std::vector<std::string> statuses;
-    for (size_t at = answer.find("HTTP/1.1 "); at != std::string::npos; at = answer.find("HTTP/1.1 ", at + 1))
-        statuses.push_back(answer.substr(at, 12));
-    EXPECT_EQ(statuses, (std::vector<std::string>{"HTTP/1.1 200", "HTTP/1.1 404", "HTTP/1.1 200", "HTTP/1.1 200"}));
-}
-
 // One answer from a kept connection; what came after it stays in `in`.
 std::string ReadAnswer(int fd, std::string& in)
 {
