@@ -109,17 +109,6 @@ TEST_F(Income, WorkedExamplesOfTheHoldingAndAccountFigures)
 
 // Cash dividends and redemptions count into the accumulated income; a
 // conversion in is principal of its holding but not of the account.
-TEST_F(Income, AHoldingWithoutAnyValueYetIsPricedAtItsTradeNav)
-{
-    // A new home before its first values download: no latest value of the fund.
-    funds.values.erase("000001");
-    const int account = HoldThousandShares();
-    ASSERT_TRUE(manager.RefreshAccount(account));
-    EXPECT_NEAR(Figures(account, "000001").LatestValue, 1.0, 1e-12);
-    EXPECT_NEAR(Figures(account, "000001").MarketValue, 1000, 1e-9);
-    EXPECT_NEAR(Figures(account, "000001").NewIncome, 0, 1e-9);
-}
-
 TEST_F(Income, AccumulatedIncomeCountsRedemptionsAndDividends)
 {
     AccountInfo a;

@@ -62,11 +62,9 @@ protected:
     // A listed equity fund with at least two dividends between the two days and no split.
     static const SimFund& FundWithDividends(int from, int to)
     {
-        for (const SimFund& f : s_market->Funds())
-            if (f.HoldsStocks() && !f.withdrawDay && f.createDay < from && s_market->Splits(f, kNow).empty() &&
-                s_market->Dividends(f, kNow, from, to).size() >= 2)
-                return f;
-        throw std::runtime_error("no fund with dividends");
+        return test::EstablishedFund(*s_market, [from, to](const SimFund& f) {
+            return f.HoldsStocks() && s_market->Splits(f, kNow).empty() && s_market->Dividends(f, kNow, from, to).size() >= 2;
+        });
     }
     // The NAV as the wire carries it (four decimals).
     static double NavOn(const SimFund& f, int day)
@@ -341,14 +339,9 @@ TEST_F(ServiceBooking, FirstAccountLoadAsksEachThingOnce)
 TEST_F(ServiceBooking, TradeIncomeListWithTheServiceIntervalFigures)
 {
     const int buyDay = Day(2024, 9, 2), today = Day(2024, 10, 9);
-    const SimFund* fund = nullptr;
-    for (const SimFund& f : s_market->Funds())
-        if (f.HoldsStocks() && !f.withdrawDay && f.createDay < buyDay - 30 && s_market->Splits(f, kNow).empty() &&
-            s_market->Dividends(f, kNow, buyDay - 30, today).empty()) {
-            fund = &f;
-            break;
-        }
-    ASSERT_NE(fund, nullptr);
+    const SimFund* fund = &test::EstablishedFund(*s_market, [&](const SimFund& f) {
+        return f.HoldsStocks() && s_market->Splits(f, kNow).empty() && s_market->Dividends(f, kNow, buyDay - 30, today).empty();
+    });
     TradeInfo t = Purchase(fund->code, 10000, At(2024, 9, 2, 10), kBonusCash);
     ASSERT_EQ(manager().BookTrade(t), 0) << manager().GetLastErrorText();
 
