@@ -132,10 +132,6 @@ TEST_F(FrameFixture, BackReturnsOnceToTheAccountsPage)
     frame.RunCommand(cmd::DailyTrend);
     frame.RunCommand(cmd::Back);
     EXPECT_EQ(frame.Navigation().group, 3);
-    // User management has no view: its command is disabled and refused.
-    EXPECT_FALSE(frame.Action(cmd::GroupUsers)->isEnabled());
-    EXPECT_FALSE(frame.RunCommand(cmd::GroupUsers));
-    EXPECT_EQ(frame.Navigation().group, 3);
 }
 
 TEST_F(FrameFixture, PanelToggleIsWrittenAndReadBack)
