@@ -98,17 +98,6 @@ TEST_F(SelfUpdateTest, UpdateFilesWithoutAValidSignatureAreRefusedAndRemoved)
         EXPECT_FALSE(fs::exists(home + "UpdatePlindo"));
         EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
     }
-
-    // Cut on the way (the real service never cuts a file): refused.
-    FakeService fake;
-    ASSERT_TRUE(SignDetached(data, privateKey, sig, error));
-    fake.files["/Update/UpdateVextal"] = data.substr(0, data.size() - 4);
-    fake.files["/Update/UpdateVextal.sig"] = sig;
-    EXPECT_EQ(FetchSignedUpdateFile(fake.Base(), kUpdaterStarted, publicKey), UpdateFetch::Refused);
-    EXPECT_FALSE(fs::exists(home + "UpdateVextal"));
-    fake.files["/Update/UpdateVextal"] = data;
-    EXPECT_EQ(FetchSignedUpdateFile(fake.Base(), kUpdaterStarted, publicKey), UpdateFetch::Verified);
-    EXPECT_EQ(ReadWholeFile(home + "UpdateVextal"), data);
 }
 
 // The new program killed after the download, right before it takes the
