@@ -3,8 +3,10 @@
 // the version query and the files it serves) for answers the real service
 // never gives, and a fresh program directory per test.
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
 #include "app/ProgramState.h"
+#include "app/SelfUpdate.h"
 #include "app/StartupSequence.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
@@ -33,6 +36,8 @@
 #include "support/DirectHttp.h"
 #include "support/Files.h"
 #include "support/RecordingPrompt.h"
+
+extern char** environ;
 
 namespace vextal::test {
 
@@ -224,6 +229,17 @@ inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, 
     options.renameRetryMs = 10;
     r->result = r->seq->Start(options);
     return run;
+}
+
+// A copy of a harmless program running as `path`, once the process scan sees it.
+inline pid_t StartCopyOfSleep(const std::string& path)
+{
+    fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
+    pid_t pid = 0;
+    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("60"), nullptr};
+    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+    for (int i = 0; i < 200 && FindUserProcessesOf(path).empty(); ++i) usleep(10000);
+    return pid;
 }
 
 // A document opened on the program directory and its login dialog, for
