@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -195,7 +196,8 @@ protected:
 
 // One run of the program as the application object wires it: the login
 // dialog confirms `form` once (a refused login cancels the dialog); with
-// `withMarket` the market data is attached when the document is made.
+// `withMarket` the market data is attached when the document is made;
+// `afterLogin` runs between the login and what follows it.
 struct ProgramRun {
     RecordingPrompt prompt;
     std::unique_ptr<CStartupSequence> seq;
@@ -207,7 +209,8 @@ struct ProgramRun {
 };
 
 inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, const CLoginForm& form,
-                                                bool withMarket = true)
+                                                bool withMarket = true,
+                                                std::function<void(CVextalDoc&)> afterLogin = {})
 {
     auto run = std::make_unique<ProgramRun>();
     ProgramRun* r = run.get();
@@ -218,10 +221,12 @@ inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, 
             r->market = std::make_unique<CMarketData>(doc);
             r->market->Attach();
         };
-    cb.runLoginDialog = [r, form](CVextalDoc& doc) {
+    cb.runLoginDialog = [r, form, afterLogin](CVextalDoc& doc) {
         CLoginDialogLogic dialog(doc, r->prompt);
         r->opened = dialog.OnOpen();
-        return dialog.OnLogin(form);
+        const bool ok = dialog.OnLogin(form);
+        if (afterLogin) afterLogin(doc);
+        return ok;
     };
     r->seq = std::make_unique<CStartupSequence>(r->prompt, cb);
     CStartupOptions options;

@@ -337,6 +337,7 @@ TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
     EXPECT_FALSE(IsNewerVersion("3.249", "3.25"));
     EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
     EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("3.3", "3.25"));
     EXPECT_TRUE(IsNewerVersion("3.25a", "3.25"));
     EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
 
