@@ -81,7 +81,6 @@ public:
             res.set_content(Answer(versionRet, version), "text/xml");
         };
         srv.Post("/plindo/client/ClientService.asmx/GetClientVersion", versionQuery);
-        srv.Post("/plindo/client/clientservice.asmx/GetClientVersion", versionQuery);
         srv.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex);
             if (req.path == "/Update/Vextal.mdb" && !mdb.empty()) return res.set_content(mdb, "application/octet-stream");
