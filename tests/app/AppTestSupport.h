@@ -3,12 +3,15 @@
 // the version query and the files it serves) for answers the real service
 // never gives, and a fresh program directory per test.
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -19,6 +22,7 @@
 #include "app/LoginDialogLogic.h"
 #include "app/MarketData.h"
 #include "app/ProgramState.h"
+#include "app/SelfUpdate.h"
 #include "app/StartupSequence.h"
 #include "app/VextalDoc.h"
 #include "common/Clock.h"
@@ -33,6 +37,8 @@
 #include "support/DirectHttp.h"
 #include "support/Files.h"
 #include "support/RecordingPrompt.h"
+
+extern char** environ;
 
 namespace vextal::test {
 
@@ -75,7 +81,6 @@ public:
             res.set_content(Answer(versionRet, version), "text/xml");
         };
         srv.Post("/plindo/client/ClientService.asmx/GetClientVersion", versionQuery);
-        srv.Post("/plindo/client/clientservice.asmx/GetClientVersion", versionQuery);
         srv.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard<std::mutex> lock(mutex);
             if (req.path == "/Update/Vextal.mdb" && !mdb.empty()) return res.set_content(mdb, "application/octet-stream");
@@ -190,7 +195,8 @@ protected:
 
 // One run of the program as the application object wires it: the login
 // dialog confirms `form` once (a refused login cancels the dialog); with
-// `withMarket` the market data is attached when the document is made.
+// `withMarket` the market data is attached when the document is made;
+// `afterLogin` runs between the login and what follows it.
 struct ProgramRun {
     RecordingPrompt prompt;
     std::unique_ptr<CStartupSequence> seq;
@@ -202,7 +208,8 @@ struct ProgramRun {
 };
 
 inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, const CLoginForm& form,
-                                                bool withMarket = true)
+                                                bool withMarket = true,
+                                                std::function<void(CVextalDoc&)> afterLogin = {})
 {
     auto run = std::make_unique<ProgramRun>();
     ProgramRun* r = run.get();
@@ -213,10 +220,12 @@ inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, 
             r->market = std::make_unique<CMarketData>(doc);
             r->market->Attach();
         };
-    cb.runLoginDialog = [r, form](CVextalDoc& doc) {
+    cb.runLoginDialog = [r, form, afterLogin](CVextalDoc& doc) {
         CLoginDialogLogic dialog(doc, r->prompt);
         r->opened = dialog.OnOpen();
-        return dialog.OnLogin(form);
+        const bool ok = dialog.OnLogin(form);
+        if (afterLogin) afterLogin(doc);
+        return ok;
     };
     r->seq = std::make_unique<CStartupSequence>(r->prompt, cb);
     CStartupOptions options;
@@ -224,6 +233,17 @@ inline std::unique_ptr<ProgramRun> StartProgram(const std::string& programFile, 
     options.renameRetryMs = 10;
     r->result = r->seq->Start(options);
     return run;
+}
+
+// A copy of a harmless program running as `path`, once the process scan sees it.
+inline pid_t StartCopyOfSleep(const std::string& path)
+{
+    fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
+    pid_t pid = 0;
+    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("60"), nullptr};
+    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+    for (int i = 0; i < 200 && FindUserProcessesOf(path).empty(); ++i) usleep(10000);
+    return pid;
 }
 
 // A document opened on the program directory and its login dialog, for

@@ -6,7 +6,6 @@
 // version question run against plindo-serve in ServiceStartTest.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <cerrno>
 #include <cstring>
@@ -22,8 +21,6 @@
 #include "app/VersionCheck.h"
 #include "app/VextalDoc.h"
 #include "support/ChildWait.h"
-
-extern char** environ;
 
 using namespace vextal;
 using namespace vextal::test;
@@ -234,11 +231,8 @@ TEST_F(StartupTest, StartedUnderAnotherNameItReplacesTheOldProgram)
     svc.mdb = MakeDatabaseBytes(home);
     UseServer(svc.Base());
     const std::string installed = home + "Vextal";
-    fs::copy_file("/bin/sleep", installed);
-    pid_t old = 0;
-    char* argv[] = {const_cast<char*>(installed.c_str()), const_cast<char*>("60"), nullptr};
-    ASSERT_EQ(posix_spawn(&old, installed.c_str(), nullptr, nullptr, argv, environ), 0);
-    for (int i = 0; i < 200 && FindUserProcessesOf(installed).empty(); ++i) usleep(10000);
+    const pid_t old = StartCopyOfSleep(installed);
+    ASSERT_GT(old, 0);
     WriteWholeFile(home + "Vextal.update", "new program");
 
     // A build started elsewhere with this home is not an update.
@@ -343,6 +337,7 @@ TEST_F(VersionTest, OnlyANewerServerVersionPrompts)
     EXPECT_FALSE(IsNewerVersion("3.249", "3.25"));
     EXPECT_TRUE(IsNewerVersion("10.0", "9.9"));
     EXPECT_FALSE(IsNewerVersion("3.250", "3.25"));
+    EXPECT_TRUE(IsNewerVersion("3.3", "3.25"));
     EXPECT_TRUE(IsNewerVersion("3.25a", "3.25"));
     EXPECT_FALSE(IsNewerVersion("3.25B", "3.25b"));
 
