@@ -161,10 +161,9 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
         }
     ASSERT_NE(chosen, nullptr);
     const OleDate from = DateOfDay(chosen->createDay), to = T(2024, 10, 9);
+    // Every record against the simulator, and a repeated download: ServeTest.
     CommandReply h1 = SendFundHistory(ctx, chosen->code, from, to, 0);
-    CommandReply h2 = SendFundHistory(ctx, chosen->code, from, to, 0);
     ASSERT_TRUE(h1.ok()) << h1.error;
-    EXPECT_EQ(h1.msg, h2.msg);
     // With local data the answer is what lies outside the stored range.
     CommandReply outside = SendFundHistory(ctx, chosen->code, T(2024, 9, 2), T(2024, 9, 30), 1);
     ASSERT_TRUE(outside.ok()) << outside.error;
@@ -174,8 +173,6 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
     for (size_t i = 0; i < outside.fields.size(); i += 5)
         EXPECT_TRUE(outside.fields[i] < "2024-09-02" || outside.fields[i] > "2024-09-30") << outside.fields[i];
     ASSERT_EQ(h1.fields.size() % 5, 0u);
-    EXPECT_EQ(h1.fields[0], from.Format(3));
-    EXPECT_EQ(h1.fields[1], "1.0000");
 
     CommandReply div = SendDividendQuery(ctx, chosen->code, from, to, 1000, 0);
     ASSERT_TRUE(div.ok()) << div.error;
@@ -325,9 +322,7 @@ TEST_F(PlindoServe, OddRequestsAreAnsweredNotFatal)
     EXPECT_EQ(HttpGetBuffer(s_service->Base() + "Update/../plindo.db", page, "", ""), -1);
     int ret = 0;
     std::string msg;
-    ParseCommandAnswer(Post(BuildCommand(9, 9, "", ctx.loginId)), ret, msg);
-    EXPECT_EQ(ret, -1);
-    EXPECT_EQ(GbkToUtf8(msg), "不支持的命令");
+    // (An unknown command: HardeningTest.)
     ParseCommandAnswer(Post(BuildCommand(2, 11, "000001|notadate|2024-01-01|0", ctx.loginId)), ret, msg);
     EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
     ParseCommandAnswer(Post("cmdtype=x&cmdid=1"), ret, msg);
