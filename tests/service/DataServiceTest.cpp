@@ -6,7 +6,6 @@
 
 #include <set>
 
-
 #include "MarketSimulator.h"
 #include "common/Format.h"
 #include "net/CommandProtocol.h"
@@ -37,19 +36,6 @@ protected:
 
     static inline const CMarketSimulator* s_market = nullptr;
 };
-
-bool IsUtf8(const std::string& s)
-{
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
 
 bool Has(const std::string& page, const std::string& what) { return page.find(what) != std::string::npos; }
 
@@ -186,7 +172,7 @@ TEST_F(DataService, EveryWebPageShowsTheMarketAndOnlyItsOwnMembersData)
         if (!r) return std::string("no answer");
         EXPECT_EQ(r->status, 200) << path;
         EXPECT_EQ(r->get_header_value("Content-Type"), "text/html; charset=utf-8") << path;
-        EXPECT_TRUE(IsUtf8(r->body)) << path;
+        EXPECT_TRUE(IsValidUtf8(r->body)) << path;
         EXPECT_TRUE(Has(r->body, "<meta charset=\"utf-8\">") && Has(r->body, "<title>")) << path;
         EXPECT_FALSE(Has(r->body, "http://") || Has(r->body, "https://")) << path << ": an outside resource";
         return r->body;

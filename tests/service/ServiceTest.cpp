@@ -39,14 +39,6 @@ double Num(const std::string& s) { return NumberOr(s, 0); }
 // National Day week): that day's NAVs are out.
 const OleDate kNow = T(2024, 10, 9, 21, 0);
 
-CommandContext Ctx(const std::string& url, const std::string& loginId)
-{
-    CommandContext c;
-    c.commandUrl = url;
-    c.loginId = loginId;
-    return c;
-}
-
 // One account as the program uploads it: the account row (8 fields), its
 // holdings (14 fields a row) and trades (15 fields a row).
 std::string Account(int id, const std::string& name, int firstTrade, int trades, const std::string& remark = "定投")
@@ -73,14 +65,12 @@ protected:
     {
         return test::EstablishedFund(*s_market, pred);
     }
-    static std::string Url() { return s_service->CommandUrl(); }
-    static CommandReply LoginReply(const std::string& name, const std::string& password)
+    // A session under a login id the test chose.
+    static CommandContext As(const std::string& loginId)
     {
-        return s_service->LoginReply(name, password);
-    }
-    static int UserId(const std::string& name, const std::string& password)
-    {
-        return static_cast<int>(IntegerOr(LoginReply(name, password).fields.at(0), -1));
+        CommandContext c = Anonymous();
+        c.loginId = loginId;
+        return c;
     }
     static std::string Post(const std::string& body, const std::string& path = "SendCommand")
     {
@@ -161,10 +151,9 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
         }
     ASSERT_NE(chosen, nullptr);
     const OleDate from = DateOfDay(chosen->createDay), to = T(2024, 10, 9);
+    // Every record against the simulator, and a repeated download: ServeTest.
     CommandReply h1 = SendFundHistory(ctx, chosen->code, from, to, 0);
-    CommandReply h2 = SendFundHistory(ctx, chosen->code, from, to, 0);
     ASSERT_TRUE(h1.ok()) << h1.error;
-    EXPECT_EQ(h1.msg, h2.msg);
     // With local data the answer is what lies outside the stored range.
     CommandReply outside = SendFundHistory(ctx, chosen->code, T(2024, 9, 2), T(2024, 9, 30), 1);
     ASSERT_TRUE(outside.ok()) << outside.error;
@@ -174,8 +163,6 @@ TEST_F(PlindoServe, HistoryRepeatsAndAccumulatedNavGrowsByDividends)
     for (size_t i = 0; i < outside.fields.size(); i += 5)
         EXPECT_TRUE(outside.fields[i] < "2024-09-02" || outside.fields[i] > "2024-09-30") << outside.fields[i];
     ASSERT_EQ(h1.fields.size() % 5, 0u);
-    EXPECT_EQ(h1.fields[0], from.Format(3));
-    EXPECT_EQ(h1.fields[1], "1.0000");
 
     CommandReply div = SendDividendQuery(ctx, chosen->code, from, to, 1000, 0);
     ASSERT_TRUE(div.ok()) << div.error;
@@ -325,9 +312,7 @@ TEST_F(PlindoServe, OddRequestsAreAnsweredNotFatal)
     EXPECT_EQ(HttpGetBuffer(s_service->Base() + "Update/../plindo.db", page, "", ""), -1);
     int ret = 0;
     std::string msg;
-    ParseCommandAnswer(Post(BuildCommand(9, 9, "", ctx.loginId)), ret, msg);
-    EXPECT_EQ(ret, -1);
-    EXPECT_EQ(GbkToUtf8(msg), "不支持的命令");
+    // (An unknown command: HardeningTest.)
     ParseCommandAnswer(Post(BuildCommand(2, 11, "000001|notadate|2024-01-01|0", ctx.loginId)), ret, msg);
     EXPECT_EQ(GbkToUtf8(msg), "数据格式错误");
     ParseCommandAnswer(Post("cmdtype=x&cmdid=1"), ret, msg);
@@ -375,8 +360,8 @@ TEST(PlindoServeProcess, HungAndSlowAnswersEndWithTheService)
 
 TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
 {
-    CommandContext demo = Login();
-    const int demoId = UserId("demo", "demo123");
+    int demoId = 0;
+    CommandContext demo = Login("demo", "demo123", &demoId);
     // 4/6: stored, and the same account name replaces.
     const std::string text = Account(1, "工商银行", 1, 3) + "|" + Account(2, "招商&银行 100%+", 4, 1);
     ASSERT_TRUE(SendBookUpload(demo, text, false).ok());
@@ -407,9 +392,10 @@ TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
     EXPECT_EQ(SendBookDownload(demo, demoId + 1).status, CommandStatus::Refused);
 
     // A free member may upload but not download.
-    CommandContext free = Login("free", "free123");
+    int freeId = 0;
+    CommandContext free = Login("free", "free123", &freeId);
     ASSERT_TRUE(SendBookUpload(free, Account(7, "免费", 100, 1), false).ok());
-    CommandReply refused = SendBookDownload(free, UserId("free", "free123"));
+    CommandReply refused = SendBookDownload(free, freeId);
     EXPECT_EQ(refused.status, CommandStatus::Refused);
     EXPECT_EQ(refused.error, "此功能只对VIP会员开放，如有需要请到网站中会员中心升级为VIP会员。");
 
@@ -420,15 +406,15 @@ TEST_F(Members, BookkeepingUploadReplaceOrNewDownloadAndCancel)
     EXPECT_TRUE(SendTradeCancel(demo, 11).ok());
     EXPECT_EQ(SendTradeCancel(demo, 999).error, "没有找到此交易");
     EXPECT_EQ(SendTradeCancel(free, 4).error, "没有找到此交易");
-    EXPECT_EQ(SendTradeCancel(Ctx(Url(), "0123-1"), 4).status, CommandStatus::Refused);
+    EXPECT_EQ(SendTradeCancel(As("0123-1"), 4).status, CommandStatus::Refused);
     ASSERT_TRUE(SendBookUpload(demo, Account(1, "工商银行", 1, 3), false).ok());
     EXPECT_EQ(SendTradeCancel(demo, 2).status, CommandStatus::Refused) << "a re-upload revives a cancelled trade";
 }
 
 TEST_F(Members, PlanSaveListEditDelete)
 {
-    CommandContext demo = Login();
-    const int demoId = UserId("demo", "demo123");
+    int demoId = 0;
+    CommandContext demo = Login("demo", "demo123", &demoId);
     const std::string fund = FundCode(3), other = FundCode(4);
     auto plan = [&](const std::string& code, double money, int day, int planned, int done) {
         return std::vector<std::string>{code, "1", "0", StrFormat("%0.2f", money), StrFormat("%0.2f", double(day)), "1.5",
@@ -441,11 +427,10 @@ TEST_F(Members, PlanSaveListEditDelete)
 
     ASSERT_TRUE(SendPlanSave(demo, plan(fund, 500, 15, 0, 0)).ok());
     ASSERT_TRUE(SendPlanSave(demo, plan(other, 300, 31, 0, 0)).ok());
+    // The record's figures come back as saved: WireRoundTripTest.
     CommandReply list = SendPlanList(demo, demoId);
     ASSERT_TRUE(list.ok()) << list.error;
     ASSERT_EQ(list.fields.size(), 22u);
-    EXPECT_EQ(std::vector<std::string>(list.fields.begin(), list.fields.begin() + 11),
-              (std::vector<std::string>{"1", "1", "0", "1", "0", fund, "500.00", "1.50", "15", "2024-07-15", "2024-07-14"}));
 
     // Edit: the same account and fund is the same plan; three periods done
     // from 07-15 on the 20th: processed up to the third due day, 09-20.
@@ -486,11 +471,11 @@ TEST_F(Members, FavouriteFoldersPerMember)
               (std::vector<std::string>{"1", "我的收藏", "5"}));
     EXPECT_EQ(std::vector<std::string>(groups.fields.begin() + 8, groups.fields.end()),
               (std::vector<std::string>{"2", "关注基金", "0"}));
-    EXPECT_EQ(SendGroupList(Ctx(Url(), "")).status, CommandStatus::Refused);
+    EXPECT_EQ(SendGroupList(Anonymous()).status, CommandStatus::Refused);
 
     const std::string fund = groups.fields[3];
+    // (The same fund twice in one folder: ExportOptionsTest.)
     EXPECT_EQ(AddFundToTopic(s_service->Base(), demo.loginId, 2, fund), "添加成功");
-    EXPECT_EQ(AddFundToTopic(s_service->Base(), demo.loginId, 2, fund), "已收藏有此基金");
     EXPECT_EQ(AddFundToTopic(s_service->Base(), demo.loginId, 1, fund), "已收藏有此基金");
     EXPECT_EQ(Post("LoginID=" + demo.loginId + "&TopicID=2&FundID=" + fund + "&AddFlag=1", "DeleteFundFormTopic"), "-5");
     EXPECT_EQ(AddFundToTopic(s_service->Base(), demo.loginId, 7, fund), "添加失败");
@@ -528,7 +513,7 @@ TEST_F(Members, BodiesAtTheSizeCapAndWrongLoginsLeaveTheServiceAnswering)
     EXPECT_TRUE(SendBookUpload(demo, big, false).ok());  // (one byte over the cap: HardeningTest)
     // A wrong login id sees nothing.
     // (The last hex digit changed: a fixed digit would be the real one in one run of sixteen.)
-    CommandContext wrong = Ctx(Url(), demo.loginId.substr(0, 31) + (demo.loginId[31] == '0' ? "1-1" : "0-1"));
+    CommandContext wrong = As(demo.loginId.substr(0, 31) + (demo.loginId[31] == '0' ? "1-1" : "0-1"));
     EXPECT_EQ(SendBookDownload(wrong, 10001).error, "请先登录");
     EXPECT_EQ(SendPlanList(wrong, 10001).error, "请先登录");
     EXPECT_EQ(SendGroupList(wrong).error, "请先登录");
