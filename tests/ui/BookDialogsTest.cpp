@@ -304,10 +304,9 @@ void ShotWithMessage(QWidget& dialog, const std::string& message, const char* na
 
 }  // namespace
 
-// Letters, inf, nan and blanks in each field of the purchase, edit and
+// Letters, inf, blanks and impossible figures in the purchase, edit and
 // reference-fee dialogs: each is refused with a text naming its field, and
-// nothing changes in the books (every text the one reader refuses, and in
-// which turn: TradeFormsTest).
+// nothing changes in the books.
 TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
 {
     const int a = NewAccount("甲");
@@ -325,8 +324,11 @@ TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
         const char* refusal;
     } typed[] = {
         {buy.AmountEdit(), "inf", "购买金额必须是数字"},
+        {buy.AmountEdit(), "1,000", "购买金额必须是数字"},
         {buy.AmountEdit(), "", "购买金额不能小于0"},
+        {buy.AmountEdit(), "1000.555", "购买金额最多只能有2位小数"},
         {buy.CountEdit(), "abc", "购买份额必须是数字"},
+        {buy.CountEdit(), "-50", "购买份额不能小于0"},
         {buy.FeeBox()->lineEdit(), "abc", "购买费率必须是数字"},
     };
     for (const auto& t : typed) {
@@ -356,7 +358,8 @@ TEST_F(BookDialogs, TypedNumbersAreReadOnceAndRefusedByName)
     EXPECT_DOUBLE_EQ(Books().FindHolding({a, funds_[0], kFrontEnd})->TotalCount, held);
 
     CSaleFeeDialog fee(Context(a));
-    for (auto [rate, fixed, refusal] : {std::tuple{"abc", "0", "赎回费率必须是数字"},
+    for (auto [rate, fixed, refusal] : {std::tuple{"-50", "0", "赎回费率不能小于0"},
+                                        std::tuple{"abc", "0", "赎回费率必须是数字"},
                                         std::tuple{"0.5", "nan", "固定费用必须是数字"}}) {
         Type(fee, "rate", rate);
         Type(fee, "fixed", fixed);
